@@ -74,4 +74,8 @@ bool isFileLoadedAsModule(FileIdentity identity);
 // or the errno value of the failure; a partly written file is removed.
 int createNewFile(const std::string& path, std::string_view content, uint32_t mode);
 
+// Creates a FIFO at `path` with the permission bits `mode`. Returns 0 or the
+// errno value.
+int createFifo(const std::string& path, uint32_t mode);
+
 }  // namespace holm::platform

@@ -152,4 +152,8 @@ int createNewFile(const std::string& path, std::string_view content, uint32_t mo
     return 0;
 }
 
+int createFifo(const std::string& path, uint32_t mode) {
+    return ::mkfifo(path.c_str(), static_cast<mode_t>(mode)) == 0 ? 0 : errno;
+}
+
 }  // namespace holm::platform
