@@ -1,6 +1,6 @@
 // holm-sign: the signing tool of the product. See usage() for the commands
 // and exit codes.
-#include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -65,9 +65,9 @@ void usage(std::ostream& out) {
            "  holm-sign show-key KEYFILE             print a key's id and whether it is\n"
            "                                         this build's development key\n"
            "\n"
-           "verify trusts this build's product key, the keys enrolled in "
+           "verify trusts this build's product key, the keys enrolled in\n"
         << kDefaultTrustedKeysDir << " (or $" << kTrustedKeysDirVariable
-        << ")\nand every --trust key. --relaxed also accepts an unsigned file that only its "
+        << ") and every --trust key.\n--relaxed also accepts an unsigned file that only its "
            "owner can change.\n\nexit codes:\n"
            "   0  success\n"
            "   1  usage error\n"
@@ -168,6 +168,15 @@ int keygen(const std::vector<std::string>& args) {
     }
     const std::string privatePath = args[1] + ".key";
     const std::string publicPath = args[1] + ".pub";
+    // Checked up front so that a half-written pair is not left behind in the
+    // common case; the exclusive creation below still never overwrites.
+    for (const std::string& path : {privatePath, publicPath}) {
+        std::error_code error;
+        if (std::filesystem::symlink_status(path, error).type() !=
+            std::filesystem::file_type::not_found) {
+            return fail(kCannotWrite, path + ": already exists");
+        }
+    }
     for (const auto& [path, content, mode] :
          {std::tuple{privatePath, key->toPem(), 0600u},
           std::tuple{publicPath, key->publicKey().toPem(), 0644u}}) {
