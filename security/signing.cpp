@@ -13,28 +13,8 @@ namespace {
 
 // Opens a regular file by path without following a link at its name.
 platform::OpenedFile openRegular(const std::string& path, std::string& error) {
-    const std::filesystem::path fsPath(path);
-    const std::string directory = fsPath.has_parent_path() ? fsPath.parent_path().string() : ".";
-    platform::OpenedFile dir = platform::openDirectory(directory);
-    platform::OpenedFile file = dir.status == platform::OpenStatus::Opened
-                                    ? platform::openFileAt(dir.fd.get(), fsPath.filename().string())
-                                    : std::move(dir);
-    switch (file.status) {
-        case platform::OpenStatus::Opened:
-            break;
-        case platform::OpenStatus::NotFound:
-            error = "no such file";
-            break;
-        case platform::OpenStatus::SymbolicLink:
-            error = "is a symbolic link";
-            break;
-        case platform::OpenStatus::WrongType:
-            error = "not a regular file";
-            break;
-        case platform::OpenStatus::Failed:
-            error = std::generic_category().message(file.error);
-            break;
-    }
+    platform::OpenedFile file = openInDirectory(path).file;
+    error = describeOpenFailure(file);
     return file;
 }
 

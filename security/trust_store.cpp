@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <system_error>
 
 #include "platform/verified_open.h"
 #include "product_key_data.h"
@@ -13,22 +12,6 @@ namespace holm::security {
 namespace {
 
 constexpr std::string_view kKeySuffix = ".pub";
-
-std::string openFailureText(const platform::OpenedFile& opened) {
-    switch (opened.status) {
-        case platform::OpenStatus::Opened:
-            return {};
-        case platform::OpenStatus::NotFound:
-            return "does not exist";
-        case platform::OpenStatus::SymbolicLink:
-            return "is a symbolic link";
-        case platform::OpenStatus::WrongType:
-            return "has the wrong file type";
-        case platform::OpenStatus::Failed:
-            break;
-    }
-    return "cannot be opened: " + std::generic_category().message(opened.error);
-}
 
 // Empty when the owner and permissions are acceptable, else why not.
 std::string ownershipProblem(const platform::FileInfo& info) {
@@ -50,7 +33,7 @@ bool hasKeySuffix(const std::string& name) {
 std::optional<PublicKey> readKeyFile(int directoryFd, const std::string& name, std::string& why) {
     platform::OpenedFile opened = platform::openFileAt(directoryFd, name);
     if (opened.status != platform::OpenStatus::Opened) {
-        why = openFailureText(opened);
+        why = describeOpenFailure(opened);
         return std::nullopt;
     }
     why = ownershipProblem(opened.info);
@@ -109,7 +92,7 @@ std::vector<IgnoredKey> TrustStore::enrollDirectory(const std::string& directory
         return ignored;
     }
     std::string why = dir.status == platform::OpenStatus::Opened ? ownershipProblem(dir.info)
-                                                                 : openFailureText(dir);
+                                                                 : describeOpenFailure(dir);
     if (!why.empty()) {
         ignored.push_back({directory, "directory " + why});
     } else {

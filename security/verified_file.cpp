@@ -102,20 +102,15 @@ VerifiedFile VerifiedFile::open(const std::string& path, const TrustStore& trust
     if (name.empty()) {
         return VerifiedFile(path, path.empty() ? Reason::NotFound : Reason::NotRegularFile);
     }
-    const std::string directory = fsPath.has_parent_path() ? fsPath.parent_path().string() : ".";
-    platform::OpenedFile dir = platform::openDirectory(directory);
-    if (dir.status != platform::OpenStatus::Opened) {
-        return VerifiedFile(path, dir.status == platform::OpenStatus::Failed ? Reason::OpenFailed
-                                                                             : Reason::NotFound);
+    FileInDirectory opened = openInDirectory(path);
+    if (opened.file.status != platform::OpenStatus::Opened) {
+        return VerifiedFile(path, fileOpenRefusal(opened.file.status));
     }
-    platform::OpenedFile file = platform::openFileAt(dir.fd.get(), name);
-    if (file.status != platform::OpenStatus::Opened) {
-        return VerifiedFile(path, fileOpenRefusal(file.status));
-    }
+    const platform::OpenedFile& dir = opened.directory;
 
     VerifiedFile result(path, Reason::Verified);
-    result.info_ = file.info;
-    result.fd_ = std::move(file.fd);
+    result.info_ = opened.file.info;
+    result.fd_ = std::move(opened.file.fd);
     if (options.isLoaded &&
         options.isLoaded(result.info_.identity.device, result.info_.identity.inode)) {
         result.reason_ = Reason::AlreadyLoaded;
