@@ -58,3 +58,68 @@ function(holm_add_benchmark name)
   add_executable(${name} ${ARG_SOURCE})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark_main)
 endfunction()
+
+# ---------------------------------------------------------------------------
+# Signing. Every library and data file the build produces is signed with the
+# build's DEVELOPMENT key: a key pair generated once per build tree in
+# <build>/keys/ (development.key, mode 0600, never installed; development.pub).
+# Its public half is compiled into holm_security as the product key of this
+# build, so a host trusts exactly the files of its own build tree (and keys an
+# administrator enrolled). The key is made with the openssl command at
+# configure time, which keeps holm-sign (which links holm_security) out of
+# the key's own making.
+
+set(HOLM_KEYS_DIR "${CMAKE_BINARY_DIR}/keys")
+set(HOLM_DEVELOPMENT_KEY "${HOLM_KEYS_DIR}/development.key")
+set(HOLM_DEVELOPMENT_PUBLIC_KEY "${HOLM_KEYS_DIR}/development.pub")
+
+# holm_generate_development_key()
+# Creates the key pair if absent and sets HOLM_DEVELOPMENT_PUBLIC_KEY_BYTES
+# (a C initialiser of the 32 raw public key bytes) in the caller's scope.
+function(holm_generate_development_key)
+  find_program(HOLM_OPENSSL openssl REQUIRED)
+  if(NOT EXISTS "${HOLM_DEVELOPMENT_KEY}")
+    file(MAKE_DIRECTORY "${HOLM_KEYS_DIR}")
+    file(CHMOD "${HOLM_KEYS_DIR}" DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+    execute_process(COMMAND "${HOLM_OPENSSL}" genpkey -algorithm ed25519
+                            -out "${HOLM_DEVELOPMENT_KEY}.new"
+                    RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "cannot generate the development key with ${HOLM_OPENSSL}")
+    endif()
+    file(CHMOD "${HOLM_DEVELOPMENT_KEY}.new" PERMISSIONS OWNER_READ OWNER_WRITE)
+    file(RENAME "${HOLM_DEVELOPMENT_KEY}.new" "${HOLM_DEVELOPMENT_KEY}")
+    message(STATUS "Generated the development signing key ${HOLM_DEVELOPMENT_KEY}")
+  endif()
+  execute_process(COMMAND "${HOLM_OPENSSL}" pkey -in "${HOLM_DEVELOPMENT_KEY}" -pubout
+                          -out "${HOLM_DEVELOPMENT_PUBLIC_KEY}"
+                  COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND "${HOLM_OPENSSL}" pkey -in "${HOLM_DEVELOPMENT_KEY}" -pubout
+                          -outform DER -out "${HOLM_KEYS_DIR}/development.pub.der"
+                  COMMAND_ERROR_IS_FATAL ANY)
+  # DER SubjectPublicKeyInfo of Ed25519: a fixed 12-byte prefix, then the key.
+  file(READ "${HOLM_KEYS_DIR}/development.pub.der" der HEX)
+  string(LENGTH "${der}" length)
+  string(SUBSTRING "${der}" 0 24 prefix)
+  if(NOT length EQUAL 88 OR NOT prefix STREQUAL "302a300506032b6570032100")
+    message(FATAL_ERROR "${HOLM_DEVELOPMENT_KEY} is not an Ed25519 key")
+  endif()
+  string(SUBSTRING "${der}" 24 64 raw)
+  string(REGEX REPLACE "(..)" "0x\\1," bytes "${raw}")
+  set(HOLM_DEVELOPMENT_PUBLIC_KEY_BYTES "${bytes}" PARENT_SCOPE)
+endfunction()
+
+# holm_sign_file(<target> <file>)
+# After <target> is built, signs <file> (writes <file>.sig beside it).
+function(holm_sign_file target file)
+  add_custom_command(TARGET ${target} POST_BUILD
+                     COMMAND holm-sign sign --key "${HOLM_DEVELOPMENT_KEY}" "${file}"
+                     VERBATIM)
+  add_dependencies(${target} holm-sign)
+endfunction()
+
+# holm_sign_target(<target>)
+# Signs the library or program <target> builds, after each build of it.
+function(holm_sign_target target)
+  holm_sign_file(${target} "$<TARGET_FILE:${target}>")
+endfunction()

@@ -1,0 +1,114 @@
+// Cost of verifying a signed file against the cost of hashing it: the
+// verification should be bounded by SHA-256 speed.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/verified_open.h"
+#include "security/signing.h"
+#include "security/verified_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace holm::security;
+
+std::vector<uint8_t> content(size_t size) {
+    std::vector<uint8_t> data(size);
+    std::mt19937 rng(7);
+    for (auto& byte : data) {
+        byte = static_cast<uint8_t>(rng());
+    }
+    return data;
+}
+
+// A private directory with one signed file per size, made once.
+class SignedFiles {
+  public:
+    SignedFiles() : key_(*PrivateKey::generate()) {
+        dir_ = fs::temp_directory_path() /
+               ("holm-signature-bench-" + std::to_string(std::random_device{}()));
+        fs::create_directory(dir_);
+        fs::permissions(dir_, fs::perms::owner_all);
+        trust_.add(key_.publicKey());
+    }
+    ~SignedFiles() {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    std::string file(size_t size) {
+        const fs::path path = dir_ / ("file-" + std::to_string(size) + ".bin");
+        if (!fs::exists(path)) {
+            const auto data = content(size);
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(data.data()),
+                       static_cast<std::streamsize>(data.size()));
+            std::string error;
+            const auto signature = signFile(path.string(), key_, error);
+            if (!signature || !writeSignatureFile(path.string(), *signature, error)) {
+                throw std::runtime_error(error);
+            }
+        }
+        return path.string();
+    }
+
+    const TrustStore& trust() const { return trust_; }
+
+  private:
+    fs::path dir_;
+    PrivateKey key_;
+    TrustStore trust_;
+};
+
+SignedFiles& files() {
+    static SignedFiles instance;
+    return instance;
+}
+
+void BM_VerifySignedFile(benchmark::State& state) {
+    const size_t size = static_cast<size_t>(state.range(0));
+    const std::string path = files().file(size);
+    for (auto _ : state) {
+        const VerifiedFile file = VerifiedFile::open(path, files().trust());
+        if (!file) {
+            state.SkipWithError(file.message().c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(file.descriptor());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
+void BM_Sha256OfFile(benchmark::State& state) {
+    const size_t size = static_cast<size_t>(state.range(0));
+    const std::string path = files().file(size);
+    for (auto _ : state) {
+        const auto dir = holm::platform::openDirectory(fs::path(path).parent_path().string());
+        const auto file = holm::platform::openFileAt(dir.fd.get(), fs::path(path).filename());
+        uint64_t hashed = 0;
+        benchmark::DoNotOptimize(sha256OfDescriptor(file.fd.get(), hashed));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
+void BM_Sha256InMemory(benchmark::State& state) {
+    const auto data = content(static_cast<size_t>(state.range(0)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(sha256(data));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+
+constexpr int64_t kOneMiB = 1 << 20;
+constexpr int64_t kTwentyMiB = 20 << 20;
+
+BENCHMARK(BM_VerifySignedFile)->Arg(kOneMiB)->Arg(kTwentyMiB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sha256OfFile)->Arg(kOneMiB)->Arg(kTwentyMiB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sha256InMemory)->Arg(kOneMiB)->Arg(kTwentyMiB)->Unit(benchmark::kMillisecond);
+
+}  // namespace

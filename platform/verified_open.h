@@ -1,0 +1,81 @@
+// Opening files for verification: no symbolic links followed at the last
+// step, no hang on FIFOs, and the identity, owner and permissions of what was
+// actually opened, so that a caller can check a file and then use exactly the
+// descriptor it checked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/unique_handle.h"
+
+namespace holm::platform {
+
+// Device and inode: what makes two names the same file.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+struct FileInfo {
+    FileIdentity identity;
+    uint64_t size = 0;
+    uint32_t owner = 0;                    // user id
+    bool writableByGroupOrOthers = false;  // a group or world write bit is set
+};
+
+enum class OpenStatus {
+    Opened,
+    NotFound,      // the name (or a directory on the way) does not exist
+    SymbolicLink,  // the name is a symbolic link
+    WrongType,     // not a regular file (openFileAt) or not a directory (openDirectory)
+    Failed,        // any other error; `error` holds the errno value
+};
+
+struct OpenedFile {
+    OpenStatus status = OpenStatus::Failed;
+    int error = 0;
+    UniqueFd fd;
+    FileInfo info;
+};
+
+// Opens a directory read-only and close-on-exec, following symbolic links in
+// the path, to serve as the anchor of openFileAt.
+OpenedFile openDirectory(const std::string& path);
+
+// Opens `name` inside the directory `directoryFd` read-only, close-on-exec and
+// non-blocking, without following a symbolic link at `name`. Only a regular
+// file is opened: the type is checked before opening (so devices and FIFOs are
+// never opened) and again on the descriptor.
+OpenedFile openFileAt(int directoryFd, const std::string& name);
+
+// Reads up to `size` bytes at `offset`, retrying on interruption. Returns the
+// number of bytes read (0 at end of file) or -1 on error.
+long long readAt(int fd, void* buffer, size_t size, uint64_t offset);
+
+// A path naming the open descriptor itself ("/proc/self/fd/N"), through which
+// the file can be opened again or loaded by the dynamic loader.
+std::string descriptorPath(int fd);
+
+// The effective user id of the process.
+uint32_t effectiveUserId();
+
+// Whether a module loaded in the process (as listed by the dynamic loader)
+// is the file with this identity. Modules whose file cannot be examined any
+// more are skipped.
+bool isFileLoadedAsModule(FileIdentity identity);
+
+// Creates a new file (never replacing anything, not following a symbolic
+// link) with the permission bits `mode` and writes `content` to it. Returns 0
+// or the errno value of the failure; a partly written file is removed.
+int createNewFile(const std::string& path, std::string_view content, uint32_t mode);
+
+// Creates a FIFO at `path` with the permission bits `mode`. Returns 0 or the
+// errno value.
+int createFifo(const std::string& path, uint32_t mode);
+
+}  // namespace holm::platform

@@ -1,0 +1,74 @@
+// The cryptography of file signatures: SHA-256 and Ed25519 keys, all through
+// OpenSSL's libcrypto.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace holm::security {
+
+using Digest = std::array<uint8_t, 32>;        // SHA-256
+using KeyId = std::array<uint8_t, 8>;          // first 8 bytes of SHA-256 of the public key
+using RawPublicKey = std::array<uint8_t, 32>;  // Ed25519 public key
+using SignatureBytes = std::array<uint8_t, 64>;
+
+Digest sha256(std::span<const uint8_t> data);
+
+// SHA-256 of everything readable from `fd` (read with pread from offset 0, so
+// the descriptor's position is not used). `bytesRead` receives the length
+// hashed. Empty on a read error.
+std::optional<Digest> sha256OfDescriptor(int fd, uint64_t& bytesRead);
+
+std::string toHex(std::span<const uint8_t> bytes);
+// Parses exactly `out.size()` bytes of lower-case hexadecimal text.
+bool fromHex(std::string_view text, std::span<uint8_t> out);
+
+// An Ed25519 public key that can check signatures.
+class PublicKey {
+  public:
+    explicit PublicKey(const RawPublicKey& raw);
+
+    // Reads a PEM "PUBLIC KEY" (as written by holm-sign keygen or openssl);
+    // empty if the text is not an Ed25519 public key.
+    static std::optional<PublicKey> fromPem(std::string_view pem);
+
+    const RawPublicKey& raw() const { return raw_; }
+    const KeyId& id() const { return id_; }
+    std::string toPem() const;
+    bool verify(std::span<const uint8_t> message, const SignatureBytes& signature) const;
+
+    bool operator==(const PublicKey& other) const { return raw_ == other.raw_; }
+
+  private:
+    RawPublicKey raw_;
+    KeyId id_;
+};
+
+// An Ed25519 private key. Only the signing tool holds one; the host never does.
+class PrivateKey {
+  public:
+    PrivateKey(PrivateKey&&) noexcept;
+    PrivateKey& operator=(PrivateKey&&) noexcept;
+    ~PrivateKey();
+
+    static std::optional<PrivateKey> generate();
+    // Reads an unencrypted PEM "PRIVATE KEY"; empty if it is not Ed25519.
+    static std::optional<PrivateKey> fromPem(std::string_view pem);
+
+    std::string toPem() const;
+    PublicKey publicKey() const;
+    SignatureBytes sign(std::span<const uint8_t> message) const;
+
+  private:
+    struct Impl;
+    explicit PrivateKey(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace holm::security

@@ -1,0 +1,36 @@
+// Checks shared by everything that trusts a file on disk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/verified_open.h"
+
+namespace holm::security {
+
+// Only root and the user the process runs as may own a trusted file or
+// directory: anyone else who owns it could change it after it was checked.
+bool isTrustedOwner(uint32_t owner);
+
+// A file opened through its directory, which stays open so that files beside
+// it (the signature) are found in the very same directory.
+struct FileInDirectory {
+    platform::OpenedFile directory;
+    platform::OpenedFile file;  // carries the directory's failure if that did not open
+};
+
+// Opens the directory of `path` (following links on the way), then the file
+// in it without following a link at its name (platform::openFileAt).
+FileInDirectory openInDirectory(const std::string& path);
+
+// Why an open failed, as a phrase after the file's name ("is a symbolic link").
+std::string describeOpenFailure(const platform::OpenedFile& opened);
+
+// Reads the whole of a small file from `fd`. Empty on a read error or when the
+// file holds more than `limit` bytes (then `tooLarge` is set); never reads
+// more than limit + 1 bytes, whatever the file claims.
+std::optional<std::string> readSmallFile(int fd, size_t limit, bool& tooLarge);
+
+}  // namespace holm::security

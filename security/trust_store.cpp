@@ -1,0 +1,144 @@
+#include "security/trust_store.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/verified_open.h"
+#include "product_key_data.h"
+#include "security/file_checks.h"
+
+namespace holm::security {
+namespace {
+
+constexpr std::string_view kKeySuffix = ".pub";
+
+// Empty when the owner and permissions are acceptable, else why not.
+std::string ownershipProblem(const platform::FileInfo& info) {
+    if (!isTrustedOwner(info.owner)) {
+        return "is owned by another user";
+    }
+    if (info.writableByGroupOrOthers) {
+        return "is writable by group or others";
+    }
+    return {};
+}
+
+bool hasKeySuffix(const std::string& name) {
+    return name.size() > kKeySuffix.size() &&
+           name.compare(name.size() - kKeySuffix.size(), kKeySuffix.size(), kKeySuffix) == 0;
+}
+
+// Reads one enrolled key file; empty `why` on success.
+std::optional<PublicKey> readKeyFile(int directoryFd, const std::string& name, std::string& why) {
+    platform::OpenedFile opened = platform::openFileAt(directoryFd, name);
+    if (opened.status != platform::OpenStatus::Opened) {
+        why = describeOpenFailure(opened);
+        return std::nullopt;
+    }
+    why = ownershipProblem(opened.info);
+    if (!why.empty()) {
+        return std::nullopt;
+    }
+    bool tooLarge = false;
+    auto text = readSmallFile(opened.fd.get(), kMaxKeyFileSize, tooLarge);
+    if (!text) {
+        why = tooLarge ? "is too large for a key file" : "cannot be read";
+        return std::nullopt;
+    }
+    auto key = PublicKey::fromPem(*text);
+    if (!key) {
+        why = "is not an Ed25519 public key in PEM form";
+    }
+    return key;
+}
+
+std::vector<std::string> directoryEntries(const std::string& directory) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+const PublicKey& productKey() {
+    static const PublicKey key = [] {
+        RawPublicKey raw{};
+        std::copy(std::begin(generated::kProductPublicKey), std::end(generated::kProductPublicKey),
+                  raw.begin());
+        return PublicKey(raw);
+    }();
+    return key;
+}
+
+bool productKeyIsDevelopmentKey() {
+    return generated::kProductKeyIsDevelopmentKey;
+}
+
+void TrustStore::add(const PublicKey& key) {
+    if (std::find(keys_.begin(), keys_.end(), key) == keys_.end()) {
+        keys_.push_back(key);
+    }
+}
+
+std::vector<IgnoredKey> TrustStore::enrollDirectory(const std::string& directory) {
+    std::vector<IgnoredKey> ignored;
+    platform::OpenedFile dir = platform::openDirectory(directory);
+    if (dir.status == platform::OpenStatus::NotFound) {
+        return ignored;
+    }
+    std::string why = dir.status == platform::OpenStatus::Opened ? ownershipProblem(dir.info)
+                                                                 : describeOpenFailure(dir);
+    if (!why.empty()) {
+        ignored.push_back({directory, "directory " + why});
+    } else {
+        for (const std::string& name : directoryEntries(directory)) {
+            if (name.starts_with('.')) {
+                continue;
+            }
+            const std::string path = (std::filesystem::path(directory) / name).string();
+            if (!hasKeySuffix(name)) {
+                ignored.push_back({path, "is not named *.pub"});
+            } else if (auto key = readKeyFile(dir.fd.get(), name, why)) {
+                add(*key);
+            } else {
+                ignored.push_back({path, why});
+            }
+        }
+    }
+    ignored_.insert(ignored_.end(), ignored.begin(), ignored.end());
+    return ignored;
+}
+
+Reason TrustStore::check(const SignatureFile& signature) const {
+    const std::vector<uint8_t> message = signedMessage(signature.record);
+    bool keyKnown = false;
+    for (const PublicKey& key : keys_) {
+        if (key.id() != signature.keyId) {
+            continue;
+        }
+        keyKnown = true;
+        if (key.verify(message, signature.signature)) {
+            return Reason::Verified;
+        }
+    }
+    return keyKnown ? Reason::BadSignature : Reason::UntrustedKey;
+}
+
+const TrustStore& TrustStore::system() {
+    static const TrustStore store = [] {
+        TrustStore result;
+        result.add(productKey());
+        const char* override = std::getenv(kTrustedKeysDirVariable);
+        result.enrollDirectory(override && *override ? override
+                                                     : std::string(kDefaultTrustedKeysDir));
+        return result;
+    }();
+    return store;
+}
+
+}  // namespace holm::security

@@ -1,0 +1,2 @@
+holm-signature 2
+key-id 00

@@ -1,0 +1,298 @@
+#include "security/verified_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/verified_open.h"
+#include "security/signing.h"
+#include "support/test_support.h"
+
+namespace holm::security {
+namespace {
+
+namespace fs = std::filesystem;
+using fs::perms;
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A private directory (0700) with files signed by an author key that the
+// fixture's trust store holds.
+class VerifiedFileTest : public ::testing::Test {
+  protected:
+    VerifiedFileTest() : author_(*PrivateKey::generate()) {
+        fs::permissions(dir_.path(), perms::owner_all);
+        trust_.add(author_.publicKey());
+    }
+
+    fs::path writeFile(const std::string& name, const std::string& content,
+                       perms mode = perms::owner_read | perms::owner_write | perms::group_read |
+                                    perms::others_read) const {
+        const fs::path path = dir_.write(name, content);
+        fs::permissions(path, mode);
+        return path;
+    }
+
+    void sign(const fs::path& path, const PrivateKey& key) const {
+        std::string error;
+        const auto signature = signFile(path.string(), key, error);
+        ASSERT_TRUE(signature) << error;
+        ASSERT_TRUE(writeSignatureFile(path.string(), *signature, error)) << error;
+    }
+
+    fs::path signedFile(const std::string& name, const std::string& content) const {
+        const fs::path path = writeFile(name, content);
+        sign(path, author_);
+        return path;
+    }
+
+    Reason verify(const fs::path& path, bool relaxed = false) const {
+        VerifyOptions options;
+        options.relaxed = relaxed;
+        return VerifiedFile::open(path.string(), trust_, options).reason();
+    }
+
+    test::TempDir dir_;
+    PrivateKey author_;
+    TrustStore trust_;
+};
+
+TEST_F(VerifiedFileTest, ASignedFilePassesAndKeepsItsDescriptor) {
+    const fs::path path = signedFile("libplugin.so", "plugin code");
+    const VerifiedFile file = VerifiedFile::open(path.string(), trust_);
+    EXPECT_EQ(file.reason(), Reason::Verified);
+    EXPECT_GE(file.descriptor(), 0);
+    EXPECT_EQ(file.size(), 11u);
+    EXPECT_EQ(readAll(file.loadPath()), "plugin code");
+}
+
+TEST_F(VerifiedFileTest, AChangedFileIsRefused) {
+    const fs::path tampered = signedFile("tampered.so", "0123456789");
+    writeFile("tampered.so", "0123456X89");
+    EXPECT_EQ(verify(tampered), Reason::DigestMismatch);
+
+    const fs::path truncated = signedFile("truncated.so", "0123456789");
+    fs::resize_file(truncated, 9);
+    EXPECT_EQ(verify(truncated), Reason::WrongSize);
+
+    const fs::path appended = signedFile("appended.so", "0123456789");
+    std::ofstream(appended, std::ios::app) << 'x';
+    EXPECT_EQ(verify(appended), Reason::WrongSize);
+}
+
+TEST_F(VerifiedFileTest, ASignatureDoesNotVouchForAnotherFile) {
+    const fs::path first = signedFile("first.so", "first");
+    const fs::path second = signedFile("second.so", "second");
+    fs::copy_file(second.string() + ".sig", first.string() + ".sig",
+                  fs::copy_options::overwrite_existing);
+    EXPECT_EQ(verify(first), Reason::WrongName);
+
+    // The same name elsewhere with other content.
+    const fs::path sub = dir_.path() / "sub";
+    fs::create_directory(sub);
+    fs::permissions(sub, perms::owner_all);
+    fs::copy_file(second, sub / "first.so");
+    fs::copy_file(second.string() + ".sig", sub / "first.so.sig");
+    sign(sub / "first.so", author_);
+    fs::copy_file(sub / "first.so.sig", first.string() + ".sig",
+                  fs::copy_options::overwrite_existing);
+    EXPECT_EQ(verify(first), Reason::WrongSize);
+}
+
+TEST_F(VerifiedFileTest, ARenamedSignedFileIsRefused) {
+    const fs::path original = signedFile("original.so", "code");
+    const fs::path renamed = dir_.path() / "renamed.so";
+    fs::rename(original, renamed);
+    fs::rename(original.string() + ".sig", renamed.string() + ".sig");
+    EXPECT_EQ(verify(renamed), Reason::WrongName);
+}
+
+TEST_F(VerifiedFileTest, OnlyTrustedKeysCount) {
+    const fs::path path = writeFile("plugin.so", "code");
+    const auto stranger = PrivateKey::generate();
+    sign(path, *stranger);
+    EXPECT_EQ(verify(path), Reason::UntrustedKey);
+
+    // The author's key id with a signature that is not the author's.
+    sign(path, author_);
+    std::string text = readAll(path.string() + ".sig");
+    const size_t signatureStart = text.find("ed25519 ") + 8;
+    text[signatureStart] = text[signatureStart] == '0' ? '1' : '0';
+    writeFile("plugin.so.sig", text);
+    EXPECT_EQ(verify(path), Reason::BadSignature);
+}
+
+TEST_F(VerifiedFileTest, BrokenSignatureFilesAreRefusedEvenWhenRelaxed) {
+    const fs::path path = writeFile("list.xml", "<list/>");
+    const std::vector<std::pair<std::string, Reason>> cases = {
+        {"", Reason::BadSignatureFormat},
+        {"holm-signature 1\n", Reason::BadSignatureFormat},
+        {"holm-signature 7\n", Reason::UnsupportedSignatureVersion},
+        {std::string(kMaxSignatureFileSize + 1, '\n'), Reason::SignatureTooLarge},
+        {std::string(1 << 20, 'x'), Reason::SignatureTooLarge},
+    };
+    for (const auto& [content, reason] : cases) {
+        writeFile("list.xml.sig", content);
+        EXPECT_EQ(verify(path, true), reason);
+        EXPECT_EQ(verify(path, false), reason);
+    }
+}
+
+TEST_F(VerifiedFileTest, TheRelaxedCheckAcceptsOnlyAnAbsentSignatureWithSafePermissions) {
+    const fs::path path = writeFile("list.xml", "<list/>");
+    EXPECT_EQ(verify(path, false), Reason::NoSignature);
+    EXPECT_EQ(verify(path, true), Reason::AcceptedUnsigned);
+
+    fs::permissions(path, perms::group_write, fs::perm_options::add);
+    EXPECT_EQ(verify(path, true), Reason::WritableByOthers);
+    fs::permissions(path, perms::group_write, fs::perm_options::remove);
+    fs::permissions(path, perms::others_write, fs::perm_options::add);
+    EXPECT_EQ(verify(path, true), Reason::WritableByOthers);
+    fs::permissions(path, perms::others_write, fs::perm_options::remove);
+
+    // The rule holds for the file's own directory, sticky bit or not.
+    fs::permissions(dir_.path(), perms::all | perms::sticky_bit);
+    EXPECT_EQ(verify(path, true), Reason::DirectoryWritableByOthers);
+    fs::permissions(dir_.path(), perms::owner_all | perms::group_all);
+    EXPECT_EQ(verify(path, true), Reason::DirectoryWritableByOthers);
+    fs::permissions(dir_.path(), perms::owner_all);
+
+    // A signature that is a link is refused, not treated as absent.
+    fs::create_symlink(dir_.path() / "nowhere.sig", path.string() + ".sig");
+    EXPECT_EQ(verify(path, true), Reason::SignatureNotRegularFile);
+}
+
+TEST_F(VerifiedFileTest, SignedFilesNeedSafePermissionsToo) {
+    const fs::path path = signedFile("plugin.so", "code");
+    fs::permissions(path, perms::others_write, fs::perm_options::add);
+    EXPECT_EQ(verify(path), Reason::WritableByOthers);
+}
+
+TEST_F(VerifiedFileTest, OnlyRegularFilesAreOpened) {
+    const fs::path target = signedFile("target.so", "code");
+    const fs::path link = dir_.path() / "link.so";
+    fs::create_symlink(target, link);
+    fs::copy_file(target.string() + ".sig", link.string() + ".sig");
+    EXPECT_EQ(verify(link), Reason::SymbolicLink);
+
+    EXPECT_EQ(verify(dir_.path() / "missing.so"), Reason::NotFound);
+    EXPECT_EQ(verify(dir_.path() / "missing" / "file.so"), Reason::NotFound);
+    EXPECT_EQ(verify(target / "below-a-file"), Reason::NotFound);
+    EXPECT_EQ(verify(""), Reason::NotFound);
+
+    fs::create_directory(dir_.path() / "directory.so");
+    EXPECT_EQ(verify(dir_.path() / "directory.so"), Reason::NotRegularFile);
+    EXPECT_EQ(verify("/dev/null"), Reason::NotRegularFile);
+
+    // Neither a FIFO nor a FIFO in place of the signature may block.
+    const fs::path fifo = dir_.path() / "fifo.so";
+    ASSERT_EQ(platform::createFifo(fifo.string(), 0600), 0);
+    EXPECT_EQ(verify(fifo, true), Reason::NotRegularFile);
+    const fs::path unsignedFile = writeFile("unsigned.so", "code");
+    ASSERT_EQ(platform::createFifo(unsignedFile.string() + ".sig", 0600), 0);
+    EXPECT_EQ(verify(unsignedFile, true), Reason::SignatureNotRegularFile);
+}
+
+TEST_F(VerifiedFileTest, AFileReplacedAfterVerificationIsNotWhatGetsRead) {
+    const fs::path path = signedFile("plugin.so", "verified content");
+    const VerifiedFile file = VerifiedFile::open(path.string(), trust_);
+    ASSERT_TRUE(file);
+
+    const fs::path impostor = writeFile("impostor.so", "replaced content");
+    fs::rename(impostor, path);
+    EXPECT_EQ(readAll(path), "replaced content");
+    EXPECT_EQ(readAll(file.loadPath()), "verified content");
+    EXPECT_EQ(verify(path), Reason::DigestMismatch);
+}
+
+TEST_F(VerifiedFileTest, SelftestResolvesBareNamesAndSkipsLoadedFilesUnlessAlwaysVerifying) {
+    const fs::path path = writeFile("CommonTextRc.dll", "texts");
+    const platform::FileIdentity identity =
+        VerifiedFile::open(path.string(), trust_, {.relaxed = true, .isLoaded = {}}).identity();
+    int queries = 0;
+    SelftestContext context;
+    context.productDirectory = dir_.path().string();
+    context.trust = &trust_;
+    context.isLoaded = [&](uint64_t device, uint64_t inode) {
+        ++queries;
+        return platform::FileIdentity{device, inode} == identity;
+    };
+    EXPECT_EQ(selftest("CommonTextRc.dll", false, false, context).reason(), Reason::AlreadyLoaded);
+    EXPECT_EQ(selftest("CommonTextRc.dll", false, true, context).reason(), Reason::NoSignature);
+    EXPECT_EQ(queries, 1);
+
+    // A loaded module is recognised by identity, not by name.
+    const fs::path hardLink = dir_.path() / "other-name.dll";
+    fs::create_hard_link(path, hardLink);
+    EXPECT_EQ(selftest(hardLink.string(), false, false, context).reason(), Reason::AlreadyLoaded);
+
+    sign(path, author_);
+    EXPECT_TRUE(selftest("CommonTextRc.dll", false, true, context));
+    context.productDirectory = (dir_.path() / "elsewhere").string();
+    EXPECT_EQ(selftest("CommonTextRc.dll", false, true, context).reason(), Reason::NotFound);
+}
+
+TEST_F(VerifiedFileTest, EnrolledKeysAreTrustedOnlyFromASafeDirectory) {
+    const auto plugin = PrivateKey::generate();
+    const fs::path path = writeFile("vendor.so", "vendor code");
+    sign(path, *plugin);
+
+    const fs::path keys = dir_.path() / "trusted-keys";
+    fs::create_directory(keys);
+    fs::permissions(keys, perms::owner_all);
+    writeFile("trusted-keys/vendor.pub", plugin->publicKey().toPem());
+    writeFile("trusted-keys/notes.txt", "not a key");
+    writeFile("trusted-keys/broken.pub", "-----BEGIN PUBLIC KEY-----\n");
+    writeFile("trusted-keys/open.pub", author_.publicKey().toPem(), perms::all);
+
+    TrustStore store;
+    const auto ignored = store.enrollDirectory(keys.string());
+    ASSERT_EQ(store.keys().size(), 1u);
+    EXPECT_EQ(store.keys()[0], plugin->publicKey());
+    EXPECT_EQ(ignored.size(), 3u);
+    EXPECT_EQ(VerifiedFile::open(path.string(), store).reason(), Reason::Verified);
+
+    fs::permissions(keys, perms::others_write, fs::perm_options::add);
+    TrustStore unsafe;
+    EXPECT_EQ(unsafe.enrollDirectory(keys.string()).size(), 1u);
+    EXPECT_TRUE(unsafe.keys().empty());
+
+    TrustStore none;
+    EXPECT_TRUE(none.enrollDirectory((dir_.path() / "absent").string()).empty());
+}
+
+// The build signs its outputs with its development key, whose public half is
+// compiled in as the product key.
+TEST(BuildSigning, BuildOutputsVerifyWithTheCompiledInKey) {
+    std::string text;
+    std::string error;
+    ASSERT_TRUE(readKeyFile(HOLM_DEVELOPMENT_PUBLIC_KEY, text, error)) << error;
+    EXPECT_EQ(PublicKey::fromPem(text), productKey());
+    EXPECT_TRUE(productKeyIsDevelopmentKey());
+
+    TrustStore productOnly;
+    productOnly.add(productKey());
+    SelftestContext context;
+    context.trust = &productOnly;
+    EXPECT_EQ(selftest(HOLM_SIGNED_DATA, false, true, context).reason(), Reason::Verified);
+    EXPECT_EQ(selftest(HOLM_SIGNED_MODULE, false, true, context).reason(), Reason::Verified);
+}
+
+extern "C" int holmSignedModuleMarker();
+
+TEST(BuildSigning, TheLoaderListTellsWhichFilesAreLoaded) {
+    ASSERT_EQ(holmSignedModuleMarker(), 42);  // linked, hence loaded
+    SelftestContext context;
+    TrustStore empty;
+    context.trust = &empty;
+    EXPECT_EQ(selftest(HOLM_SIGNED_MODULE, false, false, context).reason(), Reason::AlreadyLoaded);
+    EXPECT_EQ(selftest(HOLM_SIGNED_DATA, false, false, context).reason(), Reason::UntrustedKey);
+}
+
+}  // namespace
+}  // namespace holm::security
