@@ -48,4 +48,47 @@ std::optional<uint64_t> fileSize(const std::string& path);
 // last component (error 5). On failure the result is invalid and `error` set.
 UniqueFd openForReading(const std::string& path, uint32_t& error);
 
+enum class MakeDirectoryResult { kCreated, kAlreadyExists, kFailed };
+
+// Creates the directory `path` with `mode` (less the process umask). The
+// creation itself is the existence test: kAlreadyExists means something of
+// any type (directory, file, link) is already there, and `error` is then 183;
+// a missing parent gives kFailed with error 3.
+MakeDirectoryResult makeDirectory(const std::string& path, uint32_t mode,
+                                  uint32_t* error = nullptr);
+
+// Removes `path` and everything below it without following symbolic links (a
+// link is removed, never what it points to), without crossing into another
+// mount, and only removing directories owned by the effective user. Refuses
+// (error 5, nothing removed) when `path` itself is a directory of another
+// owner. Entries that must be left alone (mount points, directories of other
+// owners, directories nested too deep) are skipped and listed in `skipped`;
+// the rest is removed. Returns 0 when `path` is gone (or was never there),
+// otherwise the first error met (5 for a skipped directory).
+uint32_t removeTreeSafely(const std::string& path, std::vector<std::string>* skipped = nullptr);
+
+struct DirectoryEntry {
+    std::string name;
+    FileType type = FileType::kOther;  // a symbolic link is kSymlink, not its target's type
+};
+
+// The entries of `directory` (without "." and "..") whose names match
+// `pattern` by the Windows rules: '*' matches any run of characters, '?'
+// exactly one character (a whole UTF-8 sequence), A-Z match case-insensitively,
+// and "*.*" matches every name, dotted or not. Unsorted. On failure returns
+// nothing and sets `error` (3 when the directory does not exist).
+std::vector<DirectoryEntry> enumerate(const std::string& directory, const std::string& pattern,
+                                      uint32_t* error = nullptr);
+
+// Whether `name` matches `pattern` by the rules of `enumerate`.
+bool matchesPattern(const std::string& name, const std::string& pattern);
+
+// The directory for temporary files: TMPDIR when it is an absolute path of an
+// existing directory, otherwise "/tmp"; always ending in exactly one '/'.
+std::string temporaryDirectory();
+
+// The directory of the system's shared libraries, ending in exactly one '/':
+// "/usr/lib/x86_64-linux-gnu/" where it exists, otherwise "/usr/lib/".
+std::string systemDirectory();
+
 }  // namespace holm::platform
