@@ -1,8 +1,8 @@
 // Files and directories.
 //
 // Paths are UTF-8 `std::string`s separated by '/'. Functions that can fail
-// report a Windows error number (platform/errors.h) through an optional
-// `error` argument; nothing here throws.
+// report a Windows error number (platform/errors.h) through an `error`
+// argument; nothing here throws.
 #pragma once
 
 #include <chrono>

@@ -4,8 +4,8 @@
 // "/proc/self/fd/N", and treats any later load of the same device and inode,
 // under any name, as the same module. So every `SharedLibrary` keeps the path
 // it was opened by, and a process-wide table maps modules loaded through a
-// descriptor back to that path and identity. All functions
-// here are safe to call from any thread.
+// descriptor back to that path and identity. The free functions and
+// distinct `SharedLibrary` objects may be used from any thread.
 #pragma once
 
 #include <cstdint>

@@ -1,17 +1,34 @@
 #include "platform/process_info.h"
 
+#include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
+#include <cerrno>
+
+#include "platform/unique_handle.h"
 
 namespace holm::platform {
 namespace {
 
+// The whole content of a (small, kernel-generated) file; empty on failure.
 std::string readWholeFile(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    std::string content;
+    if (!fd) {
+        return content;
+    }
+    char buffer[4096];
+    for (;;) {
+        ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return content;
+        }
+        content.append(buffer, static_cast<size_t>(count));
+    }
 }
 
 // Appends `argument` quoted by the Windows rules.
