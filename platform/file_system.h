@@ -57,6 +57,11 @@ enum class MakeDirectoryResult { kCreated, kAlreadyExists, kFailed };
 MakeDirectoryResult makeDirectory(const std::string& path, uint32_t mode,
                                   uint32_t* error = nullptr);
 
+// Removes the directory `path` if it is empty. Returns 0, 145 when it has
+// contents, 2 when it is missing, 3 when it is not a directory (a link to
+// one included).
+uint32_t removeEmptyDirectory(const std::string& path);
+
 // Removes `path` and everything below it without following symbolic links (a
 // link is removed, never what it points to), without crossing into another
 // mount, and only removing directories owned by the effective user. Refuses

@@ -170,6 +170,13 @@ MakeDirectoryResult makeDirectory(const std::string& path, uint32_t mode, uint32
     return exists ? MakeDirectoryResult::kAlreadyExists : MakeDirectoryResult::kFailed;
 }
 
+uint32_t removeEmptyDirectory(const std::string& path) {
+    if (::rmdir(path.c_str()) == 0) {
+        return WinError::kSuccess;
+    }
+    return errno == EEXIST ? WinError::kDirNotEmpty : windowsErrorFromErrno(errno);
+}
+
 std::string temporaryDirectory() {
     const char* configured = std::getenv("TMPDIR");
     if (configured != nullptr && configured[0] == '/' && isDirectory(configured)) {

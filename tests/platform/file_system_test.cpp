@@ -88,6 +88,16 @@ TEST(FileSystemTest, MakeDirectoryTellsCreatedFromExisting) {
     EXPECT_EQ(error, WinError::kPathNotFound);
 }
 
+TEST(FileSystemTest, RemoveEmptyDirectoryLeavesContents) {
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "full" / "inner");
+    fs::create_directory_symlink(dir.path() / "full" / "inner", dir.path() / "link");
+    EXPECT_EQ(removeEmptyDirectory((dir.path() / "full").string()), WinError::kDirNotEmpty);
+    EXPECT_EQ(removeEmptyDirectory((dir.path() / "link").string()), WinError::kPathNotFound);
+    EXPECT_EQ(removeEmptyDirectory((dir.path() / "full" / "inner").string()), WinError::kSuccess);
+    EXPECT_FALSE(fs::exists(dir.path() / "full" / "inner"));
+}
+
 TEST(RemoveTreeTest, RemovesNestedTreeButNotWhatLinksPointTo) {
     test::TempDir dir;
     fs::path outside = dir.path() / "outside";
