@@ -111,12 +111,9 @@ UniqueFd openForReading(const std::string& path, uint32_t& error) {
     return fd;
 }
 
-}  // namespace holm::platform
-
 // ---------------------------------------------------------------------------
 // Directories
 
-namespace holm::platform {
 namespace {
 
 struct DirTraits {
