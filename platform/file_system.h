@@ -1,0 +1,99 @@
+// Files and directories.
+//
+// Paths are UTF-8 `std::string`s separated by '/'. Functions that can fail
+// report a Windows error number (platform/errors.h) through an `error`
+// argument; nothing here throws.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/unique_handle.h"
+
+namespace holm::platform {
+
+enum class FileType { kRegular, kDirectory, kSymlink, kOther };
+
+struct FileInfo {
+    FileType type = FileType::kOther;
+    uint32_t mode = 0;  // permission bits, including set-id and sticky bits
+    uint32_t uid = 0;
+    uint64_t size = 0;
+    std::chrono::system_clock::time_point modified;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+};
+
+// Facts about the file `path` names, following symbolic links.
+std::optional<FileInfo> statPath(const std::string& path, uint32_t* error = nullptr);
+
+// Facts about `path` itself: a symbolic link is reported as kSymlink.
+std::optional<FileInfo> lstatPath(const std::string& path, uint32_t* error = nullptr);
+
+// Facts about the file open on `fd`.
+std::optional<FileInfo> statDescriptor(int fd, uint32_t* error = nullptr);
+
+// Whether something exists at `path` (a dangling link does not count).
+bool pathExists(const std::string& path);
+bool isDirectory(const std::string& path);
+bool isRegularFile(const std::string& path);
+
+// The size in bytes of the file at `path`, or nothing if it cannot be read.
+std::optional<uint64_t> fileSize(const std::string& path);
+
+// Opens `path` read-only and close-on-exec, refusing a symbolic link as the
+// last component (error 5). On failure the result is invalid and `error` set.
+UniqueFd openForReading(const std::string& path, uint32_t& error);
+
+enum class MakeDirectoryResult { kCreated, kAlreadyExists, kFailed };
+
+// Creates the directory `path` with `mode` (less the process umask). The
+// creation itself is the existence test: kAlreadyExists means something of
+// any type (directory, file, link) is already there, and `error` is then 183;
+// a missing parent gives kFailed with error 3.
+MakeDirectoryResult makeDirectory(const std::string& path, uint32_t mode,
+                                  uint32_t* error = nullptr);
+
+// Removes the directory `path` if it is empty. Returns 0, 145 when it has
+// contents, 2 when it is missing, 3 when it is not a directory (a link to
+// one included).
+uint32_t removeEmptyDirectory(const std::string& path);
+
+// Removes `path` and everything below it without following symbolic links (a
+// link is removed, never what it points to), without crossing into another
+// mount, and only removing directories owned by the effective user. Refuses
+// (error 5, nothing removed) when `path` itself is a directory of another
+// owner. Entries that must be left alone (mount points, directories of other
+// owners, directories nested too deep) are skipped and listed in `skipped`;
+// the rest is removed. Returns 0 when `path` is gone (or was never there),
+// otherwise the first error met (5 for a skipped directory).
+uint32_t removeTreeSafely(const std::string& path, std::vector<std::string>* skipped = nullptr);
+
+struct DirectoryEntry {
+    std::string name;
+    FileType type = FileType::kOther;  // a symbolic link is kSymlink, not its target's type
+};
+
+// The entries of `directory` (without "." and "..") whose names match
+// `pattern` by the Windows rules: '*' matches any run of characters, '?'
+// exactly one character (a whole UTF-8 sequence), A-Z match case-insensitively,
+// and "*.*" matches every name, dotted or not. Unsorted. On failure returns
+// nothing and sets `error` (3 when the directory does not exist).
+std::vector<DirectoryEntry> enumerate(const std::string& directory, const std::string& pattern,
+                                      uint32_t* error = nullptr);
+
+// Whether `name` matches `pattern` by the rules of `enumerate`.
+bool matchesPattern(const std::string& name, const std::string& pattern);
+
+// The directory for temporary files: TMPDIR when it is an absolute path of an
+// existing directory, otherwise "/tmp"; always ending in exactly one '/'.
+std::string temporaryDirectory();
+
+// The directory of the system's shared libraries, ending in exactly one '/':
+// "/usr/lib/x86_64-linux-gnu/" where it exists, otherwise "/usr/lib/".
+std::string systemDirectory();
+
+}  // namespace holm::platform

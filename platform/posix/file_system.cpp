@@ -1,0 +1,491 @@
+#include "platform/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "platform/errors.h"
+
+namespace holm::platform {
+namespace {
+
+FileType typeOfMode(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return FileType::kRegular;
+    }
+    if (S_ISDIR(mode)) {
+        return FileType::kDirectory;
+    }
+    if (S_ISLNK(mode)) {
+        return FileType::kSymlink;
+    }
+    return FileType::kOther;
+}
+
+FileInfo infoOf(const struct stat& status) {
+    FileInfo info;
+    info.type = typeOfMode(status.st_mode);
+    info.mode = static_cast<uint32_t>(status.st_mode & 07777);
+    info.uid = static_cast<uint32_t>(status.st_uid);
+    info.size = static_cast<uint64_t>(status.st_size);
+    info.modified = std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(status.st_mtim.tv_sec) +
+            std::chrono::nanoseconds(status.st_mtim.tv_nsec)));
+    info.device = static_cast<uint64_t>(status.st_dev);
+    info.inode = static_cast<uint64_t>(status.st_ino);
+    return info;
+}
+
+// Runs one of the stat calls and converts its result.
+template <typename StatCall>
+std::optional<FileInfo> statWith(StatCall call, uint32_t* error) {
+    struct stat status {};
+    if (call(&status) != 0) {
+        if (error != nullptr) {
+            *error = windowsErrorFromErrno(errno);
+        }
+        return std::nullopt;
+    }
+    if (error != nullptr) {
+        *error = WinError::kSuccess;
+    }
+    return infoOf(status);
+}
+
+bool hasType(const std::string& path, FileType type) {
+    auto info = statPath(path);
+    return info && info->type == type;
+}
+
+}  // namespace
+
+std::optional<FileInfo> statPath(const std::string& path, uint32_t* error) {
+    return statWith([&](struct stat* status) { return ::stat(path.c_str(), status); }, error);
+}
+
+std::optional<FileInfo> lstatPath(const std::string& path, uint32_t* error) {
+    return statWith([&](struct stat* status) { return ::lstat(path.c_str(), status); }, error);
+}
+
+std::optional<FileInfo> statDescriptor(int fd, uint32_t* error) {
+    return statWith([&](struct stat* status) { return ::fstat(fd, status); }, error);
+}
+
+bool pathExists(const std::string& path) {
+    return statPath(path).has_value();
+}
+
+bool isDirectory(const std::string& path) {
+    return hasType(path, FileType::kDirectory);
+}
+
+bool isRegularFile(const std::string& path) {
+    return hasType(path, FileType::kRegular);
+}
+
+std::optional<uint64_t> fileSize(const std::string& path) {
+    auto info = statPath(path);
+    if (!info) {
+        return std::nullopt;
+    }
+    return info->size;
+}
+
+UniqueFd openForReading(const std::string& path, uint32_t& error) {
+    // Non-blocking so that a FIFO put in place of a file cannot stall the
+    // caller; reads are blocking again afterwards.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
+    if (!fd || ::fcntl(fd.get(), F_SETFL, 0) != 0) {
+        error = windowsErrorFromErrno(errno);
+        return {};
+    }
+    error = WinError::kSuccess;
+    return fd;
+}
+
+// ---------------------------------------------------------------------------
+// Directories
+
+namespace {
+
+struct DirTraits {
+    using Handle = DIR*;
+    static constexpr DIR* invalid() noexcept { return nullptr; }
+    static void close(DIR* stream) noexcept { ::closedir(stream); }
+};
+using UniqueDir = UniqueHandle<DirTraits>;
+
+// A directory stream over `fd`, which the stream then owns. An invalid `fd`
+// gives an invalid stream with errno as the failed open left it.
+UniqueDir streamOver(UniqueFd fd) {
+    if (!fd) {
+        return {};
+    }
+    UniqueDir stream(::fdopendir(fd.get()));
+    if (stream) {
+        fd.release();
+    }
+    return stream;
+}
+
+bool isDotOrDotDot(const char* name) {
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+std::string withOneTrailingSlash(std::string path) {
+    while (!path.empty() && path.back() == '/') {
+        path.pop_back();
+    }
+    return path + '/';
+}
+
+}  // namespace
+
+MakeDirectoryResult makeDirectory(const std::string& path, uint32_t mode, uint32_t* error) {
+    if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) {
+        if (error != nullptr) {
+            *error = WinError::kSuccess;
+        }
+        return MakeDirectoryResult::kCreated;
+    }
+    bool exists = errno == EEXIST;
+    if (error != nullptr) {
+        // ENOENT here always means a missing parent, which Windows calls a
+        // missing path.
+        *error = exists            ? WinError::kAlreadyExists
+                 : errno == ENOENT ? WinError::kPathNotFound
+                                   : windowsErrorFromErrno(errno);
+    }
+    return exists ? MakeDirectoryResult::kAlreadyExists : MakeDirectoryResult::kFailed;
+}
+
+uint32_t removeEmptyDirectory(const std::string& path) {
+    if (::rmdir(path.c_str()) == 0) {
+        return WinError::kSuccess;
+    }
+    return errno == EEXIST ? WinError::kDirNotEmpty : windowsErrorFromErrno(errno);
+}
+
+std::string temporaryDirectory() {
+    const char* configured = std::getenv("TMPDIR");
+    if (configured != nullptr && configured[0] == '/' && isDirectory(configured)) {
+        return withOneTrailingSlash(configured);
+    }
+    return "/tmp/";
+}
+
+std::string systemDirectory() {
+    constexpr const char* kMultiarchDirectory = "/usr/lib/x86_64-linux-gnu/";
+    return isDirectory(kMultiarchDirectory) ? kMultiarchDirectory : "/usr/lib/";
+}
+
+// ---------------------------------------------------------------------------
+// Pattern enumeration
+
+namespace {
+
+char foldAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The index after the UTF-8 character starting at `index`.
+size_t nextCharacter(const std::string& text, size_t index) {
+    ++index;
+    while (index < text.size() && (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80) {
+        ++index;
+    }
+    return index;
+}
+
+FileType typeOfEntry(int directoryFd, const struct dirent& entry) {
+    switch (entry.d_type) {
+        case DT_REG:
+            return FileType::kRegular;
+        case DT_DIR:
+            return FileType::kDirectory;
+        case DT_LNK:
+            return FileType::kSymlink;
+        case DT_UNKNOWN:
+            break;  // the file system does not say: ask for the entry itself
+        default:
+            return FileType::kOther;
+    }
+    struct stat status {};
+    if (::fstatat(directoryFd, entry.d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return FileType::kOther;
+    }
+    return typeOfMode(status.st_mode);
+}
+
+}  // namespace
+
+bool matchesPattern(const std::string& name, const std::string& pattern) {
+    if (pattern == "*.*") {
+        return true;
+    }
+    // Greedy matching that returns to the last '*' on a mismatch: linear in
+    // practice, never recursive.
+    size_t at = 0;
+    size_t patternAt = 0;
+    size_t afterStar = std::string::npos;
+    size_t starMatchEnd = 0;
+    while (at < name.size()) {
+        if (patternAt < pattern.size() && pattern[patternAt] == '*') {
+            afterStar = ++patternAt;
+            starMatchEnd = at;
+        } else if (patternAt < pattern.size() && pattern[patternAt] == '?') {
+            ++patternAt;
+            at = nextCharacter(name, at);
+        } else if (patternAt < pattern.size() &&
+                   foldAscii(pattern[patternAt]) == foldAscii(name[at])) {
+            ++patternAt;
+            ++at;
+        } else if (afterStar != std::string::npos) {
+            // Let the last '*' take one more character and try again.
+            starMatchEnd = nextCharacter(name, starMatchEnd);
+            at = starMatchEnd;
+            patternAt = afterStar;
+        } else {
+            return false;
+        }
+    }
+    while (patternAt < pattern.size() && pattern[patternAt] == '*') {
+        ++patternAt;
+    }
+    return patternAt == pattern.size();
+}
+
+std::vector<DirectoryEntry> enumerate(const std::string& directory, const std::string& pattern,
+                                      uint32_t* error) {
+    UniqueDir stream =
+        streamOver(UniqueFd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    if (!stream) {
+        if (error != nullptr) {
+            *error = errno == ENOENT || errno == ENOTDIR ? WinError::kPathNotFound
+                                                         : windowsErrorFromErrno(errno);
+        }
+        return {};
+    }
+    std::vector<DirectoryEntry> entries;
+    while (const struct dirent* entry = ::readdir(stream.get())) {
+        if (!isDotOrDotDot(entry->d_name) && matchesPattern(entry->d_name, pattern)) {
+            entries.push_back({entry->d_name, typeOfEntry(::dirfd(stream.get()), *entry)});
+        }
+    }
+    if (error != nullptr) {
+        *error = WinError::kSuccess;
+    }
+    return entries;
+}
+
+// ---------------------------------------------------------------------------
+// Safe tree removal
+
+namespace {
+
+#ifndef STATX_ATTR_MOUNT_ROOT
+#define STATX_ATTR_MOUNT_ROOT 0x00002000
+#endif
+
+// Directories deeper than this below the removed one are skipped: each level
+// holds one open descriptor.
+constexpr size_t kMaxRemovalDepth = 128;
+
+struct EntryStatus {
+    mode_t mode = 0;
+    uid_t uid = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool mountRoot = false;  // also catches bind mounts of the same file system
+};
+
+// Facts about `name` in `directoryFd` (or the directory itself for ""),
+// never following a link.
+std::optional<EntryStatus> statEntry(int directoryFd, const char* name) {
+    struct statx status {};
+    int flags = AT_SYMLINK_NOFOLLOW | (name[0] == '\0' ? AT_EMPTY_PATH : 0);
+    if (::statx(directoryFd, name, flags, STATX_TYPE | STATX_UID | STATX_INO, &status) != 0) {
+        return std::nullopt;
+    }
+    EntryStatus entry;
+    entry.mode = status.stx_mode;
+    entry.uid = status.stx_uid;
+    entry.device = makedev(status.stx_dev_major, status.stx_dev_minor);
+    entry.inode = status.stx_ino;
+    entry.mountRoot = (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+                      (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    return entry;
+}
+
+class TreeRemover {
+  public:
+    explicit TreeRemover(std::vector<std::string>* skipped) : skipped_(skipped) {}
+
+    uint32_t removeTree(int parentFd, const std::string& name, const std::string& path);
+
+  private:
+    struct Level {
+        UniqueDir stream;
+        std::string name;  // in the level above
+        std::string path;  // for reports
+    };
+
+    // Opens the directory `name` in `parentFd` without following a link and
+    // checks it is still the directory `expected` described.
+    UniqueDir openDirectory(int parentFd, const std::string& name, const EntryStatus& expected);
+    void removeEntry(Level& level, const char* name);
+    void finishLevel();
+    void skip(const std::string& path, uint32_t error);
+    void fail(uint32_t error);
+
+    std::vector<std::string>* skipped_;
+    std::vector<Level> levels_;
+    int rootParentFd_ = -1;
+    dev_t device_ = 0;
+    uid_t owner_ = ::geteuid();
+    uint32_t firstError_ = WinError::kSuccess;
+};
+
+void TreeRemover::fail(uint32_t error) {
+    if (firstError_ == WinError::kSuccess) {
+        firstError_ = error;
+    }
+}
+
+void TreeRemover::skip(const std::string& path, uint32_t error) {
+    if (skipped_ != nullptr) {
+        skipped_->push_back(path);
+    }
+    fail(error);
+}
+
+UniqueDir TreeRemover::openDirectory(int parentFd, const std::string& name,
+                                     const EntryStatus& expected) {
+    UniqueFd fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+        return {};
+    }
+    // Replaced between the look and the open: leave it alone.
+    auto opened = statEntry(fd.get(), "");
+    if (!opened || opened->device != expected.device || opened->inode != expected.inode ||
+        opened->uid != owner_) {
+        errno = EACCES;
+        return {};
+    }
+    return streamOver(std::move(fd));
+}
+
+void TreeRemover::removeEntry(Level& level, const char* name) {
+    int directoryFd = ::dirfd(level.stream.get());
+    std::string path = level.path + '/' + name;
+    auto status = statEntry(directoryFd, name);
+    if (!status) {
+        if (errno != ENOENT) {
+            fail(windowsErrorFromErrno(errno));
+        }
+        return;
+    }
+    if (!S_ISDIR(status->mode)) {
+        // Files, links, sockets...: the entry itself goes, never a link's target.
+        if (::unlinkat(directoryFd, name, 0) != 0 && errno != ENOENT) {
+            fail(windowsErrorFromErrno(errno));
+        }
+        return;
+    }
+    if (status->device != device_ || status->mountRoot) {
+        skip(path, WinError::kAccessDenied);  // another mount: not ours to empty
+        return;
+    }
+    if (status->uid != owner_) {
+        skip(path, WinError::kAccessDenied);
+        return;
+    }
+    if (levels_.size() >= kMaxRemovalDepth) {
+        skip(path, WinError::kFilenameExcedRange);
+        return;
+    }
+    UniqueDir stream = openDirectory(directoryFd, name, *status);
+    if (!stream) {
+        skip(path, windowsErrorFromErrno(errno));
+        return;
+    }
+    // `level` may move when the vector grows: nothing below uses it.
+    levels_.push_back({std::move(stream), name, std::move(path)});
+}
+
+void TreeRemover::finishLevel() {
+    std::string name = std::move(levels_.back().name);
+    levels_.pop_back();  // closes the directory before it is removed
+    int parentFd = levels_.empty() ? rootParentFd_ : ::dirfd(levels_.back().stream.get());
+    if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
+        fail(windowsErrorFromErrno(errno));
+    }
+}
+
+uint32_t TreeRemover::removeTree(int parentFd, const std::string& name, const std::string& path) {
+    auto status = statEntry(parentFd, name.c_str());
+    if (!status) {
+        return errno == ENOENT ? WinError::kSuccess : windowsErrorFromErrno(errno);
+    }
+    if (!S_ISDIR(status->mode)) {
+        if (::unlinkat(parentFd, name.c_str(), 0) != 0 && errno != ENOENT) {
+            return windowsErrorFromErrno(errno);
+        }
+        return WinError::kSuccess;
+    }
+    if (status->uid != owner_) {
+        return WinError::kAccessDenied;
+    }
+    UniqueDir stream = openDirectory(parentFd, name, *status);
+    if (!stream) {
+        return windowsErrorFromErrno(errno);
+    }
+    rootParentFd_ = parentFd;
+    device_ = status->device;
+    levels_.push_back({std::move(stream), name, path});
+    while (!levels_.empty()) {
+        errno = 0;
+        const struct dirent* entry = ::readdir(levels_.back().stream.get());
+        if (entry == nullptr) {
+            if (errno != 0) {
+                fail(windowsErrorFromErrno(errno));
+            }
+            finishLevel();
+        } else if (!isDotOrDotDot(entry->d_name)) {
+            removeEntry(levels_.back(), entry->d_name);
+        }
+    }
+    return firstError_;
+}
+
+}  // namespace
+
+uint32_t removeTreeSafely(const std::string& path, std::vector<std::string>* skipped) {
+    std::string_view trimmed(path);
+    while (trimmed.size() > 1 && trimmed.back() == '/') {
+        trimmed.remove_suffix(1);
+    }
+    size_t slash = trimmed.rfind('/');
+    std::string name(slash == std::string_view::npos ? trimmed : trimmed.substr(slash + 1));
+    std::string parent(slash == std::string_view::npos ? "."
+                       : slash == 0                    ? "/"
+                                                       : trimmed.substr(0, slash));
+    if (name.empty() || name == "." || name == "..") {
+        return WinError::kInvalidParameter;  // "", "/", "x/." and the like
+    }
+    UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parentFd) {
+        return errno == ENOENT ? WinError::kSuccess : windowsErrorFromErrno(errno);
+    }
+    return TreeRemover(skipped).removeTree(parentFd.get(), name, std::string(trimmed));
+}
+
+}  // namespace holm::platform

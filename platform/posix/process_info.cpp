@@ -1,0 +1,120 @@
+#include "platform/process_info.h"
+
+#include <fcntl.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/unique_handle.h"
+
+namespace holm::platform {
+namespace {
+
+// The whole content of a (small, kernel-generated) file; empty on failure.
+std::string readWholeFile(const char* path) {
+    UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    std::string content;
+    if (!fd) {
+        return content;
+    }
+    char buffer[4096];
+    for (;;) {
+        ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return content;
+        }
+        content.append(buffer, static_cast<size_t>(count));
+    }
+}
+
+// Appends `argument` quoted by the Windows rules.
+void appendQuoted(std::string& line, const std::string& argument) {
+    line += '"';
+    size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes are literal unless a quote follows: then each one is
+        // doubled and the quote itself escaped.
+        line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, '\\');  // before the closing quote
+    line += '"';
+}
+
+bool needsQuotes(const std::string& argument) {
+    return argument.empty() || argument.find_first_of(" \t\n\v\"") != std::string::npos;
+}
+
+}  // namespace
+
+std::string executablePath() {
+    std::string path(256, '\0');
+    for (;;) {
+        ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+        if (length < 0) {
+            return {};
+        }
+        if (static_cast<size_t>(length) < path.size()) {
+            path.resize(static_cast<size_t>(length));
+            return path;
+        }
+        path.resize(path.size() * 2);  // possibly cut off: try a larger buffer
+    }
+}
+
+std::vector<std::string> commandLineArguments() {
+    std::string content = readWholeFile("/proc/self/cmdline");
+    std::vector<std::string> arguments;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\0', start);
+        if (end == std::string::npos) {
+            end = content.size();  // the last argument lacks its terminator
+        }
+        arguments.emplace_back(content, start, end - start);
+        start = end + 1;
+    }
+    return arguments;
+}
+
+std::string commandLineText(const std::vector<std::string>& arguments) {
+    std::string line;
+    for (const std::string& argument : arguments) {
+        if (!line.empty()) {
+            line += ' ';
+        }
+        if (needsQuotes(argument)) {
+            appendQuoted(line, argument);
+        } else {
+            line += argument;
+        }
+    }
+    return line;
+}
+
+std::string commandLineText() {
+    return commandLineText(commandLineArguments());
+}
+
+uint32_t currentThreadId() {
+    return static_cast<uint32_t>(::gettid());
+}
+
+uint32_t currentProcessId() {
+    return static_cast<uint32_t>(::getpid());
+}
+
+uint32_t effectiveUserId() {
+    return static_cast<uint32_t>(::geteuid());
+}
+
+}  // namespace holm::platform

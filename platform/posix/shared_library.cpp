@@ -1,0 +1,349 @@
+#include "platform/shared_library.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "platform/errors.h"
+#include "platform/process_info.h"
+
+namespace holm::platform {
+namespace {
+
+constexpr std::string_view kDescriptorPrefix = "/proc/self/fd/";
+
+bool isDescriptorName(const char* name) {
+    return name != nullptr && std::string_view(name).starts_with(kDescriptorPrefix);
+}
+
+// A name for loading the file open on `fd` that no load before used.
+// The loader takes a module whose name matches the requested one as already
+// loaded, without looking at the file: "/proc/self/fd/N" of a module loaded
+// earlier through a since-closed descriptor N would hand back that module
+// instead of the file now open on N. So each load gets a distinct spelling,
+// made by inserting "/" and "./" steps (which the kernel ignores) that count
+// the loads in bijective base 2.
+std::string uniqueDescriptorName(int fd) {
+    static std::atomic<uint64_t> loads{0};
+    uint64_t serial = loads.fetch_add(1);
+    std::string name(kDescriptorPrefix);
+    while (serial > 0) {
+        --serial;
+        name += (serial & 1) != 0 ? "./" : "/";
+        serial >>= 1;
+    }
+    return name + std::to_string(fd);
+}
+
+ModuleId idOf(const struct stat& status) {
+    return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+}
+
+std::optional<ModuleId> idOfPath(const char* path) {
+    struct stat status {};
+    if (::stat(path, &status) != 0) {
+        return std::nullopt;
+    }
+    return idOf(status);
+}
+
+// What the process knows about a module loaded through a descriptor: the
+// path it was opened by, its identity and how many `SharedLibrary` objects
+// refer to it. Keyed by the loader's name for the module, which is unique
+// for the life of the process (see uniqueDescriptorName).
+struct LoadedModule {
+    std::string path;
+    ModuleId id;
+    size_t references = 0;
+};
+
+class ModuleTable {
+  public:
+    // Records one more reference; returns the identity recorded for the
+    // module (the first opener's, which is what the loader has mapped).
+    ModuleId add(const std::string& loaderName, const std::string& path, ModuleId id) {
+        std::lock_guard lock(mutex_);
+        auto [entry, inserted] = modules_.try_emplace(loaderName, LoadedModule{path, id, 0});
+        ++entry->second.references;
+        return entry->second.id;
+    }
+
+    // Drops one reference. The entry is kept while the loader still has the
+    // module mapped (a library with unique symbols is never unloaded), so
+    // that its name stays known.
+    void release(const std::string& loaderName, bool stillLoaded) {
+        std::lock_guard lock(mutex_);
+        auto entry = modules_.find(loaderName);
+        if (entry != modules_.end() && --entry->second.references == 0 && !stillLoaded) {
+            modules_.erase(entry);
+        }
+    }
+
+    std::optional<LoadedModule> find(const std::string& loaderName) const {
+        std::lock_guard lock(mutex_);
+        auto entry = modules_.find(loaderName);
+        if (entry == modules_.end()) {
+            return std::nullopt;
+        }
+        return entry->second;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::map<std::string, LoadedModule, std::less<>> modules_;
+};
+
+ModuleTable& moduleTable() {
+    static ModuleTable table;
+    return table;
+}
+
+// The loader's names of every loaded module ("" for the program itself).
+std::vector<std::string> loaderNames() {
+    std::vector<std::string> names;
+    ::dl_iterate_phdr(
+        [](struct dl_phdr_info* info, size_t, void* context) {
+            auto* collected = static_cast<std::vector<std::string>*>(context);
+            collected->emplace_back(info->dlpi_name != nullptr ? info->dlpi_name : "");
+            return 0;
+        },
+        &names);
+    return names;
+}
+
+bool isLoadedUnder(const std::string& loaderName) {
+    for (const std::string& name : loaderNames()) {
+        if (name == loaderName) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string loaderMessage() {
+    const char* text = ::dlerror();
+    return text != nullptr ? text : "";
+}
+
+bool startsWithElfMagic(int fd) {
+    char header[4] = {};
+    return ::pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
+           std::memcmp(header,
+                       "\x7f"
+                       "ELF",
+                       sizeof header) == 0;
+}
+
+// Why the loader refused a file that exists, is regular and is ELF, judged
+// from its message (the loader gives no error number).
+uint32_t errorFromLoaderMessage(std::string_view message) {
+    if (message.find("undefined symbol") != std::string_view::npos) {
+        return WinError::kProcNotFound;
+    }
+    if (message.find("cannot open shared object file") != std::string_view::npos) {
+        return WinError::kModNotFound;  // a library it depends on is missing
+    }
+    if (message.find("cannot allocate memory") != std::string_view::npos) {
+        return WinError::kNotEnoughMemory;
+    }
+    return WinError::kBadExeFormat;
+}
+
+// The error for a failed load of the file open on `fd`.
+uint32_t errorForFailedLoad(int fd, std::string_view message) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        return windowsErrorFromErrno(errno);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return WinError::kAccessDenied;
+    }
+    if (!startsWithElfMagic(fd)) {
+        return WinError::kBadExeFormat;
+    }
+    return errorFromLoaderMessage(message);
+}
+
+// The error for a failed load by path: the file itself is examined first so
+// that a missing file is told apart from a missing dependency.
+uint32_t errorForFailedLoad(const std::string& path, std::string_view message) {
+    if (path.find('/') == std::string::npos) {
+        // Searched for by the loader: nothing of ours to examine.
+        return errorFromLoaderMessage(message);
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT || errno == ENOTDIR ? WinError::kModNotFound
+                                                   : windowsErrorFromErrno(errno);
+    }
+    UniqueFd file(fd);
+    return errorForFailedLoad(file.get(), message);
+}
+
+struct link_map* linkMapOf(void* handle) {
+    struct link_map* map = nullptr;
+    if (::dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0) {
+        return nullptr;
+    }
+    return map;
+}
+
+}  // namespace
+
+void LibraryTraits::close(void* handle) noexcept {
+    ::dlclose(handle);
+}
+
+SharedLibrary::SharedLibrary(UniqueLibrary handle, const std::string& path, ModuleId fileId)
+    : handle_(std::move(handle)), path_(path), id_(fileId) {
+    struct link_map* map = linkMapOf(handle_.get());
+    if (map == nullptr || map->l_name == nullptr) {
+        return;  // not expected for a handle the loader just gave out
+    }
+    if (isDescriptorName(map->l_name)) {
+        // Loaded through a descriptor, by this load or an earlier one of the
+        // same file: the table keeps the name the system should report.
+        loaderName_ = map->l_name;
+        id_ = moduleTable().add(loaderName_, path_, id_);
+    } else if (id_ == ModuleId{}) {
+        id_ = idOfPath(map->l_name).value_or(ModuleId{});
+    }
+}
+
+SharedLibrary::~SharedLibrary() {
+    close();
+}
+
+SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = std::move(other.handle_);
+        path_ = std::move(other.path_);
+        id_ = other.id_;
+        loaderName_ = std::move(other.loaderName_);
+        other.loaderName_.clear();
+    }
+    return *this;
+}
+
+SharedLibrary SharedLibrary::open(const std::string& path, uint32_t& error, std::string* message) {
+    if (path.empty()) {
+        // dlopen("") would hand back the program itself.
+        error = WinError::kInvalidParameter;
+        return {};
+    }
+    UniqueLibrary handle(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+    if (!handle) {
+        std::string text = loaderMessage();
+        error = errorForFailedLoad(path, text);
+        if (message != nullptr) {
+            *message = std::move(text);
+        }
+        return {};
+    }
+    error = WinError::kSuccess;
+    return SharedLibrary(std::move(handle), path, ModuleId{});
+}
+
+SharedLibrary SharedLibrary::openDescriptor(int fd, const std::string& originalPath,
+                                            uint32_t& error, std::string* message) {
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0) {
+        error = WinError::kInvalidHandle;
+        return {};
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = WinError::kAccessDenied;
+        return {};
+    }
+    UniqueLibrary handle(::dlopen(uniqueDescriptorName(fd).c_str(), RTLD_NOW | RTLD_LOCAL));
+    if (!handle) {
+        std::string text = loaderMessage();
+        error = errorForFailedLoad(fd, text);
+        if (message != nullptr) {
+            *message = std::move(text);
+        }
+        return {};
+    }
+    error = WinError::kSuccess;
+    return SharedLibrary(std::move(handle), originalPath, idOf(status));
+}
+
+void* SharedLibrary::symbol(const char* name) const {
+    if (!handle_ || name == nullptr) {
+        return nullptr;
+    }
+    return ::dlsym(handle_.get(), name);
+}
+
+void SharedLibrary::close() {
+    handle_.reset();
+    if (!loaderName_.empty()) {
+        // The name is never reused, so no other module can have taken it
+        // between the unload and this check.
+        moduleTable().release(loaderName_, isLoadedUnder(loaderName_));
+        loaderName_.clear();
+    }
+}
+
+void SharedLibrary::keepLoaded() {
+    // The table entry keeps this reference, so the name stays known.
+    handle_.release();
+    loaderName_.clear();
+}
+
+std::string modulePathContaining(const void* address) {
+    Dl_info info{};
+    struct link_map* map = nullptr;
+    if (::dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 ||
+        map == nullptr || map->l_name == nullptr) {
+        return {};
+    }
+    if (map->l_name[0] == '\0') {
+        return executablePath();  // the program itself
+    }
+    if (!isDescriptorName(map->l_name)) {
+        return map->l_name;
+    }
+    auto loaded = moduleTable().find(map->l_name);
+    return loaded ? loaded->path : std::string();
+}
+
+std::vector<ModuleId> loadedModuleIds() {
+    std::vector<ModuleId> ids;
+    for (const std::string& name : loaderNames()) {
+        std::optional<ModuleId> id;
+        if (name.empty()) {
+            id = idOfPath("/proc/self/exe");
+        } else if (!isDescriptorName(name.c_str())) {
+            id = idOfPath(name.c_str());
+        } else if (auto loaded = moduleTable().find(name)) {
+            id = loaded->id;
+        }
+        if (id) {
+            ids.push_back(*id);
+        }
+    }
+    return ids;
+}
+
+bool isModuleLoaded(ModuleId id) {
+    for (const ModuleId& loaded : loadedModuleIds()) {
+        if (loaded == id) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace holm::platform

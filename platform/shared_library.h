@@ -1,0 +1,105 @@
+// Shared libraries loaded at run time.
+//
+// The loader knows a library opened through a descriptor only as
+// "/proc/self/fd/N", and treats any later load of the same device and inode,
+// under any name, as the same module. So every `SharedLibrary` keeps the path
+// it was opened by, and a process-wide table maps modules loaded through a
+// descriptor back to that path and identity. The free functions and
+// distinct `SharedLibrary` objects may be used from any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/unique_handle.h"
+
+namespace holm::platform {
+
+// The identity of a file on disk: "already loaded" means the same device and
+// inode, whatever the name.
+struct ModuleId {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+
+    bool operator==(const ModuleId&) const = default;
+};
+
+// Handles returned by the dynamic loader.
+struct LibraryTraits {
+    using Handle = void*;
+    static constexpr void* invalid() noexcept { return nullptr; }
+    static void close(void* handle) noexcept;
+};
+using UniqueLibrary = UniqueHandle<LibraryTraits>;
+
+class SharedLibrary {
+  public:
+    SharedLibrary() = default;
+    ~SharedLibrary();
+    SharedLibrary(SharedLibrary&& other) noexcept { *this = std::move(other); }
+    SharedLibrary& operator=(SharedLibrary&& other) noexcept;
+
+    // Loads the library at `path` with every symbol resolved now and nothing
+    // exported to later loads. On failure returns an invalid object and sets
+    // `error`: 126 file or dependency missing, 193 not a loadable library,
+    // 127 unresolved symbol, 5 not a readable regular file, 87 empty path.
+    // `message` (optional) receives the loader's explanation.
+    static SharedLibrary open(const std::string& path, uint32_t& error,
+                              std::string* message = nullptr);
+
+    // Loads the file open on `fd` (through "/proc/self/fd/N"), so that what
+    // was verified on that descriptor is exactly what is loaded. The caller
+    // keeps ownership of `fd`; it may be closed once this returns.
+    // `originalPath` is the name reported for the module from then on.
+    static SharedLibrary openDescriptor(int fd, const std::string& originalPath, uint32_t& error,
+                                        std::string* message = nullptr);
+
+    bool valid() const noexcept { return handle_.valid(); }
+    explicit operator bool() const noexcept { return valid(); }
+
+    // The address of an exported symbol, or nullptr.
+    void* symbol(const char* name) const;
+
+    // The path the library was opened by (as given by the caller).
+    const std::string& path() const noexcept { return path_; }
+
+    // Device and inode of the loaded file.
+    ModuleId id() const noexcept { return id_; }
+
+    // Releases this reference; the loader unmaps the library when no
+    // reference is left.
+    void close();
+
+    // Gives up this reference without ever unloading the library (for a
+    // library whose code may still be on a stack, e.g. after a fault in it).
+    // Its name stays known to `modulePathContaining`.
+    void keepLoaded();
+
+  private:
+    // Takes over a loaded handle and records it in the process-wide table.
+    // `fileId` is the identity of the file opened, or zero when the loader
+    // must be asked.
+    SharedLibrary(UniqueLibrary handle, const std::string& path, ModuleId fileId);
+
+    UniqueLibrary handle_;
+    std::string path_;
+    ModuleId id_;
+    // The loader's name for a module loaded through a descriptor: this
+    // object holds a reference in the process-wide table under it.
+    std::string loaderName_;
+};
+
+// The path of the module containing `address` (the original path for
+// libraries loaded through a descriptor, the executable's path for the
+// program itself); empty when no module contains it.
+std::string modulePathContaining(const void* address);
+
+// The identities of every module currently loaded in the process.
+std::vector<ModuleId> loadedModuleIds();
+
+// Whether a module with this identity is loaded.
+bool isModuleLoaded(ModuleId id);
+
+}  // namespace holm::platform

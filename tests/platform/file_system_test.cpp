@@ -1,0 +1,303 @@
+#include "platform/file_system.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/errors.h"
+#include "platform/process_info.h"
+#include "support/test_support.h"
+
+namespace holm::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> namesMatching(const std::string& directory, const std::string& pattern) {
+    uint32_t error = 99;
+    std::vector<std::string> names;
+    for (const DirectoryEntry& entry : enumerate(directory, pattern, &error)) {
+        names.push_back(entry.name);
+    }
+    EXPECT_EQ(error, WinError::kSuccess);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void writeFile(const fs::path& path, const std::string& content = "x") {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// Hands `path` to another user; only root can.
+void giveToAnotherUser(const fs::path& path) {
+    ASSERT_EQ(std::system(("chown 65534 '" + path.string() + "'").c_str()), 0);
+}
+
+TEST(FileSystemTest, FileInfoAndLinks) {
+    test::TempDir dir;
+    auto file = dir.write("data.bin", "12345");
+    fs::create_symlink(file, dir.path() / "link");
+
+    auto info = statPath(file.string());
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->type, FileType::kRegular);
+    EXPECT_EQ(info->size, 5u);
+    EXPECT_EQ(info->uid, effectiveUserId());
+    EXPECT_EQ(fileSize(file.string()), 5u);
+    EXPECT_TRUE(isRegularFile(file.string()));
+    EXPECT_TRUE(isDirectory(dir.path().string()));
+
+    std::string link = (dir.path() / "link").string();
+    EXPECT_EQ(statPath(link)->inode, info->inode);
+    EXPECT_EQ(lstatPath(link)->type, FileType::kSymlink);
+
+    uint32_t error = 0;
+    EXPECT_FALSE(openForReading(link, error).valid()) << "a link must not be followed";
+    EXPECT_EQ(error, WinError::kAccessDenied);
+    UniqueFd fd = openForReading(file.string(), error);
+    ASSERT_TRUE(fd.valid());
+    EXPECT_EQ(statDescriptor(fd.get())->inode, info->inode);
+
+    std::string missing = (dir.path() / "missing").string();
+    EXPECT_FALSE(pathExists(missing));
+    EXPECT_FALSE(statPath(missing, &error).has_value());
+    EXPECT_EQ(error, WinError::kFileNotFound);
+    EXPECT_FALSE(fileSize(missing).has_value());
+}
+
+TEST(FileSystemTest, MakeDirectoryTellsCreatedFromExisting) {
+    test::TempDir dir;
+    std::string path = (dir.path() / "new").string();
+    uint32_t error = 99;
+    EXPECT_EQ(makeDirectory(path, 0700, &error), MakeDirectoryResult::kCreated);
+    EXPECT_EQ(error, WinError::kSuccess);
+    EXPECT_EQ(statPath(path)->mode, 0700u);
+
+    EXPECT_EQ(makeDirectory(path, 0700, &error), MakeDirectoryResult::kAlreadyExists);
+    EXPECT_EQ(error, WinError::kAlreadyExists);
+    auto file = dir.write("file", "");
+    EXPECT_EQ(makeDirectory(file.string(), 0700), MakeDirectoryResult::kAlreadyExists);
+
+    EXPECT_EQ(makeDirectory((dir.path() / "no" / "parent").string(), 0700, &error),
+              MakeDirectoryResult::kFailed);
+    EXPECT_EQ(error, WinError::kPathNotFound);
+}
+
+TEST(FileSystemTest, RemoveEmptyDirectoryLeavesContents) {
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "full" / "inner");
+    fs::create_directory_symlink(dir.path() / "full" / "inner", dir.path() / "link");
+    EXPECT_EQ(removeEmptyDirectory((dir.path() / "full").string()), WinError::kDirNotEmpty);
+    EXPECT_EQ(removeEmptyDirectory((dir.path() / "link").string()), WinError::kPathNotFound);
+    EXPECT_EQ(removeEmptyDirectory((dir.path() / "full" / "inner").string()), WinError::kSuccess);
+    EXPECT_FALSE(fs::exists(dir.path() / "full" / "inner"));
+}
+
+TEST(RemoveTreeTest, RemovesNestedTreeButNotWhatLinksPointTo) {
+    test::TempDir dir;
+    fs::path outside = dir.path() / "outside";
+    fs::create_directories(outside);
+    writeFile(outside / "keep.txt");
+
+    fs::path tree = dir.path() / "tree";
+    fs::create_directories(tree / "a" / "b" / "c");
+    fs::create_directories(tree / "empty");
+    writeFile(tree / "top.txt");
+    writeFile(tree / "a" / "b" / "c" / "deep.txt");
+    fs::create_directory_symlink(outside, tree / "a" / "to-outside");
+    fs::create_symlink(outside / "keep.txt", tree / "file-link");
+    fs::create_symlink(dir.path() / "nowhere", tree / "dangling");
+
+    std::vector<std::string> skipped;
+    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped), WinError::kSuccess);
+    EXPECT_TRUE(skipped.empty());
+    EXPECT_FALSE(fs::exists(fs::symlink_status(tree)));
+    EXPECT_TRUE(fs::exists(outside / "keep.txt"));
+
+    // A link given as the tree itself is removed, not followed.
+    fs::create_directory_symlink(outside, dir.path() / "link-tree");
+    EXPECT_EQ(removeTreeSafely((dir.path() / "link-tree/").string()), WinError::kSuccess);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir.path() / "link-tree")));
+    EXPECT_TRUE(fs::exists(outside / "keep.txt"));
+
+    EXPECT_EQ(removeTreeSafely((dir.path() / "never-there").string()), WinError::kSuccess);
+    EXPECT_EQ(removeTreeSafely("/"), WinError::kInvalidParameter);
+    EXPECT_EQ(removeTreeSafely(""), WinError::kInvalidParameter);
+}
+
+TEST(RemoveTreeTest, SkipsDirectoriesNestedTooDeep) {
+    test::TempDir dir;
+    fs::path tree = dir.path() / "deep";
+    fs::path bottom = tree;
+    for (int level = 0; level < 140; ++level) {
+        bottom /= "d";
+    }
+    fs::create_directories(bottom);
+    writeFile(tree / "file");
+
+    std::vector<std::string> skipped;
+    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped), WinError::kFilenameExcedRange);
+    ASSERT_EQ(skipped.size(), 1u);
+    EXPECT_TRUE(fs::exists(skipped[0]));
+    EXPECT_FALSE(fs::exists(tree / "file"));
+    EXPECT_TRUE(fs::exists(bottom)) << "nothing below the limit is touched";
+}
+
+TEST(RemoveTreeTest, LeavesDirectoriesOfOtherOwners) {
+    if (effectiveUserId() != 0) {
+        GTEST_SKIP() << "handing a directory to another user needs root";
+    }
+    test::TempDir dir;
+    fs::path tree = dir.path() / "tree";
+    fs::create_directories(tree / "foreign" / "inner");
+    fs::create_directories(tree / "mine");
+    writeFile(tree / "foreign" / "inner" / "file");
+    giveToAnotherUser(tree / "foreign");
+
+    std::vector<std::string> skipped;
+    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped), WinError::kAccessDenied);
+    EXPECT_EQ(skipped, std::vector<std::string>{(tree / "foreign").string()});
+    EXPECT_TRUE(fs::exists(tree / "foreign" / "inner" / "file"));
+    EXPECT_FALSE(fs::exists(tree / "mine"));
+
+    giveToAnotherUser(tree);
+    EXPECT_EQ(removeTreeSafely(tree.string()), WinError::kAccessDenied);
+    EXPECT_TRUE(fs::exists(tree / "foreign" / "inner" / "file"));
+}
+
+// Mounts something on `target` for the life of the object, when allowed.
+class ScopedMount {
+  public:
+    ScopedMount(const std::string& options, const fs::path& target) : target_(target) {
+        mounted_ =
+            std::system(("mount " + options + " '" + target_.string() + "' 2>/dev/null").c_str()) ==
+            0;
+    }
+    ~ScopedMount() {
+        if (mounted_) {
+            EXPECT_EQ(std::system(("umount '" + target_.string() + "'").c_str()), 0);
+        }
+    }
+    bool mounted() const { return mounted_; }
+
+  private:
+    fs::path target_;
+    bool mounted_ = false;
+};
+
+TEST(RemoveTreeTest, DoesNotCrossIntoMounts) {
+    test::TempDir dir;
+    fs::path tree = dir.path() / "tree";
+    fs::create_directories(tree / "tmpfs");
+    fs::create_directories(tree / "bound");
+    fs::create_directories(dir.path() / "source");
+    writeFile(dir.path() / "source" / "keep.txt");
+    ScopedMount tmpfs("-t tmpfs tmpfs", tree / "tmpfs");
+    ScopedMount bind("--bind '" + (dir.path() / "source").string() + "'", tree / "bound");
+    if (!tmpfs.mounted() || !bind.mounted()) {
+        GTEST_SKIP() << "mounting needs privileges this run does not have";
+    }
+    writeFile(tree / "tmpfs" / "keep.txt");
+    writeFile(tree / "gone.txt");
+
+    std::vector<std::string> skipped;
+    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped), WinError::kAccessDenied);
+    std::sort(skipped.begin(), skipped.end());
+    EXPECT_EQ(skipped,
+              (std::vector<std::string>{(tree / "bound").string(), (tree / "tmpfs").string()}));
+    EXPECT_TRUE(fs::exists(tree / "tmpfs" / "keep.txt"));
+    EXPECT_TRUE(fs::exists(dir.path() / "source" / "keep.txt"));
+    EXPECT_FALSE(fs::exists(tree / "gone.txt"));
+}
+
+TEST(PatternTest, WindowsWildcardRules) {
+    struct Case {
+        const char* name;
+        const char* pattern;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"readme", "*.*", true},
+        {"a.txt", "*.TXT", true},
+        {"a.txt", "?.txt", true},
+        {"ab.txt", "?.txt", false},
+        {"\xc3\xa9.txt", "?.txt", true},  // one character, two bytes
+        {"", "*", true},
+        {"", "?", false},
+        {"abc", "a*c", true},
+        {"ac", "a*c", true},
+        {"ab", "a*c", false},
+        {"mississippi", "*sip*", true},
+        {"x.tar.gz", "*.gz", true},
+        {"x.tar.gz", "*.tar", false},
+        {"\xc3\x89", "\xc3\xa9", false},  // only A-Z fold
+        {"abc", "ab", false},
+        {"ab", "abc", false},
+        {"aaa", "a**a", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(matchesPattern(c.name, c.pattern), c.matches) << c.name << " ~ " << c.pattern;
+    }
+}
+
+TEST(PatternTest, EnumerateReturnsMatchingEntriesWithTypes) {
+    test::TempDir dir;
+    for (const char* name : {"a.txt", "B.TXT", "readme", "x.tar.gz"}) {
+        writeFile(dir.path() / name);
+    }
+    fs::create_directory(dir.path() / "sub.txt");
+    fs::create_symlink(dir.path() / "sub.txt", dir.path() / "link");
+    std::string path = dir.path().string();
+
+    EXPECT_EQ(namesMatching(path, "*.txt"),
+              (std::vector<std::string>{"B.TXT", "a.txt", "sub.txt"}));
+    EXPECT_EQ(namesMatching(path, "*.*").size(), 6u);
+    EXPECT_EQ(namesMatching(path, "READ??"), std::vector<std::string>{"readme"});
+    EXPECT_TRUE(namesMatching(path, "*.doc").empty());
+
+    uint32_t error = 0;
+    for (const DirectoryEntry& entry : enumerate(path, "*", &error)) {
+        FileType expected = entry.name == "sub.txt" ? FileType::kDirectory
+                            : entry.name == "link"  ? FileType::kSymlink
+                                                    : FileType::kRegular;
+        EXPECT_EQ(entry.type, expected) << entry.name;
+    }
+    EXPECT_TRUE(enumerate(path + "/missing", "*", &error).empty());
+    EXPECT_EQ(error, WinError::kPathNotFound);
+}
+
+TEST(FileSystemTest, TemporaryAndSystemDirectoriesEndInOneSlash) {
+    for (const std::string& directory : {temporaryDirectory(), systemDirectory()}) {
+        ASSERT_GE(directory.size(), 2u);
+        EXPECT_EQ(directory.back(), '/');
+        EXPECT_NE(directory[directory.size() - 2], '/') << directory;
+        EXPECT_TRUE(isDirectory(directory)) << directory;
+    }
+}
+
+TEST(FileSystemTest, TemporaryDirectoryHonoursOnlyUsableTmpdir) {
+    const char* saved = std::getenv("TMPDIR");
+    std::string original = saved != nullptr ? saved : "";
+    test::TempDir dir;
+
+    ::setenv("TMPDIR", (dir.path().string() + "//").c_str(), 1);
+    EXPECT_EQ(temporaryDirectory(), dir.path().string() + "/");
+    ::setenv("TMPDIR", "relative/dir", 1);
+    EXPECT_EQ(temporaryDirectory(), "/tmp/");
+    ::setenv("TMPDIR", (dir.path() / "missing").c_str(), 1);
+    EXPECT_EQ(temporaryDirectory(), "/tmp/");
+
+    if (saved != nullptr) {
+        ::setenv("TMPDIR", original.c_str(), 1);
+    } else {
+        ::unsetenv("TMPDIR");
+    }
+}
+
+}  // namespace
+}  // namespace holm::platform

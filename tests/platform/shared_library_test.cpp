@@ -1,0 +1,190 @@
+#include "platform/shared_library.h"
+
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/errors.h"
+#include "platform/file_system.h"
+#include "support/test_support.h"
+
+namespace holm::platform {
+namespace {
+
+using AnswerFunction = int (*)();
+
+ModuleId idOnDisk(const std::string& path) {
+    auto info = statPath(path);
+    EXPECT_TRUE(info.has_value()) << path;
+    return info ? ModuleId{info->device, info->inode} : ModuleId{};
+}
+
+// Each test loads its own copy of the test library so that no test sees a
+// module another one left loaded.
+class SharedLibraryTest : public ::testing::Test {
+  protected:
+    std::string copyOfLibrary(const std::string& name) {
+        auto target = directory_.path() / name;
+        std::filesystem::copy_file(HOLM_TEST_DSO, target);
+        return target.string();
+    }
+
+    test::TempDir directory_;
+};
+
+TEST_F(SharedLibraryTest, LoadsByPathAndUnloadsOnClose) {
+    std::string path = copyOfLibrary("by-path.so");
+    uint32_t error = 99;
+    SharedLibrary library = SharedLibrary::open(path, error);
+    ASSERT_TRUE(library.valid());
+    EXPECT_EQ(error, WinError::kSuccess);
+    EXPECT_EQ(library.path(), path);
+    EXPECT_EQ(library.id(), idOnDisk(path));
+
+    auto answer = reinterpret_cast<AnswerFunction>(library.symbol("holmTestAnswer"));
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(answer(), 42);
+    EXPECT_EQ(library.symbol("holmTestNoSuchSymbol"), nullptr);
+    EXPECT_EQ(modulePathContaining(reinterpret_cast<const void*>(answer)), path);
+    EXPECT_TRUE(isModuleLoaded(library.id()));
+
+    ModuleId id = library.id();
+    library.close();
+    EXPECT_FALSE(library.valid());
+    EXPECT_EQ(library.symbol("holmTestAnswer"), nullptr);
+    EXPECT_FALSE(isModuleLoaded(id));
+}
+
+TEST_F(SharedLibraryTest, DescriptorLoadReportsTheOriginalPath) {
+    std::string path = copyOfLibrary("by-descriptor.so");
+    uint32_t error = 99;
+    UniqueFd file = openForReading(path, error);
+    ASSERT_TRUE(file.valid());
+    SharedLibrary library = SharedLibrary::openDescriptor(file.get(), path, error);
+    ASSERT_TRUE(library.valid());
+    EXPECT_EQ(error, WinError::kSuccess);
+    file.reset();  // the loader's name for the module now names nothing
+
+    EXPECT_EQ(library.path(), path);
+    EXPECT_EQ(library.id(), idOnDisk(path));
+    const void* answer = library.symbol("holmTestAnswer");
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(modulePathContaining(answer), path);
+    EXPECT_TRUE(isModuleLoaded(library.id()));
+
+    // A load by path of the same file is the same module; the name survives
+    // the descriptor-loaded reference going away.
+    SharedLibrary again = SharedLibrary::open(path, error);
+    ASSERT_TRUE(again.valid());
+    EXPECT_EQ(again.symbol("holmTestAnswer"), answer);
+    EXPECT_EQ(again.id(), library.id());
+    library.close();
+    EXPECT_EQ(modulePathContaining(answer), path);
+    EXPECT_TRUE(isModuleLoaded(again.id()));
+
+    ModuleId id = again.id();
+    again.close();
+    EXPECT_FALSE(isModuleLoaded(id));
+}
+
+TEST_F(SharedLibraryTest, MovedLibraryStaysLoaded) {
+    std::string path = copyOfLibrary("moved.so");
+    uint32_t error = 0;
+    SharedLibrary first = SharedLibrary::open(path, error);
+    ASSERT_TRUE(first.valid());
+    ModuleId id = first.id();
+
+    SharedLibrary second = std::move(first);
+    EXPECT_FALSE(first.valid());
+    first.close();
+    EXPECT_TRUE(isModuleLoaded(id));
+
+    SharedLibrary third;
+    third = std::move(second);
+    EXPECT_EQ(third.path(), path);
+    EXPECT_TRUE(isModuleLoaded(id));
+    third = SharedLibrary();
+    EXPECT_FALSE(isModuleLoaded(id));
+}
+
+TEST_F(SharedLibraryTest, KeptLibraryIsNeverUnloaded) {
+    std::string path = copyOfLibrary("kept.so");
+    uint32_t error = 0;
+    UniqueFd file = openForReading(path, error);
+    SharedLibrary library = SharedLibrary::openDescriptor(file.get(), path, error);
+    ASSERT_TRUE(library.valid());
+    const void* answer = library.symbol("holmTestAnswer");
+    ModuleId id = library.id();
+
+    library.keepLoaded();
+    library.close();
+    EXPECT_FALSE(library.valid());
+    EXPECT_TRUE(isModuleLoaded(id));
+    EXPECT_EQ(modulePathContaining(answer), path);
+}
+
+// The loader matches modules by name before it looks at the file; a load
+// through a descriptor number that an earlier, still loaded module was
+// loaded through must still load the file now open on it.
+TEST_F(SharedLibraryTest, ReusedDescriptorNumberLoadsTheFileNowOpenOnIt) {
+    std::string firstPath = copyOfLibrary("first.so");
+    std::string secondPath = copyOfLibrary("second.so");
+    uint32_t error = 0;
+    UniqueFd file = openForReading(firstPath, error);
+    int number = file.get();
+    SharedLibrary first = SharedLibrary::openDescriptor(file.get(), firstPath, error);
+    ASSERT_TRUE(first.valid());
+    file.reset();
+    file = openForReading(secondPath, error);  // the lowest free number: the same again
+    ASSERT_EQ(file.get(), number);
+
+    SharedLibrary second = SharedLibrary::openDescriptor(file.get(), secondPath, error);
+    ASSERT_TRUE(second.valid());
+    EXPECT_EQ(second.id(), idOnDisk(secondPath));
+    EXPECT_NE(second.symbol("holmTestAnswer"), first.symbol("holmTestAnswer"));
+    EXPECT_EQ(modulePathContaining(second.symbol("holmTestAnswer")), secondPath);
+    EXPECT_EQ(modulePathContaining(first.symbol("holmTestAnswer")), firstPath);
+}
+
+TEST_F(SharedLibraryTest, FailuresGiveWindowsErrorNumbers) {
+    uint32_t error = 0;
+    std::string message;
+    EXPECT_FALSE(SharedLibrary::open((directory_.path() / "missing.so").string(), error, &message));
+    EXPECT_EQ(error, WinError::kModNotFound);
+    EXPECT_FALSE(message.empty());
+
+    auto text = directory_.write("text.so", "not a library at all");
+    EXPECT_FALSE(SharedLibrary::open(text.string(), error));
+    EXPECT_EQ(error, WinError::kBadExeFormat);
+
+    EXPECT_FALSE(SharedLibrary::open(directory_.path().string(), error));
+    EXPECT_EQ(error, WinError::kAccessDenied);
+
+    EXPECT_FALSE(SharedLibrary::open(HOLM_TEST_DSO_UNRESOLVED, error, &message));
+    EXPECT_EQ(error, WinError::kProcNotFound);
+    EXPECT_NE(message.find("holmTestSymbolNobodyDefines"), std::string::npos) << message;
+
+    EXPECT_FALSE(SharedLibrary::open("", error));
+    EXPECT_EQ(error, WinError::kInvalidParameter);
+
+    EXPECT_FALSE(SharedLibrary::openDescriptor(-1, "x.so", error));
+    EXPECT_EQ(error, WinError::kInvalidHandle);
+
+    UniqueFd file = openForReading(text.string(), error);
+    ASSERT_TRUE(file.valid());
+    EXPECT_FALSE(SharedLibrary::openDescriptor(file.get(), text.string(), error));
+    EXPECT_EQ(error, WinError::kBadExeFormat);
+}
+
+TEST(ModulePathTest, ProgramAndUnknownAddresses) {
+    static int insideTheProgram = 0;
+    auto info = statPath("/proc/self/exe");
+    ASSERT_TRUE(info.has_value());
+    EXPECT_TRUE(isModuleLoaded({info->device, info->inode}));
+    EXPECT_FALSE(modulePathContaining(&insideTheProgram).empty());
+    EXPECT_EQ(modulePathContaining(nullptr), "");
+}
+
+}  // namespace
+}  // namespace holm::platform
