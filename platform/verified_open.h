@@ -61,14 +61,6 @@ long long readAt(int fd, void* buffer, size_t size, uint64_t offset);
 // the file can be opened again or loaded by the dynamic loader.
 std::string descriptorPath(int fd);
 
-// The effective user id of the process.
-uint32_t effectiveUserId();
-
-// Whether a module loaded in the process (as listed by the dynamic loader)
-// is the file with this identity. Modules whose file cannot be examined any
-// more are skipped.
-bool isFileLoadedAsModule(FileIdentity identity);
-
 // Creates a new file (never replacing anything, not following a symbolic
 // link) with the permission bits `mode` and writes `content` to it. Returns 0
 // or the errno value of the failure; a partly written file is removed.

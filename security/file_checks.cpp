@@ -1,5 +1,7 @@
 #include "security/file_checks.h"
 
+#include "platform/process_info.h"
+
 #include <filesystem>
 #include <system_error>
 

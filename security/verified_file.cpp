@@ -1,5 +1,7 @@
 #include "security/verified_file.h"
 
+#include "platform/shared_library.h"
+
 #include <filesystem>
 
 #include "security/file_checks.h"
@@ -92,7 +94,7 @@ Reason checkRecord(const SignedRecord& record, const std::string& name,
 }  // namespace
 
 bool isLoadedModule(uint64_t device, uint64_t inode) {
-    return platform::isFileLoadedAsModule({device, inode});
+    return platform::isModuleLoaded(platform::ModuleId{device, inode});
 }
 
 VerifiedFile VerifiedFile::open(const std::string& path, const TrustStore& trust,

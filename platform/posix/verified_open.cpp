@@ -3,7 +3,6 @@
 #include <cerrno>
 
 #include <fcntl.h>
-#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,21 +55,6 @@ OpenedFile describeOpened(int fd, bool wantDirectory) {
     return result;
 }
 
-int loadedModuleCallback(struct dl_phdr_info* info, size_t, void* data) {
-    const auto* wanted = static_cast<const FileIdentity*>(data);
-    if (info->dlpi_name == nullptr || info->dlpi_name[0] == '\0') {
-        return 0;  // the program itself or the vDSO
-    }
-    struct stat st {};
-    if (::stat(info->dlpi_name, &st) != 0) {
-        return 0;
-    }
-    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} ==
-                   *wanted
-               ? 1
-               : 0;
-}
-
 }  // namespace
 
 OpenedFile openDirectory(const std::string& path) {
@@ -120,14 +104,6 @@ long long readAt(int fd, void* buffer, size_t size, uint64_t offset) {
 
 std::string descriptorPath(int fd) {
     return "/proc/self/fd/" + std::to_string(fd);
-}
-
-uint32_t effectiveUserId() {
-    return static_cast<uint32_t>(::geteuid());
-}
-
-bool isFileLoadedAsModule(FileIdentity identity) {
-    return ::dl_iterate_phdr(loadedModuleCallback, &identity) != 0;
 }
 
 int createNewFile(const std::string& path, std::string_view content, uint32_t mode) {
