@@ -58,3 +58,25 @@ function(holm_add_benchmark name)
   add_executable(${name} ${ARG_SOURCE})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark_main)
 endfunction()
+
+# holm_add_resource_file(<target> OUTPUT <file name> SOURCE <table>)
+# Builds the resource text file <file name> (e.g. "holmmsg.dll") from a table
+# source with holm-rcgen, into the product directory ${HOLM_PRODUCT_OUTPUT_DIR}.
+function(holm_add_resource_file target)
+  cmake_parse_arguments(ARG "" "OUTPUT;SOURCE" "" ${ARGN})
+  if(NOT ARG_OUTPUT OR NOT ARG_SOURCE)
+    message(FATAL_ERROR "holm_add_resource_file(${target}) needs OUTPUT and SOURCE")
+  endif()
+  get_filename_component(source "${ARG_SOURCE}" ABSOLUTE)
+  set(output "${HOLM_PRODUCT_OUTPUT_DIR}/${ARG_OUTPUT}")
+  set(commands COMMAND "${CMAKE_COMMAND}" -E make_directory "${HOLM_PRODUCT_OUTPUT_DIR}"
+               COMMAND "$<TARGET_FILE:holm-rcgen>" "${source}" "${output}")
+  # Signing: the command that writes "${output}.sig" goes here, appended to
+  # `commands` (and the signing tool to DEPENDS), so that the file and its
+  # signature are produced together.
+  add_custom_command(OUTPUT "${output}" ${commands}
+                     DEPENDS holm-rcgen "${source}"
+                     COMMENT "Building resource text file ${ARG_OUTPUT}"
+                     VERBATIM)
+  add_custom_target(${target} ALL DEPENDS "${output}")
+endfunction()

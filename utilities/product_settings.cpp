@@ -1,0 +1,46 @@
+#include "utilities/product_settings.h"
+
+#include <cstdlib>
+
+#include "utilities/text_conversion.h"
+
+namespace Tandro::Utilities {
+namespace {
+
+// The variable's value, or `fallback` when it is unset or empty.
+std::u16string overridden(const EnvironmentLookup& environment, const char* name,
+                          std::u16string fallback) {
+    auto value = environment(name);
+    return value && !value->empty() ? Text::toUtf16(*value) : std::move(fallback);
+}
+
+}  // namespace
+
+std::optional<std::string> processEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+std::u16string normaliseDirectory(std::u16string_view directory) {
+    while (directory.size() > 1 && directory.back() == u'/') {
+        directory.remove_suffix(1);
+    }
+    std::u16string result(directory);
+    if (!result.empty() && result.back() != u'/') {
+        result += u'/';
+    }
+    return result;
+}
+
+ProductSettings::ProductSettings(std::u16string_view productDirectory,
+                                 const EnvironmentLookup& environment) {
+    productDirectory_ = normaliseDirectory(
+        overridden(environment, "HOLM_PRODUCT_DIR",
+                   productDirectory.empty() ? u"./" : std::u16string(productDirectory)));
+    dataDirectory_ =
+        normaliseDirectory(overridden(environment, "HOLM_DATA_DIR", productDirectory_ + u"data/"));
+    configurationFile_ = overridden(environment, "HOLM_CONFIG_FILE", dataDirectory_ + u"holm.conf");
+    registryKey_ = overridden(environment, "HOLM_REGISTRY_KEY", kDefaultRegistryKey);
+}
+
+}  // namespace Tandro::Utilities
