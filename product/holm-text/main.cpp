@@ -6,10 +6,11 @@
 //
 // Texts are printed as "ID<tab>text" in UTF-8, escaped like a table source
 // ("\n", "\t", "\\"), so a listing can be pasted back into a table. The
-// product directory defaults to the directory of this program (overridden by
-// HOLM_PRODUCT_DIR).
+// product directory is --product-dir, else HOLM_PRODUCT_DIR, else the
+// directory of this program.
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -109,9 +110,12 @@ int showMaster(const std::u16string& productDirectory, const std::string& name) 
 
 int main(int argc, char** argv) {
     const Options options = parseOptions(argc, argv);
-    const ProductSettings settings(Text::toUtf16(
-        options.productDirectory.empty() ? programDirectory(argv[0]) : options.productDirectory));
-    const std::u16string productDirectory = settings.getProductDirectory();
+    // An explicit --product-dir wins over HOLM_PRODUCT_DIR, which wins over
+    // the program's own directory.
+    const std::u16string productDirectory =
+        options.productDirectory.empty()
+            ? ProductSettings(Text::toUtf16(programDirectory(argv[0]))).getProductDirectory()
+            : normaliseDirectory(Text::toUtf16(options.productDirectory));
     try {
         if (options.masterName) {
             return showMaster(productDirectory, *options.masterName);
