@@ -1,6 +1,5 @@
 #include "utilities/resource_text_file.h"
 
-#include <algorithm>
 #include <cstring>
 #include <limits>
 

@@ -21,6 +21,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/mapped_file.h"
@@ -51,8 +52,17 @@ class ResourceTextFile {
     // the caller keeps owning, and validates it.
     static ResourceTextFile fromDescriptor(int fd);
 
-    ResourceTextFile(ResourceTextFile&&) noexcept = default;
-    ResourceTextFile& operator=(ResourceTextFile&&) noexcept = default;
+    // A moved-from object is empty (no texts), never a view of freed bytes.
+    ResourceTextFile(ResourceTextFile&& other) noexcept
+        : mapping_(std::move(other.mapping_)),
+          bytes_(std::exchange(other.bytes_, {})),
+          count_(std::exchange(other.count_, 0)) {}
+    ResourceTextFile& operator=(ResourceTextFile&& other) noexcept {
+        mapping_ = std::move(other.mapping_);
+        bytes_ = std::exchange(other.bytes_, {});
+        count_ = std::exchange(other.count_, 0);
+        return *this;
+    }
 
     // Number of texts, and the id of the index-th text in id order.
     size_t size() const noexcept { return count_; }
