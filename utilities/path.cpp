@@ -9,14 +9,17 @@ std::u16string Path::Combine(std::u16string_view directory, std::u16string_view 
     if (directory.empty() || (!name.empty() && name.front() == u'/')) {
         return std::u16string(name);
     }
+    return NormaliseDirectory(directory) + std::u16string(name);
+}
+
+std::u16string Path::NormaliseDirectory(std::u16string_view directory) {
     while (directory.size() > 1 && directory.back() == u'/') {
         directory.remove_suffix(1);
     }
     std::u16string result(directory);
-    if (result.back() != u'/') {
+    if (!result.empty() && result.back() != u'/') {
         result += u'/';
     }
-    result += name;
     return result;
 }
 

@@ -13,6 +13,9 @@ namespace Path {
 // `name` when `directory` is empty.
 std::u16string Combine(std::u16string_view directory, std::u16string_view name);
 
+// `directory` ending in exactly one '/' ("/" stays "/"; empty stays empty).
+std::u16string NormaliseDirectory(std::u16string_view directory);
+
 }  // namespace Path
 
 namespace Directory {

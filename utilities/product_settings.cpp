@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "utilities/path.h"
 #include "utilities/text_conversion.h"
 
 namespace Tandro::Utilities {
@@ -21,24 +22,13 @@ std::optional<std::string> processEnvironment(const char* name) {
     return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-std::u16string normaliseDirectory(std::u16string_view directory) {
-    while (directory.size() > 1 && directory.back() == u'/') {
-        directory.remove_suffix(1);
-    }
-    std::u16string result(directory);
-    if (!result.empty() && result.back() != u'/') {
-        result += u'/';
-    }
-    return result;
-}
-
 ProductSettings::ProductSettings(std::u16string_view productDirectory,
                                  const EnvironmentLookup& environment) {
-    productDirectory_ = normaliseDirectory(
+    productDirectory_ = Path::NormaliseDirectory(
         overridden(environment, "HOLM_PRODUCT_DIR",
                    productDirectory.empty() ? u"./" : std::u16string(productDirectory)));
-    dataDirectory_ =
-        normaliseDirectory(overridden(environment, "HOLM_DATA_DIR", productDirectory_ + u"data/"));
+    dataDirectory_ = Path::NormaliseDirectory(
+        overridden(environment, "HOLM_DATA_DIR", productDirectory_ + u"data/"));
     configurationFile_ = overridden(environment, "HOLM_CONFIG_FILE", dataDirectory_ + u"holm.conf");
     registryKey_ = overridden(environment, "HOLM_REGISTRY_KEY", kDefaultRegistryKey);
 }

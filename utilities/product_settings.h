@@ -57,7 +57,4 @@ class ProductSettings final : public IProductSettings {
     std::u16string configurationFile_;
 };
 
-// A directory path ending in exactly one '/' ("/" stays "/"; empty stays empty).
-std::u16string normaliseDirectory(std::u16string_view directory);
-
 }  // namespace Tandro::Utilities

@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
     const std::u16string productDirectory =
         options.productDirectory.empty()
             ? ProductSettings(Text::toUtf16(programDirectory(argv[0]))).getProductDirectory()
-            : normaliseDirectory(Text::toUtf16(options.productDirectory));
+            : Path::NormaliseDirectory(Text::toUtf16(options.productDirectory));
     try {
         if (options.masterName) {
             return showMaster(productDirectory, *options.masterName);

@@ -23,6 +23,9 @@ TEST(PathTest, CombinePutsExactlyOneSeparatorAndKeepsAbsoluteNames) {
     EXPECT_EQ(Path::Combine(u"/opt/holm", u"/etc/holm/file"), u"/etc/holm/file");
     EXPECT_EQ(Path::Combine(u"", u"file"), u"file");
     EXPECT_EQ(Path::Combine(u"/opt/holm", u""), u"/opt/holm/");
+    EXPECT_EQ(Path::NormaliseDirectory(u"/opt/holm//"), u"/opt/holm/");
+    EXPECT_EQ(Path::NormaliseDirectory(u"//"), u"/");
+    EXPECT_EQ(Path::NormaliseDirectory(u""), u"");
 }
 
 TEST(DirectoryTest, CreatesOwnerOnlyDirectoryOnceAndSeesIt) {
