@@ -123,3 +123,24 @@ endfunction()
 function(holm_sign_target target)
   holm_sign_file(${target} "$<TARGET_FILE:${target}>")
 endfunction()
+
+# holm_add_resource_file(<target> OUTPUT <file name> SOURCE <table>)
+# Builds the resource text file <file name> (e.g. "holmmsg.dll") from a table
+# source with holm-rcgen, into the product directory ${HOLM_PRODUCT_OUTPUT_DIR}.
+function(holm_add_resource_file target)
+  cmake_parse_arguments(ARG "" "OUTPUT;SOURCE" "" ${ARGN})
+  if(NOT ARG_OUTPUT OR NOT ARG_SOURCE)
+    message(FATAL_ERROR "holm_add_resource_file(${target}) needs OUTPUT and SOURCE")
+  endif()
+  get_filename_component(source "${ARG_SOURCE}" ABSOLUTE)
+  set(output "${HOLM_PRODUCT_OUTPUT_DIR}/${ARG_OUTPUT}")
+  set(commands COMMAND "${CMAKE_COMMAND}" -E make_directory "${HOLM_PRODUCT_OUTPUT_DIR}"
+               COMMAND "$<TARGET_FILE:holm-rcgen>" "${source}" "${output}"
+               COMMAND holm-sign sign --key "${HOLM_DEVELOPMENT_KEY}" "${output}")
+  # The file and its signature are produced together.
+  add_custom_command(OUTPUT "${output}" "${output}.sig" ${commands}
+                     DEPENDS holm-rcgen holm-sign "${source}"
+                     COMMENT "Building resource text file ${ARG_OUTPUT}"
+                     VERBATIM)
+  add_custom_target(${target} ALL DEPENDS "${output}")
+endfunction()

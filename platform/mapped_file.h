@@ -1,0 +1,48 @@
+// A read-only view of a whole regular file, mapped privately.
+//
+// Data files such as resource text libraries are read through this mapping so
+// that parsers work on one bounds-known byte range and never on a stream.
+// The mapping is private and read-only: the process never writes through it,
+// and a later change of the file on disk is not something a reader may rely on.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace holm::platform {
+
+class MappedFile {
+  public:
+    // Largest file that is mapped; bigger files are refused.
+    static constexpr uint64_t kMaxSize = 64u * 1024 * 1024;
+
+    // Opens `path` (UTF-8) without following a final symbolic link and maps it.
+    // On failure returns nothing and sets `error` to a readable reason.
+    static std::optional<MappedFile> open(const std::string& path, std::string& error);
+
+    // Maps the regular file behind `fd` (which the caller keeps owning), so that
+    // a caller holding an already verified descriptor reads exactly that file.
+    static std::optional<MappedFile> fromDescriptor(int fd, std::string& error);
+
+    MappedFile(MappedFile&& other) noexcept;
+    MappedFile& operator=(MappedFile&& other) noexcept;
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    ~MappedFile();
+
+    // The file's bytes; empty for an empty file. Valid while this object lives
+    // (a move keeps the same addresses).
+    std::span<const std::byte> bytes() const noexcept { return {data_, size_}; }
+
+  private:
+    MappedFile(const std::byte* data, size_t size) noexcept : data_(data), size_(size) {}
+    void unmap() noexcept;
+
+    const std::byte* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+}  // namespace holm::platform

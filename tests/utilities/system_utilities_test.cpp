@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/test_support.h"
+#include "utilities/critical_section.h"
+#include "utilities/path.h"
+#include "utilities/run_performance.h"
+#include "utilities/shared_handle.h"
+#include "utilities/string_utilities.h"
+
+namespace Tandro::Utilities {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(PathTest, CombinePutsExactlyOneSeparatorAndKeepsAbsoluteNames) {
+    EXPECT_EQ(Path::Combine(u"/opt/holm", u"libholmcfg.so"), u"/opt/holm/libholmcfg.so");
+    EXPECT_EQ(Path::Combine(u"/opt/holm/", u"libholmcfg.so"), u"/opt/holm/libholmcfg.so");
+    EXPECT_EQ(Path::Combine(u"/opt/holm//", u"sub/file"), u"/opt/holm/sub/file");
+    EXPECT_EQ(Path::Combine(u"/", u"file"), u"/file");
+    EXPECT_EQ(Path::Combine(u"relative", u"file"), u"relative/file");
+    EXPECT_EQ(Path::Combine(u"/opt/holm", u"/etc/holm/file"), u"/etc/holm/file");
+    EXPECT_EQ(Path::Combine(u"", u"file"), u"file");
+    EXPECT_EQ(Path::Combine(u"/opt/holm", u""), u"/opt/holm/");
+    EXPECT_EQ(Path::NormaliseDirectory(u"/opt/holm//"), u"/opt/holm/");
+    EXPECT_EQ(Path::NormaliseDirectory(u"//"), u"/");
+    EXPECT_EQ(Path::NormaliseDirectory(u""), u"");
+}
+
+TEST(DirectoryTest, CreatesOwnerOnlyDirectoryOnceAndSeesIt) {
+    holm::test::TempDir dir;
+    const auto path = (dir.path() / "TEMP").u16string();
+    EXPECT_FALSE(Directory::Exists(path));
+    ASSERT_TRUE(Directory::CreateAdminOnly(path));
+    EXPECT_TRUE(Directory::Exists(path));
+    EXPECT_EQ(fs::status(fs::path(path)).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_FALSE(Directory::CreateAdminOnly(path));  // already there
+    EXPECT_FALSE(Directory::CreateAdminOnly((dir.path() / "no" / "parent").u16string()));
+    EXPECT_FALSE(Directory::Exists(dir.write("file", "x").u16string()));
+}
+
+TEST(StringUtilitiesTest, TruncateToAsciiKeepsTheLowByteOfEachUnit) {
+    EXPECT_EQ(StringUtilities::TruncateToAscii(u"Holm/Gateway/1.0"), "Holm/Gateway/1.0");
+    EXPECT_EQ(StringUtilities::TruncateToAscii(u"\u0141\u00ff"), "\x41\xff");
+    EXPECT_EQ(StringUtilities::TruncateToAscii(std::u16string_view(u"a\0b", 3)),
+              std::string("a\0b", 3));
+}
+
+TEST(SharedHandleTest, LocalEventIsUnsetUntilSetAndSharedByCopies) {
+    const SharedHandle event = EventAccessControl::CreateLocalEvent(true, false);
+    ASSERT_TRUE(event);
+    SharedHandle copy = event;
+    EXPECT_EQ(copy.get(), event.get());
+    EXPECT_FALSE(EventAccessControl::IsEventSet(copy));
+    EXPECT_TRUE(EventAccessControl::SetEvent(event));
+    EXPECT_TRUE(EventAccessControl::IsEventSet(copy));
+    EXPECT_TRUE(EventAccessControl::SetEvent(event));  // setting again keeps it set
+    EXPECT_TRUE(EventAccessControl::IsEventSet(event));
+    EXPECT_TRUE(EventAccessControl::IsEventSet(EventAccessControl::CreateLocalEvent(true, true)));
+}
+
+TEST(SharedHandleTest, ClosesWithTheLastOwner) {
+    SharedHandle first = EventAccessControl::CreateLocalEvent(true, false);
+    const int fd = first.get();
+    const fs::path fdPath = "/proc/self/fd/" + std::to_string(fd);
+    SharedHandle second = first;
+    SharedHandle moved = std::move(first);
+    EXPECT_FALSE(first);  // NOLINT(bugprone-use-after-move): moved-from is empty
+    second.reset();
+    EXPECT_TRUE(fs::exists(fdPath));
+    moved.reset();
+    EXPECT_FALSE(fs::exists(fdPath));
+
+    const SharedHandle empty;
+    EXPECT_EQ(empty.get(), -1);
+    EXPECT_FALSE(EventAccessControl::SetEvent(empty));
+    EXPECT_FALSE(EventAccessControl::IsEventSet(empty));
+}
+
+TEST(CriticalSectionTest, OwnerMayEnterAgain) {
+    CriticalSection section;
+    section.Lock();
+    section.Lock();
+    section.Unlock();
+    section.Unlock();
+    std::lock_guard guard(section);
+}
+
+TEST(GenericRunPerformanceTest, StopsOnceWhetherStoppedOrDestroyed) {
+    GenericRunPerformance measurement(u"test measurement");
+    measurement.Stop();
+    measurement.Stop();
+}
+
+}  // namespace
+}  // namespace Tandro::Utilities

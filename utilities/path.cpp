@@ -1,0 +1,34 @@
+#include "utilities/path.h"
+
+#include "platform/directory_ops.h"
+#include "utilities/text_conversion.h"
+
+namespace Tandro::Utilities {
+
+std::u16string Path::Combine(std::u16string_view directory, std::u16string_view name) {
+    if (directory.empty() || (!name.empty() && name.front() == u'/')) {
+        return std::u16string(name);
+    }
+    return NormaliseDirectory(directory) + std::u16string(name);
+}
+
+std::u16string Path::NormaliseDirectory(std::u16string_view directory) {
+    while (directory.size() > 1 && directory.back() == u'/') {
+        directory.remove_suffix(1);
+    }
+    std::u16string result(directory);
+    if (!result.empty() && result.back() != u'/') {
+        result += u'/';
+    }
+    return result;
+}
+
+bool Directory::Exists(std::u16string_view path) {
+    return holm::platform::directory_ops::directoryExists(Text::toUtf8(path));
+}
+
+bool Directory::CreateAdminOnly(std::u16string_view path) {
+    return holm::platform::directory_ops::createOwnerOnlyDirectory(Text::toUtf8(path));
+}
+
+}  // namespace Tandro::Utilities
