@@ -157,7 +157,6 @@ class Key {
 
     // The key's directory descriptor (for watches inside the platform layer).
     int directoryFd() const { return directory_.get(); }
-    const Store& store() const { return store_; }
 
   private:
     Store store_;

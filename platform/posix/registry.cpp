@@ -331,6 +331,14 @@ bool removeContents(int directory, dev_t device) {
     return removed;
 }
 
+// Removes a key directory that is already out of the tree (in the store's
+// temporary directory) and whose lock, if any, the caller holds.
+void removeDetachedKey(const StoreState& store, int directory, const std::string& name) {
+    removeContents(directory, store.device);
+    ::unlinkat(directory, kLockName, 0);
+    ::unlinkat(store.temp.get(), name.c_str(), AT_REMOVEDIR);
+}
+
 bool hasSubkeys(int directory) {
     std::vector<std::string> names;
     return detail::listEntries(directory, detail::isSubkeyEntry, names) != kErrorSuccess ||
@@ -372,10 +380,7 @@ uint32_t createSubkey(const StoreState& store, int parent, std::u16string_view n
         error = errno == EEXIST ? kErrorBadKey : errorFromErrno(errno, kErrorCantWrite);
     }
     if (error != kErrorSuccess) {
-        if (directory) {
-            removeContents(directory.get(), store.device);
-        }
-        ::unlinkat(store.temp.get(), temporary.c_str(), AT_REMOVEDIR);
+        removeDetachedKey(store, directory.get(), temporary);
         return error;
     }
     key = std::move(directory);
@@ -443,11 +448,10 @@ uint32_t deleteKeyImpl(const Store& store, Root root, std::u16string_view path, 
     const StoreState& state = *store.state();
     int rootDirectory = -1;
     std::vector<std::u16string> components;
-    std::vector<std::u16string> userComponents;
     if (uint32_t error = resolveRoot(state, root, path, rootDirectory, components)) {
         return error;
     }
-    if (splitPath(path, userComponents) != kErrorSuccess || userComponents.empty()) {
+    if (path.empty() || path == u"\\") {
         return kErrorAccessDenied;  // a root is never deleted
     }
     const std::u16string last = components.back();
@@ -478,9 +482,7 @@ uint32_t deleteKeyImpl(const Store& store, Root root, std::u16string_view path, 
     if (::renameat(parent.get(), entry.c_str(), state.temp.get(), doomed.c_str()) != 0) {
         return errorFromErrno(errno, kErrorCantWrite);
     }
-    removeContents(child.get(), state.device);
-    ::unlinkat(child.get(), kLockName, 0);
-    ::unlinkat(state.temp.get(), doomed.c_str(), AT_REMOVEDIR);
+    removeDetachedKey(state, child.get(), doomed);
     return kErrorSuccess;
 }
 
