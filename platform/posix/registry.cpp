@@ -1,0 +1,751 @@
+// POSIX implementation of the registry store: a directory per key, a file per
+// value, all opened relative to the store's descriptors without following
+// symbolic links.
+#include "platform/registry.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <random>
+
+#include "platform/posix/registry_internal.h"
+#include "platform/registry_format.h"
+
+namespace holm::platform::registry {
+
+using detail::StoreState;
+
+namespace {
+
+constexpr char kMetadataName[] = ".key";
+constexpr char kLockName[] = ".lock";
+constexpr char kTempName[] = ".tmp";
+constexpr char kMachineName[] = "machine";
+constexpr char kUsersName[] = "users";
+constexpr mode_t kDirectoryMode = 0755;
+constexpr mode_t kFileMode = 0644;
+
+uint32_t errorFromErrno(int error, uint32_t fallback) {
+    switch (error) {
+        case ENOENT:
+            return kErrorFileNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return kErrorAccessDenied;
+        case ENOSPC:
+        case EDQUOT:
+            return kErrorDiskFull;
+        case ENOMEM:
+            return kErrorNotEnoughMemory;
+        default:
+            return fallback;
+    }
+}
+
+bool isTrusted(const struct stat& status) {
+    return (status.st_uid == ::geteuid() || status.st_uid == 0) &&
+           (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool isDeleted(int directory) {
+    struct stat status {};
+    return ::fstat(directory, &status) == 0 && status.st_nlink == 0;
+}
+
+UniqueFd duplicate(int fd) {
+    return UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+}
+
+std::string randomSuffix() {
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string suffix;
+    for (uint64_t bits = generator(), i = 0; i < 16; ++i, bits >>= 4) {
+        suffix += kHex[bits & 0xF];
+    }
+    return suffix;
+}
+
+bool writeAll(int fd, std::span<const uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+bool readAll(int fd, std::span<uint8_t> bytes, off_t offset) {
+    while (!bytes.empty()) {
+        const ssize_t got = ::pread(fd, bytes.data(), bytes.size(), offset);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        bytes = bytes.subspan(static_cast<size_t>(got));
+        offset += got;
+    }
+    return true;
+}
+
+// Opens a record file of the store: a regular file, not a link, not larger
+// than `limit`, owned and protected like the store's directories.
+uint32_t openRecord(int directory, const std::string& name, uint64_t limit, UniqueFd& file,
+                    uint64_t& size) {
+    file.reset(::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file) {
+        if (errno == ENOENT) {
+            return isDeleted(directory) ? kErrorKeyDeleted : kErrorFileNotFound;
+        }
+        return errno == ELOOP ? kErrorBadDb : errorFromErrno(errno, kErrorCantRead);
+    }
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) {
+        return kErrorCantRead;
+    }
+    if (!S_ISREG(status.st_mode) || static_cast<uint64_t>(status.st_size) > limit) {
+        return kErrorBadDb;
+    }
+    if (!isTrusted(status)) {
+        return kErrorAccessDenied;
+    }
+    size = static_cast<uint64_t>(status.st_size);
+    return kErrorSuccess;
+}
+
+uint32_t readRecord(int directory, const std::string& name, uint64_t limit,
+                    std::vector<uint8_t>& bytes) {
+    UniqueFd file;
+    uint64_t size = 0;
+    if (uint32_t error = openRecord(directory, name, limit, file, size)) {
+        return error;
+    }
+    bytes.resize(size);
+    return readAll(file.get(), bytes, 0) ? kErrorSuccess : kErrorBadDb;
+}
+
+// The value name stored in a value file, read from its header only.
+std::optional<std::u16string> readValueName(int directory, const std::string& entry) {
+    UniqueFd file;
+    uint64_t size = 0;
+    if (openRecord(directory, entry, format::kMaxValueFileSize, file, size) != kErrorSuccess) {
+        return std::nullopt;
+    }
+    std::vector<uint8_t> head(std::min<uint64_t>(size, format::kValueHeaderSize));
+    if (!readAll(file.get(), head, 0)) {
+        return std::nullopt;
+    }
+    const auto header = format::decodeValueHeader(head, size);
+    if (!header) {
+        return std::nullopt;
+    }
+    head.resize(format::kValueHeaderSize + 2 * size_t{header->nameLength});
+    if (!readAll(file.get(), std::span(head).subspan(format::kValueHeaderSize),
+                 format::kValueHeaderSize)) {
+        return std::nullopt;
+    }
+    return format::decodeValueName(head, *header);
+}
+
+// Reads a key directory's stored name and checks that it belongs under
+// `entry` (a directory renamed by hand does not pass).
+uint32_t readKeyName(int keyDirectory, std::string_view entry, std::u16string& name) {
+    std::vector<uint8_t> bytes;
+    const uint32_t error = readRecord(keyDirectory, kMetadataName,
+                                      format::kKeyHeaderSize + 2 * kMaxKeyNameLength, bytes);
+    if (error == kErrorAccessDenied || error == kErrorKeyDeleted) {
+        return error;
+    }
+    auto decoded = error ? std::nullopt : format::decodeKeyMetadata(bytes);
+    if (!decoded || format::diskName('k', *decoded) != entry) {
+        return kErrorBadKey;
+    }
+    name = std::move(*decoded);
+    return kErrorSuccess;
+}
+
+uint32_t openKeyComponent(int parent, std::u16string_view name, UniqueFd& key) {
+    const std::string entry = format::diskName('k', name);
+    UniqueFd directory;
+    uint32_t error = detail::openTrustedDirectory(parent, entry, directory);
+    if (error == kErrorFileNotFound && isDeleted(parent)) {
+        return kErrorKeyDeleted;
+    }
+    std::u16string stored;
+    if (error == kErrorSuccess) {
+        error = readKeyName(directory.get(), entry, stored);
+    }
+    if (error == kErrorSuccess) {
+        key = std::move(directory);
+    }
+    return error;
+}
+
+// An exclusive lock on a key's lock file, held while the object lives.
+class KeyLock {
+  public:
+    uint32_t acquire(int directory) {
+        file_.reset(
+            ::openat(directory, kLockName, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+        if (!file_) {
+            return errno == ENOENT ? kErrorKeyDeleted : errorFromErrno(errno, kErrorBadKey);
+        }
+        while (::flock(file_.get(), LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                return kErrorCantWrite;
+            }
+        }
+        // The key may have been deleted while this process waited.
+        return isDeleted(directory) ? kErrorKeyDeleted : kErrorSuccess;
+    }
+
+  private:
+    UniqueFd file_;
+};
+
+uint32_t checkedMkdir(int parent, const char* name) {
+    if (::mkdirat(parent, name, kDirectoryMode) != 0 && errno != EEXIST) {
+        return errorFromErrno(errno, kErrorCantWrite);
+    }
+    return kErrorSuccess;
+}
+
+// Splits a key path into validated components (one trailing backslash is
+// allowed; empty components are not).
+uint32_t splitPath(std::u16string_view path, std::vector<std::u16string>& components) {
+    if (!path.empty() && path.back() == u'\\') {
+        path.remove_suffix(1);
+    }
+    components.clear();
+    if (path.empty()) {
+        return kErrorSuccess;
+    }
+    size_t start = 0;
+    while (true) {
+        const size_t end = std::min(path.find(u'\\', start), path.size());
+        const auto component = path.substr(start, end - start);
+        if (!format::isValidKeyName(component) || components.size() >= kMaxKeyDepth) {
+            return kErrorInvalidParameter;
+        }
+        components.emplace_back(component);
+        if (end == path.size()) {
+            return kErrorSuccess;
+        }
+        start = end + 1;
+    }
+}
+
+// The directory of a root and the components that lead from it to the
+// root's own key (the user's SID, or SOFTWARE\Classes).
+uint32_t resolveRoot(const StoreState& store, Root root, std::u16string_view path, int& directory,
+                     std::vector<std::u16string>& components) {
+    std::vector<std::u16string> prefix;
+    switch (root) {
+        case Root::LocalMachine:
+            directory = store.machine.get();
+            break;
+        case Root::Users:
+            directory = store.users.get();
+            break;
+        case Root::CurrentUser:
+            directory = store.users.get();
+            prefix = {currentUserSid()};
+            break;
+        case Root::ClassesRoot:
+            directory = store.machine.get();
+            prefix = {u"SOFTWARE", u"Classes"};
+            break;
+        default:
+            return kErrorInvalidHandle;
+    }
+    if (uint32_t error = splitPath(path, components)) {
+        return error;
+    }
+    components.insert(components.begin(), prefix.begin(), prefix.end());
+    return components.size() > kMaxKeyDepth ? kErrorInvalidParameter : kErrorSuccess;
+}
+
+uint32_t writeNewFile(int directory, const char* name, std::span<const uint8_t> bytes) {
+    UniqueFd file(
+        ::openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+    if (!file) {
+        return errorFromErrno(errno, kErrorCantWrite);
+    }
+    if (!writeAll(file.get(), bytes) || ::fsync(file.get()) != 0) {
+        return errorFromErrno(errno, kErrorCantWrite);
+    }
+    return kErrorSuccess;
+}
+
+// Removes everything in a directory, subdirectories first, each under its
+// own key lock so that a writer waiting on it finds the key deleted.
+// Symbolic links are removed, never followed; other file systems are not
+// entered.
+bool removeContents(int directory, dev_t device);
+
+bool removeDirectory(int parent, const std::string& name, dev_t device) {
+    UniqueFd directory(
+        ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat status {};
+    if (!directory || ::fstat(directory.get(), &status) != 0 || status.st_dev != device) {
+        return false;
+    }
+    KeyLock lock;
+    lock.acquire(directory.get());
+    const bool emptied = removeContents(directory.get(), device);
+    ::unlinkat(directory.get(), kLockName, 0);
+    return emptied && ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+bool removeContents(int directory, dev_t device) {
+    std::vector<std::string> names;
+    detail::listEntries(
+        directory,
+        [](std::string_view name) { return name != "." && name != ".." && name != kLockName; },
+        names);
+    bool removed = true;
+    for (const auto& name : names) {
+        struct stat status {};
+        const bool isDirectory =
+            ::fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(status.st_mode);
+        const bool ok = isDirectory ? removeDirectory(directory, name, device)
+                                    : ::unlinkat(directory, name.c_str(), 0) == 0;
+        removed = removed && ok;
+    }
+    return removed;
+}
+
+// Removes a key directory that is already out of the tree (in the store's
+// temporary directory) and whose lock, if any, the caller holds.
+void removeDetachedKey(const StoreState& store, int directory, const std::string& name) {
+    removeContents(directory, store.device);
+    ::unlinkat(directory, kLockName, 0);
+    ::unlinkat(store.temp.get(), name.c_str(), AT_REMOVEDIR);
+}
+
+bool hasSubkeys(int directory) {
+    std::vector<std::string> names;
+    return detail::listEntries(directory, detail::isSubkeyEntry, names) != kErrorSuccess ||
+           !names.empty();
+}
+
+void sortByFoldedName(std::vector<std::u16string>& names) {
+    std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) {
+        const auto foldedA = format::foldCase(a);
+        const auto foldedB = format::foldCase(b);
+        return foldedA != foldedB ? foldedA < foldedB : a < b;
+    });
+}
+
+// Creates a subkey under `parent` (whose lock the caller holds): built
+// complete in the temporary directory, then renamed into place, so that a
+// key is never seen without its metadata.
+uint32_t createSubkey(const StoreState& store, int parent, std::u16string_view name,
+                      UniqueFd& key) {
+    const std::string temporary = "k-" + randomSuffix();
+    if (::mkdirat(store.temp.get(), temporary.c_str(), kDirectoryMode) != 0) {
+        return errorFromErrno(errno, kErrorCantWrite);
+    }
+    UniqueFd directory;
+    uint32_t error = detail::openTrustedDirectory(store.temp.get(), temporary, directory);
+    if (error == kErrorSuccess) {
+        error = writeNewFile(directory.get(), kMetadataName, format::encodeKeyMetadata(name));
+    }
+    if (error == kErrorSuccess) {
+        error = writeNewFile(directory.get(), kLockName, {});
+    }
+    if (error == kErrorSuccess && ::fsync(directory.get()) != 0) {
+        error = kErrorCantWrite;
+    }
+    const std::string entry = format::diskName('k', name);
+    if (error == kErrorSuccess && ::renameat2(store.temp.get(), temporary.c_str(), parent,
+                                              entry.c_str(), RENAME_NOREPLACE) != 0) {
+        // Something not made by the store sits under that name.
+        error = errno == EEXIST ? kErrorBadKey : errorFromErrno(errno, kErrorCantWrite);
+    }
+    if (error != kErrorSuccess) {
+        removeDetachedKey(store, directory.get(), temporary);
+        return error;
+    }
+    key = std::move(directory);
+    return kErrorSuccess;
+}
+
+// Walks `components` from `directory`, creating missing keys when asked.
+uint32_t walk(const StoreState& store, int directory, const std::vector<std::u16string>& components,
+              bool createMissing, UniqueFd& key, bool* created) {
+    UniqueFd current = duplicate(directory);
+    if (!current) {
+        return errorFromErrno(errno, kErrorCantRead);
+    }
+    if (created) {
+        *created = false;
+    }
+    for (const auto& component : components) {
+        UniqueFd next;
+        uint32_t error = openKeyComponent(current.get(), component, next);
+        if (error == kErrorFileNotFound && createMissing) {
+            KeyLock lock;
+            error = lock.acquire(current.get());
+            if (error == kErrorSuccess) {
+                error = openKeyComponent(current.get(), component, next);
+            }
+            if (error == kErrorFileNotFound) {
+                error = createSubkey(store, current.get(), component, next);
+                if (created && error == kErrorSuccess) {
+                    *created = &component == &components.back();
+                }
+            }
+        }
+        if (error != kErrorSuccess) {
+            return error;
+        }
+        current = std::move(next);
+    }
+    key = std::move(current);
+    return kErrorSuccess;
+}
+
+uint32_t openStoreChild(int root, const char* name, UniqueFd& directory) {
+    if (uint32_t error = checkedMkdir(root, name)) {
+        return error;
+    }
+    return detail::openTrustedDirectory(root, name, directory);
+}
+
+// Creates the store directory and its missing parents like `mkdir -p`.
+uint32_t makeStoreDirectory(const std::filesystem::path& directory) {
+    std::filesystem::path partial;
+    for (const auto& part : directory) {
+        partial /= part;
+        if (::mkdir(partial.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
+            return errorFromErrno(errno, kErrorCantWrite);
+        }
+    }
+    return kErrorSuccess;
+}
+
+uint32_t deleteKeyImpl(const Store& store, Root root, std::u16string_view path, bool recursive) {
+    if (!store.valid()) {
+        return kErrorInvalidHandle;
+    }
+    const StoreState& state = *store.state();
+    int rootDirectory = -1;
+    std::vector<std::u16string> components;
+    if (uint32_t error = resolveRoot(state, root, path, rootDirectory, components)) {
+        return error;
+    }
+    if (path.empty() || path == u"\\") {
+        return kErrorAccessDenied;  // a root is never deleted
+    }
+    const std::u16string last = components.back();
+    components.pop_back();
+    UniqueFd parent;
+    if (uint32_t error = walk(state, rootDirectory, components, false, parent, nullptr)) {
+        return error;
+    }
+    KeyLock parentLock;
+    UniqueFd child;
+    KeyLock childLock;
+    uint32_t error = parentLock.acquire(parent.get());
+    if (error == kErrorSuccess) {
+        error = openKeyComponent(parent.get(), last, child);
+    }
+    if (error == kErrorSuccess) {
+        error = childLock.acquire(child.get());
+    }
+    if (error == kErrorSuccess && !recursive && hasSubkeys(child.get())) {
+        error = kErrorAccessDenied;
+    }
+    if (error != kErrorSuccess) {
+        return error;
+    }
+    // The key leaves the tree in one step; its contents go afterwards.
+    const std::string entry = format::diskName('k', last);
+    const std::string doomed = "d-" + randomSuffix();
+    if (::renameat(parent.get(), entry.c_str(), state.temp.get(), doomed.c_str()) != 0) {
+        return errorFromErrno(errno, kErrorCantWrite);
+    }
+    removeDetachedKey(state, child.get(), doomed);
+    return kErrorSuccess;
+}
+
+}  // namespace
+
+namespace detail {
+
+uint32_t openTrustedDirectory(int parent, const std::string& name, UniqueFd& directory) {
+    UniqueFd opened(
+        ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!opened) {
+        if (errno == ENOENT) {
+            return kErrorFileNotFound;
+        }
+        return (errno == ELOOP || errno == ENOTDIR) ? kErrorBadKey
+                                                    : errorFromErrno(errno, kErrorCantRead);
+    }
+    struct stat status {};
+    if (::fstat(opened.get(), &status) != 0) {
+        return kErrorCantRead;
+    }
+    if (!isTrusted(status)) {
+        return kErrorAccessDenied;
+    }
+    directory = std::move(opened);
+    return kErrorSuccess;
+}
+
+// Lists a key directory's entry names of one kind.
+uint32_t listEntries(int directory, bool (*select)(std::string_view),
+                     std::vector<std::string>& names) {
+    UniqueFd listing(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* stream = listing ? ::fdopendir(listing.get()) : nullptr;
+    if (!stream) {
+        return errorFromErrno(errno, kErrorCantRead);
+    }
+    listing.release();
+    while (dirent* entry = ::readdir(stream)) {
+        if (select(entry->d_name)) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(stream);
+    return isDeleted(directory) ? kErrorKeyDeleted : kErrorSuccess;
+}
+
+}  // namespace detail
+
+std::u16string currentUserSid() {
+    return sidOfUser(::geteuid());
+}
+
+std::filesystem::path Store::defaultDirectory() {
+    const char* configured = std::getenv("HOLM_REGISTRY_DIR");
+    return (configured && *configured) ? configured : "/var/lib/holm/registry";
+}
+
+uint32_t Store::openDefault(Store& store) {
+    return open(defaultDirectory(), store);
+}
+
+uint32_t Store::open(const std::filesystem::path& directory, Store& store) {
+    if (directory.empty()) {
+        return kErrorInvalidParameter;
+    }
+    if (uint32_t error = makeStoreDirectory(directory)) {
+        return error;
+    }
+    auto state = std::make_shared<StoreState>();
+    state->directory = directory;
+    state->root.reset(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat status {};
+    if (!state->root || ::fstat(state->root.get(), &status) != 0) {
+        return errorFromErrno(errno, kErrorCantRead);
+    }
+    if (!isTrusted(status)) {
+        return kErrorAccessDenied;
+    }
+    state->device = status.st_dev;
+    for (auto [name, fd] :
+         {std::pair{kTempName, &state->temp}, std::pair{kMachineName, &state->machine},
+          std::pair{kUsersName, &state->users}}) {
+        if (uint32_t error = openStoreChild(state->root.get(), name, *fd)) {
+            return error;
+        }
+    }
+    // Root keys get their lock file now, so that a watch on a root never sees
+    // it appear. A reader without write access to the store goes without.
+    for (const UniqueFd* rootKey : {&state->machine, &state->users}) {
+        UniqueFd(::openat(rootKey->get(), kLockName, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                          kFileMode));
+    }
+    store.state_ = std::move(state);
+    return kErrorSuccess;
+}
+
+uint32_t Key::open(const Store& store, Root root, std::u16string_view path, Key& key,
+                   uint32_t access) {
+    if (!store.valid()) {
+        return kErrorInvalidHandle;
+    }
+    int directory = -1;
+    std::vector<std::u16string> components;
+    if (uint32_t error = resolveRoot(*store.state(), root, path, directory, components)) {
+        return error;
+    }
+    UniqueFd opened;
+    if (uint32_t error = walk(*store.state(), directory, components, false, opened, nullptr)) {
+        return error;
+    }
+    key.store_ = store;
+    key.directory_ = std::move(opened);
+    key.access_ = access;
+    return kErrorSuccess;
+}
+
+uint32_t Key::create(const Store& store, Root root, std::u16string_view path, Key& key,
+                     uint32_t access, bool* created) {
+    if (!store.valid()) {
+        return kErrorInvalidHandle;
+    }
+    int directory = -1;
+    std::vector<std::u16string> components;
+    if (uint32_t error = resolveRoot(*store.state(), root, path, directory, components)) {
+        return error;
+    }
+    UniqueFd opened;
+    if (uint32_t error = walk(*store.state(), directory, components, true, opened, created)) {
+        return error;
+    }
+    key.store_ = store;
+    key.directory_ = std::move(opened);
+    key.access_ = access;
+    return kErrorSuccess;
+}
+
+uint32_t Key::queryValue(std::u16string_view name, Value& value) const {
+    if (!valid()) {
+        return kErrorInvalidHandle;
+    }
+    if (!format::isValidValueName(name)) {
+        return kErrorInvalidParameter;
+    }
+    std::vector<uint8_t> bytes;
+    if (uint32_t error = readRecord(directory_.get(), format::diskName('v', name),
+                                    format::kMaxValueFileSize, bytes)) {
+        return error;
+    }
+    std::u16string stored;
+    Value decoded;
+    if (!format::decodeValueFile(bytes, stored, decoded) ||
+        format::foldCase(stored) != format::foldCase(name)) {
+        return kErrorBadDb;
+    }
+    value = std::move(decoded);
+    return kErrorSuccess;
+}
+
+uint32_t Key::setValue(std::u16string_view name, const Value& value) const {
+    if (!valid()) {
+        return kErrorInvalidHandle;
+    }
+    if ((access_ & kKeySetValue) == 0) {
+        return kErrorAccessDenied;
+    }
+    if (!format::isValidValueName(name) || !format::isValidValue(value)) {
+        return kErrorInvalidParameter;
+    }
+    const StoreState& store = *store_.state();
+    KeyLock lock;
+    if (uint32_t error = lock.acquire(directory_.get())) {
+        return error;
+    }
+    // Under the key's lock the temporary name, unique per key and value, is
+    // ours alone; a leftover of a writer that died is simply replaced.
+    struct stat status {};
+    ::fstat(directory_.get(), &status);
+    const std::string entry = format::diskName('v', name);
+    // A value that exists keeps the spelling it was created with.
+    const auto existing = readValueName(directory_.get(), entry);
+    const std::u16string_view spelling =
+        existing && format::foldCase(*existing) == format::foldCase(name) ? *existing : name;
+    const std::string temporary = "v-" + std::to_string(status.st_ino) + "-" + entry;
+    ::unlinkat(store.temp.get(), temporary.c_str(), 0);
+    uint32_t error =
+        writeNewFile(store.temp.get(), temporary.c_str(), format::encodeValueFile(spelling, value));
+    if (error == kErrorSuccess &&
+        ::renameat(store.temp.get(), temporary.c_str(), directory_.get(), entry.c_str()) != 0) {
+        error = errno == EISDIR ? kErrorBadDb : errorFromErrno(errno, kErrorCantWrite);
+    }
+    if (error != kErrorSuccess) {
+        ::unlinkat(store.temp.get(), temporary.c_str(), 0);
+    }
+    return error;
+}
+
+uint32_t Key::deleteValue(std::u16string_view name) const {
+    if (!valid()) {
+        return kErrorInvalidHandle;
+    }
+    if ((access_ & kKeySetValue) == 0) {
+        return kErrorAccessDenied;
+    }
+    if (!format::isValidValueName(name)) {
+        return kErrorInvalidParameter;
+    }
+    KeyLock lock;
+    if (uint32_t error = lock.acquire(directory_.get())) {
+        return error;
+    }
+    const std::string entry = format::diskName('v', name);
+    if (::unlinkat(directory_.get(), entry.c_str(), 0) != 0) {
+        return (errno == EISDIR || errno == EPERM) ? kErrorBadDb
+                                                   : errorFromErrno(errno, kErrorCantWrite);
+    }
+    return kErrorSuccess;
+}
+
+uint32_t Key::enumerateSubkeys(std::vector<std::u16string>& names) const {
+    if (!valid()) {
+        return kErrorInvalidHandle;
+    }
+    std::vector<std::string> entries;
+    if (uint32_t error = detail::listEntries(directory_.get(), detail::isSubkeyEntry, entries)) {
+        return error;
+    }
+    names.clear();
+    for (const auto& entry : entries) {
+        UniqueFd subkey;
+        std::u16string name;
+        if (detail::openTrustedDirectory(directory_.get(), entry, subkey) == kErrorSuccess &&
+            readKeyName(subkey.get(), entry, name) == kErrorSuccess) {
+            names.push_back(std::move(name));
+        }
+    }
+    sortByFoldedName(names);
+    return kErrorSuccess;
+}
+
+uint32_t Key::enumerateValues(std::vector<std::u16string>& names) const {
+    if (!valid()) {
+        return kErrorInvalidHandle;
+    }
+    std::vector<std::string> entries;
+    if (uint32_t error = detail::listEntries(directory_.get(), detail::isValueEntry, entries)) {
+        return error;
+    }
+    names.clear();
+    for (const auto& entry : entries) {
+        auto name = readValueName(directory_.get(), entry);
+        if (name && format::diskName('v', *name) == entry) {
+            names.push_back(std::move(*name));
+        }
+    }
+    sortByFoldedName(names);
+    return kErrorSuccess;
+}
+
+uint32_t deleteKey(const Store& store, Root root, std::u16string_view path) {
+    return deleteKeyImpl(store, root, path, false);
+}
+
+uint32_t deleteKeyTree(const Store& store, Root root, std::u16string_view path) {
+    return deleteKeyImpl(store, root, path, true);
+}
+
+}  // namespace holm::platform::registry

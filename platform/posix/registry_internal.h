@@ -1,0 +1,46 @@
+// What the registry store's POSIX parts share: the opened store and the
+// checks every directory of the store passes before it is used.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/unique_handle.h"
+
+namespace holm::platform::registry::detail {
+
+struct StoreState {
+    std::filesystem::path directory;
+    dev_t device = 0;  // the store never crosses into another file system
+    UniqueFd root;
+    UniqueFd temp;     // ".tmp": temporary files and directories, never watched
+    UniqueFd machine;  // LocalMachine
+    UniqueFd users;    // Users
+};
+
+// Opens `name` in `parent` as a directory without following a symbolic link
+// and checks it is owned by the effective user or root and not writable by
+// group or others. Gives kErrorFileNotFound, kErrorBadKey (not a directory,
+// a link) or kErrorAccessDenied.
+uint32_t openTrustedDirectory(int parent, const std::string& name, UniqueFd& directory);
+
+// Lists the entry names of a key directory that `select` accepts
+// (kErrorKeyDeleted once the key is deleted).
+uint32_t listEntries(int directory, bool (*select)(std::string_view),
+                     std::vector<std::string>& names);
+
+// True for the on-disk name of a subkey ("k." or "k#") or of a value.
+inline bool isSubkeyEntry(std::string_view name) {
+    return name.size() > 2 && name[0] == 'k' && (name[1] == '.' || name[1] == '#');
+}
+inline bool isValueEntry(std::string_view name) {
+    return name.size() >= 2 && name[0] == 'v' && (name[1] == '.' || name[1] == '#');
+}
+
+}  // namespace holm::platform::registry::detail

@@ -1,0 +1,131 @@
+#include "platform/registry_watch.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "platform/registry_fixture.h"
+
+namespace holm::platform::registry::test {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr auto kDeadline = std::chrono::seconds(10);
+constexpr uint32_t kNamesAndValues = kNotifyName | kNotifyLastSet;
+
+class RegistryWatchTest : public RegistryTest {
+  protected:
+    KeyWatch watch(std::u16string_view path, bool subtree, uint32_t filter = kNamesAndValues) {
+        KeyWatch created;
+        EXPECT_EQ(KeyWatch::create(store_, Root::LocalMachine, path, subtree, filter, created),
+                  kErrorSuccess);
+        return created;
+    }
+
+    // Waits for the watch to fire, with a deadline.
+    static bool fires(KeyWatch& watch) {
+        const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (waitReadable(watch.fd(), kDeadline) && watch.consume()) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Changes are queued by the kernel before the changing call returns, so
+    // a change that was not reported by now will not be.
+    static bool firedAlready(KeyWatch& watch) {
+        return waitReadable(watch.fd(), std::chrono::milliseconds(0)) && watch.consume();
+    }
+};
+
+TEST_F(RegistryWatchTest, FiresOncePerBurstAndAgainOnlyAfterRearming) {
+    Key key = createKey(u"Watched");
+    KeyWatch watcher = watch(u"Watched", false);
+    EXPECT_FALSE(firedAlready(watcher));
+
+    ASSERT_EQ(key.setValue(u"a", makeDword(1)), kErrorSuccess);
+    ASSERT_EQ(key.setValue(u"b", makeDword(2)), kErrorSuccess);
+    EXPECT_TRUE(fires(watcher));
+    EXPECT_FALSE(watcher.consume());  // the burst was reported once
+
+    // A change while fired is kept for after the re-arming, not lost.
+    ASSERT_EQ(key.deleteValue(u"a"), kErrorSuccess);
+    EXPECT_FALSE(watcher.consume());
+    watcher.rearm();
+    EXPECT_TRUE(fires(watcher));
+    watcher.rearm();
+    EXPECT_FALSE(firedAlready(watcher));
+
+    createKey(u"Watched\\Child");
+    EXPECT_TRUE(fires(watcher));
+}
+
+TEST_F(RegistryWatchTest, StoreTemporaryAndReservedFilesNeverFire) {
+    Key key = createKey(u"Quiet");
+    KeyWatch watcher = watch(u"Quiet", true);
+    // Leftovers in the store's temporary directory, and reserved names in the
+    // key's own directory, as a crashed writer or a hand edit may leave them.
+    writeFile(storeDir() / ".tmp" / "v-1-v.x", "partial");
+    writeFile(machineDir("k.quiet") / ".tmp-stray", "partial");
+    fs::remove(machineDir("k.quiet") / ".tmp-stray");
+    EXPECT_FALSE(firedAlready(watcher));
+    EXPECT_FALSE(firedAlready(watcher));
+
+    // Writes and locking, which use the temporary directory and the lock
+    // file, fire exactly for the value.
+    ASSERT_EQ(key.setValue(u"v", makeDword(1)), kErrorSuccess);
+    EXPECT_TRUE(fires(watcher));
+    watcher.rearm();
+    EXPECT_FALSE(firedAlready(watcher));
+}
+
+TEST_F(RegistryWatchTest, FilterSelectsNamesOrValues) {
+    Key key = createKey(u"Filtered");
+    KeyWatch valuesOnly = watch(u"Filtered", false, kNotifyLastSet);
+    KeyWatch namesOnly = watch(u"Filtered", false, kNotifyName);
+    createKey(u"Filtered\\Child");
+    EXPECT_FALSE(firedAlready(valuesOnly));
+    EXPECT_TRUE(fires(namesOnly));
+    ASSERT_EQ(key.setValue(u"v", makeDword(1)), kErrorSuccess);
+    EXPECT_TRUE(fires(valuesOnly));
+}
+
+TEST_F(RegistryWatchTest, SubtreeWatchFollowsKeysBelowIncludingNewOnes) {
+    createKey(u"Tree\\Existing\\Deep");
+    KeyWatch subtree = watch(u"Tree", true);
+    KeyWatch shallow = watch(u"Tree", false);
+
+    Key deep = createKey(u"Tree\\Existing\\Deep");
+    ASSERT_EQ(deep.setValue(u"v", makeDword(1)), kErrorSuccess);
+    EXPECT_TRUE(fires(subtree));
+    EXPECT_FALSE(firedAlready(shallow));
+
+    subtree.rearm();
+    Key fresh = createKey(u"Tree\\Fresh\\Inner");
+    EXPECT_TRUE(fires(subtree));
+    EXPECT_TRUE(fires(shallow));
+    subtree.rearm();
+    shallow.rearm();
+    ASSERT_EQ(fresh.setValue(u"v", makeDword(1)), kErrorSuccess);
+    EXPECT_TRUE(fires(subtree));
+    EXPECT_FALSE(firedAlready(shallow));
+}
+
+TEST_F(RegistryWatchTest, DeletingTheWatchedKeyFires) {
+    createKey(u"Doomed");
+    KeyWatch watcher = watch(u"Doomed", false);
+    ASSERT_EQ(deleteKey(store_, Root::LocalMachine, u"Doomed"), kErrorSuccess);
+    EXPECT_TRUE(fires(watcher));
+
+    KeyWatch missing;
+    EXPECT_EQ(
+        KeyWatch::create(store_, Root::LocalMachine, u"Doomed", false, kNamesAndValues, missing),
+        kErrorFileNotFound);
+    EXPECT_FALSE(missing.valid());
+}
+
+}  // namespace
+}  // namespace holm::platform::registry::test
