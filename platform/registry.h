@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -20,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include "platform/errors.h"
 
 #include "platform/unique_handle.h"
 
@@ -27,21 +29,21 @@ namespace holm::platform::registry {
 
 // Windows error numbers returned by the store. They mirror the values of the
 // platform's error header and are to be taken from there once both meet.
-inline constexpr uint32_t kErrorSuccess = 0;
-inline constexpr uint32_t kErrorFileNotFound = 2;
-inline constexpr uint32_t kErrorAccessDenied = 5;
-inline constexpr uint32_t kErrorInvalidHandle = 6;
-inline constexpr uint32_t kErrorNotEnoughMemory = 8;
-inline constexpr uint32_t kErrorInvalidData = 13;
-inline constexpr uint32_t kErrorDiskFull = 112;
-inline constexpr uint32_t kErrorInvalidParameter = 87;
-inline constexpr uint32_t kErrorMoreData = 234;
-inline constexpr uint32_t kErrorNoMoreItems = 259;
-inline constexpr uint32_t kErrorBadDb = 1009;   // a value or metadata file is corrupt
-inline constexpr uint32_t kErrorBadKey = 1010;  // a key directory is not a sound key
-inline constexpr uint32_t kErrorCantRead = 1012;
-inline constexpr uint32_t kErrorCantWrite = 1013;
-inline constexpr uint32_t kErrorKeyDeleted = 1018;
+inline constexpr uint32_t kErrorSuccess = WinError::kSuccess;
+inline constexpr uint32_t kErrorFileNotFound = WinError::kFileNotFound;
+inline constexpr uint32_t kErrorAccessDenied = WinError::kAccessDenied;
+inline constexpr uint32_t kErrorInvalidHandle = WinError::kInvalidHandle;
+inline constexpr uint32_t kErrorNotEnoughMemory = WinError::kNotEnoughMemory;
+inline constexpr uint32_t kErrorInvalidData = WinError::kInvalidData;
+inline constexpr uint32_t kErrorDiskFull = WinError::kDiskFull;
+inline constexpr uint32_t kErrorInvalidParameter = WinError::kInvalidParameter;
+inline constexpr uint32_t kErrorMoreData = WinError::kMoreData;
+inline constexpr uint32_t kErrorNoMoreItems = WinError::kNoMoreItems;
+inline constexpr uint32_t kErrorBadDb = WinError::kBadDb;    // a value or metadata file is corrupt
+inline constexpr uint32_t kErrorBadKey = WinError::kBadKey;  // a key directory is not a sound key
+inline constexpr uint32_t kErrorCantRead = WinError::kCantRead;
+inline constexpr uint32_t kErrorCantWrite = WinError::kCantWrite;
+inline constexpr uint32_t kErrorKeyDeleted = WinError::kKeyDeleted;
 
 // Predefined roots, as the 32-bit constants of the Windows API.
 enum class Root : uint32_t {

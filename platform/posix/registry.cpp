@@ -31,22 +31,11 @@ constexpr char kUsersName[] = "users";
 constexpr mode_t kDirectoryMode = 0755;
 constexpr mode_t kFileMode = 0644;
 
+// The shared errno mapping, with the registry's own failure for errors it
+// has no specific number for.
 uint32_t errorFromErrno(int error, uint32_t fallback) {
-    switch (error) {
-        case ENOENT:
-            return kErrorFileNotFound;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return kErrorAccessDenied;
-        case ENOSPC:
-        case EDQUOT:
-            return kErrorDiskFull;
-        case ENOMEM:
-            return kErrorNotEnoughMemory;
-        default:
-            return fallback;
-    }
+    const uint32_t mapped = windowsErrorFromErrno(error);
+    return mapped == WinError::kGenFailure ? fallback : mapped;
 }
 
 bool isTrusted(const struct stat& status) {
