@@ -1,0 +1,42 @@
+// Termination and reload signals delivered through a descriptor, so that a
+// host's main loop reads them like any other event instead of running code in
+// a signal handler.
+#pragma once
+
+#include <chrono>
+#include <optional>
+
+#include "platform/unique_handle.h"
+
+namespace holm::platform {
+
+enum class HostSignal { Terminate, Interrupt, Hangup };
+
+class SignalChannel {
+  public:
+    // Blocks TERM, INT and HUP in the calling thread (threads created later
+    // inherit the mask) and opens a descriptor that receives them. Call it
+    // before any other thread starts. Invalid when the system refuses.
+    static SignalChannel open();
+
+    bool valid() const { return fd_.valid(); }
+    int fd() const { return fd_.get(); }
+
+    // Waits until a signal arrives, or until `timeout` passes (nullopt then).
+    std::optional<HostSignal> wait(std::optional<std::chrono::milliseconds> timeout);
+    // Wakes a wait() from another thread without a signal.
+    void wake();
+
+  private:
+    UniqueFd fd_;
+    UniqueFd wakeFd_;
+};
+
+// Raises the soft limit on open descriptors to the hard limit.
+void raiseOpenFileLimit();
+
+// Reports service state to the service manager when the process runs under
+// one that asked for it (NOTIFY_SOCKET); does nothing otherwise.
+void notifyServiceManager(const char* state);
+
+}  // namespace holm::platform
