@@ -146,6 +146,22 @@ void appendNumber(Out& out, const ConversionSpec& spec, std::string_view prefix,
         length = width;
     }
     const size_t pad = width > length ? width - length : 0;
+    char field[64];
+    if (pad + length <= sizeof field) {
+        // The usual case: compose the field and append it once.
+        char* f = field;
+        if (!spec.left) {
+            f = std::fill_n(f, pad, ' ');
+        }
+        f = std::copy(prefix.begin(), prefix.end(), f);
+        f = std::fill_n(f, zeros, '0');
+        f = std::copy(digits.begin(), digits.end(), f);
+        if (spec.left) {
+            f = std::fill_n(f, pad, ' ');
+        }
+        appendAscii(out, field, static_cast<size_t>(f - field));
+        return;
+    }
     if (!spec.left) {
         appendFill(out, pad, ' ');
     }

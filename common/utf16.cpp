@@ -52,14 +52,15 @@ char* encodeUtf8(uint32_t codePoint, char* out) {
     return out;
 }
 
-void pushCodePoint(uint32_t codePoint, std::u16string& out) {
+char16_t* writeUtf16(uint32_t codePoint, char16_t* out) {
     if (codePoint < 0x10000) {
-        out.push_back(static_cast<char16_t>(codePoint));
+        *out++ = static_cast<char16_t>(codePoint);
     } else {
         codePoint -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 | (codePoint >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 | (codePoint & 0x3FF)));
+        *out++ = static_cast<char16_t>(0xD800 | (codePoint >> 10));
+        *out++ = static_cast<char16_t>(0xDC00 | (codePoint & 0x3FF));
     }
+    return out;
 }
 
 template <class Char>
@@ -92,24 +93,21 @@ bool matchesNoCaseAt(std::u16string_view haystack, size_t pos, std::u16string_vi
 // the first of them, which excludes overlong forms, surrogates and values
 // above U+10FFFF. A byte outside the expected range ends the invalid part
 // (one U+FFFD) and is then decoded afresh.
-void Utf8ToUtf16Decoder::decodeByte(uint8_t byte, std::u16string& out) {
+char16_t* Utf8ToUtf16Decoder::decodeByte(uint8_t byte, char16_t* out) {
     if (needed_ != 0) {
         if (byte >= lower_ && byte <= upper_) {
             lower_ = 0x80;
             upper_ = 0xBF;
             codePoint_ = (codePoint_ << 6) | (byte & 0x3F);
-            if (--needed_ == 0) {
-                pushCodePoint(codePoint_, out);
-            }
-            return;
+            return --needed_ == 0 ? writeUtf16(codePoint_, out) : out;
         }
         needed_ = 0;
         lower_ = 0x80;
         upper_ = 0xBF;
-        out.push_back(kReplacementCharacter);
+        *out++ = kReplacementCharacter;
     }
     if (byte < 0x80) {
-        out.push_back(byte);
+        *out++ = byte;
     } else if (byte >= 0xC2 && byte <= 0xDF) {
         needed_ = 1;
         codePoint_ = byte & 0x1F;
@@ -124,25 +122,29 @@ void Utf8ToUtf16Decoder::decodeByte(uint8_t byte, std::u16string& out) {
         lower_ = byte == 0xF0 ? 0x90 : 0x80;
         upper_ = byte == 0xF4 ? 0x8F : 0xBF;
     } else {
-        out.push_back(kReplacementCharacter);
+        *out++ = kReplacementCharacter;
     }
+    return out;
 }
 
 void Utf8ToUtf16Decoder::feed(std::string_view bytes, std::u16string& out) {
+    // Each byte gives at most one unit (a 4-byte sequence gives two), plus one
+    // U+FFFD for a sequence left pending by the previous call.
+    const size_t start = out.size();
+    out.resize(start + bytes.size() + 1);
+    char16_t* o = out.data() + start;
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
     const auto* end = p + bytes.size();
     while (p != end) {
         if (needed_ == 0 && *p < 0x80) {
-            // ASCII run: widen in place into space reserved for it.
-            const size_t start = out.size();
-            out.resize(start + static_cast<size_t>(end - p));
-            const size_t count = widenAscii(p, end, out.data() + start);
-            out.resize(start + count);
+            const size_t count = widenAscii(p, end, o);
             p += count;
+            o += count;
             continue;
         }
-        decodeByte(*p++, out);
+        o = decodeByte(*p++, o);
     }
+    out.resize(static_cast<size_t>(o - out.data()));
 }
 
 void Utf8ToUtf16Decoder::finish(std::u16string& out) {

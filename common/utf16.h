@@ -41,7 +41,8 @@ public:
     bool hasPending() const noexcept { return needed_ != 0; }
 
 private:
-    void decodeByte(uint8_t byte, std::u16string& out);
+    // Decodes one byte, writing what it completes at `out`; returns the new end.
+    char16_t* decodeByte(uint8_t byte, char16_t* out);
 
     uint32_t codePoint_ = 0;
     uint8_t needed_ = 0;  // continuation bytes still expected
