@@ -43,16 +43,16 @@ void BM_Snprintf_Load(benchmark::State& state) {
 void BM_Engine_Load(benchmark::State& state) {
     std::string out;
     for (auto _ : state) {
-        engineNarrow(out, "PM(%s): plugin %s loaded in %d ms, code 0x%08X", "Load",
-                     "avscanplugin", 17, 0xC0DEu);
+        engineNarrow(out, "PM(%s): plugin %s loaded in %d ms, code 0x%08X", "Load", "avscanplugin",
+                     17, 0xC0DEu);
         benchmark::DoNotOptimize(out.data());
     }
 }
 void BM_EngineWide_Load(benchmark::State& state) {
     std::u16string out;
     for (auto _ : state) {
-        engineWide(out, u"PM(%s): plugin %s loaded in %d ms, code 0x%08X", u"Load",
-                   u"avscanplugin", 17, 0xC0DEu);
+        engineWide(out, u"PM(%s): plugin %s loaded in %d ms, code 0x%08X", u"Load", u"avscanplugin",
+                   17, 0xC0DEu);
         benchmark::DoNotOptimize(out.data());
     }
 }
@@ -68,8 +68,8 @@ void BM_EngineTyped_Load(benchmark::State& state) {
     std::u16string out;
     for (auto _ : state) {
         out.clear();
-        formatTo(out, u"PM(%s): plugin %s loaded in %d ms, code 0x%08X", u"Load",
-                 u"avscanplugin", 17, 0xC0DEu);
+        formatTo(out, u"PM(%s): plugin %s loaded in %d ms, code 0x%08X", u"Load", u"avscanplugin",
+                 17, 0xC0DEu);
         benchmark::DoNotOptimize(out.data());
     }
 }
@@ -129,24 +129,24 @@ void BM_EngineWide_Progress(benchmark::State& state) {
 void BM_Snprintf_Mixed(benchmark::State& state) {
     char buffer[256];
     for (auto _ : state) {
-        benchmark::DoNotOptimize(std::snprintf(buffer, sizeof buffer,
-                                               "factory %s type %s: error %d (%s)",
-                                               "Holm/Gateway/1.0", "IConfig", 1610,
-                                               "configuration missing"));
+        benchmark::DoNotOptimize(
+            std::snprintf(buffer, sizeof buffer, "factory %s type %s: error %d (%s)",
+                          "Holm/Gateway/1.0", "IConfig", 1610, "configuration missing"));
     }
 }
 void BM_EngineWide_Mixed(benchmark::State& state) {
     std::u16string out;
     for (auto _ : state) {
-        engineWide(out, u"factory %S type %S: error %d (%s)", "Holm/Gateway/1.0", "IConfig",
-                   1610, u"configuration missing");
+        engineWide(out, u"factory %S type %S: error %d (%s)", "Holm/Gateway/1.0", "IConfig", 1610,
+                   u"configuration missing");
         benchmark::DoNotOptimize(out.data());
     }
 }
 
 std::string sampleText(bool ascii) {
     const std::string piece = ascii ? "The quick brown fox jumps over the lazy dog. "
-                                    : "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC 5, \xE6\x97\xA5\xE6\x9C"
+                                    : "Gr\xC3\xBC\xC3\x9F"
+                                      "e \xE2\x82\xAC 5, \xE6\x97\xA5\xE6\x9C"
                                       "\xAC \xF0\x9F\x98\x80 text. ";
     std::string text;
     while (text.size() < 64 * 1024) {

@@ -29,7 +29,7 @@ struct TextArg {
 // nothing, and the conversion is then copied as it stands).
 
 class VaListSource {
-public:
+  public:
     explicit VaListSource(va_list args) { va_copy(args_, args); }
     ~VaListSource() { va_end(args_); }
     VaListSource(const VaListSource&) = delete;
@@ -56,12 +56,12 @@ public:
     }
     std::optional<const void*> pointer() { return va_arg(args_, const void*); }
 
-private:
+  private:
     va_list args_;
 };
 
 class ArraySource {
-public:
+  public:
     explicit ArraySource(std::span<const FormatArg> args) : args_(args) {}
 
     std::optional<uint64_t> integer(ArgClass) {
@@ -89,14 +89,18 @@ public:
         }
         const FormatArg& arg = args_[next_++];
         switch (arg.kind) {
-            case FormatArg::Kind::Pointer: return arg.pointer;
-            case FormatArg::Kind::NarrowText: return arg.narrow.data;
-            case FormatArg::Kind::WideText: return arg.wide.data;
-            default: return std::nullopt;
+            case FormatArg::Kind::Pointer:
+                return arg.pointer;
+            case FormatArg::Kind::NarrowText:
+                return arg.narrow.data;
+            case FormatArg::Kind::WideText:
+                return arg.wide.data;
+            default:
+                return std::nullopt;
         }
     }
 
-private:
+  private:
     // The next argument if it is of `kind`; it is consumed either way.
     const FormatArg* take(FormatArg::Kind kind) {
         if (next_ == args_.size()) {
@@ -128,46 +132,31 @@ void appendFill(Out& out, size_t count, char fill) {
     out.append(count, static_cast<typename Out::value_type>(fill));
 }
 
-void appendText(std::string& out, std::string_view text) { out.append(text); }
-void appendText(std::u16string& out, std::u16string_view text) { out.append(text); }
-void appendText(std::u16string& out, std::string_view text) { appendUtf8ToUtf16(out, text); }
-void appendText(std::string& out, std::u16string_view text) { appendUtf16ToUtf8(out, text); }
+void appendText(std::string& out, std::string_view text) {
+    out.append(text);
+}
+void appendText(std::u16string& out, std::u16string_view text) {
+    out.append(text);
+}
+void appendText(std::u16string& out, std::string_view text) {
+    appendUtf8ToUtf16(out, text);
+}
+void appendText(std::string& out, std::u16string_view text) {
+    appendUtf16ToUtf8(out, text);
+}
 
 // ---- Conversions ------------------------------------------------------------
 
-// Sign, "0x" prefix, leading zeros and digits of a number, padded to the width.
+// Pads [begin, end) with blanks to the width of the conversion.
 template <class Out>
-void appendNumber(Out& out, const ConversionSpec& spec, std::string_view prefix,
-                  std::string_view digits, size_t zeros) {
-    size_t length = prefix.size() + zeros + digits.size();
+void appendField(Out& out, const ConversionSpec& spec, const char* begin, const char* end) {
+    const auto length = static_cast<size_t>(end - begin);
     const auto width = static_cast<size_t>(spec.width);
-    if (spec.zero && !spec.left && spec.precision < 0 && width > length) {
-        zeros += width - length;
-        length = width;
-    }
     const size_t pad = width > length ? width - length : 0;
-    char field[64];
-    if (pad + length <= sizeof field) {
-        // The usual case: compose the field and append it once.
-        char* f = field;
-        if (!spec.left) {
-            f = std::fill_n(f, pad, ' ');
-        }
-        f = std::copy(prefix.begin(), prefix.end(), f);
-        f = std::fill_n(f, zeros, '0');
-        f = std::copy(digits.begin(), digits.end(), f);
-        if (spec.left) {
-            f = std::fill_n(f, pad, ' ');
-        }
-        appendAscii(out, field, static_cast<size_t>(f - field));
-        return;
-    }
     if (!spec.left) {
         appendFill(out, pad, ' ');
     }
-    appendAscii(out, prefix.data(), prefix.size());
-    appendFill(out, zeros, '0');
-    appendAscii(out, digits.data(), digits.size());
+    appendAscii(out, begin, length);
     if (spec.left) {
         appendFill(out, pad, ' ');
     }
@@ -175,13 +164,25 @@ void appendNumber(Out& out, const ConversionSpec& spec, std::string_view prefix,
 
 // The digits of `value` in `base`, written backwards ending at `end`.
 char* writeDigits(uint64_t value, unsigned base, bool upper, char* end) {
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     const char* symbols = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char* p = end;
     if (base == 10) {
-        do {
-            *--p = static_cast<char>('0' + value % 10);
-            value /= 10;
-        } while (value != 0);
+        while (value >= 100) {
+            const auto pair = static_cast<size_t>(value % 100) * 2;
+            value /= 100;
+            *--p = kPairs[pair + 1];
+            *--p = kPairs[pair];
+        }
+        if (value >= 10) {
+            *--p = kPairs[value * 2 + 1];
+            *--p = kPairs[value * 2];
+        } else {
+            *--p = static_cast<char>('0' + value);
+        }
     } else {
         const unsigned shift = base == 16 ? 4 : 3;
         do {
@@ -194,12 +195,18 @@ char* writeDigits(uint64_t value, unsigned base, bool upper, char* end) {
 
 unsigned displayBits(SizeModifier size, ArgClass argClass) {
     switch (size) {
-        case SizeModifier::Char: return 8;
-        case SizeModifier::Short: return 16;
-        default: return argClass == ArgClass::Int64 ? 64 : 32;
+        case SizeModifier::Char:
+            return 8;
+        case SizeModifier::Short:
+            return 16;
+        default:
+            return argClass == ArgClass::Int64 ? 64 : 32;
     }
 }
 
+// The field is composed backwards in one buffer: digits, precision zeros,
+// zero padding, then the "0x" prefix and the sign. Clamped widths and
+// precisions bound its size.
 template <class Out>
 void formatInteger(Out& out, const ConversionSpec& spec, ArgClass argClass, uint64_t raw) {
     const char conversion = spec.conversion;
@@ -208,8 +215,7 @@ void formatInteger(Out& out, const ConversionSpec& spec, ArgClass argClass, uint
     uint64_t value = raw & mask;
     char sign = 0;
     if (conversion == 'd' || conversion == 'i') {
-        const bool negative = bits < 64 ? (value >> (bits - 1)) & 1 : (value >> 63) != 0;
-        if (negative) {
+        if ((value >> (bits - 1)) & 1) {
             value = (~value + 1) & mask;
             sign = '-';
         } else if (spec.plus) {
@@ -218,41 +224,50 @@ void formatInteger(Out& out, const ConversionSpec& spec, ArgClass argClass, uint
             sign = ' ';
         }
     }
-    const unsigned base = conversion == 'o' ? 8 : (conversion == 'x' || conversion == 'X') ? 16 : 10;
-    char buffer[24];
-    char* end = buffer + sizeof buffer;
-    char* digits = end;
+    const unsigned base = conversion == 'o'                          ? 8
+                          : (conversion == 'x' || conversion == 'X') ? 16
+                                                                     : 10;
+    const bool hexPrefix = spec.alternate && base == 16 && value != 0;
+    const size_t prefixSize = (sign != 0 ? 1 : 0) + (hexPrefix ? 2 : 0);
+
+    char buffer[detail::kMaxFieldWidth + 32];
+    char* const end = buffer + sizeof buffer;
+    char* p = end;
     if (value != 0 || spec.precision != 0) {
-        digits = writeDigits(value, base, conversion == 'X', end);
+        p = writeDigits(value, base, conversion == 'X', end);
     }
-    const auto count = static_cast<size_t>(end - digits);
-    size_t zeros = spec.precision > 0 && static_cast<size_t>(spec.precision) > count
-                       ? static_cast<size_t>(spec.precision) - count
-                       : 0;
-    char prefix[2];
-    size_t prefixSize = 0;
+    const auto precision = static_cast<size_t>(std::max(spec.precision, 0));
+    while (static_cast<size_t>(end - p) < precision) {
+        *--p = '0';
+    }
+    if (spec.alternate && base == 8 && (p == end || *p != '0')) {
+        *--p = '0';
+    }
+    const auto width = static_cast<size_t>(spec.width);
+    if (spec.zero && !spec.left && spec.precision < 0 && width > prefixSize) {
+        while (static_cast<size_t>(end - p) < width - prefixSize) {
+            *--p = '0';
+        }
+    }
+    if (hexPrefix) {
+        *--p = conversion;
+        *--p = '0';
+    }
     if (sign != 0) {
-        prefix[prefixSize++] = sign;
+        *--p = sign;
     }
-    if (spec.alternate && base == 16 && value != 0) {
-        prefix[prefixSize++] = '0';
-        prefix[prefixSize++] = conversion;
-    }
-    if (spec.alternate && base == 8 && zeros == 0 && (count == 0 || *digits != '0')) {
-        zeros = 1;
-    }
-    appendNumber(out, spec, {prefix, prefixSize}, {digits, count}, zeros);
+    appendField(out, spec, p, end);
 }
 
+// 16 upper-case hex digits, no prefix; only the width and '-' apply.
 template <class Out>
 void formatPointer(Out& out, const ConversionSpec& spec, const void* pointer) {
-    char buffer[16];
-    char* end = buffer + sizeof buffer;
-    char* digits = writeDigits(reinterpret_cast<uintptr_t>(pointer), 16, true, end);
-    const auto count = static_cast<size_t>(end - digits);
-    ConversionSpec padding = spec;
-    padding.zero = false;
-    appendNumber(out, padding, {}, {digits, count}, sizeof buffer - count);
+    ConversionSpec hex;
+    hex.left = spec.left;
+    hex.width = spec.width;
+    hex.precision = 16;
+    hex.conversion = 'X';
+    formatInteger(out, hex, ArgClass::Int64, reinterpret_cast<uintptr_t>(pointer));
 }
 
 // Floating point digits come from the C library; only width, precision,
@@ -262,8 +277,11 @@ void formatReal(Out& out, const ConversionSpec& spec, double value) {
     char format[16];
     char* f = format;
     *f++ = '%';
-    for (auto [on, flag] : {std::pair{spec.left, '-'}, {spec.plus, '+'}, {spec.space, ' '},
-                            {spec.zero, '0'}, {spec.alternate, '#'}}) {
+    for (auto [on, flag] : {std::pair{spec.left, '-'},
+                            {spec.plus, '+'},
+                            {spec.space, ' '},
+                            {spec.zero, '0'},
+                            {spec.alternate, '#'}}) {
         if (on) {
             *f++ = flag;
         }
@@ -274,7 +292,8 @@ void formatReal(Out& out, const ConversionSpec& spec, double value) {
     *f++ = spec.conversion;
     *f = '\0';
     char buffer[512];
-    const int size = std::snprintf(buffer, sizeof buffer, format, spec.width, spec.precision, value);
+    const int size =
+        std::snprintf(buffer, sizeof buffer, format, spec.width, spec.precision, value);
     if (size < 0) {
         return;
     }
@@ -378,7 +397,9 @@ bool formatConversion(Out& out, ConversionSpec spec, bool wideFormat, Source& so
     }
     const ArgClass argClass = detail::classify(spec, wideFormat);
     switch (argClass) {
-        case ArgClass::None: out.push_back('%'); return true;
+        case ArgClass::None:
+            out.push_back('%');
+            return true;
         case ArgClass::Int32:
         case ArgClass::Int64: {
             const auto value = source.integer(argClass);
@@ -429,7 +450,8 @@ bool formatConversion(Out& out, ConversionSpec spec, bool wideFormat, Source& so
         case ArgClass::Count:
             source.pointer();  // skipped, never written
             return false;
-        case ArgClass::Unknown: return false;
+        case ArgClass::Unknown:
+            return false;
     }
     return false;
 }
@@ -480,8 +502,11 @@ void messageTo(std::u16string& out, std::u16string_view fmt, std::span<const For
     while (p != end) {
         const MessageToken token = detail::nextMessageToken(p, end);
         switch (token.kind) {
-            case MessageToken::Kind::End: return;
-            case MessageToken::Kind::Escape: out.push_back(token.character); break;
+            case MessageToken::Kind::End:
+                return;
+            case MessageToken::Kind::Escape:
+                out.push_back(token.character);
+                break;
             case MessageToken::Kind::Insert: {
                 const auto index = static_cast<size_t>(token.index);
                 ArraySource source(index <= args.size() ? args.subspan(index - 1, 1)
@@ -492,7 +517,9 @@ void messageTo(std::u16string& out, std::u16string_view fmt, std::span<const For
                 break;
             }
             case MessageToken::Kind::Text:
-            case MessageToken::Kind::BadInsert: out.append(p, token.length); break;
+            case MessageToken::Kind::BadInsert:
+                out.append(p, token.length);
+                break;
         }
         p += token.length;
     }
@@ -504,7 +531,9 @@ FormatArg readArgument(VaListSource& source, ArgClass argClass) {
     switch (argClass) {
         case ArgClass::Int32:
         case ArgClass::NarrowChar:
-        case ArgClass::WideChar: arg.integer = *source.integer(ArgClass::Int32); break;
+        case ArgClass::WideChar:
+            arg.integer = *source.integer(ArgClass::Int32);
+            break;
         case ArgClass::Double:
         case ArgClass::LongDouble:
             arg.kind = FormatArg::Kind::Real;
@@ -526,7 +555,9 @@ FormatArg readArgument(VaListSource& source, ArgClass argClass) {
             arg.kind = FormatArg::Kind::Pointer;
             arg.pointer = *source.pointer();
             break;
-        default: arg.integer = *source.integer(ArgClass::Int64); break;
+        default:
+            arg.integer = *source.integer(ArgClass::Int64);
+            break;
     }
     return arg;
 }

@@ -163,14 +163,21 @@ constexpr bool argumentFits(ArgClass argClass, ArgInfo info) {
     switch (argClass) {
         case ArgClass::Int32:
         case ArgClass::NarrowChar:
-        case ArgClass::WideChar: return info.category == Category::Integer && info.size <= 4;
-        case ArgClass::Int64: return info.category == Category::Integer;
+        case ArgClass::WideChar:
+            return info.category == Category::Integer && info.size <= 4;
+        case ArgClass::Int64:
+            return info.category == Category::Integer;
         case ArgClass::Double:
-        case ArgClass::LongDouble: return info.category == Category::Real;
-        case ArgClass::NarrowText: return info.category == Category::NarrowText;
-        case ArgClass::WideText: return info.category == Category::WideText;
-        case ArgClass::Pointer: return info.pointer;
-        default: return false;
+        case ArgClass::LongDouble:
+            return info.category == Category::Real;
+        case ArgClass::NarrowText:
+            return info.category == Category::NarrowText;
+        case ArgClass::WideText:
+            return info.category == Category::WideText;
+        case ArgClass::Pointer:
+            return info.pointer;
+        default:
+            return false;
     }
 }
 
@@ -288,13 +295,26 @@ inline void formatError_insertIndexBeyondArguments() {}
 
 constexpr void reportFormatError(FormatError error) {
     switch (error) {
-        case FormatError::None: break;
-        case FormatError::TooFewArguments: formatError_tooFewArguments(); break;
-        case FormatError::TooManyArguments: formatError_tooManyArguments(); break;
-        case FormatError::ArgumentTypeMismatch: formatError_argumentTypeMismatch(); break;
-        case FormatError::UnknownConversion: formatError_unknownConversion(); break;
-        case FormatError::PercentNWritesMemory: formatError_percentNIsNotAllowed(); break;
-        case FormatError::RefusedInsertFormat: formatError_starOrInvalidInsertFormat(); break;
+        case FormatError::None:
+            break;
+        case FormatError::TooFewArguments:
+            formatError_tooFewArguments();
+            break;
+        case FormatError::TooManyArguments:
+            formatError_tooManyArguments();
+            break;
+        case FormatError::ArgumentTypeMismatch:
+            formatError_argumentTypeMismatch();
+            break;
+        case FormatError::UnknownConversion:
+            formatError_unknownConversion();
+            break;
+        case FormatError::PercentNWritesMemory:
+            formatError_percentNIsNotAllowed();
+            break;
+        case FormatError::RefusedInsertFormat:
+            formatError_starOrInvalidInsertFormat();
+            break;
         case FormatError::InsertIndexBeyondArguments:
             formatError_insertIndexBeyondArguments();
             break;
@@ -348,15 +368,15 @@ FormatArg makeFormatArg(const T& value) {
 // must be inserted.
 template <class Char, class... Args>
 class BasicFormatString {
-public:
+  public:
     template <class Text>
-        requires std::convertible_to<const Text&, std::basic_string_view<Char>>
+    requires std::convertible_to<const Text&, std::basic_string_view<Char>>
     consteval BasicFormatString(const Text& text) : text_(text) {
         detail::reportFormatError(detail::checkFormat<Char, Args...>(text_));
     }
     constexpr std::basic_string_view<Char> get() const { return text_; }
 
-private:
+  private:
     std::basic_string_view<Char> text_;
 };
 
@@ -394,6 +414,23 @@ template <class... Args>
 std::string format(NarrowFormatString<Args...> fmt, const Args&... args) {
     std::string out;
     formatTo(out, fmt, args...);
+    return out;
+}
+
+// For formats known only at run time (texts read from resource files, say):
+// no compile-time check, but safe with any format, as the append... functions.
+template <class... Args>
+std::u16string formatRuntime(std::u16string_view fmt, const Args&... args) {
+    const std::array<FormatArg, sizeof...(Args)> array{detail::makeFormatArg(args)...};
+    std::u16string out;
+    appendFormat(out, fmt, array);
+    return out;
+}
+template <class... Args>
+std::string formatRuntime(std::string_view fmt, const Args&... args) {
+    const std::array<FormatArg, sizeof...(Args)> array{detail::makeFormatArg(args)...};
+    std::string out;
+    appendPrintf(out, fmt, array);
     return out;
 }
 

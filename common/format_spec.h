@@ -95,11 +95,19 @@ constexpr const Char* parseSizeModifier(const Char* p, const Char* end, SizeModi
         case 'l':
             size = startsWith(p, end, 'l', 'l') ? SizeModifier::LongLong : SizeModifier::Long;
             return p + (size == SizeModifier::LongLong ? 2 : 1);
-        case 'L': size = SizeModifier::LongDouble; return p + 1;
-        case 'j': size = SizeModifier::Int64; return p + 1;
+        case 'L':
+            size = SizeModifier::LongDouble;
+            return p + 1;
+        case 'j':
+            size = SizeModifier::Int64;
+            return p + 1;
         case 'z':
-        case 't': size = SizeModifier::PointerSized; return p + 1;
-        case 'w': size = SizeModifier::Wide; return p + 1;
+        case 't':
+            size = SizeModifier::PointerSized;
+            return p + 1;
+        case 'w':
+            size = SizeModifier::Wide;
+            return p + 1;
         case 'I':
             if (startsWith(p + 1, end, '6', '4')) {
                 size = SizeModifier::Int64;
@@ -111,7 +119,8 @@ constexpr const Char* parseSizeModifier(const Char* p, const Char* end, SizeModi
             }
             size = SizeModifier::PointerSized;
             return p + 1;
-        default: return p;
+        default:
+            return p;
     }
 }
 
@@ -121,14 +130,26 @@ constexpr const Char* parseSizeModifier(const Char* p, const Char* end, SizeModi
 template <class Char>
 constexpr size_t parseConversion(const Char* begin, const Char* end, ConversionSpec& spec) {
     const Char* p = begin;
-    for (bool flag = true; flag && p != end; ) {
+    for (bool flag = true; flag && p != end;) {
         switch (unitValue(*p)) {
-            case '-': spec.left = true; break;
-            case '+': spec.plus = true; break;
-            case ' ': spec.space = true; break;
-            case '0': spec.zero = true; break;
-            case '#': spec.alternate = true; break;
-            default: flag = false; continue;
+            case '-':
+                spec.left = true;
+                break;
+            case '+':
+                spec.plus = true;
+                break;
+            case ' ':
+                spec.space = true;
+                break;
+            case '0':
+                spec.zero = true;
+                break;
+            case '#':
+                spec.alternate = true;
+                break;
+            default:
+                flag = false;
+                continue;
         }
         ++p;
     }
@@ -162,11 +183,14 @@ constexpr ArgClass integerClass(SizeModifier size) {
         case SizeModifier::Char:
         case SizeModifier::Short:
         case SizeModifier::Long:
-        case SizeModifier::Int32: return ArgClass::Int32;
+        case SizeModifier::Int32:
+            return ArgClass::Int32;
         case SizeModifier::LongLong:
         case SizeModifier::Int64:
-        case SizeModifier::PointerSized: return ArgClass::Int64;
-        default: return ArgClass::Unknown;
+        case SizeModifier::PointerSized:
+            return ArgClass::Int64;
+        default:
+            return ArgClass::Unknown;
     }
 }
 
@@ -179,22 +203,27 @@ constexpr ArgClass textClass(const ConversionSpec& spec, bool wideFormat, ArgCla
             const bool lower = spec.conversion == 's' || spec.conversion == 'c';
             return lower == wideFormat ? wide : narrow;
         }
-        case SizeModifier::Short: return narrow;
+        case SizeModifier::Short:
+            return narrow;
         case SizeModifier::Long:
-        case SizeModifier::Wide: return wide;
-        default: return ArgClass::Unknown;
+        case SizeModifier::Wide:
+            return wide;
+        default:
+            return ArgClass::Unknown;
     }
 }
 
 constexpr ArgClass classify(const ConversionSpec& spec, bool wideFormat) {
     switch (spec.conversion) {
-        case '%': return ArgClass::None;
+        case '%':
+            return ArgClass::None;
         case 'd':
         case 'i':
         case 'u':
         case 'o':
         case 'x':
-        case 'X': return integerClass(spec.size);
+        case 'X':
+            return integerClass(spec.size);
         case 'e':
         case 'E':
         case 'f':
@@ -205,12 +234,17 @@ constexpr ArgClass classify(const ConversionSpec& spec, bool wideFormat) {
         case 'A':
             return spec.size == SizeModifier::LongDouble ? ArgClass::LongDouble : ArgClass::Double;
         case 'c':
-        case 'C': return textClass(spec, wideFormat, ArgClass::NarrowChar, ArgClass::WideChar);
+        case 'C':
+            return textClass(spec, wideFormat, ArgClass::NarrowChar, ArgClass::WideChar);
         case 's':
-        case 'S': return textClass(spec, wideFormat, ArgClass::NarrowText, ArgClass::WideText);
-        case 'p': return ArgClass::Pointer;
-        case 'n': return ArgClass::Count;
-        default: return ArgClass::Unknown;
+        case 'S':
+            return textClass(spec, wideFormat, ArgClass::NarrowText, ArgClass::WideText);
+        case 'p':
+            return ArgClass::Pointer;
+        case 'n':
+            return ArgClass::Count;
+        default:
+            return ArgClass::Unknown;
     }
 }
 
@@ -233,14 +267,19 @@ struct MessageToken {
 
 constexpr char16_t messageEscape(unsigned c) {
     switch (c) {
-        case 'n': return u'\n';
-        case 't': return u'\t';
-        case 'r': return u'\r';
+        case 'n':
+            return u'\n';
+        case 't':
+            return u'\t';
+        case 'r':
+            return u'\r';
         case '%':
         case '.':
         case '!':
-        case ' ': return static_cast<char16_t>(c);
-        default: return 0;
+        case ' ':
+            return static_cast<char16_t>(c);
+        default:
+            return 0;
     }
 }
 

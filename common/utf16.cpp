@@ -8,8 +8,12 @@ namespace {
 
 constexpr uint64_t kHighBits = 0x8080808080808080ull;
 
-bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool isHighSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool isLowSurrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 // Widens the leading run of ASCII bytes of [in, end) to `out`; returns the
 // number of bytes consumed.
@@ -246,20 +250,22 @@ std::string utf16ToUtf8(std::u16string_view text) {
 
 std::u16string toLowerAscii(std::u16string_view text) {
     std::u16string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](char16_t c) { return toLowerAscii(c); });
+    std::transform(out.begin(), out.end(), out.begin(), [](char16_t c) { return toLowerAscii(c); });
     return out;
 }
 
 std::u16string toUpperAscii(std::u16string_view text) {
     std::u16string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](char16_t c) { return toUpperAscii(c); });
+    std::transform(out.begin(), out.end(), out.begin(), [](char16_t c) { return toUpperAscii(c); });
     return out;
 }
 
-std::u16string_view trim(std::u16string_view text) noexcept { return trimImpl(text); }
-std::string_view trim(std::string_view text) noexcept { return trimImpl(text); }
+std::u16string_view trim(std::u16string_view text) noexcept {
+    return trimImpl(text);
+}
+std::string_view trim(std::string_view text) noexcept {
+    return trimImpl(text);
+}
 
 int compareNoCase(std::u16string_view a, std::u16string_view b) noexcept {
     const size_t common = std::min(a.size(), b.size());

@@ -21,7 +21,7 @@ inline constexpr char16_t kReplacementCharacter = 0xFFFD;
 // Decodes UTF-8 into UTF-16 across any number of buffers: a sequence cut at
 // the end of one buffer is completed by the next.
 class Utf8ToUtf16Decoder {
-public:
+  public:
     // Appends the UTF-16 form of `bytes` to `out`; an incomplete sequence at
     // the end is kept for the next call.
     void feed(std::string_view bytes, std::u16string& out);
@@ -40,7 +40,7 @@ public:
     }
     bool hasPending() const noexcept { return needed_ != 0; }
 
-private:
+  private:
     // Decodes one byte, writing what it completes at `out`; returns the new end.
     char16_t* decodeByte(uint8_t byte, char16_t* out);
 
@@ -53,25 +53,25 @@ private:
 // Encodes UTF-16 as UTF-8 across buffers: a surrogate pair split between two
 // buffers is joined; a lone surrogate becomes U+FFFD.
 class Utf16ToUtf8Encoder {
-public:
+  public:
     void feed(std::u16string_view units, std::string& out);
     void finish(std::string& out);
     bool hasPending() const noexcept { return pendingHigh_ != 0; }
 
-private:
+  private:
     char16_t pendingHigh_ = 0;
 };
 
 // Decodes UTF-16LE bytes (a file's content, say) into UTF-8 across buffers:
 // an odd byte and a split surrogate pair are carried to the next buffer.
 class Utf16LeToUtf8Decoder {
-public:
+  public:
     void feed(std::string_view bytes, std::string& out);
     // A pending odd byte or lone high surrogate becomes U+FFFD.
     void finish(std::string& out);
     bool hasPending() const noexcept { return pendingByte_ >= 0 || encoder_.hasPending(); }
 
-private:
+  private:
     Utf16ToUtf8Encoder encoder_;
     int pendingByte_ = -1;
 };
@@ -88,7 +88,9 @@ void appendUtf16ToUtf8(std::string& out, std::u16string_view text);
 constexpr char16_t foldCase(char16_t c) noexcept {
     return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
 }
-constexpr char16_t toLowerAscii(char16_t c) noexcept { return foldCase(c); }
+constexpr char16_t toLowerAscii(char16_t c) noexcept {
+    return foldCase(c);
+}
 constexpr char16_t toUpperAscii(char16_t c) noexcept {
     return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
 }

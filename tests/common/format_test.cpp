@@ -169,7 +169,9 @@ TEST(FormatPrintf, ChoosesStringWidthsByTheWindowsRules) {
               "\xC3\xA9t\xC3\xA9|\xC3\xA9t\xC3\xA9|\xC3\xA9t\xC3\xA9|\xC3\xA9t\xC3\xA9|"
               "\xC3\xA9t\xC3\xA9");
     EXPECT_EQ(wide(u"%c%C%hc%lc%wc", u'\u00e9', 'a', 'b', u'c', u'd'), u"\u00e9abcd");
-    EXPECT_EQ(narrow("%c%C%hc%lc", 'a', u'\u20ac', 'b', u'c'), "a\xE2\x82\xAC" "bc");
+    EXPECT_EQ(narrow("%c%C%hc%lc", 'a', u'\u20ac', 'b', u'c'),
+              "a\xE2\x82\xAC"
+              "bc");
     // A narrow format converted to UTF-16 keeps the narrow rules.
     EXPECT_EQ(narrowToWide("\xC3\xA9: %s %S %d", utf8, utf16, 3),
               u"\u00e9: \u00e9t\u00e9 \u00e9t\u00e9 3");
@@ -180,11 +182,11 @@ TEST(FormatPrintf, ChoosesStringWidthsByTheWindowsRules) {
 
 TEST(FormatPrintf, LimitsAndPadsStringsWithoutSplittingCharacters) {
     EXPECT_EQ(wide(u"[%.2s]", u"abc"), u"[ab]");
-    EXPECT_EQ(wide(u"[%.2S]", "a\xC3\xA9"), u"[a]");            // no half of "é"
-    EXPECT_EQ(wide(u"[%.1s]", u"\U0001F600x"), u"[]");           // no half of a pair
-    EXPECT_EQ(narrow("[%.3s]", "ab\xE2\x82\xAC"), "[ab]");        // no part of "€"
+    EXPECT_EQ(wide(u"[%.2S]", "a\xC3\xA9"), u"[a]");        // no half of "é"
+    EXPECT_EQ(wide(u"[%.1s]", u"\U0001F600x"), u"[]");      // no half of a pair
+    EXPECT_EQ(narrow("[%.3s]", "ab\xE2\x82\xAC"), "[ab]");  // no part of "€"
     EXPECT_EQ(narrow("[%.5s]", "ab\xE2\x82\xAC"), "[ab\xE2\x82\xAC]");
-    EXPECT_EQ(wide(u"[%5S]", "\xC3\xA9"), u"[    \u00e9]");       // width in output units
+    EXPECT_EQ(wide(u"[%5S]", "\xC3\xA9"), u"[    \u00e9]");  // width in output units
     EXPECT_EQ(wide(u"[%-4S]", "\xC3\xA9"), u"[\u00e9   ]");
     EXPECT_EQ(narrow("[%4S]", u"\u00e9"), "[  \xC3\xA9]");
     EXPECT_EQ(wide(u"[%3c]", u'x'), u"[  x]");
@@ -215,8 +217,8 @@ TEST(FormatMessage, HandlesEscapesAndTheEnd) {
     EXPECT_EQ(message(u"%1%%%n%t%r%.%!% x", u"a"), u"a%\n\t\r.! x");
     EXPECT_EQ(message(u"%1 shown%0 not shown", u"this"), u"this shown");
     EXPECT_EQ(message(u"%1 %q %", u"a"), u"a %q %");
-    EXPECT_EQ(message(u"%12|%1", u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"10",
-                      u"11", u"twelve"),
+    EXPECT_EQ(message(u"%12|%1", u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"10", u"11",
+                      u"twelve"),
               u"twelve|1");
     EXPECT_EQ(message(u"%1%100", u"a", u"b", u"c", u"d", u"e", u"f", u"g", u"h", u"i", u"ten"),
               u"aten0");
@@ -240,8 +242,7 @@ enum class Code : uint16_t { Ok = 3 };
 TEST(FormatTyped, FormatsCheckedArguments) {
     const std::u16string name = u"avplugin";
     const std::string narrowName = "core";
-    EXPECT_EQ(format(u"PM(%s): plugin %s loaded in %d ms, code 0x%08X", u"Load", name, 12,
-                     0xC0DEu),
+    EXPECT_EQ(format(u"PM(%s): plugin %s loaded in %d ms, code 0x%08X", u"Load", name, 12, 0xC0DEu),
               u"PM(Load): plugin avplugin loaded in 12 ms, code 0x0000C0DE");
     EXPECT_EQ(format(u"%S|%ls|%I64u|%d|%c", narrowName, std::u16string_view(u"v"),
                      uint64_t{1} << 40, Code::Ok, u'c'),
@@ -266,7 +267,7 @@ static_assert(isValidFormat<char16_t, int, int>(u"%*d"));
 static_assert(!isValidFormat<char16_t, int64_t>(u"%d"));  // too wide for 32 bits
 static_assert(!isValidFormat<char16_t, int64_t>(u"%ld"));
 static_assert(!isValidFormat<char16_t, const char*>(u"%s"));  // narrow text for %s
-static_assert(!isValidFormat<char, const char16_t*>("%s"));  // narrow format: %s is narrow
+static_assert(!isValidFormat<char, const char16_t*>("%s"));   // narrow format: %s is narrow
 static_assert(!isValidFormat<char16_t, int>(u"%d %d"));
 static_assert(!isValidFormat<char16_t, int, int>(u"%d"));
 static_assert(!isValidFormat<char16_t, double>(u"%d"));
@@ -297,6 +298,10 @@ TEST(FormatArgArray, CopiesConversionsWithoutAFittingArgument) {
     std::string narrowOut;
     appendPrintf(narrowOut, "%p|%n|%lld", args);
     EXPECT_EQ(narrowOut, "%p|%n|%lld");
+
+    const std::u16string loaded = u"%1 has %2!d! entries; %3";
+    EXPECT_EQ(formatRuntime(loaded, u"list", 3), u"list has 3 entries; %3");
+    EXPECT_EQ(formatRuntime(std::string_view("%s=%d"), "x", u"wrong"), "x=%d");
 }
 
 }  // namespace

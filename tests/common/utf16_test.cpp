@@ -8,8 +8,9 @@ namespace {
 constexpr char16_t R = kReplacementCharacter;
 
 TEST(Utf16Conversion, RoundTripsAsciiAndEveryPlane) {
-    const std::u16string wide = u"plain ASCII text, long enough for the 8-byte path: \u00e9\u20ac"
-                                u"\U0001F600 end";
+    const std::u16string wide =
+        u"plain ASCII text, long enough for the 8-byte path: \u00e9\u20ac"
+        u"\U0001F600 end";
     const std::string narrow = utf16ToUtf8(wide);
     EXPECT_EQ(narrow,
               "plain ASCII text, long enough for the 8-byte path: \xC3\xA9\xE2\x82\xAC"
@@ -24,13 +25,15 @@ TEST(Utf16Conversion, ReplacesEachMaximalInvalidPartOfUtf8) {
         std::u16string expected;
     };
     const Case cases[] = {
-        {"\xC0\x80", {R, R}},                    // overlong NUL
-        {"\xE0\x80\x80", {R, R, R}},             // overlong 3-byte form
-        {"\xED\xA0\x80", {R, R, R}},             // encoded surrogate
-        {"\xF4\x90\x80\x80", {R, R, R, R}},      // above U+10FFFF
-        {"\xE2\x82" "a", {R, u'a'}},             // truncated, then ASCII
-        {"\xF0\x9F\x98", {R}},                   // truncated at the end
-        {"\x80\xFF", {R, R}},                    // stray continuation, invalid byte
+        {"\xC0\x80", {R, R}},                // overlong NUL
+        {"\xE0\x80\x80", {R, R, R}},         // overlong 3-byte form
+        {"\xED\xA0\x80", {R, R, R}},         // encoded surrogate
+        {"\xF4\x90\x80\x80", {R, R, R, R}},  // above U+10FFFF
+        {"\xE2\x82"
+         "a",
+         {R, u'a'}},            // truncated, then ASCII
+        {"\xF0\x9F\x98", {R}},  // truncated at the end
+        {"\x80\xFF", {R, R}},   // stray continuation, invalid byte
         {"a\xE2\x82\xAC\xC3", {u'a', 0x20AC, R}},
     };
     for (const auto& c : cases) {
