@@ -42,6 +42,7 @@
 //   compile time. The append... functions over FormatArg arrays accept any
 //   format: a missing argument or one of the wrong kind leaves its conversion
 //   copied as it stands.
+// Every function is reentrant: the engine keeps no state between calls.
 #pragma once
 
 #include <array>
