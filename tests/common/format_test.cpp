@@ -227,7 +227,10 @@ TEST(FormatMessage, HandlesEscapesAndTheEnd) {
 TEST(FormatMessage, CopiesRefusedInsertsLiterally) {
     EXPECT_EQ(message(u"%1!*d! %2", 5, u"x"), u"%1!*d! x");
     EXPECT_EQ(message(u"%1!n! %1!y!", u"a"), u"%1!n! %1!y!");
-    EXPECT_EQ(message(u"%1!d", u"x"), u"x!d");  // no closing '!': a plain insert
+    EXPECT_EQ(message(u"%1!d", u"x"), u"x!d");
+    // The slot is read once with the type of the first insert; a later insert
+    // of another type is not allowed to reinterpret it as a pointer.
+    EXPECT_EQ(message(u"%1!d! %1!s!", 5), u"5 %1!s!");  // no closing '!': a plain insert
 }
 
 TEST(FormatMessage, IsChosenWhenTheFormatContainsPercentOne) {
@@ -281,6 +284,9 @@ static_assert(!isValidFormat<char16_t, const char16_t*>(u"%2 %1"));
 static_assert(!isValidFormat<char16_t, const char16_t*, int>(u"%1"));
 static_assert(!isValidFormat<char16_t, int>(u"%1"));
 static_assert(!isValidFormat<char16_t, int>(u"%1!*d!"));
+// "%10d" contains "%1", so it is a message format: the check catches the slip.
+static_assert(!isValidFormat<char16_t, int>(u"%10d"));
+static_assert(isValidFormat<char, int>("%10d"));
 
 TEST(FormatArgArray, CopiesConversionsWithoutAFittingArgument) {
     FormatArg number;
