@@ -11,7 +11,7 @@ namespace holm::text {
 namespace {
 
 using detail::ArgClass;
-using detail::ConversionSpec;
+using detail::Conversion;
 using detail::MessageToken;
 using detail::SizeModifier;
 
@@ -149,15 +149,15 @@ void appendText(std::string& out, std::u16string_view text) {
 
 // Pads [begin, end) with blanks to the width of the conversion.
 template <class Out>
-void appendField(Out& out, const ConversionSpec& spec, const char* begin, const char* end) {
+void appendField(Out& out, const Conversion& conv, const char* begin, const char* end) {
     const auto length = static_cast<size_t>(end - begin);
-    const auto width = static_cast<size_t>(spec.width);
+    const auto width = static_cast<size_t>(conv.width);
     const size_t pad = width > length ? width - length : 0;
-    if (!spec.left) {
+    if (!conv.left) {
         appendFill(out, pad, ' ');
     }
     appendAscii(out, begin, length);
-    if (spec.left) {
+    if (conv.left) {
         appendFill(out, pad, ' ');
     }
 }
@@ -208,9 +208,9 @@ unsigned displayBits(SizeModifier size, ArgClass argClass) {
 // zero padding, then the "0x" prefix and the sign. Clamped widths and
 // precisions bound its size.
 template <class Out>
-void formatInteger(Out& out, const ConversionSpec& spec, ArgClass argClass, uint64_t raw) {
-    const char conversion = spec.conversion;
-    const unsigned bits = displayBits(spec.size, argClass);
+void formatInteger(Out& out, const Conversion& conv, ArgClass argClass, uint64_t raw) {
+    const char conversion = conv.type;
+    const unsigned bits = displayBits(conv.size, argClass);
     const uint64_t mask = bits == 64 ? ~0ull : (1ull << bits) - 1;
     uint64_t value = raw & mask;
     char sign = 0;
@@ -218,33 +218,33 @@ void formatInteger(Out& out, const ConversionSpec& spec, ArgClass argClass, uint
         if ((value >> (bits - 1)) & 1) {
             value = (~value + 1) & mask;
             sign = '-';
-        } else if (spec.plus) {
+        } else if (conv.plus) {
             sign = '+';
-        } else if (spec.space) {
+        } else if (conv.space) {
             sign = ' ';
         }
     }
     const unsigned base = conversion == 'o'                          ? 8
                           : (conversion == 'x' || conversion == 'X') ? 16
                                                                      : 10;
-    const bool hexPrefix = spec.alternate && base == 16 && value != 0;
+    const bool hexPrefix = conv.alternate && base == 16 && value != 0;
     const size_t prefixSize = (sign != 0 ? 1 : 0) + (hexPrefix ? 2 : 0);
 
     char buffer[detail::kMaxFieldWidth + 32];
     char* const end = buffer + sizeof buffer;
     char* p = end;
-    if (value != 0 || spec.precision != 0) {
+    if (value != 0 || conv.precision != 0) {
         p = writeDigits(value, base, conversion == 'X', end);
     }
-    const auto precision = static_cast<size_t>(std::max(spec.precision, 0));
+    const auto precision = static_cast<size_t>(std::max(conv.precision, 0));
     while (static_cast<size_t>(end - p) < precision) {
         *--p = '0';
     }
-    if (spec.alternate && base == 8 && (p == end || *p != '0')) {
+    if (conv.alternate && base == 8 && (p == end || *p != '0')) {
         *--p = '0';
     }
-    const auto width = static_cast<size_t>(spec.width);
-    if (spec.zero && !spec.left && spec.precision < 0 && width > prefixSize) {
+    const auto width = static_cast<size_t>(conv.width);
+    if (conv.zero && !conv.left && conv.precision < 0 && width > prefixSize) {
         while (static_cast<size_t>(end - p) < width - prefixSize) {
             *--p = '0';
         }
@@ -256,32 +256,32 @@ void formatInteger(Out& out, const ConversionSpec& spec, ArgClass argClass, uint
     if (sign != 0) {
         *--p = sign;
     }
-    appendField(out, spec, p, end);
+    appendField(out, conv, p, end);
 }
 
 // 16 upper-case hex digits, no prefix; only the width and '-' apply.
 template <class Out>
-void formatPointer(Out& out, const ConversionSpec& spec, const void* pointer) {
-    ConversionSpec hex;
-    hex.left = spec.left;
-    hex.width = spec.width;
+void formatPointer(Out& out, const Conversion& conv, const void* pointer) {
+    Conversion hex;
+    hex.left = conv.left;
+    hex.width = conv.width;
     hex.precision = 16;
-    hex.conversion = 'X';
+    hex.type = 'X';
     formatInteger(out, hex, ArgClass::Int64, reinterpret_cast<uintptr_t>(pointer));
 }
 
 // Floating point digits come from the C library; only width, precision,
 // flags and the conversion character are passed on.
 template <class Out>
-void formatReal(Out& out, const ConversionSpec& spec, double value) {
+void formatReal(Out& out, const Conversion& conv, double value) {
     char format[16];
     char* f = format;
     *f++ = '%';
-    for (auto [on, flag] : {std::pair{spec.left, '-'},
-                            {spec.plus, '+'},
-                            {spec.space, ' '},
-                            {spec.zero, '0'},
-                            {spec.alternate, '#'}}) {
+    for (auto [on, flag] : {std::pair{conv.left, '-'},
+                            {conv.plus, '+'},
+                            {conv.space, ' '},
+                            {conv.zero, '0'},
+                            {conv.alternate, '#'}}) {
         if (on) {
             *f++ = flag;
         }
@@ -289,11 +289,11 @@ void formatReal(Out& out, const ConversionSpec& spec, double value) {
     *f++ = '*';
     *f++ = '.';
     *f++ = '*';
-    *f++ = spec.conversion;
+    *f++ = conv.type;
     *f = '\0';
     char buffer[512];
     const int size =
-        std::snprintf(buffer, sizeof buffer, format, spec.width, spec.precision, value);
+        std::snprintf(buffer, sizeof buffer, format, conv.width, conv.precision, value);
     if (size < 0) {
         return;
     }
@@ -302,7 +302,7 @@ void formatReal(Out& out, const ConversionSpec& spec, double value) {
         return;
     }
     std::string large(static_cast<size_t>(size) + 1, '\0');
-    std::snprintf(large.data(), large.size(), format, spec.width, spec.precision, value);
+    std::snprintf(large.data(), large.size(), format, conv.width, conv.precision, value);
     appendAscii(out, large.data(), static_cast<size_t>(size));
 }
 
@@ -339,12 +339,12 @@ size_t cutAtCharacter(const char16_t* text, size_t size) {
 }
 
 template <class Out, class Char>
-void formatText(Out& out, const ConversionSpec& spec, TextArg<Char> arg) {
+void formatText(Out& out, const Conversion& conv, TextArg<Char> arg) {
     static constexpr Char kNull[] = {'(', 'n', 'u', 'l', 'l', ')'};
     if (arg.data == nullptr) {
         arg = {kNull, std::size(kNull)};
     }
-    const size_t limit = spec.precision >= 0 ? static_cast<size_t>(spec.precision) : SIZE_MAX;
+    const size_t limit = conv.precision >= 0 ? static_cast<size_t>(conv.precision) : SIZE_MAX;
     size_t size = arg.size == FormatArg::kTerminated ? boundedLength(arg.data, limit)
                                                      : std::min(arg.size, limit);
     if (size == limit) {
@@ -354,11 +354,11 @@ void formatText(Out& out, const ConversionSpec& spec, TextArg<Char> arg) {
     const size_t start = out.size();
     appendText(out, text);
     const size_t written = out.size() - start;
-    const auto width = static_cast<size_t>(spec.width);
+    const auto width = static_cast<size_t>(conv.width);
     if (width <= written) {
         return;
     }
-    if (spec.left) {
+    if (conv.left) {
         appendFill(out, width - written, ' ');
     } else {
         out.insert(start, width - written, ' ');
@@ -366,9 +366,9 @@ void formatText(Out& out, const ConversionSpec& spec, TextArg<Char> arg) {
 }
 
 template <class Out, class Char>
-void formatCharacter(Out& out, const ConversionSpec& spec, uint64_t value) {
+void formatCharacter(Out& out, const Conversion& conv, uint64_t value) {
     const auto character = static_cast<Char>(value);
-    ConversionSpec plain = spec;
+    Conversion plain = conv;
     plain.precision = -1;
     formatText(out, plain, TextArg<Char>{&character, 1});
 }
@@ -376,26 +376,26 @@ void formatCharacter(Out& out, const ConversionSpec& spec, uint64_t value) {
 // Formats one printf conversion. Returns false when it has no argument of a
 // fitting kind or is not a conversion; the caller then copies it as it stands.
 template <class Out, class Source>
-bool formatConversion(Out& out, ConversionSpec spec, bool wideFormat, Source& source) {
-    if (spec.widthFromArg) {
+bool formatConversion(Out& out, Conversion conv, bool wideFormat, Source& source) {
+    if (conv.widthFromArg) {
         const auto width = source.integer(ArgClass::Int32);
         if (!width) {
             return false;
         }
         const auto value = static_cast<int32_t>(*width);
-        spec.left = spec.left || value < 0;
-        spec.width = static_cast<int>(std::min<int64_t>(
+        conv.left = conv.left || value < 0;
+        conv.width = static_cast<int>(std::min<int64_t>(
             value < 0 ? -static_cast<int64_t>(value) : value, detail::kMaxFieldWidth));
     }
-    if (spec.precisionFromArg) {
+    if (conv.precisionFromArg) {
         const auto precision = source.integer(ArgClass::Int32);
         if (!precision) {
             return false;
         }
         const auto value = static_cast<int32_t>(*precision);
-        spec.precision = value < 0 ? -1 : std::min(value, detail::kMaxFieldWidth);
+        conv.precision = value < 0 ? -1 : std::min(value, detail::kMaxFieldWidth);
     }
-    const ArgClass argClass = detail::classify(spec, wideFormat);
+    const ArgClass argClass = detail::classify(conv, wideFormat);
     switch (argClass) {
         case ArgClass::None:
             out.push_back('%');
@@ -404,7 +404,7 @@ bool formatConversion(Out& out, ConversionSpec spec, bool wideFormat, Source& so
         case ArgClass::Int64: {
             const auto value = source.integer(argClass);
             if (value) {
-                formatInteger(out, spec, argClass, *value);
+                formatInteger(out, conv, argClass, *value);
             }
             return value.has_value();
         }
@@ -412,7 +412,7 @@ bool formatConversion(Out& out, ConversionSpec spec, bool wideFormat, Source& so
         case ArgClass::LongDouble: {
             const auto value = source.real(argClass);
             if (value) {
-                formatReal(out, spec, *value);
+                formatReal(out, conv, *value);
             }
             return value.has_value();
         }
@@ -420,30 +420,30 @@ bool formatConversion(Out& out, ConversionSpec spec, bool wideFormat, Source& so
         case ArgClass::WideChar: {
             const auto value = source.integer(ArgClass::Int32);
             if (value && argClass == ArgClass::NarrowChar) {
-                formatCharacter<Out, char>(out, spec, *value);
+                formatCharacter<Out, char>(out, conv, *value);
             } else if (value) {
-                formatCharacter<Out, char16_t>(out, spec, *value);
+                formatCharacter<Out, char16_t>(out, conv, *value);
             }
             return value.has_value();
         }
         case ArgClass::NarrowText: {
             const auto text = source.narrowText();
             if (text) {
-                formatText(out, spec, *text);
+                formatText(out, conv, *text);
             }
             return text.has_value();
         }
         case ArgClass::WideText: {
             const auto text = source.wideText();
             if (text) {
-                formatText(out, spec, *text);
+                formatText(out, conv, *text);
             }
             return text.has_value();
         }
         case ArgClass::Pointer: {
             const auto pointer = source.pointer();
             if (pointer) {
-                formatPointer(out, spec, *pointer);
+                formatPointer(out, conv, *pointer);
             }
             return pointer.has_value();
         }
@@ -481,14 +481,14 @@ void printfTo(Out& out, std::basic_string_view<Char> fmt, bool wideFormat, Sourc
         if (percent == end) {
             return;
         }
-        ConversionSpec spec;
-        const size_t used = detail::parseConversion(percent + 1, end, spec);
+        Conversion conv;
+        const size_t used = detail::parseConversion(percent + 1, end, conv);
         if (used == 0) {
             appendLiteral(out, percent, end);
             return;
         }
         p = percent + 1 + used;
-        if (!formatConversion(out, spec, wideFormat, source)) {
+        if (!formatConversion(out, conv, wideFormat, source)) {
             appendLiteral(out, percent, p);
         }
     }
@@ -511,7 +511,7 @@ void messageTo(std::u16string& out, std::u16string_view fmt, std::span<const For
                 const auto index = static_cast<size_t>(token.index);
                 ArraySource source(index <= args.size() ? args.subspan(index - 1, 1)
                                                         : std::span<const FormatArg>());
-                if (!formatConversion(out, token.spec, true, source)) {
+                if (!formatConversion(out, token.conv, true, source)) {
                     out.append(p, token.length);
                 }
                 break;

@@ -55,7 +55,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "common/format_spec.h"
+#include "common/format_parser.h"
 
 namespace holm::text {
 
@@ -210,20 +210,20 @@ constexpr FormatError checkPrintf(std::basic_string_view<Char> fmt, bool wideFor
         if (*p++ != '%') {
             continue;
         }
-        ConversionSpec spec;
-        const size_t used = parseConversion(p, end, spec);
+        Conversion conv;
+        const size_t used = parseConversion(p, end, conv);
         if (used == 0) {
             return FormatError::UnknownConversion;
         }
         p += used;
-        const ArgClass argClass = classify(spec, wideFormat);
+        const ArgClass argClass = classify(conv, wideFormat);
         if (argClass == ArgClass::Unknown) {
             return FormatError::UnknownConversion;
         }
         if (argClass == ArgClass::Count) {
             return FormatError::PercentNWritesMemory;
         }
-        for (bool star : {spec.widthFromArg, spec.precisionFromArg}) {
+        for (bool star : {conv.widthFromArg, conv.precisionFromArg}) {
             if (star) {
                 if (FormatError error = take(ArgClass::Int32); error != FormatError::None) {
                     return error;

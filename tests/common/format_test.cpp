@@ -72,13 +72,13 @@ TEST(FormatPrintf, IntegersMatchTheCLibraryForEveryFlagCombination) {
         for (const char* width : {"", "1", "8", "25"}) {
             for (const char* precision : {"", ".", ".0", ".3", ".12"}) {
                 for (char conversion : std::string("diouxX")) {
-                    const std::string spec = "%" + flags + width + precision;
-                    const std::string fmt32 = "<" + spec + conversion + ">";
+                    const std::string conv = "%" + flags + width + precision;
+                    const std::string fmt32 = "<" + conv + conversion + ">";
                     for (int value : values32) {
                         ASSERT_EQ(narrow(fmt32.c_str(), value), libc(fmt32.c_str(), value))
                             << fmt32 << " " << value;
                     }
-                    const std::string fmt64 = spec + "ll" + conversion;
+                    const std::string fmt64 = conv + "ll" + conversion;
                     for (long long value : values64) {
                         ASSERT_EQ(narrow(fmt64.c_str(), value), libc(fmt64.c_str(), value))
                             << fmt64 << " " << value;

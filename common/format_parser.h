@@ -42,7 +42,7 @@ enum class ArgClass : uint8_t {
     Unknown,     // not a conversion this engine knows: copied as it stands
 };
 
-struct ConversionSpec {
+struct Conversion {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -53,7 +53,7 @@ struct ConversionSpec {
     int width = 0;
     int precision = -1;  // -1: none
     SizeModifier size = SizeModifier::None;
-    char conversion = 0;  // the conversion character; 0x7F for a non-ASCII one
+    char type = 0;  // the conversion character; 0x7F for a non-ASCII one
 };
 
 template <class Char>
@@ -128,24 +128,24 @@ constexpr const Char* parseSizeModifier(const Char* p, const Char* end, SizeModi
 // precision, size and conversion character. Returns the number of units it
 // spans, or 0 when the text ends before the conversion character.
 template <class Char>
-constexpr size_t parseConversion(const Char* begin, const Char* end, ConversionSpec& spec) {
+constexpr size_t parseConversion(const Char* begin, const Char* end, Conversion& conv) {
     const Char* p = begin;
     for (bool flag = true; flag && p != end;) {
         switch (unitValue(*p)) {
             case '-':
-                spec.left = true;
+                conv.left = true;
                 break;
             case '+':
-                spec.plus = true;
+                conv.plus = true;
                 break;
             case ' ':
-                spec.space = true;
+                conv.space = true;
                 break;
             case '0':
-                spec.zero = true;
+                conv.zero = true;
                 break;
             case '#':
-                spec.alternate = true;
+                conv.alternate = true;
                 break;
             default:
                 flag = false;
@@ -154,26 +154,26 @@ constexpr size_t parseConversion(const Char* begin, const Char* end, ConversionS
         ++p;
     }
     if (p != end && *p == '*') {
-        spec.widthFromArg = true;
+        conv.widthFromArg = true;
         ++p;
     } else {
-        p = parseNumber(p, end, spec.width);
+        p = parseNumber(p, end, conv.width);
     }
     if (p != end && *p == '.') {
         ++p;
         if (p != end && *p == '*') {
-            spec.precisionFromArg = true;
+            conv.precisionFromArg = true;
             ++p;
         } else {
-            spec.precision = 0;
-            p = parseNumber(p, end, spec.precision);
+            conv.precision = 0;
+            p = parseNumber(p, end, conv.precision);
         }
     }
-    p = parseSizeModifier(p, end, spec.size);
+    p = parseSizeModifier(p, end, conv.size);
     if (p == end) {
         return 0;
     }
-    spec.conversion = unitValue(*p) < 0x80 ? static_cast<char>(*p) : '\x7F';
+    conv.type = unitValue(*p) < 0x80 ? static_cast<char>(*p) : '\x7F';
     return static_cast<size_t>(p + 1 - begin);
 }
 
@@ -196,11 +196,11 @@ constexpr ArgClass integerClass(SizeModifier size) {
 
 // Windows rules: in a wide format s/c are wide and S/C narrow, in a narrow
 // format the reverse; h makes them narrow and l/w wide in either.
-constexpr ArgClass textClass(const ConversionSpec& spec, bool wideFormat, ArgClass narrow,
+constexpr ArgClass textClass(const Conversion& conv, bool wideFormat, ArgClass narrow,
                              ArgClass wide) {
-    switch (spec.size) {
+    switch (conv.size) {
         case SizeModifier::None: {
-            const bool lower = spec.conversion == 's' || spec.conversion == 'c';
+            const bool lower = conv.type == 's' || conv.type == 'c';
             return lower == wideFormat ? wide : narrow;
         }
         case SizeModifier::Short:
@@ -213,8 +213,8 @@ constexpr ArgClass textClass(const ConversionSpec& spec, bool wideFormat, ArgCla
     }
 }
 
-constexpr ArgClass classify(const ConversionSpec& spec, bool wideFormat) {
-    switch (spec.conversion) {
+constexpr ArgClass classify(const Conversion& conv, bool wideFormat) {
+    switch (conv.type) {
         case '%':
             return ArgClass::None;
         case 'd':
@@ -223,7 +223,7 @@ constexpr ArgClass classify(const ConversionSpec& spec, bool wideFormat) {
         case 'o':
         case 'x':
         case 'X':
-            return integerClass(spec.size);
+            return integerClass(conv.size);
         case 'e':
         case 'E':
         case 'f':
@@ -232,13 +232,13 @@ constexpr ArgClass classify(const ConversionSpec& spec, bool wideFormat) {
         case 'G':
         case 'a':
         case 'A':
-            return spec.size == SizeModifier::LongDouble ? ArgClass::LongDouble : ArgClass::Double;
+            return conv.size == SizeModifier::LongDouble ? ArgClass::LongDouble : ArgClass::Double;
         case 'c':
         case 'C':
-            return textClass(spec, wideFormat, ArgClass::NarrowChar, ArgClass::WideChar);
+            return textClass(conv, wideFormat, ArgClass::NarrowChar, ArgClass::WideChar);
         case 's':
         case 'S':
-            return textClass(spec, wideFormat, ArgClass::NarrowText, ArgClass::WideText);
+            return textClass(conv, wideFormat, ArgClass::NarrowText, ArgClass::WideText);
         case 'p':
             return ArgClass::Pointer;
         case 'n':
@@ -261,7 +261,7 @@ struct MessageToken {
     size_t length = 0;  // units of the format this token spans
     char16_t character = 0;
     int index = 0;  // 1..99
-    ConversionSpec spec;
+    Conversion conv;
     ArgClass argClass = ArgClass::WideText;
 };
 
@@ -298,17 +298,17 @@ constexpr void parseInsertFormat(const Char* p, const Char* end, MessageToken& t
         return;
     }
     token.length += static_cast<size_t>(close + 1 - p);
-    ConversionSpec spec;
-    const size_t used = parseConversion(p + 1, close, spec);
-    const ArgClass argClass = classify(spec, true);
+    Conversion conv;
+    const size_t used = parseConversion(p + 1, close, conv);
+    const ArgClass argClass = classify(conv, true);
     // '*' would take further arguments and %% / %n none: both are refused.
-    if (used != static_cast<size_t>(close - (p + 1)) || used == 0 || spec.widthFromArg ||
-        spec.precisionFromArg || argClass == ArgClass::None || argClass == ArgClass::Count ||
+    if (used != static_cast<size_t>(close - (p + 1)) || used == 0 || conv.widthFromArg ||
+        conv.precisionFromArg || argClass == ArgClass::None || argClass == ArgClass::Count ||
         argClass == ArgClass::Unknown) {
         token.kind = MessageToken::Kind::BadInsert;
         return;
     }
-    token.spec = spec;
+    token.conv = conv;
     token.argClass = argClass;
 }
 
@@ -335,7 +335,7 @@ constexpr MessageToken nextMessageToken(const Char* p, const Char* end) {
     } else if (next >= '1' && next <= '9') {
         token.kind = MessageToken::Kind::Insert;
         token.index = static_cast<int>(next - '0');
-        token.spec.conversion = 's';
+        token.conv.type = 's';
         if (end - p > 2 && isDigit(p[2])) {
             token.index = token.index * 10 + static_cast<int>(p[2] - '0');
             token.length = 3;
