@@ -21,11 +21,12 @@ function(holm_add_library name)
 endfunction()
 
 # holm_add_test_suite(NAME DIR <folder> DEPS ...)
-# One GoogleTest executable from tests/<folder>/*_test.cpp, each test
+# One GoogleTest executable from tests/<folder>/*_test.cpp (and the suite's
+# helpers in tests/<folder>/support/), each test
 # registered with CTest.
 function(holm_add_test_suite name)
   cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS "${ARG_DIR}/*_test.cpp")
+  file(GLOB srcs CONFIGURE_DEPENDS "${ARG_DIR}/*_test.cpp" "${ARG_DIR}/support/*.cpp")
   if(NOT srcs)
     return()
   endif()

@@ -12,7 +12,7 @@ namespace holm::platform {
 
 template <typename Traits>
 class UniqueHandle {
-public:
+  public:
     using Handle = typename Traits::Handle;
 
     UniqueHandle() noexcept = default;
@@ -44,7 +44,7 @@ public:
         }
     }
 
-private:
+  private:
     Handle handle_ = Traits::invalid();
 };
 

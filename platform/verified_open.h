@@ -21,7 +21,7 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
-struct FileInfo {
+struct OpenedFileInfo {
     FileIdentity identity;
     uint64_t size = 0;
     uint32_t owner = 0;                    // user id
@@ -40,7 +40,7 @@ struct OpenedFile {
     OpenStatus status = OpenStatus::Failed;
     int error = 0;
     UniqueFd fd;
-    FileInfo info;
+    OpenedFileInfo info;
 };
 
 // Opens a directory read-only and close-on-exec, following symbolic links in

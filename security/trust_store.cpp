@@ -14,7 +14,7 @@ namespace {
 constexpr std::string_view kKeySuffix = ".pub";
 
 // Empty when the owner and permissions are acceptable, else why not.
-std::string ownershipProblem(const platform::FileInfo& info) {
+std::string ownershipProblem(const platform::OpenedFileInfo& info) {
     if (!isTrustedOwner(info.owner)) {
         return "is owned by another user";
     }

@@ -25,8 +25,8 @@ Reason fileOpenRefusal(platform::OpenStatus status) {
     return Reason::OpenFailed;
 }
 
-std::optional<Reason> ownershipRefusal(const platform::FileInfo& file,
-                                       const platform::FileInfo& directory) {
+std::optional<Reason> ownershipRefusal(const platform::OpenedFileInfo& file,
+                                       const platform::OpenedFileInfo& directory) {
     if (!isTrustedOwner(file.owner)) {
         return Reason::UntrustedOwner;
     }
@@ -73,7 +73,7 @@ std::optional<SignatureFile> readSignature(int directoryFd, const std::string& n
 // Checks the signed record against the file behind `fd`; the cheap checks
 // come first so that a wrong file is refused without hashing it.
 Reason checkRecord(const SignedRecord& record, const std::string& name,
-                   const platform::FileInfo& info, int fd) {
+                   const platform::OpenedFileInfo& info, int fd) {
     if (record.name != name) {
         return Reason::WrongName;
     }

@@ -66,7 +66,7 @@ class VerifiedFile {
     std::string path_;
     Reason reason_;
     platform::UniqueFd fd_;
-    platform::FileInfo info_;
+    platform::OpenedFileInfo info_;
 };
 
 struct SelftestContext {

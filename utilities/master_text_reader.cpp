@@ -1,7 +1,7 @@
 #include "utilities/master_text_reader.h"
 
+#include "common/utf16.h"
 #include "utilities/path.h"
-#include "utilities/text_conversion.h"
 
 namespace Tandro::Utilities {
 namespace {
@@ -37,7 +37,7 @@ MasterTextReader::MasterTextReader(const ResourceTextFile& library) {
 
 std::shared_ptr<MasterTextReader> MasterTextReader::openInDirectory(
     std::u16string_view productDirectory) {
-    const auto path = Text::toUtf8(Path::Combine(productDirectory, kLibraryName));
+    const auto path = holm::text::utf16ToUtf8(Path::Combine(productDirectory, kLibraryName));
     try {
         return std::make_shared<MasterTextReader>(ResourceTextFile::open(path));
     } catch (const MasterTextError& error) {

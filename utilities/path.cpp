@@ -1,7 +1,7 @@
 #include "utilities/path.h"
 
-#include "platform/directory_ops.h"
-#include "utilities/text_conversion.h"
+#include "common/utf16.h"
+#include "platform/file_system.h"
 
 namespace Tandro::Utilities {
 
@@ -24,11 +24,12 @@ std::u16string Path::NormaliseDirectory(std::u16string_view directory) {
 }
 
 bool Directory::Exists(std::u16string_view path) {
-    return holm::platform::directory_ops::directoryExists(Text::toUtf8(path));
+    return holm::platform::isDirectory(holm::text::utf16ToUtf8(path));
 }
 
 bool Directory::CreateAdminOnly(std::u16string_view path) {
-    return holm::platform::directory_ops::createOwnerOnlyDirectory(Text::toUtf8(path));
+    return holm::platform::makeDirectory(holm::text::utf16ToUtf8(path), 0700) ==
+           holm::platform::MakeDirectoryResult::kCreated;
 }
 
 }  // namespace Tandro::Utilities

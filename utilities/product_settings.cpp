@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
+#include "common/utf16.h"
 #include "utilities/path.h"
-#include "utilities/text_conversion.h"
 
 namespace Tandro::Utilities {
 namespace {
@@ -12,7 +12,7 @@ namespace {
 std::u16string overridden(const EnvironmentLookup& environment, const char* name,
                           std::u16string fallback) {
     auto value = environment(name);
-    return value && !value->empty() ? Text::toUtf16(*value) : std::move(fallback);
+    return value && !value->empty() ? holm::text::utf8ToUtf16(*value) : std::move(fallback);
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "utilities/text_conversion.h"
+#include "common/utf16.h"
 
 namespace Tandro::Utilities {
 namespace {
@@ -16,7 +16,7 @@ std::set<uint32_t> loadSwitches(const char* variable, const std::u16string& file
     if (auto value = environment(variable)) {
         return parseSwitchIds(*value);
     }
-    std::ifstream in(Text::toUtf8(file), std::ios::binary);
+    std::ifstream in(holm::text::utf16ToUtf8(file), std::ios::binary);
     if (!in) {
         return {};
     }

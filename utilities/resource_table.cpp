@@ -1,11 +1,22 @@
 #include "utilities/resource_table.h"
 
 #include <charconv>
+#include <optional>
 
-#include "utilities/text_conversion.h"
+#include "common/utf16.h"
 
 namespace Tandro::Utilities {
 namespace {
+
+// UTF-16 for valid UTF-8 only: a table source with broken text is an error,
+// not something to repair silently.
+std::optional<std::u16string> toUtf16Strict(std::string_view text) {
+    std::u16string converted = holm::text::utf8ToUtf16(text);
+    if (holm::text::utf16ToUtf8(converted) != text) {
+        return std::nullopt;
+    }
+    return converted;
+}
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
@@ -65,7 +76,7 @@ void parseLine(std::string_view line, size_t lineNumber,
     while (idEnd != last && isBlank(*idEnd)) {
         ++idEnd;
     }
-    auto text = Text::toUtf16Strict(unescape(std::string_view(idEnd, last - idEnd), lineNumber));
+    auto text = toUtf16Strict(unescape(std::string_view(idEnd, last - idEnd), lineNumber));
     if (!text) {
         fail(lineNumber, "text is not valid UTF-8");
     }
@@ -94,7 +105,7 @@ std::map<uint32_t, std::u16string> parseResourceTable(std::string_view source) {
 
 std::string escapeResourceText(std::u16string_view text) {
     std::string out;
-    for (char c : Text::toUtf8(text)) {
+    for (char c : holm::text::utf16ToUtf8(text)) {
         switch (c) {
             case '\n':
                 out += "\\n";

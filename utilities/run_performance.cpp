@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "utilities/text_conversion.h"
+#include "common/utf16.h"
 
 namespace Tandro::Utilities {
 
@@ -19,7 +19,7 @@ bool GenericRunPerformance::TraceEnabled() {
 GenericRunPerformance::GenericRunPerformance(std::u16string_view name) {
     if (TraceEnabled()) {
         running_ = true;
-        name_ = Text::toUtf8(name);
+        name_ = holm::text::utf16ToUtf8(name);
         start_ = std::chrono::steady_clock::now();
     }
 }

@@ -9,8 +9,8 @@
 namespace holm::platform {
 namespace {
 
-FileInfo infoFrom(const struct stat& st) {
-    FileInfo info;
+OpenedFileInfo infoFrom(const struct stat& st) {
+    OpenedFileInfo info;
     info.identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
     info.size = static_cast<uint64_t>(st.st_size);
     info.owner = static_cast<uint32_t>(st.st_uid);

@@ -17,12 +17,12 @@
 #include <string_view>
 #include <vector>
 
+#include "common/utf16.h"
 #include "utilities/master_text_reader.h"
 #include "utilities/path.h"
 #include "utilities/product_settings.h"
 #include "utilities/resource_table.h"
 #include "utilities/resource_text_file.h"
-#include "utilities/text_conversion.h"
 
 namespace {
 
@@ -97,12 +97,12 @@ int showText(const std::string& path, std::string_view idText) {
 
 int showMaster(const std::u16string& productDirectory, const std::string& name) {
     const auto value =
-        MasterTextReader::openInDirectory(productDirectory)->getText(Text::toUtf16(name));
+        MasterTextReader::openInDirectory(productDirectory)->getText(holm::text::utf8ToUtf16(name));
     if (value.empty()) {
         std::fprintf(stderr, "holm-text: no master text %s\n", name.c_str());
         return 1;
     }
-    std::printf("%s\n", Text::toUtf8(value).c_str());
+    std::printf("%s\n", holm::text::utf16ToUtf8(value).c_str());
     return 0;
 }
 
@@ -114,8 +114,9 @@ int main(int argc, char** argv) {
     // the program's own directory.
     const std::u16string productDirectory =
         options.productDirectory.empty()
-            ? ProductSettings(Text::toUtf16(programDirectory(argv[0]))).getProductDirectory()
-            : Path::NormaliseDirectory(Text::toUtf16(options.productDirectory));
+            ? ProductSettings(holm::text::utf8ToUtf16(programDirectory(argv[0])))
+                  .getProductDirectory()
+            : Path::NormaliseDirectory(holm::text::utf8ToUtf16(options.productDirectory));
     try {
         if (options.masterName) {
             return showMaster(productDirectory, *options.masterName);
@@ -128,7 +129,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         for (const char16_t* name : {MasterTextReader::kLibraryName, u"holmmsg.dll"}) {
-            listFile(Text::toUtf8(Path::Combine(productDirectory, name)));
+            listFile(holm::text::utf16ToUtf8(Path::Combine(productDirectory, name)));
             std::printf("\n");
         }
     } catch (const std::exception& error) {

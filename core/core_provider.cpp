@@ -1,0 +1,36 @@
+#include "core/core_provider.h"
+
+#include <new>
+
+#include "hlmplg/interface_ids.h"
+
+namespace holm::core {
+
+CHlmPlgPluginManager::CHlmPlgPluginManager(HlmPlg::IHlmPlg* facade,
+                                           std::unique_ptr<services::CConfigStore> store)
+    : CHlmPlg(u"HlmPlg", facade), store_(std::move(store)) {}
+
+HlmPlg::IInterface* CHlmPlgPluginManager::createInterface(int32_t id) {
+    try {
+        return make(id);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+// Ids whose service is not part of the core yet give null, like ids the core
+// does not provide at all.
+HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
+    switch (id) {
+        case HlmPlg::IID_CMDLINE:
+            return new services::CCmdLineImplEx(commandLine_);
+        default:
+            return nullptr;
+    }
+}
+
+void CHlmPlgPluginManager::releaseInterface(HlmPlg::IInterface* object) {
+    delete object;
+}
+
+}  // namespace holm::core

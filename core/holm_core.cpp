@@ -1,0 +1,343 @@
+#include "core/holm_core.h"
+
+#include <exception>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "common/format.h"
+#include "common/utf16.h"
+#include "platform/file_lock.h"
+#include "platform/file_system.h"
+#include "platform/mapped_file.h"
+#include "platform/shared_library.h"
+#include "security/verified_file.h"
+#include "services/command_line.h"
+#include "utilities/di_container.h"
+#include "utilities/master_text_reader.h"
+#include "utilities/path.h"
+#include "utilities/product_services.h"
+#include "utilities/run_performance.h"
+
+namespace holm::core {
+
+namespace util = Tandro::Utilities;
+using HlmPlg::IServiceHandler;
+
+namespace {
+
+constexpr uint32_t kStatusWaitHintMs = 5000;
+
+std::string ownLibraryPath() {
+    return platform::modulePathContaining(reinterpret_cast<const void*>(&ownLibraryPath));
+}
+
+std::u16string directoryOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return text::utf8ToUtf16(slash == std::string::npos ? std::string("./")
+                                                        : path.substr(0, slash + 1));
+}
+
+// The product services are process-wide: the first core sets them up for the
+// product directory it lives in.
+void initialiseProductServices(const std::u16string& productDirectory) {
+    static std::once_flag once;
+    std::call_once(once, [&] { util::InitializeProductServices(productDirectory); });
+}
+
+std::shared_ptr<const util::IMasterTextReader> masterTexts() {
+    try {
+        return util::DiContainer::Instance().Get<util::IMasterTextReader>();
+    } catch (const std::exception&) {
+        return nullptr;  // a missing or broken text library resolves no names
+    }
+}
+
+std::u16string resolveListPath(const std::u16string& productDirectory, const std::u16string& file) {
+    return util::Path::Combine(productDirectory, file);
+}
+
+}  // namespace
+
+CHolmCore::CHolmCore(HlmPlg::IHlmCoreHandler* handler)
+    : list_([this](const std::u16string& file) { return resolveListPath(productDirectory_, file); },
+            [this](const std::u16string& name) {
+                return provider_ ? provider_->configStore().resolveFileName(name)
+                                 : std::u16string();
+            }),
+      ownPlugin_(&manager_),
+      handler_(handler) {}
+
+CHolmCore::~CHolmCore() {
+    unregisterProviders();
+}
+
+uint32_t CHolmCore::init(const char16_t* pluginList) {
+    try {
+        const uint32_t code = initialise(pluginList ? pluginList : u"");
+        if (code != 0 && handler_ != nullptr) {
+            handler_->setServiceStatus(HlmPlg::SERVICE_STATE_STOPPED, code, kStatusWaitHintMs);
+        }
+        return code;
+    } catch (std::exception& exception) {
+        handleException(exception, u"onStart");
+        return finalReport(1);
+    }
+}
+
+uint32_t CHolmCore::initialise(const std::u16string& pluginList) {
+    util::GenericRunPerformance timing(u"CHolmCore::init");
+    const std::string ownPath = ownLibraryPath();
+    productDirectory_ = directoryOf(ownPath);
+    initialiseProductServices(productDirectory_);
+    auto settings = util::DiContainer::Instance().Get<util::IProductSettings>();
+    productDirectory_ = settings->getProductDirectory();
+
+    if (!selftest(text::utf8ToUtf16(ownPath), false, true)) {
+        return kOwnModuleFailed;
+    }
+    if (!selftest(u"CommonTextRc.dll", false, false)) {
+        return kTextLibraryFailed;
+    }
+    // The store is needed to resolve symbolic names in the list's settings.
+    provider_ = std::make_unique<CHlmPlgPluginManager>(
+        &manager_, std::make_unique<services::CConfigStore>(*settings, masterTexts()));
+    if (const uint32_t code = loadPluginList(pluginList); code != 0) {
+        if (code == kListNotLoaded) {
+            log(list_.lastError());
+        }
+        return code;
+    }
+    listName_ = list_.getListAttribute(u"name", u"");
+    if (!listName_.empty()) {
+        removeStaleTempFolders();
+    }
+    registerProviders();
+    ownService_ =
+        dynamic_cast<HlmPlg::IService*>(manager_.createInterface(&ownPlugin_, HlmPlg::IID_SERVICE));
+    return 0;
+}
+
+bool CHolmCore::selftest(const std::u16string& path, bool relaxed, bool alwaysVerify) {
+    security::SelftestContext context;
+    context.productDirectory = text::utf16ToUtf8(productDirectory_);
+    if (security::selftest(text::utf16ToUtf8(path), relaxed, alwaysVerify, context).passed()) {
+        return true;
+    }
+    log(text::format(u"  Selftest failed for '%s'.", path.c_str()));
+    return false;
+}
+
+// The list file is verified once and parsed from the verified descriptor, so
+// the document read is the one whose signature (or permissions) passed.
+uint32_t CHolmCore::loadPluginList(const std::u16string& pluginList) {
+    if (isInlinePluginList(pluginList)) {
+        return list_.loadList(pluginList) ? 0 : kListNotLoaded;
+    }
+    security::SelftestContext context;
+    context.productDirectory = text::utf16ToUtf8(productDirectory_);
+    auto verified = security::selftest(text::utf16ToUtf8(pluginList), true, false, context);
+    if (!verified.passed()) {
+        log(text::format(u"  Selftest failed for '%s'.", pluginList.c_str()));
+        return kListFileFailed;
+    }
+    std::string error;
+    auto mapped = platform::MappedFile::fromDescriptor(verified.descriptor(), error);
+    if (!mapped) {
+        return list_.loadList(pluginList) ? 0 : kListNotLoaded;  // sets its own error text
+    }
+    const auto bytes = mapped->bytes();
+    const std::string_view content(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return list_.loadXml(content, pluginList) ? 0 : kListNotLoaded;
+}
+
+void CHolmCore::registerProviders() {
+    for (int32_t id : CHlmPlgPluginManager::kProvidedIds) {
+        manager_.registerProvider(id, provider_.get());
+    }
+}
+
+// Providers go in the reverse order of their registration, after the
+// manager's own service object has been handed back.
+void CHolmCore::unregisterProviders() {
+    if (ownService_ != nullptr) {
+        manager_.releaseInterface(&ownPlugin_, HlmPlg::IID_SERVICE, ownService_);
+        ownService_ = nullptr;
+    }
+    if (!provider_) {
+        return;
+    }
+    const auto& ids = CHlmPlgPluginManager::kProvidedIds;
+    for (auto id = std::rbegin(ids); id != std::rend(ids); ++id) {
+        if (manager_.providerOf(*id) == provider_.get()) {
+            manager_.unregisterProvider(*id, provider_.get());
+        }
+    }
+}
+
+// Removes the temporary folders earlier instances of this host left behind:
+// "<PREFIX>_" plus exactly eight characters in the temporary base. Only
+// folders owned by us, never through a link, never across a mount, and never
+// the folder of a live instance (its instance lock is held).
+void CHolmCore::removeStaleTempFolders() {
+    services::CConfigStore& store = provider_->configStore();
+    std::u16string prefix = store.tempFolderPattern();
+    // Cut after the pattern's own '_' (the last one): a host program whose
+    // name has an underscore must not match another program's folders.
+    if (auto underscore = prefix.rfind(u'_'); underscore != std::u16string::npos) {
+        prefix.resize(underscore + 1);
+    }
+    const std::u16string base = store.tempBase();
+    const std::string pattern = text::utf16ToUtf8(prefix) + "????????";
+    for (const auto& entry : platform::enumerate(text::utf16ToUtf8(base), pattern)) {
+        if (entry.type != platform::FileType::kDirectory || entry.name == "." ||
+            entry.name == "..") {
+            continue;
+        }
+        const std::u16string folder = base + text::utf8ToUtf16(entry.name) + u"/";
+        const std::string folderPath = text::utf16ToUtf8(folder);
+        if (platform::isLockHeld(folderPath +
+                                 text::utf16ToUtf8(services::CConfigStore::kInstanceLockName))) {
+            continue;
+        }
+        log(text::format(u"DELETE TEMP FOLDER: <%s>", folder.c_str()));
+        platform::removeTreeSafely(folderPath);
+    }
+}
+
+HlmPlg::IInterface* CHolmCore::createInterface(int32_t id) {
+    return manager_.createInterface(&ownPlugin_, id);
+}
+
+void CHolmCore::releaseInterface(int32_t id, HlmPlg::IInterface* object) {
+    manager_.releaseInterface(&ownPlugin_, id, object);
+}
+
+bool CHolmCore::handleCmdLine() {
+    // No plugin takes the command line until plugins are loaded.
+    return false;
+}
+
+uint32_t CHolmCore::run(bool quick) {
+    try {
+        return runPhases(quick);
+    } catch (std::exception& exception) {
+        handleException(exception, u"onStart");
+        return finalReport(1);
+    }
+}
+
+uint32_t CHolmCore::runPhases(bool quick) {
+    util::GenericRunPerformance timing(u"CHolmCore::run");
+    if (!list_.isInline()) {
+        list_.unloadLibrary();
+    }
+    if (handler_ != nullptr && !handler_->canStart()) {
+        handler_->requestStop();
+        return 0;
+    }
+    if (!quick) {
+        provider_->serviceHandlers().forEach(
+            [](IServiceHandler* handler) { handler->onRunning(); });
+        running_ = true;
+        if (reloadPending_) {
+            reloadPending_ = false;
+            reloadConfig();
+        }
+    }
+    return 0;
+}
+
+uint32_t CHolmCore::stop() {
+    try {
+        util::GenericRunPerformance timing(u"CHolmCore::stop");
+        notifyStopping();
+        running_ = false;
+        return 0;
+    } catch (std::exception& exception) {
+        handleException(exception, u"onStart");
+        return finalReport(1);
+    }
+}
+
+// Every service handler hears of the stop at the same time, each on a thread
+// of its own; stop goes on when all of them have returned.
+void CHolmCore::notifyStopping() {
+    std::vector<std::thread> threads;
+    {
+        auto guard = provider_->serviceHandlers().lock();
+        for (IServiceHandler* handler : provider_->serviceHandlers().handlersLocked()) {
+            std::promise<void> started;
+            auto running = started.get_future();
+            threads.emplace_back([handler, &started] {
+                started.set_value();
+                handler->onStopping();
+            });
+            running.wait();
+        }
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+}
+
+const char16_t* CHolmCore::getListAttribute(const char16_t* name, const char16_t* defaultValue) {
+    return list_.getListAttribute(name ? name : u"", defaultValue ? defaultValue : u"").c_str();
+}
+
+void CHolmCore::setCommandLine(int32_t count, const char16_t* const* arguments) {
+    services::setProcessCommandLine(services::commandLineFromArguments(count, arguments));
+}
+
+void CHolmCore::registerServiceHandler(IServiceHandler* handler) {
+    try {
+        if (provider_) {
+            provider_->serviceHandlers().add(handler);
+        }
+    } catch (std::exception& exception) {
+        handleException(exception, u"pHandler");
+    }
+}
+
+void CHolmCore::serviceControl(uint32_t control, uint32_t eventType, void* eventData) {
+    if (!provider_) {
+        return;
+    }
+    provider_->serviceHandlers().forEach(
+        [&](IServiceHandler* handler) { handler->onControl(control, eventType, eventData); });
+}
+
+void CHolmCore::reloadConfig() {
+    if (!running_) {
+        reloadPending_ = true;
+    }
+}
+
+uint32_t CHolmCore::finalReport(uint32_t code) {
+    log(text::format(u"Stopped... (ErrCode=%d)", code));
+    if (handler_ != nullptr) {
+        handler_->setServiceStatus(HlmPlg::SERVICE_STATE_STOPPED, code, kStatusWaitHintMs);
+    }
+    return code;
+}
+
+void CHolmCore::handleException(std::exception& exception, const char16_t* place) {
+    if (ownService_ != nullptr) {
+        if (!ownService_->catchExceptions()) {
+            throw;
+        }
+        ownService_->reportException(place, 0, exception);
+    }
+    if (handler_ != nullptr && place != std::u16string_view(u"pHandler")) {
+        handler_->log(0, u"Core", u"Exception catched -> shutdown service!");
+    }
+}
+
+void CHolmCore::log(const std::u16string& text) {
+    if (handler_ != nullptr) {
+        handler_->log(0, u"Core", text.c_str());
+    }
+}
+
+}  // namespace holm::core

@@ -1,0 +1,81 @@
+// The core object a host drives: start-up checks, the plugin list, the
+// interface providers, run and stop, and the reports to the host.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/core_provider.h"
+#include "core/plugin_list.h"
+#include "core/plugin_manager.h"
+#include "hlmplg/core.h"
+#include "hlmplg/interface_ids.h"
+#include "hlmplg/service.h"
+
+namespace holm::core {
+
+// The core's own plugin object: the owner of what the host asks for.
+class CHlmPlgCore : public HlmPlg::CHlmPlg {
+  public:
+    explicit CHlmPlgCore(HlmPlg::IHlmPlg* facade) : CHlmPlg(u"HlmPlg", facade) {}
+};
+
+class CHolmCore : public HlmPlg::IHlmCore {
+  public:
+    // Start-up failure codes.
+    static constexpr uint32_t kOwnModuleFailed = 101;
+    static constexpr uint32_t kTextLibraryFailed = 102;
+    static constexpr uint32_t kListFileFailed = 103;
+    static constexpr uint32_t kListNotLoaded = 2;
+
+    explicit CHolmCore(HlmPlg::IHlmCoreHandler* handler);
+    ~CHolmCore() override;
+
+    // Runs the start-up checks and reads the plugin list; 0 or a failure
+    // code (also reported to the host as a stopped status).
+    uint32_t init(const char16_t* pluginList);
+
+    uint32_t getVersion() override { return HlmPlg::kFrameworkVersion; }
+    HlmPlg::IInterface* createInterface(int32_t id) override;
+    void releaseInterface(int32_t id, HlmPlg::IInterface* object) override;
+    bool handleCmdLine() override;
+    uint32_t run(bool quick) override;
+    uint32_t stop() override;
+    const char16_t* getListAttribute(const char16_t* name, const char16_t* defaultValue) override;
+    void setCommandLine(int32_t count, const char16_t* const* arguments) override;
+    void registerServiceHandler(HlmPlg::IServiceHandler* handler) override;
+    void serviceControl(uint32_t control, uint32_t eventType, void* eventData) override;
+    void reloadConfig() override;
+
+    void setHandler(HlmPlg::IHlmCoreHandler* handler) { handler_ = handler; }
+    CPluginManager& pluginManager() { return manager_; }
+
+  private:
+    uint32_t initialise(const std::u16string& pluginList);
+    bool selftest(const std::u16string& path, bool relaxed, bool alwaysVerify);
+    uint32_t loadPluginList(const std::u16string& pluginList);
+    void registerProviders();
+    void unregisterProviders();
+    void removeStaleTempFolders();
+    uint32_t runPhases(bool quick);
+    void notifyStopping();
+    uint32_t finalReport(uint32_t code);
+    // A standard exception at an entry point: rethrown when the exception
+    // policy says so, otherwise reported to the service handlers.
+    void handleException(std::exception& exception, const char16_t* place);
+    void log(const std::u16string& text);
+
+    CPluginManager manager_;
+    PluginList list_;
+    CHlmPlgCore ownPlugin_;
+    std::unique_ptr<CHlmPlgPluginManager> provider_;
+    HlmPlg::IService* ownService_ = nullptr;
+    HlmPlg::IHlmCoreHandler* handler_;
+    std::u16string productDirectory_;
+    std::u16string listName_;
+    bool running_ = false;
+    bool reloadPending_ = false;
+};
+
+}  // namespace holm::core

@@ -1,0 +1,22 @@
+// The core library's entry point for hosts.
+#include <exception>
+#include <memory>
+
+#include "core/holm_core.h"
+#include "hlmplg/core.h"
+
+extern "C" HLMPLG_API HlmPlg::IHlmCore* getHlmCore(const char16_t* pluginList,
+                                                   HlmPlg::IHlmCoreHandler* handler,
+                                                   const char16_t* /*sharedName*/) {
+    // Nothing may escape into the host: a failure to even construct the core
+    // is a core the host does not get.
+    try {
+        auto core = std::make_unique<holm::core::CHolmCore>(handler);
+        if (core->init(pluginList) != 0) {
+            return nullptr;
+        }
+        return core.release();
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}

@@ -1,0 +1,309 @@
+#include "core/plugin_list.h"
+
+#include <expat.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "common/format.h"
+#include "common/utf16.h"
+#include "platform/debug_output.h"
+
+namespace holm::core {
+
+namespace {
+
+constexpr std::u16string_view kInlinePrefix = u"@XMLFILE:";
+
+// Error numbers of the document loader, as reported in
+// "Unable to load file (error #%d)." (4 is a parse error, reported with the
+// parser's own code instead).
+enum LoadError : int { kNoMemory = 1, kFileMissing = 2, kTooLarge = 3, kParseError = 4 };
+
+std::u16string baseName(const std::u16string& path) {
+    auto slash = path.find_last_of(u'/');
+    return slash == std::u16string::npos ? path : path.substr(slash + 1);
+}
+
+// Builds an XmlTree from Expat's callbacks with an explicit stack of open
+// elements instead of recursion.
+class TreeBuilder {
+  public:
+    explicit TreeBuilder(XmlTree& tree) : elements_(tree.elements()) {}
+
+    bool tooLarge() const { return tooLarge_; }
+
+    static void onStart(void* self, const XML_Char* tag, const XML_Char** attributes) {
+        static_cast<TreeBuilder*>(self)->start(tag, attributes);
+    }
+    static void onEnd(void* self, const XML_Char*) {
+        static_cast<TreeBuilder*>(self)->open_.pop_back();
+    }
+    static void onText(void* self, const XML_Char* text, int length) {
+        auto* builder = static_cast<TreeBuilder*>(self);
+        if (!builder->open_.empty()) {
+            builder->elements_[builder->open_.back()].text.append(text,
+                                                                  static_cast<size_t>(length));
+        }
+    }
+
+    XML_Parser parser = nullptr;
+
+  private:
+    void start(const XML_Char* tag, const XML_Char** attributes) {
+        if (elements_.size() >= PluginList::kMaxElements) {
+            tooLarge_ = true;
+            XML_StopParser(parser, XML_FALSE);
+            return;
+        }
+        const auto index = static_cast<uint32_t>(elements_.size());
+        XmlTree::Element element;
+        element.tag = tag;
+        for (size_t i = 0; attributes[i] != nullptr; i += 2) {
+            element.attributes.emplace_back(attributes[i], attributes[i + 1]);
+        }
+        elements_.push_back(std::move(element));
+        if (!open_.empty()) {
+            XmlTree::Element& parent = elements_[open_.back()];
+            if (parent.lastChild == XmlTree::kNone) {
+                parent.firstChild = index;
+            } else {
+                elements_[parent.lastChild].nextSibling = index;
+            }
+            parent.lastChild = index;
+        }
+        open_.push_back(index);
+    }
+
+    std::vector<XmlTree::Element>& elements_;
+    std::vector<uint32_t> open_;
+    bool tooLarge_ = false;
+};
+
+struct ParserDeleter {
+    void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
+};
+
+// Whitespace around a setting's text is layout, not value.
+std::string trimmedText(const std::string& text) {
+    constexpr const char* kBlanks = " \t\r\n";
+    auto first = text.find_first_not_of(kBlanks);
+    if (first == std::string::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+std::u16string trimQuotes(std::u16string_view value) {
+    value = text::trim(value);
+    while (!value.empty() && value.front() == u'"') {
+        value.remove_prefix(1);
+    }
+    while (!value.empty() && value.back() == u'"') {
+        value.remove_suffix(1);
+    }
+    return std::u16string(value);
+}
+
+std::vector<std::u16string_view> split(std::u16string_view text, char16_t separator) {
+    std::vector<std::u16string_view> parts;
+    size_t start = 0;
+    while (true) {
+        size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::u16string_view::npos ? end : end - start));
+        if (end == std::u16string_view::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+const XmlTree::Element* XmlTree::firstChild(const Element& parent, std::string_view tag) const {
+    for (uint32_t child = parent.firstChild; child != kNone; child = elements_[child].nextSibling) {
+        if (elements_[child].tag == tag) {
+            return &elements_[child];
+        }
+    }
+    return nullptr;
+}
+
+const std::string* XmlTree::attribute(const Element& element, std::string_view name) {
+    const std::string* value = nullptr;
+    for (const auto& [attributeName, attributeValue] : element.attributes) {
+        if (attributeName == name) {
+            value = &attributeValue;
+        }
+    }
+    return value;
+}
+
+bool isInlinePluginList(std::u16string_view text) {
+    return text.size() >= kInlinePrefix.size() &&
+           text::equalsNoCase(text.substr(0, kInlinePrefix.size()), kInlinePrefix);
+}
+
+PluginList::PluginList(PathResolver resolvePath, SymbolResolver resolveSymbol)
+    : resolvePath_(std::move(resolvePath)), resolveSymbol_(std::move(resolveSymbol)) {}
+
+bool PluginList::loadList(const std::u16string& text) {
+    if (isInlinePluginList(text)) {
+        inline_ = true;
+        inlineText_ =
+            std::u16string(text::trim(std::u16string_view(text).substr(kInlinePrefix.size())));
+        return true;
+    }
+    lastError_.clear();
+    std::ifstream in(text::utf16ToUtf8(text), std::ios::binary);
+    std::string content;
+    if (in) {
+        content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    if (!in && !in.eof()) {
+        lastError_ = text::format(u"Unable to find file (%s).", text.c_str());
+    } else if (loadXml(content, text)) {
+        return true;
+    }
+    platform::debugOutput(text::utf16ToUtf8(baseName(text) + u": " + lastError_));
+    return false;
+}
+
+bool PluginList::loadXml(std::string_view content, const std::u16string& path) {
+    lastError_.clear();
+    if (open_) {
+        lastError_ = u"XML file is already opened.";
+        return false;
+    }
+    if (content.size() > kMaxDocumentBytes) {
+        lastError_ = text::format(u"Unable to load file (error #%d).", kTooLarge);
+        return false;
+    }
+    std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreate("UTF-8"));
+    if (!parser) {
+        lastError_ = text::format(u"Unable to load file (error #%d).", kNoMemory);
+        return false;
+    }
+    // No external or parameter entities: a plugin list is self-contained.
+    XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
+    XmlTree tree;
+    TreeBuilder builder(tree);
+    builder.parser = parser.get();
+    XML_SetUserData(parser.get(), &builder);
+    XML_SetElementHandler(parser.get(), &TreeBuilder::onStart, &TreeBuilder::onEnd);
+    XML_SetCharacterDataHandler(parser.get(), &TreeBuilder::onText);
+    const auto status =
+        XML_Parse(parser.get(), content.data(), static_cast<int>(content.size()), XML_TRUE);
+    if (builder.tooLarge()) {
+        lastError_ = text::format(u"Unable to load file (error #%d).", kTooLarge);
+        return false;
+    }
+    if (status != XML_STATUS_OK) {
+        const XML_Error code = XML_GetErrorCode(parser.get());
+        lastError_ = text::format(
+            u"Parsing error #%d (line %d, column %d): %hs.", static_cast<int>(code),
+            static_cast<int>(XML_GetCurrentLineNumber(parser.get())),
+            static_cast<int>(XML_GetCurrentColumnNumber(parser.get())), XML_ErrorString(code));
+        return false;
+    }
+    tree_ = std::move(tree);
+    fileName_ = path;
+    open_ = true;
+    return true;
+}
+
+void PluginList::addEntry(std::vector<PluginListEntry>& entries, std::u16string name,
+                          std::u16string file, std::u16string params) const {
+    if (name.empty() || file.empty()) {
+        return;
+    }
+    entries.push_back(
+        {std::move(name), resolvePath_ ? resolvePath_(file) : file, std::move(params)});
+}
+
+std::vector<PluginListEntry> PluginList::readEntries(std::string_view tag) const {
+    if (inline_) {
+        return tag == "plugins" ? readInlineEntries() : std::vector<PluginListEntry>{};
+    }
+    std::vector<PluginListEntry> entries;
+    if (!open_) {
+        return entries;
+    }
+    const XmlTree::Element* list = tree_.firstChild(tree_.root(), tag);
+    if (list == nullptr) {
+        return entries;
+    }
+    for (uint32_t child = list->firstChild; child != XmlTree::kNone;
+         child = tree_.at(child).nextSibling) {
+        const auto& element = tree_.at(child);
+        auto value = [&](std::string_view name) {
+            const std::string* text = XmlTree::attribute(element, name);
+            return text ? text::utf8ToUtf16(*text) : std::u16string();
+        };
+        addEntry(entries, value("name"), value("file"), value("params"));
+    }
+    return entries;
+}
+
+std::vector<PluginListEntry> PluginList::readInlineEntries() const {
+    std::vector<PluginListEntry> entries;
+    for (auto record : split(inlineText_, u'|')) {
+        std::u16string name, file, params;
+        for (auto field : split(record, u';')) {
+            auto equals = field.find(u'=');
+            if (equals == std::u16string_view::npos) {
+                continue;
+            }
+            auto key = text::trim(field.substr(0, equals));
+            auto value = trimQuotes(field.substr(equals + 1));
+            if (text::equalsNoCase(key, u"name")) {
+                name = std::move(value);
+            } else if (text::equalsNoCase(key, u"file")) {
+                file = std::move(value);
+            } else if (text::equalsNoCase(key, u"params")) {
+                params = std::move(value);
+            }
+        }
+        addEntry(entries, std::move(name), std::move(file), std::move(params));
+    }
+    return entries;
+}
+
+const std::u16string& PluginList::getListAttribute(const std::u16string& name,
+                                                   const std::u16string& defaultValue) {
+    settingResult_ = defaultValue;
+    if (inline_ || !open_) {
+        return settingResult_;
+    }
+    const XmlTree::Element* service = tree_.firstChild(tree_.root(), "service");
+    const XmlTree::Element* setting =
+        service ? tree_.firstChild(*service, text::utf16ToUtf8(name)) : nullptr;
+    if (setting == nullptr) {
+        return settingResult_;
+    }
+    std::u16string value = text::utf8ToUtf16(trimmedText(setting->text));
+    if (value.empty()) {
+        return settingResult_;
+    }
+    settingResult_ =
+        value.front() == u'#' && resolveSymbol_ ? resolveSymbol_(value) : std::move(value);
+    return settingResult_;
+}
+
+void PluginList::close() {
+    if (!open_) {
+        lastError_ = u"XML file is not opened.";
+        return;
+    }
+    tree_ = XmlTree();
+    open_ = false;
+}
+
+void PluginList::unloadLibrary() {
+    if (open_) {
+        close();
+    }
+}
+
+}  // namespace holm::core

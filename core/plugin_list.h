@@ -1,0 +1,106 @@
+// The plugin list: an XML document or the compact inline form
+// ("@XMLFILE:name=...;file=...;params=...|..."), with its entry lists
+// ("plugins", "plugins2") and service settings ("service").
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace holm::core {
+
+// One entry handed to the loader. `file` is already a full path.
+struct PluginListEntry {
+    std::u16string name;
+    std::u16string file;
+    std::u16string params;
+
+    bool operator==(const PluginListEntry&) const = default;
+};
+
+// A parsed XML document: a flat array of elements linked by index, so that
+// building and freeing it never recurses, whatever the nesting depth.
+class XmlTree {
+  public:
+    static constexpr uint32_t kNone = UINT32_MAX;
+
+    struct Element {
+        std::string tag;
+        std::vector<std::pair<std::string, std::string>> attributes;  // in document order
+        std::string text;                                             // direct character data
+        uint32_t firstChild = kNone;
+        uint32_t lastChild = kNone;
+        uint32_t nextSibling = kNone;
+    };
+
+    bool empty() const { return elements_.empty(); }
+    const Element& root() const { return elements_.front(); }
+    const Element& at(uint32_t index) const { return elements_[index]; }
+    // The first child of `parent` whose tag equals `tag` (case-sensitive).
+    const Element* firstChild(const Element& parent, std::string_view tag) const;
+    // The value of the last attribute called `name` (the later duplicate wins).
+    static const std::string* attribute(const Element& element, std::string_view name);
+
+    std::vector<Element>& elements() { return elements_; }
+
+  private:
+    std::vector<Element> elements_;
+};
+
+class PluginList {
+  public:
+    // Turns a list entry's file into a full path (relative names resolve
+    // against the product directory).
+    using PathResolver = std::function<std::u16string(const std::u16string&)>;
+    // Resolves a symbolic "#NAME" setting value; empty when unknown.
+    using SymbolResolver = std::function<std::u16string(const std::u16string&)>;
+
+    PluginList(PathResolver resolvePath, SymbolResolver resolveSymbol);
+
+    // Opens the list in either form: a path, or "@XMLFILE:" plus the inline
+    // list. False with lastError() set when the document cannot be read.
+    bool loadList(const std::u16string& text);
+    // Opens an XML document already read into memory (the verified content
+    // of the list file); `path` names it in error texts.
+    bool loadXml(std::string_view content, const std::u16string& path);
+    // "plugins" or "plugins2" entries with non-empty name and file.
+    std::vector<PluginListEntry> readEntries(std::string_view tag) const;
+    // A "service" setting, or `defaultValue`. Valid until the next call.
+    const std::u16string& getListAttribute(const std::u16string& name,
+                                           const std::u16string& defaultValue);
+    // Releases the document; sets "XML file is not opened." without one.
+    void close();
+    // Releases the XML document after start-up (the settings are not read
+    // after the entry lists).
+    void unloadLibrary();
+
+    bool isInline() const { return inline_; }
+    const std::u16string& lastError() const { return lastError_; }
+
+    // The largest list file read (a plugin list is a few kilobytes).
+    static constexpr size_t kMaxDocumentBytes = 16u << 20;
+    // The most elements a document may have.
+    static constexpr size_t kMaxElements = 1u << 20;
+
+  private:
+    std::vector<PluginListEntry> readInlineEntries() const;
+    void addEntry(std::vector<PluginListEntry>& entries, std::u16string name, std::u16string file,
+                  std::u16string params) const;
+
+    PathResolver resolvePath_;
+    SymbolResolver resolveSymbol_;
+    XmlTree tree_;
+    bool open_ = false;
+    bool inline_ = false;
+    std::u16string inlineText_;
+    std::u16string fileName_;
+    std::u16string lastError_;
+    std::u16string settingResult_;
+};
+
+// True when `text` starts with "@XMLFILE:" (A-Z case-insensitive).
+bool isInlinePluginList(std::u16string_view text);
+
+}  // namespace holm::core

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "core/support/host_harness.h"
+#include "platform/file_lock.h"
+#include "support/test_support.h"
+
+namespace {
+
+using holm::test::coreEntry;
+using holm::test::RecordingHandler;
+using namespace HlmPlg;
+namespace fs = std::filesystem;
+
+struct CoreDeleter {
+    void operator()(IHlmCore* core) const { delete core; }
+};
+using CorePtr = std::unique_ptr<IHlmCore, CoreDeleter>;
+
+CorePtr makeCore(const std::u16string& list, RecordingHandler& handler) {
+    return CorePtr(coreEntry()(list.c_str(), &handler, nullptr));
+}
+
+std::u16string u16(const fs::path& path) {
+    return path.u16string();
+}
+
+// A list file the relaxed check accepts: unsigned, in a private directory,
+// writable by its owner only.
+fs::path writeList(const holm::test::TempDir& dir, const std::string& content) {
+    auto path = dir.write("plugins.xml", content);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(dir.path(), fs::perms::owner_all);
+    return path;
+}
+
+class ServiceHandler : public IServiceHandler {
+  public:
+    void onRunning() override { ++running; }
+    void onStopping() override { stoppingThread = std::this_thread::get_id(); }
+    void onControl(uint32_t control, uint32_t, void*) override { lastControl = control; }
+    int running = 0;
+    uint32_t lastControl = 0;
+    std::thread::id stoppingThread;
+};
+
+TEST(CoreEntry, InlineListRunsAndStops) {
+    RecordingHandler handler;
+    auto core = makeCore(u"@XMLFILE:name=a;file=a.so", handler);
+    ASSERT_NE(core, nullptr);
+    EXPECT_EQ(core->getVersion(), 0x04000200u);
+    ServiceHandler service;
+    core->registerServiceHandler(&service);
+
+    EXPECT_EQ(core->run(false), 0u);
+    EXPECT_EQ(service.running, 1);
+    core->serviceControl(128, 0, nullptr);
+    EXPECT_EQ(service.lastControl, 128u);
+    EXPECT_EQ(core->stop(), 0u);
+    EXPECT_NE(service.stoppingThread, std::thread::id());
+    EXPECT_NE(service.stoppingThread, std::this_thread::get_id());
+    EXPECT_TRUE(handler.statuses().empty());
+    // The inline form has no settings.
+    EXPECT_EQ(std::u16string(core->getListAttribute(u"name", u"dflt")), u"dflt");
+}
+
+TEST(CoreEntry, MissingOrUnsafeListFileFailsItsSelftest) {
+    holm::test::TempDir dir;
+    RecordingHandler handler;
+    const auto missing = dir.path() / "absent.xml";
+    EXPECT_EQ(makeCore(u16(missing), handler), nullptr);
+    ASSERT_EQ(handler.statuses().size(), 1u);
+    EXPECT_EQ(handler.statuses()[0].state, 1u);
+    EXPECT_EQ(handler.statuses()[0].exitCode, 103u);
+    EXPECT_EQ(handler.statuses()[0].waitHint, 5000u);
+    EXPECT_TRUE(handler.logged(u"Core:   Selftest failed for '" + u16(missing) + u"'."));
+
+    RecordingHandler unsafe;
+    auto list = writeList(dir, "<list/>");
+    fs::permissions(list, fs::perms::others_write, fs::perm_options::add);
+    EXPECT_EQ(makeCore(u16(list), unsafe), nullptr);
+    EXPECT_EQ(unsafe.statuses().at(0).exitCode, 103u);
+}
+
+TEST(CoreEntry, MalformedListGivesCodeTwoWithTheParserError) {
+    holm::test::TempDir dir;
+    RecordingHandler handler;
+    auto list = writeList(dir, "<list><plugins></list>");
+    EXPECT_EQ(makeCore(u16(list), handler), nullptr);
+    EXPECT_EQ(handler.statuses().at(0).exitCode, 2u);
+    EXPECT_TRUE(handler.logged(u"Parsing error #7 (line 1, column 17): mismatched tag."));
+}
+
+TEST(CoreEntry, ListSettingsAreReadBeforeRun) {
+    holm::test::TempDir dir;
+    RecordingHandler handler;
+    auto list =
+        writeList(dir, "<list><service><mode>quiet</mode><cfg>#FN_CFGLIB</cfg></service></list>");
+    auto core = makeCore(u16(list), handler);
+    ASSERT_NE(core, nullptr);
+    EXPECT_EQ(std::u16string(core->getListAttribute(u"mode", u"")), u"quiet");
+    std::u16string cfg = core->getListAttribute(u"cfg", u"");
+    EXPECT_EQ(cfg.substr(cfg.size() - 13), u"libholmcfg.so");
+    EXPECT_EQ(core->run(false), 0u);
+    EXPECT_EQ(core->stop(), 0u);
+}
+
+TEST(CoreEntry, CanStartFalseRequestsStopOnce) {
+    RecordingHandler handler;
+    handler.allowStart = false;
+    auto core = makeCore(u"@XMLFILE:", handler);
+    ASSERT_NE(core, nullptr);
+    EXPECT_EQ(core->run(false), 0u);
+    EXPECT_EQ(handler.stopRequests, 1);
+}
+
+TEST(CoreEntry, CommandLineReachesPlugins) {
+    RecordingHandler handler;
+    auto core = makeCore(u"@XMLFILE:", handler);
+    ASSERT_NE(core, nullptr);
+    const char16_t* arguments[] = {u"/usr/sbin/avholm", u"/test=all=demo", u"-seh"};
+    core->setCommandLine(3, arguments);
+
+    auto* cmdLine = dynamic_cast<ICmdLine*>(core->createInterface(IID_CMDLINE));
+    ASSERT_NE(cmdLine, nullptr);
+    EXPECT_TRUE(cmdLine->hasSwitch(u"SEH"));
+    EXPECT_EQ(std::u16string(cmdLine->getSwitchValue(u"test")), u"all=demo");
+    core->releaseInterface(IID_CMDLINE, cmdLine);
+
+    EXPECT_EQ(core->createInterface(20), nullptr);
+    EXPECT_EQ(core->createInterface(59), nullptr);
+    core->setCommandLine(0, nullptr);
+}
+
+// Leftover temporary folders of earlier instances go; the folder of a live
+// instance, links and names of another shape stay.
+TEST(CoreEntry, StaleTemporaryFoldersAreRemovedSafely) {
+    const fs::path base = fs::path(holm::test::testDataDirectory()) / "TEMP";
+    fs::create_directories(base);
+    const fs::path stale = base / "CORE_TESTS_0000abcd";
+    const fs::path live = base / "CORE_TESTS_1234abcd";
+    const fs::path shortName = base / "CORE_TESTS_abc";
+    const fs::path link = base / "CORE_TESTS_linklink";
+    holm::test::TempDir outside;
+    fs::create_directories(stale / "nested");
+    std::ofstream(stale / "nested" / "file") << "x";
+    fs::create_directories(live);
+    fs::create_directories(shortName);
+    fs::create_directory_symlink(outside.path(), link);
+    auto liveLock = holm::platform::FileLock::acquire((live / ".holm-instance.lock").string());
+    ASSERT_TRUE(liveLock.has_value());
+
+    holm::test::TempDir dir;
+    RecordingHandler handler;
+    auto list = writeList(dir, "<list><service><name>guard</name></service></list>");
+    auto core = makeCore(u16(list), handler);
+    ASSERT_NE(core, nullptr);
+
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(handler.logged(u"DELETE TEMP FOLDER: <" + u16(stale) + u"/>"));
+    EXPECT_TRUE(fs::exists(live));
+    EXPECT_TRUE(fs::exists(shortName));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::exists(outside.path()));
+    fs::remove_all(base);
+}
+
+TEST(CoreEntry, InlineListRemovesNoTemporaryFolders) {
+    const fs::path base = fs::path(holm::test::testDataDirectory()) / "TEMP";
+    fs::create_directories(base / "CORE_TESTS_00000001");
+    RecordingHandler handler;
+    auto core = makeCore(u"@XMLFILE:name=x;file=y", handler);
+    ASSERT_NE(core, nullptr);
+    EXPECT_TRUE(fs::exists(base / "CORE_TESTS_00000001"));
+    fs::remove_all(base);
+}
+
+}  // namespace

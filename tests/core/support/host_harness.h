@@ -1,0 +1,48 @@
+// Drives the real core library the way a host does: loaded from the build's
+// product directory, reached only through getHlmCore.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "hlmplg/hlmplg.h"
+
+namespace holm::test {
+
+// A host handler that records every call.
+class RecordingHandler : public HlmPlg::IHlmCoreHandler {
+  public:
+    struct Status {
+        uint32_t state, exitCode, waitHint;
+    };
+
+    void log(uint32_t level, const char16_t* source, const char16_t* text) override;
+    void setServiceStatus(uint32_t state, uint32_t exitCode, uint32_t waitHint) override;
+    void requestStop() override { ++stopRequests; }
+    bool canStart() override { return allowStart; }
+
+    bool logged(const std::u16string& text) const;
+    std::vector<std::u16string> logLines() const;
+    std::vector<Status> statuses() const;
+
+    bool allowStart = true;
+    std::atomic<int> stopRequests{0};
+
+  private:
+    mutable std::mutex lock_;
+    std::vector<std::u16string> lines_;
+    std::vector<Status> statuses_;
+};
+
+using GetHlmCore = HlmPlg::IHlmCore* (*)(const char16_t*, HlmPlg::IHlmCoreHandler*,
+                                         const char16_t*);
+
+// getHlmCore of the built core library (loaded once per process). The data
+// directory is a private temporary directory, set before the first core.
+GetHlmCore coreEntry();
+// The data directory the cores of this process use.
+const std::string& testDataDirectory();
+
+}  // namespace holm::test
