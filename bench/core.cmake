@@ -1,0 +1,5 @@
+holm_add_benchmark(core_bench SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/core_bench.cpp DEPS holm_core)
+add_dependencies(core_bench holmcore)
+target_compile_definitions(core_bench PRIVATE HOLM_CORE_LIBRARY="$<TARGET_FILE:holmcore>")
+find_package(EXPAT REQUIRED)
+target_link_libraries(core_bench PRIVATE EXPAT::EXPAT)
