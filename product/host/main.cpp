@@ -94,7 +94,7 @@ int exitStatus(uint32_t code) {
 
 // The program's directory, or HOLM_PRODUCT_DIR when set; ends in '/'.
 std::string productDirectory() {
-    std::string program = platform::executablePath();
+    const std::string program = platform::executablePath();
     const size_t slash = program.rfind('/');
     const std::string directory = slash == std::string::npos ? "" : program.substr(0, slash + 1);
     return toUtf8(Tandro::Utilities::ProductSettings(toUtf16(directory)).getProductDirectory());
@@ -137,10 +137,8 @@ LoadedCore loadCore(const std::string& directory) {
     return {entry, kOk};
 }
 
-struct CoreDeleter {
-    void operator()(HlmPlg::IHlmCore* core) const { delete core; }
-};
-using CorePointer = std::unique_ptr<HlmPlg::IHlmCore, CoreDeleter>;
+// The core is destroyed through its virtual destructor, inside its library.
+using CorePointer = std::unique_ptr<HlmPlg::IHlmCore>;
 
 void handOnCommandLine(HlmPlg::IHlmCore& core, const std::vector<std::string>& arguments) {
     std::vector<std::u16string> texts;
