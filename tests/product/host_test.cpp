@@ -44,12 +44,15 @@ class HostTest : public ::testing::Test {
         return line;
     }
 
-    std::vector<std::string> environment() const {
-        return {"HOLM_FAKE_CORE_RECORD=" + record_.string(), "HOLM_PRODUCT_DIR="};
+    std::vector<std::string> environment(const std::string& productDirectory = "") const {
+        return {"HOLM_FAKE_CORE_RECORD=" + record_.string(),
+                "HOLM_PRODUCT_DIR=" + productDirectory};
     }
 
-    ProcessResult run(const std::vector<std::string>& arguments) const {
-        return holm::platform::runProcess(command(arguments), environment(), kDeadline);
+    ProcessResult run(const std::vector<std::string>& arguments,
+                      const std::string& productDirectory = "") const {
+        return holm::platform::runProcess(command(arguments), environment(productDirectory),
+                                          kDeadline);
     }
 
     // Starts the host and waits until the fake core runs.
@@ -99,6 +102,19 @@ TEST_F(HostTest, DefaultListIsPluginsXmlOfTheProductDirectory) {
     const ProcessResult result = run({"--run-for", "0"});
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_NE(calls().find("getHlmCore " + list.string() + " shared=(null)\n"), std::string::npos);
+}
+
+TEST_F(HostTest, ProductDirectoryVariableNamesWhereTheCoreAndDefaultListAre) {
+    const fs::path elsewhere = temp_.path() / "elsewhere";
+    fs::create_directory(elsewhere);
+    fs::rename(core_, elsewhere / core_.filename());
+    fs::rename(core_.string() + ".sig", (elsewhere / core_.filename()).string() + ".sig");
+    std::ofstream(elsewhere / "plugins.xml") << "<plugins/>";
+
+    const ProcessResult result = run({"--run-for", "0"}, elsewhere.string());
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(calls().find("getHlmCore " + (elsewhere / "plugins.xml").string()), std::string::npos)
+        << calls();
 }
 
 TEST_F(HostTest, CoreFailingTheSignatureCheckIsRefused) {
