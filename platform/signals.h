@@ -22,7 +22,9 @@ class SignalChannel {
     bool valid() const { return fd_.valid(); }
     int fd() const { return fd_.get(); }
 
-    // Waits until a signal arrives, or until `timeout` passes (nullopt then).
+    // Waits until a signal arrives (returned), or until wake() is called or
+    // `timeout` passes (nullopt then). A negative timeout does not wait; one
+    // beyond about 24 days may return early.
     std::optional<HostSignal> wait(std::optional<std::chrono::milliseconds> timeout);
     // Wakes a wait() from another thread without a signal.
     void wake();

@@ -1,4 +1,5 @@
 #include "platform/process_info.h"
+#include "platform/posix/proc_file.h"
 
 #include <fcntl.h>
 #include <sys/types.h>
@@ -10,26 +11,6 @@
 
 namespace holm::platform {
 namespace {
-
-// The whole content of a (small, kernel-generated) file; empty on failure.
-std::string readWholeFile(const char* path) {
-    UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
-    std::string content;
-    if (!fd) {
-        return content;
-    }
-    char buffer[4096];
-    for (;;) {
-        ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return content;
-        }
-        content.append(buffer, static_cast<size_t>(count));
-    }
-}
 
 // Appends `argument` quoted by the Windows rules.
 void appendQuoted(std::string& line, const std::string& argument) {
@@ -55,6 +36,25 @@ bool needsQuotes(const std::string& argument) {
 }
 
 }  // namespace
+
+std::string readWholeFile(const char* path) {
+    UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    std::string content;
+    if (!fd) {
+        return content;
+    }
+    char buffer[4096];
+    for (;;) {
+        ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return content;
+        }
+        content.append(buffer, static_cast<size_t>(count));
+    }
+}
 
 std::string executablePath() {
     std::string path(256, '\0');

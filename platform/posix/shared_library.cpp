@@ -1,10 +1,13 @@
 #include "platform/shared_library.h"
+#include "platform/posix/proc_file.h"
 
 #include <dlfcn.h>
+
 #include <fcntl.h>
 #include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cstdio>
 
 #include <atomic>
 #include <cstring>
@@ -302,6 +305,39 @@ void SharedLibrary::keepLoaded() {
     loaderName_.clear();
 }
 
+namespace {
+
+// The file the kernel has mapped at `address`, from /proc/self/maps. This
+// names a module that another module's loader table knows about only by its
+// descriptor name (a core library a host loaded from a verified descriptor);
+// empty when the file has been deleted since.
+std::string mappedFileContaining(const void* address) {
+    const auto wanted = reinterpret_cast<uintptr_t>(address);
+    const std::string maps = readWholeFile("/proc/self/maps");
+    size_t lineStart = 0;
+    while (lineStart < maps.size()) {
+        size_t lineEnd = maps.find('\n', lineStart);
+        if (lineEnd == std::string::npos) {
+            lineEnd = maps.size();
+        }
+        const std::string line = maps.substr(lineStart, lineEnd - lineStart);
+        lineStart = lineEnd + 1;
+        unsigned long long low = 0, high = 0;
+        int pathOffset = -1;
+        if (std::sscanf(line.c_str(), "%llx-%llx %*s %*s %*s %*s %n", &low, &high, &pathOffset) <
+                2 ||
+            pathOffset < 0 || wanted < low || wanted >= high) {
+            continue;
+        }
+        std::string path = line.substr(static_cast<size_t>(pathOffset));
+        const bool usable = !path.empty() && path.front() == '/' && !path.ends_with(" (deleted)");
+        return usable ? path : std::string();
+    }
+    return {};
+}
+
+}  // namespace
+
 std::string modulePathContaining(const void* address) {
     Dl_info info{};
     struct link_map* map = nullptr;
@@ -316,7 +352,7 @@ std::string modulePathContaining(const void* address) {
         return map->l_name;
     }
     auto loaded = moduleTable().find(map->l_name);
-    return loaded ? loaded->path : std::string();
+    return loaded ? loaded->path : mappedFileContaining(address);
 }
 
 std::vector<ModuleId> loadedModuleIds() {

@@ -8,7 +8,9 @@
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 
 namespace holm::platform {
@@ -33,7 +35,11 @@ SignalChannel SignalChannel::open() {
 
 std::optional<HostSignal> SignalChannel::wait(std::optional<std::chrono::milliseconds> timeout) {
     pollfd fds[2] = {{fd_.get(), POLLIN, 0}, {wakeFd_.get(), POLLIN, 0}};
-    const int timeoutMs = timeout ? static_cast<int>(timeout->count()) : -1;
+    // poll takes an int: a longer wait is cut to the longest it can express
+    // (the caller sees a timeout and waits again), a negative one to zero
+    // rather than "forever".
+    const int timeoutMs =
+        timeout ? static_cast<int>(std::clamp<int64_t>(timeout->count(), 0, INT_MAX)) : -1;
     int ready = poll(fds, 2, timeoutMs);
     while (ready < 0 && errno == EINTR) {
         ready = poll(fds, 2, timeoutMs);

@@ -1,0 +1,214 @@
+#include "platform/spawn.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+extern char** environ;
+
+namespace holm::platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string variableName(const std::string& entry) {
+    return entry.substr(0, entry.find('='));
+}
+
+// The parent's environment with `overrides` replacing entries of the same name.
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides) {
+    std::vector<std::string> merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string name = variableName(*entry);
+        bool replaced = false;
+        for (const auto& override : overrides) {
+            replaced = replaced || variableName(override) == name;
+        }
+        if (!replaced) {
+            merged.emplace_back(*entry);
+        }
+    }
+    merged.insert(merged.end(), overrides.begin(), overrides.end());
+    return merged;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (auto& text : strings) {
+        result.push_back(text.data());
+    }
+    result.push_back(nullptr);
+    return result;
+}
+
+// Spawn attributes that give the child default dispositions for the signals
+// a host blocks, and an empty mask, whatever the parent has blocked.
+class SpawnAttributes {
+  public:
+    SpawnAttributes() {
+        posix_spawnattr_init(&attributes_);
+        sigset_t none;
+        sigemptyset(&none);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGTERM);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGHUP);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigmask(&attributes_, &none);
+        posix_spawnattr_setsigdefault(&attributes_, &defaults);
+        posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    const posix_spawnattr_t* get() const { return &attributes_; }
+
+  private:
+    posix_spawnattr_t attributes_;
+};
+
+// File actions that point the child's standard output and error at `fd`.
+class OutputRedirection {
+  public:
+    explicit OutputRedirection(int fd) {
+        posix_spawn_file_actions_init(&actions_);
+        posix_spawn_file_actions_adddup2(&actions_, fd, STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions_, fd, STDERR_FILENO);
+    }
+    ~OutputRedirection() { posix_spawn_file_actions_destroy(&actions_); }
+    OutputRedirection(const OutputRedirection&) = delete;
+    OutputRedirection& operator=(const OutputRedirection&) = delete;
+    const posix_spawn_file_actions_t* get() const { return &actions_; }
+
+  private:
+    posix_spawn_file_actions_t actions_;
+};
+
+int exitCodeOf(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int signalNumber(ChildSignal signal) {
+    switch (signal) {
+        case ChildSignal::Interrupt:
+            return SIGINT;
+        case ChildSignal::Hangup:
+            return SIGHUP;
+        default:
+            return SIGTERM;
+    }
+}
+
+}  // namespace
+
+void ProcessTraits::close(int pid) noexcept {
+    kill(pid, SIGKILL);
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+ChildProcess ChildProcess::start(const std::vector<std::string>& argv,
+                                 const std::vector<std::string>& environment, std::string* error) {
+    ChildProcess child;
+    int ends[2];
+    if (argv.empty() || pipe2(ends, O_CLOEXEC) != 0) {
+        if (error)
+            *error = argv.empty() ? "no program given" : std::strerror(errno);
+        return child;
+    }
+    UniqueFd readEnd(ends[0]);
+    UniqueFd writeEnd(ends[1]);
+    std::vector<std::string> arguments = argv;
+    std::vector<std::string> variables = mergedEnvironment(environment);
+    SpawnAttributes attributes;
+    OutputRedirection redirection(writeEnd.get());
+    pid_t pid;
+    const int result = posix_spawn(&pid, arguments[0].c_str(), redirection.get(), attributes.get(),
+                                   pointers(arguments).data(), pointers(variables).data());
+    if (result != 0) {
+        if (error)
+            *error = std::strerror(result);
+        return child;
+    }
+    child.process_.reset(pid);
+    child.outputFd_ = std::move(readEnd);
+    return child;
+}
+
+bool ChildProcess::readSome(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (!outputFd_.valid() || left.count() < 0) {
+        return false;
+    }
+    pollfd pending{outputFd_.get(), POLLIN, 0};
+    const int ready = poll(&pending, 1, static_cast<int>(left.count()));
+    if (ready < 0) {
+        return errno == EINTR;
+    }
+    if (ready == 0) {
+        return false;
+    }
+    char buffer[4096];
+    const ssize_t count = read(outputFd_.get(), buffer, sizeof buffer);
+    if (count <= 0) {
+        outputFd_.reset();
+        return false;
+    }
+    output_.append(buffer, static_cast<size_t>(count));
+    return true;
+}
+
+bool ChildProcess::waitForOutput(std::string_view text, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (output_.find(text) == std::string::npos) {
+        if (!readSome(deadline)) {
+            return output_.find(text) != std::string::npos;
+        }
+    }
+    return true;
+}
+
+bool ChildProcess::sendSignal(ChildSignal signal) {
+    return process_.valid() && kill(process_.get(), signalNumber(signal)) == 0;
+}
+
+std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (readSome(deadline)) {
+    }
+    if (outputFd_.valid() || !process_.valid()) {
+        return std::nullopt;  // still running at the deadline: the handle kills it
+    }
+    int status;
+    pid_t reaped;
+    while ((reaped = waitpid(process_.get(), &status, 0)) < 0 && errno == EINTR) {
+    }
+    process_.release();
+    return reaped < 0 ? std::nullopt : std::optional<int>(exitCodeOf(status));
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& environment,
+                         std::chrono::milliseconds timeout) {
+    std::string error;
+    ChildProcess child = ChildProcess::start(argv, environment, &error);
+    if (!child.valid()) {
+        return {std::nullopt, error};
+    }
+    ProcessResult result;
+    result.exitCode = child.wait(timeout);
+    result.output = child.output();
+    return result;
+}
+
+}  // namespace holm::platform

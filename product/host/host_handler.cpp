@@ -1,0 +1,118 @@
+#include "product/host/host_handler.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "common/utf16.h"
+
+namespace holm::host {
+
+namespace {
+
+constexpr uint64_t kCodeSet = uint64_t{1} << 32;
+
+std::optional<uint32_t> codeOf(uint64_t stored) {
+    return stored & kCodeSet ? std::optional<uint32_t>(static_cast<uint32_t>(stored))
+                             : std::nullopt;
+}
+
+std::string utf8(const char16_t* text) {
+    return text ? holm::text::utf16ToUtf8(text) : std::string();
+}
+
+// Zero-padded decimal of `width` digits.
+std::string padded(long long value, int width) {
+    std::string digits = std::to_string(value);
+    return std::string(digits.size() < static_cast<size_t>(width) ? width - digits.size() : 0,
+                       '0') +
+           digits;
+}
+
+std::string utcTimestamp() {
+    using namespace std::chrono;
+    const auto now = floor<milliseconds>(system_clock::now());
+    const auto day = floor<days>(now);
+    const year_month_day date{day};
+    const hh_mm_ss time{now - day};
+    return padded(static_cast<int>(date.year()), 4) + "-" +
+           padded(static_cast<unsigned>(date.month()), 2) + "-" +
+           padded(static_cast<unsigned>(date.day()), 2) + " " + padded(time.hours().count(), 2) +
+           ":" + padded(time.minutes().count(), 2) + ":" + padded(time.seconds().count(), 2) + "." +
+           padded(time.subseconds().count(), 3);
+}
+
+std::string stateText(uint32_t state, uint32_t exitCode) {
+    switch (state) {
+        case HlmPlg::SERVICE_STATE_STOPPED:
+            return "stopped (exit code " + std::to_string(exitCode) + ")";
+        case HlmPlg::SERVICE_STATE_START_PENDING:
+            return "starting";
+        case HlmPlg::SERVICE_STATE_STOP_PENDING:
+            return "stopping";
+        default:
+            return "state " + std::to_string(state);
+    }
+}
+
+}  // namespace
+
+const char* levelName(uint32_t level) {
+    switch (level) {
+        case 0:
+            return "ERROR";
+        case 1:
+            return "INFO";
+        default:
+            return "DEBUG";
+    }
+}
+
+std::string logLine(uint32_t level, const std::string& source, const std::string& text) {
+    return utcTimestamp() + " " + levelName(level) + " " + source + ": " + text + "\n";
+}
+
+void writeLogLine(uint32_t level, const std::string& source, const std::string& text) {
+    std::fputs(logLine(level, source, text).c_str(), stderr);
+}
+
+void HostHandler::log(uint32_t level, const char16_t* source, const char16_t* text) {
+    writeLogLine(level, utf8(source), utf8(text));
+}
+
+void HostHandler::setServiceStatus(uint32_t state, uint32_t exitCode, uint32_t waitHintMs) {
+    if (state == HlmPlg::SERVICE_STATE_STOPPED) {
+        stoppedCode_.store(kCodeSet | exitCode);
+    }
+    const std::string text = stateText(state, exitCode);
+    writeLogLine(1, "avholm", "service " + text);
+    std::string notification = "STATUS=" + text;
+    if (state == HlmPlg::SERVICE_STATE_STOP_PENDING) {
+        notification += "\nSTOPPING=1";
+    }
+    const bool pending =
+        state == HlmPlg::SERVICE_STATE_START_PENDING || state == HlmPlg::SERVICE_STATE_STOP_PENDING;
+    if (pending && waitHintMs > 0) {
+        // The core's wait hint extends the service manager's start or stop timeout.
+        notification += "\nEXTEND_TIMEOUT_USEC=" + std::to_string(uint64_t{waitHintMs} * 1000);
+    }
+    platform::notifyServiceManager(notification.c_str());
+}
+
+void HostHandler::setExitCode(uint32_t code) {
+    exitCode_.store(kCodeSet | code);
+}
+
+void HostHandler::requestStop() {
+    stopRequested_.store(true);
+    mainLoop_.wake();
+}
+
+std::optional<uint32_t> HostHandler::exitCode() const {
+    return codeOf(exitCode_.load());
+}
+
+std::optional<uint32_t> HostHandler::stoppedCode() const {
+    return codeOf(stoppedCode_.load());
+}
+
+}  // namespace holm::host

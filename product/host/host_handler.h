@@ -1,0 +1,56 @@
+// The host's side of the core: log lines, service status and the requests a
+// plugin may make of the host (stop, exit code).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "hlmplg/core.h"
+#include "platform/signals.h"
+
+namespace holm::host {
+
+// Log levels the core uses, by name: 0 "ERROR", 1 "INFO", anything higher
+// "DEBUG".
+const char* levelName(uint32_t level);
+
+// "YYYY-MM-DD HH:MM:SS.mmm LEVEL source: text" with the current UTC time.
+std::string logLine(uint32_t level, const std::string& source, const std::string& text);
+
+// Writes one line to standard error in a single write, so that lines of
+// different threads never interleave.
+void writeLogLine(uint32_t level, const std::string& source, const std::string& text);
+
+// Every method may be called from any thread at any time: the requests only
+// record what was asked and wake the main loop through its signal channel; none of them
+// waits for the main loop.
+class HostHandler final : public HlmPlg::IHlmCoreHandler {
+  public:
+    explicit HostHandler(platform::SignalChannel& mainLoop) : mainLoop_(mainLoop) {}
+
+    void log(uint32_t level, const char16_t* source, const char16_t* text) override;
+    // Logs the state, remembers the exit code of a "stopped" report and
+    // tells the service manager.
+    void setServiceStatus(uint32_t state, uint32_t exitCode, uint32_t waitHintMs) override;
+    void setExitCode(uint32_t code) override;
+    void* getStatusHandle() override { return nullptr; }
+    void requestStop() override;
+    bool canStart() override { return true; }
+
+    bool stopRequested() const { return stopRequested_.load(); }
+    // The last code given to setExitCode, if any.
+    std::optional<uint32_t> exitCode() const;
+    // The last exit code reported with the state "stopped", if any.
+    std::optional<uint32_t> stoppedCode() const;
+
+  private:
+    platform::SignalChannel& mainLoop_;
+    std::atomic<bool> stopRequested_{false};
+    // Codes are kept with a "set" bit above the 32 code bits.
+    std::atomic<uint64_t> exitCode_{0};
+    std::atomic<uint64_t> stoppedCode_{0};
+};
+
+}  // namespace holm::host

@@ -1,0 +1,252 @@
+// avholm: the host program. Verifies and loads the core library, hands it the
+// plugin list and the command line, runs it until a stop signal, a stop
+// request or the --run-for time, and stops it. See usage() for the options
+// and exit codes.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/utf16.h"
+#include "hlmplg/core.h"
+#include "platform/process_info.h"
+#include "platform/shared_library.h"
+#include "platform/signals.h"
+#include "product/host/host_handler.h"
+#include "product/host/host_options.h"
+#include "security/trust_store.h"
+#include "security/verified_file.h"
+#include "utilities/product_settings.h"
+
+namespace {
+
+using namespace holm;
+using holm::text::utf16ToUtf8;
+using holm::text::utf8ToUtf16;
+
+enum ExitCode : int {
+    kOk = 0,
+    kCoreFailed = 1,
+    kListMissing = 2,
+    kCoreRefused = 3,
+    kCoreNotLoadable = 4,
+    kUsage = 5,
+    kNoSignalChannel = 6,
+    kCodeTooLarge = 255,
+};
+
+constexpr const char* kCoreLibraryName = "libholmcore.so";
+constexpr const char* kDefaultListName = "plugins.xml";
+
+void usage(std::FILE* out) {
+    std::fputs(
+        "usage: avholm [--shared NAME] [--run-for SECONDS] [--help] [PLUGIN-LIST] [ARGS...]\n"
+        "\n"
+        "Loads the core library libholmcore.so of the product directory (the program's\n"
+        "directory, or $HOLM_PRODUCT_DIR), after checking its signature, and runs the\n"
+        "plugins of PLUGIN-LIST until TERM or INT arrives. HUP reloads the configuration.\n"
+        "\n"
+        "  PLUGIN-LIST        a plugin list file, or an inline list \"@XMLFILE:...\";\n"
+        "                     default: plugins.xml in the product directory\n"
+        "  ARGS               handed on to the plugins' command line\n"
+        "  --shared NAME      use the shared core NAME instead of a private core\n"
+        "  --run-for SECONDS  stop by itself after SECONDS, as if TERM had arrived\n"
+        "  --help             print this text\n"
+        "  --                 every later argument is the list or handed on\n"
+        "\n"
+        "Log lines go to standard error: \"YYYY-MM-DD HH:MM:SS.mmm LEVEL source: text\",\n"
+        "UTC time, LEVEL ERROR (0), INFO (1) or DEBUG (higher).\n"
+        "\n"
+        "exit codes:\n"
+        "    0  stopped normally\n"
+        "    1  the core failed without giving a code\n"
+        "    2  the plugin list is missing or unreadable (also the core's code for a list\n"
+        "       it cannot load)\n"
+        "    3  the core library failed the signature check (missing, unsafe\n"
+        "       permissions, unsigned, tampered, untrusted key)\n"
+        "    4  the core library cannot be loaded or has no getHlmCore\n"
+        "    5  usage error\n"
+        "    6  the stop signals cannot be set up\n"
+        "  101-103  the core's start-up self-tests failed\n"
+        "  200+n, 300+n  plugin n failed to load, to start\n"
+        "  255  a code above 255 (the line printed before says which)\n"
+        "  Any other code is the core's own. After a normal stop the code a plugin set\n"
+        "  with setExitCode wins over the result of the core's stop.\n",
+        out);
+}
+
+void fail(const std::string& line) {
+    std::fprintf(stderr, "avholm: %s\n", line.c_str());
+}
+
+// Exit statuses hold 8 bits: a larger code would wrap around, 256 even to
+// success, so it becomes 255 and is printed in full.
+int exitStatus(uint32_t code) {
+    if (code <= 255) {
+        return static_cast<int>(code);
+    }
+    fail("exit code " + std::to_string(code) + " does not fit an exit status; exiting with 255");
+    return kCodeTooLarge;
+}
+
+// The program's directory, or HOLM_PRODUCT_DIR when set; ends in '/'.
+std::string productDirectory() {
+    const std::string program = platform::executablePath();
+    const size_t slash = program.rfind('/');
+    const std::string directory = slash == std::string::npos ? "" : program.substr(0, slash + 1);
+    return utf16ToUtf8(
+        Tandro::Utilities::ProductSettings(utf8ToUtf16(directory)).getProductDirectory());
+}
+
+using GetHlmCore = HlmPlg::IHlmCore* (*)(const char16_t*, HlmPlg::IHlmCoreHandler*,
+                                         const char16_t*);
+
+struct LoadedCore {
+    GetHlmCore entry = nullptr;
+    int failure = kOk;
+};
+
+// Verifies the core library and loads it from the verified descriptor, so
+// that what runs is exactly what was checked.
+LoadedCore loadCore(const std::string& directory) {
+    const std::string path = directory + kCoreLibraryName;
+    security::VerifiedFile verified =
+        security::VerifiedFile::open(path, security::TrustStore::system());
+    if (!verified) {
+        fail("core library refused: " + verified.message());
+        return {nullptr, kCoreRefused};
+    }
+    uint32_t error = 0;
+    std::string message;
+    platform::SharedLibrary library =
+        platform::SharedLibrary::openDescriptor(verified.descriptor(), path, error, &message);
+    if (!library) {
+        fail("cannot load the core library " + path + ": " + message);
+        return {nullptr, kCoreNotLoadable};
+    }
+    auto entry = reinterpret_cast<GetHlmCore>(library.symbol("getHlmCore"));
+    if (entry == nullptr) {
+        fail("the core library " + path + " has no getHlmCore");
+        return {nullptr, kCoreNotLoadable};
+    }
+    // The core stays mapped until the process ends: threads it started may
+    // still be on their way out when the host returns from main.
+    library.keepLoaded();
+    return {entry, kOk};
+}
+
+// The core is destroyed through its virtual destructor, inside its library.
+using CorePointer = std::unique_ptr<HlmPlg::IHlmCore>;
+
+void handOnCommandLine(HlmPlg::IHlmCore& core, const std::vector<std::string>& arguments) {
+    std::vector<std::u16string> texts;
+    for (const auto& argument : arguments) {
+        texts.push_back(utf8ToUtf16(argument));
+    }
+    std::vector<const char16_t*> pointers;
+    for (const auto& text : texts) {
+        pointers.push_back(text.c_str());
+    }
+    core.setCommandLine(static_cast<int32_t>(pointers.size()), pointers.data());
+}
+
+// Waits for a reason to stop; HUP reloads the configuration on the way.
+void waitForStop(HlmPlg::IHlmCore& core, platform::SignalChannel& signals,
+                 const host::HostHandler& handler,
+                 std::optional<std::chrono::milliseconds> runFor) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = runFor ? std::optional(Clock::now() + *runFor) : std::nullopt;
+    for (;;) {
+        if (handler.stopRequested()) {
+            host::writeLogLine(1, "avholm", "stopping: requested by a plugin");
+            return;
+        }
+        std::optional<std::chrono::milliseconds> timeout;
+        if (deadline) {
+            timeout = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+            if (timeout->count() <= 0) {
+                host::writeLogLine(1, "avholm", "stopping: run time over");
+                return;
+            }
+        }
+        const auto signal = signals.wait(timeout);
+        if (signal == platform::HostSignal::Hangup) {
+            host::writeLogLine(1, "avholm", "reloading the configuration");
+            core.reloadConfig();
+        } else if (signal) {
+            host::writeLogLine(
+                1, "avholm",
+                signal == platform::HostSignal::Interrupt ? "stopping: INT" : "stopping: TERM");
+            return;
+        }
+    }
+}
+
+int runHost(const host::HostOptions& options) {
+    platform::raiseOpenFileLimit();
+    // Before the core loads, so that every thread it starts has the stop
+    // signals blocked and they reach only the channel.
+    platform::SignalChannel signals = platform::SignalChannel::open();
+    if (!signals.valid()) {
+        fail("cannot set up the stop signals");
+        return kNoSignalChannel;
+    }
+    const std::string directory = productDirectory();
+    const std::string list = options.pluginList.value_or(directory + kDefaultListName);
+    if (!host::isInlineList(list)) {
+        if (const std::string problem = host::pluginListProblem(list); !problem.empty()) {
+            fail(problem);
+            return kListMissing;
+        }
+    }
+    const LoadedCore loaded = loadCore(directory);
+    if (loaded.failure != kOk) {
+        return loaded.failure;
+    }
+
+    host::writeLogLine(1, "avholm", "core verified and loaded: " + directory + kCoreLibraryName);
+    host::HostHandler handler(signals);
+    const std::u16string sharedName = utf8ToUtf16(options.sharedName.value_or(""));
+    CorePointer core(loaded.entry(utf8ToUtf16(list).c_str(), &handler,
+                                  options.sharedName ? sharedName.c_str() : nullptr));
+    if (!core) {
+        const uint32_t code = std::max(handler.stoppedCode().value_or(kCoreFailed), 1u);
+        fail("core initialisation failed (code " + std::to_string(code) + ")");
+        return exitStatus(code);
+    }
+    handOnCommandLine(*core, options.coreArguments);
+    core->handleCmdLine();
+    if (const uint32_t code = core->run(false); code != 0) {
+        fail("core run failed (code " + std::to_string(code) + ")");
+        core.reset();
+        return exitStatus(code);
+    }
+    host::writeLogLine(1, "avholm", "running (plugin list " + list + ")");
+    platform::notifyServiceManager("READY=1\nSTATUS=running");
+    waitForStop(*core, signals, handler, options.runFor);
+    platform::notifyServiceManager("STOPPING=1\nSTATUS=stopping");
+    const uint32_t stopResult = core->stop();
+    core.reset();
+    const uint32_t code = handler.exitCode().value_or(stopResult);
+    host::writeLogLine(1, "avholm", "stopped (exit code " + std::to_string(code) + ")");
+    return exitStatus(code);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const host::ParseResult parsed =
+        host::parseArguments(std::vector<std::string>(argv, argv + argc));
+    if (!parsed.error.empty()) {
+        fail(parsed.error + " (see avholm --help)");
+        return kUsage;
+    }
+    if (parsed.options.help) {
+        usage(stdout);
+        return kOk;
+    }
+    return runHost(parsed.options);
+}

@@ -1,0 +1,223 @@
+// avholm run as a child process against the fake core, in a product
+// directory laid out per test.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/spawn.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using holm::platform::ChildProcess;
+using holm::platform::ChildSignal;
+using holm::platform::ProcessResult;
+
+constexpr std::chrono::seconds kDeadline{60};
+
+class HostTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directory(product_);
+        fs::copy_file(HOLM_AVHOLM_PROGRAM, program_);
+        installCore(HOLM_FAKE_CORE);
+    }
+
+    // Copies a core library into the product directory and signs the copy.
+    void installCore(const fs::path& library) {
+        fs::copy_file(library, core_, fs::copy_options::overwrite_existing);
+        const ProcessResult signing = holm::platform::runProcess(
+            {HOLM_SIGN_PROGRAM, "sign", "--key", HOLM_DEVELOPMENT_KEY, core_.string()}, {},
+            kDeadline);
+        ASSERT_EQ(signing.exitCode, 0) << signing.output;
+    }
+
+    std::vector<std::string> command(const std::vector<std::string>& arguments) const {
+        std::vector<std::string> line{program_.string()};
+        line.insert(line.end(), arguments.begin(), arguments.end());
+        return line;
+    }
+
+    std::vector<std::string> environment(const std::string& productDirectory = "") const {
+        return {"HOLM_FAKE_CORE_RECORD=" + record_.string(),
+                "HOLM_PRODUCT_DIR=" + productDirectory};
+    }
+
+    ProcessResult run(const std::vector<std::string>& arguments,
+                      const std::string& productDirectory = "") const {
+        return holm::platform::runProcess(command(arguments), environment(productDirectory),
+                                          kDeadline);
+    }
+
+    // Starts the host and waits until the fake core runs.
+    ChildProcess startRunning(const std::vector<std::string>& arguments) const {
+        std::string error;
+        ChildProcess host = ChildProcess::start(command(arguments), environment(), &error);
+        EXPECT_TRUE(host.valid()) << error;
+        EXPECT_TRUE(host.waitForOutput("FakeCore: running", kDeadline)) << host.output();
+        return host;
+    }
+
+    // The fake core's calls, one per line; empty when it was never called.
+    std::string calls() const {
+        std::ifstream in(record_);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    holm::test::TempDir temp_;
+    fs::path product_ = temp_.path() / "product";
+    fs::path program_ = product_ / "avholm";
+    fs::path core_ = product_ / "libholmcore.so";
+    fs::path record_ = temp_.path() / "calls.txt";
+};
+
+TEST_F(HostTest, MissingPluginListExitsWithOneLineBeforeLoadingTheCore) {
+    const std::string missing = (temp_.path() / "none.xml").string();
+    ProcessResult result = run({missing});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.output, "avholm: plugin list not found: " + missing + "\n");
+
+    result = run({});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.output,
+              "avholm: plugin list not found: " + (product_ / "plugins.xml").string() + "\n");
+
+    result = run({temp_.path().string()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.output, "avholm: cannot read plugin list: " + temp_.path().string() + "\n");
+    EXPECT_EQ(calls(), "");
+}
+
+TEST_F(HostTest, DefaultListIsPluginsXmlOfTheProductDirectory) {
+    const fs::path list = product_ / "plugins.xml";
+    std::ofstream(list) << "<plugins/>";
+    const ProcessResult result = run({"--run-for", "0"});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(calls().find("getHlmCore " + list.string() + " shared=(null)\n"), std::string::npos);
+}
+
+TEST_F(HostTest, ProductDirectoryVariableNamesWhereTheCoreAndDefaultListAre) {
+    const fs::path elsewhere = temp_.path() / "elsewhere";
+    fs::create_directory(elsewhere);
+    fs::rename(core_, elsewhere / core_.filename());
+    fs::rename(core_.string() + ".sig", (elsewhere / core_.filename()).string() + ".sig");
+    std::ofstream(elsewhere / "plugins.xml") << "<plugins/>";
+
+    const ProcessResult result = run({"--run-for", "0"}, elsewhere.string());
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(calls().find("getHlmCore " + (elsewhere / "plugins.xml").string()), std::string::npos)
+        << calls();
+}
+
+TEST_F(HostTest, CoreFailingTheSignatureCheckIsRefused) {
+    fs::remove(core_.string() + ".sig");
+    ProcessResult result = run({"@XMLFILE:"});
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_NE(result.output.find("avholm: core library refused: " + core_.string()),
+              std::string::npos)
+        << result.output;
+
+    installCore(HOLM_FAKE_CORE);
+    std::ofstream(core_, std::ios::app) << "tampered";
+    result = run({"@XMLFILE:"});
+    EXPECT_EQ(result.exitCode, 3) << result.output;
+
+    fs::remove(core_);
+    result = run({"@XMLFILE:"});
+    EXPECT_EQ(result.exitCode, 3) << result.output;
+    EXPECT_EQ(calls(), "");
+}
+
+TEST_F(HostTest, CoreWithoutEntryPointCannotBeLoaded) {
+    installCore(HOLM_FAKE_CORE_WITHOUT_ENTRY);
+    const ProcessResult result = run({"@XMLFILE:"});
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_NE(result.output.find("has no getHlmCore"), std::string::npos) << result.output;
+}
+
+TEST_F(HostTest, InitialisationFailureExitsWithTheReportedCode) {
+    ProcessResult result = run({"@XMLFILE:fail=103"});
+    EXPECT_EQ(result.exitCode, 103);
+    EXPECT_NE(result.output.find("avholm: core initialisation failed (code 103)"),
+              std::string::npos)
+        << result.output;
+
+    // No code reported, or a reported 0, still exits as a failure.
+    EXPECT_EQ(run({"@XMLFILE:failsilent"}).exitCode, 1);
+    EXPECT_EQ(run({"@XMLFILE:fail=0"}).exitCode, 1);
+}
+
+TEST_F(HostTest, RunFailureDestroysTheCoreAndExitsWithItsCode) {
+    ProcessResult result = run({"@XMLFILE:run=202"});
+    EXPECT_EQ(result.exitCode, 202);
+    EXPECT_NE(result.output.find("avholm: core run failed (code 202)"), std::string::npos)
+        << result.output;
+    EXPECT_EQ(calls().find("stop\n"), std::string::npos);
+    EXPECT_NE(calls().find("destroyed\n"), std::string::npos);
+
+    // 256 would wrap around to a success status.
+    result = run({"@XMLFILE:run=256"});
+    EXPECT_EQ(result.exitCode, 255);
+    EXPECT_NE(result.output.find("exit code 256 does not fit"), std::string::npos);
+}
+
+TEST_F(HostTest, StopSignalsStopTheCoreAndExitCleanly) {
+    for (ChildSignal signal : {ChildSignal::Terminate, ChildSignal::Interrupt}) {
+        fs::remove(record_);
+        ChildProcess host = startRunning({"@XMLFILE:"});
+        ASSERT_TRUE(host.sendSignal(signal));
+        EXPECT_EQ(host.wait(kDeadline), 0) << host.output();
+        EXPECT_EQ(calls(), "getHlmCore @XMLFILE: shared=(null)\nsetCommandLine 1 " +
+                               program_.string() +
+                               "\nhandleCmdLine\nrun quick=0\nstop\ndestroyed\n");
+    }
+}
+
+TEST_F(HostTest, HangupReloadsTheConfigurationAndKeepsRunning) {
+    ChildProcess host = startRunning({"@XMLFILE:"});
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Hangup));
+    ASSERT_TRUE(host.waitForOutput("FakeCore: reloaded", kDeadline)) << host.output();
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Terminate));
+    EXPECT_EQ(host.wait(kDeadline), 0) << host.output();
+    EXPECT_NE(calls().find("run quick=0\nreloadConfig\nstop\ndestroyed\n"), std::string::npos)
+        << calls();
+}
+
+TEST_F(HostTest, StopRequestedFromAPluginThreadStopsCleanly) {
+    ProcessResult result = run({"@XMLFILE:stopself"});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find("stopping: requested by a plugin"), std::string::npos);
+    EXPECT_NE(calls().find("run quick=0\nstop\ndestroyed\n"), std::string::npos) << calls();
+
+    // The code a plugin sets becomes the exit code.
+    result = run({"@XMLFILE:stopself;exitcode=7"});
+    EXPECT_EQ(result.exitCode, 7) << result.output;
+}
+
+TEST_F(HostTest, ArgumentsAfterTheListReachTheCommandLine) {
+    const ProcessResult result = run({"--run-for", "0", "@xmlfile:x", "/test=all=demo", "--shared",
+                                      "guard", "two words", "--", "--help"});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(calls().find("getHlmCore @xmlfile:x shared=guard\nsetCommandLine 4 " +
+                           program_.string() + "|/test=all=demo|two words|--help\n"),
+              std::string::npos)
+        << calls();
+    EXPECT_NE(result.output.find("stopping: run time over"), std::string::npos);
+}
+
+TEST_F(HostTest, CoreLogLinesCarryTimeLevelAndSource) {
+    const ProcessResult result = run({"--run-for", "0", "@XMLFILE:"});
+    const std::regex line(
+        R"((^|\n)\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} INFO FakeCore: running\n)");
+    EXPECT_TRUE(std::regex_search(result.output, line)) << result.output;
+}
+
+}  // namespace

@@ -1,0 +1,17 @@
+# The host tests run avholm against a fake core library built here, named
+# like the real one but kept out of the product directory.
+foreach(_variant IN ITEMS holm_fake_core holm_fake_core_without_entry)
+  add_library(${_variant} MODULE "${CMAKE_CURRENT_LIST_DIR}/fake_core/fake_core.cpp")
+  target_include_directories(${_variant} PRIVATE "${CMAKE_SOURCE_DIR}/include")
+  set_target_properties(${_variant} PROPERTIES OUTPUT_NAME holmcore
+                        LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests/${_variant}")
+endforeach()
+target_compile_definitions(holm_fake_core_without_entry PRIVATE HOLM_FAKE_CORE_WITHOUT_ENTRY)
+
+add_dependencies(product_tests avholm holm-sign holm_fake_core holm_fake_core_without_entry)
+target_compile_definitions(product_tests PRIVATE
+  HOLM_AVHOLM_PROGRAM="$<TARGET_FILE:avholm>"
+  HOLM_SIGN_PROGRAM="$<TARGET_FILE:holm-sign>"
+  HOLM_DEVELOPMENT_KEY="${HOLM_DEVELOPMENT_KEY}"
+  HOLM_FAKE_CORE="$<TARGET_FILE:holm_fake_core>"
+  HOLM_FAKE_CORE_WITHOUT_ENTRY="$<TARGET_FILE:holm_fake_core_without_entry>")
