@@ -1,6 +1,6 @@
 #include "services/sync_read_write.h"
 
-void CSyncReadWriteImpl::waitOn(std::counting_semaphore<kMaxWaiters>& semaphore, Waiter waiter) {
+void CSyncReadWriteImpl::waitOn(holm::services::CountingSemaphore& semaphore, Waiter waiter) {
     if (waitHook_) {
         waitHook_(waiter);
     }

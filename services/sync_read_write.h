@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <semaphore>
 
 #include "hlmplg/sync_read_write.h"
+#include "services/counting_semaphore.h"
 
 // Every step runs under the mutex, which is released before a semaphore wait.
 // Hand-over: a thread that must wait is counted as waiting and blocks on its
@@ -18,9 +18,6 @@
 //  - The last reader out hands over to a waiting writer.
 class CSyncReadWriteImpl : public HlmPlg::ISyncReadWrite {
   public:
-    // The most threads that can wait on one semaphore.
-    static constexpr std::ptrdiff_t kMaxWaiters = 9999;
-
     enum class Waiter { Reader, Writer };
     // Called on a thread that is about to wait, after it has been counted as
     // waiting and the mutex has been released: lets tests order threads on
@@ -36,11 +33,11 @@ class CSyncReadWriteImpl : public HlmPlg::ISyncReadWrite {
     void unlockWrite() override;
 
   private:
-    void waitOn(std::counting_semaphore<kMaxWaiters>& semaphore, Waiter waiter);
+    void waitOn(holm::services::CountingSemaphore& semaphore, Waiter waiter);
 
     std::mutex mutex_;
-    std::counting_semaphore<kMaxWaiters> readers_{0};
-    std::counting_semaphore<kMaxWaiters> writers_{0};
+    holm::services::CountingSemaphore readers_{0};
+    holm::services::CountingSemaphore writers_{0};
     int32_t activeReaders_ = 0;
     int32_t waitingReaders_ = 0;
     bool writerActive_ = false;

@@ -181,6 +181,7 @@ TEST(SyncReadWrite, WritersAreAloneUnderContention) {
     std::atomic<int> readers{0}, writers{0};
     std::atomic<bool> violated{false};
     long shared = 0;
+    Observer finished;
     auto work = [&](int seed) {
         for (int i = 0; i < 2000; ++i) {
             if ((i + seed) % 4 == 0) {
@@ -204,12 +205,14 @@ TEST(SyncReadWrite, WritersAreAloneUnderContention) {
                 lock.unlockRead();
             }
         }
+        finished.log("done");
     };
     {
         std::vector<std::jthread> threads;
         for (int seed = 0; seed < 4; ++seed) {
             threads.emplace_back(work, seed);
         }
+        finished.awaitEvents(4);  // a lost hand-over ends the test, not the suite
     }
     EXPECT_FALSE(violated.load());
     EXPECT_EQ(shared, 4 * 500);
