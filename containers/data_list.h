@@ -36,9 +36,6 @@ class CDataListSerializer : public HlmPlg::ISerializable {
 
 class CDataListImpl : public HlmPlg::IDataList {
   public:
-    CDataListImpl() = default;
-    explicit CDataListImpl(size_t maxCount) : vector_(maxCount) {}
-
     void deserialize(const void* data, int32_t size) override;
     void serialize(void** data, uint32_t* size) override;
     void setElementSize(uint32_t size) override;

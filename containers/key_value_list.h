@@ -31,6 +31,8 @@ class CKeyValueListElem : public IListElem {
 class CKeyValueListImpl : public HlmPlg::IKeyValueList {
   public:
     CKeyValueListImpl() = default;
+    // A list of at most `maxCount` elements, so that the limit can be
+    // exercised.
     explicit CKeyValueListImpl(size_t maxCount) : vector_(maxCount) {}
 
     void deserialize(const void* data, int32_t size) override;

@@ -22,9 +22,6 @@ class CSerializableListElem : public IListElem {
 
 class CSerializableListImpl : public HlmPlg::ISerializableList {
   public:
-    CSerializableListImpl() = default;
-    explicit CSerializableListImpl(size_t maxCount) : vector_(maxCount) {}
-
     void deserialize(const void* data, int32_t size) override;
     void serialize(void** data, uint32_t* size) override;
     void add(HlmPlg::ISerializable* object) override;
@@ -33,11 +30,11 @@ class CSerializableListImpl : public HlmPlg::ISerializableList {
     Iterator* createIterator() override;
     void releaseIterator(Iterator* iterator) override;
 
+  private:
     // Appends a copy of the block (also an empty one); a copy that cannot be
     // allocated is dropped. Raises std::length_error when full.
     void addBlock(holm::containers::Bytes block);
 
-  private:
     CVectorImpl vector_;
     holm::containers::SerializerBuffer buffer_;
 };

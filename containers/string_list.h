@@ -34,9 +34,6 @@ class CStringListImplSerializer : public HlmPlg::ISerializable {
 
 class CStringListImpl : public HlmPlg::IStringList {
   public:
-    CStringListImpl() = default;
-    explicit CStringListImpl(size_t maxCount) : vector_(maxCount) {}
-
     void deserialize(const void* data, int32_t size) override;
     void serialize(void** data, uint32_t* size) override;
     void add(const char16_t* text) override;
@@ -45,11 +42,11 @@ class CStringListImpl : public HlmPlg::IStringList {
     Iterator* createIterator() override;
     void releaseIterator(Iterator* iterator) override;
 
-    // Appends a copy of the text; raises std::length_error when full.
-    void addText(std::u16string text);
-
   private:
     friend class CStringListImplSerializer;
+
+    // Appends the text; raises std::length_error when full.
+    void addText(std::u16string text);
 
     CVectorImpl vector_;
     CStringListImplSerializer serializer_{*this};
