@@ -55,22 +55,6 @@ TEST(DataList, RecordsSerializeConcatenatedAndRoundTrip) {
     EXPECT_EQ(serialized(copy), block);
 }
 
-TEST(DataList, SecondSerializeReplacesTheBlock) {
-    CDataListImpl list;
-    list.setElementSize(4);
-    const uint32_t value = 7;
-    list.add(&value);
-    void* first = nullptr;
-    uint32_t size = 0;
-    list.serialize(&first, &size);
-    ASSERT_NE(first, nullptr);
-    list.add(&value);
-    void* second = nullptr;
-    list.serialize(&second, &size);
-    EXPECT_EQ(size, 8u);
-    ASSERT_NE(second, nullptr);
-}
-
 TEST(DataList, BadBlocksLoseNothingAndReadNothingOutside) {
     CDataListImpl list;
     list.setElementSize(8);

@@ -154,13 +154,4 @@ TEST(SerializableList, WalkStopsAtARecordRunningPastTheBlock) {
     }
 }
 
-TEST(SerializableList, SerializeIntoNullOutputsIsHarmless) {
-    CSerializableListImpl list;
-    CStringListImpl strings;
-    strings.add(u"x");
-    list.add(&strings);
-    list.serialize(nullptr, nullptr);
-    EXPECT_EQ(serialized(list).size(), 8u);
-}
-
 }  // namespace
