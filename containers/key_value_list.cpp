@@ -73,13 +73,17 @@ void CKeyValueListImpl::set(std::u16string_view key, std::u16string value) {
         found->second->setValue(std::move(value));
         return;
     }
-    auto* element = new CKeyValueListElem(std::u16string(key), std::move(value));
+    CKeyValueListElem* element = nullptr;
+    try {
+        element = new CKeyValueListElem(std::u16string(key), std::move(value));
+    } catch (const std::bad_alloc&) {
+        return;  // an element that cannot be allocated is not added
+    }
     vector_.add(element);
     try {
         index_.emplace(element->key(), element);
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         vector_.dropLast();
-        throw;
     }
 }
 

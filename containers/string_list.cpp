@@ -17,7 +17,11 @@ void CStringListImpl::serialize(void** data, uint32_t* size) {
 }
 
 void CStringListImpl::add(const char16_t* text) {
-    addText(text != nullptr ? std::u16string(text) : std::u16string());
+    try {
+        addText(text != nullptr ? std::u16string(text) : std::u16string());
+    } catch (const std::bad_alloc&) {
+        // A text that cannot be copied is not added.
+    }
 }
 
 void CStringListImpl::addText(std::u16string text) {

@@ -44,4 +44,9 @@ class HLMPLG_API IDataList : public IInterface, public ISerializable {
     virtual void releaseIterator(Iterator* iterator) = 0;
 };
 
+// The layout plugins compile against: the IInterface part, then the
+// ISerializable part, no data of its own.
+static_assert(sizeof(IDataList) == sizeof(IInterface) + sizeof(ISerializable));
+static_assert(sizeof(IDataList::Iterator) == sizeof(void*));
+
 }  // namespace HlmPlg

@@ -60,4 +60,9 @@ class HLMPLG_API IKeyValueList : public IInterface, public ISerializable {
     virtual void releaseIterator(Iterator* iterator) = 0;
 };
 
+// The layout plugins compile against: the IInterface part, then the
+// ISerializable part, no data of its own.
+static_assert(sizeof(IKeyValueList) == sizeof(IInterface) + sizeof(ISerializable));
+static_assert(sizeof(IKeyValueList::Iterator) == sizeof(void*));
+
 }  // namespace HlmPlg

@@ -39,4 +39,9 @@ class HLMPLG_API ISerializableList : public IInterface, public ISerializable {
     virtual void releaseIterator(Iterator* iterator) = 0;
 };
 
+// The layout plugins compile against: the IInterface part, then the
+// ISerializable part, no data of its own.
+static_assert(sizeof(ISerializableList) == sizeof(IInterface) + sizeof(ISerializable));
+static_assert(sizeof(ISerializableList::Iterator) == sizeof(void*));
+
 }  // namespace HlmPlg

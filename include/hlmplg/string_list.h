@@ -37,4 +37,9 @@ class HLMPLG_API IStringList : public IInterface, public ISerializable {
     virtual void releaseIterator(Iterator* iterator) = 0;
 };
 
+// The layout plugins compile against: the IInterface part, then the
+// ISerializable part, no data of its own.
+static_assert(sizeof(IStringList) == sizeof(IInterface) + sizeof(ISerializable));
+static_assert(sizeof(IStringList::Iterator) == sizeof(void*));
+
 }  // namespace HlmPlg

@@ -18,4 +18,7 @@ class HLMPLG_API ISyncReadWrite : public IInterface {
     virtual void unlockWrite() = 0;
 };
 
+// No data beyond the IInterface part.
+static_assert(sizeof(ISyncReadWrite) == sizeof(IInterface));
+
 }  // namespace HlmPlg

@@ -16,4 +16,7 @@ class HLMPLG_API IWow64FSRedir : public IInterface {
     virtual bool revertRedirection() = 0;
 };
 
+// No data beyond the IInterface part.
+static_assert(sizeof(IWow64FSRedir) == sizeof(IInterface));
+
 }  // namespace HlmPlg
