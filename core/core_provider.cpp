@@ -2,7 +2,11 @@
 
 #include <new>
 
+#include "common/utf16.h"
+#include "containers/factory.h"
 #include "hlmplg/interface_ids.h"
+#include "platform/file_system.h"
+#include "services/factory.h"
 
 namespace holm::core {
 
@@ -24,6 +28,14 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
     switch (id) {
         case HlmPlg::IID_CMDLINE:
             return new services::CCmdLineImplEx(commandLine_);
+        case HlmPlg::IID_KEYVALUELIST:
+        case HlmPlg::IID_STRINGLIST:
+        case HlmPlg::IID_DATALIST:
+        case HlmPlg::IID_SERIALIZABLELIST:
+            return containers::createContainer(id);
+        case HlmPlg::IID_SYNCREADWRITE:
+        case HlmPlg::IID_WOW64FSREDIR:
+            return services::createService(id, text::utf8ToUtf16(platform::systemDirectory()));
         default:
             return nullptr;
     }

@@ -136,6 +136,26 @@ TEST(CoreEntry, CommandLineReachesPlugins) {
     core->setCommandLine(0, nullptr);
 }
 
+TEST(CoreEntry, BuiltServicesComeThroughTheFacadeAndOthersAreNull) {
+    RecordingHandler handler;
+    auto core = makeCore(u"@XMLFILE:", handler);
+    ASSERT_NE(core, nullptr);
+    for (int32_t id : {IID_KEYVALUELIST, IID_STRINGLIST, IID_DATALIST, IID_SYNCREADWRITE,
+                       IID_SERIALIZABLELIST, IID_WOW64FSREDIR, IID_CMDLINE}) {
+        IInterface* object = core->createInterface(id);
+        ASSERT_NE(object, nullptr) << id;
+        EXPECT_EQ(object->m_id, id);
+        core->releaseInterface(id, object);
+    }
+    auto* strings = dynamic_cast<IStringList*>(core->createInterface(IID_STRINGLIST));
+    ASSERT_NE(strings, nullptr);
+    strings->add(u"a");
+    EXPECT_EQ(strings->getCount(), 1);
+    core->releaseInterface(IID_STRINGLIST, strings);
+    // Services not part of the core yet have no object rather than a stand-in.
+    EXPECT_EQ(core->createInterface(IID_CONFIG), nullptr);
+}
+
 // Leftover temporary folders of earlier instances go; the folder of a live
 // instance, links and names of another shape stay.
 TEST(CoreEntry, StaleTemporaryFoldersAreRemovedSafely) {

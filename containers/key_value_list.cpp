@@ -1,0 +1,229 @@
+#include "containers/key_value_list.h"
+
+#include <limits>
+#include <memory>
+
+#include "hlmplg/list_format.h"
+
+using holm::containers::blockOf;
+using holm::containers::BlockSize;
+using holm::containers::encodedStringSize;
+using holm::containers::RecordReader;
+using holm::containers::StringReader;
+using holm::containers::writeLength;
+using holm::containers::writeString;
+
+namespace {
+
+constexpr char16_t kEmpty[] = u"";
+
+std::u16string decimal(int32_t value) {
+    const std::string digits = std::to_string(value);
+    return {digits.begin(), digits.end()};
+}
+
+bool isBlank(char16_t unit) {
+    return unit == u' ' || (unit >= u'\t' && unit <= u'\r');
+}
+
+bool isDigit(char16_t unit) {
+    return unit >= u'0' && unit <= u'9';
+}
+
+// Leading white space, an optional sign, then decimal digits up to the first
+// other character; clamped to the int32 range.
+int32_t parseDecimal(std::u16string_view text) {
+    size_t pos = 0;
+    while (pos < text.size() && isBlank(text[pos])) {
+        ++pos;
+    }
+    const bool negative = pos < text.size() && text[pos] == u'-';
+    if (pos < text.size() && (text[pos] == u'-' || text[pos] == u'+')) {
+        ++pos;
+    }
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t magnitude = 0;
+    for (; pos < text.size() && isDigit(text[pos]); ++pos) {
+        magnitude = std::min(magnitude * 10 + (text[pos] - u'0'), kLimit);
+    }
+    const int64_t value = negative ? -magnitude : std::min(magnitude, kLimit - 1);
+    return static_cast<int32_t>(value);
+}
+
+int hexDigit(char16_t unit) {
+    if (isDigit(unit)) {
+        return unit - u'0';
+    }
+    const char16_t folded = holm::text::foldCase(unit);
+    return folded >= u'a' && folded <= u'f' ? folded - u'a' + 10 : -1;
+}
+
+}  // namespace
+
+CKeyValueListElem* CKeyValueListImpl::find(const char16_t* key) const {
+    if (key == nullptr) {
+        return nullptr;
+    }
+    const auto found = index_.find(std::u16string_view(key));
+    return found != index_.end() ? found->second : nullptr;
+}
+
+void CKeyValueListImpl::set(std::u16string_view key, std::u16string value) {
+    if (const auto found = index_.find(key); found != index_.end()) {
+        found->second->setValue(std::move(value));
+        return;
+    }
+    CKeyValueListElem* element = nullptr;
+    try {
+        element = new CKeyValueListElem(std::u16string(key), std::move(value));
+    } catch (const std::bad_alloc&) {
+        return;  // an element that cannot be allocated is not added
+    }
+    vector_.add(element);
+    try {
+        index_.emplace(element->key(), element);
+    } catch (const std::bad_alloc&) {
+        vector_.dropLast();
+    }
+}
+
+void CKeyValueListImpl::setString(const char16_t* key, const char16_t* value) {
+    if (key != nullptr) {
+        set(key, value != nullptr ? std::u16string(value) : std::u16string());
+    }
+}
+
+void CKeyValueListImpl::setInt(const char16_t* key, int32_t value) {
+    if (key != nullptr) {
+        set(key, decimal(value));
+    }
+}
+
+void CKeyValueListImpl::setBool(const char16_t* key, bool value) {
+    setInt(key, value ? 1 : 0);
+}
+
+void CKeyValueListImpl::setBinary(const char16_t* key, const uint8_t* bytes, int32_t count) {
+    if (key == nullptr) {
+        return;
+    }
+    static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+    std::u16string text;
+    if (bytes != nullptr && count > 0) {
+        text.reserve(2 * static_cast<size_t>(count));
+        for (int32_t i = 0; i < count; ++i) {
+            text.push_back(kHex[bytes[i] >> 4]);
+            text.push_back(kHex[bytes[i] & 0xF]);
+        }
+    }
+    set(key, std::move(text));
+}
+
+const char16_t* CKeyValueListImpl::getString(const char16_t* key) {
+    const CKeyValueListElem* element = find(key);
+    return element != nullptr ? element->value().c_str() : kEmpty;
+}
+
+int32_t CKeyValueListImpl::getInt(const char16_t* key) {
+    return parseDecimal(getString(key));
+}
+
+bool CKeyValueListImpl::getBool(const char16_t* key) {
+    return getInt(key) == 1;
+}
+
+bool CKeyValueListImpl::getBinary(const char16_t* key, uint8_t* out, int32_t count) {
+    const std::u16string_view text = getString(key);
+    if (text.empty()) {
+        return false;
+    }
+    if (out == nullptr) {
+        return count <= 0;
+    }
+    // Positions past the end of the text read as no digit.
+    const auto digitAt = [&](size_t pos) { return pos < text.size() ? hexDigit(text[pos]) : -1; };
+    uint8_t previous = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        const size_t pos = 2 * static_cast<size_t>(i);
+        const int high = digitAt(pos);
+        if (high >= 0) {
+            const int low = digitAt(pos + 1);
+            previous = static_cast<uint8_t>(low >= 0 ? high * 16 + low : high);
+        }
+        out[i] = previous;
+    }
+    return true;
+}
+
+bool CKeyValueListImpl::hasKey(const char16_t* key) {
+    return find(key) != nullptr;
+}
+
+int32_t CKeyValueListImpl::getCount() {
+    return vector_.getCount();
+}
+
+void CKeyValueListImpl::clear() {
+    index_.clear();
+    vector_.clear();
+}
+
+HlmPlg::IKeyValueList::Iterator* CKeyValueListImpl::createIterator() {
+    return newListIterator<CKeyValueListIteratorImpl>(vector_);
+}
+
+void CKeyValueListImpl::releaseIterator(Iterator* iterator) {
+    delete iterator;
+}
+
+void CKeyValueListImpl::deserialize(const void* data, int32_t size) {
+    clear();
+    RecordReader records(blockOf(data, size));
+    while (auto record = records.next()) {
+        // Key first, value second; a missing string is empty, later ones are
+        // ignored.
+        StringReader strings(*record);
+        std::u16string key = strings.next().value_or(std::u16string());
+        set(key, strings.next().value_or(std::u16string()));
+    }
+}
+
+void CKeyValueListImpl::serialize(void** data, uint32_t* size) {
+    const auto& elements = vector_.elements();
+    BlockSize total;
+    for (const auto& element : elements) {
+        const auto& pair = static_cast<const CKeyValueListElem&>(*element);
+        total.add(HlmPlg::kListRecordLengthSize);
+        total.add(encodedStringSize(pair.key()) + encodedStringSize(pair.value()));
+    }
+    buffer_.publish(
+        total,
+        [&](uint8_t* out) {
+            for (const auto& element : elements) {
+                const auto& pair = static_cast<const CKeyValueListElem&>(*element);
+                const size_t length =
+                    encodedStringSize(pair.key()) + encodedStringSize(pair.value());
+                out = writeLength(out, static_cast<uint32_t>(length));
+                out = writeString(writeString(out, pair.key()), pair.value());
+            }
+        },
+        data, size);
+}
+
+const char16_t* CKeyValueListIteratorImpl::first() {
+    return elementValue(cursor_->first());
+}
+const char16_t* CKeyValueListIteratorImpl::next() {
+    return elementValue(cursor_->next());
+}
+const char16_t* CKeyValueListIteratorImpl::last() {
+    return elementValue(cursor_->last());
+}
+const char16_t* CKeyValueListIteratorImpl::prev() {
+    return elementValue(cursor_->prev());
+}
+
+const char16_t* CKeyValueListIteratorImpl::elementValue(IListElem* element) {
+    auto* pair = dynamic_cast<CKeyValueListElem*>(element);
+    return pair != nullptr ? pair->key().c_str() : nullptr;
+}

@@ -1,0 +1,62 @@
+#include "services/sync_read_write.h"
+
+void CSyncReadWriteImpl::waitOn(holm::services::CountingSemaphore& semaphore, Waiter waiter) {
+    if (waitHook_) {
+        waitHook_(waiter);
+    }
+    semaphore.acquire();
+}
+
+void CSyncReadWriteImpl::lockRead() {
+    std::unique_lock lock(mutex_);
+    if (!writerActive_ && waitingWriters_ == 0) {
+        ++activeReaders_;
+        return;
+    }
+    ++waitingReaders_;
+    lock.unlock();
+    waitOn(readers_, Waiter::Reader);
+}
+
+void CSyncReadWriteImpl::unlockRead() {
+    std::lock_guard lock(mutex_);
+    // An unpaired unlock must not drive the count negative and hand the lock
+    // to a writer while readers still hold it.
+    if (activeReaders_ == 0) {
+        return;
+    }
+    --activeReaders_;
+    if (activeReaders_ == 0 && waitingWriters_ > 0) {
+        writerActive_ = true;
+        --waitingWriters_;
+        writers_.release();
+    }
+}
+
+void CSyncReadWriteImpl::lockWrite() {
+    std::unique_lock lock(mutex_);
+    if (activeReaders_ == 0 && !writerActive_) {
+        writerActive_ = true;
+        return;
+    }
+    ++waitingWriters_;
+    lock.unlock();
+    waitOn(writers_, Waiter::Writer);
+}
+
+void CSyncReadWriteImpl::unlockWrite() {
+    std::lock_guard lock(mutex_);
+    if (!writerActive_) {
+        return;  // unpaired: nothing to hand over
+    }
+    writerActive_ = false;
+    if (waitingReaders_ > 0) {
+        activeReaders_ += waitingReaders_;
+        readers_.release(waitingReaders_);
+        waitingReaders_ = 0;
+    } else if (waitingWriters_ > 0) {
+        writerActive_ = true;
+        --waitingWriters_;
+        writers_.release();
+    }
+}

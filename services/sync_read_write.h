@@ -1,0 +1,46 @@
+// The many-readers/one-writer lock plugins share through the object
+// (interface id 8), built from one mutex and two counting semaphores.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "hlmplg/sync_read_write.h"
+#include "services/counting_semaphore.h"
+
+// Every step runs under the mutex, which is released before a semaphore wait.
+// Hand-over: a thread that must wait is counted as waiting and blocks on its
+// semaphore; the releasing side marks it active before releasing the
+// semaphore, so a woken thread owns the lock as soon as it wakes.
+//  - New readers queue behind an active or waiting writer.
+//  - A releasing writer lets every waiting reader in, else the next writer.
+//  - The last reader out hands over to a waiting writer.
+class CSyncReadWriteImpl : public HlmPlg::ISyncReadWrite {
+  public:
+    enum class Waiter { Reader, Writer };
+    // Called on a thread that is about to wait, after it has been counted as
+    // waiting and the mutex has been released: lets tests order threads on
+    // the lock without guessing when a thread blocks.
+    using WaitHook = std::function<void(Waiter)>;
+
+    CSyncReadWriteImpl() = default;
+    explicit CSyncReadWriteImpl(WaitHook hook) : waitHook_(std::move(hook)) {}
+
+    void lockRead() override;
+    void unlockRead() override;
+    void lockWrite() override;
+    void unlockWrite() override;
+
+  private:
+    void waitOn(holm::services::CountingSemaphore& semaphore, Waiter waiter);
+
+    std::mutex mutex_;
+    holm::services::CountingSemaphore readers_{0};
+    holm::services::CountingSemaphore writers_{0};
+    int32_t activeReaders_ = 0;
+    int32_t waitingReaders_ = 0;
+    bool writerActive_ = false;
+    int32_t waitingWriters_ = 0;
+    const WaitHook waitHook_;
+};
