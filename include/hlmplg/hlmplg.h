@@ -13,6 +13,7 @@
 #include "hlmplg/key_value_list.h"
 #include "hlmplg/list_format.h"
 #include "hlmplg/plugin.h"
+#include "hlmplg/plugin2.h"
 #include "hlmplg/serializable.h"
 #include "hlmplg/serializable_list.h"
 #include "hlmplg/service.h"

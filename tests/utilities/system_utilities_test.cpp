@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "support/test_support.h"
+#include "utilities/auth_user.h"
 #include "utilities/critical_section.h"
 #include "utilities/path.h"
 #include "utilities/run_performance.h"
@@ -95,3 +96,12 @@ TEST(GenericRunPerformanceTest, StopsOnceWhetherStoppedOrDestroyed) {
 
 }  // namespace
 }  // namespace Tandro::Utilities
+
+namespace {
+
+// Session ids this large are never handed out: no user, no SID.
+TEST(AuthUser, UnknownSessionHasNoSid) {
+    EXPECT_TRUE(Tandro::Utilities::AuthUser::getSIDFromSession(0xFFFFFFF0u).empty());
+}
+
+}  // namespace

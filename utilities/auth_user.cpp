@@ -1,0 +1,13 @@
+#include "utilities/auth_user.h"
+
+#include "platform/registry.h"
+#include "platform/sessions.h"
+
+namespace Tandro::Utilities::AuthUser {
+
+std::u16string getSIDFromSession(uint32_t sessionId) {
+    auto owner = holm::platform::sessionOwner(sessionId);
+    return owner ? holm::platform::registry::sidOfUser(*owner) : std::u16string();
+}
+
+}  // namespace Tandro::Utilities::AuthUser
