@@ -304,4 +304,22 @@ std::string truncateToAscii(std::u16string_view text) {
     return out;
 }
 
+// A conversion is exact when converting back gives the input: replacement
+// characters appear only where the input was invalid.
+std::optional<std::u16string> utf8ToUtf16Strict(std::string_view text) {
+    std::u16string converted = utf8ToUtf16(text);
+    if (utf16ToUtf8(converted) != text) {
+        return std::nullopt;
+    }
+    return converted;
+}
+
+std::optional<std::string> utf16ToUtf8Strict(std::u16string_view text) {
+    std::string converted = utf16ToUtf8(text);
+    if (utf8ToUtf16(converted) != text) {
+        return std::nullopt;
+    }
+    return converted;
+}
+
 }  // namespace holm::text

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -79,6 +80,10 @@ class Utf16LeToUtf8Decoder {
 // One-shot conversions of a complete text.
 std::u16string utf8ToUtf16(std::string_view text);
 std::string utf16ToUtf8(std::u16string_view text);
+// The same conversions refusing instead of repairing: nullopt for invalid
+// UTF-8 or an unpaired surrogate (names on disk, table sources).
+std::optional<std::u16string> utf8ToUtf16Strict(std::string_view text);
+std::optional<std::string> utf16ToUtf8Strict(std::u16string_view text);
 void appendUtf8ToUtf16(std::u16string& out, std::string_view text);
 void appendUtf16ToUtf8(std::string& out, std::u16string_view text);
 

@@ -1,5 +1,7 @@
 #include "platform/registry_format.h"
 
+#include "common/utf16.h"
+
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -53,13 +55,6 @@ bool hasMagic(std::span<const uint8_t> in, const std::array<uint8_t, 4>& magic) 
     return in.size() >= magic.size() && std::equal(magic.begin(), magic.end(), in.begin());
 }
 
-bool isHighSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool isLowSurrogate(char16_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
-
 bool hasControlCharacter(std::u16string_view text) {
     return std::any_of(text.begin(), text.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; });
 }
@@ -85,89 +80,15 @@ std::string sha256Hex(std::string_view bytes) {
 }  // namespace
 
 std::optional<std::string> toUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t code = text[i];
-        if (isHighSurrogate(text[i])) {
-            if (i + 1 >= text.size() || !isLowSurrogate(text[i + 1])) {
-                return std::nullopt;
-            }
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (isLowSurrogate(text[i])) {
-            return std::nullopt;
-        }
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return out;
+    return text::utf16ToUtf8Strict(text);
 }
 
 std::optional<std::u16string> toUtf16(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        size_t extra = 0;
-        uint32_t code = 0;
-        uint32_t minimum = 0;
-        if (lead < 0x80) {
-            code = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1, code = lead & 0x1F, minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2, code = lead & 0x0F, minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3, code = lead & 0x07, minimum = 0x10000;
-        } else {
-            return std::nullopt;
-        }
-        if (extra > text.size() - i - 1) {
-            return std::nullopt;
-        }
-        for (size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return std::nullopt;
-            }
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return std::nullopt;
-        }
-        if (code >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(code);
-        }
-        i += extra + 1;
-    }
-    return out;
+    return text::utf8ToUtf16Strict(text);
 }
 
 std::u16string foldCase(std::u16string_view text) {
-    std::u16string folded(text);
-    for (char16_t& c : folded) {
-        if (c >= u'A' && c <= u'Z') {
-            c = static_cast<char16_t>(c - u'A' + u'a');
-        }
-    }
-    return folded;
+    return text::toLowerAscii(text);
 }
 
 bool isValidKeyName(std::u16string_view name) {

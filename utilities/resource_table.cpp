@@ -8,16 +8,6 @@
 namespace Tandro::Utilities {
 namespace {
 
-// UTF-16 for valid UTF-8 only: a table source with broken text is an error,
-// not something to repair silently.
-std::optional<std::u16string> toUtf16Strict(std::string_view text) {
-    std::u16string converted = holm::text::utf8ToUtf16(text);
-    if (holm::text::utf16ToUtf8(converted) != text) {
-        return std::nullopt;
-    }
-    return converted;
-}
-
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
@@ -76,7 +66,8 @@ void parseLine(std::string_view line, size_t lineNumber,
     while (idEnd != last && isBlank(*idEnd)) {
         ++idEnd;
     }
-    auto text = toUtf16Strict(unescape(std::string_view(idEnd, last - idEnd), lineNumber));
+    auto text =
+        holm::text::utf8ToUtf16Strict(unescape(std::string_view(idEnd, last - idEnd), lineNumber));
     if (!text) {
         fail(lineNumber, "text is not valid UTF-8");
     }

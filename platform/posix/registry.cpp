@@ -567,8 +567,11 @@ uint32_t Store::open(const std::filesystem::path& directory, Store& store) {
     return kErrorSuccess;
 }
 
-uint32_t Key::open(const Store& store, Root root, std::u16string_view path, Key& key,
-                   uint32_t access) {
+namespace {
+
+// Opens (or, with `create`, creates) the key directory of `path` under `root`.
+uint32_t openKeyDirectory(const Store& store, Root root, std::u16string_view path, bool create,
+                          UniqueFd& opened, bool* created) {
     if (!store.valid()) {
         return kErrorInvalidHandle;
     }
@@ -577,8 +580,15 @@ uint32_t Key::open(const Store& store, Root root, std::u16string_view path, Key&
     if (uint32_t error = resolveRoot(*store.state(), root, path, directory, components)) {
         return error;
     }
+    return walk(*store.state(), directory, components, create, opened, created);
+}
+
+}  // namespace
+
+uint32_t Key::open(const Store& store, Root root, std::u16string_view path, Key& key,
+                   uint32_t access) {
     UniqueFd opened;
-    if (uint32_t error = walk(*store.state(), directory, components, false, opened, nullptr)) {
+    if (uint32_t error = openKeyDirectory(store, root, path, false, opened, nullptr)) {
         return error;
     }
     key.store_ = store;
@@ -589,16 +599,8 @@ uint32_t Key::open(const Store& store, Root root, std::u16string_view path, Key&
 
 uint32_t Key::create(const Store& store, Root root, std::u16string_view path, Key& key,
                      uint32_t access, bool* created) {
-    if (!store.valid()) {
-        return kErrorInvalidHandle;
-    }
-    int directory = -1;
-    std::vector<std::u16string> components;
-    if (uint32_t error = resolveRoot(*store.state(), root, path, directory, components)) {
-        return error;
-    }
     UniqueFd opened;
-    if (uint32_t error = walk(*store.state(), directory, components, true, opened, created)) {
+    if (uint32_t error = openKeyDirectory(store, root, path, true, opened, created)) {
         return error;
     }
     key.store_ = store;
