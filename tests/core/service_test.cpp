@@ -4,8 +4,10 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/plugin_manager.h"
 #include "core/service.h"
 #include "core/support/host_harness.h"
 #include "platform/registry.h"
@@ -199,35 +201,62 @@ TEST(ServiceObject, HostWithAStatusHandleStillGetsNoDeviceNotification) {
     core->releaseInterface(IID_SERVICE, service);
 }
 
-class PluginOfVersion : public CHlmPlg {
+// A provider of real service objects over one handler list, as the core's.
+class ServiceObjectProvider : public CHlmPlg {
   public:
-    explicit PluginOfVersion(uint32_t version) : version_(version) {}
+    IInterface* createInterface(int32_t) override {
+        return new holm::core::CHlmPlgService(nullptr, handlers, commandLine, u"");
+    }
+    holm::core::ServiceHandlerList handlers;
+    holm::services::CommandLineHolder commandLine;
+};
+
+class VersionedPlugin : public CHlmPlg {
+  public:
+    VersionedPlugin(IHlmPlg* facade, uint32_t version) : CHlmPlg(u"p", facade), version_(version) {}
     uint32_t getVersion() override { return version_; }
+    using CHlmPlg::declareInterface;
+    using CHlmPlg::setInterfaceHandler;
+    IService* service = nullptr;
+    IInterface* missing = nullptr;
 
   private:
     uint32_t version_;
 };
 
-// The facade fills the owner field; here the test does.
-TEST(ServiceObject, HandlersOfPluginsOlderThan3_0_1_0AreIgnored) {
-    holm::core::ServiceHandlerList handlers;
-    holm::services::CommandLineHolder commandLine;
-    holm::core::CHlmPlgService service(nullptr, handlers, commandLine, u"/nonexistent/");
-    RecordingServiceHandler handler;
-    PluginOfVersion old(0x03000000);
-    PluginOfVersion minimum(0x03000100);
+TEST(ServiceObject, ThroughTheFacadeOnlyHandlersOfCurrentPluginsHearReports) {
+    holm::core::CPluginManager manager;
+    ServiceObjectProvider provider;
+    manager.registerProvider(IID_SERVICE, &provider);
+    RecordingServiceHandler oldHandler;
+    RecordingServiceHandler currentHandler;
+    VersionedPlugin old(&manager, 0x03000000);
+    VersionedPlugin current(&manager, 0x03000100);
+    for (auto [plugin, handler] : {std::pair{&old, &oldHandler}, {&current, &currentHandler}}) {
+        plugin->declareInterface(IID_SERVICE, &plugin->service, true);
+        plugin->setInterfaceHandler(&plugin->service, handler, false);
+        ASSERT_TRUE(plugin->start());
+    }
+    // The facade's report of a missing required interface goes through a
+    // service object to every registered handler.
+    VersionedPlugin needy(&manager, kFrameworkVersion);
+    needy.declareInterface(40, &needy.missing, true);
+    EXPECT_FALSE(needy.start());
+    EXPECT_EQ(currentHandler.messages, std::vector<std::u16string>{u"QueryInterface(40)/1"});
+    EXPECT_TRUE(oldHandler.messages.empty());
 
-    service.m_owner = &old;
-    EXPECT_FALSE(service.registerHandler(&handler));
-    service.broadcastMessage(u"m", 1);
-    EXPECT_TRUE(handler.messages.empty());
+    // Objects asked for without an owner count as the core's own.
+    auto* anonymous = dynamic_cast<IService*>(manager.createInterface(nullptr, IID_SERVICE));
+    ASSERT_NE(anonymous, nullptr);
+    EXPECT_TRUE(anonymous->registerHandler(&oldHandler));
+    EXPECT_TRUE(anonymous->unregisterHandler(&oldHandler));
+    manager.releaseInterface(nullptr, IID_SERVICE, anonymous);
 
-    service.m_owner = &minimum;
-    EXPECT_TRUE(service.registerHandler(&handler));
-    service.m_owner = nullptr;  // the core's own request
-    EXPECT_TRUE(service.registerHandler(&handler));
-    service.broadcastMessage(u"m", 1);
-    EXPECT_EQ(handler.messages.size(), 2u);
+    for (VersionedPlugin* plugin : {&old, &current, &needy}) {
+        plugin->stop();
+        manager.forgetDeclarations(plugin);
+    }
+    EXPECT_EQ(manager.liveInterfaceCount(), 0u);
 }
 
 TEST(ServiceObject, WithoutACoreHostCallsDoNothingAndNoFilePasses) {

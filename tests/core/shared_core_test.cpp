@@ -132,6 +132,28 @@ TEST(SharedCore, TheLastDetachDestroysTheCore) {
     EXPECT_EQ(probe.messages, 0);
 }
 
+// Stop notifications run on threads of their own while the host's thread
+// waits in stop; their reports still reach the host.
+TEST(SharedCore, StopNotificationsMayReportToTheHosts) {
+    struct Reporter : IServiceHandler {
+        void onStopping() override { service->reportStopPending(1500); }
+        IService* service = nullptr;
+    } reporter;
+    RecordingHandler host;
+    auto core = attach(u"stop-report", &host);
+    ASSERT_NE(core, nullptr);
+    withService(*core, [&](IService& service) {
+        reporter.service = &service;
+        service.registerHandler(&reporter);
+        core->run(true);
+        EXPECT_EQ(core->stop(), 0u);
+        service.unregisterHandler(&reporter);
+    });
+    ASSERT_EQ(host.statuses().size(), 1u);
+    EXPECT_EQ(host.statuses()[0].state, 3u);
+    EXPECT_EQ(host.statuses()[0].waitHint, 1500u);
+}
+
 TEST(SharedCore, AFailedInitialisationLeavesNoEntry) {
     RecordingHandler host;
     EXPECT_EQ(attach(u"retry", &host, u"/nonexistent/plugins.xml"), nullptr);
