@@ -4,6 +4,7 @@
 
 #include "common/utf16.h"
 #include "containers/factory.h"
+#include "core/service.h"
 #include "hlmplg/interface_ids.h"
 #include "platform/file_system.h"
 #include "services/factory.h"
@@ -11,8 +12,9 @@
 namespace holm::core {
 
 CHlmPlgPluginManager::CHlmPlgPluginManager(HlmPlg::IHlmPlg* facade,
-                                           std::unique_ptr<services::CConfigStore> store)
-    : CHlmPlg(u"HlmPlg", facade), store_(std::move(store)) {}
+                                           std::unique_ptr<services::CConfigStore> store,
+                                           CHolmCore* core)
+    : CHlmPlg(u"HlmPlg", facade), core_(core), store_(std::move(store)) {}
 
 HlmPlg::IInterface* CHlmPlgPluginManager::createInterface(int32_t id) {
     try {
@@ -28,6 +30,9 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
     switch (id) {
         case HlmPlg::IID_CMDLINE:
             return new services::CCmdLineImplEx(commandLine_);
+        case HlmPlg::IID_SERVICE:
+            return new CHlmPlgService(core_, serviceHandlers_, commandLine_,
+                                      store_->productDirectory());
         case HlmPlg::IID_KEYVALUELIST:
         case HlmPlg::IID_STRINGLIST:
         case HlmPlg::IID_DATALIST:

@@ -11,13 +11,17 @@
 
 namespace holm::core {
 
+class CHolmCore;
+
 class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
   public:
     // The ids the core provides, in the order they are registered.
     static constexpr int32_t kProvidedIds[] = {5,  6,  7,  1,  2,  9,  10, 8, 12, 13,
                                                14, 15, 16, 17, 18, 19, 3,  4, 11, 21};
 
-    CHlmPlgPluginManager(HlmPlg::IHlmPlg* facade, std::unique_ptr<services::CConfigStore> store);
+    // `core` (may be null) is what service objects reach the host through.
+    CHlmPlgPluginManager(HlmPlg::IHlmPlg* facade, std::unique_ptr<services::CConfigStore> store,
+                         CHolmCore* core);
 
     HlmPlg::IInterface* createInterface(int32_t id) override;
     void releaseInterface(HlmPlg::IInterface* object) override;
@@ -29,6 +33,7 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
   private:
     HlmPlg::IInterface* make(int32_t id);
 
+    CHolmCore* core_;
     std::unique_ptr<services::CConfigStore> store_;
     services::CommandLineHolder commandLine_;
     ServiceHandlerList serviceHandlers_;

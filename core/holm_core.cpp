@@ -102,7 +102,7 @@ uint32_t CHolmCore::initialise(const std::u16string& pluginList) {
     }
     // The store is needed to resolve symbolic names in the list's settings.
     provider_ = std::make_unique<CHlmPlgPluginManager>(
-        &manager_, std::make_unique<services::CConfigStore>(*settings, masterTexts()));
+        &manager_, std::make_unique<services::CConfigStore>(*settings, masterTexts()), this);
     if (const uint32_t code = loadPluginList(pluginList); code != 0) {
         if (code == kListNotLoaded) {
             log(list_.lastError());

@@ -49,6 +49,8 @@ class CHolmCore : public HlmPlg::IHlmCore {
     void reloadConfig() override;
 
     void setHandler(HlmPlg::IHlmCoreHandler* handler) { handler_ = handler; }
+    // The host's handler (null without one); service objects report through it.
+    HlmPlg::IHlmCoreHandler* hostHandler() const { return handler_; }
     CPluginManager& pluginManager() { return manager_; }
 
   private:

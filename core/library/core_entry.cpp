@@ -3,19 +3,33 @@
 #include <memory>
 
 #include "core/holm_core.h"
+#include "core/shared_core.h"
 #include "hlmplg/core.h"
+
+namespace {
+
+HlmPlg::IHlmCore* privateCore(const char16_t* pluginList, HlmPlg::IHlmCoreHandler* handler) {
+    auto core = std::make_unique<holm::core::CHolmCore>(handler);
+    if (core->init(pluginList) != 0) {
+        return nullptr;
+    }
+    return core.release();
+}
+
+}  // namespace
 
 extern "C" HLMPLG_API HlmPlg::IHlmCore* getHlmCore(const char16_t* pluginList,
                                                    HlmPlg::IHlmCoreHandler* handler,
-                                                   const char16_t* /*sharedName*/) {
+                                                   const char16_t* sharedName) {
     // Nothing may escape into the host: a failure to even construct the core
     // is a core the host does not get.
     try {
-        auto core = std::make_unique<holm::core::CHolmCore>(handler);
-        if (core->init(pluginList) != 0) {
-            return nullptr;
+        if (sharedName == nullptr || *sharedName == u'\0') {
+            return privateCore(pluginList, handler);
         }
-        return core.release();
+        return holm::core::CHolmCoreShared::instance()
+            .attach(sharedName, pluginList, handler)
+            .release();
     } catch (const std::exception&) {
         return nullptr;
     }

@@ -1,6 +1,7 @@
 #include "core/support/host_harness.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/shared_library.h"
 #include "support/test_support.h"
@@ -43,9 +44,14 @@ const std::string& testDataDirectory() {
     return path;
 }
 
+std::string productDirectory() {
+    return std::filesystem::path(HOLM_CORE_LIBRARY).parent_path().string() + "/";
+}
+
 GetHlmCore coreEntry() {
     static const GetHlmCore entry = [] {
         ::setenv("HOLM_DATA_DIR", testDataDirectory().c_str(), 1);
+        ::setenv("HOLM_REGISTRY_DIR", (testDataDirectory() + "registry").c_str(), 1);
         ::unsetenv("HOLM_PRODUCT_DIR");
         uint32_t error = 0;
         static platform::SharedLibrary library =

@@ -20,8 +20,12 @@ class RecordingHandler : public HlmPlg::IHlmCoreHandler {
 
     void log(uint32_t level, const char16_t* source, const char16_t* text) override;
     void setServiceStatus(uint32_t state, uint32_t exitCode, uint32_t waitHint) override;
+    void setExitCode(uint32_t code) override { exitCode = code; }
     void requestStop() override { ++stopRequests; }
-    bool canStart() override { return allowStart; }
+    bool canStart() override {
+        ++canStartCalls;
+        return allowStart;
+    }
 
     bool logged(const std::u16string& text) const;
     std::vector<std::u16string> logLines() const;
@@ -29,6 +33,8 @@ class RecordingHandler : public HlmPlg::IHlmCoreHandler {
 
     bool allowStart = true;
     std::atomic<int> stopRequests{0};
+    std::atomic<int> canStartCalls{0};
+    std::atomic<int64_t> exitCode{-1};  // -1 until setExitCode
 
   private:
     mutable std::mutex lock_;
@@ -40,9 +46,12 @@ using GetHlmCore = HlmPlg::IHlmCore* (*)(const char16_t*, HlmPlg::IHlmCoreHandle
                                          const char16_t*);
 
 // getHlmCore of the built core library (loaded once per process). The data
-// directory is a private temporary directory, set before the first core.
+// directory and the registry store are private temporary directories, set
+// before the first core.
 GetHlmCore coreEntry();
 // The data directory the cores of this process use.
 const std::string& testDataDirectory();
+// The directory of the built core library: the product directory.
+std::string productDirectory();
 
 }  // namespace holm::test
