@@ -11,6 +11,7 @@
 
 #include "core/event_log.h"
 #include "core/support/host_harness.h"
+#include "platform/shared_library.h"
 #include "support/test_support.h"
 
 namespace {
@@ -265,6 +266,25 @@ TEST_F(Lifecycle, ProviderEntryKeepsTheLibraryLoaded) {
     EXPECT_EQ(core.stop(), 0u);
     EXPECT_TRUE(handler_.logged(
         u"Core: PM(p1): library kept loaded: it is still registered as an interface provider"));
+    EXPECT_FALSE(called("p1 destroyed"));
+}
+
+// A service handler from the plugin's library is still registered when the
+// plugin goes (the test reaches it through its own reference to the same
+// module).
+TEST_F(Lifecycle, RegisteredServiceHandlerKeepsTheLibraryLoaded) {
+    IHlmCore& core = makeCore({entry("p1", kRecording)});
+    EXPECT_EQ(core.run(true), 0u);
+    uint32_t error = 0;
+    auto library = holm::platform::SharedLibrary::open(kRecording, error);
+    ASSERT_TRUE(library.valid());
+    auto handlerOf =
+        reinterpret_cast<IServiceHandler* (*)()>(library.symbol("lifecycleTestHandler"));
+    ASSERT_NE(handlerOf, nullptr);
+    core.registerServiceHandler(handlerOf());
+    EXPECT_EQ(core.stop(), 0u);
+    EXPECT_TRUE(handler_.logged(
+        u"Core: PM(p1): library kept loaded: a service handler of it is still registered"));
     EXPECT_FALSE(called("p1 destroyed"));
 }
 

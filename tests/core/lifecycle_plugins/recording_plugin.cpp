@@ -2,8 +2,8 @@
 // every call is appended as "<tag> <call>" to the file named by
 // HOLM_LIFECYCLE_RECORD. Behaviours: fail_load, fail_start, fail_stop,
 // throw_start, null (getHlmPlugin2 declines), version5 (reports 5.x),
-// takes_cmdline, test_false, provider (registers itself for id 59 while
-// loaded).
+// takes_cmdline, test_false, not_installed, provider (registers itself for id 59 while
+// loaded). lifecycleTestHandler hands out a service handler of the library.
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -68,6 +68,10 @@ class RecordingPlugin : public HlmPlg::CHlmPlg {
         note("test(" + narrow(argument) + ")");
         return !has("test_false");
     }
+    bool isInstalled(HlmPlg::IConfig*) override {
+        note("isInstalled");
+        return !has("not_installed");
+    }
     HlmPlg::IInterface* createInterface(int32_t id) override {
         return id == kOwnInterfaceId ? new HlmPlg::IInterface() : nullptr;
     }
@@ -94,6 +98,12 @@ HLMPLG_PLUGIN_ENTRY {
     return plugin;
 }
 #endif
+
+// A service handler whose code and object live in this library.
+extern "C" __attribute__((visibility("default"))) HlmPlg::IServiceHandler* lifecycleTestHandler() {
+    static HlmPlg::IServiceHandler handler;
+    return &handler;
+}
 
 #ifdef HOLM_WITH_FREE
 HLMPLG_PLUGIN_FREE {
