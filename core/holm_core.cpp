@@ -264,6 +264,9 @@ uint32_t CHolmCore::runPhases(bool quick, uint32_t& code) {
         return 0;
     }
     if (const uint32_t failed = plugins.callAll(Phase::Load, false); failed != 0) {
+        // Plugins loaded before the failing one are stopped and unloaded
+        // (stop empties the list, so the error exit's phases find nothing
+        // left to do unless stop itself failed part-way).
         code = kLoadFailedBase + failed;
         stop();
         plugins.callAll(Phase::Stop, true);

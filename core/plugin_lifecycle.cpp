@@ -21,8 +21,8 @@ namespace util = Tandro::Utilities;
 
 namespace {
 
-constexpr uint32_t kLevelError = 0;
-constexpr uint32_t kLevelInfo = 1;
+constexpr uint32_t kLevelAlways = 0;
+constexpr uint32_t kLevelDetail = 1;
 constexpr uint32_t kStatusStartPending = 2;
 constexpr uint32_t kStatusStopPending = 3;
 constexpr uint32_t kPluginWaitHintMs = 10000;
@@ -148,7 +148,7 @@ void CPluginLifecycle::loadList(const std::vector<PluginListEntry>& entries) {
         }
         reportEvent(kFailureEvent, kMessageLoadFailed, {}, entry.file,
                     static_cast<uint32_t>(result));
-        log(kLevelError, loadFailureText(result, entry.name));
+        log(kLevelAlways, loadFailureText(result, entry.name));
     }
 }
 
@@ -167,8 +167,8 @@ void CPluginLifecycle::removeNotInstalled() {
             if (plugins_[index]->isInstalled(config)) {
                 continue;
             }
-            log(kLevelInfo, text::format(u"PM(%s): unloading ... (not installed)",
-                                         plugins_[index]->name().c_str()));
+            log(kLevelDetail, text::format(u"PM(%s): unloading ... (not installed)",
+                                           plugins_[index]->name().c_str()));
             auto removed = std::move(plugins_[index]);
             plugins_.erase(plugins_.begin() + static_cast<std::ptrdiff_t>(index));
             dispose(std::move(removed));
@@ -202,13 +202,13 @@ bool CPluginLifecycle::callOne(CPlugin& plugin, Phase phase) {
     }
     const char16_t* name = phaseName(phase);
     util::GenericRunPerformance timing(u"PM(" + plugin.name() + u")::" + name);
-    log(kLevelInfo, text::format(u"PM(%s): calling %s() ...", plugin.name().c_str(), name));
+    log(kLevelDetail, text::format(u"PM(%s): calling %s() ...", plugin.name().c_str(), name));
     const bool succeeded = callPhase(plugin, phase);
     if (succeeded) {
-        log(kLevelInfo,
+        log(kLevelDetail,
             text::format(u"PM(%s): calling %s() ... done", plugin.name().c_str(), name));
     } else {
-        log(kLevelError,
+        log(kLevelAlways,
             text::format(u"PM(%s): calling %s() ... failed", plugin.name().c_str(), name));
     }
     return succeeded;
@@ -276,7 +276,7 @@ bool CPluginLifecycle::handleCmdLine() {
     bool taken = false;
     for (const auto& plugin : plugins_) {
         if (plugin->handleCmdLine(cmdLine)) {
-            log(kLevelError,
+            log(kLevelAlways,
                 text::format(u"PM(%s): handleCmdline() = true", plugin->name().c_str()));
             taken = true;
             break;
@@ -311,10 +311,10 @@ void CPluginLifecycle::runTest() {
             continue;
         }
         const bool passed = plugin->test(argument.c_str());
-        log(kLevelError, passed ? text::format(u"PM(%s): test(%s) = true", plugin->name().c_str(),
-                                               argument.c_str())
-                                : text::format(u"PM(%s): test(%s) = false", plugin->name().c_str(),
-                                               argument.c_str()));
+        log(kLevelAlways, passed ? text::format(u"PM(%s): test(%s) = true", plugin->name().c_str(),
+                                                argument.c_str())
+                                 : text::format(u"PM(%s): test(%s) = false", plugin->name().c_str(),
+                                                argument.c_str()));
     }
 }
 
@@ -340,7 +340,7 @@ void CPluginLifecycle::dispose(std::unique_ptr<CPlugin> plugin) {
         plugin.reset();
         return;
     }
-    log(kLevelError,
+    log(kLevelAlways,
         text::format(u"PM(%s): library kept loaded: %s", plugin->name().c_str(), residue.c_str()));
     plugin->abandon();
 }
