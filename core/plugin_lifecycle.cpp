@@ -84,6 +84,35 @@ std::u16string loadFailureText(int32_t result, const std::u16string& name) {
     }
 }
 
+// An object obtained from the facade for one step, handed back at its end
+// (also when a plugin's exception travels through the step).
+class Borrowed {
+  public:
+    Borrowed(HlmPlg::IHlmPlg& facade, HlmPlg::CHlmPlg* owner, int32_t id)
+        : facade_(facade),
+          owner_(owner),
+          id_(id),
+          object_(owner != nullptr ? facade.createInterface(owner, id) : nullptr) {}
+    ~Borrowed() {
+        if (object_ != nullptr) {
+            facade_.releaseInterface(owner_, id_, object_);
+        }
+    }
+    Borrowed(const Borrowed&) = delete;
+    Borrowed& operator=(const Borrowed&) = delete;
+
+    template <typename T>
+    T* as() const {
+        return dynamic_cast<T*>(object_);
+    }
+
+  private:
+    HlmPlg::IHlmPlg& facade_;
+    HlmPlg::CHlmPlg* owner_;
+    int32_t id_;
+    HlmPlg::IInterface* object_;
+};
+
 }  // namespace
 
 CPluginLifecycle::CPluginLifecycle(CPluginManager& facade)
@@ -156,27 +185,22 @@ void CPluginLifecycle::loadList(const std::vector<PluginListEntry>& entries) {
 // handed over as owned are destroyed (see CPluginManager::forgetDeclarations);
 // a handler the plugin keeps itself goes with the plugin object.
 void CPluginLifecycle::removeNotInstalled() {
-    if (context_.owner == nullptr) {
+    const Borrowed object(facade_, context_.owner, HlmPlg::IID_CONFIG);
+    auto* config = object.as<HlmPlg::IConfig>();
+    if (config == nullptr) {
         return;
     }
-    HlmPlg::IInterface* object = facade_.createInterface(context_.owner, HlmPlg::IID_CONFIG);
-    auto* config = dynamic_cast<HlmPlg::IConfig*>(object);
-    if (config != nullptr) {
-        for (size_t index = plugins_.size(); index > 0;) {
-            --index;
-            if (plugins_[index]->isInstalled(config)) {
-                continue;
-            }
-            log(kLevelDetail, text::format(u"PM(%s): unloading ... (not installed)",
-                                           plugins_[index]->name().c_str()));
-            auto removed = std::move(plugins_[index]);
-            plugins_.erase(plugins_.begin() + static_cast<std::ptrdiff_t>(index));
-            dispose(std::move(removed));
-            index = plugins_.size();  // walk again from the end
+    for (size_t index = plugins_.size(); index > 0;) {
+        --index;
+        if (plugins_[index]->isInstalled(config)) {
+            continue;
         }
-    }
-    if (object != nullptr) {
-        facade_.releaseInterface(context_.owner, HlmPlg::IID_CONFIG, object);
+        log(kLevelDetail, text::format(u"PM(%s): unloading ... (not installed)",
+                                       plugins_[index]->name().c_str()));
+        auto removed = std::move(plugins_[index]);
+        plugins_.erase(plugins_.begin() + static_cast<std::ptrdiff_t>(index));
+        dispose(std::move(removed));
+        index = plugins_.size();  // walk again from the end
     }
 }
 
@@ -268,36 +292,25 @@ void CPluginLifecycle::reloadConfiguration() {
 }
 
 bool CPluginLifecycle::handleCmdLine() {
-    if (context_.owner == nullptr) {
-        return false;
-    }
-    HlmPlg::IInterface* object = facade_.createInterface(context_.owner, HlmPlg::IID_CMDLINE);
-    auto* cmdLine = dynamic_cast<HlmPlg::ICmdLine*>(object);
-    bool taken = false;
+    const Borrowed object(facade_, context_.owner, HlmPlg::IID_CMDLINE);
     for (const auto& plugin : plugins_) {
-        if (plugin->handleCmdLine(cmdLine)) {
+        if (plugin->handleCmdLine(object.as<HlmPlg::ICmdLine>())) {
             log(kLevelAlways,
                 text::format(u"PM(%s): handleCmdline() = true", plugin->name().c_str()));
-            taken = true;
-            break;
+            return true;
         }
     }
-    if (object != nullptr) {
-        facade_.releaseInterface(context_.owner, HlmPlg::IID_CMDLINE, object);
-    }
-    return taken;
+    return false;
 }
 
 void CPluginLifecycle::runTest() {
-    if (context_.owner == nullptr) {
-        return;
-    }
-    HlmPlg::IInterface* object = facade_.createInterface(context_.owner, HlmPlg::IID_CMDLINE);
-    auto* cmdLine = dynamic_cast<HlmPlg::ICmdLine*>(object);
-    const std::u16string value =
-        cmdLine != nullptr && cmdLine->hasSwitch(u"test") ? cmdLine->getSwitchValue(u"test") : u"";
-    if (object != nullptr) {
-        facade_.releaseInterface(context_.owner, HlmPlg::IID_CMDLINE, object);
+    std::u16string value;
+    {
+        const Borrowed object(facade_, context_.owner, HlmPlg::IID_CMDLINE);
+        auto* cmdLine = object.as<HlmPlg::ICmdLine>();
+        if (cmdLine != nullptr && cmdLine->hasSwitch(u"test")) {
+            value = cmdLine->getSwitchValue(u"test");
+        }
     }
     const auto equals = value.find(u'=');
     const std::u16string target = value.substr(0, equals);
