@@ -8,6 +8,7 @@
 
 #include "common/format.h"
 #include "common/utf16.h"
+#include "core/plugin_lifecycle.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
 #include "platform/mapped_file.h"
@@ -69,7 +70,10 @@ CHolmCore::CHolmCore(HlmPlg::IHlmCoreHandler* handler)
       ownPlugin_(&manager_),
       handler_(handler) {}
 
+// Plugins still listed (stop was never called) go while the services they
+// may be registered with still exist.
 CHolmCore::~CHolmCore() {
+    manager_.lifecycle().destroyAll();
     unregisterProviders();
 }
 
@@ -116,7 +120,26 @@ uint32_t CHolmCore::initialise(const std::u16string& pluginList) {
     registerProviders();
     ownService_ =
         dynamic_cast<HlmPlg::IService*>(manager_.createInterface(&ownPlugin_, HlmPlg::IID_SERVICE));
+    updateLifecycleContext();
     return 0;
+}
+
+void CHolmCore::setHandler(HlmPlg::IHlmCoreHandler* handler) {
+    handler_ = handler;
+    updateLifecycleContext();
+}
+
+void CHolmCore::updateLifecycleContext() {
+    LifecycleContext context;
+    context.host = handler_;
+    context.service = ownService_;
+    if (provider_) {
+        context.serviceHandlers = &provider_->serviceHandlers();
+        context.configStore = &provider_->configStore();
+        context.owner = &ownPlugin_;
+    }
+    context.productDirectory = text::utf16ToUtf8(productDirectory_);
+    manager_.lifecycle().setContext(std::move(context));
 }
 
 bool CHolmCore::selftest(const std::u16string& path, bool relaxed, bool alwaysVerify) {
@@ -215,31 +238,52 @@ void CHolmCore::releaseInterface(int32_t id, HlmPlg::IInterface* object) {
 }
 
 bool CHolmCore::handleCmdLine() {
-    // No plugin takes the command line until plugins are loaded.
-    return false;
+    return manager_.lifecycle().handleCmdLine();
 }
 
 uint32_t CHolmCore::run(bool quick) {
+    uint32_t code = 0;
     try {
-        return runPhases(quick);
+        return runPhases(quick, code);
     } catch (std::exception& exception) {
         handleException(exception, u"onStart");
-        return finalReport(1);
+        return finalReport(code != 0 ? code : 1);
     }
 }
 
-uint32_t CHolmCore::runPhases(bool quick) {
+uint32_t CHolmCore::runPhases(bool quick, uint32_t& code) {
     util::GenericRunPerformance timing(u"CHolmCore::run");
+    CPluginLifecycle& plugins = manager_.lifecycle();
+    plugins.loadList(list_.readEntries("plugins"));
     if (!list_.isInline()) {
         list_.unloadLibrary();
     }
+    plugins.removeNotInstalled();
     if (handler_ != nullptr && !handler_->canStart()) {
         handler_->requestStop();
         return 0;
     }
+    if (const uint32_t failed = plugins.callAll(Phase::Load, false); failed != 0) {
+        // Plugins loaded before the failing one are stopped and unloaded
+        // (stop empties the list, so the error exit's phases find nothing
+        // left to do unless stop itself failed part-way).
+        code = kLoadFailedBase + failed;
+        stop();
+        plugins.callAll(Phase::Stop, true);
+        plugins.callAll(Phase::UnLoad, true);
+        return finalReport(code);
+    }
+    if (const uint32_t failed = plugins.callAll(Phase::Start, false); failed != 0) {
+        code = kStartFailedBase + failed;
+    }
     if (!quick) {
         provider_->serviceHandlers().forEach(
             [](IServiceHandler* handler) { handler->onRunning(); });
+        if (handler_ != nullptr && handler_->getStatusHandle() != nullptr &&
+            ownService_ != nullptr) {
+            ownService_->trimWorkingSet();
+        }
+        plugins.runTest();
         running_ = true;
         if (reloadPending_) {
             reloadPending_ = false;
@@ -253,6 +297,10 @@ uint32_t CHolmCore::stop() {
     try {
         util::GenericRunPerformance timing(u"CHolmCore::stop");
         notifyStopping();
+        CPluginLifecycle& plugins = manager_.lifecycle();
+        plugins.callAll(Phase::Stop, true);
+        plugins.callAll(Phase::UnLoad, true);
+        plugins.destroyAll();
         running_ = false;
         return 0;
     } catch (std::exception& exception) {
@@ -311,7 +359,9 @@ void CHolmCore::serviceControl(uint32_t control, uint32_t eventType, void* event
 void CHolmCore::reloadConfig() {
     if (!running_) {
         reloadPending_ = true;
+        return;
     }
+    manager_.lifecycle().callAll(Phase::ReloadConfig, false);
 }
 
 uint32_t CHolmCore::finalReport(uint32_t code) {

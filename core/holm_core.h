@@ -23,6 +23,9 @@ class CHlmPlgCore : public HlmPlg::CHlmPlg {
 
 class CHolmCore : public HlmPlg::IHlmCore {
   public:
+    // Run codes: plugin n failed to load (base + n) or to start.
+    static constexpr uint32_t kLoadFailedBase = 200;
+    static constexpr uint32_t kStartFailedBase = 300;
     // Start-up failure codes.
     static constexpr uint32_t kOwnModuleFailed = 101;
     static constexpr uint32_t kTextLibraryFailed = 102;
@@ -48,7 +51,7 @@ class CHolmCore : public HlmPlg::IHlmCore {
     void serviceControl(uint32_t control, uint32_t eventType, void* eventData) override;
     void reloadConfig() override;
 
-    void setHandler(HlmPlg::IHlmCoreHandler* handler) { handler_ = handler; }
+    void setHandler(HlmPlg::IHlmCoreHandler* handler);
     // The host's handler (null without one); service objects report through it.
     HlmPlg::IHlmCoreHandler* hostHandler() const { return handler_; }
     CPluginManager& pluginManager() { return manager_; }
@@ -60,7 +63,10 @@ class CHolmCore : public HlmPlg::IHlmCore {
     void registerProviders();
     void unregisterProviders();
     void removeStaleTempFolders();
-    uint32_t runPhases(bool quick);
+    void updateLifecycleContext();
+    // `code` receives the exit code noted so far (a plugin that failed to
+    // start), for the report should an exception end the run.
+    uint32_t runPhases(bool quick, uint32_t& code);
     void notifyStopping();
     uint32_t finalReport(uint32_t code);
     // A standard exception at an entry point: rethrown when the exception

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "common/format.h"
+#include "core/plugin_lifecycle.h"
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/service.h"
 
@@ -19,7 +20,10 @@ namespace {
 constexpr size_t kMaxDeclarations = std::numeric_limits<int32_t>::max();
 }
 
+CPluginManager::CPluginManager() : lifecycle_(std::make_unique<CPluginLifecycle>(*this)) {}
+
 CPluginManager::~CPluginManager() {
+    lifecycle_.reset();
     for (auto& declaration : declarations_) {
         dropHandler(declaration);
     }
@@ -152,6 +156,12 @@ HlmPlg::CHlmPlg* CPluginManager::providerOf(int32_t id) const {
 size_t CPluginManager::liveInterfaceCount() const {
     std::lock_guard liveGuard(liveLock_);
     return live_.size();
+}
+
+bool CPluginManager::isRegisteredProvider(const CHlmPlg* provider) const {
+    std::lock_guard providerGuard(providerLock_);
+    return std::any_of(providers_.begin(), providers_.end(),
+                       [provider](const auto& entry) { return entry.second == provider; });
 }
 
 bool CPluginManager::hasLiveInterfacesFrom(const CHlmPlg* provider) const {

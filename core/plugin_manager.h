@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -11,9 +12,11 @@
 
 namespace holm::core {
 
+class CPluginLifecycle;
+
 class CPluginManager : public HlmPlg::IHlmPlg {
   public:
-    CPluginManager() = default;
+    CPluginManager();
     ~CPluginManager() override;
     CPluginManager(const CPluginManager&) = delete;
     CPluginManager& operator=(const CPluginManager&) = delete;
@@ -33,11 +36,16 @@ class CPluginManager : public HlmPlg::IHlmPlg {
     HlmPlg::CHlmPlg* providerOf(int32_t id) const;
     // Number of objects handed out and not yet released.
     size_t liveInterfaceCount() const;
+    // Whether `provider` is the provider of any id.
+    bool isRegisteredProvider(const HlmPlg::CHlmPlg* provider) const;
     // Whether an object made by `provider` is still out.
     bool hasLiveInterfacesFrom(const HlmPlg::CHlmPlg* provider) const;
     // Drops the declarations of an owner that goes away (owned handlers are
     // destroyed).
     void forgetDeclarations(HlmPlg::CHlmPlg* owner);
+
+    // The plugin list and its phases.
+    CPluginLifecycle& lifecycle() { return *lifecycle_; }
 
   private:
     struct Declaration {
@@ -59,6 +67,8 @@ class CPluginManager : public HlmPlg::IHlmPlg {
     std::vector<HlmPlg::IInterface*> live_;
     // Made and used on the lifecycle thread only (load, start, stop).
     std::vector<Declaration> declarations_;
+    // Last: its plugins go before the maps they may still be named in.
+    std::unique_ptr<CPluginLifecycle> lifecycle_;
 };
 
 }  // namespace holm::core

@@ -78,6 +78,8 @@ class SharedLibrary {
     void keepLoaded();
 
   private:
+    friend bool addressInModule(const void* address, const SharedLibrary& library);
+
     // Takes over a loaded handle and records it in the process-wide table.
     // `fileId` is the identity of the file opened, or zero when the loader
     // must be asked.
@@ -95,6 +97,10 @@ class SharedLibrary {
 // libraries loaded through a descriptor, the executable's path for the
 // program itself); empty when no module contains it.
 std::string modulePathContaining(const void* address);
+
+// Whether `address` lies in a segment the loader mapped for `library` (its
+// code, data or read-only data, e.g. an object's vtable or type information).
+bool addressInModule(const void* address, const SharedLibrary& library);
 
 // The identities of every module currently loaded in the process.
 std::vector<ModuleId> loadedModuleIds();

@@ -355,6 +355,18 @@ std::string modulePathContaining(const void* address) {
     return loaded ? loaded->path : mappedFileContaining(address);
 }
 
+bool addressInModule(const void* address, const SharedLibrary& library) {
+    if (address == nullptr || !library.valid()) {
+        return false;
+    }
+    Dl_info info{};
+    struct link_map* containing = nullptr;
+    if (::dladdr1(address, &info, reinterpret_cast<void**>(&containing), RTLD_DL_LINKMAP) == 0) {
+        return false;
+    }
+    return containing != nullptr && containing == linkMapOf(library.handle_.get());
+}
+
 std::vector<ModuleId> loadedModuleIds() {
     std::vector<ModuleId> ids;
     for (const std::string& name : loaderNames()) {

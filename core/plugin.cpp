@@ -1,0 +1,148 @@
+#include "core/plugin.h"
+
+#include <mutex>
+#include <vector>
+
+#include "common/format.h"
+#include "common/utf16.h"
+
+namespace holm::core {
+
+namespace {
+
+constexpr uint32_t kVersionMajorMask = 0xFF000000;
+constexpr uint32_t kSupportedMajor = 0x04000000;
+
+// Plugin objects whose library stays mapped: they remain reachable here for
+// the rest of the process, since a provider entry or a live object may still
+// lead to them.
+void keepForProcessLife(HlmPlg::CHlmPlg* plugin) {
+    static std::mutex lock;
+    static auto* kept = new std::vector<HlmPlg::CHlmPlg*>();  // never destroyed
+    std::lock_guard guard(lock);
+    kept->push_back(plugin);
+}
+
+std::u16string fileNamePart(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return text::utf8ToUtf16(slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+}  // namespace
+
+CPlugin::CPlugin(HlmPlg::IService* service, platform::SharedLibrary library, std::u16string name,
+                 HlmPlg::CHlmPlg* plugin)
+    : name_(std::move(name)), plugin_(plugin), library_(std::move(library)), service_(service) {
+    if (library_.valid()) {
+        libraryName_ = fileNamePart(library_.path());
+    }
+}
+
+CPlugin::~CPlugin() {
+    destroyObject();
+    // library_ frees the library, after the object that came from it.
+}
+
+// The object goes first, while its code is still mapped. A plugin whose
+// destruction throws must not end the process; its library is then freed
+// like any other, since its frames were unwound normally.
+void CPlugin::destroyObject() noexcept {
+    if (plugin_ == nullptr) {
+        return;
+    }
+    HlmPlg::CHlmPlg* plugin = plugin_;
+    plugin_ = nullptr;
+    try {
+        auto freePlugin = reinterpret_cast<FreeHlmPluginFunction>(library_.symbol("freeHlmPlugin"));
+        if (freePlugin != nullptr) {
+            freePlugin(plugin);
+        } else {
+            delete plugin;
+        }
+    } catch (...) {  // NOLINT(bugprone-empty-catch): nothing left to report to
+    }
+}
+
+void CPlugin::abandon() {
+    if (plugin_ != nullptr) {
+        keepForProcessLife(plugin_);
+        plugin_ = nullptr;
+    }
+    library_.keepLoaded();
+}
+
+template <typename Result, typename Call>
+Result CPlugin::shielded(const char16_t* method, Result failed, Call call) {
+    try {
+        return call();
+    } catch (HlmPlg::CHlmWin32Exception& exception) {
+        faulted_ = true;
+        onException(method, exception);
+    } catch (std::exception& exception) {
+        onException(method, exception);
+    }
+    return failed;
+}
+
+void CPlugin::onException(const char16_t* method, std::exception& exception) {
+    if (service_ == nullptr) {
+        return;
+    }
+    if (!service_->catchExceptions()) {
+        throw;
+    }
+    const std::u16string place = text::format(u"CPlugin(%s)::%s", name_.c_str(), method);
+    service_->reportException(place.c_str(), 0, exception);
+}
+
+int32_t CPlugin::loadPlugin() {
+    return shielded(u"loadPlugin", kVersionException, [&] {
+        version_ = plugin_->getVersion();
+        return (version_ & kVersionMajorMask) == kSupportedMajor ? kVersionAccepted
+                                                                 : kVersionRefused;
+    });
+}
+
+bool CPlugin::changeState(const char16_t* method, bool (HlmPlg::CHlmPlg::*call)(), State next) {
+    return shielded(method, false, [&] {
+        if (!(plugin_->*call)()) {
+            return false;
+        }
+        state_ = next;
+        return true;
+    });
+}
+
+bool CPlugin::load() {
+    return changeState(u"load", &HlmPlg::CHlmPlg::load, kLoaded);
+}
+
+bool CPlugin::unload() {
+    return changeState(u"unload", &HlmPlg::CHlmPlg::unload, kUnloaded);
+}
+
+bool CPlugin::start() {
+    return changeState(u"start", &HlmPlg::CHlmPlg::start, kStarted);
+}
+
+bool CPlugin::stop() {
+    return changeState(u"stop", &HlmPlg::CHlmPlg::stop, kStopped);
+}
+
+bool CPlugin::handleCmdLine(HlmPlg::ICmdLine* cmdLine) {
+    return shielded(u"handleCmdLine", false, [&] { return plugin_->handleCmdLine(cmdLine); });
+}
+
+bool CPlugin::test(const char16_t* argument) {
+    return shielded(u"test", false, [&] { return plugin_->test(argument); });
+}
+
+bool CPlugin::isInstalled(HlmPlg::IConfig* config) {
+    return shielded(u"isInstalled", false, [&] { return plugin_->isInstalled(config); });
+}
+
+uint32_t CPlugin::getLastError() {
+    return shielded(u"getLastError", uint32_t{0}, [&] { return plugin_->getLastError(); });
+}
+
+}  // namespace holm::core

@@ -1,0 +1,397 @@
+#include "core/plugin_lifecycle.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <typeinfo>
+
+#include "common/format.h"
+#include "common/utf16.h"
+#include "core/plugin_manager.h"
+#include "hlmplg/cmdline.h"
+#include "hlmplg/interface_ids.h"
+#include "platform/file_system.h"
+#include "platform/process_info.h"
+#include "security/verified_file.h"
+#include "services/config_store.h"
+#include "utilities/run_performance.h"
+
+namespace holm::core {
+
+namespace util = Tandro::Utilities;
+
+namespace {
+
+constexpr uint32_t kLevelAlways = 0;
+constexpr uint32_t kLevelDetail = 1;
+constexpr uint32_t kStatusStartPending = 2;
+constexpr uint32_t kStatusStopPending = 3;
+constexpr uint32_t kPluginWaitHintMs = 10000;
+constexpr size_t kMaxPlugins = INT32_MAX;
+
+const char16_t* phaseName(Phase phase) {
+    switch (phase) {
+        case Phase::Load:
+            return u"Load";
+        case Phase::UnLoad:
+            return u"UnLoad";
+        case Phase::Start:
+            return u"Start";
+        case Phase::Stop:
+            return u"Stop";
+        case Phase::ReloadConfig:
+            return u"ReloadConfig";
+        case Phase::None:
+            break;
+    }
+    return u"";
+}
+
+// Whether a plugin in `state` takes part in `phase`; the others are skipped.
+bool admits(Phase phase, CPlugin::State state) {
+    switch (phase) {
+        case Phase::Load:
+            return state == CPlugin::kUnloaded;
+        case Phase::UnLoad:
+            return state == CPlugin::kLoaded || state == CPlugin::kStopped;
+        case Phase::Start:
+            return state == CPlugin::kLoaded;
+        case Phase::Stop:
+            return state == CPlugin::kStarted;
+        default:
+            return false;
+    }
+}
+
+std::u16string loadFailureText(int32_t result, const std::u16string& name) {
+    switch (result) {
+        case CPluginLifecycle::kSelftestFailed:
+            return text::format(u"Unable to load plugin '%s'. Error: Selftest failed.",
+                                name.c_str());
+        case CPluginLifecycle::kVersionRefused:
+            return text::format(
+                u"Unable to load plugin '%s'. Error: The version of the plugin "
+                u"interface is not compatible to the currently supported version.",
+                name.c_str());
+        case CPluginLifecycle::kLoadFailed:
+            return text::format(u"Unable to load plugin '%s'. Error: LoadLibrary() failed.",
+                                name.c_str());
+        case CPluginLifecycle::kNoEntryPoint:
+            return text::format(u"Unable to load plugin '%s'. Error: GetProcAddress() failed.",
+                                name.c_str());
+        default:
+            return text::format(u"Unable to load plugin '%s'. Unknown error occured. ErrCode: %d.",
+                                name.c_str(), result);
+    }
+}
+
+// An object obtained from the facade for one step, handed back at its end
+// (also when a plugin's exception travels through the step).
+class Borrowed {
+  public:
+    Borrowed(HlmPlg::IHlmPlg& facade, HlmPlg::CHlmPlg* owner, int32_t id)
+        : facade_(facade),
+          owner_(owner),
+          id_(id),
+          object_(owner != nullptr ? facade.createInterface(owner, id) : nullptr) {}
+    ~Borrowed() {
+        if (object_ != nullptr) {
+            facade_.releaseInterface(owner_, id_, object_);
+        }
+    }
+    Borrowed(const Borrowed&) = delete;
+    Borrowed& operator=(const Borrowed&) = delete;
+
+    template <typename T>
+    T* as() const {
+        return dynamic_cast<T*>(object_);
+    }
+
+  private:
+    HlmPlg::IHlmPlg& facade_;
+    HlmPlg::CHlmPlg* owner_;
+    int32_t id_;
+    HlmPlg::IInterface* object_;
+};
+
+}  // namespace
+
+CPluginLifecycle::CPluginLifecycle(CPluginManager& facade)
+    : facade_(facade), events_(facade, platform::executablePath()) {}
+
+CPluginLifecycle::~CPluginLifecycle() {
+    destroyAll();
+}
+
+void CPluginLifecycle::setContext(LifecycleContext context) {
+    context_ = std::move(context);
+    events_.setOwner(context_.owner);
+}
+
+int32_t CPluginLifecycle::addPlugin(const PluginListEntry& entry) {
+    const std::string path = text::utf16ToUtf8(entry.file);
+    if (!platform::pathExists(path)) {
+        return kLoadFailed;
+    }
+    security::SelftestContext selftestContext;
+    selftestContext.productDirectory = context_.productDirectory;
+    const security::VerifiedFile verified = security::selftest(path, false, false, selftestContext);
+    if (!verified.passed()) {
+        return kSelftestFailed;
+    }
+    // Loaded from the descriptor that was verified: no window in which the
+    // file could be exchanged between the check and the load.
+    uint32_t error = 0;
+    platform::SharedLibrary library =
+        platform::SharedLibrary::openDescriptor(verified.descriptor(), path, error);
+    if (!library) {
+        return kLoadFailed;
+    }
+    auto entryPoint = reinterpret_cast<GetHlmPlugin2Function>(library.symbol("getHlmPlugin2"));
+    if (entryPoint == nullptr) {
+        return kNoEntryPoint;
+    }
+    HlmPlg::CHlmPlg* object = entryPoint(&facade_, entry.params.c_str());
+    if (object == nullptr) {
+        return kDeclined;
+    }
+    auto plugin =
+        std::make_unique<CPlugin>(context_.service, std::move(library), entry.name, object);
+    const int32_t result = plugin->loadPlugin();
+    if (result != CPlugin::kVersionAccepted) {
+        dispose(std::move(plugin));
+        return result;
+    }
+    if (plugins_.size() >= kMaxPlugins) {
+        dispose(std::move(plugin));
+        throw std::length_error("list<T> too long");
+    }
+    plugins_.push_back(std::move(plugin));
+    return kAdded;
+}
+
+void CPluginLifecycle::loadList(const std::vector<PluginListEntry>& entries) {
+    for (const PluginListEntry& entry : entries) {
+        const int32_t result = addPlugin(entry);
+        if (result == kAdded || result == kDeclined) {
+            continue;
+        }
+        reportEvent(kFailureEvent, kMessageLoadFailed, {}, entry.file,
+                    static_cast<uint32_t>(result));
+        log(kLevelAlways, loadFailureText(result, entry.name));
+    }
+}
+
+// Handlers kept in the declaration records of a removed plugin: only those
+// handed over as owned are destroyed (see CPluginManager::forgetDeclarations);
+// a handler the plugin keeps itself goes with the plugin object.
+void CPluginLifecycle::removeNotInstalled() {
+    const Borrowed object(facade_, context_.owner, HlmPlg::IID_CONFIG);
+    auto* config = object.as<HlmPlg::IConfig>();
+    if (config == nullptr) {
+        return;
+    }
+    for (size_t index = plugins_.size(); index > 0;) {
+        --index;
+        if (plugins_[index]->isInstalled(config)) {
+            continue;
+        }
+        log(kLevelDetail, text::format(u"PM(%s): unloading ... (not installed)",
+                                       plugins_[index]->name().c_str()));
+        auto removed = std::move(plugins_[index]);
+        plugins_.erase(plugins_.begin() + static_cast<std::ptrdiff_t>(index));
+        dispose(std::move(removed));
+        index = plugins_.size();  // walk again from the end
+    }
+}
+
+uint32_t CPluginLifecycle::callAll(Phase phase, bool reverse) {
+    phase_ = phase;
+    if (phase == Phase::ReloadConfig) {
+        reloadConfiguration();
+        return 0;
+    }
+    const size_t count = plugins_.size();
+    for (size_t step = 0; step < count; ++step) {
+        const size_t index = reverse ? count - 1 - step : step;
+        if (!callOne(*plugins_[index], phase)) {
+            return static_cast<uint32_t>(index + 1);
+        }
+    }
+    return 0;
+}
+
+bool CPluginLifecycle::callOne(CPlugin& plugin, Phase phase) {
+    if (!admits(phase, plugin.state())) {
+        return true;
+    }
+    const char16_t* name = phaseName(phase);
+    util::GenericRunPerformance timing(u"PM(" + plugin.name() + u")::" + name);
+    log(kLevelDetail, text::format(u"PM(%s): calling %s() ...", plugin.name().c_str(), name));
+    const bool succeeded = callPhase(plugin, phase);
+    if (succeeded) {
+        log(kLevelDetail,
+            text::format(u"PM(%s): calling %s() ... done", plugin.name().c_str(), name));
+    } else {
+        log(kLevelAlways,
+            text::format(u"PM(%s): calling %s() ... failed", plugin.name().c_str(), name));
+    }
+    return succeeded;
+}
+
+bool CPluginLifecycle::callPhase(CPlugin& plugin, Phase phase) {
+    switch (phase) {
+        case Phase::Load:
+            if (plugin.load()) {
+                return true;
+            }
+            reportEvent(kFailureEvent, kMessageLoadFailed, {}, plugin.name(),
+                        plugin.getLastError());
+            return false;
+        case Phase::UnLoad:
+            return plugin.unload();
+        case Phase::Start:
+            if (context_.host != nullptr) {
+                context_.host->setServiceStatus(kStatusStartPending, 0, kPluginWaitHintMs);
+            }
+            if (plugin.start()) {
+                reportEvent(kSuccessEvent, kMessageStartSucceeded, {}, plugin.name(), 0);
+                return true;
+            }
+            reportEvent(kFailureEvent, kMessageStartFailed, {}, plugin.name(),
+                        plugin.getLastError());
+            return false;
+        case Phase::Stop:
+            if (context_.host != nullptr) {
+                context_.host->setServiceStatus(kStatusStopPending, 0, kPluginWaitHintMs);
+            }
+            if (plugin.stop()) {
+                reportEvent(kSuccessEvent, 0, u"Plugin %s has been stopped successfully!",
+                            plugin.name(), 0);
+                return true;
+            }
+            return false;
+        default:
+            return true;
+    }
+}
+
+// The plugins are not called in this phase. The store re-reads the
+// configuration and tells its configuration handlers (second notification
+// always, first when their part changed); it has neither a re-read nor
+// handlers yet, so what is left here is the temporary folder: a reload that
+// moved it removes the old one when it is empty.
+void CPluginLifecycle::reloadConfiguration() {
+    if (context_.configStore == nullptr) {
+        return;
+    }
+    const std::u16string before = context_.configStore->tempDirectory();
+    const std::u16string after = context_.configStore->tempDirectory();
+    if (!text::equalsNoCase(before, after)) {
+        platform::removeEmptyDirectory(text::utf16ToUtf8(before));
+    }
+}
+
+bool CPluginLifecycle::handleCmdLine() {
+    const Borrowed object(facade_, context_.owner, HlmPlg::IID_CMDLINE);
+    for (const auto& plugin : plugins_) {
+        if (plugin->handleCmdLine(object.as<HlmPlg::ICmdLine>())) {
+            log(kLevelAlways,
+                text::format(u"PM(%s): handleCmdline() = true", plugin->name().c_str()));
+            return true;
+        }
+    }
+    return false;
+}
+
+void CPluginLifecycle::runTest() {
+    std::u16string value;
+    {
+        const Borrowed object(facade_, context_.owner, HlmPlg::IID_CMDLINE);
+        auto* cmdLine = object.as<HlmPlg::ICmdLine>();
+        if (cmdLine != nullptr && cmdLine->hasSwitch(u"test")) {
+            value = cmdLine->getSwitchValue(u"test");
+        }
+    }
+    const auto equals = value.find(u'=');
+    const std::u16string target = value.substr(0, equals);
+    const std::u16string argument = equals == std::u16string::npos ? u"" : value.substr(equals + 1);
+    if (target.empty()) {
+        return;
+    }
+    const bool all = text::equalsNoCase(target, u"all");
+    for (const auto& plugin : plugins_) {
+        if (!all && !text::equalsNoCase(plugin->name(), target)) {
+            continue;
+        }
+        const bool passed = plugin->test(argument.c_str());
+        log(kLevelAlways, passed ? text::format(u"PM(%s): test(%s) = true", plugin->name().c_str(),
+                                                argument.c_str())
+                                 : text::format(u"PM(%s): test(%s) = false", plugin->name().c_str(),
+                                                argument.c_str()));
+    }
+}
+
+void CPluginLifecycle::destroyAll() {
+    while (!plugins_.empty()) {
+        auto plugin = std::move(plugins_.back());
+        plugins_.pop_back();
+        dispose(std::move(plugin));
+    }
+}
+
+void CPluginLifecycle::reportEvent(EventKind kind, uint32_t messageId, std::u16string text,
+                                   std::u16string insertion, uint32_t code) {
+    events_.report({kind, messageId, std::move(text), std::move(insertion), code});
+}
+
+void CPluginLifecycle::dispose(std::unique_ptr<CPlugin> plugin) {
+    // Owned handlers of its declarations are destroyed while its code is
+    // still mapped; the records go.
+    facade_.forgetDeclarations(plugin->object());
+    const std::u16string residue = residueOf(*plugin);
+    if (residue.empty()) {
+        plugin.reset();
+        return;
+    }
+    log(kLevelAlways,
+        text::format(u"PM(%s): library kept loaded: %s", plugin->name().c_str(), residue.c_str()));
+    plugin->abandon();
+}
+
+std::u16string CPluginLifecycle::residueOf(const CPlugin& plugin) const {
+    if (plugin.faulted()) {
+        return u"a fault was raised in its code";
+    }
+    if (facade_.hasLiveInterfacesFrom(plugin.object())) {
+        return u"interface objects it provides are still in use";
+    }
+    if (facade_.isRegisteredProvider(plugin.object())) {
+        return u"it is still registered as an interface provider";
+    }
+    if (hasHandlerInLibrary(plugin.library())) {
+        return u"a service handler of it is still registered";
+    }
+    return {};
+}
+
+// A handler belongs to the library when the object itself or its dynamic
+// type's information lies in the library's mapping.
+bool CPluginLifecycle::hasHandlerInLibrary(const platform::SharedLibrary& library) const {
+    if (context_.serviceHandlers == nullptr || !library.valid()) {
+        return false;
+    }
+    bool found = false;
+    context_.serviceHandlers->forEach([&](HlmPlg::IServiceHandler* handler) {
+        found = found || platform::addressInModule(handler, library) ||
+                platform::addressInModule(&typeid(*handler), library);
+    });
+    return found;
+}
+
+void CPluginLifecycle::log(uint32_t level, const std::u16string& text) const {
+    if (context_.host != nullptr) {
+        context_.host->log(level, u"Core", text.c_str());
+    }
+}
+
+}  // namespace holm::core

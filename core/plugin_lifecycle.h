@@ -1,0 +1,120 @@
+// The lifecycle side of the plugin manager: the ordered list of plugin
+// wrappers, the loader that fills it, and the phases that drive every plugin
+// (Load, Start, Stop, UnLoad, ReloadConfig), with their log lines, service
+// status hints and operator events.
+//
+// Library lifetime: a plugin's library is freed only when nothing of the
+// plugin is left registered with the core (interface objects it provides
+// still out, provider entries naming it, service handlers whose code lies in
+// the library) and it never faulted. Otherwise the plugin object and its
+// library stay in memory for the rest of the process and a log line says
+// why; that costs some memory but never leaves the core calling unmapped
+// code.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/event_log.h"
+#include "core/plugin.h"
+#include "core/plugin_list.h"
+#include "core/service_handlers.h"
+#include "hlmplg/core.h"
+
+namespace holm::services {
+class CConfigStore;
+}
+
+namespace holm::core {
+
+class CPluginManager;
+
+enum class Phase : uint32_t {
+    Load = 0,
+    UnLoad = 1,
+    Start = 2,
+    Stop = 3,
+    ReloadConfig = 4,
+    None = 5
+};
+
+// The parts of the core the lifecycle works with; set once the core has made
+// them. Every pointer may be null.
+struct LifecycleContext {
+    HlmPlg::IHlmCoreHandler* host = nullptr;
+    // Receives exception reports of the plugins' calls.
+    HlmPlg::IService* service = nullptr;
+    ServiceHandlerList* serviceHandlers = nullptr;
+    services::CConfigStore* configStore = nullptr;
+    // The owner of the objects the manager obtains for itself.
+    HlmPlg::CHlmPlg* owner = nullptr;
+    // Relative library names resolve here.
+    std::string productDirectory;
+};
+
+class CPluginLifecycle {
+  public:
+    // Results of addPlugin besides the wrapper's own (CPlugin::loadPlugin).
+    static constexpr int32_t kAdded = 0;
+    static constexpr int32_t kSelftestFailed = 1;
+    static constexpr int32_t kVersionRefused = 2;
+    static constexpr int32_t kLoadFailed = 3;
+    static constexpr int32_t kNoEntryPoint = 4;
+    static constexpr int32_t kDeclined = 6;
+
+    explicit CPluginLifecycle(CPluginManager& facade);
+    ~CPluginLifecycle();
+    CPluginLifecycle(const CPluginLifecycle&) = delete;
+    CPluginLifecycle& operator=(const CPluginLifecycle&) = delete;
+
+    void setContext(LifecycleContext context);
+    EventReporter& events() { return events_; }
+
+    // Loads the library of `entry` from its verified file and appends a
+    // wrapper for it; returns one of the codes above (or -1 when reading the
+    // plugin's version threw). Every failure leaves nothing loaded.
+    int32_t addPlugin(const PluginListEntry& entry);
+    // addPlugin for every entry, logging and reporting each failure.
+    void loadList(const std::vector<PluginListEntry>& entries);
+    // Drops the plugins that report themselves not installed; needs a
+    // configuration object, else does nothing.
+    void removeNotInstalled();
+    // Runs `phase` over every plugin; 0, or the 1-based list position of the
+    // first plugin that failed (the walk stops there).
+    uint32_t callAll(Phase phase, bool reverse);
+    // Offers the process command line to the plugins; true at the first that
+    // takes it.
+    bool handleCmdLine();
+    // The "test" option: calls `test` of the plugins it names.
+    void runTest();
+    // Destroys every wrapper (last first) and empties the list.
+    void destroyAll();
+
+    size_t count() const { return plugins_.size(); }
+    const CPlugin& plugin(size_t index) const { return *plugins_.at(index); }
+    Phase currentPhase() const { return phase_; }
+
+  private:
+    bool callOne(CPlugin& plugin, Phase phase);
+    bool callPhase(CPlugin& plugin, Phase phase);
+    void reloadConfiguration();
+    void reportEvent(EventKind kind, uint32_t messageId, std::u16string text,
+                     std::u16string insertion, uint32_t code);
+    // Destroys a wrapper, or abandons it when something of it is still
+    // registered (see the file comment).
+    void dispose(std::unique_ptr<CPlugin> plugin);
+    // Why the plugin's library must stay mapped; empty when nothing holds it.
+    std::u16string residueOf(const CPlugin& plugin) const;
+    bool hasHandlerInLibrary(const platform::SharedLibrary& library) const;
+    void log(uint32_t level, const std::u16string& text) const;
+
+    CPluginManager& facade_;
+    LifecycleContext context_;
+    std::vector<std::unique_ptr<CPlugin>> plugins_;
+    Phase phase_ = Phase::None;
+    EventReporter events_;
+};
+
+}  // namespace holm::core

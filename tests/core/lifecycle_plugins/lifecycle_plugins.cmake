@@ -1,0 +1,25 @@
+# Plugins of the lifecycle tests, built into ${CMAKE_BINARY_DIR}/lifecycle-plugins/:
+# the recording plugin as it is (signed and unsigned), with freeHlmPlugin, and
+# without its entry point.
+set(_holm_lifecycle_dir "${CMAKE_BINARY_DIR}/lifecycle-plugins")
+set(_holm_lifecycle_source "${CMAKE_CURRENT_LIST_DIR}/recording_plugin.cpp")
+
+function(_holm_lifecycle_plugin target)
+  cmake_parse_arguments(ARG "UNSIGNED" "" "DEFINITIONS" ${ARGN})
+  add_library(${target} MODULE "${_holm_lifecycle_source}")
+  target_include_directories(${target} PRIVATE "${CMAKE_SOURCE_DIR}/include")
+  target_compile_definitions(${target} PRIVATE ${ARG_DEFINITIONS})
+  set_target_properties(${target} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY "${_holm_lifecycle_dir}"
+                                             CXX_VISIBILITY_PRESET hidden)
+  if(NOT ARG_UNSIGNED)
+    holm_sign_target(${target})
+  endif()
+  add_dependencies(core_tests ${target})
+endfunction()
+
+_holm_lifecycle_plugin(lc_recording)
+_holm_lifecycle_plugin(lc_with_free DEFINITIONS HOLM_WITH_FREE)
+_holm_lifecycle_plugin(lc_no_entry DEFINITIONS HOLM_WITHOUT_ENTRY)
+_holm_lifecycle_plugin(lc_unsigned UNSIGNED)
+
+target_compile_definitions(core_tests PRIVATE HOLM_LIFECYCLE_PLUGIN_DIR="${_holm_lifecycle_dir}/")
