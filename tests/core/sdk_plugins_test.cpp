@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hlmplg/hlmplg.h"
@@ -70,9 +71,9 @@ class StubFacade : public HlmPlg::IHlmPlg {
     bool unregisterProvider(int32_t, CHlmPlg*) override { return true; }
     IInterface* createInterface(CHlmPlg*, int32_t) override { return nullptr; }
     void releaseInterface(CHlmPlg*, int32_t, IInterface*) override {}
-    int32_t declareInterface(CHlmPlg*, int32_t, IInterface** variable, bool) override {
+    int32_t declareInterface(CHlmPlg* owner, int32_t, IInterface** variable, bool) override {
         *variable = nullptr;
-        declared.push_back(variable);
+        declared.push_back({owner, variable});
         return static_cast<int32_t>(declared.size());
     }
     void setInterfaceHandler(CHlmPlg*, IInterface**, HlmPlg::IHandler* handler,
@@ -80,20 +81,24 @@ class StubFacade : public HlmPlg::IHlmPlg {
         ASSERT_TRUE(owned);
         ownedHandler.reset(handler);
     }
-    bool acquireInterfaces(CHlmPlg*) override {
+    bool acquireInterfaces(CHlmPlg* owner) override {
         ++acquired;
-        for (IInterface** variable : declared) {
-            *variable = &service;
+        for (auto [declarer, variable] : declared) {
+            if (declarer == owner) {
+                *variable = &service;
+            }
         }
         if (ownedHandler) {
             service.registerHandler(ownedHandler.get());
         }
         return true;
     }
-    bool releaseInterfaces(CHlmPlg*) override {
+    bool releaseInterfaces(CHlmPlg* owner) override {
         ++released;
-        for (IInterface** variable : declared) {
-            *variable = nullptr;
+        for (auto [declarer, variable] : declared) {
+            if (declarer == owner) {
+                *variable = nullptr;
+            }
         }
         if (ownedHandler) {
             service.unregisterHandler(ownedHandler.get());
@@ -103,7 +108,7 @@ class StubFacade : public HlmPlg::IHlmPlg {
     }
 
     StubService service;
-    std::vector<IInterface**> declared;
+    std::vector<std::pair<CHlmPlg*, IInterface**>> declared;
     std::unique_ptr<HlmPlg::IHandler> ownedHandler;
     int acquired = 0;
     int released = 0;
