@@ -12,7 +12,6 @@
 // The host logs the core's own lines for every phase ("PM(demo): calling
 // Start() ... done"); what the plugin broadcasts reaches every registered
 // service handler, the plugin's own among them.
-#include <atomic>
 #include <string>
 
 #include "hlmplg/hlmplg.h"
@@ -24,17 +23,13 @@ constexpr uint32_t kInfo = 1;
 
 // Receives the service side's notifications. The core calls onRunning once
 // every plugin has started, and onStopping on a thread of its own when the
-// core begins to stop, while other plugins may still be called: a real plugin
-// would start and stop its background work here. The demo only notes the
-// state (atomically, because of that other thread) and keeps calls back into
-// the core out of these notifications.
+// core begins to stop. A real plugin starts and stops its background work
+// here; it should not call back into the core from these notifications, and
+// must expect onStopping on another thread than its own calls.
 class DemoServiceHandler : public HlmPlg::IServiceHandler {
   public:
-    void onRunning() override { m_running = true; }
-    void onStopping() override { m_running = false; }
-
-  private:
-    std::atomic<bool> m_running{false};
+    void onRunning() override {}
+    void onStopping() override {}
 };
 
 class DemoPlugin : public HlmPlg::CHlmPlg {
