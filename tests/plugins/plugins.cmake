@@ -1,0 +1,63 @@
+# Test plugins: real first-generation plugin libraries, compiled against the
+# SDK alone from one source (test_plugin.cpp), one library per behaviour, each
+# signed like a product plugin. They land in ${HOLM_TEST_PLUGIN_DIR} as
+# lib<behaviour>.so; the suites find them through the HOLM_TEST_PLUGIN_DIR
+# compile definition and build them through the target holm_test_plugins.
+set(HOLM_TEST_PLUGIN_DIR "${CMAKE_BINARY_DIR}/test-plugins")
+
+# <library base name> <behaviour>
+set(_holm_test_plugins
+    ok Ok
+    fail_load FailLoad
+    fail_start FailStart
+    fail_stop FailStop
+    wrong_version WrongVersion
+    no_export NoExport
+    null_plugin NullPlugin
+    throw_std ThrowStd
+    throw_hlm ThrowHlm
+    not_installed NotInstalled
+    free_records FreeRecords
+    old_version OldVersion
+    keeps_handler KeepsHandler)
+
+set(_holm_test_plugin_targets)
+while(NOT "${_holm_test_plugins}" STREQUAL "")
+  list(POP_FRONT _holm_test_plugins _name _behaviour)
+  set(_target holm_test_plugin_${_name})
+  add_library(${_target} MODULE "${CMAKE_CURRENT_LIST_DIR}/test_plugin.cpp")
+  target_include_directories(${_target} PRIVATE "${CMAKE_SOURCE_DIR}/include")
+  target_compile_definitions(${_target} PRIVATE HOLM_TEST_PLUGIN_BEHAVIOUR=${_behaviour}
+                                                HOLM_TEST_PLUGIN_DEFAULT_NAME="${_name}")
+  # Everything a plugin needs comes from the SDK headers: nothing stays
+  # unresolved.
+  target_link_options(${_target} PRIVATE -Wl,--no-undefined)
+  set_target_properties(${_target} PROPERTIES OUTPUT_NAME ${_name}
+                        LIBRARY_OUTPUT_DIRECTORY "${HOLM_TEST_PLUGIN_DIR}")
+  holm_sign_target(${_target})
+  list(APPEND _holm_test_plugin_targets ${_target})
+endwhile()
+target_compile_definitions(holm_test_plugin_no_export PRIVATE HOLM_TEST_PLUGIN_WITHOUT_ENTRY)
+target_compile_definitions(holm_test_plugin_free_records PRIVATE HOLM_TEST_PLUGIN_EXPORTS_FREE)
+
+# Copies of the signed "ok" plugin that the signature check must refuse:
+# libunsigned.so has no signature; libtampered.so was signed under its own
+# name and then had one byte appended.
+set(_ok "$<TARGET_FILE:holm_test_plugin_ok>")
+set(_unsigned "${HOLM_TEST_PLUGIN_DIR}/libunsigned.so")
+set(_tampered "${HOLM_TEST_PLUGIN_DIR}/libtampered.so")
+add_custom_command(OUTPUT "${_unsigned}" "${_tampered}" "${_tampered}.sig"
+                   COMMAND "${CMAKE_COMMAND}" -E copy "${_ok}" "${_unsigned}"
+                   COMMAND "${CMAKE_COMMAND}" -E rm -f "${_unsigned}.sig"
+                   COMMAND "${CMAKE_COMMAND}" -E copy "${_ok}" "${_tampered}"
+                   COMMAND holm-sign sign --key "${HOLM_DEVELOPMENT_KEY}" "${_tampered}"
+                   COMMAND "${CMAKE_COMMAND}" -DFILE=${_tampered}
+                           -P "${CMAKE_CURRENT_LIST_DIR}/append_byte.cmake"
+                   DEPENDS holm_test_plugin_ok holm-sign "${_ok}"
+                           "${CMAKE_CURRENT_LIST_DIR}/append_byte.cmake"
+                   COMMENT "Making unsigned and tampered copies of the ok test plugin"
+                   VERBATIM)
+add_custom_target(holm_test_plugin_copies DEPENDS "${_unsigned}" "${_tampered}")
+
+add_custom_target(holm_test_plugins)
+add_dependencies(holm_test_plugins ${_holm_test_plugin_targets} holm_test_plugin_copies)

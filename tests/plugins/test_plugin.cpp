@@ -1,0 +1,281 @@
+// The test plugins: one source, built into one library per behaviour (see
+// plugins.cmake). Each library is a real first-generation plugin compiled
+// against the SDK alone.
+//
+// Every call the host makes is recorded as one line "<name>:<call>[:<arg>]"
+// appended to the file named by HOLM_TEST_PLUGIN_LOG (nothing is recorded
+// when it is unset). The plugin's name comes from its params ("name=p1"; fields
+// separated by ',' or ';'), so one library can stand for several list entries;
+// without it the name is the library's base name ("ok", "fail_load", ...).
+//
+// Behaviours (HOLM_TEST_PLUGIN_BEHAVIOUR):
+//   Ok            succeeds in everything
+//   FailLoad      load() returns false
+//   FailStart     start() returns false (nothing acquired)
+//   FailStop      stop() releases its interfaces, then returns false
+//   WrongVersion  getVersion() is 0x03000100
+//   NoExport      the library does not export getHlmPlugin2
+//   NullPlugin    getHlmPlugin2 returns null
+//   ThrowStd      start() throws std::runtime_error("boom")
+//   ThrowHlm      start() sets the last error 42 and throws CHlmException(42)
+//   NotInstalled  isInstalled() returns false
+//   FreeRecords   exports freeHlmPlugin, which records before deleting
+//   OldVersion    getVersion() is 0x03000000 (3.0.0.0); registers a service
+//                 handler in start() (the core ignores it) and records
+//                 whether the registration was accepted
+//   KeepsHandler  registers a service handler in start() and leaves it
+//                 registered after stop(); the handler lives in the library's
+//                 static storage, so it stays valid while the library is mapped
+//
+// Only FreeRecords exports freeHlmPlugin: the others are destroyed by the
+// host through the virtual destructor (recorded as "destructor").
+#include <cstdlib>
+#include <forward_list>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "hlmplg/hlmplg.h"
+
+namespace {
+
+enum class Behaviour {
+    Ok,
+    FailLoad,
+    FailStart,
+    FailStop,
+    WrongVersion,
+    NoExport,
+    NullPlugin,
+    ThrowStd,
+    ThrowHlm,
+    NotInstalled,
+    FreeRecords,
+    OldVersion,
+    KeepsHandler,
+};
+
+constexpr Behaviour kBehaviour = Behaviour::HOLM_TEST_PLUGIN_BEHAVIOUR;
+constexpr const char16_t* kDefaultName = u"" HOLM_TEST_PLUGIN_DEFAULT_NAME;
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+bool isHighSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool isLowSurrogate(char32_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string toUtf8(std::u16string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (isHighSurrogate(c) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
+            c = 0xFFFD;
+        }
+        appendUtf8(out, c);
+    }
+    return out;
+}
+
+// Appends "<name>:<call>" (and ":<argument>" when given) as one line. The
+// stream is opened in append mode per line and the line is written in one
+// piece when it closes, so lines of several plugins never interleave.
+// Never throws: it is called from destructors and from the C entry points.
+void record(std::u16string_view name, std::string_view call,
+            const char16_t* argument = nullptr) noexcept {
+    const char* path = std::getenv("HOLM_TEST_PLUGIN_LOG");
+    if (path == nullptr || *path == '\0') {
+        return;
+    }
+    try {
+        std::string line = toUtf8(name) + ":" + std::string(call);
+        if (argument != nullptr) {
+            line += ":" + toUtf8(argument);
+        }
+        line += "\n";
+        std::ofstream log(path, std::ios::app | std::ios::binary);
+        log << line;
+    } catch (...) {
+        // A line that cannot be built is lost; the test then sees it missing.
+    }
+}
+
+[[maybe_unused]] std::u16string nameFromParams(const char16_t* params) {
+    const std::u16string_view text = params ? params : u"";
+    constexpr std::u16string_view key = u"name=";
+    size_t begin = 0;
+    while (begin <= text.size()) {
+        size_t end = text.find_first_of(u",;", begin);
+        if (end == std::u16string_view::npos) {
+            end = text.size();
+        }
+        const std::u16string_view field = text.substr(begin, end - begin);
+        if (field.starts_with(key) && field.size() > key.size()) {
+            return std::u16string(field.substr(key.size()));
+        }
+        begin = end + 1;
+    }
+    return kDefaultName;
+}
+
+// A service handler that records what the service side tells it.
+class RecordingServiceHandler : public HlmPlg::IServiceHandler {
+  public:
+    explicit RecordingServiceHandler(std::u16string name) : m_name(std::move(name)) {}
+
+    void onRunning() override { record(m_name, "onRunning"); }
+    void onStopping() override { record(m_name, "onStopping"); }
+    void onSelftestFailed(const char16_t* path) override {
+        record(m_name, "onSelftestFailed", path);
+    }
+    void onMessage(const char16_t* text, uint32_t) override { record(m_name, "onMessage", text); }
+
+  private:
+    std::u16string m_name;
+};
+
+// Handlers of KeepsHandler plugins: never unregistered, so they live as long
+// as the library (destroyed when it is unmapped or the process ends).
+std::forward_list<RecordingServiceHandler> g_keptHandlers;
+
+class TestPlugin final : public HlmPlg::CHlmPlg {
+  public:
+    TestPlugin(HlmPlg::IHlmPlg* facade, const std::u16string& name)
+        : CHlmPlg(name.c_str(), facade), m_handler(name) {}
+    ~TestPlugin() override { record(m_name, "destructor"); }
+
+    uint32_t getVersion() override {
+        switch (kBehaviour) {
+            case Behaviour::WrongVersion:
+                return 0x03000100;
+            case Behaviour::OldVersion:
+                return 0x03000000;
+            default:
+                return HlmPlg::kFrameworkVersion;
+        }
+    }
+
+    bool handleCmdLine(HlmPlg::ICmdLine*) override {
+        record(m_name, "handleCmdLine");
+        return false;
+    }
+
+    bool test(const char16_t* argument) override {
+        record(m_name, "test", argument ? argument : u"");
+        return true;
+    }
+
+    bool load() override {
+        record(m_name, "load");
+        if (registersServiceHandler()) {
+            declareInterface(HlmPlg::IID_SERVICE, &m_service, true);
+        }
+        return kBehaviour != Behaviour::FailLoad;
+    }
+
+    bool unload() override {
+        record(m_name, "unload");
+        return true;
+    }
+
+    bool start() override {
+        record(m_name, "start");
+        switch (kBehaviour) {
+            case Behaviour::FailStart:
+                return false;
+            case Behaviour::ThrowStd:
+                throw std::runtime_error("boom");
+            case Behaviour::ThrowHlm:
+                setLastError(42);
+                throw HlmPlg::CHlmException(42, "boom");
+            default:
+                break;
+        }
+        if (!CHlmPlg::start()) {
+            return false;
+        }
+        if (registersServiceHandler()) {
+            const bool accepted = m_service->registerHandler(serviceHandler());
+            record(m_name, "registerHandler", accepted ? u"1" : u"0");
+        }
+        return true;
+    }
+
+    bool stop() override {
+        record(m_name, "stop");
+        if (kBehaviour == Behaviour::OldVersion && m_service != nullptr) {
+            m_service->unregisterHandler(&m_handler);
+        }
+        const bool released = CHlmPlg::stop();
+        return released && kBehaviour != Behaviour::FailStop;
+    }
+
+    bool isInstalled(HlmPlg::IConfig*) override {
+        record(m_name, "isInstalled");
+        return kBehaviour != Behaviour::NotInstalled;
+    }
+
+  private:
+    static constexpr bool registersServiceHandler() {
+        return kBehaviour == Behaviour::OldVersion || kBehaviour == Behaviour::KeepsHandler;
+    }
+
+    HlmPlg::IServiceHandler* serviceHandler() {
+        if (kBehaviour == Behaviour::KeepsHandler) {
+            return &g_keptHandlers.emplace_front(m_name);
+        }
+        return &m_handler;
+    }
+
+    HlmPlg::IService* m_service = nullptr;
+    RecordingServiceHandler m_handler;
+};
+
+}  // namespace
+
+#if !defined(HOLM_TEST_PLUGIN_WITHOUT_ENTRY)
+HLMPLG_PLUGIN_ENTRY {
+    try {
+        const std::u16string name = nameFromParams(params);
+        record(name, "getHlmPlugin2");
+        if (kBehaviour == Behaviour::NullPlugin) {
+            return nullptr;
+        }
+        return new TestPlugin(facade, name);
+    } catch (...) {
+        return nullptr;  // no exception crosses the library boundary
+    }
+}
+#endif
+
+#if defined(HOLM_TEST_PLUGIN_EXPORTS_FREE)
+HLMPLG_PLUGIN_FREE {
+    if (plugin != nullptr) {
+        record(plugin->getName(), "freeHlmPlugin");
+    }
+    delete plugin;
+}
+#endif
