@@ -138,6 +138,18 @@ std::string loaderMessage() {
     return text != nullptr ? text : "";
 }
 
+// A descriptor name no module in the process is loaded under. The serial of
+// uniqueDescriptorName counts this copy's loads only: a host and the core it
+// loaded each have their own, so a name may already be taken by a module the
+// other one loaded. The loader's own list tells.
+std::string freeDescriptorName(int fd) {
+    std::string name = uniqueDescriptorName(fd);
+    while (isLoadedUnder(name)) {
+        name = uniqueDescriptorName(fd);
+    }
+    return name;
+}
+
 bool startsWithElfMagic(int fd) {
     char header[4] = {};
     return ::pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
@@ -269,7 +281,7 @@ SharedLibrary SharedLibrary::openDescriptor(int fd, const std::string& originalP
         error = WinError::kAccessDenied;
         return {};
     }
-    UniqueLibrary handle(::dlopen(uniqueDescriptorName(fd).c_str(), RTLD_NOW | RTLD_LOCAL));
+    UniqueLibrary handle(::dlopen(freeDescriptorName(fd).c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!handle) {
         std::string text = loaderMessage();
         error = errorForFailedLoad(fd, text);

@@ -56,10 +56,12 @@ std::string stateText(uint32_t state, uint32_t exitCode) {
 
 }  // namespace
 
+// Level 0 carries failures and important events alike ("test(...) = true"),
+// so it is a notice, not an error.
 const char* levelName(uint32_t level) {
     switch (level) {
         case 0:
-            return "ERROR";
+            return "NOTICE";
         case 1:
             return "INFO";
         default:

@@ -58,7 +58,7 @@ void usage(std::FILE* out) {
         "  --                 every later argument is the list or handed on\n"
         "\n"
         "Log lines go to standard error: \"YYYY-MM-DD HH:MM:SS.mmm LEVEL source: text\",\n"
-        "UTC time, LEVEL ERROR (0), INFO (1) or DEBUG (higher).\n"
+        "UTC time, LEVEL NOTICE (0: failures and important events), INFO (1) or DEBUG (higher).\n"
         "\n"
         "exit codes:\n"
         "    0  stopped normally\n"

@@ -221,3 +221,27 @@ TEST_F(HostTest, CoreLogLinesCarryTimeLevelAndSource) {
 }
 
 }  // namespace
+
+namespace {
+
+// The whole product as the main job runs it: avholm verifies and loads the
+// real core from its descriptor, and the core loads the example plugins from
+// theirs (so two modules' loaders share descriptor numbers).
+TEST(ProductDemo, ExamplePluginsLoadStartTestAndStop) {
+    holm::test::TempDir data;
+    const fs::path product = fs::path(HOLM_AVHOLM_PROGRAM).parent_path();
+    const ProcessResult result = holm::platform::runProcess(
+        {HOLM_AVHOLM_PROGRAM, (product / "plugins.xml").string(), "--run-for", "0",
+         "/test=all=hello"},
+        {"HOLM_DATA_DIR=" + data.path().string() + "/"}, std::chrono::seconds(60));
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    for (const char* line :
+         {"PM(demo): calling Load() ... done", "PM(demo): calling Start() ... done",
+          "PM(demo): test(hello) = true", "PM(demo): calling Stop() ... done",
+          "PM(demo): calling UnLoad() ... done"}) {
+        EXPECT_NE(result.output.find(line), std::string::npos) << line << "\n" << result.output;
+    }
+    EXPECT_EQ(result.output.find("Unable to load plugin"), std::string::npos) << result.output;
+}
+
+}  // namespace

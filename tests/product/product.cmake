@@ -8,7 +8,8 @@ foreach(_variant IN ITEMS holm_fake_core holm_fake_core_without_entry)
 endforeach()
 target_compile_definitions(holm_fake_core_without_entry PRIVATE HOLM_FAKE_CORE_WITHOUT_ENTRY)
 
-add_dependencies(product_tests avholm holm-sign holm_fake_core holm_fake_core_without_entry)
+add_dependencies(product_tests avholm holm-sign holm_fake_core holm_fake_core_without_entry
+                 holmcore holm_master_texts holm_messages example_plugin_list)
 target_compile_definitions(product_tests PRIVATE
   HOLM_AVHOLM_PROGRAM="$<TARGET_FILE:avholm>"
   HOLM_SIGN_PROGRAM="$<TARGET_FILE:holm-sign>"
