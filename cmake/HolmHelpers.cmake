@@ -145,3 +145,13 @@ function(holm_add_resource_file target)
                      VERBATIM)
   add_custom_target(${target} ALL DEPENDS "${output}")
 endfunction()
+
+# holm_link_self_contained(<target>)
+# A shared library or plugin must resolve every symbol against its own
+# dependencies (a plugin against the SDK headers alone). Not checked in the
+# clang fuzz build, whose sanitizer runtime only the executable carries.
+function(holm_link_self_contained target)
+  if(NOT HOLM_FUZZ)
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
+endfunction()

@@ -31,7 +31,7 @@ while(NOT "${_holm_test_plugins}" STREQUAL "")
                                                 HOLM_TEST_PLUGIN_DEFAULT_NAME="${_name}")
   # Everything a plugin needs comes from the SDK headers: nothing stays
   # unresolved.
-  target_link_options(${_target} PRIVATE -Wl,--no-undefined)
+  holm_link_self_contained(${_target})
   set_target_properties(${_target} PROPERTIES OUTPUT_NAME ${_name}
                         LIBRARY_OUTPUT_DIRECTORY "${HOLM_TEST_PLUGIN_DIR}")
   holm_sign_target(${_target})
