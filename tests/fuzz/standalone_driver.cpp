@@ -22,7 +22,7 @@ std::vector<uint8_t> readFile(const char* path) {
 // Inputs are biased towards printable ASCII and the bytes that matter to the
 // parsers (%, !, digits, '<', '&', 0x00, 0xFF) so that short runs reach deep.
 std::vector<uint8_t> randomInput(std::mt19937& rng) {
-    static constexpr uint8_t kInteresting[] = {'%', '!', '1', '9', '*', '.', '-', '<', '>',
+    static constexpr uint8_t kInteresting[] = {'%', '!', '1', '9', '*',  '.',  '-',  '<', '>',
                                                '&', '"', '=', '/', 0x00, 0xFF, 0xD8, 0xDC};
     std::uniform_int_distribution<int> lengthDist(0, 256);
     std::uniform_int_distribution<int> kindDist(0, 3);
@@ -31,9 +31,15 @@ std::vector<uint8_t> randomInput(std::mt19937& rng) {
     std::vector<uint8_t> input(static_cast<size_t>(lengthDist(rng)));
     for (auto& byte : input) {
         switch (kindDist(rng)) {
-            case 0: byte = kInteresting[pickDist(rng)]; break;
-            case 1: byte = static_cast<uint8_t>(byteDist(rng)); break;
-            default: byte = static_cast<uint8_t>(' ' + byteDist(rng) % 95); break;
+            case 0:
+                byte = kInteresting[pickDist(rng)];
+                break;
+            case 1:
+                byte = static_cast<uint8_t>(byteDist(rng));
+                break;
+            default:
+                byte = static_cast<uint8_t>(' ' + byteDist(rng) % 95);
+                break;
         }
     }
     return input;

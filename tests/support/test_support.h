@@ -9,7 +9,7 @@ namespace holm::test {
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes out of scope.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -19,7 +19,7 @@ public:
     // Writes `content` to `name` inside the directory and returns its path.
     std::filesystem::path write(const std::string& name, const std::string& content) const;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
