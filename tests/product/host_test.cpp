@@ -230,10 +230,12 @@ namespace {
 TEST(ProductDemo, ExamplePluginsLoadStartTestAndStop) {
     holm::test::TempDir data;
     const fs::path product = fs::path(HOLM_AVHOLM_PROGRAM).parent_path();
-    const ProcessResult result = holm::platform::runProcess(
-        {HOLM_AVHOLM_PROGRAM, (product / "plugins.xml").string(), "--run-for", "0",
-         "/test=all=hello"},
-        {"HOLM_DATA_DIR=" + data.path().string() + "/"}, std::chrono::seconds(60));
+    const ProcessResult result =
+        holm::platform::runProcess({HOLM_AVHOLM_PROGRAM, (product / "plugins.xml").string(),
+                                    "--run-for", "0", "/test=all=hello"},
+                                   {"HOLM_DATA_DIR=" + data.path().string() + "/",
+                                    "HOLM_REGISTRY_DIR=" + data.path().string() + "/registry"},
+                                   std::chrono::seconds(60));
     ASSERT_EQ(result.exitCode, 0) << result.output;
     for (const char* line :
          {"PM(demo): calling Load() ... done", "PM(demo): calling Start() ... done",
