@@ -88,7 +88,7 @@ class Provider : public CHlmPlg {
 TEST(PluginLifecycle, PluginsNotInstalledAreRemovedWalkingFromTheEnd) {
     holm::test::TempDir directory;
     const auto record = directory.path() / "calls.txt";
-    ::setenv("HOLM_LIFECYCLE_RECORD", record.c_str(), 1);
+    ::setenv("HOLM_TEST_PLUGIN_LOG", record.c_str(), 1);
     Provider provider;
     CHlmPlg owner;
     holm::test::RecordingHandler host;
@@ -96,18 +96,19 @@ TEST(PluginLifecycle, PluginsNotInstalledAreRemovedWalkingFromTheEnd) {
     manager.registerProvider(IID_CONFIG, &provider);
     CPluginLifecycle& lifecycle = manager.lifecycle();
     lifecycle.setContext({&host, nullptr, nullptr, nullptr, &owner, ""});
-    const std::u16string file = u"" HOLM_LIFECYCLE_PLUGIN_DIR "lc_recording.so";
-    lifecycle.loadList({{u"a", file, u"a"},
-                        {u"b", file, u"b,not_installed"},
-                        {u"c", file, u"c"},
-                        {u"d", file, u"d,not_installed"}});
+    const std::u16string installed = u"" HOLM_TEST_PLUGIN_DIR "/libok.so";
+    const std::u16string notInstalled = u"" HOLM_TEST_PLUGIN_DIR "/libnot_installed.so";
+    lifecycle.loadList({{u"a", installed, u"name=a"},
+                        {u"b", notInstalled, u"name=b"},
+                        {u"c", installed, u"name=c"},
+                        {u"d", notInstalled, u"name=d"}});
     ASSERT_EQ(lifecycle.count(), 4u);
 
     lifecycle.removeNotInstalled();
     ASSERT_EQ(lifecycle.count(), 2u);
     EXPECT_EQ(lifecycle.plugin(0).name(), u"a");
     EXPECT_EQ(lifecycle.plugin(1).name(), u"c");
-    EXPECT_EQ(lifecycle.plugin(0).libraryName(), u"lc_recording.so");
+    EXPECT_EQ(lifecycle.plugin(0).libraryName(), u"libok.so");
     EXPECT_EQ(manager.liveInterfaceCount(), 0u);  // the configuration went back
     EXPECT_TRUE(host.logged(u"Core: PM(d): unloading ... (not installed)"));
     EXPECT_TRUE(host.logged(u"Core: PM(b): unloading ... (not installed)"));
@@ -115,12 +116,14 @@ TEST(PluginLifecycle, PluginsNotInstalledAreRemovedWalkingFromTheEnd) {
     std::vector<std::string> calls;
     std::ifstream in(record);
     for (std::string line; std::getline(in, line);) {
-        calls.push_back(line);
+        if (!line.ends_with(":getHlmPlugin2")) {  // made while the list loaded
+            calls.push_back(line);
+        }
     }
-    EXPECT_EQ(calls, (std::vector<std::string>{"d isInstalled", "d destroyed", "c isInstalled",
-                                               "b isInstalled", "b destroyed", "c isInstalled",
-                                               "a isInstalled"}));
-    ::unsetenv("HOLM_LIFECYCLE_RECORD");
+    EXPECT_EQ(calls, (std::vector<std::string>{"d:isInstalled", "d:destructor", "c:isInstalled",
+                                               "b:isInstalled", "b:destructor", "c:isInstalled",
+                                               "a:isInstalled"}));
+    ::unsetenv("HOLM_TEST_PLUGIN_LOG");
 }
 
 TEST(PluginLifecycle, EmptyListAndNoConfigurationChangeNothing) {

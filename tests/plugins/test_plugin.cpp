@@ -8,6 +8,17 @@
 // separated by ',' or ';'), so one library can stand for several list entries;
 // without it the name is the library's base name ("ok", "fail_load", ...).
 //
+// Further params fields adjust any behaviour (use ',' between fields: the
+// inline plugin list splits its own fields at ';'):
+//   version=<hex>   getVersion() returns <hex> (e.g. version=05000200)
+//   cmdline=take    handleCmdLine() returns true (takes the command line)
+//   test=false      test() returns false
+//   provider=<id>   load() registers the plugin as provider of interface <id>;
+//                   createInterface(<id>) hands out a bare IInterface
+//
+// Every library also exports testPluginServiceHandler(), a service handler
+// whose code and object live in the library.
+//
 // Behaviours (HOLM_TEST_PLUGIN_BEHAVIOUR):
 //   Ok            succeeds in everything
 //   FailLoad      load() returns false
@@ -32,6 +43,7 @@
 #include <cstdlib>
 #include <forward_list>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -123,23 +135,54 @@ void record(std::u16string_view name, std::string_view call,
     }
 }
 
-[[maybe_unused]] std::u16string nameFromParams(const char16_t* params) {
-    const std::u16string_view text = params ? params : u"";
-    constexpr std::u16string_view key = u"name=";
+// The value of the params field "<key>=<value>", if there is one (an empty
+// value counts as none).
+std::optional<std::u16string> paramValue(std::u16string_view params, std::u16string_view key) {
     size_t begin = 0;
-    while (begin <= text.size()) {
-        size_t end = text.find_first_of(u",;", begin);
+    while (begin <= params.size()) {
+        size_t end = params.find_first_of(u",;", begin);
         if (end == std::u16string_view::npos) {
-            end = text.size();
+            end = params.size();
         }
-        const std::u16string_view field = text.substr(begin, end - begin);
-        if (field.starts_with(key) && field.size() > key.size()) {
-            return std::u16string(field.substr(key.size()));
+        const std::u16string_view field = params.substr(begin, end - begin);
+        if (field.size() > key.size() + 1 && field.starts_with(key) && field[key.size()] == u'=') {
+            return std::u16string(field.substr(key.size() + 1));
         }
         begin = end + 1;
     }
-    return kDefaultName;
+    return std::nullopt;
 }
+
+// A hexadecimal or decimal number of at most 32 bits from params; 0 if it is not one.
+uint32_t numberFrom(const std::u16string& text, int base) {
+    try {
+        return static_cast<uint32_t>(std::stoul(toUtf8(text), nullptr, base));
+    } catch (...) {
+        return 0;
+    }
+}
+
+// What the params of one list entry ask of the plugin.
+struct Options {
+    explicit Options(const char16_t* params) {
+        const std::u16string_view text = params ? params : u"";
+        name = paramValue(text, u"name").value_or(kDefaultName);
+        if (const auto value = paramValue(text, u"version")) {
+            version = numberFrom(*value, 16);
+        }
+        takesCommandLine = paramValue(text, u"cmdline") == u"take";
+        testSucceeds = paramValue(text, u"test") != u"false";
+        if (const auto value = paramValue(text, u"provider")) {
+            providedId = static_cast<int32_t>(numberFrom(*value, 10));
+        }
+    }
+
+    std::u16string name;
+    std::optional<uint32_t> version;
+    bool takesCommandLine = false;
+    bool testSucceeds = true;
+    int32_t providedId = 0;  // 0: provides nothing
+};
 
 // A service handler that records what the service side tells it.
 class RecordingServiceHandler : public HlmPlg::IServiceHandler {
@@ -163,11 +206,16 @@ std::forward_list<RecordingServiceHandler> g_keptHandlers;
 
 class TestPlugin final : public HlmPlg::CHlmPlg {
   public:
-    TestPlugin(HlmPlg::IHlmPlg* facade, const std::u16string& name)
-        : CHlmPlg(name.c_str(), facade), m_handler(name) {}
+    TestPlugin(HlmPlg::IHlmPlg* facade, Options options)
+        : CHlmPlg(options.name.c_str(), facade),
+          m_options(std::move(options)),
+          m_handler(m_options.name) {}
     ~TestPlugin() override { record(m_name, "destructor"); }
 
     uint32_t getVersion() override {
+        if (m_options.version) {
+            return *m_options.version;
+        }
         switch (kBehaviour) {
             case Behaviour::WrongVersion:
                 return 0x03000100;
@@ -180,18 +228,21 @@ class TestPlugin final : public HlmPlg::CHlmPlg {
 
     bool handleCmdLine(HlmPlg::ICmdLine*) override {
         record(m_name, "handleCmdLine");
-        return false;
+        return m_options.takesCommandLine;
     }
 
     bool test(const char16_t* argument) override {
         record(m_name, "test", argument ? argument : u"");
-        return true;
+        return m_options.testSucceeds;
     }
 
     bool load() override {
         record(m_name, "load");
         if (registersServiceHandler()) {
             declareInterface(HlmPlg::IID_SERVICE, &m_service, true);
+        }
+        if (m_options.providedId != 0) {
+            m_facade->registerProvider(m_options.providedId, this);
         }
         return kBehaviour != Behaviour::FailLoad;
     }
@@ -238,6 +289,13 @@ class TestPlugin final : public HlmPlg::CHlmPlg {
         return kBehaviour != Behaviour::NotInstalled;
     }
 
+    HlmPlg::IInterface* createInterface(int32_t id) override {
+        if (m_options.providedId != 0 && id == m_options.providedId) {
+            return new HlmPlg::IInterface();
+        }
+        return nullptr;
+    }
+
   private:
     static constexpr bool registersServiceHandler() {
         return kBehaviour == Behaviour::OldVersion || kBehaviour == Behaviour::KeepsHandler;
@@ -250,6 +308,7 @@ class TestPlugin final : public HlmPlg::CHlmPlg {
         return &m_handler;
     }
 
+    Options m_options;
     HlmPlg::IService* m_service = nullptr;
     RecordingServiceHandler m_handler;
 };
@@ -259,17 +318,23 @@ class TestPlugin final : public HlmPlg::CHlmPlg {
 #if !defined(HOLM_TEST_PLUGIN_WITHOUT_ENTRY)
 HLMPLG_PLUGIN_ENTRY {
     try {
-        const std::u16string name = nameFromParams(params);
-        record(name, "getHlmPlugin2");
+        Options options(params);
+        record(options.name, "getHlmPlugin2");
         if (kBehaviour == Behaviour::NullPlugin) {
             return nullptr;
         }
-        return new TestPlugin(facade, name);
+        return new TestPlugin(facade, std::move(options));
     } catch (...) {
         return nullptr;  // no exception crosses the library boundary
     }
 }
 #endif
+
+extern "C" __attribute__((visibility("default"))) HlmPlg::IServiceHandler*
+testPluginServiceHandler() {
+    static HlmPlg::IServiceHandler handler;
+    return &handler;
+}
 
 #if defined(HOLM_TEST_PLUGIN_EXPORTS_FREE)
 HLMPLG_PLUGIN_FREE {
