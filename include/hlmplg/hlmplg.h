@@ -6,6 +6,7 @@
 #include "hlmplg/core.h"
 #include "hlmplg/data_list.h"
 #include "hlmplg/exceptions.h"
+#include "hlmplg/fault_record.h"
 #include "hlmplg/export.h"
 #include "hlmplg/handlers.h"
 #include "hlmplg/interface.h"
