@@ -203,15 +203,12 @@ void copyRegisters(const mcontext_t& context, HlmPlg::FaultRegisters& registers)
 
 // Follows the frame-pointer chain, reading only inside the part of the stack
 // that is in use, so a frame pointer that is not one ends the walk instead of
-// faulting. After a stack overflow the page around the stack pointer may be
-// the guard page, so the walk starts above it.
+// faulting. After a stack overflow the stack pointer is in the guard area,
+// below the stack's lowest usable address, where the walk starts instead.
 void walkFrames(const ThreadGuard& guard, HlmPlg::FaultRecord& record) {
     record.backtrace[0] = record.registers.rip;
     record.backtraceCount = 1;
-    uintptr_t low = std::max<uintptr_t>(record.registers.rsp, guard.stackLow);
-    if (record.code == kStackOverflow) {
-        low = (low + guard.pageSize) & ~(guard.pageSize - 1);
-    }
+    const uintptr_t low = std::max<uintptr_t>(record.registers.rsp, guard.stackLow);
     auto frame = static_cast<uintptr_t>(record.registers.rbp);
     while (record.backtraceCount < HlmPlg::kFaultBacktraceCapacity && frame >= low &&
            frame % 8 == 0 && frame + 16 <= guard.stackHigh) {

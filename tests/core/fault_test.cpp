@@ -161,7 +161,11 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values(FaultCase{"access_violation", "ACCESS_VIOLATION"},
                                          FaultCase{"divide_by_zero", "INT_DIVIDE_BY_ZERO"},
                                          FaultCase{"illegal_instruction", "ILLEGAL_INSTRUCTION"},
-                                         FaultCase{"stack_overflow", "STACK_OVERFLOW"})));
+                                         FaultCase{"stack_overflow", "STACK_OVERFLOW"})),
+    [](const auto& info) {
+        const std::string plugin = std::get<0>(info.param);
+        return plugin.substr(0, plugin.find('.')) + "_" + std::get<1>(info.param).fault;
+    });
 
 TEST(FaultDetails, AccessViolationNamesTheAddressAccessed) {
     const Child child = runChild("lc_faulting.so,access_violation,catch");
