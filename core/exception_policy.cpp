@@ -1,12 +1,17 @@
 #include "core/exception_policy.h"
 
+#include <cstdlib>
+#include <mutex>
+#include <string_view>
+
+#include "platform/memory.h"
 #include "platform/registry.h"
 
 namespace holm::core {
 
 namespace registry = platform::registry;
 
-bool sehDisabledBySwitch() {
+bool debugSwitchSet(const char16_t* name) {
     registry::Store store;
     if (registry::Store::openDefault(store) != registry::kErrorSuccess) {
         return false;
@@ -18,10 +23,28 @@ bool sehDisabledBySwitch() {
         return false;
     }
     registry::Value value;
-    if (key.queryValue(kDisableSehValue, value) != registry::kErrorSuccess) {
+    if (key.queryValue(name, value) != registry::kErrorSuccess) {
         return false;
     }
     return registry::readDword(value).value_or(0) != 0;
+}
+
+bool sehDisabledBySwitch() {
+    return debugSwitchSet(kDisableSehValue);
+}
+
+void applyHeapCheckSwitch() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (debugSwitchSet(kHeapCheckValue)) {
+            platform::enableHeapConsistencyChecks();
+        }
+    });
+}
+
+bool stopOnFault() {
+    const char* value = std::getenv("HOLM_STOP_ON_FAULT");
+    return value != nullptr && std::string_view(value) == "1";
 }
 
 bool catchExceptions(services::CommandLineHolder& commandLine) {

@@ -7,6 +7,8 @@
 // takes effect at the next catch.
 #pragma once
 
+#include <cstdint>
+
 #include "services/command_line.h"
 
 namespace holm::core {
@@ -14,10 +16,25 @@ namespace holm::core {
 // The debug key below the local-machine root, and its switch.
 inline constexpr char16_t kDebugKey[] = u"SOFTWARE\\_avdebug";
 inline constexpr char16_t kDisableSehValue[] = u"DisableSEH";
+inline constexpr char16_t kHeapCheckValue[] = u"heapCorruptionCheck";
 
-// Whether "DisableSEH" under the debug key is a nonzero DWORD. A missing
+// Whether the value `name` under the debug key is a nonzero DWORD. A missing
 // store, key or value, or a value of another type, reads as 0.
+bool debugSwitchSet(const char16_t* name);
+// Whether "DisableSEH" is set.
 bool sehDisabledBySwitch();
+
+// Applies "heapCorruptionCheck" once per process: when set, the C library's
+// allocator is told to report heap corruption and abort
+// (platform::enableHeapConsistencyChecks). Later calls do nothing.
+void applyHeapCheckSwitch();
+
+// Whether the host is to be asked to stop after a processor fault in plugin
+// code (environment HOLM_STOP_ON_FAULT=1), so that a service manager starts
+// a fresh process instead of one whose state may be damaged.
+bool stopOnFault();
+// The exit code the host is asked to end with then.
+inline constexpr uint32_t kStopOnFaultExitCode = 70;
 
 // The exception policy: true unless "DisableSEH" is set or `commandLine` has
 // the switch "seh".

@@ -9,6 +9,7 @@
 #include "common/format.h"
 #include "common/utf16.h"
 #include "core/plugin_lifecycle.h"
+#include "platform/fault_guard.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
 #include "platform/mapped_file.h"
@@ -319,6 +320,7 @@ void CHolmCore::notifyStopping() {
             std::promise<void> started;
             auto running = started.get_future();
             threads.emplace_back([handler, &started] {
+                platform::ensureAlternateSignalStack();
                 started.set_value();
                 handler->onStopping();
             });

@@ -1,10 +1,13 @@
 #include "core/plugin.h"
 
 #include <mutex>
+#include <variant>
 #include <vector>
 
 #include "common/format.h"
 #include "common/utf16.h"
+#include "hlmplg/fault_record.h"
+#include "platform/fault_guard.h"
 
 namespace holm::core {
 
@@ -74,7 +77,15 @@ void CPlugin::abandon() {
 template <typename Result, typename Call>
 Result CPlugin::shielded(const char16_t* method, Result failed, Call call) {
     try {
-        return call();
+        if (!guardsFaults()) {
+            return call();
+        }
+        auto outcome = platform::runGuarded(call);
+        if (const auto* fault = std::get_if<HlmPlg::FaultRecord>(&outcome)) {
+            onFault(method, *fault);
+            return failed;
+        }
+        return std::get<Result>(outcome);
     } catch (HlmPlg::CHlmWin32Exception& exception) {
         faulted_ = true;
         onException(method, exception);
@@ -84,6 +95,27 @@ Result CPlugin::shielded(const char16_t* method, Result failed, Call call) {
     return failed;
 }
 
+// Without a service there is no policy to ask, and a fault just fails the
+// call like an exception does.
+bool CPlugin::guardsFaults() {
+    return service_ == nullptr || service_->catchExceptions();
+}
+
+// The frames between the guard and the fault were abandoned without running
+// their destructors, so the plugin is marked: its library stays mapped.
+void CPlugin::onFault(const char16_t* method, const HlmPlg::FaultRecord& fault) {
+    faulted_ = true;
+    if (service_ == nullptr) {
+        return;
+    }
+    HlmPlg::CHlmWin32Exception exception(&fault);
+    service_->reportException(placeName(method).c_str(), 0, exception);
+}
+
+std::u16string CPlugin::placeName(const char16_t* method) const {
+    return text::format(u"CPlugin(%s)::%s", name_.c_str(), method);
+}
+
 void CPlugin::onException(const char16_t* method, std::exception& exception) {
     if (service_ == nullptr) {
         return;
@@ -91,8 +123,7 @@ void CPlugin::onException(const char16_t* method, std::exception& exception) {
     if (!service_->catchExceptions()) {
         throw;
     }
-    const std::u16string place = text::format(u"CPlugin(%s)::%s", name_.c_str(), method);
-    service_->reportException(place.c_str(), 0, exception);
+    service_->reportException(placeName(method).c_str(), 0, exception);
 }
 
 int32_t CPlugin::loadPlugin() {

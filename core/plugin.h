@@ -1,7 +1,9 @@
 // The wrapper around one loaded plugin: its library, its plugin object and
 // its lifecycle state. Every call into the plugin runs inside an exception
 // shield, so a standard exception thrown by plugin code becomes a failed call
-// and a report to the service handlers instead of reaching the core.
+// and a report to the service handlers instead of reaching the core, and a
+// processor fault in plugin code becomes a CHlmWin32Exception reported the
+// same way.
 #pragma once
 
 #include <cstdint>
@@ -66,13 +68,17 @@ class CPlugin {
     bool faulted() const { return faulted_; }
 
   private:
-    // Runs `call` in the exception shield; `failed` is the result when an
-    // exception was caught and reported.
+    // Runs `call` in the exception shield, and under a fault guard unless the
+    // service's policy declines to catch; `failed` is the result when an
+    // exception or a processor fault was caught and reported.
     template <typename Result, typename Call>
     Result shielded(const char16_t* method, Result failed, Call call);
     // Called from inside a catch block: rethrows when there is a service
     // whose policy declines to catch, else reports to the service.
     void onException(const char16_t* method, std::exception& exception);
+    bool guardsFaults();
+    void onFault(const char16_t* method, const HlmPlg::FaultRecord& fault);
+    std::u16string placeName(const char16_t* method) const;
     bool changeState(const char16_t* method, bool (HlmPlg::CHlmPlg::*call)(), State next);
     void destroyObject() noexcept;
 

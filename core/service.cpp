@@ -2,9 +2,12 @@
 
 #include <new>
 
+#include "common/format.h"
 #include "common/utf16.h"
 #include "core/exception_policy.h"
+#include "core/fault_codes.h"
 #include "core/holm_core.h"
+#include "hlmplg/fault_record.h"
 #include "platform/memory.h"
 #include "security/verified_file.h"
 
@@ -57,15 +60,35 @@ bool CHlmPlgService::unregisterHandler(HlmPlg::IHandler* handler) {
 
 int32_t CHlmPlgService::reportException(const char16_t* place, uint32_t value,
                                         std::exception& exception) {
-    // A processor fault (a CHlmWin32Exception carrying its fault record) gets
-    // the name of its fault code and, when dumps are switched on, a crash
-    // dump here, before the handlers see it. The fault handler that makes
-    // such records comes with fault translation; until then no exception
-    // carries one.
     const char16_t* where = orEmpty(place);
+    auto* fault = dynamic_cast<HlmPlg::CHlmWin32Exception*>(&exception);
+    if (fault != nullptr && fault->getExceptionPointers() != nullptr) {
+        onFault(where, *fault);
+    }
     handlers_.forEach(
         [&](IServiceHandler* handler) { handler->onException(where, value, exception); });
     return 1;
+}
+
+// A processor fault gets the name of its code before the handlers see it.
+// The faulting frames were abandoned, so the host hears that the process may
+// be damaged and, when the operator asked for it, is asked to stop so that
+// its service manager starts it afresh.
+void CHlmPlgService::onFault(const char16_t* place, HlmPlg::CHlmWin32Exception& fault) {
+    const HlmPlg::FaultRecord& record = *fault.getExceptionPointers();
+    fault.setCodeName(codeName(record.code));
+    auto* host = hostHandler();
+    if (host == nullptr) {
+        return;
+    }
+    const std::u16string line = text::format(
+        u"%s: processor fault %s (0x%08X) at %p, the process state may be damaged", place,
+        fault.getCodeName().c_str(), record.code, reinterpret_cast<const void*>(record.address));
+    host->log(0, u"Core", line.c_str());
+    if (stopOnFault()) {
+        host->log(0, u"Core", u"StopOnFault: asking the host to stop");
+        stopService(kStopOnFaultExitCode);
+    }
 }
 
 int32_t CHlmPlgService::reportStructuredException(const char16_t* place, uint32_t value,

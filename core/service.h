@@ -50,6 +50,8 @@ class CHlmPlgService : public HlmPlg::IService {
 
   private:
     bool ownerMayRegister() const;
+    // Names the fault's code, warns the host and applies HOLM_STOP_ON_FAULT.
+    void onFault(const char16_t* place, HlmPlg::CHlmWin32Exception& fault);
     // The host's handler, or null without a core or a host handler.
     HlmPlg::IHlmCoreHandler* hostHandler() const;
 

@@ -2,6 +2,7 @@
 #include <exception>
 #include <memory>
 
+#include "core/exception_policy.h"
 #include "core/holm_core.h"
 #include "core/shared_core.h"
 #include "hlmplg/core.h"
@@ -24,6 +25,7 @@ extern "C" HLMPLG_API HlmPlg::IHlmCore* getHlmCore(const char16_t* pluginList,
     // Nothing may escape into the host: a failure to even construct the core
     // is a core the host does not get.
     try {
+        holm::core::applyHeapCheckSwitch();
         if (sharedName == nullptr || *sharedName == u'\0') {
             return privateCore(pluginList, handler);
         }

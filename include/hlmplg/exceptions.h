@@ -11,7 +11,7 @@ namespace HlmPlg {
 
 // The record of a processor fault (signal, code, address, registers,
 // backtrace) filled by the core's fault handler; the platform's form of the
-// system's exception pointers.
+// system's exception pointers. Defined in hlmplg/fault_record.h.
 struct FaultRecord;
 
 // An exception with a 32-bit error code, thrown by plugin code.

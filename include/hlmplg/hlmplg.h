@@ -7,6 +7,7 @@
 #include "hlmplg/data_list.h"
 #include "hlmplg/exceptions.h"
 #include "hlmplg/export.h"
+#include "hlmplg/fault_record.h"
 #include "hlmplg/handlers.h"
 #include "hlmplg/interface.h"
 #include "hlmplg/interface_ids.h"

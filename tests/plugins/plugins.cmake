@@ -61,3 +61,4 @@ add_custom_target(holm_test_plugin_copies DEPENDS "${_unsigned}" "${_tampered}")
 
 add_custom_target(holm_test_plugins)
 add_dependencies(holm_test_plugins ${_holm_test_plugin_targets} holm_test_plugin_copies)
+include("${CMAKE_CURRENT_LIST_DIR}/faulting.cmake")

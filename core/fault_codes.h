@@ -1,0 +1,12 @@
+// Names of the Windows exception codes a processor fault is reported with.
+#pragma once
+
+#include <cstdint>
+
+namespace holm::core {
+
+// The name of an exception code ("ACCESS_VIOLATION", "INT_DIVIDE_BY_ZERO",
+// ...); "UNKNOWN" for a code not in the table.
+const char16_t* codeName(uint32_t code);
+
+}  // namespace holm::core

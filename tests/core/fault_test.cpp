@@ -1,0 +1,211 @@
+// Processor faults in plugin code, through the real core library. Every
+// scenario runs in a child process (this test program, filtered to
+// FaultInChild.Run and steered by HOLM_FAULT_CASE): a fault that is not
+// caught must end that process, and the sanitizers must be told to leave the
+// fault signals to the program before it starts.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/utf16.h"
+#include "core/fault_codes.h"
+#include "core/support/host_harness.h"
+#include "hlmplg/fault_record.h"
+#include "platform/process_info.h"
+#include "platform/registry.h"
+#include "platform/spawn.h"
+
+namespace {
+
+using namespace HlmPlg;
+namespace registry = holm::platform::registry;
+
+const std::string kPluginDir = HOLM_TEST_PLUGIN_DIR "/";
+constexpr int kSigIll = 4;  // the default disposition ends the process with 128 + signal
+
+// Collects what the service handlers hear; the exception and its record live
+// only for the report, so the facts are copied out.
+class FaultRecorder : public IServiceHandler {
+  public:
+    void onException(const char16_t* place, uint32_t, std::exception& exception) override {
+        std::ostringstream line;
+        line << "REPORT " << holm::text::utf16ToUtf8(place);
+        if (auto* fault = dynamic_cast<CHlmWin32Exception*>(&exception)) {
+            const FaultRecord* record = fault->getExceptionPointers();
+            line << ' ' << holm::text::utf16ToUtf8(fault->getCodeName());
+            if (record != nullptr) {
+                line << " address=" << std::hex << record->address << " frames=" << std::dec
+                     << record->backtraceCount;
+            }
+        }
+        lines.push_back(line.str());
+    }
+    std::vector<std::string> lines;
+};
+
+void setDisableSeh() {
+    registry::Store store;
+    ASSERT_EQ(registry::Store::openDefault(store), registry::kErrorSuccess);
+    registry::Key key;
+    ASSERT_EQ(
+        registry::Key::create(store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug", key),
+        registry::kErrorSuccess);
+    ASSERT_EQ(key.setValue(u"DisableSEH", registry::makeDword(1)), registry::kErrorSuccess);
+}
+
+// HOLM_FAULT_CASE is "<plugin file>,<fault>,<mode>", mode "catch", "seh" (the
+// option on the command line) or "disable" (the DisableSEH switch). The
+// plugin is p2 behind a well-behaved p1; the core runs on a thread of its
+// own so that a stack overflow meets a bounded stack. Prints what happened.
+TEST(FaultInChild, Run) {
+    const char* spec = std::getenv("HOLM_FAULT_CASE");
+    if (spec == nullptr) {
+        GTEST_SKIP() << "runs only as a child of the Faults tests";
+    }
+    std::vector<std::string> parts;
+    std::istringstream in(spec);
+    for (std::string part; std::getline(in, part, ',');) {
+        parts.push_back(part);
+    }
+    ASSERT_EQ(parts.size(), 3u);
+    const auto entry = holm::test::coreEntry();  // sets up the private registry store
+    if (parts[2] == "disable") {
+        setDisableSeh();
+    }
+    const std::u16string list =
+        holm::text::utf8ToUtf16("@XMLFILE:name=p1;file=" + kPluginDir +
+                                "libfaulting.so;params=p1,none|name=p2;file=" + kPluginDir +
+                                parts[0] + ";params=p2," + parts[1]);
+
+    holm::test::RecordingHandler host;
+    FaultRecorder recorder;
+    uint32_t runCode = 0;
+    uint32_t stopCode = 0;
+    std::thread driver([&] {
+        std::unique_ptr<IHlmCore> core(entry(list.c_str(), &host, nullptr));
+        ASSERT_NE(core, nullptr);
+        if (parts[2] == "seh") {
+            const char16_t* arguments[] = {u"avholm", u"/seh"};
+            core->setCommandLine(2, arguments);
+        }
+        core->registerServiceHandler(&recorder);
+        runCode = core->run(false);
+        stopCode = core->stop();
+    });
+    driver.join();
+
+    for (const auto& line : recorder.lines) {
+        std::printf("%s\n", line.c_str());
+    }
+    for (const auto& line : host.logLines()) {
+        std::printf("LOG %s\n", holm::text::utf16ToUtf8(line).c_str());
+    }
+    std::printf("RUN %u STOP %u EXIT %lld STOPREQUESTS %d\n", runCode, stopCode,
+                static_cast<long long>(host.exitCode.load()), host.stopRequests.load());
+}
+
+struct Child {
+    std::optional<int> exitCode;
+    std::string output;
+    bool has(const std::string& text) const { return output.find(text) != std::string::npos; }
+};
+
+Child runChild(const std::string& faultCase, const std::string& extraEnvironment = "") {
+    std::vector<std::string> environment = {
+        "HOLM_FAULT_CASE=" + faultCase,
+        "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:"
+        "allow_user_segv_handler=1:detect_leaks=0",
+    };
+    if (!extraEnvironment.empty()) {
+        environment.push_back(extraEnvironment);
+    }
+    auto result = holm::platform::runProcess(
+        {holm::platform::executablePath(), "--gtest_filter=FaultInChild.Run"}, environment,
+        std::chrono::seconds(120));
+    return {result.exitCode, result.output};
+}
+
+struct FaultCase {
+    const char* fault;
+    const char* name;
+};
+
+class Faults : public ::testing::TestWithParam<std::tuple<const char*, FaultCase>> {};
+
+// The fault fails p2's Start and reaches the handlers by name, the host keeps
+// running (the child stops its core and ends normally), and p2's library
+// stays loaded because its frames were never unwound.
+TEST_P(Faults, FaultInStartIsReportedAndFailsThatPluginOnly) {
+    const auto& [plugin, fault] = GetParam();
+    const Child child = runChild(std::string(plugin) + "," + fault.fault + ",catch");
+    SCOPED_TRACE(child.output);
+    ASSERT_EQ(child.exitCode, 0);
+    EXPECT_TRUE(child.has("[  PASSED  ] 1 test."));
+    EXPECT_TRUE(child.has(std::string("REPORT CPlugin(p2)::start ") + fault.name + " "));
+    EXPECT_TRUE(child.has("LOG Core: PM(p1): calling Start() ... done"));
+    EXPECT_TRUE(child.has("LOG Core: PM(p2): calling Start() ... failed"));
+    EXPECT_TRUE(child.has("the process state may be damaged"));
+    EXPECT_TRUE(child.has("LOG Core: PM(p2): library kept loaded"));
+    EXPECT_TRUE(child.has("RUN 0 STOP 0 EXIT -1 STOPREQUESTS 0"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PluginBuilds, Faults,
+    ::testing::Combine(::testing::Values("libfaulting.so", "libfaulting_nce.so"),
+                       ::testing::Values(FaultCase{"access_violation", "ACCESS_VIOLATION"},
+                                         FaultCase{"divide_by_zero", "INT_DIVIDE_BY_ZERO"},
+                                         FaultCase{"illegal_instruction", "ILLEGAL_INSTRUCTION"},
+                                         FaultCase{"stack_overflow", "STACK_OVERFLOW"})),
+    [](const auto& info) {
+        const std::string plugin = std::get<0>(info.param);
+        return plugin.substr(0, plugin.find('.')) + "_" + std::get<1>(info.param).fault;
+    });
+
+TEST(FaultDetails, AccessViolationNamesTheAddressAccessed) {
+    const Child child = runChild("libfaulting.so,access_violation,catch");
+    SCOPED_TRACE(child.output);
+    EXPECT_TRUE(child.has("REPORT CPlugin(p2)::start ACCESS_VIOLATION address=0 frames="));
+}
+
+TEST(FaultDetails, StopOnFaultAsksTheHostToStopWithItsCode) {
+    const Child child =
+        runChild("libfaulting.so,illegal_instruction,catch", "HOLM_STOP_ON_FAULT=1");
+    SCOPED_TRACE(child.output);
+    ASSERT_EQ(child.exitCode, 0);
+    EXPECT_TRUE(child.has("EXIT 70 STOPREQUESTS 1"));
+}
+
+// With catching declined no guard is armed: the fault takes the default
+// disposition and ends the process by its signal.
+TEST(FaultPolicy, SehOptionAndDisableSehSwitchLeaveTheFaultToTheSystem) {
+    for (const char* mode : {"seh", "disable"}) {
+        const Child child = runChild(std::string("libfaulting.so,illegal_instruction,") + mode);
+        SCOPED_TRACE(child.output);
+        EXPECT_EQ(child.exitCode, 128 + kSigIll) << mode;
+        EXPECT_FALSE(child.has("REPORT")) << mode;
+    }
+}
+
+TEST(FaultPolicy, FaultOnAThreadWithoutGuardEndsTheProcess) {
+    const Child child = runChild("libfaulting.so,thread_fault,catch");
+    SCOPED_TRACE(child.output);
+    EXPECT_EQ(child.exitCode, 128 + kSigIll);
+    EXPECT_FALSE(child.has("REPORT"));
+}
+
+TEST(FaultCodes, TableNamesAndUnknown) {
+    EXPECT_EQ(std::u16string(holm::core::codeName(0xC0000005)), u"ACCESS_VIOLATION");
+    EXPECT_EQ(std::u16string(holm::core::codeName(0x80000003)), u"BREAKPOINT FOUND");
+    EXPECT_EQ(std::u16string(holm::core::codeName(0xC00000FD)), u"STACK_OVERFLOW");
+    EXPECT_EQ(std::u16string(holm::core::codeName(0xC0000094)), u"INT_DIVIDE_BY_ZERO");
+    EXPECT_EQ(std::u16string(holm::core::codeName(0)), u"UNKNOWN");
+    EXPECT_EQ(std::u16string(holm::core::codeName(0xC0000097)), u"UNKNOWN");
+}
+
+}  // namespace
