@@ -16,10 +16,7 @@ using holm::test::RecordingHandler;
 using namespace HlmPlg;
 namespace fs = std::filesystem;
 
-struct CoreDeleter {
-    void operator()(IHlmCore* core) const { delete core; }
-};
-using CorePtr = std::unique_ptr<IHlmCore, CoreDeleter>;
+using holm::test::CorePtr;
 
 CorePtr makeCore(const std::u16string& list, RecordingHandler& handler) {
     return CorePtr(coreEntry()(list.c_str(), &handler, nullptr));

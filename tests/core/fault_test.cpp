@@ -64,12 +64,12 @@ void setDisableSeh() {
 // plugin is p2 behind a well-behaved p1; the core runs on a thread of its
 // own so that a stack overflow meets a bounded stack. Prints what happened.
 TEST(FaultInChild, Run) {
-    const char* spec = std::getenv("HOLM_FAULT_CASE");
-    if (spec == nullptr) {
+    const char* testCase = std::getenv("HOLM_FAULT_CASE");
+    if (testCase == nullptr) {
         GTEST_SKIP() << "runs only as a child of the Faults tests";
     }
     std::vector<std::string> parts;
-    std::istringstream in(spec);
+    std::istringstream in(testCase);
     for (std::string part; std::getline(in, part, ',');) {
         parts.push_back(part);
     }

@@ -22,10 +22,7 @@ using holm::test::RecordingHandler;
 using namespace HlmPlg;
 namespace fs = std::filesystem;
 
-struct CoreDeleter {
-    void operator()(IHlmCore* core) const { delete core; }
-};
-using CorePtr = std::unique_ptr<IHlmCore, CoreDeleter>;
+using holm::test::CorePtr;
 
 // The test plugin library for one behaviour ("ok", "fail_load", ...).
 std::string plugin(const std::string& behaviour) {

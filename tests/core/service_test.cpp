@@ -21,10 +21,7 @@ using namespace HlmPlg;
 namespace fs = std::filesystem;
 namespace registry = holm::platform::registry;
 
-struct CoreDeleter {
-    void operator()(IHlmCore* core) const { delete core; }
-};
-using CorePtr = std::unique_ptr<IHlmCore, CoreDeleter>;
+using holm::test::CorePtr;
 
 // Records what the service side tells a service handler.
 class RecordingServiceHandler : public IServiceHandler {

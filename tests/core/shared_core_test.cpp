@@ -13,10 +13,7 @@ using holm::test::coreEntry;
 using holm::test::RecordingHandler;
 using namespace HlmPlg;
 
-struct CoreDeleter {
-    void operator()(IHlmCore* core) const { delete core; }
-};
-using CorePtr = std::unique_ptr<IHlmCore, CoreDeleter>;
+using holm::test::CorePtr;
 
 CorePtr attach(const char16_t* name, RecordingHandler* host,
                const char16_t* pluginList = u"@XMLFILE:") {

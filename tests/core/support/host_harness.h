@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -41,6 +42,9 @@ class RecordingHandler : public HlmPlg::IHlmCoreHandler {
     std::vector<std::u16string> lines_;
     std::vector<Status> statuses_;
 };
+
+// A core as a host owns it (the core's destructor is virtual and public).
+using CorePtr = std::unique_ptr<HlmPlg::IHlmCore>;
 
 using GetHlmCore = HlmPlg::IHlmCore* (*)(const char16_t*, HlmPlg::IHlmCoreHandler*,
                                          const char16_t*);
