@@ -45,12 +45,17 @@ class TreeBuilder {
     static void onStart(void* self, const XML_Char* tag, const XML_Char** attributes) {
         static_cast<TreeBuilder*>(self)->start(tag, attributes);
     }
+    // After a stop in a start handler Expat may still deliver the end of
+    // that (empty) element, which was never opened here.
     static void onEnd(void* self, const XML_Char*) {
-        static_cast<TreeBuilder*>(self)->open_.pop_back();
+        auto* builder = static_cast<TreeBuilder*>(self);
+        if (builder->refusal_ == Refusal::kNone && !builder->open_.empty()) {
+            builder->open_.pop_back();
+        }
     }
     static void onText(void* self, const XML_Char* text, int length) {
         auto* builder = static_cast<TreeBuilder*>(self);
-        if (!builder->open_.empty()) {
+        if (builder->refusal_ == Refusal::kNone && !builder->open_.empty()) {
             builder->elements_[builder->open_.back()].text.append(text,
                                                                   static_cast<size_t>(length));
         }
