@@ -171,7 +171,7 @@ TEST(CoreEntry, StaleTemporaryFoldersAreRemovedSafely) {
     fs::create_directories(stale / "nested");
     std::ofstream(stale / "nested" / "file") << "x";
     fs::path bottom = deep;
-    for (int level = 0; level < 200; ++level) {
+    for (int level = 0; level < 150; ++level) {
         bottom /= "d";
     }
     fs::create_directories(bottom);

@@ -136,7 +136,7 @@ TEST(RemoveTreeTest, RemovesTreesOfAnyDepth) {
     test::TempDir dir;
     fs::path tree = dir.path() / "deep";
     fs::path bottom = tree;
-    for (int level = 0; level < 200; ++level) {
+    for (int level = 0; level < 150; ++level) {
         bottom /= "d";
     }
     fs::create_directories(bottom);
@@ -162,7 +162,7 @@ TEST(RemoveTreeTest, DeepDirectoryOfAnotherOwnerIsReportedOnceAndKept) {
     test::TempDir dir;
     fs::path tree = dir.path() / "deep";
     fs::path foreign = tree;
-    for (int level = 0; level < 150; ++level) {
+    for (int level = 0; level < 100; ++level) {
         foreign /= "d";
     }
     foreign /= "foreign";
