@@ -25,8 +25,8 @@ typedef int32_t (*CfgLibInitFn)(CfgLibHandle* handle, const char16_t* configurat
                                 uint8_t flag);
 typedef int32_t (*CfgLibDoneFn)(CfgLibHandle* handle);
 typedef int32_t (*CfgLibReloadFn)(CfgLibHandle handle);
-typedef int32_t (*CfgLibChangeConfigFileFn)(CfgLibHandle handle,
-                                            const char16_t* configurationFile, uint8_t flag);
+typedef int32_t (*CfgLibChangeConfigFileFn)(CfgLibHandle handle, const char16_t* configurationFile,
+                                            uint8_t flag);
 // With a null `buffer`, sets `*size` to the units the value needs (with its
 // terminator); with a buffer of `*size` units, copies the value (the default
 // when the value is not set). A buffer too small gives kCfgLibMoreData and
@@ -34,10 +34,10 @@ typedef int32_t (*CfgLibChangeConfigFileFn)(CfgLibHandle handle,
 typedef int32_t (*CfgLibReadStringFn)(CfgLibHandle handle, const char16_t* path,
                                       const char16_t* defaultValue, char16_t* buffer,
                                       uint32_t* size, uint8_t flag);
-typedef int32_t (*CfgLibReadIntFn)(CfgLibHandle handle, const char16_t* path,
-                                   int32_t defaultValue, int32_t* value, uint8_t flag);
-typedef int32_t (*CfgLibReadHexFn)(CfgLibHandle handle, const char16_t* path,
-                                   uint32_t defaultValue, uint32_t* value, uint8_t flag);
+typedef int32_t (*CfgLibReadIntFn)(CfgLibHandle handle, const char16_t* path, int32_t defaultValue,
+                                   int32_t* value, uint8_t flag);
+typedef int32_t (*CfgLibReadHexFn)(CfgLibHandle handle, const char16_t* path, uint32_t defaultValue,
+                                   uint32_t* value, uint8_t flag);
 // A stored list is split at each occurrence of `separator` (null: ","); a
 // value that is not set gives kCfgLibNotFound, and the caller builds the
 // list from its default.

@@ -32,6 +32,7 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
 
   private:
     HlmPlg::IInterface* make(int32_t id);
+    HlmPlg::IInterface* makeConfig();
 
     CHolmCore* core_;
     std::unique_ptr<services::CConfigStore> store_;

@@ -62,6 +62,13 @@ MakeDirectoryResult makeDirectory(const std::string& path, uint32_t mode,
 // one included).
 uint32_t removeEmptyDirectory(const std::string& path);
 
+// Renames `from` to `to` only if nothing exists at `to` (183 then): a
+// directory put in place this way is complete the moment its name appears.
+uint32_t renameNoReplace(const std::string& from, const std::string& to);
+
+// Removes the file (or link) `path`; 0, or 2 when it is missing.
+uint32_t removeFile(const std::string& path);
+
 // Removes `path` and everything below it without following symbolic links (a
 // link is removed, never what it points to), without crossing into another
 // mount, and only removing directories owned by the effective user. Refuses

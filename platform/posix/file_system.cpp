@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -166,6 +167,17 @@ MakeDirectoryResult makeDirectory(const std::string& path, uint32_t mode, uint32
                                    : windowsErrorFromErrno(errno);
     }
     return exists ? MakeDirectoryResult::kAlreadyExists : MakeDirectoryResult::kFailed;
+}
+
+uint32_t renameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return WinError::kSuccess;
+    }
+    return windowsErrorFromErrno(errno);
+}
+
+uint32_t removeFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 ? WinError::kSuccess : windowsErrorFromErrno(errno);
 }
 
 uint32_t removeEmptyDirectory(const std::string& path) {

@@ -299,8 +299,7 @@ CFGLIB_EXPORT int32_t CfgLib_Dll_ReadInt(CfgLibHandle handle, const char16_t* pa
 }
 
 CFGLIB_EXPORT int32_t CfgLib_Dll_ReadHex(CfgLibHandle handle, const char16_t* path,
-                                         uint32_t defaultValue, uint32_t* value,
-                                         uint8_t /*flag*/) {
+                                         uint32_t defaultValue, uint32_t* value, uint8_t /*flag*/) {
     return guarded([&] { return readNumber(handle, path, defaultValue, value, 16); });
 }
 
@@ -332,13 +331,13 @@ CFGLIB_EXPORT int32_t CfgLib_Dll_WriteString(CfgLibHandle handle, const char16_t
     return guarded([&] { return writeValue(handle, path, value); });
 }
 
-CFGLIB_EXPORT int32_t CfgLib_Dll_WriteInt(CfgLibHandle handle, const char16_t* path,
-                                          int32_t value, uint8_t /*flag*/) {
+CFGLIB_EXPORT int32_t CfgLib_Dll_WriteInt(CfgLibHandle handle, const char16_t* path, int32_t value,
+                                          uint8_t /*flag*/) {
     return guarded([&] { return writeValue(handle, path, holm::text::format(u"%d", value)); });
 }
 
-CFGLIB_EXPORT int32_t CfgLib_Dll_WriteHex(CfgLibHandle handle, const char16_t* path,
-                                          uint32_t value, uint8_t /*flag*/) {
+CFGLIB_EXPORT int32_t CfgLib_Dll_WriteHex(CfgLibHandle handle, const char16_t* path, uint32_t value,
+                                          uint8_t /*flag*/) {
     return guarded([&] { return writeValue(handle, path, holm::text::format(u"%08x", value)); });
 }
 

@@ -109,7 +109,8 @@ IniDocument IniDocument::parse(std::string_view bytes) {
     return document;
 }
 
-IniDocument::Line IniDocument::parseLine(std::u16string text, const std::u16string& currentSection) {
+IniDocument::Line IniDocument::parseLine(std::u16string text,
+                                         const std::u16string& currentSection) {
     Line line;
     line.section = currentSection;
     const std::u16string_view content = trimBlanks(text);
@@ -221,9 +222,8 @@ bool IniDocument::set(std::u16string_view path, std::u16string_view value) {
     section = trimBlanks(section);
     key = trimBlanks(key);
     if (key.empty() || hasLineBreak(path) || hasLineBreak(value) ||
-        key.find(u'=') != std::u16string_view::npos || key.front() == u'[' ||
-        key.front() == u';' || key.front() == u'#' ||
-        section.find(u']') != std::u16string_view::npos) {
+        key.find(u'=') != std::u16string_view::npos || key.front() == u'[' || key.front() == u';' ||
+        key.front() == u'#' || section.find(u']') != std::u16string_view::npos) {
         return false;
     }
     // Quotes keep blanks at either end and a value that is quoted itself.
