@@ -74,7 +74,7 @@ void BM_VerifySignedFile(benchmark::State& state) {
     const size_t size = static_cast<size_t>(state.range(0));
     const std::string path = files().file(size);
     for (auto _ : state) {
-        const VerifiedFile file = VerifiedFile::open(path, files().trust());
+        const VerifiedFile file = VerifiedFile::open(path, files().trust(), FileRole::Plugin);
         if (!file) {
             state.SkipWithError(file.message().c_str());
             break;

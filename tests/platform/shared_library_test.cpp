@@ -14,10 +14,10 @@ namespace {
 
 using AnswerFunction = int (*)();
 
-ModuleId idOnDisk(const std::string& path) {
+FileIdentity idOnDisk(const std::string& path) {
     auto info = statPath(path);
     EXPECT_TRUE(info.has_value()) << path;
-    return info ? ModuleId{info->device, info->inode} : ModuleId{};
+    return info ? FileIdentity{info->device, info->inode} : FileIdentity{};
 }
 
 // Each test loads its own copy of the test library so that no test sees a
@@ -49,7 +49,7 @@ TEST_F(SharedLibraryTest, LoadsByPathAndUnloadsOnClose) {
     EXPECT_EQ(modulePathContaining(reinterpret_cast<const void*>(answer)), path);
     EXPECT_TRUE(isModuleLoaded(library.id()));
 
-    ModuleId id = library.id();
+    FileIdentity id = library.id();
     library.close();
     EXPECT_FALSE(library.valid());
     EXPECT_EQ(library.symbol("holmTestAnswer"), nullptr);
@@ -83,7 +83,7 @@ TEST_F(SharedLibraryTest, DescriptorLoadReportsTheOriginalPath) {
     EXPECT_EQ(modulePathContaining(answer), path);
     EXPECT_TRUE(isModuleLoaded(again.id()));
 
-    ModuleId id = again.id();
+    FileIdentity id = again.id();
     again.close();
     EXPECT_FALSE(isModuleLoaded(id));
 }
@@ -93,7 +93,7 @@ TEST_F(SharedLibraryTest, MovedLibraryStaysLoaded) {
     uint32_t error = 0;
     SharedLibrary first = SharedLibrary::open(path, error);
     ASSERT_TRUE(first.valid());
-    ModuleId id = first.id();
+    FileIdentity id = first.id();
 
     SharedLibrary second = std::move(first);
     EXPECT_FALSE(first.valid());
@@ -115,7 +115,7 @@ TEST_F(SharedLibraryTest, KeptLibraryIsNeverUnloaded) {
     SharedLibrary library = SharedLibrary::openDescriptor(file.get(), path, error);
     ASSERT_TRUE(library.valid());
     const void* answer = library.symbol("holmTestAnswer");
-    ModuleId id = library.id();
+    FileIdentity id = library.id();
 
     library.keepLoaded();
     library.close();

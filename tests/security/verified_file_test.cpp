@@ -51,10 +51,11 @@ class VerifiedFileTest : public ::testing::Test {
         return path;
     }
 
-    Reason verify(const fs::path& path, bool relaxed = false) const {
+    Reason verify(const fs::path& path, bool relaxed = false,
+                  FileRole role = FileRole::Plugin) const {
         VerifyOptions options;
         options.relaxed = relaxed;
-        return VerifiedFile::open(path.string(), trust_, options).reason();
+        return VerifiedFile::open(path.string(), trust_, role, options).reason();
     }
 
     test::TempDir dir_;
@@ -64,7 +65,7 @@ class VerifiedFileTest : public ::testing::Test {
 
 TEST_F(VerifiedFileTest, ASignedFilePassesAndKeepsItsDescriptor) {
     const fs::path path = signedFile("libplugin.so", "plugin code");
-    const VerifiedFile file = VerifiedFile::open(path.string(), trust_);
+    const VerifiedFile file = VerifiedFile::open(path.string(), trust_, FileRole::Plugin);
     EXPECT_EQ(file.reason(), Reason::Verified);
     EXPECT_GE(file.descriptor(), 0);
     EXPECT_EQ(file.size(), 11u);
@@ -200,7 +201,7 @@ TEST_F(VerifiedFileTest, OnlyRegularFilesAreOpened) {
 
 TEST_F(VerifiedFileTest, AFileReplacedAfterVerificationIsNotWhatGetsRead) {
     const fs::path path = signedFile("plugin.so", "verified content");
-    const VerifiedFile file = VerifiedFile::open(path.string(), trust_);
+    const VerifiedFile file = VerifiedFile::open(path.string(), trust_, FileRole::Plugin);
     ASSERT_TRUE(file);
 
     const fs::path impostor = writeFile("impostor.so", "replaced content");
@@ -213,14 +214,17 @@ TEST_F(VerifiedFileTest, AFileReplacedAfterVerificationIsNotWhatGetsRead) {
 TEST_F(VerifiedFileTest, SelftestResolvesBareNamesAndSkipsLoadedFilesUnlessAlwaysVerifying) {
     const fs::path path = writeFile("CommonTextRc.dll", "texts");
     const platform::FileIdentity identity =
-        VerifiedFile::open(path.string(), trust_, {.relaxed = true, .isLoaded = {}}).identity();
+        VerifiedFile::open(path.string(), trust_, FileRole::Plugin,
+                           {.relaxed = true, .isLoaded = {}})
+            .identity();
     int queries = 0;
     SelftestContext context;
     context.productDirectory = dir_.path().string();
     context.trust = &trust_;
-    context.isLoaded = [&](uint64_t device, uint64_t inode) {
+    context.role = FileRole::Plugin;
+    context.isLoaded = [&](const platform::FileIdentity& file) {
         ++queries;
-        return platform::FileIdentity{device, inode} == identity;
+        return file == identity;
     };
     EXPECT_EQ(selftest("CommonTextRc.dll", false, false, context).reason(), Reason::AlreadyLoaded);
     EXPECT_EQ(selftest("CommonTextRc.dll", false, true, context).reason(), Reason::NoSignature);
@@ -253,9 +257,11 @@ TEST_F(VerifiedFileTest, EnrolledKeysAreTrustedOnlyFromASafeDirectory) {
     TrustStore store;
     const auto ignored = store.enrollDirectory(keys.string());
     ASSERT_EQ(store.keys().size(), 1u);
-    EXPECT_EQ(store.keys()[0], plugin->publicKey());
+    EXPECT_EQ(store.keys()[0].key, plugin->publicKey());
+    EXPECT_EQ(store.keys()[0].role, KeyRole::Enrolled);
     EXPECT_EQ(ignored.size(), 3u);
-    EXPECT_EQ(VerifiedFile::open(path.string(), store).reason(), Reason::Verified);
+    EXPECT_EQ(VerifiedFile::open(path.string(), store, FileRole::Plugin).reason(),
+              Reason::Verified);
 
     fs::permissions(keys, perms::others_write, fs::perm_options::add);
     TrustStore unsafe;
@@ -276,7 +282,7 @@ TEST(BuildSigning, BuildOutputsVerifyWithTheCompiledInKey) {
     EXPECT_TRUE(productKeyIsDevelopmentKey());
 
     TrustStore productOnly;
-    productOnly.add(productKey());
+    productOnly.add(productKey(), KeyRole::Product);
     SelftestContext context;
     context.trust = &productOnly;
     EXPECT_EQ(selftest(HOLM_SIGNED_DATA, false, true, context).reason(), Reason::Verified);
