@@ -206,6 +206,23 @@ std::optional<std::string> stringAt(const std::vector<char>& table, uint64_t off
     return std::string(start, end);
 }
 
+// A name from the file, fit for a log line: control characters and bytes
+// above 0x7e as \xNN, and cut after kMaxQuoted bytes.
+std::string quoted(std::string_view name) {
+    constexpr size_t kMaxQuoted = 200;
+    constexpr char kHex[] = "0123456789abcdef";
+    std::string text = "\"";
+    for (size_t i = 0; i < name.size() && i < kMaxQuoted; ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte < 0x20 || byte > 0x7e || byte == '"' || byte == '\\') {
+            text += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
+        } else {
+            text += static_cast<char>(byte);
+        }
+    }
+    return text + (name.size() > kMaxQuoted ? "\"..." : "\"");
+}
+
 bool isSystemDirectory(std::string_view entry) {
     while (entry.size() > 1 && entry.back() == '/') {
         entry.remove_suffix(1);
@@ -238,8 +255,8 @@ std::optional<std::string> checkNames(const DynamicInfo& info, const std::vector
             return "its run path lies outside its string table";
         }
         if (const auto entry = foreignRunPathEntry(*runPath)) {
-            return "its run path names \"" + *entry +
-                   "\", which is not a system library directory: dependencies are only loaded "
+            return "its run path names " + quoted(*entry) +
+                   ", which is not a system library directory: dependencies are only loaded "
                    "from the system library directories";
         }
     }
@@ -249,8 +266,8 @@ std::optional<std::string> checkNames(const DynamicInfo& info, const std::vector
             return "a dependency's name lies outside its string table";
         }
         if (name->find('/') != std::string::npos) {
-            return "it names its dependency \"" + *name +
-                   "\" by path: dependencies are only loaded from the system library directories";
+            return "it names its dependency " + quoted(*name) +
+                   " by path: dependencies are only loaded from the system library directories";
         }
     }
     return std::nullopt;

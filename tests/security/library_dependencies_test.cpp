@@ -90,6 +90,10 @@ TEST(DependencyRule, ForeignRunPathsAndDependenciesByPathAreRefused) {
     const auto byPath = ElfImage({{kNeeded, "/tmp/libevil.so"}}).refusal();
     ASSERT_TRUE(byPath);
     EXPECT_NE(byPath->find("\"/tmp/libevil.so\" by path"), std::string::npos) << *byPath;
+    // Names from the file reach the log without control characters.
+    const auto hostile = ElfImage({{kRunPath, "/x\n\x1b[2J\"y"}}).refusal();
+    ASSERT_TRUE(hostile);
+    EXPECT_NE(hostile->find("\"/x\\x0a\\x1b[2J\\x22y\""), std::string::npos) << *hostile;
 }
 
 // Damaged images are refused with a reason, never read outside their bytes.
