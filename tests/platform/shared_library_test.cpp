@@ -56,6 +56,25 @@ TEST_F(SharedLibraryTest, LoadsByPathAndUnloadsOnClose) {
     EXPECT_FALSE(isModuleLoaded(id));
 }
 
+// A module's identity is the file the kernel has mapped: a file renamed over
+// the module's path afterwards is not loaded, whatever its name.
+TEST_F(SharedLibraryTest, IdentityIsWhatIsMappedNotWhatTheNameNamesNow) {
+    std::string path = copyOfLibrary("renamed-over.so");
+    uint32_t error = 0;
+    SharedLibrary library = SharedLibrary::open(path, error);
+    ASSERT_TRUE(library.valid());
+    const FileIdentity loaded = library.id();
+    EXPECT_EQ(loaded, idOnDisk(path));
+
+    const std::string other = copyOfLibrary("other.so");
+    std::filesystem::rename(other, path);
+    const FileIdentity renamed = idOnDisk(path);
+    EXPECT_NE(renamed, loaded);
+    EXPECT_FALSE(isModuleLoaded(renamed));
+    EXPECT_TRUE(isModuleLoaded(loaded));
+    EXPECT_EQ(library.id(), loaded);
+}
+
 TEST_F(SharedLibraryTest, DescriptorLoadReportsTheOriginalPath) {
     std::string path = copyOfLibrary("by-descriptor.so");
     uint32_t error = 99;
