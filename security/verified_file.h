@@ -40,7 +40,8 @@ struct VerifyOptions {
     bool relaxed = false;
     // When set and it reports the opened file as loaded, a file that passes
     // the owner and permission rules passes as AlreadyLoaded without a
-    // signature check: what is mapped was checked when it was loaded.
+    // signature check: loading it again runs nothing that does not already
+    // run in the process.
     LoadedModuleQuery isLoaded;
 };
 
