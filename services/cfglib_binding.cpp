@@ -24,9 +24,12 @@ std::u16string toPath(std::u16string_view path) {
 
 }  // namespace
 
+// Never destroyed: at process end the platform's table of loaded modules
+// may be gone before a static binding, and the library holds nothing that
+// needs flushing (every write reaches its file when it is made).
 CCfgLibBinding& CCfgLibBinding::process() {
-    static CCfgLibBinding binding;
-    return binding;
+    static CCfgLibBinding* const binding = new CCfgLibBinding();
+    return *binding;
 }
 
 CCfgLibBinding::~CCfgLibBinding() {
