@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry.h"
+#include "registry/registry.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 # holm_add_library(NAME DIR <folder> [DEPS ...] [PUBLIC_DEPS ...])
 # A static, position-independent library from <folder>/*.cpp and, for the
-# platform layer, <folder>/posix/*.cpp.
+# layers with an operating-system backend, <folder>/posix/*.cpp.
 function(holm_add_library name)
   cmake_parse_arguments(ARG "" "DIR" "DEPS;PUBLIC_DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp" "${ARG_DIR}/posix/*.cpp")

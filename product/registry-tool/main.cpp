@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/registry.h"
-#include "platform/registry_format.h"
-#include "platform/registry_watch.h"
+#include "registry/registry.h"
+#include "registry/registry_format.h"
+#include "registry/registry_watch.h"
 
 namespace reg = holm::platform::registry;
 

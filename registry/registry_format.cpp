@@ -1,4 +1,4 @@
-#include "platform/registry_format.h"
+#include "registry/registry_format.h"
 
 #include "common/utf16.h"
 

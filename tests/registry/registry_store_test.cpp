@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/registry.h"
-#include "platform/registry_fixture.h"
-#include "platform/registry_format.h"
+#include "registry/registry.h"
+#include "registry/registry_fixture.h"
+#include "registry/registry_format.h"
 
 namespace holm::platform::registry::test {
 namespace {

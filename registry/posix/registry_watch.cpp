@@ -1,6 +1,6 @@
 // Registry key watches over inotify: one watch descriptor per watched key
 // directory; subtree watches add the directories of keys as they appear.
-#include "platform/registry_watch.h"
+#include "registry/registry_watch.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/registry_internal.h"
+#include "registry/posix/registry_internal.h"
 
 namespace holm::platform::registry {
 namespace {

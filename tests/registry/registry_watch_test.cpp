@@ -1,11 +1,11 @@
-#include "platform/registry_watch.h"
+#include "registry/registry_watch.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 
-#include "platform/registry_fixture.h"
+#include "registry/registry_fixture.h"
 
 namespace holm::platform::registry::test {
 namespace {

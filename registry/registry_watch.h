@@ -15,8 +15,8 @@
 #include <map>
 #include <string_view>
 
-#include "platform/registry.h"
 #include "platform/unique_handle.h"
+#include "registry/registry.h"
 
 namespace holm::platform::registry {
 

@@ -1,7 +1,7 @@
 // POSIX implementation of the registry store: a directory per key, a file per
 // value, all opened relative to the store's descriptors without following
 // symbolic links.
-#include "platform/registry.h"
+#include "registry/registry.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,8 +14,8 @@
 #include <cstdlib>
 #include <random>
 
-#include "platform/posix/registry_internal.h"
-#include "platform/registry_format.h"
+#include "registry/posix/registry_internal.h"
+#include "registry/registry_format.h"
 
 namespace holm::platform::registry {
 
