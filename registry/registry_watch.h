@@ -59,7 +59,4 @@ class KeyWatch {
     bool armed_ = true;
 };
 
-// Waits until `fd` is readable or `timeout` has passed; true when readable.
-bool waitReadable(int fd, std::chrono::milliseconds timeout);
-
 }  // namespace holm::platform::registry
