@@ -169,7 +169,10 @@ Status sync(int fd) {
 Status renameAt(int fromDirectory, const std::string& from, int toDirectory, const std::string& to,
                 bool noReplace) {
     const unsigned flags = noReplace ? RENAME_NOREPLACE : 0;
-    if (systemCalls().renameat2(fromDirectory, from.c_str(), toDirectory, to.c_str(), flags) != 0) {
+    if (retryInterrupted([&] {
+            return systemCalls().renameat2(fromDirectory, from.c_str(), toDirectory, to.c_str(),
+                                           flags);
+        }) != 0) {
         return lastSystemError();
     }
     return {};
