@@ -69,8 +69,17 @@ Result<std::string> readSmallFile(int fd, size_t limit);
 // a FIFO: anything but a regular file gives EINVAL) and reads it whole.
 Result<std::string> readSmallFile(const std::string& path, size_t limit);
 
-// Waits until `fd` is readable (true) or `deadline` passes (false).
+// Reaps the child process `pid`, waiting for it to end; its wait status.
+Result<int> reapChild(int pid);
+
+// Waits until `fd` is readable (true) or `deadline` passes (false). A
+// descriptor at its end or in error counts as readable: a read tells which.
 Result<bool> waitReadable(int fd, Deadline deadline);
+// Waits until one of `fds` is readable (true; `ready` marks which) or
+// `deadline` passes (false). `ready` has one entry per descriptor.
+Result<bool> waitAnyReadable(std::span<const int> fds, std::span<bool> ready, Deadline deadline);
+// No deadline: wait as long as it takes.
+inline constexpr Deadline kNoDeadline = Deadline::max();
 // The deadline `timeout` from now (a negative timeout is now).
 Deadline deadlineIn(std::chrono::milliseconds timeout);
 

@@ -39,8 +39,8 @@ class ChildProcess {
     bool waitForOutput(std::string_view text, std::chrono::milliseconds timeout);
     bool sendSignal(ChildSignal signal);
     // Reads the output to its end and reaps the child. Its exit code, 128 +
-    // signal number when a signal ended it, or nothing when it did not end
-    // within `timeout` (it is then killed).
+    // signal number when a signal ended it, or nothing when its output or
+    // the child itself did not end within `timeout` (it is then killed).
     std::optional<int> wait(std::chrono::milliseconds timeout);
 
     // Everything read so far.
@@ -52,6 +52,7 @@ class ChildProcess {
     bool readSome(std::chrono::steady_clock::time_point deadline);
 
     UniqueProcess process_;
+    UniqueFd exitFd_;  // readable once the child has ended (a pidfd)
     UniqueFd outputFd_;
     std::string output_;
 };

@@ -5,12 +5,14 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <vector>
 
 #include "platform/posix/system_calls.h"
 
@@ -218,20 +220,43 @@ Result<std::string> readSmallFile(const std::string& path, size_t limit) {
     return readSmallFile(file->get(), limit);
 }
 
-Result<bool> waitReadable(int fd, Deadline deadline) {
+Result<int> reapChild(int pid) {
+    int status = 0;
+    if (retryInterrupted([&] { return ::waitpid(pid, &status, 0); }) < 0) {
+        return lastSystemError();
+    }
+    return status;
+}
+
+Result<bool> waitAnyReadable(std::span<const int> fds, std::span<bool> ready, Deadline deadline) {
+    std::vector<pollfd> entries;
+    for (int fd : fds) {
+        entries.push_back({fd, POLLIN, 0});
+    }
     for (;;) {
-        pollfd entry{fd, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, pollTimeout(deadline));
-        if (ready > 0) {
-            return true;  // readable, at end, or in error: a read tells which
-        }
-        if (ready < 0 && errno != EINTR) {
+        const int count = ::poll(entries.data(), entries.size(), pollTimeout(deadline));
+        if (count < 0 && errno != EINTR) {
             return lastSystemError();
+        }
+        for (size_t i = 0; count > 0 && i < entries.size(); ++i) {
+            if (entries[i].revents & POLLNVAL) {
+                return Error::fromErrno(EBADF);
+            }
+            // Readable, at end, or in error: a read tells which.
+            ready[i] = entries[i].revents != 0;
+        }
+        if (count > 0) {
+            return true;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
     }
+}
+
+Result<bool> waitReadable(int fd, Deadline deadline) {
+    bool ready = false;
+    return waitAnyReadable(std::span(&fd, 1), std::span(&ready, 1), deadline);
 }
 
 Deadline deadlineIn(std::chrono::milliseconds timeout) {
