@@ -109,7 +109,7 @@ uint32_t CHolmCore::initialise(const std::u16string& pluginList) {
     provider_ = std::make_unique<CHlmPlgPluginManager>(
         &manager_, std::make_unique<services::CConfigStore>(*settings, masterTexts()), this);
     if (const uint32_t code = loadPluginList(pluginList); code != 0) {
-        if (code == kListNotLoaded) {
+        if (code == kListNotLoaded && !list_.lastError().empty()) {
             log(list_.lastError());
         }
         return code;
@@ -169,7 +169,11 @@ uint32_t CHolmCore::loadPluginList(const std::u16string& pluginList) {
     std::string error;
     auto mapped = platform::MappedFile::fromDescriptor(verified.descriptor(), error);
     if (!mapped) {
-        return list_.loadList(pluginList) ? 0 : kListNotLoaded;  // sets its own error text
+        // Only the verified descriptor may be read: a read by name could
+        // meet another file put there since the check.
+        log(text::format(u"  Unable to read the list file '%s' (%S).", pluginList.c_str(),
+                         error.c_str()));
+        return kListNotLoaded;
     }
     const auto bytes = mapped->bytes();
     const std::string_view content(reinterpret_cast<const char*>(bytes.data()), bytes.size());
