@@ -1,8 +1,9 @@
 // Files and directories.
 //
 // Paths are UTF-8 `std::string`s separated by '/'. Functions that can fail
-// report a Windows error number (platform/errors.h) through an `error`
-// argument; nothing here throws.
+// return a Result (platform/result.h) or, where an interface of the system
+// reports one, a Windows error number (platform/errors.h); nothing here
+// throws.
 #pragma once
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
@@ -28,25 +30,26 @@ struct FileInfo {
 };
 
 // Facts about the file `path` names, following symbolic links.
-std::optional<FileInfo> statPath(const std::string& path, uint32_t* error = nullptr);
+Result<FileInfo> statPath(const std::string& path);
 
 // Facts about `path` itself: a symbolic link is reported as kSymlink.
-std::optional<FileInfo> lstatPath(const std::string& path, uint32_t* error = nullptr);
+Result<FileInfo> lstatPath(const std::string& path);
 
 // Facts about the file open on `fd`.
-std::optional<FileInfo> statDescriptor(int fd, uint32_t* error = nullptr);
+Result<FileInfo> statDescriptor(int fd);
 
+// Questions answered yes or no: a path that cannot be examined is "no".
 // Whether something exists at `path` (a dangling link does not count).
 bool pathExists(const std::string& path);
 bool isDirectory(const std::string& path);
 bool isRegularFile(const std::string& path);
 
-// The size in bytes of the file at `path`, or nothing if it cannot be read.
-std::optional<uint64_t> fileSize(const std::string& path);
+// The size in bytes of the file at `path`.
+Result<uint64_t> fileSize(const std::string& path);
 
 // Opens `path` read-only and close-on-exec, refusing a symbolic link as the
-// last component (error 5). On failure the result is invalid and `error` set.
-UniqueFd openForReading(const std::string& path, uint32_t& error);
+// last component (ELOOP), without blocking on a FIFO at the open.
+Result<UniqueFd> openForReading(const std::string& path);
 
 enum class MakeDirectoryResult { kCreated, kAlreadyExists, kFailed };
 

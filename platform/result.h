@@ -68,6 +68,7 @@ class [[nodiscard]] Result {
 
     // The value, or `fallback` for a caller to whom an error means the same.
     T valueOr(T fallback) const& { return ok() ? value() : std::move(fallback); }
+    T valueOr(T fallback) && { return ok() ? std::move(value()) : std::move(fallback); }
 
     // The error; only meaningful when !ok().
     const Error& error() const { return std::get<1>(state_); }

@@ -93,8 +93,14 @@ std::u16string CConfigStore::createTempDirectory(const std::u16string& base) {
         path = base + text::formatRuntime(tempFolderPattern_, stamp);
         const auto result = platform::makeDirectory(text::utf16ToUtf8(path), 0700);
         if (result == platform::MakeDirectoryResult::kCreated) {
-            instanceLock_ =
-                platform::FileLock::acquire(text::utf16ToUtf8(path + kInstanceLockName));
+            // Without the lock the folder is still usable; it only loses its
+            // protection from another instance's clean-up.
+            auto lock = platform::FileLock::acquire(text::utf16ToUtf8(path + kInstanceLockName));
+            if (lock) {
+                instanceLock_ = std::move(*lock);
+            } else {
+                instanceLock_.reset();
+            }
             return path;
         }
         if (result == platform::MakeDirectoryResult::kFailed) {

@@ -9,16 +9,20 @@
 
 namespace holm::platform {
 
-UniqueFd createLocalEvent(bool initiallySet) {
-    return UniqueFd(::eventfd(initiallySet ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK));
+Result<UniqueFd> createLocalEvent(bool initiallySet) {
+    UniqueFd event(::eventfd(initiallySet ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!event) {
+        return lastSystemError();
+    }
+    return event;
 }
 
-bool setLocalEvent(int event) {
+Status setLocalEvent(int event) {
     const uint64_t one = 1;
     const Status written =
         io::writeFull(event, std::span(reinterpret_cast<const uint8_t*>(&one), sizeof one));
     // EAGAIN means the counter is saturated: the event is set already.
-    return written || written.error().errnoValue() == EAGAIN;
+    return written.ok() || written.error().errnoValue() == EAGAIN ? Status() : written;
 }
 
 bool isLocalEventSet(int event) {
