@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/io.h"
 
@@ -116,14 +115,15 @@ void ProcessTraits::close(int pid) noexcept {
     (void)io::reapChild(pid);  // nothing is left to do if it was reaped already
 }
 
-ChildProcess ChildProcess::start(const std::vector<std::string>& argv,
-                                 const std::vector<std::string>& environment, std::string* error) {
+Result<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv,
+                                         const std::vector<std::string>& environment) {
+    if (argv.empty()) {
+        return Error::fromErrno(EINVAL);
+    }
     ChildProcess child;
     int ends[2];
-    if (argv.empty() || pipe2(ends, O_CLOEXEC) != 0) {
-        if (error)
-            *error = argv.empty() ? "no program given" : std::strerror(errno);
-        return child;
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        return lastSystemError();
     }
     UniqueFd readEnd(ends[0]);
     UniqueFd writeEnd(ends[1]);
@@ -135,9 +135,7 @@ ChildProcess ChildProcess::start(const std::vector<std::string>& argv,
     const int result = posix_spawn(&pid, arguments[0].c_str(), redirection.get(), attributes.get(),
                                    pointers(arguments).data(), pointers(variables).data());
     if (result != 0) {
-        if (error)
-            *error = std::strerror(result);
-        return child;
+        return Error::fromErrno(result);
     }
     child.process_.reset(pid);
     // A descriptor that becomes readable when the child ends, so that its
@@ -145,9 +143,7 @@ ChildProcess ChildProcess::start(const std::vector<std::string>& argv,
     // have been replaced by another process of that id.
     child.exitFd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     if (!child.exitFd_) {
-        if (error)
-            *error = std::strerror(errno);
-        return ChildProcess();  // the handle kills and reaps the child
+        return lastSystemError();  // the handle kills and reaps the child
     }
     child.outputFd_ = std::move(readEnd);
     return child;
@@ -201,14 +197,13 @@ std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment,
                          std::chrono::milliseconds timeout) {
-    std::string error;
-    ChildProcess child = ChildProcess::start(argv, environment, &error);
-    if (!child.valid()) {
-        return {std::nullopt, error};
+    auto child = ChildProcess::start(argv, environment);
+    if (!child) {
+        return {std::nullopt, child.error().message()};
     }
     ProcessResult result;
-    result.exitCode = child.wait(timeout);
-    result.output = child.output();
+    result.exitCode = child->wait(timeout);
+    result.output = child->output();
     return result;
 }
 

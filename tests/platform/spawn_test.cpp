@@ -21,19 +21,26 @@ TEST(SpawnTest, ReportsOutputAndExitCodeEvenWhenReadsAreInterrupted) {
 }
 
 TEST(SpawnTest, AChildThatOutlivesItsOutputIsKilledAtTheDeadline) {
-    std::string error;
-    ChildProcess child =
-        ChildProcess::start({"/bin/sh", "-c", "exec >/dev/null 2>&1; exec sleep 600"}, {}, &error);
-    ASSERT_TRUE(child.valid()) << error;
+    auto started =
+        ChildProcess::start({"/bin/sh", "-c", "exec >/dev/null 2>&1; exec sleep 600"}, {});
+    ASSERT_TRUE(started.ok()) << started.error().message();
+    ChildProcess& child = *started;
     EXPECT_EQ(child.wait(std::chrono::milliseconds(20)), std::nullopt);
     EXPECT_FALSE(child.valid());
 }
 
+TEST(SpawnTest, AProgramThatCannotStartSaysWhy) {
+    const auto started = ChildProcess::start({"/nonexistent/program"}, {});
+    ASSERT_FALSE(started.ok());
+    EXPECT_EQ(started.error().errnoValue(), ENOENT);
+    EXPECT_EQ(ChildProcess::start({}, {}).error().errnoValue(), EINVAL);
+}
+
 TEST(SpawnTest, ASignalEndingTheChildIsReported) {
-    std::string error;
-    ChildProcess child =
-        ChildProcess::start({"/bin/sh", "-c", "echo up; exec sleep 600"}, {}, &error);
-    ASSERT_TRUE(child.waitForOutput("up", kDeadline)) << error;
+    auto started = ChildProcess::start({"/bin/sh", "-c", "echo up; exec sleep 600"}, {});
+    ASSERT_TRUE(started.ok()) << started.error().message();
+    ChildProcess& child = *started;
+    ASSERT_TRUE(child.waitForOutput("up", kDeadline));
     ASSERT_TRUE(child.sendSignal(ChildSignal::Terminate));
     EXPECT_EQ(child.wait(kDeadline), 128 + 15);
 }
