@@ -166,9 +166,9 @@ uint32_t CHolmCore::loadPluginList(const std::u16string& pluginList) {
         log(text::format(u"  Selftest failed for '%s'.", pluginList.c_str()));
         return kListFileFailed;
     }
-    std::string error;
-    auto mapped = platform::MappedFile::fromDescriptor(verified.descriptor(), error);
+    auto mapped = platform::MappedFile::fromDescriptor(verified.descriptor());
     if (!mapped) {
+        const std::string error = mapped.error().message();
         // Only the verified descriptor may be read: a read by name could
         // meet another file put there since the check.
         log(text::format(u"  Unable to read the list file '%s' (%S).", pluginList.c_str(),

@@ -8,9 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
+
+#include "platform/result.h"
 
 namespace holm::platform {
 
@@ -20,12 +21,13 @@ class MappedFile {
     static constexpr uint64_t kMaxSize = 64u * 1024 * 1024;
 
     // Opens `path` (UTF-8) without following a final symbolic link and maps it.
-    // On failure returns nothing and sets `error` to a readable reason.
-    static std::optional<MappedFile> open(const std::string& path, std::string& error);
+    // Anything but a regular file is refused (EINVAL), as is a file above
+    // kMaxSize (EFBIG); the error's message() says which.
+    static Result<MappedFile> open(const std::string& path);
 
     // Maps the regular file behind `fd` (which the caller keeps owning), so that
     // a caller holding an already verified descriptor reads exactly that file.
-    static std::optional<MappedFile> fromDescriptor(int fd, std::string& error);
+    static Result<MappedFile> fromDescriptor(int fd);
 
     MappedFile(MappedFile&& other) noexcept;
     MappedFile& operator=(MappedFile&& other) noexcept;

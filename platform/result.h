@@ -30,10 +30,18 @@ class Error {
     // errno value that led to it (0 when none did).
     static Error windows(uint32_t code, int error = 0) noexcept { return Error(error, code); }
 
+    // The same error, described by `reason` (a static text) where the errno
+    // value alone would not say what was refused ("not a regular file").
+    Error because(const char* reason) const noexcept {
+        Error described = *this;
+        described.reason_ = reason;
+        return described;
+    }
+
     int errnoValue() const noexcept { return errno_; }
     uint32_t windowsError() const noexcept { return windows_; }
-    // The system's text for the errno value, or "error <n>" for a Windows
-    // number that has none.
+    // The reason given, else the system's text for the errno value, else
+    // "error <n>" for a Windows number that has neither.
     std::string message() const;
 
     bool operator==(const Error&) const = default;
@@ -43,6 +51,7 @@ class Error {
 
     int errno_;
     uint32_t windows_;
+    const char* reason_ = nullptr;
 };
 
 // The error of the last failed system call of this thread.

@@ -17,10 +17,11 @@ void appendLe32(std::vector<std::byte>& out, uint32_t value) {
     }
 }
 
-holm::platform::MappedFile requireMapping(std::optional<holm::platform::MappedFile> mapped,
-                                          const std::string& error) {
+// The mapping, or a ResourceFileError naming the reason after `prefix`.
+holm::platform::MappedFile requireMapping(holm::platform::Result<holm::platform::MappedFile> mapped,
+                                          const std::string& prefix) {
     if (!mapped) {
-        throw ResourceFileError(error);
+        throw ResourceFileError(prefix + mapped.error().message());
     }
     return std::move(*mapped);
 }
@@ -41,8 +42,7 @@ ResourceTextFile::ResourceTextFile(holm::platform::MappedFile mapping)
 }
 
 ResourceTextFile ResourceTextFile::open(const std::string& path) {
-    std::string error;
-    auto mapping = requireMapping(holm::platform::MappedFile::open(path, error), error);
+    auto mapping = requireMapping(holm::platform::MappedFile::open(path), path + ": ");
     try {
         return ResourceTextFile(std::move(mapping));
     } catch (const ResourceFileError& failure) {
@@ -51,9 +51,7 @@ ResourceTextFile ResourceTextFile::open(const std::string& path) {
 }
 
 ResourceTextFile ResourceTextFile::fromDescriptor(int fd) {
-    std::string error;
-    return ResourceTextFile(
-        requireMapping(holm::platform::MappedFile::fromDescriptor(fd, error), error));
+    return ResourceTextFile(requireMapping(holm::platform::MappedFile::fromDescriptor(fd), ""));
 }
 
 size_t ResourceTextFile::validate() const {

@@ -110,6 +110,9 @@ Error lastSystemError() noexcept {
 }
 
 std::string Error::message() const {
+    if (reason_ != nullptr) {
+        return reason_;
+    }
     if (errno_ != 0) {
         return std::strerror(errno_);
     }

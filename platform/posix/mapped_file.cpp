@@ -5,48 +5,32 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <system_error>
 #include <utility>
 
+#include "platform/io.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
-namespace {
-
-std::string describeErrno(const char* what, int code) {
-    return std::string(what) + ": " + std::system_category().message(code);
-}
-
-}  // namespace
-
-std::optional<MappedFile> MappedFile::open(const std::string& path, std::string& error) {
-    // O_NONBLOCK keeps a FIFO planted at the path from blocking the open; the
-    // regular-file check in fromDescriptor() then refuses it.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+Result<MappedFile> MappedFile::open(const std::string& path) {
+    // Non-blocking keeps a FIFO planted at the path from blocking the open;
+    // the regular-file check in fromDescriptor() then refuses it.
+    auto fd = io::open(path, {.nonBlocking = true});
     if (!fd) {
-        error = describeErrno(("cannot open " + path).c_str(), errno);
-        return std::nullopt;
+        return fd.error();
     }
-    auto mapped = fromDescriptor(fd.get(), error);
-    if (!mapped) {
-        error = path + ": " + error;
-    }
-    return mapped;
+    return fromDescriptor(fd->get());
 }
 
-std::optional<MappedFile> MappedFile::fromDescriptor(int fd, std::string& error) {
+Result<MappedFile> MappedFile::fromDescriptor(int fd) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
-        error = describeErrno("cannot examine the file", errno);
-        return std::nullopt;
+        return lastSystemError();
     }
     if (!S_ISREG(info.st_mode)) {
-        error = "not a regular file";
-        return std::nullopt;
+        return Error::fromErrno(EINVAL).because("not a regular file");
     }
     if (info.st_size < 0 || static_cast<uint64_t>(info.st_size) > kMaxSize) {
-        error = "file larger than 64 MiB";
-        return std::nullopt;
+        return Error::fromErrno(EFBIG).because("file larger than 64 MiB");
     }
     const auto size = static_cast<size_t>(info.st_size);
     if (size == 0) {
@@ -54,8 +38,7 @@ std::optional<MappedFile> MappedFile::fromDescriptor(int fd, std::string& error)
     }
     void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (address == MAP_FAILED) {
-        error = describeErrno("cannot map the file", errno);
-        return std::nullopt;
+        return lastSystemError();
     }
     return MappedFile(static_cast<const std::byte*>(address), size);
 }
