@@ -68,13 +68,15 @@ std::string randomSuffix() {
 // than `limit`, owned and protected like the store's directories.
 uint32_t openRecord(int directory, const std::string& name, uint64_t limit, UniqueFd& file,
                     uint64_t& size) {
-    file.reset(::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!file) {
-        if (errno == ENOENT) {
+    auto opened = io::openAt(directory, name, {.nonBlocking = true});
+    if (!opened) {
+        const int error = opened.error().errnoValue();
+        if (error == ENOENT) {
             return isDeleted(directory) ? kErrorKeyDeleted : kErrorFileNotFound;
         }
-        return errno == ELOOP ? kErrorBadDb : errorFromErrno(errno, kErrorCantRead);
+        return error == ELOOP ? kErrorBadDb : errorFromErrno(error, kErrorCantRead);
     }
+    file = std::move(*opened);
     struct stat status {};
     if (::fstat(file.get(), &status) != 0) {
         return kErrorCantRead;
@@ -271,8 +273,7 @@ uint32_t writeNewFile(int directory, const char* name, std::span<const uint8_t> 
 bool removeContents(int directory, dev_t device);
 
 bool removeDirectory(int parent, const std::string& name, dev_t device) {
-    UniqueFd directory(
-        ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd directory = io::openAt(parent, name, {.directory = true}).valueOr({});
     struct stat status {};
     if (!directory || ::fstat(directory.get(), &status) != 0 || status.st_dev != device) {
         return false;
@@ -470,15 +471,16 @@ uint32_t deleteKeyImpl(const Store& store, Root root, std::u16string_view path, 
 namespace detail {
 
 uint32_t openTrustedDirectory(int parent, const std::string& name, UniqueFd& directory) {
-    UniqueFd opened(
-        ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!opened) {
-        if (errno == ENOENT) {
+    auto opening = io::openAt(parent, name, {.directory = true});
+    if (!opening) {
+        const int error = opening.error().errnoValue();
+        if (error == ENOENT) {
             return kErrorFileNotFound;
         }
-        return (errno == ELOOP || errno == ENOTDIR) ? kErrorBadKey
-                                                    : errorFromErrno(errno, kErrorCantRead);
+        return (error == ELOOP || error == ENOTDIR) ? kErrorBadKey
+                                                    : errorFromErrno(error, kErrorCantRead);
     }
+    UniqueFd opened = std::move(*opening);
     struct stat status {};
     if (::fstat(opened.get(), &status) != 0) {
         return kErrorCantRead;

@@ -91,6 +91,21 @@ TEST_F(RegistryFaultTest, InterruptedAndShortWritesStillWriteEverything) {
               kErrorSuccess);
 }
 
+TEST_F(RegistryFaultTest, AFailedReadIsReportedNotTakenForACorruptValue) {
+    Value value;
+    {
+        holm::test::InjectedFaults faults;
+        faults.failRead(EIO);
+        EXPECT_EQ(key_.queryValue(u"Setting", value), WinError::kIoDevice);
+    }
+    {
+        holm::test::InjectedFaults faults;
+        faults.failOpen(EMFILE, "v.");
+        EXPECT_EQ(key_.queryValue(u"Setting", value), WinError::kTooManyOpenFiles);
+    }
+    EXPECT_EQ(stored(), makeString(u"old value"));
+}
+
 TEST_F(RegistryFaultTest, AFailedKeyCreationLeavesNoKeyBehind) {
     {
         holm::test::InjectedFaults faults;
