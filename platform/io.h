@@ -57,9 +57,10 @@ Status sync(int fd);
 Status renameAt(int fromDirectory, const std::string& from, int toDirectory, const std::string& to,
                 bool noReplace = false);
 
-// Takes an exclusive advisory lock (flock) on the open file, waiting as long
-// as another holder keeps it.
+// Takes an exclusive or a shared advisory lock (flock) on the open file,
+// waiting as long as another holder keeps a conflicting one.
 Status lockExclusive(int fd);
+Status lockShared(int fd);
 
 // The whole content of a small file read from the descriptor's current
 // position, at most `limit` bytes; a longer file gives EFBIG rather than a

@@ -180,11 +180,23 @@ Status renameAt(int fromDirectory, const std::string& from, int toDirectory, con
     return {};
 }
 
-Status lockExclusive(int fd) {
-    if (retryInterrupted([&] { return ::flock(fd, LOCK_EX); }) != 0) {
+namespace {
+
+Status lockFile(int fd, int operation) {
+    if (retryInterrupted([&] { return ::flock(fd, operation); }) != 0) {
         return lastSystemError();
     }
     return {};
+}
+
+}  // namespace
+
+Status lockExclusive(int fd) {
+    return lockFile(fd, LOCK_EX);
+}
+
+Status lockShared(int fd) {
+    return lockFile(fd, LOCK_SH);
 }
 
 Result<std::string> readSmallFile(int fd, size_t limit) {
