@@ -51,14 +51,11 @@ Result<uint64_t> fileSize(const std::string& path);
 // last component (ELOOP), without blocking on a FIFO at the open.
 Result<UniqueFd> openForReading(const std::string& path);
 
-enum class MakeDirectoryResult { kCreated, kAlreadyExists, kFailed };
-
 // Creates the directory `path` with `mode` (less the process umask). The
-// creation itself is the existence test: kAlreadyExists means something of
-// any type (directory, file, link) is already there, and `error` is then 183;
-// a missing parent gives kFailed with error 3.
-MakeDirectoryResult makeDirectory(const std::string& path, uint32_t mode,
-                                  uint32_t* error = nullptr);
+// creation itself is the existence test: something of any type (directory,
+// file, link) already there gives EEXIST with the Windows number 183; a
+// missing parent gives ENOENT with 3.
+Status makeDirectory(const std::string& path, uint32_t mode);
 
 // Removes the directory `path` if it is empty. Returns 0, 145 when it has
 // contents, 2 when it is missing, 3 when it is not a directory (a link to

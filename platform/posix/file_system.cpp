@@ -146,22 +146,19 @@ std::string withOneTrailingSlash(std::string path) {
 
 }  // namespace
 
-MakeDirectoryResult makeDirectory(const std::string& path, uint32_t mode, uint32_t* error) {
+Status makeDirectory(const std::string& path, uint32_t mode) {
     if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) {
-        if (error != nullptr) {
-            *error = WinError::kSuccess;
-        }
-        return MakeDirectoryResult::kCreated;
+        return {};
     }
-    bool exists = errno == EEXIST;
-    if (error != nullptr) {
-        // ENOENT here always means a missing parent, which Windows calls a
-        // missing path.
-        *error = exists            ? WinError::kAlreadyExists
-                 : errno == ENOENT ? WinError::kPathNotFound
-                                   : windowsErrorFromErrno(errno);
+    // Directory creation reports an existing path as "already exists", and
+    // ENOENT here always means a missing parent, which Windows calls a
+    // missing path.
+    const int error = errno;
+    if (error == EEXIST) {
+        return Error::windows(WinError::kAlreadyExists, error);
     }
-    return exists ? MakeDirectoryResult::kAlreadyExists : MakeDirectoryResult::kFailed;
+    return error == ENOENT ? Error::windows(WinError::kPathNotFound, error)
+                           : Error::fromErrno(error);
 }
 
 uint32_t removeEmptyDirectory(const std::string& path) {

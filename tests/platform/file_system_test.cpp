@@ -74,19 +74,15 @@ TEST(FileSystemTest, FileInfoAndLinks) {
 TEST(FileSystemTest, MakeDirectoryTellsCreatedFromExisting) {
     test::TempDir dir;
     std::string path = (dir.path() / "new").string();
-    uint32_t error = 99;
-    EXPECT_EQ(makeDirectory(path, 0700, &error), MakeDirectoryResult::kCreated);
-    EXPECT_EQ(error, WinError::kSuccess);
+    EXPECT_TRUE(makeDirectory(path, 0700).ok());
     EXPECT_EQ(statPath(path)->mode, 0700u);
 
-    EXPECT_EQ(makeDirectory(path, 0700, &error), MakeDirectoryResult::kAlreadyExists);
-    EXPECT_EQ(error, WinError::kAlreadyExists);
+    EXPECT_EQ(makeDirectory(path, 0700).windowsError(), WinError::kAlreadyExists);
     auto file = dir.write("file", "");
-    EXPECT_EQ(makeDirectory(file.string(), 0700), MakeDirectoryResult::kAlreadyExists);
+    EXPECT_EQ(makeDirectory(file.string(), 0700).error().errnoValue(), EEXIST);
 
-    EXPECT_EQ(makeDirectory((dir.path() / "no" / "parent").string(), 0700, &error),
-              MakeDirectoryResult::kFailed);
-    EXPECT_EQ(error, WinError::kPathNotFound);
+    EXPECT_EQ(makeDirectory((dir.path() / "no" / "parent").string(), 0700).windowsError(),
+              WinError::kPathNotFound);
 }
 
 TEST(FileSystemTest, RemoveEmptyDirectoryLeavesContents) {
