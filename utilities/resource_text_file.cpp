@@ -17,13 +17,11 @@ void appendLe32(std::vector<std::byte>& out, uint32_t value) {
     }
 }
 
-// The mapping, or a ResourceFileError naming the reason after `prefix`.
-holm::platform::MappedFile requireMapping(holm::platform::Result<holm::platform::MappedFile> mapped,
-                                          const std::string& prefix) {
-    if (!mapped) {
-        throw ResourceFileError(prefix + mapped.error().message());
+holm::security::VerifiedData requirePassed(holm::security::VerifiedData file) {
+    if (!file.passed()) {
+        throw ResourceFileError(file.message());
     }
-    return std::move(*mapped);
+    return file;
 }
 
 constexpr size_t kIdField = 0;
@@ -36,22 +34,13 @@ ResourceTextFile::ResourceTextFile(std::span<const std::byte> bytes) : bytes_(by
     count_ = validate();
 }
 
-ResourceTextFile::ResourceTextFile(holm::platform::MappedFile mapping)
-    : mapping_(std::move(mapping)), bytes_(mapping_->bytes()) {
-    count_ = validate();
-}
-
-ResourceTextFile ResourceTextFile::open(const std::string& path) {
-    auto mapping = requireMapping(holm::platform::MappedFile::open(path), path + ": ");
+ResourceTextFile::ResourceTextFile(holm::security::VerifiedData file)
+    : file_(requirePassed(std::move(file))), bytes_(file_->bytes()) {
     try {
-        return ResourceTextFile(std::move(mapping));
+        count_ = validate();
     } catch (const ResourceFileError& failure) {
-        throw ResourceFileError(path + ": " + failure.what());
+        throw ResourceFileError(file_->path() + ": " + failure.what());
     }
-}
-
-ResourceTextFile ResourceTextFile::fromDescriptor(int fd) {
-    return ResourceTextFile(requireMapping(holm::platform::MappedFile::fromDescriptor(fd), ""));
 }
 
 size_t ResourceTextFile::validate() const {
@@ -133,7 +122,7 @@ std::vector<std::byte> ResourceTextFile::encode(const std::map<uint32_t, std::u1
     }
     const size_t dataStart = kHeaderSize + texts.size() * kEntrySize;
     if (texts.size() > std::numeric_limits<uint32_t>::max() ||
-        dataStart + totalUnits * 2 > holm::platform::MappedFile::kMaxSize) {
+        dataStart + totalUnits * 2 > kMaxSize) {
         throw ResourceFileError("resource texts too large for one file");
     }
     std::vector<std::byte> out;

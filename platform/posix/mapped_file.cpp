@@ -11,16 +11,6 @@
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
-Result<MappedFile> MappedFile::open(const std::string& path) {
-    // Non-blocking keeps a FIFO planted at the path from blocking the open;
-    // the regular-file check in fromDescriptor() then refuses it.
-    auto fd = io::open(path, {.nonBlocking = true});
-    if (!fd) {
-        return fd.error();
-    }
-    return fromDescriptor(fd->get());
-}
-
 Result<MappedFile> MappedFile::fromDescriptor(int fd) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) {

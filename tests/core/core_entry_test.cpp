@@ -77,6 +77,7 @@ TEST(CoreEntry, MissingOrUnsafeListFileFailsItsSelftest) {
     EXPECT_EQ(handler.statuses()[0].exitCode, 103u);
     EXPECT_EQ(handler.statuses()[0].waitHint, 5000u);
     EXPECT_TRUE(handler.logged(u"Core:   Selftest failed for '" + u16(missing) + u"'."));
+    EXPECT_TRUE(handler.logged(u"Core:   " + u16(missing) + u": the file does not exist."));
 
     RecordingHandler unsafe;
     auto list = writeList(dir, "<list/>");
@@ -92,17 +93,6 @@ TEST(CoreEntry, MalformedListGivesCodeTwoWithTheParserError) {
     EXPECT_EQ(makeCore(u16(list), handler), nullptr);
     EXPECT_EQ(handler.statuses().at(0).exitCode, 2u);
     EXPECT_TRUE(handler.logged(u"Parsing error #7 (line 1, column 17): mismatched tag."));
-}
-
-TEST(CoreEntry, AVerifiedListThatCannotBeMappedIsRefusedNotReadAgainByName) {
-    holm::test::TempDir dir;
-    RecordingHandler handler;
-    auto list = writeList(dir, "");
-    fs::resize_file(list, (64u << 20) + 1);  // sparse; above what a mapping takes
-    EXPECT_EQ(makeCore(u16(list), handler), nullptr);
-    EXPECT_EQ(handler.statuses().at(0).exitCode, 2u);
-    EXPECT_TRUE(handler.logged(u"Core:   Unable to read the list file '" + u16(list) +
-                               u"' (file larger than 64 MiB)."));
 }
 
 TEST(CoreEntry, ListSettingsAreReadBeforeRun) {
