@@ -130,6 +130,37 @@ TEST(SyncReadWrite, WaitingWriterQueuesNewReadersAndTakesOverFromTheLastReader) 
     EXPECT_EQ(tail, (std::vector<std::string>{"R1 out", "R2 out", "W in", "W out", "R3 in"}));
 }
 
+// Read holds are counted, not owned by threads, so the test thread takes
+// both; the hand-over hook tells at once whether a release let the writer in.
+TEST(SyncReadWrite, AWaitingWriterGetsTheLockOnlyWhenTheLastReaderLeaves) {
+    Observer observer;
+    std::vector<std::string> handOvers;  // written under the lock's mutex
+    std::mutex handOversLock;
+    CSyncReadWriteImpl lock(observer.hook(), [&](CSyncReadWriteImpl::Waiter waiter, int32_t count) {
+        std::lock_guard guard(handOversLock);
+        handOvers.push_back((waiter == CSyncReadWriteImpl::Waiter::Writer ? "W" : "R") +
+                            std::to_string(count));
+    });
+    auto handedOver = [&] {
+        std::lock_guard guard(handOversLock);
+        return handOvers;
+    };
+    lock.lockRead();  // R1
+    lock.lockRead();  // R2
+    std::jthread writer([&] {
+        lock.lockWrite();
+        observer.log("W in");
+        lock.unlockWrite();
+    });
+    observer.awaitWaiting(0, 1);
+
+    lock.unlockRead();  // R1 leaves, R2 still reads
+    EXPECT_TRUE(handedOver().empty()) << "the writer got the lock beside a reader";
+    lock.unlockRead();  // R2 leaves
+    EXPECT_EQ(handedOver(), std::vector<std::string>{"W1"});
+    observer.awaitEvents(1);
+}
+
 TEST(SyncReadWrite, ReleasingWriterLetsAllWaitingReadersInBeforeTheNextWriter) {
     Observer observer;
     CSyncReadWriteImpl lock(observer.hook());
