@@ -5,10 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
-#include "security/signing.h"
+#include "security/support/signed_files.h"
 #include "security/verified_file.h"
 #include "support/test_support.h"
 
@@ -18,20 +17,15 @@ namespace {
 namespace fs = std::filesystem;
 using fs::perms;
 
-constexpr perms kReadable =
-    perms::owner_read | perms::owner_write | perms::group_read | perms::others_read;
 constexpr perms kSearchable = perms::owner_all | perms::group_read | perms::group_exec |
                               perms::others_read | perms::others_exec;
 
-class OwnershipTest : public ::testing::Test {
+class OwnershipTest : public SignedFilesTest {
   protected:
-    OwnershipTest() : author_(*PrivateKey::generate()) { trust_.add(author_.publicKey()); }
-
     void SetUp() override {
         if (!test::canGiveAwayFiles()) {
             GTEST_SKIP() << "only root can hand files to another user";
         }
-        fs::permissions(dir_.path(), perms::owner_all);
     }
 
     // A directory below the test directory, not writable by group or others.
@@ -42,45 +36,19 @@ class OwnershipTest : public ::testing::Test {
         return path;
     }
 
-    // A file signed by the trusted author, readable by all, writable by its owner.
-    fs::path signedFile(const fs::path& path, const std::string& content) const {
-        writeFile(path, content);
-        std::string error;
-        const auto signature = signFile(path.string(), author_, error);
-        EXPECT_TRUE(signature) << error;
-        EXPECT_TRUE(signature && writeSignatureFile(path.string(), *signature, error)) << error;
-        return path;
-    }
-
-    static void writeFile(const fs::path& path, const std::string& content) {
-        std::ofstream(path, std::ios::binary) << content;
-        fs::permissions(path, kReadable);
-    }
-
     static void giveAway(const fs::path& path) {
         ASSERT_TRUE(test::giveToAnotherUser(path)) << path;
     }
-
-    Reason verify(const fs::path& path, bool relaxed = false) const {
-        VerifyOptions options;
-        options.relaxed = relaxed;
-        return VerifiedFile::open(path.string(), trust_, options).reason();
-    }
-
-    test::TempDir dir_;
-    PrivateKey author_;
-    TrustStore trust_;
 };
 
 TEST_F(OwnershipTest, AFileOfAnotherUserIsRefusedSignedOrNot) {
-    const fs::path dir = directory("files");
-    const fs::path signedPath = signedFile(dir / "plugin.so", "code");
+    directory("files");
+    const fs::path signedPath = signedFile("files/plugin.so", "code");
     ASSERT_EQ(verify(signedPath), Reason::Verified);
     giveAway(signedPath);
     EXPECT_EQ(verify(signedPath), Reason::UntrustedOwner);
 
-    const fs::path list = dir / "list.xml";
-    writeFile(list, "<list/>");
+    const fs::path list = writeFile("files/list.xml", "<list/>");
     ASSERT_EQ(verify(list, true), Reason::AcceptedUnsigned);
     giveAway(list);
     EXPECT_EQ(verify(list, true), Reason::UntrustedOwner);
@@ -88,9 +56,8 @@ TEST_F(OwnershipTest, AFileOfAnotherUserIsRefusedSignedOrNot) {
 
 TEST_F(OwnershipTest, AFileInADirectoryOfAnotherUserIsRefusedSignedOrNot) {
     const fs::path dir = directory("foreign");
-    const fs::path signedPath = signedFile(dir / "plugin.so", "code");
-    const fs::path list = dir / "list.xml";
-    writeFile(list, "<list/>");
+    const fs::path signedPath = signedFile("foreign/plugin.so", "code");
+    const fs::path list = writeFile("foreign/list.xml", "<list/>");
     ASSERT_EQ(verify(signedPath), Reason::Verified);
     giveAway(dir);
     EXPECT_EQ(verify(signedPath), Reason::DirectoryUntrustedOwner);
@@ -100,9 +67,8 @@ TEST_F(OwnershipTest, AFileInADirectoryOfAnotherUserIsRefusedSignedOrNot) {
 TEST_F(OwnershipTest, KeysOfAnotherUserAreNotEnrolled) {
     const auto vendor = PrivateKey::generate();
     const fs::path keys = directory("trusted-keys");
-    writeFile(keys / "vendor.pub", vendor->publicKey().toPem());
-    writeFile(keys / "other.pub", author_.publicKey().toPem());
-    giveAway(keys / "other.pub");
+    writeFile("trusted-keys/vendor.pub", vendor->publicKey().toPem());
+    giveAway(writeFile("trusted-keys/other.pub", author_.publicKey().toPem()));
 
     TrustStore store;
     const auto ignored = store.enrollDirectory(keys.string());
