@@ -73,6 +73,7 @@ class CHolmCore : public HlmPlg::IHlmCore {
     // policy says so, otherwise reported to the service handlers.
     void handleException(std::exception& exception, const char16_t* place);
     void log(const std::u16string& text);
+    void warnMasterTextsUnreadable(const std::string& problem);
 
     CPluginManager manager_;
     PluginList list_;

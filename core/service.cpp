@@ -3,6 +3,7 @@
 #include <new>
 
 #include "common/format.h"
+#include "common/log_text.h"
 #include "common/utf16.h"
 #include "core/exception_policy.h"
 #include "core/fault_codes.h"
@@ -84,7 +85,7 @@ void CHlmPlgService::onFault(const char16_t* place, HlmPlg::CHlmWin32Exception& 
     const std::u16string line = text::format(
         u"%s: processor fault %s (0x%08X) at %p, the process state may be damaged", place,
         fault.getCodeName().c_str(), record.code, reinterpret_cast<const void*>(record.address));
-    host->log(0, u"Core", line.c_str());
+    host->log(0, u"Core", text::logLineText(line).c_str());
     if (stopOnFault()) {
         host->log(0, u"Core", u"StopOnFault: asking the host to stop");
         stopService(kStopOnFaultExitCode);
