@@ -73,7 +73,7 @@ TEST_F(OwnershipTest, KeysOfAnotherUserAreNotEnrolled) {
     TrustStore store;
     const auto ignored = store.enrollDirectory(keys.string());
     ASSERT_EQ(store.keys().size(), 1u);
-    EXPECT_EQ(store.keys()[0], vendor->publicKey());
+    EXPECT_EQ(store.keys()[0].key, vendor->publicKey());
     ASSERT_EQ(ignored.size(), 1u);
     EXPECT_EQ(ignored[0].path, (keys / "other.pub").string());
 

@@ -45,10 +45,11 @@ class SignedFilesTest : public ::testing::Test {
         return path;
     }
 
-    Reason verify(const std::filesystem::path& path, bool relaxed = false) const {
+    Reason verify(const std::filesystem::path& path, bool relaxed = false,
+                  FileRole role = FileRole::Plugin) const {
         VerifyOptions options;
         options.relaxed = relaxed;
-        return VerifiedFile::open(path.string(), trust_, options).reason();
+        return VerifiedFile::open(path.string(), trust_, role, options).reason();
     }
 
     test::TempDir dir_;
