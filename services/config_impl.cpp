@@ -3,7 +3,7 @@
 #include "common/format.h"
 #include "common/utf16.h"
 #include "platform/file_system.h"
-#include "platform/registry.h"
+#include "registry/registry.h"
 #include "services/scramble.h"
 #include "utilities/di_container.h"
 #include "utilities/product_switches.h"

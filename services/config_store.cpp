@@ -208,7 +208,7 @@ std::u16string CConfigStore::chooseTempDirectory(const std::u16string& base) {
         base + text::format(u".holm-new-%u/", platform::currentProcessId());
     const std::string privatePath = text::utf16ToUtf8(privateName);
     (void)platform::removeTreeSafely(privatePath);  // a leftover of a crashed start
-    if (platform::makeDirectory(privatePath, 0700) != platform::MakeDirectoryResult::kCreated) {
+    if (!platform::makeDirectory(privatePath, 0700)) {
         return {};
     }
     auto lock = platform::FileLock::acquire(privatePath + text::utf16ToUtf8(kInstanceLockName));
@@ -219,12 +219,13 @@ std::u16string CConfigStore::chooseTempDirectory(const std::u16string& base) {
     uint32_t stamp = secondsNow();
     for (int attempt = 0; attempt < kAttempts; ++attempt, ++stamp) {
         const std::u16string path = base + text::formatRuntime(tempFolderPattern_, stamp);
-        const uint32_t error = platform::renameNoReplace(privatePath, text::utf16ToUtf8(path));
-        if (error == platform::WinError::kSuccess) {
-            instanceLock_ = std::move(lock);
+        const platform::Status renamed =
+            platform::renameNoReplace(privatePath, text::utf16ToUtf8(path));
+        if (renamed) {
+            instanceLock_ = std::move(*lock);
             return path;
         }
-        if (error != platform::WinError::kAlreadyExists) {
+        if (renamed.error().windowsError() != platform::WinError::kAlreadyExists) {
             break;
         }
     }
@@ -235,6 +236,7 @@ std::u16string CConfigStore::chooseTempDirectory(const std::u16string& base) {
 // Drops the instance lock file so that the folder, once empty, can go.
 void CConfigStore::releaseTempDirectory() {
     if (instanceLock_ && !tempDirectory_.empty()) {
+        // A lock file already gone is what is wanted.
         (void)platform::removeFile(text::utf16ToUtf8(tempDirectory_ + kInstanceLockName));
     }
     instanceLock_.reset();
