@@ -20,4 +20,5 @@
 #include "hlmplg/service.h"
 #include "hlmplg/string_list.h"
 #include "hlmplg/sync_read_write.h"
+#include "hlmplg/txt_file.h"
 #include "hlmplg/wow64_fs_redir.h"
