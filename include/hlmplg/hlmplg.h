@@ -15,6 +15,7 @@
 #include "hlmplg/list_format.h"
 #include "hlmplg/plugin.h"
 #include "hlmplg/plugin2.h"
+#include "hlmplg/res_string.h"
 #include "hlmplg/serializable.h"
 #include "hlmplg/serializable_list.h"
 #include "hlmplg/service.h"
