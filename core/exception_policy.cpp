@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "platform/memory.h"
-#include "platform/registry.h"
+#include "registry/registry.h"
 
 namespace holm::core {
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "common/format.h"
+#include "common/limits.h"
 #include "core/plugin_lifecycle.h"
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/service.h"
@@ -15,10 +16,6 @@ using HlmPlg::CHlmPlg;
 using HlmPlg::IHandler;
 using HlmPlg::IHandlerInterface;
 using HlmPlg::IInterface;
-
-namespace {
-constexpr size_t kMaxDeclarations = std::numeric_limits<int32_t>::max();
-}
 
 CPluginManager::CPluginManager() : lifecycle_(std::make_unique<CPluginLifecycle>(*this)) {}
 
@@ -82,9 +79,7 @@ void CPluginManager::releaseInterface(CHlmPlg* /*owner*/, int32_t id, IInterface
 
 int32_t CPluginManager::declareInterface(CHlmPlg* owner, int32_t id, IInterface** variable,
                                          bool required) {
-    if (declarations_.size() >= kMaxDeclarations) {
-        throw std::length_error("list<T> too long");
-    }
+    checkRoomForOneMore(declarations_.size());
     *variable = nullptr;
     declarations_.push_back({owner, id, variable, nullptr, false, required});
     return static_cast<int32_t>(declarations_.size());

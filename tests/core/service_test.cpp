@@ -10,7 +10,7 @@
 #include "core/plugin_manager.h"
 #include "core/service.h"
 #include "core/support/host_harness.h"
-#include "platform/registry.h"
+#include "registry/registry.h"
 #include "support/test_support.h"
 
 namespace {
