@@ -39,6 +39,7 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
         case HlmPlg::IID_STRINGLIST:
         case HlmPlg::IID_DATALIST:
         case HlmPlg::IID_SERIALIZABLELIST:
+        case HlmPlg::IID_TXTFILE:
             return containers::createContainer(id);
         case HlmPlg::IID_RESSTRING:
         case HlmPlg::IID_RESSTRING2:
