@@ -37,7 +37,7 @@ bool guarded(uint32_t& lastError, Operation operation) {
         lastError = WinError::kNotEnoughMemory;
     } catch (const std::length_error&) {
         lastError = WinError::kNotEnoughMemory;
-    } catch (const std::exception&) {
+    } catch (...) {
         lastError = WinError::kGenFailure;
     }
     return false;

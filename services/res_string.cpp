@@ -29,7 +29,7 @@ template <typename Operation, typename Result>
 Result guarded(Operation operation, Result fallback) {
     try {
         return operation();
-    } catch (const std::exception&) {
+    } catch (...) {
         return fallback;
     }
 }
@@ -137,18 +137,30 @@ const char16_t* CResStringImplEx::getMasterRegistryKey() {
 }
 
 uint32_t CResStringImplEx::getRegistryRoot(const char16_t* name) {
-    const std::u16string value =
-        guarded([&] { return expandedText(textOf(name)); }, std::u16string());
-    if (value.size() < kRegistryRootTextUnits) {
-        return kLocalMachineRoot;
+    return guarded(
+        [&] {
+            const std::u16string value = expandedText(textOf(name));
+            if (value.size() < kRegistryRootTextUnits) {
+                return kLocalMachineRoot;
+            }
+            const std::u16string_view prefix =
+                std::u16string_view(value).substr(0, kRegistryRootTextUnits);
+            for (const uint32_t root : kRegistryRoots) {
+                if (prefix == text::format(u"0x%08x", root)) {
+                    return root;
+                }
+            }
+            return kLocalMachineRoot;
+        },
+        kLocalMachineRoot);
+}
+
+const char16_t* CResStringImplEx::result(std::u16string_view text) {
+    try {
+        return results_.setThreadText(text);
+    } catch (...) {
+        return u"";  // no memory for this thread's result: the empty text
     }
-    for (const uint32_t root : kRegistryRoots) {
-        const std::u16string rootText = text::format(u"0x%08x", root);
-        if (std::u16string_view(value).substr(0, kRegistryRootTextUnits) == rootText) {
-            return root;
-        }
-    }
-    return kLocalMachineRoot;
 }
 
 bool CResStringImplEx::setResourceModule(void* module) {

@@ -55,8 +55,9 @@ class CResStringImplEx : public HlmPlg::IResString {
     bool reopen(std::shared_ptr<const NumberedStrings> strings);
     std::u16string expand(std::u16string_view text) const;
     std::u16string formatted(const std::u16string& format, va_list arguments) const;
-    // Stores `text` as the calling thread's result.
-    const char16_t* result(std::u16string_view text) { return results_.setThreadText(text); }
+    // Stores `text` as the calling thread's result (the empty text when that
+    // fails).
+    const char16_t* result(std::u16string_view text);
 
     MasterTextLibrary& state_;
     const std::u16string productRegistryKey_;

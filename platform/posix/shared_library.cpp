@@ -437,13 +437,23 @@ namespace {
 
 // Whether `handle` is the loader handle of a module loaded now: with this C
 // library a handle is the module's entry in the loader's list of modules.
+// The list is walked inside dl_iterate_phdr, which holds the loader's lock,
+// so no other thread loads or unloads a module meanwhile.
 bool isLoadedModuleHandle(const void* handle) {
-    for (const link_map* map = _r_debug.r_map; map != nullptr; map = map->l_next) {
-        if (map == handle) {
-            return true;
-        }
-    }
-    return false;
+    struct Search {
+        const void* handle;
+        bool found;
+    } search{handle, false};
+    ::dl_iterate_phdr(
+        [](dl_phdr_info*, size_t, void* data) {
+            auto* wanted = static_cast<Search*>(data);
+            for (const link_map* map = _r_debug.r_map; map != nullptr; map = map->l_next) {
+                wanted->found = wanted->found || map == wanted->handle;
+            }
+            return 1;  // the one walk is enough
+        },
+        &search);
+    return search.found;
 }
 
 const link_map* moduleContaining(const void* address) {
