@@ -6,7 +6,7 @@
 
 #include "common/format.h"
 #include "common/utf16.h"
-#include "core/plugin_manager.h"
+#include "core/plugin_boundary.h"
 #include "hlmplg/cmdline.h"
 #include "hlmplg/interface_ids.h"
 #include "platform/file_system.h"
@@ -150,7 +150,19 @@ int32_t CPluginLifecycle::addPlugin(const PluginListEntry& entry) {
     if (entryPoint == nullptr) {
         return kNoEntryPoint;
     }
-    HlmPlg::CHlmPlg* object = entryPoint(&facade_, entry.params.c_str());
+    bool faulted = false;
+    const auto made =
+        callPlugin(BoundaryReporting{context_.service, context_.host},
+                   text::format(u"CPlugin(%s)::getHlmPlugin2", entry.name.c_str()),
+                   Callee{nullptr, reinterpret_cast<const void*>(entryPoint), &faulted},
+                   [&] { return entryPoint(&facade_, entry.params.c_str()); });
+    if (!made) {
+        if (faulted) {
+            library.keepLoaded();  // its frames were abandoned
+        }
+        return CPlugin::kVersionException;
+    }
+    HlmPlg::CHlmPlg* object = *made;
     if (object == nullptr) {
         return kDeclined;
     }
@@ -257,6 +269,9 @@ bool CPluginLifecycle::callPhase(CPlugin& plugin, Phase phase) {
                 reportEvent(kSuccessEvent, kMessageStartSucceeded, {}, plugin.name(), 0);
                 return true;
             }
+            // Stop skips a plugin that never started, so what its base start
+            // acquired before the failure is given back now.
+            facade_.releaseAcquired(plugin.object());
             reportEvent(kFailureEvent, kMessageStartFailed, {}, plugin.name(),
                         plugin.getLastError());
             return false;
@@ -345,8 +360,9 @@ void CPluginLifecycle::reportEvent(EventKind kind, uint32_t messageId, std::u16s
 }
 
 void CPluginLifecycle::dispose(std::unique_ptr<CPlugin> plugin) {
-    // Owned handlers of its declarations are destroyed while its code is
-    // still mapped; the records go.
+    // Interfaces it still holds (a failed Stop, no Stop at all) are released
+    // and their handlers unregistered; then owned handlers are destroyed
+    // while its code is still mapped, and the records go.
     facade_.forgetDeclarations(plugin->object());
     const std::u16string residue = residueOf(*plugin);
     if (residue.empty()) {
@@ -380,12 +396,13 @@ bool CPluginLifecycle::hasHandlerInLibrary(const platform::SharedLibrary& librar
     if (context_.serviceHandlers == nullptr || !library.valid()) {
         return false;
     }
-    bool found = false;
-    context_.serviceHandlers->forEach([&](HlmPlg::IServiceHandler* handler) {
-        found = found || platform::addressInModule(handler, library) ||
-                platform::addressInModule(&typeid(*handler), library);
-    });
-    return found;
+    for (HlmPlg::IServiceHandler* handler : context_.serviceHandlers->snapshot()) {
+        if (platform::addressInModule(handler, library) ||
+            platform::addressInModule(&typeid(*handler), library)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void CPluginLifecycle::log(uint32_t level, const std::u16string& text) const {

@@ -10,6 +10,12 @@
 // library stay in memory for the rest of the process and a log line says
 // why; that costs some memory but never leaves the core calling unmapped
 // code.
+//
+// A plugin whose Start fails gives back at once whatever its base start
+// acquired (its declaration records stay, so a later Start acquires again);
+// a plugin that goes away has its interfaces released, its handlers
+// unregistered and its owned handlers destroyed before its object is
+// destroyed. Every call into a plugin goes through the plugin boundary.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +26,7 @@
 #include "core/event_log.h"
 #include "core/plugin.h"
 #include "core/plugin_list.h"
+#include "core/plugin_manager.h"
 #include "core/service_handlers.h"
 #include "hlmplg/core.h"
 
@@ -28,8 +35,6 @@ class CConfigStore;
 }
 
 namespace holm::core {
-
-class CPluginManager;
 
 enum class Phase : uint32_t {
     Load = 0,
