@@ -16,9 +16,6 @@ namespace registry = platform::registry;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr auto kNoStoreRetry = std::chrono::seconds(1);
-
 // "DisableSEH" as last read, and the watch whose firing makes it stale.
 class DisableSehCache {
   public:
@@ -37,7 +34,7 @@ class DisableSehCache {
             return false;
         }
         if (!watch_.valid()) {
-            return Clock::now() < retryAfter_;
+            return false;  // nothing tells of a change: look again
         }
         return !registry::waitReadable(watch_.fd(), std::chrono::milliseconds(0)) ||
                !watch_.consume();
@@ -52,8 +49,7 @@ class DisableSehCache {
         registry::Store store;
         if (registry::Store::open(directory, store, registry::StoreAccess::ReadOnly) !=
             registry::kErrorSuccess) {
-            value_ = false;
-            retryAfter_ = Clock::now() + kNoStoreRetry;
+            value_ = false;  // no store (yet): each call looks for it again
             return;
         }
         watchNearest(store);
@@ -68,7 +64,6 @@ class DisableSehCache {
                 return;
             }
         }
-        retryAfter_ = Clock::now() + kNoStoreRetry;  // no watch: look again later
     }
 
     std::mutex lock_;
@@ -76,7 +71,6 @@ class DisableSehCache {
     bool value_ = false;
     std::filesystem::path directory_;
     registry::KeyWatch watch_;
-    Clock::time_point retryAfter_{};
 };
 
 }  // namespace

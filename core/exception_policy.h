@@ -7,7 +7,8 @@
 // effect at the next call: the command line is in memory, and "DisableSEH"
 // is cached and read again only when a watch on the debug key (or, while it
 // does not exist, on its nearest existing parent) has fired. Without a
-// registry store at all the value is looked for again at most once a second.
+// registry store (or a watch) nothing is cached: each call looks again, which
+// for a missing store is one failed open.
 #pragma once
 
 #include <cstdint>

@@ -313,9 +313,11 @@ uint32_t CHolmCore::stop() {
     try {
         util::GenericRunPerformance timing(u"CHolmCore::stop");
         notifyStopping();
+        // Every plugin that runs is stopped and unloaded, also past one that
+        // fails: it is destroyed next, so none may be left running.
         CPluginLifecycle& plugins = lifecycle_;
-        plugins.callAll(Phase::Stop, true);
-        plugins.callAll(Phase::UnLoad, true);
+        plugins.callAll(Phase::Stop, true, CPluginLifecycle::OnFailure::GoOn);
+        plugins.callAll(Phase::UnLoad, true, CPluginLifecycle::OnFailure::GoOn);
         plugins.destroyAll();
         running_ = false;
         return 0;

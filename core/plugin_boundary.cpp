@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/format.h"
+#include "core/fault_codes.h"
 
 namespace holm::core {
 
@@ -58,7 +59,7 @@ void report(const BoundaryReporting& reporting, std::u16string_view place,
         reporting.service->reportException(where.c_str(), 0, exception);
         return;
     }
-    logToHost(reporting, text::format(u"%s: exception caught: %S", where.c_str(),
+    logToHost(reporting, text::format(u"%s: exception: %S", where.c_str(),
                                       exception.what() != nullptr ? exception.what() : ""));
 }
 
@@ -99,9 +100,11 @@ void onFault(const BoundaryReporting& reporting, std::u16string_view place, cons
     markFrames(fault);
     HlmPlg::CHlmWin32Exception exception(&fault);
     if (reporting.service == nullptr || !reporting.toHandlers) {
-        logToHost(reporting, text::format(u"%s: processor fault (0x%08X), the process state "
-                                          u"may be damaged",
-                                          std::u16string(place).c_str(), fault.code));
+        logToHost(reporting,
+                  text::format(u"%s: processor fault %s (0x%08X) at %p, the process state may "
+                               u"be damaged",
+                               std::u16string(place).c_str(), codeName(fault.code), fault.code,
+                               reinterpret_cast<const void*>(fault.address)));
         return;
     }
     report(reporting, place, exception);

@@ -216,20 +216,27 @@ void CPluginLifecycle::removeNotInstalled() {
     }
 }
 
-uint32_t CPluginLifecycle::callAll(Phase phase, bool reverse) {
+uint32_t CPluginLifecycle::callAll(Phase phase, bool reverse, OnFailure onFailure) {
     phase_ = phase;
     if (phase == Phase::ReloadConfig) {
         reloadConfiguration();
         return 0;
     }
     const size_t count = plugins_.size();
+    uint32_t firstFailed = 0;
     for (size_t step = 0; step < count; ++step) {
         const size_t index = reverse ? count - 1 - step : step;
-        if (!callOne(*plugins_[index], phase)) {
-            return static_cast<uint32_t>(index + 1);
+        if (callOne(*plugins_[index], phase)) {
+            continue;
+        }
+        if (firstFailed == 0) {
+            firstFailed = static_cast<uint32_t>(index + 1);
+        }
+        if (onFailure == OnFailure::StopWalk) {
+            break;
         }
     }
-    return 0;
+    return firstFailed;
 }
 
 bool CPluginLifecycle::callOne(CPlugin& plugin, Phase phase) {

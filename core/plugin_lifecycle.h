@@ -86,9 +86,13 @@ class CPluginLifecycle {
     // Drops the plugins that report themselves not installed; needs a
     // configuration object, else does nothing.
     void removeNotInstalled();
+    // What a phase walk does after a plugin failed.
+    enum class OnFailure { StopWalk, GoOn };
     // Runs `phase` over every plugin; 0, or the 1-based list position of the
-    // first plugin that failed (the walk stops there).
-    uint32_t callAll(Phase phase, bool reverse);
+    // first plugin that failed. The walk stops there unless `onFailure` is
+    // GoOn (the core's stop: one plugin that cannot stop must not leave the
+    // others running while their objects are destroyed).
+    uint32_t callAll(Phase phase, bool reverse, OnFailure onFailure = OnFailure::StopWalk);
     // Offers the process command line to the plugins; true at the first that
     // takes it.
     bool handleCmdLine();

@@ -21,7 +21,14 @@ void ServiceHandlerList::add(HlmPlg::IServiceHandler* handler) {
 void ServiceHandlerList::remove(HlmPlg::IServiceHandler* handler) {
     std::unique_lock guard(lock_);
     std::erase(handlers_, handler);
+    ++waitingRemovals_;
     callEnded_.wait(guard, [&] { return !runningElsewhere(handler); });
+    --waitingRemovals_;
+}
+
+size_t ServiceHandlerList::waitingRemovals() const {
+    std::lock_guard guard(lock_);
+    return waitingRemovals_;
 }
 
 std::vector<HlmPlg::IServiceHandler*> ServiceHandlerList::snapshot() const {

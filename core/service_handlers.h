@@ -46,6 +46,8 @@ class ServiceHandlerList {
     // The handlers registered now.
     std::vector<HlmPlg::IServiceHandler*> snapshot() const;
     size_t size() const;
+    // Number of remove() calls waiting for calls on other threads to end.
+    size_t waitingRemovals() const;
 
   private:
     struct RunningCall {
@@ -64,6 +66,7 @@ class ServiceHandlerList {
     std::condition_variable callEnded_;
     std::vector<HlmPlg::IServiceHandler*> handlers_;
     std::vector<RunningCall> running_;
+    size_t waitingRemovals_ = 0;
 };
 
 template <typename Call>
