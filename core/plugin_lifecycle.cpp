@@ -403,13 +403,14 @@ bool CPluginLifecycle::hasHandlerInLibrary(const platform::SharedLibrary& librar
     if (context_.serviceHandlers == nullptr || !library.valid()) {
         return false;
     }
-    for (HlmPlg::IServiceHandler* handler : context_.serviceHandlers->snapshot()) {
-        if (platform::addressInModule(handler, library) ||
-            platform::addressInModule(&typeid(*handler), library)) {
-            return true;
-        }
-    }
-    return false;
+    // Looked at as a running call of each handler, so that none is destroyed
+    // by its owner on another thread while its type is read.
+    bool found = false;
+    context_.serviceHandlers->forEach([&](HlmPlg::IServiceHandler* handler) {
+        found = found || platform::addressInModule(handler, library) ||
+                platform::addressInModule(&typeid(*handler), library);
+    });
+    return found;
 }
 
 void CPluginLifecycle::log(uint32_t level, const std::u16string& text) const {

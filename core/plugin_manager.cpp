@@ -119,23 +119,18 @@ void CPluginManager::callRelease(CHlmPlg* provider, IInterface* object, bool pas
 // Only objects on the live list are handed back: a second release of the
 // same object, or a pointer the facade never handed out, must not reach a
 // provider (that would destroy an object twice, or one it never made).
-void CPluginManager::releaseInterface(CHlmPlg* /*owner*/, int32_t id, IInterface* object) {
-    (void)id;
-    if (object == nullptr) {
-        return;
+void CPluginManager::releaseInterface(CHlmPlg* /*owner*/, int32_t /*id*/, IInterface* object) {
+    if (object != nullptr) {
+        releaseObject(object, true);
     }
-    releaseObject(object, true);
 }
 
 void CPluginManager::releaseObject(IInterface* object, bool passExceptions) {
     CHlmPlg* provider = nullptr;
     {
         std::lock_guard liveGuard(liveLock_);
-        auto found = std::find(live_.begin(), live_.end(), object);
-        if (found == live_.end()) {
-            provider = nullptr;
-        } else {
-            provider = object->m_provider;
+        if (std::find(live_.begin(), live_.end(), object) != live_.end()) {
+            provider = object->m_provider;  // read only once the object is known to be live
             std::erase(live_, object);
         }
     }
