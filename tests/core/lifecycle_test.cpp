@@ -156,6 +156,17 @@ TEST_F(Lifecycle, FailingStopDoesNotLeaveOtherPluginsRunning) {
     EXPECT_TRUE(handler_.logged(u"Core: PM(p2): calling Stop() ... failed"));
 }
 
+// A host that destroys the core without stop: the core stops and unloads
+// what runs before it goes.
+TEST_F(Lifecycle, CoreDestroyedWithoutStopStopsAndUnloadsFirst) {
+    IHlmCore& core = makeCore({entry("p1", kOk), entry("p2", plugin("free_records"))});
+    EXPECT_EQ(core.run(false), 0u);
+    core_.reset();
+    EXPECT_EQ(callsOf({"stop", "unload", "freeHlmPlugin", "destructor"}),
+              (Calls{"p2:stop", "p1:stop", "p2:unload", "p1:unload", "p2:freeHlmPlugin",
+                     "p2:destructor", "p1:destructor"}));
+}
+
 class ExceptionRecorder : public IServiceHandler {
   public:
     void onException(const char16_t* place, uint32_t, std::exception& exception) override {
