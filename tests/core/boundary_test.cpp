@@ -143,6 +143,9 @@ std::string detailOf(const std::string& action) {
     if (action == "foreign") {
         return ": exception: non-standard exception";
     }
+    if (action == "reenter") {
+        return " of an unknown object";  // "PM: releaseInterface of an unknown object"
+    }
     return ": exception: hostile";
 }
 
@@ -218,6 +221,20 @@ INSTANTIATE_TEST_SUITE_P(
                       // A provider's exception goes on to the plugin that asked, as the
                       // facade promises; that plugin's start fails and is reported.
                       BoundaryCase{"createInterface", "throw", "CPlugin(p2)::start"}),
+    caseName);
+
+// Calls back into the core from inside its calls: declaring, releasing twice
+// and a foreign pointer (ignored with a log line), registering and
+// unregistering a handler during a broadcast, also from the stop threads.
+INSTANTIATE_TEST_SUITE_P(
+    Reentry, Boundary,
+    ::testing::Values(BoundaryCase{"start", "reenter", "PM: releaseInterface"},
+                      BoundaryCase{"stop", "reenter", "PM: releaseInterface"},
+                      BoundaryCase{"onRunning", "reenter", "PM: releaseInterface"},
+                      BoundaryCase{"onStopping", "reenter", "PM: releaseInterface"},
+                      BoundaryCase{"onControl", "reenter", "PM: releaseInterface", false},
+                      BoundaryCase{"onMessage", "reenter", "PM: releaseInterface"},
+                      BoundaryCase{"onException", "reenter", "PM: releaseInterface"}),
     caseName);
 
 // The service example's pattern (IService with an owned handler) plus a

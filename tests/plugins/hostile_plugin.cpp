@@ -8,7 +8,10 @@
 //                   createInterface, releaseInterface
 //   do=<action>     throw (std::runtime_error "hostile"), foreign (throws an
 //                   int), fault (writes to address 0), divide (integer
-//                   division by zero), none
+//                   division by zero), reenter (calls back into the core:
+//                   declares an interface, releases an object twice and a
+//                   pointer it never got, registers and unregisters a
+//                   second service handler), none
 //   requires=<id>   declares id as required too (a Start that fails after
 //                   the base start acquired the service object)
 //
@@ -75,11 +78,44 @@ struct Options {
     int32_t required = 0;
 };
 
+// What a call back into the core needs: set while the plugin object lives.
+struct Reentry {
+    HlmPlg::IHlmPlg* facade = nullptr;
+    HlmPlg::CHlmPlg* plugin = nullptr;
+    HlmPlg::IService** service = nullptr;
+};
+Reentry gReentry;
+HlmPlg::IInterface* gDeclaredFromCallback = nullptr;
+
+class ExtraHandler : public HlmPlg::IServiceHandler {};
+
+void reenter() {
+    if (gReentry.facade == nullptr || gReentry.plugin == nullptr) {
+        return;
+    }
+    HlmPlg::IHlmPlg& facade = *gReentry.facade;
+    facade.declareInterface(gReentry.plugin, HlmPlg::IID_STRINGLIST, &gDeclaredFromCallback, false);
+    HlmPlg::IInterface* list = facade.createInterface(gReentry.plugin, HlmPlg::IID_STRINGLIST);
+    facade.releaseInterface(gReentry.plugin, HlmPlg::IID_STRINGLIST, list);
+    facade.releaseInterface(gReentry.plugin, HlmPlg::IID_STRINGLIST, list);  // twice
+    HlmPlg::IInterface foreign;
+    facade.releaseInterface(gReentry.plugin, HlmPlg::IID_STRINGLIST, &foreign);
+    HlmPlg::IService* service = gReentry.service != nullptr ? *gReentry.service : nullptr;
+    if (service != nullptr) {
+        static ExtraHandler extra;
+        service->registerHandler(&extra);
+        service->unregisterHandler(&extra);
+    }
+}
+
 // Misbehaves when `call` is the chosen one. Nothing here allocates on the
 // way to a fault: the frames are abandoned.
 void act(const Options& options, const char* call) {
     if (options.at != call) {
         return;
+    }
+    if (options.action == "reenter") {
+        reenter();
     }
     if (options.action == "throw") {
         throw std::runtime_error("hostile");
@@ -122,8 +158,11 @@ class HostileHandler : public HlmPlg::IServiceHandler {
 class HostilePlugin : public HlmPlg::CHlmPlg {
   public:
     HostilePlugin(HlmPlg::IHlmPlg* facade, Options options)
-        : CHlmPlg(u"hostile", facade), m_options(std::move(options)) {}
+        : CHlmPlg(u"hostile", facade), m_options(std::move(options)) {
+        gReentry = {facade, this, &m_service};
+    }
     ~HostilePlugin() override {
+        gReentry = {};
         record(m_options.name, "destructor");
         act(m_options, "destructor");
     }
