@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/format.h"
+#include "common/log_text.h"
 #include "common/utf16.h"
 #include "core/handler_broadcast.h"
 #include "platform/fault_guard.h"
@@ -48,11 +49,14 @@ void initialiseProductServices(const std::u16string& productDirectory) {
     std::call_once(once, [&] { util::InitializeProductServices(productDirectory); });
 }
 
-std::shared_ptr<const util::IMasterTextReader> masterTexts() {
+// The master texts; null, with `problem` saying why, when the text library
+// cannot be read (then no symbolic name resolves).
+std::shared_ptr<const util::IMasterTextReader> masterTexts(std::string& problem) {
     try {
         return util::DiContainer::Instance().Get<util::IMasterTextReader>();
-    } catch (const std::exception&) {
-        return nullptr;  // a missing or broken text library resolves no names
+    } catch (const std::exception& error) {
+        problem = error.what();
+        return nullptr;
     }
 }
 
@@ -114,8 +118,13 @@ uint32_t CHolmCore::initialise(const std::u16string& pluginList) {
         return kTextLibraryFailed;
     }
     // The store is needed to resolve symbolic names in the list's settings.
+    std::string problem;
+    auto texts = masterTexts(problem);
+    if (!texts) {
+        warnMasterTextsUnreadable(problem);
+    }
     provider_ = std::make_unique<CHlmPlgPluginManager>(
-        &manager_, std::make_unique<services::CConfigStore>(*settings, masterTexts()), this);
+        &manager_, std::make_unique<services::CConfigStore>(*settings, std::move(texts)), this);
     if (const uint32_t code = loadPluginList(pluginList); code != 0) {
         if (code == kListNotLoaded) {
             log(list_.lastError());
@@ -131,6 +140,28 @@ uint32_t CHolmCore::initialise(const std::u16string& pluginList) {
         dynamic_cast<HlmPlg::IService*>(manager_.createInterface(&ownPlugin_, HlmPlg::IID_SERVICE));
     updateLifecycleContext();
     return 0;
+}
+
+// A text library that passed its signature check but cannot be read (a
+// corrupt entry, a bad table) would otherwise only show as "#" names that
+// resolve to nothing. The service locator keeps only that creation failed,
+// so the file is read once more here for the reason.
+void CHolmCore::warnMasterTextsUnreadable(const std::string& problem) {
+    const std::u16string path =
+        util::Path::Combine(productDirectory_, util::MasterTextReader::kLibraryName);
+    std::string reason = problem;
+    try {
+        util::MasterTextReader::openInDirectory(productDirectory_);
+    } catch (const std::exception& error) {
+        reason = error.what();
+    }
+    if (const std::string prefix = text::utf16ToUtf8(path) + ": "; reason.starts_with(prefix)) {
+        reason.erase(0, prefix.size());
+    }
+    log(text::format(
+        u"Warning: the master texts in '%s' cannot be read (%s); symbolic file "
+        u"names (#...) resolve to nothing.",
+        text::logInsert(path).c_str(), text::logInsert(text::utf8ToUtf16(reason)).c_str()));
 }
 
 void CHolmCore::setHandler(HlmPlg::IHlmCoreHandler* handler) {
@@ -158,7 +189,7 @@ bool CHolmCore::selftest(const std::u16string& path, bool relaxed, bool alwaysVe
     if (security::selftest(text::utf16ToUtf8(path), relaxed, alwaysVerify, context).passed()) {
         return true;
     }
-    log(text::format(u"  Selftest failed for '%s'.", path.c_str()));
+    log(text::format(u"  Selftest failed for '%s'.", text::logInsert(path).c_str()));
     return false;
 }
 
@@ -172,7 +203,7 @@ uint32_t CHolmCore::loadPluginList(const std::u16string& pluginList) {
     context.productDirectory = text::utf16ToUtf8(productDirectory_);
     auto verified = security::selftest(text::utf16ToUtf8(pluginList), true, false, context);
     if (!verified.passed()) {
-        log(text::format(u"  Selftest failed for '%s'.", pluginList.c_str()));
+        log(text::format(u"  Selftest failed for '%s'.", text::logInsert(pluginList).c_str()));
         return kListFileFailed;
     }
     std::string error;
@@ -210,10 +241,15 @@ void CHolmCore::unregisterProviders() {
 }
 
 // Removes the temporary folders earlier instances of this host left behind:
-// "<PREFIX>_" plus exactly eight characters in the temporary base. Only
-// folders owned by us, never through a link, never across a mount, and never
-// the folder of a live instance (its instance lock is held).
+// "<PREFIX>_" plus exactly eight characters in the temporary base, the prefix
+// taken literally and case-sensitively (a program name with '*' or '?' must
+// not reach other programs' folders). Only folders owned by us, never through
+// a link, never across a mount, and never the folder of a live instance (its
+// instance lock is held). A folder is reported as deleted only once it is
+// gone; one that could not be removed completely is reported with what is
+// left.
 void CHolmCore::removeStaleTempFolders() {
+    constexpr size_t kStampCharacters = 8;
     services::CConfigStore& store = provider_->configStore();
     std::u16string prefix = store.tempFolderPattern();
     // Cut after the pattern's own '_' (the last one): a host program whose
@@ -222,10 +258,9 @@ void CHolmCore::removeStaleTempFolders() {
         prefix.resize(underscore + 1);
     }
     const std::u16string base = store.tempBase();
-    const std::string pattern = text::utf16ToUtf8(prefix) + "????????";
-    for (const auto& entry : platform::enumerate(text::utf16ToUtf8(base), pattern)) {
-        if (entry.type != platform::FileType::kDirectory || entry.name == "." ||
-            entry.name == "..") {
+    for (const auto& entry : platform::enumerateWithPrefix(
+             text::utf16ToUtf8(base), text::utf16ToUtf8(prefix), kStampCharacters)) {
+        if (entry.type != platform::FileType::kDirectory) {
             continue;
         }
         const std::u16string folder = base + text::utf8ToUtf16(entry.name) + u"/";
@@ -234,8 +269,16 @@ void CHolmCore::removeStaleTempFolders() {
                                  text::utf16ToUtf8(services::CConfigStore::kInstanceLockName))) {
             continue;
         }
-        log(text::format(u"DELETE TEMP FOLDER: <%s>", folder.c_str()));
-        platform::removeTreeSafely(folderPath);
+        std::vector<std::string> left;
+        const uint32_t error = platform::removeTreeSafely(folderPath, &left);
+        if (error == 0) {
+            log(text::format(u"DELETE TEMP FOLDER: <%s>", text::logInsert(folder).c_str()));
+            continue;
+        }
+        const std::u16string first = left.empty() ? u"" : text::utf8ToUtf16(left.front());
+        log(text::format(u"TEMP FOLDER NOT REMOVED: <%s> (error %u; %u part(s) left alone%s%s)",
+                         text::logInsert(folder).c_str(), error, static_cast<uint32_t>(left.size()),
+                         left.empty() ? u"" : u", first: ", text::logInsert(first).c_str()));
     }
 }
 
@@ -427,9 +470,11 @@ void CHolmCore::handleException(std::exception& exception, const char16_t* place
     }
 }
 
+// Lines carry paths and parser messages: whatever control characters they
+// hold are escaped here, on the way out (common/log_text.h).
 void CHolmCore::log(const std::u16string& text) {
     if (handler_ != nullptr) {
-        handler_->log(0, u"Core", text.c_str());
+        handler_->log(0, u"Core", text::logLineText(text).c_str());
     }
 }
 

@@ -80,6 +80,7 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink {
     // policy says so, otherwise reported to the service handlers.
     void handleException(std::exception& exception, const char16_t* place);
     void log(const std::u16string& text);
+    void warnMasterTextsUnreadable(const std::string& problem);
 
     CPluginManager manager_;
     // Its plugins go before the facade and the provider they are registered

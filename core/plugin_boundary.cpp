@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/format.h"
+#include "common/log_text.h"
 #include "core/fault_codes.h"
 
 namespace holm::core {
@@ -48,7 +49,7 @@ void markFrames(const HlmPlg::FaultRecord& fault) {
 
 void logToHost(const BoundaryReporting& reporting, const std::u16string& line) {
     if (reporting.host != nullptr) {
-        reporting.host->log(kLevelAlways, u"Core", line.c_str());
+        reporting.host->log(kLevelAlways, u"Core", text::logLineText(line).c_str());
     }
 }
 

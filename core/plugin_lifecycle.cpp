@@ -5,6 +5,7 @@
 #include <typeinfo>
 
 #include "common/format.h"
+#include "common/log_text.h"
 #include "common/utf16.h"
 #include "core/plugin_boundary.h"
 #include "hlmplg/cmdline.h"
@@ -346,10 +347,11 @@ void CPluginLifecycle::runTest() {
             continue;
         }
         const bool passed = plugin->test(argument.c_str());
+        const std::u16string shownArgument = text::logInsert(argument);
         log(kLevelAlways, passed ? text::format(u"PM(%s): test(%s) = true", plugin->name().c_str(),
-                                                argument.c_str())
+                                                shownArgument.c_str())
                                  : text::format(u"PM(%s): test(%s) = false", plugin->name().c_str(),
-                                                argument.c_str()));
+                                                shownArgument.c_str()));
     }
 }
 
@@ -413,9 +415,11 @@ bool CPluginLifecycle::hasHandlerInLibrary(const platform::SharedLibrary& librar
     return found;
 }
 
+// Lines carry plugin names and arguments: whatever control characters they
+// hold are escaped here, on the way out (common/log_text.h).
 void CPluginLifecycle::log(uint32_t level, const std::u16string& text) const {
     if (context_.host != nullptr) {
-        context_.host->log(level, u"Core", text.c_str());
+        context_.host->log(level, u"Core", text::logLineText(text).c_str());
     }
 }
 

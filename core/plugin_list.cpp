@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -26,35 +27,96 @@ std::u16string baseName(const std::u16string& path) {
     return slash == std::u16string::npos ? path : path.substr(slash + 1);
 }
 
+// Why a document was refused while it was being built.
+enum class Refusal { kNone, kTooLarge, kDeclarations, kNameTooLong, kValueTooLong };
+
 // Builds an XmlTree from Expat's callbacks with an explicit stack of open
-// elements instead of recursion.
+// elements instead of recursion, and stops the parser at the first thing a
+// plugin list may not contain.
 class TreeBuilder {
   public:
     explicit TreeBuilder(XmlTree& tree) : elements_(tree.elements()) {}
 
-    bool tooLarge() const { return tooLarge_; }
+    Refusal refusal() const { return refusal_; }
+    int line() const { return line_; }
+    int column() const { return column_; }
+    const std::string& offendingName() const { return offendingName_; }
 
     static void onStart(void* self, const XML_Char* tag, const XML_Char** attributes) {
         static_cast<TreeBuilder*>(self)->start(tag, attributes);
     }
+    // After a stop in a start handler Expat may still deliver the end of
+    // that (empty) element, which was never opened here.
     static void onEnd(void* self, const XML_Char*) {
-        static_cast<TreeBuilder*>(self)->open_.pop_back();
+        auto* builder = static_cast<TreeBuilder*>(self);
+        if (builder->refusal_ == Refusal::kNone && !builder->open_.empty()) {
+            builder->open_.pop_back();
+        }
     }
     static void onText(void* self, const XML_Char* text, int length) {
         auto* builder = static_cast<TreeBuilder*>(self);
-        if (!builder->open_.empty()) {
+        if (builder->refusal_ == Refusal::kNone && !builder->open_.empty()) {
             builder->elements_[builder->open_.back()].text.append(text,
                                                                   static_cast<size_t>(length));
         }
+    }
+    // Entities can only be declared in an internal subset (external ones are
+    // never read), so refusing the subset refuses every declaration before
+    // the parser has stored one.
+    static void onDoctype(void* self, const XML_Char*, const XML_Char*, const XML_Char*,
+                          int hasInternalSubset) {
+        if (hasInternalSubset) {
+            static_cast<TreeBuilder*>(self)->refuse(Refusal::kDeclarations, {});
+        }
+    }
+    static void onEntity(void* self, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
+                         const XML_Char*, const XML_Char*, const XML_Char*) {
+        static_cast<TreeBuilder*>(self)->refuse(Refusal::kDeclarations, {});
     }
 
     XML_Parser parser = nullptr;
 
   private:
+    void refuse(Refusal refusal, std::string name) {
+        if (refusal_ != Refusal::kNone) {
+            return;
+        }
+        refusal_ = refusal;
+        offendingName_ = std::move(name);
+        line_ = static_cast<int>(XML_GetCurrentLineNumber(parser));
+        column_ = static_cast<int>(XML_GetCurrentColumnNumber(parser));
+        XML_StopParser(parser, XML_FALSE);
+    }
+
+    // False (and the parser stopped) when a name or value is over its cap.
+    bool withinCaps(const XML_Char* tag, const XML_Char** attributes) {
+        if (std::strlen(tag) > PluginList::kMaxNameBytes) {
+            refuse(Refusal::kNameTooLong, {});
+            return false;
+        }
+        for (size_t i = 0; attributes[i] != nullptr; i += 2) {
+            const std::string_view name = attributes[i];
+            const size_t valueBytes = std::strlen(attributes[i + 1]);
+            if (name.size() > PluginList::kMaxNameBytes) {
+                refuse(Refusal::kNameTooLong, {});
+                return false;
+            }
+            const size_t cap =
+                name == "name" ? PluginList::kMaxNameBytes : PluginList::kMaxAttributeBytes;
+            if (valueBytes > cap) {
+                refuse(Refusal::kValueTooLong, std::string(name));
+                return false;
+            }
+        }
+        return true;
+    }
+
     void start(const XML_Char* tag, const XML_Char** attributes) {
         if (elements_.size() >= PluginList::kMaxElements) {
-            tooLarge_ = true;
-            XML_StopParser(parser, XML_FALSE);
+            refuse(Refusal::kTooLarge, {});
+            return;
+        }
+        if (!withinCaps(tag, attributes)) {
             return;
         }
         const auto index = static_cast<uint32_t>(elements_.size());
@@ -78,8 +140,40 @@ class TreeBuilder {
 
     std::vector<XmlTree::Element>& elements_;
     std::vector<uint32_t> open_;
-    bool tooLarge_ = false;
+    Refusal refusal_ = Refusal::kNone;
+    int line_ = 0;
+    int column_ = 0;
+    std::string offendingName_;
 };
+
+// The error text for a document the builder refused.
+std::u16string refusalText(const TreeBuilder& builder) {
+    switch (builder.refusal()) {
+        case Refusal::kTooLarge:
+            return text::format(u"Unable to load file (error #%d).", kTooLarge);
+        case Refusal::kDeclarations:
+            return text::format(
+                u"Unable to load file: a plugin list may not declare entities or have an "
+                u"internal DTD subset (line %d, column %d).",
+                builder.line(), builder.column());
+        case Refusal::kNameTooLong:
+            return text::format(
+                u"Unable to load file: an element or attribute name is longer than %d bytes "
+                u"(line %d, column %d).",
+                static_cast<int>(PluginList::kMaxNameBytes), builder.line(), builder.column());
+        case Refusal::kValueTooLong:
+        default: {
+            const bool isName = builder.offendingName() == "name";
+            return text::format(
+                u"Unable to load file: the value of attribute '%hs' is longer than %d bytes "
+                u"(line %d, column %d).",
+                builder.offendingName().c_str(),
+                static_cast<int>(isName ? PluginList::kMaxNameBytes
+                                        : PluginList::kMaxAttributeBytes),
+                builder.line(), builder.column());
+        }
+    }
+}
 
 struct ParserDeleter {
     void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
@@ -153,7 +247,11 @@ bool PluginList::loadList(const std::u16string& text) {
         inline_ = true;
         inlineText_ =
             std::u16string(text::trim(std::u16string_view(text).substr(kInlinePrefix.size())));
-        return true;
+        if (checkInlineText()) {
+            return true;
+        }
+        platform::debugOutput(text::utf16ToUtf8(lastError_));
+        return false;
     }
     lastError_.clear();
     std::ifstream in(text::utf16ToUtf8(text), std::ios::binary);
@@ -193,10 +291,12 @@ bool PluginList::loadXml(std::string_view content, const std::u16string& path) {
     XML_SetUserData(parser.get(), &builder);
     XML_SetElementHandler(parser.get(), &TreeBuilder::onStart, &TreeBuilder::onEnd);
     XML_SetCharacterDataHandler(parser.get(), &TreeBuilder::onText);
+    XML_SetStartDoctypeDeclHandler(parser.get(), &TreeBuilder::onDoctype);
+    XML_SetEntityDeclHandler(parser.get(), &TreeBuilder::onEntity);
     const auto status =
         XML_Parse(parser.get(), content.data(), static_cast<int>(content.size()), XML_TRUE);
-    if (builder.tooLarge()) {
-        lastError_ = text::format(u"Unable to load file (error #%d).", kTooLarge);
+    if (builder.refusal() != Refusal::kNone) {
+        lastError_ = refusalText(builder);
         return false;
     }
     if (status != XML_STATUS_OK) {
@@ -268,6 +368,30 @@ std::vector<PluginListEntry> PluginList::readInlineEntries() const {
         addEntry(entries, std::move(name), std::move(file), std::move(params));
     }
     return entries;
+}
+
+bool PluginList::checkInlineText() {
+    lastError_.clear();
+    int record = 0;
+    for (auto fields : split(inlineText_, u'|')) {
+        ++record;
+        for (auto field : split(fields, u';')) {
+            const auto equals = field.find(u'=');
+            if (equals == std::u16string_view::npos) {
+                continue;
+            }
+            const bool isName = text::equalsNoCase(text::trim(field.substr(0, equals)), u"name");
+            const size_t cap = isName ? kMaxNameBytes : kMaxAttributeBytes;
+            if (text::utf16ToUtf8(trimQuotes(field.substr(equals + 1))).size() > cap) {
+                lastError_ = text::format(
+                    u"Unable to load the inline plugin list: a value in record %d is longer than "
+                    u"%d bytes.",
+                    record, static_cast<int>(cap));
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 const std::u16string& PluginList::getListAttribute(const std::u16string& name,

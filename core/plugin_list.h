@@ -63,7 +63,11 @@ class PluginList {
     // list. False with lastError() set when the document cannot be read.
     bool loadList(const std::u16string& text);
     // Opens an XML document already read into memory (the verified content
-    // of the list file); `path` names it in error texts.
+    // of the list file); `path` names it in error texts. A document with a
+    // document type declaration that has an internal subset (where entities
+    // would be declared) is refused, as are names and values over the caps
+    // below: a plugin list has no use for either, and entity expansion costs
+    // memory and time out of all proportion to the document.
     bool loadXml(std::string_view content, const std::u16string& path);
     // "plugins" or "plugins2" entries with non-empty name and file.
     std::vector<PluginListEntry> readEntries(std::string_view tag) const;
@@ -83,9 +87,17 @@ class PluginList {
     static constexpr size_t kMaxDocumentBytes = 16u << 20;
     // The most elements a document may have.
     static constexpr size_t kMaxElements = 1u << 20;
+    // The longest element or attribute name, and the longest value of a
+    // "name" attribute (a plugin's name), in UTF-8 bytes. The same cap holds
+    // for names in the inline form.
+    static constexpr size_t kMaxNameBytes = 256;
+    // The longest attribute value (and inline field), in UTF-8 bytes.
+    static constexpr size_t kMaxAttributeBytes = 32u << 10;
 
   private:
     std::vector<PluginListEntry> readInlineEntries() const;
+    // Checks the lengths of the inline form's fields; sets lastError_.
+    bool checkInlineText();
     void addEntry(std::vector<PluginListEntry>& entries, std::u16string name, std::u16string file,
                   std::u16string params) const;
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "common/format.h"
+#include "common/log_text.h"
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/service.h"
 
@@ -340,7 +341,7 @@ void CPluginManager::reportMissingRequired(CHlmPlg* owner, int32_t id) {
 
 void CPluginManager::log(const std::u16string& text) const {
     if (reporting_.host != nullptr) {
-        reporting_.host->log(kLevelAlways, u"Core", text.c_str());
+        reporting_.host->log(kLevelAlways, u"Core", text::logLineText(text).c_str());
     }
 }
 

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "common/format.h"
+#include "common/log_text.h"
 #include "common/utf16.h"
 #include "core/exception_policy.h"
 #include "core/fault_codes.h"
@@ -69,7 +70,7 @@ int32_t CHlmPlgService::reportException(const char16_t* place, uint32_t value,
         const char* what = exception.what();
         const std::u16string line =
             text::format(u"%s: exception: %S", where, what != nullptr ? what : "");
-        host->log(0, u"Core", line.c_str());
+        host->log(0, u"Core", text::logLineText(line).c_str());
     }
     // A handler failing in onException is logged, never reported again.
     broadcast(
@@ -92,7 +93,7 @@ void CHlmPlgService::onFault(const char16_t* place, HlmPlg::CHlmWin32Exception& 
     const std::u16string line = text::format(
         u"%s: processor fault %s (0x%08X) at %p, the process state may be damaged", place,
         fault.getCodeName().c_str(), record.code, reinterpret_cast<const void*>(record.address));
-    host->log(0, u"Core", line.c_str());
+    host->log(0, u"Core", text::logLineText(line).c_str());
     if (stopOnFault()) {
         host->log(0, u"Core", u"StopOnFault: asking the host to stop");
         stopService(kStopOnFaultExitCode);

@@ -67,9 +67,10 @@ uint32_t removeEmptyDirectory(const std::string& path);
 // mount, and only removing directories owned by the effective user. Refuses
 // (error 5, nothing removed) when `path` itself is a directory of another
 // owner. Entries that must be left alone (mount points, directories of other
-// owners, directories nested too deep) are skipped and listed in `skipped`;
-// the rest is removed. Returns 0 when `path` is gone (or was never there),
-// otherwise the first error met (5 for a skipped directory).
+// owners) are skipped and listed in `skipped`; the rest is removed, however
+// deep the tree (a bounded number of directories is held open at a time).
+// Returns 0 when `path` is gone (or was never there), otherwise the first
+// error met (5 for a skipped directory).
 uint32_t removeTreeSafely(const std::string& path, std::vector<std::string>* skipped = nullptr);
 
 struct DirectoryEntry {
@@ -84,6 +85,15 @@ struct DirectoryEntry {
 // nothing and sets `error` (3 when the directory does not exist).
 std::vector<DirectoryEntry> enumerate(const std::string& directory, const std::string& pattern,
                                       uint32_t* error = nullptr);
+
+// The entries of `directory` (without "." and "..") whose names are `prefix`,
+// taken literally and compared case-sensitively ('*' and '?' in it are plain
+// characters), followed by exactly `suffixCharacters` characters (whole UTF-8
+// sequences). Unsorted. On failure returns nothing and sets `error` as
+// `enumerate` does.
+std::vector<DirectoryEntry> enumerateWithPrefix(const std::string& directory,
+                                                const std::string& prefix, size_t suffixCharacters,
+                                                uint32_t* error = nullptr);
 
 // Whether `name` matches `pattern` by the rules of `enumerate`.
 bool matchesPattern(const std::string& name, const std::string& pattern);

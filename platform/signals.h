@@ -34,6 +34,20 @@ class SignalChannel {
     UniqueFd wakeFd_;
 };
 
+// Blocks TERM, INT and HUP in the calling thread, so that from here on they
+// stay pending until a SignalChannel reads them. A host calls it first thing
+// in main: a signal that arrives earlier still, while the dynamic loader
+// starts the program, takes the default action, as for every program.
+bool blockHostSignals();
+
+// Sends `signal` to this process (for tests of early signals).
+void sendHostSignalToSelf(HostSignal signal);
+
+// Ends the process at once with `status`, without running destructors or
+// exit handlers: for when other threads (plugin code) are still running and
+// may never give up what an orderly exit would wait for.
+[[noreturn]] void exitImmediately(int status);
+
 // Raises the soft limit on open descriptors to the hard limit.
 void raiseOpenFileLimit();
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string_view>
 
 #include "platform/errors.h"
@@ -263,8 +264,12 @@ bool matchesPattern(const std::string& name, const std::string& pattern) {
     return patternAt == pattern.size();
 }
 
-std::vector<DirectoryEntry> enumerate(const std::string& directory, const std::string& pattern,
-                                      uint32_t* error) {
+namespace {
+
+// The entries of `directory` whose names `select` accepts.
+template <typename Select>
+std::vector<DirectoryEntry> enumerateSelected(const std::string& directory, Select select,
+                                              uint32_t* error) {
     UniqueDir stream =
         streamOver(UniqueFd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     if (!stream) {
@@ -276,7 +281,7 @@ std::vector<DirectoryEntry> enumerate(const std::string& directory, const std::s
     }
     std::vector<DirectoryEntry> entries;
     while (const struct dirent* entry = ::readdir(stream.get())) {
-        if (!isDotOrDotDot(entry->d_name) && matchesPattern(entry->d_name, pattern)) {
+        if (!isDotOrDotDot(entry->d_name) && select(std::string_view(entry->d_name))) {
             entries.push_back({entry->d_name, typeOfEntry(::dirfd(stream.get()), *entry)});
         }
     }
@@ -284,6 +289,36 @@ std::vector<DirectoryEntry> enumerate(const std::string& directory, const std::s
         *error = WinError::kSuccess;
     }
     return entries;
+}
+
+// The number of UTF-8 characters in `text`.
+size_t characterCount(std::string_view text) {
+    size_t count = 0;
+    for (char byte : text) {
+        count += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+    }
+    return count;
+}
+
+}  // namespace
+
+std::vector<DirectoryEntry> enumerate(const std::string& directory, const std::string& pattern,
+                                      uint32_t* error) {
+    return enumerateSelected(
+        directory,
+        [&](std::string_view name) { return matchesPattern(std::string(name), pattern); }, error);
+}
+
+std::vector<DirectoryEntry> enumerateWithPrefix(const std::string& directory,
+                                                const std::string& prefix, size_t suffixCharacters,
+                                                uint32_t* error) {
+    return enumerateSelected(
+        directory,
+        [&](std::string_view name) {
+            return name.starts_with(prefix) &&
+                   characterCount(name.substr(prefix.size())) == suffixCharacters;
+        },
+        error);
 }
 
 // ---------------------------------------------------------------------------
@@ -295,9 +330,11 @@ namespace {
 #define STATX_ATTR_MOUNT_ROOT 0x00002000
 #endif
 
-// Directories deeper than this below the removed one are skipped: each level
-// holds one open descriptor.
-constexpr size_t kMaxRemovalDepth = 128;
+// At most this many directories of the tree are held open at a time; levels
+// further up are closed and opened again through ".." of the level below when
+// the walk returns to them, so the depth of a tree is not limited by the
+// descriptors a process may have.
+constexpr size_t kMaxOpenLevels = 64;
 
 struct EntryStatus {
     mode_t mode = 0;
@@ -332,22 +369,32 @@ class TreeRemover {
     uint32_t removeTree(int parentFd, const std::string& name, const std::string& path);
 
   private:
+    using Identity = std::pair<dev_t, ino_t>;
+
     struct Level {
-        UniqueDir stream;
+        UniqueDir stream;  // closed while the level is far above the current one
         std::string name;  // in the level above
-        std::string path;  // for reports
+        Identity identity;
     };
 
     // Opens the directory `name` in `parentFd` without following a link and
     // checks it is still the directory `expected` described.
-    UniqueDir openDirectory(int parentFd, const std::string& name, const EntryStatus& expected);
-    void removeEntry(Level& level, const char* name);
+    UniqueDir openDirectory(int parentFd, const char* name, const EntryStatus& expected);
+    void removeEntry(const char* name);
+    void descend(UniqueDir stream, const char* name, const EntryStatus& status);
+    bool reopenParentOfCurrent();
     void finishLevel();
-    void skip(const std::string& path, uint32_t error);
+    std::string pathOf(const char* name) const;
+    void skip(const std::string& path, const Identity& identity, uint32_t error);
     void fail(uint32_t error);
 
     std::vector<std::string>* skipped_;
     std::vector<Level> levels_;
+    size_t firstOpenLevel_ = 0;  // every level from here down holds its stream
+    // Directories skipped or not removable: a level read again after it was
+    // reopened passes over them instead of entering or reporting them twice.
+    std::set<Identity> leftAlone_;
+    std::string rootPath_;
     int rootParentFd_ = -1;
     dev_t device_ = 0;
     uid_t owner_ = ::geteuid();
@@ -360,16 +407,25 @@ void TreeRemover::fail(uint32_t error) {
     }
 }
 
-void TreeRemover::skip(const std::string& path, uint32_t error) {
+void TreeRemover::skip(const std::string& path, const Identity& identity, uint32_t error) {
+    leftAlone_.insert(identity);
     if (skipped_ != nullptr) {
         skipped_->push_back(path);
     }
     fail(error);
 }
 
-UniqueDir TreeRemover::openDirectory(int parentFd, const std::string& name,
-                                     const EntryStatus& expected) {
-    UniqueFd fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+// Paths are built only for reports: a deep tree's paths are long.
+std::string TreeRemover::pathOf(const char* name) const {
+    std::string path = rootPath_;
+    for (size_t level = 1; level < levels_.size(); ++level) {
+        path += '/' + levels_[level].name;
+    }
+    return path + '/' + name;
+}
+
+UniqueDir TreeRemover::openDirectory(int parentFd, const char* name, const EntryStatus& expected) {
+    UniqueFd fd(::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) {
         return {};
     }
@@ -383,9 +439,8 @@ UniqueDir TreeRemover::openDirectory(int parentFd, const std::string& name,
     return streamOver(std::move(fd));
 }
 
-void TreeRemover::removeEntry(Level& level, const char* name) {
-    int directoryFd = ::dirfd(level.stream.get());
-    std::string path = level.path + '/' + name;
+void TreeRemover::removeEntry(const char* name) {
+    const int directoryFd = ::dirfd(levels_.back().stream.get());
     auto status = statEntry(directoryFd, name);
     if (!status) {
         if (errno != ENOENT) {
@@ -400,32 +455,60 @@ void TreeRemover::removeEntry(Level& level, const char* name) {
         }
         return;
     }
-    if (status->device != device_ || status->mountRoot) {
-        skip(path, WinError::kAccessDenied);  // another mount: not ours to empty
+    const Identity identity{status->device, status->inode};
+    if (leftAlone_.contains(identity)) {
         return;
     }
-    if (status->uid != owner_) {
-        skip(path, WinError::kAccessDenied);
-        return;
-    }
-    if (levels_.size() >= kMaxRemovalDepth) {
-        skip(path, WinError::kFilenameExcedRange);
+    if (status->device != device_ || status->mountRoot || status->uid != owner_) {
+        // Another mount, or another owner's: not ours to empty.
+        skip(pathOf(name), identity, WinError::kAccessDenied);
         return;
     }
     UniqueDir stream = openDirectory(directoryFd, name, *status);
     if (!stream) {
-        skip(path, windowsErrorFromErrno(errno));
+        skip(pathOf(name), identity, windowsErrorFromErrno(errno));
         return;
     }
-    // `level` may move when the vector grows: nothing below uses it.
-    levels_.push_back({std::move(stream), name, std::move(path)});
+    descend(std::move(stream), name, *status);
+}
+
+void TreeRemover::descend(UniqueDir stream, const char* name, const EntryStatus& status) {
+    levels_.push_back({std::move(stream), name, {status.device, status.inode}});
+    if (levels_.size() - firstOpenLevel_ > kMaxOpenLevels) {
+        levels_[firstOpenLevel_++].stream.reset();
+    }
+}
+
+// Opens the level above the current one again through "..", and checks it is
+// the directory that was there.
+bool TreeRemover::reopenParentOfCurrent() {
+    Level& parent = levels_[levels_.size() - 2];
+    UniqueFd fd(::openat(::dirfd(levels_.back().stream.get()), "..",
+                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    auto opened = fd ? statEntry(fd.get(), "") : std::nullopt;
+    if (!opened || Identity{opened->device, opened->inode} != parent.identity ||
+        opened->uid != owner_) {
+        return false;
+    }
+    parent.stream = streamOver(std::move(fd));
+    firstOpenLevel_ = levels_.size() - 2;
+    return static_cast<bool>(parent.stream);
 }
 
 void TreeRemover::finishLevel() {
-    std::string name = std::move(levels_.back().name);
+    if (levels_.size() >= 2 && !levels_[levels_.size() - 2].stream && !reopenParentOfCurrent()) {
+        // The tree was moved while it was being removed: what is left of it
+        // is no longer where it was, so the walk ends here.
+        skip(rootPath_, levels_.front().identity, WinError::kAccessDenied);
+        levels_.clear();
+        return;
+    }
+    const std::string name = std::move(levels_.back().name);
+    const Identity identity = levels_.back().identity;
     levels_.pop_back();  // closes the directory before it is removed
-    int parentFd = levels_.empty() ? rootParentFd_ : ::dirfd(levels_.back().stream.get());
+    const int parentFd = levels_.empty() ? rootParentFd_ : ::dirfd(levels_.back().stream.get());
     if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
+        leftAlone_.insert(identity);
         fail(windowsErrorFromErrno(errno));
     }
 }
@@ -444,13 +527,14 @@ uint32_t TreeRemover::removeTree(int parentFd, const std::string& name, const st
     if (status->uid != owner_) {
         return WinError::kAccessDenied;
     }
-    UniqueDir stream = openDirectory(parentFd, name, *status);
+    UniqueDir stream = openDirectory(parentFd, name.c_str(), *status);
     if (!stream) {
         return windowsErrorFromErrno(errno);
     }
     rootParentFd_ = parentFd;
+    rootPath_ = path;
     device_ = status->device;
-    levels_.push_back({std::move(stream), name, path});
+    descend(std::move(stream), name.c_str(), *status);
     while (!levels_.empty()) {
         errno = 0;
         const struct dirent* entry = ::readdir(levels_.back().stream.get());
@@ -460,7 +544,7 @@ uint32_t TreeRemover::removeTree(int parentFd, const std::string& name, const st
             }
             finishLevel();
         } else if (!isDotOrDotDot(entry->d_name)) {
-            removeEntry(levels_.back(), entry->d_name);
+            removeEntry(entry->d_name);
         }
     }
     return firstError_;

@@ -327,6 +327,57 @@ void removeDetachedKey(const StoreState& store, int directory, const std::string
     ::unlinkat(store.temp.get(), name.c_str(), AT_REMOVEDIR);
 }
 
+// ---------------------------------------------------------------------------
+// Leftovers in the temporary directory
+//
+// A temporary entry lives only during one write operation: a value file
+// until its rename, a new key until it is renamed into place, a deleted key
+// until it is emptied. Every such operation holds a shared lock on ".tmp/"
+// itself (the directory, opened anew, so that each operation has a lock of
+// its own). Opening the store takes that lock exclusively without waiting;
+// when that succeeds no write operation is under way in any process, so
+// whatever ".tmp/" holds was left by a writer that died, and it goes.
+
+UniqueFd openSweepLock(const StoreState& store) {
+    return UniqueFd(
+        ::openat(store.root.get(), kTempName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+// Marks a write operation whose temporary entries must not be swept.
+class TemporaryUse {
+  public:
+    explicit TemporaryUse(const StoreState& store) : lock_(openSweepLock(store)) {
+        while (lock_ && ::flock(lock_.get(), LOCK_SH) != 0 && errno == EINTR) {
+        }
+    }
+
+  private:
+    UniqueFd lock_;
+};
+
+// Removes the leftovers of dead writers from ".tmp/" when no writer is at
+// work; does nothing otherwise, or for a reader that cannot write the store.
+void sweepTemporaryDirectory(const StoreState& store) {
+    UniqueFd lock = openSweepLock(store);
+    if (!lock || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
+        return;
+    }
+    std::vector<std::string> names;
+    detail::listEntries(
+        store.temp.get(), [](std::string_view name) { return name != "." && name != ".."; }, names);
+    for (const auto& name : names) {
+        struct stat status {};
+        if (::fstatat(store.temp.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;
+        }
+        if (S_ISDIR(status.st_mode)) {
+            removeDirectory(store.temp.get(), name, store.device);
+        } else {
+            ::unlinkat(store.temp.get(), name.c_str(), 0);
+        }
+    }
+}
+
 bool hasSubkeys(int directory) {
     std::vector<std::string> names;
     return detail::listEntries(directory, detail::isSubkeyEntry, names) != kErrorSuccess ||
@@ -346,6 +397,7 @@ void sortByFoldedName(std::vector<std::u16string>& names) {
 // key is never seen without its metadata.
 uint32_t createSubkey(const StoreState& store, int parent, std::u16string_view name,
                       UniqueFd& key) {
+    const TemporaryUse inUse(store);
     const std::string temporary = "k-" + randomSuffix();
     if (::mkdirat(store.temp.get(), temporary.c_str(), kDirectoryMode) != 0) {
         return errorFromErrno(errno, kErrorCantWrite);
@@ -473,6 +525,7 @@ uint32_t deleteKeyImpl(const Store& store, Root root, std::u16string_view path, 
     // The key leaves the tree in one step; its contents go afterwards.
     const std::string entry = format::diskName('k', last);
     const std::string doomed = "d-" + randomSuffix();
+    const TemporaryUse inUse(state);
     if (::renameat(parent.get(), entry.c_str(), state.temp.get(), doomed.c_str()) != 0) {
         return errorFromErrno(errno, kErrorCantWrite);
     }
@@ -566,6 +619,7 @@ uint32_t Store::open(const std::filesystem::path& directory, Store& store, Store
             return error;
         }
     }
+    sweepTemporaryDirectory(*state);
     // Root keys get their lock file now, so that a watch on a root never sees
     // it appear. A reader without write access to the store goes without, and
     // a store opened for reading creates nothing.
@@ -654,6 +708,7 @@ uint32_t Key::setValue(std::u16string_view name, const Value& value) const {
         return kErrorInvalidParameter;
     }
     const StoreState& store = *store_.state();
+    const TemporaryUse inUse(store);
     KeyLock lock;
     if (uint32_t error = lock.acquire(directory_.get())) {
         return error;

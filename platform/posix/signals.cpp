@@ -15,14 +15,47 @@
 
 namespace holm::platform {
 
-SignalChannel SignalChannel::open() {
-    SignalChannel channel;
+namespace {
+
+sigset_t hostSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGHUP);
-    if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) {
+    return set;
+}
+
+int signalNumber(HostSignal signal) {
+    switch (signal) {
+        case HostSignal::Hangup:
+            return SIGHUP;
+        case HostSignal::Interrupt:
+            return SIGINT;
+        default:
+            return SIGTERM;
+    }
+}
+
+}  // namespace
+
+bool blockHostSignals() {
+    const sigset_t set = hostSignals();
+    return pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
+}
+
+void sendHostSignalToSelf(HostSignal signal) {
+    ::kill(::getpid(), signalNumber(signal));
+}
+
+void exitImmediately(int status) {
+    ::_exit(status);
+}
+
+SignalChannel SignalChannel::open() {
+    SignalChannel channel;
+    const sigset_t set = hostSignals();
+    if (!blockHostSignals()) {
         return channel;
     }
     channel.fd_.reset(signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "common/log_text.h"
 #include "common/utf16.h"
 
 namespace holm::host {
@@ -74,16 +75,24 @@ std::string logLine(uint32_t level, const std::string& source, const std::string
 }
 
 void writeLogLine(uint32_t level, const std::string& source, const std::string& text) {
-    std::fputs(logLine(level, source, text).c_str(), stderr);
+    std::fputs(
+        logLine(level, holm::text::logLineText(source), holm::text::logLineText(text)).c_str(),
+        stderr);
 }
 
 void HostHandler::log(uint32_t level, const char16_t* source, const char16_t* text) {
-    writeLogLine(level, utf8(source), utf8(text));
+    const std::string line = utf8(text);
+    if (level == 0 && utf8(source) == "Core" && line.starts_with("Unable to load plugin '")) {
+        pluginsRefused_.fetch_add(1);
+    }
+    writeLogLine(level, utf8(source), line);
 }
 
 void HostHandler::setServiceStatus(uint32_t state, uint32_t exitCode, uint32_t waitHintMs) {
     if (state == HlmPlg::SERVICE_STATE_STOPPED) {
         stoppedCode_.store(kCodeSet | exitCode);
+    } else if (state == HlmPlg::SERVICE_STATE_START_PENDING) {
+        pluginsStarted_.fetch_add(1);
     }
     const std::string text = stateText(state, exitCode);
     writeLogLine(1, "avholm", "service " + text);

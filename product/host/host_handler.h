@@ -20,7 +20,9 @@ const char* levelName(uint32_t level);
 std::string logLine(uint32_t level, const std::string& source, const std::string& text);
 
 // Writes one line to standard error in a single write, so that lines of
-// different threads never interleave.
+// different threads never interleave. Source and text pass through
+// text::logLineText (common/log_text.h): whatever control characters reach
+// the host are escaped, so one call is always one line.
 void writeLogLine(uint32_t level, const std::string& source, const std::string& text);
 
 // Every method may be called from any thread at any time: the requests only
@@ -40,6 +42,11 @@ class HostHandler final : public HlmPlg::IHlmCoreHandler {
     bool canStart() override { return true; }
 
     bool stopRequested() const { return stopRequested_.load(); }
+    // Plugins the core reported it could not load ("Unable to load plugin
+    // '...'", its one report of a refused plugin), and plugins it went on to
+    // start (each start is announced as "start pending").
+    uint32_t pluginsRefused() const { return pluginsRefused_.load(); }
+    uint32_t pluginsStarted() const { return pluginsStarted_.load(); }
     // The last code given to setExitCode, if any.
     std::optional<uint32_t> exitCode() const;
     // The last exit code reported with the state "stopped", if any.
@@ -48,6 +55,8 @@ class HostHandler final : public HlmPlg::IHlmCoreHandler {
   private:
     platform::SignalChannel& mainLoop_;
     std::atomic<bool> stopRequested_{false};
+    std::atomic<uint32_t> pluginsRefused_{0};
+    std::atomic<uint32_t> pluginsStarted_{0};
     // Codes are kept with a "set" bit above the 32 code bits.
     std::atomic<uint64_t> exitCode_{0};
     std::atomic<uint64_t> stoppedCode_{0};

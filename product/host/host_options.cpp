@@ -67,6 +67,14 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
                 return result;
             }
             ++i;
+        } else if (!ownOptionsEnded && argument == "--stop-limit") {
+            const auto limit = hasValue ? parseSeconds(arguments[i + 1]) : std::nullopt;
+            if (!limit || limit->count() == 0) {
+                result.error = "--stop-limit needs a whole number of seconds above 0";
+                return result;
+            }
+            options.stopLimit = *limit;
+            ++i;
         } else if (!options.pluginList) {
             options.pluginList = argument;
         } else {

@@ -9,6 +9,8 @@
 
 namespace holm::host {
 
+inline constexpr std::chrono::milliseconds kDefaultStopLimit = std::chrono::seconds(30);
+
 struct HostOptions {
     bool help = false;
     // The plugin list: a path or an inline list ("@XMLFILE:..."); nothing
@@ -18,6 +20,10 @@ struct HostOptions {
     std::optional<std::string> sharedName;
     // Stop by itself after this time, as if TERM had arrived.
     std::optional<std::chrono::milliseconds> runFor;
+    // The longest the stop of the plugins may take before the host ends at
+    // once (a plugin that never returns from its stop would otherwise keep
+    // the service alive until it is killed).
+    std::chrono::milliseconds stopLimit = kDefaultStopLimit;
     // The program name, then every argument that is neither an option of
     // avholm's nor the plugin list, in their order.
     std::vector<std::string> coreArguments;

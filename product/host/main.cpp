@@ -3,13 +3,18 @@
 // request or the --run-for time, and stops it. See usage() for the options
 // and exit codes.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
+#include "common/log_text.h"
 #include "common/utf16.h"
 #include "hlmplg/core.h"
 #include "platform/process_info.h"
@@ -35,6 +40,8 @@ enum ExitCode : int {
     kCoreNotLoadable = 4,
     kUsage = 5,
     kNoSignalChannel = 6,
+    kNoPluginLoaded = 7,
+    kStopAbandoned = 8,
     kCodeTooLarge = 255,
 };
 
@@ -43,7 +50,8 @@ constexpr const char* kDefaultListName = "plugins.xml";
 
 void usage(std::FILE* out) {
     std::fputs(
-        "usage: avholm [--shared NAME] [--run-for SECONDS] [--help] [PLUGIN-LIST] [ARGS...]\n"
+        "usage: avholm [--shared NAME] [--run-for SECONDS] [--stop-limit SECONDS] [--help]\n"
+        "              [PLUGIN-LIST] [ARGS...]\n"
         "\n"
         "Loads the core library libholmcore.so of the product directory (the program's\n"
         "directory, or $HOLM_PRODUCT_DIR), after checking its signature, and runs the\n"
@@ -54,6 +62,10 @@ void usage(std::FILE* out) {
         "  ARGS               handed on to the plugins' command line\n"
         "  --shared NAME      use the shared core NAME instead of a private core\n"
         "  --run-for SECONDS  stop by itself after SECONDS, as if TERM had arrived\n"
+        "  --stop-limit SECONDS\n"
+        "                     the longest the plugins' stop may take (default 30); a stop\n"
+        "                     that takes longer, or a TERM or INT during the stop, ends\n"
+        "                     avholm at once with exit code 8\n"
         "  --help             print this text\n"
         "  --                 every later argument is the list or handed on\n"
         "\n"
@@ -70,6 +82,8 @@ void usage(std::FILE* out) {
         "    4  the core library cannot be loaded or has no getHlmCore\n"
         "    5  usage error\n"
         "    6  the stop signals cannot be set up\n"
+        "    7  no listed plugin could be loaded: the core refused plugins and started none\n"
+        "    8  the stop was abandoned: a second TERM or INT, or the stop limit passed\n"
         "  101-103  the core's start-up self-tests failed\n"
         "  200+n, 300+n  plugin n failed to load, to start\n"
         "  255  a code above 255 (the line printed before says which)\n"
@@ -83,7 +97,7 @@ void usage(std::FILE* out) {
 }
 
 void fail(const std::string& line) {
-    std::fprintf(stderr, "avholm: %s\n", line.c_str());
+    std::fprintf(stderr, "avholm: %s\n", holm::text::logLineText(line).c_str());
 }
 
 // Exit statuses hold 8 bits: a larger code would wrap around, 256 even to
@@ -189,10 +203,92 @@ void waitForStop(HlmPlg::IHlmCore& core, platform::SignalChannel& signals,
     }
 }
 
+// Watches a stop in progress from a thread of its own: a TERM or INT that
+// arrives meanwhile (the operator insists), or a stop that outlasts the limit
+// (a plugin that never returns), ends the host at once. Plugin threads may
+// still run and hold what an orderly exit waits for, so the end is an
+// immediate exit that runs no destructors.
+class StopWatchdog {
+  public:
+    StopWatchdog(platform::SignalChannel& signals, std::chrono::milliseconds limit)
+        : signals_(signals), limit_(limit), thread_([this] { watch(); }) {}
+    ~StopWatchdog() {
+        finished_.store(true);
+        signals_.wake();
+        thread_.join();
+    }
+    StopWatchdog(const StopWatchdog&) = delete;
+    StopWatchdog& operator=(const StopWatchdog&) = delete;
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    void watch() {
+        const auto deadline = Clock::now() + limit_;
+        while (!finished_.load()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) {
+                abandon("the stop did not finish within " +
+                        std::to_string(std::chrono::ceil<std::chrono::seconds>(limit_).count()) +
+                        " s");
+            }
+            const auto signal = signals_.wait(left);
+            if (finished_.load()) {
+                return;
+            }
+            if (signal == platform::HostSignal::Terminate ||
+                signal == platform::HostSignal::Interrupt) {
+                abandon(std::string(signal == platform::HostSignal::Terminate ? "TERM" : "INT") +
+                        " arrived while the plugins were stopping");
+            }
+        }
+    }
+
+    [[noreturn]] static void abandon(const std::string& reason) {
+        fail("stop abandoned: " + reason + "; exiting at once with code " +
+             std::to_string(kStopAbandoned));
+        platform::exitImmediately(kStopAbandoned);
+    }
+
+    platform::SignalChannel& signals_;
+    const std::chrono::milliseconds limit_;
+    std::atomic<bool> finished_{false};
+    std::thread thread_;
+};
+
+// Stops the plugins (when `callStop`) and destroys the core, under the
+// watchdog. Returns the result of stop (0 when it was not called).
+uint32_t stopCore(CorePointer& core, bool callStop, platform::SignalChannel& signals,
+                  std::chrono::milliseconds limit) {
+    StopWatchdog watchdog(signals, limit);
+    const uint32_t result = callStop ? core->stop() : 0;
+    core.reset();
+    return result;
+}
+
+// A test-only switch: HOLM_TEST_SIGNAL_AT_START=HUP (or TERM, INT) makes the
+// host send itself that signal at the start of main, where a signal from
+// outside could arrive before the main loop reads them.
+void sendTestSignalAtStart() {
+    const char* name = std::getenv("HOLM_TEST_SIGNAL_AT_START");
+    if (name == nullptr) {
+        return;
+    }
+    const std::string_view signal(name);
+    if (signal == "HUP") {
+        platform::sendHostSignalToSelf(platform::HostSignal::Hangup);
+    } else if (signal == "TERM") {
+        platform::sendHostSignalToSelf(platform::HostSignal::Terminate);
+    } else if (signal == "INT") {
+        platform::sendHostSignalToSelf(platform::HostSignal::Interrupt);
+    }
+}
+
 int runHost(const host::HostOptions& options) {
     platform::raiseOpenFileLimit();
-    // Before the core loads, so that every thread it starts has the stop
-    // signals blocked and they reach only the channel.
+    // The signals are blocked since main began; the channel reads them. It
+    // is opened before the core loads, and every thread the core starts
+    // inherits the mask, so the signals reach only the channel.
     platform::SignalChannel signals = platform::SignalChannel::open();
     if (!signals.valid()) {
         fail("cannot set up the stop signals");
@@ -224,8 +320,16 @@ int runHost(const host::HostOptions& options) {
     handOnCommandLine(*core, options.coreArguments);
     if (const uint32_t code = core->run(false); code != 0) {
         fail("core run failed (code " + std::to_string(code) + ")");
-        core.reset();
+        stopCore(core, false, signals, options.stopLimit);
         return exitStatus(code);
+    }
+    // The core's run succeeds when every plugin was refused; for the
+    // service nothing would run, so that is a failure of the host's.
+    if (handler.pluginsRefused() > 0 && handler.pluginsStarted() == 0) {
+        fail("no listed plugin could be loaded (" + std::to_string(handler.pluginsRefused()) +
+             " refused); stopping");
+        stopCore(core, true, signals, options.stopLimit);
+        return kNoPluginLoaded;
     }
     // The plugins run now and can act on the command line. A plugin that
     // takes it has handled a one-shot command: the host stops and exits with
@@ -233,13 +337,13 @@ int runHost(const host::HostOptions& options) {
     if (core->handleCmdLine()) {
         host::writeLogLine(1, "avholm", "stopping: a plugin handled the command line");
     } else {
-        host::writeLogLine(1, "avholm", "running (plugin list " + list + ")");
+        host::writeLogLine(1, "avholm",
+                           "running (plugin list " + holm::text::logInsert(list) + ")");
         platform::notifyServiceManager("READY=1\nSTATUS=running");
         waitForStop(*core, signals, handler, options.runFor);
     }
     platform::notifyServiceManager("STOPPING=1\nSTATUS=stopping");
-    const uint32_t stopResult = core->stop();
-    core.reset();
+    const uint32_t stopResult = stopCore(core, true, signals, options.stopLimit);
     const uint32_t code = handler.exitCode().value_or(stopResult);
     host::writeLogLine(1, "avholm", "stopped (exit code " + std::to_string(code) + ")");
     return exitStatus(code);
@@ -248,6 +352,10 @@ int runHost(const host::HostOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First of all, so that a HUP, TERM or INT from here on waits for the
+    // main loop instead of ending the process with the default action.
+    platform::blockHostSignals();
+    sendTestSignalAtStart();
     const host::ParseResult parsed =
         host::parseArguments(std::vector<std::string>(argv, argv + argc));
     if (!parsed.error.empty()) {

@@ -107,6 +107,67 @@ TEST(PluginList, HostileDocumentsFailCleanly) {
     EXPECT_TRUE(list.readEntries("plugins").empty());
 }
 
+// Entities have no use in a plugin list: a single internal entity referenced
+// millions of times once cost gigabytes, so any internal subset is refused.
+TEST(PluginList, DocumentsDeclaringEntitiesAreRefusedBeforeExpansion) {
+    const std::u16string refused = u"Unable to load file: a plugin list may not declare entities";
+    std::string many = "<!DOCTYPE l [<!ENTITY e 'xxxxxxxxxxxxxxxx'>]><l><plugins>";
+    for (int i = 0; i < 100000; ++i) {
+        many += "<p name='&e;' file='&e;'/>";
+    }
+    many += "</plugins></l>";
+    for (const std::string& document :
+         {many, std::string("<!DOCTYPE l [<!ENTITY x SYSTEM 'file:///etc/passwd'>]><l>&x;</l>"),
+          std::string("<!DOCTYPE l [<!ENTITY % p 'x'>]><l/>"),
+          std::string("<!DOCTYPE l [<!ELEMENT l ANY>]><l/>"),
+          std::string("<!DOCTYPE l [ ]><l/>")}) {
+        PluginList list = makeList();
+        EXPECT_FALSE(list.loadXml(document, u"entities.xml"));
+        EXPECT_EQ(list.lastError().find(refused), 0u)
+            << std::string(list.lastError().begin(), list.lastError().end());
+        EXPECT_TRUE(list.readEntries("plugins").empty());
+    }
+    // A document type without an internal subset declares nothing.
+    PluginList plain = makeList();
+    EXPECT_TRUE(plain.loadXml("<!DOCTYPE l><l/>", u"plain.xml"));
+}
+
+TEST(PluginList, OverlongNamesAndValuesAreRefusedWithTheirPlace) {
+    const std::string longName(PluginList::kMaxNameBytes + 1, 'n');
+    const std::string longValue(PluginList::kMaxAttributeBytes + 1, 'v');
+    PluginList list = makeList();
+    EXPECT_FALSE(list.loadXml("<l><plugins>\n<p name='" + longName + "' file='f'/></plugins></l>",
+                              u"x.xml"));
+    EXPECT_EQ(list.lastError(),
+              u"Unable to load file: the value of attribute 'name' is longer than 256 bytes "
+              u"(line 2, column 0).");
+    // Refused in an empty element's start (Expat still reports its end).
+    EXPECT_FALSE(list.loadXml("<" + longName + "/>", u"x.xml"));
+    EXPECT_FALSE(list.loadXml("<l><" + longName + "/></l>", u"x.xml"));
+    EXPECT_EQ(list.lastError().find(u"Unable to load file: an element or attribute name is longer"),
+              0u);
+    EXPECT_FALSE(list.loadXml("<l><p name='a' file='f' params='" + longValue + "'/></l>", u"x"));
+    EXPECT_EQ(list.lastError().find(u"Unable to load file: the value of attribute 'params' is "
+                                    u"longer than 32768 bytes"),
+              0u);
+    // At the caps everything is accepted.
+    ASSERT_TRUE(list.loadXml("<l><plugins><p name='" + longName.substr(1) + "' file='f' params='" +
+                                 longValue.substr(1) + "'/></plugins></l>",
+                             u"x.xml"));
+    EXPECT_EQ(list.readEntries("plugins").size(), 1u);
+
+    PluginList inlineList = makeList();
+    EXPECT_FALSE(inlineList.loadList(u"@XMLFILE:name=a;file=a.so|name=" +
+                                     std::u16string(longName.begin(), longName.end()) +
+                                     u";file=b.so"));
+    EXPECT_EQ(inlineList.lastError(),
+              u"Unable to load the inline plugin list: a value in record 2 is longer than 256 "
+              u"bytes.");
+    PluginList inlineParams = makeList();
+    EXPECT_FALSE(inlineParams.loadList(u"@XMLFILE:name=a;file=a.so;params=" +
+                                       std::u16string(longValue.begin(), longValue.end())));
+}
+
 TEST(PluginList, ReadsFileFromDisk) {
     holm::test::TempDir dir;
     auto path = dir.write("plugins.xml", "<l><plugins><p name='x' file='x.so'/></plugins></l>");

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +11,8 @@
 #include "platform/registry.h"
 #include "platform/registry_fixture.h"
 #include "platform/registry_format.h"
+#include "platform/unique_handle.h"
+#include "support/test_support.h"
 
 namespace holm::platform::registry::test {
 namespace {
@@ -281,6 +285,39 @@ TEST_F(RegistryTest, LeftoverTemporaryFileOfACrashedWriterIsIgnoredThenReplaced)
     ASSERT_EQ(key.setValue(u"State", makeString(u"newer")), kErrorSuccess);
     EXPECT_EQ(readString(queried(key, u"State")), u"newer");
     EXPECT_TRUE(fs::is_empty(tempDir));
+}
+
+// What killed writers leave in ".tmp/" goes the next time the store is
+// opened, unless a writer is at work (it holds the sweep lock).
+TEST_F(RegistryTest, OpeningTheStoreSweepsLeftoversOfDeadWriters) {
+    Key key = createKey(u"Kept");
+    ASSERT_EQ(key.setValue(u"State", makeString(u"kept")), kErrorSuccess);
+    const fs::path tempDir = storeDir() / ".tmp";
+    writeFile(tempDir / "v-12345-v.state", "half");
+    fs::create_directories(tempDir / "k-0123456789abcdef" / "k.inner");
+    writeFile(tempDir / "k-0123456789abcdef" / ".key", "x");
+    fs::create_directories(tempDir / "d-fedcba9876543210" / "k.doomed");
+    writeFile(tempDir / "d-fedcba9876543210" / ".lock", "");
+    writeFile(tempDir / "d-fedcba9876543210" / "k.doomed" / "v.x", "x");
+    holm::test::TempDir outside;
+    writeFile(outside.path() / "keep", "x");
+    fs::create_directory_symlink(outside.path(), tempDir / "k-link");
+
+    {
+        // What a writer in the middle of an operation holds.
+        holm::platform::UniqueFd writerAtWork(::open(tempDir.c_str(), O_RDONLY | O_DIRECTORY));
+        ASSERT_EQ(::flock(writerAtWork.get(), LOCK_SH), 0);
+        Store busy;
+        ASSERT_EQ(Store::open(storeDir(), busy), kErrorSuccess);
+        EXPECT_TRUE(fs::exists(tempDir / "v-12345-v.state"));
+    }
+    Store reopened;
+    ASSERT_EQ(Store::open(storeDir(), reopened), kErrorSuccess);
+    EXPECT_TRUE(fs::is_empty(tempDir));
+    EXPECT_TRUE(fs::exists(outside.path() / "keep"));
+    Key again;
+    ASSERT_EQ(Key::open(reopened, Root::LocalMachine, u"Kept", again), kErrorSuccess);
+    EXPECT_EQ(readString(queried(again, u"State")), u"kept");
 }
 
 TEST_F(RegistryTest, ThreadsWritingOneKeyNeverCorruptIt) {

@@ -16,6 +16,9 @@ TEST(HostOptionsTest, OwnOptionsAnywhereTheFirstOtherArgumentIsTheList) {
     EXPECT_EQ(parsed.options.coreArguments,
               (std::vector<std::string>{"avholm", "/a", "-b", "--unknown"}));
     EXPECT_FALSE(parsed.options.help);
+    EXPECT_EQ(parsed.options.stopLimit, holm::host::kDefaultStopLimit);
+    EXPECT_EQ(parseArguments({"avholm", "--stop-limit", "2"}).options.stopLimit,
+              std::chrono::seconds(2));
 }
 
 TEST(HostOptionsTest, DoubleDashEndsOwnOptions) {
@@ -38,6 +41,9 @@ TEST(HostOptionsTest, BadOptionValuesAreUsageErrors) {
              {"avholm", "--run-for", "1.5"},
              {"avholm", "--run-for", "99999999999999999999999"},
              {"avholm", "--run-for", "999999999999"},
+             {"avholm", "--stop-limit"},
+             {"avholm", "--stop-limit", "0"},
+             {"avholm", "--stop-limit", "x"},
          }) {
         EXPECT_NE(parseArguments(line).error, "") << line.back();
     }

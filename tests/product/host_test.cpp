@@ -45,8 +45,10 @@ class HostTest : public ::testing::Test {
     }
 
     std::vector<std::string> environment(const std::string& productDirectory = "") const {
-        return {"HOLM_FAKE_CORE_RECORD=" + record_.string(),
-                "HOLM_PRODUCT_DIR=" + productDirectory};
+        std::vector<std::string> variables{"HOLM_FAKE_CORE_RECORD=" + record_.string(),
+                                           "HOLM_PRODUCT_DIR=" + productDirectory};
+        variables.insert(variables.end(), extraEnvironment_.begin(), extraEnvironment_.end());
+        return variables;
     }
 
     ProcessResult run(const std::vector<std::string>& arguments,
@@ -77,6 +79,7 @@ class HostTest : public ::testing::Test {
     fs::path program_ = product_ / "avholm";
     fs::path core_ = product_ / "libholmcore.so";
     fs::path record_ = temp_.path() / "calls.txt";
+    std::vector<std::string> extraEnvironment_;
 };
 
 TEST_F(HostTest, MissingPluginListExitsWithOneLineBeforeLoadingTheCore) {
@@ -226,6 +229,59 @@ TEST_F(HostTest, ArgumentsAfterTheListReachTheCommandLine) {
     EXPECT_NE(result.output.find("stopping: run time over"), std::string::npos);
 }
 
+// A signal that arrives after main began but before the main loop reads the
+// signals waits for the loop (the test switch sends it first thing in main).
+TEST_F(HostTest, SignalsArrivingAtTheStartOfMainWaitForTheMainLoop) {
+    extraEnvironment_ = {"HOLM_TEST_SIGNAL_AT_START=HUP"};
+    ChildProcess host = startRunning({"@XMLFILE:"});
+    ASSERT_TRUE(host.waitForOutput("FakeCore: reloaded", kDeadline)) << host.output();
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Terminate));
+    EXPECT_EQ(host.wait(kDeadline), 0) << host.output();
+
+    fs::remove(record_);
+    extraEnvironment_ = {"HOLM_TEST_SIGNAL_AT_START=TERM"};
+    const ProcessResult stopped = run({"@XMLFILE:"});
+    EXPECT_EQ(stopped.exitCode, 0) << stopped.output;
+    EXPECT_NE(stopped.output.find("stopping: TERM"), std::string::npos) << stopped.output;
+    EXPECT_NE(calls().find("run quick=0\nhandleCmdLine\nstop\ndestroyed\n"), std::string::npos)
+        << calls();
+}
+
+TEST_F(HostTest, StopSignalDuringAHangingStopEndsTheHostAtOnce) {
+    ChildProcess host = startRunning({"@XMLFILE:hangstop"});
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Terminate));
+    ASSERT_TRUE(host.waitForOutput("FakeCore: stopping", kDeadline)) << host.output();
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Interrupt));
+    EXPECT_EQ(host.wait(kDeadline), 8) << host.output();
+    EXPECT_NE(host.output().find("avholm: stop abandoned: INT arrived while the plugins were "
+                                 "stopping; exiting at once with code 8\n"),
+              std::string::npos)
+        << host.output();
+}
+
+TEST_F(HostTest, StopOutlastingTheLimitEndsTheHostAtOnce) {
+    const ProcessResult result = run({"--run-for", "0", "--stop-limit", "1", "@XMLFILE:hangstop"});
+    EXPECT_EQ(result.exitCode, 8) << result.output;
+    EXPECT_NE(result.output.find("avholm: stop abandoned: the stop did not finish within 1 s"),
+              std::string::npos)
+        << result.output;
+}
+
+// Text from the core is outside text to the host: control characters in it
+// never start a line of their own.
+TEST_F(HostTest, ControlCharactersFromTheCoreAreEscaped) {
+    const ProcessResult result = run({"--run-for", "0", "@XMLFILE:logcontrol\n"});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find(" NOTICE FakeCore\\nCore: forged\\n2026-01-01 00:00:00.000 "
+                                 "NOTICE Core: \\x1b[2Jall well\n"),
+              std::string::npos)
+        << result.output;
+    EXPECT_EQ(result.output.find("\n2026-01-01"), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find('\x1b'), std::string::npos);
+    EXPECT_NE(result.output.find("running (plugin list @XMLFILE:logcontrol\\n)"), std::string::npos)
+        << result.output;
+}
+
 TEST_F(HostTest, CoreLogLinesCarryTimeLevelAndSource) {
     const ProcessResult result = run({"--run-for", "0", "@XMLFILE:"});
     const std::regex line(
@@ -257,6 +313,102 @@ TEST(ProductDemo, ExamplePluginsLoadStartTestAndStop) {
         EXPECT_NE(result.output.find(line), std::string::npos) << line << "\n" << result.output;
     }
     EXPECT_EQ(result.output.find("Unable to load plugin"), std::string::npos) << result.output;
+}
+
+// avholm with the real core and its product directory, in a data directory
+// of the test's own.
+class ProductHostTest : public ::testing::Test {
+  protected:
+    ProcessResult run(const std::vector<std::string>& arguments) const {
+        std::vector<std::string> line{HOLM_AVHOLM_PROGRAM};
+        line.insert(line.end(), arguments.begin(), arguments.end());
+        return holm::platform::runProcess(
+            line,
+            {"HOLM_DATA_DIR=" + data_.path().string() + "/",
+             "HOLM_REGISTRY_DIR=" + data_.path().string() + "/registry"},
+            kDeadline);
+    }
+
+    // A list file the host and the core accept unsigned: writable by its
+    // owner only, in a directory writable by its owner only.
+    std::string writeList(const std::string& content) const {
+        const fs::path path = lists_.write("plugins.xml", content);
+        fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+        fs::permissions(lists_.path(), fs::perms::owner_all);
+        return path.string();
+    }
+
+    holm::test::TempDir data_;
+    holm::test::TempDir lists_;
+    const fs::path examples_ = fs::path(HOLM_AVHOLM_PROGRAM).parent_path() / "plugins";
+};
+
+// Every plugin refused: the core's run succeeds, the host does not. The
+// name's newline is escaped in the refusal line.
+TEST_F(ProductHostTest, RunWithoutAnyLoadablePluginFails) {
+    ProcessResult result =
+        run({"--run-for", "0", "@XMLFILE:name=ghost\nforged;file=/nonexistent/libghost.so"});
+    EXPECT_EQ(result.exitCode, 7) << result.output;
+    EXPECT_NE(result.output.find("NOTICE Core: Unable to load plugin 'ghost\\nforged'."),
+              std::string::npos)
+        << result.output;
+    EXPECT_EQ(result.output.find("\nforged"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("avholm: no listed plugin could be loaded (1 refused); stopping"),
+              std::string::npos)
+        << result.output;
+
+    // One plugin that loads is enough; a list that names none is no failure.
+    result = run({"--run-for", "0",
+                  "@XMLFILE:name=ghost;file=/nonexistent/libghost.so|name=demo;file=" +
+                      (examples_ / "libdemo_service.so").string()});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(run({"--run-for", "0", "@XMLFILE:"}).exitCode, 0);
+}
+
+TEST_F(ProductHostTest, ListsDeclaringEntitiesOrOverlongNamesAreRefused) {
+    ProcessResult result = run({writeList(
+        "<!DOCTYPE l [<!ENTITY e 'demo'>]><l><plugins><p name='&e;' file='x.so'/></plugins></l>")});
+    EXPECT_EQ(result.exitCode, 2) << result.output;
+    EXPECT_NE(result.output.find("a plugin list may not declare entities"), std::string::npos)
+        << result.output;
+
+    result = run({"@XMLFILE:name=" + std::string(300, 'n') + ";file=x.so"});
+    EXPECT_EQ(result.exitCode, 2) << result.output;
+    EXPECT_NE(result.output.find("a value in record 1 is longer than 256 bytes"), std::string::npos)
+        << result.output;
+}
+
+// A text library that is signed but not readable starts the core with a
+// warning that names it, instead of "#" names that quietly resolve to nothing.
+TEST_F(ProductHostTest, CorruptMasterTextFileGivesAWarningNamingIt) {
+    const fs::path built = fs::path(HOLM_AVHOLM_PROGRAM).parent_path();
+    const fs::path product = data_.path() / "product";
+    fs::create_directory(product);
+    for (const char* name : {"libholmcore.so", "holmmsg.dll"}) {
+        fs::copy_file(built / name, product / name);
+        fs::copy_file(built / (std::string(name) + ".sig"), product / (std::string(name) + ".sig"));
+    }
+    const fs::path texts = product / "CommonTextRc.dll";
+    fs::copy_file(built / "CommonTextRc.dll", texts);
+    {
+        std::fstream file(texts, std::ios::in | std::ios::out | std::ios::binary);
+        file.write("XXXX", 4);  // the magic
+    }
+    const ProcessResult signing = holm::platform::runProcess(
+        {HOLM_SIGN_PROGRAM, "sign", "--key", HOLM_DEVELOPMENT_KEY, texts.string()}, {}, kDeadline);
+    ASSERT_EQ(signing.exitCode, 0) << signing.output;
+
+    const ProcessResult result =
+        holm::platform::runProcess({HOLM_AVHOLM_PROGRAM, "--run-for", "0", "@XMLFILE:"},
+                                   {"HOLM_PRODUCT_DIR=" + product.string() + "/",
+                                    "HOLM_DATA_DIR=" + data_.path().string() + "/",
+                                    "HOLM_REGISTRY_DIR=" + data_.path().string() + "/registry"},
+                                   kDeadline);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find("NOTICE Core: Warning: the master texts in '" + texts.string() +
+                                 "' cannot be read (not a resource text file: wrong magic)"),
+              std::string::npos)
+        << result.output;
 }
 
 }  // namespace

@@ -8,8 +8,11 @@
 //   exitcode=N  that thread calls setExitCode(N) first
 //   takecmd=N   handleCmdLine sets the exit code N and returns true (a
 //               plugin handled a one-shot command)
+//   hangstop    stop logs "FakeCore: stopping" and never returns
+//   logcontrol  run also logs a source and a text with newlines and an escape
 // run logs "FakeCore: running" and reloadConfig "FakeCore: reloaded" through
 // the host, so that tests can wait for them in the host's output.
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -71,6 +74,10 @@ class FakeCore final : public HlmPlg::IHlmCore {
     uint32_t run(bool quick) override {
         record(std::string("run quick=") + (quick ? "1" : "0"));
         handler_->log(1, u"FakeCore", u"running");
+        if (list_.find("logcontrol") != std::string::npos) {
+            handler_->log(0, u"FakeCore\nCore",
+                          u"forged\n2026-01-01 00:00:00.000 NOTICE Core: \x1b[2Jall well");
+        }
         if (list_.find("stopself") != std::string::npos) {
             const long code = wordValue(list_, "exitcode");
             stopper_ = std::thread([this, code] {
@@ -86,6 +93,10 @@ class FakeCore final : public HlmPlg::IHlmCore {
     uint32_t stop() override {
         join();
         record("stop");
+        if (list_.find("hangstop") != std::string::npos) {
+            handler_->log(1, u"FakeCore", u"stopping");
+            hangForever();
+        }
         return 0;
     }
     const char16_t* getListAttribute(const char16_t*, const char16_t* defaultValue) override {
@@ -106,6 +117,14 @@ class FakeCore final : public HlmPlg::IHlmCore {
     }
 
   private:
+    // Like a plugin whose stop waits for something that never happens.
+    static void hangForever() {
+        std::mutex lock;
+        std::condition_variable never;
+        std::unique_lock guard(lock);
+        never.wait(guard, [] { return false; });
+    }
+
     void join() {
         if (stopper_.joinable()) {
             stopper_.join();

@@ -1,0 +1,113 @@
+#include "common/log_text.h"
+
+#include <algorithm>
+
+#include "common/utf16.h"
+
+namespace holm::text {
+
+namespace {
+
+bool isBidiControl(char16_t unit) {
+    return (unit >= 0x202A && unit <= 0x202E) || (unit >= 0x2066 && unit <= 0x2069);
+}
+
+// The escape written for `unit`, or nothing when it is kept as it is.
+std::u16string_view escapeOf(char16_t unit, char16_t (&buffer)[8]) {
+    static constexpr char16_t kHex[] = u"0123456789abcdef";
+    switch (unit) {
+        case u'\n':
+            return u"\\n";
+        case u'\r':
+            return u"\\r";
+        case u'\t':
+            return u"\\t";
+        default:
+            break;
+    }
+    if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) {
+        buffer[0] = u'\\';
+        buffer[1] = u'x';
+        buffer[2] = kHex[(unit >> 4) & 0xF];
+        buffer[3] = kHex[unit & 0xF];
+        return {buffer, 4};
+    }
+    if (unit == 0x2028 || unit == 0x2029 || isBidiControl(unit)) {
+        buffer[0] = u'\\';
+        buffer[1] = u'u';
+        for (int digit = 0; digit < 4; ++digit) {
+            buffer[2 + digit] = kHex[(unit >> (12 - 4 * digit)) & 0xF];
+        }
+        return {buffer, 6};
+    }
+    return {};
+}
+
+bool isHighSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+// Escapes `text` into `out` until `limit` units are written; returns how many
+// units of `text` were taken.
+size_t escapeInto(std::u16string_view text, size_t limit, std::u16string& out) {
+    out.reserve(std::min(text.size(), limit) + 32);
+    size_t at = 0;
+    for (; at < text.size(); ++at) {
+        char16_t buffer[8];
+        std::u16string_view escape = escapeOf(text[at], buffer);
+        // A surrogate pair stays whole: both units fit, or neither is kept.
+        const bool pair = escape.empty() && isHighSurrogate(text[at]) && at + 1 < text.size();
+        const size_t needed = !escape.empty() ? escape.size() : pair ? 2 : 1;
+        if (out.size() + needed > limit) {
+            break;
+        }
+        if (!escape.empty()) {
+            out += escape;
+        } else {
+            out += text.substr(at, needed);
+            at += needed - 1;
+        }
+    }
+    return at;
+}
+
+void appendCutMarker(std::u16string& out, size_t more) {
+    out += u"...[cut ";
+    out += utf8ToUtf16(std::to_string(more));
+    out += u" more]";
+}
+
+}  // namespace
+
+std::u16string logInsert(std::u16string_view text, size_t limit) {
+    std::u16string out;
+    const size_t taken = escapeInto(text, limit, out);
+    if (taken < text.size()) {
+        appendCutMarker(out, text.size() - taken);
+    }
+    return out;
+}
+
+// Only the part of a long text that can be kept is converted: `limit` units
+// never need more than three bytes each, plus a sequence cut at the end.
+std::string logInsert(std::string_view text, size_t limit) {
+    const size_t window = limit < text.size() / 3 ? limit * 3 + 4 : text.size();
+    const std::u16string units = utf8ToUtf16(text.substr(0, window));
+    std::u16string out;
+    const size_t taken = escapeInto(units, limit, out);
+    if (taken < units.size() || window < text.size()) {
+        const size_t shown = utf16ToUtf8(std::u16string_view(units).substr(0, taken)).size();
+        appendCutMarker(out, text.size() > shown ? text.size() - shown : 0);
+    }
+    return utf16ToUtf8(out);
+}
+
+std::u16string logLineText(std::u16string_view text) {
+    return logInsert(text, kMaxLogLine);
+}
+
+std::string logLineText(std::string_view text) {
+    return logInsert(text, kMaxLogLine);
+}
+
+}  // namespace holm::text

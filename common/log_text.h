@@ -1,0 +1,42 @@
+// Outside text (file contents, file and plugin names, plugin messages,
+// command-line arguments) made safe to place in a log line.
+//
+// The rule: every piece of outside text that goes into a log line passes
+// through logInsert() first, and every sink that writes lines (the host's
+// standard error) passes the whole text through logLineText(). So a log line
+// never carries a raw control character from outside, one line of text is
+// always one line of output, and no insert makes a line grow without bound.
+//
+// Escapes: "\n", "\r" and "\t" for those three; "\xHH" for every other C0
+// control, DEL and the C1 controls (U+0080..U+009F); "\uHHHH" for the line and
+// paragraph separators (U+2028, U+2029) and the bidirectional embeddings,
+// overrides and isolates (U+202A..U+202E, U+2066..U+2069), which some viewers
+// act upon. A backslash is not escaped: escapes are for reading, not for
+// reversing.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace holm::text {
+
+// The most UTF-16 units of one insert that are kept (escapes count as the
+// units they produce); the rest is replaced by a marker saying how many units
+// of the original were cut: "...[cut 8388000 more]".
+inline constexpr size_t kMaxLogInsert = 1024;
+// The most UTF-16 units of a whole line's text kept by a sink.
+inline constexpr size_t kMaxLogLine = 16384;
+
+// `text` with control characters escaped and cut after `limit` units.
+std::u16string logInsert(std::u16string_view text, size_t limit = kMaxLogInsert);
+// The same for UTF-8 text; the result is UTF-8 (invalid sequences become
+// U+FFFD).
+std::string logInsert(std::string_view text, size_t limit = kMaxLogInsert);
+
+// A whole line's text as a sink writes it: escaped like an insert and cut at
+// kMaxLogLine. Text that is already safe comes back unchanged.
+std::u16string logLineText(std::u16string_view text);
+std::string logLineText(std::string_view text);
+
+}  // namespace holm::text

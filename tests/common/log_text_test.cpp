@@ -1,0 +1,55 @@
+#include "common/log_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/utf16.h"
+
+namespace {
+
+using holm::text::kMaxLogInsert;
+using holm::text::logInsert;
+using holm::text::logLineText;
+
+TEST(LogTextTest, ControlCharactersAreEscapedSoOneInsertStaysOnOneLine) {
+    EXPECT_EQ(logInsert(u"a\nb\rc\td"), u"a\\nb\\rc\\td");
+    EXPECT_EQ(logInsert(std::u16string(u"nul\0bell\a", 9)), u"nul\\x00bell\\x07");
+    EXPECT_EQ(logInsert(u"\x1b[31mred\x7f\x85"), u"\\x1b[31mred\\x7f\\x85");
+    EXPECT_EQ(logInsert(u"line\u2028para\u2029over\u202eiso\u2066"),
+              u"line\\u2028para\\u2029over\\u202eiso\\u2066");
+    // Ordinary text, non-ASCII letters, surrogate pairs and backslashes stay.
+    EXPECT_EQ(logInsert(u"C:\\Pfad/\u00e4\U0001F600"), u"C:\\Pfad/\u00e4\U0001F600");
+
+    // UTF-8 in, UTF-8 out: a forged second line cannot start.
+    const std::string forged = "demo\n2026-01-01 00:00:00.000 NOTICE Core: all is well";
+    EXPECT_EQ(logInsert(forged).find('\n'), std::string::npos);
+    EXPECT_EQ(logInsert(std::string("\xff ok")), "\xef\xbf\xbd ok");
+}
+
+TEST(LogTextTest, LongInsertsAreCutWithAMarkerThatCountsWhatWasLeftOut) {
+    const std::u16string huge(8u << 20, u'x');
+    const std::u16string cut = logInsert(huge);
+    EXPECT_EQ(cut, std::u16string(kMaxLogInsert, u'x') + u"...[cut " +
+                       holm::text::utf8ToUtf16(std::to_string(huge.size() - kMaxLogInsert)) +
+                       u" more]");
+    EXPECT_EQ(logInsert(std::u16string(kMaxLogInsert, u'y')), std::u16string(kMaxLogInsert, u'y'));
+
+    const std::string narrow(8u << 20, 'n');
+    EXPECT_EQ(logInsert(narrow), std::string(kMaxLogInsert, 'n') + "...[cut " +
+                                     std::to_string(narrow.size() - kMaxLogInsert) + " more]");
+
+    // An escape or a surrogate pair is never split by the cut.
+    EXPECT_EQ(logInsert(u"ab\n", 3), u"ab...[cut 1 more]");
+    EXPECT_EQ(logInsert(u"a\U0001F600", 2), u"a...[cut 2 more]");
+    EXPECT_EQ(logInsert(u"", 0), u"");
+}
+
+TEST(LogTextTest, SinksLeaveSafeLinesAloneAndBoundTheRest) {
+    EXPECT_EQ(logLineText(u"PM(demo): calling Load() ... done"),
+              u"PM(demo): calling Load() ... done");
+    EXPECT_EQ(logLineText(std::string("a\nb")), "a\\nb");
+    EXPECT_LT(logLineText(std::u16string(1u << 20, u'z')).size(), holm::text::kMaxLogLine + 32);
+}
+
+}  // namespace
