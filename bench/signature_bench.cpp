@@ -8,8 +8,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/shared_library.h"
 #include "platform/verified_open.h"
 #include "security/signing.h"
+#include "security/verified_data.h"
 #include "security/verified_file.h"
 
 namespace {
@@ -74,7 +76,7 @@ void BM_VerifySignedFile(benchmark::State& state) {
     const size_t size = static_cast<size_t>(state.range(0));
     const std::string path = files().file(size);
     for (auto _ : state) {
-        const VerifiedFile file = VerifiedFile::open(path, files().trust());
+        const VerifiedFile file = VerifiedFile::open(path, files().trust(), FileRole::Plugin);
         if (!file) {
             state.SkipWithError(file.message().c_str());
             break;
@@ -82,6 +84,29 @@ void BM_VerifySignedFile(benchmark::State& state) {
         benchmark::DoNotOptimize(file.descriptor());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
+// A data file verified and read into memory in one pass: the read that
+// resource texts and the plugin list go through.
+void BM_ReadVerifiedData(benchmark::State& state) {
+    const size_t size = static_cast<size_t>(state.range(0));
+    const std::string path = files().file(size);
+    for (auto _ : state) {
+        const VerifiedData data = VerifiedData::open(path, files().trust(), FileRole::Plugin);
+        if (!data) {
+            state.SkipWithError(data.message().c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(data.bytes().data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
+// "Already loaded": the kernel's mapping table read for every loaded module.
+void BM_IsModuleLoaded(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(holm::platform::isModuleLoaded({1, 1}));
+    }
 }
 
 void BM_Sha256OfFile(benchmark::State& state) {
@@ -107,7 +132,17 @@ void BM_Sha256InMemory(benchmark::State& state) {
 constexpr int64_t kOneMiB = 1 << 20;
 constexpr int64_t kTwentyMiB = 20 << 20;
 
-BENCHMARK(BM_VerifySignedFile)->Arg(kOneMiB)->Arg(kTwentyMiB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VerifySignedFile)
+    ->Arg(16 << 10)
+    ->Arg(kOneMiB)
+    ->Arg(kTwentyMiB)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadVerifiedData)
+    ->Arg(16 << 10)
+    ->Arg(kOneMiB)
+    ->Arg(kTwentyMiB)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IsModuleLoaded)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Sha256OfFile)->Arg(kOneMiB)->Arg(kTwentyMiB)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Sha256InMemory)->Arg(kOneMiB)->Arg(kTwentyMiB)->Unit(benchmark::kMillisecond);
 

@@ -13,8 +13,8 @@
 #include "platform/fault_guard.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
-#include "platform/mapped_file.h"
 #include "platform/shared_library.h"
+#include "security/verified_data.h"
 #include "security/verified_file.h"
 #include "services/command_line.h"
 #include "utilities/di_container.h"
@@ -183,37 +183,42 @@ void CHolmCore::updateLifecycleContext() {
     manager_.setReporting(reporting(), provider_.get());
 }
 
+// The core's own library and its master texts are product files: only the
+// product key may sign them.
 bool CHolmCore::selftest(const std::u16string& path, bool relaxed, bool alwaysVerify) {
     security::SelftestContext context;
     context.productDirectory = text::utf16ToUtf8(productDirectory_);
-    if (security::selftest(text::utf16ToUtf8(path), relaxed, alwaysVerify, context).passed()) {
+    const auto verified =
+        security::selftest(text::utf16ToUtf8(path), relaxed, alwaysVerify, context);
+    if (verified.passed()) {
         return true;
     }
-    log(text::format(u"  Selftest failed for '%s'.", text::logInsert(path).c_str()));
+    logSelftestFailure(path, verified.message());
     return false;
 }
 
-// The list file is verified once and parsed from the verified descriptor, so
-// the document read is the one whose signature (or permissions) passed.
+void CHolmCore::logSelftestFailure(const std::u16string& path, const std::string& reason) {
+    log(text::format(u"  Selftest failed for '%s'.", text::logInsert(path).c_str()));
+    log(text::format(u"  %s.", text::logInsert(text::utf8ToUtf16(reason)).c_str()));
+}
+
+// The list file is verified once and parsed from the content that was
+// verified, so the document read is the one whose signature (or permissions)
+// passed. Like the product's other files it may be signed by the product key
+// only; an administrator's unsigned list passes the relaxed check.
 uint32_t CHolmCore::loadPluginList(const std::u16string& pluginList) {
     if (isInlinePluginList(pluginList)) {
         return list_.loadList(pluginList) ? 0 : kListNotLoaded;
     }
     security::SelftestContext context;
     context.productDirectory = text::utf16ToUtf8(productDirectory_);
-    auto verified = security::selftest(text::utf16ToUtf8(pluginList), true, false, context);
+    const auto verified =
+        security::selftestData(text::utf16ToUtf8(pluginList), true, false, context);
     if (!verified.passed()) {
-        log(text::format(u"  Selftest failed for '%s'.", text::logInsert(pluginList).c_str()));
+        logSelftestFailure(pluginList, verified.message());
         return kListFileFailed;
     }
-    std::string error;
-    auto mapped = platform::MappedFile::fromDescriptor(verified.descriptor(), error);
-    if (!mapped) {
-        return list_.loadList(pluginList) ? 0 : kListNotLoaded;  // sets its own error text
-    }
-    const auto bytes = mapped->bytes();
-    const std::string_view content(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return list_.loadXml(content, pluginList) ? 0 : kListNotLoaded;
+    return list_.loadXml(verified.text(), pluginList) ? 0 : kListNotLoaded;
 }
 
 void CHolmCore::registerProviders() {

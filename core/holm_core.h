@@ -65,6 +65,8 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink {
   private:
     uint32_t initialise(const std::u16string& pluginList);
     bool selftest(const std::u16string& path, bool relaxed, bool alwaysVerify);
+    // The line required for a failed self-test, and the check's reason.
+    void logSelftestFailure(const std::u16string& path, const std::string& reason);
     uint32_t loadPluginList(const std::u16string& pluginList);
     void registerProviders();
     void unregisterProviders();

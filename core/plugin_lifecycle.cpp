@@ -12,6 +12,7 @@
 #include "hlmplg/interface_ids.h"
 #include "platform/file_system.h"
 #include "platform/process_info.h"
+#include "security/library_dependencies.h"
 #include "security/verified_file.h"
 #include "services/config_store.h"
 #include "utilities/run_performance.h"
@@ -128,23 +129,53 @@ void CPluginLifecycle::setContext(LifecycleContext context) {
     events_.setOwner(context_.owner);
 }
 
-int32_t CPluginLifecycle::addPlugin(const PluginListEntry& entry) {
-    const std::string path = text::utf16ToUtf8(entry.file);
-    if (!platform::pathExists(path)) {
-        return kLoadFailed;
-    }
+// A plugin's library passes when its signature verifies for a plugin (the
+// product key or an enrolled key) and everything it asks the loader for comes
+// from the system library directories.
+std::optional<security::VerifiedFile> CPluginLifecycle::verifyLibrary(const std::string& path,
+                                                                      std::string& why) const {
     security::SelftestContext selftestContext;
     selftestContext.productDirectory = context_.productDirectory;
-    const security::VerifiedFile verified = security::selftest(path, false, false, selftestContext);
+    selftestContext.role = security::FileRole::Plugin;
+    security::VerifiedFile verified = security::selftest(path, false, false, selftestContext);
     if (!verified.passed()) {
+        why = verified.message();
+        return std::nullopt;
+    }
+    if (auto refusal = security::dependencyRefusal(verified.descriptor(), verified.size())) {
+        why = verified.path() + ": " + *refusal;
+        return std::nullopt;
+    }
+    return verified;
+}
+
+int32_t CPluginLifecycle::addPlugin(const PluginListEntry& entry, std::string* why) {
+    std::string reason;
+    const int32_t result = addPluginWithReason(entry, reason);
+    if (why != nullptr) {
+        *why = std::move(reason);
+    }
+    return result;
+}
+
+int32_t CPluginLifecycle::addPluginWithReason(const PluginListEntry& entry, std::string& why) {
+    const std::string path = text::utf16ToUtf8(entry.file);
+    if (!platform::pathExists(path)) {
+        why = path + ": the file does not exist";
+        return kLoadFailed;
+    }
+    const std::optional<security::VerifiedFile> verified = verifyLibrary(path, why);
+    if (!verified) {
         return kSelftestFailed;
     }
     // Loaded from the descriptor that was verified: no window in which the
     // file could be exchanged between the check and the load.
     uint32_t error = 0;
+    std::string message;
     platform::SharedLibrary library =
-        platform::SharedLibrary::openDescriptor(verified.descriptor(), path, error);
+        platform::SharedLibrary::openDescriptor(verified->descriptor(), path, error, &message);
     if (!library) {
+        why = path + ": " + message;
         return kLoadFailed;
     }
     auto entryPoint = reinterpret_cast<GetHlmPlugin2Function>(library.symbol("getHlmPlugin2"));
@@ -184,13 +215,18 @@ int32_t CPluginLifecycle::addPlugin(const PluginListEntry& entry) {
 
 void CPluginLifecycle::loadList(const std::vector<PluginListEntry>& entries) {
     for (const PluginListEntry& entry : entries) {
-        const int32_t result = addPlugin(entry);
+        std::string why;
+        const int32_t result = addPluginWithReason(entry, why);
         if (result == kAdded || result == kDeclined) {
             continue;
         }
         reportEvent(kFailureEvent, kMessageLoadFailed, {}, entry.file,
                     static_cast<uint32_t>(result));
         log(kLevelAlways, loadFailureText(result, entry.name));
+        if (!why.empty()) {
+            log(kLevelAlways, text::format(u"PM(%s): %s", text::logInsert(entry.name).c_str(),
+                                           text::logInsert(text::utf8ToUtf16(why)).c_str()));
+        }
     }
 }
 

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "core/plugin_manager.h"
 #include "core/service_handlers.h"
 #include "hlmplg/core.h"
+#include "security/verified_file.h"
 
 namespace holm::services {
 class CConfigStore;
@@ -79,8 +81,10 @@ class CPluginLifecycle {
 
     // Loads the library of `entry` from its verified file and appends a
     // wrapper for it; returns one of the codes above (or -1 when reading the
-    // plugin's version threw). Every failure leaves nothing loaded.
-    int32_t addPlugin(const PluginListEntry& entry);
+    // plugin's version threw). Every failure leaves nothing loaded. `why`
+    // (optional) receives the reason of a refused or failed load: the
+    // signature check's, the dependency rule's or the loader's own text.
+    int32_t addPlugin(const PluginListEntry& entry, std::string* why = nullptr);
     // addPlugin for every entry, logging and reporting each failure.
     void loadList(const std::vector<PluginListEntry>& entries);
     // Drops the plugins that report themselves not installed; needs a
@@ -106,6 +110,10 @@ class CPluginLifecycle {
     Phase currentPhase() const { return phase_; }
 
   private:
+    int32_t addPluginWithReason(const PluginListEntry& entry, std::string& why);
+    // The self-test and the dependency rule; the verified file on success.
+    std::optional<security::VerifiedFile> verifyLibrary(const std::string& path,
+                                                        std::string& why) const;
     bool callOne(CPlugin& plugin, Phase phase);
     bool callPhase(CPlugin& plugin, Phase phase);
     void reloadConfiguration();

@@ -1,9 +1,10 @@
 // A read-only view of a whole regular file, mapped privately.
 //
-// Data files such as resource text libraries are read through this mapping so
-// that parsers work on one bounds-known byte range and never on a stream.
-// The mapping is private and read-only: the process never writes through it,
-// and a later change of the file on disk is not something a reader may rely on.
+// Parsers can work on one bounds-known byte range instead of a stream. The
+// mapping is private and read-only: the process never writes through it, but
+// a change of the file on disk may show through it (and a file cut short
+// faults the reader), so trusted files are read through the verified read of
+// security/verified_data.h, which copies them, never through this mapping.
 #pragma once
 
 #include <cstddef>
@@ -18,10 +19,6 @@ class MappedFile {
   public:
     // Largest file that is mapped; bigger files are refused.
     static constexpr uint64_t kMaxSize = 64u * 1024 * 1024;
-
-    // Opens `path` (UTF-8) without following a final symbolic link and maps it.
-    // On failure returns nothing and sets `error` to a readable reason.
-    static std::optional<MappedFile> open(const std::string& path, std::string& error);
 
     // Maps the regular file behind `fd` (which the caller keeps owning), so that
     // a caller holding an already verified descriptor reads exactly that file.

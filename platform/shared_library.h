@@ -13,18 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file_identity.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
-
-// The identity of a file on disk: "already loaded" means the same device and
-// inode, whatever the name.
-struct ModuleId {
-    uint64_t device = 0;
-    uint64_t inode = 0;
-
-    bool operator==(const ModuleId&) const = default;
-};
 
 // Handles returned by the dynamic loader.
 struct LibraryTraits {
@@ -65,8 +57,8 @@ class SharedLibrary {
     // The path the library was opened by (as given by the caller).
     const std::string& path() const noexcept { return path_; }
 
-    // Device and inode of the loaded file.
-    ModuleId id() const noexcept { return id_; }
+    // Device and inode of the file the kernel has mapped for the module.
+    FileIdentity id() const noexcept { return id_; }
 
     // Releases this reference; the loader unmaps the library when no
     // reference is left.
@@ -81,13 +73,11 @@ class SharedLibrary {
     friend bool addressInModule(const void* address, const SharedLibrary& library);
 
     // Takes over a loaded handle and records it in the process-wide table.
-    // `fileId` is the identity of the file opened, or zero when the loader
-    // must be asked.
-    SharedLibrary(UniqueLibrary handle, const std::string& path, ModuleId fileId);
+    SharedLibrary(UniqueLibrary handle, const std::string& path);
 
     UniqueLibrary handle_;
     std::string path_;
-    ModuleId id_;
+    FileIdentity id_;
     // The loader's name for a module loaded through a descriptor: this
     // object holds a reference in the process-wide table under it.
     std::string loaderName_;
@@ -102,10 +92,13 @@ std::string modulePathContaining(const void* address);
 // code, data or read-only data, e.g. an object's vtable or type information).
 bool addressInModule(const void* address, const SharedLibrary& library);
 
-// The identities of every module currently loaded in the process.
-std::vector<ModuleId> loadedModuleIds();
+// The identities of every module currently loaded in the process (the
+// program, the libraries and the modules loaded at run time), each taken from
+// the kernel's report of the file mapped at the module's address: a name
+// looked up now may point to another file than the one loaded under it.
+std::vector<FileIdentity> loadedModuleIds();
 
 // Whether a module with this identity is loaded.
-bool isModuleLoaded(ModuleId id);
+bool isModuleLoaded(FileIdentity id);
 
 }  // namespace holm::platform

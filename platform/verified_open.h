@@ -9,17 +9,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_identity.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
-
-// Device and inode: what makes two names the same file.
-struct FileIdentity {
-    uint64_t device = 0;
-    uint64_t inode = 0;
-
-    bool operator==(const FileIdentity&) const = default;
-};
 
 struct OpenedFileInfo {
     FileIdentity identity;

@@ -2,6 +2,7 @@
 
 #include "platform/process_info.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -43,11 +44,22 @@ std::string describeOpenFailure(const platform::OpenedFile& opened) {
     return "cannot be opened: " + std::generic_category().message(opened.error);
 }
 
-std::optional<std::string> readSmallFile(int fd, size_t limit, bool& tooLarge) {
+std::optional<std::vector<std::byte>> readBoundedFile(int fd, uint64_t expectedSize, size_t limit,
+                                                      bool& tooLarge) {
     tooLarge = false;
-    std::string content(limit + 1, '\0');
+    // One byte beyond the expected size shows a file that has grown.
+    constexpr size_t kFirstChunk = 64 * 1024;
+    std::vector<std::byte> content(static_cast<size_t>(std::min<uint64_t>(expectedSize, limit)) +
+                                   1);
     size_t filled = 0;
-    while (filled < content.size()) {
+    for (;;) {
+        if (filled == content.size()) {
+            if (filled > limit) {
+                tooLarge = true;
+                return std::nullopt;
+            }
+            content.resize(std::min(limit + 1, std::max(filled * 2, kFirstChunk)));
+        }
         const long long got =
             platform::readAt(fd, content.data() + filled, content.size() - filled, filled);
         if (got < 0) {
@@ -58,12 +70,16 @@ std::optional<std::string> readSmallFile(int fd, size_t limit, bool& tooLarge) {
         }
         filled += static_cast<size_t>(got);
     }
-    if (filled > limit) {
-        tooLarge = true;
-        return std::nullopt;
-    }
     content.resize(filled);
     return content;
+}
+
+std::optional<std::string> readSmallFile(int fd, size_t limit, bool& tooLarge) {
+    auto bytes = readBoundedFile(fd, limit, limit, tooLarge);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    return std::string(reinterpret_cast<const char*>(bytes->data()), bytes->size());
 }
 
 }  // namespace holm::security

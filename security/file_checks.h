@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/verified_open.h"
 
@@ -27,6 +28,13 @@ FileInDirectory openInDirectory(const std::string& path);
 
 // Why an open failed, as a phrase after the file's name ("is a symbolic link").
 std::string describeOpenFailure(const platform::OpenedFile& opened);
+
+// Reads the whole file behind `fd` from its start (the descriptor's position
+// is not used). `expectedSize` only sizes the first buffer. Empty on a read
+// error or when the file holds more than `limit` bytes (then `tooLarge` is
+// set); never reads more than limit + 1 bytes, whatever the file claims.
+std::optional<std::vector<std::byte>> readBoundedFile(int fd, uint64_t expectedSize, size_t limit,
+                                                      bool& tooLarge);
 
 // Reads the whole of a small file from `fd`. Empty on a read error or when the
 // file holds more than `limit` bytes (then `tooLarge` is set); never reads

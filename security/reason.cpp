@@ -33,6 +33,8 @@ std::string_view describe(Reason reason) {
             return "the file cannot be opened";
         case Reason::ReadFailed:
             return "the file cannot be read";
+        case Reason::TooLarge:
+            return "the file is too large to be read as data";
         case Reason::NoSignature:
             return "no signature";
         case Reason::SignatureNotRegularFile:
@@ -45,6 +47,9 @@ std::string_view describe(Reason reason) {
             return "unsupported signature version";
         case Reason::UntrustedKey:
             return "the signature is by an untrusted key";
+        case Reason::NotProductKey:
+            return "the signature is by an enrolled key, but only the product key may sign this "
+                   "file";
         case Reason::BadSignature:
             return "the signature does not verify";
         case Reason::WrongName:

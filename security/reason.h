@@ -31,6 +31,10 @@ enum class Reason {
     WrongName,
     WrongSize,
     DigestMismatch,
+    // Refusals added later stay at the end, so that the numbers (and the
+    // signing tool's exit codes) of the others never change.
+    NotProductKey,  // valid, but by an enrolled key on a file only the product key may sign
+    TooLarge,       // too large to be read into memory as data
 };
 
 // True for the three accepting outcomes.

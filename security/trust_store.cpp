@@ -79,9 +79,23 @@ bool productKeyIsDevelopmentKey() {
     return generated::kProductKeyIsDevelopmentKey;
 }
 
-void TrustStore::add(const PublicKey& key) {
-    if (std::find(keys_.begin(), keys_.end(), key) == keys_.end()) {
-        keys_.push_back(key);
+std::string_view describe(KeyRole role) {
+    return role == KeyRole::Product ? "product key" : "enrolled key";
+}
+
+TrustStore::TrustStore(const std::vector<PublicKey>& keys) {
+    for (const PublicKey& key : keys) {
+        add(key);
+    }
+}
+
+void TrustStore::add(const PublicKey& key, KeyRole role) {
+    auto known = std::find_if(keys_.begin(), keys_.end(),
+                              [&](const TrustedKey& trusted) { return trusted.key == key; });
+    if (known == keys_.end()) {
+        keys_.push_back({key, role});
+    } else if (role == KeyRole::Product) {
+        known->role = KeyRole::Product;
     }
 }
 
@@ -114,25 +128,33 @@ std::vector<IgnoredKey> TrustStore::enrollDirectory(const std::string& directory
     return ignored;
 }
 
-Reason TrustStore::check(const SignatureFile& signature) const {
+Reason TrustStore::check(const SignatureFile& signature, FileRole file, KeyRole* signer) const {
     const std::vector<uint8_t> message = signedMessage(signature.record);
-    bool keyKnown = false;
-    for (const PublicKey& key : keys_) {
-        if (key.id() != signature.keyId) {
+    Reason outcome = Reason::UntrustedKey;
+    for (const TrustedKey& trusted : keys_) {
+        if (trusted.key.id() != signature.keyId) {
             continue;
         }
-        keyKnown = true;
-        if (key.verify(message, signature.signature)) {
-            return Reason::Verified;
+        if (!trusted.key.verify(message, signature.signature)) {
+            outcome = outcome == Reason::UntrustedKey ? Reason::BadSignature : outcome;
+            continue;
         }
+        if (file == FileRole::Product && trusted.role != KeyRole::Product) {
+            outcome = Reason::NotProductKey;
+            continue;
+        }
+        if (signer != nullptr) {
+            *signer = trusted.role;
+        }
+        return Reason::Verified;
     }
-    return keyKnown ? Reason::BadSignature : Reason::UntrustedKey;
+    return outcome;
 }
 
 const TrustStore& TrustStore::system() {
     static const TrustStore store = [] {
         TrustStore result;
-        result.add(productKey());
+        result.add(productKey(), KeyRole::Product);
         const char* override = std::getenv(kTrustedKeysDirVariable);
         result.enrollDirectory(override && *override ? override
                                                      : std::string(kDefaultTrustedKeysDir));

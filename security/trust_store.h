@@ -1,6 +1,10 @@
 // Which public keys the host trusts: the product key compiled into this build
 // and the keys of plugin authors that an administrator enrolled.
 //
+// Keys have roles. The product key alone signs the core library and the
+// product's own files; an enrolled key signs plugins and their data only, so
+// that a plugin author can never stand in for the product.
+//
 // Enrolled keys live in a directory (default /etc/holm/trusted-keys/, or the
 // one named by HOLM_TRUSTED_KEYS_DIR), one PEM public key per file named
 // "<something>.pub". The directory and every key file must be owned by root
@@ -27,6 +31,26 @@ inline constexpr size_t kMaxKeyFileSize = 4096;
 const PublicKey& productKey();
 bool productKeyIsDevelopmentKey();
 
+// Who signed a file.
+enum class KeyRole {
+    Product,   // the product key compiled in
+    Enrolled,  // a plugin author's key enrolled by an administrator
+};
+
+// What a file is, and therefore which signers it admits.
+enum class FileRole {
+    Product,  // the core library and the product's own files: the product key alone
+    Plugin,   // plugins and their data: the product key or an enrolled key
+};
+
+// "product key" / "enrolled key".
+std::string_view describe(KeyRole role);
+
+struct TrustedKey {
+    PublicKey key;
+    KeyRole role;
+};
+
 // A key file (or the whole directory) that was not enrolled, and why.
 struct IgnoredKey {
     std::string path;
@@ -36,19 +60,23 @@ struct IgnoredKey {
 class TrustStore {
   public:
     TrustStore() = default;
-    explicit TrustStore(std::vector<PublicKey> keys) : keys_(std::move(keys)) {}
+    // Trusts `keys` as enrolled keys.
+    explicit TrustStore(const std::vector<PublicKey>& keys);
 
-    void add(const PublicKey& key);
+    // A key trusted in both roles counts as the product key.
+    void add(const PublicKey& key, KeyRole role = KeyRole::Enrolled);
 
     // Enrols every acceptable "*.pub" file of `directory`; returns what was
     // ignored. A missing directory enrols nothing and reports nothing.
     std::vector<IgnoredKey> enrollDirectory(const std::string& directory);
 
-    // Verified when a trusted key with the signature's key id signed its
-    // record; otherwise UntrustedKey or BadSignature.
-    Reason check(const SignatureFile& signature) const;
+    // Verified when a trusted key with the signature's key id, of a role that
+    // `file` admits, signed its record; `signer` (optional) then receives the
+    // key's role. A valid signature by an enrolled key on a product file is
+    // NotProductKey; otherwise UntrustedKey or BadSignature.
+    Reason check(const SignatureFile& signature, FileRole file, KeyRole* signer = nullptr) const;
 
-    const std::vector<PublicKey>& keys() const { return keys_; }
+    const std::vector<TrustedKey>& keys() const { return keys_; }
     // Everything enrollDirectory ignored so far.
     const std::vector<IgnoredKey>& ignored() const { return ignored_; }
 
@@ -56,7 +84,7 @@ class TrustStore {
     static const TrustStore& system();
 
   private:
-    std::vector<PublicKey> keys_;
+    std::vector<TrustedKey> keys_;
     std::vector<IgnoredKey> ignored_;
 };
 

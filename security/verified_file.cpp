@@ -6,6 +6,7 @@
 
 #include "security/file_checks.h"
 #include "security/signature_file.h"
+#include "security/verified_data.h"
 
 namespace holm::security {
 namespace {
@@ -71,36 +72,46 @@ std::optional<SignatureFile> readSignature(int directoryFd, const std::string& n
 }
 
 // Checks the signed record against the file behind `fd`; the cheap checks
-// come first so that a wrong file is refused without hashing it.
+// come first so that a wrong file is refused without reading it.
 Reason checkRecord(const SignedRecord& record, const std::string& name,
-                   const platform::OpenedFileInfo& info, int fd) {
+                   const platform::OpenedFileInfo& info, int fd,
+                   const std::function<Reason(int, uint64_t, const Digest&)>& checkContent) {
     if (record.name != name) {
         return Reason::WrongName;
     }
     if (record.size != info.size) {
         return Reason::WrongSize;
     }
+    return checkContent(fd, record.size, record.digest);
+}
+
+// Hashes the file from the descriptor it will be loaded from.
+Reason checkDescriptorContent(int fd, uint64_t signedSize, const Digest& digest) {
     uint64_t hashed = 0;
-    const auto digest = sha256OfDescriptor(fd, hashed);
-    if (!digest) {
+    const auto computed = sha256OfDescriptor(fd, hashed);
+    if (!computed) {
         return Reason::ReadFailed;
     }
-    if (hashed != record.size) {
+    if (hashed != signedSize) {
         return Reason::WrongSize;  // changed while being read
     }
-    return *digest == record.digest ? Reason::Verified : Reason::DigestMismatch;
+    return *computed == digest ? Reason::Verified : Reason::DigestMismatch;
 }
 
 }  // namespace
 
-bool isLoadedModule(uint64_t device, uint64_t inode) {
-    return platform::isModuleLoaded(platform::ModuleId{device, inode});
+bool isLoadedModule(const platform::FileIdentity& file) {
+    return platform::isModuleLoaded(file);
 }
 
-VerifiedFile VerifiedFile::open(const std::string& path, const TrustStore& trust,
+VerifiedFile VerifiedFile::open(const std::string& path, const TrustStore& trust, FileRole role,
                                 const VerifyOptions& options) {
-    const std::filesystem::path fsPath(path);
-    const std::string name = fsPath.filename().string();
+    return verify(path, trust, role, options, checkDescriptorContent);
+}
+
+VerifiedFile VerifiedFile::verify(const std::string& path, const TrustStore& trust, FileRole role,
+                                  const VerifyOptions& options, const ContentCheck& checkContent) {
+    const std::string name = std::filesystem::path(path).filename().string();
     if (name.empty()) {
         return VerifiedFile(path, path.empty() ? Reason::NotFound : Reason::NotRegularFile);
     }
@@ -108,22 +119,25 @@ VerifiedFile VerifiedFile::open(const std::string& path, const TrustStore& trust
     if (opened.file.status != platform::OpenStatus::Opened) {
         return VerifiedFile(path, fileOpenRefusal(opened.file.status));
     }
-    const platform::OpenedFile& dir = opened.directory;
-
     VerifiedFile result(path, Reason::Verified);
     result.info_ = opened.file.info;
     result.fd_ = std::move(opened.file.fd);
-    if (options.isLoaded &&
-        options.isLoaded(result.info_.identity.device, result.info_.identity.inode)) {
-        result.reason_ = Reason::AlreadyLoaded;
-        return result;
-    }
-    if (auto refusal = ownershipRefusal(result.info_, dir.info)) {
+    // The owner and permission rules come first, also for a loaded module:
+    // a file someone else may rewrite is not what was loaded, whatever its
+    // identity says now.
+    if (auto refusal = ownershipRefusal(result.info_, opened.directory.info)) {
         result.reason_ = *refusal;
-    } else if (auto signature = readSignature(dir.fd.get(), name, result.reason_)) {
-        result.reason_ = trust.check(*signature);
+    } else if (options.isLoaded && options.isLoaded(result.info_.identity)) {
+        result.reason_ = Reason::AlreadyLoaded;
+    } else if (auto signature = readSignature(opened.directory.fd.get(), name, result.reason_)) {
+        KeyRole signer = KeyRole::Product;
+        result.reason_ = trust.check(*signature, role, &signer);
         if (result.reason_ == Reason::Verified) {
-            result.reason_ = checkRecord(signature->record, name, result.info_, result.fd_.get());
+            result.reason_ =
+                checkRecord(signature->record, name, result.info_, result.fd_.get(), checkContent);
+        }
+        if (result.reason_ == Reason::Verified) {
+            result.signer_ = signer;
         }
     } else if (result.reason_ == Reason::NoSignature && options.relaxed) {
         result.reason_ = Reason::AcceptedUnsigned;
@@ -142,19 +156,40 @@ std::string VerifiedFile::loadPath() const {
     return fd_ ? platform::descriptorPath(fd_.get()) : std::string();
 }
 
-VerifiedFile selftest(const std::string& path, bool relaxed, bool alwaysVerify,
-                      const SelftestContext& context) {
-    std::string fullPath = path;
+namespace {
+
+std::string selftestPath(const std::string& path, const SelftestContext& context) {
     if (path.find('/') == std::string::npos && !context.productDirectory.empty()) {
-        fullPath = (std::filesystem::path(context.productDirectory) / path).string();
+        return (std::filesystem::path(context.productDirectory) / path).string();
     }
+    return path;
+}
+
+VerifyOptions selftestOptions(bool relaxed, bool alwaysVerify, const SelftestContext& context) {
     VerifyOptions options;
     options.relaxed = relaxed;
     if (!alwaysVerify) {
         options.isLoaded = context.isLoaded;
     }
-    const TrustStore& trust = context.trust ? *context.trust : TrustStore::system();
-    return VerifiedFile::open(fullPath, trust, options);
+    return options;
+}
+
+const TrustStore& selftestTrust(const SelftestContext& context) {
+    return context.trust ? *context.trust : TrustStore::system();
+}
+
+}  // namespace
+
+VerifiedFile selftest(const std::string& path, bool relaxed, bool alwaysVerify,
+                      const SelftestContext& context) {
+    return VerifiedFile::open(selftestPath(path, context), selftestTrust(context), context.role,
+                              selftestOptions(relaxed, alwaysVerify, context));
+}
+
+VerifiedData selftestData(const std::string& path, bool relaxed, bool alwaysVerify,
+                          const SelftestContext& context) {
+    return VerifiedData::open(selftestPath(path, context), selftestTrust(context), context.role,
+                              selftestOptions(relaxed, alwaysVerify, context));
 }
 
 }  // namespace holm::security

@@ -4,10 +4,11 @@
 // name and without blocking on a FIFO, checks that it is a regular file owned
 // by root or by the process's own user and not writable by group or others
 // (its directory likewise), verifies its detached signature `<file>.sig` from
-// that same descriptor, and keeps the descriptor. Whoever then loads or reads
-// the file goes through `descriptor()` or `loadPath()` ("/proc/self/fd/N"), so
-// what is used is exactly what was verified, even if the name is replaced
-// afterwards.
+// that same descriptor against the keys its role admits, and keeps the
+// descriptor. Whoever then loads the file goes through `descriptor()` or
+// `loadPath()` ("/proc/self/fd/N"), so what is used is exactly what was
+// verified, even if the name is replaced afterwards. Data files are read
+// through VerifiedData (security/verified_data.h) instead.
 //
 // Only the file's own directory is checked, not its ancestors: a directory
 // further up that is world-writable with the sticky bit (/tmp) does not let
@@ -16,8 +17,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "platform/file_identity.h"
 #include "platform/unique_handle.h"
 #include "platform/verified_open.h"
 #include "security/reason.h"
@@ -25,29 +28,35 @@
 
 namespace holm::security {
 
-// Whether a module with this device and inode is loaded in the process.
-using LoadedModuleQuery = std::function<bool(uint64_t device, uint64_t inode)>;
+// Whether a module whose mapped file has this identity is loaded.
+using LoadedModuleQuery = std::function<bool(const platform::FileIdentity& file)>;
 
-// Asks the dynamic loader's list of modules.
-bool isLoadedModule(uint64_t device, uint64_t inode);
+// Asks the kernel's mapping table about the loader's modules.
+bool isLoadedModule(const platform::FileIdentity& file);
 
 struct VerifyOptions {
     // Also accept a file that has no signature at all (only an absent
     // signature: a broken one is refused all the same).
     bool relaxed = false;
-    // When set and it reports the opened file as loaded, the file passes as
-    // AlreadyLoaded without further checks.
+    // When set and it reports the opened file as loaded, a file that passes
+    // the owner and permission rules passes as AlreadyLoaded without a
+    // signature check: loading it again runs nothing that does not already
+    // run in the process.
     LoadedModuleQuery isLoaded;
 };
 
+class VerifiedData;
+
 class VerifiedFile {
   public:
-    static VerifiedFile open(const std::string& path, const TrustStore& trust,
+    static VerifiedFile open(const std::string& path, const TrustStore& trust, FileRole role,
                              const VerifyOptions& options = {});
 
     bool passed() const { return accepted(reason_); }
     explicit operator bool() const { return passed(); }
     Reason reason() const { return reason_; }
+    // Who signed the file, when its signature was checked and passed.
+    std::optional<KeyRole> signer() const { return signer_; }
     // "<path>: <reason>", for logs and tools.
     std::string message() const;
 
@@ -58,13 +67,23 @@ class VerifiedFile {
     std::string loadPath() const;
     platform::FileIdentity identity() const { return info_.identity; }
     uint64_t size() const { return info_.size; }
-    platform::UniqueFd releaseDescriptor() { return std::move(fd_); }
 
   private:
+    friend class VerifiedData;
+
     VerifiedFile(std::string path, Reason reason) : path_(std::move(path)), reason_(reason) {}
+
+    // Checks that the content behind `fd` is `signedSize` bytes with SHA-256
+    // `digest`: Verified, or why not.
+    using ContentCheck = std::function<Reason(int fd, uint64_t signedSize, const Digest& digest)>;
+
+    // The whole verification, with the content examined by `checkContent`.
+    static VerifiedFile verify(const std::string& path, const TrustStore& trust, FileRole role,
+                               const VerifyOptions& options, const ContentCheck& checkContent);
 
     std::string path_;
     Reason reason_;
+    std::optional<KeyRole> signer_;
     platform::UniqueFd fd_;
     platform::OpenedFileInfo info_;
 };
@@ -75,12 +94,14 @@ struct SelftestContext {
     // Keys to trust; null means TrustStore::system().
     const TrustStore* trust = nullptr;
     LoadedModuleQuery isLoaded = isLoadedModule;
+    // The product's own files unless the caller says otherwise.
+    FileRole role = FileRole::Product;
 };
 
 // The file self-test: passes if the file is already loaded in the process
-// (only when `alwaysVerify` is false), or if its signature verifies; with
-// `relaxed`, also if it has no signature but safe owner and permissions.
-// The result keeps the verified descriptor for loading.
+// (only when `alwaysVerify` is false) and only its owner can change it, or if
+// its signature verifies; with `relaxed`, also if it has no signature but safe
+// owner and permissions. The result keeps the verified descriptor for loading.
 VerifiedFile selftest(const std::string& path, bool relaxed, bool alwaysVerify,
                       const SelftestContext& context = {});
 

@@ -39,7 +39,9 @@ std::shared_ptr<MasterTextReader> MasterTextReader::openInDirectory(
     std::u16string_view productDirectory) {
     const auto path = holm::text::utf16ToUtf8(Path::Combine(productDirectory, kLibraryName));
     try {
-        return std::make_shared<MasterTextReader>(ResourceTextFile::open(path));
+        using namespace holm::security;
+        return std::make_shared<MasterTextReader>(
+            ResourceTextFile(VerifiedData::open(path, TrustStore::system(), FileRole::Product)));
     } catch (const MasterTextError& error) {
         throw MasterTextError(path + ": " + error.what());
     } catch (const ResourceFileError& error) {

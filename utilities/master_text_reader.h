@@ -41,7 +41,8 @@ class MasterTextReader final : public IMasterTextReader {
     static constexpr uint32_t kLastEntry = 999;
 
     explicit MasterTextReader(const ResourceTextFile& library);
-    // Opens "CommonTextRc.dll" in `productDirectory`.
+    // Reads "CommonTextRc.dll" of `productDirectory`, which must carry a
+    // valid signature by the product key (a product file).
     static std::shared_ptr<MasterTextReader> openInDirectory(std::u16string_view productDirectory);
 
     std::u16string getText(std::u16string_view name) const override;

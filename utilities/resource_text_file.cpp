@@ -17,12 +17,11 @@ void appendLe32(std::vector<std::byte>& out, uint32_t value) {
     }
 }
 
-holm::platform::MappedFile requireMapping(std::optional<holm::platform::MappedFile> mapped,
-                                          const std::string& error) {
-    if (!mapped) {
-        throw ResourceFileError(error);
+holm::security::VerifiedData requirePassed(holm::security::VerifiedData file) {
+    if (!file.passed()) {
+        throw ResourceFileError(file.message());
     }
-    return std::move(*mapped);
+    return file;
 }
 
 constexpr size_t kIdField = 0;
@@ -35,25 +34,13 @@ ResourceTextFile::ResourceTextFile(std::span<const std::byte> bytes) : bytes_(by
     count_ = validate();
 }
 
-ResourceTextFile::ResourceTextFile(holm::platform::MappedFile mapping)
-    : mapping_(std::move(mapping)), bytes_(mapping_->bytes()) {
-    count_ = validate();
-}
-
-ResourceTextFile ResourceTextFile::open(const std::string& path) {
-    std::string error;
-    auto mapping = requireMapping(holm::platform::MappedFile::open(path, error), error);
+ResourceTextFile::ResourceTextFile(holm::security::VerifiedData file)
+    : file_(requirePassed(std::move(file))), bytes_(file_->bytes()) {
     try {
-        return ResourceTextFile(std::move(mapping));
+        count_ = validate();
     } catch (const ResourceFileError& failure) {
-        throw ResourceFileError(path + ": " + failure.what());
+        throw ResourceFileError(file_->path() + ": " + failure.what());
     }
-}
-
-ResourceTextFile ResourceTextFile::fromDescriptor(int fd) {
-    std::string error;
-    return ResourceTextFile(
-        requireMapping(holm::platform::MappedFile::fromDescriptor(fd, error), error));
 }
 
 size_t ResourceTextFile::validate() const {
@@ -135,7 +122,7 @@ std::vector<std::byte> ResourceTextFile::encode(const std::map<uint32_t, std::u1
     }
     const size_t dataStart = kHeaderSize + texts.size() * kEntrySize;
     if (texts.size() > std::numeric_limits<uint32_t>::max() ||
-        dataStart + totalUnits * 2 > holm::platform::MappedFile::kMaxSize) {
+        dataStart + totalUnits * 2 > kMaxSize) {
         throw ResourceFileError("resource texts too large for one file");
     }
     std::vector<std::byte> out;

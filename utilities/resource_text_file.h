@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/mapped_file.h"
+#include "security/verified_data.h"
 
 namespace Tandro::Utilities {
 
@@ -41,24 +41,25 @@ class ResourceTextFile {
     static constexpr size_t kHeaderSize = 16;
     static constexpr size_t kEntrySize = 12;
 
+    // Largest file; the verified read refuses larger ones.
+    static constexpr uint64_t kMaxSize = holm::security::VerifiedData::kMaxSize;
+
     // Validates `bytes` completely (header, every entry's range, id order).
-    // The bytes are not copied: they must outlive the object.
+    // The bytes are not copied: they must outlive the object (a table built
+    // into a program, a test's buffer).
     explicit ResourceTextFile(std::span<const std::byte> bytes);
 
-    // Maps the file at `path` (UTF-8) read-only and validates it.
-    static ResourceTextFile open(const std::string& path);
-
-    // Maps the file behind an already opened (e.g. verified) descriptor, which
-    // the caller keeps owning, and validates it.
-    static ResourceTextFile fromDescriptor(int fd);
+    // Keeps the content of a verified file and validates it; raises
+    // ResourceFileError with the verification's reason when it was refused.
+    explicit ResourceTextFile(holm::security::VerifiedData file);
 
     // A moved-from object is empty (no texts), never a view of freed bytes.
     ResourceTextFile(ResourceTextFile&& other) noexcept
-        : mapping_(std::move(other.mapping_)),
+        : file_(std::move(other.file_)),
           bytes_(std::exchange(other.bytes_, {})),
           count_(std::exchange(other.count_, 0)) {}
     ResourceTextFile& operator=(ResourceTextFile&& other) noexcept {
-        mapping_ = std::move(other.mapping_);
+        file_ = std::move(other.file_);
         bytes_ = std::exchange(other.bytes_, {});
         count_ = std::exchange(other.count_, 0);
         return *this;
@@ -75,13 +76,13 @@ class ResourceTextFile {
     static std::vector<std::byte> encode(const std::map<uint32_t, std::u16string>& texts);
 
   private:
-    ResourceTextFile(holm::platform::MappedFile mapping);
     // Checks the whole header and entry table; returns the entry count.
     size_t validate() const;
     uint32_t field(size_t index, size_t fieldOffset) const;
     std::u16string textAt(size_t index) const;
 
-    std::optional<holm::platform::MappedFile> mapping_;
+    // Moving the verified content keeps its bytes where they are.
+    std::optional<holm::security::VerifiedData> file_;
     std::span<const std::byte> bytes_;
     size_t count_ = 0;
 };

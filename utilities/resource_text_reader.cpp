@@ -4,8 +4,9 @@
 
 namespace Tandro::Utilities {
 
-ResourceTextReader::ResourceTextReader(std::u16string_view path)
-    : file_(ResourceTextFile::open(holm::text::utf16ToUtf8(path))) {}
+ResourceTextReader::ResourceTextReader(std::u16string_view path, holm::security::FileRole role)
+    : file_(holm::security::VerifiedData::open(holm::text::utf16ToUtf8(path),
+                                               holm::security::TrustStore::system(), role)) {}
 
 std::u16string ResourceTextReader::LoadStringW(uint32_t number) const {
     return file_.find(number).value_or(std::u16string());

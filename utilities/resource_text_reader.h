@@ -12,10 +12,11 @@ namespace Tandro::Utilities {
 // Immutable after construction; any thread may read.
 class ResourceTextReader {
   public:
-    // Opens the resource library at `path` (UTF-16, used as given: relative
-    // paths are the caller's to resolve). Raises ResourceFileError, a
-    // std::runtime_error, when the file cannot be opened or is not valid.
-    explicit ResourceTextReader(std::u16string_view path);
+    // Reads the resource library at `path` (UTF-16, used as given: relative
+    // paths are the caller's to resolve) after verifying it for `role` against
+    // the system's trusted keys. Raises ResourceFileError, a
+    // std::runtime_error, when the file is refused, unreadable or not valid.
+    ResourceTextReader(std::u16string_view path, holm::security::FileRole role);
     // Serves the texts of an already opened (e.g. verified) file.
     explicit ResourceTextReader(ResourceTextFile file) : file_(std::move(file)) {}
 

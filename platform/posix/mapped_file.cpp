@@ -19,21 +19,6 @@ std::string describeErrno(const char* what, int code) {
 
 }  // namespace
 
-std::optional<MappedFile> MappedFile::open(const std::string& path, std::string& error) {
-    // O_NONBLOCK keeps a FIFO planted at the path from blocking the open; the
-    // regular-file check in fromDescriptor() then refuses it.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!fd) {
-        error = describeErrno(("cannot open " + path).c_str(), errno);
-        return std::nullopt;
-    }
-    auto mapped = fromDescriptor(fd.get(), error);
-    if (!mapped) {
-        error = path + ": " + error;
-    }
-    return mapped;
-}
-
 std::optional<MappedFile> MappedFile::fromDescriptor(int fd, std::string& error) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <link.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <cstdio>
 
@@ -48,37 +49,85 @@ std::string uniqueDescriptorName(int fd) {
     return name + std::to_string(fd);
 }
 
-ModuleId idOf(const struct stat& status) {
-    return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
-}
+// One line of the kernel's mapping table (/proc/self/maps): an address range
+// and the file mapped there (inode 0 for anonymous memory).
+struct Mapping {
+    uintptr_t low = 0;
+    uintptr_t high = 0;
+    FileIdentity file;
+    std::string path;  // as the kernel shows it, possibly with " (deleted)"
+};
 
-std::optional<ModuleId> idOfPath(const char* path) {
-    struct stat status {};
-    if (::stat(path, &status) != 0) {
+std::optional<Mapping> parseMapping(const std::string& line) {
+    unsigned long long low = 0, high = 0, inode = 0;
+    unsigned int major = 0, minor = 0;
+    int pathOffset = -1;
+    if (std::sscanf(line.c_str(), "%llx-%llx %*s %*s %x:%x %llu %n", &low, &high, &major, &minor,
+                    &inode, &pathOffset) < 5) {
         return std::nullopt;
     }
-    return idOf(status);
+    Mapping mapping;
+    mapping.low = static_cast<uintptr_t>(low);
+    mapping.high = static_cast<uintptr_t>(high);
+    mapping.file = {static_cast<uint64_t>(makedev(major, minor)), static_cast<uint64_t>(inode)};
+    if (pathOffset >= 0 && static_cast<size_t>(pathOffset) < line.size()) {
+        mapping.path = line.substr(static_cast<size_t>(pathOffset));
+    }
+    return mapping;
+}
+
+// The process's mappings, in address order.
+std::vector<Mapping> currentMappings() {
+    std::vector<Mapping> mappings;
+    const std::string maps = readWholeFile("/proc/self/maps");
+    size_t lineStart = 0;
+    while (lineStart < maps.size()) {
+        size_t lineEnd = maps.find('\n', lineStart);
+        if (lineEnd == std::string::npos) {
+            lineEnd = maps.size();
+        }
+        if (auto mapping = parseMapping(maps.substr(lineStart, lineEnd - lineStart))) {
+            mappings.push_back(std::move(*mapping));
+        }
+        lineStart = lineEnd + 1;
+    }
+    return mappings;
+}
+
+const Mapping* mappingAt(const std::vector<Mapping>& mappings, uintptr_t address) {
+    for (const Mapping& mapping : mappings) {
+        if (address >= mapping.low && address < mapping.high) {
+            return &mapping;
+        }
+    }
+    return nullptr;
+}
+
+// The file the kernel has mapped at `address`; nothing for anonymous memory.
+std::optional<FileIdentity> mappedFileAt(const std::vector<Mapping>& mappings, uintptr_t address) {
+    const Mapping* mapping = mappingAt(mappings, address);
+    if (mapping == nullptr || mapping->file.inode == 0) {
+        return std::nullopt;
+    }
+    return mapping->file;
 }
 
 // What the process knows about a module loaded through a descriptor: the
-// path it was opened by, its identity and how many `SharedLibrary` objects
+// path it was opened by and how many `SharedLibrary` objects
 // refer to it. Keyed by the loader's name for the module, which is unique
 // for the life of the process (see uniqueDescriptorName).
 struct LoadedModule {
     std::string path;
-    ModuleId id;
     size_t references = 0;
 };
 
 class ModuleTable {
   public:
-    // Records one more reference; returns the identity recorded for the
-    // module (the first opener's, which is what the loader has mapped).
-    ModuleId add(const std::string& loaderName, const std::string& path, ModuleId id) {
+    // Records one more reference (the first opener's path is kept).
+    void add(const std::string& loaderName, const std::string& path) {
         std::lock_guard lock(mutex_);
-        auto [entry, inserted] = modules_.try_emplace(loaderName, LoadedModule{path, id, 0});
+        auto [entry, inserted] = modules_.try_emplace(loaderName, LoadedModule{path, 0});
         ++entry->second.references;
-        return entry->second.id;
     }
 
     // Drops one reference. The entry is kept while the loader still has the
@@ -219,19 +268,20 @@ void LibraryTraits::close(void* handle) noexcept {
     ::dlclose(handle);
 }
 
-SharedLibrary::SharedLibrary(UniqueLibrary handle, const std::string& path, ModuleId fileId)
-    : handle_(std::move(handle)), path_(path), id_(fileId) {
+SharedLibrary::SharedLibrary(UniqueLibrary handle, const std::string& path)
+    : handle_(std::move(handle)), path_(path) {
     struct link_map* map = linkMapOf(handle_.get());
     if (map == nullptr || map->l_name == nullptr) {
         return;  // not expected for a handle the loader just gave out
     }
+    // The module's dynamic section lies in one of its file mappings.
+    id_ = mappedFileAt(currentMappings(), reinterpret_cast<uintptr_t>(map->l_ld))
+              .value_or(FileIdentity{});
     if (isDescriptorName(map->l_name)) {
         // Loaded through a descriptor, by this load or an earlier one of the
         // same file: the table keeps the name the system should report.
         loaderName_ = map->l_name;
-        id_ = moduleTable().add(loaderName_, path_, id_);
-    } else if (id_ == ModuleId{}) {
-        id_ = idOfPath(map->l_name).value_or(ModuleId{});
+        moduleTable().add(loaderName_, path_);
     }
 }
 
@@ -267,7 +317,7 @@ SharedLibrary SharedLibrary::open(const std::string& path, uint32_t& error, std:
         return {};
     }
     error = WinError::kSuccess;
-    return SharedLibrary(std::move(handle), path, ModuleId{});
+    return SharedLibrary(std::move(handle), path);
 }
 
 SharedLibrary SharedLibrary::openDescriptor(int fd, const std::string& originalPath,
@@ -291,7 +341,7 @@ SharedLibrary SharedLibrary::openDescriptor(int fd, const std::string& originalP
         return {};
     }
     error = WinError::kSuccess;
-    return SharedLibrary(std::move(handle), originalPath, idOf(status));
+    return SharedLibrary(std::move(handle), originalPath);
 }
 
 void* SharedLibrary::symbol(const char* name) const {
@@ -324,28 +374,32 @@ namespace {
 // descriptor name (a core library a host loaded from a verified descriptor);
 // empty when the file has been deleted since.
 std::string mappedFileContaining(const void* address) {
-    const auto wanted = reinterpret_cast<uintptr_t>(address);
-    const std::string maps = readWholeFile("/proc/self/maps");
-    size_t lineStart = 0;
-    while (lineStart < maps.size()) {
-        size_t lineEnd = maps.find('\n', lineStart);
-        if (lineEnd == std::string::npos) {
-            lineEnd = maps.size();
-        }
-        const std::string line = maps.substr(lineStart, lineEnd - lineStart);
-        lineStart = lineEnd + 1;
-        unsigned long long low = 0, high = 0;
-        int pathOffset = -1;
-        if (std::sscanf(line.c_str(), "%llx-%llx %*s %*s %*s %*s %n", &low, &high, &pathOffset) <
-                2 ||
-            pathOffset < 0 || wanted < low || wanted >= high) {
-            continue;
-        }
-        std::string path = line.substr(static_cast<size_t>(pathOffset));
-        const bool usable = !path.empty() && path.front() == '/' && !path.ends_with(" (deleted)");
-        return usable ? path : std::string();
+    const std::vector<Mapping> mappings = currentMappings();
+    const Mapping* mapping = mappingAt(mappings, reinterpret_cast<uintptr_t>(address));
+    if (mapping == nullptr) {
+        return {};
     }
-    return {};
+    const std::string& path = mapping->path;
+    const bool usable = !path.empty() && path.front() == '/' && !path.ends_with(" (deleted)");
+    return usable ? path : std::string();
+}
+
+// An address inside each loaded module's first loadable segment.
+std::vector<uintptr_t> loadedModuleAddresses() {
+    std::vector<uintptr_t> addresses;
+    ::dl_iterate_phdr(
+        [](struct dl_phdr_info* info, size_t, void* context) {
+            auto* collected = static_cast<std::vector<uintptr_t>*>(context);
+            for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+                if (info->dlpi_phdr[i].p_type == PT_LOAD) {
+                    collected->push_back(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
+                    break;
+                }
+            }
+            return 0;
+        },
+        &addresses);
+    return addresses;
 }
 
 }  // namespace
@@ -379,26 +433,20 @@ bool addressInModule(const void* address, const SharedLibrary& library) {
     return containing != nullptr && containing == linkMapOf(library.handle_.get());
 }
 
-std::vector<ModuleId> loadedModuleIds() {
-    std::vector<ModuleId> ids;
-    for (const std::string& name : loaderNames()) {
-        std::optional<ModuleId> id;
-        if (name.empty()) {
-            id = idOfPath("/proc/self/exe");
-        } else if (!isDescriptorName(name.c_str())) {
-            id = idOfPath(name.c_str());
-        } else if (auto loaded = moduleTable().find(name)) {
-            id = loaded->id;
-        }
-        if (id) {
+std::vector<FileIdentity> loadedModuleIds() {
+    const std::vector<Mapping> mappings = currentMappings();
+    std::vector<FileIdentity> ids;
+    for (uintptr_t address : loadedModuleAddresses()) {
+        // The kernel's own entry point page has no file behind it.
+        if (auto id = mappedFileAt(mappings, address)) {
             ids.push_back(*id);
         }
     }
     return ids;
 }
 
-bool isModuleLoaded(ModuleId id) {
-    for (const ModuleId& loaded : loadedModuleIds()) {
+bool isModuleLoaded(FileIdentity id) {
+    for (const FileIdentity& loaded : loadedModuleIds()) {
         if (loaded == id) {
             return true;
         }

@@ -50,6 +50,8 @@ constexpr Reason kRefusals[] = {
     Reason::WrongName,
     Reason::WrongSize,
     Reason::DigestMismatch,
+    Reason::NotProductKey,
+    Reason::TooLarge,
 };
 
 int refusalExitCode(Reason reason) {
@@ -59,7 +61,7 @@ int refusalExitCode(Reason reason) {
 void usage(std::ostream& out) {
     out << "usage:\n"
            "  holm-sign sign --key KEY FILE...       write FILE.sig for every FILE\n"
-           "  holm-sign verify [--relaxed] [--trust PUBKEY]... FILE...\n"
+           "  holm-sign verify [--relaxed] [--product] [--trust PUBKEY]... FILE...\n"
            "                                         check FILEs as the host does\n"
            "  holm-sign keygen --out PREFIX          write PREFIX.key (0600) and PREFIX.pub\n"
            "  holm-sign show-key KEYFILE             print a key's id and whether it is\n"
@@ -67,7 +69,10 @@ void usage(std::ostream& out) {
            "\n"
            "verify trusts this build's product key, the keys enrolled in\n"
         << kDefaultTrustedKeysDir << " (or $" << kTrustedKeysDirVariable
-        << ") and every --trust key.\n--relaxed also accepts an unsigned file that only its "
+        << ") and every --trust key; it says whether a file is signed\nwith the product key (valid "
+           "for the core library and the product's files, and for\nplugins) or with an enrolled "
+           "key (valid for plugins and their data only).\n--product checks FILEs as product "
+           "files: the product key alone.\n--relaxed also accepts an unsigned file that only its "
            "owner can change.\n\nexit codes:\n"
            "   0  success\n"
            "   1  usage error\n"
@@ -121,6 +126,17 @@ int sign(const std::vector<std::string>& args) {
     return kOk;
 }
 
+// Which role a file passed under: who signed it and what that key may sign.
+std::string signerText(std::optional<KeyRole> signer) {
+    if (!signer) {
+        return {};
+    }
+    return *signer == KeyRole::Product
+               ? ", signed with the product key: valid as a product file and as a plugin file"
+               : ", signed with an enrolled key: valid as a plugin file only (plugins and their "
+                 "data)";
+}
+
 int verify(const std::vector<std::string>& args) {
     TrustStore trust = TrustStore::system();
     for (const IgnoredKey& ignored : trust.ignored()) {
@@ -128,10 +144,13 @@ int verify(const std::vector<std::string>& args) {
                   << "\n";
     }
     VerifyOptions options;
+    FileRole role = FileRole::Plugin;
     std::vector<std::string> files;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--relaxed") {
             options.relaxed = true;
+        } else if (args[i] == "--product") {
+            role = FileRole::Product;
         } else if (args[i] == "--trust" && i + 1 < args.size()) {
             const auto text = keyText(args[++i]);
             const auto key = text ? PublicKey::fromPem(*text) : std::nullopt;
@@ -148,9 +167,9 @@ int verify(const std::vector<std::string>& args) {
     }
     int result = kOk;
     for (const std::string& file : files) {
-        const VerifiedFile verified = VerifiedFile::open(file, trust, options);
+        const VerifiedFile verified = VerifiedFile::open(file, trust, role, options);
         std::cout << file << ": " << (verified.passed() ? "OK" : "REFUSED") << " ("
-                  << describe(verified.reason()) << ")\n";
+                  << describe(verified.reason()) << ")" << signerText(verified.signer()) << "\n";
         if (!verified.passed() && result == kOk) {
             result = refusalExitCode(verified.reason());
         }

@@ -7,7 +7,9 @@
 // Texts are printed as "ID<tab>text" in UTF-8, escaped like a table source
 // ("\n", "\t", "\\"), so a listing can be pasted back into a table. The
 // product directory is --product-dir, else HOLM_PRODUCT_DIR, else the
-// directory of this program.
+// directory of this program. Files are read as the host reads them, after
+// their signature is checked: the product's files against the product key, a
+// FILE named on the command line against any trusted key.
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,8 @@
 #include <vector>
 
 #include "common/utf16.h"
+#include "security/trust_store.h"
+#include "security/verified_data.h"
 #include "utilities/master_text_reader.h"
 #include "utilities/path.h"
 #include "utilities/product_settings.h"
@@ -71,8 +75,15 @@ void printText(uint32_t id, const std::u16string& text) {
     std::printf("%u\t%s\n", id, escapeResourceText(text).c_str());
 }
 
-void listFile(const std::string& path) {
-    const auto file = ResourceTextFile::open(path);
+using holm::security::FileRole;
+
+ResourceTextFile readVerified(const std::string& path, FileRole role) {
+    return ResourceTextFile(
+        holm::security::VerifiedData::open(path, holm::security::TrustStore::system(), role));
+}
+
+void listFile(const std::string& path, FileRole role) {
+    const auto file = readVerified(path, role);
     std::printf("# %s: %zu texts\n", path.c_str(), file.size());
     for (size_t i = 0; i < file.size(); ++i) {
         const uint32_t id = file.idAt(i);
@@ -86,7 +97,7 @@ int showText(const std::string& path, std::string_view idText) {
     if (error != std::errc() || end != idText.data() + idText.size()) {
         usage();
     }
-    const auto text = ResourceTextFile::open(path).find(id);
+    const auto text = readVerified(path, FileRole::Plugin).find(id);
     if (!text) {
         std::fprintf(stderr, "holm-text: %s has no text %u\n", path.c_str(), id);
         return 1;
@@ -125,11 +136,12 @@ int main(int argc, char** argv) {
             return showText(options.operands[0], options.operands[1]);
         }
         if (options.operands.size() == 1) {
-            listFile(options.operands[0]);
+            listFile(options.operands[0], FileRole::Plugin);
             return 0;
         }
         for (const char16_t* name : {MasterTextReader::kLibraryName, u"holmmsg.dll"}) {
-            listFile(holm::text::utf16ToUtf8(Path::Combine(productDirectory, name)));
+            listFile(holm::text::utf16ToUtf8(Path::Combine(productDirectory, name)),
+                     FileRole::Product);
             std::printf("\n");
         }
     } catch (const std::exception& error) {

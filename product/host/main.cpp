@@ -22,6 +22,7 @@
 #include "platform/signals.h"
 #include "product/host/host_handler.h"
 #include "product/host/host_options.h"
+#include "security/library_dependencies.h"
 #include "security/trust_store.h"
 #include "security/verified_file.h"
 #include "utilities/product_settings.h"
@@ -131,10 +132,14 @@ struct LoadedCore {
 // that what runs is exactly what was checked.
 LoadedCore loadCore(const std::string& directory) {
     const std::string path = directory + kCoreLibraryName;
-    security::VerifiedFile verified =
-        security::VerifiedFile::open(path, security::TrustStore::system());
+    security::VerifiedFile verified = security::VerifiedFile::open(
+        path, security::TrustStore::system(), security::FileRole::Product);
     if (!verified) {
         fail("core library refused: " + verified.message());
+        return {nullptr, kCoreRefused};
+    }
+    if (auto refusal = security::dependencyRefusal(verified.descriptor(), verified.size())) {
+        fail("core library refused: " + path + ": " + *refusal);
         return {nullptr, kCoreRefused};
     }
     uint32_t error = 0;

@@ -77,6 +77,7 @@ TEST(CoreEntry, MissingOrUnsafeListFileFailsItsSelftest) {
     EXPECT_EQ(handler.statuses()[0].exitCode, 103u);
     EXPECT_EQ(handler.statuses()[0].waitHint, 5000u);
     EXPECT_TRUE(handler.logged(u"Core:   Selftest failed for '" + u16(missing) + u"'."));
+    EXPECT_TRUE(handler.logged(u"Core:   " + u16(missing) + u": the file does not exist."));
 
     RecordingHandler unsafe;
     auto list = writeList(dir, "<list/>");

@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     }
     TrustStore trust;
-    trust.add(productKey());
-    const Reason verdict = trust.check(*parsed);
+    trust.add(productKey(), KeyRole::Product);
+    const Reason verdict = trust.check(*parsed, FileRole::Product);
     if (verdict == Reason::Verified && parsed->keyId != productKey().id()) {
         std::abort();
     }

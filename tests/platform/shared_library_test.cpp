@@ -14,10 +14,10 @@ namespace {
 
 using AnswerFunction = int (*)();
 
-ModuleId idOnDisk(const std::string& path) {
+FileIdentity idOnDisk(const std::string& path) {
     auto info = statPath(path);
     EXPECT_TRUE(info.has_value()) << path;
-    return info ? ModuleId{info->device, info->inode} : ModuleId{};
+    return info ? FileIdentity{info->device, info->inode} : FileIdentity{};
 }
 
 // Each test loads its own copy of the test library so that no test sees a
@@ -49,11 +49,30 @@ TEST_F(SharedLibraryTest, LoadsByPathAndUnloadsOnClose) {
     EXPECT_EQ(modulePathContaining(reinterpret_cast<const void*>(answer)), path);
     EXPECT_TRUE(isModuleLoaded(library.id()));
 
-    ModuleId id = library.id();
+    FileIdentity id = library.id();
     library.close();
     EXPECT_FALSE(library.valid());
     EXPECT_EQ(library.symbol("holmTestAnswer"), nullptr);
     EXPECT_FALSE(isModuleLoaded(id));
+}
+
+// A module's identity is the file the kernel has mapped: a file renamed over
+// the module's path afterwards is not loaded, whatever its name.
+TEST_F(SharedLibraryTest, IdentityIsWhatIsMappedNotWhatTheNameNamesNow) {
+    std::string path = copyOfLibrary("renamed-over.so");
+    uint32_t error = 0;
+    SharedLibrary library = SharedLibrary::open(path, error);
+    ASSERT_TRUE(library.valid());
+    const FileIdentity loaded = library.id();
+    EXPECT_EQ(loaded, idOnDisk(path));
+
+    const std::string other = copyOfLibrary("other.so");
+    std::filesystem::rename(other, path);
+    const FileIdentity renamed = idOnDisk(path);
+    EXPECT_NE(renamed, loaded);
+    EXPECT_FALSE(isModuleLoaded(renamed));
+    EXPECT_TRUE(isModuleLoaded(loaded));
+    EXPECT_EQ(library.id(), loaded);
 }
 
 TEST_F(SharedLibraryTest, DescriptorLoadReportsTheOriginalPath) {
@@ -83,7 +102,7 @@ TEST_F(SharedLibraryTest, DescriptorLoadReportsTheOriginalPath) {
     EXPECT_EQ(modulePathContaining(answer), path);
     EXPECT_TRUE(isModuleLoaded(again.id()));
 
-    ModuleId id = again.id();
+    FileIdentity id = again.id();
     again.close();
     EXPECT_FALSE(isModuleLoaded(id));
 }
@@ -93,7 +112,7 @@ TEST_F(SharedLibraryTest, MovedLibraryStaysLoaded) {
     uint32_t error = 0;
     SharedLibrary first = SharedLibrary::open(path, error);
     ASSERT_TRUE(first.valid());
-    ModuleId id = first.id();
+    FileIdentity id = first.id();
 
     SharedLibrary second = std::move(first);
     EXPECT_FALSE(first.valid());
@@ -115,7 +134,7 @@ TEST_F(SharedLibraryTest, KeptLibraryIsNeverUnloaded) {
     SharedLibrary library = SharedLibrary::openDescriptor(file.get(), path, error);
     ASSERT_TRUE(library.valid());
     const void* answer = library.symbol("holmTestAnswer");
-    ModuleId id = library.id();
+    FileIdentity id = library.id();
 
     library.keepLoaded();
     library.close();

@@ -62,3 +62,26 @@ add_custom_target(holm_test_plugin_copies DEPENDS "${_unsigned}" "${_tampered}")
 add_custom_target(holm_test_plugins)
 add_dependencies(holm_test_plugins ${_holm_test_plugin_targets} holm_test_plugin_copies)
 include("${CMAKE_CURRENT_LIST_DIR}/faulting.cmake")
+
+# Signed plugins whose run path leaves the system library directories, which
+# the loader must refuse before loading: librunpath_elsewhere.so needs the
+# unsigned libholm_test_dependency.so through an absolute run path into the
+# build tree; librunpath_origin.so has "$ORIGIN" as its run path.
+add_library(holm_test_dependency SHARED "${CMAKE_CURRENT_LIST_DIR}/dependency.cpp")
+set_target_properties(holm_test_dependency PROPERTIES
+                      LIBRARY_OUTPUT_DIRECTORY "${HOLM_TEST_PLUGIN_DIR}/dependencies")
+foreach(_name IN ITEMS runpath_elsewhere runpath_origin)
+  set(_target holm_test_plugin_${_name})
+  add_library(${_target} MODULE "${CMAKE_CURRENT_LIST_DIR}/test_plugin.cpp")
+  target_include_directories(${_target} PRIVATE "${CMAKE_SOURCE_DIR}/include")
+  target_compile_definitions(${_target} PRIVATE HOLM_TEST_PLUGIN_BEHAVIOUR=Ok
+                                                HOLM_TEST_PLUGIN_DEFAULT_NAME="${_name}")
+  set_target_properties(${_target} PROPERTIES OUTPUT_NAME ${_name}
+                        LIBRARY_OUTPUT_DIRECTORY "${HOLM_TEST_PLUGIN_DIR}")
+  holm_sign_target(${_target})
+  add_dependencies(holm_test_plugins ${_target})
+endforeach()
+# Needed without any symbol use, so that only the run path decides.
+target_link_libraries(holm_test_plugin_runpath_elsewhere PRIVATE
+                      -Wl,--no-as-needed holm_test_dependency -Wl,--as-needed)
+set_target_properties(holm_test_plugin_runpath_origin PROPERTIES BUILD_RPATH "$ORIGIN")

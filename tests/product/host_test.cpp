@@ -139,6 +139,61 @@ TEST_F(HostTest, CoreFailingTheSignatureCheckIsRefused) {
     EXPECT_EQ(calls(), "");
 }
 
+// The core library is a product file: a plugin author's enrolled key may not
+// sign it, and `holm-sign verify` tells which key a file is signed with.
+TEST_F(HostTest, CoreSignedByAnEnrolledKeyIsRefused) {
+    const fs::path keys = temp_.path() / "trusted-keys";
+    fs::create_directory(keys);
+    fs::permissions(keys, fs::perms::owner_all);
+    const std::string author = (temp_.path() / "author").string();
+    ASSERT_EQ(
+        holm::platform::runProcess({HOLM_SIGN_PROGRAM, "keygen", "--out", author}, {}, kDeadline)
+            .exitCode,
+        0);
+    fs::copy_file(author + ".pub", keys / "author.pub");
+    const std::string enrolled = "HOLM_TRUSTED_KEYS_DIR=" + keys.string();
+
+    ProcessResult verified = holm::platform::runProcess(
+        {HOLM_SIGN_PROGRAM, "verify", core_.string()}, {enrolled}, kDeadline);
+    EXPECT_EQ(verified.exitCode, 0) << verified.output;
+    EXPECT_NE(verified.output.find("signed with the product key"), std::string::npos)
+        << verified.output;
+
+    ASSERT_EQ(
+        holm::platform::runProcess(
+            {HOLM_SIGN_PROGRAM, "sign", "--key", author + ".key", core_.string()}, {}, kDeadline)
+            .exitCode,
+        0);
+    verified = holm::platform::runProcess({HOLM_SIGN_PROGRAM, "verify", core_.string()}, {enrolled},
+                                          kDeadline);
+    EXPECT_EQ(verified.exitCode, 0) << verified.output;
+    EXPECT_NE(verified.output.find("signed with an enrolled key: valid as a plugin file only"),
+              std::string::npos)
+        << verified.output;
+    verified = holm::platform::runProcess(
+        {HOLM_SIGN_PROGRAM, "verify", "--product", core_.string()}, {enrolled}, kDeadline);
+    EXPECT_NE(verified.exitCode, 0) << verified.output;
+
+    std::vector<std::string> environment = this->environment();
+    environment.push_back(enrolled);
+    const ProcessResult result =
+        holm::platform::runProcess(command({"@XMLFILE:"}), environment, kDeadline);
+    EXPECT_EQ(result.exitCode, 3) << result.output;
+    EXPECT_NE(result.output.find("only the product key may sign this file"), std::string::npos)
+        << result.output;
+    EXPECT_EQ(calls(), "");
+}
+
+// The core may bring in nothing from outside the system library directories.
+TEST_F(HostTest, CoreWithARunPathOutsideTheSystemDirectoriesIsRefused) {
+    installCore(HOLM_FAKE_CORE_RUNPATH);
+    const ProcessResult result = run({"@XMLFILE:"});
+    EXPECT_EQ(result.exitCode, 3) << result.output;
+    EXPECT_NE(result.output.find("its run path names \"$ORIGIN\""), std::string::npos)
+        << result.output;
+    EXPECT_EQ(calls(), "");
+}
+
 TEST_F(HostTest, CoreWithoutEntryPointCannotBeLoaded) {
     installCore(HOLM_FAKE_CORE_WITHOUT_ENTRY);
     const ProcessResult result = run({"@XMLFILE:"});

@@ -16,3 +16,13 @@ target_compile_definitions(product_tests PRIVATE
   HOLM_DEVELOPMENT_KEY="${HOLM_DEVELOPMENT_KEY}"
   HOLM_FAKE_CORE="$<TARGET_FILE:holm_fake_core>"
   HOLM_FAKE_CORE_WITHOUT_ENTRY="$<TARGET_FILE:holm_fake_core_without_entry>")
+
+# A fake core whose run path ("$ORIGIN") leaves the system library
+# directories: the host refuses it before loading.
+add_library(holm_fake_core_runpath MODULE "${CMAKE_CURRENT_LIST_DIR}/fake_core/fake_core.cpp")
+target_include_directories(holm_fake_core_runpath PRIVATE "${CMAKE_SOURCE_DIR}/include")
+set_target_properties(holm_fake_core_runpath PROPERTIES OUTPUT_NAME holmcore BUILD_RPATH "$ORIGIN"
+                      LIBRARY_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests/holm_fake_core_runpath")
+add_dependencies(product_tests holm_fake_core_runpath)
+target_compile_definitions(product_tests PRIVATE
+  HOLM_FAKE_CORE_RUNPATH="$<TARGET_FILE:holm_fake_core_runpath>")

@@ -8,6 +8,7 @@
 
 #include "platform/verified_open.h"
 #include "security/signing.h"
+#include "security/verified_data.h"
 #include "support/test_support.h"
 
 namespace holm::security {
@@ -51,10 +52,11 @@ class VerifiedFileTest : public ::testing::Test {
         return path;
     }
 
-    Reason verify(const fs::path& path, bool relaxed = false) const {
+    Reason verify(const fs::path& path, bool relaxed = false,
+                  FileRole role = FileRole::Plugin) const {
         VerifyOptions options;
         options.relaxed = relaxed;
-        return VerifiedFile::open(path.string(), trust_, options).reason();
+        return VerifiedFile::open(path.string(), trust_, role, options).reason();
     }
 
     test::TempDir dir_;
@@ -64,7 +66,7 @@ class VerifiedFileTest : public ::testing::Test {
 
 TEST_F(VerifiedFileTest, ASignedFilePassesAndKeepsItsDescriptor) {
     const fs::path path = signedFile("libplugin.so", "plugin code");
-    const VerifiedFile file = VerifiedFile::open(path.string(), trust_);
+    const VerifiedFile file = VerifiedFile::open(path.string(), trust_, FileRole::Plugin);
     EXPECT_EQ(file.reason(), Reason::Verified);
     EXPECT_GE(file.descriptor(), 0);
     EXPECT_EQ(file.size(), 11u);
@@ -200,7 +202,7 @@ TEST_F(VerifiedFileTest, OnlyRegularFilesAreOpened) {
 
 TEST_F(VerifiedFileTest, AFileReplacedAfterVerificationIsNotWhatGetsRead) {
     const fs::path path = signedFile("plugin.so", "verified content");
-    const VerifiedFile file = VerifiedFile::open(path.string(), trust_);
+    const VerifiedFile file = VerifiedFile::open(path.string(), trust_, FileRole::Plugin);
     ASSERT_TRUE(file);
 
     const fs::path impostor = writeFile("impostor.so", "replaced content");
@@ -213,14 +215,17 @@ TEST_F(VerifiedFileTest, AFileReplacedAfterVerificationIsNotWhatGetsRead) {
 TEST_F(VerifiedFileTest, SelftestResolvesBareNamesAndSkipsLoadedFilesUnlessAlwaysVerifying) {
     const fs::path path = writeFile("CommonTextRc.dll", "texts");
     const platform::FileIdentity identity =
-        VerifiedFile::open(path.string(), trust_, {.relaxed = true, .isLoaded = {}}).identity();
+        VerifiedFile::open(path.string(), trust_, FileRole::Plugin,
+                           {.relaxed = true, .isLoaded = {}})
+            .identity();
     int queries = 0;
     SelftestContext context;
     context.productDirectory = dir_.path().string();
     context.trust = &trust_;
-    context.isLoaded = [&](uint64_t device, uint64_t inode) {
+    context.role = FileRole::Plugin;
+    context.isLoaded = [&](const platform::FileIdentity& file) {
         ++queries;
-        return platform::FileIdentity{device, inode} == identity;
+        return file == identity;
     };
     EXPECT_EQ(selftest("CommonTextRc.dll", false, false, context).reason(), Reason::AlreadyLoaded);
     EXPECT_EQ(selftest("CommonTextRc.dll", false, true, context).reason(), Reason::NoSignature);
@@ -235,6 +240,76 @@ TEST_F(VerifiedFileTest, SelftestResolvesBareNamesAndSkipsLoadedFilesUnlessAlway
     EXPECT_TRUE(selftest("CommonTextRc.dll", false, true, context));
     context.productDirectory = (dir_.path() / "elsewhere").string();
     EXPECT_EQ(selftest("CommonTextRc.dll", false, true, context).reason(), Reason::NotFound);
+}
+
+// The product key alone signs product files; an enrolled key signs plugins
+// and their data. The result says who signed.
+TEST_F(VerifiedFileTest, KeyRolesDecideWhichFilesAKeyMaySign) {
+    const auto product = PrivateKey::generate();
+    trust_.add(product->publicKey(), KeyRole::Product);
+    const fs::path byAuthor = signedFile("libauthor.so", "plugin code");
+    const fs::path byProduct = writeFile("libholmcore.so", "core code");
+    sign(byProduct, *product);
+
+    EXPECT_EQ(verify(byAuthor, false, FileRole::Plugin), Reason::Verified);
+    EXPECT_EQ(verify(byAuthor, false, FileRole::Product), Reason::NotProductKey);
+    // Relaxed or not: a signature that is present decides.
+    EXPECT_EQ(verify(byAuthor, true, FileRole::Product), Reason::NotProductKey);
+    EXPECT_EQ(verify(byProduct, false, FileRole::Product), Reason::Verified);
+    EXPECT_EQ(verify(byProduct, false, FileRole::Plugin), Reason::Verified);
+
+    EXPECT_EQ(VerifiedFile::open(byAuthor.string(), trust_, FileRole::Plugin).signer(),
+              KeyRole::Enrolled);
+    EXPECT_EQ(VerifiedFile::open(byProduct.string(), trust_, FileRole::Plugin).signer(),
+              KeyRole::Product);
+    EXPECT_EQ(VerifiedFile::open(byAuthor.string(), trust_, FileRole::Product).signer(),
+              std::nullopt);
+
+    // A key trusted in both roles is the product key.
+    trust_.add(author_.publicKey(), KeyRole::Product);
+    EXPECT_EQ(verify(byAuthor, false, FileRole::Product), Reason::Verified);
+}
+
+// "Already loaded" skips the signature, never the owner and permission rules.
+TEST_F(VerifiedFileTest, TheAlreadyLoadedShortcutKeepsTheOwnerAndModeRules) {
+    const fs::path path = writeFile("libloaded.so", "code");
+    VerifyOptions options;
+    options.isLoaded = [](const platform::FileIdentity&) { return true; };
+    const auto reason = [&] {
+        return VerifiedFile::open(path.string(), trust_, FileRole::Plugin, options).reason();
+    };
+    EXPECT_EQ(reason(), Reason::AlreadyLoaded);
+    fs::permissions(path, perms::others_write, fs::perm_options::add);
+    EXPECT_EQ(reason(), Reason::WritableByOthers);
+    fs::permissions(path, perms::others_write, fs::perm_options::remove);
+    fs::permissions(dir_.path(), perms::group_write, fs::perm_options::add);
+    EXPECT_EQ(reason(), Reason::DirectoryWritableByOthers);
+}
+
+// A data file is read once into memory and checked there: the content handed
+// out is the content that was hashed, whatever happens to the file later.
+TEST_F(VerifiedFileTest, VerifiedDataIsTheContentThatWasChecked) {
+    const fs::path path = signedFile("texts.dll", "verified texts");
+    const VerifiedData data = VerifiedData::open(path.string(), trust_, FileRole::Plugin);
+    ASSERT_TRUE(data) << data.message();
+    EXPECT_EQ(data.signer(), KeyRole::Enrolled);
+    {
+        std::ofstream rewrite(path, std::ios::binary | std::ios::in | std::ios::out);
+        rewrite << "tampered";
+    }
+    EXPECT_EQ(data.text(), "verified texts");
+    EXPECT_EQ(VerifiedData::open(path.string(), trust_, FileRole::Plugin).reason(),
+              Reason::DigestMismatch);
+
+    const fs::path list =
+        writeFile("plugins.xml", "<list/>", perms::owner_read | perms::owner_write);
+    const VerifiedData relaxed = VerifiedData::open(list.string(), trust_, FileRole::Product,
+                                                    {.relaxed = true, .isLoaded = {}});
+    EXPECT_EQ(relaxed.reason(), Reason::AcceptedUnsigned);
+    EXPECT_EQ(relaxed.text(), "<list/>");
+    const VerifiedData strict = VerifiedData::open(list.string(), trust_, FileRole::Product);
+    EXPECT_EQ(strict.reason(), Reason::NoSignature);
+    EXPECT_TRUE(strict.bytes().empty());
 }
 
 TEST_F(VerifiedFileTest, EnrolledKeysAreTrustedOnlyFromASafeDirectory) {
@@ -253,9 +328,11 @@ TEST_F(VerifiedFileTest, EnrolledKeysAreTrustedOnlyFromASafeDirectory) {
     TrustStore store;
     const auto ignored = store.enrollDirectory(keys.string());
     ASSERT_EQ(store.keys().size(), 1u);
-    EXPECT_EQ(store.keys()[0], plugin->publicKey());
+    EXPECT_EQ(store.keys()[0].key, plugin->publicKey());
+    EXPECT_EQ(store.keys()[0].role, KeyRole::Enrolled);
     EXPECT_EQ(ignored.size(), 3u);
-    EXPECT_EQ(VerifiedFile::open(path.string(), store).reason(), Reason::Verified);
+    EXPECT_EQ(VerifiedFile::open(path.string(), store, FileRole::Plugin).reason(),
+              Reason::Verified);
 
     fs::permissions(keys, perms::others_write, fs::perm_options::add);
     TrustStore unsafe;
@@ -276,7 +353,7 @@ TEST(BuildSigning, BuildOutputsVerifyWithTheCompiledInKey) {
     EXPECT_TRUE(productKeyIsDevelopmentKey());
 
     TrustStore productOnly;
-    productOnly.add(productKey());
+    productOnly.add(productKey(), KeyRole::Product);
     SelftestContext context;
     context.trust = &productOnly;
     EXPECT_EQ(selftest(HOLM_SIGNED_DATA, false, true, context).reason(), Reason::Verified);

@@ -4,6 +4,8 @@
 
 #include <map>
 
+#include "security/verified_data.h"
+#include "support/signing_support.h"
 #include "support/test_support.h"
 #include "utilities/resource_text_reader.h"
 
@@ -21,6 +23,12 @@ EnvironmentLookup lookupIn(Environment environment) {
 
 std::vector<std::byte> masterFile(const std::map<uint32_t, std::u16string>& entries) {
     return ResourceTextFile::encode(entries);
+}
+
+// Signs `path` with the test's author key and returns it as text.
+std::string signedFile(const std::filesystem::path& path) {
+    holm::test::signFileWith(path, holm::test::authorSigningKey());
+    return path.string();
 }
 
 TEST(ProductSettingsTest, DerivesDefaultsFromTheProductDirectory) {
@@ -95,19 +103,31 @@ TEST(ResourceTextReaderTest, LoadsTextsAndThrowsForUnreadableFiles) {
     const auto bytes = ResourceTextFile::encode({{228, u"INFO;WARNING"}});
     dir.write("holmmsg.dll",
               std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-    const ResourceTextReader reader((dir.path() / "holmmsg.dll").u16string());
+    holm::security::TrustStore trust;
+    trust.add(holm::test::authorSigningKey().publicKey());
+    const ResourceTextReader reader(ResourceTextFile(holm::security::VerifiedData::open(
+        signedFile(dir.path() / "holmmsg.dll"), trust, holm::security::FileRole::Plugin)));
     EXPECT_EQ(reader.LoadStringW(228), u"INFO;WARNING");
     EXPECT_EQ(reader.LoadStringW(581), u"");
-    EXPECT_THROW(ResourceTextReader((dir.path() / "missing.dll").u16string()), std::runtime_error);
+    // Read by path, a file must verify against the system's keys.
+    EXPECT_THROW(ResourceTextReader((dir.path() / "holmmsg.dll").u16string(),
+                                    holm::security::FileRole::Plugin),
+                 std::runtime_error);
+    EXPECT_THROW(ResourceTextReader((dir.path() / "missing.dll").u16string(),
+                                    holm::security::FileRole::Plugin),
+                 std::runtime_error);
     dir.write("bad.dll", "HOLMRES");
-    EXPECT_THROW(ResourceTextReader((dir.path() / "bad.dll").u16string()), std::runtime_error);
+    EXPECT_THROW(ResourceTextReader(ResourceTextFile(holm::security::VerifiedData::open(
+                     signedFile(dir.path() / "bad.dll"), trust, holm::security::FileRole::Plugin))),
+                 std::runtime_error);
 }
 
 TEST(ProductServicesTest, ContainerServesSettingsSwitchesAndMasterTexts) {
     holm::test::TempDir dir;
     const auto bytes = masterFile({{1, u"Library$#FN_CFGLIB$libholmcfg.so"}});
-    dir.write("CommonTextRc.dll",
-              std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    const auto texts = dir.write(
+        "CommonTextRc.dll", std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    holm::test::signFileWith(texts, holm::test::productSigningKey());
     DiContainer container;
     RegisterProductServices(container, dir.path().u16string(), lookupIn({{"HOLM_MODULES", "5"}}));
     container.Initialize();
@@ -116,6 +136,29 @@ TEST(ProductServicesTest, ContainerServesSettingsSwitchesAndMasterTexts) {
     EXPECT_TRUE(container.Get<IModuleList>()->isModuleAvailable(5));
     EXPECT_FALSE(container.Get<IFeatureControlReader>()->isFeatureEnabled(5));
     EXPECT_EQ(container.Get<IMasterTextReader>()->getText(u"#fn_cfglib"), u"libholmcfg.so");
+}
+
+// The master texts are a product file: read only after their signature by
+// the product key verified, from the very bytes that were verified.
+TEST(ProductServicesTest, MasterTextsNeedTheProductKeysSignature) {
+    const auto bytes = masterFile({{1, u"Library$#FN_CFGLIB$libholmcfg.so"}});
+    const std::string content(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    for (const bool signedByAuthor : {false, true}) {
+        holm::test::TempDir dir;
+        const auto texts = dir.write("CommonTextRc.dll", content);
+        if (signedByAuthor) {
+            holm::test::signFileWith(texts, holm::test::authorSigningKey());
+        }
+        try {
+            MasterTextReader::openInDirectory(dir.path().u16string());
+            ADD_FAILURE() << "read unverified master texts";
+        } catch (const MasterTextError& error) {
+            const std::string why = error.what();
+            EXPECT_NE(why.find(signedByAuthor ? "untrusted key" : "no signature"),
+                      std::string::npos)
+                << why;
+        }
+    }
 }
 
 TEST(ProductServicesTest, MissingMasterTextLibraryFailsCreation) {

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "security/verified_data.h"
+#include "support/signing_support.h"
 #include "support/test_support.h"
 #include "utilities/resource_table.h"
 
@@ -131,39 +133,69 @@ TEST(ResourceTextFileTest, AcceptsSharedTextBytesAndEmptyTexts) {
     EXPECT_EQ(file.find(7), u"first");
 }
 
+// Files on disk are read only through a verified read; the fixture trusts
+// the test's author key for plugin files.
 class ResourceTextFileOnDiskTest : public ::testing::Test {
   protected:
-    std::string write(const std::string& name, const Bytes& bytes) {
-        std::ofstream out(dir_.path() / name, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    ResourceTextFileOnDiskTest() { trust_.add(holm::test::authorSigningKey().publicKey()); }
+
+    std::string write(const std::string& name, const Bytes& bytes, bool sign = true) {
+        {
+            std::ofstream out(dir_.path() / name, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        }
+        if (sign) {
+            holm::test::signFileWith(dir_.path() / name, holm::test::authorSigningKey());
+        }
         return (dir_.path() / name).string();
     }
-    static void expectOpenFails(const std::string& path, const char* reasonPart) {
+    ResourceTextFile open(const std::string& path) const {
+        return ResourceTextFile(
+            holm::security::VerifiedData::open(path, trust_, holm::security::FileRole::Plugin));
+    }
+    void expectOpenFails(const std::string& path, const char* reasonPart) const {
         try {
-            ResourceTextFile::open(path);
+            open(path);
             ADD_FAILURE() << "opened " << path;
         } catch (const ResourceFileError& error) {
             EXPECT_NE(std::strstr(error.what(), reasonPart), nullptr) << error.what();
         }
     }
     holm::test::TempDir dir_;
+    holm::security::TrustStore trust_;
 };
 
 TEST_F(ResourceTextFileOnDiskTest, OpensValidFileAndNamesTheFaultOfOthers) {
     const auto path = write("holmmsg.dll", ResourceTextFile::encode(kTexts));
-    EXPECT_EQ(ResourceTextFile::open(path).find(1), u"first");
+    EXPECT_EQ(open(path).find(1), u"first");
 
     const auto empty = write("empty.dll", {});
     expectOpenFails(empty, "shorter than its header");
-    expectOpenFails((dir_.path() / "missing.dll").string(), "missing.dll");
+    expectOpenFails((dir_.path() / "missing.dll").string(), "does not exist");
     expectOpenFails(dir_.path().string(), "not a regular file");
+    expectOpenFails(write("unsigned.dll", ResourceTextFile::encode(kTexts), false), "no signature");
 
     std::filesystem::create_symlink(path, dir_.path() / "link.dll");
-    expectOpenFails((dir_.path() / "link.dll").string(), "link.dll");
+    expectOpenFails((dir_.path() / "link.dll").string(), "symbolic link");
 
-    const auto huge = write("huge.dll", ResourceTextFile::encode(kTexts));
-    std::filesystem::resize_file(huge, holm::platform::MappedFile::kMaxSize + 1);  // sparse
-    expectOpenFails(huge, "64 MiB");
+    const auto huge = write("huge.dll", ResourceTextFile::encode(kTexts), false);
+    std::filesystem::resize_file(huge, ResourceTextFile::kMaxSize + 1);  // sparse
+    holm::test::signFileWith(huge, holm::test::authorSigningKey());
+    expectOpenFails(huge, "too large");
+}
+
+// What is read is what was verified: the texts stay those of the verified
+// file when the file is replaced or rewritten in place afterwards.
+TEST_F(ResourceTextFileOnDiskTest, KeepsTheVerifiedBytes) {
+    const auto path = write("holmmsg.dll", ResourceTextFile::encode(kTexts));
+    const ResourceTextFile file = open(path);
+    const Bytes other = ResourceTextFile::encode({{1, u"other"}});
+    {
+        std::ofstream rewrite(path, std::ios::binary | std::ios::in | std::ios::out);
+        rewrite.write(reinterpret_cast<const char*>(other.data()), other.size());
+    }
+    EXPECT_EQ(file.find(1), u"first");
+    expectOpenFails(path, "differs from the signed");
 }
 
 }  // namespace

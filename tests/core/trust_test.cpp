@@ -1,0 +1,237 @@
+// Nothing unverified runs or is read: the loader against files exchanged
+// under its feet, plugins that would pull in unverified libraries, and the
+// master texts read only from what was verified.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "core/plugin_lifecycle.h"
+#include "core/plugin_manager.h"
+#include "core/support/host_harness.h"
+#include "platform/shared_library.h"
+#include "support/signing_support.h"
+#include "support/test_support.h"
+#include "utilities/master_text_reader.h"
+#include "utilities/resource_text_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using holm::core::CPluginLifecycle;
+using holm::core::CPluginManager;
+
+const fs::path kPluginDirectory = HOLM_TEST_PLUGIN_DIR;
+
+// A core's plugin loader with a recording host, a private plugin directory
+// (mode 0700) and the test plugins' call record.
+class LoaderTest : public ::testing::Test {
+  protected:
+    LoaderTest() {
+        fs::permissions(directory_.path(), fs::perms::owner_all);
+        ::setenv("HOLM_TEST_PLUGIN_LOG", record_.c_str(), 1);
+        manager_.lifecycle().setContext({&host_, nullptr, nullptr, nullptr, &owner_, ""});
+    }
+    ~LoaderTest() override {
+        manager_.lifecycle().destroyAll();
+        ::unsetenv("HOLM_TEST_PLUGIN_LOG");
+    }
+
+    // A copy of a built test plugin under `name` in the private directory.
+    fs::path copyPlugin(const std::string& plugin, const std::string& name) const {
+        const fs::path target = directory_.path() / name;
+        fs::copy_file(kPluginDirectory / plugin, target, fs::copy_options::overwrite_existing);
+        return target;
+    }
+
+    int32_t add(const fs::path& library) {
+        return manager_.lifecycle().addPlugin({u"p", library.u16string(), u""});
+    }
+
+    // Every call any test plugin recorded, one per line.
+    std::string calls() const {
+        std::ifstream in(record_);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    holm::test::TempDir directory_;
+    holm::test::TempDir recordDirectory_;
+    fs::path record_ = recordDirectory_.path() / "calls.txt";
+    holm::test::RecordingHandler host_;
+    HlmPlg::CHlmPlg owner_;
+    CPluginManager manager_;
+};
+
+// "Already loaded" is the identity of the file the kernel has mapped: a file
+// renamed over the path of a library loaded by path is a new file, and is
+// verified like one. The shortcut still needs the owner and mode rules.
+TEST_F(LoaderTest, AFileRenamedOverALoadedLibraryIsVerifiedAgain) {
+    const fs::path path = copyPlugin("libok.so", "libloaded.so");  // unsigned
+    uint32_t error = 0;
+    holm::platform::SharedLibrary loaded = holm::platform::SharedLibrary::open(path, error);
+    ASSERT_TRUE(loaded) << error;
+
+    // The mapped file itself passes: what runs is what is already mapped.
+    EXPECT_EQ(add(path), CPluginLifecycle::kAdded);
+    manager_.lifecycle().destroyAll();
+
+    const fs::path impostor = copyPlugin("libfail_load.so", "impostor.so");
+    fs::rename(impostor, path);
+    std::string why;
+    EXPECT_EQ(manager_.lifecycle().addPlugin({u"p", path.u16string(), u""}, &why),
+              CPluginLifecycle::kSelftestFailed);
+    EXPECT_NE(why.find("no signature"), std::string::npos) << why;
+    EXPECT_EQ(calls().find("fail_load:"), std::string::npos) << calls();
+
+    // A loaded file that others may write is no longer what was checked.
+    const fs::path open = copyPlugin("libok.so", "libopen.so");
+    holm::platform::SharedLibrary openLoaded = holm::platform::SharedLibrary::open(open, error);
+    ASSERT_TRUE(openLoaded) << error;
+    fs::permissions(open, fs::perms::others_write, fs::perm_options::add);
+    EXPECT_EQ(manager_.lifecycle().addPlugin({u"p", open.u16string(), u""}, &why),
+              CPluginLifecycle::kSelftestFailed);
+    EXPECT_NE(why.find("writable by group or others"), std::string::npos) << why;
+}
+
+// A signed plugin may not bring in what was never verified: a run path
+// outside the system library directories, "$ORIGIN" included, is refused
+// before anything is loaded, and the log says why beside the required line.
+TEST_F(LoaderTest, PluginsWithARunPathOutsideTheSystemDirectoriesAreRefused) {
+    manager_.lifecycle().loadList(
+        {{u"elsewhere", (kPluginDirectory / "librunpath_elsewhere.so").u16string(), u""},
+         {u"origin", (kPluginDirectory / "librunpath_origin.so").u16string(), u""}});
+    EXPECT_EQ(manager_.lifecycle().count(), 0u);
+    for (const std::u16string name : {u"elsewhere", u"origin"}) {
+        EXPECT_TRUE(
+            host_.logged(u"Unable to load plugin '" + name + u"'. Error: Selftest failed."));
+    }
+    EXPECT_TRUE(host_.logged(u"PM(elsewhere): " + kPluginDirectory.u16string() +
+                             u"/librunpath_elsewhere.so: its run path names \"" +
+                             (kPluginDirectory / "dependencies").u16string() +
+                             u"\", which is not a system library directory"));
+    EXPECT_TRUE(host_.logged(u"PM(origin): " + kPluginDirectory.u16string() +
+                             u"/librunpath_origin.so: its run path names \"$ORIGIN\""));
+    EXPECT_EQ(calls(), "");  // neither the plugins nor their dependency ran
+}
+
+TEST_F(LoaderTest, EveryRefusalLogsItsReason) {
+    const fs::path unsignedPlugin = copyPlugin("libok.so", "libunsigned.so");
+    manager_.lifecycle().loadList({{u"u", unsignedPlugin.u16string(), u""},
+                                   {u"t", (kPluginDirectory / "libtampered.so").u16string(), u""},
+                                   {u"m", (directory_.path() / "libmissing.so").u16string(), u""}});
+    EXPECT_TRUE(host_.logged(u"Unable to load plugin 'u'. Error: Selftest failed."));
+    EXPECT_TRUE(host_.logged(u"PM(u): " + unsignedPlugin.u16string() + u": no signature"));
+    EXPECT_TRUE(host_.logged(u"PM(t): " + kPluginDirectory.u16string() +
+                             u"/libtampered.so: the file size differs from the signed size"));
+    EXPECT_TRUE(host_.logged(u"Unable to load plugin 'm'. Error: LoadLibrary() failed."));
+    EXPECT_TRUE(host_.logged(u"PM(m): " + directory_.path().u16string() +
+                             u"/libmissing.so: the file does not exist"));
+}
+
+// Exchanges the file at `target` between two prepared files, by renaming
+// fresh hard links over it, until stopped.
+class Swapper {
+  public:
+    Swapper(fs::path target, fs::path first, fs::path second)
+        : thread_([this, target, first, second] {
+              const fs::path staging = target.parent_path() / ".staging";
+              for (bool useFirst = true; !stop_; useFirst = !useFirst) {
+                  fs::create_hard_link(useFirst ? first : second, staging);
+                  fs::rename(staging, target);
+                  ++swaps_;
+              }
+          }) {}
+    ~Swapper() { stop(); }
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    int swaps() const { return swaps_; }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> swaps_{0};
+    std::thread thread_;
+};
+
+constexpr auto kRaceLength = std::chrono::milliseconds(1500);
+
+// The loader verifies and loads while the plugin's file is exchanged between
+// a signed plugin and an unsigned one of other code: only the signed one ever
+// runs.
+TEST_F(LoaderTest, OnlyVerifiedCodeRunsWhileTheFileIsExchanged) {
+    const fs::path target = copyPlugin("libok.so", "libswap.so");
+    holm::test::signFileWith(target, holm::test::productSigningKey());
+    const fs::path signedCopy = directory_.path() / "signed";
+    fs::create_hard_link(target, signedCopy);
+    const fs::path unsignedCopy = copyPlugin("libfail_load.so", "unsigned");
+
+    int loads = 0;
+    int refusals = 0;
+    {
+        Swapper swapper(target, unsignedCopy, signedCopy);
+        const auto end = std::chrono::steady_clock::now() + kRaceLength;
+        while (std::chrono::steady_clock::now() < end) {
+            const int32_t result = add(target);
+            ASSERT_TRUE(result == CPluginLifecycle::kAdded ||
+                        result == CPluginLifecycle::kSelftestFailed ||
+                        result == CPluginLifecycle::kLoadFailed)
+                << result;
+            (result == CPluginLifecycle::kAdded ? loads : refusals)++;
+            manager_.lifecycle().destroyAll();
+        }
+        swapper.stop();
+        std::cout << "[          ] " << loads << " loads, " << refusals << " refusals, "
+                  << swapper.swaps() << " swaps\n";
+    }
+    fs::rename(signedCopy, target);
+    EXPECT_EQ(add(target), CPluginLifecycle::kAdded);
+    const std::string record = calls();
+    EXPECT_EQ(record.find("fail_load:"), std::string::npos) << "unverified code ran";
+    EXPECT_NE(record.find("ok:getHlmPlugin2"), std::string::npos) << record;
+}
+
+// The master texts are read from the bytes that were verified, while their
+// file is exchanged between signed texts and unsigned ones.
+TEST(MasterTextRace, OnlyVerifiedTextsAreReadWhileTheFileIsExchanged) {
+    using Tandro::Utilities::MasterTextError;
+    using Tandro::Utilities::MasterTextReader;
+    using Tandro::Utilities::ResourceTextFile;
+    holm::test::TempDir directory;
+    fs::permissions(directory.path(), fs::perms::owner_all);
+    const auto write = [&](const std::string& name, const std::u16string& value) {
+        const auto bytes = ResourceTextFile::encode({{1, u"Library$#FN_CFGLIB$" + value}});
+        return directory.write(
+            name, std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    };
+    const fs::path target = write("CommonTextRc.dll", u"signed.so");
+    holm::test::signFileWith(target, holm::test::productSigningKey());
+    const fs::path signedCopy = directory.path() / "signed";
+    fs::create_hard_link(target, signedCopy);
+    const fs::path unsignedCopy = write("unsigned", u"unsigned.so");
+
+    int reads = 0;
+    int refusals = 0;
+    Swapper swapper(target, unsignedCopy, signedCopy);
+    const auto end = std::chrono::steady_clock::now() + kRaceLength;
+    while (std::chrono::steady_clock::now() < end) {
+        try {
+            const auto texts = MasterTextReader::openInDirectory(directory.path().u16string());
+            ASSERT_EQ(texts->getText(u"#FN_CFGLIB"), u"signed.so");
+            ++reads;
+        } catch (const MasterTextError&) {
+            ++refusals;
+        }
+    }
+    swapper.stop();
+    std::cout << "[          ] " << reads << " reads, " << refusals << " refusals\n";
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+#include "security/library_dependencies.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/verified_open.h"
+
+namespace holm::security {
+namespace {
+
+// A minimal 64-bit ELF image: header, one loadable segment covering the
+// whole file, a dynamic section and its string table.
+class ElfImage {
+  public:
+    ElfImage(const std::vector<std::pair<int64_t, std::string>>& entries) {
+        bytes_.resize(kStrings);
+        put(0,
+            "\x7f"
+            "ELF\x02\x01\x01",
+            7);
+        put16(54, 56);                      // program header size
+        put16(56, 2);                       // program headers
+        put64(32, kProgramHeaders);         // their offset
+        putSegment(kProgramHeaders, 1, 0);  // PT_LOAD from offset 0
+        putSegment(kProgramHeaders + 56, 2, kDynamic);
+        std::string strings(1, '\0');
+        size_t entry = kDynamic;
+        for (const auto& [tag, text] : entries) {
+            put64(entry, static_cast<uint64_t>(tag));
+            put64(entry + 8, strings.size());
+            strings += text + '\0';
+            entry += 16;
+        }
+        put64(entry, 5);  // DT_STRTAB
+        put64(entry + 8, kStrings);
+        put64(entry + 16, 10);  // DT_STRSZ
+        put64(entry + 24, strings.size());
+        bytes_.resize(kStrings + strings.size());
+        put(kStrings, strings.data(), strings.size());
+        // The loadable segment covers everything.
+        put64(kProgramHeaders + 32, bytes_.size());
+        put64(kProgramHeaders + 56 + 32, entry + 48 - kDynamic);
+    }
+
+    std::vector<std::byte>& bytes() { return bytes_; }
+    std::optional<std::string> refusal() const { return dependencyRefusal(bytes_); }
+
+  private:
+    static constexpr size_t kProgramHeaders = 64;
+    static constexpr size_t kDynamic = 256;
+    static constexpr size_t kStrings = 1024;
+
+    void put(size_t at, const void* data, size_t size) {
+        std::memcpy(bytes_.data() + at, data, size);
+    }
+    void put16(size_t at, uint16_t value) { put(at, &value, sizeof value); }
+    void put64(size_t at, uint64_t value) { put(at, &value, sizeof value); }
+    void putSegment(size_t at, uint32_t type, uint64_t offset) {
+        put(at, &type, sizeof type);
+        put64(at + 8, offset);   // file offset
+        put64(at + 16, offset);  // virtual address
+    }
+
+    std::vector<std::byte> bytes_;
+};
+
+constexpr int64_t kNeeded = 1;
+constexpr int64_t kRunPathOld = 15;
+constexpr int64_t kRunPath = 29;
+
+TEST(DependencyRule, SystemDependenciesAndSystemRunPathsPass) {
+    EXPECT_EQ(ElfImage({{kNeeded, "libc.so.6"}}).refusal(), std::nullopt);
+    EXPECT_EQ(
+        ElfImage({{kNeeded, "libm.so.6"}, {kRunPath, "/usr/lib/:/lib/x86_64-linux-gnu"}}).refusal(),
+        std::nullopt);
+    EXPECT_EQ(ElfImage({}).refusal(), std::nullopt);
+}
+
+TEST(DependencyRule, ForeignRunPathsAndDependenciesByPathAreRefused) {
+    for (const char* runPath : {"$ORIGIN", "/opt/vendor/lib", "/usr/lib:/tmp", "lib", "",
+                                "/usr/lib::/lib", "/usr/$LIB"}) {
+        for (int64_t tag : {kRunPath, kRunPathOld}) {
+            const auto refusal = ElfImage({{kNeeded, "libx.so"}, {tag, runPath}}).refusal();
+            ASSERT_TRUE(refusal) << runPath;
+            EXPECT_NE(refusal->find("run path names"), std::string::npos) << *refusal;
+        }
+    }
+    const auto byPath = ElfImage({{kNeeded, "/tmp/libevil.so"}}).refusal();
+    ASSERT_TRUE(byPath);
+    EXPECT_NE(byPath->find("\"/tmp/libevil.so\" by path"), std::string::npos) << *byPath;
+    // Names from the file reach the log without control characters.
+    const auto hostile = ElfImage({{kRunPath, "/x\n\x1b[2J\"y"}}).refusal();
+    ASSERT_TRUE(hostile);
+    EXPECT_NE(hostile->find("\"/x\\x0a\\x1b[2J\\x22y\""), std::string::npos) << *hostile;
+}
+
+// Damaged images are refused with a reason, never read outside their bytes.
+TEST(DependencyRule, MalformedImagesAreRefused) {
+    EXPECT_TRUE(dependencyRefusal(std::span<const std::byte>()));
+    ElfImage image({{kNeeded, "libc.so.6"}});
+    for (size_t length : {size_t{3}, size_t{40}, size_t{100}, size_t{300}, size_t{1025}}) {
+        const std::span<const std::byte> cut(image.bytes().data(), length);
+        EXPECT_TRUE(dependencyRefusal(cut)) << length;
+    }
+    ElfImage unterminated({{kNeeded, "libc.so.6"}});
+    unterminated.bytes().back() = std::byte{'x'};
+    EXPECT_TRUE(unterminated.refusal());
+}
+
+TEST(DependencyRule, ReadsALibraryFromItsDescriptor) {
+    platform::OpenedFile module = [] {
+        const std::string path = HOLM_SIGNED_MODULE;
+        platform::OpenedFile dir = platform::openDirectory(path.substr(0, path.rfind('/')));
+        return platform::openFileAt(dir.fd.get(), path.substr(path.rfind('/') + 1));
+    }();
+    ASSERT_EQ(module.status, platform::OpenStatus::Opened);
+    EXPECT_EQ(dependencyRefusal(module.fd.get(), module.info.size), std::nullopt);
+}
+
+}  // namespace
+}  // namespace holm::security
