@@ -9,12 +9,14 @@
 #include "platform/file_system.h"
 #include "services/config_impl.h"
 #include "services/factory.h"
+#include "utilities/di_container.h"
+#include "utilities/master_text_reader.h"
 
 namespace holm::core {
 
 CHlmPlgPluginManager::CHlmPlgPluginManager(HlmPlg::IHlmPlg* facade,
                                            std::unique_ptr<services::CConfigStore> store,
-                                           CHolmCore* core)
+                                           HostLink* core)
     : CHlmPlg(u"HlmPlg", facade), core_(core), store_(std::move(store)) {}
 
 HlmPlg::IInterface* CHlmPlgPluginManager::createInterface(int32_t id) {
@@ -40,7 +42,11 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
         case HlmPlg::IID_STRINGLIST:
         case HlmPlg::IID_DATALIST:
         case HlmPlg::IID_SERIALIZABLELIST:
+        case HlmPlg::IID_TXTFILE:
             return containers::createContainer(id);
+        case HlmPlg::IID_RESSTRING:
+        case HlmPlg::IID_RESSTRING2:
+            return services::createTextService(id, productTexts());
         case HlmPlg::IID_SYNCREADWRITE:
         case HlmPlg::IID_WOW64FSREDIR:
             return services::createService(id, text::utf8ToUtf16(platform::systemDirectory()));
@@ -60,6 +66,17 @@ HlmPlg::IInterface* CHlmPlgPluginManager::makeConfig() {
     services::CConfigImplEx::ResultList resultList(
         stringList, [](HlmPlg::IStringList* made) { containers::destroyContainer(made); });
     return new services::CConfigImplEx(*store_, std::move(resultList));
+}
+
+services::ProductTexts CHlmPlgPluginManager::productTexts() const {
+    std::shared_ptr<const Tandro::Utilities::IMasterTextReader> masterTexts;
+    try {
+        masterTexts =
+            Tandro::Utilities::DiContainer::Instance().Get<Tandro::Utilities::IMasterTextReader>();
+    } catch (const std::exception&) {
+        // Unreadable master texts: symbolic names resolve to nothing.
+    }
+    return {store_->productDirectory(), store_->productRegistryKey(), std::move(masterTexts)};
 }
 
 void CHlmPlgPluginManager::releaseInterface(HlmPlg::IInterface* object) {

@@ -235,7 +235,7 @@ TEST_F(HostTest, StopSignalsStopTheCoreAndExitCleanly) {
         EXPECT_EQ(host.wait(kDeadline), 0) << host.output();
         EXPECT_EQ(calls(), "getHlmCore @XMLFILE: shared=(null)\nsetCommandLine 1 " +
                                program_.string() +
-                               "\nhandleCmdLine\nrun quick=0\nstop\ndestroyed\n");
+                               "\nrun quick=0\nhandleCmdLine\nstop\ndestroyed\n");
     }
 }
 
@@ -245,7 +245,8 @@ TEST_F(HostTest, HangupReloadsTheConfigurationAndKeepsRunning) {
     ASSERT_TRUE(host.waitForOutput("FakeCore: reloaded", kDeadline)) << host.output();
     ASSERT_TRUE(host.sendSignal(ChildSignal::Terminate));
     EXPECT_EQ(host.wait(kDeadline), 0) << host.output();
-    EXPECT_NE(calls().find("run quick=0\nreloadConfig\nstop\ndestroyed\n"), std::string::npos)
+    EXPECT_NE(calls().find("run quick=0\nhandleCmdLine\nreloadConfig\nstop\ndestroyed\n"),
+              std::string::npos)
         << calls();
 }
 
@@ -253,11 +254,23 @@ TEST_F(HostTest, StopRequestedFromAPluginThreadStopsCleanly) {
     ProcessResult result = run({"@XMLFILE:stopself"});
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_NE(result.output.find("stopping: requested by a plugin"), std::string::npos);
-    EXPECT_NE(calls().find("run quick=0\nstop\ndestroyed\n"), std::string::npos) << calls();
+    EXPECT_NE(calls().find("run quick=0\nhandleCmdLine\nstop\ndestroyed\n"), std::string::npos)
+        << calls();
 
     // The code a plugin sets becomes the exit code.
     result = run({"@XMLFILE:stopself;exitcode=7"});
     EXPECT_EQ(result.exitCode, 7) << result.output;
+}
+
+// The command line is offered once the plugins run; a plugin that takes it
+// has handled a one-shot command, so the host stops at once with its code.
+TEST_F(HostTest, CommandLineTakenByAPluginStopsTheHostWithThatPluginsCode) {
+    const ProcessResult result = run({"@XMLFILE:takecmd=9", "/do-once"});
+    EXPECT_EQ(result.exitCode, 9) << result.output;
+    EXPECT_NE(result.output.find("stopping: a plugin handled the command line"), std::string::npos)
+        << result.output;
+    EXPECT_NE(calls().find("run quick=0\nhandleCmdLine\nstop\ndestroyed\n"), std::string::npos)
+        << calls();
 }
 
 TEST_F(HostTest, ArgumentsAfterTheListReachTheCommandLine) {
@@ -285,7 +298,8 @@ TEST_F(HostTest, SignalsArrivingAtTheStartOfMainWaitForTheMainLoop) {
     const ProcessResult stopped = run({"@XMLFILE:"});
     EXPECT_EQ(stopped.exitCode, 0) << stopped.output;
     EXPECT_NE(stopped.output.find("stopping: TERM"), std::string::npos) << stopped.output;
-    EXPECT_NE(calls().find("run quick=0\nstop\ndestroyed\n"), std::string::npos) << calls();
+    EXPECT_NE(calls().find("run quick=0\nhandleCmdLine\nstop\ndestroyed\n"), std::string::npos)
+        << calls();
 }
 
 TEST_F(HostTest, StopSignalDuringAHangingStopEndsTheHostAtOnce) {
@@ -328,6 +342,36 @@ TEST_F(HostTest, CoreLogLinesCarryTimeLevelAndSource) {
     const std::regex line(
         R"((^|\n)\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} INFO FakeCore: running\n)");
     EXPECT_TRUE(std::regex_search(result.output, line)) << result.output;
+}
+
+// Under the service manager standard error is the journal: each line then
+// starts with its syslog priority. The shell sets JOURNAL_STREAM to the
+// device and inode of the standard error it hands to avholm.
+TEST_F(HostTest, JournalLinesStartWithTheirPriority) {
+    std::vector<std::string> shell{"/bin/sh", "-c",
+                                   "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) "
+                                   "exec \"$0\" \"$@\""};
+    const std::vector<std::string> host = command({"--run-for", "0", "@XMLFILE:logcontrol"});
+    shell.insert(shell.end(), host.begin(), host.end());
+    ProcessResult result = holm::platform::runProcess(shell, environment(), kDeadline);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(std::regex_search(
+        result.output, std::regex(R"((^|\n)<6>\d{4}-\d\d-\d\d [^\n]* INFO FakeCore: running\n)")))
+        << result.output;
+    EXPECT_TRUE(std::regex_search(result.output, std::regex(R"((^|\n)<5>[^\n]* NOTICE )")))
+        << result.output;
+    EXPECT_FALSE(std::regex_search(result.output, std::regex(R"((^|\n)[^<])"))) << result.output;
+
+    shell.back() = (temp_.path() / "none.xml").string();
+    result = holm::platform::runProcess(shell, environment(), kDeadline);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.output.rfind("<3>avholm: plugin list not found: ", 0), 0u) << result.output;
+
+    // A stream that is not standard error's, as a child of a journaled
+    // service with its own output inherits it: the lines stay as they are.
+    extraEnvironment_.push_back("JOURNAL_STREAM=1:1");
+    result = run({"--run-for", "0", "@XMLFILE:"});
+    EXPECT_EQ(result.output.find('<'), std::string::npos) << result.output;
 }
 
 }  // namespace
