@@ -1,6 +1,7 @@
 // The plugin SDK: include this one header to build a plugin.
 #pragma once
 
+#include "hlmplg/async.h"
 #include "hlmplg/cmdline.h"
 #include "hlmplg/config.h"
 #include "hlmplg/core.h"
@@ -20,4 +21,5 @@
 #include "hlmplg/service.h"
 #include "hlmplg/string_list.h"
 #include "hlmplg/sync_read_write.h"
+#include "hlmplg/thread.h"
 #include "hlmplg/wow64_fs_redir.h"
