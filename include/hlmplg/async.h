@@ -61,7 +61,7 @@ class HLMPLG_API IAsync : public IHandlerInterface {
     // delivery of the element runs any more; called on a dispatcher thread
     // (from inside any callback) it never waits: a delivery in progress ends
     // first, and the element is destroyed after it. A pointer that is not a
-    // live element of this object is ignored.
+    // live element (cancelled already, a fireNow after its delivery) is ignored.
     virtual void cancel(IAsyncEvent* event) = 0;
 };
 
