@@ -2,11 +2,14 @@
 
 #include <new>
 
+#include "async/async_impl.h"
+#include "async/thread_impl.h"
 #include "common/utf16.h"
 #include "containers/factory.h"
 #include "core/service.h"
 #include "hlmplg/interface_ids.h"
 #include "platform/file_system.h"
+#include "platform/named_event.h"
 #include "services/factory.h"
 
 namespace holm::core {
@@ -38,11 +41,30 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
         case HlmPlg::IID_DATALIST:
         case HlmPlg::IID_SERIALIZABLELIST:
             return containers::createContainer(id);
+        case HlmPlg::IID_THREAD:
+            return asyncGate_ ? new async::CThreadImpl(*asyncGate_) : nullptr;
+        case HlmPlg::IID_ASYNC:
+            return dispatcher_ ? new async::CAsyncImpl(*dispatcher_, *asyncGate_) : nullptr;
         case HlmPlg::IID_SYNCREADWRITE:
         case HlmPlg::IID_WOW64FSREDIR:
             return services::createService(id, text::utf8ToUtf16(platform::systemDirectory()));
         default:
             return nullptr;
+    }
+}
+
+void CHlmPlgPluginManager::createDispatcher(const BoundaryReporting& reporting) {
+    if (dispatcher_) {
+        return;
+    }
+    asyncGate_ = std::make_unique<AsyncGate>(reporting);
+    dispatcher_ = std::make_unique<async::CAsyncImplObjects>(*asyncGate_, nullptr,
+                                                             platform::runtimeDirectory());
+}
+
+void CHlmPlgPluginManager::setAsyncReporting(const BoundaryReporting& reporting) {
+    if (asyncGate_) {
+        asyncGate_->setReporting(reporting);
     }
 }
 
