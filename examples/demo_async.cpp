@@ -6,9 +6,10 @@
 //   - a watch on the named event "holm-demo", which an operator sets with
 //     `holm-event set holm-demo` (same HOLM_RUNTIME_DIR as the host);
 //   - a one-shot callback (fireNow) and a periodic one (fireAfterNSec).
-// Everything it notices goes out through IService::broadcastMessage, which
-// the host logs.
+// Everything it notices is written as one line to standard error (where the
+// host logs too) and broadcast to the service handlers.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "hlmplg/hlmplg.h"
@@ -21,6 +22,19 @@ constexpr uint32_t kHeartbeatMilliseconds = 1000;
 
 enum Watch : uintptr_t { kNamedEvent = 1, kOnce = 2, kPeriodic = 3 };
 
+// One line to standard error (ASCII texts only, so each unit is one byte)
+// and a broadcast through the service object, if the plugin holds one.
+void say(HlmPlg::IService* service, const std::u16string& text, uint32_t level = kInfo) {
+    std::string line;
+    for (char16_t unit : text) {
+        line.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+    }
+    std::fprintf(stderr, "%s\n", line.c_str());
+    if (service != nullptr) {
+        service->broadcastMessage(text.c_str(), level);
+    }
+}
+
 // The body of the plugin's thread: runs until the stop event is set.
 class HeartbeatThread : public HlmPlg::IThreadHandler {
   public:
@@ -30,9 +44,7 @@ class HeartbeatThread : public HlmPlg::IThreadHandler {
         unsigned beats = 0;
         while (!stop->wait(kHeartbeatMilliseconds)) {
             const std::u16string text = u"async: thread heartbeat " + toText(++beats);
-            if (*m_service != nullptr) {
-                (*m_service)->broadcastMessage(text.c_str(), kInfo);
-            }
+            say(*m_service, text);
         }
         return 0;
     }
@@ -67,9 +79,7 @@ class WatchHandler : public HlmPlg::IAsyncHandler {
                 text = u"async: periodic timer fired";
                 break;
         }
-        if (*m_service != nullptr) {
-            (*m_service)->broadcastMessage(text, kInfo);
-        }
+        say(*m_service, text);
         return true;
     }
 
@@ -102,15 +112,15 @@ class DemoAsyncPlugin : public HlmPlg::CHlmPlg {
             return false;
         }
         if (!m_thread->start(0)) {
-            m_service->broadcastMessage(u"async: the thread did not start", kError);
+            say(m_service, u"async: the thread did not start", kError);
         }
         if (m_async->watchEvent(u"holm-demo", kNamedEvent) == nullptr) {
-            m_service->broadcastMessage(
-                u"async: cannot watch 'holm-demo' (is HOLM_RUNTIME_DIR writable?)", kError);
+            say(m_service, u"async: cannot watch 'holm-demo' (is HOLM_RUNTIME_DIR writable?)",
+                kError);
         }
         m_async->fireNow(kOnce);
         m_async->fireAfterNSec(4, kPeriodic);
-        m_service->broadcastMessage(u"async: watching; try `holm-event set holm-demo`", kInfo);
+        say(m_service, u"async: watching; try `holm-event set holm-demo`");
         return true;
     }
 
