@@ -230,9 +230,9 @@ TEST_F(AsyncCancel, CancelOwnElementFromItsCallback) {
     RecordingHandler first, second;
     auto async = makeAsync(&first);
     auto witness = makeAsync(&second);
+    first.onEvent = [&](HlmPlg::IAsyncEvent* event) { async->cancel(event); };
     HlmPlg::IAsyncEvent* self = async->watchEvent(u"once", 1);
     witness->watchEvent(u"once", 2);  // delivered after `self`, in list order
-    first.onEvent = [&](HlmPlg::IAsyncEvent* event) { async->cancel(event); };
     ASSERT_EQ(setEvent(u"once"), NamedEventSet::Set);
     ASSERT_EQ(second.waitFor(1).size(), 1u);
     ASSERT_EQ(setEvent(u"once"), NamedEventSet::Set);
