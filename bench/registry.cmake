@@ -1,2 +1,2 @@
 holm_add_benchmark(registry_bench SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/registry_bench.cpp
-                   DEPS holm_platform)
+                   DEPS holm_registry)

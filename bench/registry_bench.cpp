@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry.h"
+#include "registry/registry.h"
 
 namespace {
 
@@ -20,10 +20,23 @@ struct Fixture {
                                 ("holm-registry-bench-" + std::to_string(std::random_device{}()));
     reg::Store store;
     reg::Key key;
+    uint32_t setUpError = reg::kErrorSuccess;
 
     Fixture() {
-        reg::Store::open(dir / "store", store);
-        reg::Key::create(store, reg::Root::LocalMachine, u"SOFTWARE\\Bench\\Values", key);
+        setUpError = reg::Store::open(dir / "store", store);
+        if (setUpError == reg::kErrorSuccess) {
+            setUpError =
+                reg::Key::create(store, reg::Root::LocalMachine, u"SOFTWARE\\Bench\\Values", key);
+        }
+    }
+    // Writes the value a benchmark reads; false (the benchmark skipped) when
+    // the store could not be set up.
+    bool prepare(benchmark::State& state, std::u16string_view name, const reg::Value& value) {
+        if (setUpError != reg::kErrorSuccess || key.setValue(name, value) != reg::kErrorSuccess) {
+            state.SkipWithError("the store could not be set up");
+            return false;
+        }
+        return true;
     }
     ~Fixture() {
         key = reg::Key();
@@ -39,7 +52,9 @@ reg::Value sample(bool binary) {
 void BM_ReadValue(benchmark::State& state) {
     Fixture fixture;
     const reg::Value value = sample(state.range(0) != 0);
-    fixture.key.setValue(u"Value", value);
+    if (!fixture.prepare(state, u"Value", value)) {
+        return;
+    }
     reg::Value read;
     for (auto _ : state) {
         if (fixture.key.queryValue(u"Value", read) != reg::kErrorSuccess) {
@@ -53,7 +68,9 @@ void BM_ReadValue(benchmark::State& state) {
 
 void BM_OpenKeyAndReadValue(benchmark::State& state) {
     Fixture fixture;
-    fixture.key.setValue(u"DisableSEH", reg::makeDword(1));
+    if (!fixture.prepare(state, u"DisableSEH", reg::makeDword(1))) {
+        return;
+    }
     for (auto _ : state) {
         reg::Key key;
         reg::Value read;

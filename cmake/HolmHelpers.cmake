@@ -3,21 +3,72 @@
 # Sources are globbed per folder: adding a file to a folder adds it to the
 # folder's target without touching any CMakeLists.txt.
 
+# Include views. A target's sources may include the headers of its own
+# folder, of the folders of the targets it links, and the SDK (include/) --
+# nothing else, so the layers hold by construction: a header of a layer above
+# is simply not found. Each target's include path is a directory of its own
+# in the build tree that holds symbolic links to exactly those folders.
+set(HOLM_INCLUDE_VIEWS_DIR "${CMAKE_BINARY_DIR}/include-views")
+
+# The folders (relative to the source root) whose headers the users of the
+# linked `deps` may include: each holm target's folder plus those of its
+# public dependencies.
+function(_holm_folders_of_deps out)
+  set(folders)
+  foreach(dep IN LISTS ARGN)
+    if(TARGET ${dep})
+      get_target_property(dep_folders ${dep} HOLM_PUBLIC_FOLDERS)
+      if(dep_folders)
+        list(APPEND folders ${dep_folders})
+      endif()
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES folders)
+  set(${out} "${folders}" PARENT_SCOPE)
+endfunction()
+
+# holm_include_view(<target> FOLDER <own folder> DEPS <linked targets>...
+#                   [PUBLIC_DEPS <linked targets>...])
+# Gives <target> its include view and records which folders its users see.
+function(holm_include_view target)
+  cmake_parse_arguments(ARG "" "FOLDER" "DEPS;PUBLIC_DEPS" ${ARGN})
+  _holm_folders_of_deps(public_folders ${ARG_PUBLIC_DEPS})
+  _holm_folders_of_deps(private_folders ${ARG_DEPS})
+  set(folders ${ARG_FOLDER} ${public_folders} ${private_folders})
+  list(REMOVE_DUPLICATES folders)
+  set(view "${HOLM_INCLUDE_VIEWS_DIR}/${target}")
+  file(REMOVE_RECURSE "${view}")
+  foreach(folder IN LISTS folders)
+    get_filename_component(parent "${view}/${folder}" DIRECTORY)
+    file(MAKE_DIRECTORY "${parent}")
+    file(CREATE_LINK "${CMAKE_SOURCE_DIR}/${folder}" "${view}/${folder}" SYMBOLIC)
+  endforeach()
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE "${view}" "${CMAKE_SOURCE_DIR}/include")
+  else()
+    target_include_directories(${target} PRIVATE "${view}" "${CMAKE_SOURCE_DIR}/include")
+  endif()
+  set_target_properties(${target} PROPERTIES
+                        HOLM_PUBLIC_FOLDERS "${ARG_FOLDER};${public_folders}")
+endfunction()
+
 # holm_add_library(NAME DIR <folder> [DEPS ...] [PUBLIC_DEPS ...])
 # A static, position-independent library from <folder>/*.cpp and, for the
-# platform layer, <folder>/posix/*.cpp.
+# layers with an operating-system backend, <folder>/posix/*.cpp, with the
+# include view of the folders it links.
 function(holm_add_library name)
   cmake_parse_arguments(ARG "" "DIR" "DEPS;PUBLIC_DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp" "${ARG_DIR}/posix/*.cpp")
+  file(RELATIVE_PATH folder "${CMAKE_SOURCE_DIR}" "${ARG_DIR}")
   if(srcs)
     add_library(${name} STATIC ${srcs})
-    target_include_directories(${name} PUBLIC "${CMAKE_SOURCE_DIR}" "${CMAKE_SOURCE_DIR}/include")
     target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_DEPS})
   else()
     add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE "${CMAKE_SOURCE_DIR}" "${CMAKE_SOURCE_DIR}/include")
     target_link_libraries(${name} INTERFACE ${ARG_PUBLIC_DEPS} ${ARG_DEPS})
   endif()
+  holm_include_view(${name} FOLDER "${folder}" PUBLIC_DEPS ${ARG_PUBLIC_DEPS} DEPS ${ARG_DEPS})
 endfunction()
 
 # holm_add_test_suite(NAME DIR <folder> DEPS ...)
@@ -44,6 +95,7 @@ endfunction()
 function(holm_add_fuzzer name)
   cmake_parse_arguments(ARG "" "SOURCE" "DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCE})
+  target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}" "${CMAKE_SOURCE_DIR}/include")
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
   if(HOLM_FUZZ)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
@@ -57,6 +109,8 @@ endfunction()
 function(holm_add_benchmark name)
   cmake_parse_arguments(ARG "" "SOURCE" "DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCE})
+  # Benchmarks, like tests, may include anything.
+  target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}" "${CMAKE_SOURCE_DIR}/include")
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark_main)
 endfunction()
 

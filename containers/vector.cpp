@@ -5,9 +5,7 @@
 
 void CVectorImpl::add(IListElem* element) {
     std::unique_ptr<IListElem> owned(element);
-    if (elements_.size() >= maxCount_) {
-        throw std::length_error("list<T> too long");
-    }
+    holm::checkRoomForOneMore(elements_.size(), maxCount_);
     elements_.push_back(std::move(owned));
 }
 

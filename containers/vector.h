@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "common/limits.h"
 #include "hlmplg/interface.h"
 
 // Base of every element a list stores in its vector.
@@ -49,7 +50,7 @@ class CVectorImpl : public IVector {
     using Elements = std::vector<std::unique_ptr<IListElem>>;
 
     // The most elements a vector holds: getCount() reports an int32.
-    static constexpr size_t kMaxCount = INT32_MAX;
+    static constexpr size_t kMaxCount = holm::kMaxListLength;
 
     CVectorImpl() = default;
     // A vector limited to fewer elements, so that the limit can be exercised.

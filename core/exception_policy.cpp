@@ -6,9 +6,10 @@
 #include <mutex>
 #include <string_view>
 
+#include "platform/io.h"
 #include "platform/memory.h"
-#include "platform/registry.h"
-#include "platform/registry_watch.h"
+#include "registry/registry.h"
+#include "registry/registry_watch.h"
 
 namespace holm::core {
 
@@ -36,8 +37,9 @@ class DisableSehCache {
         if (!watch_.valid()) {
             return false;  // nothing tells of a change: look again
         }
-        return !registry::waitReadable(watch_.fd(), std::chrono::milliseconds(0)) ||
-               !watch_.consume();
+        const bool pending =
+            platform::io::waitReadable(watch_.fd(), std::chrono::steady_clock::now()).valueOr(true);
+        return !pending || !watch_.consume();
     }
 
     // The watch comes first, the read second: a change between the two is

@@ -6,6 +6,7 @@
 
 #include "async/dispatcher.h"
 #include "common/format.h"
+#include "common/limits.h"
 #include "common/log_text.h"
 #include "common/utf16.h"
 #include "core/plugin_boundary.h"
@@ -29,7 +30,6 @@ constexpr uint32_t kLevelDetail = 1;
 constexpr uint32_t kStatusStartPending = 2;
 constexpr uint32_t kStatusStopPending = 3;
 constexpr uint32_t kPluginWaitHintMs = 10000;
-constexpr size_t kMaxPlugins = INT32_MAX;
 
 const char16_t* phaseName(Phase phase) {
     switch (phase) {
@@ -206,10 +206,10 @@ int32_t CPluginLifecycle::addPluginWithReason(const PluginListEntry& entry, std:
         dispose(std::move(plugin));
         return result;
     }
-    if (plugins_.size() >= kMaxPlugins) {
-        dispose(std::move(plugin));
-        throw std::length_error("list<T> too long");
+    if (plugins_.size() >= kMaxListLength) {
+        dispose(std::move(plugin));  // a plugin that cannot be kept is released first
     }
+    checkRoomForOneMore(plugins_.size());
     plugins_.push_back(std::move(plugin));
     return kAdded;
 }

@@ -3,13 +3,13 @@
 #include <expat.h>
 
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <memory>
 
 #include "common/format.h"
 #include "common/utf16.h"
 #include "platform/debug_output.h"
+#include "platform/io.h"
 
 namespace holm::core {
 
@@ -254,14 +254,15 @@ bool PluginList::loadList(const std::u16string& text) {
         return false;
     }
     lastError_.clear();
-    std::ifstream in(text::utf16ToUtf8(text), std::ios::binary);
-    std::string content;
-    if (in) {
-        content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    if (!in && !in.eof()) {
+    // One byte more than a document may hold, so that loadXml sees (and
+    // names) a document that is too large.
+    const auto content =
+        platform::io::readSmallFile(text::utf16ToUtf8(text), kMaxDocumentBytes + 1);
+    if (!content && content.error().errnoValue() == EFBIG) {
+        lastError_ = text::format(u"Unable to load file (error #%d).", kTooLarge);
+    } else if (!content) {
         lastError_ = text::format(u"Unable to find file (%s).", text.c_str());
-    } else if (loadXml(content, text)) {
+    } else if (loadXml(*content, text)) {
         return true;
     }
     platform::debugOutput(text::utf16ToUtf8(baseName(text) + u": " + lastError_));

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "common/format.h"
+#include "common/limits.h"
 #include "common/log_text.h"
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/service.h"
@@ -17,7 +18,6 @@ using HlmPlg::IHandlerInterface;
 using HlmPlg::IInterface;
 
 namespace {
-constexpr size_t kMaxDeclarations = std::numeric_limits<int32_t>::max();
 constexpr uint32_t kLevelAlways = 0;
 }  // namespace
 
@@ -146,9 +146,7 @@ void CPluginManager::releaseObject(IInterface* object, bool passExceptions) {
 int32_t CPluginManager::declareInterface(CHlmPlg* owner, int32_t id, IInterface** variable,
                                          bool required) {
     std::lock_guard guard(declarationLock_);
-    if (declarations_.size() >= kMaxDeclarations) {
-        throw std::length_error("list<T> too long");
-    }
+    checkRoomForOneMore(declarations_.size());
     *variable = nullptr;
     declarations_.push_back({nextKey_++, owner, id, variable, nullptr, false, required});
     return static_cast<int32_t>(declarations_.size());

@@ -4,21 +4,18 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "common/limits.h"
 #include "core/holm_core.h"
 
 namespace holm::core {
 
 namespace {
 
-// The longest list the registry and a host list hold, as the core's other
-// lists.
-constexpr size_t kMaxListLength = INT32_MAX;
-
+// The registry of shared cores and a host list are as long as the core's
+// other lists may be.
 template <typename T>
 void checkRoomFor(const std::vector<T>& list) {
-    if (list.size() >= kMaxListLength) {
-        throw std::length_error("list<T> too long");
-    }
+    checkRoomForOneMore(list.size());
 }
 
 }  // namespace

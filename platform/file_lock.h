@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/result.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
@@ -12,9 +13,9 @@ namespace holm::platform {
 class FileLock {
   public:
     // Creates `path` if needed (mode 0600, no link followed) and takes an
-    // exclusive lock on it without waiting; nullopt when that fails or
-    // another process holds the lock.
-    static std::optional<FileLock> acquire(const std::string& path);
+    // exclusive lock on it without waiting; EWOULDBLOCK when another process
+    // holds the lock.
+    static Result<FileLock> acquire(const std::string& path);
 
   private:
     explicit FileLock(UniqueFd fd) : fd_(std::move(fd)) {}

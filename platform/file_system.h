@@ -1,8 +1,9 @@
 // Files and directories.
 //
 // Paths are UTF-8 `std::string`s separated by '/'. Functions that can fail
-// report a Windows error number (platform/errors.h) through an `error`
-// argument; nothing here throws.
+// return a Result (platform/result.h) or, where an interface of the system
+// reports one, a Windows error number (platform/errors.h); nothing here
+// throws.
 #pragma once
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
@@ -28,34 +30,32 @@ struct FileInfo {
 };
 
 // Facts about the file `path` names, following symbolic links.
-std::optional<FileInfo> statPath(const std::string& path, uint32_t* error = nullptr);
+Result<FileInfo> statPath(const std::string& path);
 
 // Facts about `path` itself: a symbolic link is reported as kSymlink.
-std::optional<FileInfo> lstatPath(const std::string& path, uint32_t* error = nullptr);
+Result<FileInfo> lstatPath(const std::string& path);
 
 // Facts about the file open on `fd`.
-std::optional<FileInfo> statDescriptor(int fd, uint32_t* error = nullptr);
+Result<FileInfo> statDescriptor(int fd);
 
+// Questions answered yes or no: a path that cannot be examined is "no".
 // Whether something exists at `path` (a dangling link does not count).
 bool pathExists(const std::string& path);
 bool isDirectory(const std::string& path);
 bool isRegularFile(const std::string& path);
 
-// The size in bytes of the file at `path`, or nothing if it cannot be read.
-std::optional<uint64_t> fileSize(const std::string& path);
+// The size in bytes of the file at `path`.
+Result<uint64_t> fileSize(const std::string& path);
 
 // Opens `path` read-only and close-on-exec, refusing a symbolic link as the
-// last component (error 5). On failure the result is invalid and `error` set.
-UniqueFd openForReading(const std::string& path, uint32_t& error);
-
-enum class MakeDirectoryResult { kCreated, kAlreadyExists, kFailed };
+// last component (ELOOP), without blocking on a FIFO at the open.
+Result<UniqueFd> openForReading(const std::string& path);
 
 // Creates the directory `path` with `mode` (less the process umask). The
-// creation itself is the existence test: kAlreadyExists means something of
-// any type (directory, file, link) is already there, and `error` is then 183;
-// a missing parent gives kFailed with error 3.
-MakeDirectoryResult makeDirectory(const std::string& path, uint32_t mode,
-                                  uint32_t* error = nullptr);
+// creation itself is the existence test: something of any type (directory,
+// file, link) already there gives EEXIST with the Windows number 183; a
+// missing parent gives ENOENT with 3.
+Status makeDirectory(const std::string& path, uint32_t mode);
 
 // Removes the directory `path` if it is empty. Returns 0, 145 when it has
 // contents, 2 when it is missing, 3 when it is not a directory (a link to

@@ -9,9 +9,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
+
+#include "platform/result.h"
 
 namespace holm::platform {
 
@@ -22,7 +23,7 @@ class MappedFile {
 
     // Maps the regular file behind `fd` (which the caller keeps owning), so that
     // a caller holding an already verified descriptor reads exactly that file.
-    static std::optional<MappedFile> fromDescriptor(int fd, std::string& error);
+    static Result<MappedFile> fromDescriptor(int fd);
 
     MappedFile(MappedFile&& other) noexcept;
     MappedFile& operator=(MappedFile&& other) noexcept;

@@ -23,8 +23,7 @@ class SignalChannel {
     int fd() const { return fd_.get(); }
 
     // Waits until a signal arrives (returned), or until wake() is called or
-    // `timeout` passes (nullopt then). A negative timeout does not wait; one
-    // beyond about 24 days may return early.
+    // `timeout` passes (nullopt then). A negative timeout does not wait.
     std::optional<HostSignal> wait(std::optional<std::chrono::milliseconds> timeout);
     // Wakes a wait() from another thread without a signal.
     void wake();

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
@@ -28,10 +29,9 @@ class ChildProcess {
     // Starts argv[0] (a path; no search) with `argv`, in this process's
     // environment plus `environment` ("NAME=VALUE" entries replace or add),
     // with default signal dispositions and an empty signal mask. Standard
-    // output and error both go to one pipe read by this object. Invalid when
-    // the program cannot be started; `error` then says why.
-    static ChildProcess start(const std::vector<std::string>& argv,
-                              const std::vector<std::string>& environment, std::string* error);
+    // output and error both go to one pipe read by this object.
+    static Result<ChildProcess> start(const std::vector<std::string>& argv,
+                                      const std::vector<std::string>& environment);
 
     bool valid() const { return process_.valid(); }
 
@@ -39,8 +39,8 @@ class ChildProcess {
     bool waitForOutput(std::string_view text, std::chrono::milliseconds timeout);
     bool sendSignal(ChildSignal signal);
     // Reads the output to its end and reaps the child. Its exit code, 128 +
-    // signal number when a signal ended it, or nothing when it did not end
-    // within `timeout` (it is then killed).
+    // signal number when a signal ended it, or nothing when its output or
+    // the child itself did not end within `timeout` (it is then killed).
     std::optional<int> wait(std::chrono::milliseconds timeout);
 
     // Everything read so far.
@@ -52,13 +52,14 @@ class ChildProcess {
     bool readSome(std::chrono::steady_clock::time_point deadline);
 
     UniqueProcess process_;
+    UniqueFd exitFd_;  // readable once the child has ended (a pidfd)
     UniqueFd outputFd_;
     std::string output_;
 };
 
 struct ProcessResult {
     // Exit code as ChildProcess::wait reports it; nothing on start failure
-    // or timeout.
+    // (`output` then says why) or timeout.
     std::optional<int> exitCode;
     std::string output;
 };

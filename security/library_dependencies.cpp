@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/io.h"
 #include "platform/verified_open.h"
 
 namespace holm::security {
@@ -76,16 +77,8 @@ class DescriptorBytes final : public LibraryBytes {
         if (offset > size_ || size > size_ - offset) {
             return false;
         }
-        size_t filled = 0;
-        while (filled < size) {
-            const long long got = platform::readAt(fd_, static_cast<char*>(out) + filled,
-                                                   size - filled, offset + filled);
-            if (got <= 0) {
-                return false;
-            }
-            filled += static_cast<size_t>(got);
-        }
-        return true;
+        return platform::io::readFullAt(fd_, std::span(static_cast<uint8_t*>(out), size), offset)
+            .ok();
     }
 
   private:

@@ -61,7 +61,9 @@ std::u16string CConfigStore::normaliseDirectory(std::u16string_view directory) {
 std::u16string CConfigStore::appDataSubDir(std::u16string_view name) {
     std::u16string path =
         normaliseDirectory(normaliseDirectory(dataDirectory_) + std::u16string(name));
-    platform::makeDirectory(text::utf16ToUtf8(path), 0700);
+    // An existing folder is what is wanted; one that cannot be made shows
+    // when it is used.
+    (void)platform::makeDirectory(text::utf16ToUtf8(path), 0700);
     return path;
 }
 
@@ -91,14 +93,20 @@ std::u16string CConfigStore::createTempDirectory(const std::u16string& base) {
     std::u16string path;
     for (int attempt = 0; attempt < kAttempts; ++attempt, ++stamp) {
         path = base + text::formatRuntime(tempFolderPattern_, stamp);
-        const auto result = platform::makeDirectory(text::utf16ToUtf8(path), 0700);
-        if (result == platform::MakeDirectoryResult::kCreated) {
-            instanceLock_ =
-                platform::FileLock::acquire(text::utf16ToUtf8(path + kInstanceLockName));
+        const platform::Status created = platform::makeDirectory(text::utf16ToUtf8(path), 0700);
+        if (created) {
+            // Without the lock the folder is still usable; it only loses its
+            // protection from another instance's clean-up.
+            auto lock = platform::FileLock::acquire(text::utf16ToUtf8(path + kInstanceLockName));
+            if (lock) {
+                instanceLock_ = std::move(*lock);
+            } else {
+                instanceLock_.reset();
+            }
             return path;
         }
-        if (result == platform::MakeDirectoryResult::kFailed) {
-            break;
+        if (created.error().errnoValue() != EEXIST) {
+            break;  // only a name in use is worth another attempt
         }
     }
     return path;

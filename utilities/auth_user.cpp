@@ -1,7 +1,7 @@
 #include "utilities/auth_user.h"
 
-#include "platform/registry.h"
 #include "platform/sessions.h"
+#include "registry/registry.h"
 
 namespace Tandro::Utilities::AuthUser {
 

@@ -28,8 +28,7 @@ bool Directory::Exists(std::u16string_view path) {
 }
 
 bool Directory::CreateAdminOnly(std::u16string_view path) {
-    return holm::platform::makeDirectory(holm::text::utf16ToUtf8(path), 0700) ==
-           holm::platform::MakeDirectoryResult::kCreated;
+    return holm::platform::makeDirectory(holm::text::utf16ToUtf8(path), 0700).ok();
 }
 
 }  // namespace Tandro::Utilities

@@ -1,10 +1,9 @@
 #include "utilities/product_switches.h"
 
 #include <charconv>
-#include <fstream>
-#include <iterator>
 
 #include "common/utf16.h"
+#include "platform/io.h"
 
 namespace Tandro::Utilities {
 namespace {
@@ -16,11 +15,10 @@ std::set<uint32_t> loadSwitches(const char* variable, const std::u16string& file
     if (auto value = environment(variable)) {
         return parseSwitchIds(*value);
     }
-    std::ifstream in(holm::text::utf16ToUtf8(file), std::ios::binary);
-    if (!in) {
-        return {};
-    }
-    return parseSwitchIds(std::string(std::istreambuf_iterator<char>(in), {}));
+    // A list of ids is small; a file far larger than any such list is not one.
+    constexpr size_t kLimit = 1024 * 1024;
+    const auto content = holm::platform::io::readSmallFile(holm::text::utf16ToUtf8(file), kLimit);
+    return content ? parseSwitchIds(*content) : std::set<uint32_t>{};
 }
 
 }  // namespace

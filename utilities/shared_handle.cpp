@@ -11,11 +11,12 @@ SharedHandle::SharedHandle(holm::platform::UniqueFd handle) {
 }
 
 SharedHandle EventAccessControl::CreateLocalEvent(bool /*manualReset*/, bool initialState) {
-    return SharedHandle(holm::platform::createLocalEvent(initialState));
+    // An event that cannot be created is an invalid handle, as on Windows.
+    return SharedHandle(holm::platform::createLocalEvent(initialState).valueOr({}));
 }
 
 bool EventAccessControl::SetEvent(const SharedHandle& event) {
-    return event && holm::platform::setLocalEvent(event.get());
+    return event && holm::platform::setLocalEvent(event.get()).ok();
 }
 
 bool EventAccessControl::IsEventSet(const SharedHandle& event) {

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/io.h"
+
 namespace holm::platform {
 
 namespace {
@@ -26,7 +28,8 @@ void debugOutput(std::string_view line) {
     text.append(line);
     text.push_back('\n');
     // One write per line keeps lines of several threads apart.
-    [[maybe_unused]] auto ignored = ::write(STDERR_FILENO, text.data(), text.size());
+    // Diagnostics only: a standard error that cannot take the line loses it.
+    (void)io::writeFull(STDERR_FILENO, text);
 }
 
 }  // namespace holm::platform

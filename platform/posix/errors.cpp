@@ -1,6 +1,9 @@
 #include "platform/errors.h"
 
 #include <cerrno>
+#include <cstring>
+
+#include "platform/result.h"
 
 namespace holm::platform {
 namespace {
@@ -100,6 +103,20 @@ uint32_t setLastErrorFromErrno() noexcept {
     uint32_t error = windowsErrorFromErrno(errno);
     setLastError(error);
     return error;
+}
+
+Error lastSystemError() noexcept {
+    return Error::fromErrno(errno);
+}
+
+std::string Error::message() const {
+    if (reason_ != nullptr) {
+        return reason_;
+    }
+    if (errno_ != 0) {
+        return std::strerror(errno_);
+    }
+    return "error " + std::to_string(windows_);
 }
 
 }  // namespace holm::platform

@@ -5,14 +5,19 @@
 
 #include <cerrno>
 
+#include "platform/io.h"
+
 namespace holm::platform {
 
-std::optional<FileLock> FileLock::acquire(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        return std::nullopt;
+Result<FileLock> FileLock::acquire(const std::string& path) {
+    auto fd = io::open(path, {.access = io::Access::ReadWrite, .create = true, .mode = 0600});
+    if (!fd) {
+        return fd.error();
     }
-    return FileLock(std::move(fd));
+    if (::flock(fd->get(), LOCK_EX | LOCK_NB) != 0) {
+        return lastSystemError();
+    }
+    return FileLock(std::move(*fd));
 }
 
 bool isLockHeld(const std::string& path) {

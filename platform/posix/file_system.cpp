@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/errors.h"
+#include "platform/io.h"
 
 namespace holm::platform {
 namespace {
@@ -47,16 +48,10 @@ FileInfo infoOf(const struct stat& status) {
 
 // Runs one of the stat calls and converts its result.
 template <typename StatCall>
-std::optional<FileInfo> statWith(StatCall call, uint32_t* error) {
+Result<FileInfo> statWith(StatCall call) {
     struct stat status {};
     if (call(&status) != 0) {
-        if (error != nullptr) {
-            *error = windowsErrorFromErrno(errno);
-        }
-        return std::nullopt;
-    }
-    if (error != nullptr) {
-        *error = WinError::kSuccess;
+        return lastSystemError();
     }
     return infoOf(status);
 }
@@ -68,20 +63,20 @@ bool hasType(const std::string& path, FileType type) {
 
 }  // namespace
 
-std::optional<FileInfo> statPath(const std::string& path, uint32_t* error) {
-    return statWith([&](struct stat* status) { return ::stat(path.c_str(), status); }, error);
+Result<FileInfo> statPath(const std::string& path) {
+    return statWith([&](struct stat* status) { return ::stat(path.c_str(), status); });
 }
 
-std::optional<FileInfo> lstatPath(const std::string& path, uint32_t* error) {
-    return statWith([&](struct stat* status) { return ::lstat(path.c_str(), status); }, error);
+Result<FileInfo> lstatPath(const std::string& path) {
+    return statWith([&](struct stat* status) { return ::lstat(path.c_str(), status); });
 }
 
-std::optional<FileInfo> statDescriptor(int fd, uint32_t* error) {
-    return statWith([&](struct stat* status) { return ::fstat(fd, status); }, error);
+Result<FileInfo> statDescriptor(int fd) {
+    return statWith([&](struct stat* status) { return ::fstat(fd, status); });
 }
 
 bool pathExists(const std::string& path) {
-    return statPath(path).has_value();
+    return statPath(path).ok();
 }
 
 bool isDirectory(const std::string& path) {
@@ -92,24 +87,25 @@ bool isRegularFile(const std::string& path) {
     return hasType(path, FileType::kRegular);
 }
 
-std::optional<uint64_t> fileSize(const std::string& path) {
+Result<uint64_t> fileSize(const std::string& path) {
     auto info = statPath(path);
     if (!info) {
-        return std::nullopt;
+        return info.error();
     }
     return info->size;
 }
 
-UniqueFd openForReading(const std::string& path, uint32_t& error) {
+Result<UniqueFd> openForReading(const std::string& path) {
     // Non-blocking so that a FIFO put in place of a file cannot stall the
     // caller; reads are blocking again afterwards.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
-    if (!fd || ::fcntl(fd.get(), F_SETFL, 0) != 0) {
-        error = windowsErrorFromErrno(errno);
-        return {};
+    auto fd = io::open(path, {.nonBlocking = true});
+    if (!fd) {
+        return fd.error();
     }
-    error = WinError::kSuccess;
-    return fd;
+    if (::fcntl(fd->get(), F_SETFL, 0) != 0) {
+        return lastSystemError();
+    }
+    return std::move(*fd);
 }
 
 // ---------------------------------------------------------------------------
@@ -150,22 +146,19 @@ std::string withOneTrailingSlash(std::string path) {
 
 }  // namespace
 
-MakeDirectoryResult makeDirectory(const std::string& path, uint32_t mode, uint32_t* error) {
+Status makeDirectory(const std::string& path, uint32_t mode) {
     if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) {
-        if (error != nullptr) {
-            *error = WinError::kSuccess;
-        }
-        return MakeDirectoryResult::kCreated;
+        return {};
     }
-    bool exists = errno == EEXIST;
-    if (error != nullptr) {
-        // ENOENT here always means a missing parent, which Windows calls a
-        // missing path.
-        *error = exists            ? WinError::kAlreadyExists
-                 : errno == ENOENT ? WinError::kPathNotFound
-                                   : windowsErrorFromErrno(errno);
+    // Directory creation reports an existing path as "already exists", and
+    // ENOENT here always means a missing parent, which Windows calls a
+    // missing path.
+    const int error = errno;
+    if (error == EEXIST) {
+        return Error::windows(WinError::kAlreadyExists, error);
     }
-    return exists ? MakeDirectoryResult::kAlreadyExists : MakeDirectoryResult::kFailed;
+    return error == ENOENT ? Error::windows(WinError::kPathNotFound, error)
+                           : Error::fromErrno(error);
 }
 
 uint32_t removeEmptyDirectory(const std::string& path) {

@@ -5,33 +5,22 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <system_error>
 #include <utility>
 
+#include "platform/io.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
-namespace {
-
-std::string describeErrno(const char* what, int code) {
-    return std::string(what) + ": " + std::system_category().message(code);
-}
-
-}  // namespace
-
-std::optional<MappedFile> MappedFile::fromDescriptor(int fd, std::string& error) {
+Result<MappedFile> MappedFile::fromDescriptor(int fd) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
-        error = describeErrno("cannot examine the file", errno);
-        return std::nullopt;
+        return lastSystemError();
     }
     if (!S_ISREG(info.st_mode)) {
-        error = "not a regular file";
-        return std::nullopt;
+        return Error::fromErrno(EINVAL).because("not a regular file");
     }
     if (info.st_size < 0 || static_cast<uint64_t>(info.st_size) > kMaxSize) {
-        error = "file larger than 64 MiB";
-        return std::nullopt;
+        return Error::fromErrno(EFBIG).because("file larger than 64 MiB");
     }
     const auto size = static_cast<size_t>(info.st_size);
     if (size == 0) {
@@ -39,8 +28,7 @@ std::optional<MappedFile> MappedFile::fromDescriptor(int fd, std::string& error)
     }
     void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (address == MAP_FAILED) {
-        error = describeErrno("cannot map the file", errno);
-        return std::nullopt;
+        return lastSystemError();
     }
     return MappedFile(static_cast<const std::byte*>(address), size);
 }

@@ -5,8 +5,8 @@
 
 namespace holm::platform {
 
-// The whole content of a small kernel-generated file, read through a
-// close-on-exec descriptor; empty on failure.
+// The whole content of a small kernel-generated file, read through the I/O
+// module (close-on-exec, bounded); empty on failure.
 std::string readWholeFile(const char* path);
 
 }  // namespace holm::platform

@@ -1,13 +1,9 @@
 #include "platform/process_info.h"
 #include "platform/posix/proc_file.h"
 
-#include <fcntl.h>
-#include <sys/types.h>
 #include <unistd.h>
 
-#include <cerrno>
-
-#include "platform/unique_handle.h"
+#include "platform/io.h"
 
 namespace holm::platform {
 namespace {
@@ -38,22 +34,10 @@ bool needsQuotes(const std::string& argument) {
 }  // namespace
 
 std::string readWholeFile(const char* path) {
-    UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
-    std::string content;
-    if (!fd) {
-        return content;
-    }
-    char buffer[4096];
-    for (;;) {
-        ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return content;
-        }
-        content.append(buffer, static_cast<size_t>(count));
-    }
+    // Far above what the kernel's files about this process hold; a bound
+    // all the same, so that nothing reads without limit.
+    constexpr size_t kLimit = 64 * 1024 * 1024;
+    return io::readSmallFile(path, kLimit).valueOr({});
 }
 
 std::string executablePath() {

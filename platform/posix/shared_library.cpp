@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "platform/errors.h"
+#include "platform/io.h"
 #include "platform/process_info.h"
 
 namespace holm::platform {
@@ -200,12 +201,11 @@ std::string freeDescriptorName(int fd) {
 }
 
 bool startsWithElfMagic(int fd) {
-    char header[4] = {};
-    return ::pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
-           std::memcmp(header,
-                       "\x7f"
-                       "ELF",
-                       sizeof header) == 0;
+    uint8_t header[4] = {};
+    return io::readFullAt(fd, header, 0).ok() && std::memcmp(header,
+                                                             "\x7f"
+                                                             "ELF",
+                                                             sizeof header) == 0;
 }
 
 // Why the loader refused a file that exists, is regular and is ELF, judged

@@ -1,6 +1,5 @@
 #include "platform/signals.h"
 
-#include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
@@ -12,6 +11,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+
+#include "platform/io.h"
 
 namespace holm::platform {
 
@@ -67,25 +68,23 @@ SignalChannel SignalChannel::open() {
 }
 
 std::optional<HostSignal> SignalChannel::wait(std::optional<std::chrono::milliseconds> timeout) {
-    pollfd fds[2] = {{fd_.get(), POLLIN, 0}, {wakeFd_.get(), POLLIN, 0}};
-    // poll takes an int: a longer wait is cut to the longest it can express
-    // (the caller sees a timeout and waits again), a negative one to zero
-    // rather than "forever".
-    const int timeoutMs =
-        timeout ? static_cast<int>(std::clamp<int64_t>(timeout->count(), 0, INT_MAX)) : -1;
-    int ready = poll(fds, 2, timeoutMs);
-    while (ready < 0 && errno == EINTR) {
-        ready = poll(fds, 2, timeoutMs);
-    }
-    if (ready <= 0) {
+    const int fds[2] = {fd_.get(), wakeFd_.get()};
+    bool ready[2] = {false, false};
+    const auto deadline = timeout ? io::deadlineIn(*timeout) : io::kNoDeadline;
+    if (!io::waitAnyReadable(fds, ready, deadline).valueOr(false)) {
         return std::nullopt;
     }
-    if (fds[1].revents & POLLIN) {
+    if (ready[1]) {
         uint64_t count;
-        [[maybe_unused]] auto ignored = read(wakeFd_.get(), &count, sizeof count);
+        // Draining the wake-up counter; a failed read leaves it set, which
+        // only wakes the next wait early.
+        (void)io::readSome(wakeFd_.get(),
+                           std::span(reinterpret_cast<uint8_t*>(&count), sizeof count));
     }
     signalfd_siginfo info;
-    if (!(fds[0].revents & POLLIN) || read(fd_.get(), &info, sizeof info) != sizeof info) {
+    if (!ready[0] ||
+        io::readSome(fd_.get(), std::span(reinterpret_cast<uint8_t*>(&info), sizeof info))
+                .valueOr(0) != sizeof info) {
         return std::nullopt;
     }
     switch (info.ssi_signo) {
@@ -100,7 +99,9 @@ std::optional<HostSignal> SignalChannel::wait(std::optional<std::chrono::millise
 
 void SignalChannel::wake() {
     const uint64_t one = 1;
-    [[maybe_unused]] auto ignored = write(wakeFd_.get(), &one, sizeof one);
+    // A counter that cannot take more is set already: the wake-up stands.
+    (void)io::writeFull(wakeFd_.get(),
+                        std::span(reinterpret_cast<const uint8_t*>(&one), sizeof one));
 }
 
 void raiseOpenFileLimit() {

@@ -1,14 +1,15 @@
 #include "platform/spawn.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+
+#include "platform/io.h"
 
 extern char** environ;
 
@@ -111,19 +112,18 @@ int signalNumber(ChildSignal signal) {
 
 void ProcessTraits::close(int pid) noexcept {
     kill(pid, SIGKILL);
-    int status;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    (void)io::reapChild(pid);  // nothing is left to do if it was reaped already
 }
 
-ChildProcess ChildProcess::start(const std::vector<std::string>& argv,
-                                 const std::vector<std::string>& environment, std::string* error) {
+Result<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv,
+                                         const std::vector<std::string>& environment) {
+    if (argv.empty()) {
+        return Error::fromErrno(EINVAL);
+    }
     ChildProcess child;
     int ends[2];
-    if (argv.empty() || pipe2(ends, O_CLOEXEC) != 0) {
-        if (error)
-            *error = argv.empty() ? "no program given" : std::strerror(errno);
-        return child;
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        return lastSystemError();
     }
     UniqueFd readEnd(ends[0]);
     UniqueFd writeEnd(ends[1]);
@@ -135,36 +135,31 @@ ChildProcess ChildProcess::start(const std::vector<std::string>& argv,
     const int result = posix_spawn(&pid, arguments[0].c_str(), redirection.get(), attributes.get(),
                                    pointers(arguments).data(), pointers(variables).data());
     if (result != 0) {
-        if (error)
-            *error = std::strerror(result);
-        return child;
+        return Error::fromErrno(result);
     }
     child.process_.reset(pid);
+    // A descriptor that becomes readable when the child ends, so that its
+    // end can be awaited with a deadline. Not yet reaped, the child cannot
+    // have been replaced by another process of that id.
+    child.exitFd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    if (!child.exitFd_) {
+        return lastSystemError();  // the handle kills and reaps the child
+    }
     child.outputFd_ = std::move(readEnd);
     return child;
 }
 
 bool ChildProcess::readSome(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (!outputFd_.valid() || left.count() < 0) {
+    if (!outputFd_.valid() || !io::waitReadable(outputFd_.get(), deadline).valueOr(false)) {
         return false;
     }
-    pollfd pending{outputFd_.get(), POLLIN, 0};
-    const int ready = poll(&pending, 1, static_cast<int>(left.count()));
-    if (ready < 0) {
-        return errno == EINTR;
-    }
-    if (ready == 0) {
+    uint8_t buffer[4096];
+    const auto count = io::readSome(outputFd_.get(), buffer);
+    if (!count || *count == 0) {
+        outputFd_.reset();  // the end of the output (or a pipe that broke)
         return false;
     }
-    char buffer[4096];
-    const ssize_t count = read(outputFd_.get(), buffer, sizeof buffer);
-    if (count <= 0) {
-        outputFd_.reset();
-        return false;
-    }
-    output_.append(buffer, static_cast<size_t>(count));
+    output_.append(reinterpret_cast<const char*>(buffer), *count);
     return true;
 }
 
@@ -183,31 +178,32 @@ bool ChildProcess::sendSignal(ChildSignal signal) {
 }
 
 std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
+    const auto deadline = io::deadlineIn(timeout);
     while (readSome(deadline)) {
     }
-    if (outputFd_.valid() || !process_.valid()) {
-        return std::nullopt;  // still running at the deadline: the handle kills it
+    // The output may end before the child does (it closed or handed on its
+    // descriptors): its end is awaited with the same deadline.
+    const bool ended = process_.valid() && !outputFd_.valid() &&
+                       io::waitReadable(exitFd_.get(), deadline).valueOr(false);
+    if (!ended) {
+        process_.reset();  // still running at the deadline: killed and reaped
+        return std::nullopt;
     }
-    int status;
-    pid_t reaped;
-    while ((reaped = waitpid(process_.get(), &status, 0)) < 0 && errno == EINTR) {
-    }
-    process_.release();
-    return reaped < 0 ? std::nullopt : std::optional<int>(exitCodeOf(status));
+    const auto status = io::reapChild(process_.release());
+    exitFd_.reset();
+    return status ? std::optional<int>(exitCodeOf(*status)) : std::nullopt;
 }
 
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environment,
                          std::chrono::milliseconds timeout) {
-    std::string error;
-    ChildProcess child = ChildProcess::start(argv, environment, &error);
-    if (!child.valid()) {
-        return {std::nullopt, error};
+    auto child = ChildProcess::start(argv, environment);
+    if (!child) {
+        return {std::nullopt, child.error().message()};
     }
     ProcessResult result;
-    result.exitCode = child.wait(timeout);
-    result.output = child.output();
+    result.exitCode = child->wait(timeout);
+    result.output = child->output();
     return result;
 }
 

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/io.h"
+
 namespace holm::platform {
 namespace {
 
@@ -94,12 +96,8 @@ OpenedFile openFileAt(int directoryFd, const std::string& name) {
 }
 
 long long readAt(int fd, void* buffer, size_t size, uint64_t offset) {
-    for (;;) {
-        const ssize_t got = ::pread(fd, buffer, size, static_cast<off_t>(offset));
-        if (got >= 0 || errno != EINTR) {
-            return got;
-        }
-    }
+    const auto got = io::readAt(fd, std::span(static_cast<uint8_t*>(buffer), size), offset);
+    return got ? static_cast<long long>(*got) : -1;
 }
 
 std::string descriptorPath(int fd) {
@@ -107,23 +105,14 @@ std::string descriptorPath(int fd) {
 }
 
 int createNewFile(const std::string& path, std::string_view content, uint32_t mode) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                       static_cast<mode_t>(mode)));
-    if (!fd) {
-        return errno;
+    auto file = io::open(
+        path, {.access = io::Access::Write, .create = true, .exclusive = true, .mode = mode});
+    if (!file) {
+        return file.error().errnoValue();
     }
-    size_t written = 0;
-    while (written < content.size()) {
-        const ssize_t put = ::write(fd.get(), content.data() + written, content.size() - written);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            const int error = put < 0 ? errno : EIO;
-            ::unlink(path.c_str());
-            return error;
-        }
-        written += static_cast<size_t>(put);
+    if (const Status written = io::writeFull(file->get(), content); !written) {
+        ::unlink(path.c_str());  // the error reported is the write's
+        return written.error().errnoValue();
     }
     return 0;
 }

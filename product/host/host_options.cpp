@@ -85,15 +85,13 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
 }
 
 std::string pluginListProblem(const std::string& path) {
-    uint32_t error = 0;
     // Looked at before it is opened, so that a FIFO in its place cannot block the host.
-    const auto info = platform::statPath(path, &error);
-    if (!info && (error == platform::WinError::kFileNotFound ||
-                  error == platform::WinError::kPathNotFound)) {
+    const auto info = platform::statPath(path);
+    if (!info && (info.error().errnoValue() == ENOENT || info.error().errnoValue() == ENOTDIR)) {
         return "plugin list not found: " + path;
     }
     const bool readable =
-        info && platform::isRegularFile(path) && platform::openForReading(path, error).valid();
+        info && platform::isRegularFile(path) && platform::openForReading(path).ok();
     return readable ? "" : "cannot read plugin list: " + path;
 }
 

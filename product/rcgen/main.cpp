@@ -5,35 +5,32 @@
 // all: it is written beside the target and renamed into place.
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "platform/atomic_file.h"
+#include "platform/io.h"
 #include "utilities/resource_table.h"
 #include "utilities/resource_text_file.h"
 
 namespace {
 
 std::string readWhole(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read " + path.string());
+    // A table source is text of a few hundred kilobytes at most.
+    constexpr size_t kLimit = 64 * 1024 * 1024;
+    auto content = holm::platform::io::readSmallFile(path.string(), kLimit);
+    if (!content) {
+        throw std::runtime_error("cannot read " + path.string() + ": " + content.error().message());
     }
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return std::move(*content);
 }
 
 void writeAtomically(const std::filesystem::path& path, const std::vector<std::byte>& bytes) {
-    auto temporary = path;
-    temporary += ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        if (!out.flush()) {
-            throw std::runtime_error("cannot write " + temporary.string());
-        }
+    const auto written = holm::platform::replaceFileAtomically(
+        path.string(), std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    if (!written) {
+        throw std::runtime_error("cannot write " + path.string() + ": " +
+                                 written.error().message());
     }
-    std::filesystem::rename(temporary, path);
 }
 
 }  // namespace

@@ -7,10 +7,12 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/registry.h"
-#include "platform/registry_format.h"
-#include "platform/registry_watch.h"
+#include "platform/io.h"
+#include "registry/registry.h"
+#include "registry/registry_format.h"
+#include "registry/registry_watch.h"
 
+namespace io = holm::platform::io;
 namespace reg = holm::platform::registry;
 
 namespace {
@@ -281,7 +283,9 @@ void watch(const reg::Store& store, const std::vector<std::string>& args) {
     std::printf("watching %s\n", args[0].c_str());
     std::fflush(stdout);
     for (uint64_t changes = 0; count == 0 || changes < count;) {
-        if (!reg::waitReadable(watcher.fd(), std::chrono::hours(24)) || !watcher.consume()) {
+        if (!io::waitReadable(watcher.fd(), io::deadlineIn(std::chrono::hours(24)))
+                 .valueOr(false) ||
+            !watcher.consume()) {
             continue;
         }
         std::printf("changed %s\n", args[0].c_str());

@@ -181,7 +181,7 @@ TEST(CoreEntry, StaleTemporaryFoldersAreRemovedSafely) {
     fs::create_directories(otherCase);
     fs::create_directory_symlink(outside.path(), link);
     auto liveLock = holm::platform::FileLock::acquire((live / ".holm-instance.lock").string());
-    ASSERT_TRUE(liveLock.has_value());
+    ASSERT_TRUE(liveLock.ok());
 
     holm::test::TempDir dir;
     RecordingHandler handler;

@@ -18,8 +18,8 @@
 #include "core/support/host_harness.h"
 #include "hlmplg/fault_record.h"
 #include "platform/process_info.h"
-#include "platform/registry.h"
 #include "platform/spawn.h"
+#include "registry/registry.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "platform/registry_format.h"
+#include "registry/registry_format.h"
 
 namespace format = holm::platform::registry::format;
 

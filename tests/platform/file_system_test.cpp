@@ -44,11 +44,11 @@ TEST(FileSystemTest, FileInfoAndLinks) {
     fs::create_symlink(file, dir.path() / "link");
 
     auto info = statPath(file.string());
-    ASSERT_TRUE(info.has_value());
+    ASSERT_TRUE(info.ok());
     EXPECT_EQ(info->type, FileType::kRegular);
     EXPECT_EQ(info->size, 5u);
     EXPECT_EQ(info->uid, effectiveUserId());
-    EXPECT_EQ(fileSize(file.string()), 5u);
+    EXPECT_EQ(fileSize(file.string()).valueOr(0), 5u);
     EXPECT_TRUE(isRegularFile(file.string()));
     EXPECT_TRUE(isDirectory(dir.path().string()));
 
@@ -56,36 +56,33 @@ TEST(FileSystemTest, FileInfoAndLinks) {
     EXPECT_EQ(statPath(link)->inode, info->inode);
     EXPECT_EQ(lstatPath(link)->type, FileType::kSymlink);
 
-    uint32_t error = 0;
-    EXPECT_FALSE(openForReading(link, error).valid()) << "a link must not be followed";
-    EXPECT_EQ(error, WinError::kAccessDenied);
-    UniqueFd fd = openForReading(file.string(), error);
+    const auto throughLink = openForReading(link);
+    ASSERT_FALSE(throughLink.ok()) << "a link must not be followed";
+    EXPECT_EQ(throughLink.error().errnoValue(), ELOOP);
+    UniqueFd fd = openForReading(file.string()).valueOr({});
     ASSERT_TRUE(fd.valid());
     EXPECT_EQ(statDescriptor(fd.get())->inode, info->inode);
 
     std::string missing = (dir.path() / "missing").string();
     EXPECT_FALSE(pathExists(missing));
-    EXPECT_FALSE(statPath(missing, &error).has_value());
-    EXPECT_EQ(error, WinError::kFileNotFound);
-    EXPECT_FALSE(fileSize(missing).has_value());
+    const auto missingInfo = statPath(missing);
+    ASSERT_FALSE(missingInfo.ok());
+    EXPECT_EQ(missingInfo.error().windowsError(), WinError::kFileNotFound);
+    EXPECT_FALSE(fileSize(missing).ok());
 }
 
 TEST(FileSystemTest, MakeDirectoryTellsCreatedFromExisting) {
     test::TempDir dir;
     std::string path = (dir.path() / "new").string();
-    uint32_t error = 99;
-    EXPECT_EQ(makeDirectory(path, 0700, &error), MakeDirectoryResult::kCreated);
-    EXPECT_EQ(error, WinError::kSuccess);
+    EXPECT_TRUE(makeDirectory(path, 0700).ok());
     EXPECT_EQ(statPath(path)->mode, 0700u);
 
-    EXPECT_EQ(makeDirectory(path, 0700, &error), MakeDirectoryResult::kAlreadyExists);
-    EXPECT_EQ(error, WinError::kAlreadyExists);
+    EXPECT_EQ(makeDirectory(path, 0700).windowsError(), WinError::kAlreadyExists);
     auto file = dir.write("file", "");
-    EXPECT_EQ(makeDirectory(file.string(), 0700), MakeDirectoryResult::kAlreadyExists);
+    EXPECT_EQ(makeDirectory(file.string(), 0700).error().errnoValue(), EEXIST);
 
-    EXPECT_EQ(makeDirectory((dir.path() / "no" / "parent").string(), 0700, &error),
-              MakeDirectoryResult::kFailed);
-    EXPECT_EQ(error, WinError::kPathNotFound);
+    EXPECT_EQ(makeDirectory((dir.path() / "no" / "parent").string(), 0700).windowsError(),
+              WinError::kPathNotFound);
 }
 
 TEST(FileSystemTest, RemoveEmptyDirectoryLeavesContents) {

@@ -16,7 +16,7 @@ using AnswerFunction = int (*)();
 
 FileIdentity idOnDisk(const std::string& path) {
     auto info = statPath(path);
-    EXPECT_TRUE(info.has_value()) << path;
+    EXPECT_TRUE(info.ok()) << path;
     return info ? FileIdentity{info->device, info->inode} : FileIdentity{};
 }
 
@@ -78,7 +78,7 @@ TEST_F(SharedLibraryTest, IdentityIsWhatIsMappedNotWhatTheNameNamesNow) {
 TEST_F(SharedLibraryTest, DescriptorLoadReportsTheOriginalPath) {
     std::string path = copyOfLibrary("by-descriptor.so");
     uint32_t error = 99;
-    UniqueFd file = openForReading(path, error);
+    UniqueFd file = openForReading(path).valueOr({});
     ASSERT_TRUE(file.valid());
     SharedLibrary library = SharedLibrary::openDescriptor(file.get(), path, error);
     ASSERT_TRUE(library.valid());
@@ -130,7 +130,7 @@ TEST_F(SharedLibraryTest, MovedLibraryStaysLoaded) {
 TEST_F(SharedLibraryTest, KeptLibraryIsNeverUnloaded) {
     std::string path = copyOfLibrary("kept.so");
     uint32_t error = 0;
-    UniqueFd file = openForReading(path, error);
+    UniqueFd file = openForReading(path).valueOr({});
     SharedLibrary library = SharedLibrary::openDescriptor(file.get(), path, error);
     ASSERT_TRUE(library.valid());
     const void* answer = library.symbol("holmTestAnswer");
@@ -150,12 +150,12 @@ TEST_F(SharedLibraryTest, ReusedDescriptorNumberLoadsTheFileNowOpenOnIt) {
     std::string firstPath = copyOfLibrary("first.so");
     std::string secondPath = copyOfLibrary("second.so");
     uint32_t error = 0;
-    UniqueFd file = openForReading(firstPath, error);
+    UniqueFd file = openForReading(firstPath).valueOr({});
     int number = file.get();
     SharedLibrary first = SharedLibrary::openDescriptor(file.get(), firstPath, error);
     ASSERT_TRUE(first.valid());
     file.reset();
-    file = openForReading(secondPath, error);  // the lowest free number: the same again
+    file = openForReading(secondPath).valueOr({});  // the lowest free number: the same again
     ASSERT_EQ(file.get(), number);
 
     SharedLibrary second = SharedLibrary::openDescriptor(file.get(), secondPath, error);
@@ -190,7 +190,7 @@ TEST_F(SharedLibraryTest, FailuresGiveWindowsErrorNumbers) {
     EXPECT_FALSE(SharedLibrary::openDescriptor(-1, "x.so", error));
     EXPECT_EQ(error, WinError::kInvalidHandle);
 
-    UniqueFd file = openForReading(text.string(), error);
+    UniqueFd file = openForReading(text.string()).valueOr({});
     ASSERT_TRUE(file.valid());
     EXPECT_FALSE(SharedLibrary::openDescriptor(file.get(), text.string(), error));
     EXPECT_EQ(error, WinError::kBadExeFormat);
@@ -199,7 +199,7 @@ TEST_F(SharedLibraryTest, FailuresGiveWindowsErrorNumbers) {
 TEST(ModulePathTest, ProgramAndUnknownAddresses) {
     static int insideTheProgram = 0;
     auto info = statPath("/proc/self/exe");
-    ASSERT_TRUE(info.has_value());
+    ASSERT_TRUE(info.ok());
     EXPECT_TRUE(isModuleLoaded({info->device, info->inode}));
     EXPECT_FALSE(modulePathContaining(&insideTheProgram).empty());
     EXPECT_EQ(modulePathContaining(nullptr), "");

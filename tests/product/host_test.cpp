@@ -59,9 +59,9 @@ class HostTest : public ::testing::Test {
 
     // Starts the host and waits until the fake core runs.
     ChildProcess startRunning(const std::vector<std::string>& arguments) const {
-        std::string error;
-        ChildProcess host = ChildProcess::start(command(arguments), environment(), &error);
-        EXPECT_TRUE(host.valid()) << error;
+        auto started = ChildProcess::start(command(arguments), environment());
+        EXPECT_TRUE(started.ok()) << started.error().message();
+        ChildProcess host = started ? std::move(*started) : ChildProcess();
         EXPECT_TRUE(host.waitForOutput("FakeCore: running", kDeadline)) << host.output();
         return host;
     }

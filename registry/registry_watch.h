@@ -15,8 +15,8 @@
 #include <map>
 #include <string_view>
 
-#include "platform/registry.h"
 #include "platform/unique_handle.h"
+#include "registry/registry.h"
 
 namespace holm::platform::registry {
 
@@ -58,8 +58,5 @@ class KeyWatch {
     uint32_t filter_ = 0;
     bool armed_ = true;
 };
-
-// Waits until `fd` is readable or `timeout` has passed; true when readable.
-bool waitReadable(int fd, std::chrono::milliseconds timeout);
 
 }  // namespace holm::platform::registry

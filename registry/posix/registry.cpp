@@ -1,7 +1,7 @@
 // POSIX implementation of the registry store: a directory per key, a file per
 // value, all opened relative to the store's descriptors without following
 // symbolic links.
-#include "platform/registry.h"
+#include "registry/registry.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,8 +14,10 @@
 #include <cstdlib>
 #include <random>
 
-#include "platform/posix/registry_internal.h"
-#include "platform/registry_format.h"
+#include "platform/atomic_file.h"
+#include "platform/io.h"
+#include "registry/posix/registry_internal.h"
+#include "registry/registry_format.h"
 
 namespace holm::platform::registry {
 
@@ -62,46 +64,19 @@ std::string randomSuffix() {
     return suffix;
 }
 
-bool writeAll(int fd, std::span<const uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<size_t>(written));
-    }
-    return true;
-}
-
-bool readAll(int fd, std::span<uint8_t> bytes, off_t offset) {
-    while (!bytes.empty()) {
-        const ssize_t got = ::pread(fd, bytes.data(), bytes.size(), offset);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        bytes = bytes.subspan(static_cast<size_t>(got));
-        offset += got;
-    }
-    return true;
-}
-
 // Opens a record file of the store: a regular file, not a link, not larger
 // than `limit`, owned and protected like the store's directories.
 uint32_t openRecord(int directory, const std::string& name, uint64_t limit, UniqueFd& file,
                     uint64_t& size) {
-    file.reset(::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!file) {
-        if (errno == ENOENT) {
+    auto opened = io::openAt(directory, name, {.nonBlocking = true});
+    if (!opened) {
+        const int error = opened.error().errnoValue();
+        if (error == ENOENT) {
             return isDeleted(directory) ? kErrorKeyDeleted : kErrorFileNotFound;
         }
-        return errno == ELOOP ? kErrorBadDb : errorFromErrno(errno, kErrorCantRead);
+        return error == ELOOP ? kErrorBadDb : errorFromErrno(error, kErrorCantRead);
     }
+    file = std::move(*opened);
     struct stat status {};
     if (::fstat(file.get(), &status) != 0) {
         return kErrorCantRead;
@@ -124,7 +99,13 @@ uint32_t readRecord(int directory, const std::string& name, uint64_t limit,
         return error;
     }
     bytes.resize(size);
-    return readAll(file.get(), bytes, 0) ? kErrorSuccess : kErrorBadDb;
+    const Status read = io::readFullAt(file.get(), bytes, 0);
+    if (!read) {
+        // A file that shrank under the reader is not a sound record.
+        const int error = read.error().errnoValue();
+        return error == ENODATA ? kErrorBadDb : errorFromErrno(error, kErrorCantRead);
+    }
+    return kErrorSuccess;
 }
 
 // The value name stored in a value file, read from its header only.
@@ -135,7 +116,7 @@ std::optional<std::u16string> readValueName(int directory, const std::string& en
         return std::nullopt;
     }
     std::vector<uint8_t> head(std::min<uint64_t>(size, format::kValueHeaderSize));
-    if (!readAll(file.get(), head, 0)) {
+    if (!io::readFullAt(file.get(), head, 0)) {
         return std::nullopt;
     }
     const auto header = format::decodeValueHeader(head, size);
@@ -143,8 +124,8 @@ std::optional<std::u16string> readValueName(int directory, const std::string& en
         return std::nullopt;
     }
     head.resize(format::kValueHeaderSize + 2 * size_t{header->nameLength});
-    if (!readAll(file.get(), std::span(head).subspan(format::kValueHeaderSize),
-                 format::kValueHeaderSize)) {
+    if (!io::readFullAt(file.get(), std::span(head).subspan(format::kValueHeaderSize),
+                        format::kValueHeaderSize)) {
         return std::nullopt;
     }
     return format::decodeValueName(head, *header);
@@ -188,15 +169,14 @@ uint32_t openKeyComponent(int parent, std::u16string_view name, UniqueFd& key) {
 class KeyLock {
   public:
     uint32_t acquire(int directory) {
-        file_.reset(
-            ::openat(directory, kLockName, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kFileMode));
-        if (!file_) {
-            return errno == ENOENT ? kErrorKeyDeleted : errorFromErrno(errno, kErrorBadKey);
+        auto opened = io::openAt(directory, kLockName, {.create = true, .mode = kFileMode});
+        if (!opened) {
+            const int error = opened.error().errnoValue();
+            return error == ENOENT ? kErrorKeyDeleted : errorFromErrno(error, kErrorBadKey);
         }
-        while (::flock(file_.get(), LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                return kErrorCantWrite;
-            }
+        file_ = std::move(*opened);
+        if (!io::lockExclusive(file_.get())) {
+            return kErrorCantWrite;
         }
         // The key may have been deleted while this process waited.
         return isDeleted(directory) ? kErrorKeyDeleted : kErrorSuccess;
@@ -268,16 +248,22 @@ uint32_t resolveRoot(const StoreState& store, Root root, std::u16string_view pat
     return components.size() > kMaxKeyDepth ? kErrorInvalidParameter : kErrorSuccess;
 }
 
+uint32_t writeFailure(const Error& error) {
+    return errorFromErrno(error.errnoValue(), kErrorCantWrite);
+}
+
 uint32_t writeNewFile(int directory, const char* name, std::span<const uint8_t> bytes) {
-    UniqueFd file(
-        ::openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+    auto file = io::openAt(
+        directory, name,
+        {.access = io::Access::Write, .create = true, .exclusive = true, .mode = kFileMode});
     if (!file) {
-        return errorFromErrno(errno, kErrorCantWrite);
+        return writeFailure(file.error());
     }
-    if (!writeAll(file.get(), bytes) || ::fsync(file.get()) != 0) {
-        return errorFromErrno(errno, kErrorCantWrite);
+    Status status = io::writeFull(file->get(), bytes);
+    if (status) {
+        status = io::sync(file->get());
     }
-    return kErrorSuccess;
+    return status ? kErrorSuccess : writeFailure(status.error());
 }
 
 // Removes everything in a directory, subdirectories first, each under its
@@ -287,14 +273,17 @@ uint32_t writeNewFile(int directory, const char* name, std::span<const uint8_t> 
 bool removeContents(int directory, dev_t device);
 
 bool removeDirectory(int parent, const std::string& name, dev_t device) {
-    UniqueFd directory(
-        ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd directory = io::openAt(parent, name, {.directory = true}).valueOr({});
     struct stat status {};
     if (!directory || ::fstat(directory.get(), &status) != 0 || status.st_dev != device) {
         return false;
     }
+    // Without the lock a writer waiting on this key would not learn that it
+    // was deleted: leave the directory for a later removal instead.
     KeyLock lock;
-    lock.acquire(directory.get());
+    if (lock.acquire(directory.get()) != kErrorSuccess) {
+        return false;
+    }
     const bool emptied = removeContents(directory.get(), device);
     ::unlinkat(directory.get(), kLockName, 0);
     return emptied && ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
@@ -339,15 +328,18 @@ void removeDetachedKey(const StoreState& store, int directory, const std::string
 // whatever ".tmp/" holds was left by a writer that died, and it goes.
 
 UniqueFd openSweepLock(const StoreState& store) {
-    return UniqueFd(
-        ::openat(store.root.get(), kTempName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return io::openAt(store.root.get(), kTempName, {.directory = true}).valueOr({});
 }
 
 // Marks a write operation whose temporary entries must not be swept.
 class TemporaryUse {
   public:
     explicit TemporaryUse(const StoreState& store) : lock_(openSweepLock(store)) {
-        while (lock_ && ::flock(lock_.get(), LOCK_SH) != 0 && errno == EINTR) {
+        if (lock_) {
+            // flock fails only for want of kernel memory; the write then goes
+            // ahead unmarked, exposed only to a sweep by a store opened at
+            // that very moment.
+            (void)io::lockShared(lock_.get());
         }
     }
 
@@ -410,14 +402,17 @@ uint32_t createSubkey(const StoreState& store, int parent, std::u16string_view n
     if (error == kErrorSuccess) {
         error = writeNewFile(directory.get(), kLockName, {});
     }
-    if (error == kErrorSuccess && ::fsync(directory.get()) != 0) {
-        error = kErrorCantWrite;
+    if (error == kErrorSuccess) {
+        const Status synced = io::sync(directory.get());
+        error = synced ? kErrorSuccess : writeFailure(synced.error());
     }
     const std::string entry = format::diskName('k', name);
-    if (error == kErrorSuccess && ::renameat2(store.temp.get(), temporary.c_str(), parent,
-                                              entry.c_str(), RENAME_NOREPLACE) != 0) {
-        // Something not made by the store sits under that name.
-        error = errno == EEXIST ? kErrorBadKey : errorFromErrno(errno, kErrorCantWrite);
+    if (error == kErrorSuccess) {
+        const Status renamed = io::renameAt(store.temp.get(), temporary, parent, entry, true);
+        // EEXIST: something not made by the store sits under that name.
+        error = renamed                                  ? kErrorSuccess
+                : renamed.error().errnoValue() == EEXIST ? kErrorBadKey
+                                                         : writeFailure(renamed.error());
     }
     if (error != kErrorSuccess) {
         removeDetachedKey(store, directory.get(), temporary);
@@ -526,8 +521,8 @@ uint32_t deleteKeyImpl(const Store& store, Root root, std::u16string_view path, 
     const std::string entry = format::diskName('k', last);
     const std::string doomed = "d-" + randomSuffix();
     const TemporaryUse inUse(state);
-    if (::renameat(parent.get(), entry.c_str(), state.temp.get(), doomed.c_str()) != 0) {
-        return errorFromErrno(errno, kErrorCantWrite);
+    if (const Status moved = io::renameAt(parent.get(), entry, state.temp.get(), doomed); !moved) {
+        return writeFailure(moved.error());
     }
     removeDetachedKey(state, child.get(), doomed);
     return kErrorSuccess;
@@ -538,15 +533,16 @@ uint32_t deleteKeyImpl(const Store& store, Root root, std::u16string_view path, 
 namespace detail {
 
 uint32_t openTrustedDirectory(int parent, const std::string& name, UniqueFd& directory) {
-    UniqueFd opened(
-        ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!opened) {
-        if (errno == ENOENT) {
+    auto opening = io::openAt(parent, name, {.directory = true});
+    if (!opening) {
+        const int error = opening.error().errnoValue();
+        if (error == ENOENT) {
             return kErrorFileNotFound;
         }
-        return (errno == ELOOP || errno == ENOTDIR) ? kErrorBadKey
-                                                    : errorFromErrno(errno, kErrorCantRead);
+        return (error == ELOOP || error == ENOTDIR) ? kErrorBadKey
+                                                    : errorFromErrno(error, kErrorCantRead);
     }
+    UniqueFd opened = std::move(*opening);
     struct stat status {};
     if (::fstat(opened.get(), &status) != 0) {
         return kErrorCantRead;
@@ -619,14 +615,15 @@ uint32_t Store::open(const std::filesystem::path& directory, Store& store, Store
             return error;
         }
     }
-    sweepTemporaryDirectory(*state);
+    if (create) {
+        sweepTemporaryDirectory(*state);  // a reader changes nothing on disk
+    }
     // Root keys get their lock file now, so that a watch on a root never sees
     // it appear. A reader without write access to the store goes without, and
     // a store opened for reading creates nothing.
     for (const UniqueFd* rootKey : {&state->machine, &state->users}) {
         if (create) {
-            UniqueFd(::openat(rootKey->get(), kLockName,
-                              O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+            (void)io::openAt(rootKey->get(), kLockName, {.create = true, .mode = kFileMode});
         }
     }
     store.state_ = std::move(state);
@@ -713,27 +710,27 @@ uint32_t Key::setValue(std::u16string_view name, const Value& value) const {
     if (uint32_t error = lock.acquire(directory_.get())) {
         return error;
     }
-    // Under the key's lock the temporary name, unique per key and value, is
-    // ours alone; a leftover of a writer that died is simply replaced.
+    // Under the key's lock the temporary name, unique per key (its inode) and
+    // value, is ours alone; a leftover of a writer that died is replaced.
+    // Without the inode two keys' writers could share a name: fail instead.
     struct stat status {};
-    ::fstat(directory_.get(), &status);
+    if (::fstat(directory_.get(), &status) != 0) {
+        return errorFromErrno(errno, kErrorCantWrite);
+    }
     const std::string entry = format::diskName('v', name);
     // A value that exists keeps the spelling it was created with.
     const auto existing = readValueName(directory_.get(), entry);
     const std::u16string_view spelling =
         existing && format::foldCase(*existing) == format::foldCase(name) ? *existing : name;
     const std::string temporary = "v-" + std::to_string(status.st_ino) + "-" + entry;
-    ::unlinkat(store.temp.get(), temporary.c_str(), 0);
-    uint32_t error =
-        writeNewFile(store.temp.get(), temporary.c_str(), format::encodeValueFile(spelling, value));
-    if (error == kErrorSuccess &&
-        ::renameat(store.temp.get(), temporary.c_str(), directory_.get(), entry.c_str()) != 0) {
-        error = errno == EISDIR ? kErrorBadDb : errorFromErrno(errno, kErrorCantWrite);
+    const Status written =
+        replaceFileAtomically(store.temp.get(), temporary, directory_.get(), entry,
+                              format::encodeValueFile(spelling, value), {.mode = kFileMode});
+    if (!written) {
+        // A directory standing where the value file should be.
+        return written.error().errnoValue() == EISDIR ? kErrorBadDb : writeFailure(written.error());
     }
-    if (error != kErrorSuccess) {
-        ::unlinkat(store.temp.get(), temporary.c_str(), 0);
-    }
-    return error;
+    return kErrorSuccess;
 }
 
 uint32_t Key::deleteValue(std::u16string_view name) const {

@@ -1,11 +1,12 @@
-#include "platform/registry_watch.h"
+#include "registry/registry_watch.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 
-#include "platform/registry_fixture.h"
+#include "platform/io.h"
+#include "registry/registry_fixture.h"
 
 namespace holm::platform::registry::test {
 namespace {
@@ -27,7 +28,8 @@ class RegistryWatchTest : public RegistryTest {
     static bool fires(KeyWatch& watch) {
         const auto deadline = std::chrono::steady_clock::now() + kDeadline;
         while (std::chrono::steady_clock::now() < deadline) {
-            if (waitReadable(watch.fd(), kDeadline) && watch.consume()) {
+            if (io::waitReadable(watch.fd(), io::deadlineIn(kDeadline)).valueOr(false) &&
+                watch.consume()) {
                 return true;
             }
         }
@@ -37,7 +39,9 @@ class RegistryWatchTest : public RegistryTest {
     // Changes are queued by the kernel before the changing call returns, so
     // a change that was not reported by now will not be.
     static bool firedAlready(KeyWatch& watch) {
-        return waitReadable(watch.fd(), std::chrono::milliseconds(0)) && watch.consume();
+        return io::waitReadable(watch.fd(), io::deadlineIn(std::chrono::milliseconds(0)))
+                   .valueOr(false) &&
+               watch.consume();
     }
 };
 

@@ -27,8 +27,10 @@
 
 namespace holm::platform::registry {
 
-// Windows error numbers returned by the store. They mirror the values of the
-// platform's error header and are to be taken from there once both meet.
+// Windows error numbers returned by the store: its operations report them as
+// the Windows registry calls do (the configuration library and plugins hand
+// them on unchanged), so they return the number itself rather than a
+// Result; every such function is [[nodiscard]] all the same.
 inline constexpr uint32_t kErrorSuccess = WinError::kSuccess;
 inline constexpr uint32_t kErrorFileNotFound = WinError::kFileNotFound;
 inline constexpr uint32_t kErrorAccessDenied = WinError::kAccessDenied;
@@ -125,10 +127,11 @@ class Store {
     // missing unless `access` is ReadOnly. Refuses a directory not owned by
     // the effective user or root, or writable by group or others
     // (kErrorAccessDenied).
-    static uint32_t open(const std::filesystem::path& directory, Store& store,
-                         StoreAccess access = StoreAccess::ReadWrite);
+    [[nodiscard]] static uint32_t open(const std::filesystem::path& directory, Store& store,
+                                       StoreAccess access = StoreAccess::ReadWrite);
     // Opens the store at defaultDirectory().
-    static uint32_t openDefault(Store& store, StoreAccess access = StoreAccess::ReadWrite);
+    [[nodiscard]] static uint32_t openDefault(Store& store,
+                                              StoreAccess access = StoreAccess::ReadWrite);
     // `HOLM_REGISTRY_DIR` if set and not empty, else /var/lib/holm/registry.
     static std::filesystem::path defaultDirectory();
 
@@ -146,23 +149,24 @@ class Key {
     Key() = default;
 
     // Opens an existing key (kErrorFileNotFound if a component is missing).
-    static uint32_t open(const Store& store, Root root, std::u16string_view path, Key& key,
-                         uint32_t access = kKeyRead);
+    [[nodiscard]] static uint32_t open(const Store& store, Root root, std::u16string_view path,
+                                       Key& key, uint32_t access = kKeyRead);
     // Opens a key, creating every missing component. `created` (if given)
     // tells whether the last component was created by this call.
-    static uint32_t create(const Store& store, Root root, std::u16string_view path, Key& key,
-                           uint32_t access = kKeyAllAccess, bool* created = nullptr);
+    [[nodiscard]] static uint32_t create(const Store& store, Root root, std::u16string_view path,
+                                         Key& key, uint32_t access = kKeyAllAccess,
+                                         bool* created = nullptr);
 
     bool valid() const { return directory_.valid(); }
 
     // Reads a value; the empty name is the key's default value.
-    uint32_t queryValue(std::u16string_view name, Value& value) const;
+    [[nodiscard]] uint32_t queryValue(std::u16string_view name, Value& value) const;
     // Writes a value atomically (readers see the old or the new value).
-    uint32_t setValue(std::u16string_view name, const Value& value) const;
-    uint32_t deleteValue(std::u16string_view name) const;
+    [[nodiscard]] uint32_t setValue(std::u16string_view name, const Value& value) const;
+    [[nodiscard]] uint32_t deleteValue(std::u16string_view name) const;
     // Names with their stored spelling, ordered without regard to case.
-    uint32_t enumerateSubkeys(std::vector<std::u16string>& names) const;
-    uint32_t enumerateValues(std::vector<std::u16string>& names) const;
+    [[nodiscard]] uint32_t enumerateSubkeys(std::vector<std::u16string>& names) const;
+    [[nodiscard]] uint32_t enumerateValues(std::vector<std::u16string>& names) const;
 
     // The key's directory descriptor (for watches inside the platform layer).
     int directoryFd() const { return directory_.get(); }
@@ -175,8 +179,8 @@ class Key {
 
 // Deletes a key that has no subkeys (kErrorAccessDenied if it has some, as
 // the Windows call). Roots cannot be deleted.
-uint32_t deleteKey(const Store& store, Root root, std::u16string_view path);
+[[nodiscard]] uint32_t deleteKey(const Store& store, Root root, std::u16string_view path);
 // Deletes a key with everything below it.
-uint32_t deleteKeyTree(const Store& store, Root root, std::u16string_view path);
+[[nodiscard]] uint32_t deleteKeyTree(const Store& store, Root root, std::u16string_view path);
 
 }  // namespace holm::platform::registry

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/registry.h"
-#include "platform/registry_format.h"
+#include "registry/registry.h"
+#include "registry/registry_format.h"
 
 namespace holm::platform::registry {
 namespace {

@@ -1,8 +1,7 @@
-#include "platform/registry_format.h"
+#include "registry/registry_format.h"
 
 #include "common/utf16.h"
-
-#include <openssl/evp.h>
+#include "security/crypto.h"
 
 #include <algorithm>
 #include <array>
@@ -64,17 +63,12 @@ bool keepsSpelling(unsigned char byte) {
            byte == '-' || byte == ' ' || byte >= 0x80;
 }
 
+// Hashing cannot fail short of a broken crypto library, which sha256
+// reports by throwing rather than by a silently wrong name.
 std::string sha256Hex(std::string_view bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHex[digest[i] >> 4];
-        hex += kHex[digest[i] & 0xF];
-    }
-    return hex;
+    const auto digest =
+        security::sha256(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    return security::toHex(digest);
 }
 
 }  // namespace

@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/registry.h"
-#include "platform/registry_fixture.h"
-#include "platform/registry_format.h"
 #include "platform/unique_handle.h"
+#include "registry/registry.h"
+#include "registry/registry_fixture.h"
+#include "registry/registry_format.h"
 #include "support/test_support.h"
 
 namespace holm::platform::registry::test {

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/registry.h"
 #include "platform/unique_handle.h"
+#include "registry/registry.h"
 
 namespace holm::platform::registry::detail {
 

@@ -1,9 +1,8 @@
 // Registry key watches over inotify: one watch descriptor per watched key
 // directory; subtree watches add the directories of keys as they appear.
-#include "platform/registry_watch.h"
+#include "registry/registry_watch.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -11,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/registry_internal.h"
+#include "platform/io.h"
+#include "registry/posix/registry_internal.h"
 
 namespace holm::platform::registry {
 namespace {
@@ -95,16 +95,15 @@ bool KeyWatch::consume() {
     bool fired = false;
     alignas(inotify_event) char buffer[16 * 1024];
     while (true) {
-        const ssize_t length = ::read(inotify_.get(), buffer, sizeof buffer);
-        if (length < 0 && errno == EINTR) {
-            continue;
-        }
-        if (length <= 0) {
+        const auto got = io::readSome(inotify_.get(),
+                                      std::span(reinterpret_cast<uint8_t*>(buffer), sizeof buffer));
+        if (!got || *got == 0) {
             break;  // drained (EAGAIN)
         }
-        for (ssize_t offset = 0; offset < length;) {
+        const size_t length = *got;
+        for (size_t offset = 0; offset < length;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-            offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            offset += sizeof(inotify_event) + event->len;
             const std::string_view name = event->len ? event->name : "";
             if (event->mask & IN_Q_OVERFLOW) {
                 // Changes were lost: report, and pick up keys that were missed.
@@ -136,22 +135,6 @@ bool KeyWatch::consume() {
         armed_ = false;
     }
     return fired;
-}
-
-bool waitReadable(int fd, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd entry{fd, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
-        if (ready > 0) {
-            return (entry.revents & POLLIN) != 0;
-        }
-        if (ready == 0 || errno != EINTR) {
-            return false;
-        }
-    }
 }
 
 }  // namespace holm::platform::registry

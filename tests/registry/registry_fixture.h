@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/registry.h"
+#include "registry/registry.h"
 #include "support/test_support.h"
 
 namespace holm::platform::registry::test {

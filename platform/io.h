@@ -1,0 +1,87 @@
+// The one I/O discipline: every read, write, open and wait on a descriptor
+// that the project makes goes through these functions.
+//
+// They retry what the system interrupted (EINTR), finish what it did only in
+// part (short reads and writes), open close-on-exec without following a
+// symbolic link at the last step, bound what they read, and take deadlines on
+// the monotonic clock. No other file writes such a loop. The calls that read
+// and write file data go through a replaceable table of system calls
+// (posix/system_calls.h), so that tests can make them fail or come up short.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/result.h"
+#include "platform/unique_handle.h"
+
+namespace holm::platform::io {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Access and creation of a file to open. Every open adds close-on-exec and
+// refuses a symbolic link at the last step of the name (ELOOP).
+enum class Access { Read, Write, ReadWrite };
+struct OpenOptions {
+    Access access = Access::Read;
+    bool create = false;       // create the file if missing, with `mode`
+    bool exclusive = false;    // with create: fail (EEXIST) if it exists
+    bool directory = false;    // only a directory opens (ENOTDIR otherwise)
+    bool nonBlocking = false;  // never block on a FIFO or device at open and read
+    uint32_t mode = 0644;
+};
+
+// Opens `name` relative to the directory `directoryFd` (or the current
+// directory for AT_FDCWD, or absolute).
+Result<UniqueFd> openAt(int directoryFd, const std::string& name, const OpenOptions& options = {});
+Result<UniqueFd> open(const std::string& path, const OpenOptions& options = {});
+
+// Reads what is available, at most `buffer.size()` bytes: 0 at end of file.
+Result<size_t> readSome(int fd, std::span<uint8_t> buffer);
+// Fills `buffer` completely from `offset`; a file that ends first gives
+// ENODATA.
+Status readFullAt(int fd, std::span<uint8_t> buffer, uint64_t offset);
+// Reads up to `buffer.size()` bytes at `offset`, less only at end of file.
+Result<size_t> readAt(int fd, std::span<uint8_t> buffer, uint64_t offset);
+// Writes all of `bytes`. A write that makes no progress gives EIO.
+Status writeFull(int fd, std::span<const uint8_t> bytes);
+Status writeFull(int fd, std::string_view text);
+// Flushes the file's data and metadata to the device.
+Status sync(int fd);
+// Renames within or across directories of one file system. With
+// `noReplace`, an existing target gives EEXIST.
+Status renameAt(int fromDirectory, const std::string& from, int toDirectory, const std::string& to,
+                bool noReplace = false);
+
+// Takes an exclusive or a shared advisory lock (flock) on the open file,
+// waiting as long as another holder keeps a conflicting one.
+Status lockExclusive(int fd);
+Status lockShared(int fd);
+
+// The whole content of a small file read from the descriptor's current
+// position, at most `limit` bytes; a longer file gives EFBIG rather than a
+// truncated content.
+Result<std::string> readSmallFile(int fd, size_t limit);
+// Opens a small regular file (no link followed at the last step, no hang on
+// a FIFO: anything but a regular file gives EINVAL) and reads it whole.
+Result<std::string> readSmallFile(const std::string& path, size_t limit);
+
+// Reaps the child process `pid`, waiting for it to end; its wait status.
+Result<int> reapChild(int pid);
+
+// Waits until `fd` is readable (true) or `deadline` passes (false). A
+// descriptor at its end or in error counts as readable: a read tells which.
+Result<bool> waitReadable(int fd, Deadline deadline);
+// Waits until one of `fds` is readable (true; `ready` marks which) or
+// `deadline` passes (false). `ready` has one entry per descriptor.
+Result<bool> waitAnyReadable(std::span<const int> fds, std::span<bool> ready, Deadline deadline);
+// No deadline: wait as long as it takes.
+inline constexpr Deadline kNoDeadline = Deadline::max();
+// The deadline `timeout` from now (a negative timeout is now).
+Deadline deadlineIn(std::chrono::milliseconds timeout);
+
+}  // namespace holm::platform::io

@@ -1,0 +1,278 @@
+#include "platform/io.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <vector>
+
+#include "platform/posix/system_calls.h"
+
+namespace holm::platform::io {
+
+namespace {
+
+int realOpenat(int directory, const char* name, int flags, mode_t mode) {
+    return ::openat(directory, name, flags, mode);
+}
+
+int realRenameat2(int fromDirectory, const char* from, int toDirectory, const char* to,
+                  unsigned flags) {
+    return ::renameat2(fromDirectory, from, toDirectory, to, flags);
+}
+
+constexpr SystemCalls kRealSystemCalls{realOpenat, ::read,  ::pread,
+                                       ::write,    ::fsync, realRenameat2};
+
+std::atomic<const SystemCalls*> inForce{&kRealSystemCalls};
+
+// Repeats `call` while the system reports an interruption.
+template <typename Call>
+auto retryInterrupted(Call call) {
+    for (;;) {
+        const auto result = call();
+        if (result >= 0 || errno != EINTR) {
+            return result;
+        }
+    }
+}
+
+int openFlags(const OpenOptions& options) {
+    int flags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
+    switch (options.access) {
+        case Access::Read:
+            flags |= O_RDONLY;
+            break;
+        case Access::Write:
+            flags |= O_WRONLY;
+            break;
+        case Access::ReadWrite:
+            flags |= O_RDWR;
+            break;
+    }
+    flags |= options.create ? O_CREAT : 0;
+    flags |= options.create && options.exclusive ? O_EXCL : 0;
+    flags |= options.directory ? O_DIRECTORY : 0;
+    flags |= options.nonBlocking ? O_NONBLOCK : 0;
+    return flags;
+}
+
+// poll takes whole milliseconds as an int: round up, so a wait never ends
+// before its deadline, and cap what an int cannot hold (the caller's loop
+// waits again).
+int pollTimeout(Deadline deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX));
+}
+
+}  // namespace
+
+const SystemCalls& realSystemCalls() noexcept {
+    return kRealSystemCalls;
+}
+
+const SystemCalls& systemCalls() noexcept {
+    return *inForce.load(std::memory_order_acquire);
+}
+
+ScopedSystemCalls::ScopedSystemCalls(const SystemCalls& calls) noexcept
+    : previous_(inForce.exchange(&calls, std::memory_order_acq_rel)) {}
+
+ScopedSystemCalls::~ScopedSystemCalls() {
+    inForce.store(previous_, std::memory_order_release);
+}
+
+Result<UniqueFd> openAt(int directoryFd, const std::string& name, const OpenOptions& options) {
+    const int flags = openFlags(options);
+    const int fd = retryInterrupted([&] {
+        return systemCalls().openat(directoryFd, name.c_str(), flags,
+                                    static_cast<mode_t>(options.mode));
+    });
+    if (fd < 0) {
+        return lastSystemError();
+    }
+    return UniqueFd(fd);
+}
+
+Result<UniqueFd> open(const std::string& path, const OpenOptions& options) {
+    return openAt(AT_FDCWD, path, options);
+}
+
+Result<size_t> readSome(int fd, std::span<uint8_t> buffer) {
+    const ssize_t got =
+        retryInterrupted([&] { return systemCalls().read(fd, buffer.data(), buffer.size()); });
+    if (got < 0) {
+        return lastSystemError();
+    }
+    return static_cast<size_t>(got);
+}
+
+Result<size_t> readAt(int fd, std::span<uint8_t> buffer, uint64_t offset) {
+    size_t done = 0;
+    while (done < buffer.size()) {
+        const auto position = static_cast<off_t>(offset + done);
+        const ssize_t got = retryInterrupted([&] {
+            return systemCalls().pread(fd, buffer.data() + done, buffer.size() - done, position);
+        });
+        if (got < 0) {
+            return lastSystemError();
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return done;
+}
+
+Status readFullAt(int fd, std::span<uint8_t> buffer, uint64_t offset) {
+    auto got = readAt(fd, buffer, offset);
+    if (!got) {
+        return got.error();
+    }
+    return *got == buffer.size() ? Status() : Error::fromErrno(ENODATA);
+}
+
+Status writeFull(int fd, std::span<const uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t put =
+            retryInterrupted([&] { return systemCalls().write(fd, bytes.data(), bytes.size()); });
+        if (put < 0) {
+            return lastSystemError();
+        }
+        if (put == 0) {
+            return Error::fromErrno(EIO);  // no progress: never loop forever
+        }
+        bytes = bytes.subspan(static_cast<size_t>(put));
+    }
+    return {};
+}
+
+Status writeFull(int fd, std::string_view text) {
+    return writeFull(fd, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+Status sync(int fd) {
+    if (retryInterrupted([&] { return systemCalls().fsync(fd); }) != 0) {
+        return lastSystemError();
+    }
+    return {};
+}
+
+Status renameAt(int fromDirectory, const std::string& from, int toDirectory, const std::string& to,
+                bool noReplace) {
+    const unsigned flags = noReplace ? RENAME_NOREPLACE : 0;
+    if (retryInterrupted([&] {
+            return systemCalls().renameat2(fromDirectory, from.c_str(), toDirectory, to.c_str(),
+                                           flags);
+        }) != 0) {
+        return lastSystemError();
+    }
+    return {};
+}
+
+namespace {
+
+Status lockFile(int fd, int operation) {
+    if (retryInterrupted([&] { return ::flock(fd, operation); }) != 0) {
+        return lastSystemError();
+    }
+    return {};
+}
+
+}  // namespace
+
+Status lockExclusive(int fd) {
+    return lockFile(fd, LOCK_EX);
+}
+
+Status lockShared(int fd) {
+    return lockFile(fd, LOCK_SH);
+}
+
+Result<std::string> readSmallFile(int fd, size_t limit) {
+    std::string content;
+    uint8_t buffer[4096];
+    for (;;) {
+        auto got = readSome(fd, buffer);
+        if (!got) {
+            return got.error();
+        }
+        if (*got == 0) {
+            return content;
+        }
+        if (*got > limit - content.size()) {
+            return Error::fromErrno(EFBIG);
+        }
+        content.append(reinterpret_cast<const char*>(buffer), *got);
+    }
+}
+
+Result<std::string> readSmallFile(const std::string& path, size_t limit) {
+    auto file = open(path, {.nonBlocking = true});
+    if (!file) {
+        return file.error();
+    }
+    struct stat status {};
+    if (::fstat(file->get(), &status) != 0) {
+        return lastSystemError();
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return Error::fromErrno(EINVAL);
+    }
+    return readSmallFile(file->get(), limit);
+}
+
+Result<int> reapChild(int pid) {
+    int status = 0;
+    if (retryInterrupted([&] { return ::waitpid(pid, &status, 0); }) < 0) {
+        return lastSystemError();
+    }
+    return status;
+}
+
+Result<bool> waitAnyReadable(std::span<const int> fds, std::span<bool> ready, Deadline deadline) {
+    std::vector<pollfd> entries;
+    for (int fd : fds) {
+        entries.push_back({fd, POLLIN, 0});
+    }
+    for (;;) {
+        const int count = ::poll(entries.data(), entries.size(), pollTimeout(deadline));
+        if (count < 0 && errno != EINTR) {
+            return lastSystemError();
+        }
+        for (size_t i = 0; count > 0 && i < entries.size(); ++i) {
+            if (entries[i].revents & POLLNVAL) {
+                return Error::fromErrno(EBADF);
+            }
+            // Readable, at end, or in error: a read tells which.
+            ready[i] = entries[i].revents != 0;
+        }
+        if (count > 0) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+    }
+}
+
+Result<bool> waitReadable(int fd, Deadline deadline) {
+    bool ready = false;
+    return waitAnyReadable(std::span(&fd, 1), std::span(&ready, 1), deadline);
+}
+
+Deadline deadlineIn(std::chrono::milliseconds timeout) {
+    return std::chrono::steady_clock::now() + std::max(timeout, std::chrono::milliseconds(0));
+}
+
+}  // namespace holm::platform::io

@@ -1,0 +1,144 @@
+#include "platform/io.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/atomic_file.h"
+#include "support/io_faults.h"
+#include "support/test_support.h"
+
+namespace holm::platform::io {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string contentOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(ResultTest, KeepsErrnoAndDerivesTheWindowsNumber) {
+    const Error full = Error::fromErrno(ENOSPC);
+    EXPECT_EQ(full.errnoValue(), ENOSPC);
+    EXPECT_EQ(full.windowsError(), WinError::kDiskFull);
+    const Error chosen = Error::windows(WinError::kBadDb, EISDIR);
+    EXPECT_EQ(chosen.windowsError(), WinError::kBadDb);
+    EXPECT_EQ(chosen.errnoValue(), EISDIR);
+    EXPECT_EQ(Status().windowsError(), WinError::kSuccess);
+    EXPECT_EQ(Status(full).windowsError(), WinError::kDiskFull);
+    Result<int> failed = full;
+    EXPECT_FALSE(failed.ok());
+    EXPECT_EQ(failed.valueOr(7), 7);
+}
+
+TEST(IoTest, InterruptedAndShortWritesAndReadsMoveEveryByte) {
+    holm::test::TempDir temp;
+    const std::string content(100000, 'x');
+    auto file = open((temp.path() / "f").string(),
+                     {.access = Access::ReadWrite, .create = true, .exclusive = true});
+    ASSERT_TRUE(file.ok());
+    holm::test::InjectedFaults faults;
+    faults.interruptEveryCall();
+    faults.limitWrites(333);
+    ASSERT_TRUE(writeFull(file->get(), content).ok());
+    std::string back(content.size(), '\0');
+    ASSERT_TRUE(
+        readFullAt(file->get(), std::span(reinterpret_cast<uint8_t*>(back.data()), back.size()), 0)
+            .ok());
+    EXPECT_EQ(back, content);
+    uint8_t extra[1];
+    const Status beyond = readFullAt(file->get(), extra, content.size());
+    ASSERT_FALSE(beyond.ok());
+    EXPECT_EQ(beyond.error().errnoValue(), ENODATA);
+}
+
+TEST(IoTest, AWriteFailingPartWayReportsItsError) {
+    holm::test::TempDir temp;
+    auto file = open((temp.path() / "f").string(), {.access = Access::Write, .create = true});
+    ASSERT_TRUE(file.ok());
+    holm::test::InjectedFaults faults;
+    faults.failWrite(ENOSPC, 1);
+    faults.limitWrites(1);
+    const Status written = writeFull(file->get(), "abc");
+    ASSERT_FALSE(written.ok());
+    EXPECT_EQ(written.error().errnoValue(), ENOSPC);
+}
+
+TEST(IoTest, SmallFilesAreBoundedAndOnlyRegularFilesAreRead) {
+    holm::test::TempDir temp;
+    const auto path = temp.write("small", "0123456789").string();
+    EXPECT_EQ(readSmallFile(path, 10).valueOr("?"), "0123456789");
+    const auto tooLong = readSmallFile(path, 9);
+    ASSERT_FALSE(tooLong.ok());
+    EXPECT_EQ(tooLong.error().errnoValue(), EFBIG);
+
+    fs::create_symlink(path, temp.path() / "link");
+    EXPECT_EQ(readSmallFile((temp.path() / "link").string(), 100).error().errnoValue(), ELOOP);
+    // A FIFO with no writer would block an ordinary open for good.
+    ASSERT_EQ(::mkfifo((temp.path() / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(readSmallFile((temp.path() / "fifo").string(), 100).error().errnoValue(), EINVAL);
+}
+
+TEST(IoTest, WaitsEndAtTheirDeadlineOrWhenDataArrives) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    UniqueFd readEnd(ends[0]);
+    UniqueFd writeEnd(ends[1]);
+    EXPECT_FALSE(
+        waitReadable(readEnd.get(), deadlineIn(std::chrono::milliseconds(5))).valueOr(true));
+    ASSERT_TRUE(writeFull(writeEnd.get(), "x").ok());
+    EXPECT_TRUE(waitReadable(readEnd.get(), deadlineIn(std::chrono::seconds(10))).valueOr(false));
+}
+
+class AtomicFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override { path_ = temp_.write("settings.ini", "old").string(); }
+    size_t entries() const {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(temp_.path()), {}));
+    }
+
+    holm::test::TempDir temp_;
+    std::string path_;
+};
+
+TEST_F(AtomicFileTest, ReplacesTheContentWhole) {
+    ASSERT_TRUE(replaceFileAtomically(path_, "new content", {.syncDirectory = true}).ok());
+    EXPECT_EQ(contentOf(path_), "new content");
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(AtomicFileTest, AnyFailedStepKeepsTheOldContentAndReportsTheError) {
+    for (auto arm : {+[](holm::test::InjectedFaults& f) { f.failWrite(ENOSPC); },
+                     +[](holm::test::InjectedFaults& f) { f.failFsync(EIO); },
+                     +[](holm::test::InjectedFaults& f) { f.failRename(EXDEV); },
+                     +[](holm::test::InjectedFaults& f) { f.failOpen(EACCES, ".settings"); }}) {
+        holm::test::InjectedFaults faults;
+        arm(faults);
+        const Status written = replaceFileAtomically(path_, "new content");
+        EXPECT_FALSE(written.ok());
+        EXPECT_NE(written.windowsError(), WinError::kSuccess);
+        EXPECT_EQ(contentOf(path_), "old");
+        EXPECT_EQ(entries(), 1u);  // no temporary file left behind
+    }
+}
+
+TEST_F(AtomicFileTest, ALinkAtTheTargetIsReplacedNotFollowed) {
+    const auto victim = temp_.write("victim", "keep");
+    fs::remove(path_);
+    fs::create_symlink(victim, path_);
+    ASSERT_TRUE(replaceFileAtomically(path_, "new").ok());
+    EXPECT_EQ(contentOf(victim), "keep");
+    EXPECT_FALSE(fs::is_symlink(path_));
+    EXPECT_EQ(contentOf(path_), "new");
+}
+
+}  // namespace
+}  // namespace holm::platform::io

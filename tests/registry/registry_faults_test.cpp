@@ -1,0 +1,124 @@
+// A value write that fails at any step reports the failure and leaves the
+// value as it was; one that is interrupted or cut short finishes it.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <ostream>
+#include <string>
+
+#include "registry/registry.h"
+#include "registry/registry_fixture.h"
+#include "support/io_faults.h"
+
+namespace holm::platform::registry::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RegistryFaultTest : public RegistryTest {
+  protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        key_ = createKey(u"SOFTWARE\\Faults");
+        ASSERT_EQ(key_.setValue(u"Setting", makeString(u"old value")), kErrorSuccess);
+    }
+
+    Value stored() const {
+        Value value;
+        EXPECT_EQ(key_.queryValue(u"Setting", value), kErrorSuccess);
+        return value;
+    }
+
+    bool temporaryFilesLeft() const { return !fs::is_empty(storeDir() / ".tmp"); }
+
+    Key key_;
+    const Value newValue_ = makeString(std::u16string(5000, u'n'));
+};
+
+struct FailedStep {
+    const char* name;
+    void (*arm)(holm::test::InjectedFaults&);
+    uint32_t expected;
+    friend void PrintTo(const FailedStep& step, std::ostream* out) { *out << step.name; }
+};
+
+class RegistryFailedWriteTest : public RegistryFaultTest,
+                                public ::testing::WithParamInterface<FailedStep> {};
+
+TEST_P(RegistryFailedWriteTest, ReportsTheErrorAndKeepsTheOldValue) {
+    {
+        holm::test::InjectedFaults faults;
+        GetParam().arm(faults);
+        EXPECT_EQ(key_.setValue(u"Setting", newValue_), GetParam().expected);
+    }
+    EXPECT_EQ(stored(), makeString(u"old value"));
+    EXPECT_FALSE(temporaryFilesLeft());
+    // The store is not left in a state that blocks the next write.
+    EXPECT_EQ(key_.setValue(u"Setting", newValue_), kErrorSuccess);
+    EXPECT_EQ(stored(), newValue_);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStep, RegistryFailedWriteTest,
+    ::testing::Values(
+        // The flush before the rename: without it a crash could leave the
+        // new name pointing at data never written.
+        FailedStep{"FlushFails", [](auto& f) { f.failFsync(EIO); }, WinError::kIoDevice},
+        FailedStep{"DiskFull", [](auto& f) { f.failWrite(ENOSPC); }, WinError::kDiskFull},
+        FailedStep{"DiskFullAfterAPart",
+                   [](auto& f) {
+                       f.limitWrites(1000);
+                       f.failWrite(ENOSPC, 2);
+                   },
+                   WinError::kDiskFull},
+        FailedStep{"RenameFails", [](auto& f) { f.failRename(EIO); }, WinError::kIoDevice},
+        FailedStep{"TemporaryCannotBeCreated", [](auto& f) { f.failOpen(EMFILE, "v-"); },
+                   WinError::kTooManyOpenFiles},
+        FailedStep{"LockCannotBeOpened", [](auto& f) { f.failOpen(EACCES, ".lock"); },
+                   WinError::kAccessDenied}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RegistryFaultTest, InterruptedAndShortWritesStillWriteEverything) {
+    holm::test::InjectedFaults faults;
+    faults.interruptEveryCall();
+    faults.limitWrites(7);
+    ASSERT_EQ(key_.setValue(u"Setting", newValue_), kErrorSuccess);
+    EXPECT_GT(faults.writesDone(), 1000);
+    EXPECT_EQ(stored(), newValue_);
+    Key sub;
+    EXPECT_EQ(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Sub", sub),
+              kErrorSuccess);
+}
+
+TEST_F(RegistryFaultTest, AFailedReadIsReportedNotTakenForACorruptValue) {
+    Value value;
+    {
+        holm::test::InjectedFaults faults;
+        faults.failRead(EIO);
+        EXPECT_EQ(key_.queryValue(u"Setting", value), WinError::kIoDevice);
+    }
+    {
+        holm::test::InjectedFaults faults;
+        faults.failOpen(EMFILE, "v.");
+        EXPECT_EQ(key_.queryValue(u"Setting", value), WinError::kTooManyOpenFiles);
+    }
+    EXPECT_EQ(stored(), makeString(u"old value"));
+}
+
+TEST_F(RegistryFaultTest, AFailedKeyCreationLeavesNoKeyBehind) {
+    {
+        holm::test::InjectedFaults faults;
+        faults.failFsync(EIO);
+        Key sub;
+        EXPECT_EQ(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Sub", sub),
+                  WinError::kIoDevice);
+    }
+    Key sub;
+    EXPECT_EQ(Key::open(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Sub", sub),
+              kErrorFileNotFound);
+    EXPECT_FALSE(temporaryFilesLeft());
+}
+
+}  // namespace
+}  // namespace holm::platform::registry::test
