@@ -2,9 +2,7 @@
 
 #include <sys/epoll.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <vector>
+#include "platform/io.h"
 
 namespace holm::platform {
 
@@ -23,32 +21,8 @@ void EpollSet::remove(int fd) {
 }
 
 int EpollSet::wait(std::span<uint64_t> ready, Deadline deadline) {
-    constexpr size_t kBatch = 64;
-    epoll_event events[kBatch];
-    const int capacity = static_cast<int>(std::min(ready.size(), kBatch));
-    for (;;) {
-        int timeout = -1;
-        if (deadline != Deadline::max()) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            timeout =
-                left.count() <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left.count(), 1 << 30));
-        }
-        const int count = ::epoll_wait(fd_.get(), events, capacity, timeout);
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (count == 0 && timeout != 0 && std::chrono::steady_clock::now() < deadline) {
-            continue;  // woke early (rounding): the deadline has not passed
-        }
-        for (int i = 0; i < count; ++i) {
-            ready[static_cast<size_t>(i)] = events[i].data.u64;
-        }
-        return count;
-    }
+    const Result<size_t> count = io::waitEpoll(fd_.get(), ready, deadline);
+    return count ? static_cast<int>(*count) : -1;
 }
 
 }  // namespace holm::platform

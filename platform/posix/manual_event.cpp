@@ -1,75 +1,35 @@
 #include "platform/manual_event.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
+
+#include "platform/io.h"
+#include "platform/local_event.h"
 
 namespace holm::platform {
 
-namespace {
-
-// poll(2) of one descriptor for readability until `deadline`, retried on
-// EINTR with the time left.
-bool pollReadable(int fd, ManualEvent::Deadline deadline) {
-    for (;;) {
-        const auto now = std::chrono::steady_clock::now();
-        int timeout = -1;
-        if (deadline != ManualEvent::Deadline::max()) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-            timeout =
-                left.count() <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left.count(), 1 << 30));
-        }
-        pollfd entry{fd, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, timeout);
-        if (ready > 0) {
-            return (entry.revents & POLLIN) != 0;
-        }
-        if (ready == 0) {
-            if (timeout == -1) {
-                continue;
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return false;
-            }
-            continue;
-        }
-        if (errno != EINTR) {
-            return false;
-        }
+ManualEvent::ManualEvent() {
+    if (Result<UniqueFd> event = createLocalEvent(false)) {
+        fd_ = std::move(event.value());
     }
 }
 
-}  // namespace
-
-ManualEvent::ManualEvent() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
 void ManualEvent::set() {
-    const uint64_t one = 1;
-    ssize_t written;
-    do {
-        written = ::write(fd_.get(), &one, sizeof one);
-    } while (written < 0 && errno == EINTR);
-    // EAGAIN: the counter is saturated, so the event is set already.
+    // Fails only for an event that could not be created (valid() is false).
+    (void)setLocalEvent(fd_.get());
 }
 
 void ManualEvent::reset() {
     uint64_t count = 0;
-    ssize_t got;
-    do {
-        got = ::read(fd_.get(), &count, sizeof count);
-    } while (got < 0 && errno == EINTR);
-    // EAGAIN: it was not set.
+    // Reading the counter clears it; EAGAIN means it was not set.
+    (void)io::readSome(fd_.get(), std::span(reinterpret_cast<uint8_t*>(&count), sizeof count));
 }
 
 bool ManualEvent::isSet() const {
-    return pollReadable(fd_.get(), std::chrono::steady_clock::now());
+    return isLocalEventSet(fd_.get());
 }
 
 bool ManualEvent::waitUntil(Deadline deadline) const {
-    return pollReadable(fd_.get(), deadline);
+    return io::waitReadable(fd_.get(), deadline).valueOr(false);
 }
 
 }  // namespace holm::platform

@@ -1,6 +1,5 @@
 #include "platform/named_event.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <cstdlib>
 
 #include "common/utf16.h"
+#include "platform/io.h"
 
 namespace holm::platform {
 
@@ -85,16 +85,22 @@ UniqueFd openDirectory(const std::string& directory, bool create) {
     if (create && ::mkdir(directory.c_str(), 0755) != 0 && errno != EEXIST) {
         return UniqueFd();
     }
-    UniqueFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    io::OpenOptions options;
+    options.directory = true;
+    Result<UniqueFd> fd = io::open(directory, options);
+    if (!fd) {
+        errno = fd.error().errnoValue();
+        return UniqueFd();
+    }
     struct stat info {};
-    if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
+    if (::fstat(fd->get(), &info) != 0) {
         return UniqueFd();
     }
     if (!trustedOwner(info) || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         errno = EPERM;
         return UniqueFd();
     }
-    return fd;
+    return std::move(fd.value());
 }
 
 bool isTrustedFifo(int fd) {
@@ -109,12 +115,16 @@ bool isTrustedFifo(int fd) {
     return true;
 }
 
-int openRetrying(int directoryFd, const std::string& name, int flags) {
-    int fd;
-    do {
-        fd = ::openat(directoryFd, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+UniqueFd openFifo(int directoryFd, const std::string& name, io::Access access) {
+    io::OpenOptions options;
+    options.access = access;
+    options.nonBlocking = true;
+    Result<UniqueFd> fd = io::openAt(directoryFd, name, options);
+    if (!fd) {
+        errno = fd.error().errnoValue();
+        return UniqueFd();
+    }
+    return std::move(fd.value());
 }
 
 }  // namespace
@@ -151,7 +161,7 @@ UniqueFd openNamedEventWatch(const std::string& directory, const std::string& fi
     if (::mkfifoat(directoryFd.get(), fileName.c_str(), 0600) != 0 && errno != EEXIST) {
         return UniqueFd();
     }
-    UniqueFd fd(openRetrying(directoryFd.get(), fileName, O_RDWR | O_NONBLOCK));
+    UniqueFd fd = openFifo(directoryFd.get(), fileName, io::Access::ReadWrite);
     if (!fd.valid() || !isTrustedFifo(fd.get())) {
         return UniqueFd();
     }
@@ -159,16 +169,10 @@ UniqueFd openNamedEventWatch(const std::string& directory, const std::string& fi
 }
 
 void drainNamedEvent(int watchFd) {
-    char buffer[256];
-    for (;;) {
-        const ssize_t got = ::read(watchFd, buffer, sizeof buffer);
-        if (got > 0) {
-            continue;
-        }
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        return;  // EAGAIN: empty
+    uint8_t buffer[256];
+    // Ends at EAGAIN: the FIFO is empty (it never reaches an end, since the
+    // watcher holds it open for writing too).
+    while (io::readSome(watchFd, buffer).valueOr(0) > 0) {
     }
 }
 
@@ -177,22 +181,22 @@ NamedEventSet setNamedEvent(const std::string& directory, const std::string& fil
     if (!directoryFd.valid()) {
         return errno == ENOENT ? NamedEventSet::NoWatcher : NamedEventSet::Failed;
     }
-    UniqueFd fd(openRetrying(directoryFd.get(), fileName, O_WRONLY | O_NONBLOCK));
+    UniqueFd fd = openFifo(directoryFd.get(), fileName, io::Access::Write);
     if (!fd.valid()) {
         return errno == ENOENT || errno == ENXIO ? NamedEventSet::NoWatcher : NamedEventSet::Failed;
     }
     if (!isTrustedFifo(fd.get())) {
         return NamedEventSet::Failed;
     }
-    const char one = 1;
-    ssize_t written;
-    do {
-        written = ::write(fd.get(), &one, 1);
-    } while (written < 0 && errno == EINTR);
+    const uint8_t one[1] = {1};
+    const Status written = io::writeFull(fd.get(), one);
     // A full FIFO (EAGAIN) holds wake-ups its watcher has not drained yet:
     // the event is set already.
-    return written == 1 || (written < 0 && errno == EAGAIN) ? NamedEventSet::Set
-                                                            : NamedEventSet::Failed;
+    if (written.ok() || written.error().errnoValue() == EAGAIN) {
+        return NamedEventSet::Set;
+    }
+    errno = written.error().errnoValue();
+    return NamedEventSet::Failed;
 }
 
 }  // namespace holm::platform
