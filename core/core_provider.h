@@ -15,6 +15,7 @@
 #include "hlmplg/plugin.h"
 #include "services/command_line.h"
 #include "services/config_store.h"
+#include "services/res_string2.h"
 
 namespace holm::core {
 
@@ -45,6 +46,8 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
 
   private:
     HlmPlg::IInterface* make(int32_t id);
+    // What the resource-string services read of the product.
+    services::ProductTexts productTexts() const;
 
     HostLink* core_;
     std::unique_ptr<services::CConfigStore> store_;
