@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <typeinfo>
 
+#include "async/dispatcher.h"
 #include "common/format.h"
 #include "common/limits.h"
 #include "common/log_text.h"
@@ -258,6 +259,10 @@ uint32_t CPluginLifecycle::callAll(Phase phase, bool reverse, OnFailure onFailur
     if (phase == Phase::ReloadConfig) {
         reloadConfiguration();
         return 0;
+    }
+    if (phase == Phase::Stop && context_.dispatcher != nullptr) {
+        // No watch fires into a plugin that is stopping.
+        context_.dispatcher->stopAll();
     }
     const size_t count = plugins_.size();
     uint32_t firstFailed = 0;

@@ -89,4 +89,9 @@ inline constexpr Deadline kNoDeadline = Deadline::max();
 // The deadline `timeout` from now (a negative timeout is now).
 Deadline deadlineIn(std::chrono::milliseconds timeout);
 
+// Waits on the epoll instance `epollFd` until a member is ready or
+// `deadline` passes, and writes the keys (the 64-bit data each member was
+// added with) of the ready members to `keys`: how many (0 at the deadline).
+Result<size_t> waitEpoll(int epollFd, std::span<uint64_t> keys, Deadline deadline = kNoDeadline);
+
 }  // namespace holm::platform::io

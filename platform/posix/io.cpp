@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdio.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -296,6 +297,28 @@ Result<bool> waitReadable(int fd, Deadline deadline) {
 
 Deadline deadlineIn(std::chrono::milliseconds timeout) {
     return std::chrono::steady_clock::now() + std::max(timeout, std::chrono::milliseconds(0));
+}
+
+Result<size_t> waitEpoll(int epollFd, std::span<uint64_t> keys, Deadline deadline) {
+    constexpr size_t kBatch = 64;
+    epoll_event events[kBatch];
+    const int capacity = static_cast<int>(std::min(keys.size(), kBatch));
+    for (;;) {
+        const int timeout = deadline == kNoDeadline ? -1 : pollTimeout(deadline);
+        const int count = ::epoll_wait(epollFd, events, capacity, timeout);
+        if (count < 0 && errno != EINTR) {
+            return lastSystemError();
+        }
+        for (int i = 0; i < count; ++i) {
+            keys[static_cast<size_t>(i)] = events[i].data.u64;
+        }
+        if (count > 0) {
+            return static_cast<size_t>(count);
+        }
+        if (count == 0 && std::chrono::steady_clock::now() >= deadline) {
+            return size_t{0};
+        }
+    }
 }
 
 }  // namespace holm::platform::io
