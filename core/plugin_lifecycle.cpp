@@ -324,7 +324,9 @@ void CPluginLifecycle::reloadConfiguration() {
     const std::u16string before = context_.configStore->tempDirectory();
     const std::u16string after = context_.configStore->tempDirectory();
     if (!text::equalsNoCase(before, after)) {
-        platform::removeEmptyDirectory(text::utf16ToUtf8(before));
+        // Only an empty folder goes; one still in use or already gone stays
+        // as it is, which is what a failure here means.
+        (void)platform::removeEmptyDirectory(text::utf16ToUtf8(before));
     }
 }
 
