@@ -57,11 +57,14 @@ class Error {
 // The error of the last failed system call of this thread.
 Error lastSystemError() noexcept;
 
-template <typename T>
+// `E` is the error type: `Error` for every operation whose failure is an
+// errno value or a Windows number, or an operation's own refusal type where
+// the error says more than that (the signature checks' reason).
+template <typename T, typename E = Error>
 class [[nodiscard]] Result {
   public:
     Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-    Result(Error error) : state_(std::in_place_index<1>, error) {}
+    Result(E error) : state_(std::in_place_index<1>, std::move(error)) {}
 
     bool ok() const noexcept { return state_.index() == 0; }
     explicit operator bool() const noexcept { return ok(); }
@@ -80,14 +83,14 @@ class [[nodiscard]] Result {
     T valueOr(T fallback) && { return ok() ? std::move(value()) : std::move(fallback); }
 
     // The error; only meaningful when !ok().
-    const Error& error() const { return std::get<1>(state_); }
+    const E& error() const { return std::get<1>(state_); }
 
   private:
-    std::variant<T, Error> state_;
+    std::variant<T, E> state_;
 };
 
 template <>
-class [[nodiscard]] Result<void> {
+class [[nodiscard]] Result<void, Error> {
   public:
     Result() noexcept = default;
     Result(Error error) noexcept : error_(error), failed_(true) {}
