@@ -1,8 +1,10 @@
 #include "security/file_checks.h"
 
+#include "platform/io.h"
 #include "platform/process_info.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -44,42 +46,21 @@ std::string describeOpenFailure(const platform::OpenedFile& opened) {
     return "cannot be opened: " + std::generic_category().message(opened.error);
 }
 
-std::optional<std::vector<std::byte>> readBoundedFile(int fd, uint64_t expectedSize, size_t limit,
-                                                      bool& tooLarge) {
-    tooLarge = false;
-    // One byte beyond the expected size shows a file that has grown.
-    constexpr size_t kFirstChunk = 64 * 1024;
-    std::vector<std::byte> content(static_cast<size_t>(std::min<uint64_t>(expectedSize, limit)) +
-                                   1);
-    size_t filled = 0;
-    for (;;) {
-        if (filled == content.size()) {
-            if (filled > limit) {
-                tooLarge = true;
-                return std::nullopt;
-            }
-            content.resize(std::min(limit + 1, std::max(filled * 2, kFirstChunk)));
-        }
-        const long long got =
-            platform::readAt(fd, content.data() + filled, content.size() - filled, filled);
-        if (got < 0) {
-            return std::nullopt;
-        }
-        if (got == 0) {
-            break;
-        }
-        filled += static_cast<size_t>(got);
-    }
-    content.resize(filled);
-    return content;
+platform::Result<std::vector<std::byte>> readBoundedFile(int fd, uint64_t expectedSize,
+                                                         size_t limit) {
+    return platform::io::readWholeFile(fd, limit, expectedSize);
 }
 
-std::optional<std::string> readSmallFile(int fd, size_t limit, bool& tooLarge) {
-    auto bytes = readBoundedFile(fd, limit, limit, tooLarge);
+platform::Result<std::string> readSmallFile(int fd, size_t limit) {
+    auto bytes = readBoundedFile(fd, limit, limit);
     if (!bytes) {
-        return std::nullopt;
+        return bytes.error();
     }
     return std::string(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+}
+
+bool isTooLarge(const platform::Error& error) {
+    return error.errnoValue() == EFBIG;
 }
 
 }  // namespace holm::security

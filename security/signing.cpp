@@ -65,10 +65,9 @@ bool readKeyFile(const std::string& path, std::string& text, std::string& error)
     if (file.status != platform::OpenStatus::Opened) {
         return false;
     }
-    bool tooLarge = false;
-    auto content = readSmallFile(file.fd.get(), kMaxKeyFileSize, tooLarge);
+    auto content = readSmallFile(file.fd.get(), kMaxKeyFileSize);
     if (!content) {
-        error = tooLarge ? "too large for a key file" : "cannot be read";
+        error = isTooLarge(content.error()) ? "too large for a key file" : "cannot be read";
         return false;
     }
     text = std::move(*content);

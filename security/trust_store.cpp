@@ -40,10 +40,9 @@ std::optional<PublicKey> readKeyFile(int directoryFd, const std::string& name, s
     if (!why.empty()) {
         return std::nullopt;
     }
-    bool tooLarge = false;
-    auto text = readSmallFile(opened.fd.get(), kMaxKeyFileSize, tooLarge);
+    auto text = readSmallFile(opened.fd.get(), kMaxKeyFileSize);
     if (!text) {
-        why = tooLarge ? "is too large for a key file" : "cannot be read";
+        why = isTooLarge(text.error()) ? "is too large for a key file" : "cannot be read";
         return std::nullopt;
     }
     auto key = PublicKey::fromPem(*text);

@@ -62,10 +62,9 @@ std::optional<SignatureFile> readSignature(int directoryFd, const std::string& n
             refusal = Reason::OpenFailed;
             return std::nullopt;
     }
-    bool tooLarge = false;
-    auto text = readSmallFile(opened.fd.get(), kMaxSignatureFileSize, tooLarge);
+    auto text = readSmallFile(opened.fd.get(), kMaxSignatureFileSize);
     if (!text) {
-        refusal = tooLarge ? Reason::SignatureTooLarge : Reason::ReadFailed;
+        refusal = isTooLarge(text.error()) ? Reason::SignatureTooLarge : Reason::ReadFailed;
         return std::nullopt;
     }
     return parseSignatureFile(*text, refusal);
