@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -87,6 +88,22 @@ class [[nodiscard]] Result {
 
   private:
     std::variant<T, E> state_;
+};
+
+// An operation that yields nothing but can fail with an error of its own type.
+template <typename E>
+class [[nodiscard]] Result<void, E> {
+  public:
+    Result() = default;
+    Result(E error) : error_(std::move(error)) {}
+
+    bool ok() const noexcept { return !error_.has_value(); }
+    explicit operator bool() const noexcept { return ok(); }
+    // The error; only meaningful when !ok().
+    const E& error() const { return *error_; }
+
+  private:
+    std::optional<E> error_;
 };
 
 template <>

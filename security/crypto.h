@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
+
 namespace holm::security {
 
 using Digest = std::array<uint8_t, 32>;        // SHA-256
@@ -20,10 +22,16 @@ using SignatureBytes = std::array<uint8_t, 64>;
 
 Digest sha256(std::span<const uint8_t> data);
 
+// The SHA-256 of a file and the number of bytes it was taken over.
+struct FileDigest {
+    Digest digest{};
+    uint64_t size = 0;
+};
+
 // SHA-256 of everything readable from `fd` (read with pread from offset 0, so
-// the descriptor's position is not used). `bytesRead` receives the length
-// hashed. Empty on a read error.
-std::optional<Digest> sha256OfDescriptor(int fd, uint64_t& bytesRead);
+// the descriptor's position is not used). Fails with the read's error, or
+// with EIO when the digest itself fails.
+platform::Result<FileDigest> sha256OfDescriptor(int fd);
 
 std::string toHex(std::span<const uint8_t> bytes);
 // Parses exactly `out.size()` bytes of lower-case hexadecimal text.

@@ -20,58 +20,57 @@ platform::OpenedFile openRegular(const std::string& path, std::string& error) {
 
 }  // namespace
 
-std::optional<SignatureFile> signFile(const std::string& path, const PrivateKey& key,
-                                      std::string& error) {
+platform::Result<SignatureFile, SigningError> signFile(const std::string& path,
+                                                       const PrivateKey& key) {
     SignedRecord record;
     record.name = std::filesystem::path(path).filename().string();
     if (!isSignableName(record.name)) {
-        error = "the file name cannot be signed";
-        return std::nullopt;
+        return SigningError{"the file name cannot be signed"};
     }
+    std::string error;
     platform::OpenedFile file = openRegular(path, error);
     if (file.status != platform::OpenStatus::Opened) {
-        return std::nullopt;
+        return SigningError{error};
     }
-    const auto digest = sha256OfDescriptor(file.fd.get(), record.size);
+    const auto digest = sha256OfDescriptor(file.fd.get());
     if (!digest) {
-        error = "cannot read the file";
-        return std::nullopt;
+        return SigningError{"cannot read the file"};
     }
-    record.digest = *digest;
+    record.size = digest->size;
+    record.digest = digest->digest;
     return signRecord(record, key);
 }
 
-bool writeSignatureFile(const std::string& path, const SignatureFile& signature,
-                        std::string& error) {
+platform::Result<void, SigningError> writeSignatureFile(const std::string& path,
+                                                        const SignatureFile& signature) {
     const std::string target = path + std::string(kSignatureSuffix);
     const std::string temporary = target + "." + std::to_string(std::random_device{}()) + ".tmp";
     const int failure = platform::createNewFile(temporary, formatSignatureFile(signature), 0644);
     if (failure != 0) {
-        error = "cannot write " + temporary + ": " + std::generic_category().message(failure);
-        return false;
+        return SigningError{"cannot write " + temporary + ": " +
+                            std::generic_category().message(failure)};
     }
     std::error_code renameError;
     std::filesystem::rename(temporary, target, renameError);
     if (renameError) {
         std::filesystem::remove(temporary, renameError);
-        error = "cannot replace " + target;
-        return false;
+        return SigningError{"cannot replace " + target};
     }
-    return true;
+    return {};
 }
 
-bool readKeyFile(const std::string& path, std::string& text, std::string& error) {
+platform::Result<std::string, SigningError> readKeyFile(const std::string& path) {
+    std::string error;
     platform::OpenedFile file = openRegular(path, error);
     if (file.status != platform::OpenStatus::Opened) {
-        return false;
+        return SigningError{error};
     }
     auto content = readSmallFile(file.fd.get(), kMaxKeyFileSize);
     if (!content) {
-        error = isTooLarge(content.error()) ? "too large for a key file" : "cannot be read";
-        return false;
+        return SigningError{isTooLarge(content.error()) ? "too large for a key file"
+                                                        : "cannot be read"};
     }
-    text = std::move(*content);
-    return true;
+    return std::move(*content);
 }
 
 }  // namespace holm::security

@@ -67,7 +67,12 @@ std::optional<SignatureFile> readSignature(int directoryFd, const std::string& n
         refusal = isTooLarge(text.error()) ? Reason::SignatureTooLarge : Reason::ReadFailed;
         return std::nullopt;
     }
-    return parseSignatureFile(*text, refusal);
+    auto parsed = parseSignatureFile(*text);
+    if (!parsed) {
+        refusal = parsed.error();
+        return std::nullopt;
+    }
+    return std::move(*parsed);
 }
 
 // Checks the signed record against the file behind `fd`; the cheap checks
@@ -86,15 +91,14 @@ Reason checkRecord(const SignedRecord& record, const std::string& name,
 
 // Hashes the file from the descriptor it will be loaded from.
 Reason checkDescriptorContent(int fd, uint64_t signedSize, const Digest& digest) {
-    uint64_t hashed = 0;
-    const auto computed = sha256OfDescriptor(fd, hashed);
+    const auto computed = sha256OfDescriptor(fd);
     if (!computed) {
         return Reason::ReadFailed;
     }
-    if (hashed != signedSize) {
+    if (computed->size != signedSize) {
         return Reason::WrongSize;  // changed while being read
     }
-    return *computed == digest ? Reason::Verified : Reason::DigestMismatch;
+    return computed->digest == digest ? Reason::Verified : Reason::DigestMismatch;
 }
 
 }  // namespace

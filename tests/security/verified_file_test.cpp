@@ -40,10 +40,10 @@ class VerifiedFileTest : public ::testing::Test {
     }
 
     void sign(const fs::path& path, const PrivateKey& key) const {
-        std::string error;
-        const auto signature = signFile(path.string(), key, error);
-        ASSERT_TRUE(signature) << error;
-        ASSERT_TRUE(writeSignatureFile(path.string(), *signature, error)) << error;
+        const auto signature = signFile(path.string(), key);
+        ASSERT_TRUE(signature) << signature.error().message;
+        const auto written = writeSignatureFile(path.string(), *signature);
+        ASSERT_TRUE(written) << written.error().message;
     }
 
     fs::path signedFile(const std::string& name, const std::string& content) const {
@@ -346,10 +346,9 @@ TEST_F(VerifiedFileTest, EnrolledKeysAreTrustedOnlyFromASafeDirectory) {
 // The build signs its outputs with its development key, whose public half is
 // compiled in as the product key.
 TEST(BuildSigning, BuildOutputsVerifyWithTheCompiledInKey) {
-    std::string text;
-    std::string error;
-    ASSERT_TRUE(readKeyFile(HOLM_DEVELOPMENT_PUBLIC_KEY, text, error)) << error;
-    EXPECT_EQ(PublicKey::fromPem(text), productKey());
+    const auto text = readKeyFile(HOLM_DEVELOPMENT_PUBLIC_KEY);
+    ASSERT_TRUE(text) << text.error().message;
+    EXPECT_EQ(PublicKey::fromPem(*text), productKey());
     EXPECT_TRUE(productKeyIsDevelopmentKey());
 
     TrustStore productOnly;
