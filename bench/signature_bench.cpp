@@ -116,8 +116,8 @@ void BM_Sha256OfFile(benchmark::State& state) {
     const std::string path = files().file(size);
     for (auto _ : state) {
         const auto dir = holm::platform::openDirectory(fs::path(path).parent_path().string());
-        const auto file = holm::platform::openFileAt(dir.fd.get(), fs::path(path).filename());
-        benchmark::DoNotOptimize(sha256OfDescriptor(file.fd.get()));
+        const auto file = holm::platform::openFileAt(dir->fd.get(), fs::path(path).filename());
+        benchmark::DoNotOptimize(sha256OfDescriptor(file->fd.get()));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }

@@ -14,36 +14,36 @@ bool isTrustedOwner(uint32_t owner) {
     return owner == 0 || owner == platform::effectiveUserId();
 }
 
-FileInDirectory openInDirectory(const std::string& path) {
+platform::Result<FileInDirectory, platform::OpenFailure> openInDirectory(const std::string& path) {
     const std::filesystem::path fsPath(path);
-    FileInDirectory result;
-    result.directory =
+    auto directory =
         platform::openDirectory(fsPath.has_parent_path() ? fsPath.parent_path().string() : ".");
-    if (result.directory.status == platform::OpenStatus::Opened) {
-        result.file = platform::openFileAt(result.directory.fd.get(), fsPath.filename().string());
-    } else {
-        result.file.status = result.directory.status == platform::OpenStatus::WrongType
-                                 ? platform::OpenStatus::NotFound
-                                 : result.directory.status;
-        result.file.error = result.directory.error;
+    if (!directory) {
+        platform::OpenFailure failure = directory.error();
+        if (failure.refusal == platform::OpenRefusal::WrongType) {
+            failure.refusal = platform::OpenRefusal::NotFound;
+        }
+        return failure;
     }
-    return result;
+    auto file = platform::openFileAt(directory->fd.get(), fsPath.filename().string());
+    if (!file) {
+        return file.error();
+    }
+    return FileInDirectory{std::move(*directory), std::move(*file)};
 }
 
-std::string describeOpenFailure(const platform::OpenedFile& opened) {
-    switch (opened.status) {
-        case platform::OpenStatus::Opened:
-            return {};
-        case platform::OpenStatus::NotFound:
+std::string describeOpenFailure(const platform::OpenFailure& failure) {
+    switch (failure.refusal) {
+        case platform::OpenRefusal::NotFound:
             return "does not exist";
-        case platform::OpenStatus::SymbolicLink:
+        case platform::OpenRefusal::SymbolicLink:
             return "is a symbolic link";
-        case platform::OpenStatus::WrongType:
+        case platform::OpenRefusal::WrongType:
             return "has the wrong file type";
-        case platform::OpenStatus::Failed:
+        case platform::OpenRefusal::Failed:
             break;
     }
-    return "cannot be opened: " + std::generic_category().message(opened.error);
+    return "cannot be opened: " + std::generic_category().message(failure.error);
 }
 
 platform::Result<std::vector<std::byte>> readBoundedFile(int fd, uint64_t expectedSize,

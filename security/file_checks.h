@@ -19,15 +19,17 @@ bool isTrustedOwner(uint32_t owner);
 // it (the signature) are found in the very same directory.
 struct FileInDirectory {
     platform::OpenedFile directory;
-    platform::OpenedFile file;  // carries the directory's failure if that did not open
+    platform::OpenedFile file;
 };
 
 // Opens the directory of `path` (following links on the way), then the file
-// in it without following a link at its name (platform::openFileAt).
-FileInDirectory openInDirectory(const std::string& path);
+// in it without following a link at its name (platform::openFileAt). A
+// directory that cannot be opened fails the same way as the file would (a
+// path through something other than a directory: NotFound).
+platform::Result<FileInDirectory, platform::OpenFailure> openInDirectory(const std::string& path);
 
 // Why an open failed, as a phrase after the file's name ("is a symbolic link").
-std::string describeOpenFailure(const platform::OpenedFile& opened);
+std::string describeOpenFailure(const platform::OpenFailure& failure);
 
 // Reads the whole file behind `fd` from its start (the descriptor's position
 // is not used), through the I/O module's bounded read. `expectedSize` only

@@ -12,10 +12,12 @@ namespace holm::security {
 namespace {
 
 // Opens a regular file by path without following a link at its name.
-platform::OpenedFile openRegular(const std::string& path, std::string& error) {
-    platform::OpenedFile file = openInDirectory(path).file;
-    error = describeOpenFailure(file);
-    return file;
+platform::Result<platform::OpenedFile, SigningError> openRegular(const std::string& path) {
+    auto opened = openInDirectory(path);
+    if (!opened) {
+        return SigningError{describeOpenFailure(opened.error())};
+    }
+    return std::move(opened->file);
 }
 
 }  // namespace
@@ -27,12 +29,11 @@ platform::Result<SignatureFile, SigningError> signFile(const std::string& path,
     if (!isSignableName(record.name)) {
         return SigningError{"the file name cannot be signed"};
     }
-    std::string error;
-    platform::OpenedFile file = openRegular(path, error);
-    if (file.status != platform::OpenStatus::Opened) {
-        return SigningError{error};
+    auto file = openRegular(path);
+    if (!file) {
+        return file.error();
     }
-    const auto digest = sha256OfDescriptor(file.fd.get());
+    const auto digest = sha256OfDescriptor(file->fd.get());
     if (!digest) {
         return SigningError{"cannot read the file"};
     }
@@ -45,10 +46,10 @@ platform::Result<void, SigningError> writeSignatureFile(const std::string& path,
                                                         const SignatureFile& signature) {
     const std::string target = path + std::string(kSignatureSuffix);
     const std::string temporary = target + "." + std::to_string(std::random_device{}()) + ".tmp";
-    const int failure = platform::createNewFile(temporary, formatSignatureFile(signature), 0644);
-    if (failure != 0) {
-        return SigningError{"cannot write " + temporary + ": " +
-                            std::generic_category().message(failure)};
+    const platform::Status created =
+        platform::createNewFile(temporary, formatSignatureFile(signature), 0644);
+    if (!created) {
+        return SigningError{"cannot write " + temporary + ": " + created.error().message()};
     }
     std::error_code renameError;
     std::filesystem::rename(temporary, target, renameError);
@@ -60,12 +61,11 @@ platform::Result<void, SigningError> writeSignatureFile(const std::string& path,
 }
 
 platform::Result<std::string, SigningError> readKeyFile(const std::string& path) {
-    std::string error;
-    platform::OpenedFile file = openRegular(path, error);
-    if (file.status != platform::OpenStatus::Opened) {
-        return SigningError{error};
+    auto file = openRegular(path);
+    if (!file) {
+        return file.error();
     }
-    auto content = readSmallFile(file.fd.get(), kMaxKeyFileSize);
+    auto content = readSmallFile(file->fd.get(), kMaxKeyFileSize);
     if (!content) {
         return SigningError{isTooLarge(content.error()) ? "too large for a key file"
                                                         : "cannot be read"};

@@ -197,8 +197,8 @@ int keygen(const std::vector<std::string>& args) {
     for (const auto& [path, content, mode] :
          {std::tuple{privatePath, key->toPem(), 0600u},
           std::tuple{publicPath, key->publicKey().toPem(), 0644u}}) {
-        if (const int error = holm::platform::createNewFile(path, content, mode); error != 0) {
-            return fail(kCannotWrite, path + ": " + std::generic_category().message(error));
+        if (const auto created = holm::platform::createNewFile(path, content, mode); !created) {
+            return fail(kCannotWrite, path + ": " + created.error().message());
         }
     }
     std::cout << "wrote " << privatePath << " (keep it secret) and " << publicPath << " (key id "

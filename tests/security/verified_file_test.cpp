@@ -193,10 +193,10 @@ TEST_F(VerifiedFileTest, OnlyRegularFilesAreOpened) {
 
     // Neither a FIFO nor a FIFO in place of the signature may block.
     const fs::path fifo = dir_.path() / "fifo.so";
-    ASSERT_EQ(platform::createFifo(fifo.string(), 0600), 0);
+    ASSERT_TRUE(platform::createFifo(fifo.string(), 0600).ok());
     EXPECT_EQ(verify(fifo, true), Reason::NotRegularFile);
     const fs::path unsignedFile = writeFile("unsigned.so", "code");
-    ASSERT_EQ(platform::createFifo(unsignedFile.string() + ".sig", 0600), 0);
+    ASSERT_TRUE(platform::createFifo(unsignedFile.string() + ".sig", 0600).ok());
     EXPECT_EQ(verify(unsignedFile, true), Reason::SignatureNotRegularFile);
 }
 
