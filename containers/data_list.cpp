@@ -3,7 +3,6 @@
 #include <cstring>
 #include <new>
 
-using holm::containers::blockOf;
 using holm::containers::BlockSize;
 
 void CDataListImpl::deserialize(const void* data, int32_t size) {
@@ -41,25 +40,9 @@ void CDataListImpl::add(const void* record) {
     }
 }
 
-int32_t CDataListImpl::getCount() {
-    return vector_.getCount();
-}
-
-void CDataListImpl::clear() {
-    vector_.clear();
-}
-
-HlmPlg::IDataList::Iterator* CDataListImpl::createIterator() {
-    return newListIterator<CDataListIteratorImpl>(vector_);
-}
-
-void CDataListImpl::releaseIterator(Iterator* iterator) {
-    delete iterator;
-}
-
+template <>
 void CDataListSerializer::deserialize(const void* data, int32_t size) {
-    owner_.clear();
-    const auto block = blockOf(data, size);
+    const auto block = owner_.startDeserialize(data, size);
     const size_t recordSize = owner_.elementSize_;
     if (recordSize == 0) {
         return;
@@ -70,6 +53,7 @@ void CDataListSerializer::deserialize(const void* data, int32_t size) {
     }
 }
 
+template <>
 void CDataListSerializer::serialize(void** data, uint32_t* size) {
     const size_t recordSize = owner_.elementSize_;
     const auto& elements = owner_.vector_.elements();
@@ -84,22 +68,6 @@ void CDataListSerializer::serialize(void** data, uint32_t* size) {
             }
         },
         data, size);
-}
-
-void* CDataListIteratorImpl::first() {
-    return elementValue(cursor_->first());
-}
-void* CDataListIteratorImpl::next() {
-    return elementValue(cursor_->next());
-}
-void* CDataListIteratorImpl::last() {
-    return elementValue(cursor_->last());
-}
-void* CDataListIteratorImpl::prev() {
-    return elementValue(cursor_->prev());
-}
-void* CDataListIteratorImpl::at(int32_t index) {
-    return elementValue(cursor_->at(index));
 }
 
 void* CDataListIteratorImpl::elementValue(IListElem* element) {

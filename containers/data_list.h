@@ -5,8 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "containers/vector.h"
-#include "containers/wire_format.h"
+#include "containers/list_base.h"
 #include "hlmplg/data_list.h"
 
 // One record: a heap copy of exactly the element size the list had when the
@@ -21,53 +20,33 @@ class CDataListElem : public IListElem {
 };
 
 class CDataListImpl;
+class CDataListIteratorImpl;
 
 // The list's serialization side; owns the block serialize hands out.
-class CDataListSerializer : public HlmPlg::ISerializable {
-  public:
-    explicit CDataListSerializer(CDataListImpl& owner) : owner_(owner) {}
-    void deserialize(const void* data, int32_t size) override;
-    void serialize(void** data, uint32_t* size) override;
+using CDataListSerializer = CListSerializer<CDataListImpl>;
+template <>
+void CDataListSerializer::deserialize(const void* data, int32_t size);
+template <>
+void CDataListSerializer::serialize(void** data, uint32_t* size);
 
-  private:
-    CDataListImpl& owner_;
-    holm::containers::SerializerBuffer buffer_;
-};
-
-class CDataListImpl : public HlmPlg::IDataList {
+class CDataListImpl : public CListImplBase<HlmPlg::IDataList, CDataListIteratorImpl> {
   public:
     void deserialize(const void* data, int32_t size) override;
     void serialize(void** data, uint32_t* size) override;
     void setElementSize(uint32_t size) override;
     uint32_t getElementSize() override;
     void add(const void* record) override;
-    int32_t getCount() override;
-    void clear() override;
-    Iterator* createIterator() override;
-    void releaseIterator(Iterator* iterator) override;
 
   private:
-    friend class CDataListSerializer;
+    friend CDataListSerializer;
 
-    CVectorImpl vector_;
     uint32_t elementSize_ = 0;
     CDataListSerializer serializer_{*this};
 };
 
-class CDataListIteratorImpl : public HlmPlg::IDataList::Iterator {
+class CDataListIteratorImpl : public CValueListIterator<HlmPlg::IDataList::Iterator, void*> {
   public:
-    explicit CDataListIteratorImpl(CVectorImpl& vector) : cursor_(vector) {}
-
-    void* first() override;
-    void* next() override;
-    void* last() override;
-    void* prev() override;
-    void* at(int32_t index) override;
+    using CValueListIterator::CValueListIterator;
     // The record bytes of a data-list element; null for anything else.
-    virtual void* elementValue(IListElem* element);
-
-    bool valid() const { return cursor_.valid(); }
-
-  private:
-    VectorCursor cursor_;
+    void* elementValue(IListElem* element) override;
 };

@@ -5,7 +5,6 @@
 
 #include "hlmplg/list_format.h"
 
-using holm::containers::blockOf;
 using holm::containers::BlockSize;
 using holm::containers::encodedStringSize;
 using holm::containers::RecordReader;
@@ -159,26 +158,13 @@ bool CKeyValueListImpl::hasKey(const char16_t* key) {
     return find(key) != nullptr;
 }
 
-int32_t CKeyValueListImpl::getCount() {
-    return vector_.getCount();
-}
-
 void CKeyValueListImpl::clear() {
     index_.clear();
-    vector_.clear();
-}
-
-HlmPlg::IKeyValueList::Iterator* CKeyValueListImpl::createIterator() {
-    return newListIterator<CKeyValueListIteratorImpl>(vector_);
-}
-
-void CKeyValueListImpl::releaseIterator(Iterator* iterator) {
-    delete iterator;
+    CListImplBase::clear();
 }
 
 void CKeyValueListImpl::deserialize(const void* data, int32_t size) {
-    clear();
-    RecordReader records(blockOf(data, size));
+    RecordReader records(startDeserialize(data, size));
     while (auto record = records.next()) {
         // Key first, value second; a missing string is empty, later ones are
         // ignored.

@@ -10,8 +10,7 @@
 #include <unordered_map>
 
 #include "containers/ascii_case.h"
-#include "containers/vector.h"
-#include "containers/wire_format.h"
+#include "containers/list_base.h"
 #include "hlmplg/key_value_list.h"
 
 class CKeyValueListElem : public IListElem {
@@ -28,12 +27,14 @@ class CKeyValueListElem : public IListElem {
     std::u16string value_;
 };
 
-class CKeyValueListImpl : public HlmPlg::IKeyValueList {
+class CKeyValueListIteratorImpl;
+
+class CKeyValueListImpl : public CListImplBase<HlmPlg::IKeyValueList, CKeyValueListIteratorImpl> {
   public:
     CKeyValueListImpl() = default;
     // A list of at most `maxCount` elements, so that the limit can be
     // exercised.
-    explicit CKeyValueListImpl(size_t maxCount) : vector_(maxCount) {}
+    explicit CKeyValueListImpl(size_t maxCount) : CListImplBase(maxCount) {}
 
     void deserialize(const void* data, int32_t size) override;
     void serialize(void** data, uint32_t* size) override;
@@ -46,17 +47,13 @@ class CKeyValueListImpl : public HlmPlg::IKeyValueList {
     bool getBool(const char16_t* key) override;
     bool getBinary(const char16_t* key, uint8_t* out, int32_t count) override;
     bool hasKey(const char16_t* key) override;
-    int32_t getCount() override;
     void clear() override;
-    Iterator* createIterator() override;
-    void releaseIterator(Iterator* iterator) override;
 
   private:
     // Replaces the value of an equal key or appends a new element.
     void set(std::u16string_view key, std::u16string value);
     CKeyValueListElem* find(const char16_t* key) const;
 
-    CVectorImpl vector_;
     // Folded key -> element; the views point into the elements' own keys.
     std::unordered_map<std::u16string_view, CKeyValueListElem*, holm::containers::FoldedAsciiHash,
                        holm::containers::FoldedAsciiEqual>
@@ -64,9 +61,9 @@ class CKeyValueListImpl : public HlmPlg::IKeyValueList {
     holm::containers::SerializerBuffer buffer_;
 };
 
-class CKeyValueListIteratorImpl : public HlmPlg::IKeyValueList::Iterator {
+class CKeyValueListIteratorImpl : public CListIteratorBase<HlmPlg::IKeyValueList::Iterator> {
   public:
-    explicit CKeyValueListIteratorImpl(CVectorImpl& vector) : cursor_(vector) {}
+    using CListIteratorBase::CListIteratorBase;
 
     const char16_t* first() override;
     const char16_t* next() override;
@@ -74,9 +71,4 @@ class CKeyValueListIteratorImpl : public HlmPlg::IKeyValueList::Iterator {
     const char16_t* prev() override;
     // The key text of a key-value element; null for anything else.
     virtual const char16_t* elementValue(IListElem* element);
-
-    bool valid() const { return cursor_.valid(); }
-
-  private:
-    VectorCursor cursor_;
 };

@@ -4,15 +4,13 @@
 
 #include "hlmplg/list_format.h"
 
-using holm::containers::blockOf;
 using holm::containers::BlockSize;
 using holm::containers::Bytes;
 using holm::containers::RecordReader;
 using holm::containers::writeLength;
 
 void CSerializableListImpl::deserialize(const void* data, int32_t size) {
-    clear();
-    RecordReader reader(blockOf(data, size));
+    RecordReader reader(startDeserialize(data, size));
     while (auto record = reader.next()) {
         addBlock(*record);
     }
@@ -61,22 +59,6 @@ void CSerializableListImpl::addBlock(Bytes block) {
         return;
     }
     vector_.add(element);
-}
-
-int32_t CSerializableListImpl::getCount() {
-    return vector_.getCount();
-}
-
-void CSerializableListImpl::clear() {
-    vector_.clear();
-}
-
-HlmPlg::ISerializableList::Iterator* CSerializableListImpl::createIterator() {
-    return newListIterator<CSerializableListIteratorImpl>(vector_);
-}
-
-void CSerializableListImpl::releaseIterator(Iterator* iterator) {
-    delete iterator;
 }
 
 bool CSerializableListIteratorImpl::first(HlmPlg::ISerializable* target) {

@@ -6,8 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "containers/vector.h"
-#include "containers/wire_format.h"
+#include "containers/list_base.h"
 #include "hlmplg/serializable_list.h"
 
 class CSerializableListElem : public IListElem {
@@ -20,28 +19,27 @@ class CSerializableListElem : public IListElem {
     std::vector<uint8_t> block_;
 };
 
-class CSerializableListImpl : public HlmPlg::ISerializableList {
+class CSerializableListIteratorImpl;
+
+class CSerializableListImpl
+    : public CListImplBase<HlmPlg::ISerializableList, CSerializableListIteratorImpl> {
   public:
     void deserialize(const void* data, int32_t size) override;
     void serialize(void** data, uint32_t* size) override;
     void add(HlmPlg::ISerializable* object) override;
-    int32_t getCount() override;
-    void clear() override;
-    Iterator* createIterator() override;
-    void releaseIterator(Iterator* iterator) override;
 
   private:
     // Appends a copy of the block (also an empty one); a copy that cannot be
     // allocated is dropped. Raises std::length_error when full.
     void addBlock(holm::containers::Bytes block);
 
-    CVectorImpl vector_;
     holm::containers::SerializerBuffer buffer_;
 };
 
-class CSerializableListIteratorImpl : public HlmPlg::ISerializableList::Iterator {
+class CSerializableListIteratorImpl
+    : public CListIteratorBase<HlmPlg::ISerializableList::Iterator> {
   public:
-    explicit CSerializableListIteratorImpl(CVectorImpl& vector) : cursor_(vector) {}
+    using CListIteratorBase::CListIteratorBase;
 
     bool first(HlmPlg::ISerializable* target) override;
     bool next(HlmPlg::ISerializable* target) override;
@@ -51,9 +49,4 @@ class CSerializableListIteratorImpl : public HlmPlg::ISerializableList::Iterator
     // Hands the element's block to the target; false, target untouched, for
     // a null target or anything but a serializable-list element.
     virtual bool elementValue(HlmPlg::ISerializable* target, IListElem* element);
-
-    bool valid() const { return cursor_.valid(); }
-
-  private:
-    VectorCursor cursor_;
 };

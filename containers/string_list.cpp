@@ -2,7 +2,6 @@
 
 #include <new>
 
-using holm::containers::blockOf;
 using holm::containers::BlockSize;
 using holm::containers::encodedStringSize;
 using holm::containers::StringReader;
@@ -28,30 +27,15 @@ void CStringListImpl::addText(std::u16string text) {
     vector_.add(new CStringListElem(std::move(text)));
 }
 
-int32_t CStringListImpl::getCount() {
-    return vector_.getCount();
-}
-
-void CStringListImpl::clear() {
-    vector_.clear();
-}
-
-HlmPlg::IStringList::Iterator* CStringListImpl::createIterator() {
-    return newListIterator<CStringListIteratorImpl>(vector_);
-}
-
-void CStringListImpl::releaseIterator(Iterator* iterator) {
-    delete iterator;
-}
-
+template <>
 void CStringListImplSerializer::deserialize(const void* data, int32_t size) {
-    owner_.clear();
-    StringReader reader(blockOf(data, size));
+    StringReader reader(owner_.startDeserialize(data, size));
     while (auto text = reader.next()) {
         owner_.addText(std::move(*text));
     }
 }
 
+template <>
 void CStringListImplSerializer::serialize(void** data, uint32_t* size) {
     const auto& elements = owner_.vector_.elements();
     BlockSize total;
@@ -66,22 +50,6 @@ void CStringListImplSerializer::serialize(void** data, uint32_t* size) {
             }
         },
         data, size);
-}
-
-const char16_t* CStringListIteratorImpl::first() {
-    return elementValue(cursor_->first());
-}
-const char16_t* CStringListIteratorImpl::next() {
-    return elementValue(cursor_->next());
-}
-const char16_t* CStringListIteratorImpl::last() {
-    return elementValue(cursor_->last());
-}
-const char16_t* CStringListIteratorImpl::prev() {
-    return elementValue(cursor_->prev());
-}
-const char16_t* CStringListIteratorImpl::at(int32_t index) {
-    return elementValue(cursor_->at(index));
 }
 
 const char16_t* CStringListIteratorImpl::elementValue(IListElem* element) {

@@ -5,8 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "containers/vector.h"
-#include "containers/wire_format.h"
+#include "containers/list_base.h"
 #include "hlmplg/string_list.h"
 
 class CStringListElem : public IListElem {
@@ -19,53 +18,34 @@ class CStringListElem : public IListElem {
 };
 
 class CStringListImpl;
+class CStringListIteratorImpl;
 
 // The list's serialization side; owns the block serialize hands out.
-class CStringListImplSerializer : public HlmPlg::ISerializable {
-  public:
-    explicit CStringListImplSerializer(CStringListImpl& owner) : owner_(owner) {}
-    void deserialize(const void* data, int32_t size) override;
-    void serialize(void** data, uint32_t* size) override;
+using CStringListImplSerializer = CListSerializer<CStringListImpl>;
+template <>
+void CStringListImplSerializer::deserialize(const void* data, int32_t size);
+template <>
+void CStringListImplSerializer::serialize(void** data, uint32_t* size);
 
-  private:
-    CStringListImpl& owner_;
-    holm::containers::SerializerBuffer buffer_;
-};
-
-class CStringListImpl : public HlmPlg::IStringList {
+class CStringListImpl : public CListImplBase<HlmPlg::IStringList, CStringListIteratorImpl> {
   public:
     void deserialize(const void* data, int32_t size) override;
     void serialize(void** data, uint32_t* size) override;
     void add(const char16_t* text) override;
-    int32_t getCount() override;
-    void clear() override;
-    Iterator* createIterator() override;
-    void releaseIterator(Iterator* iterator) override;
 
   private:
-    friend class CStringListImplSerializer;
+    friend CStringListImplSerializer;
 
     // Appends the text; raises std::length_error when full.
     void addText(std::u16string text);
 
-    CVectorImpl vector_;
     CStringListImplSerializer serializer_{*this};
 };
 
-class CStringListIteratorImpl : public HlmPlg::IStringList::Iterator {
+class CStringListIteratorImpl
+    : public CValueListIterator<HlmPlg::IStringList::Iterator, const char16_t*> {
   public:
-    explicit CStringListIteratorImpl(CVectorImpl& vector) : cursor_(vector) {}
-
-    const char16_t* first() override;
-    const char16_t* next() override;
-    const char16_t* last() override;
-    const char16_t* prev() override;
-    const char16_t* at(int32_t index) override;
+    using CValueListIterator::CValueListIterator;
     // The text of a string-list element; null for anything else.
-    virtual const char16_t* elementValue(IListElem* element);
-
-    bool valid() const { return cursor_.valid(); }
-
-  private:
-    VectorCursor cursor_;
+    const char16_t* elementValue(IListElem* element) override;
 };

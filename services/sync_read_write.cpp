@@ -7,6 +7,25 @@ void CSyncReadWriteImpl::waitOn(holm::services::CountingSemaphore& semaphore, Wa
     semaphore.acquire();
 }
 
+void CSyncReadWriteImpl::admitWaitingReaders() {
+    const int32_t admitted = waitingReaders_;
+    activeReaders_ += admitted;
+    waitingReaders_ = 0;
+    if (handOverHook_) {
+        handOverHook_(Waiter::Reader, admitted);
+    }
+    readers_.release(admitted);
+}
+
+void CSyncReadWriteImpl::admitNextWriter() {
+    writerActive_ = true;
+    --waitingWriters_;
+    if (handOverHook_) {
+        handOverHook_(Waiter::Writer, 1);
+    }
+    writers_.release();
+}
+
 void CSyncReadWriteImpl::lockRead() {
     std::unique_lock lock(mutex_);
     if (!writerActive_ && waitingWriters_ == 0) {
@@ -27,9 +46,7 @@ void CSyncReadWriteImpl::unlockRead() {
     }
     --activeReaders_;
     if (activeReaders_ == 0 && waitingWriters_ > 0) {
-        writerActive_ = true;
-        --waitingWriters_;
-        writers_.release();
+        admitNextWriter();
     }
 }
 
@@ -51,12 +68,8 @@ void CSyncReadWriteImpl::unlockWrite() {
     }
     writerActive_ = false;
     if (waitingReaders_ > 0) {
-        activeReaders_ += waitingReaders_;
-        readers_.release(waitingReaders_);
-        waitingReaders_ = 0;
+        admitWaitingReaders();
     } else if (waitingWriters_ > 0) {
-        writerActive_ = true;
-        --waitingWriters_;
-        writers_.release();
+        admitNextWriter();
     }
 }

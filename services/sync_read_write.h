@@ -23,9 +23,15 @@ class CSyncReadWriteImpl : public HlmPlg::ISyncReadWrite {
     // waiting and the mutex has been released: lets tests order threads on
     // the lock without guessing when a thread blocks.
     using WaitHook = std::function<void(Waiter)>;
+    // Called under the lock's mutex when a releasing thread hands the lock to
+    // `count` waiting threads of one kind, before they wake: tests see the
+    // hand-over the moment it is decided, not whenever the woken threads get
+    // to run. It must not call the lock.
+    using HandOverHook = std::function<void(Waiter, int32_t count)>;
 
     CSyncReadWriteImpl() = default;
-    explicit CSyncReadWriteImpl(WaitHook hook) : waitHook_(std::move(hook)) {}
+    explicit CSyncReadWriteImpl(WaitHook wait, HandOverHook handOver = {})
+        : waitHook_(std::move(wait)), handOverHook_(std::move(handOver)) {}
 
     void lockRead() override;
     void unlockRead() override;
@@ -34,6 +40,9 @@ class CSyncReadWriteImpl : public HlmPlg::ISyncReadWrite {
 
   private:
     void waitOn(holm::services::CountingSemaphore& semaphore, Waiter waiter);
+    // Both run under the mutex: they mark the waiters active, then wake them.
+    void admitWaitingReaders();
+    void admitNextWriter();
 
     std::mutex mutex_;
     holm::services::CountingSemaphore readers_{0};
@@ -43,4 +52,5 @@ class CSyncReadWriteImpl : public HlmPlg::ISyncReadWrite {
     bool writerActive_ = false;
     int32_t waitingWriters_ = 0;
     const WaitHook waitHook_;
+    const HandOverHook handOverHook_;
 };

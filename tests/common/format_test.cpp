@@ -195,6 +195,20 @@ TEST(FormatPrintf, LimitsAndPadsStringsWithoutSplittingCharacters) {
     EXPECT_EQ(narrow("%.3s", unterminated), "xyz");
 }
 
+// A precision that ends inside the very first character leaves nothing: the
+// cut looks back over every byte it keeps, down to the first.
+TEST(FormatPrintf, APrecisionInsideTheFirstCharacterKeepsNothing) {
+    EXPECT_EQ(narrow("[%.1s]", "\xC3\xA9"), "[]");          // 1 of 2 bytes of "é"
+    EXPECT_EQ(narrow("[%.2s]", "\xE2\x82\xAC"), "[]");      // 2 of 3 bytes of "€"
+    EXPECT_EQ(narrow("[%.3s]", "\xF0\x9F\x98\x80"), "[]");  // 3 of 4 bytes of U+1F600
+    EXPECT_EQ(narrow("[%.2s]", "\xC3\xA9"), "[\xC3\xA9]");  // the whole of "é"
+    EXPECT_EQ(wide(u"[%.1S]", "\xC3\xA9"), u"[]");          // narrow argument, wide format
+    EXPECT_EQ(narrow("[%.1S]", u"\U0001F600"), "[]");       // wide argument, narrow format
+    EXPECT_EQ(wide(u"[%.1s]", u"\U0001F600"), u"[]");       // half a surrogate pair
+    EXPECT_EQ(wide(u"[%.2s]", u"\U0001F600"), u"[\U0001F600]");
+    EXPECT_EQ(wide(u"[%.3s]", u"a\U0001F600"), u"[a\U0001F600]");
+}
+
 TEST(FormatMessage, InsertsArgumentsByPositionWithTheirTypes) {
     EXPECT_EQ(message(u"%1!d! items in %2", 3, u"list"), u"3 items in list");
     EXPECT_EQ(message(u"code %2!08X! from %1", u"plugin", 0xBEEF), u"code 0000BEEF from plugin");

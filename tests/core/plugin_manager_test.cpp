@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/support/fake_service.h"
 #include "hlmplg/hlmplg.h"
 
 namespace {
@@ -41,34 +42,13 @@ class CountingProvider : public CHlmPlg {
     int released = 0;
 };
 
-// A service that records broadcast messages, for the "QueryInterface" report.
-struct RecordingService : IService {
-    std::vector<std::u16string>* messages;
-    explicit RecordingService(std::vector<std::u16string>* sink) : messages(sink) {}
-    bool registerHandler(IHandler*) override { return true; }
-    bool unregisterHandler(IHandler*) override { return true; }
-    int32_t reportException(const char16_t*, uint32_t, std::exception&) override { return 1; }
-    int32_t reportStructuredException(const char16_t*, uint32_t, const FaultRecord*) override {
-        return 1;
-    }
-    void broadcastMessage(const char16_t* text, uint32_t level) override {
-        messages->push_back(text + std::u16string(u"|") + char16_t(u'0' + level));
-    }
-    void reportStartPending(uint32_t) override {}
-    void reportStopPending(uint32_t) override {}
-    void stopService(uint32_t) override {}
-    bool checkFile(const char16_t*) override { return true; }
-    bool selftestFile(const char16_t*) override { return true; }
-    bool catchExceptions() override { return true; }
-    uint32_t trimWorkingSet() override { return 0; }
-    void* registerDeviceNotification(void*, bool) override { return nullptr; }
-    bool unregisterDeviceNotification(void*) override { return false; }
-};
-
+// Hands out its one service object, which records broadcast messages (for
+// the "QueryInterface" report).
 class ServiceProvider : public CHlmPlg {
   public:
-    IInterface* createInterface(int32_t) override { return new RecordingService(&messages); }
-    std::vector<std::u16string> messages;
+    IInterface* createInterface(int32_t) override { return &service; }
+    void releaseInterface(IInterface*) override {}
+    holm::test::FakeService service;
 };
 
 class ThrowingProvider : public CHlmPlg {
@@ -166,8 +146,8 @@ TEST(PluginManager, MissingRequiredInterfaceIsReportedAndFailsStart) {
 
     EXPECT_FALSE(plugin.start());
     EXPECT_EQ(plugin.first, nullptr);
-    ASSERT_EQ(services.messages.size(), 1u);
-    EXPECT_EQ(services.messages[0], u"QueryInterface(40)|1");
+    EXPECT_EQ(services.service.broadcasts,
+              (std::vector<holm::test::FakeService::Broadcast>{{u"QueryInterface(40)", 1}}));
     EXPECT_EQ(manager.liveInterfaceCount(), 0u);
     manager.forgetDeclarations(&plugin);
 }

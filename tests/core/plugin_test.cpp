@@ -7,42 +7,13 @@
 #include <vector>
 
 #include "core/plugin.h"
+#include "core/support/fake_service.h"
 
 namespace {
 
 using holm::core::CPlugin;
+using holm::test::FakeService;
 using namespace HlmPlg;
-
-class FakeService : public IService {
-  public:
-    bool registerHandler(IHandler*) override { return false; }
-    bool unregisterHandler(IHandler*) override { return false; }
-    int32_t reportException(const char16_t* place, uint32_t value,
-                            std::exception& exception) override {
-        places.push_back(place);
-        values.push_back(value);
-        messages.push_back(exception.what());
-        return 1;
-    }
-    int32_t reportStructuredException(const char16_t*, uint32_t, const FaultRecord*) override {
-        return 1;
-    }
-    void broadcastMessage(const char16_t*, uint32_t) override {}
-    void reportStartPending(uint32_t) override {}
-    void reportStopPending(uint32_t) override {}
-    void stopService(uint32_t) override {}
-    bool checkFile(const char16_t*) override { return true; }
-    bool selftestFile(const char16_t*) override { return true; }
-    bool catchExceptions() override { return catching; }
-    uint32_t trimWorkingSet() override { return 0; }
-    void* registerDeviceNotification(void*, bool) override { return nullptr; }
-    bool unregisterDeviceNotification(void*) override { return false; }
-
-    bool catching = true;
-    std::vector<std::u16string> places;
-    std::vector<uint32_t> values;
-    std::vector<std::string> messages;
-};
 
 // Throws from whatever `throwing` names; reports `version`.
 class ThrowingPlugin : public CHlmPlg {
@@ -122,12 +93,14 @@ TEST(CPlugin, ExceptionsAreReportedWithThePlaceAndFailTheCall) {
     EXPECT_EQ(Wrapped(&service, "getLastError").plugin.getLastError(), 0u);
     EXPECT_FALSE(Wrapped(&service, "isInstalled").plugin.isInstalled(nullptr));
     EXPECT_FALSE(Wrapped(&service, "test").plugin.test(u""));
-    EXPECT_EQ(service.places,
+    EXPECT_EQ(service.reportedPlaces(),
               (std::vector<std::u16string>{u"CPlugin(demo)::start", u"CPlugin(demo)::loadPlugin",
                                            u"CPlugin(demo)::getLastError",
                                            u"CPlugin(demo)::isInstalled", u"CPlugin(demo)::test"}));
-    EXPECT_EQ(service.values, std::vector<uint32_t>(5, 0));
-    EXPECT_EQ(service.messages.front(), "start threw");
+    for (const auto& report : service.reports) {
+        EXPECT_EQ(report.value, 0u);
+    }
+    EXPECT_EQ(service.reports.front().what, "start threw");
 }
 
 TEST(CPlugin, FaultMarksThePluginAsFaulted) {
@@ -135,7 +108,7 @@ TEST(CPlugin, FaultMarksThePluginAsFaulted) {
     Wrapped wrapped(&service, "stop");
     EXPECT_FALSE(wrapped.plugin.stop());
     EXPECT_TRUE(wrapped.plugin.faulted());
-    EXPECT_EQ(service.places, (std::vector<std::u16string>{u"CPlugin(demo)::stop"}));
+    EXPECT_EQ(service.reportedPlaces(), (std::vector<std::u16string>{u"CPlugin(demo)::stop"}));
 }
 
 TEST(CPlugin, DecliningPolicyRethrowsAndMissingServiceJustFails) {
@@ -143,7 +116,7 @@ TEST(CPlugin, DecliningPolicyRethrowsAndMissingServiceJustFails) {
     service.catching = false;
     Wrapped declined(&service, "load");
     EXPECT_THROW(declined.plugin.load(), std::runtime_error);
-    EXPECT_TRUE(service.places.empty());
+    EXPECT_TRUE(service.reports.empty());
 
     Wrapped unserviced(nullptr, "unload");
     EXPECT_FALSE(unserviced.plugin.unload());

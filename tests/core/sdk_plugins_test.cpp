@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/support/fake_service.h"
 #include "hlmplg/hlmplg.h"
 #include "platform/shared_library.h"
 #include "security/verified_file.h"
@@ -31,37 +32,6 @@ std::string pluginPath(const std::string& name) {
 std::string examplePath(const std::string& name) {
     return std::string(HOLM_EXAMPLE_PLUGIN_DIR) + "/lib" + name + ".so";
 }
-
-// A service object that records handler registrations and broadcasts.
-class StubService : public HlmPlg::IService {
-  public:
-    bool registerHandler(HlmPlg::IHandler* handler) override {
-        registered.push_back(handler);
-        return true;
-    }
-    bool unregisterHandler(HlmPlg::IHandler* handler) override {
-        std::erase(registered, handler);
-        return true;
-    }
-    int32_t reportException(const char16_t*, uint32_t, std::exception&) override { return 1; }
-    int32_t reportStructuredException(const char16_t*, uint32_t,
-                                      const HlmPlg::FaultRecord*) override {
-        return 1;
-    }
-    void broadcastMessage(const char16_t* text, uint32_t) override { messages.push_back(text); }
-    void reportStartPending(uint32_t) override {}
-    void reportStopPending(uint32_t) override {}
-    void stopService(uint32_t) override {}
-    bool checkFile(const char16_t*) override { return true; }
-    bool selftestFile(const char16_t*) override { return true; }
-    bool catchExceptions() override { return true; }
-    uint32_t trimWorkingSet() override { return 0; }
-    void* registerDeviceNotification(void*, bool) override { return nullptr; }
-    bool unregisterDeviceNotification(void*) override { return false; }
-
-    std::vector<HlmPlg::IHandler*> registered;
-    std::vector<std::u16string> messages;
-};
 
 // The least of a facade: every declared interface is the one stub service,
 // and one handler (the last one set) is registered on it while it is held.
@@ -107,7 +77,7 @@ class StubFacade : public HlmPlg::IHlmPlg {
         return true;
     }
 
-    StubService service;
+    holm::test::FakeService service;
     std::vector<std::pair<CHlmPlg*, IInterface**>> declared;
     std::unique_ptr<HlmPlg::IHandler> ownedHandler;
     int acquired = 0;
@@ -244,9 +214,9 @@ TEST_F(SdkPluginsTest, ServiceHandlerPluginsRegisterInStartAndOnlyOneUnregisters
     ASSERT_NE(plugin, nullptr);
     EXPECT_EQ(plugin->getVersion(), 0x03000000u);
     ASSERT_TRUE(plugin->load() && plugin->start());
-    EXPECT_EQ(facade_.service.registered.size(), 1u);
+    EXPECT_EQ(facade_.service.handlers.size(), 1u);
     ASSERT_TRUE(plugin->stop());
-    EXPECT_TRUE(facade_.service.registered.empty());
+    EXPECT_TRUE(facade_.service.handlers.empty());
     delete plugin;
 
     auto keeps_library = open("keeps_handler");
@@ -254,9 +224,9 @@ TEST_F(SdkPluginsTest, ServiceHandlerPluginsRegisterInStartAndOnlyOneUnregisters
     ASSERT_NE(plugin, nullptr);
     ASSERT_TRUE(plugin->load() && plugin->start() && plugin->stop());
     delete plugin;
-    ASSERT_EQ(facade_.service.registered.size(), 1u);
+    ASSERT_EQ(facade_.service.handlers.size(), 1u);
     // The kept handler outlives its plugin object.
-    auto* handler = dynamic_cast<HlmPlg::IServiceHandler*>(facade_.service.registered[0]);
+    auto* handler = dynamic_cast<HlmPlg::IServiceHandler*>(facade_.service.handlers[0]);
     ASSERT_NE(handler, nullptr);
     handler->onMessage(u"still here", 1);
     EXPECT_EQ(recorded().back(), "keeps_handler:onMessage:still here");
@@ -284,13 +254,13 @@ TEST_F(SdkPluginsTest, DemoPluginReportsThroughItsServiceAndDeclineDeclines) {
     ASSERT_TRUE(plugin->load());
     EXPECT_EQ(facade_.declared.size(), 1u);
     ASSERT_TRUE(plugin->start());
-    EXPECT_EQ(facade_.service.registered.size(), 1u);
+    EXPECT_EQ(facade_.service.handlers.size(), 1u);
     EXPECT_TRUE(plugin->test(u"hello"));
     EXPECT_FALSE(plugin->handleCmdLine(nullptr));
     ASSERT_TRUE(plugin->stop());
-    EXPECT_TRUE(facade_.service.registered.empty());
+    EXPECT_TRUE(facade_.service.handlers.empty());
     EXPECT_EQ(
-        facade_.service.messages,
+        facade_.service.broadcastTexts(),
         (std::vector<std::u16string>{u"demo: started", u"demo: test(hello)", u"demo: stopping"}));
     free(plugin);
 }

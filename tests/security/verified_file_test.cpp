@@ -8,6 +8,7 @@
 
 #include "platform/verified_open.h"
 #include "security/signing.h"
+#include "security/support/signed_files.h"
 #include "security/verified_data.h"
 #include "support/test_support.h"
 
@@ -22,47 +23,7 @@ std::string readAll(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// A private directory (0700) with files signed by an author key that the
-// fixture's trust store holds.
-class VerifiedFileTest : public ::testing::Test {
-  protected:
-    VerifiedFileTest() : author_(*PrivateKey::generate()) {
-        fs::permissions(dir_.path(), perms::owner_all);
-        trust_.add(author_.publicKey());
-    }
-
-    fs::path writeFile(const std::string& name, const std::string& content,
-                       perms mode = perms::owner_read | perms::owner_write | perms::group_read |
-                                    perms::others_read) const {
-        const fs::path path = dir_.write(name, content);
-        fs::permissions(path, mode);
-        return path;
-    }
-
-    void sign(const fs::path& path, const PrivateKey& key) const {
-        const auto signature = signFile(path.string(), key);
-        ASSERT_TRUE(signature) << signature.error().message;
-        const auto written = writeSignatureFile(path.string(), *signature);
-        ASSERT_TRUE(written) << written.error().message;
-    }
-
-    fs::path signedFile(const std::string& name, const std::string& content) const {
-        const fs::path path = writeFile(name, content);
-        sign(path, author_);
-        return path;
-    }
-
-    Reason verify(const fs::path& path, bool relaxed = false,
-                  FileRole role = FileRole::Plugin) const {
-        VerifyOptions options;
-        options.relaxed = relaxed;
-        return VerifiedFile::open(path.string(), trust_, role, options).reason();
-    }
-
-    test::TempDir dir_;
-    PrivateKey author_;
-    TrustStore trust_;
-};
+using VerifiedFileTest = SignedFilesTest;
 
 TEST_F(VerifiedFileTest, ASignedFilePassesAndKeepsItsDescriptor) {
     const fs::path path = signedFile("libplugin.so", "plugin code");

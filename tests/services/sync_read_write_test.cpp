@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -44,6 +45,35 @@ class Observer {
         };
     }
 
+    // Records each hand-over as "W1" (the lock went to one writer) or "R<n>"
+    // (to n readers). Called under the lock's mutex; takes only the
+    // observer's own.
+    CSyncReadWriteImpl::HandOverHook handOverHook() {
+        return [this](CSyncReadWriteImpl::Waiter waiter, int32_t count) {
+            std::lock_guard lock(mutex_);
+            handOvers_.push_back((waiter == CSyncReadWriteImpl::Waiter::Writer ? "W" : "R") +
+                                 std::to_string(count));
+        };
+    }
+
+    std::vector<std::string> handOvers() {
+        std::lock_guard lock(mutex_);
+        return handOvers_;
+    }
+
+    // Blocks until `event` was logged or one more reader waits than
+    // `readersBefore`; true for the event.
+    bool awaitEventOrWaitingReader(const std::string& event, int readersBefore) {
+        bool logged = false;
+        awaitState(
+            [&] {
+                logged = std::find(events_.begin(), events_.end(), event) != events_.end();
+                return logged || readersWaiting_ > readersBefore;
+            },
+            "a reader to enter or wait");
+        return logged;
+    }
+
     void log(const std::string& event) {
         std::lock_guard lock(mutex_);
         events_.push_back(event);
@@ -77,6 +107,7 @@ class Observer {
     int readersWaiting_ = 0;
     int writersWaiting_ = 0;
     std::vector<std::string> events_;
+    std::vector<std::string> handOvers_;
 };
 
 // A one-shot signal that a thread waits for with a deadline.
@@ -130,9 +161,43 @@ TEST(SyncReadWrite, WaitingWriterQueuesNewReadersAndTakesOverFromTheLastReader) 
     EXPECT_EQ(tail, (std::vector<std::string>{"R1 out", "R2 out", "W in", "W out", "R3 in"}));
 }
 
+// Read holds are counted, not owned by threads, so the test thread takes
+// both; the hand-over hook tells at once whether a release let the writer in.
+TEST(SyncReadWrite, AWaitingWriterGetsTheLockOnlyWhenTheLastReaderLeaves) {
+    Observer observer;
+    CSyncReadWriteImpl lock(observer.hook(), observer.handOverHook());
+    lock.lockRead();  // R1
+    lock.lockRead();  // R2
+    std::jthread writer([&] {
+        lock.lockWrite();
+        observer.log("W in");
+        lock.unlockWrite();
+    });
+    observer.awaitWaiting(0, 1);
+
+    lock.unlockRead();  // R1 leaves, R2 still reads
+    EXPECT_TRUE(observer.handOvers().empty()) << "the writer got the lock beside a reader";
+    lock.unlockRead();  // R2 leaves
+    EXPECT_EQ(observer.handOvers(), std::vector<std::string>{"W1"});
+    observer.awaitEvents(1);
+    writer.join();
+
+    // The writer no longer counts as waiting: a new reader goes straight in.
+    std::jthread reader([&] {
+        lock.lockRead();
+        observer.log("R in");
+        lock.unlockRead();
+    });
+    if (!observer.awaitEventOrWaitingReader("R in", 0)) {
+        ADD_FAILURE() << "a reader waits although no writer holds or wants the lock";
+        lock.lockWrite();  // lets the stuck reader in, so that the test can end
+        lock.unlockWrite();
+    }
+}
+
 TEST(SyncReadWrite, ReleasingWriterLetsAllWaitingReadersInBeforeTheNextWriter) {
     Observer observer;
-    CSyncReadWriteImpl lock(observer.hook());
+    CSyncReadWriteImpl lock(observer.hook(), observer.handOverHook());
     Gate releaseWriter;
     std::jthread writer([&] {
         lock.lockWrite();
@@ -170,6 +235,7 @@ TEST(SyncReadWrite, ReleasingWriterLetsAllWaitingReadersInBeforeTheNextWriter) {
     observer.awaitEvents(5);
     EXPECT_EQ(observer.events(),
               (std::vector<std::string>{"W1 in", "W1 out", "R in", "R in", "W2 in"}));
+    EXPECT_EQ(observer.handOvers(), (std::vector<std::string>{"R2", "W1"}));
     EXPECT_EQ(readersInside.load(), 2);
 }
 

@@ -23,6 +23,17 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// The uid tests hand files to when they need an owner other than themselves
+// (the conventional unprivileged "nobody").
+inline constexpr unsigned kAnotherUser = 65534;
+
+// Whether this process may hand its files to another user (only root may).
+bool canGiveAwayFiles();
+
+// Makes kAnotherUser the owner of `path` itself (a link is not followed).
+// False when that is not allowed.
+bool giveToAnotherUser(const std::filesystem::path& path);
+
 // The repository's source directory (set by CTest; falls back to the
 // compile-time location).
 std::filesystem::path sourceDir();

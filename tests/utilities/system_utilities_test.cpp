@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "support/test_support.h"
 #include "utilities/auth_user.h"
@@ -79,19 +85,46 @@ TEST(SharedHandleTest, ClosesWithTheLastOwner) {
     EXPECT_FALSE(EventAccessControl::IsEventSet(empty));
 }
 
-TEST(CriticalSectionTest, OwnerMayEnterAgain) {
-    CriticalSection section;
-    section.Lock();
-    section.Lock();
-    section.Unlock();
-    section.Unlock();
-    std::lock_guard guard(section);
+// The owner takes the section again without waiting. A plain mutex would
+// block for good here; the deadline turns that into a failure (the blocked
+// thread only holds state it shares ownership of).
+TEST(CriticalSectionTest, OwnerTakesItAgain) {
+    struct Shared {
+        CriticalSection section;
+        std::promise<void> done;
+    };
+    auto shared = std::make_shared<Shared>();
+    auto done = shared->done.get_future();
+    std::thread([shared] {
+        shared->section.Lock();
+        shared->section.Lock();
+        shared->section.Unlock();
+        shared->section.Unlock();
+        { std::lock_guard guard(shared->section); }
+        shared->done.set_value();
+    }).detach();
+    EXPECT_EQ(done.wait_for(std::chrono::seconds(30)), std::future_status::ready);
 }
 
-TEST(GenericRunPerformanceTest, StopsOnceWhetherStoppedOrDestroyed) {
-    GenericRunPerformance measurement(u"test measurement");
-    measurement.Stop();
-    measurement.Stop();
+// The trace switch is read once per process, so each case runs in a child
+// process of its own that sets it first.
+void traceInChild(const char* setting) {
+    ::setenv("HOLM_TRACE_PERFORMANCE", setting, 1);
+    {
+        GenericRunPerformance stoppedTwice(u"stopped twice");
+        stoppedTwice.Stop();
+        stoppedTwice.Stop();
+    }
+    { GenericRunPerformance destroyed(u"destroyed"); }
+    std::exit(0);
+}
+
+TEST(GenericRunPerformanceTest, WritesOneLinePerMeasurementOnlyWhenTraced) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(traceInChild("1"), ::testing::ExitedWithCode(0),
+                "^holm-performance: stopped twice: [0-9]+ us\n"
+                "holm-performance: destroyed: [0-9]+ us\n$");
+    EXPECT_EXIT(traceInChild("0"), ::testing::ExitedWithCode(0), "^$");
 }
 
 }  // namespace
