@@ -43,7 +43,8 @@ class PublicKey {
     explicit PublicKey(const RawPublicKey& raw);
 
     // Reads a PEM "PUBLIC KEY" (as written by holm-sign keygen or openssl);
-    // empty if the text is not an Ed25519 public key.
+    // empty if the text is not an Ed25519 public key, the one way it fails
+    // (it parses text in memory), so no error value is carried.
     static std::optional<PublicKey> fromPem(std::string_view pem);
 
     const RawPublicKey& raw() const { return raw_; }
@@ -65,8 +66,11 @@ class PrivateKey {
     PrivateKey& operator=(PrivateKey&&) noexcept;
     ~PrivateKey();
 
+    // Empty only when libcrypto cannot make a key, for which it gives no
+    // reason a caller could act on.
     static std::optional<PrivateKey> generate();
-    // Reads an unencrypted PEM "PRIVATE KEY"; empty if it is not Ed25519.
+    // Reads an unencrypted PEM "PRIVATE KEY"; empty if it is not Ed25519 (as
+    // fromPem of a public key, the one way it fails).
     static std::optional<PrivateKey> fromPem(std::string_view pem);
 
     std::string toPem() const;
