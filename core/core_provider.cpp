@@ -13,7 +13,7 @@ namespace holm::core {
 
 CHlmPlgPluginManager::CHlmPlgPluginManager(HlmPlg::IHlmPlg* facade,
                                            std::unique_ptr<services::CConfigStore> store,
-                                           CHolmCore* core)
+                                           HostLink* core)
     : CHlmPlg(u"HlmPlg", facade), core_(core), store_(std::move(store)) {}
 
 HlmPlg::IInterface* CHlmPlgPluginManager::createInterface(int32_t id) {

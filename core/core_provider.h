@@ -1,17 +1,20 @@
-// The core's own interface provider: makes a new service object for every
-// request of one of the core's interface ids.
+// CHlmPlgPluginManager, the core's own interface provider (a CHlmPlg like a
+// plugin that provides interfaces): makes a new service object for every
+// request of one of the core's interface ids and destroys it on release. It
+// also holds what those objects share: the configuration store, the command
+// line and the service-handler list. The facade that plugins call is
+// CPluginManager (core/plugin_manager.h); it routes requests here.
 #pragma once
 
 #include <memory>
 
+#include "core/host_link.h"
 #include "core/service_handlers.h"
 #include "hlmplg/plugin.h"
 #include "services/command_line.h"
 #include "services/config_store.h"
 
 namespace holm::core {
-
-class CHolmCore;
 
 class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
   public:
@@ -21,7 +24,7 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
 
     // `core` (may be null) is what service objects reach the host through.
     CHlmPlgPluginManager(HlmPlg::IHlmPlg* facade, std::unique_ptr<services::CConfigStore> store,
-                         CHolmCore* core);
+                         HostLink* core);
 
     HlmPlg::IInterface* createInterface(int32_t id) override;
     void releaseInterface(HlmPlg::IInterface* object) override;
@@ -33,7 +36,7 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
   private:
     HlmPlg::IInterface* make(int32_t id);
 
-    CHolmCore* core_;
+    HostLink* core_;
     std::unique_ptr<services::CConfigStore> store_;
     services::CommandLineHolder commandLine_;
     ServiceHandlerList serviceHandlers_;

@@ -1,19 +1,86 @@
 #include "core/exception_policy.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string_view>
 
+#include "platform/io.h"
 #include "platform/memory.h"
 #include "registry/registry.h"
+#include "registry/registry_watch.h"
 
 namespace holm::core {
 
 namespace registry = platform::registry;
 
+namespace {
+
+// "DisableSEH" as last read, and the watch whose firing makes it stale.
+class DisableSehCache {
+  public:
+    bool get() {
+        std::lock_guard guard(lock_);
+        const std::filesystem::path directory = registry::Store::defaultDirectory();
+        if (!fresh(directory)) {
+            refresh(directory);
+        }
+        return value_;
+    }
+
+  private:
+    bool fresh(const std::filesystem::path& directory) {
+        if (!known_ || directory != directory_) {
+            return false;
+        }
+        if (!watch_.valid()) {
+            return false;  // nothing tells of a change: look again
+        }
+        const bool pending =
+            platform::io::waitReadable(watch_.fd(), std::chrono::steady_clock::now()).valueOr(true);
+        return !pending || !watch_.consume();
+    }
+
+    // The watch comes first, the read second: a change between the two is
+    // seen by the read, a later one fires the watch.
+    void refresh(const std::filesystem::path& directory) {
+        directory_ = directory;
+        known_ = true;
+        watch_ = registry::KeyWatch();
+        registry::Store store;
+        if (registry::Store::open(directory, store, registry::StoreAccess::ReadOnly) !=
+            registry::kErrorSuccess) {
+            value_ = false;  // no store (yet): each call looks for it again
+            return;
+        }
+        watchNearest(store);
+        value_ = debugSwitchSet(kDisableSehValue);
+    }
+
+    void watchNearest(const registry::Store& store) {
+        constexpr uint32_t kFilter = registry::kNotifyName | registry::kNotifyLastSet;
+        for (const char16_t* path : {kDebugKey, u"SOFTWARE", u""}) {
+            if (registry::KeyWatch::create(store, registry::Root::LocalMachine, path, false,
+                                           kFilter, watch_) == registry::kErrorSuccess) {
+                return;
+            }
+        }
+    }
+
+    std::mutex lock_;
+    bool known_ = false;
+    bool value_ = false;
+    std::filesystem::path directory_;
+    registry::KeyWatch watch_;
+};
+
+}  // namespace
+
 bool debugSwitchSet(const char16_t* name) {
     registry::Store store;
-    if (registry::Store::openDefault(store) != registry::kErrorSuccess) {
+    if (registry::Store::openDefault(store, registry::StoreAccess::ReadOnly) !=
+        registry::kErrorSuccess) {
         return false;
     }
     registry::Key key;
@@ -30,7 +97,8 @@ bool debugSwitchSet(const char16_t* name) {
 }
 
 bool sehDisabledBySwitch() {
-    return debugSwitchSet(kDisableSehValue);
+    static auto* cache = new DisableSehCache();  // never destroyed: used until the process ends
+    return cache->get();
 }
 
 void applyHeapCheckSwitch() {

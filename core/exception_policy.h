@@ -2,9 +2,13 @@
 //
 // Catching is on unless the debug switch "DisableSEH" is set or the command
 // line carries the switch "seh"; with catching off every catch site rethrows,
-// so a fault reaches the host (and a debugger) where it happened. Both
-// sources are read at every call, so a switch set while the service runs
-// takes effect at the next catch.
+// so a fault reaches the host (and a debugger) where it happened. Both are
+// evaluated at every call, so a switch set while the service runs takes
+// effect at the next call: the command line is in memory, and "DisableSEH"
+// is cached and read again only when a watch on the debug key (or, while it
+// does not exist, on its nearest existing parent) has fired. Without a
+// registry store (or a watch) nothing is cached: each call looks again, which
+// for a missing store is one failed open.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +23,10 @@ inline constexpr char16_t kDisableSehValue[] = u"DisableSEH";
 inline constexpr char16_t kHeapCheckValue[] = u"heapCorruptionCheck";
 
 // Whether the value `name` under the debug key is a nonzero DWORD. A missing
-// store, key or value, or a value of another type, reads as 0.
+// store, key or value, or a value of another type, reads as 0. Opens the
+// store for reading: nothing is created.
 bool debugSwitchSet(const char16_t* name);
-// Whether "DisableSEH" is set.
+// Whether "DisableSEH" is set, from the cache described above.
 bool sehDisabledBySwitch();
 
 // Applies "heapCorruptionCheck" once per process: when set, the C library's

@@ -1,15 +1,15 @@
 #include "core/holm_core.h"
 
 #include <exception>
-#include <future>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "common/format.h"
 #include "common/log_text.h"
 #include "common/utf16.h"
-#include "core/plugin_lifecycle.h"
+#include "core/handler_broadcast.h"
 #include "platform/fault_guard.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
@@ -67,7 +67,8 @@ std::u16string resolveListPath(const std::u16string& productDirectory, const std
 }  // namespace
 
 CHolmCore::CHolmCore(HlmPlg::IHlmCoreHandler* handler)
-    : list_([this](const std::u16string& file) { return resolveListPath(productDirectory_, file); },
+    : lifecycle_(manager_),
+      list_([this](const std::u16string& file) { return resolveListPath(productDirectory_, file); },
             [this](const std::u16string& name) {
                 return provider_ ? provider_->configStore().resolveFileName(name)
                                  : std::u16string();
@@ -75,10 +76,17 @@ CHolmCore::CHolmCore(HlmPlg::IHlmCoreHandler* handler)
       ownPlugin_(&manager_),
       handler_(handler) {}
 
-// Plugins still listed (stop was never called) go while the services they
-// may be registered with still exist.
+// Plugins still listed (stop was never called, or an exception ended run)
+// are stopped and unloaded while the services they may be registered with
+// still exist.
 CHolmCore::~CHolmCore() {
-    manager_.lifecycle().destroyAll();
+    if (lifecycle_.count() != 0) {
+        try {
+            stop();
+        } catch (...) {  // NOLINT(bugprone-empty-catch): the policy declined; nothing may leave
+        }
+    }
+    lifecycle_.destroyAll();
     unregisterProviders();
 }
 
@@ -171,7 +179,8 @@ void CHolmCore::updateLifecycleContext() {
         context.owner = &ownPlugin_;
     }
     context.productDirectory = text::utf16ToUtf8(productDirectory_);
-    manager_.lifecycle().setContext(std::move(context));
+    lifecycle_.setContext(std::move(context));
+    manager_.setReporting(reporting(), provider_.get());
 }
 
 // The core's own library and its master texts are product files: only the
@@ -289,7 +298,12 @@ void CHolmCore::releaseInterface(int32_t id, HlmPlg::IInterface* object) {
 }
 
 bool CHolmCore::handleCmdLine() {
-    return manager_.lifecycle().handleCmdLine();
+    try {
+        return lifecycle_.handleCmdLine();
+    } catch (std::exception& exception) {
+        handleException(exception, u"handleCmdLine");
+        return false;
+    }
 }
 
 uint32_t CHolmCore::run(bool quick) {
@@ -304,7 +318,7 @@ uint32_t CHolmCore::run(bool quick) {
 
 uint32_t CHolmCore::runPhases(bool quick, uint32_t& code) {
     util::GenericRunPerformance timing(u"CHolmCore::run");
-    CPluginLifecycle& plugins = manager_.lifecycle();
+    CPluginLifecycle& plugins = lifecycle_;
     plugins.loadList(list_.readEntries("plugins"));
     if (!list_.isInline()) {
         list_.unloadLibrary();
@@ -328,8 +342,9 @@ uint32_t CHolmCore::runPhases(bool quick, uint32_t& code) {
         code = kStartFailedBase + failed;
     }
     if (!quick) {
-        provider_->serviceHandlers().forEach(
-            [](IServiceHandler* handler) { handler->onRunning(); });
+        broadcastToHandlers(provider_->serviceHandlers(), reporting(),
+                            u"IServiceHandler::onRunning",
+                            [](IServiceHandler* handler) { handler->onRunning(); });
         if (handler_ != nullptr && handler_->getStatusHandle() != nullptr &&
             ownService_ != nullptr) {
             ownService_->trimWorkingSet();
@@ -348,9 +363,11 @@ uint32_t CHolmCore::stop() {
     try {
         util::GenericRunPerformance timing(u"CHolmCore::stop");
         notifyStopping();
-        CPluginLifecycle& plugins = manager_.lifecycle();
-        plugins.callAll(Phase::Stop, true);
-        plugins.callAll(Phase::UnLoad, true);
+        // Every plugin that runs is stopped and unloaded, also past one that
+        // fails: it is destroyed next, so none may be left running.
+        CPluginLifecycle& plugins = lifecycle_;
+        plugins.callAll(Phase::Stop, true, CPluginLifecycle::OnFailure::GoOn);
+        plugins.callAll(Phase::UnLoad, true, CPluginLifecycle::OnFailure::GoOn);
         plugins.destroyAll();
         running_ = false;
         return 0;
@@ -361,24 +378,39 @@ uint32_t CHolmCore::stop() {
 }
 
 // Every service handler hears of the stop at the same time, each on a thread
-// of its own; stop goes on when all of them have returned.
+// of its own; stop goes on when all of them have returned. A thread that
+// cannot be created leaves its handler's notification to this thread, after
+// the others have started. Each call is a running call of the handler list,
+// so a handler unregistered meanwhile is not destroyed under it.
 void CHolmCore::notifyStopping() {
-    std::vector<std::thread> threads;
+    ServiceHandlerList& handlers = provider_->serviceHandlers();
+    const BoundaryReporting where = reporting();
+    auto notify = [&handlers, where](IServiceHandler* handler) {
+        handlers.callOne(handler, [&](IServiceHandler* called) {
+            (void)callPlugin(where, u"IServiceHandler::onStopping", calleeOf(called),
+                             [&] { called->onStopping(); });
+        });
+    };
+    std::vector<IServiceHandler*> leftOver;
     {
-        auto guard = provider_->serviceHandlers().lock();
-        for (IServiceHandler* handler : provider_->serviceHandlers().handlersLocked()) {
-            std::promise<void> started;
-            auto running = started.get_future();
-            threads.emplace_back([handler, &started] {
-                platform::ensureAlternateSignalStack();
-                started.set_value();
-                handler->onStopping();
-            });
-            running.wait();
+        std::vector<std::jthread> threads;
+        for (IServiceHandler* handler : handlers.snapshot()) {
+            try {
+                threads.emplace_back([notify, handler] {
+                    platform::ensureAlternateSignalStack();
+                    notify(handler);
+                });
+            } catch (const std::exception&) {  // no thread (resources, memory)
+                leftOver.push_back(handler);
+            }
         }
-    }
-    for (auto& thread : threads) {
-        thread.join();
+        for (IServiceHandler* handler : leftOver) {
+            notify(handler);
+        }
+    }  // the threads are joined here
+    if (!leftOver.empty()) {
+        log(text::format(u"%d stop notifications ran on the stopping thread (no thread)",
+                         static_cast<int32_t>(leftOver.size())));
     }
 }
 
@@ -404,16 +436,25 @@ void CHolmCore::serviceControl(uint32_t control, uint32_t eventType, void* event
     if (!provider_) {
         return;
     }
-    provider_->serviceHandlers().forEach(
-        [&](IServiceHandler* handler) { handler->onControl(control, eventType, eventData); });
+    try {
+        broadcastToHandlers(
+            provider_->serviceHandlers(), reporting(), u"IServiceHandler::onControl",
+            [&](IServiceHandler* handler) { handler->onControl(control, eventType, eventData); });
+    } catch (std::exception& exception) {
+        handleException(exception, u"serviceControl");
+    }
 }
 
 void CHolmCore::reloadConfig() {
-    if (!running_) {
-        reloadPending_ = true;
-        return;
+    try {
+        if (!running_) {
+            reloadPending_ = true;
+            return;
+        }
+        lifecycle_.callAll(Phase::ReloadConfig, false);
+    } catch (std::exception& exception) {
+        handleException(exception, u"reloadConfig");
     }
-    manager_.lifecycle().callAll(Phase::ReloadConfig, false);
 }
 
 uint32_t CHolmCore::finalReport(uint32_t code) {
@@ -431,7 +472,7 @@ void CHolmCore::handleException(std::exception& exception, const char16_t* place
         }
         ownService_->reportException(place, 0, exception);
     }
-    if (handler_ != nullptr && place != std::u16string_view(u"pHandler")) {
+    if (handler_ != nullptr && place == std::u16string_view(u"onStart")) {
         handler_->log(0, u"Core", u"Exception catched -> shutdown service!");
     }
 }

@@ -7,6 +7,9 @@
 #include <string>
 
 #include "core/core_provider.h"
+#include "core/host_link.h"
+#include "core/plugin_boundary.h"
+#include "core/plugin_lifecycle.h"
 #include "core/plugin_list.h"
 #include "core/plugin_manager.h"
 #include "hlmplg/core.h"
@@ -21,7 +24,7 @@ class CHlmPlgCore : public HlmPlg::CHlmPlg {
     explicit CHlmPlgCore(HlmPlg::IHlmPlg* facade) : CHlmPlg(u"HlmPlg", facade) {}
 };
 
-class CHolmCore : public HlmPlg::IHlmCore {
+class CHolmCore : public HlmPlg::IHlmCore, public HostLink {
   public:
     // Run codes: plugin n failed to load (base + n) or to start.
     static constexpr uint32_t kLoadFailedBase = 200;
@@ -33,6 +36,8 @@ class CHolmCore : public HlmPlg::IHlmCore {
     static constexpr uint32_t kListNotLoaded = 2;
 
     explicit CHolmCore(HlmPlg::IHlmCoreHandler* handler);
+    // A core destroyed while plugins still run (no stop, or an exception
+    // ended run) stops and unloads them first.
     ~CHolmCore() override;
 
     // Runs the start-up checks and reads the plugin list; 0 or a failure
@@ -53,8 +58,9 @@ class CHolmCore : public HlmPlg::IHlmCore {
 
     void setHandler(HlmPlg::IHlmCoreHandler* handler);
     // The host's handler (null without one); service objects report through it.
-    HlmPlg::IHlmCoreHandler* hostHandler() const { return handler_; }
+    HlmPlg::IHlmCoreHandler* hostHandler() const override { return handler_; }
     CPluginManager& pluginManager() { return manager_; }
+    CPluginLifecycle& lifecycle() { return lifecycle_; }
 
   private:
     uint32_t initialise(const std::u16string& pluginList);
@@ -70,6 +76,7 @@ class CHolmCore : public HlmPlg::IHlmCore {
     // start), for the report should an exception end the run.
     uint32_t runPhases(bool quick, uint32_t& code);
     void notifyStopping();
+    BoundaryReporting reporting() const { return {ownService_, handler_}; }
     uint32_t finalReport(uint32_t code);
     // A standard exception at an entry point: rethrown when the exception
     // policy says so, otherwise reported to the service handlers.
@@ -78,6 +85,9 @@ class CHolmCore : public HlmPlg::IHlmCore {
     void warnMasterTextsUnreadable(const std::string& problem);
 
     CPluginManager manager_;
+    // Its plugins go before the facade and the provider they are registered
+    // with (the destructor empties it first).
+    CPluginLifecycle lifecycle_;
     PluginList list_;
     CHlmPlgCore ownPlugin_;
     std::unique_ptr<CHlmPlgPluginManager> provider_;

@@ -1,13 +1,11 @@
 #include "core/plugin.h"
 
 #include <mutex>
-#include <variant>
 #include <vector>
 
 #include "common/format.h"
 #include "common/utf16.h"
-#include "hlmplg/fault_record.h"
-#include "platform/fault_guard.h"
+#include "core/plugin_boundary.h"
 
 namespace holm::core {
 
@@ -46,23 +44,29 @@ CPlugin::~CPlugin() {
     // library_ frees the library, after the object that came from it.
 }
 
-// The object goes first, while its code is still mapped. A plugin whose
-// destruction throws must not end the process; its library is then freed
-// like any other, since its frames were unwound normally.
+// The object goes first, while its code is still mapped. A destruction that
+// throws is reported and its library freed like any other (its frames were
+// unwound); one that faults keeps the library mapped.
 void CPlugin::destroyObject() noexcept {
     if (plugin_ == nullptr) {
         return;
     }
     HlmPlg::CHlmPlg* plugin = plugin_;
     plugin_ = nullptr;
+    auto freePlugin = reinterpret_cast<FreeHlmPluginFunction>(library_.symbol("freeHlmPlugin"));
+    const BoundaryReporting reporting{service_, nullptr};
+    const Callee callee{plugin, reinterpret_cast<const void*>(freePlugin), &faulted_};
     try {
-        auto freePlugin = reinterpret_cast<FreeHlmPluginFunction>(library_.symbol("freeHlmPlugin"));
         if (freePlugin != nullptr) {
-            freePlugin(plugin);
+            (void)callPlugin(reporting, placeName(u"freeHlmPlugin"), callee,
+                             [&] { freePlugin(plugin); });
         } else {
-            delete plugin;
+            (void)callPlugin(reporting, placeName(u"destructor"), callee, [&] { delete plugin; });
         }
-    } catch (...) {  // NOLINT(bugprone-empty-catch): nothing left to report to
+    } catch (...) {  // NOLINT(bugprone-empty-catch): the policy declined; nothing may leave here
+    }
+    if (faulted_) {
+        library_.keepLoaded();
     }
 }
 
@@ -74,56 +78,19 @@ void CPlugin::abandon() {
     library_.keepLoaded();
 }
 
+bool CPlugin::faulted() const {
+    return faulted_ || faultedIn(library_);
+}
+
 template <typename Result, typename Call>
 Result CPlugin::shielded(const char16_t* method, Result failed, Call call) {
-    try {
-        if (!guardsFaults()) {
-            return call();
-        }
-        auto outcome = platform::runGuarded(call);
-        if (const auto* fault = std::get_if<HlmPlg::FaultRecord>(&outcome)) {
-            onFault(method, *fault);
-            return failed;
-        }
-        return std::get<Result>(outcome);
-    } catch (HlmPlg::CHlmWin32Exception& exception) {
-        faulted_ = true;
-        onException(method, exception);
-    } catch (std::exception& exception) {
-        onException(method, exception);
-    }
-    return failed;
-}
-
-// Without a service there is no policy to ask, and a fault just fails the
-// call like an exception does.
-bool CPlugin::guardsFaults() {
-    return service_ == nullptr || service_->catchExceptions();
-}
-
-// The frames between the guard and the fault were abandoned without running
-// their destructors, so the plugin is marked: its library stays mapped.
-void CPlugin::onFault(const char16_t* method, const HlmPlg::FaultRecord& fault) {
-    faulted_ = true;
-    if (service_ == nullptr) {
-        return;
-    }
-    HlmPlg::CHlmWin32Exception exception(&fault);
-    service_->reportException(placeName(method).c_str(), 0, exception);
+    const BoundaryReporting reporting{service_, nullptr};
+    return callPlugin(reporting, placeName(method), calleeOf(plugin_, &faulted_), call)
+        .value_or(failed);
 }
 
 std::u16string CPlugin::placeName(const char16_t* method) const {
     return text::format(u"CPlugin(%s)::%s", name_.c_str(), method);
-}
-
-void CPlugin::onException(const char16_t* method, std::exception& exception) {
-    if (service_ == nullptr) {
-        return;
-    }
-    if (!service_->catchExceptions()) {
-        throw;
-    }
-    service_->reportException(placeName(method).c_str(), 0, exception);
 }
 
 int32_t CPlugin::loadPlugin() {

@@ -1,9 +1,8 @@
 // The wrapper around one loaded plugin: its library, its plugin object and
-// its lifecycle state. Every call into the plugin runs inside an exception
-// shield, so a standard exception thrown by plugin code becomes a failed call
-// and a report to the service handlers instead of reaching the core, and a
-// processor fault in plugin code becomes a CHlmWin32Exception reported the
-// same way.
+// its lifecycle state. Every call into the plugin, its destruction included,
+// goes through the plugin boundary (core/plugin_boundary.h): an exception or
+// a processor fault in plugin code becomes a failed call and a report to the
+// service handlers instead of reaching the core.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +34,7 @@ class CPlugin {
             HlmPlg::CHlmPlg* plugin);
     // Destroys the plugin object (freeHlmPlugin when exported, else its
     // virtual destructor) and then frees the library, unless abandon() was
-    // called.
+    // called or the destruction faulted.
     ~CPlugin();
     CPlugin(const CPlugin&) = delete;
     CPlugin& operator=(const CPlugin&) = delete;
@@ -63,21 +62,16 @@ class CPlugin {
     const platform::SharedLibrary& library() const { return library_; }
     uint32_t version() const { return version_; }
     State state() const { return state_; }
-    // Whether a processor fault was raised in the plugin's code: its frames
-    // were never unwound, so its library must stay mapped.
-    bool faulted() const { return faulted_; }
+    // Whether a processor fault was raised in a call of this wrapper or in
+    // any code of the plugin's library: frames were never unwound, so its
+    // library must stay mapped.
+    bool faulted() const;
 
   private:
-    // Runs `call` in the exception shield, and under a fault guard unless the
-    // service's policy declines to catch; `failed` is the result when an
-    // exception or a processor fault was caught and reported.
+    // Runs `call` across the plugin boundary under the place name
+    // "CPlugin(<name>)::<method>"; `failed` is the result when it failed.
     template <typename Result, typename Call>
     Result shielded(const char16_t* method, Result failed, Call call);
-    // Called from inside a catch block: rethrows when there is a service
-    // whose policy declines to catch, else reports to the service.
-    void onException(const char16_t* method, std::exception& exception);
-    bool guardsFaults();
-    void onFault(const char16_t* method, const HlmPlg::FaultRecord& fault);
     std::u16string placeName(const char16_t* method) const;
     bool changeState(const char16_t* method, bool (HlmPlg::CHlmPlg::*call)(), State next);
     void destroyObject() noexcept;

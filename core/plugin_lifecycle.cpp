@@ -8,7 +8,7 @@
 #include "common/limits.h"
 #include "common/log_text.h"
 #include "common/utf16.h"
-#include "core/plugin_manager.h"
+#include "core/plugin_boundary.h"
 #include "hlmplg/cmdline.h"
 #include "hlmplg/interface_ids.h"
 #include "platform/file_system.h"
@@ -180,7 +180,19 @@ int32_t CPluginLifecycle::addPluginWithReason(const PluginListEntry& entry, std:
     if (entryPoint == nullptr) {
         return kNoEntryPoint;
     }
-    HlmPlg::CHlmPlg* object = entryPoint(&facade_, entry.params.c_str());
+    bool faulted = false;
+    const auto made =
+        callPlugin(BoundaryReporting{context_.service, context_.host},
+                   text::format(u"CPlugin(%s)::getHlmPlugin2", entry.name.c_str()),
+                   Callee{nullptr, reinterpret_cast<const void*>(entryPoint), &faulted},
+                   [&] { return entryPoint(&facade_, entry.params.c_str()); });
+    if (!made) {
+        if (faulted) {
+            library.keepLoaded();  // its frames were abandoned
+        }
+        return CPlugin::kVersionException;
+    }
+    HlmPlg::CHlmPlg* object = *made;
     if (object == nullptr) {
         return kDeclined;
     }
@@ -239,20 +251,27 @@ void CPluginLifecycle::removeNotInstalled() {
     }
 }
 
-uint32_t CPluginLifecycle::callAll(Phase phase, bool reverse) {
+uint32_t CPluginLifecycle::callAll(Phase phase, bool reverse, OnFailure onFailure) {
     phase_ = phase;
     if (phase == Phase::ReloadConfig) {
         reloadConfiguration();
         return 0;
     }
     const size_t count = plugins_.size();
+    uint32_t firstFailed = 0;
     for (size_t step = 0; step < count; ++step) {
         const size_t index = reverse ? count - 1 - step : step;
-        if (!callOne(*plugins_[index], phase)) {
-            return static_cast<uint32_t>(index + 1);
+        if (callOne(*plugins_[index], phase)) {
+            continue;
+        }
+        if (firstFailed == 0) {
+            firstFailed = static_cast<uint32_t>(index + 1);
+        }
+        if (onFailure == OnFailure::StopWalk) {
+            break;
         }
     }
-    return 0;
+    return firstFailed;
 }
 
 bool CPluginLifecycle::callOne(CPlugin& plugin, Phase phase) {
@@ -292,6 +311,9 @@ bool CPluginLifecycle::callPhase(CPlugin& plugin, Phase phase) {
                 reportEvent(kSuccessEvent, kMessageStartSucceeded, {}, plugin.name(), 0);
                 return true;
             }
+            // Stop skips a plugin that never started, so what its base start
+            // acquired before the failure is given back now.
+            facade_.releaseAcquired(plugin.object());
             reportEvent(kFailureEvent, kMessageStartFailed, {}, plugin.name(),
                         plugin.getLastError());
             return false;
@@ -383,8 +405,9 @@ void CPluginLifecycle::reportEvent(EventKind kind, uint32_t messageId, std::u16s
 }
 
 void CPluginLifecycle::dispose(std::unique_ptr<CPlugin> plugin) {
-    // Owned handlers of its declarations are destroyed while its code is
-    // still mapped; the records go.
+    // Interfaces it still holds (a failed Stop, no Stop at all) are released
+    // and their handlers unregistered; then owned handlers are destroyed
+    // while its code is still mapped, and the records go.
     facade_.forgetDeclarations(plugin->object());
     const std::u16string residue = residueOf(*plugin);
     if (residue.empty()) {
@@ -418,6 +441,8 @@ bool CPluginLifecycle::hasHandlerInLibrary(const platform::SharedLibrary& librar
     if (context_.serviceHandlers == nullptr || !library.valid()) {
         return false;
     }
+    // Looked at as a running call of each handler, so that none is destroyed
+    // by its owner on another thread while its type is read.
     bool found = false;
     context_.serviceHandlers->forEach([&](HlmPlg::IServiceHandler* handler) {
         found = found || platform::addressInModule(handler, library) ||

@@ -10,6 +10,12 @@
 // library stay in memory for the rest of the process and a log line says
 // why; that costs some memory but never leaves the core calling unmapped
 // code.
+//
+// A plugin whose Start fails gives back at once whatever its base start
+// acquired (its declaration records stay, so a later Start acquires again);
+// a plugin that goes away has its interfaces released, its handlers
+// unregistered and its owned handlers destroyed before its object is
+// destroyed. Every call into a plugin goes through the plugin boundary.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +27,7 @@
 #include "core/event_log.h"
 #include "core/plugin.h"
 #include "core/plugin_list.h"
+#include "core/plugin_manager.h"
 #include "core/service_handlers.h"
 #include "hlmplg/core.h"
 #include "security/verified_file.h"
@@ -30,8 +37,6 @@ class CConfigStore;
 }
 
 namespace holm::core {
-
-class CPluginManager;
 
 enum class Phase : uint32_t {
     Load = 0,
@@ -85,9 +90,13 @@ class CPluginLifecycle {
     // Drops the plugins that report themselves not installed; needs a
     // configuration object, else does nothing.
     void removeNotInstalled();
+    // What a phase walk does after a plugin failed.
+    enum class OnFailure { StopWalk, GoOn };
     // Runs `phase` over every plugin; 0, or the 1-based list position of the
-    // first plugin that failed (the walk stops there).
-    uint32_t callAll(Phase phase, bool reverse);
+    // first plugin that failed. The walk stops there unless `onFailure` is
+    // GoOn (the core's stop: one plugin that cannot stop must not leave the
+    // others running while their objects are destroyed).
+    uint32_t callAll(Phase phase, bool reverse, OnFailure onFailure = OnFailure::StopWalk);
     // Offers the process command line to the plugins; true at the first that
     // takes it.
     bool handleCmdLine();

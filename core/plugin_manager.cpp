@@ -6,7 +6,7 @@
 
 #include "common/format.h"
 #include "common/limits.h"
-#include "core/plugin_lifecycle.h"
+#include "common/log_text.h"
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/service.h"
 
@@ -17,13 +17,37 @@ using HlmPlg::IHandler;
 using HlmPlg::IHandlerInterface;
 using HlmPlg::IInterface;
 
-CPluginManager::CPluginManager() : lifecycle_(std::make_unique<CPluginLifecycle>(*this)) {}
+namespace {
+constexpr uint32_t kLevelAlways = 0;
+}  // namespace
 
+// Owned handlers of owners that never went away (a host that left plugins
+// behind) are destroyed with the facade.
 CPluginManager::~CPluginManager() {
-    lifecycle_.reset();
-    for (auto& declaration : declarations_) {
-        dropHandler(declaration);
+    std::vector<IHandler*> owned;
+    {
+        std::lock_guard guard(declarationLock_);
+        for (const auto& declaration : declarations_) {
+            if (declaration.handler != nullptr && declaration.handlerOwned) {
+                owned.push_back(declaration.handler);
+            }
+        }
+        declarations_.clear();
     }
+    for (IHandler* handler : owned) {
+        destroyHandler(handler);
+    }
+}
+
+void CPluginManager::setReporting(BoundaryReporting reporting, CHlmPlg* ownProvider) {
+    reporting_ = reporting;
+    ownProvider_ = ownProvider;
+}
+
+BoundaryReporting CPluginManager::reporting(bool passExceptions) const {
+    BoundaryReporting result = reporting_;
+    result.passExceptions = passExceptions;
+    return result;
 }
 
 bool CPluginManager::registerProvider(int32_t id, CHlmPlg* provider) {
@@ -40,53 +64,97 @@ bool CPluginManager::unregisterProvider(int32_t id, CHlmPlg* /*provider*/) {
 }
 
 IInterface* CPluginManager::createInterface(CHlmPlg* owner, int32_t id) {
-    std::lock_guard providerGuard(providerLock_);
-    auto found = providers_.find(id);
-    if (found == providers_.end() || found->second == nullptr) {
+    CHlmPlg* provider = providerOf(id);
+    if (provider == nullptr) {
         return nullptr;
     }
-    IInterface* object = found->second->createInterface(id);
+    IInterface* object = callCreate(provider, id, true);
     if (object == nullptr) {
         return nullptr;
     }
     object->m_id = id;
-    object->m_provider = found->second;
+    object->m_provider = provider;
     object->m_owner = owner;
     std::lock_guard liveGuard(liveLock_);
     live_.push_back(object);
     return object;
 }
 
-// An object goes back to the provider that made it, even when the id has
-// been given to another provider since; only an object that never went
-// through createInterface falls back to the id's current provider.
-void CPluginManager::releaseInterface(CHlmPlg* /*owner*/, int32_t id, IInterface* object) {
-    std::lock_guard providerGuard(providerLock_);
-    CHlmPlg* provider = object ? object->m_provider : nullptr;
-    if (provider == nullptr) {
-        auto found = providers_.find(id);
-        if (found == providers_.end() || found->second == nullptr) {
-            return;
-        }
-        provider = found->second;
+// The core's own provider runs no plugin code and is called under the
+// provider lock as before; a plugin's provider is called through the
+// boundary without the lock, counted so that its library is not freed while
+// the call runs.
+IInterface* CPluginManager::callCreate(CHlmPlg* provider, int32_t id, bool passExceptions) {
+    if (provider == ownProvider_) {
+        std::lock_guard providerGuard(providerLock_);
+        return provider->createInterface(id);
     }
     {
-        std::lock_guard liveGuard(liveLock_);
-        std::erase(live_, object);
+        std::lock_guard providerGuard(providerLock_);
+        ++providerCalls_[provider];
     }
-    provider->releaseInterface(object);
+    struct CallEnd {
+        CPluginManager& manager;
+        const CHlmPlg* provider;
+        ~CallEnd() {
+            std::lock_guard providerGuard(manager.providerLock_);
+            if (--manager.providerCalls_[provider] == 0) {
+                manager.providerCalls_.erase(provider);
+            }
+        }
+    } end{*this, provider};
+    return callPlugin(reporting(passExceptions), u"CHlmPlg::createInterface", calleeOf(provider),
+                      [&] { return provider->createInterface(id); })
+        .value_or(nullptr);
+}
+
+void CPluginManager::callRelease(CHlmPlg* provider, IInterface* object, bool passExceptions) {
+    if (provider == ownProvider_) {
+        provider->releaseInterface(object);
+        return;
+    }
+    (void)callPlugin(reporting(passExceptions), u"CHlmPlg::releaseInterface", calleeOf(provider),
+                     [&] { provider->releaseInterface(object); });
+}
+
+// Only objects on the live list are handed back: a second release of the
+// same object, or a pointer the facade never handed out, must not reach a
+// provider (that would destroy an object twice, or one it never made).
+void CPluginManager::releaseInterface(CHlmPlg* /*owner*/, int32_t /*id*/, IInterface* object) {
+    if (object != nullptr) {
+        releaseObject(object, true);
+    }
+}
+
+void CPluginManager::releaseObject(IInterface* object, bool passExceptions) {
+    CHlmPlg* provider = nullptr;
+    {
+        std::lock_guard liveGuard(liveLock_);
+        if (std::find(live_.begin(), live_.end(), object) != live_.end()) {
+            provider = object->m_provider;  // read only once the object is known to be live
+            std::erase(live_, object);
+        }
+    }
+    if (provider == nullptr) {
+        log(text::format(u"PM: releaseInterface of an unknown object %p ignored",
+                         static_cast<const void*>(object)));
+        return;
+    }
+    callRelease(provider, object, passExceptions);
 }
 
 int32_t CPluginManager::declareInterface(CHlmPlg* owner, int32_t id, IInterface** variable,
                                          bool required) {
+    std::lock_guard guard(declarationLock_);
     checkRoomForOneMore(declarations_.size());
     *variable = nullptr;
-    declarations_.push_back({owner, id, variable, nullptr, false, required});
+    declarations_.push_back({nextKey_++, owner, id, variable, nullptr, false, required});
     return static_cast<int32_t>(declarations_.size());
 }
 
 void CPluginManager::setInterfaceHandler(CHlmPlg* owner, IInterface** variable, IHandler* handler,
                                          bool owned) {
+    std::lock_guard guard(declarationLock_);
     for (auto& declaration : declarations_) {
         if (declaration.owner == owner && declaration.variable == variable) {
             declaration.handler = handler;
@@ -96,27 +164,57 @@ void CPluginManager::setInterfaceHandler(CHlmPlg* owner, IInterface** variable, 
     }
 }
 
+std::vector<uint64_t> CPluginManager::keysOf(const CHlmPlg* owner) const {
+    std::lock_guard guard(declarationLock_);
+    std::vector<uint64_t> keys;
+    for (const auto& declaration : declarations_) {
+        if (declaration.owner == owner) {
+            keys.push_back(declaration.key);
+        }
+    }
+    return keys;
+}
+
+bool CPluginManager::recordOf(uint64_t key, Declaration& out) const {
+    std::lock_guard guard(declarationLock_);
+    for (const auto& declaration : declarations_) {
+        if (declaration.key == key) {
+            out = declaration;
+            return true;
+        }
+    }
+    return false;
+}
+
+void CPluginManager::updateRecord(const Declaration& record) {
+    std::lock_guard guard(declarationLock_);
+    for (auto& declaration : declarations_) {
+        if (declaration.key == record.key) {
+            declaration = record;
+            return;
+        }
+    }
+}
+
+// The walk works on copies of the records, found again by key after every
+// call that may reach plugin code (a provider, a handler registration).
 bool CPluginManager::acquireInterfaces(CHlmPlg* owner) {
-    // Indexes, not iterators: a plugin's registerHandler may declare more.
-    for (size_t i = 0; i < declarations_.size(); ++i) {
-        if (declarations_[i].owner != owner) {
+    for (uint64_t key : keysOf(owner)) {
+        Declaration record{};
+        if (!recordOf(key, record)) {
             continue;
         }
-        const int32_t id = declarations_[i].id;
-        IInterface* object = createInterface(owner, id);
-        Declaration& declaration = declarations_[i];
+        IInterface* object = createInterface(owner, record.id);
         if (object != nullptr) {
-            if (declaration.handler != nullptr) {
-                if (auto* target = dynamic_cast<IHandlerInterface*>(object)) {
-                    target->registerHandler(declaration.handler);
-                }
+            if (record.handler != nullptr) {
+                attachHandler(object, record.handler, true, true);
             }
-            *declaration.variable = object;
+            *record.variable = object;
             continue;
         }
-        dropHandler(declaration);
-        if (declaration.required) {
-            reportMissingRequired(owner, id);
+        destroyOwnedHandler(key);
+        if (record.required) {
+            reportMissingRequired(owner, record.id);
             return false;
         }
     }
@@ -124,22 +222,81 @@ bool CPluginManager::acquireInterfaces(CHlmPlg* owner) {
 }
 
 bool CPluginManager::releaseInterfaces(CHlmPlg* owner) {
-    for (size_t i = 0; i < declarations_.size(); ++i) {
-        Declaration& declaration = declarations_[i];
-        if (declaration.owner != owner || *declaration.variable == nullptr) {
-            continue;
-        }
-        IInterface* object = *declaration.variable;
-        if (declaration.handler != nullptr) {
-            if (auto* target = dynamic_cast<IHandlerInterface*>(object)) {
-                target->unregisterHandler(declaration.handler);
-            }
-            dropHandler(declaration);
-        }
-        releaseInterface(owner, declaration.id, object);
-        *declaration.variable = nullptr;
+    for (uint64_t key : keysOf(owner)) {
+        releaseRecord(key, true);
     }
     return true;
+}
+
+void CPluginManager::releaseRecord(uint64_t key, bool passExceptions) {
+    Declaration record{};
+    if (!recordOf(key, record) || *record.variable == nullptr) {
+        return;
+    }
+    IInterface* object = *record.variable;
+    *record.variable = nullptr;
+    if (record.handler != nullptr) {
+        attachHandler(object, record.handler, false, passExceptions);
+        destroyOwnedHandler(key);
+    }
+    releaseObject(object, passExceptions);
+}
+
+// Registration on the core's IService runs core code only, but an object a
+// plugin provides runs the plugin's: both go through the boundary.
+void CPluginManager::attachHandler(IInterface* object, IHandler* handler, bool attach,
+                                   bool passExceptions) {
+    auto* target = dynamic_cast<IHandlerInterface*>(object);
+    if (target == nullptr) {
+        return;
+    }
+    const char16_t* place =
+        attach ? u"IHandlerInterface::registerHandler" : u"IHandlerInterface::unregisterHandler";
+    (void)callPlugin(reporting(passExceptions), place, calleeOf(target), [&] {
+        return attach ? target->registerHandler(handler) : target->unregisterHandler(handler);
+    });
+}
+
+void CPluginManager::destroyOwnedHandler(uint64_t key) {
+    IHandler* owned = nullptr;
+    {
+        std::lock_guard guard(declarationLock_);
+        for (auto& declaration : declarations_) {
+            if (declaration.key == key && declaration.handler != nullptr &&
+                declaration.handlerOwned) {
+                owned = declaration.handler;
+                declaration.handler = nullptr;
+                declaration.handlerOwned = false;
+            }
+        }
+    }
+    if (owned != nullptr) {
+        destroyHandler(owned);
+    }
+}
+
+void CPluginManager::destroyHandler(IHandler* handler) {
+    (void)callPlugin(reporting(false), u"IHandler::~IHandler", calleeOf(handler),
+                     [&] { delete handler; });
+}
+
+void CPluginManager::releaseAcquired(CHlmPlg* owner) {
+    for (uint64_t key : keysOf(owner)) {
+        releaseRecord(key, false);
+    }
+}
+
+void CPluginManager::forgetDeclarations(CHlmPlg* owner) {
+    const std::vector<uint64_t> keys = keysOf(owner);
+    for (uint64_t key : keys) {
+        releaseRecord(key, false);
+    }
+    for (uint64_t key : keys) {
+        destroyOwnedHandler(key);
+    }
+    std::lock_guard guard(declarationLock_);
+    std::erase_if(declarations_,
+                  [owner](const Declaration& declaration) { return declaration.owner == owner; });
 }
 
 HlmPlg::CHlmPlg* CPluginManager::providerOf(int32_t id) const {
@@ -155,7 +312,8 @@ size_t CPluginManager::liveInterfaceCount() const {
 
 bool CPluginManager::isRegisteredProvider(const CHlmPlg* provider) const {
     std::lock_guard providerGuard(providerLock_);
-    return std::any_of(providers_.begin(), providers_.end(),
+    return providerCalls_.contains(provider) ||
+           std::any_of(providers_.begin(), providers_.end(),
                        [provider](const auto& entry) { return entry.second == provider; });
 }
 
@@ -164,16 +322,6 @@ bool CPluginManager::hasLiveInterfacesFrom(const CHlmPlg* provider) const {
     return std::any_of(live_.begin(), live_.end(), [provider](const IInterface* object) {
         return object->m_provider == provider;
     });
-}
-
-void CPluginManager::forgetDeclarations(CHlmPlg* owner) {
-    for (auto& declaration : declarations_) {
-        if (declaration.owner == owner) {
-            dropHandler(declaration);
-        }
-    }
-    std::erase_if(declarations_,
-                  [owner](const Declaration& declaration) { return declaration.owner == owner; });
 }
 
 // A required interface that cannot be created is reported through the
@@ -189,13 +337,9 @@ void CPluginManager::reportMissingRequired(CHlmPlg* owner, int32_t id) {
     }
 }
 
-// Only a handler handed over as owned is destroyed; a handler the plugin
-// keeps (a member, say) is left alone and stays attached for the next start.
-void CPluginManager::dropHandler(Declaration& declaration) {
-    if (declaration.handler != nullptr && declaration.handlerOwned) {
-        delete declaration.handler;
-        declaration.handler = nullptr;
-        declaration.handlerOwned = false;
+void CPluginManager::log(const std::u16string& text) const {
+    if (reporting_.host != nullptr) {
+        reporting_.host->log(kLevelAlways, u"Core", text::logLineText(text).c_str());
     }
 }
 

@@ -1,22 +1,32 @@
-// The facade (`IHlmPlg`) of one core: the provider map, the list of live
-// interface objects and the plugins' interface declarations.
+// CPluginManager, the facade (`IHlmPlg`) of one core: what plugins call to
+// obtain and release service objects by interface id, to register as
+// providers and to declare the interfaces they need. It keeps the provider
+// map, the list of live interface objects and the plugins' declarations,
+// and routes every request to the provider of its id (the core's own
+// provider, CHlmPlgPluginManager in core/core_provider.h, or a plugin that
+// registered as one). The plugin list and its phases are CPluginLifecycle's
+// (core/plugin_lifecycle.h), which uses this facade.
+//
+// Calls into plugin code (a plugin provider's createInterface and
+// releaseInterface, owned-handler destructors, handler registration on a
+// plugin's object) go through the plugin boundary with none of the facade's
+// locks held, and no reference into a declaration record is kept across
+// them: a plugin may declare or release from inside such a call.
 #pragma once
 
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <vector>
 
+#include "core/plugin_boundary.h"
 #include "hlmplg/plugin.h"
 
 namespace holm::core {
 
-class CPluginLifecycle;
-
 class CPluginManager : public HlmPlg::IHlmPlg {
   public:
-    CPluginManager();
+    CPluginManager() = default;
     ~CPluginManager() override;
     CPluginManager(const CPluginManager&) = delete;
     CPluginManager& operator=(const CPluginManager&) = delete;
@@ -24,6 +34,9 @@ class CPluginManager : public HlmPlg::IHlmPlg {
     bool registerProvider(int32_t id, HlmPlg::CHlmPlg* provider) override;
     bool unregisterProvider(int32_t id, HlmPlg::CHlmPlg* provider) override;
     HlmPlg::IInterface* createInterface(HlmPlg::CHlmPlg* owner, int32_t id) override;
+    // Hands a live object back to the provider that made it. An object the
+    // facade does not know (released twice, never handed out) is ignored
+    // with a log line.
     void releaseInterface(HlmPlg::CHlmPlg* owner, int32_t id, HlmPlg::IInterface* object) override;
     int32_t declareInterface(HlmPlg::CHlmPlg* owner, int32_t id, HlmPlg::IInterface** variable,
                              bool required) override;
@@ -32,23 +45,30 @@ class CPluginManager : public HlmPlg::IHlmPlg {
     bool acquireInterfaces(HlmPlg::CHlmPlg* owner) override;
     bool releaseInterfaces(HlmPlg::CHlmPlg* owner) override;
 
+    // Where failures of plugin calls are reported; `ownProvider` is the
+    // core's provider, whose calls run no plugin code.
+    void setReporting(BoundaryReporting reporting, HlmPlg::CHlmPlg* ownProvider);
+
     // The provider registered for `id`, or null.
     HlmPlg::CHlmPlg* providerOf(int32_t id) const;
     // Number of objects handed out and not yet released.
     size_t liveInterfaceCount() const;
-    // Whether `provider` is the provider of any id.
+    // Whether `provider` is the provider of any id, or a call into it runs.
     bool isRegisteredProvider(const HlmPlg::CHlmPlg* provider) const;
     // Whether an object made by `provider` is still out.
     bool hasLiveInterfacesFrom(const HlmPlg::CHlmPlg* provider) const;
-    // Drops the declarations of an owner that goes away (owned handlers are
-    // destroyed).
+    // Drops the declarations of an owner that goes away: interfaces still
+    // acquired are released first (their handlers unregistered), then owned
+    // handlers are destroyed, each once.
     void forgetDeclarations(HlmPlg::CHlmPlg* owner);
-
-    // The plugin list and its phases.
-    CPluginLifecycle& lifecycle() { return *lifecycle_; }
+    // Releases what an owner still holds of its declared interfaces (after
+    // its start failed part-way), keeping the records for a later start.
+    // Exceptions of plugin code are reported, not passed on.
+    void releaseAcquired(HlmPlg::CHlmPlg* owner);
 
   private:
     struct Declaration {
+        uint64_t key;  // stable across insertions and removals
         HlmPlg::CHlmPlg* owner;
         int32_t id;
         HlmPlg::IInterface** variable;
@@ -58,17 +78,37 @@ class CPluginManager : public HlmPlg::IHlmPlg {
     };
 
     void reportMissingRequired(HlmPlg::CHlmPlg* owner, int32_t id);
-    static void dropHandler(Declaration& declaration);
+    // Keys of the owner's records, in order.
+    std::vector<uint64_t> keysOf(const HlmPlg::CHlmPlg* owner) const;
+    // A copy of the record `key`, if it still exists.
+    bool recordOf(uint64_t key, Declaration& out) const;
+    void updateRecord(const Declaration& record);
+    // Releases the interface of one record (unregistering its handler and
+    // destroying an owned one); `passExceptions` as for a plugin's call.
+    void releaseRecord(uint64_t key, bool passExceptions);
+    // Destroys the owned handler of record `key` and clears it.
+    void destroyOwnedHandler(uint64_t key);
+    void destroyHandler(HlmPlg::IHandler* handler);
+    void attachHandler(HlmPlg::IInterface* object, HlmPlg::IHandler* handler, bool attach,
+                       bool passExceptions);
+    HlmPlg::IInterface* callCreate(HlmPlg::CHlmPlg* provider, int32_t id, bool passExceptions);
+    void callRelease(HlmPlg::CHlmPlg* provider, HlmPlg::IInterface* object, bool passExceptions);
+    void releaseObject(HlmPlg::IInterface* object, bool passExceptions);
+    BoundaryReporting reporting(bool passExceptions) const;
+    void log(const std::u16string& text) const;
 
-    // Lock order, everywhere: providerLock_ before liveLock_.
+    // Lock order, everywhere: providerLock_ before liveLock_. Neither is held
+    // across a call into plugin code.
     mutable std::recursive_mutex providerLock_;
     std::map<int32_t, HlmPlg::CHlmPlg*> providers_;
+    std::map<const HlmPlg::CHlmPlg*, uint32_t> providerCalls_;  // calls running per provider
     mutable std::recursive_mutex liveLock_;
     std::vector<HlmPlg::IInterface*> live_;
-    // Made and used on the lifecycle thread only (load, start, stop).
+    mutable std::mutex declarationLock_;
     std::vector<Declaration> declarations_;
-    // Last: its plugins go before the maps they may still be named in.
-    std::unique_ptr<CPluginLifecycle> lifecycle_;
+    uint64_t nextKey_ = 1;
+    BoundaryReporting reporting_;
+    HlmPlg::CHlmPlg* ownProvider_ = nullptr;
 };
 
 }  // namespace holm::core

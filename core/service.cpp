@@ -7,7 +7,7 @@
 #include "common/utf16.h"
 #include "core/exception_policy.h"
 #include "core/fault_codes.h"
-#include "core/holm_core.h"
+#include "core/handler_broadcast.h"
 #include "hlmplg/fault_record.h"
 #include "platform/memory.h"
 #include "security/verified_file.h"
@@ -24,7 +24,7 @@ const char16_t* orEmpty(const char16_t* text) {
 
 }  // namespace
 
-CHlmPlgService::CHlmPlgService(CHolmCore* core, ServiceHandlerList& handlers,
+CHlmPlgService::CHlmPlgService(HostLink* core, ServiceHandlerList& handlers,
                                services::CommandLineHolder& commandLine,
                                std::u16string productDirectory)
     : core_(core),
@@ -40,8 +40,8 @@ bool CHlmPlgService::registerHandler(HlmPlg::IHandler* handler) {
     try {
         handlers_.add(serviceHandler);
         return true;
-    } catch (const std::bad_alloc&) {
-        return false;
+    } catch (const std::exception&) {
+        return false;  // out of memory or room: not registered
     }
 }
 
@@ -65,9 +65,17 @@ int32_t CHlmPlgService::reportException(const char16_t* place, uint32_t value,
     auto* fault = dynamic_cast<HlmPlg::CHlmWin32Exception*>(&exception);
     if (fault != nullptr && fault->getExceptionPointers() != nullptr) {
         onFault(where, *fault);
+    } else if (auto* host = hostHandler()) {
+        // The host's log shows every report, not only the handlers.
+        const char* what = exception.what();
+        const std::u16string line =
+            text::format(u"%s: exception: %S", where, what != nullptr ? what : "");
+        host->log(0, u"Core", text::logLineText(line).c_str());
     }
-    handlers_.forEach(
-        [&](IServiceHandler* handler) { handler->onException(where, value, exception); });
+    // A handler failing in onException is logged, never reported again.
+    broadcast(
+        u"IServiceHandler::onException",
+        [&](IServiceHandler* handler) { handler->onException(where, value, exception); }, false);
     return 1;
 }
 
@@ -100,7 +108,8 @@ int32_t CHlmPlgService::reportStructuredException(const char16_t* place, uint32_
 
 void CHlmPlgService::broadcastMessage(const char16_t* text, uint32_t level) {
     const char16_t* message = orEmpty(text);
-    handlers_.forEach([&](IServiceHandler* handler) { handler->onMessage(message, level); });
+    broadcast(u"IServiceHandler::onMessage",
+              [&](IServiceHandler* handler) { handler->onMessage(message, level); });
 }
 
 void CHlmPlgService::reportStartPending(uint32_t waitHintMs) {
@@ -127,7 +136,8 @@ bool CHlmPlgService::checkFile(const char16_t* path) {
         return true;
     }
     const char16_t* failed = orEmpty(path);
-    handlers_.forEach([&](IServiceHandler* handler) { handler->onSelftestFailed(failed); });
+    broadcast(u"IServiceHandler::onSelftestFailed",
+              [&](IServiceHandler* handler) { handler->onSelftestFailed(failed); });
     return false;
 }
 
@@ -169,6 +179,15 @@ bool CHlmPlgService::unregisterDeviceNotification(void* /*handle*/) {
 
 HlmPlg::IHlmCoreHandler* CHlmPlgService::hostHandler() const {
     return core_ != nullptr ? core_->hostHandler() : nullptr;
+}
+
+BoundaryReporting CHlmPlgService::reporting(bool toHandlers) {
+    return {this, hostHandler(), toHandlers};
+}
+
+template <typename Callback>
+void CHlmPlgService::broadcast(const char16_t* place, Callback callback, bool toHandlers) {
+    broadcastToHandlers(handlers_, reporting(toHandlers), place, callback);
 }
 
 }  // namespace holm::core

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/host_link.h"
 #include "core/service_handlers.h"
 #include "hlmplg/core.h"
 #include "hlmplg/service.h"
@@ -14,7 +15,7 @@
 
 namespace holm::core {
 
-class CHolmCore;
+struct BoundaryReporting;
 
 class CHlmPlgService : public HlmPlg::IService {
   public:
@@ -23,14 +24,15 @@ class CHlmPlgService : public HlmPlg::IService {
 
     // `core` (may be null) leads to the host handler; `handlers` and
     // `commandLine` are the core provider's and outlive the object.
-    CHlmPlgService(CHolmCore* core, ServiceHandlerList& handlers,
+    CHlmPlgService(HostLink* core, ServiceHandlerList& handlers,
                    services::CommandLineHolder& commandLine, std::u16string productDirectory);
 
     // Accepts an IServiceHandler of a plugin (the object's owner) whose
     // version is at least kMinimumHandlerVersion; the core's own requests
     // (no owner) count as the current version.
     bool registerHandler(HlmPlg::IHandler* handler) override;
-    // Removes every registration of a service handler.
+    // Removes every registration of a service handler; returns when no call
+    // of it runs on another thread.
     bool unregisterHandler(HlmPlg::IHandler* handler) override;
 
     int32_t reportException(const char16_t* place, uint32_t value,
@@ -54,8 +56,13 @@ class CHlmPlgService : public HlmPlg::IService {
     void onFault(const char16_t* place, HlmPlg::CHlmWin32Exception& fault);
     // The host's handler, or null without a core or a host handler.
     HlmPlg::IHlmCoreHandler* hostHandler() const;
+    // Reports of failed handler calls; `toHandlers` false for onException.
+    BoundaryReporting reporting(bool toHandlers = true);
+    // Calls `callback` of every handler through the plugin boundary.
+    template <typename Callback>
+    void broadcast(const char16_t* place, Callback callback, bool toHandlers = true);
 
-    CHolmCore* core_;
+    HostLink* core_;
     ServiceHandlerList& handlers_;
     services::CommandLineHolder& commandLine_;
     std::u16string productDirectory_;

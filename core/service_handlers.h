@@ -1,10 +1,23 @@
 // The list of registered service handlers, shared by the core (broadcasts of
-// run, stop and control requests) and every IService object. The lock is held
-// during every broadcast.
+// run, stop and control requests) and every IService object.
+//
+// Broadcasts walk a snapshot taken under the lock and call each handler with
+// the lock released, so a handler may register or unregister handlers (also
+// itself) from inside a call: a handler registered during a broadcast is
+// called from the next broadcast on, and a handler unregistered during a
+// broadcast is not called by it any more. remove() returns only when no call
+// of that handler is running on another thread, so its owner may destroy it
+// right after; it never waits for a call on its own thread (a handler that
+// unregisters itself returns first).
+//
+// Remaining risk: two handlers that unregister each other from calls running
+// on two threads at once wait for each other for good.
 #pragma once
 
-#include <algorithm>
+#include <condition_variable>
+#include <cstddef>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "hlmplg/handlers.h"
@@ -13,30 +26,68 @@ namespace holm::core {
 
 class ServiceHandlerList {
   public:
-    void add(HlmPlg::IServiceHandler* handler) {
-        std::lock_guard guard(lock_);
-        handlers_.push_back(handler);
-    }
-    void remove(HlmPlg::IServiceHandler* handler) {
-        std::lock_guard guard(lock_);
-        std::erase(handlers_, handler);
-    }
-    // Calls `call(handler)` for every handler in registration order, with the
-    // list locked.
+    // Appends a registration; a handler registered twice is called twice.
+    // Raises std::length_error("list<T> too long") at the list's maximum.
+    void add(HlmPlg::IServiceHandler* handler);
+    // Removes every registration of `handler`, then waits until no call of
+    // it runs on another thread.
+    void remove(HlmPlg::IServiceHandler* handler);
+    // Calls `call(handler)` for every handler registered when the broadcast
+    // begins, in registration order, skipping those removed meanwhile. The
+    // list is not locked during a call. `call` must not throw: callers pass
+    // their call through the plugin boundary.
     template <typename Call>
-    void forEach(Call call) {
-        std::lock_guard guard(lock_);
-        for (HlmPlg::IServiceHandler* handler : handlers_) {
-            call(handler);
-        }
-    }
-    std::unique_lock<std::recursive_mutex> lock() { return std::unique_lock(lock_); }
-    const std::vector<HlmPlg::IServiceHandler*>& handlersLocked() const { return handlers_; }
+    void forEach(Call call);
+    // Calls `call(handler)` if `handler` is still registered, noted as a
+    // running call like a broadcast's (the stop notifications run one
+    // handler per thread). False when it was not registered any more.
+    template <typename Call>
+    bool callOne(HlmPlg::IServiceHandler* handler, Call call);
+    // The handlers registered now.
+    std::vector<HlmPlg::IServiceHandler*> snapshot() const;
+    size_t size() const;
+    // Number of remove() calls waiting for calls on other threads to end.
+    size_t waitingRemovals() const;
 
   private:
-    // Recursive: a handler may register another handler while it is called.
-    std::recursive_mutex lock_;
+    struct RunningCall {
+        HlmPlg::IServiceHandler* handler;
+        std::thread::id thread;
+    };
+
+    // Notes a call about to start; false when the handler is no longer
+    // registered.
+    bool beginCall(HlmPlg::IServiceHandler* handler);
+    void endCall(HlmPlg::IServiceHandler* handler);
+    bool registered(HlmPlg::IServiceHandler* handler) const;
+    bool runningElsewhere(HlmPlg::IServiceHandler* handler) const;
+
+    mutable std::mutex lock_;
+    std::condition_variable callEnded_;
     std::vector<HlmPlg::IServiceHandler*> handlers_;
+    std::vector<RunningCall> running_;
+    size_t waitingRemovals_ = 0;
 };
+
+template <typename Call>
+bool ServiceHandlerList::callOne(HlmPlg::IServiceHandler* handler, Call call) {
+    if (!beginCall(handler)) {
+        return false;
+    }
+    struct CallEnd {
+        ServiceHandlerList& list;
+        HlmPlg::IServiceHandler* handler;
+        ~CallEnd() { list.endCall(handler); }
+    } end{*this, handler};
+    call(handler);
+    return true;
+}
+
+template <typename Call>
+void ServiceHandlerList::forEach(Call call) {
+    for (HlmPlg::IServiceHandler* handler : snapshot()) {
+        callOne(handler, call);
+    }
+}
 
 }  // namespace holm::core

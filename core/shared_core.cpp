@@ -213,6 +213,14 @@ void CHolmCoreShared::detach(const CHlmCoreSharedHlp& proxy) {
         return;
     }
     SharedEntry& entry = **found;
+    // A proxy destroyed after run without stop: its runs end here, and when
+    // they were the last the core stops as that stop would have done.
+    if (proxy.runs_ != 0) {
+        entry.runCount -= proxy.runs_;
+        if (entry.runCount == 0) {
+            entry.core->stop();
+        }
+    }
     entry.hosts.remove(proxy.handler_);
     if (--entry.attachCount != 0) {
         return;

@@ -95,7 +95,9 @@ class CHlmCoreSharedHlp : public HlmPlg::IHlmCore {
   public:
     CHlmCoreSharedHlp(CHolmCoreShared& registry, HlmPlg::IHlmCoreHandler* handler)
         : registry_(registry), handler_(handler) {}
-    // Detaches from the shared core; the last proxy destroys it.
+    // Detaches from the shared core; the last proxy destroys it. Runs of
+    // this proxy not yet stopped are counted down (the core stops when they
+    // were the last).
     ~CHlmCoreSharedHlp() override;
     CHlmCoreSharedHlp(const CHlmCoreSharedHlp&) = delete;
     CHlmCoreSharedHlp& operator=(const CHlmCoreSharedHlp&) = delete;

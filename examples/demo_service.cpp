@@ -63,11 +63,7 @@ class DemoPlugin : public HlmPlg::CHlmPlg {
         if (!CHlmPlg::start()) {
             return false;
         }
-        std::u16string text = u"demo: started";
-        if (!m_switchValue.empty()) {
-            text += u" (/demo=" + m_switchValue + u")";
-        }
-        m_service->broadcastMessage(text.c_str(), kInfo);
+        m_service->broadcastMessage(u"demo: started", kInfo);
         return true;
     }
 
@@ -92,12 +88,16 @@ class DemoPlugin : public HlmPlg::CHlmPlg {
         return true;
     }
 
-    // The command line is offered to every plugin in list order; true would
-    // mean "this command line is mine, the host need not run the service".
-    // The demo only remembers the value of a /demo switch and declines.
+    // Once every plugin has started, the host offers the command line to
+    // each plugin in list order. True means "I handled a one-shot command":
+    // the host then stops right away and exits with the code this plugin set
+    // (IService::stopService), or 0. The demo only reports the value of a
+    // /demo switch (`avholm plugins.xml /demo=hello`) and declines.
     bool handleCmdLine(HlmPlg::ICmdLine* cmdLine) override {
-        if (cmdLine != nullptr && cmdLine->hasSwitch(u"demo")) {
-            m_switchValue = cmdLine->getSwitchValue(u"demo");
+        if (cmdLine != nullptr && cmdLine->hasSwitch(u"demo") && m_service != nullptr) {
+            const std::u16string text =
+                u"demo: /demo=" + std::u16string(cmdLine->getSwitchValue(u"demo"));
+            m_service->broadcastMessage(text.c_str(), kInfo);
         }
         return false;
     }
@@ -105,7 +105,6 @@ class DemoPlugin : public HlmPlg::CHlmPlg {
   private:
     HlmPlg::IService* m_service = nullptr;
     bool m_declared = false;
-    std::u16string m_switchValue;
 };
 
 }  // namespace

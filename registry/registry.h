@@ -117,15 +117,23 @@ namespace detail {
 struct StoreState;
 }
 
+// How a store is opened: for writing, a missing store (and its root keys)
+// is created; for reading, nothing is ever created and a missing store is
+// kErrorFileNotFound.
+enum class StoreAccess { ReadWrite, ReadOnly };
+
 // An opened store root. Cheap to copy; keys keep their store alive.
 class Store {
   public:
     // Opens the store at `directory`, creating it (and its root keys) if
-    // missing. Refuses a directory not owned by the effective user or root,
-    // or writable by group or others (kErrorAccessDenied).
-    [[nodiscard]] static uint32_t open(const std::filesystem::path& directory, Store& store);
+    // missing unless `access` is ReadOnly. Refuses a directory not owned by
+    // the effective user or root, or writable by group or others
+    // (kErrorAccessDenied).
+    [[nodiscard]] static uint32_t open(const std::filesystem::path& directory, Store& store,
+                                       StoreAccess access = StoreAccess::ReadWrite);
     // Opens the store at defaultDirectory().
-    [[nodiscard]] static uint32_t openDefault(Store& store);
+    [[nodiscard]] static uint32_t openDefault(Store& store,
+                                              StoreAccess access = StoreAccess::ReadWrite);
     // `HOLM_REGISTRY_DIR` if set and not empty, else /var/lib/holm/registry.
     static std::filesystem::path defaultDirectory();
 

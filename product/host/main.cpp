@@ -89,7 +89,11 @@ void usage(std::FILE* out) {
         "  200+n, 300+n  plugin n failed to load, to start\n"
         "  255  a code above 255 (the line printed before says which)\n"
         "  Any other code is the core's own. After a normal stop the code a plugin set\n"
-        "  with setExitCode wins over the result of the core's stop.\n",
+        "  with setExitCode wins over the result of the core's stop.\n"
+        "\n"
+        "Once the plugins run, the command line is offered to them; a plugin that\n"
+        "takes it has handled a one-shot command, and avholm stops at once and exits\n"
+        "with the code that plugin set (0 if none).\n",
         out);
 }
 
@@ -317,7 +321,6 @@ int runHost(const host::HostOptions& options) {
         return exitStatus(code);
     }
     handOnCommandLine(*core, options.coreArguments);
-    core->handleCmdLine();
     if (const uint32_t code = core->run(false); code != 0) {
         fail("core run failed (code " + std::to_string(code) + ")");
         stopCore(core, false, signals, options.stopLimit);
@@ -331,9 +334,17 @@ int runHost(const host::HostOptions& options) {
         stopCore(core, true, signals, options.stopLimit);
         return kNoPluginLoaded;
     }
-    host::writeLogLine(1, "avholm", "running (plugin list " + holm::text::logInsert(list) + ")");
-    platform::notifyServiceManager("READY=1\nSTATUS=running");
-    waitForStop(*core, signals, handler, options.runFor);
+    // The plugins run now and can act on the command line. A plugin that
+    // takes it has handled a one-shot command: the host stops and exits with
+    // the code the plugin set (setExitCode or IService::stopService), else 0.
+    if (core->handleCmdLine()) {
+        host::writeLogLine(1, "avholm", "stopping: a plugin handled the command line");
+    } else {
+        host::writeLogLine(1, "avholm",
+                           "running (plugin list " + holm::text::logInsert(list) + ")");
+        platform::notifyServiceManager("READY=1\nSTATUS=running");
+        waitForStop(*core, signals, handler, options.runFor);
+    }
     platform::notifyServiceManager("STOPPING=1\nSTATUS=stopping");
     const uint32_t stopResult = stopCore(core, true, signals, options.stopLimit);
     const uint32_t code = handler.exitCode().value_or(stopResult);

@@ -457,7 +457,13 @@ uint32_t walk(const StoreState& store, int directory, const std::vector<std::u16
     return kErrorSuccess;
 }
 
-uint32_t openStoreChild(int root, const char* name, UniqueFd& directory) {
+uint32_t openStoreChild(int root, const char* name, UniqueFd& directory, bool create) {
+    if (!create) {
+        const uint32_t error = detail::openTrustedDirectory(root, name, directory);
+        // A store never written has no temporary directory; reading needs none.
+        return error == kErrorFileNotFound && std::string_view(name) == kTempName ? kErrorSuccess
+                                                                                  : error;
+    }
     if (uint32_t error = checkedMkdir(root, name)) {
         return error;
     }
@@ -577,16 +583,19 @@ std::filesystem::path Store::defaultDirectory() {
     return (configured && *configured) ? configured : "/var/lib/holm/registry";
 }
 
-uint32_t Store::openDefault(Store& store) {
-    return open(defaultDirectory(), store);
+uint32_t Store::openDefault(Store& store, StoreAccess access) {
+    return open(defaultDirectory(), store, access);
 }
 
-uint32_t Store::open(const std::filesystem::path& directory, Store& store) {
+uint32_t Store::open(const std::filesystem::path& directory, Store& store, StoreAccess access) {
     if (directory.empty()) {
         return kErrorInvalidParameter;
     }
-    if (uint32_t error = makeStoreDirectory(directory)) {
-        return error;
+    const bool create = access == StoreAccess::ReadWrite;
+    if (create) {
+        if (uint32_t error = makeStoreDirectory(directory)) {
+            return error;
+        }
     }
     auto state = std::make_shared<StoreState>();
     state->directory = directory;
@@ -602,15 +611,20 @@ uint32_t Store::open(const std::filesystem::path& directory, Store& store) {
     for (auto [name, fd] :
          {std::pair{kTempName, &state->temp}, std::pair{kMachineName, &state->machine},
           std::pair{kUsersName, &state->users}}) {
-        if (uint32_t error = openStoreChild(state->root.get(), name, *fd)) {
+        if (uint32_t error = openStoreChild(state->root.get(), name, *fd, create)) {
             return error;
         }
     }
-    sweepTemporaryDirectory(*state);
+    if (create) {
+        sweepTemporaryDirectory(*state);  // a reader changes nothing on disk
+    }
     // Root keys get their lock file now, so that a watch on a root never sees
-    // it appear. A reader without write access to the store goes without.
+    // it appear. A reader without write access to the store goes without, and
+    // a store opened for reading creates nothing.
     for (const UniqueFd* rootKey : {&state->machine, &state->users}) {
-        (void)io::openAt(rootKey->get(), kLockName, {.create = true, .mode = kFileMode});
+        if (create) {
+            (void)io::openAt(rootKey->get(), kLockName, {.create = true, .mode = kFileMode});
+        }
     }
     store.state_ = std::move(state);
     return kErrorSuccess;

@@ -143,15 +143,28 @@ TEST_F(Lifecycle, StopWalksBackwardsOverStartedPluginsOnly) {
     EXPECT_EQ(stopHints, 1);
 }
 
-// A failing stop ends the Stop phase: the plugin before it stays started,
-// so the UnLoad phase leaves it alone too.
-TEST_F(Lifecycle, FailingStopLeavesEarlierPluginsStarted) {
+// The core's stop goes on past a plugin whose stop fails: every other
+// plugin is stopped and unloaded before the wrappers are destroyed. The
+// failed one stays started, so it is not unloaded.
+TEST_F(Lifecycle, FailingStopDoesNotLeaveOtherPluginsRunning) {
     IHlmCore& core =
         makeCore({entry("p1", kOk), entry("p2", plugin("fail_stop")), entry("p3", kOk)});
     EXPECT_EQ(core.run(true), 0u);
     EXPECT_EQ(core.stop(), 0u);
-    EXPECT_EQ(callsOf({"stop", "unload"}), (Calls{"p3:stop", "p2:stop", "p3:unload"}));
+    EXPECT_EQ(callsOf({"stop", "unload"}),
+              (Calls{"p3:stop", "p2:stop", "p1:stop", "p3:unload", "p1:unload"}));
     EXPECT_TRUE(handler_.logged(u"Core: PM(p2): calling Stop() ... failed"));
+}
+
+// A host that destroys the core without stop: the core stops and unloads
+// what runs before it goes.
+TEST_F(Lifecycle, CoreDestroyedWithoutStopStopsAndUnloadsFirst) {
+    IHlmCore& core = makeCore({entry("p1", kOk), entry("p2", plugin("free_records"))});
+    EXPECT_EQ(core.run(false), 0u);
+    core_.reset();
+    EXPECT_EQ(callsOf({"stop", "unload", "freeHlmPlugin", "destructor"}),
+              (Calls{"p2:stop", "p1:stop", "p2:unload", "p1:unload", "p2:freeHlmPlugin",
+                     "p2:destructor", "p1:destructor"}));
 }
 
 class ExceptionRecorder : public IServiceHandler {

@@ -94,7 +94,7 @@ TEST(PluginLifecycle, PluginsNotInstalledAreRemovedWalkingFromTheEnd) {
     holm::test::RecordingHandler host;
     CPluginManager manager;
     manager.registerProvider(IID_CONFIG, &provider);
-    CPluginLifecycle& lifecycle = manager.lifecycle();
+    CPluginLifecycle lifecycle(manager);
     lifecycle.setContext({&host, nullptr, nullptr, nullptr, &owner, ""});
     const std::u16string installed = u"" HOLM_TEST_PLUGIN_DIR "/libok.so";
     const std::u16string notInstalled = u"" HOLM_TEST_PLUGIN_DIR "/libnot_installed.so";
@@ -129,7 +129,7 @@ TEST(PluginLifecycle, PluginsNotInstalledAreRemovedWalkingFromTheEnd) {
 TEST(PluginLifecycle, EmptyListAndNoConfigurationChangeNothing) {
     CPluginManager manager;
     CHlmPlg owner;
-    CPluginLifecycle& lifecycle = manager.lifecycle();
+    CPluginLifecycle lifecycle(manager);
     lifecycle.setContext({nullptr, nullptr, nullptr, nullptr, &owner, ""});
     lifecycle.removeNotInstalled();
     EXPECT_EQ(lifecycle.callAll(holm::core::Phase::Start, false), 0u);

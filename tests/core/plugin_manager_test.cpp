@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/support/fake_service.h"
+#include "core/support/host_harness.h"
 #include "hlmplg/hlmplg.h"
 
 namespace {
@@ -36,10 +38,14 @@ class CountingProvider : public CHlmPlg {
     }
     void releaseInterface(IInterface* object) override {
         ++released;
+        if (beforeRelease) {
+            beforeRelease(object);
+        }
         delete object;
     }
     int created = 0;
     int released = 0;
+    std::function<void(IInterface*)> beforeRelease;
 };
 
 // Hands out its one service object, which records broadcast messages (for
@@ -183,6 +189,51 @@ TEST(PluginManager, ProviderExceptionSetsLastErrorOfThePlugin) {
     EXPECT_THROW(plugin.start(), CHlmException);
     EXPECT_EQ(plugin.getLastError(), 42u);
     manager.forgetDeclarations(&plugin);
+}
+
+// A second release of one object, or a pointer the facade never handed out,
+// never reaches a provider: it is ignored and logged.
+TEST(PluginManager, UnknownObjectsAreIgnoredWithALogLine) {
+    CPluginManager manager;
+    holm::test::RecordingHandler host;
+    manager.setReporting({nullptr, &host}, nullptr);
+    CountingProvider provider;
+    manager.registerProvider(30, &provider);
+    IInterface* object = manager.createInterface(nullptr, 30);
+    ASSERT_NE(object, nullptr);
+    manager.releaseInterface(nullptr, 30, object);
+    manager.releaseInterface(nullptr, 30, object);
+    Widget foreign;
+    manager.releaseInterface(nullptr, 30, &foreign);
+    manager.releaseInterface(nullptr, 30, nullptr);
+    EXPECT_EQ(provider.released, 1);
+    EXPECT_EQ(host.logLines().size(), 2u);
+    EXPECT_TRUE(host.logged(u"releaseInterface of an unknown object"));
+}
+
+// A plugin that never stopped goes: what it still holds is released and its
+// handlers unregistered before owned ones are destroyed.
+TEST(PluginManager, ForgettingAStartedOwnerReleasesBeforeDestroying) {
+    CPluginManager manager;
+    CountingProvider provider;
+    manager.registerProvider(30, &provider);
+    Plugin plugin(&manager);
+    plugin.declareInterface(30, &plugin.first, true);
+    plugin.setInterfaceHandler(&plugin.first, new CountedHandler, true);
+    ASSERT_TRUE(plugin.start());
+    auto* widget = static_cast<Widget*>(plugin.first);
+    ASSERT_EQ(widget->handlers.size(), 1u);
+    provider.beforeRelease = [](IInterface* object) {
+        // The handler was taken off the object, then destroyed, before the
+        // object goes.
+        EXPECT_TRUE(static_cast<Widget*>(object)->handlers.empty());
+        EXPECT_EQ(CountedHandler::alive, 0);
+    };
+    manager.forgetDeclarations(&plugin);
+    EXPECT_EQ(provider.released, 1);
+    EXPECT_EQ(plugin.first, nullptr);
+    EXPECT_EQ(CountedHandler::alive, 0);
+    EXPECT_EQ(manager.liveInterfaceCount(), 0u);
 }
 
 TEST(PluginManager, ReleasingWithoutDeclarationsDoesNothing) {

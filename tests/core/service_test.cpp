@@ -180,6 +180,59 @@ TEST_F(ServiceTest, DebugSwitchDisableSehTurnsCatchingOff) {
     setCommandLine({});
 }
 
+// The policy is cached, yet a change of the switch while plugins run takes
+// effect at the next call, also when the key only appears later.
+TEST(ExceptionPolicy, DisableSehFlippedWhilePluginsRunTakesEffectAtTheNextCall) {
+    RecordingHandler host;
+    const std::u16string list =
+        u"@XMLFILE:name=p1;file=" HOLM_TEST_PLUGIN_DIR "/libok.so;params=name=p1";
+    CorePtr core(coreEntry()(list.c_str(), &host, nullptr));
+    ASSERT_NE(core, nullptr);
+    ASSERT_EQ(core->run(true), 0u);
+    auto* service = dynamic_cast<IService*>(core->createInterface(IID_SERVICE));
+    ASSERT_NE(service, nullptr);
+    registry::Store store;
+    ASSERT_EQ(registry::Store::openDefault(store), registry::kErrorSuccess);
+    (void)registry::deleteKeyTree(store, registry::Root::LocalMachine,
+                                  u"SOFTWARE\\_avdebug");  // absent or now removed
+    EXPECT_TRUE(service->catchExceptions());               // no key: cached, parent watched
+
+    registry::Key key;
+    ASSERT_EQ(
+        registry::Key::create(store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug", key),
+        registry::kErrorSuccess);
+    ASSERT_EQ(key.setValue(u"DisableSEH", registry::makeDword(1)), registry::kErrorSuccess);
+    EXPECT_FALSE(service->catchExceptions());
+    EXPECT_FALSE(service->catchExceptions());  // from the cache
+    ASSERT_EQ(key.setValue(u"DisableSEH", registry::makeDword(0)), registry::kErrorSuccess);
+    EXPECT_TRUE(service->catchExceptions());
+    ASSERT_EQ(key.setValue(u"DisableSEH", registry::makeDword(1)), registry::kErrorSuccess);
+    EXPECT_FALSE(service->catchExceptions());
+    EXPECT_EQ(registry::deleteKeyTree(store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug"),
+              registry::kErrorSuccess);
+    EXPECT_TRUE(service->catchExceptions());
+    core->releaseInterface(IID_SERVICE, service);
+    EXPECT_EQ(core->stop(), 0u);
+}
+
+// Reading the policy never creates the store (or anything in it).
+TEST(ExceptionPolicy, ReadingTheSwitchCreatesNoStore) {
+    RecordingHandler host;
+    CorePtr core(coreEntry()(u"@XMLFILE:", &host, nullptr));
+    ASSERT_NE(core, nullptr);
+    auto* service = dynamic_cast<IService*>(core->createInterface(IID_SERVICE));
+    ASSERT_NE(service, nullptr);
+    holm::test::TempDir directory;
+    const fs::path missing = directory.path() / "no-store";
+    const std::string previous = registry::Store::defaultDirectory().string();
+    ::setenv("HOLM_REGISTRY_DIR", missing.c_str(), 1);
+    EXPECT_TRUE(service->catchExceptions());
+    EXPECT_TRUE(service->catchExceptions());
+    EXPECT_FALSE(fs::exists(missing));
+    ::setenv("HOLM_REGISTRY_DIR", previous.c_str(), 1);
+    core->releaseInterface(IID_SERVICE, service);
+}
+
 TEST_F(ServiceTest, WorkingSetAndDeviceNotifications) {
     EXPECT_EQ(service_->trimWorkingSet(), 0u);
     EXPECT_EQ(service_->registerDeviceNotification(nullptr, true), nullptr);

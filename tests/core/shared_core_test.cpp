@@ -112,6 +112,23 @@ TEST(SharedCore, AProxyThatNeverRanDoesNotStopTheCore) {
     EXPECT_EQ(services.stopping, 1);
 }
 
+// A host that ran and went away without stop: its run is counted down at
+// detach, so the remaining host's stop still stops the core.
+TEST(SharedCore, AProxyDestroyedWithoutStopCountsItsRunDown) {
+    CountingServiceHandler services;
+    auto leaving = attach(u"left-running", nullptr);
+    auto staying = attach(u"left-running", nullptr);
+    ASSERT_TRUE(leaving && staying);
+    withService(*staying, [&](IService& service) { service.registerHandler(&services); });
+    leaving->run(true);
+    staying->run(true);
+    leaving.reset();
+    EXPECT_EQ(services.stopping, 0);
+    EXPECT_EQ(staying->stop(), 0u);
+    EXPECT_EQ(services.stopping, 1);
+    withService(*staying, [&](IService& service) { service.unregisterHandler(&services); });
+}
+
 TEST(SharedCore, TheLastDetachDestroysTheCore) {
     CountingServiceHandler probe;
     auto first = attach(u"last-detach", nullptr);

@@ -35,10 +35,10 @@ class LoaderTest : public ::testing::Test {
     LoaderTest() {
         fs::permissions(directory_.path(), fs::perms::owner_all);
         ::setenv("HOLM_TEST_PLUGIN_LOG", record_.c_str(), 1);
-        manager_.lifecycle().setContext({&host_, nullptr, nullptr, nullptr, &owner_, ""});
+        lifecycle_.setContext({&host_, nullptr, nullptr, nullptr, &owner_, ""});
     }
     ~LoaderTest() override {
-        manager_.lifecycle().destroyAll();
+        lifecycle_.destroyAll();
         ::unsetenv("HOLM_TEST_PLUGIN_LOG");
     }
 
@@ -50,7 +50,7 @@ class LoaderTest : public ::testing::Test {
     }
 
     int32_t add(const fs::path& library) {
-        return manager_.lifecycle().addPlugin({u"p", library.u16string(), u""});
+        return lifecycle_.addPlugin({u"p", library.u16string(), u""});
     }
 
     // Every call any test plugin recorded, one per line.
@@ -65,6 +65,7 @@ class LoaderTest : public ::testing::Test {
     holm::test::RecordingHandler host_;
     HlmPlg::CHlmPlg owner_;
     CPluginManager manager_;
+    CPluginLifecycle lifecycle_{manager_};
 };
 
 // "Already loaded" is the identity of the file the kernel has mapped: a file
@@ -77,12 +78,12 @@ TEST_F(LoaderTest, AFileRenamedOverALoadedLibraryIsVerifiedAgain) {
 
     // The mapped file itself passes: what runs is what is already mapped.
     EXPECT_EQ(add(path), CPluginLifecycle::kAdded);
-    manager_.lifecycle().destroyAll();
+    lifecycle_.destroyAll();
 
     const fs::path impostor = copyPlugin("libfail_load.so", "impostor.so");
     fs::rename(impostor, path);
     std::string why;
-    EXPECT_EQ(manager_.lifecycle().addPlugin({u"p", path.u16string(), u""}, &why),
+    EXPECT_EQ(lifecycle_.addPlugin({u"p", path.u16string(), u""}, &why),
               CPluginLifecycle::kSelftestFailed);
     EXPECT_NE(why.find("no signature"), std::string::npos) << why;
     EXPECT_EQ(calls().find("fail_load:"), std::string::npos) << calls();
@@ -92,7 +93,7 @@ TEST_F(LoaderTest, AFileRenamedOverALoadedLibraryIsVerifiedAgain) {
     auto openLoaded = holm::platform::SharedLibrary::open(open);
     ASSERT_TRUE(openLoaded) << openLoaded.error().message;
     fs::permissions(open, fs::perms::others_write, fs::perm_options::add);
-    EXPECT_EQ(manager_.lifecycle().addPlugin({u"p", open.u16string(), u""}, &why),
+    EXPECT_EQ(lifecycle_.addPlugin({u"p", open.u16string(), u""}, &why),
               CPluginLifecycle::kSelftestFailed);
     EXPECT_NE(why.find("writable by group or others"), std::string::npos) << why;
 }
@@ -101,10 +102,10 @@ TEST_F(LoaderTest, AFileRenamedOverALoadedLibraryIsVerifiedAgain) {
 // outside the system library directories, "$ORIGIN" included, is refused
 // before anything is loaded, and the log says why beside the required line.
 TEST_F(LoaderTest, PluginsWithARunPathOutsideTheSystemDirectoriesAreRefused) {
-    manager_.lifecycle().loadList(
+    lifecycle_.loadList(
         {{u"elsewhere", (kPluginDirectory / "librunpath_elsewhere.so").u16string(), u""},
          {u"origin", (kPluginDirectory / "librunpath_origin.so").u16string(), u""}});
-    EXPECT_EQ(manager_.lifecycle().count(), 0u);
+    EXPECT_EQ(lifecycle_.count(), 0u);
     for (const std::u16string name : {u"elsewhere", u"origin"}) {
         EXPECT_TRUE(
             host_.logged(u"Unable to load plugin '" + name + u"'. Error: Selftest failed."));
@@ -120,9 +121,9 @@ TEST_F(LoaderTest, PluginsWithARunPathOutsideTheSystemDirectoriesAreRefused) {
 
 TEST_F(LoaderTest, EveryRefusalLogsItsReason) {
     const fs::path unsignedPlugin = copyPlugin("libok.so", "libunsigned.so");
-    manager_.lifecycle().loadList({{u"u", unsignedPlugin.u16string(), u""},
-                                   {u"t", (kPluginDirectory / "libtampered.so").u16string(), u""},
-                                   {u"m", (directory_.path() / "libmissing.so").u16string(), u""}});
+    lifecycle_.loadList({{u"u", unsignedPlugin.u16string(), u""},
+                         {u"t", (kPluginDirectory / "libtampered.so").u16string(), u""},
+                         {u"m", (directory_.path() / "libmissing.so").u16string(), u""}});
     EXPECT_TRUE(host_.logged(u"Unable to load plugin 'u'. Error: Selftest failed."));
     EXPECT_TRUE(host_.logged(u"PM(u): " + unsignedPlugin.u16string() + u": no signature"));
     EXPECT_TRUE(host_.logged(u"PM(t): " + kPluginDirectory.u16string() +
@@ -184,7 +185,7 @@ TEST_F(LoaderTest, OnlyVerifiedCodeRunsWhileTheFileIsExchanged) {
                         result == CPluginLifecycle::kLoadFailed)
                 << result;
             (result == CPluginLifecycle::kAdded ? loads : refusals)++;
-            manager_.lifecycle().destroyAll();
+            lifecycle_.destroyAll();
         }
         swapper.stop();
         std::cout << "[          ] " << loads << " loads, " << refusals << " refusals, "

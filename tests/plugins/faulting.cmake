@@ -1,9 +1,9 @@
 # The faulting plugins, built without sanitizers (they would report the faults
 # before the core's handler sees them), once as it is and once with
 # -fnon-call-exceptions: libfaulting.so and libfaulting_nce.so beside the other
-# test plugins.
-function(_holm_faulting_plugin target)
-  add_library(${target} MODULE "${CMAKE_CURRENT_LIST_DIR}/faulting_plugin.cpp")
+# test plugins; and libhostile.so, which throws or faults in a chosen call.
+function(_holm_faulting_plugin target source)
+  add_library(${target} MODULE "${CMAKE_CURRENT_LIST_DIR}/${source}")
   target_include_directories(${target} PRIVATE "${CMAKE_SOURCE_DIR}/include")
   target_compile_options(${target} PRIVATE -fno-sanitize=all ${ARGN})
   target_link_options(${target} PRIVATE -fno-sanitize=all)
@@ -13,5 +13,6 @@ function(_holm_faulting_plugin target)
   add_dependencies(holm_test_plugins ${target})
 endfunction()
 
-_holm_faulting_plugin(faulting)
-_holm_faulting_plugin(faulting_nce -fnon-call-exceptions)
+_holm_faulting_plugin(faulting faulting_plugin.cpp)
+_holm_faulting_plugin(faulting_nce faulting_plugin.cpp -fnon-call-exceptions)
+_holm_faulting_plugin(hostile hostile_plugin.cpp)

@@ -12,6 +12,8 @@
 // inline plugin list splits its own fields at ';'):
 //   version=<hex>   getVersion() returns <hex> (e.g. version=05000200)
 //   cmdline=take    handleCmdLine() returns true (takes the command line)
+//   cmdexit=<n>     taking the command line, asks the service to stop with
+//                   exit code <n> (IService::stopService)
 //   test=false      test() returns false
 //   provider=<id>   load() registers the plugin as provider of interface <id>;
 //                   createInterface(<id>) hands out a bare IInterface
@@ -171,6 +173,9 @@ struct Options {
             version = numberFrom(*value, 16);
         }
         takesCommandLine = paramValue(text, u"cmdline") == u"take";
+        if (const auto value = paramValue(text, u"cmdexit")) {
+            commandExitCode = numberFrom(*value, 10);
+        }
         testSucceeds = paramValue(text, u"test") != u"false";
         if (const auto value = paramValue(text, u"provider")) {
             providedId = static_cast<int32_t>(numberFrom(*value, 10));
@@ -180,6 +185,7 @@ struct Options {
     std::u16string name;
     std::optional<uint32_t> version;
     bool takesCommandLine = false;
+    std::optional<uint32_t> commandExitCode;
     bool testSucceeds = true;
     int32_t providedId = 0;  // 0: provides nothing
 };
@@ -228,6 +234,13 @@ class TestPlugin final : public HlmPlg::CHlmPlg {
 
     bool handleCmdLine(HlmPlg::ICmdLine*) override {
         record(m_name, "handleCmdLine");
+        if (m_options.takesCommandLine && m_options.commandExitCode) {
+            HlmPlg::IInterface* object = createInterfaceFromFacade(HlmPlg::IID_SERVICE);
+            if (auto* service = dynamic_cast<HlmPlg::IService*>(object)) {
+                service->stopService(*m_options.commandExitCode);
+            }
+            releaseInterfaceToFacade(HlmPlg::IID_SERVICE, object);
+        }
         return m_options.takesCommandLine;
     }
 

@@ -235,7 +235,7 @@ TEST_F(HostTest, StopSignalsStopTheCoreAndExitCleanly) {
         EXPECT_EQ(host.wait(kDeadline), 0) << host.output();
         EXPECT_EQ(calls(), "getHlmCore @XMLFILE: shared=(null)\nsetCommandLine 1 " +
                                program_.string() +
-                               "\nhandleCmdLine\nrun quick=0\nstop\ndestroyed\n");
+                               "\nrun quick=0\nhandleCmdLine\nstop\ndestroyed\n");
     }
 }
 
@@ -245,7 +245,8 @@ TEST_F(HostTest, HangupReloadsTheConfigurationAndKeepsRunning) {
     ASSERT_TRUE(host.waitForOutput("FakeCore: reloaded", kDeadline)) << host.output();
     ASSERT_TRUE(host.sendSignal(ChildSignal::Terminate));
     EXPECT_EQ(host.wait(kDeadline), 0) << host.output();
-    EXPECT_NE(calls().find("run quick=0\nreloadConfig\nstop\ndestroyed\n"), std::string::npos)
+    EXPECT_NE(calls().find("run quick=0\nhandleCmdLine\nreloadConfig\nstop\ndestroyed\n"),
+              std::string::npos)
         << calls();
 }
 
@@ -253,11 +254,23 @@ TEST_F(HostTest, StopRequestedFromAPluginThreadStopsCleanly) {
     ProcessResult result = run({"@XMLFILE:stopself"});
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_NE(result.output.find("stopping: requested by a plugin"), std::string::npos);
-    EXPECT_NE(calls().find("run quick=0\nstop\ndestroyed\n"), std::string::npos) << calls();
+    EXPECT_NE(calls().find("run quick=0\nhandleCmdLine\nstop\ndestroyed\n"), std::string::npos)
+        << calls();
 
     // The code a plugin sets becomes the exit code.
     result = run({"@XMLFILE:stopself;exitcode=7"});
     EXPECT_EQ(result.exitCode, 7) << result.output;
+}
+
+// The command line is offered once the plugins run; a plugin that takes it
+// has handled a one-shot command, so the host stops at once with its code.
+TEST_F(HostTest, CommandLineTakenByAPluginStopsTheHostWithThatPluginsCode) {
+    const ProcessResult result = run({"@XMLFILE:takecmd=9", "/do-once"});
+    EXPECT_EQ(result.exitCode, 9) << result.output;
+    EXPECT_NE(result.output.find("stopping: a plugin handled the command line"), std::string::npos)
+        << result.output;
+    EXPECT_NE(calls().find("run quick=0\nhandleCmdLine\nstop\ndestroyed\n"), std::string::npos)
+        << calls();
 }
 
 TEST_F(HostTest, ArgumentsAfterTheListReachTheCommandLine) {
@@ -285,7 +298,8 @@ TEST_F(HostTest, SignalsArrivingAtTheStartOfMainWaitForTheMainLoop) {
     const ProcessResult stopped = run({"@XMLFILE:"});
     EXPECT_EQ(stopped.exitCode, 0) << stopped.output;
     EXPECT_NE(stopped.output.find("stopping: TERM"), std::string::npos) << stopped.output;
-    EXPECT_NE(calls().find("run quick=0\nstop\ndestroyed\n"), std::string::npos) << calls();
+    EXPECT_NE(calls().find("run quick=0\nhandleCmdLine\nstop\ndestroyed\n"), std::string::npos)
+        << calls();
 }
 
 TEST_F(HostTest, StopSignalDuringAHangingStopEndsTheHostAtOnce) {

@@ -6,6 +6,8 @@
 //   run=N       run returns N
 //   stopself    during run, a thread of its own calls requestStop
 //   exitcode=N  that thread calls setExitCode(N) first
+//   takecmd=N   handleCmdLine sets the exit code N and returns true (a
+//               plugin handled a one-shot command)
 //   hangstop    stop logs "FakeCore: stopping" and never returns
 //   logcontrol  run also logs a source and a text with newlines and an escape
 // run logs "FakeCore: running" and reloadConfig "FakeCore: reloaded" through
@@ -62,7 +64,12 @@ class FakeCore final : public HlmPlg::IHlmCore {
     void releaseInterface(int32_t, HlmPlg::IInterface*) override {}
     bool handleCmdLine() override {
         record("handleCmdLine");
-        return false;
+        const long code = wordValue(list_, "takecmd");
+        if (code < 0) {
+            return false;
+        }
+        handler_->setExitCode(static_cast<uint32_t>(code));
+        return true;
     }
     uint32_t run(bool quick) override {
         record(std::string("run quick=") + (quick ? "1" : "0"));

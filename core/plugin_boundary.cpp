@@ -1,0 +1,136 @@
+#include "core/plugin_boundary.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/format.h"
+#include "common/log_text.h"
+#include "core/fault_codes.h"
+
+namespace holm::core {
+
+namespace {
+
+constexpr uint32_t kLevelAlways = 0;
+
+// Addresses in code or objects of libraries that faulted. A library with an
+// abandoned frame is never unloaded, so the list only grows, by a few
+// entries per fault.
+struct FaultMarks {
+    std::mutex lock;
+    std::vector<const void*> addresses;
+};
+
+FaultMarks& faultMarks() {
+    static auto* marks = new FaultMarks();  // never destroyed: read until the process ends
+    return *marks;
+}
+
+void markCallee(const Callee& callee) {
+    markFaulted(callee.object);
+    markFaulted(callee.code);
+    if (callee.faulted != nullptr) {
+        *callee.faulted = true;
+    }
+}
+
+// Every frame the fault abandoned: the faulting instruction and the return
+// addresses on the way back to the guard.
+void markFrames(const HlmPlg::FaultRecord& fault) {
+    markFaulted(reinterpret_cast<const void*>(fault.registers.rip));
+    const uint32_t count = fault.backtraceCount < HlmPlg::kFaultBacktraceCapacity
+                               ? fault.backtraceCount
+                               : HlmPlg::kFaultBacktraceCapacity;
+    for (uint32_t i = 0; i < count; ++i) {
+        markFaulted(reinterpret_cast<const void*>(fault.backtrace[i]));
+    }
+}
+
+void logToHost(const BoundaryReporting& reporting, const std::u16string& line) {
+    if (reporting.host != nullptr) {
+        reporting.host->log(kLevelAlways, u"Core", text::logLineText(line).c_str());
+    }
+}
+
+void report(const BoundaryReporting& reporting, std::u16string_view place,
+            std::exception& exception) {
+    const std::u16string where(place);
+    if (reporting.service != nullptr && reporting.toHandlers) {
+        reporting.service->reportException(where.c_str(), 0, exception);
+        return;
+    }
+    logToHost(reporting, text::format(u"%s: exception: %S", where.c_str(),
+                                      exception.what() != nullptr ? exception.what() : ""));
+}
+
+}  // namespace
+
+void markFaulted(const void* address) {
+    if (address == nullptr) {
+        return;
+    }
+    FaultMarks& marks = faultMarks();
+    std::lock_guard guard(marks.lock);
+    marks.addresses.push_back(address);
+}
+
+bool faultedIn(const platform::SharedLibrary& library) {
+    if (!library.valid()) {
+        return false;
+    }
+    FaultMarks& marks = faultMarks();
+    std::lock_guard guard(marks.lock);
+    for (const void* address : marks.addresses) {
+        if (platform::addressInModule(address, library)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace detail {
+
+bool guardsFaults(const BoundaryReporting& reporting) {
+    return reporting.service == nullptr || reporting.service->catchExceptions();
+}
+
+void onFault(const BoundaryReporting& reporting, std::u16string_view place, const Callee& callee,
+             const HlmPlg::FaultRecord& fault) {
+    markCallee(callee);
+    markFrames(fault);
+    HlmPlg::CHlmWin32Exception exception(&fault);
+    if (reporting.service == nullptr || !reporting.toHandlers) {
+        logToHost(reporting,
+                  text::format(u"%s: processor fault %s (0x%08X) at %p, the process state may "
+                               u"be damaged",
+                               std::u16string(place).c_str(), codeName(fault.code), fault.code,
+                               reinterpret_cast<const void*>(fault.address)));
+        return;
+    }
+    report(reporting, place, exception);
+}
+
+void onException(const BoundaryReporting& reporting, std::u16string_view place,
+                 const Callee& callee, std::exception& exception) {
+    if (dynamic_cast<HlmPlg::CHlmWin32Exception*>(&exception) != nullptr) {
+        markCallee(callee);
+    }
+    if (reporting.service != nullptr && !reporting.service->catchExceptions()) {
+        throw;
+    }
+    report(reporting, place, exception);
+}
+
+void onForeignException(const BoundaryReporting& reporting, std::u16string_view place,
+                        const Callee& /*callee*/) {
+    if (reporting.service != nullptr && !reporting.service->catchExceptions()) {
+        throw;
+    }
+    HlmPlg::CHlmException exception(0, "non-standard exception");
+    report(reporting, place, exception);
+}
+
+}  // namespace detail
+
+}  // namespace holm::core

@@ -1,0 +1,278 @@
+// The plugin boundary, end to end: a plugin that throws or faults in each
+// kind of call into its code (libhostile.so), run through the real core in a
+// child process of this test program and through the real avholm. Each case
+// must fail only that call, report it under its place name, keep the host
+// running and stop and unload every other plugin.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/utf16.h"
+#include "core/support/host_harness.h"
+#include "platform/process_info.h"
+#include "platform/spawn.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace HlmPlg;
+
+const std::string kPluginDir = HOLM_TEST_PLUGIN_DIR "/";
+constexpr auto kDeadline = std::chrono::seconds(120);
+const char* const kSanitizerOptions =
+    "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:"
+    "allow_user_segv_handler=1:detect_leaks=0";
+
+// p1 is a well-behaved plugin, p2 the hostile one with `params`.
+std::string pluginList(const std::string& params) {
+    return "@XMLFILE:name=p1;file=" + kPluginDir +
+           "libok.so;params=name=p1|name=p2;file=" + kPluginDir + "libhostile.so;params=name=p2," +
+           params;
+}
+
+// Runs a core over the list of HOLM_BOUNDARY_CASE (the hostile plugin's
+// params) as a host with a control thread does: run, the test option, the
+// command line, a control request, stop. Prints the host's log and codes.
+TEST(BoundaryInChild, Run) {
+    const char* params = std::getenv("HOLM_BOUNDARY_CASE");
+    if (params == nullptr) {
+        GTEST_SKIP() << "runs only as a child of the Boundary tests";
+    }
+    const auto entry = holm::test::coreEntry();
+    const std::u16string list = holm::text::utf8ToUtf16(pluginList(params));
+    holm::test::RecordingHandler host;
+    uint32_t runCode = 0;
+    uint32_t stopCode = 0;
+    // A thread of its own: the host's service thread, not the test's.
+    std::thread driver([&] {
+        std::unique_ptr<IHlmCore> core(entry(list.c_str(), &host, nullptr));
+        ASSERT_NE(core, nullptr);
+        const char16_t* arguments[] = {u"avholm", u"/test=all=x"};
+        core->setCommandLine(2, arguments);
+        runCode = core->run(false);
+        core->handleCmdLine();
+        std::thread control([&] { core->serviceControl(1, 0, nullptr); });
+        control.join();
+        stopCode = core->stop();
+    });
+    driver.join();
+    for (const auto& line : host.logLines()) {
+        std::printf("LOG %s\n", holm::text::utf16ToUtf8(line).c_str());
+    }
+    std::printf("RUN %u STOP %u\n", runCode, stopCode);
+}
+
+struct Outcome {
+    std::optional<int> exitCode;
+    std::string output;
+    std::vector<std::string> calls;
+    bool has(const std::string& text) const { return output.find(text) != std::string::npos; }
+    bool called(const std::string& call) const {
+        return std::find(calls.begin(), calls.end(), call) != calls.end();
+    }
+    size_t count(const std::string& call) const {
+        return static_cast<size_t>(std::count(calls.begin(), calls.end(), call));
+    }
+};
+
+std::vector<std::string> readLines(const std::filesystem::path& file) {
+    std::vector<std::string> lines;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+Outcome runInCoreChild(const std::string& params) {
+    holm::test::TempDir directory;
+    const auto record = directory.path() / "calls.txt";
+    auto result = holm::platform::runProcess(
+        {holm::platform::executablePath(), "--gtest_filter=BoundaryInChild.Run"},
+        {"HOLM_BOUNDARY_CASE=" + params, "HOLM_TEST_PLUGIN_LOG=" + record.string(),
+         kSanitizerOptions},
+        kDeadline);
+    return {result.exitCode, result.output, readLines(record)};
+}
+
+Outcome runInHost(const std::vector<std::string>& arguments) {
+    holm::test::TempDir directory;
+    const auto record = directory.path() / "calls.txt";
+    std::vector<std::string> command{HOLM_AVHOLM_PROGRAM, "--run-for", "0"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    auto result =
+        holm::platform::runProcess(command,
+                                   {"HOLM_DATA_DIR=" + directory.path().string() + "/",
+                                    "HOLM_REGISTRY_DIR=" + directory.path().string() + "/registry",
+                                    "HOLM_TEST_PLUGIN_LOG=" + record.string(), kSanitizerOptions},
+                                   kDeadline);
+    return {result.exitCode, result.output, readLines(record)};
+}
+
+struct BoundaryCase {
+    const char* at;
+    const char* action;
+    // The place the failure is reported under.
+    const char* place;
+    // Whether avholm reaches the call too (it sends no control requests).
+    bool throughHost = true;
+};
+
+// Names the case in test output (instead of its bytes).
+void PrintTo(const BoundaryCase& testCase, std::ostream* out) {
+    *out << testCase.at << "/" << testCase.action;
+}
+
+std::string detailOf(const std::string& action) {
+    if (action == "fault") {
+        return ": processor fault ACCESS_VIOLATION";
+    }
+    if (action == "divide") {
+        return ": processor fault INT_DIVIDE_BY_ZERO";
+    }
+    if (action == "foreign") {
+        return ": exception: non-standard exception";
+    }
+    if (action == "reenter") {
+        return " of an unknown object";  // "PM: releaseInterface of an unknown object"
+    }
+    return ": exception: hostile";
+}
+
+// What every case leaves behind: the report, and p1 stopped (unless the
+// Load phase failed, which stops nothing that started) and unloaded.
+void expectContained(const Outcome& outcome, const BoundaryCase& testCase) {
+    SCOPED_TRACE(outcome.output);
+    EXPECT_TRUE(outcome.has(std::string(testCase.place) + detailOf(testCase.action)));
+    const bool loadFailed = std::string(testCase.at) == "load";
+    EXPECT_EQ(outcome.called("p1:stop"), !loadFailed);
+    EXPECT_TRUE(outcome.called("p1:unload"));
+    EXPECT_TRUE(outcome.called("p1:destructor"));
+    // The owned handler went once, or never when the plugin never loaded.
+    EXPECT_LE(outcome.count("p2:handlerDestructor"), 1u);
+}
+
+class Boundary : public ::testing::TestWithParam<BoundaryCase> {};
+
+TEST_P(Boundary, CallFailsIsReportedAndEveryOtherPluginStops) {
+    const BoundaryCase& testCase = GetParam();
+    const std::string params = std::string("at=") + testCase.at + ",do=" + testCase.action;
+    const bool loadFailed = std::string(testCase.at) == "load";
+
+    const Outcome child = runInCoreChild(params);
+    ASSERT_EQ(child.exitCode, 0) << child.output;
+    EXPECT_TRUE(child.has(loadFailed ? "RUN 202 STOP 0" : "RUN 0 STOP 0")) << child.output;
+    expectContained(child, testCase);
+
+    if (!testCase.throughHost) {
+        return;
+    }
+    const Outcome host = runInHost({pluginList(params), "/test=all=x"});
+    EXPECT_EQ(host.exitCode, loadFailed ? 202 : 0) << host.output;
+    expectContained(host, testCase);
+}
+
+std::string caseName(const ::testing::TestParamInfo<BoundaryCase>& info) {
+    return std::string(info.param.at) + "_" + info.param.action;
+}
+
+// Entry points, the plugin object and its destruction.
+INSTANTIATE_TEST_SUITE_P(
+    PluginCalls, Boundary,
+    ::testing::Values(BoundaryCase{"getHlmPlugin2", "throw", "CPlugin(p2)::getHlmPlugin2"},
+                      BoundaryCase{"getHlmPlugin2", "fault", "CPlugin(p2)::getHlmPlugin2"},
+                      BoundaryCase{"load", "fault", "CPlugin(p2)::load"},
+                      BoundaryCase{"start", "foreign", "CPlugin(p2)::start"},
+                      BoundaryCase{"stop", "divide", "CPlugin(p2)::stop"},
+                      BoundaryCase{"unload", "throw", "CPlugin(p2)::unload"},
+                      BoundaryCase{"handleCmdLine", "fault", "CPlugin(p2)::handleCmdLine"},
+                      BoundaryCase{"test", "throw", "CPlugin(p2)::test"},
+                      BoundaryCase{"destructor", "fault", "CPlugin(p2)::freeHlmPlugin"},
+                      BoundaryCase{"freeHlmPlugin", "throw", "CPlugin(p2)::freeHlmPlugin"},
+                      BoundaryCase{"handlerDestructor", "fault", "IHandler::~IHandler"}),
+    caseName);
+
+// Handler callbacks and provider calls.
+INSTANTIATE_TEST_SUITE_P(
+    Callbacks, Boundary,
+    ::testing::Values(BoundaryCase{"onRunning", "throw", "IServiceHandler::onRunning"},
+                      BoundaryCase{"onRunning", "fault", "IServiceHandler::onRunning"},
+                      BoundaryCase{"onStopping", "throw", "IServiceHandler::onStopping"},
+                      BoundaryCase{"onStopping", "fault", "IServiceHandler::onStopping"},
+                      BoundaryCase{"onControl", "throw", "IServiceHandler::onControl", false},
+                      BoundaryCase{"onControl", "divide", "IServiceHandler::onControl", false},
+                      BoundaryCase{"onMessage", "fault", "IServiceHandler::onMessage"},
+                      BoundaryCase{"onSelftestFailed", "throw",
+                                   "IServiceHandler::onSelftestFailed"},
+                      BoundaryCase{"onException", "throw", "IServiceHandler::onException"},
+                      BoundaryCase{"onException", "fault", "IServiceHandler::onException"},
+                      BoundaryCase{"createInterface", "fault", "CHlmPlg::createInterface"},
+                      BoundaryCase{"releaseInterface", "fault", "CHlmPlg::releaseInterface"},
+                      // A provider's exception goes on to the plugin that asked, as the
+                      // facade promises; that plugin's start fails and is reported.
+                      BoundaryCase{"createInterface", "throw", "CPlugin(p2)::start"}),
+    caseName);
+
+// Calls back into the core from inside its calls: declaring, releasing twice
+// and a foreign pointer (ignored with a log line), registering and
+// unregistering a handler during a broadcast, also from the stop threads.
+INSTANTIATE_TEST_SUITE_P(
+    Reentry, Boundary,
+    ::testing::Values(BoundaryCase{"start", "reenter", "PM: releaseInterface"},
+                      BoundaryCase{"stop", "reenter", "PM: releaseInterface"},
+                      BoundaryCase{"onRunning", "reenter", "PM: releaseInterface"},
+                      BoundaryCase{"onStopping", "reenter", "PM: releaseInterface"},
+                      BoundaryCase{"onControl", "reenter", "PM: releaseInterface", false},
+                      BoundaryCase{"onMessage", "reenter", "PM: releaseInterface"},
+                      BoundaryCase{"onException", "reenter", "PM: releaseInterface"}),
+    caseName);
+
+// The service example's pattern (IService with an owned handler) plus a
+// required id without a provider: Start fails after the base start acquired
+// the service and registered the handler. What it acquired is given back at
+// once, the handler is unregistered before it is destroyed, and stop and
+// every later broadcast find nothing of it.
+TEST(BoundaryReproductions, FailedStartAfterAcquiringLeavesNothingRegistered) {
+    const Outcome child = runInCoreChild("requires=18");
+    ASSERT_EQ(child.exitCode, 0) << child.output;
+    EXPECT_TRUE(child.has("PM(p2): calling Start() ... failed")) << child.output;
+    EXPECT_TRUE(child.has("RUN 0 STOP 0")) << child.output;
+    EXPECT_EQ(child.count("p2:handlerDestructor"), 1u);
+    EXPECT_TRUE(child.called("p2:destructor"));
+    EXPECT_TRUE(child.called("p1:stop"));
+
+    const Outcome host = runInHost({pluginList("requires=18")});
+    EXPECT_EQ(host.exitCode, 0) << host.output;
+    EXPECT_EQ(host.count("p2:handlerDestructor"), 1u);
+    EXPECT_TRUE(host.called("p1:destructor"));
+}
+
+// The command line reaches the plugins once they run: a plugin that takes it
+// ends the host with the code it chose.
+TEST(BoundaryReproductions, HostHandsTheCommandLineToRunningPlugins) {
+    const std::string list =
+        "@XMLFILE:name=p1;file=" + kPluginDir + "libok.so;params=name=p1,cmdline=take,cmdexit=12";
+    const Outcome host = runInHost({list, "/once"});
+    EXPECT_EQ(host.exitCode, 12) << host.output;
+    EXPECT_TRUE(host.has("stopping: a plugin handled the command line")) << host.output;
+    const std::vector<std::string> expected{"p1:load", "p1:start", "p1:handleCmdLine", "p1:stop"};
+    std::vector<std::string> seen;
+    for (const auto& call : host.calls) {
+        if (std::find(expected.begin(), expected.end(), call) != expected.end()) {
+            seen.push_back(call);
+        }
+    }
+    EXPECT_EQ(seen, expected);
+}
+
+}  // namespace
