@@ -6,6 +6,7 @@
 #include "containers/key_value_list.h"
 #include "containers/serializable_list.h"
 #include "containers/string_list.h"
+#include "containers/text_file.h"
 #include "hlmplg/interface_ids.h"
 
 namespace holm::containers {
@@ -20,6 +21,8 @@ HlmPlg::IInterface* createContainer(int32_t id) {
             return new (std::nothrow) CDataListImpl();
         case HlmPlg::IID_SERIALIZABLELIST:
             return new (std::nothrow) CSerializableListImpl();
+        case HlmPlg::IID_TXTFILE:
+            return new (std::nothrow) CTxtFileImpl();
         default:
             return nullptr;
     }

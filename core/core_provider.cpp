@@ -8,6 +8,8 @@
 #include "hlmplg/interface_ids.h"
 #include "platform/file_system.h"
 #include "services/factory.h"
+#include "utilities/di_container.h"
+#include "utilities/master_text_reader.h"
 
 namespace holm::core {
 
@@ -37,13 +39,28 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
         case HlmPlg::IID_STRINGLIST:
         case HlmPlg::IID_DATALIST:
         case HlmPlg::IID_SERIALIZABLELIST:
+        case HlmPlg::IID_TXTFILE:
             return containers::createContainer(id);
+        case HlmPlg::IID_RESSTRING:
+        case HlmPlg::IID_RESSTRING2:
+            return services::createTextService(id, productTexts());
         case HlmPlg::IID_SYNCREADWRITE:
         case HlmPlg::IID_WOW64FSREDIR:
             return services::createService(id, text::utf8ToUtf16(platform::systemDirectory()));
         default:
             return nullptr;
     }
+}
+
+services::ProductTexts CHlmPlgPluginManager::productTexts() const {
+    std::shared_ptr<const Tandro::Utilities::IMasterTextReader> masterTexts;
+    try {
+        masterTexts =
+            Tandro::Utilities::DiContainer::Instance().Get<Tandro::Utilities::IMasterTextReader>();
+    } catch (const std::exception&) {
+        // Unreadable master texts: symbolic names resolve to nothing.
+    }
+    return {store_->productDirectory(), store_->productRegistryKey(), std::move(masterTexts)};
 }
 
 void CHlmPlgPluginManager::releaseInterface(HlmPlg::IInterface* object) {

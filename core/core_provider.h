@@ -13,6 +13,7 @@
 #include "hlmplg/plugin.h"
 #include "services/command_line.h"
 #include "services/config_store.h"
+#include "services/res_string2.h"
 
 namespace holm::core {
 
@@ -35,6 +36,8 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
 
   private:
     HlmPlg::IInterface* make(int32_t id);
+    // What the resource-string services read of the product.
+    services::ProductTexts productTexts() const;
 
     HostLink* core_;
     std::unique_ptr<services::CConfigStore> store_;

@@ -64,6 +64,8 @@ inline constexpr uint32_t kNotAuthenticated = 1244;      // ERROR_NOT_AUTHENTICA
 inline constexpr uint32_t kTimeout = 1460;               // ERROR_TIMEOUT
 inline constexpr uint32_t kBadConfiguration = 1610;      // ERROR_BAD_CONFIGURATION
 inline constexpr uint32_t kInvalidDatatype = 1804;       // ERROR_INVALID_DATATYPE
+inline constexpr uint32_t kResourceDataNotFound = 1812;  // ERROR_RESOURCE_DATA_NOT_FOUND
+inline constexpr uint32_t kResourceNameNotFound = 1814;  // ERROR_RESOURCE_NAME_NOT_FOUND
 }  // namespace WinError
 
 // The Windows error number for an errno value. 0 gives kSuccess. An EEXIST

@@ -33,6 +33,7 @@ struct OpenOptions {
     bool exclusive = false;    // with create: fail (EEXIST) if it exists
     bool directory = false;    // only a directory opens (ENOTDIR otherwise)
     bool nonBlocking = false;  // never block on a FIFO or device at open and read
+    bool append = false;       // every write goes to the end of the file
     uint32_t mode = 0644;
 };
 
@@ -62,6 +63,10 @@ Status renameAt(int fromDirectory, const std::string& from, int toDirectory, con
 // waiting as long as another holder keeps a conflicting one.
 Status lockExclusive(int fd);
 Status lockShared(int fd);
+// The same without waiting: true when taken, false when another open file
+// holds a conflicting lock.
+Result<bool> tryLockExclusive(int fd);
+Result<bool> tryLockShared(int fd);
 
 // The whole content of a small file read from the descriptor's current
 // position, at most `limit` bytes; a longer file gives EFBIG rather than a

@@ -8,7 +8,10 @@
 // distinct `SharedLibrary` objects may be used from any thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -101,6 +104,14 @@ std::string modulePathContaining(const void* address);
 // Whether `address` lies in a segment the loader mapped for `library` (its
 // code, data or read-only data, e.g. an object's vtable or type information).
 bool addressInModule(const void* address, const SharedLibrary& library);
+
+// The block of data a loaded module exports: the bytes at its symbol
+// `dataName`, as many as its 32-bit symbol `sizeName` says. Nothing when
+// `handle` is not the loader handle of a module loaded now (any other value
+// is refused without being followed), when either symbol is missing, or when
+// the block does not lie inside that module.
+std::optional<std::span<const std::byte>> moduleExportedBlock(void* handle, const char* dataName,
+                                                              const char* sizeName);
 
 // The identities of every module currently loaded in the process (the
 // program, the libraries and the modules loaded at run time), each taken from

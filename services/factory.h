@@ -6,6 +6,7 @@
 #include <string>
 
 #include "hlmplg/interface.h"
+#include "services/res_string2.h"
 
 namespace holm::services {
 
@@ -14,6 +15,11 @@ namespace holm::services {
 // platform's redirection binder); null for any other id or when it cannot be
 // allocated.
 HlmPlg::IInterface* createService(int32_t id, const std::u16string& systemDirectory = u"");
+
+// A new resource-string object: IID_RESSTRING over the process-wide master
+// texts of the product directory, IID_RESSTRING2 over `product`; null for any
+// other id or when it cannot be allocated.
+HlmPlg::IInterface* createTextService(int32_t id, ProductTexts product);
 
 // Destroys an object made by createService; null is ignored.
 void destroyService(HlmPlg::IInterface* service);

@@ -50,8 +50,12 @@ std::shared_ptr<MasterTextReader> MasterTextReader::openInDirectory(
 }
 
 std::u16string MasterTextReader::getText(std::u16string_view name) const {
+    return find(name).value_or(std::u16string());
+}
+
+std::optional<std::u16string> MasterTextReader::find(std::u16string_view name) const {
     const auto found = values_.find(foldAtoZ(name));
-    return found == values_.end() ? std::u16string() : found->second;
+    return found == values_.end() ? std::nullopt : std::optional(found->second);
 }
 
 }  // namespace Tandro::Utilities

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,9 @@ class MasterTextReader final : public IMasterTextReader {
     static std::shared_ptr<MasterTextReader> openInDirectory(std::u16string_view productDirectory);
 
     std::u16string getText(std::u16string_view name) const override;
+    // The value, or nullopt when `name` is not defined (an empty value is
+    // defined).
+    std::optional<std::u16string> find(std::u16string_view name) const;
 
   private:
     std::map<std::u16string, std::u16string> values_;  // by name with a-z folded to A-Z

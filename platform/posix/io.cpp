@@ -63,6 +63,7 @@ int openFlags(const OpenOptions& options) {
     flags |= options.create && options.exclusive ? O_EXCL : 0;
     flags |= options.directory ? O_DIRECTORY : 0;
     flags |= options.nonBlocking ? O_NONBLOCK : 0;
+    flags |= options.append ? O_APPEND : 0;
     return flags;
 }
 
@@ -198,6 +199,28 @@ Status lockExclusive(int fd) {
 
 Status lockShared(int fd) {
     return lockFile(fd, LOCK_SH);
+}
+
+namespace {
+
+Result<bool> tryLockFile(int fd, int operation) {
+    if (retryInterrupted([&] { return ::flock(fd, operation | LOCK_NB); }) == 0) {
+        return true;
+    }
+    if (errno == EWOULDBLOCK) {
+        return false;
+    }
+    return lastSystemError();
+}
+
+}  // namespace
+
+Result<bool> tryLockExclusive(int fd) {
+    return tryLockFile(fd, LOCK_EX);
+}
+
+Result<bool> tryLockShared(int fd) {
+    return tryLockFile(fd, LOCK_SH);
 }
 
 Result<std::string> readSmallFile(int fd, size_t limit) {

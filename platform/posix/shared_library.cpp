@@ -421,6 +421,58 @@ bool addressInModule(const void* address, const SharedLibrary& library) {
     return containing != nullptr && containing == linkMapOf(library.handle_.get());
 }
 
+namespace {
+
+// Whether `handle` is the loader handle of a module loaded now: with this C
+// library a handle is the module's entry in the loader's list of modules.
+// The list is walked inside dl_iterate_phdr, which holds the loader's lock,
+// so no other thread loads or unloads a module meanwhile.
+bool isLoadedModuleHandle(const void* handle) {
+    struct Search {
+        const void* handle;
+        bool found;
+    } search{handle, false};
+    ::dl_iterate_phdr(
+        [](dl_phdr_info*, size_t, void* data) {
+            auto* wanted = static_cast<Search*>(data);
+            for (const link_map* map = _r_debug.r_map; map != nullptr; map = map->l_next) {
+                wanted->found = wanted->found || map == wanted->handle;
+            }
+            return 1;  // the one walk is enough
+        },
+        &search);
+    return search.found;
+}
+
+const link_map* moduleContaining(const void* address) {
+    Dl_info info{};
+    link_map* containing = nullptr;
+    if (::dladdr1(address, &info, reinterpret_cast<void**>(&containing), RTLD_DL_LINKMAP) == 0) {
+        return nullptr;
+    }
+    return containing;
+}
+
+}  // namespace
+
+std::optional<std::span<const std::byte>> moduleExportedBlock(void* handle, const char* dataName,
+                                                              const char* sizeName) {
+    if (handle == nullptr || !isLoadedModuleHandle(handle)) {
+        return std::nullopt;
+    }
+    const auto* data = static_cast<const std::byte*>(::dlsym(handle, dataName));
+    const auto* size = static_cast<const uint32_t*>(::dlsym(handle, sizeName));
+    if (data == nullptr || size == nullptr || moduleContaining(size) != handle) {
+        return std::nullopt;
+    }
+    const uint32_t length = *size;
+    if (length == 0 || moduleContaining(data) != handle ||
+        moduleContaining(data + (length - 1)) != handle) {
+        return std::nullopt;
+    }
+    return std::span<const std::byte>(data, length);
+}
+
 std::vector<FileIdentity> loadedModuleIds() {
     const std::vector<Mapping> mappings = currentMappings();
     std::vector<FileIdentity> ids;

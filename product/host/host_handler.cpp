@@ -5,6 +5,7 @@
 
 #include "common/log_text.h"
 #include "common/utf16.h"
+#include "platform/journal.h"
 
 namespace holm::host {
 
@@ -70,14 +71,31 @@ const char* levelName(uint32_t level) {
     }
 }
 
+Priority priorityOf(uint32_t level) {
+    switch (level) {
+        case 0:
+            return Priority::Notice;
+        case 1:
+            return Priority::Info;
+        default:
+            return Priority::Debug;
+    }
+}
+
+std::string journalPrefix(Priority priority) {
+    static const bool journal = platform::standardErrorIsJournal();
+    return journal ? "<" + std::to_string(static_cast<int>(priority)) + ">" : std::string();
+}
+
 std::string logLine(uint32_t level, const std::string& source, const std::string& text) {
     return utcTimestamp() + " " + levelName(level) + " " + source + ": " + text + "\n";
 }
 
 void writeLogLine(uint32_t level, const std::string& source, const std::string& text) {
-    std::fputs(
-        logLine(level, holm::text::logLineText(source), holm::text::logLineText(text)).c_str(),
-        stderr);
+    std::fputs((journalPrefix(priorityOf(level)) +
+                logLine(level, holm::text::logLineText(source), holm::text::logLineText(text)))
+                   .c_str(),
+               stderr);
 }
 
 void HostHandler::log(uint32_t level, const char16_t* source, const char16_t* text) {

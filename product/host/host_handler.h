@@ -16,13 +16,23 @@ namespace holm::host {
 // "DEBUG".
 const char* levelName(uint32_t level);
 
+// Syslog priorities of the host's lines.
+enum class Priority { Error = 3, Notice = 5, Info = 6, Debug = 7 };
+// The priority of a core log level: 0 notice, 1 info, higher debug.
+Priority priorityOf(uint32_t level);
+// "<N>" when standard error is the journal, so that the journal files each
+// line under its priority (journalctl -p filters on it); empty otherwise, a
+// terminal or file gets the lines as they are. Decided at the first call.
+std::string journalPrefix(Priority priority);
+
 // "YYYY-MM-DD HH:MM:SS.mmm LEVEL source: text" with the current UTC time.
 std::string logLine(uint32_t level, const std::string& source, const std::string& text);
 
 // Writes one line to standard error in a single write, so that lines of
 // different threads never interleave. Source and text pass through
 // text::logLineText (common/log_text.h): whatever control characters reach
-// the host are escaped, so one call is always one line.
+// the host are escaped, so one call is always one line. The line starts with
+// the journal prefix of the level's priority.
 void writeLogLine(uint32_t level, const std::string& source, const std::string& text);
 
 // Every method may be called from any thread at any time: the requests only

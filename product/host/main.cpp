@@ -98,7 +98,8 @@ void usage(std::FILE* out) {
 }
 
 void fail(const std::string& line) {
-    std::fprintf(stderr, "avholm: %s\n", holm::text::logLineText(line).c_str());
+    std::fprintf(stderr, "%savholm: %s\n", host::journalPrefix(host::Priority::Error).c_str(),
+                 holm::text::logLineText(line).c_str());
 }
 
 // Exit statuses hold 8 bits: a larger code would wrap around, 256 even to

@@ -344,6 +344,36 @@ TEST_F(HostTest, CoreLogLinesCarryTimeLevelAndSource) {
     EXPECT_TRUE(std::regex_search(result.output, line)) << result.output;
 }
 
+// Under the service manager standard error is the journal: each line then
+// starts with its syslog priority. The shell sets JOURNAL_STREAM to the
+// device and inode of the standard error it hands to avholm.
+TEST_F(HostTest, JournalLinesStartWithTheirPriority) {
+    std::vector<std::string> shell{"/bin/sh", "-c",
+                                   "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) "
+                                   "exec \"$0\" \"$@\""};
+    const std::vector<std::string> host = command({"--run-for", "0", "@XMLFILE:logcontrol"});
+    shell.insert(shell.end(), host.begin(), host.end());
+    ProcessResult result = holm::platform::runProcess(shell, environment(), kDeadline);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(std::regex_search(
+        result.output, std::regex(R"((^|\n)<6>\d{4}-\d\d-\d\d [^\n]* INFO FakeCore: running\n)")))
+        << result.output;
+    EXPECT_TRUE(std::regex_search(result.output, std::regex(R"((^|\n)<5>[^\n]* NOTICE )")))
+        << result.output;
+    EXPECT_FALSE(std::regex_search(result.output, std::regex(R"((^|\n)[^<])"))) << result.output;
+
+    shell.back() = (temp_.path() / "none.xml").string();
+    result = holm::platform::runProcess(shell, environment(), kDeadline);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.output.rfind("<3>avholm: plugin list not found: ", 0), 0u) << result.output;
+
+    // A stream that is not standard error's, as a child of a journaled
+    // service with its own output inherits it: the lines stay as they are.
+    extraEnvironment_.push_back("JOURNAL_STREAM=1:1");
+    result = run({"--run-for", "0", "@XMLFILE:"});
+    EXPECT_EQ(result.output.find('<'), std::string::npos) << result.output;
+}
+
 }  // namespace
 
 namespace {

@@ -1,0 +1,102 @@
+#include "services/res_string2.h"
+
+#include <cstdarg>
+#include <exception>
+
+#include "common/utf16.h"
+#include "utilities/path.h"
+#include "utilities/string_utilities.h"
+
+namespace holm::services {
+namespace {
+
+namespace util = Tandro::Utilities;
+
+std::u16string_view textOf(const char16_t* text) {
+    return text != nullptr ? std::u16string_view(text) : std::u16string_view();
+}
+
+// Printf formatting of a non-empty text; nothing is thrown to the caller.
+std::u16string printfFormatted(const std::u16string& format, va_list arguments) {
+    try {
+        return format.empty() ? format
+                              : util::StringUtilities::SafeVSprintf(format.c_str(), arguments);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<const util::ResourceTextReader> ResString2::reader() const {
+    std::lock_guard hold(lock_);
+    return reader_;
+}
+
+std::u16string ResString2::masterText(std::u16string_view name) const {
+    return product_.masterTexts ? product_.masterTexts->getText(name) : std::u16string();
+}
+
+std::u16string ResString2::getMasterText(const char16_t* name) {
+    return masterText(textOf(name));
+}
+
+std::u16string ResString2::loadString(uint32_t id) {
+    const auto current = reader();
+    return current ? current->LoadStringW(id) : std::u16string();
+}
+
+std::u16string ResString2::formatMasterText(const char16_t* name, ...) {
+    va_list arguments;
+    va_start(arguments, name);
+    std::u16string text = printfFormatted(masterText(textOf(name)), arguments);
+    va_end(arguments);
+    return text;
+}
+
+std::u16string ResString2::formatString(uint32_t id, ...) {
+    const std::u16string format = loadString(id);
+    va_list arguments;
+    va_start(arguments, id);
+    std::u16string text;
+    if (format.find(u"%1") != std::u16string::npos) {
+        try {
+            text = util::StringUtilities::FormatMessageWV(format.c_str(), arguments);
+        } catch (const std::exception&) {
+        }
+    } else {
+        text = printfFormatted(format, arguments);
+    }
+    va_end(arguments);
+    return text;
+}
+
+std::u16string ResString2::getFilePath(const char16_t* name) {
+    const std::u16string_view given = textOf(name);
+    if (!given.empty() && given.front() == u'#') {
+        const std::u16string mapped = masterText(given);
+        return mapped.empty() ? mapped : util::Path::Combine(product_.productDirectory, mapped);
+    }
+    return util::Path::Combine(product_.productDirectory, given);
+}
+
+// A relative path is taken in the product directory, never in whatever the
+// service's working directory happens to be.
+bool ResString2::setResourceLibrary(const char16_t* path) {
+    try {
+        auto created = std::make_shared<const util::ResourceTextReader>(
+            util::Path::Combine(product_.productDirectory, textOf(path)),
+            security::FileRole::Plugin);
+        std::lock_guard hold(lock_);
+        reader_ = std::move(created);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::u16string ResString2::getProductRegistryKey() {
+    return reader() ? product_.productRegistryKey : std::u16string();
+}
+
+}  // namespace holm::services

@@ -1,0 +1,46 @@
+// The newer resource-string service (interface id 21): owned texts, over the
+// product utility library's text services.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "hlmplg/res_string.h"
+#include "utilities/master_text_reader.h"
+#include "utilities/resource_text_reader.h"
+
+namespace holm::services {
+
+// What the service reads of the product: its directory and registry key and
+// the master text service (null when the master texts could not be read).
+struct ProductTexts {
+    std::u16string productDirectory;
+    std::u16string productRegistryKey;
+    std::shared_ptr<const Tandro::Utilities::IMasterTextReader> masterTexts;
+};
+
+class ResString2 : public HlmPlg::IResString2 {
+  public:
+    explicit ResString2(ProductTexts product) : product_(std::move(product)) {}
+
+    std::u16string getMasterText(const char16_t* name) override;
+    std::u16string loadString(uint32_t id) override;
+    std::u16string formatMasterText(const char16_t* name, ...) override;
+    std::u16string formatString(uint32_t id, ...) override;
+    std::u16string getFilePath(const char16_t* name) override;
+    bool setResourceLibrary(const char16_t* path) override;
+    std::u16string getProductRegistryKey() override;
+
+  private:
+    std::shared_ptr<const Tandro::Utilities::ResourceTextReader> reader() const;
+    std::u16string masterText(std::u16string_view name) const;
+
+    const ProductTexts product_;
+    mutable std::mutex lock_;  // guards the reader reference, not the reads
+    std::shared_ptr<const Tandro::Utilities::ResourceTextReader> reader_;
+};
+
+}  // namespace holm::services
