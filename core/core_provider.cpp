@@ -7,6 +7,7 @@
 #include "core/service.h"
 #include "hlmplg/interface_ids.h"
 #include "platform/file_system.h"
+#include "services/config_impl.h"
 #include "services/factory.h"
 #include "utilities/di_container.h"
 #include "utilities/master_text_reader.h"
@@ -30,6 +31,8 @@ HlmPlg::IInterface* CHlmPlgPluginManager::createInterface(int32_t id) {
 // does not provide at all.
 HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
     switch (id) {
+        case HlmPlg::IID_CONFIG:
+            return makeConfig();
         case HlmPlg::IID_CMDLINE:
             return new services::CCmdLineImplEx(commandLine_);
         case HlmPlg::IID_SERVICE:
@@ -50,6 +53,19 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
         default:
             return nullptr;
     }
+}
+
+// The object's result list is a string list of the containers.
+HlmPlg::IInterface* CHlmPlgPluginManager::makeConfig() {
+    HlmPlg::IInterface* list = containers::createContainer(HlmPlg::IID_STRINGLIST);
+    auto* stringList = dynamic_cast<HlmPlg::IStringList*>(list);
+    if (stringList == nullptr) {
+        containers::destroyContainer(list);
+        return nullptr;
+    }
+    services::CConfigImplEx::ResultList resultList(
+        stringList, [](HlmPlg::IStringList* made) { containers::destroyContainer(made); });
+    return new services::CConfigImplEx(*store_, std::move(resultList));
 }
 
 services::ProductTexts CHlmPlgPluginManager::productTexts() const {

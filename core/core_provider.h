@@ -36,6 +36,7 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
 
   private:
     HlmPlg::IInterface* make(int32_t id);
+    HlmPlg::IInterface* makeConfig();
     // What the resource-string services read of the product.
     services::ProductTexts productTexts() const;
 

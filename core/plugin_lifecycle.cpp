@@ -332,20 +332,43 @@ bool CPluginLifecycle::callPhase(CPlugin& plugin, Phase phase) {
     }
 }
 
-// The plugins are not called in this phase. The store re-reads the
-// configuration and tells its configuration handlers (second notification
-// always, first when their part changed); it has neither a re-read nor
-// handlers yet, so what is left here is the temporary folder: a reload that
-// moved it removes the old one when it is empty.
+// Through the plugin boundary: a handler that throws or faults fails only
+// its own notification, and the reload goes on with the next handler.
+template <typename Call>
+void CPluginLifecycle::notifyConfigHandler(const char16_t* place, HlmPlg::IConfigHandler* handler,
+                                           Call call) {
+    (void)callPlugin(BoundaryReporting{context_.service, context_.host}, place, calleeOf(handler),
+                     [&] { call(handler); });
+}
+
+// The plugins are not called in this phase: the store re-reads the
+// configuration, every configuration handler hears the reload (walked over a
+// snapshot, no lock held during a call) and those whose object read a value
+// that changed hear the change; a temporary folder the reload moved away
+// from is removed when it is empty.
 void CPluginLifecycle::reloadConfiguration() {
-    if (context_.configStore == nullptr) {
+    services::CConfigStore* store = context_.configStore;
+    if (store == nullptr) {
         return;
     }
-    const std::u16string before = context_.configStore->tempDirectory();
-    const std::u16string after = context_.configStore->tempDirectory();
-    if (!text::equalsNoCase(before, after)) {
-        // Only an empty folder goes; one still in use or already gone stays
-        // as it is, which is what a failure here means.
+    const std::u16string before = store->currentTempDirectory();
+    store->reload();
+    services::ConfigHandlerList& handlers = store->handlers();
+    for (const services::ConfigHandlerPair& pair : handlers.snapshot()) {
+        handlers.callIfRegistered(pair, [&](const services::ConfigHandlerPair& called) {
+            notifyConfigHandler(
+                u"IConfigHandler::onConfigReloaded", called.handler,
+                [](HlmPlg::IConfigHandler* handler) { handler->onConfigReloaded(); });
+            if (store->changed(called.object)) {
+                notifyConfigHandler(
+                    u"IConfigHandler::onConfigChanged", called.handler,
+                    [](HlmPlg::IConfigHandler* handler) { handler->onConfigChanged(); });
+            }
+        });
+    }
+    const std::u16string after = store->currentTempDirectory();
+    if (!before.empty() && !text::equalsNoCase(before, after)) {
+        // A folder that still holds files stays.
         (void)platform::removeEmptyDirectory(text::utf16ToUtf8(before));
     }
 }

@@ -117,6 +117,8 @@ class CPluginLifecycle {
     bool callOne(CPlugin& plugin, Phase phase);
     bool callPhase(CPlugin& plugin, Phase phase);
     void reloadConfiguration();
+    template <typename Call>
+    void notifyConfigHandler(const char16_t* place, HlmPlg::IConfigHandler* handler, Call call);
     void reportEvent(EventKind kind, uint32_t messageId, std::u16string text,
                      std::u16string insertion, uint32_t code);
     // Destroys a wrapper, or abandons it when something of it is still

@@ -62,6 +62,14 @@ Status makeDirectory(const std::string& path, uint32_t mode);
 // directory (a link to one included).
 Status removeEmptyDirectory(const std::string& path);
 
+// Renames `from` to `to` only if nothing exists at `to` (EEXIST, Windows
+// 183, then): a directory put in place this way is complete the moment its
+// name appears.
+Status renameNoReplace(const std::string& from, const std::string& to);
+
+// Removes the file (or link) `path`; ENOENT (2) when it is missing.
+Status removeFile(const std::string& path);
+
 // Removes `path` and everything below it without following symbolic links (a
 // link is removed, never what it points to), without crossing into another
 // mount, and only removing directories owned by the effective user. Refuses

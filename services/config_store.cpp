@@ -1,9 +1,12 @@
 #include "services/config_store.h"
 
 #include <chrono>
+#include <limits>
+#include <stdexcept>
 
 #include "common/format.h"
 #include "common/utf16.h"
+#include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/process_info.h"
 #include "utilities/master_text_reader.h"
@@ -15,6 +18,9 @@ namespace holm::services {
 namespace {
 
 namespace util = Tandro::Utilities;
+
+constexpr size_t kMaxRecords = std::numeric_limits<int32_t>::max();
+constexpr char16_t kSection[] = u"COMMON";
 
 // The host program's file name without extension, in upper case.
 std::u16string programStem() {
@@ -34,82 +40,206 @@ uint32_t secondsNow() {
         duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
 }
 
+std::u16string valuePath(std::u16string_view section, std::u16string_view key) {
+    std::u16string path(section);
+    path.push_back(u'\\');
+    path += key;
+    return path;
+}
+
+// The parent of a normalised directory ("/a/b/" -> "/a/").
+std::u16string parentDirectory(std::u16string_view directory) {
+    std::u16string_view trimmed = directory;
+    while (!trimmed.empty() && trimmed.back() == u'/') {
+        trimmed.remove_suffix(1);
+    }
+    const size_t slash = trimmed.find_last_of(u'/');
+    return slash == std::u16string_view::npos ? std::u16string()
+                                              : std::u16string(trimmed.substr(0, slash + 1));
+}
+
+std::vector<std::u16string> splitDefault(std::u16string_view text, std::u16string_view separator) {
+    std::vector<std::u16string> items;
+    if (separator.empty()) {
+        return items;
+    }
+    std::u16string whole(text);
+    if (whole.empty() || whole.back() != separator.front()) {
+        whole += separator;
+    }
+    size_t start = 0;
+    for (size_t at = whole.find(separator); at != std::u16string::npos;
+         at = whole.find(separator, start)) {
+        items.push_back(whole.substr(start, at - start));
+        start = at + separator.size();
+    }
+    return items;
+}
+
+// A number recorded as decimal text ("%d"); 0 for anything else.
+int32_t recordedNumber(std::u16string_view text) {
+    int64_t value = 0;
+    bool negative = !text.empty() && text.front() == u'-';
+    for (char16_t c : text.substr(negative ? 1 : 0)) {
+        if (c < u'0' || c > u'9' || value > (int64_t{1} << 32)) {
+            return 0;
+        }
+        value = value * 10 + (c - u'0');
+    }
+    return static_cast<int32_t>(static_cast<uint32_t>(negative ? -value : value));
+}
+
+std::u16string joined(const std::vector<std::u16string>& items) {
+    std::u16string all;
+    for (const auto& item : items) {
+        all += item;
+    }
+    return all;
+}
+
 }  // namespace
 
+bool ReadRecord::sameRead(const ReadRecord& other) const {
+    return form == other.form && text::equalsNoCase(name, other.name) &&
+           text::equalsNoCase(key, other.key) &&
+           text::equalsNoCase(defaultValue, other.defaultValue) &&
+           text::equalsNoCase(extra, other.extra);
+}
+
 CConfigStore::CConfigStore(const util::IProductSettings& settings,
-                           std::shared_ptr<const util::IMasterTextReader> masterTexts)
+                           std::shared_ptr<const util::IMasterTextReader> masterTexts,
+                           CCfgLibBinding& binding)
     : masterTexts_(std::move(masterTexts)),
+      binding_(binding),
       registryKey_(settings.getProductRegistryKey()),
       productDirectory_(settings.getProductDirectory()),
       dataDirectory_(settings.getDataDirectory()),
       configurationFile_(settings.getConfigurationFile()),
-      tempFolderPattern_(programStem() + u"_%08x/") {}
-
-int32_t CConfigStore::readInt(std::u16string_view, std::u16string_view, int32_t defaultValue) {
-    return defaultValue;
+      tempFolderPattern_(programStem() + u"_%08x/") {
+    librarySource_.libraryPath = text::utf16ToUtf8(resolveFileName(u"#FN_CFGLIB"));
+    librarySource_.productDirectory = text::utf16ToUtf8(productDirectory_);
+    binding_.setConfigurationFile(configurationFile_);
 }
 
-std::u16string CConfigStore::readString(std::u16string_view, std::u16string_view,
+CConfigStore::~CConfigStore() {
+    std::lock_guard guard(tempLock_);
+    releaseTempDirectory();
+}
+
+std::u16string CConfigStore::readString(std::u16string_view section, std::u16string_view key,
                                         std::u16string_view defaultValue) {
-    return std::u16string(defaultValue);
+    auto value = binding_.readString(librarySource_, valuePath(section, key), defaultValue);
+    return value ? std::move(*value) : std::u16string(defaultValue);
+}
+
+int32_t CConfigStore::readInt(std::u16string_view section, std::u16string_view key,
+                              int32_t defaultValue) {
+    return binding_.readInt(librarySource_, valuePath(section, key), defaultValue)
+        .value_or(defaultValue);
+}
+
+uint32_t CConfigStore::readHex(std::u16string_view section, std::u16string_view key,
+                               uint32_t defaultValue) {
+    return binding_.readHex(librarySource_, valuePath(section, key), defaultValue)
+        .value_or(defaultValue);
+}
+
+std::vector<std::u16string> CConfigStore::readList(std::u16string_view section,
+                                                   std::u16string_view key,
+                                                   std::u16string_view defaultValue,
+                                                   std::u16string_view separator) {
+    auto items =
+        binding_.readList(librarySource_, valuePath(section, key), defaultValue, separator);
+    return items ? std::move(*items) : splitDefault(defaultValue, separator);
 }
 
 std::u16string CConfigStore::normaliseDirectory(std::u16string_view directory) {
     return util::Path::NormaliseDirectory(directory);
 }
 
-std::u16string CConfigStore::appDataSubDir(std::u16string_view name) {
+std::u16string CConfigStore::appDataSubDir(std::u16string_view name, bool create) {
     std::u16string path =
         normaliseDirectory(normaliseDirectory(dataDirectory_) + std::u16string(name));
-    // An existing folder is what is wanted; one that cannot be made shows
-    // when it is used.
-    (void)platform::makeDirectory(text::utf16ToUtf8(path), 0700);
+    if (create) {
+        (void)platform::makeDirectory(text::utf16ToUtf8(path), 0700);  // it may exist
+    }
     return path;
 }
 
 std::u16string CConfigStore::tempBase() {
-    const int32_t useSystemTemp = readInt(u"COMMON", u"UseSystemTempPath", 0);
-    std::u16string base = readString(u"COMMON", u"TempDirectory", appDataSubDir(u"TEMP"));
+    const int32_t useSystemTemp = readInt(kSection, u"UseSystemTempPath", 0);
+    std::u16string base = readString(kSection, u"TempDirectory", appDataSubDir(u"TEMP"));
     if (useSystemTemp == 1) {
         base = text::utf8ToUtf16(platform::temporaryDirectory());
     }
     return normaliseDirectory(base);
 }
 
+std::u16string CConfigStore::reportPath(std::u16string_view fileName) {
+    std::u16string path = readString(kSection, u"ReportDirectory", appDataSubDir(u"LOGFILES"));
+    path += fileName;
+    return path;
+}
+
 std::u16string CConfigStore::tempDirectory() {
-    std::lock_guard guard(lock_);
+    // Read before the lock: the library is never called under it.
+    const std::u16string base = tempBase();
+    std::lock_guard guard(tempLock_);
     if (tempDirectory_.empty()) {
-        tempRoot_ = tempBase();
-        tempDirectory_ = createTempDirectory(tempRoot_);
+        tempRoot_ = base;
+        tempDirectory_ = chooseTempDirectory(tempRoot_);
     }
     return tempDirectory_;
 }
 
-// Creating the folder is the test for its existence: a name already taken
-// moves on to the next number instead of checking first and racing.
-std::u16string CConfigStore::createTempDirectory(const std::u16string& base) {
+std::u16string CConfigStore::currentTempDirectory() {
+    std::lock_guard guard(tempLock_);
+    return tempDirectory_;
+}
+
+// The folder is made complete under a private name (owner-only, with the
+// instance lock taken inside) and only then renamed to its public name,
+// which must not exist yet. Another instance's stale-folder removal thus
+// never sees the public folder without its lock held. A name already taken
+// moves on to the next number.
+std::u16string CConfigStore::chooseTempDirectory(const std::u16string& base) {
     constexpr int kAttempts = 1000;
+    const std::u16string privateName =
+        base + text::format(u".holm-new-%u/", platform::currentProcessId());
+    const std::string privatePath = text::utf16ToUtf8(privateName);
+    (void)platform::removeTreeSafely(privatePath);  // a leftover of a crashed start
+    if (!platform::makeDirectory(privatePath, 0700)) {
+        return {};
+    }
+    auto lock = platform::FileLock::acquire(privatePath + text::utf16ToUtf8(kInstanceLockName));
+    if (!lock) {
+        (void)platform::removeTreeSafely(privatePath);
+        return {};
+    }
     uint32_t stamp = secondsNow();
-    std::u16string path;
     for (int attempt = 0; attempt < kAttempts; ++attempt, ++stamp) {
-        path = base + text::formatRuntime(tempFolderPattern_, stamp);
-        const platform::Status created = platform::makeDirectory(text::utf16ToUtf8(path), 0700);
-        if (created) {
-            // Without the lock the folder is still usable; it only loses its
-            // protection from another instance's clean-up.
-            auto lock = platform::FileLock::acquire(text::utf16ToUtf8(path + kInstanceLockName));
-            if (lock) {
-                instanceLock_ = std::move(*lock);
-            } else {
-                instanceLock_.reset();
-            }
+        const std::u16string path = base + text::formatRuntime(tempFolderPattern_, stamp);
+        const platform::Status renamed =
+            platform::renameNoReplace(privatePath, text::utf16ToUtf8(path));
+        if (renamed) {
+            instanceLock_ = std::move(*lock);
             return path;
         }
-        if (created.error().errnoValue() != EEXIST) {
-            break;  // only a name in use is worth another attempt
+        if (renamed.error().windowsError() != platform::WinError::kAlreadyExists) {
+            break;
         }
     }
-    return path;
+    (void)platform::removeTreeSafely(privatePath);
+    return {};
+}
+
+// Drops the instance lock file so that the folder, once empty, can go.
+void CConfigStore::releaseTempDirectory() {
+    if (instanceLock_ && !tempDirectory_.empty()) {
+        // A lock file already gone is what is wanted.
+        (void)platform::removeFile(text::utf16ToUtf8(tempDirectory_ + kInstanceLockName));
+    }
+    instanceLock_.reset();
 }
 
 std::u16string CConfigStore::resolveFileName(std::u16string_view name) const {
@@ -118,6 +248,91 @@ std::u16string CConfigStore::resolveFileName(std::u16string_view name) const {
         return mapped.empty() ? mapped : util::Path::Combine(productDirectory_, mapped);
     }
     return util::Path::Combine(productDirectory_, name);
+}
+
+void CConfigStore::reload() {
+    binding_.reload();
+    if (currentTempDirectory().empty()) {
+        return;
+    }
+    const std::u16string base = tempBase();
+    std::lock_guard guard(tempLock_);
+    if (!tempDirectory_.empty() && !text::equalsNoCase(base, tempRoot_)) {
+        releaseTempDirectory();
+        tempDirectory_.clear();
+    }
+}
+
+void CConfigStore::record(const void* object, ReadRecord record) {
+    std::lock_guard guard(recordLock_);
+    auto& list = records_[object];
+    for (auto& existing : list) {
+        if (existing.sameRead(record)) {
+            if (existing.value != record.value) {
+                existing.value = std::move(record.value);
+            }
+            return;
+        }
+    }
+    if (list.size() >= kMaxRecords) {
+        throw std::length_error("list<T> too long");
+    }
+    list.push_back(std::move(record));
+}
+
+std::vector<ReadRecord> CConfigStore::recordsOf(const void* object) const {
+    std::lock_guard guard(recordLock_);
+    auto found = records_.find(object);
+    return found == records_.end() ? std::vector<ReadRecord>() : found->second;
+}
+
+// The records are copied under the store lock and read again without it:
+// the library is never called with the store lock held.
+bool CConfigStore::changed(const void* object) {
+    for (const ReadRecord& record : recordsOf(object)) {
+        if (!stillReads(record)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CConfigStore::stillReads(const ReadRecord& record) {
+    switch (record.form) {
+        case ReadRecord::Form::Text:
+        case ReadRecord::Form::Scrambled:
+            // A scrambled record keeps the stored form (see CConfigImplEx).
+            return text::equalsNoCase(readString(record.name, record.key, record.defaultValue),
+                                      record.value);
+        case ReadRecord::Form::Int:
+        case ReadRecord::Form::Bool:
+            return text::format(u"%d", readInt(record.name, record.key,
+                                               recordedNumber(record.defaultValue))) ==
+                   record.value;
+        case ReadRecord::Form::Hex:
+            return text::format(u"%d",
+                                static_cast<int32_t>(readHex(
+                                    record.name, record.key,
+                                    static_cast<uint32_t>(recordedNumber(record.defaultValue))))) ==
+                   record.value;
+        case ReadRecord::Form::List: {
+            const std::u16string separator = record.extra == u"@empty@" ? u"" : record.extra;
+            return text::equalsNoCase(
+                joined(readList(record.name, record.key, record.defaultValue, separator)),
+                record.value);
+        }
+        case ReadRecord::Form::AppDataSubDir:
+            return text::equalsNoCase(appDataSubDir(record.key, false), record.value);
+        case ReadRecord::Form::TempDir:
+            return text::equalsNoCase(parentDirectory(record.value), tempBase());
+    }
+    return true;
+}
+
+void CConfigStore::forget(const void* object) {
+    handlers_.removeObject(object);
+    std::lock_guard guard(recordLock_);
+    records_.erase(object);
 }
 
 }  // namespace holm::services

@@ -1,19 +1,28 @@
 // The core's configuration store: the product's directories and registry
-// key, typed reads of configuration values, and the per-process temporary
-// directory.
+// key, typed reads through the configuration library, the per-process
+// temporary directory, the configuration handlers and the read records from
+// which a reload tells which objects' values changed.
 //
-// Reads go through the configuration library once it is bound; until then
-// (and whenever the library is missing) every read gives its default.
+// Thread safety: every operation may be called from any thread. The handler
+// list and the record lists are guarded by one store-wide lock (the record
+// lock below); the library binding has its own lock and is never called
+// with the record lock held, so a handler or a reader never waits for the
+// other's library call.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/file_lock.h"
+#include "services/cfglib_binding.h"
+#include "services/config_handlers.h"
 
 namespace Tandro::Utilities {
 class IProductSettings;
@@ -21,6 +30,22 @@ class IMasterTextReader;
 }  // namespace Tandro::Utilities
 
 namespace holm::services {
+
+// One read of one IConfig object: what was asked and what it gave.
+struct ReadRecord {
+    // How the value was read; a change check reads it again the same way.
+    enum class Form { Text, Int, Hex, Bool, Scrambled, List, AppDataSubDir, TempDir };
+
+    Form form = Form::Text;
+    std::u16string name;  // the section, or for a path record its kind
+    std::u16string key;
+    std::u16string defaultValue;
+    std::u16string extra;  // a list's separator ("@empty@" for none)
+    std::u16string value;
+
+    // Same read (value aside): names compared with A-Z folded.
+    bool sameRead(const ReadRecord& other) const;
+};
 
 class CConfigStore {
   public:
@@ -30,8 +55,11 @@ class CConfigStore {
 
     // Takes the four product texts from `settings`; `masterTexts` resolves
     // symbolic file names (may be null: such names then resolve to nothing).
+    // Hands the configuration file to `binding`.
     CConfigStore(const Tandro::Utilities::IProductSettings& settings,
-                 std::shared_ptr<const Tandro::Utilities::IMasterTextReader> masterTexts);
+                 std::shared_ptr<const Tandro::Utilities::IMasterTextReader> masterTexts,
+                 CCfgLibBinding& binding = CCfgLibBinding::process());
+    ~CConfigStore();
 
     const std::u16string& productRegistryKey() const { return registryKey_; }
     const std::u16string& productDirectory() const { return productDirectory_; }
@@ -40,21 +68,39 @@ class CConfigStore {
     // The temporary folder's name pattern: the host program's name in upper
     // case followed by "_%08x/".
     const std::u16string& tempFolderPattern() const { return tempFolderPattern_; }
+    CCfgLibBinding& binding() { return binding_; }
+    const CfgLibSource& librarySource() const { return librarySource_; }
 
-    int32_t readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue);
+    // Typed reads through the library; the default when it is unbound or
+    // the read fails.
     std::u16string readString(std::u16string_view section, std::u16string_view key,
                               std::u16string_view defaultValue);
+    int32_t readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue);
+    uint32_t readHex(std::u16string_view section, std::u16string_view key, uint32_t defaultValue);
+    // A failed read builds the list from `defaultValue`: with an empty
+    // separator no items; otherwise the separator is appended unless the
+    // default ends with its first character, and every piece ending at a
+    // separator is an item (empty pieces too).
+    std::vector<std::u16string> readList(std::u16string_view section, std::u16string_view key,
+                                         std::u16string_view defaultValue,
+                                         std::u16string_view separator);
 
     // The data directory's subdirectory `name`, created if nothing exists
-    // there; ends in one '/'.
-    std::u16string appDataSubDir(std::u16string_view name);
+    // there (when `create`); ends in one '/'.
+    std::u16string appDataSubDir(std::u16string_view name, bool create = true);
     // Where temporary folders are made: "TempDirectory" of "COMMON" (default
     // the data subdirectory "TEMP"), or the system's temporary directory when
     // "UseSystemTempPath" is 1.
     std::u16string tempBase();
     // This process's temporary folder, chosen (and created, owner-only, with
-    // the instance lock inside) at the first call; the same path afterwards.
+    // the instance lock inside) at the first call; the same path until a
+    // reload moves it. Empty when it cannot be created.
     std::u16string tempDirectory();
+    // The folder chosen so far, without choosing or creating one.
+    std::u16string currentTempDirectory();
+    // "ReportDirectory" of "COMMON" (default the data subdirectory
+    // "LOGFILES", which is created) followed by `fileName`.
+    std::u16string reportPath(std::u16string_view fileName);
     // A file name in the product directory; a name starting with '#' is first
     // mapped through the master texts (empty when it has no mapping).
     std::u16string resolveFileName(std::u16string_view name) const;
@@ -62,20 +108,45 @@ class CConfigStore {
     // Strips trailing separators and appends exactly one.
     static std::u16string normaliseDirectory(std::u16string_view directory);
 
+    // The reload of the store: the library re-reads its file; when the
+    // temporary base moved, the temporary folder is given up (its instance
+    // lock removed) so that the next request makes one under the new base.
+    void reload();
+
+    // Read records and handlers of IConfig objects.
+    void record(const void* object, ReadRecord record);
+    std::vector<ReadRecord> recordsOf(const void* object) const;
+    // Whether a value `object` read reads differently now.
+    bool changed(const void* object);
+    ConfigHandlerList& handlers() { return handlers_; }
+    // An object goes away: its records and handler pairs leave the store
+    // (a later object at the same address must not inherit them, and a
+    // reload must not call a handler through a freed object).
+    void forget(const void* object);
+
   private:
-    std::u16string createTempDirectory(const std::u16string& base);
+    std::u16string chooseTempDirectory(const std::u16string& base);
+    bool stillReads(const ReadRecord& record);
+    void releaseTempDirectory();
 
     std::shared_ptr<const Tandro::Utilities::IMasterTextReader> masterTexts_;
+    CCfgLibBinding& binding_;
     std::u16string registryKey_;
     std::u16string productDirectory_;
     std::u16string dataDirectory_;
     std::u16string configurationFile_;
     std::u16string tempFolderPattern_;
+    CfgLibSource librarySource_;
 
-    std::mutex lock_;
+    std::mutex tempLock_;
     std::u16string tempDirectory_;
     std::u16string tempRoot_;
     std::optional<platform::FileLock> instanceLock_;
+
+    // The store-wide lock of the record lists and the handler list.
+    mutable std::mutex recordLock_;
+    std::unordered_map<const void*, std::vector<ReadRecord>> records_;
+    ConfigHandlerList handlers_{recordLock_};
 };
 
 }  // namespace holm::services

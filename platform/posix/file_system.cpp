@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -159,6 +160,20 @@ Status makeDirectory(const std::string& path, uint32_t mode) {
     }
     return error == ENOENT ? Error::windows(WinError::kPathNotFound, error)
                            : Error::fromErrno(error);
+}
+
+Status renameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return {};
+    }
+    return lastSystemError();
+}
+
+Status removeFile(const std::string& path) {
+    if (::unlink(path.c_str()) == 0) {
+        return {};
+    }
+    return lastSystemError();
 }
 
 Status removeEmptyDirectory(const std::string& path) {

@@ -175,6 +175,16 @@ void handOnCommandLine(HlmPlg::IHlmCore& core, const std::vector<std::string>& a
     core.setCommandLine(static_cast<int32_t>(pointers.size()), pointers.data());
 }
 
+// Tells the service manager a reload begins. It wants the monotonic time of
+// the request with it (steady_clock is the monotonic clock here).
+void notifyReloading() {
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    const std::string state = "RELOADING=1\nSTATUS=reloading the configuration\nMONOTONIC_USEC=" +
+                              std::to_string(now.count());
+    platform::notifyServiceManager(state.c_str());
+}
+
 // Waits for a reason to stop; HUP reloads the configuration on the way.
 void waitForStop(HlmPlg::IHlmCore& core, platform::SignalChannel& signals,
                  const host::HostHandler& handler,
@@ -197,7 +207,9 @@ void waitForStop(HlmPlg::IHlmCore& core, platform::SignalChannel& signals,
         const auto signal = signals.wait(timeout);
         if (signal == platform::HostSignal::Hangup) {
             host::writeLogLine(1, "avholm", "reloading the configuration");
+            notifyReloading();
             core.reloadConfig();
+            platform::notifyServiceManager("READY=1\nSTATUS=running");
         } else if (signal) {
             host::writeLogLine(
                 1, "avholm",

@@ -1,0 +1,39 @@
+#include "product/cfglib/config_file.h"
+
+#include <cerrno>
+
+#include "common/cfglib_abi.h"
+#include "platform/atomic_file.h"
+#include "platform/io.h"
+
+namespace holm::cfglib {
+
+FileContent readConfigurationFile(const std::string& path) {
+    FileContent content;
+    platform::Result<std::string> read =
+        platform::io::readSmallFile(path, kMaxConfigurationFileSize);
+    if (read) {
+        content.bytes = std::move(*read);
+        return content;
+    }
+    content.missing = read.error().errnoValue() == ENOENT;
+    content.error = content.missing ? kCfgLibOk : static_cast<int32_t>(read.error().windowsError());
+    if (content.error == kCfgLibOk && !content.missing) {
+        content.error = kCfgLibInvalidData;
+    }
+    return content;
+}
+
+int32_t replaceConfigurationFile(const std::string& path, std::string_view bytes) {
+    platform::AtomicWriteOptions options;
+    options.mode = 0600;
+    options.syncDirectory = true;
+    const platform::Status written = platform::replaceFileAtomically(path, bytes, options);
+    if (written) {
+        return kCfgLibOk;
+    }
+    const uint32_t error = written.error().windowsError();
+    return error != 0 ? static_cast<int32_t>(error) : kCfgLibWriteFault;
+}
+
+}  // namespace holm::cfglib

@@ -1,0 +1,218 @@
+#include "services/cfglib_binding.h"
+
+#include <limits>
+
+#include "common/utf16.h"
+#include "platform/file_system.h"
+#include "security/verified_file.h"
+
+namespace holm::services {
+
+namespace {
+
+// Reads are only ever given flag 0; Init is given 1.
+constexpr uint8_t kReadFlag = 0;
+constexpr uint8_t kInitFlag = 1;
+// A text value larger than this is treated as unreadable (its default is
+// used): no configuration value is that long, and the bound keeps a broken
+// size answer from asking for gigabytes.
+constexpr uint32_t kMaxTextUnits = 16u << 20;
+
+std::u16string toPath(std::u16string_view path) {
+    return std::u16string(path);
+}
+
+}  // namespace
+
+// Never destroyed: at process end the platform's table of loaded modules
+// may be gone before a static binding, and the library holds nothing that
+// needs flushing (every write reaches its file when it is made).
+CCfgLibBinding& CCfgLibBinding::process() {
+    static CCfgLibBinding* const binding = new CCfgLibBinding();
+    return *binding;
+}
+
+CCfgLibBinding::~CCfgLibBinding() {
+    std::lock_guard guard(lock_);
+    if (functions_) {
+        functions_->done(&handle_);
+        functions_.reset();
+    }
+    module_ = platform::SharedLibrary();
+}
+
+void CCfgLibBinding::setConfigurationFile(std::u16string file) {
+    std::lock_guard guard(lock_);
+    configurationFile_ = std::move(file);
+}
+
+bool CCfgLibBinding::bound() const {
+    std::lock_guard guard(lock_);
+    return functions_.has_value();
+}
+
+bool CCfgLibBinding::loadAttempted() const {
+    std::lock_guard guard(lock_);
+    return loadAttempted_;
+}
+
+bool CCfgLibBinding::ensureBound(const CfgLibSource& source) {
+    if (!loadAttempted_) {
+        loadAttempted_ = true;
+        bind(source);
+    }
+    return functions_.has_value();
+}
+
+bool CCfgLibBinding::bind(const CfgLibSource& source) {
+    if (source.libraryPath.empty() || !platform::pathExists(source.libraryPath)) {
+        return false;
+    }
+    security::SelftestContext context;
+    context.productDirectory = source.productDirectory;
+    context.trust = source.trust;
+    const security::VerifiedFile verified =
+        security::selftest(source.libraryPath, false, true, context);
+    if (!verified.passed()) {
+        return false;
+    }
+    platform::SharedLibrary library =
+        platform::SharedLibrary::openDescriptor(verified.descriptor(), source.libraryPath)
+            .valueOr({});
+    Functions functions{};
+    if (!library || !resolve(library, functions)) {
+        return false;
+    }
+    CfgLibHandle handle = nullptr;
+    if (functions.init(&handle, configurationFile_.c_str(), kInitFlag) != holm::cfglib::kCfgLibOk) {
+        functions.done(&handle);
+        return false;
+    }
+    module_ = std::move(library);
+    functions_ = functions;
+    handle_ = handle;
+    return true;
+}
+
+bool CCfgLibBinding::resolve(const platform::SharedLibrary& library, Functions& functions) const {
+    bool complete = true;
+    auto bindSymbol = [&](auto& slot, const char* name) {
+        void* address = library.symbol(name);
+        complete = complete && address != nullptr;
+        slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(address);
+    };
+    bindSymbol(functions.init, "CfgLib_Dll_Init");
+    bindSymbol(functions.done, "CfgLib_Dll_Done");
+    bindSymbol(functions.reload, "CfgLib_Dll_Reload");
+    bindSymbol(functions.changeConfigFile, "CfgLib_Dll_ChangeConfigFile");
+    bindSymbol(functions.readString, "CfgLib_Dll_ReadString");
+    bindSymbol(functions.readInt, "CfgLib_Dll_ReadInt");
+    bindSymbol(functions.readHex, "CfgLib_Dll_ReadHex");
+    bindSymbol(functions.readList, "CfgLib_Dll_ReadList");
+    bindSymbol(functions.writeString, "CfgLib_Dll_WriteString");
+    bindSymbol(functions.writeInt, "CfgLib_Dll_WriteInt");
+    bindSymbol(functions.writeHex, "CfgLib_Dll_WriteHex");
+    bindSymbol(functions.writeList, "CfgLib_Dll_WriteList");
+    bindSymbol(functions.getSubElements, "CfgLib_Dll_GetSubElements");
+    bindSymbol(functions.removeNode, "CfgLib_Dll_RemoveNode");
+    bindSymbol(functions.createList, "CfgLib_Dll_CreateList");
+    bindSymbol(functions.addListItem, "CfgLib_Dll_AddListItem");
+    bindSymbol(functions.freeList, "CfgLib_Dll_FreeList");
+    bindSymbol(functions.clearList, "CfgLib_Dll_ClearList");
+    bindSymbol(functions.copyListContent, "CfgLib_Dll_CopyListContent");
+    return complete;
+}
+
+std::optional<std::u16string> CCfgLibBinding::readString(const CfgLibSource& source,
+                                                         std::u16string_view path,
+                                                         std::u16string_view defaultValue) {
+    const std::u16string key = toPath(path);
+    const std::u16string fallback(defaultValue);
+    std::lock_guard guard(lock_);
+    if (!ensureBound(source)) {
+        return std::nullopt;
+    }
+    uint32_t size = 0;
+    if (functions_->readString(handle_, key.c_str(), fallback.c_str(), nullptr, &size, kReadFlag) !=
+            holm::cfglib::kCfgLibOk ||
+        size == 0 || size > kMaxTextUnits) {
+        return std::nullopt;
+    }
+    std::u16string buffer(size, u'\0');
+    if (functions_->readString(handle_, key.c_str(), fallback.c_str(), buffer.data(), &size,
+                               kReadFlag) != holm::cfglib::kCfgLibOk ||
+        size > buffer.size()) {
+        return std::nullopt;
+    }
+    // The value ends at its terminator, wherever the library put it.
+    buffer.resize(std::char_traits<char16_t>::length(buffer.c_str()));
+    return buffer;
+}
+
+std::optional<int32_t> CCfgLibBinding::readInt(const CfgLibSource& source, std::u16string_view path,
+                                               int32_t defaultValue) {
+    const std::u16string key = toPath(path);
+    std::lock_guard guard(lock_);
+    int32_t value = defaultValue;
+    if (!ensureBound(source) || functions_->readInt(handle_, key.c_str(), defaultValue, &value,
+                                                    kReadFlag) != holm::cfglib::kCfgLibOk) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<uint32_t> CCfgLibBinding::readHex(const CfgLibSource& source,
+                                                std::u16string_view path, uint32_t defaultValue) {
+    const std::u16string key = toPath(path);
+    std::lock_guard guard(lock_);
+    uint32_t value = defaultValue;
+    if (!ensureBound(source) || functions_->readHex(handle_, key.c_str(), defaultValue, &value,
+                                                    kReadFlag) != holm::cfglib::kCfgLibOk) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::vector<std::u16string>> CCfgLibBinding::readList(
+    const CfgLibSource& source, std::u16string_view path, std::u16string_view defaultValue,
+    std::u16string_view separator) {
+    const std::u16string key = toPath(path);
+    const std::u16string fallback(defaultValue);
+    const std::u16string separatorText(separator);
+    std::lock_guard guard(lock_);
+    CfgLibList* list = nullptr;
+    if (!ensureBound(source) ||
+        functions_->readList(handle_, key.c_str(), fallback.c_str(),
+                             separatorText.empty() ? nullptr : separatorText.c_str(), &list,
+                             kReadFlag) != holm::cfglib::kCfgLibOk) {
+        return std::nullopt;
+    }
+    // Released by the library on every way out, also when a copy throws.
+    struct ListRelease {
+        CfgLibFreeListFn freeList;
+        CfgLibList*& list;
+        ~ListRelease() {
+            if (list != nullptr) {
+                freeList(&list);
+            }
+        }
+    } release{functions_->freeList, list};
+    if (list == nullptr || list->count < 0 || (list->count > 0 && list->items == nullptr)) {
+        return std::nullopt;
+    }
+    std::vector<std::u16string> items;
+    items.reserve(static_cast<size_t>(list->count));
+    for (int32_t i = 0; i < list->count; ++i) {
+        items.emplace_back(list->items[i] != nullptr ? list->items[i] : u"");
+    }
+    return items;
+}
+
+void CCfgLibBinding::reload() {
+    std::lock_guard guard(lock_);
+    if (functions_) {
+        (void)functions_->reload(handle_);  // a failed re-read keeps what was read
+    }
+}
+
+}  // namespace holm::services

@@ -1,0 +1,91 @@
+#include "services/config_handlers.h"
+
+#include <algorithm>
+#include <limits>
+#include <stdexcept>
+
+namespace holm::services {
+
+namespace {
+constexpr size_t kMaxPairs = std::numeric_limits<int32_t>::max();
+}
+
+void ConfigHandlerList::add(ConfigHandlerPair pair) {
+    std::lock_guard guard(lock_);
+    if (pairs_.size() >= kMaxPairs) {
+        throw std::length_error("list<T> too long");
+    }
+    pairs_.push_back(pair);
+}
+
+bool ConfigHandlerList::remove(HlmPlg::IConfigHandler* handler) {
+    std::unique_lock guard(lock_);
+    auto found = std::find_if(pairs_.begin(), pairs_.end(), [&](const ConfigHandlerPair& pair) {
+        return pair.handler == handler;
+    });
+    if (found == pairs_.end()) {
+        return false;
+    }
+    pairs_.erase(found);
+    waitForCallsElsewhere(guard, {handler});
+    return true;
+}
+
+void ConfigHandlerList::removeObject(const void* object) {
+    std::unique_lock guard(lock_);
+    std::vector<HlmPlg::IConfigHandler*> removed;
+    std::erase_if(pairs_, [&](const ConfigHandlerPair& pair) {
+        if (pair.object != object) {
+            return false;
+        }
+        removed.push_back(pair.handler);
+        return true;
+    });
+    waitForCallsElsewhere(guard, removed);
+}
+
+void ConfigHandlerList::waitForCallsElsewhere(
+    std::unique_lock<std::mutex>& guard, const std::vector<HlmPlg::IConfigHandler*>& handlers) {
+    const auto self = std::this_thread::get_id();
+    callEnded_.wait(guard, [&] {
+        return std::none_of(running_.begin(), running_.end(), [&](const RunningCall& call) {
+            return call.thread != self &&
+                   std::find(handlers.begin(), handlers.end(), call.handler) != handlers.end();
+        });
+    });
+}
+
+std::vector<ConfigHandlerPair> ConfigHandlerList::snapshot() const {
+    std::lock_guard guard(lock_);
+    return pairs_;
+}
+
+size_t ConfigHandlerList::size() const {
+    std::lock_guard guard(lock_);
+    return pairs_.size();
+}
+
+bool ConfigHandlerList::beginCall(const ConfigHandlerPair& pair) {
+    std::lock_guard guard(lock_);
+    if (std::find(pairs_.begin(), pairs_.end(), pair) == pairs_.end()) {
+        return false;
+    }
+    running_.push_back({pair.handler, std::this_thread::get_id()});
+    return true;
+}
+
+void ConfigHandlerList::endCall(HlmPlg::IConfigHandler* handler) {
+    {
+        std::lock_guard guard(lock_);
+        const auto self = std::this_thread::get_id();
+        for (auto call = running_.rbegin(); call != running_.rend(); ++call) {
+            if (call->handler == handler && call->thread == self) {
+                running_.erase(std::next(call).base());
+                break;
+            }
+        }
+    }
+    callEnded_.notify_all();
+}
+
+}  // namespace holm::services

@@ -1,0 +1,343 @@
+#include "services/config_impl.h"
+
+#include "common/format.h"
+#include "common/utf16.h"
+#include "platform/file_system.h"
+#include "registry/registry.h"
+#include "services/scramble.h"
+#include "utilities/di_container.h"
+#include "utilities/product_switches.h"
+
+namespace holm::services {
+
+namespace {
+
+namespace util = Tandro::Utilities;
+namespace registry = platform::registry;
+
+// Windows reads a registry text into 520 bytes: 259 characters and the
+// terminator. A longer value fails like there.
+constexpr size_t kRegistryTextBytes = 520;
+constexpr char16_t kEmptySeparator[] = u"@empty@";
+// On this platform the "Windows directory" is the system's configuration
+// directory and the "system directory" the one of the system's libraries.
+constexpr char16_t kWindowsDirectory[] = u"/etc/";
+
+std::u16string_view textOr(const char16_t* text) {
+    return text != nullptr ? std::u16string_view(text) : std::u16string_view();
+}
+
+std::optional<registry::Root> rootOf(uint32_t rootKey) {
+    switch (rootKey) {
+        case HlmPlg::HKEY_CLASSES_ROOT_ID:
+            return registry::Root::ClassesRoot;
+        case HlmPlg::HKEY_CURRENT_USER_ID:
+            return registry::Root::CurrentUser;
+        case HlmPlg::HKEY_LOCAL_MACHINE_ID:
+            return registry::Root::LocalMachine;
+        case HlmPlg::HKEY_USERS_ID:
+            return registry::Root::Users;
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<registry::Value> queryRegistry(uint32_t rootKey, std::u16string_view subKey,
+                                             std::u16string_view valueName) {
+    const auto root = rootOf(rootKey);
+    registry::Store store;
+    registry::Key key;
+    registry::Value value;
+    if (!root || registry::Store::openDefault(store) != registry::kErrorSuccess ||
+        registry::Key::open(store, *root, subKey, key, registry::kKeyRead) !=
+            registry::kErrorSuccess ||
+        key.queryValue(valueName, value) != registry::kErrorSuccess) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool setRegistry(uint32_t rootKey, std::u16string_view subKey, std::u16string_view valueName,
+                 const registry::Value& value) {
+    const auto root = rootOf(rootKey);
+    registry::Store store;
+    registry::Key key;
+    return root && registry::Store::openDefault(store) == registry::kErrorSuccess &&
+           registry::Key::create(store, *root, subKey, key, registry::kKeyAllAccess) ==
+               registry::kErrorSuccess &&
+           key.setValue(valueName, value) == registry::kErrorSuccess;
+}
+
+template <typename Service, typename Ask>
+bool askService(Ask ask) {
+    // The locator raises a logic error when used too early or when nothing
+    // provides the service; either counts as "no".
+    std::shared_ptr<Service> service = util::DiContainer::Instance().Get<Service>();
+    return service != nullptr && ask(*service);
+}
+
+}  // namespace
+
+CConfigImplEx::CConfigImplEx(CConfigStore& store, ResultList resultList)
+    : store_(store), resultList_(std::move(resultList)) {}
+
+CConfigImplEx::~CConfigImplEx() {
+    store_.forget(this);
+}
+
+template <typename T, typename Body>
+T CConfigImplEx::locked(T fallback, Body body) noexcept {
+    try {
+        std::lock_guard guard(lock_);
+        return body();
+    } catch (...) {
+        return fallback;
+    }
+}
+
+const char16_t* CConfigImplEx::result(std::u16string text) {
+    result_ = std::move(text);
+    return result_.c_str();
+}
+
+void CConfigImplEx::record(ReadRecord::Form form, std::u16string_view section,
+                           std::u16string_view key, std::u16string defaultValue,
+                           std::u16string value, std::u16string extra) {
+    ReadRecord entry;
+    entry.form = form;
+    entry.name = std::u16string(section);
+    entry.key = std::u16string(key);
+    entry.defaultValue = std::move(defaultValue);
+    entry.value = std::move(value);
+    entry.extra = std::move(extra);
+    store_.record(this, std::move(entry));
+}
+
+bool CConfigImplEx::registerHandler(HlmPlg::IHandler* handler) {
+    return locked(false, [&] {
+        auto* configHandler = dynamic_cast<HlmPlg::IConfigHandler*>(handler);
+        if (configHandler == nullptr) {
+            return false;
+        }
+        store_.handlers().add({this, configHandler});
+        return true;
+    });
+}
+
+// Not under the object lock: removing waits for the handler's calls on
+// other threads, and such a call may be reading through this object.
+bool CConfigImplEx::unregisterHandler(HlmPlg::IHandler* handler) {
+    try {
+        auto* configHandler = dynamic_cast<HlmPlg::IConfigHandler*>(handler);
+        return configHandler != nullptr && store_.handlers().remove(configHandler);
+    } catch (...) {
+        return false;
+    }
+}
+
+const char16_t* CConfigImplEx::getProductDirectory() {
+    return locked<const char16_t*>(u"", [&] { return result(store_.productDirectory()); });
+}
+
+const char16_t* CConfigImplEx::getDataDirectory() {
+    return locked<const char16_t*>(u"", [&] { return result(store_.dataDirectory()); });
+}
+
+const char16_t* CConfigImplEx::getAppDataSubDir(const char16_t* name) {
+    return locked<const char16_t*>(u"", [&] {
+        std::u16string path = store_.appDataSubDir(textOr(name));
+        record(ReadRecord::Form::AppDataSubDir, u"APPDATASUBDIR", textOr(name), {}, path);
+        return result(std::move(path));
+    });
+}
+
+const char16_t* CConfigImplEx::getReportPath(const char16_t* fileName) {
+    return locked<const char16_t*>(u"",
+                                   [&] { return result(store_.reportPath(textOr(fileName))); });
+}
+
+const char16_t* CConfigImplEx::getTempDirectory() {
+    return locked<const char16_t*>(u"", [&] {
+        std::u16string path = store_.tempDirectory();
+        record(ReadRecord::Form::TempDir, u"TEMPDIR", {}, {}, path);
+        return result(std::move(path));
+    });
+}
+
+const char16_t* CConfigImplEx::getWindowsDirectory() {
+    return locked<const char16_t*>(u"", [&] { return result(kWindowsDirectory); });
+}
+
+const char16_t* CConfigImplEx::getSystemDirectory() {
+    return locked<const char16_t*>(u"", [&] {
+        return result(
+            CConfigStore::normaliseDirectory(text::utf8ToUtf16(platform::systemDirectory())));
+    });
+}
+
+bool CConfigImplEx::isModuleAvailable(uint32_t id) {
+    return locked(false, [&] {
+        return askService<util::IModuleList>(
+            [&](const util::IModuleList& modules) { return modules.isModuleAvailable(id); });
+    });
+}
+
+bool CConfigImplEx::isModuleUnavailable(uint32_t id) {
+    return locked(false, [&] { return !isModuleAvailable(id); });
+}
+
+bool CConfigImplEx::isFeatureEnabled(uint32_t id) {
+    return locked(false, [&] {
+        return askService<util::IFeatureControlReader>(
+            [&](const util::IFeatureControlReader& features) {
+                return features.isFeatureEnabled(id);
+            });
+    });
+}
+
+bool CConfigImplEx::isFeatureDisabled(uint32_t id) {
+    return locked(false, [&] { return !isFeatureEnabled(id); });
+}
+
+const char16_t* CConfigImplEx::readString(const char16_t* section, const char16_t* key,
+                                          const char16_t* defaultValue) {
+    const std::u16string_view fallback = textOr(defaultValue);
+    // A default that cannot even be copied gives the empty text.
+    return locked<const char16_t*>(u"", [&] {
+        std::u16string value = store_.readString(textOr(section), textOr(key), fallback);
+        record(ReadRecord::Form::Text, textOr(section), textOr(key), std::u16string(fallback),
+               value);
+        return result(std::move(value));
+    });
+}
+
+HlmPlg::IStringList* CConfigImplEx::readList(const char16_t* section, const char16_t* key,
+                                             const char16_t* defaultValue,
+                                             const char16_t* separator) {
+    return locked<HlmPlg::IStringList*>(resultList_.get(), [&] {
+        const std::u16string_view separatorText = textOr(separator);
+        const auto items =
+            store_.readList(textOr(section), textOr(key), textOr(defaultValue), separatorText);
+        resultList_->clear();
+        std::u16string all;
+        for (const auto& item : items) {
+            resultList_->add(item.c_str());
+            all += item;
+        }
+        record(ReadRecord::Form::List, textOr(section), textOr(key),
+               std::u16string(textOr(defaultValue)), std::move(all),
+               separatorText.empty() ? kEmptySeparator : std::u16string(separatorText));
+        return resultList_.get();
+    });
+}
+
+// The record keeps the stored form: a reload compares what is stored.
+const char16_t* CConfigImplEx::readScrambledString(const char16_t* section, const char16_t* key) {
+    return locked<const char16_t*>(u"", [&] {
+        std::u16string stored = store_.readString(textOr(section), textOr(key), u"");
+        std::u16string plain = services::unscramble(stored);
+        record(ReadRecord::Form::Scrambled, textOr(section), textOr(key), {}, std::move(stored));
+        return result(std::move(plain));
+    });
+}
+
+int32_t CConfigImplEx::readInt(const char16_t* section, const char16_t* key, int32_t defaultValue) {
+    return locked(defaultValue, [&] {
+        const int32_t value = store_.readInt(textOr(section), textOr(key), defaultValue);
+        record(ReadRecord::Form::Int, textOr(section), textOr(key),
+               text::format(u"%d", defaultValue), text::format(u"%d", value));
+        return value;
+    });
+}
+
+uint32_t CConfigImplEx::readHex(const char16_t* section, const char16_t* key,
+                                uint32_t defaultValue) {
+    return locked(defaultValue, [&] {
+        const uint32_t value = store_.readHex(textOr(section), textOr(key), defaultValue);
+        record(ReadRecord::Form::Hex, textOr(section), textOr(key),
+               text::format(u"%d", static_cast<int32_t>(defaultValue)),
+               text::format(u"%d", static_cast<int32_t>(value)));
+        return value;
+    });
+}
+
+bool CConfigImplEx::readBool(const char16_t* section, const char16_t* key, bool defaultValue) {
+    return locked(defaultValue, [&] {
+        const int32_t fallback = defaultValue ? 1 : 0;
+        const int32_t value = store_.readInt(textOr(section), textOr(key), fallback);
+        record(ReadRecord::Form::Bool, textOr(section), textOr(key), text::format(u"%d", fallback),
+               text::format(u"%d", value));
+        return value == 1;
+    });
+}
+
+const char16_t* CConfigImplEx::readRegistryString(uint32_t rootKey, const char16_t* subKey,
+                                                  const char16_t* valueName) {
+    return locked<const char16_t*>(u"", [&] {
+        const auto value = queryRegistry(rootKey, textOr(subKey), textOr(valueName));
+        if (!value || value->data.size() > kRegistryTextBytes) {
+            return result({});
+        }
+        auto text = registry::readString(*value);
+        return result(text ? std::move(*text) : std::u16string());
+    });
+}
+
+int32_t CConfigImplEx::readRegistryDword(uint32_t rootKey, const char16_t* subKey,
+                                         const char16_t* valueName) {
+    return locked(-1, [&] {
+        const auto value = queryRegistry(rootKey, textOr(subKey), textOr(valueName));
+        const auto number = value ? registry::readDword(*value) : std::nullopt;
+        return number ? static_cast<int32_t>(*number) : -1;
+    });
+}
+
+const char16_t* CConfigImplEx::readProductRegistryString(const char16_t* valueName) {
+    return locked<const char16_t*>(u"", [&] {
+        return readRegistryString(HlmPlg::HKEY_LOCAL_MACHINE_ID,
+                                  store_.productRegistryKey().c_str(), valueName);
+    });
+}
+
+int32_t CConfigImplEx::readProductRegistryDword(const char16_t* valueName) {
+    return locked(-1, [&] {
+        return readRegistryDword(HlmPlg::HKEY_LOCAL_MACHINE_ID, store_.productRegistryKey().c_str(),
+                                 valueName);
+    });
+}
+
+bool CConfigImplEx::writeRegistryString(uint32_t rootKey, const char16_t* subKey,
+                                        const char16_t* valueName, const char16_t* text) {
+    return locked(false, [&] {
+        return setRegistry(rootKey, textOr(subKey), textOr(valueName),
+                           registry::makeString(textOr(text)));
+    });
+}
+
+bool CConfigImplEx::writeRegistryDword(uint32_t rootKey, const char16_t* subKey,
+                                       const char16_t* valueName, int32_t value) {
+    return locked(false, [&] {
+        return setRegistry(rootKey, textOr(subKey), textOr(valueName),
+                           registry::makeDword(static_cast<uint32_t>(value)));
+    });
+}
+
+bool CConfigImplEx::writeProductRegistryString(const char16_t* valueName, const char16_t* text) {
+    return locked(false, [&] {
+        return writeRegistryString(HlmPlg::HKEY_LOCAL_MACHINE_ID,
+                                   store_.productRegistryKey().c_str(), valueName, text);
+    });
+}
+
+bool CConfigImplEx::writeProductRegistryDword(const char16_t* valueName, int32_t value) {
+    return locked(false, [&] {
+        return writeRegistryDword(HlmPlg::HKEY_LOCAL_MACHINE_ID,
+                                  store_.productRegistryKey().c_str(), valueName, value);
+    });
+}
+
+const char16_t* CConfigImplEx::unscramble(const char16_t* text) {
+    return locked<const char16_t*>(u"", [&] { return result(services::unscramble(textOr(text))); });
+}
+
+}  // namespace holm::services
