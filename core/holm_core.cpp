@@ -269,8 +269,10 @@ void CHolmCore::removeStaleTempFolders() {
         prefix.resize(underscore + 1);
     }
     const std::u16string base = store.tempBase();
-    for (const auto& entry : platform::enumerateWithPrefix(
-             text::utf16ToUtf8(base), text::utf16ToUtf8(prefix), kStampCharacters)) {
+    // A base folder that cannot be listed holds no stale folders to remove.
+    const auto entries = platform::enumerateWithPrefix(text::utf16ToUtf8(base),
+                                                       text::utf16ToUtf8(prefix), kStampCharacters);
+    for (const auto& entry : entries.valueOr({})) {
         if (entry.type != platform::FileType::kDirectory) {
             continue;
         }
@@ -281,7 +283,7 @@ void CHolmCore::removeStaleTempFolders() {
             continue;
         }
         std::vector<std::string> left;
-        const uint32_t error = platform::removeTreeSafely(folderPath, &left);
+        const uint32_t error = platform::removeTreeSafely(folderPath, &left).windowsError();
         if (error == 0) {
             log(text::format(u"DELETE TEMP FOLDER: <%s>", text::logInsert(folder).c_str()));
             continue;

@@ -171,14 +171,12 @@ int32_t CPluginLifecycle::addPluginWithReason(const PluginListEntry& entry, std:
     }
     // Loaded from the descriptor that was verified: no window in which the
     // file could be exchanged between the check and the load.
-    uint32_t error = 0;
-    std::string message;
-    platform::SharedLibrary library =
-        platform::SharedLibrary::openDescriptor(verified->descriptor(), path, error, &message);
-    if (!library) {
-        why = path + ": " + message;
+    auto loaded = platform::SharedLibrary::openDescriptor(verified->descriptor(), path);
+    if (!loaded) {
+        why = path + ": " + loaded.error().message;
         return kLoadFailed;
     }
+    platform::SharedLibrary library = std::move(*loaded);
     auto entryPoint = reinterpret_cast<GetHlmPlugin2Function>(library.symbol("getHlmPlugin2"));
     if (entryPoint == nullptr) {
         return kNoEntryPoint;

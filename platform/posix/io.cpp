@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <vector>
 
 #include "platform/posix/system_calls.h"
@@ -239,6 +240,34 @@ Result<std::string> readSmallFile(int fd, size_t limit) {
         }
         content.append(reinterpret_cast<const char*>(buffer), *got);
     }
+}
+
+Result<std::vector<std::byte>> readWholeFile(int fd, size_t limit, uint64_t sizeHint) {
+    constexpr size_t kMinimumGrowth = 64 * 1024;
+    // One byte beyond the expected size shows a file that has grown.
+    std::vector<std::byte> content(static_cast<size_t>(std::min<uint64_t>(sizeHint, limit)) + 1);
+    size_t filled = 0;
+    for (;;) {
+        if (filled == content.size()) {
+            if (filled > limit) {
+                return Error::fromErrno(EFBIG);
+            }
+            content.resize(std::min(limit + 1, std::max(filled * 2, kMinimumGrowth)));
+        }
+        auto got = readAt(
+            fd,
+            std::span(reinterpret_cast<uint8_t*>(content.data()) + filled, content.size() - filled),
+            filled);
+        if (!got) {
+            return got.error();
+        }
+        filled += *got;
+        if (filled < content.size()) {
+            break;  // readAt stops short only at the end of the file
+        }
+    }
+    content.resize(filled);
+    return content;
 }
 
 Result<std::string> readSmallFile(const std::string& path, size_t limit) {
