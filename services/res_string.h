@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "async/thread_safe_buffer.h"
 #include "hlmplg/res_string.h"
 #include "services/text_library.h"
-#include "async/thread_safe_buffer.h"
 
 namespace holm::services {
 
