@@ -79,8 +79,7 @@ BENCHMARK(BM_ParseListWithRawExpat);
 // getHlmCore and destruction of a core with an inline list: the signature
 // checks of the core library and the master text library dominate.
 void BM_CoreInitialisation(benchmark::State& state) {
-    uint32_t error = 0;
-    static auto library = holm::platform::SharedLibrary::open(HOLM_CORE_LIBRARY, error);
+    static auto library = holm::platform::SharedLibrary::open(HOLM_CORE_LIBRARY).valueOr({});
     using Entry = HlmPlg::IHlmCore* (*)(const char16_t*, HlmPlg::IHlmCoreHandler*, const char16_t*);
     auto entry = reinterpret_cast<Entry>(library.symbol("getHlmCore"));
     if (entry == nullptr) {

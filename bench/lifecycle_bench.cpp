@@ -35,8 +35,7 @@ std::u16string inlineList(int count) {
 using CoreEntry = HlmPlg::IHlmCore* (*)(const char16_t*, HlmPlg::IHlmCoreHandler*, const char16_t*);
 
 CoreEntry coreEntry() {
-    uint32_t error = 0;
-    static auto library = holm::platform::SharedLibrary::open(HOLM_CORE_LIBRARY, error);
+    static auto library = holm::platform::SharedLibrary::open(HOLM_CORE_LIBRARY).valueOr({});
     return reinterpret_cast<CoreEntry>(library.symbol("getHlmCore"));
 }
 
@@ -75,8 +74,7 @@ void BM_RawLoadUnload100Plugins(benchmark::State& state) {
         std::vector<holm::platform::SharedLibrary> libraries;
         libraries.reserve(kPluginCount);
         for (int i = 0; i < kPluginCount; ++i) {
-            uint32_t error = 0;
-            libraries.push_back(holm::platform::SharedLibrary::open(pluginFile(i), error));
+            libraries.push_back(holm::platform::SharedLibrary::open(pluginFile(i)).valueOr({}));
             if (libraries.back().symbol("getHlmPlugin2") == nullptr) {
                 state.SkipWithError("a plugin copy did not load");
                 return;

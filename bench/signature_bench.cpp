@@ -50,10 +50,12 @@ class SignedFiles {
             std::ofstream(path, std::ios::binary)
                 .write(reinterpret_cast<const char*>(data.data()),
                        static_cast<std::streamsize>(data.size()));
-            std::string error;
-            const auto signature = signFile(path.string(), key_, error);
-            if (!signature || !writeSignatureFile(path.string(), *signature, error)) {
-                throw std::runtime_error(error);
+            const auto signature = signFile(path.string(), key_);
+            if (!signature) {
+                throw std::runtime_error(signature.error().message);
+            }
+            if (const auto written = writeSignatureFile(path.string(), *signature); !written) {
+                throw std::runtime_error(written.error().message);
             }
         }
         return path.string();
@@ -114,9 +116,8 @@ void BM_Sha256OfFile(benchmark::State& state) {
     const std::string path = files().file(size);
     for (auto _ : state) {
         const auto dir = holm::platform::openDirectory(fs::path(path).parent_path().string());
-        const auto file = holm::platform::openFileAt(dir.fd.get(), fs::path(path).filename());
-        uint64_t hashed = 0;
-        benchmark::DoNotOptimize(sha256OfDescriptor(file.fd.get(), hashed));
+        const auto file = holm::platform::openFileAt(dir->fd.get(), fs::path(path).filename());
+        benchmark::DoNotOptimize(sha256OfDescriptor(file->fd.get()));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }

@@ -2,11 +2,14 @@
 
 #include <new>
 
+#include "async/async_impl.h"
+#include "async/thread_impl.h"
 #include "common/utf16.h"
 #include "containers/factory.h"
 #include "core/service.h"
 #include "hlmplg/interface_ids.h"
 #include "platform/file_system.h"
+#include "platform/named_event.h"
 #include "services/config_impl.h"
 #include "services/factory.h"
 #include "utilities/di_container.h"
@@ -44,6 +47,10 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
         case HlmPlg::IID_SERIALIZABLELIST:
         case HlmPlg::IID_TXTFILE:
             return containers::createContainer(id);
+        case HlmPlg::IID_THREAD:
+            return asyncGate_ ? new async::CThreadImpl(*asyncGate_) : nullptr;
+        case HlmPlg::IID_ASYNC:
+            return dispatcher_ ? new async::CAsyncImpl(*dispatcher_, *asyncGate_) : nullptr;
         case HlmPlg::IID_RESSTRING:
         case HlmPlg::IID_RESSTRING2:
             return services::createTextService(id, productTexts());
@@ -52,6 +59,21 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
             return services::createService(id, text::utf8ToUtf16(platform::systemDirectory()));
         default:
             return nullptr;
+    }
+}
+
+void CHlmPlgPluginManager::createDispatcher(const BoundaryReporting& reporting) {
+    if (dispatcher_) {
+        return;
+    }
+    asyncGate_ = std::make_unique<AsyncGate>(reporting);
+    dispatcher_ = std::make_unique<async::CAsyncImplObjects>(*asyncGate_, nullptr,
+                                                             platform::runtimeDirectory());
+}
+
+void CHlmPlgPluginManager::setAsyncReporting(const BoundaryReporting& reporting) {
+    if (asyncGate_) {
+        asyncGate_->setReporting(reporting);
     }
 }
 

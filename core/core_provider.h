@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include "async/dispatcher.h"
+#include "core/async_gate.h"
 #include "core/host_link.h"
 #include "core/service_handlers.h"
 #include "hlmplg/plugin.h"
@@ -34,6 +36,14 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     services::CommandLineHolder& commandLine() { return commandLine_; }
     ServiceHandlerList& serviceHandlers() { return serviceHandlers_; }
 
+    // Creates the asynchronous dispatcher (once, at initialisation); from
+    // then on ids 13 (IThread) and 17 (IAsync) are served. Their callbacks
+    // and thread bodies report as `reporting` says.
+    void createDispatcher(const BoundaryReporting& reporting);
+    // Null before createDispatcher.
+    async::CAsyncImplObjects* dispatcher() { return dispatcher_.get(); }
+    void setAsyncReporting(const BoundaryReporting& reporting);
+
   private:
     HlmPlg::IInterface* make(int32_t id);
     HlmPlg::IInterface* makeConfig();
@@ -44,6 +54,9 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     std::unique_ptr<services::CConfigStore> store_;
     services::CommandLineHolder commandLine_;
     ServiceHandlerList serviceHandlers_;
+    std::unique_ptr<AsyncGate> asyncGate_;
+    // Destroyed before the gate its workers call through.
+    std::unique_ptr<async::CAsyncImplObjects> dispatcher_;
 };
 
 }  // namespace holm::core

@@ -4,8 +4,10 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "async/dispatcher.h"
 #include "common/format.h"
 #include "common/log_text.h"
 #include "common/utf16.h"
@@ -138,6 +140,7 @@ uint32_t CHolmCore::initialise(const std::u16string& pluginList) {
     registerProviders();
     ownService_ =
         dynamic_cast<HlmPlg::IService*>(manager_.createInterface(&ownPlugin_, HlmPlg::IID_SERVICE));
+    provider_->createDispatcher(reporting());
     updateLifecycleContext();
     return 0;
 }
@@ -177,6 +180,8 @@ void CHolmCore::updateLifecycleContext() {
         context.serviceHandlers = &provider_->serviceHandlers();
         context.configStore = &provider_->configStore();
         context.owner = &ownPlugin_;
+        context.dispatcher = provider_->dispatcher();
+        provider_->setAsyncReporting(reporting());
     }
     context.productDirectory = text::utf16ToUtf8(productDirectory_);
     lifecycle_.setContext(std::move(context));
@@ -231,8 +236,9 @@ void CHolmCore::registerProviders() {
 // manager's own service object has been handed back.
 void CHolmCore::unregisterProviders() {
     if (ownService_ != nullptr) {
-        manager_.releaseInterface(&ownPlugin_, HlmPlg::IID_SERVICE, ownService_);
-        ownService_ = nullptr;
+        HlmPlg::IService* service = std::exchange(ownService_, nullptr);
+        updateLifecycleContext();  // nothing reports to it any more
+        manager_.releaseInterface(&ownPlugin_, HlmPlg::IID_SERVICE, service);
     }
     if (!provider_) {
         return;
@@ -263,8 +269,10 @@ void CHolmCore::removeStaleTempFolders() {
         prefix.resize(underscore + 1);
     }
     const std::u16string base = store.tempBase();
-    for (const auto& entry : platform::enumerateWithPrefix(
-             text::utf16ToUtf8(base), text::utf16ToUtf8(prefix), kStampCharacters)) {
+    // A base folder that cannot be listed holds no stale folders to remove.
+    const auto entries = platform::enumerateWithPrefix(text::utf16ToUtf8(base),
+                                                       text::utf16ToUtf8(prefix), kStampCharacters);
+    for (const auto& entry : entries.valueOr({})) {
         if (entry.type != platform::FileType::kDirectory) {
             continue;
         }
@@ -275,7 +283,7 @@ void CHolmCore::removeStaleTempFolders() {
             continue;
         }
         std::vector<std::string> left;
-        const uint32_t error = platform::removeTreeSafely(folderPath, &left);
+        const uint32_t error = platform::removeTreeSafely(folderPath, &left).windowsError();
         if (error == 0) {
             log(text::format(u"DELETE TEMP FOLDER: <%s>", text::logInsert(folder).c_str()));
             continue;
@@ -435,6 +443,10 @@ void CHolmCore::serviceControl(uint32_t control, uint32_t eventType, void* event
         return;
     }
     try {
+        // Session changes reach the dispatcher's workers before any handler.
+        if (async::CAsyncImplObjects* dispatcher = provider_->dispatcher()) {
+            dispatcher->onServiceControl(control, eventType, eventData);
+        }
         broadcastToHandlers(
             provider_->serviceHandlers(), reporting(), u"IServiceHandler::onControl",
             [&](IServiceHandler* handler) { handler->onControl(control, eventType, eventData); });

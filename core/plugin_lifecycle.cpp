@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <typeinfo>
 
+#include "async/dispatcher.h"
 #include "common/format.h"
 #include "common/limits.h"
 #include "common/log_text.h"
@@ -170,14 +171,12 @@ int32_t CPluginLifecycle::addPluginWithReason(const PluginListEntry& entry, std:
     }
     // Loaded from the descriptor that was verified: no window in which the
     // file could be exchanged between the check and the load.
-    uint32_t error = 0;
-    std::string message;
-    platform::SharedLibrary library =
-        platform::SharedLibrary::openDescriptor(verified->descriptor(), path, error, &message);
-    if (!library) {
-        why = path + ": " + message;
+    auto loaded = platform::SharedLibrary::openDescriptor(verified->descriptor(), path);
+    if (!loaded) {
+        why = path + ": " + loaded.error().message;
         return kLoadFailed;
     }
+    platform::SharedLibrary library = std::move(*loaded);
     auto entryPoint = reinterpret_cast<GetHlmPlugin2Function>(library.symbol("getHlmPlugin2"));
     if (entryPoint == nullptr) {
         return kNoEntryPoint;
@@ -258,6 +257,10 @@ uint32_t CPluginLifecycle::callAll(Phase phase, bool reverse, OnFailure onFailur
     if (phase == Phase::ReloadConfig) {
         reloadConfiguration();
         return 0;
+    }
+    if (phase == Phase::Stop && context_.dispatcher != nullptr) {
+        // No watch fires into a plugin that is stopping.
+        context_.dispatcher->stopAll();
     }
     const size_t count = plugins_.size();
     uint32_t firstFailed = 0;

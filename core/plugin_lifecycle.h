@@ -36,6 +36,10 @@ namespace holm::services {
 class CConfigStore;
 }
 
+namespace holm::async {
+class CAsyncImplObjects;
+}
+
 namespace holm::core {
 
 enum class Phase : uint32_t {
@@ -59,6 +63,8 @@ struct LifecycleContext {
     HlmPlg::CHlmPlg* owner = nullptr;
     // Relative library names resolve here.
     std::string productDirectory;
+    // Told to stop its watches at the start of every Stop phase.
+    async::CAsyncImplObjects* dispatcher = nullptr;
 };
 
 class CPluginLifecycle {

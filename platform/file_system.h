@@ -57,10 +57,10 @@ Result<UniqueFd> openForReading(const std::string& path);
 // missing parent gives ENOENT with 3.
 Status makeDirectory(const std::string& path, uint32_t mode);
 
-// Removes the directory `path` if it is empty. Returns 0, 145 when it has
-// contents, 2 when it is missing, 3 when it is not a directory (a link to
-// one included).
-uint32_t removeEmptyDirectory(const std::string& path);
+// Removes the directory `path` if it is empty. Fails with the Windows
+// number 145 when it has contents, 2 when it is missing, 3 when it is not a
+// directory (a link to one included).
+Status removeEmptyDirectory(const std::string& path);
 
 // Renames `from` to `to` only if nothing exists at `to` (EEXIST, Windows
 // 183, then): a directory put in place this way is complete the moment its
@@ -73,13 +73,14 @@ Status removeFile(const std::string& path);
 // Removes `path` and everything below it without following symbolic links (a
 // link is removed, never what it points to), without crossing into another
 // mount, and only removing directories owned by the effective user. Refuses
-// (error 5, nothing removed) when `path` itself is a directory of another
-// owner. Entries that must be left alone (mount points, directories of other
+// (EACCES, Windows 5; nothing removed) when `path` itself is a directory of
+// another owner. Entries that must be left alone (mount points, directories of other
 // owners) are skipped and listed in `skipped`; the rest is removed, however
 // deep the tree (a bounded number of directories is held open at a time).
-// Returns 0 when `path` is gone (or was never there), otherwise the first
-// error met (5 for a skipped directory).
-uint32_t removeTreeSafely(const std::string& path, std::vector<std::string>* skipped = nullptr);
+// Succeeds when `path` is gone (or was never there), otherwise fails with the
+// first error met (EACCES for a skipped directory, EINVAL for a path without
+// a last component such as "/").
+Status removeTreeSafely(const std::string& path, std::vector<std::string>* skipped = nullptr);
 
 struct DirectoryEntry {
     std::string name;
@@ -89,19 +90,18 @@ struct DirectoryEntry {
 // The entries of `directory` (without "." and "..") whose names match
 // `pattern` by the Windows rules: '*' matches any run of characters, '?'
 // exactly one character (a whole UTF-8 sequence), A-Z match case-insensitively,
-// and "*.*" matches every name, dotted or not. Unsorted. On failure returns
-// nothing and sets `error` (3 when the directory does not exist).
-std::vector<DirectoryEntry> enumerate(const std::string& directory, const std::string& pattern,
-                                      uint32_t* error = nullptr);
+// and "*.*" matches every name, dotted or not. Unsorted. Fails with the
+// Windows number 3 when the directory does not exist.
+Result<std::vector<DirectoryEntry>> enumerate(const std::string& directory,
+                                              const std::string& pattern);
 
 // The entries of `directory` (without "." and "..") whose names are `prefix`,
 // taken literally and compared case-sensitively ('*' and '?' in it are plain
 // characters), followed by exactly `suffixCharacters` characters (whole UTF-8
-// sequences). Unsorted. On failure returns nothing and sets `error` as
-// `enumerate` does.
-std::vector<DirectoryEntry> enumerateWithPrefix(const std::string& directory,
-                                                const std::string& prefix, size_t suffixCharacters,
-                                                uint32_t* error = nullptr);
+// sequences). Unsorted. Fails as `enumerate` does.
+Result<std::vector<DirectoryEntry>> enumerateWithPrefix(const std::string& directory,
+                                                        const std::string& prefix,
+                                                        size_t suffixCharacters);
 
 // Whether `name` matches `pattern` by the rules of `enumerate`.
 bool matchesPattern(const std::string& name, const std::string& pattern);

@@ -15,6 +15,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/result.h"
 #include "platform/unique_handle.h"
@@ -71,6 +72,12 @@ Result<bool> tryLockShared(int fd);
 // position, at most `limit` bytes; a longer file gives EFBIG rather than a
 // truncated content.
 Result<std::string> readSmallFile(int fd, size_t limit);
+// The whole content of the file behind `fd`, read from its start (the
+// descriptor's position is neither used nor moved), at most `limit` bytes: a
+// longer file gives EFBIG, and no more than limit + 1 bytes are ever read,
+// whatever the file claims. `sizeHint` (the size the caller saw) only sizes
+// the first buffer; a file that grew or shrank since is still read whole.
+Result<std::vector<std::byte>> readWholeFile(int fd, size_t limit, uint64_t sizeHint = 0);
 // Opens a small regular file (no link followed at the last step, no hang on
 // a FIFO: anything but a regular file gives EINVAL) and reads it whole.
 Result<std::string> readSmallFile(const std::string& path, size_t limit);
@@ -88,5 +95,10 @@ Result<bool> waitAnyReadable(std::span<const int> fds, std::span<bool> ready, De
 inline constexpr Deadline kNoDeadline = Deadline::max();
 // The deadline `timeout` from now (a negative timeout is now).
 Deadline deadlineIn(std::chrono::milliseconds timeout);
+
+// Waits on the epoll instance `epollFd` until a member is ready or
+// `deadline` passes, and writes the keys (the 64-bit data each member was
+// added with) of the ready members to `keys`: how many (0 at the deadline).
+Result<size_t> waitEpoll(int epollFd, std::span<uint64_t> keys, Deadline deadline = kNoDeadline);
 
 }  // namespace holm::platform::io

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -57,11 +58,14 @@ class Error {
 // The error of the last failed system call of this thread.
 Error lastSystemError() noexcept;
 
-template <typename T>
+// `E` is the error type: `Error` for every operation whose failure is an
+// errno value or a Windows number, or an operation's own refusal type where
+// the error says more than that (the signature checks' reason).
+template <typename T, typename E = Error>
 class [[nodiscard]] Result {
   public:
     Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-    Result(Error error) : state_(std::in_place_index<1>, error) {}
+    Result(E error) : state_(std::in_place_index<1>, std::move(error)) {}
 
     bool ok() const noexcept { return state_.index() == 0; }
     explicit operator bool() const noexcept { return ok(); }
@@ -80,14 +84,30 @@ class [[nodiscard]] Result {
     T valueOr(T fallback) && { return ok() ? std::move(value()) : std::move(fallback); }
 
     // The error; only meaningful when !ok().
-    const Error& error() const { return std::get<1>(state_); }
+    const E& error() const { return std::get<1>(state_); }
 
   private:
-    std::variant<T, Error> state_;
+    std::variant<T, E> state_;
+};
+
+// An operation that yields nothing but can fail with an error of its own type.
+template <typename E>
+class [[nodiscard]] Result<void, E> {
+  public:
+    Result() = default;
+    Result(E error) : error_(std::move(error)) {}
+
+    bool ok() const noexcept { return !error_.has_value(); }
+    explicit operator bool() const noexcept { return ok(); }
+    // The error; only meaningful when !ok().
+    const E& error() const { return *error_; }
+
+  private:
+    std::optional<E> error_;
 };
 
 template <>
-class [[nodiscard]] Result<void> {
+class [[nodiscard]] Result<void, Error> {
   public:
     Result() noexcept = default;
     Result(Error error) noexcept : error_(error), failed_(true) {}

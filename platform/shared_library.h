@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/file_identity.h"
+#include "platform/result.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
@@ -29,6 +30,17 @@ struct LibraryTraits {
 };
 using UniqueLibrary = UniqueHandle<LibraryTraits>;
 
+// Why a library did not load: the Windows number the system reports for the
+// failure, and the loader's explanation (empty when the loader was not
+// reached, e.g. for an empty path).
+struct LoadFailure {
+    uint32_t windowsError = 0;
+    std::string message;
+};
+
+class SharedLibrary;
+using LoadResult = Result<SharedLibrary, LoadFailure>;
+
 class SharedLibrary {
   public:
     SharedLibrary() = default;
@@ -37,19 +49,17 @@ class SharedLibrary {
     SharedLibrary& operator=(SharedLibrary&& other) noexcept;
 
     // Loads the library at `path` with every symbol resolved now and nothing
-    // exported to later loads. On failure returns an invalid object and sets
-    // `error`: 126 file or dependency missing, 193 not a loadable library,
-    // 127 unresolved symbol, 5 not a readable regular file, 87 empty path.
-    // `message` (optional) receives the loader's explanation.
-    static SharedLibrary open(const std::string& path, uint32_t& error,
-                              std::string* message = nullptr);
+    // exported to later loads. Fails with 126 file or dependency missing, 193
+    // not a loadable library, 127 unresolved symbol, 5 not a readable regular
+    // file, 87 empty path.
+    static LoadResult open(const std::string& path);
 
     // Loads the file open on `fd` (through "/proc/self/fd/N"), so that what
     // was verified on that descriptor is exactly what is loaded. The caller
     // keeps ownership of `fd`; it may be closed once this returns.
-    // `originalPath` is the name reported for the module from then on.
-    static SharedLibrary openDescriptor(int fd, const std::string& originalPath, uint32_t& error,
-                                        std::string* message = nullptr);
+    // `originalPath` is the name reported for the module from then on. Fails
+    // as `open` does, and with 6 for a descriptor that is not open.
+    static LoadResult openDescriptor(int fd, const std::string& originalPath);
 
     bool valid() const noexcept { return handle_.valid(); }
     explicit operator bool() const noexcept { return valid(); }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/file_identity.h"
+#include "platform/result.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
@@ -21,46 +22,47 @@ struct OpenedFileInfo {
     bool writableByGroupOrOthers = false;  // a group or world write bit is set
 };
 
-enum class OpenStatus {
-    Opened,
+struct OpenedFile {
+    UniqueFd fd;
+    OpenedFileInfo info;
+};
+
+// Why an open for verification failed: the refusals a verifier reports
+// differently, beside the errno value.
+enum class OpenRefusal {
     NotFound,      // the name (or a directory on the way) does not exist
     SymbolicLink,  // the name is a symbolic link
     WrongType,     // not a regular file (openFileAt) or not a directory (openDirectory)
     Failed,        // any other error; `error` holds the errno value
 };
 
-struct OpenedFile {
-    OpenStatus status = OpenStatus::Failed;
-    int error = 0;
-    UniqueFd fd;
-    OpenedFileInfo info;
+struct OpenFailure {
+    OpenRefusal refusal = OpenRefusal::Failed;
+    int error = 0;  // the errno value, when a system call reported one
 };
+
+using OpenResult = Result<OpenedFile, OpenFailure>;
 
 // Opens a directory read-only and close-on-exec, following symbolic links in
 // the path, to serve as the anchor of openFileAt.
-OpenedFile openDirectory(const std::string& path);
+OpenResult openDirectory(const std::string& path);
 
 // Opens `name` inside the directory `directoryFd` read-only, close-on-exec and
 // non-blocking, without following a symbolic link at `name`. Only a regular
 // file is opened: the type is checked before opening (so devices and FIFOs are
 // never opened) and again on the descriptor.
-OpenedFile openFileAt(int directoryFd, const std::string& name);
-
-// Reads up to `size` bytes at `offset`, retrying on interruption. Returns the
-// number of bytes read (0 at end of file) or -1 on error.
-long long readAt(int fd, void* buffer, size_t size, uint64_t offset);
+OpenResult openFileAt(int directoryFd, const std::string& name);
 
 // A path naming the open descriptor itself ("/proc/self/fd/N"), through which
 // the file can be opened again or loaded by the dynamic loader.
 std::string descriptorPath(int fd);
 
 // Creates a new file (never replacing anything, not following a symbolic
-// link) with the permission bits `mode` and writes `content` to it. Returns 0
-// or the errno value of the failure; a partly written file is removed.
-int createNewFile(const std::string& path, std::string_view content, uint32_t mode);
+// link) with the permission bits `mode` and writes `content` to it. A partly
+// written file is removed; the error is the write's.
+Status createNewFile(const std::string& path, std::string_view content, uint32_t mode);
 
-// Creates a FIFO at `path` with the permission bits `mode`. Returns 0 or the
-// errno value.
-int createFifo(const std::string& path, uint32_t mode);
+// Creates a FIFO at `path` with the permission bits `mode`.
+Status createFifo(const std::string& path, uint32_t mode);
 
 }  // namespace holm::platform

@@ -5,7 +5,9 @@
 // (`HOLM_REGISTRY_DIR`, default `/var/lib/holm/registry`). Names compare
 // without regard to case (A-Z folded) and keep the spelling they were created
 // with. Every write is atomic; a per-key lock serialises writers of one key,
-// also across processes. Operations return Windows error numbers (0 success).
+// also across processes. Operations return Windows error numbers (0 success),
+// each [[nodiscard]]: their callers hand the number on unchanged, as from the
+// system's registry calls, so it is not wrapped in a Result.
 //
 // Thread safety: a `Store` and a `Key` may be used from several threads at
 // once; every operation is self-contained.

@@ -5,11 +5,12 @@
 #include <openssl/pem.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <stdexcept>
 #include <vector>
 
-#include "platform/verified_open.h"
+#include "platform/io.h"
 
 namespace holm::security {
 namespace {
@@ -72,32 +73,32 @@ Digest sha256(std::span<const uint8_t> data) {
     return digest;
 }
 
-std::optional<Digest> sha256OfDescriptor(int fd, uint64_t& bytesRead) {
+platform::Result<FileDigest> sha256OfDescriptor(int fd) {
+    const auto digestFailed = platform::Error::fromErrno(EIO).because("SHA-256 failed");
     MdCtxPtr context(EVP_MD_CTX_new());
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-        return std::nullopt;
+        return digestFailed;
     }
     std::vector<uint8_t> buffer(kHashChunk);
-    bytesRead = 0;
+    FileDigest result;
     for (;;) {
-        const long long got = platform::readAt(fd, buffer.data(), buffer.size(), bytesRead);
-        if (got < 0) {
-            return std::nullopt;
+        auto got = platform::io::readAt(fd, buffer, result.size);
+        if (!got) {
+            return got.error();
         }
-        if (got == 0) {
+        if (*got == 0) {
             break;
         }
-        if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(got)) != 1) {
-            return std::nullopt;
+        if (EVP_DigestUpdate(context.get(), buffer.data(), *got) != 1) {
+            return digestFailed;
         }
-        bytesRead += static_cast<uint64_t>(got);
+        result.size += *got;
     }
-    Digest digest{};
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest.data(), &length) != 1) {
-        return std::nullopt;
+    if (EVP_DigestFinal_ex(context.get(), result.digest.data(), &length) != 1) {
+        return digestFailed;
     }
-    return digest;
+    return result;
 }
 
 std::string toHex(std::span<const uint8_t> bytes) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
+
 namespace holm::security {
 
 using Digest = std::array<uint8_t, 32>;        // SHA-256
@@ -20,10 +22,16 @@ using SignatureBytes = std::array<uint8_t, 64>;
 
 Digest sha256(std::span<const uint8_t> data);
 
+// The SHA-256 of a file and the number of bytes it was taken over.
+struct FileDigest {
+    Digest digest{};
+    uint64_t size = 0;
+};
+
 // SHA-256 of everything readable from `fd` (read with pread from offset 0, so
-// the descriptor's position is not used). `bytesRead` receives the length
-// hashed. Empty on a read error.
-std::optional<Digest> sha256OfDescriptor(int fd, uint64_t& bytesRead);
+// the descriptor's position is not used). Fails with the read's error, or
+// with EIO when the digest itself fails.
+platform::Result<FileDigest> sha256OfDescriptor(int fd);
 
 std::string toHex(std::span<const uint8_t> bytes);
 // Parses exactly `out.size()` bytes of lower-case hexadecimal text.
@@ -35,7 +43,8 @@ class PublicKey {
     explicit PublicKey(const RawPublicKey& raw);
 
     // Reads a PEM "PUBLIC KEY" (as written by holm-sign keygen or openssl);
-    // empty if the text is not an Ed25519 public key.
+    // empty if the text is not an Ed25519 public key, the one way it fails
+    // (it parses text in memory), so no error value is carried.
     static std::optional<PublicKey> fromPem(std::string_view pem);
 
     const RawPublicKey& raw() const { return raw_; }
@@ -57,8 +66,11 @@ class PrivateKey {
     PrivateKey& operator=(PrivateKey&&) noexcept;
     ~PrivateKey();
 
+    // Empty only when libcrypto cannot make a key, for which it gives no
+    // reason a caller could act on.
     static std::optional<PrivateKey> generate();
-    // Reads an unencrypted PEM "PRIVATE KEY"; empty if it is not Ed25519.
+    // Reads an unencrypted PEM "PRIVATE KEY"; empty if it is not Ed25519 (as
+    // fromPem of a public key, the one way it fails).
     static std::optional<PrivateKey> fromPem(std::string_view pem);
 
     std::string toPem() const;

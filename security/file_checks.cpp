@@ -1,8 +1,10 @@
 #include "security/file_checks.h"
 
+#include "platform/io.h"
 #include "platform/process_info.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -12,74 +14,53 @@ bool isTrustedOwner(uint32_t owner) {
     return owner == 0 || owner == platform::effectiveUserId();
 }
 
-FileInDirectory openInDirectory(const std::string& path) {
+platform::Result<FileInDirectory, platform::OpenFailure> openInDirectory(const std::string& path) {
     const std::filesystem::path fsPath(path);
-    FileInDirectory result;
-    result.directory =
+    auto directory =
         platform::openDirectory(fsPath.has_parent_path() ? fsPath.parent_path().string() : ".");
-    if (result.directory.status == platform::OpenStatus::Opened) {
-        result.file = platform::openFileAt(result.directory.fd.get(), fsPath.filename().string());
-    } else {
-        result.file.status = result.directory.status == platform::OpenStatus::WrongType
-                                 ? platform::OpenStatus::NotFound
-                                 : result.directory.status;
-        result.file.error = result.directory.error;
+    if (!directory) {
+        platform::OpenFailure failure = directory.error();
+        if (failure.refusal == platform::OpenRefusal::WrongType) {
+            failure.refusal = platform::OpenRefusal::NotFound;
+        }
+        return failure;
     }
-    return result;
+    auto file = platform::openFileAt(directory->fd.get(), fsPath.filename().string());
+    if (!file) {
+        return file.error();
+    }
+    return FileInDirectory{std::move(*directory), std::move(*file)};
 }
 
-std::string describeOpenFailure(const platform::OpenedFile& opened) {
-    switch (opened.status) {
-        case platform::OpenStatus::Opened:
-            return {};
-        case platform::OpenStatus::NotFound:
+std::string describeOpenFailure(const platform::OpenFailure& failure) {
+    switch (failure.refusal) {
+        case platform::OpenRefusal::NotFound:
             return "does not exist";
-        case platform::OpenStatus::SymbolicLink:
+        case platform::OpenRefusal::SymbolicLink:
             return "is a symbolic link";
-        case platform::OpenStatus::WrongType:
+        case platform::OpenRefusal::WrongType:
             return "has the wrong file type";
-        case platform::OpenStatus::Failed:
+        case platform::OpenRefusal::Failed:
             break;
     }
-    return "cannot be opened: " + std::generic_category().message(opened.error);
+    return "cannot be opened: " + std::generic_category().message(failure.error);
 }
 
-std::optional<std::vector<std::byte>> readBoundedFile(int fd, uint64_t expectedSize, size_t limit,
-                                                      bool& tooLarge) {
-    tooLarge = false;
-    // One byte beyond the expected size shows a file that has grown.
-    constexpr size_t kFirstChunk = 64 * 1024;
-    std::vector<std::byte> content(static_cast<size_t>(std::min<uint64_t>(expectedSize, limit)) +
-                                   1);
-    size_t filled = 0;
-    for (;;) {
-        if (filled == content.size()) {
-            if (filled > limit) {
-                tooLarge = true;
-                return std::nullopt;
-            }
-            content.resize(std::min(limit + 1, std::max(filled * 2, kFirstChunk)));
-        }
-        const long long got =
-            platform::readAt(fd, content.data() + filled, content.size() - filled, filled);
-        if (got < 0) {
-            return std::nullopt;
-        }
-        if (got == 0) {
-            break;
-        }
-        filled += static_cast<size_t>(got);
-    }
-    content.resize(filled);
-    return content;
+platform::Result<std::vector<std::byte>> readBoundedFile(int fd, uint64_t expectedSize,
+                                                         size_t limit) {
+    return platform::io::readWholeFile(fd, limit, expectedSize);
 }
 
-std::optional<std::string> readSmallFile(int fd, size_t limit, bool& tooLarge) {
-    auto bytes = readBoundedFile(fd, limit, limit, tooLarge);
+platform::Result<std::string> readSmallFile(int fd, size_t limit) {
+    auto bytes = readBoundedFile(fd, limit, limit);
     if (!bytes) {
-        return std::nullopt;
+        return bytes.error();
     }
     return std::string(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+}
+
+bool isTooLarge(const platform::Error& error) {
+    return error.errnoValue() == EFBIG;
 }
 
 }  // namespace holm::security

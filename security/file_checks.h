@@ -3,10 +3,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
 #include "platform/verified_open.h"
 
 namespace holm::security {
@@ -19,26 +19,30 @@ bool isTrustedOwner(uint32_t owner);
 // it (the signature) are found in the very same directory.
 struct FileInDirectory {
     platform::OpenedFile directory;
-    platform::OpenedFile file;  // carries the directory's failure if that did not open
+    platform::OpenedFile file;
 };
 
 // Opens the directory of `path` (following links on the way), then the file
-// in it without following a link at its name (platform::openFileAt).
-FileInDirectory openInDirectory(const std::string& path);
+// in it without following a link at its name (platform::openFileAt). A
+// directory that cannot be opened fails the same way as the file would (a
+// path through something other than a directory: NotFound).
+platform::Result<FileInDirectory, platform::OpenFailure> openInDirectory(const std::string& path);
 
 // Why an open failed, as a phrase after the file's name ("is a symbolic link").
-std::string describeOpenFailure(const platform::OpenedFile& opened);
+std::string describeOpenFailure(const platform::OpenFailure& failure);
 
 // Reads the whole file behind `fd` from its start (the descriptor's position
-// is not used). `expectedSize` only sizes the first buffer. Empty on a read
-// error or when the file holds more than `limit` bytes (then `tooLarge` is
-// set); never reads more than limit + 1 bytes, whatever the file claims.
-std::optional<std::vector<std::byte>> readBoundedFile(int fd, uint64_t expectedSize, size_t limit,
-                                                      bool& tooLarge);
+// is not used), through the I/O module's bounded read. `expectedSize` only
+// sizes the first buffer. Fails with EFBIG when the file holds more than
+// `limit` bytes (never reading more than limit + 1 of them, whatever the file
+// claims), or with the read's error.
+platform::Result<std::vector<std::byte>> readBoundedFile(int fd, uint64_t expectedSize,
+                                                         size_t limit);
 
-// Reads the whole of a small file from `fd`. Empty on a read error or when the
-// file holds more than `limit` bytes (then `tooLarge` is set); never reads
-// more than limit + 1 bytes, whatever the file claims.
-std::optional<std::string> readSmallFile(int fd, size_t limit, bool& tooLarge);
+// The same for a small text file.
+platform::Result<std::string> readSmallFile(int fd, size_t limit);
+
+// Whether a failed bounded read failed because the file was too large.
+bool isTooLarge(const platform::Error& error);
 
 }  // namespace holm::security

@@ -39,6 +39,8 @@ class LibraryBytes {
 };
 
 // Why the library breaks the dependency rule, or nothing when it keeps it.
+// This is a verdict, not an error: a library that cannot be read is refused
+// like one that breaks the rule, with the reason in the text.
 // A file that is not a 64-bit little-endian ELF object, or whose dynamic
 // section cannot be read within the file, is refused as well.
 std::optional<std::string> dependencyRefusal(const LibraryBytes& library);

@@ -112,19 +112,16 @@ std::string formatSignatureFile(const SignatureFile& signature) {
     return text;
 }
 
-std::optional<SignatureFile> parseSignatureFile(std::string_view text, Reason& refusal) {
+platform::Result<SignatureFile, Reason> parseSignatureFile(std::string_view text) {
     if (text.size() > kMaxSignatureFileSize) {
-        refusal = Reason::SignatureTooLarge;
-        return std::nullopt;
+        return Reason::SignatureTooLarge;
     }
     if (auto headerRefusal = checkHeader(text)) {
-        refusal = *headerRefusal;
-        return std::nullopt;
+        return *headerRefusal;
     }
-    refusal = Reason::BadSignatureFormat;
     std::array<std::string_view, kLineCount> lines;
     if (!splitLines(text, lines)) {
-        return std::nullopt;
+        return Reason::BadSignatureFormat;
     }
     const auto keyId = fieldValue(lines[1], "key-id");
     const auto name = fieldValue(lines[2], "name");
@@ -132,13 +129,13 @@ std::optional<SignatureFile> parseSignatureFile(std::string_view text, Reason& r
     const auto digest = fieldValue(lines[4], "sha256");
     const auto signature = fieldValue(lines[5], "ed25519");
     if (!keyId || !name || !sizeText || !digest || !signature || !isSignableName(*name)) {
-        return std::nullopt;
+        return Reason::BadSignatureFormat;
     }
     SignatureFile result;
     const auto size = parseSize(*sizeText);
     if (!size || !fromHex(*keyId, result.keyId) || !fromHex(*digest, result.record.digest) ||
         !fromHex(*signature, result.signature)) {
-        return std::nullopt;
+        return Reason::BadSignatureFormat;
     }
     result.record.name = std::string(*name);
     result.record.size = *size;

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
 #include "security/crypto.h"
 #include "security/reason.h"
 
@@ -55,8 +56,8 @@ SignatureFile signRecord(const SignedRecord& record, const PrivateKey& key);
 
 std::string formatSignatureFile(const SignatureFile& signature);
 
-// Parses the text of a signature file. On failure `refusal` is
-// SignatureTooLarge, UnsupportedSignatureVersion or BadSignatureFormat.
-std::optional<SignatureFile> parseSignatureFile(std::string_view text, Reason& refusal);
+// Parses the text of a signature file. Fails with SignatureTooLarge,
+// UnsupportedSignatureVersion or BadSignatureFormat.
+platform::Result<SignatureFile, Reason> parseSignatureFile(std::string_view text);
 
 }  // namespace holm::security

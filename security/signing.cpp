@@ -12,67 +12,65 @@ namespace holm::security {
 namespace {
 
 // Opens a regular file by path without following a link at its name.
-platform::OpenedFile openRegular(const std::string& path, std::string& error) {
-    platform::OpenedFile file = openInDirectory(path).file;
-    error = describeOpenFailure(file);
-    return file;
+platform::Result<platform::OpenedFile, SigningError> openRegular(const std::string& path) {
+    auto opened = openInDirectory(path);
+    if (!opened) {
+        return SigningError{describeOpenFailure(opened.error())};
+    }
+    return std::move(opened->file);
 }
 
 }  // namespace
 
-std::optional<SignatureFile> signFile(const std::string& path, const PrivateKey& key,
-                                      std::string& error) {
+platform::Result<SignatureFile, SigningError> signFile(const std::string& path,
+                                                       const PrivateKey& key) {
     SignedRecord record;
     record.name = std::filesystem::path(path).filename().string();
     if (!isSignableName(record.name)) {
-        error = "the file name cannot be signed";
-        return std::nullopt;
+        return SigningError{"the file name cannot be signed"};
     }
-    platform::OpenedFile file = openRegular(path, error);
-    if (file.status != platform::OpenStatus::Opened) {
-        return std::nullopt;
+    auto file = openRegular(path);
+    if (!file) {
+        return file.error();
     }
-    const auto digest = sha256OfDescriptor(file.fd.get(), record.size);
+    const auto digest = sha256OfDescriptor(file->fd.get());
     if (!digest) {
-        error = "cannot read the file";
-        return std::nullopt;
+        return SigningError{"cannot read the file"};
     }
-    record.digest = *digest;
+    record.size = digest->size;
+    record.digest = digest->digest;
     return signRecord(record, key);
 }
 
-bool writeSignatureFile(const std::string& path, const SignatureFile& signature,
-                        std::string& error) {
+platform::Result<void, SigningError> writeSignatureFile(const std::string& path,
+                                                        const SignatureFile& signature) {
     const std::string target = path + std::string(kSignatureSuffix);
     const std::string temporary = target + "." + std::to_string(std::random_device{}()) + ".tmp";
-    const int failure = platform::createNewFile(temporary, formatSignatureFile(signature), 0644);
-    if (failure != 0) {
-        error = "cannot write " + temporary + ": " + std::generic_category().message(failure);
-        return false;
+    const platform::Status created =
+        platform::createNewFile(temporary, formatSignatureFile(signature), 0644);
+    if (!created) {
+        return SigningError{"cannot write " + temporary + ": " + created.error().message()};
     }
     std::error_code renameError;
     std::filesystem::rename(temporary, target, renameError);
     if (renameError) {
         std::filesystem::remove(temporary, renameError);
-        error = "cannot replace " + target;
-        return false;
+        return SigningError{"cannot replace " + target};
     }
-    return true;
+    return {};
 }
 
-bool readKeyFile(const std::string& path, std::string& text, std::string& error) {
-    platform::OpenedFile file = openRegular(path, error);
-    if (file.status != platform::OpenStatus::Opened) {
-        return false;
+platform::Result<std::string, SigningError> readKeyFile(const std::string& path) {
+    auto file = openRegular(path);
+    if (!file) {
+        return file.error();
     }
-    bool tooLarge = false;
-    auto content = readSmallFile(file.fd.get(), kMaxKeyFileSize, tooLarge);
+    auto content = readSmallFile(file->fd.get(), kMaxKeyFileSize);
     if (!content) {
-        error = tooLarge ? "too large for a key file" : "cannot be read";
-        return false;
+        return SigningError{isTooLarge(content.error()) ? "too large for a key file"
+                                                        : "cannot be read"};
     }
-    text = std::move(*content);
-    return true;
+    return std::move(*content);
 }
 
 }  // namespace holm::security

@@ -2,26 +2,32 @@
 // never signs.
 #pragma once
 
-#include <optional>
 #include <string>
 
+#include "platform/result.h"
 #include "security/crypto.h"
 #include "security/signature_file.h"
 
 namespace holm::security {
 
+// Why signing, writing a signature or reading a key failed, as a sentence
+// for the signing tool's user (it names the file when the caller would not).
+struct SigningError {
+    std::string message;
+};
+
 // Signs the regular file at `path` (a symbolic link is refused) over its base
-// name, size and SHA-256. On failure returns nothing and sets `error`.
-std::optional<SignatureFile> signFile(const std::string& path, const PrivateKey& key,
-                                      std::string& error);
+// name, size and SHA-256.
+platform::Result<SignatureFile, SigningError> signFile(const std::string& path,
+                                                       const PrivateKey& key);
 
 // Writes `<path>.sig`, replacing an older signature in one step (a new file
-// renamed over it). False with `error` on failure.
-bool writeSignatureFile(const std::string& path, const SignatureFile& signature,
-                        std::string& error);
+// renamed over it).
+platform::Result<void, SigningError> writeSignatureFile(const std::string& path,
+                                                        const SignatureFile& signature);
 
-// Reads a key file of at most kMaxKeyFileSize bytes (not following a symbolic
-// link). False with `error` on failure.
-bool readKeyFile(const std::string& path, std::string& text, std::string& error);
+// Reads the text of a key file of at most kMaxKeyFileSize bytes (not
+// following a symbolic link).
+platform::Result<std::string, SigningError> readKeyFile(const std::string& path);
 
 }  // namespace holm::security

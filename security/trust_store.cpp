@@ -31,19 +31,18 @@ bool hasKeySuffix(const std::string& name) {
 
 // Reads one enrolled key file; empty `why` on success.
 std::optional<PublicKey> readKeyFile(int directoryFd, const std::string& name, std::string& why) {
-    platform::OpenedFile opened = platform::openFileAt(directoryFd, name);
-    if (opened.status != platform::OpenStatus::Opened) {
-        why = describeOpenFailure(opened);
+    auto opened = platform::openFileAt(directoryFd, name);
+    if (!opened) {
+        why = describeOpenFailure(opened.error());
         return std::nullopt;
     }
-    why = ownershipProblem(opened.info);
+    why = ownershipProblem(opened->info);
     if (!why.empty()) {
         return std::nullopt;
     }
-    bool tooLarge = false;
-    auto text = readSmallFile(opened.fd.get(), kMaxKeyFileSize, tooLarge);
+    auto text = readSmallFile(opened->fd.get(), kMaxKeyFileSize);
     if (!text) {
-        why = tooLarge ? "is too large for a key file" : "cannot be read";
+        why = isTooLarge(text.error()) ? "is too large for a key file" : "cannot be read";
         return std::nullopt;
     }
     auto key = PublicKey::fromPem(*text);
@@ -101,12 +100,11 @@ void TrustStore::add(const PublicKey& key, KeyRole role) {
 
 std::vector<IgnoredKey> TrustStore::enrollDirectory(const std::string& directory) {
     std::vector<IgnoredKey> ignored;
-    platform::OpenedFile dir = platform::openDirectory(directory);
-    if (dir.status == platform::OpenStatus::NotFound) {
+    auto dir = platform::openDirectory(directory);
+    if (!dir && dir.error().refusal == platform::OpenRefusal::NotFound) {
         return ignored;
     }
-    std::string why = dir.status == platform::OpenStatus::Opened ? ownershipProblem(dir.info)
-                                                                 : describeOpenFailure(dir);
+    std::string why = dir ? ownershipProblem(dir->info) : describeOpenFailure(dir.error());
     if (!why.empty()) {
         ignored.push_back({directory, "directory " + why});
     } else {
@@ -117,7 +115,7 @@ std::vector<IgnoredKey> TrustStore::enrollDirectory(const std::string& directory
             const std::string path = (std::filesystem::path(directory) / name).string();
             if (!hasKeySuffix(name)) {
                 ignored.push_back({path, "is not named *.pub"});
-            } else if (auto key = readKeyFile(dir.fd.get(), name, why)) {
+            } else if (auto key = readKeyFile(dir->fd.get(), name, why)) {
                 add(*key);
             } else {
                 ignored.push_back({path, why});

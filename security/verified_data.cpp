@@ -7,10 +7,9 @@ namespace {
 
 // Reads the whole file behind `fd` into `content`: Verified, or why not.
 Reason readContent(int fd, uint64_t expectedSize, std::vector<std::byte>& content) {
-    bool tooLarge = false;
-    auto bytes = readBoundedFile(fd, expectedSize, VerifiedData::kMaxSize, tooLarge);
+    auto bytes = readBoundedFile(fd, expectedSize, VerifiedData::kMaxSize);
     if (!bytes) {
-        return tooLarge ? Reason::TooLarge : Reason::ReadFailed;
+        return isTooLarge(bytes.error()) ? Reason::TooLarge : Reason::ReadFailed;
     }
     content = std::move(*bytes);
     return Reason::Verified;

@@ -11,16 +11,15 @@
 namespace holm::security {
 namespace {
 
-Reason fileOpenRefusal(platform::OpenStatus status) {
-    switch (status) {
-        case platform::OpenStatus::NotFound:
+Reason fileOpenRefusal(platform::OpenRefusal refusal) {
+    switch (refusal) {
+        case platform::OpenRefusal::NotFound:
             return Reason::NotFound;
-        case platform::OpenStatus::SymbolicLink:
+        case platform::OpenRefusal::SymbolicLink:
             return Reason::SymbolicLink;
-        case platform::OpenStatus::WrongType:
+        case platform::OpenRefusal::WrongType:
             return Reason::NotRegularFile;
-        case platform::OpenStatus::Opened:
-        case platform::OpenStatus::Failed:
+        case platform::OpenRefusal::Failed:
             break;
     }
     return Reason::OpenFailed;
@@ -44,31 +43,25 @@ std::optional<Reason> ownershipRefusal(const platform::OpenedFileInfo& file,
 }
 
 // Reads and parses `<name>.sig` beside the file; NoSignature when it is absent.
-std::optional<SignatureFile> readSignature(int directoryFd, const std::string& name,
-                                           Reason& refusal) {
-    platform::OpenedFile opened =
-        platform::openFileAt(directoryFd, name + std::string(kSignatureSuffix));
-    switch (opened.status) {
-        case platform::OpenStatus::Opened:
-            break;
-        case platform::OpenStatus::NotFound:
-            refusal = Reason::NoSignature;
-            return std::nullopt;
-        case platform::OpenStatus::SymbolicLink:
-        case platform::OpenStatus::WrongType:
-            refusal = Reason::SignatureNotRegularFile;
-            return std::nullopt;
-        case platform::OpenStatus::Failed:
-            refusal = Reason::OpenFailed;
-            return std::nullopt;
+platform::Result<SignatureFile, Reason> readSignature(int directoryFd, const std::string& name) {
+    auto opened = platform::openFileAt(directoryFd, name + std::string(kSignatureSuffix));
+    if (!opened) {
+        switch (opened.error().refusal) {
+            case platform::OpenRefusal::NotFound:
+                return Reason::NoSignature;
+            case platform::OpenRefusal::SymbolicLink:
+            case platform::OpenRefusal::WrongType:
+                return Reason::SignatureNotRegularFile;
+            case platform::OpenRefusal::Failed:
+                break;
+        }
+        return Reason::OpenFailed;
     }
-    bool tooLarge = false;
-    auto text = readSmallFile(opened.fd.get(), kMaxSignatureFileSize, tooLarge);
+    auto text = readSmallFile(opened->fd.get(), kMaxSignatureFileSize);
     if (!text) {
-        refusal = tooLarge ? Reason::SignatureTooLarge : Reason::ReadFailed;
-        return std::nullopt;
+        return isTooLarge(text.error()) ? Reason::SignatureTooLarge : Reason::ReadFailed;
     }
-    return parseSignatureFile(*text, refusal);
+    return parseSignatureFile(*text);
 }
 
 // Checks the signed record against the file behind `fd`; the cheap checks
@@ -87,15 +80,14 @@ Reason checkRecord(const SignedRecord& record, const std::string& name,
 
 // Hashes the file from the descriptor it will be loaded from.
 Reason checkDescriptorContent(int fd, uint64_t signedSize, const Digest& digest) {
-    uint64_t hashed = 0;
-    const auto computed = sha256OfDescriptor(fd, hashed);
+    const auto computed = sha256OfDescriptor(fd);
     if (!computed) {
         return Reason::ReadFailed;
     }
-    if (hashed != signedSize) {
+    if (computed->size != signedSize) {
         return Reason::WrongSize;  // changed while being read
     }
-    return *computed == digest ? Reason::Verified : Reason::DigestMismatch;
+    return computed->digest == digest ? Reason::Verified : Reason::DigestMismatch;
 }
 
 }  // namespace
@@ -115,21 +107,26 @@ VerifiedFile VerifiedFile::verify(const std::string& path, const TrustStore& tru
     if (name.empty()) {
         return VerifiedFile(path, path.empty() ? Reason::NotFound : Reason::NotRegularFile);
     }
-    FileInDirectory opened = openInDirectory(path);
-    if (opened.file.status != platform::OpenStatus::Opened) {
-        return VerifiedFile(path, fileOpenRefusal(opened.file.status));
+    auto opened = openInDirectory(path);
+    if (!opened) {
+        return VerifiedFile(path, fileOpenRefusal(opened.error().refusal));
     }
     VerifiedFile result(path, Reason::Verified);
-    result.info_ = opened.file.info;
-    result.fd_ = std::move(opened.file.fd);
+    result.info_ = opened->file.info;
+    result.fd_ = std::move(opened->file.fd);
     // The owner and permission rules come first, also for a loaded module:
     // a file someone else may rewrite is not what was loaded, whatever its
     // identity says now.
-    if (auto refusal = ownershipRefusal(result.info_, opened.directory.info)) {
+    if (auto refusal = ownershipRefusal(result.info_, opened->directory.info)) {
         result.reason_ = *refusal;
     } else if (options.isLoaded && options.isLoaded(result.info_.identity)) {
         result.reason_ = Reason::AlreadyLoaded;
-    } else if (auto signature = readSignature(opened.directory.fd.get(), name, result.reason_)) {
+    } else if (auto signature = readSignature(opened->directory.fd.get(), name); !signature) {
+        result.reason_ = signature.error();
+        if (result.reason_ == Reason::NoSignature && options.relaxed) {
+            result.reason_ = Reason::AcceptedUnsigned;
+        }
+    } else {
         KeyRole signer = KeyRole::Product;
         result.reason_ = trust.check(*signature, role, &signer);
         if (result.reason_ == Reason::Verified) {
@@ -139,8 +136,6 @@ VerifiedFile VerifiedFile::verify(const std::string& path, const TrustStore& tru
         if (result.reason_ == Reason::Verified) {
             result.signer_ = signer;
         }
-    } else if (result.reason_ == Reason::NoSignature && options.relaxed) {
-        result.reason_ = Reason::AcceptedUnsigned;
     }
     if (!result.passed()) {
         result.fd_.reset();

@@ -76,9 +76,9 @@ bool CCfgLibBinding::bind(const CfgLibSource& source) {
     if (!verified.passed()) {
         return false;
     }
-    uint32_t error = 0;
     platform::SharedLibrary library =
-        platform::SharedLibrary::openDescriptor(verified.descriptor(), source.libraryPath, error);
+        platform::SharedLibrary::openDescriptor(verified.descriptor(), source.libraryPath)
+            .valueOr({});
     Functions functions{};
     if (!library || !resolve(library, functions)) {
         return false;

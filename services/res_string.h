@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
+#include "async/thread_safe_buffer.h"
 #include "hlmplg/res_string.h"
 #include "services/text_library.h"
-#include "services/thread_text_buffer.h"
 
 namespace holm::services {
 
@@ -66,7 +66,7 @@ class CResStringImplEx : public HlmPlg::IResString {
     std::atomic<std::shared_ptr<const TextHandle>> handle_;
     std::mutex reopenLock_;
     bool holdsShare_ = false;  // of the process-wide state, under reopenLock_
-    CThdSafeBufImpl results_;
+    async::CThdSafeBufImpl results_;
 };
 
 }  // namespace holm::services

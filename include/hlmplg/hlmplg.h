@@ -1,6 +1,7 @@
 // The plugin SDK: include this one header to build a plugin.
 #pragma once
 
+#include "hlmplg/async.h"
 #include "hlmplg/cmdline.h"
 #include "hlmplg/config.h"
 #include "hlmplg/core.h"
@@ -21,5 +22,6 @@
 #include "hlmplg/service.h"
 #include "hlmplg/string_list.h"
 #include "hlmplg/sync_read_write.h"
+#include "hlmplg/thread.h"
 #include "hlmplg/txt_file.h"
 #include "hlmplg/wow64_fs_redir.h"

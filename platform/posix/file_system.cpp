@@ -176,11 +176,13 @@ Status removeFile(const std::string& path) {
     return lastSystemError();
 }
 
-uint32_t removeEmptyDirectory(const std::string& path) {
+Status removeEmptyDirectory(const std::string& path) {
     if (::rmdir(path.c_str()) == 0) {
-        return WinError::kSuccess;
+        return {};
     }
-    return errno == EEXIST ? WinError::kDirNotEmpty : windowsErrorFromErrno(errno);
+    const int error = errno;
+    return error == EEXIST || error == ENOTEMPTY ? Error::windows(WinError::kDirNotEmpty, error)
+                                                 : Error::fromErrno(error);
 }
 
 std::string temporaryDirectory() {
@@ -276,25 +278,19 @@ namespace {
 
 // The entries of `directory` whose names `select` accepts.
 template <typename Select>
-std::vector<DirectoryEntry> enumerateSelected(const std::string& directory, Select select,
-                                              uint32_t* error) {
+Result<std::vector<DirectoryEntry>> enumerateSelected(const std::string& directory, Select select) {
     UniqueDir stream =
         streamOver(UniqueFd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
     if (!stream) {
-        if (error != nullptr) {
-            *error = errno == ENOENT || errno == ENOTDIR ? WinError::kPathNotFound
-                                                         : windowsErrorFromErrno(errno);
-        }
-        return {};
+        const int error = errno;
+        return error == ENOENT || error == ENOTDIR ? Error::windows(WinError::kPathNotFound, error)
+                                                   : Error::fromErrno(error);
     }
     std::vector<DirectoryEntry> entries;
     while (const struct dirent* entry = ::readdir(stream.get())) {
         if (!isDotOrDotDot(entry->d_name) && select(std::string_view(entry->d_name))) {
             entries.push_back({entry->d_name, typeOfEntry(::dirfd(stream.get()), *entry)});
         }
-    }
-    if (error != nullptr) {
-        *error = WinError::kSuccess;
     }
     return entries;
 }
@@ -310,23 +306,20 @@ size_t characterCount(std::string_view text) {
 
 }  // namespace
 
-std::vector<DirectoryEntry> enumerate(const std::string& directory, const std::string& pattern,
-                                      uint32_t* error) {
-    return enumerateSelected(
-        directory,
-        [&](std::string_view name) { return matchesPattern(std::string(name), pattern); }, error);
+Result<std::vector<DirectoryEntry>> enumerate(const std::string& directory,
+                                              const std::string& pattern) {
+    return enumerateSelected(directory, [&](std::string_view name) {
+        return matchesPattern(std::string(name), pattern);
+    });
 }
 
-std::vector<DirectoryEntry> enumerateWithPrefix(const std::string& directory,
-                                                const std::string& prefix, size_t suffixCharacters,
-                                                uint32_t* error) {
-    return enumerateSelected(
-        directory,
-        [&](std::string_view name) {
-            return name.starts_with(prefix) &&
-                   characterCount(name.substr(prefix.size())) == suffixCharacters;
-        },
-        error);
+Result<std::vector<DirectoryEntry>> enumerateWithPrefix(const std::string& directory,
+                                                        const std::string& prefix,
+                                                        size_t suffixCharacters) {
+    return enumerateSelected(directory, [&](std::string_view name) {
+        return name.starts_with(prefix) &&
+               characterCount(name.substr(prefix.size())) == suffixCharacters;
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -370,11 +363,16 @@ std::optional<EntryStatus> statEntry(int directoryFd, const char* name) {
     return entry;
 }
 
+// A directory left alone because it is not ours to remove.
+Error accessDenied() {
+    return Error::fromErrno(EACCES);
+}
+
 class TreeRemover {
   public:
     explicit TreeRemover(std::vector<std::string>* skipped) : skipped_(skipped) {}
 
-    uint32_t removeTree(int parentFd, const std::string& name, const std::string& path);
+    Status removeTree(int parentFd, const std::string& name, const std::string& path);
 
   private:
     using Identity = std::pair<dev_t, ino_t>;
@@ -393,8 +391,8 @@ class TreeRemover {
     bool reopenParentOfCurrent();
     void finishLevel();
     std::string pathOf(const char* name) const;
-    void skip(const std::string& path, const Identity& identity, uint32_t error);
-    void fail(uint32_t error);
+    void skip(const std::string& path, const Identity& identity, Error error);
+    void fail(Error error);
 
     std::vector<std::string>* skipped_;
     std::vector<Level> levels_;
@@ -406,16 +404,16 @@ class TreeRemover {
     int rootParentFd_ = -1;
     dev_t device_ = 0;
     uid_t owner_ = ::geteuid();
-    uint32_t firstError_ = WinError::kSuccess;
+    std::optional<Error> firstError_;
 };
 
-void TreeRemover::fail(uint32_t error) {
-    if (firstError_ == WinError::kSuccess) {
+void TreeRemover::fail(Error error) {
+    if (!firstError_) {
         firstError_ = error;
     }
 }
 
-void TreeRemover::skip(const std::string& path, const Identity& identity, uint32_t error) {
+void TreeRemover::skip(const std::string& path, const Identity& identity, Error error) {
     leftAlone_.insert(identity);
     if (skipped_ != nullptr) {
         skipped_->push_back(path);
@@ -452,14 +450,14 @@ void TreeRemover::removeEntry(const char* name) {
     auto status = statEntry(directoryFd, name);
     if (!status) {
         if (errno != ENOENT) {
-            fail(windowsErrorFromErrno(errno));
+            fail(Error::fromErrno(errno));
         }
         return;
     }
     if (!S_ISDIR(status->mode)) {
         // Files, links, sockets...: the entry itself goes, never a link's target.
         if (::unlinkat(directoryFd, name, 0) != 0 && errno != ENOENT) {
-            fail(windowsErrorFromErrno(errno));
+            fail(Error::fromErrno(errno));
         }
         return;
     }
@@ -469,12 +467,12 @@ void TreeRemover::removeEntry(const char* name) {
     }
     if (status->device != device_ || status->mountRoot || status->uid != owner_) {
         // Another mount, or another owner's: not ours to empty.
-        skip(pathOf(name), identity, WinError::kAccessDenied);
+        skip(pathOf(name), identity, accessDenied());
         return;
     }
     UniqueDir stream = openDirectory(directoryFd, name, *status);
     if (!stream) {
-        skip(pathOf(name), identity, windowsErrorFromErrno(errno));
+        skip(pathOf(name), identity, Error::fromErrno(errno));
         return;
     }
     descend(std::move(stream), name, *status);
@@ -507,7 +505,7 @@ void TreeRemover::finishLevel() {
     if (levels_.size() >= 2 && !levels_[levels_.size() - 2].stream && !reopenParentOfCurrent()) {
         // The tree was moved while it was being removed: what is left of it
         // is no longer where it was, so the walk ends here.
-        skip(rootPath_, levels_.front().identity, WinError::kAccessDenied);
+        skip(rootPath_, levels_.front().identity, accessDenied());
         levels_.clear();
         return;
     }
@@ -517,27 +515,27 @@ void TreeRemover::finishLevel() {
     const int parentFd = levels_.empty() ? rootParentFd_ : ::dirfd(levels_.back().stream.get());
     if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
         leftAlone_.insert(identity);
-        fail(windowsErrorFromErrno(errno));
+        fail(Error::fromErrno(errno));
     }
 }
 
-uint32_t TreeRemover::removeTree(int parentFd, const std::string& name, const std::string& path) {
+Status TreeRemover::removeTree(int parentFd, const std::string& name, const std::string& path) {
     auto status = statEntry(parentFd, name.c_str());
     if (!status) {
-        return errno == ENOENT ? WinError::kSuccess : windowsErrorFromErrno(errno);
+        return errno == ENOENT ? Status() : Status(Error::fromErrno(errno));
     }
     if (!S_ISDIR(status->mode)) {
         if (::unlinkat(parentFd, name.c_str(), 0) != 0 && errno != ENOENT) {
-            return windowsErrorFromErrno(errno);
+            return Error::fromErrno(errno);
         }
-        return WinError::kSuccess;
+        return {};
     }
     if (status->uid != owner_) {
-        return WinError::kAccessDenied;
+        return accessDenied();
     }
     UniqueDir stream = openDirectory(parentFd, name.c_str(), *status);
     if (!stream) {
-        return windowsErrorFromErrno(errno);
+        return Error::fromErrno(errno);
     }
     rootParentFd_ = parentFd;
     rootPath_ = path;
@@ -548,19 +546,19 @@ uint32_t TreeRemover::removeTree(int parentFd, const std::string& name, const st
         const struct dirent* entry = ::readdir(levels_.back().stream.get());
         if (entry == nullptr) {
             if (errno != 0) {
-                fail(windowsErrorFromErrno(errno));
+                fail(Error::fromErrno(errno));
             }
             finishLevel();
         } else if (!isDotOrDotDot(entry->d_name)) {
             removeEntry(entry->d_name);
         }
     }
-    return firstError_;
+    return firstError_ ? Status(*firstError_) : Status();
 }
 
 }  // namespace
 
-uint32_t removeTreeSafely(const std::string& path, std::vector<std::string>* skipped) {
+Status removeTreeSafely(const std::string& path, std::vector<std::string>* skipped) {
     std::string_view trimmed(path);
     while (trimmed.size() > 1 && trimmed.back() == '/') {
         trimmed.remove_suffix(1);
@@ -571,11 +569,11 @@ uint32_t removeTreeSafely(const std::string& path, std::vector<std::string>* ski
                        : slash == 0                    ? "/"
                                                        : trimmed.substr(0, slash));
     if (name.empty() || name == "." || name == "..") {
-        return WinError::kInvalidParameter;  // "", "/", "x/." and the like
+        return Error::fromErrno(EINVAL);  // "", "/", "x/." and the like
     }
     UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parentFd) {
-        return errno == ENOENT ? WinError::kSuccess : windowsErrorFromErrno(errno);
+        return errno == ENOENT ? Status() : Status(Error::fromErrno(errno));
     }
     return TreeRemover(skipped).removeTree(parentFd.get(), name, std::string(trimmed));
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdio.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <vector>
 
 #include "platform/posix/system_calls.h"
@@ -240,6 +242,34 @@ Result<std::string> readSmallFile(int fd, size_t limit) {
     }
 }
 
+Result<std::vector<std::byte>> readWholeFile(int fd, size_t limit, uint64_t sizeHint) {
+    constexpr size_t kMinimumGrowth = 64 * 1024;
+    // One byte beyond the expected size shows a file that has grown.
+    std::vector<std::byte> content(static_cast<size_t>(std::min<uint64_t>(sizeHint, limit)) + 1);
+    size_t filled = 0;
+    for (;;) {
+        if (filled == content.size()) {
+            if (filled > limit) {
+                return Error::fromErrno(EFBIG);
+            }
+            content.resize(std::min(limit + 1, std::max(filled * 2, kMinimumGrowth)));
+        }
+        auto got = readAt(
+            fd,
+            std::span(reinterpret_cast<uint8_t*>(content.data()) + filled, content.size() - filled),
+            filled);
+        if (!got) {
+            return got.error();
+        }
+        filled += *got;
+        if (filled < content.size()) {
+            break;  // readAt stops short only at the end of the file
+        }
+    }
+    content.resize(filled);
+    return content;
+}
+
 Result<std::string> readSmallFile(const std::string& path, size_t limit) {
     auto file = open(path, {.nonBlocking = true});
     if (!file) {
@@ -296,6 +326,28 @@ Result<bool> waitReadable(int fd, Deadline deadline) {
 
 Deadline deadlineIn(std::chrono::milliseconds timeout) {
     return std::chrono::steady_clock::now() + std::max(timeout, std::chrono::milliseconds(0));
+}
+
+Result<size_t> waitEpoll(int epollFd, std::span<uint64_t> keys, Deadline deadline) {
+    constexpr size_t kBatch = 64;
+    epoll_event events[kBatch];
+    const int capacity = static_cast<int>(std::min(keys.size(), kBatch));
+    for (;;) {
+        const int timeout = deadline == kNoDeadline ? -1 : pollTimeout(deadline);
+        const int count = ::epoll_wait(epollFd, events, capacity, timeout);
+        if (count < 0 && errno != EINTR) {
+            return lastSystemError();
+        }
+        for (int i = 0; i < count; ++i) {
+            keys[static_cast<size_t>(i)] = events[i].data.u64;
+        }
+        if (count > 0) {
+            return static_cast<size_t>(count);
+        }
+        if (count == 0 && std::chrono::steady_clock::now() >= deadline) {
+            return size_t{0};
+        }
+    }
 }
 
 }  // namespace holm::platform::io

@@ -301,46 +301,34 @@ SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
     return *this;
 }
 
-SharedLibrary SharedLibrary::open(const std::string& path, uint32_t& error, std::string* message) {
+LoadResult SharedLibrary::open(const std::string& path) {
     if (path.empty()) {
         // dlopen("") would hand back the program itself.
-        error = WinError::kInvalidParameter;
-        return {};
+        return LoadFailure{WinError::kInvalidParameter, "empty library path"};
     }
     UniqueLibrary handle(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!handle) {
         std::string text = loaderMessage();
-        error = errorForFailedLoad(path, text);
-        if (message != nullptr) {
-            *message = std::move(text);
-        }
-        return {};
+        const uint32_t error = errorForFailedLoad(path, text);
+        return LoadFailure{error, std::move(text)};
     }
-    error = WinError::kSuccess;
     return SharedLibrary(std::move(handle), path);
 }
 
-SharedLibrary SharedLibrary::openDescriptor(int fd, const std::string& originalPath,
-                                            uint32_t& error, std::string* message) {
+LoadResult SharedLibrary::openDescriptor(int fd, const std::string& originalPath) {
     struct stat status {};
     if (fd < 0 || ::fstat(fd, &status) != 0) {
-        error = WinError::kInvalidHandle;
-        return {};
+        return LoadFailure{WinError::kInvalidHandle, "not an open descriptor"};
     }
     if (!S_ISREG(status.st_mode)) {
-        error = WinError::kAccessDenied;
-        return {};
+        return LoadFailure{WinError::kAccessDenied, "not a regular file"};
     }
     UniqueLibrary handle(::dlopen(freeDescriptorName(fd).c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!handle) {
         std::string text = loaderMessage();
-        error = errorForFailedLoad(fd, text);
-        if (message != nullptr) {
-            *message = std::move(text);
-        }
-        return {};
+        const uint32_t error = errorForFailedLoad(fd, text);
+        return LoadFailure{error, std::move(text)};
     }
-    error = WinError::kSuccess;
     return SharedLibrary(std::move(handle), originalPath);
 }
 

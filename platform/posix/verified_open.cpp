@@ -20,38 +20,34 @@ OpenedFileInfo infoFrom(const struct stat& st) {
     return info;
 }
 
-OpenedFile failure(OpenStatus status, int error = 0) {
-    OpenedFile result;
-    result.status = status;
-    result.error = error;
-    return result;
+OpenFailure failure(OpenRefusal refusal, int error = 0) {
+    return {refusal, error};
 }
 
-OpenStatus statusFromErrno(int error) {
+OpenRefusal refusalFromErrno(int error) {
     switch (error) {
         case ENOENT:
         case ENOTDIR:
-            return OpenStatus::NotFound;
+            return OpenRefusal::NotFound;
         case ELOOP:
-            return OpenStatus::SymbolicLink;
+            return OpenRefusal::SymbolicLink;
         default:
-            return OpenStatus::Failed;
+            return OpenRefusal::Failed;
     }
 }
 
 // Checks the descriptor's type and fills in what the caller needs to know.
-OpenedFile describeOpened(int fd, bool wantDirectory) {
+OpenResult describeOpened(int fd, bool wantDirectory) {
     UniqueFd owned(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
-        return failure(OpenStatus::Failed, errno);
+        return failure(OpenRefusal::Failed, errno);
     }
     const bool rightType = wantDirectory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
     if (!rightType) {
-        return failure(OpenStatus::WrongType);
+        return failure(OpenRefusal::WrongType);
     }
     OpenedFile result;
-    result.status = OpenStatus::Opened;
     result.fd = std::move(owned);
     result.info = infoFrom(st);
     return result;
@@ -59,30 +55,30 @@ OpenedFile describeOpened(int fd, bool wantDirectory) {
 
 }  // namespace
 
-OpenedFile openDirectory(const std::string& path) {
+OpenResult openDirectory(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        return failure(error == ENOTDIR ? OpenStatus::WrongType : statusFromErrno(error), error);
+        return failure(error == ENOTDIR ? OpenRefusal::WrongType : refusalFromErrno(error), error);
     }
     return describeOpened(fd, true);
 }
 
-OpenedFile openFileAt(int directoryFd, const std::string& name) {
+OpenResult openFileAt(int directoryFd, const std::string& name) {
     if (name.empty() || name.find('/') != std::string::npos) {
-        return failure(OpenStatus::Failed, EINVAL);
+        return failure(OpenRefusal::Failed, EINVAL);
     }
     // Look before opening so that a device or FIFO is never opened at all.
     struct stat st {};
     if (::fstatat(directoryFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         const int error = errno;
-        return failure(statusFromErrno(error), error);
+        return failure(refusalFromErrno(error), error);
     }
     if (S_ISLNK(st.st_mode)) {
-        return failure(OpenStatus::SymbolicLink);
+        return failure(OpenRefusal::SymbolicLink);
     }
     if (!S_ISREG(st.st_mode)) {
-        return failure(OpenStatus::WrongType);
+        return failure(OpenRefusal::WrongType);
     }
     // The name may have been replaced since: O_NOFOLLOW and O_NONBLOCK keep
     // the open itself safe, and the descriptor's own type is checked again.
@@ -90,35 +86,33 @@ OpenedFile openFileAt(int directoryFd, const std::string& name) {
                             O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
     if (fd < 0) {
         const int error = errno;
-        return failure(statusFromErrno(error), error);
+        return failure(refusalFromErrno(error), error);
     }
     return describeOpened(fd, false);
-}
-
-long long readAt(int fd, void* buffer, size_t size, uint64_t offset) {
-    const auto got = io::readAt(fd, std::span(static_cast<uint8_t*>(buffer), size), offset);
-    return got ? static_cast<long long>(*got) : -1;
 }
 
 std::string descriptorPath(int fd) {
     return "/proc/self/fd/" + std::to_string(fd);
 }
 
-int createNewFile(const std::string& path, std::string_view content, uint32_t mode) {
+Status createNewFile(const std::string& path, std::string_view content, uint32_t mode) {
     auto file = io::open(
         path, {.access = io::Access::Write, .create = true, .exclusive = true, .mode = mode});
     if (!file) {
-        return file.error().errnoValue();
+        return file.error();
     }
-    if (const Status written = io::writeFull(file->get(), content); !written) {
+    if (Status written = io::writeFull(file->get(), content); !written) {
         ::unlink(path.c_str());  // the error reported is the write's
-        return written.error().errnoValue();
+        return written;
     }
-    return 0;
+    return {};
 }
 
-int createFifo(const std::string& path, uint32_t mode) {
-    return ::mkfifo(path.c_str(), static_cast<mode_t>(mode)) == 0 ? 0 : errno;
+Status createFifo(const std::string& path, uint32_t mode) {
+    if (::mkfifo(path.c_str(), static_cast<mode_t>(mode)) != 0) {
+        return lastSystemError();
+    }
+    return {};
 }
 
 }  // namespace holm::platform

@@ -90,13 +90,12 @@ int fail(int code, const std::string& message) {
 }
 
 std::optional<std::string> keyText(const std::string& path) {
-    std::string text;
-    std::string error;
-    if (!readKeyFile(path, text, error)) {
-        std::cerr << "holm-sign: " << path << ": " << error << "\n";
+    auto text = readKeyFile(path);
+    if (!text) {
+        std::cerr << "holm-sign: " << path << ": " << text.error().message << "\n";
         return std::nullopt;
     }
-    return text;
+    return std::move(*text);
 }
 
 std::string keyIdText(const PublicKey& key) {
@@ -113,13 +112,12 @@ int sign(const std::vector<std::string>& args) {
         return fail(kBadKey, args[1] + ": not an Ed25519 private key");
     }
     for (size_t i = 2; i < args.size(); ++i) {
-        std::string error;
-        const auto signature = signFile(args[i], *key, error);
+        const auto signature = signFile(args[i], *key);
         if (!signature) {
-            return fail(kCannotSign, args[i] + ": " + error);
+            return fail(kCannotSign, args[i] + ": " + signature.error().message);
         }
-        if (!writeSignatureFile(args[i], *signature, error)) {
-            return fail(kCannotWrite, error);
+        if (const auto written = writeSignatureFile(args[i], *signature); !written) {
+            return fail(kCannotWrite, written.error().message);
         }
         std::cout << "signed " << args[i] << " (key " << keyIdText(key->publicKey()) << ")\n";
     }
@@ -199,8 +197,8 @@ int keygen(const std::vector<std::string>& args) {
     for (const auto& [path, content, mode] :
          {std::tuple{privatePath, key->toPem(), 0600u},
           std::tuple{publicPath, key->publicKey().toPem(), 0644u}}) {
-        if (const int error = holm::platform::createNewFile(path, content, mode); error != 0) {
-            return fail(kCannotWrite, path + ": " + std::generic_category().message(error));
+        if (const auto created = holm::platform::createNewFile(path, content, mode); !created) {
+            return fail(kCannotWrite, path + ": " + created.error().message());
         }
     }
     std::cout << "wrote " << privatePath << " (keep it secret) and " << publicPath << " (key id "

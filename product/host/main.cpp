@@ -143,14 +143,12 @@ LoadedCore loadCore(const std::string& directory) {
         fail("core library refused: " + path + ": " + *refusal);
         return {nullptr, kCoreRefused};
     }
-    uint32_t error = 0;
-    std::string message;
-    platform::SharedLibrary library =
-        platform::SharedLibrary::openDescriptor(verified.descriptor(), path, error, &message);
-    if (!library) {
-        fail("cannot load the core library " + path + ": " + message);
+    auto loaded = platform::SharedLibrary::openDescriptor(verified.descriptor(), path);
+    if (!loaded) {
+        fail("cannot load the core library " + path + ": " + loaded.error().message);
         return {nullptr, kCoreNotLoadable};
     }
+    platform::SharedLibrary library = std::move(*loaded);
     auto entry = reinterpret_cast<GetHlmCore>(library.symbol("getHlmCore"));
     if (entry == nullptr) {
         fail("the core library " + path + " has no getHlmCore");

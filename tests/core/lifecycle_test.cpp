@@ -284,8 +284,7 @@ TEST_F(Lifecycle, ProviderEntryKeepsTheLibraryLoaded) {
 TEST_F(Lifecycle, RegisteredServiceHandlerKeepsTheLibraryLoaded) {
     IHlmCore& core = makeCore({entry("p1", kOk)});
     EXPECT_EQ(core.run(true), 0u);
-    uint32_t error = 0;
-    auto library = holm::platform::SharedLibrary::open(kOk, error);
+    auto library = holm::platform::SharedLibrary::open(kOk).valueOr({});
     ASSERT_TRUE(library.valid());
     auto handlerOf =
         reinterpret_cast<IServiceHandler* (*)()>(library.symbol("testPluginServiceHandler"));

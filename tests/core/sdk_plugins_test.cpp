@@ -91,11 +91,10 @@ class SdkPluginsTest : public ::testing::Test {
 
     platform::SharedLibrary open(const std::string& name) { return openPath(pluginPath(name)); }
     platform::SharedLibrary openPath(const std::string& path) {
-        uint32_t error = 0;
-        std::string message;
-        auto library = platform::SharedLibrary::open(path, error, &message);
-        EXPECT_TRUE(library.valid()) << path << ": " << error << " " << message;
-        return library;
+        auto loaded = platform::SharedLibrary::open(path);
+        EXPECT_TRUE(loaded.ok()) << path << ": " << loaded.error().windowsError << " "
+                                 << loaded.error().message;
+        return loaded ? std::move(*loaded) : platform::SharedLibrary();
     }
 
     CHlmPlg* create(const platform::SharedLibrary& library, const char16_t* params = u"") {

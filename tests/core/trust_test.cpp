@@ -73,9 +73,8 @@ class LoaderTest : public ::testing::Test {
 // verified like one. The shortcut still needs the owner and mode rules.
 TEST_F(LoaderTest, AFileRenamedOverALoadedLibraryIsVerifiedAgain) {
     const fs::path path = copyPlugin("libok.so", "libloaded.so");  // unsigned
-    uint32_t error = 0;
-    holm::platform::SharedLibrary loaded = holm::platform::SharedLibrary::open(path, error);
-    ASSERT_TRUE(loaded) << error;
+    auto loaded = holm::platform::SharedLibrary::open(path);
+    ASSERT_TRUE(loaded) << loaded.error().message;
 
     // The mapped file itself passes: what runs is what is already mapped.
     EXPECT_EQ(add(path), CPluginLifecycle::kAdded);
@@ -91,8 +90,8 @@ TEST_F(LoaderTest, AFileRenamedOverALoadedLibraryIsVerifiedAgain) {
 
     // A loaded file that others may write is no longer what was checked.
     const fs::path open = copyPlugin("libok.so", "libopen.so");
-    holm::platform::SharedLibrary openLoaded = holm::platform::SharedLibrary::open(open, error);
-    ASSERT_TRUE(openLoaded) << error;
+    auto openLoaded = holm::platform::SharedLibrary::open(open);
+    ASSERT_TRUE(openLoaded) << openLoaded.error().message;
     fs::permissions(open, fs::perms::others_write, fs::perm_options::add);
     EXPECT_EQ(lifecycle_.addPlugin({u"p", open.u16string(), u""}, &why),
               CPluginLifecycle::kSelftestFailed);

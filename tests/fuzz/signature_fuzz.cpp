@@ -10,9 +10,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace holm::security;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    Reason refusal = Reason::Verified;
-    const auto parsed = parseSignatureFile(text, refusal);
+    const auto parsed = parseSignatureFile(text);
     if (!parsed) {
+        const Reason refusal = parsed.error();
         if (refusal != Reason::BadSignatureFormat && refusal != Reason::SignatureTooLarge &&
             refusal != Reason::UnsupportedSignatureVersion) {
             std::abort();

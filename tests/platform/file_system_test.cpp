@@ -19,12 +19,12 @@ namespace {
 namespace fs = std::filesystem;
 
 std::vector<std::string> namesMatching(const std::string& directory, const std::string& pattern) {
-    uint32_t error = 99;
     std::vector<std::string> names;
-    for (const DirectoryEntry& entry : enumerate(directory, pattern, &error)) {
+    auto entries = enumerate(directory, pattern);
+    EXPECT_TRUE(entries.ok()) << entries.error().message();
+    for (const DirectoryEntry& entry : entries.valueOr({})) {
         names.push_back(entry.name);
     }
-    EXPECT_EQ(error, WinError::kSuccess);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -89,9 +89,12 @@ TEST(FileSystemTest, RemoveEmptyDirectoryLeavesContents) {
     test::TempDir dir;
     fs::create_directories(dir.path() / "full" / "inner");
     fs::create_directory_symlink(dir.path() / "full" / "inner", dir.path() / "link");
-    EXPECT_EQ(removeEmptyDirectory((dir.path() / "full").string()), WinError::kDirNotEmpty);
-    EXPECT_EQ(removeEmptyDirectory((dir.path() / "link").string()), WinError::kPathNotFound);
-    EXPECT_EQ(removeEmptyDirectory((dir.path() / "full" / "inner").string()), WinError::kSuccess);
+    EXPECT_EQ(removeEmptyDirectory((dir.path() / "full").string()).windowsError(),
+              WinError::kDirNotEmpty);
+    EXPECT_EQ(removeEmptyDirectory((dir.path() / "link").string()).windowsError(),
+              WinError::kPathNotFound);
+    EXPECT_EQ(removeEmptyDirectory((dir.path() / "full" / "inner").string()).windowsError(),
+              WinError::kSuccess);
     EXPECT_FALSE(fs::exists(dir.path() / "full" / "inner"));
 }
 
@@ -111,20 +114,22 @@ TEST(RemoveTreeTest, RemovesNestedTreeButNotWhatLinksPointTo) {
     fs::create_symlink(dir.path() / "nowhere", tree / "dangling");
 
     std::vector<std::string> skipped;
-    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped), WinError::kSuccess);
+    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped).windowsError(), WinError::kSuccess);
     EXPECT_TRUE(skipped.empty());
     EXPECT_FALSE(fs::exists(fs::symlink_status(tree)));
     EXPECT_TRUE(fs::exists(outside / "keep.txt"));
 
     // A link given as the tree itself is removed, not followed.
     fs::create_directory_symlink(outside, dir.path() / "link-tree");
-    EXPECT_EQ(removeTreeSafely((dir.path() / "link-tree/").string()), WinError::kSuccess);
+    EXPECT_EQ(removeTreeSafely((dir.path() / "link-tree/").string()).windowsError(),
+              WinError::kSuccess);
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir.path() / "link-tree")));
     EXPECT_TRUE(fs::exists(outside / "keep.txt"));
 
-    EXPECT_EQ(removeTreeSafely((dir.path() / "never-there").string()), WinError::kSuccess);
-    EXPECT_EQ(removeTreeSafely("/"), WinError::kInvalidParameter);
-    EXPECT_EQ(removeTreeSafely(""), WinError::kInvalidParameter);
+    EXPECT_EQ(removeTreeSafely((dir.path() / "never-there").string()).windowsError(),
+              WinError::kSuccess);
+    EXPECT_EQ(removeTreeSafely("/").windowsError(), WinError::kInvalidParameter);
+    EXPECT_EQ(removeTreeSafely("").windowsError(), WinError::kInvalidParameter);
 }
 
 // Deeper than the directories held open at a time: the levels above are
@@ -147,7 +152,7 @@ TEST(RemoveTreeTest, RemovesTreesOfAnyDepth) {
     writeFile(middle / "file");
 
     std::vector<std::string> skipped;
-    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped), WinError::kSuccess);
+    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped).windowsError(), WinError::kSuccess);
     EXPECT_TRUE(skipped.empty());
     EXPECT_FALSE(fs::exists(tree));
 }
@@ -169,7 +174,7 @@ TEST(RemoveTreeTest, DeepDirectoryOfAnotherOwnerIsReportedOnceAndKept) {
     giveToAnotherUser(foreign);
 
     std::vector<std::string> skipped;
-    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped), WinError::kAccessDenied);
+    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped).windowsError(), WinError::kAccessDenied);
     EXPECT_EQ(skipped, std::vector<std::string>{foreign.string()});
     EXPECT_TRUE(fs::exists(foreign / "keep"));
     EXPECT_FALSE(fs::exists(tree / "d" / "gone"));
@@ -187,13 +192,13 @@ TEST(RemoveTreeTest, LeavesDirectoriesOfOtherOwners) {
     giveToAnotherUser(tree / "foreign");
 
     std::vector<std::string> skipped;
-    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped), WinError::kAccessDenied);
+    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped).windowsError(), WinError::kAccessDenied);
     EXPECT_EQ(skipped, std::vector<std::string>{(tree / "foreign").string()});
     EXPECT_TRUE(fs::exists(tree / "foreign" / "inner" / "file"));
     EXPECT_FALSE(fs::exists(tree / "mine"));
 
     giveToAnotherUser(tree);
-    EXPECT_EQ(removeTreeSafely(tree.string()), WinError::kAccessDenied);
+    EXPECT_EQ(removeTreeSafely(tree.string()).windowsError(), WinError::kAccessDenied);
     EXPECT_TRUE(fs::exists(tree / "foreign" / "inner" / "file"));
 }
 
@@ -233,7 +238,7 @@ TEST(RemoveTreeTest, DoesNotCrossIntoMounts) {
     writeFile(tree / "gone.txt");
 
     std::vector<std::string> skipped;
-    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped), WinError::kAccessDenied);
+    EXPECT_EQ(removeTreeSafely(tree.string(), &skipped).windowsError(), WinError::kAccessDenied);
     std::sort(skipped.begin(), skipped.end());
     EXPECT_EQ(skipped,
               (std::vector<std::string>{(tree / "bound").string(), (tree / "tmpfs").string()}));
@@ -287,15 +292,17 @@ TEST(PatternTest, EnumerateReturnsMatchingEntriesWithTypes) {
     EXPECT_EQ(namesMatching(path, "READ??"), std::vector<std::string>{"readme"});
     EXPECT_TRUE(namesMatching(path, "*.doc").empty());
 
-    uint32_t error = 0;
-    for (const DirectoryEntry& entry : enumerate(path, "*", &error)) {
+    auto all = enumerate(path, "*");
+    ASSERT_TRUE(all.ok());
+    for (const DirectoryEntry& entry : *all) {
         FileType expected = entry.name == "sub.txt" ? FileType::kDirectory
                             : entry.name == "link"  ? FileType::kSymlink
                                                     : FileType::kRegular;
         EXPECT_EQ(entry.type, expected) << entry.name;
     }
-    EXPECT_TRUE(enumerate(path + "/missing", "*", &error).empty());
-    EXPECT_EQ(error, WinError::kPathNotFound);
+    auto missing = enumerate(path + "/missing", "*");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().windowsError(), WinError::kPathNotFound);
 }
 
 // Wildcard characters in the prefix are plain characters, and case counts.
@@ -305,18 +312,18 @@ TEST(PatternTest, PrefixEnumerationTakesThePrefixLiterally) {
                              "A*B_123456789", "A*B_1234567\xc3\xa4"}) {
         fs::create_directory(dir.path() / name);
     }
-    uint32_t error = 99;
+    auto entries = enumerateWithPrefix(dir.path().string(), "A*B_", 8);
+    ASSERT_TRUE(entries.ok());
     std::vector<std::string> names;
-    for (const DirectoryEntry& entry :
-         enumerateWithPrefix(dir.path().string(), "A*B_", 8, &error)) {
+    for (const DirectoryEntry& entry : *entries) {
         EXPECT_EQ(entry.type, FileType::kDirectory);
         names.push_back(entry.name);
     }
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(error, WinError::kSuccess);
     EXPECT_EQ(names, (std::vector<std::string>{"A*B_12345678", "A*B_1234567\xc3\xa4"}));
-    EXPECT_TRUE(enumerateWithPrefix(dir.path().string() + "/missing", "A", 1, &error).empty());
-    EXPECT_EQ(error, WinError::kPathNotFound);
+    auto missing = enumerateWithPrefix(dir.path().string() + "/missing", "A", 1);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().windowsError(), WinError::kPathNotFound);
 }
 
 TEST(FileSystemTest, TemporaryAndSystemDirectoriesEndInOneSlash) {

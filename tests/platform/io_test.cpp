@@ -87,6 +87,32 @@ TEST(IoTest, SmallFilesAreBoundedAndOnlyRegularFilesAreRead) {
     EXPECT_EQ(readSmallFile((temp.path() / "fifo").string(), 100).error().errnoValue(), EINVAL);
 }
 
+// The size a caller saw may be stale: the read is bounded by the limit, not
+// by that size, and starts at the beginning whatever the position.
+TEST(IoTest, WholeFileReadsAreBoundedAndIgnoreTheSizeHint) {
+    holm::test::TempDir temp;
+    const std::string content(100000, 'x');
+    auto file = open(temp.write("whole", content).string());
+    ASSERT_TRUE(file.ok());
+    ASSERT_EQ(::lseek(file->get(), 7, SEEK_SET), 7);
+    const auto asText = [](const std::vector<std::byte>& bytes) {
+        return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    };
+    for (uint64_t hint : {uint64_t{0}, uint64_t{10}, uint64_t{100000}, uint64_t{1} << 40}) {
+        auto read = readWholeFile(file->get(), content.size(), hint);
+        ASSERT_TRUE(read.ok()) << hint;
+        EXPECT_EQ(asText(*read), content) << hint;
+    }
+    auto tooLarge = readWholeFile(file->get(), content.size() - 1, content.size());
+    ASSERT_FALSE(tooLarge.ok());
+    EXPECT_EQ(tooLarge.error().errnoValue(), EFBIG);
+    holm::test::InjectedFaults faults;
+    faults.failRead(EIO);
+    auto failed = readWholeFile(file->get(), content.size());
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error().errnoValue(), EIO);
+}
+
 TEST(IoTest, WaitsEndAtTheirDeadlineOrWhenDataArrives) {
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);

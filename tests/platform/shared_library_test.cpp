@@ -35,10 +35,8 @@ class SharedLibraryTest : public ::testing::Test {
 
 TEST_F(SharedLibraryTest, LoadsByPathAndUnloadsOnClose) {
     std::string path = copyOfLibrary("by-path.so");
-    uint32_t error = 99;
-    SharedLibrary library = SharedLibrary::open(path, error);
+    SharedLibrary library = SharedLibrary::open(path).valueOr({});
     ASSERT_TRUE(library.valid());
-    EXPECT_EQ(error, WinError::kSuccess);
     EXPECT_EQ(library.path(), path);
     EXPECT_EQ(library.id(), idOnDisk(path));
 
@@ -60,8 +58,7 @@ TEST_F(SharedLibraryTest, LoadsByPathAndUnloadsOnClose) {
 // the module's path afterwards is not loaded, whatever its name.
 TEST_F(SharedLibraryTest, IdentityIsWhatIsMappedNotWhatTheNameNamesNow) {
     std::string path = copyOfLibrary("renamed-over.so");
-    uint32_t error = 0;
-    SharedLibrary library = SharedLibrary::open(path, error);
+    SharedLibrary library = SharedLibrary::open(path).valueOr({});
     ASSERT_TRUE(library.valid());
     const FileIdentity loaded = library.id();
     EXPECT_EQ(loaded, idOnDisk(path));
@@ -77,12 +74,10 @@ TEST_F(SharedLibraryTest, IdentityIsWhatIsMappedNotWhatTheNameNamesNow) {
 
 TEST_F(SharedLibraryTest, DescriptorLoadReportsTheOriginalPath) {
     std::string path = copyOfLibrary("by-descriptor.so");
-    uint32_t error = 99;
     UniqueFd file = openForReading(path).valueOr({});
     ASSERT_TRUE(file.valid());
-    SharedLibrary library = SharedLibrary::openDescriptor(file.get(), path, error);
+    SharedLibrary library = SharedLibrary::openDescriptor(file.get(), path).valueOr({});
     ASSERT_TRUE(library.valid());
-    EXPECT_EQ(error, WinError::kSuccess);
     file.reset();  // the loader's name for the module now names nothing
 
     EXPECT_EQ(library.path(), path);
@@ -94,7 +89,7 @@ TEST_F(SharedLibraryTest, DescriptorLoadReportsTheOriginalPath) {
 
     // A load by path of the same file is the same module; the name survives
     // the descriptor-loaded reference going away.
-    SharedLibrary again = SharedLibrary::open(path, error);
+    SharedLibrary again = SharedLibrary::open(path).valueOr({});
     ASSERT_TRUE(again.valid());
     EXPECT_EQ(again.symbol("holmTestAnswer"), answer);
     EXPECT_EQ(again.id(), library.id());
@@ -109,8 +104,7 @@ TEST_F(SharedLibraryTest, DescriptorLoadReportsTheOriginalPath) {
 
 TEST_F(SharedLibraryTest, MovedLibraryStaysLoaded) {
     std::string path = copyOfLibrary("moved.so");
-    uint32_t error = 0;
-    SharedLibrary first = SharedLibrary::open(path, error);
+    SharedLibrary first = SharedLibrary::open(path).valueOr({});
     ASSERT_TRUE(first.valid());
     FileIdentity id = first.id();
 
@@ -129,9 +123,8 @@ TEST_F(SharedLibraryTest, MovedLibraryStaysLoaded) {
 
 TEST_F(SharedLibraryTest, KeptLibraryIsNeverUnloaded) {
     std::string path = copyOfLibrary("kept.so");
-    uint32_t error = 0;
     UniqueFd file = openForReading(path).valueOr({});
-    SharedLibrary library = SharedLibrary::openDescriptor(file.get(), path, error);
+    SharedLibrary library = SharedLibrary::openDescriptor(file.get(), path).valueOr({});
     ASSERT_TRUE(library.valid());
     const void* answer = library.symbol("holmTestAnswer");
     FileIdentity id = library.id();
@@ -149,16 +142,15 @@ TEST_F(SharedLibraryTest, KeptLibraryIsNeverUnloaded) {
 TEST_F(SharedLibraryTest, ReusedDescriptorNumberLoadsTheFileNowOpenOnIt) {
     std::string firstPath = copyOfLibrary("first.so");
     std::string secondPath = copyOfLibrary("second.so");
-    uint32_t error = 0;
     UniqueFd file = openForReading(firstPath).valueOr({});
     int number = file.get();
-    SharedLibrary first = SharedLibrary::openDescriptor(file.get(), firstPath, error);
+    SharedLibrary first = SharedLibrary::openDescriptor(file.get(), firstPath).valueOr({});
     ASSERT_TRUE(first.valid());
     file.reset();
     file = openForReading(secondPath).valueOr({});  // the lowest free number: the same again
     ASSERT_EQ(file.get(), number);
 
-    SharedLibrary second = SharedLibrary::openDescriptor(file.get(), secondPath, error);
+    SharedLibrary second = SharedLibrary::openDescriptor(file.get(), secondPath).valueOr({});
     ASSERT_TRUE(second.valid());
     EXPECT_EQ(second.id(), idOnDisk(secondPath));
     EXPECT_NE(second.symbol("holmTestAnswer"), first.symbol("holmTestAnswer"));
@@ -167,33 +159,33 @@ TEST_F(SharedLibraryTest, ReusedDescriptorNumberLoadsTheFileNowOpenOnIt) {
 }
 
 TEST_F(SharedLibraryTest, FailuresGiveWindowsErrorNumbers) {
-    uint32_t error = 0;
-    std::string message;
-    EXPECT_FALSE(SharedLibrary::open((directory_.path() / "missing.so").string(), error, &message));
-    EXPECT_EQ(error, WinError::kModNotFound);
-    EXPECT_FALSE(message.empty());
+    const auto failureOf = [](LoadResult loaded) {
+        EXPECT_FALSE(loaded.ok());
+        return loaded.ok() ? LoadFailure{} : loaded.error();
+    };
+    LoadFailure missing =
+        failureOf(SharedLibrary::open((directory_.path() / "missing.so").string()));
+    EXPECT_EQ(missing.windowsError, WinError::kModNotFound);
+    EXPECT_FALSE(missing.message.empty());
 
     auto text = directory_.write("text.so", "not a library at all");
-    EXPECT_FALSE(SharedLibrary::open(text.string(), error));
-    EXPECT_EQ(error, WinError::kBadExeFormat);
+    EXPECT_EQ(failureOf(SharedLibrary::open(text.string())).windowsError, WinError::kBadExeFormat);
+    EXPECT_EQ(failureOf(SharedLibrary::open(directory_.path().string())).windowsError,
+              WinError::kAccessDenied);
 
-    EXPECT_FALSE(SharedLibrary::open(directory_.path().string(), error));
-    EXPECT_EQ(error, WinError::kAccessDenied);
+    LoadFailure unresolved = failureOf(SharedLibrary::open(HOLM_TEST_DSO_UNRESOLVED));
+    EXPECT_EQ(unresolved.windowsError, WinError::kProcNotFound);
+    EXPECT_NE(unresolved.message.find("holmTestSymbolNobodyDefines"), std::string::npos)
+        << unresolved.message;
 
-    EXPECT_FALSE(SharedLibrary::open(HOLM_TEST_DSO_UNRESOLVED, error, &message));
-    EXPECT_EQ(error, WinError::kProcNotFound);
-    EXPECT_NE(message.find("holmTestSymbolNobodyDefines"), std::string::npos) << message;
-
-    EXPECT_FALSE(SharedLibrary::open("", error));
-    EXPECT_EQ(error, WinError::kInvalidParameter);
-
-    EXPECT_FALSE(SharedLibrary::openDescriptor(-1, "x.so", error));
-    EXPECT_EQ(error, WinError::kInvalidHandle);
+    EXPECT_EQ(failureOf(SharedLibrary::open("")).windowsError, WinError::kInvalidParameter);
+    EXPECT_EQ(failureOf(SharedLibrary::openDescriptor(-1, "x.so")).windowsError,
+              WinError::kInvalidHandle);
 
     UniqueFd file = openForReading(text.string()).valueOr({});
     ASSERT_TRUE(file.valid());
-    EXPECT_FALSE(SharedLibrary::openDescriptor(file.get(), text.string(), error));
-    EXPECT_EQ(error, WinError::kBadExeFormat);
+    EXPECT_EQ(failureOf(SharedLibrary::openDescriptor(file.get(), text.string())).windowsError,
+              WinError::kBadExeFormat);
 }
 
 TEST(ModulePathTest, ProgramAndUnknownAddresses) {

@@ -110,13 +110,12 @@ TEST(DependencyRule, MalformedImagesAreRefused) {
 }
 
 TEST(DependencyRule, ReadsALibraryFromItsDescriptor) {
-    platform::OpenedFile module = [] {
-        const std::string path = HOLM_SIGNED_MODULE;
-        platform::OpenedFile dir = platform::openDirectory(path.substr(0, path.rfind('/')));
-        return platform::openFileAt(dir.fd.get(), path.substr(path.rfind('/') + 1));
-    }();
-    ASSERT_EQ(module.status, platform::OpenStatus::Opened);
-    EXPECT_EQ(dependencyRefusal(module.fd.get(), module.info.size), std::nullopt);
+    const std::string path = HOLM_SIGNED_MODULE;
+    auto dir = platform::openDirectory(path.substr(0, path.rfind('/')));
+    ASSERT_TRUE(dir.ok());
+    auto module = platform::openFileAt(dir->fd.get(), path.substr(path.rfind('/') + 1));
+    ASSERT_TRUE(module.ok());
+    EXPECT_EQ(dependencyRefusal(module->fd.get(), module->info.size), std::nullopt);
 }
 
 }  // namespace

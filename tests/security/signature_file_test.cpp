@@ -12,7 +12,12 @@ SignatureFile sampleSignature() {
 }
 
 std::optional<SignatureFile> parse(const std::string& text, Reason& refusal) {
-    return parseSignatureFile(text, refusal);
+    auto parsed = parseSignatureFile(text);
+    if (!parsed) {
+        refusal = parsed.error();
+        return std::nullopt;
+    }
+    return *parsed;
 }
 
 TEST(SignatureFile, FormatsAndParsesBack) {

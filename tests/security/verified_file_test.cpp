@@ -154,10 +154,10 @@ TEST_F(VerifiedFileTest, OnlyRegularFilesAreOpened) {
 
     // Neither a FIFO nor a FIFO in place of the signature may block.
     const fs::path fifo = dir_.path() / "fifo.so";
-    ASSERT_EQ(platform::createFifo(fifo.string(), 0600), 0);
+    ASSERT_TRUE(platform::createFifo(fifo.string(), 0600).ok());
     EXPECT_EQ(verify(fifo, true), Reason::NotRegularFile);
     const fs::path unsignedFile = writeFile("unsigned.so", "code");
-    ASSERT_EQ(platform::createFifo(unsignedFile.string() + ".sig", 0600), 0);
+    ASSERT_TRUE(platform::createFifo(unsignedFile.string() + ".sig", 0600).ok());
     EXPECT_EQ(verify(unsignedFile, true), Reason::SignatureNotRegularFile);
 }
 
@@ -307,10 +307,9 @@ TEST_F(VerifiedFileTest, EnrolledKeysAreTrustedOnlyFromASafeDirectory) {
 // The build signs its outputs with its development key, whose public half is
 // compiled in as the product key.
 TEST(BuildSigning, BuildOutputsVerifyWithTheCompiledInKey) {
-    std::string text;
-    std::string error;
-    ASSERT_TRUE(readKeyFile(HOLM_DEVELOPMENT_PUBLIC_KEY, text, error)) << error;
-    EXPECT_EQ(PublicKey::fromPem(text), productKey());
+    const auto text = readKeyFile(HOLM_DEVELOPMENT_PUBLIC_KEY);
+    ASSERT_TRUE(text) << text.error().message;
+    EXPECT_EQ(PublicKey::fromPem(*text), productKey());
     EXPECT_TRUE(productKeyIsDevelopmentKey());
 
     TrustStore productOnly;

@@ -11,13 +11,12 @@ namespace holm::test {
 
 const security::PrivateKey& productSigningKey() {
     static const security::PrivateKey key = [] {
-        std::string text;
-        std::string error;
-        if (!security::readKeyFile(HOLM_DEVELOPMENT_KEY, text, error)) {
-            ADD_FAILURE() << HOLM_DEVELOPMENT_KEY << ": " << error;
+        const auto text = security::readKeyFile(HOLM_DEVELOPMENT_KEY);
+        if (!text) {
+            ADD_FAILURE() << HOLM_DEVELOPMENT_KEY << ": " << text.error().message;
             std::abort();
         }
-        return *security::PrivateKey::fromPem(text);
+        return *security::PrivateKey::fromPem(*text);
     }();
     return key;
 }
@@ -28,10 +27,10 @@ const security::PrivateKey& authorSigningKey() {
 }
 
 void signFileWith(const std::filesystem::path& file, const security::PrivateKey& key) {
-    std::string error;
-    const auto signature = security::signFile(file.string(), key, error);
-    ASSERT_TRUE(signature) << file << ": " << error;
-    ASSERT_TRUE(security::writeSignatureFile(file.string(), *signature, error)) << error;
+    const auto signature = security::signFile(file.string(), key);
+    ASSERT_TRUE(signature) << file << ": " << signature.error().message;
+    const auto written = security::writeSignatureFile(file.string(), *signature);
+    ASSERT_TRUE(written) << written.error().message;
 }
 
 }  // namespace holm::test

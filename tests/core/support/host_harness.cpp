@@ -53,9 +53,8 @@ GetHlmCore coreEntry() {
         ::setenv("HOLM_DATA_DIR", testDataDirectory().c_str(), 1);
         ::setenv("HOLM_REGISTRY_DIR", (testDataDirectory() + "registry").c_str(), 1);
         ::unsetenv("HOLM_PRODUCT_DIR");
-        uint32_t error = 0;
         static platform::SharedLibrary library =
-            platform::SharedLibrary::open(HOLM_CORE_LIBRARY, error);
+            platform::SharedLibrary::open(HOLM_CORE_LIBRARY).valueOr({});
         return reinterpret_cast<GetHlmCore>(library.symbol("getHlmCore"));
     }();
     return entry;

@@ -33,10 +33,10 @@ class SignedFilesTest : public ::testing::Test {
     }
 
     void sign(const std::filesystem::path& path, const PrivateKey& key) const {
-        std::string error;
-        const auto signature = signFile(path.string(), key, error);
-        ASSERT_TRUE(signature) << error;
-        ASSERT_TRUE(writeSignatureFile(path.string(), *signature, error)) << error;
+        const auto signature = signFile(path.string(), key);
+        ASSERT_TRUE(signature) << signature.error().message;
+        const auto written = writeSignatureFile(path.string(), *signature);
+        ASSERT_TRUE(written) << written.error().message;
     }
 
     std::filesystem::path signedFile(const std::string& name, const std::string& content) const {

@@ -1,0 +1,64 @@
+#include "async/async_impl.h"
+
+namespace holm::async {
+
+CAsyncImpl::CAsyncImpl(CAsyncImplObjects& dispatcher, PluginCallGate& gate)
+    : dispatcher_(dispatcher), owner_(std::make_shared<AsyncOwner>(gate)) {}
+
+CAsyncImpl::~CAsyncImpl() {
+    owner_->setHandler(nullptr);
+    dispatcher_.cancelAll(owner_.get());
+}
+
+bool CAsyncImpl::registerHandler(HlmPlg::IHandler* handler) {
+    auto* asyncHandler = dynamic_cast<HlmPlg::IAsyncHandler*>(handler);
+    if (asyncHandler != nullptr) {
+        owner_->setHandler(asyncHandler);
+    }
+    return asyncHandler != nullptr;
+}
+
+bool CAsyncImpl::unregisterHandler(HlmPlg::IHandler* handler) {
+    if (dynamic_cast<HlmPlg::IAsyncHandler*>(handler) == nullptr) {
+        return false;
+    }
+    owner_->setHandler(nullptr);  // whichever handler was registered
+    return true;
+}
+
+HlmPlg::IAsyncEvent* CAsyncImpl::fireNow(uintptr_t user) {
+    return dispatcher_.addNow(owner_, user);
+}
+
+HlmPlg::IAsyncEvent* CAsyncImpl::fireAfterNSec(int32_t seconds, uintptr_t user) {
+    return dispatcher_.addAfterNSec(owner_, seconds, user);
+}
+
+HlmPlg::IAsyncEvent* CAsyncImpl::watchEvent(const char16_t* name, uintptr_t user) {
+    return dispatcher_.addEvent(owner_, name, user);
+}
+
+// Directory, file and registry watches have no worker yet.
+HlmPlg::IAsyncEvent* CAsyncImpl::watchDirectory(const char16_t*, uint8_t, uint8_t, uintptr_t) {
+    return nullptr;
+}
+
+HlmPlg::IAsyncEvent* CAsyncImpl::watchFile(const char16_t*, uint8_t, uintptr_t) {
+    return nullptr;
+}
+
+HlmPlg::IAsyncEvent* CAsyncImpl::watchRegistryKey(uint32_t, const char16_t*, uint8_t, uint8_t,
+                                                  uintptr_t) {
+    return nullptr;
+}
+
+HlmPlg::IAsyncEvent* CAsyncImpl::watchRegistryValue(uint32_t, const char16_t*, const char16_t*,
+                                                    uint8_t, uintptr_t) {
+    return nullptr;
+}
+
+void CAsyncImpl::cancel(HlmPlg::IAsyncEvent* event) {
+    dispatcher_.cancel(event);
+}
+
+}  // namespace holm::async

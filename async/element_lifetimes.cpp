@@ -1,0 +1,106 @@
+#include "async/element_lifetimes.h"
+
+namespace holm::async {
+
+namespace {
+thread_local bool tDispatcherThread = false;
+}
+
+bool onDispatcherThread() {
+    return tDispatcherThread;
+}
+
+void markDispatcherThread() {
+    tDispatcherThread = true;
+}
+
+bool AsyncOwner::deliver(HlmPlg::IAsyncEvent* event) {
+    std::lock_guard lock(deliveryLock_);
+    HlmPlg::IAsyncHandler* handler = handler_;
+    if (handler == nullptr) {
+        return false;  // no handler: the delivery is dropped
+    }
+    bool result = false;
+    (void)gate_.call(u"IAsyncHandler::onAsyncEvent", handler,
+                     [&] { result = handler->onAsyncEvent(event); });
+    return result;
+}
+
+void AsyncOwner::setHandler(HlmPlg::IAsyncHandler* handler) {
+    std::lock_guard lock(deliveryLock_);
+    handler_ = handler;
+}
+
+ElementLifetimes::~ElementLifetimes() = default;
+
+CHlmPlgAsyncElem* ElementLifetimes::adopt(std::unique_ptr<CHlmPlgAsyncElem> element) {
+    std::lock_guard lock(mutex_);
+    CHlmPlgAsyncElem* raw = element.get();
+    raw->serial = nextSerial_++;
+    live_.emplace(raw, std::move(element));
+    return raw;
+}
+
+CHlmPlgAsyncElem* ElementLifetimes::find(HlmPlg::IAsyncEvent* event) {
+    std::lock_guard lock(mutex_);
+    auto found = live_.find(static_cast<const void*>(event));
+    return found == live_.end() || found->second->doomed ? nullptr : found->second.get();
+}
+
+void ElementLifetimes::acquire(CHlmPlgAsyncElem* element) {
+    std::lock_guard lock(mutex_);
+    ++element->inUse;
+    ++inFlight_;
+    changed_.notify_all();
+}
+
+void ElementLifetimes::release(CHlmPlgAsyncElem* element) {
+    std::lock_guard lock(mutex_);
+    --inFlight_;
+    if (--element->inUse == 0 && element->doomed) {
+        destroyLocked(element);
+    }
+    changed_.notify_all();
+}
+
+void ElementLifetimes::retire(const std::vector<CHlmPlgAsyncElem*>& elements, bool wait) {
+    std::unique_lock lock(mutex_);
+    std::vector<std::pair<const void*, uint64_t>> pending;
+    for (CHlmPlgAsyncElem* element : elements) {
+        element->doomed = true;
+        if (element->inUse == 0) {
+            destroyLocked(element);
+        } else {
+            pending.emplace_back(element, element->serial);
+        }
+    }
+    if (!wait) {
+        return;
+    }
+    changed_.wait(lock, [&] {
+        for (const auto& [address, serial] : pending) {
+            auto found = live_.find(address);
+            if (found != live_.end() && found->second->serial == serial) {
+                return false;
+            }
+        }
+        return true;
+    });
+}
+
+int64_t ElementLifetimes::deliveriesInFlight() {
+    std::lock_guard lock(mutex_);
+    return inFlight_;
+}
+
+bool ElementLifetimes::waitForDeliveriesInFlight(int64_t count,
+                                                 std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_until(lock, deadline, [&] { return inFlight_ >= count; });
+}
+
+void ElementLifetimes::destroyLocked(CHlmPlgAsyncElem* element) {
+    live_.erase(element);
+}
+
+}  // namespace holm::async

@@ -1,0 +1,64 @@
+// When elements die. An element is destroyed only after its last delivery
+// has ended: each delivery raises its in-use count (under the worker's list
+// lock, while the worker selects it) and lowers it afterwards.
+//
+// Retiring an element (cancel, cancelAll, a fireNow after its delivery)
+// dooms it: it is destroyed at once when no delivery runs, else by the
+// delivery that ends last. A plugin thread then waits for that (without
+// polling); a dispatcher thread never waits (it might be the thread the
+// delivery waits for), so from inside any callback a cancel is deferred.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "async/element.h"
+
+namespace holm::async {
+
+class ElementLifetimes {
+  public:
+    ElementLifetimes() = default;
+    ~ElementLifetimes();
+    ElementLifetimes(const ElementLifetimes&) = delete;
+    ElementLifetimes& operator=(const ElementLifetimes&) = delete;
+
+    // Takes ownership of a new element and returns it.
+    CHlmPlgAsyncElem* adopt(std::unique_ptr<CHlmPlgAsyncElem> element);
+    // The element behind a plugin's pointer, or null for one that is not a
+    // live element (never was, or was destroyed already).
+    CHlmPlgAsyncElem* find(HlmPlg::IAsyncEvent* event);
+
+    // A delivery of `element` begins / ends.
+    void acquire(CHlmPlgAsyncElem* element);
+    void release(CHlmPlgAsyncElem* element);
+
+    // Dooms the elements (see above). With `wait`, returns once they are
+    // destroyed.
+    void retire(const std::vector<CHlmPlgAsyncElem*>& elements, bool wait);
+
+    // Deliveries in progress, over all elements (tests and diagnostics).
+    int64_t deliveriesInFlight();
+    // Waits until at least `count` deliveries are in progress.
+    bool waitForDeliveriesInFlight(int64_t count, std::chrono::steady_clock::time_point deadline);
+
+  private:
+    void destroyLocked(CHlmPlgAsyncElem* element);
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::unordered_map<const void*, std::unique_ptr<CHlmPlgAsyncElem>> live_;
+    uint64_t nextSerial_ = 1;
+    int64_t inFlight_ = 0;
+};
+
+// Whether the calling thread is one of the dispatcher's worker threads.
+bool onDispatcherThread();
+// Marks the calling thread as a worker thread for the rest of its life.
+void markDispatcherThread();
+
+}  // namespace holm::async

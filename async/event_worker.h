@@ -1,0 +1,59 @@
+// The event worker ("AsyncEventThread"): watchEvent (kind 1) elements. One
+// watch per canonical name (names equal with A-Z folded share one), each a
+// FIFO in the runtime directory, all in one epoll set with the stop and wake
+// events: no limit of 64 handles, and waking costs the same for 10 or 10,000
+// names.
+//
+// The FIFO is opened when the first element of its name registers, on the
+// registering thread: once watchEvent has returned, a set is never lost,
+// even before the worker has looked at its list again. A FIFO that cannot be
+// opened (descriptor limit, an untrusted file or directory in its place)
+// makes the registration fail. The last element of a name to go closes it.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "async/worker.h"
+#include "platform/epoll_set.h"
+#include "platform/unique_handle.h"
+
+namespace holm::async {
+
+class CAsyncImplObjectEvent final : public CAsyncImplObject {
+  public:
+    CAsyncImplObjectEvent(PluginCallGate& gate, ElementLifetimes& lifetimes,
+                          std::string runtimeDirectory);
+    ~CAsyncImplObjectEvent() override;
+
+    const char16_t* getThreadName() override { return u"AsyncEventThread"; }
+    uint32_t run(HlmPlg::IStopEvent* stop) override;
+
+    // Distinct names watched (tests).
+    size_t watchCount();
+
+  protected:
+    bool attach(CHlmPlgAsyncElem& element) override;
+    void detach(CHlmPlgAsyncElem& element) override;
+
+  private:
+    struct Watch {
+        uint64_t id;
+        platform::UniqueFd fd;
+        size_t users;
+    };
+    void addUnsynced(platform::EpollSet& epoll);
+    void fire(const std::string& fileName);
+
+    const std::string runtimeDirectory_;
+    std::mutex watchLock_;
+    std::unordered_map<std::string, Watch> watches_;
+    std::unordered_map<uint64_t, std::string> namesById_;
+    // Watches opened since the running loop last looked.
+    std::vector<uint64_t> unsynced_;
+    uint64_t nextWatchId_ = 2;  // 0 and 1 are the stop and wake keys
+};
+
+}  // namespace holm::async

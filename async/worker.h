@@ -1,0 +1,100 @@
+// CAsyncImplObject: one worker of the dispatcher, a family of watches with
+// its own element list, its own thread (a CThreadImpl running this object as
+// its handler) and its own wait loop.
+//
+// The thread starts with the first registration and stops when a cancel
+// from a plugin thread empties the list. A cancel made on a dispatcher
+// thread never stops a thread (it might be the very thread, or one whose
+// delivery waits for the caller): the worker then idles, with nothing to
+// wait for, until the next registration or the Stop phase. After stopAll the
+// worker is silent: its elements stay registered, nothing is delivered, and
+// only a cancel that empties its list returns it to idle.
+//
+// Locks: the start lock before the list lock; the list lock is never held
+// while a handler runs or while the worker waits.
+#pragma once
+
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "async/element.h"
+#include "async/element_lifetimes.h"
+#include "async/plugin_gate.h"
+#include "async/thread_impl.h"
+#include "hlmplg/handlers.h"
+#include "platform/manual_event.h"
+
+namespace holm::async {
+
+class CAsyncImplObject : public HlmPlg::IThreadHandler {
+  public:
+    CAsyncImplObject(PluginCallGate& gate, ElementLifetimes& lifetimes);
+    ~CAsyncImplObject() override;
+    CAsyncImplObject(const CAsyncImplObject&) = delete;
+    CAsyncImplObject& operator=(const CAsyncImplObject&) = delete;
+
+    // Appends the element, starting the thread first if the worker is idle.
+    // False when the worker cannot watch it (nothing is added).
+    bool add(CHlmPlgAsyncElem* element);
+    // Removes the element from the list (no effect if it is not there);
+    // true when it was there.
+    bool remove(CHlmPlgAsyncElem* element);
+    // Removes and returns every element of `owner`.
+    std::vector<CHlmPlgAsyncElem*> removeOwnedBy(const AsyncOwner* owner);
+    // Stops the thread if the list is empty (called after a cancel made on
+    // a plugin thread); the worker is then idle again.
+    void idleIfEmpty();
+    // Stops the thread for good; the worker stays marked started.
+    void stopThread();
+
+    // Session changes (through the service-control hook). Nothing here;
+    // workers that watch per-user state override them.
+    virtual void onSessionLogoff() {}
+    virtual void onSessionLogon(const std::u16string& sid) { (void)sid; }
+
+    bool threadRunning();
+    size_t elementCount();
+
+  protected:
+    // Called with an element before it joins the list (false refuses it),
+    // and after it left the list by a cancel: for workers that hold a watch
+    // per element or per distinct watched object.
+    virtual bool attach(CHlmPlgAsyncElem& element) {
+        (void)element;
+        return true;
+    }
+    virtual void detach(CHlmPlgAsyncElem& element) { (void)element; }
+
+    // Elements for which `select` returns true, each with a delivery begun.
+    template <class Select>
+    std::vector<CHlmPlgAsyncElem*> selectForDelivery(Select select) {
+        std::vector<CHlmPlgAsyncElem*> selected;
+        std::lock_guard lock(listLock_);
+        for (CHlmPlgAsyncElem* element : list_) {
+            if (select(*element)) {
+                lifetimes_.acquire(element);
+                selected.push_back(element);
+            }
+        }
+        return selected;
+    }
+    // Delivers each element to its owner and ends its delivery.
+    void deliverAll(const std::vector<CHlmPlgAsyncElem*>& elements);
+
+    std::mutex listLock_;
+    std::list<CHlmPlgAsyncElem*> list_;
+    platform::ManualEvent wake_;
+    ElementLifetimes& lifetimes_;
+
+  private:
+    PluginCallGate& gate_;
+    std::mutex startLock_;
+    bool started_ = false;
+    std::unique_ptr<CThreadImpl> thread_;
+};
+
+}  // namespace holm::async

@@ -1,0 +1,1 @@
+holm_add_benchmark(async_bench SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/async_bench.cpp DEPS holm_core holm_async)

@@ -1,0 +1,32 @@
+// The plugin gate of the asynchronous subsystem (async/plugin_gate.h), built
+// on the core's plugin boundary: every dispatcher callback and every IThread
+// body runs through callPlugin with the core's current reporting, so a
+// plugin that throws or faults there is reported, and the worker or thread
+// goes on (or ends cleanly).
+#pragma once
+
+#include <mutex>
+
+#include "async/plugin_gate.h"
+#include "core/plugin_boundary.h"
+
+namespace holm::core {
+
+class AsyncGate final : public async::PluginCallGate {
+  public:
+    explicit AsyncGate(const BoundaryReporting& reporting) : reporting_(reporting) {}
+
+    // Where later calls report (the host handler or the service changed).
+    void setReporting(const BoundaryReporting& reporting);
+
+    bool call(std::u16string_view place, const HlmPlg::IHandler* callee,
+              async::FunctionRef<void()> body) override;
+
+  private:
+    BoundaryReporting reporting();
+
+    std::mutex mutex_;
+    BoundaryReporting reporting_;
+};
+
+}  // namespace holm::core

@@ -1,0 +1,28 @@
+#include "platform/epoll_set.h"
+
+#include <sys/epoll.h>
+
+#include "platform/io.h"
+
+namespace holm::platform {
+
+EpollSet::EpollSet() : fd_(::epoll_create1(EPOLL_CLOEXEC)) {}
+
+bool EpollSet::add(int fd, uint64_t key) {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = key;
+    return ::epoll_ctl(fd_.get(), EPOLL_CTL_ADD, fd, &event) == 0;
+}
+
+void EpollSet::remove(int fd) {
+    // Fails only for a descriptor that is not a member: nothing to undo.
+    (void)::epoll_ctl(fd_.get(), EPOLL_CTL_DEL, fd, nullptr);
+}
+
+int EpollSet::wait(std::span<uint64_t> ready, Deadline deadline) {
+    const Result<size_t> count = io::waitEpoll(fd_.get(), ready, deadline);
+    return count ? static_cast<int>(*count) : -1;
+}
+
+}  // namespace holm::platform

@@ -1,0 +1,114 @@
+// A dispatcher over a test gate, a manual clock and a runtime directory of
+// its own, plus a handler that records what it is given.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "async/async_impl.h"
+#include "async/dispatcher.h"
+#include "async/support/manual_clock.h"
+#include "async/support/recording_gate.h"
+#include "platform/named_event.h"
+#include "support/test_support.h"
+
+namespace holm::test {
+
+class RecordingHandler : public HlmPlg::IAsyncHandler {
+  public:
+    bool onAsyncEvent(HlmPlg::IAsyncEvent* event) override {
+        const uintptr_t user = event->getUserValue();
+        if (onEvent) {
+            onEvent(event);
+        }
+        std::lock_guard lock(mutex_);
+        users_.push_back(user);
+        changed_.notify_all();
+        return true;
+    }
+
+    // Waits (at most 10 s) for `count` deliveries; the user values so far.
+    std::vector<uintptr_t> waitFor(size_t count) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(10), [&] { return users_.size() >= count; });
+        return users_;
+    }
+    std::vector<uintptr_t> users() {
+        std::lock_guard lock(mutex_);
+        return users_;
+    }
+
+    // Runs inside the callback, before the delivery is recorded.
+    std::function<void(HlmPlg::IAsyncEvent*)> onEvent;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<uintptr_t> users_;
+};
+
+class AsyncFixture : public ::testing::Test {
+  protected:
+    AsyncFixture() {
+        auto clock = std::make_unique<ManualClock>();
+        clock_ = clock.get();
+        dispatcher_ =
+            std::make_unique<async::CAsyncImplObjects>(gate_, std::move(clock), runtimeDirectory());
+    }
+    ~AsyncFixture() override { dispatcher_.reset(); }
+
+    // Under /dev/shm where there is one: the runtime directory is a tmpfs
+    // in production too, and a disk file system makes creating thousands of
+    // FIFOs slow.
+    std::string runtimeDirectory() const { return (base_.path() / "run").string(); }
+
+    std::unique_ptr<async::CAsyncImpl> makeAsync(HlmPlg::IAsyncHandler* handler) {
+        auto async = std::make_unique<async::CAsyncImpl>(*dispatcher_, gate_);
+        if (handler != nullptr) {
+            async->registerHandler(handler);
+        }
+        return async;
+    }
+
+    platform::NamedEventSet setEvent(std::u16string_view name) {
+        return platform::setNamedEvent(runtimeDirectory(), platform::namedEventFileName(name));
+    }
+
+    // A directory removed with its contents at the end of the test.
+    class RuntimeBase {
+      public:
+        RuntimeBase() {
+            std::string pattern =
+                std::filesystem::is_directory("/dev/shm")
+                    ? "/dev/shm/holm-async-XXXXXX"
+                    : (std::filesystem::temp_directory_path() / "holm-async-XXXXXX").string();
+            if (::mkdtemp(pattern.data()) != nullptr) {
+                path_ = pattern;
+            }
+        }
+        ~RuntimeBase() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path_, ignored);
+        }
+        const std::filesystem::path& path() const { return path_; }
+
+      private:
+        std::filesystem::path path_;
+    };
+
+    RuntimeBase base_;
+    RecordingGate gate_;
+    ManualClock* clock_ = nullptr;
+    std::unique_ptr<async::CAsyncImplObjects> dispatcher_;
+};
+
+}  // namespace holm::test
