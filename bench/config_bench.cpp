@@ -135,11 +135,11 @@ BENCHMARK(BM_IConfigReadInt)->Threads(1)->Threads(2)->UseRealTime();
 // would, the size query and the read of a text under one mutex.
 struct DirectLibrary {
     DirectLibrary() {
-        uint32_t error = 0;
-        library = holm::platform::SharedLibrary::open(HOLM_PRODUCT_DIR "/libholmcfg.so", error);
-        if (!library) {
+        auto loaded = holm::platform::SharedLibrary::open(HOLM_PRODUCT_DIR "/libholmcfg.so");
+        if (!loaded) {
             return;
         }
+        library = std::move(*loaded);
         auto init = reinterpret_cast<CfgLibInitFn>(library.symbol("CfgLib_Dll_Init"));
         readString = reinterpret_cast<CfgLibReadStringFn>(library.symbol("CfgLib_Dll_ReadString"));
         readInt = reinterpret_cast<CfgLibReadIntFn>(library.symbol("CfgLib_Dll_ReadInt"));
