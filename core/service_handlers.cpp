@@ -22,7 +22,7 @@ void ServiceHandlerList::remove(HlmPlg::IServiceHandler* handler) {
     std::unique_lock guard(lock_);
     std::erase(handlers_, handler);
     ++waitingRemovals_;
-    callEnded_.wait(guard, [&] { return !runningElsewhere(handler); });
+    running_.waitForOtherThreads(guard, [&](auto* running) { return running == handler; });
     --waitingRemovals_;
 }
 
@@ -46,35 +46,16 @@ bool ServiceHandlerList::beginCall(HlmPlg::IServiceHandler* handler) {
     if (!registered(handler)) {
         return false;
     }
-    running_.push_back({handler, std::this_thread::get_id()});
+    running_.begin(handler);
     return true;
 }
 
 void ServiceHandlerList::endCall(HlmPlg::IServiceHandler* handler) {
-    {
-        std::lock_guard guard(lock_);
-        const auto self = std::this_thread::get_id();
-        // The latest call of this handler on this thread: calls nest when a
-        // handler broadcasts from inside a call.
-        for (auto call = running_.rbegin(); call != running_.rend(); ++call) {
-            if (call->handler == handler && call->thread == self) {
-                running_.erase(std::next(call).base());
-                break;
-            }
-        }
-    }
-    callEnded_.notify_all();
+    running_.end(lock_, handler);
 }
 
 bool ServiceHandlerList::registered(HlmPlg::IServiceHandler* handler) const {
     return std::find(handlers_.begin(), handlers_.end(), handler) != handlers_.end();
-}
-
-bool ServiceHandlerList::runningElsewhere(HlmPlg::IServiceHandler* handler) const {
-    const auto self = std::this_thread::get_id();
-    return std::any_of(running_.begin(), running_.end(), [&](const RunningCall& call) {
-        return call.handler == handler && call.thread != self;
-    });
 }
 
 }  // namespace holm::core

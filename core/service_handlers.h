@@ -14,12 +14,11 @@
 // on two threads at once wait for each other for good.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "common/running_calls.h"
 #include "hlmplg/handlers.h"
 
 namespace holm::core {
@@ -50,22 +49,15 @@ class ServiceHandlerList {
     size_t waitingRemovals() const;
 
   private:
-    struct RunningCall {
-        HlmPlg::IServiceHandler* handler;
-        std::thread::id thread;
-    };
-
     // Notes a call about to start; false when the handler is no longer
     // registered.
     bool beginCall(HlmPlg::IServiceHandler* handler);
     void endCall(HlmPlg::IServiceHandler* handler);
     bool registered(HlmPlg::IServiceHandler* handler) const;
-    bool runningElsewhere(HlmPlg::IServiceHandler* handler) const;
 
     mutable std::mutex lock_;
-    std::condition_variable callEnded_;
     std::vector<HlmPlg::IServiceHandler*> handlers_;
-    std::vector<RunningCall> running_;
+    RunningCalls<HlmPlg::IServiceHandler> running_;
     size_t waitingRemovals_ = 0;
 };
 

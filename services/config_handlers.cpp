@@ -46,12 +46,8 @@ void ConfigHandlerList::removeObject(const void* object) {
 
 void ConfigHandlerList::waitForCallsElsewhere(
     std::unique_lock<std::mutex>& guard, const std::vector<HlmPlg::IConfigHandler*>& handlers) {
-    const auto self = std::this_thread::get_id();
-    callEnded_.wait(guard, [&] {
-        return std::none_of(running_.begin(), running_.end(), [&](const RunningCall& call) {
-            return call.thread != self &&
-                   std::find(handlers.begin(), handlers.end(), call.handler) != handlers.end();
-        });
+    running_.waitForOtherThreads(guard, [&](HlmPlg::IConfigHandler* running) {
+        return std::find(handlers.begin(), handlers.end(), running) != handlers.end();
     });
 }
 
@@ -70,22 +66,12 @@ bool ConfigHandlerList::beginCall(const ConfigHandlerPair& pair) {
     if (std::find(pairs_.begin(), pairs_.end(), pair) == pairs_.end()) {
         return false;
     }
-    running_.push_back({pair.handler, std::this_thread::get_id()});
+    running_.begin(pair.handler);
     return true;
 }
 
 void ConfigHandlerList::endCall(HlmPlg::IConfigHandler* handler) {
-    {
-        std::lock_guard guard(lock_);
-        const auto self = std::this_thread::get_id();
-        for (auto call = running_.rbegin(); call != running_.rend(); ++call) {
-            if (call->handler == handler && call->thread == self) {
-                running_.erase(std::next(call).base());
-                break;
-            }
-        }
-    }
-    callEnded_.notify_all();
+    running_.end(lock_, handler);
 }
 
 }  // namespace holm::services

@@ -10,12 +10,11 @@
 // returns at once.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <mutex>
-#include <thread>
 #include <vector>
 
+#include "common/running_calls.h"
 #include "hlmplg/handlers.h"
 
 namespace holm::services {
@@ -47,20 +46,14 @@ class ConfigHandlerList {
     bool callIfRegistered(const ConfigHandlerPair& pair, Call call);
 
   private:
-    struct RunningCall {
-        HlmPlg::IConfigHandler* handler;
-        std::thread::id thread;
-    };
-
     bool beginCall(const ConfigHandlerPair& pair);
     void endCall(HlmPlg::IConfigHandler* handler);
     void waitForCallsElsewhere(std::unique_lock<std::mutex>& guard,
                                const std::vector<HlmPlg::IConfigHandler*>& handlers);
 
     std::mutex& lock_;
-    std::condition_variable callEnded_;
     std::vector<ConfigHandlerPair> pairs_;
-    std::vector<RunningCall> running_;
+    RunningCalls<HlmPlg::IConfigHandler> running_;
 };
 
 template <typename Call>
