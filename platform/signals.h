@@ -54,4 +54,9 @@ void raiseOpenFileLimit();
 // one that asked for it (NOTIFY_SOCKET); does nothing otherwise.
 void notifyServiceManager(const char* state);
 
+// The interval within which the service manager expects WATCHDOG=1, when it
+// asked this process for it (WATCHDOG_USEC set, and WATCHDOG_PID absent or
+// this process); nothing otherwise.
+std::optional<std::chrono::microseconds> serviceWatchdogInterval();
+
 }  // namespace holm::platform

@@ -116,4 +116,15 @@ void notifyServiceManager(const char* state) {
     sd_notify(0, state);
 }
 
+std::optional<std::chrono::microseconds> serviceWatchdogInterval() {
+    uint64_t usec = 0;
+    if (sd_watchdog_enabled(0, &usec) <= 0 || usec == 0) {
+        return std::nullopt;
+    }
+    // Pinging more often than asked is harmless; an absurd interval must
+    // not overflow the caller's time arithmetic.
+    constexpr uint64_t kLongest = 3600ULL * 1000 * 1000;
+    return std::chrono::microseconds(std::min(usec, kLongest));
+}
+
 }  // namespace holm::platform

@@ -185,24 +185,74 @@ void notifyReloading() {
     platform::notifyServiceManager(state.c_str());
 }
 
+// Keeps the service manager's watchdog fed when it asked for one. The pings
+// come from the main loop itself, between its waits: a reload or anything
+// else on that thread that hangs stops them, and the manager steps in.
+class WatchdogPings {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    WatchdogPings() {
+        if (const auto interval = platform::serviceWatchdogInterval()) {
+            // Half the interval, so that one late wake-up never misses it.
+            period_ = std::max<Clock::duration>(*interval / 2, std::chrono::milliseconds(1));
+            due_ = Clock::now();
+        }
+    }
+
+    // Sends WATCHDOG=1 when one is due.
+    void pingIfDue() {
+        if (!period_) {
+            return;
+        }
+        const auto now = Clock::now();
+        if (now >= due_) {
+            platform::notifyServiceManager("WATCHDOG=1");
+            due_ = now + *period_;
+        }
+    }
+
+    // The next moment the loop must wake for a ping, if any.
+    std::optional<Clock::time_point> due() const {
+        return period_ ? std::optional(due_) : std::nullopt;
+    }
+
+  private:
+    std::optional<Clock::duration> period_;
+    Clock::time_point due_{};
+};
+
+// The earlier of two optional moments.
+std::optional<std::chrono::steady_clock::time_point> earliest(
+    std::optional<std::chrono::steady_clock::time_point> a,
+    std::optional<std::chrono::steady_clock::time_point> b) {
+    if (a && b) {
+        return std::min(*a, *b);
+    }
+    return a ? a : b;
+}
+
 // Waits for a reason to stop; HUP reloads the configuration on the way.
 void waitForStop(HlmPlg::IHlmCore& core, platform::SignalChannel& signals,
                  const host::HostHandler& handler,
                  std::optional<std::chrono::milliseconds> runFor) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = runFor ? std::optional(Clock::now() + *runFor) : std::nullopt;
+    WatchdogPings watchdog;
     for (;;) {
         if (handler.stopRequested()) {
             host::writeLogLine(1, "avholm", "stopping: requested by a plugin");
             return;
         }
+        if (deadline && Clock::now() >= *deadline) {
+            host::writeLogLine(1, "avholm", "stopping: run time over");
+            return;
+        }
+        watchdog.pingIfDue();
         std::optional<std::chrono::milliseconds> timeout;
-        if (deadline) {
-            timeout = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
-            if (timeout->count() <= 0) {
-                host::writeLogLine(1, "avholm", "stopping: run time over");
-                return;
-            }
+        if (const auto wake = earliest(deadline, watchdog.due())) {
+            timeout = std::max(std::chrono::milliseconds(0),
+                               std::chrono::ceil<std::chrono::milliseconds>(*wake - Clock::now()));
         }
         const auto signal = signals.wait(timeout);
         if (signal == platform::HostSignal::Hangup) {

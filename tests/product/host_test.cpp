@@ -1,9 +1,16 @@
 // avholm run as a child process against the fake core, in a product
 // directory laid out per test.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -314,6 +321,125 @@ TEST_F(HostTest, StopSignalDuringAHangingStopEndsTheHostAtOnce) {
         << host.output();
 }
 
+// A service manager's notification socket, bound by the test: a datagram
+// socket in a temporary directory that collects what the host reports.
+class NotifySocket {
+  public:
+    explicit NotifySocket(const fs::path& path) : path_(path) {
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const std::string name = path.string();
+        if (fd_ < 0 || name.size() >= sizeof(address.sun_path)) {
+            return;
+        }
+        std::memcpy(address.sun_path, name.c_str(), name.size() + 1);
+        bound_ = ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    }
+    ~NotifySocket() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    NotifySocket(const NotifySocket&) = delete;
+    NotifySocket& operator=(const NotifySocket&) = delete;
+
+    bool bound() const { return bound_; }
+    std::string variable() const { return "NOTIFY_SOCKET=" + path_.string(); }
+
+    // The next message, or nothing when none arrives within `timeout`.
+    std::optional<std::string> next(std::chrono::milliseconds timeout) {
+        pollfd ready{fd_, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(timeout.count())) != 1) {
+            return std::nullopt;
+        }
+        char buffer[4096];
+        const ssize_t size = ::recv(fd_, buffer, sizeof(buffer), 0);
+        if (size < 0) {
+            return std::nullopt;
+        }
+        return std::string(buffer, static_cast<size_t>(size));
+    }
+
+    // Reads messages until one starts with `prefix`; the ones skipped are
+    // appended to `skipped`. False when none comes within `timeout` of each.
+    bool waitFor(const std::string& prefix, std::chrono::milliseconds timeout,
+                 std::vector<std::string>* skipped = nullptr) {
+        while (const auto message = next(timeout)) {
+            if (message->rfind(prefix, 0) == 0) {
+                return true;
+            }
+            if (skipped != nullptr) {
+                skipped->push_back(*message);
+            }
+        }
+        return false;
+    }
+
+  private:
+    fs::path path_;
+    int fd_ = -1;
+    bool bound_ = false;
+};
+
+// Under a service manager: READY=1 once running, RELOADING=1 then READY=1
+// around a reload, WATCHDOG=1 pings at half the interval it asked for, and
+// STOPPING=1 on the way out.
+TEST_F(HostTest, ServiceManagerHearsStateChangesAndWatchdogPings) {
+    NotifySocket manager(temp_.path() / "notify");
+    ASSERT_TRUE(manager.bound());
+    extraEnvironment_ = {manager.variable(), "WATCHDOG_USEC=100000"};
+    ChildProcess host = startRunning({"@XMLFILE:"});
+    ASSERT_TRUE(manager.waitFor("READY=1", kDeadline));
+    ASSERT_TRUE(manager.waitFor("WATCHDOG=1", kDeadline));
+    ASSERT_TRUE(manager.waitFor("WATCHDOG=1", kDeadline));
+
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Hangup));
+    ASSERT_TRUE(manager.waitFor("RELOADING=1", kDeadline));
+    ASSERT_TRUE(manager.waitFor("READY=1", kDeadline));
+    ASSERT_TRUE(manager.waitFor("WATCHDOG=1", kDeadline));
+
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Terminate));
+    EXPECT_TRUE(manager.waitFor("STOPPING=1", kDeadline));
+    EXPECT_EQ(host.wait(kDeadline), 0) << host.output();
+}
+
+// A watchdog meant for another process (WATCHDOG_PID) is not this host's.
+TEST_F(HostTest, WatchdogForAnotherProcessIsNotFed) {
+    NotifySocket manager(temp_.path() / "notify");
+    ASSERT_TRUE(manager.bound());
+    // Pings would come every millisecond; a few hundred of them would pass
+    // while the host reloads once.
+    extraEnvironment_ = {manager.variable(), "WATCHDOG_USEC=2000", "WATCHDOG_PID=1"};
+    ChildProcess host = startRunning({"@XMLFILE:"});
+    std::vector<std::string> skipped;
+    ASSERT_TRUE(manager.waitFor("READY=1", kDeadline, &skipped));
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Hangup));
+    ASSERT_TRUE(host.waitForOutput("FakeCore: reloaded", kDeadline)) << host.output();
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Terminate));
+    EXPECT_TRUE(manager.waitFor("STOPPING=1", kDeadline, &skipped));
+    EXPECT_EQ(host.wait(kDeadline), 0) << host.output();
+    for (const auto& message : skipped) {
+        EXPECT_EQ(message.find("WATCHDOG=1"), std::string::npos) << message;
+    }
+}
+
+// A reload that never returns stops the pings, so that the service manager
+// sees the host hang. Pings are due every 5 ms; none may follow the reload.
+TEST_F(HostTest, HungReloadStopsTheWatchdogPings) {
+    NotifySocket manager(temp_.path() / "notify");
+    ASSERT_TRUE(manager.bound());
+    extraEnvironment_ = {manager.variable(), "WATCHDOG_USEC=10000"};
+    ChildProcess host = startRunning({"@XMLFILE:hangreload"});
+    ASSERT_TRUE(manager.waitFor("WATCHDOG=1", kDeadline));
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Hangup));
+    ASSERT_TRUE(manager.waitFor("RELOADING=1", kDeadline));
+    ASSERT_TRUE(host.waitForOutput("FakeCore: reloaded", kDeadline)) << host.output();
+    // The reload hangs from here: a hundred ping periods pass in silence.
+    EXPECT_EQ(manager.next(std::chrono::milliseconds(500)), std::nullopt);
+    // The host is left hanging; destroying its handle kills and reaps it.
+}
+
 TEST_F(HostTest, StopOutlastingTheLimitEndsTheHostAtOnce) {
     const ProcessResult result = run({"--run-for", "0", "--stop-limit", "1", "@XMLFILE:hangstop"});
     EXPECT_EQ(result.exitCode, 8) << result.output;
@@ -383,6 +509,9 @@ namespace {
 // theirs (so two modules' loaders share descriptor numbers).
 TEST(ProductDemo, ExamplePluginsLoadStartTestAndStop) {
     holm::test::TempDir data;
+    // The plugin "settings" reads [DEMO] through the configuration library;
+    // a value it does not find reads as its default.
+    data.write("holm.conf", "[DEMO]\nGreeting = from the test\nTargets = /a,/b\n");
     const fs::path product = fs::path(HOLM_AVHOLM_PROGRAM).parent_path();
     const ProcessResult result =
         holm::platform::runProcess({HOLM_AVHOLM_PROGRAM, (product / "plugins.xml").string(),
@@ -397,21 +526,51 @@ TEST(ProductDemo, ExamplePluginsLoadStartTestAndStop) {
           "PM(demo): calling UnLoad() ... done"}) {
         EXPECT_NE(result.output.find(line), std::string::npos) << line << "\n" << result.output;
     }
+    EXPECT_NE(result.output.find("settings: started with Greeting=\"from the test\" "
+                                 "IntervalSeconds=60 Verbose=0 Targets=[/a, /b]"),
+              std::string::npos)
+        << result.output;
     EXPECT_EQ(result.output.find("Unable to load plugin"), std::string::npos) << result.output;
+}
+
+// The example plugin "settings" follows a reload: after a HUP it prints each
+// value it reads that changed, and only those.
+TEST(ProductDemo, ExampleSettingsPluginPrintsWhatAReloadChanged) {
+    holm::test::TempDir data;
+    data.write("holm.conf", "[DEMO]\nGreeting = before\nIntervalSeconds = 30\n");
+    const fs::path product = fs::path(HOLM_AVHOLM_PROGRAM).parent_path();
+    auto started = ChildProcess::start({HOLM_AVHOLM_PROGRAM, (product / "plugins.xml").string()},
+                                       {"HOLM_DATA_DIR=" + data.path().string() + "/",
+                                        "HOLM_REGISTRY_DIR=" + data.path().string() + "/registry"});
+    ASSERT_TRUE(started.ok()) << started.error().message();
+    ChildProcess host = std::move(*started);
+    ASSERT_TRUE(host.waitForOutput("settings: started", kDeadline)) << host.output();
+    ASSERT_TRUE(host.waitForOutput("avholm: running", kDeadline)) << host.output();
+
+    data.write("holm.conf", "[DEMO]\nGreeting = after\nIntervalSeconds = 30\n");
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Hangup));
+    ASSERT_TRUE(host.waitForOutput("settings: Greeting: \"before\" -> \"after\"", kDeadline))
+        << host.output();
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Terminate));
+    EXPECT_EQ(host.wait(kDeadline), 0) << host.output();
+    EXPECT_NE(host.output().find("settings: the configuration was reloaded"), std::string::npos)
+        << host.output();
+    EXPECT_EQ(host.output().find("settings: IntervalSeconds:"), std::string::npos) << host.output();
 }
 
 // avholm with the real core and its product directory, in a data directory
 // of the test's own.
 class ProductHostTest : public ::testing::Test {
   protected:
-    ProcessResult run(const std::vector<std::string>& arguments) const {
+    ProcessResult run(const std::vector<std::string>& arguments,
+                      const std::vector<std::string>& extraEnvironment = {}) const {
         std::vector<std::string> line{HOLM_AVHOLM_PROGRAM};
         line.insert(line.end(), arguments.begin(), arguments.end());
-        return holm::platform::runProcess(
-            line,
-            {"HOLM_DATA_DIR=" + data_.path().string() + "/",
-             "HOLM_REGISTRY_DIR=" + data_.path().string() + "/registry"},
-            kDeadline);
+        std::vector<std::string> environment{
+            "HOLM_DATA_DIR=" + data_.path().string() + "/",
+            "HOLM_REGISTRY_DIR=" + data_.path().string() + "/registry"};
+        environment.insert(environment.end(), extraEnvironment.begin(), extraEnvironment.end());
+        return holm::platform::runProcess(line, environment, kDeadline);
     }
 
     // A list file the host and the core accept unsigned: writable by its
@@ -448,6 +607,33 @@ TEST_F(ProductHostTest, RunWithoutAnyLoadablePluginFails) {
                       (examples_ / "libdemo_service.so").string()});
     EXPECT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(run({"--run-for", "0", "@XMLFILE:"}).exitCode, 0);
+}
+
+// A listed plugin that reports itself not installed is asked before any Load
+// and removed with its line; the others run as usual.
+TEST_F(ProductHostTest, PluginNotInstalledIsRemovedBeforeLoad) {
+    const fs::path plugins(HOLM_TEST_PLUGIN_DIR);
+    const fs::path calls = data_.path() / "calls.txt";
+    const ProcessResult result =
+        run({"--run-for", "0",
+             "@XMLFILE:name=kept;file=" + (plugins / "libok.so").string() + ";params=name=kept" +
+                 "|name=absent;file=" + (plugins / "libnot_installed.so").string() +
+                 ";params=name=absent"},
+            {"HOLM_TEST_PLUGIN_LOG=" + calls.string()});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find("Core: PM(absent): unloading ... (not installed)"),
+              std::string::npos)
+        << result.output;
+
+    std::ifstream in(calls);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string recorded = text.str();
+    EXPECT_NE(recorded.find("absent:isInstalled\nabsent:destructor\n"), std::string::npos)
+        << recorded;
+    EXPECT_EQ(recorded.find("absent:load"), std::string::npos) << recorded;
+    EXPECT_NE(recorded.find("kept:load"), std::string::npos) << recorded;
+    EXPECT_LT(recorded.find("absent:destructor"), recorded.find("kept:load")) << recorded;
 }
 
 TEST_F(ProductHostTest, ListsDeclaringEntitiesOrOverlongNamesAreRefused) {

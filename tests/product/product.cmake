@@ -9,8 +9,10 @@ endforeach()
 target_compile_definitions(holm_fake_core_without_entry PRIVATE HOLM_FAKE_CORE_WITHOUT_ENTRY)
 
 add_dependencies(product_tests avholm holm-sign holm_fake_core holm_fake_core_without_entry
-                 holmcore holm_master_texts holm_messages example_plugin_list)
+                 holmcore holmcfg holm_master_texts holm_messages example_plugin_list
+                 holm_test_plugins)
 target_compile_definitions(product_tests PRIVATE
+  HOLM_TEST_PLUGIN_DIR="${HOLM_TEST_PLUGIN_DIR}"
   HOLM_AVHOLM_PROGRAM="$<TARGET_FILE:avholm>"
   HOLM_SIGN_PROGRAM="$<TARGET_FILE:holm-sign>"
   HOLM_DEVELOPMENT_KEY="${HOLM_DEVELOPMENT_KEY}"

@@ -9,6 +9,7 @@
 //   takecmd=N   handleCmdLine sets the exit code N and returns true (a
 //               plugin handled a one-shot command)
 //   hangstop    stop logs "FakeCore: stopping" and never returns
+//   hangreload  reloadConfig logs "FakeCore: reloaded" and never returns
 //   logcontrol  run also logs a source and a text with newlines and an escape
 // run logs "FakeCore: running" and reloadConfig "FakeCore: reloaded" through
 // the host, so that tests can wait for them in the host's output.
@@ -114,6 +115,9 @@ class FakeCore final : public HlmPlg::IHlmCore {
     void reloadConfig() override {
         record("reloadConfig");
         handler_->log(1, u"FakeCore", u"reloaded");
+        if (list_.find("hangreload") != std::string::npos) {
+            hangForever();
+        }
     }
 
   private:
