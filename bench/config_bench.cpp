@@ -162,7 +162,10 @@ DirectLibrary& direct() {
     return shared;
 }
 
-void BM_DirectReadString(benchmark::State& state) {
+// Runs `read(library, path)` under the library's one mutex for the values
+// `<prefix>N` of section S1: the baseline the IConfig reads are measured by.
+template <typename Read>
+void runDirect(benchmark::State& state, const char16_t* prefix, Read read) {
     DirectLibrary& library = direct();
     if (!library.ready()) {
         state.SkipWithError("the configuration library cannot be loaded");
@@ -170,33 +173,30 @@ void BM_DirectReadString(benchmark::State& state) {
     }
     int64_t index = 0;
     for (auto _ : state) {
-        const std::u16string path = u"S1\\" + valueName(u"Name", index++);
+        const std::u16string path = u"S1\\" + valueName(prefix, index++);
         std::lock_guard guard(library.lock);
+        read(library, path);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_DirectReadString(benchmark::State& state) {
+    runDirect(state, u"Name", [](DirectLibrary& library, const std::u16string& path) {
         uint32_t size = 0;
         library.readString(library.handle, path.c_str(), u"", nullptr, &size, 0);
         std::u16string buffer(size, u'\0');
         library.readString(library.handle, path.c_str(), u"", buffer.data(), &size, 0);
         benchmark::DoNotOptimize(buffer);
-    }
-    state.SetItemsProcessed(state.iterations());
+    });
 }
 BENCHMARK(BM_DirectReadString)->Threads(1)->Threads(2)->UseRealTime();
 
 void BM_DirectReadInt(benchmark::State& state) {
-    DirectLibrary& library = direct();
-    if (!library.ready()) {
-        state.SkipWithError("the configuration library cannot be loaded");
-        return;
-    }
-    int64_t index = 0;
-    for (auto _ : state) {
-        const std::u16string path = u"S1\\" + valueName(u"Count", index++);
-        std::lock_guard guard(library.lock);
+    runDirect(state, u"Count", [](DirectLibrary& library, const std::u16string& path) {
         int32_t value = 0;
         library.readInt(library.handle, path.c_str(), -1, &value, 0);
         benchmark::DoNotOptimize(value);
-    }
-    state.SetItemsProcessed(state.iterations());
+    });
 }
 BENCHMARK(BM_DirectReadInt)->Threads(1)->Threads(2)->UseRealTime();
 
