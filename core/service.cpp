@@ -45,9 +45,18 @@ bool CHlmPlgService::registerHandler(HlmPlg::IHandler* handler) {
     }
 }
 
-// Older plugins do not expect the notifications of this generation.
+// Older plugins do not expect the notifications of this generation. The
+// version comes from the plugin's own code, so it is asked through the
+// boundary; a call that fails counts as an old plugin.
 bool CHlmPlgService::ownerMayRegister() const {
-    return m_owner == nullptr || m_owner->getVersion() >= kMinimumHandlerVersion;
+    if (m_owner == nullptr) {
+        return true;
+    }
+    const BoundaryReporting reporting{const_cast<CHlmPlgService*>(this), nullptr};
+    const uint32_t version = callPlugin(reporting, u"CHlmPlg::getVersion", calleeOf(m_owner), [&] {
+                                 return m_owner->getVersion();
+                             }).value_or(0u);
+    return version >= kMinimumHandlerVersion;
 }
 
 bool CHlmPlgService::unregisterHandler(HlmPlg::IHandler* handler) {
