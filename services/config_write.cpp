@@ -137,6 +137,12 @@ bool CConfigWriteImpl::commit() {
         if (!run.started) {
             logFailure(text::format(u"the configuration updater %s could not be started: %hs",
                                     std::u16string_view(updater), std::string_view(run.failure)));
+        } else if (run.signalled) {
+            logFailure(text::format(u"the configuration updater %s was ended by signal %d",
+                                    std::u16string_view(updater), run.exitCode));
+        } else if (!run.failure.empty()) {
+            logFailure(text::format(u"the configuration updater %s: %hs",
+                                    std::u16string_view(updater), std::string_view(run.failure)));
         } else if (run.exitCode != 0) {
             logFailure(text::format(u"the configuration updater %s ended with exit code %d",
                                     std::u16string_view(updater), run.exitCode));

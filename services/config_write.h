@@ -30,14 +30,20 @@ namespace holm::services {
 // How a run of the updater went.
 struct UpdaterRun {
     bool started = false;
-    // When started: its exit code, or 128 + the signal number when a signal
-    // ended it.
+    // When started: whether a signal ended it, and its exit code or that
+    // signal's number.
+    bool signalled = false;
     int exitCode = 0;
-    std::string failure;  // why it did not start
+    std::string failure;  // why it did not start, or why its end is unknown
 };
 
 // Runs a command line (split by the Windows rules) and waits for its end.
 using UpdaterLauncher = std::function<UpdaterRun(const std::u16string& commandLine)>;
+
+// The launcher of the product: starts the command line's program (a path,
+// no search) in this process's environment and working directory and waits
+// for it without a time limit.
+UpdaterRun runUpdaterProcess(const std::u16string& commandLine);
 
 // Where the service's failures go (level 0: failures).
 using ServiceLog = std::function<void(uint32_t level, const std::u16string& text)>;

@@ -101,7 +101,7 @@ class ConfigWriteTest : public ::testing::Test {
     CCfgLibBinding binding_;  // no library: the temporary folder lies under TEMP/
     CConfigStore store_;
     CConfigWriteImpl writer_;
-    UpdaterRun outcome_{.started = true, .exitCode = 0, .failure = ""};
+    UpdaterRun outcome_{.started = true, .signalled = false, .exitCode = 0, .failure = ""};
     std::vector<std::u16string> commandLines_;
     std::vector<std::string> fileStarts_;
     std::vector<Texts> commandsSeen_;
@@ -163,16 +163,20 @@ TEST_F(ConfigWriteTest, CommandsReadBackExactlyWhateverTheirBlanksAndQuotes) {
 
 TEST_F(ConfigWriteTest, UpdaterOutcomesAreLoggedAndOnlyAStartFailureFailsCommit) {
     writer_.setValue(u"S", u"K", u"V");
-    outcome_ = {.started = true, .exitCode = 3, .failure = ""};
+    outcome_ = {.started = true, .signalled = false, .exitCode = 3, .failure = ""};
     EXPECT_TRUE(writer_.commit());
     ASSERT_EQ(log_.size(), 1u);
     EXPECT_NE(log_[0].find("exit code 3"), std::string::npos) << log_[0];
 
-    outcome_ = {.started = true, .exitCode = 128 + 9, .failure = ""};  // killed
+    outcome_ = {.started = true, .signalled = true, .exitCode = 9, .failure = ""};  // killed
     EXPECT_TRUE(writer_.commit());
-    EXPECT_EQ(log_.size(), 2u);
+    ASSERT_EQ(log_.size(), 2u);
+    EXPECT_NE(log_[1].find("signal 9"), std::string::npos) << log_[1];
 
-    outcome_ = {.started = false, .exitCode = 0, .failure = "No such file or directory"};
+    outcome_ = {.started = false,
+                .signalled = false,
+                .exitCode = 0,
+                .failure = "No such file or directory"};
     EXPECT_FALSE(writer_.commit());
     ASSERT_EQ(log_.size(), 3u);
     EXPECT_NE(log_[2].find("could not be started"), std::string::npos) << log_[2];
@@ -207,6 +211,28 @@ TEST_F(ConfigWriteTest, ACommandFileThatCannotBeWrittenFailsCommitBeforeAnyStart
     EXPECT_FALSE(writer_.commit());
     EXPECT_TRUE(commandLines_.empty());
     EXPECT_EQ(log_.size(), 4u);
+    EXPECT_TRUE(leftInTemp().empty());
+}
+
+// The product's launcher with stand-in updaters: one that is killed, and
+// none at all.
+TEST_F(ConfigWriteTest, AKilledOrMissingUpdaterIsReportedAndLeavesNoCommandFile) {
+    CConfigWriteImpl writer(store_, holm::services::runUpdaterProcess,
+                            [this](uint32_t, const std::u16string& text) {
+                                log_.push_back(holm::text::utf16ToUtf8(text));
+                            });
+    writer.setValue(u"S", u"K", u"V");
+    const fs::path updater = product_.write("holm-cfgupdate", "#!/bin/sh\nkill -9 $$\n");
+    fs::permissions(updater, fs::perms::owner_all);
+    EXPECT_TRUE(writer.commit());
+    ASSERT_EQ(log_.size(), 1u);
+    EXPECT_NE(log_[0].find("signal 9"), std::string::npos) << log_[0];
+    EXPECT_TRUE(leftInTemp().empty());
+
+    fs::remove(updater);
+    EXPECT_FALSE(writer.commit());
+    ASSERT_EQ(log_.size(), 2u);
+    EXPECT_NE(log_[1].find("could not be started"), std::string::npos) << log_[1];
     EXPECT_TRUE(leftInTemp().empty());
 }
 
