@@ -1,6 +1,7 @@
 #include "services/log_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <map>
@@ -33,6 +34,10 @@ io::OpenOptions appendOptions(bool create) {
 }
 
 void appendUtf16Le(std::string& out, std::u16string_view text) {
+    if constexpr (std::endian::native == std::endian::little) {
+        out.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t));
+        return;
+    }
     for (const char16_t unit : text) {
         out.push_back(static_cast<char>(unit & 0xFF));
         out.push_back(static_cast<char>(unit >> 8));
