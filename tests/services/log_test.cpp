@@ -182,6 +182,12 @@ TEST_F(LogTest, AFileDeletedOrRotatedFromOutsideIsRecreatedAtTheNextCommit) {
     log->logText(1, 0, 0, u"after rotate");
     EXPECT_EQ(logLines(path_), std::vector<std::string>{"after rotate"});
     EXPECT_EQ(logLines(dir_.path() / "report.log.1"), std::vector<std::string>{"after delete"});
+
+    // Another file renamed over the log: later entries go to that file.
+    const fs::path replacement = dir_.write("replacement", std::string("\xFF\xFE", 2));
+    fs::rename(replacement, path_);
+    log->logText(1, 0, 0, u"after replace");
+    EXPECT_EQ(logLines(path_), std::vector<std::string>{"after replace"});
 }
 
 TEST_F(LogTest, AnExistingFileWithoutByteOrderMarkIsWrittenAsUtf8) {
