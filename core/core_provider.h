@@ -12,6 +12,7 @@
 #include "core/async_gate.h"
 #include "core/host_link.h"
 #include "core/service_handlers.h"
+#include "core/sqlite_gate.h"
 #include "hlmplg/plugin.h"
 #include "services/command_line.h"
 #include "services/config_store.h"
@@ -37,7 +38,7 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     ServiceHandlerList& serviceHandlers() { return serviceHandlers_; }
 
     // Creates the asynchronous dispatcher (once, at initialisation); from
-    // then on ids 13 (IThread) and 17 (IAsync) are served. Their callbacks
+    // then on ids 13 (IThread), 17 (IAsync) and 19 (ISQLiteDB) are served. Their callbacks
     // and thread bodies report as `reporting` says.
     void createDispatcher(const BoundaryReporting& reporting);
     // Null before createDispatcher.
@@ -47,6 +48,7 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
   private:
     HlmPlg::IInterface* make(int32_t id);
     HlmPlg::IInterface* makeConfig();
+    HlmPlg::IInterface* makeSQLiteDB();
     // What the resource-string services read of the product.
     services::ProductTexts productTexts() const;
 
@@ -55,6 +57,8 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     services::CommandLineHolder commandLine_;
     ServiceHandlerList serviceHandlers_;
     std::unique_ptr<AsyncGate> asyncGate_;
+    // Row handlers of database objects report as the asynchronous callbacks do.
+    std::unique_ptr<SQLiteRowGate> sqliteGate_;
     // Destroyed before the gate its workers call through.
     std::unique_ptr<async::CAsyncImplObjects> dispatcher_;
 };

@@ -21,6 +21,7 @@
 #include "hlmplg/serializable_list.h"
 #include "hlmplg/service.h"
 #include "hlmplg/string_list.h"
+#include "hlmplg/sqlite_db.h"
 #include "hlmplg/sync_read_write.h"
 #include "hlmplg/thread.h"
 #include "hlmplg/txt_file.h"
