@@ -174,15 +174,7 @@ bool CSQLiteDB::runQuery(const std::string& sql, HlmPlg::ISQLiteRowHandler* hand
 int CSQLiteDB::onRow(void* context, int columns, char** values, char** /*names*/) noexcept {
     auto& call = *static_cast<ExecCall*>(context);
     try {
-        call.row.clear();
-        std::u16string value;
-        for (int column = 0; column < columns; ++column) {
-            value.clear();
-            if (values[column] != nullptr) {
-                text::appendUtf8ToUtf16(value, values[column]);
-            }
-            call.row.add(value.c_str());
-        }
+        call.row.assignUtf8(values, columns);
     } catch (...) {
         call.outOfMemory = true;  // bad_alloc, or a list at its maximum size
         return 1;
