@@ -8,7 +8,10 @@
 //   - declaring IConfig with a handler owned by the core;
 //   - typed reads with defaults (readString, readInt, readBool, readList);
 //   - onConfigReloaded (every reload) and onConfigChanged (only when a value
-//     this plugin read now reads differently).
+//     this plugin read now reads differently);
+//   - a database (ISQLiteDB, id 19) under the data directory: each start
+//     inserts a row (a value from outside quoted with %Q) and reads the
+//     number of rows back through a row handler.
 //
 // The plugin prints to standard error, where the host writes its own lines.
 #include <cstdio>
@@ -155,6 +158,7 @@ class DemoConfigPlugin : public HlmPlg::CHlmPlg {
         std::lock_guard lock(m_mutex);
         m_settings = readSettings(m_config);
         print("started with " + describe(m_settings));
+        recordStart();
         return true;
     }
 
@@ -170,6 +174,43 @@ class DemoConfigPlugin : public HlmPlg::CHlmPlg {
     }
 
   private:
+    // Receives the single row of the count query.
+    class CountHandler : public HlmPlg::ISQLiteRowHandler {
+      public:
+        bool onRow(HlmPlg::IStringList* row) override {
+            // The list lives for this call only: copy what is needed.
+            HlmPlg::IStringList::Iterator* columns = row->createIterator();
+            count = columns->first() != nullptr ? columns->first() : u"";
+            row->releaseIterator(columns);
+            return true;
+        }
+        std::u16string count;
+    };
+
+    // Appends a row to settings.db in the data directory and prints how many
+    // starts it holds. The object comes from the facade and goes back to it;
+    // releasing it also closes the database.
+    void recordStart() {
+        auto* db =
+            dynamic_cast<HlmPlg::ISQLiteDB*>(createInterfaceFromFacade(HlmPlg::IID_SQLITEDB));
+        if (db == nullptr) {
+            return;
+        }
+        const std::u16string path = std::u16string(m_config->getDataDirectory()) + u"settings.db";
+        CountHandler handler;
+        if (db->open(path.c_str()) &&
+            db->exec(u"CREATE TABLE IF NOT EXISTS starts(at TEXT, greeting TEXT);", nullptr) &&
+            db->execFormatNoRows(u"INSERT INTO starts VALUES (datetime('now'), %Q);",
+                                 m_settings.greeting.c_str()) &&
+            db->exec(u"SELECT count(*) FROM starts;", &handler)) {
+            print("settings.db holds " + printable(handler.count) + " starts");
+        } else {
+            print("settings.db: " + printable(db->getErrorText()));
+        }
+        db->close();
+        releaseInterfaceToFacade(HlmPlg::IID_SQLITEDB, db);
+    }
+
     HlmPlg::IConfig* m_config = nullptr;
     bool m_declared = false;
     std::mutex m_mutex;  // guards m_settings and the IConfig object's text results
