@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include "async/dispatcher.h"
 #include "core/async_gate.h"
@@ -16,6 +17,7 @@
 #include "hlmplg/plugin.h"
 #include "services/command_line.h"
 #include "services/config_store.h"
+#include "services/log_impl.h"
 #include "services/res_string2.h"
 
 namespace holm::core {
@@ -49,6 +51,9 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     HlmPlg::IInterface* make(int32_t id);
     HlmPlg::IInterface* makeConfig();
     HlmPlg::IInterface* makeSQLiteDB();
+    HlmPlg::IInterface* makeLog();
+    // The category names of report logs, read once from the message library.
+    std::shared_ptr<const services::LogCategories> logCategories();
     // What the resource-string services read of the product.
     services::ProductTexts productTexts() const;
 
@@ -61,6 +66,8 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     std::unique_ptr<SQLiteRowGate> sqliteGate_;
     // Destroyed before the gate its workers call through.
     std::unique_ptr<async::CAsyncImplObjects> dispatcher_;
+    std::once_flag categoriesOnce_;
+    std::shared_ptr<const services::LogCategories> categories_;
 };
 
 }  // namespace holm::core
