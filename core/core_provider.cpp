@@ -54,6 +54,8 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
         case HlmPlg::IID_SERIALIZABLELIST:
         case HlmPlg::IID_TXTFILE:
             return containers::createContainer(id);
+        case HlmPlg::IID_SQLITEDB:
+            return makeSQLiteDB();
         case HlmPlg::IID_THREAD:
             return asyncGate_ ? new async::CThreadImpl(*asyncGate_) : nullptr;
         case HlmPlg::IID_ASYNC:
@@ -76,6 +78,7 @@ void CHlmPlgPluginManager::createDispatcher(const BoundaryReporting& reporting) 
         return;
     }
     asyncGate_ = std::make_unique<AsyncGate>(reporting);
+    sqliteGate_ = std::make_unique<SQLiteRowGate>(*asyncGate_);
     dispatcher_ = std::make_unique<async::CAsyncImplObjects>(*asyncGate_, nullptr,
                                                              platform::runtimeDirectory());
 }
@@ -97,6 +100,19 @@ HlmPlg::IInterface* CHlmPlgPluginManager::makeConfig() {
     services::CConfigImplEx::ResultList resultList(
         stringList, [](HlmPlg::IStringList* made) { containers::destroyContainer(made); });
     return new services::CConfigImplEx(*store_, std::move(resultList));
+}
+
+// Each open of the object loads the library the master text names.
+HlmPlg::IInterface* CHlmPlgPluginManager::makeSQLiteDB() {
+    if (!sqliteGate_) {
+        return nullptr;
+    }
+    auto loader = [texts = productTexts()] {
+        const std::u16string name =
+            texts.masterTexts ? texts.masterTexts->getText(u"#DEF_FN_FW_SQLITE") : std::u16string();
+        return loadSQLiteLibrary(texts.productDirectory, name);
+    };
+    return new containers::CSQLiteDB(std::move(loader), *sqliteGate_);
 }
 
 // Each log schedules its rollovers on an asynchronous-service object of its

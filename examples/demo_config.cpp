@@ -12,6 +12,9 @@
 //   - writing a value through IConfigWrite (id 3): at every start it counts
 //     the start in [DEMO] Starts. The configuration updater program writes
 //     the file; the plugin's reads show the new count after the next reload.
+//   - a database (ISQLiteDB, id 19) under the data directory: each start
+//     inserts a row (a value from outside quoted with %Q) and reads the
+//     number of rows back through a row handler.
 //
 // The plugin prints to standard error, where the host writes its own lines.
 #include <cstdio>
@@ -165,6 +168,7 @@ class DemoConfigPlugin : public HlmPlg::CHlmPlg {
         m_settings = readSettings(m_config);
         print("started with " + describe(m_settings));
         countThisStart();
+        recordStart();
         return true;
     }
 
@@ -197,6 +201,43 @@ class DemoConfigPlugin : public HlmPlg::CHlmPlg {
         } else {
             print("the configuration updater could not be run");
         }
+    }
+
+    // Receives the single row of the count query.
+    class CountHandler : public HlmPlg::ISQLiteRowHandler {
+      public:
+        bool onRow(HlmPlg::IStringList* row) override {
+            // The list lives for this call only: copy what is needed.
+            HlmPlg::IStringList::Iterator* columns = row->createIterator();
+            count = columns->first() != nullptr ? columns->first() : u"";
+            row->releaseIterator(columns);
+            return true;
+        }
+        std::u16string count;
+    };
+
+    // Appends a row to settings.db in the data directory and prints how many
+    // starts it holds. The object comes from the facade and goes back to it;
+    // releasing it also closes the database.
+    void recordStart() {
+        auto* db =
+            dynamic_cast<HlmPlg::ISQLiteDB*>(createInterfaceFromFacade(HlmPlg::IID_SQLITEDB));
+        if (db == nullptr) {
+            return;
+        }
+        const std::u16string path = std::u16string(m_config->getDataDirectory()) + u"settings.db";
+        CountHandler handler;
+        if (db->open(path.c_str()) &&
+            db->exec(u"CREATE TABLE IF NOT EXISTS starts(at TEXT, greeting TEXT);", nullptr) &&
+            db->execFormatNoRows(u"INSERT INTO starts VALUES (datetime('now'), %Q);",
+                                 m_settings.greeting.c_str()) &&
+            db->exec(u"SELECT count(*) FROM starts;", &handler)) {
+            print("settings.db holds " + printable(handler.count) + " starts");
+        } else {
+            print("settings.db: " + printable(db->getErrorText()));
+        }
+        db->close();
+        releaseInterfaceToFacade(HlmPlg::IID_SQLITEDB, db);
     }
 
     HlmPlg::IConfig* m_config = nullptr;

@@ -22,6 +22,7 @@
 #include "hlmplg/serializable.h"
 #include "hlmplg/serializable_list.h"
 #include "hlmplg/service.h"
+#include "hlmplg/sqlite_db.h"
 #include "hlmplg/string_list.h"
 #include "hlmplg/sync_read_write.h"
 #include "hlmplg/thread.h"
