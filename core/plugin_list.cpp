@@ -100,26 +100,47 @@ class TreeBuilder {
     }
 
     // False (and the parser stopped) when a name or value is over its cap.
-    bool withinCaps(const XML_Char* tag, const XML_Char** attributes) {
-        if (std::strlen(tag) > PluginList::kMaxNameBytes) {
+    bool withinCaps(std::string_view name, std::string_view value) {
+        if (name.size() > PluginList::kMaxNameBytes) {
             refuse(Refusal::kNameTooLong, {});
             return false;
         }
-        for (size_t i = 0; attributes[i] != nullptr; i += 2) {
-            const std::string_view name = attributes[i];
-            const size_t valueBytes = std::strlen(attributes[i + 1]);
-            if (name.size() > PluginList::kMaxNameBytes) {
-                refuse(Refusal::kNameTooLong, {});
-                return false;
-            }
-            const size_t cap =
-                name == "name" ? PluginList::kMaxNameBytes : PluginList::kMaxAttributeBytes;
-            if (valueBytes > cap) {
-                refuse(Refusal::kValueTooLong, std::string(name));
-                return false;
-            }
+        const size_t cap =
+            name == "name" ? PluginList::kMaxNameBytes : PluginList::kMaxAttributeBytes;
+        if (value.size() > cap) {
+            refuse(Refusal::kValueTooLong, std::string(name));
+            return false;
         }
         return true;
+    }
+
+    // Stores the element's tag and attributes, checking each against its cap
+    // as it goes (a refused document is dropped as a whole, so what was
+    // stored before the refusal does not matter).
+    bool storeElement(const XML_Char* tag, const XML_Char** attributes, XmlTree::Element& element) {
+        const std::string_view tagName(tag);
+        if (tagName.size() > PluginList::kMaxNameBytes) {
+            refuse(Refusal::kNameTooLong, {});
+            return false;
+        }
+        auto& allAttributes = tree_.attributes();
+        element.firstAttribute = static_cast<uint32_t>(allAttributes.size());
+        bool stored = tree_.store(tagName, element.tag);
+        for (size_t i = 0; stored && attributes[i] != nullptr; i += 2) {
+            const std::string_view name(attributes[i]);
+            const std::string_view value(attributes[i + 1]);
+            if (!withinCaps(name, value)) {
+                return false;
+            }
+            XmlTree::Attribute attribute;
+            stored = tree_.store(name, attribute.name) && tree_.store(value, attribute.value);
+            allAttributes.push_back(attribute);
+            ++element.attributeCount;
+        }
+        if (!stored) {
+            refuse(Refusal::kTooLarge, {});
+        }
+        return stored;
     }
 
     void start(const XML_Char* tag, const XML_Char** attributes) {
@@ -127,23 +148,9 @@ class TreeBuilder {
             refuse(Refusal::kTooLarge, {});
             return;
         }
-        if (!withinCaps(tag, attributes)) {
-            return;
-        }
         const auto index = static_cast<uint32_t>(elements_.size());
         XmlTree::Element element;
-        auto& allAttributes = tree_.attributes();
-        element.firstAttribute = static_cast<uint32_t>(allAttributes.size());
-        bool stored = tree_.store(tag, element.tag);
-        for (size_t i = 0; stored && attributes[i] != nullptr; i += 2) {
-            XmlTree::Attribute attribute;
-            stored = tree_.store(attributes[i], attribute.name) &&
-                     tree_.store(attributes[i + 1], attribute.value);
-            allAttributes.push_back(attribute);
-            ++element.attributeCount;
-        }
-        if (!stored) {
-            refuse(Refusal::kTooLarge, {});
+        if (!storeElement(tag, attributes, element)) {
             return;
         }
         elements_.push_back(std::move(element));
@@ -378,6 +385,12 @@ std::vector<PluginListEntry> PluginList::readEntries(std::string_view tag) const
     if (list == nullptr) {
         return entries;
     }
+    size_t children = 0;
+    for (uint32_t child = list->firstChild; child != XmlTree::kNone;
+         child = tree_.at(child).nextSibling) {
+        ++children;
+    }
+    entries.reserve(children);
     for (uint32_t child = list->firstChild; child != XmlTree::kNone;
          child = tree_.at(child).nextSibling) {
         const auto& element = tree_.at(child);
