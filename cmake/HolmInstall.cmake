@@ -6,7 +6,7 @@
 #                           configuration library, the resource text files, the
 #                           operator tools, the example plugins and list, each
 #                           with its signature, and data/ with the example
-#                           configuration file
+#                           configuration file and the report log folder
 #   include/hlmplg/         the SDK headers
 #   lib/cmake/HlmPlg/       the CMake package (find_package(HlmPlg))
 #   share/doc/holm/         the documentation
@@ -33,6 +33,9 @@ install(DIRECTORY "${HOLM_PRODUCT_OUTPUT_DIR}/" DESTINATION "${HOLM_INSTALL_PROD
         REGEX "^${HOLM_PRODUCT_OUTPUT_DIR}/data/.+/" EXCLUDE
         REGEX "^${HOLM_PRODUCT_OUTPUT_DIR}/data/[^/]+$" EXCLUDE)
 install(FILES "${CMAKE_SOURCE_DIR}/examples/holm.conf" DESTINATION "${HOLM_INSTALL_PRODUCT_DIR}/data")
+# The report log folder: the core writes report logs only into a folder that
+# exists.
+install(DIRECTORY DESTINATION "${HOLM_INSTALL_PRODUCT_DIR}/data/LOGFILES")
 
 install(DIRECTORY "${CMAKE_SOURCE_DIR}/include/hlmplg" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 install(TARGETS hlmplg EXPORT HlmPlgTargets)

@@ -26,6 +26,7 @@ for file in include/hlmplg/hlmplg.h lib/cmake/HlmPlg/HlmPlgConfig.cmake \
 done
 if find "$prefix" -name '*.key' | grep -q .; then fail "a private key was installed"; fi
 [ ! -e "$product/run" ] || fail "the build tree's run-time directory was installed"
+[ -d "$product/data/LOGFILES" ] || fail "the report log folder is missing"
 
 echo "== the installed product files keep their signatures"
 signed=()
