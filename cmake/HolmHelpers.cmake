@@ -102,6 +102,14 @@ function(holm_add_fuzzer name)
   else()
     target_link_libraries(${name} PRIVATE holm_fuzz_driver)
     add_test(NAME fuzz_smoke.${name} COMMAND ${name})
+    # Every build replays the target's seed corpus (tests/fuzz/<target>_corpus,
+    # the folder libFuzzer campaigns start from) once.
+    string(REGEX REPLACE "_fuzz$" "" corpus_name "${name}")
+    file(GLOB seeds CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/fuzz/${corpus_name}_corpus/*")
+    if(seeds AND NOT TEST fuzz_seeds.${name})
+      add_test(NAME fuzz_seeds.${name} COMMAND ${name} ${seeds})
+      set_tests_properties(fuzz_seeds.${name} PROPERTIES ENVIRONMENT HOLM_FUZZ_ITERATIONS=0)
+    endif()
   endif()
 endfunction()
 

@@ -238,6 +238,7 @@ void appendUtf16ToUtf8(std::string& out, std::u16string_view text) {
 
 std::u16string utf8ToUtf16(std::string_view text) {
     std::u16string out;
+    out.reserve(text.size());  // never more code units than bytes
     appendUtf8ToUtf16(out, text);
     return out;
 }

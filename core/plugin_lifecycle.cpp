@@ -1,5 +1,6 @@
 #include "core/plugin_lifecycle.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 #include <typeinfo>
@@ -8,6 +9,7 @@
 #include "common/format.h"
 #include "common/limits.h"
 #include "common/log_text.h"
+#include "common/parallel_for.h"
 #include "common/utf16.h"
 #include "core/plugin_boundary.h"
 #include "hlmplg/cmdline.h"
@@ -159,19 +161,37 @@ int32_t CPluginLifecycle::addPlugin(const PluginListEntry& entry, std::string* w
     return result;
 }
 
-int32_t CPluginLifecycle::addPluginWithReason(const PluginListEntry& entry, std::string& why) {
+CPluginLifecycle::VerifiedEntry CPluginLifecycle::verifyEntry(const PluginListEntry& entry) const {
+    VerifiedEntry verified;
     const std::string path = text::utf16ToUtf8(entry.file);
     if (!platform::pathExists(path)) {
-        why = path + ": the file does not exist";
-        return kLoadFailed;
+        verified.result = kLoadFailed;
+        verified.why = path + ": the file does not exist";
+        return verified;
     }
-    const std::optional<security::VerifiedFile> verified = verifyLibrary(path, why);
-    if (!verified) {
-        return kSelftestFailed;
+    verified.file = verifyLibrary(path, verified.why);
+    if (!verified.file) {
+        verified.result = kSelftestFailed;
     }
+    return verified;
+}
+
+int32_t CPluginLifecycle::addPluginWithReason(const PluginListEntry& entry, std::string& why) {
+    VerifiedEntry verified = verifyEntry(entry);
+    return loadVerified(entry, verified, why);
+}
+
+int32_t CPluginLifecycle::loadVerified(const PluginListEntry& entry, VerifiedEntry& verified,
+                                       std::string& why) {
+    if (!verified.file) {
+        why = std::move(verified.why);
+        return verified.result;
+    }
+    const std::string path = text::utf16ToUtf8(entry.file);
     // Loaded from the descriptor that was verified: no window in which the
     // file could be exchanged between the check and the load.
-    auto loaded = platform::SharedLibrary::openDescriptor(verified->descriptor(), path);
+    auto loaded = platform::SharedLibrary::openDescriptor(verified.file->descriptor(), path);
+    verified.file.reset();  // the loader holds its own mapping now
     if (!loaded) {
         why = path + ": " + loaded.error().message;
         return kLoadFailed;
@@ -212,20 +232,36 @@ int32_t CPluginLifecycle::addPluginWithReason(const PluginListEntry& entry, std:
     return kAdded;
 }
 
+// The libraries of a list are verified before any of them is loaded, on
+// every core: hashing the files is most of a start's cost, and it depends
+// on nothing a plugin does. Each entry keeps its verified descriptor, and the
+// entries are then loaded one by one in list order from those descriptors,
+// with their log lines and events in list order. Batches bound the number of
+// descriptors held open at once.
 void CPluginLifecycle::loadList(const std::vector<PluginListEntry>& entries) {
-    for (const PluginListEntry& entry : entries) {
-        std::string why;
-        const int32_t result = addPluginWithReason(entry, why);
-        if (result == kAdded || result == kDeclined) {
-            continue;
+    constexpr size_t kBatch = 256;
+    for (size_t first = 0; first < entries.size(); first += kBatch) {
+        const size_t count = std::min(kBatch, entries.size() - first);
+        std::vector<VerifiedEntry> verified(count);
+        common::parallelFor(
+            count, [&](size_t index) { verified[index] = verifyEntry(entries[first + index]); });
+        for (size_t index = 0; index < count; ++index) {
+            loadListEntry(entries[first + index], verified[index]);
         }
-        reportEvent(kFailureEvent, kMessageLoadFailed, {}, entry.file,
-                    static_cast<uint32_t>(result));
-        log(kLevelAlways, loadFailureText(result, entry.name));
-        if (!why.empty()) {
-            log(kLevelAlways, text::format(u"PM(%s): %s", text::logInsert(entry.name).c_str(),
-                                           text::logInsert(text::utf8ToUtf16(why)).c_str()));
-        }
+    }
+}
+
+void CPluginLifecycle::loadListEntry(const PluginListEntry& entry, VerifiedEntry& verified) {
+    std::string why;
+    const int32_t result = loadVerified(entry, verified, why);
+    if (result == kAdded || result == kDeclined) {
+        return;
+    }
+    reportEvent(kFailureEvent, kMessageLoadFailed, {}, entry.file, static_cast<uint32_t>(result));
+    log(kLevelAlways, loadFailureText(result, entry.name));
+    if (!why.empty()) {
+        log(kLevelAlways, text::format(u"PM(%s): %s", text::logInsert(entry.name).c_str(),
+                                       text::logInsert(text::utf8ToUtf16(why)).c_str()));
     }
 }
 

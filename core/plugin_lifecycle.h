@@ -91,7 +91,8 @@ class CPluginLifecycle {
     // (optional) receives the reason of a refused or failed load: the
     // signature check's, the dependency rule's or the loader's own text.
     int32_t addPlugin(const PluginListEntry& entry, std::string* why = nullptr);
-    // addPlugin for every entry, logging and reporting each failure.
+    // addPlugin for every entry, logging and reporting each failure; the
+    // libraries are verified in parallel first (see the definition).
     void loadList(const std::vector<PluginListEntry>& entries);
     // Drops the plugins that report themselves not installed; needs a
     // configuration object, else does nothing.
@@ -116,7 +117,23 @@ class CPluginLifecycle {
     Phase currentPhase() const { return phase_; }
 
   private:
+    // What checking one list entry's library found: the verified file, ready
+    // to be loaded from its descriptor, or the result code and reason of the
+    // refusal.
+    struct VerifiedEntry {
+        int32_t result = kAdded;
+        std::optional<security::VerifiedFile> file;
+        std::string why;
+    };
+    // Touches nothing but the file system: safe to run for several entries
+    // at once.
+    VerifiedEntry verifyEntry(const PluginListEntry& entry) const;
     int32_t addPluginWithReason(const PluginListEntry& entry, std::string& why);
+    // Loads a verified entry and appends its wrapper (the second half of
+    // addPlugin).
+    int32_t loadVerified(const PluginListEntry& entry, VerifiedEntry& verified, std::string& why);
+    // loadVerified, logging and reporting a failure.
+    void loadListEntry(const PluginListEntry& entry, VerifiedEntry& verified);
     // The self-test and the dependency rule; the verified file on success.
     std::optional<security::VerifiedFile> verifyLibrary(const std::string& path,
                                                         std::string& why) const;

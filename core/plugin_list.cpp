@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -27,6 +28,9 @@ std::u16string baseName(const std::u16string& path) {
     return slash == std::u16string::npos ? path : path.substr(slash + 1);
 }
 
+// What a setting's text is trimmed of.
+constexpr const char* kBlanks = " \t\r\n";
+
 // Why a document was refused while it was being built.
 enum class Refusal { kNone, kTooLarge, kDeclarations, kNameTooLong, kValueTooLong };
 
@@ -35,7 +39,7 @@ enum class Refusal { kNone, kTooLarge, kDeclarations, kNameTooLong, kValueTooLon
 // plugin list may not contain.
 class TreeBuilder {
   public:
-    explicit TreeBuilder(XmlTree& tree) : elements_(tree.elements()) {}
+    explicit TreeBuilder(XmlTree& tree) : tree_(tree), elements_(tree.elements()) {}
 
     Refusal refusal() const { return refusal_; }
     int line() const { return line_; }
@@ -55,10 +59,17 @@ class TreeBuilder {
     }
     static void onText(void* self, const XML_Char* text, int length) {
         auto* builder = static_cast<TreeBuilder*>(self);
-        if (builder->refusal_ == Refusal::kNone && !builder->open_.empty()) {
-            builder->elements_[builder->open_.back()].text.append(text,
-                                                                  static_cast<size_t>(length));
+        if (builder->refusal_ != Refusal::kNone || builder->open_.empty()) {
+            return;
         }
+        std::string& kept = builder->elements_[builder->open_.back()].text;
+        const std::string_view piece(text, static_cast<size_t>(length));
+        // The blanks between elements are most of a list's character data
+        // and are trimmed off any setting anyway.
+        if (kept.empty() && piece.find_first_not_of(kBlanks) == std::string_view::npos) {
+            return;
+        }
+        kept.append(piece);
     }
     // Entities can only be declared in an internal subset (external ones are
     // never read), so refusing the subset refuses every declaration before
@@ -89,26 +100,47 @@ class TreeBuilder {
     }
 
     // False (and the parser stopped) when a name or value is over its cap.
-    bool withinCaps(const XML_Char* tag, const XML_Char** attributes) {
-        if (std::strlen(tag) > PluginList::kMaxNameBytes) {
+    bool withinCaps(std::string_view name, std::string_view value) {
+        if (name.size() > PluginList::kMaxNameBytes) {
             refuse(Refusal::kNameTooLong, {});
             return false;
         }
-        for (size_t i = 0; attributes[i] != nullptr; i += 2) {
-            const std::string_view name = attributes[i];
-            const size_t valueBytes = std::strlen(attributes[i + 1]);
-            if (name.size() > PluginList::kMaxNameBytes) {
-                refuse(Refusal::kNameTooLong, {});
-                return false;
-            }
-            const size_t cap =
-                name == "name" ? PluginList::kMaxNameBytes : PluginList::kMaxAttributeBytes;
-            if (valueBytes > cap) {
-                refuse(Refusal::kValueTooLong, std::string(name));
-                return false;
-            }
+        const size_t cap =
+            name == "name" ? PluginList::kMaxNameBytes : PluginList::kMaxAttributeBytes;
+        if (value.size() > cap) {
+            refuse(Refusal::kValueTooLong, std::string(name));
+            return false;
         }
         return true;
+    }
+
+    // Stores the element's tag and attributes, checking each against its cap
+    // as it goes (a refused document is dropped as a whole, so what was
+    // stored before the refusal does not matter).
+    bool storeElement(const XML_Char* tag, const XML_Char** attributes, XmlTree::Element& element) {
+        const std::string_view tagName(tag);
+        if (tagName.size() > PluginList::kMaxNameBytes) {
+            refuse(Refusal::kNameTooLong, {});
+            return false;
+        }
+        auto& allAttributes = tree_.attributes();
+        element.firstAttribute = static_cast<uint32_t>(allAttributes.size());
+        bool stored = tree_.store(tagName, element.tag);
+        for (size_t i = 0; stored && attributes[i] != nullptr; i += 2) {
+            const std::string_view name(attributes[i]);
+            const std::string_view value(attributes[i + 1]);
+            if (!withinCaps(name, value)) {
+                return false;
+            }
+            XmlTree::Attribute attribute;
+            stored = tree_.store(name, attribute.name) && tree_.store(value, attribute.value);
+            allAttributes.push_back(attribute);
+            ++element.attributeCount;
+        }
+        if (!stored) {
+            refuse(Refusal::kTooLarge, {});
+        }
+        return stored;
     }
 
     void start(const XML_Char* tag, const XML_Char** attributes) {
@@ -116,14 +148,10 @@ class TreeBuilder {
             refuse(Refusal::kTooLarge, {});
             return;
         }
-        if (!withinCaps(tag, attributes)) {
-            return;
-        }
         const auto index = static_cast<uint32_t>(elements_.size());
         XmlTree::Element element;
-        element.tag = tag;
-        for (size_t i = 0; attributes[i] != nullptr; i += 2) {
-            element.attributes.emplace_back(attributes[i], attributes[i + 1]);
+        if (!storeElement(tag, attributes, element)) {
+            return;
         }
         elements_.push_back(std::move(element));
         if (!open_.empty()) {
@@ -138,6 +166,7 @@ class TreeBuilder {
         open_.push_back(index);
     }
 
+    XmlTree& tree_;
     std::vector<XmlTree::Element>& elements_;
     std::vector<uint32_t> open_;
     Refusal refusal_ = Refusal::kNone;
@@ -181,7 +210,6 @@ struct ParserDeleter {
 
 // Whitespace around a setting's text is layout, not value.
 std::string trimmedText(const std::string& text) {
-    constexpr const char* kBlanks = " \t\r\n";
     auto first = text.find_first_not_of(kBlanks);
     if (first == std::string::npos) {
         return {};
@@ -217,21 +245,42 @@ std::vector<std::u16string_view> split(std::u16string_view text, char16_t separa
 
 const XmlTree::Element* XmlTree::firstChild(const Element& parent, std::string_view tag) const {
     for (uint32_t child = parent.firstChild; child != kNone; child = elements_[child].nextSibling) {
-        if (elements_[child].tag == tag) {
+        if (this->tag(elements_[child]) == tag) {
             return &elements_[child];
         }
     }
     return nullptr;
 }
 
-const std::string* XmlTree::attribute(const Element& element, std::string_view name) {
-    const std::string* value = nullptr;
-    for (const auto& [attributeName, attributeValue] : element.attributes) {
-        if (attributeName == name) {
-            value = &attributeValue;
+std::optional<std::string_view> XmlTree::attribute(const Element& element,
+                                                   std::string_view name) const {
+    std::optional<std::string_view> value;
+    for (uint32_t i = 0; i < element.attributeCount; ++i) {
+        const Attribute& attribute = attributes_[element.firstAttribute + i];
+        if (text(attribute.name) == name) {
+            value = text(attribute.value);
         }
     }
     return value;
+}
+
+bool XmlTree::store(std::string_view piece, Span& span) {
+    if (piece.size() > UINT32_MAX - pool_.size()) {
+        return false;
+    }
+    span = Span{static_cast<uint32_t>(pool_.size()), static_cast<uint32_t>(piece.size())};
+    pool_.append(piece);
+    return true;
+}
+
+// Names and values take less room than their markup, so the document's size
+// bounds the pool; elements and attributes are guessed from typical lists.
+// Beyond a megabyte the arrays grow as they go.
+void XmlTree::reserve(size_t documentBytes) {
+    const size_t bytes = std::min<size_t>(documentBytes, 1u << 20);
+    pool_.reserve(bytes);
+    elements_.reserve(bytes / 64);
+    attributes_.reserve(bytes / 32);
 }
 
 bool isInlinePluginList(std::u16string_view text) {
@@ -287,6 +336,7 @@ bool PluginList::loadXml(std::string_view content, const std::u16string& path) {
     // No external or parameter entities: a plugin list is self-contained.
     XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
     XmlTree tree;
+    tree.reserve(content.size());
     TreeBuilder builder(tree);
     builder.parser = parser.get();
     XML_SetUserData(parser.get(), &builder);
@@ -335,11 +385,17 @@ std::vector<PluginListEntry> PluginList::readEntries(std::string_view tag) const
     if (list == nullptr) {
         return entries;
     }
+    size_t children = 0;
+    for (uint32_t child = list->firstChild; child != XmlTree::kNone;
+         child = tree_.at(child).nextSibling) {
+        ++children;
+    }
+    entries.reserve(children);
     for (uint32_t child = list->firstChild; child != XmlTree::kNone;
          child = tree_.at(child).nextSibling) {
         const auto& element = tree_.at(child);
         auto value = [&](std::string_view name) {
-            const std::string* text = XmlTree::attribute(element, name);
+            const auto text = tree_.attribute(element, name);
             return text ? text::utf8ToUtf16(*text) : std::u16string();
         };
         addEntry(entries, value("name"), value("file"), value("params"));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,15 +22,30 @@ struct PluginListEntry {
 };
 
 // A parsed XML document: a flat array of elements linked by index, so that
-// building and freeing it never recurses, whatever the nesting depth.
+// building and freeing it never recurses, whatever the nesting depth. Tags,
+// attribute names and values live in one text pool and the attributes of
+// all elements in one array, so that a document costs a few allocations in
+// all rather than several per element.
 class XmlTree {
   public:
     static constexpr uint32_t kNone = UINT32_MAX;
 
+    // A piece of the text pool.
+    struct Span {
+        uint32_t offset = 0;
+        uint32_t size = 0;
+    };
+    struct Attribute {
+        Span name;
+        Span value;
+    };
     struct Element {
-        std::string tag;
-        std::vector<std::pair<std::string, std::string>> attributes;  // in document order
-        std::string text;                                             // direct character data
+        Span tag;
+        uint32_t firstAttribute = 0;  // index into the attribute array
+        uint32_t attributeCount = 0;  // in document order
+        // Direct character data; pieces of blanks only that come before any
+        // other character are left out (settings are read trimmed).
+        std::string text;
         uint32_t firstChild = kNone;
         uint32_t lastChild = kNone;
         uint32_t nextSibling = kNone;
@@ -38,15 +54,27 @@ class XmlTree {
     bool empty() const { return elements_.empty(); }
     const Element& root() const { return elements_.front(); }
     const Element& at(uint32_t index) const { return elements_[index]; }
+    std::string_view text(Span span) const {
+        return std::string_view(pool_).substr(span.offset, span.size);
+    }
+    std::string_view tag(const Element& element) const { return text(element.tag); }
     // The first child of `parent` whose tag equals `tag` (case-sensitive).
     const Element* firstChild(const Element& parent, std::string_view tag) const;
-    // The value of the last attribute called `name` (the later duplicate wins).
-    static const std::string* attribute(const Element& element, std::string_view name);
+    // The value of the last attribute called `name` (the later duplicate
+    // wins); nullopt when there is none.
+    std::optional<std::string_view> attribute(const Element& element, std::string_view name) const;
 
+    // For the builder: appends to the pool (false when the pool would
+    // outgrow 32-bit offsets), and the element and attribute arrays.
+    bool store(std::string_view piece, Span& span);
     std::vector<Element>& elements() { return elements_; }
+    std::vector<Attribute>& attributes() { return attributes_; }
+    void reserve(size_t documentBytes);
 
   private:
+    std::string pool_;
     std::vector<Element> elements_;
+    std::vector<Attribute> attributes_;
 };
 
 class PluginList {

@@ -17,6 +17,8 @@
 //   test=false      test() returns false
 //   provider=<id>   load() registers the plugin as provider of interface <id>;
 //                   createInterface(<id>) hands out a bare IInterface
+//   replace=<path>  getHlmPlugin2 renames "<path>.new" over <path> (a file
+//                   exchanged after the host checked it)
 //
 // Every library also exports testPluginServiceHandler(), a service handler
 // whose code and object live in the library.
@@ -42,6 +44,7 @@
 //
 // Only FreeRecords exports freeHlmPlugin: the others are destroyed by the
 // host through the virtual destructor (recorded as "destructor").
+#include <cstdio>
 #include <cstdlib>
 #include <forward_list>
 #include <fstream>
@@ -180,6 +183,9 @@ struct Options {
         if (const auto value = paramValue(text, u"provider")) {
             providedId = static_cast<int32_t>(numberFrom(*value, 10));
         }
+        if (const auto value = paramValue(text, u"replace")) {
+            replacedFile = toUtf8(*value);
+        }
     }
 
     std::u16string name;
@@ -188,6 +194,7 @@ struct Options {
     std::optional<uint32_t> commandExitCode;
     bool testSucceeds = true;
     int32_t providedId = 0;  // 0: provides nothing
+    std::string replacedFile;
 };
 
 // A service handler that records what the service side tells it.
@@ -333,6 +340,12 @@ HLMPLG_PLUGIN_ENTRY {
     try {
         Options options(params);
         record(options.name, "getHlmPlugin2");
+        if (!options.replacedFile.empty()) {
+            const std::string& target = options.replacedFile;
+            record(
+                options.name, "replace",
+                std::rename((target + ".new").c_str(), target.c_str()) == 0 ? u"done" : u"failed");
+        }
         if (kBehaviour == Behaviour::NullPlugin) {
             return nullptr;
         }

@@ -1,0 +1,128 @@
+// A plugin list's libraries are verified together, on several cores, before
+// the first of them is loaded; loading then follows the list, from the
+// descriptors that were verified.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/support/host_harness.h"
+#include "support/signing_support.h"
+#include "support/test_support.h"
+
+namespace {
+
+using holm::test::coreEntry;
+using holm::test::CorePtr;
+using holm::test::RecordingHandler;
+namespace fs = std::filesystem;
+
+std::string plugin(const std::string& behaviour) {
+    return std::string(HOLM_TEST_PLUGIN_DIR) + "/lib" + behaviour + ".so";
+}
+
+class ParallelVerification : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        recordFile_ = directory_.path() / "calls.txt";
+        ::setenv("HOLM_TEST_PLUGIN_LOG", recordFile_.c_str(), 1);
+    }
+    void TearDown() override {
+        core_.reset();
+        ::unsetenv("HOLM_TEST_PLUGIN_LOG");
+    }
+
+    // Runs and stops a core over "name=<name>;file=<file>;params=name=<name>,<options>" entries.
+    uint32_t runAndStop(const std::vector<std::vector<std::string>>& entries) {
+        std::string list = "@XMLFILE:";
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const auto& e = entries[i];
+            list +=
+                (i == 0 ? "" : "|") + ("name=" + e[0] + ";file=" + e[1] + ";params=name=" + e[0] +
+                                       (e.size() > 2 ? "," + e[2] : ""));
+        }
+        core_.reset(coreEntry()(fs::path(list).u16string().c_str(), &handler_, nullptr));
+        EXPECT_NE(core_, nullptr);
+        const uint32_t result = core_->run(true);
+        core_->stop();
+        return result;
+    }
+    // The recorded plugin calls "<name>:<call>[:<argument>]" of one kind.
+    std::vector<std::string> calls(const std::string& kind) const {
+        std::vector<std::string> selected;
+        std::ifstream in(recordFile_);
+        for (std::string line; std::getline(in, line);) {
+            const size_t colon = line.find(':');
+            if (line.compare(colon + 1, kind.size(), kind) == 0) {
+                selected.push_back(line);
+            }
+        }
+        return selected;
+    }
+    // The names in the "Unable to load plugin '<name>'" lines, in log order.
+    std::vector<std::string> refusedInLogOrder() const {
+        const std::u16string prefix = u"Core: Unable to load plugin '";
+        std::vector<std::string> names;
+        for (const auto& line : handler_.logLines()) {
+            if (line.rfind(prefix, 0) == 0) {
+                const auto name =
+                    line.substr(prefix.size(), line.find(u'\'', prefix.size()) - prefix.size());
+                names.push_back(fs::path(name).string());
+            }
+        }
+        return names;
+    }
+
+    holm::test::TempDir directory_;
+    fs::path recordFile_;
+    RecordingHandler handler_;
+    CorePtr core_;
+};
+
+// More entries than cores, good and refused ones interleaved: whatever order
+// the checks finish in, plugins are made, and failures logged, in list order.
+TEST_F(ParallelVerification, PluginsAreMadeAndFailuresLoggedInListOrder) {
+    const std::string refused[] = {plugin("unsigned"), plugin("tampered"), plugin("absent")};
+    std::vector<std::vector<std::string>> entries;
+    std::vector<std::string> made;
+    std::vector<std::string> failed;
+    for (int i = 0; i < 24; ++i) {
+        const std::string name = "p" + std::to_string(i);
+        if (i % 4 == 1) {
+            entries.push_back({name, refused[i % 3]});
+            failed.push_back(name);
+        } else {
+            entries.push_back({name, plugin("ok")});
+            made.push_back(name + ":getHlmPlugin2");
+        }
+    }
+    EXPECT_EQ(runAndStop(entries), 0u);
+    EXPECT_EQ(calls("getHlmPlugin2"), made);
+    EXPECT_EQ(refusedInLogOrder(), failed);
+}
+
+// The first plugin, while it is being made, renames an unsigned library over
+// the second one's file. The second was verified before anything was loaded,
+// and its verified descriptor is what the loader maps: the signed original
+// runs, and the exchange goes unnoticed by the load.
+TEST_F(ParallelVerification, TheVerifiedDescriptorIsWhatGetsLoaded) {
+    const fs::path first = directory_.path() / "libfirst.so";
+    const fs::path second = directory_.path() / "libsecond.so";
+    for (const auto& copy : {first, second}) {
+        fs::copy_file(plugin("ok"), copy);
+        holm::test::signFileWith(copy, holm::test::productSigningKey());
+    }
+    fs::copy_file(plugin("wrong_version"), second.string() + ".new");
+
+    EXPECT_EQ(runAndStop({{"first", first.string(), "replace=" + second.string()},
+                          {"second", second.string()}}),
+              0u);
+    EXPECT_EQ(calls("replace"), std::vector<std::string>{"first:replace:done"});
+    EXPECT_EQ(calls("load"), (std::vector<std::string>{"first:load", "second:load"}));
+    EXPECT_TRUE(refusedInLogOrder().empty());
+}
+
+}  // namespace
