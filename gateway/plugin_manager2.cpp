@@ -62,16 +62,11 @@ struct PluginManager2::Context {
     // An object of the plugin went out: it may outlive the plugin, so the
     // library stays mapped.
     bool handedOut = false;
-    // Given up while its plugin never returned from a call: nothing of it
-    // may be released or unmapped.
+    // Taken off the list by an unload while its plugin was inside a call:
+    // the pass that made the call finishes the unload.
     bool abandoned = false;
 
     ~Context() {
-        if (abandoned) {
-            (void)root.detach();
-            library.keepLoaded();
-            return;
-        }
         if (HlmPlg::IHolmPlugin2* object = root.detach()) {
             (void)core::callPlugin(reporting, placeOf(displayName, u"release"),
                                    core::calleeOf(object), [object] { object->release(); });
@@ -162,12 +157,22 @@ std::vector<PluginManager2::ContextRef> PluginManager2::snapshot(bool reverse) {
     return contexts;
 }
 
-void PluginManager2::setState(Context& context, uint32_t state) {
+// Ends a pass's call. An unload that gave up waiting for it has taken the
+// plugin off the list; its uninit is made now that its call returned, and
+// the root and library go with this pass's reference.
+void PluginManager2::finishCall(Context& context, uint32_t state) {
+    bool abandoned = false;
     {
         std::lock_guard hold(lock_);
-        context.state = state;
+        abandoned = context.abandoned;
+        context.state = abandoned ? kUnloading : state;
     }
     idle_.notify_all();
+    if (abandoned) {
+        HlmPlg::IHolmPlugin2* root = context.root.get();
+        (void)core::callPlugin(context.reporting, placeOf(context.displayName, u"uninit"),
+                               core::calleeOf(root), [root] { root->uninit(); });
+    }
 }
 
 uint32_t PluginManager2::initialize(const std::vector<core::PluginListEntry>& entries,
@@ -346,7 +351,7 @@ void PluginManager2::startOne(const ContextRef& context, bool quick) {
     } else {
         reportEvent(false, 582, {}, context->typeName, result);
     }
-    setState(*context, result == 0 ? kStarted : kLoaded);
+    finishCall(*context, result == 0 ? kStarted : kLoaded);
 }
 
 void PluginManager2::startedOne(const ContextRef& context) {
@@ -386,7 +391,7 @@ void PluginManager2::stopOne(const ContextRef& context) {
     (void)core::callPlugin(context->reporting, placeOf(context->displayName, u"stop"),
                            core::calleeOf(root), [root] { root->stop(); });
     reportEvent(true, 0, u"Plugin %s has been stopped successfully!", context->typeName, 0);
-    setState(*context, kLoaded);
+    finishCall(*context, kLoaded);
 }
 
 void PluginManager2::unload() {
@@ -403,7 +408,7 @@ void PluginManager2::unload() {
             if (!waitIdle(hold, *context)) {
                 context->abandoned = true;
                 hold.unlock();
-                reportEvent(false, 0, u"Plugin %s did not finish its call; left loaded",
+                reportEvent(false, 0, u"Plugin %s did not finish its call; unloaded when it does",
                             context->typeName, kBusyTimeout);
                 continue;
             }

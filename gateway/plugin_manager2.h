@@ -11,9 +11,9 @@
 //     (ERROR_TIMEOUT);
 //   - the start and stop passes skip that plugin and report an event with
 //     code 1460;
-//   - unload takes it off the list without calling it: its root is never
-//     released and its library stays mapped (its code still runs), and an
-//     event with code 1460 says so.
+//   - unload takes it off the list without calling it and reports an event
+//     with code 1460; the pass inside the plugin calls its uninit when the
+//     plugin returns, and its root and library go then.
 #pragma once
 
 #include <chrono>
@@ -106,7 +106,7 @@ class PluginManager2 final : public HlmPlg::IPluginObject2,
     void startOne(const ContextRef& context, bool quick);
     void startedOne(const ContextRef& context);
     void stopOne(const ContextRef& context);
-    void setState(Context& context, uint32_t state);
+    void finishCall(Context& context, uint32_t state);
     void reportStartPending();
     void reportEvent(bool success, uint32_t messageId, std::u16string text,
                      const std::string& insertion, uint32_t code);
