@@ -1,6 +1,7 @@
 #include "gateway/plugin_manager2.h"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 
 #include "common/format.h"
@@ -59,9 +60,11 @@ struct PluginManager2::Context {
     std::string displayName;
     std::string typeName;
     core::BoundaryReporting reporting;
+    // Where createObject calls report (made once: it is the hot path).
+    std::u16string createObjectPlace;
     // An object of the plugin went out: it may outlive the plugin, so the
     // library stays mapped.
-    bool handedOut = false;
+    std::atomic<bool> handedOut{false};
     // Taken off the list by an unload while its plugin was inside a call:
     // the pass that made the call finishes the unload.
     bool abandoned = false;
@@ -140,7 +143,8 @@ size_t PluginManager2::count() {
 }
 
 bool PluginManager2::waitIdle(std::unique_lock<std::mutex>& hold, const Context& context) {
-    return idle_.wait_for(hold, busyWaitLimit_, [&] { return (context.state & kBusy) == 0; });
+    const auto idle = [&] { return (context.state & kBusy) == 0; };
+    return idle() || idle_.wait_for(hold, busyWaitLimit_, idle);
 }
 
 bool PluginManager2::listed(const Context& context) const {
@@ -224,6 +228,7 @@ uint32_t PluginManager2::loadPlugin(const std::u16string& path, const std::strin
     context->library = std::move(*loaded);
     context->displayName = displayNameOf(file, factoryName);
     context->typeName = factoryName;
+    context->createObjectPlace = placeOf(context->displayName, u"createObject");
     context->reporting = reporting();
     auto factory =
         reinterpret_cast<PluginFactoryFunction>(context->library.symbol("PluginFactory"));
@@ -306,12 +311,11 @@ HlmPlg::IPluginObject2* PluginManager2::createObject(const char* factoryName,
     }
     HlmPlg::IHolmPlugin2* root = context->root.get();
     const auto made =
-        core::callPlugin(context->reporting, placeOf(context->displayName, u"createObject"),
-                         core::calleeOf(root), [&] { return root->createObject(typeName); });
+        core::callPlugin(context->reporting, context->createObjectPlace, core::calleeOf(root),
+                         [&] { return root->createObject(typeName); });
     HlmPlg::IPluginObject2* object = made.value_or(nullptr);
     if (object != nullptr) {
-        std::lock_guard hold(lock_);
-        context->handedOut = true;
+        context->handedOut.store(true, std::memory_order_relaxed);
     }
     return object;
 }
