@@ -219,11 +219,9 @@ uint32_t LBEngineAccess::notifyUpdate() {
     HlmPlg::IPluginObject2* object =
         bridge_.remoteObject(HlmPlg::kGatewayFactoryName, HlmPlg::kGatewayUpdateNotifier);
     if (auto* notifier = dynamic_cast<HlmPlg::IHP2ObjNotifier*>(object)) {
-        notifier->notify();
+        notifier->notify();  // the gateway's own: it calls its subscribers through the boundary
     }
-    if (object != nullptr) {
-        object->release();
-    }
+    releaseRemote(object);
     return 0;
 }
 
