@@ -2,6 +2,8 @@
 // (tests/plugins/plugin2_test_plugin.cpp), loaded through the real loader.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <string>
 #include <thread>
@@ -10,7 +12,9 @@
 #include "gateway/plugin_manager2.h"
 #include "gateway/support/fake_core.h"
 #include "platform/errors.h"
+#include "platform/process_info.h"
 #include "platform/shared_library.h"
+#include "platform/spawn.h"
 
 namespace {
 
@@ -241,6 +245,52 @@ TEST_F(PluginManager2Test, CoreLibraryServesTheGateway) {
     EXPECT_EQ(core_.liveObjects(HlmPlg::IID_CONFIG), 1);
     manager_->unload();
     EXPECT_EQ(core_.liveObjects(HlmPlg::IID_CONFIG), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A root that faults in init or createObject: the child process prints what
+// the manager made of it and that it went on.
+TEST(Plugin2FaultInChild, Run) {
+    if (std::getenv("HOLM_PLUGIN2_FAULT_CHILD") == nullptr) {
+        GTEST_SKIP() << "runs only as a child of Plugin2Faults";
+    }
+    LegacyBridge bridge(nullptr);
+    holm::test::FakeCore core;
+    holm::test::EventRecorder events;
+    HlmPlg::RefPtr<PluginManager2> manager(PluginManager2::create());
+    holm::core::SecondGenerationContext context;
+    context.core = &core;
+    context.reportEvent = events.sink();
+    ASSERT_EQ(manager->initialize({entry(kPluginPath, "Test/FaultInit/1.0"),
+                                   entry(kPluginPath, "Test/FaultCreate/1.0")},
+                                  std::move(context)),
+              0u);
+    std::printf("RESULT loaded=%zu", manager->count());
+    for (const auto& line : events.lines()) {
+        std::printf(" code=%u", line.code);
+    }
+    for (int i = 0; i < 2; ++i) {
+        std::printf(" create=%s",
+                    manager->createObject("Test/FaultCreate/1.0", "Thing") ? "object" : "null");
+    }
+    manager->unload();
+    std::printf(" unloaded=%zu\n", manager->count());
+}
+
+TEST(Plugin2Faults, FaultsInInitAndCreateObjectAreContained) {
+    auto result = holm::platform::runProcess(
+        {holm::platform::executablePath(), "--gtest_filter=Plugin2FaultInChild.Run"},
+        {"HOLM_PLUGIN2_FAULT_CHILD=1",
+         "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:"
+         "allow_user_segv_handler=1:detect_leaks=0"},
+        std::chrono::seconds(120));
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find("RESULT loaded=1 code=1064 create=null create=null unloaded=0"),
+              std::string::npos)
+        << result.output;
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 //   Test/BlockStart/1.0  start waits until plugin2TestOpenGate()
 //   Test/BlockCreate/1.0 available after init; createObject("Block") waits
 //                        until plugin2TestOpenGate()
+//   Test/FaultInit/1.0   init writes through a null pointer
+//   Test/FaultCreate/1.0 available after init; createObject writes through a
+//                        null pointer
 //   anything else        null
 // Every call is recorded as "<root>:<call>" in a journal that the test reads
 // through the exported plugin2Test* functions (the library is loaded once per
@@ -37,6 +40,12 @@ void record(const std::string& entry) {
         journal += entry + ";";
     }
     changed.notify_all();
+}
+
+// A processor fault the compiler cannot see coming.
+void fault() {
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
 }
 
 void waitForGate() {
@@ -69,7 +78,10 @@ class Root final : public HlmPlg::RefCounted<HlmPlg::IHolmPlugin2> {
         if (short_ == "InitCode") {
             return 87;
         }
-        if (short_ == "Early" || short_ == "BlockCreate") {
+        if (short_ == "FaultInit") {
+            fault();
+        }
+        if (short_ == "Early" || short_ == "BlockCreate" || short_ == "FaultCreate") {
             manager->setAvailableAfterInit();
         }
         return 0;
@@ -94,6 +106,9 @@ class Root final : public HlmPlg::RefCounted<HlmPlg::IHolmPlugin2> {
     HlmPlg::IPluginObject2* createObject(const char* typeName) override {
         const std::string type = typeName;
         record(short_ + ":createObject:" + type);
+        if (short_ == "FaultCreate") {
+            fault();
+        }
         if (type == "Block") {
             waitForGate();
             record(short_ + ":created:" + type);
@@ -118,9 +133,10 @@ class Root final : public HlmPlg::RefCounted<HlmPlg::IHolmPlugin2> {
 };
 
 bool known(const std::string& name) {
-    for (const char* served : {"Test/Plain/1.0", "Test/Early/1.0", "Test/FailStart/1.0",
-                               "Test/InitCode/1.0", "Test/ThrowInit/1.0", "Test/OtherName/1.0",
-                               "Test/BlockStart/1.0", "Test/BlockCreate/1.0"}) {
+    for (const char* served :
+         {"Test/Plain/1.0", "Test/Early/1.0", "Test/FailStart/1.0", "Test/InitCode/1.0",
+          "Test/ThrowInit/1.0", "Test/OtherName/1.0", "Test/BlockStart/1.0", "Test/BlockCreate/1.0",
+          "Test/FaultInit/1.0", "Test/FaultCreate/1.0"}) {
         if (name == served) {
             return true;
         }

@@ -92,5 +92,8 @@ target_include_directories(holm_test_plugin2 PRIVATE "${CMAKE_SOURCE_DIR}/includ
 holm_link_self_contained(holm_test_plugin2)
 set_target_properties(holm_test_plugin2 PROPERTIES OUTPUT_NAME plugin2
                       LIBRARY_OUTPUT_DIRECTORY "${HOLM_TEST_PLUGIN_DIR}")
+# Its faulting roots must reach the core's fault handler, not a sanitizer.
+target_compile_options(holm_test_plugin2 PRIVATE -fno-sanitize=all)
+target_link_options(holm_test_plugin2 PRIVATE -fno-sanitize=all)
 holm_sign_target(holm_test_plugin2)
 add_dependencies(holm_test_plugins holm_test_plugin2)
