@@ -246,8 +246,8 @@ uint32_t PluginManager2::loadPlugin(const std::u16string& path, const std::strin
     if (object == nullptr) {
         return kNoRoot;
     }
-    // The root's reference goes to the context first, so every way out
-    // below releases it (through the boundary) before the library goes.
+    // Every way out below releases the root (through the boundary) before
+    // the context, and with it the library, goes.
     auto* root = dynamic_cast<HlmPlg::IHolmPlugin2*>(object);
     const auto name =
         core::callPlugin(context->reporting, placeOf(context->displayName, u"getTypeName"),
