@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "gateway/av_log.h"
 #include "hlmplg/interface_ids.h"
 #include "services/res_string2.h"
 
@@ -71,6 +72,9 @@ HlmPlg::IPluginObject2* HPlg2Gateway::createObject(const char* typeName) {
     if (name == HlmPlg::kGatewayResString2) {
         return createResString2();
     }
+    if (name == HlmPlg::kGatewayAvLog) {
+        return createAvLog();
+    }
     if (name == HlmPlg::kGatewayUpdateNotifier) {
         return &updateNotifier_;
     }
@@ -99,6 +103,24 @@ HlmPlg::IPluginObject2* HPlg2Gateway::createResString2() {
     }
     auto* wrapper = new (std::nothrow) HP2ObjResString2(strings, core_);
     if (wrapper == nullptr) {
+        core_->releaseInterface(HlmPlg::IID_RESSTRING2, strings);
+    }
+    return wrapper;
+}
+
+HlmPlg::IPluginObject2* HPlg2Gateway::createAvLog() {
+    auto* log = createFromCore<HlmPlg::ILog>(core_, HlmPlg::IID_LOG);
+    if (log == nullptr) {
+        return nullptr;
+    }
+    auto* strings = createFromCore<HlmPlg::IResString2>(core_, HlmPlg::IID_RESSTRING2);
+    if (strings == nullptr) {
+        core_->releaseInterface(HlmPlg::IID_LOG, log);
+        return nullptr;
+    }
+    auto* wrapper = new (std::nothrow) HP2ObjAvLog(log, strings, core_);
+    if (wrapper == nullptr) {
+        core_->releaseInterface(HlmPlg::IID_LOG, log);
         core_->releaseInterface(HlmPlg::IID_RESSTRING2, strings);
     }
     return wrapper;

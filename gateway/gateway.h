@@ -40,6 +40,7 @@ class HPlg2Gateway final : public HlmPlg::RefCounted<HlmPlg::IHolmPlugin2> {
     ~HPlg2Gateway() override;
     HlmPlg::IPluginObject2* createConfig();
     HlmPlg::IPluginObject2* createResString2();
+    HlmPlg::IPluginObject2* createAvLog();
 
     HlmPlg::IHlmCore* core_ = nullptr;
     HP2ObjUpdateNotifier updateNotifier_;

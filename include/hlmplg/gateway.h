@@ -3,10 +3,12 @@
 // two notifiers.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
 #include "hlmplg/export.h"
+#include "hlmplg/log.h"
 #include "hlmplg/plugin2.h"
 
 namespace HlmPlg {
@@ -69,6 +71,34 @@ class HLMPLG_API IHP2ObjResString2 : public IPluginObject2 {
     virtual std::u16string formatString(uint32_t id, ...) = 0;
     virtual std::u16string getFilePath(const char16_t* name) = 0;
     virtual bool setResourceLibrary(const char16_t* path) = 0;
+};
+
+// The core's report log (id 18) with the product's message texts.
+// Operations on a log that could not be had, or on a null event, do nothing
+// and give 0 or the empty text.
+class HLMPLG_API IHP2ObjAvLog : public IPluginObject2 {
+  public:
+    // A new entry; hand it back through commitEvent.
+    virtual ILogEvent* createEvent() = 0;
+    // Writes the entry and destroys it.
+    virtual void commitEvent(ILogEvent* event) = 0;
+    // Opens "<program>.log" in the report directory ("ReportDirectory" of
+    // "COMMON", default the data subdirectory "LOGFILES", created if
+    // missing) with "ReportingLevel" (default 1), "MaximumLogFileSize"
+    // (0: 100 MiB with numbered backups) and "OnAccessBackupLog" of "HOLM";
+    // 1 when the log opened, else 0.
+    virtual uint32_t openFromConfig(IHP2ObjConfig* config) = 0;
+    // Opens (again) with these settings; 1 when the log opened, else 0.
+    virtual uint32_t open(const char16_t* path, int32_t level, int32_t maxSize,
+                          uint32_t backup) = 0;
+    // Message `id` of "holmmsg.dll"; empty when that library is not loaded.
+    virtual std::u16string getMessage(uint32_t id) = 0;
+    virtual void addEventLine(ILogEvent* event, int32_t level, uint32_t style, uint32_t category,
+                              const char16_t* format, ...) = 0;
+    virtual void addEventLineV(ILogEvent* event, int32_t level, uint32_t style, uint32_t category,
+                               const char16_t* format, va_list arguments) = 0;
+    virtual void addEventLineText(ILogEvent* event, int32_t level, uint32_t style,
+                                  uint32_t category, const char16_t* text) = 0;
 };
 
 // What a notifier calls: the first virtual operation of the object.

@@ -111,6 +111,9 @@ TEST_F(GatewayTest, WrappersForwardAndReleaseTheirServices) {
     stringsObject.reset();
     EXPECT_EQ(core_.liveObjects(HlmPlg::IID_CONFIG), 1);
     EXPECT_EQ(core_.liveObjects(HlmPlg::IID_RESSTRING2), 0);
+    // Without a log service the log wrapper is not made, and nothing stays.
+    EXPECT_EQ(gateway_->createObject("IAvLog"), nullptr);
+    EXPECT_EQ(core_.liveObjects(HlmPlg::IID_RESSTRING2), 0);
     EXPECT_EQ(gateway_->createObject("IUnknown"), nullptr);
     EXPECT_EQ(gateway_->createObject("iconfig"), nullptr);
 }

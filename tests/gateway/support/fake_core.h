@@ -34,7 +34,7 @@ class FakeConfig : public HlmPlg::IConfig {
     }
     const char16_t* getProductDirectory() override { return u"/product/"; }
     const char16_t* getDataDirectory() override { return u"/data/"; }
-    const char16_t* getAppDataSubDir(const char16_t*) override { return u"/data/LOGFILES/"; }
+    const char16_t* getAppDataSubDir(const char16_t*) override { return appDataSubDir.c_str(); }
     const char16_t* getReportPath(const char16_t*) override { return u""; }
     const char16_t* getTempDirectory() override { return u"/tmp/"; }
     const char16_t* getWindowsDirectory() override { return u"/"; }
@@ -53,8 +53,9 @@ class FakeConfig : public HlmPlg::IConfig {
         return nullptr;
     }
     const char16_t* readScrambledString(const char16_t*, const char16_t*) override { return u""; }
-    int32_t readInt(const char16_t*, const char16_t*, int32_t defaultValue) override {
-        return defaultValue;
+    int32_t readInt(const char16_t*, const char16_t* key, int32_t defaultValue) override {
+        const auto found = ints.find(key);
+        return found != ints.end() ? found->second : defaultValue;
     }
     uint32_t readHex(const char16_t*, const char16_t*, uint32_t defaultValue) override {
         return defaultValue;
@@ -79,6 +80,8 @@ class FakeConfig : public HlmPlg::IConfig {
     const char16_t* unscramble(const char16_t* text) override { return text; }
 
     std::vector<HlmPlg::IConfigHandler*> handlers;
+    std::u16string appDataSubDir = u"/data/LOGFILES/";
+    std::map<std::u16string, int32_t> ints;  // readInt by key
 
   private:
     std::u16string last_;
@@ -95,8 +98,10 @@ class FakeResString2 : public HlmPlg::IResString2 {
     std::u16string formatMasterText(const char16_t*, ...) override { return u""; }
     std::u16string formatString(uint32_t, ...) override { return u""; }
     std::u16string getFilePath(const char16_t* name) override { return name; }
-    bool setResourceLibrary(const char16_t*) override { return true; }
+    bool setResourceLibrary(const char16_t*) override { return libraryLoads; }
     std::u16string getProductRegistryKey() override { return u""; }
+
+    bool libraryLoads = true;
 };
 
 class FakeCore : public HlmPlg::IHlmCore {
