@@ -3,6 +3,8 @@
 // ("Holm/Gateway/1.0"), which the plugin list loads before it:
 //   - the configuration (IConfig): it prints "Greeting" of the section [DEMO];
 //   - resource strings (IResString2): it prints message 581 of holmmsg.dll;
+//   - the report log (IAvLog): it writes a line to the host's report log
+//     (data/LOGFILES/avholm.log);
 //   - the configuration notifier: told of every configuration reload
 //     (`kill -HUP` the host);
 //   - the update notifier: told when a first-generation plugin reports an
@@ -49,6 +51,7 @@ class DemoGatewayPlugin final : public HlmPlg::RefCounted<HlmPlg::IHolmPlugin2> 
     uint32_t start() override {
         printGreeting();
         printMessage();
+        writeReportLine();
         configNotifier_ = notifier(HlmPlg::kGatewayConfigNotifier);
         updateNotifier_ = notifier(HlmPlg::kGatewayUpdateNotifier);
         if (configNotifier_ != nullptr) {
@@ -104,6 +107,26 @@ class DemoGatewayPlugin final : public HlmPlg::RefCounted<HlmPlg::IHolmPlugin2> 
             std::fprintf(stderr, "gateway demo: message 581 = %s\n",
                          ascii(strings->formatString(581, u"demo")).c_str());
         }
+    }
+
+    // The report log is opened with the configuration's settings; an entry
+    // is written when it is committed.
+    void writeReportLine() {
+        HlmPlg::RefPtr<HlmPlg::IPluginObject2> logObject(
+            manager_->createObject(HlmPlg::kGatewayFactoryName, HlmPlg::kGatewayAvLog));
+        HlmPlg::RefPtr<HlmPlg::IPluginObject2> configObject(
+            manager_->createObject(HlmPlg::kGatewayFactoryName, HlmPlg::kGatewayConfig));
+        auto* log = dynamic_cast<HlmPlg::IHP2ObjAvLog*>(logObject.get());
+        auto* config = dynamic_cast<HlmPlg::IHP2ObjConfig*>(configObject.get());
+        if (log == nullptr || config == nullptr || log->openFromConfig(config) == 0) {
+            std::fprintf(stderr, "gateway demo: no report log\n");
+            return;
+        }
+        HlmPlg::ILogEvent* event = log->createEvent();
+        log->addEventLineText(event, 1, HlmPlg::LOG_STYLE_STAMPED, HlmPlg::LOG_CATEGORY_INFO,
+                              u"gateway demo: started");
+        log->commitEvent(event);
+        std::fprintf(stderr, "gateway demo: wrote to the report log\n");
     }
 
     HlmPlg::IPluginManager2* manager_ = nullptr;

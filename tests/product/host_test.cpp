@@ -540,7 +540,7 @@ TEST(ProductDemo, ExamplePluginsLoadStartTestAndStop) {
           "gateway demo: greeting = from the test",
           "gateway demo: message 581 = Plugin demo has been started successfully!",
           "scanner: driver active, 42 files, last file /srv/share/report.doc",
-          "gateway demo: the engine was updated"}) {
+          "gateway demo: wrote to the report log", "gateway demo: the engine was updated"}) {
         EXPECT_NE(result.output.find(line), std::string::npos) << line << "\n" << result.output;
     }
     EXPECT_EQ(result.output.find("PM2:"), std::string::npos) << result.output;
