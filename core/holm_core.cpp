@@ -88,7 +88,9 @@ CHolmCore::~CHolmCore() {
         } catch (...) {  // NOLINT(bugprone-empty-catch): the policy declined; nothing may leave
         }
     }
+    unloadSecondGeneration();
     lifecycle_.destroyAll();
+    secondGeneration_.reset();
     unregisterProviders();
 }
 
@@ -127,6 +129,7 @@ uint32_t CHolmCore::initialise(const std::u16string& pluginList) {
     }
     provider_ = std::make_unique<CHlmPlgPluginManager>(
         &manager_, std::make_unique<services::CConfigStore>(*settings, std::move(texts)), this);
+    secondGeneration_ = obtainSecondGeneration();
     if (const uint32_t code = loadPluginList(pluginList); code != 0) {
         if (code == kListNotLoaded) {
             log(list_.lastError());
@@ -326,6 +329,7 @@ uint32_t CHolmCore::runPhases(bool quick, uint32_t& code) {
     util::GenericRunPerformance timing(u"CHolmCore::run");
     CPluginLifecycle& plugins = lifecycle_;
     plugins.loadList(list_.readEntries("plugins"));
+    initializeSecondGeneration();
     if (!list_.isInline()) {
         list_.unloadLibrary();
     }
@@ -339,6 +343,7 @@ uint32_t CHolmCore::runPhases(bool quick, uint32_t& code) {
         // (stop empties the list, so the error exit's phases find nothing
         // left to do unless stop itself failed part-way).
         code = kLoadFailedBase + failed;
+        unloadSecondGeneration();
         stop();
         plugins.callAll(Phase::Stop, true);
         plugins.callAll(Phase::UnLoad, true);
@@ -346,6 +351,8 @@ uint32_t CHolmCore::runPhases(bool quick, uint32_t& code) {
     }
     if (const uint32_t failed = plugins.callAll(Phase::Start, false); failed != 0) {
         code = kStartFailedBase + failed;
+    } else if (secondGeneration_) {
+        secondGeneration_->start(quick);
     }
     if (!quick) {
         broadcastToHandlers(provider_->serviceHandlers(), reporting(),
@@ -369,17 +376,46 @@ uint32_t CHolmCore::stop() {
     try {
         util::GenericRunPerformance timing(u"CHolmCore::stop");
         notifyStopping();
+        stopSecondGeneration();
         // Every plugin that runs is stopped and unloaded, also past one that
         // fails: it is destroyed next, so none may be left running.
         CPluginLifecycle& plugins = lifecycle_;
         plugins.callAll(Phase::Stop, true, CPluginLifecycle::OnFailure::GoOn);
         plugins.callAll(Phase::UnLoad, true, CPluginLifecycle::OnFailure::GoOn);
+        unloadSecondGeneration();
         plugins.destroyAll();
         running_ = false;
         return 0;
     } catch (std::exception& exception) {
         handleException(exception, u"onStart");
         return finalReport(1);
+    }
+}
+
+// The "plugins2" entries go to the second plugin manager, which loads them
+// now; its events go to the core's event log. Without the legacy bridge it
+// loads nothing.
+void CHolmCore::initializeSecondGeneration() {
+    if (!secondGeneration_) {
+        return;
+    }
+    SecondGenerationContext context;
+    context.core = this;
+    context.reporting = reporting();
+    context.productDirectory = productDirectory_;
+    context.reportEvent = [this](const EventLine& line) { lifecycle_.events().report(line); };
+    (void)secondGeneration_->initialize(list_.readEntries("plugins2"), std::move(context));
+}
+
+void CHolmCore::stopSecondGeneration() {
+    if (secondGeneration_) {
+        secondGeneration_->stop();
+    }
+}
+
+void CHolmCore::unloadSecondGeneration() {
+    if (secondGeneration_) {
+        secondGeneration_->unload();
     }
 }
 

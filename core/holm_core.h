@@ -12,6 +12,7 @@
 #include "core/plugin_lifecycle.h"
 #include "core/plugin_list.h"
 #include "core/plugin_manager.h"
+#include "core/second_generation.h"
 #include "hlmplg/core.h"
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/service.h"
@@ -76,6 +77,10 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink {
     // start), for the report should an exception end the run.
     uint32_t runPhases(bool quick, uint32_t& code);
     void notifyStopping();
+    void initializeSecondGeneration();
+    // Tells the second generation to stop / unload, when there is one.
+    void stopSecondGeneration();
+    void unloadSecondGeneration();
     BoundaryReporting reporting() const { return {ownService_, handler_}; }
     uint32_t finalReport(uint32_t code);
     // A standard exception at an entry point: rethrown when the exception
@@ -91,6 +96,9 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink {
     PluginList list_;
     CHlmPlgCore ownPlugin_;
     std::unique_ptr<CHlmPlgPluginManager> provider_;
+    // The second plugin manager (none in a core built without the gateway);
+    // released before the providers its plugins' objects came from.
+    SecondGenerationRef secondGeneration_;
     HlmPlg::IService* ownService_ = nullptr;
     HlmPlg::IHlmCoreHandler* handler_;
     std::u16string productDirectory_;

@@ -135,10 +135,11 @@ void CPluginLifecycle::setContext(LifecycleContext context) {
 // A plugin's library passes when its signature verifies for a plugin (the
 // product key or an enrolled key) and everything it asks the loader for comes
 // from the system library directories.
-std::optional<security::VerifiedFile> CPluginLifecycle::verifyLibrary(const std::string& path,
-                                                                      std::string& why) const {
+std::optional<security::VerifiedFile> verifyPluginLibrary(const std::string& path,
+                                                          const std::string& productDirectory,
+                                                          std::string& why) {
     security::SelftestContext selftestContext;
-    selftestContext.productDirectory = context_.productDirectory;
+    selftestContext.productDirectory = productDirectory;
     selftestContext.role = security::FileRole::Plugin;
     security::VerifiedFile verified = security::selftest(path, false, false, selftestContext);
     if (!verified.passed()) {
@@ -150,6 +151,11 @@ std::optional<security::VerifiedFile> CPluginLifecycle::verifyLibrary(const std:
         return std::nullopt;
     }
     return verified;
+}
+
+std::optional<security::VerifiedFile> CPluginLifecycle::verifyLibrary(const std::string& path,
+                                                                      std::string& why) const {
+    return verifyPluginLibrary(path, context_.productDirectory, why);
 }
 
 int32_t CPluginLifecycle::addPlugin(const PluginListEntry& entry, std::string* why) {

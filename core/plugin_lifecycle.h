@@ -51,6 +51,14 @@ enum class Phase : uint32_t {
     None = 5
 };
 
+// The check a plugin library of either generation passes before it is
+// loaded: its signature (product key or an enrolled key) and the dependency
+// rule. The verified file on success (load it from its descriptor), else
+// nothing with `why` set.
+std::optional<security::VerifiedFile> verifyPluginLibrary(const std::string& path,
+                                                          const std::string& productDirectory,
+                                                          std::string& why);
+
 // The parts of the core the lifecycle works with; set once the core has made
 // them. Every pointer may be null.
 struct LifecycleContext {

@@ -16,7 +16,8 @@ std::u16string_view textOf(const char16_t* text) {
     return text != nullptr ? std::u16string_view(text) : std::u16string_view();
 }
 
-// Printf formatting of a non-empty text; nothing is thrown to the caller.
+}  // namespace
+
 std::u16string printfFormatted(const std::u16string& format, va_list arguments) {
     try {
         return format.empty() ? format
@@ -26,7 +27,16 @@ std::u16string printfFormatted(const std::u16string& format, va_list arguments) 
     }
 }
 
-}  // namespace
+std::u16string messageFormatted(const std::u16string& format, va_list arguments) {
+    if (format.find(u"%1") == std::u16string::npos) {
+        return printfFormatted(format, arguments);
+    }
+    try {
+        return util::StringUtilities::FormatMessageWV(format.c_str(), arguments);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
 
 std::shared_ptr<const util::ResourceTextReader> ResString2::reader() const {
     std::lock_guard hold(lock_);
@@ -58,15 +68,7 @@ std::u16string ResString2::formatString(uint32_t id, ...) {
     const std::u16string format = loadString(id);
     va_list arguments;
     va_start(arguments, id);
-    std::u16string text;
-    if (format.find(u"%1") != std::u16string::npos) {
-        try {
-            text = util::StringUtilities::FormatMessageWV(format.c_str(), arguments);
-        } catch (const std::exception&) {
-        }
-    } else {
-        text = printfFormatted(format, arguments);
-    }
+    std::u16string text = messageFormatted(format, arguments);
     va_end(arguments);
     return text;
 }

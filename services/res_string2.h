@@ -2,6 +2,7 @@
 // product utility library's text services.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,12 @@ struct ProductTexts {
     std::u16string productRegistryKey;
     std::shared_ptr<const Tandro::Utilities::IMasterTextReader> masterTexts;
 };
+
+// Printf formatting of a non-empty text; nothing is thrown to the caller.
+std::u16string printfFormatted(const std::u16string& format, va_list arguments);
+// The formatting of numbered strings: message style ("%1" ...) when the
+// text contains "%1", printf style otherwise; empty when it fails.
+std::u16string messageFormatted(const std::u16string& format, va_list arguments);
 
 class ResString2 : public HlmPlg::IResString2 {
   public:

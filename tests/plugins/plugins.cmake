@@ -85,3 +85,15 @@ endforeach()
 target_link_libraries(holm_test_plugin_runpath_elsewhere PRIVATE
                       -Wl,--no-as-needed holm_test_dependency -Wl,--as-needed)
 set_target_properties(holm_test_plugin_runpath_origin PROPERTIES BUILD_RPATH "$ORIGIN")
+
+# The second-generation test plugin: one library, a root per behaviour.
+add_library(holm_test_plugin2 MODULE "${CMAKE_CURRENT_LIST_DIR}/plugin2_test_plugin.cpp")
+target_include_directories(holm_test_plugin2 PRIVATE "${CMAKE_SOURCE_DIR}/include")
+holm_link_self_contained(holm_test_plugin2)
+set_target_properties(holm_test_plugin2 PROPERTIES OUTPUT_NAME plugin2
+                      LIBRARY_OUTPUT_DIRECTORY "${HOLM_TEST_PLUGIN_DIR}")
+# Its faulting roots must reach the core's fault handler, not a sanitizer.
+target_compile_options(holm_test_plugin2 PRIVATE -fno-sanitize=all)
+target_link_options(holm_test_plugin2 PRIVATE -fno-sanitize=all)
+holm_sign_target(holm_test_plugin2)
+add_dependencies(holm_test_plugins holm_test_plugin2)

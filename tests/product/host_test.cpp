@@ -531,6 +531,19 @@ TEST(ProductDemo, ExamplePluginsLoadStartTestAndStop) {
               std::string::npos)
         << result.output;
     EXPECT_EQ(result.output.find("Unable to load plugin"), std::string::npos) << result.output;
+    // Both generations together: the first-generation "scanner" reaches the
+    // second-generation engine and driver stand-ins through the core
+    // library's bridge, and its update report reaches a second-generation
+    // subscriber of the core library's gateway.
+    for (const char* line :
+         {"scanner: extensions .EXE .DLL .SYS .JS .DOC", "scanner: engine 8.2.2026.12",
+          "gateway demo: greeting = from the test",
+          "gateway demo: message 581 = Plugin demo has been started successfully!",
+          "scanner: driver active, 42 files, last file /srv/share/report.doc",
+          "gateway demo: wrote to the report log", "gateway demo: the engine was updated"}) {
+        EXPECT_NE(result.output.find(line), std::string::npos) << line << "\n" << result.output;
+    }
+    EXPECT_EQ(result.output.find("PM2:"), std::string::npos) << result.output;
 }
 
 // The example plugin "settings" follows a reload: after a HUP it prints each
