@@ -262,22 +262,23 @@ const char16_t* CIniFileImpl::profileString(const char16_t* section, const char1
 }
 
 int32_t CIniFileImpl::getInt(const char16_t* section, const char16_t* key, int32_t defaultValue) {
-    const std::u16string fallback = holm::text::format(u"%d", defaultValue);
-    const char16_t* text = getString(section, key, fallback.c_str());
-    if (text == nullptr || *text == 0) {
-        return defaultValue;
-    }
-    return readDecimal(text);
+    return guarded(defaultValue, [&] {
+        const std::u16string fallback = holm::text::format(u"%d", defaultValue);
+        const char16_t* text = getString(section, key, fallback.c_str());
+        return text == nullptr || *text == 0 ? defaultValue : readDecimal(text);
+    });
 }
 
 uint32_t CIniFileImpl::getHex(const char16_t* section, const char16_t* key, uint32_t defaultValue) {
-    const std::u16string fallback = holm::text::format(u"0x%08x", defaultValue);
-    const char16_t* text = getString(section, key, fallback.c_str());
-    if (text == nullptr || *text == 0) {
-        return defaultValue;
-    }
-    const std::u16string_view value(text);
-    return scanHex(value, value.find(u'x') != std::u16string_view::npos).value_or(defaultValue);
+    return guarded(defaultValue, [&] {
+        const std::u16string fallback = holm::text::format(u"0x%08x", defaultValue);
+        const char16_t* text = getString(section, key, fallback.c_str());
+        if (text == nullptr || *text == 0) {
+            return defaultValue;
+        }
+        const std::u16string_view value(text);
+        return scanHex(value, value.find(u'x') != std::u16string_view::npos).value_or(defaultValue);
+    });
 }
 
 bool CIniFileImpl::getBool(const char16_t* section, const char16_t* key, bool defaultValue) {

@@ -25,7 +25,7 @@ namespace io = holm::platform::io;
 constexpr int kKeys = 200;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kRuns = 200;
+constexpr int kRuns = 40;
 #else
 constexpr int kRuns = 1000;
 #endif
