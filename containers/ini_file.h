@@ -21,6 +21,19 @@
 #include "containers/ini_profile.h"
 #include "hlmplg/ini_file.h"
 
+namespace holm::containers {
+
+// A profile file parsed as it was: kept while the file stays the same.
+struct IniProfileSnapshot {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    std::chrono::system_clock::time_point modified;
+    IniProfile profile;
+};
+
+}  // namespace holm::containers
+
 class CIniFileImpl : public HlmPlg::IIniFile {
   public:
     // Profile-mode files above this size are not read (gets give their
@@ -63,13 +76,7 @@ class CIniFileImpl : public HlmPlg::IIniFile {
     bool writeList(Edits& edits, std::u16string_view section, std::u16string_view key,
                    const std::vector<std::u16string>& strings, const char16_t* separator);
 
-    struct Snapshot {
-        uint64_t device = 0;
-        uint64_t inode = 0;
-        uint64_t size = 0;
-        std::chrono::system_clock::time_point modified;
-        holm::containers::IniProfile profile;
-    };
+    using Snapshot = holm::containers::IniProfileSnapshot;
 
     std::u16string path_;
     bool blockMode_ = false;
