@@ -373,10 +373,55 @@ void formatCharacter(Out& out, const Conversion& conv, uint64_t value) {
     formatText(out, plain, TextArg<Char>{&character, 1});
 }
 
+// %q and %Q: the text with every single quote doubled; %Q also encloses it
+// in single quotes and prints a null pointer as NULL. The precision cuts the
+// argument, the width pads the quoted result.
+template <class Out, class Char>
+void formatQuoted(Out& out, const Conversion& conv, TextArg<Char> arg) {
+    using OutChar = typename Out::value_type;
+    Out quoted;
+    if (arg.data == nullptr && conv.type == 'Q') {
+        appendAscii(quoted, "NULL", 4);
+    } else {
+        Conversion plain = conv;
+        plain.width = 0;
+        Out text;
+        formatText(text, plain, arg);
+        const bool enclose = conv.type == 'Q';
+        quoted.reserve(text.size() + 2);
+        if (enclose) {
+            quoted.push_back(OutChar('\''));
+        }
+        for (const OutChar unit : text) {
+            quoted.push_back(unit);
+            if (unit == OutChar('\'')) {
+                quoted.push_back(unit);
+            }
+        }
+        if (enclose) {
+            quoted.push_back(OutChar('\''));
+        }
+    }
+    Conversion padding = conv;
+    padding.precision = -1;
+    formatText(out, padding, TextArg<OutChar>{quoted.data(), quoted.size()});
+}
+
+template <class Out, class Char>
+void formatTextOrQuoted(Out& out, const Conversion& conv, TextArg<Char> arg) {
+    // classify gives q and Q a text class only when SQL quoting is on.
+    if (conv.type == 'q' || conv.type == 'Q') {
+        formatQuoted(out, conv, arg);
+    } else {
+        formatText(out, conv, arg);
+    }
+}
+
 // Formats one printf conversion. Returns false when it has no argument of a
 // fitting kind or is not a conversion; the caller then copies it as it stands.
 template <class Out, class Source>
-bool formatConversion(Out& out, Conversion conv, bool wideFormat, Source& source) {
+bool formatConversion(Out& out, Conversion conv, bool wideFormat, Source& source,
+                      bool sqlQuoting = false) {
     if (conv.widthFromArg) {
         const auto width = source.integer(ArgClass::Int32);
         if (!width) {
@@ -395,7 +440,7 @@ bool formatConversion(Out& out, Conversion conv, bool wideFormat, Source& source
         const auto value = static_cast<int32_t>(*precision);
         conv.precision = value < 0 ? -1 : std::min(value, detail::kMaxFieldWidth);
     }
-    const ArgClass argClass = detail::classify(conv, wideFormat);
+    const ArgClass argClass = detail::classify(conv, wideFormat, sqlQuoting);
     switch (argClass) {
         case ArgClass::None:
             out.push_back('%');
@@ -429,14 +474,14 @@ bool formatConversion(Out& out, Conversion conv, bool wideFormat, Source& source
         case ArgClass::NarrowText: {
             const auto text = source.narrowText();
             if (text) {
-                formatText(out, conv, *text);
+                formatTextOrQuoted(out, conv, *text);
             }
             return text.has_value();
         }
         case ArgClass::WideText: {
             const auto text = source.wideText();
             if (text) {
-                formatText(out, conv, *text);
+                formatTextOrQuoted(out, conv, *text);
             }
             return text.has_value();
         }
@@ -472,7 +517,8 @@ const Char* findPercent(const Char* p, const Char* end) {
 }
 
 template <class Out, class Char, class Source>
-void printfTo(Out& out, std::basic_string_view<Char> fmt, bool wideFormat, Source& source) {
+void printfTo(Out& out, std::basic_string_view<Char> fmt, bool wideFormat, Source& source,
+              bool sqlQuoting = false) {
     const Char* p = fmt.data();
     const Char* end = p + fmt.size();
     while (p != end) {
@@ -488,7 +534,7 @@ void printfTo(Out& out, std::basic_string_view<Char> fmt, bool wideFormat, Sourc
             return;
         }
         p = percent + 1 + used;
-        if (!formatConversion(out, conv, wideFormat, source)) {
+        if (!formatConversion(out, conv, wideFormat, source, sqlQuoting)) {
             appendLiteral(out, percent, p);
         }
     }
@@ -496,11 +542,12 @@ void printfTo(Out& out, std::basic_string_view<Char> fmt, bool wideFormat, Sourc
 
 // ---- Message style ----------------------------------------------------------
 
-void messageTo(std::u16string& out, std::u16string_view fmt, std::span<const FormatArg> args) {
+void messageTo(std::u16string& out, std::u16string_view fmt, std::span<const FormatArg> args,
+               bool sqlQuoting = false) {
     const char16_t* p = fmt.data();
     const char16_t* end = p + fmt.size();
     while (p != end) {
-        const MessageToken token = detail::nextMessageToken(p, end);
+        const MessageToken token = detail::nextMessageToken(p, end, sqlQuoting);
         switch (token.kind) {
             case MessageToken::Kind::End:
                 return;
@@ -511,7 +558,7 @@ void messageTo(std::u16string& out, std::u16string_view fmt, std::span<const For
                 const auto index = static_cast<size_t>(token.index);
                 ArraySource source(index <= args.size() ? args.subspan(index - 1, 1)
                                                         : std::span<const FormatArg>());
-                if (!formatConversion(out, token.conv, true, source)) {
+                if (!formatConversion(out, token.conv, true, source, sqlQuoting)) {
                     out.append(p, token.length);
                 }
                 break;
@@ -564,14 +611,15 @@ FormatArg readArgument(VaListSource& source, ArgClass argClass) {
 
 // A va_list is read in order, so the type of every argument up to the last
 // inserted one must be known first: the first insert of each index decides.
-void vmessageTo(std::u16string& out, std::u16string_view fmt, va_list args) {
+void vmessageTo(std::u16string& out, std::u16string_view fmt, va_list args,
+                bool sqlQuoting = false) {
     std::array<ArgClass, 100> classes;
     classes.fill(ArgClass::Unknown);
     size_t count = 0;
     const char16_t* p = fmt.data();
     const char16_t* end = p + fmt.size();
     while (p != end) {
-        const MessageToken token = detail::nextMessageToken(p, end);
+        const MessageToken token = detail::nextMessageToken(p, end, sqlQuoting);
         if (token.kind == MessageToken::Kind::End) {
             break;
         }
@@ -589,7 +637,7 @@ void vmessageTo(std::u16string& out, std::u16string_view fmt, va_list args) {
     for (size_t index = 1; index <= count; ++index) {
         values[index - 1] = readArgument(source, classes[index]);
     }
-    messageTo(out, fmt, std::span<const FormatArg>(values.data(), count));
+    messageTo(out, fmt, std::span<const FormatArg>(values.data(), count), sqlQuoting);
 }
 
 template <class Char>
@@ -675,6 +723,31 @@ void appendFormat(std::u16string& out, std::u16string_view fmt, std::span<const 
         messageTo(out, fmt, args);
     } else {
         appendPrintf(out, fmt, args);
+    }
+}
+
+void vappendSql(std::u16string& out, const char16_t* fmt, va_list args) {
+    const std::u16string_view format = viewOf(fmt);
+    if (isMessageFormat(format)) {
+        vmessageTo(out, format, args, true);
+    } else {
+        VaListSource source(args);
+        printfTo(out, format, true, source, true);
+    }
+}
+
+std::u16string vformatSql(const char16_t* fmt, va_list args) {
+    std::u16string out;
+    vappendSql(out, fmt, args);
+    return out;
+}
+
+void appendSql(std::u16string& out, std::u16string_view fmt, std::span<const FormatArg> args) {
+    if (isMessageFormat(fmt)) {
+        messageTo(out, fmt, args, true);
+    } else {
+        ArraySource source(args);
+        printfTo(out, fmt, true, source, true);
     }
 }
 

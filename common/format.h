@@ -84,6 +84,16 @@ constexpr bool isMessageFormat(std::u16string_view fmt) {
     return fmt.find(u"%1") != std::u16string_view::npos;
 }
 
+// ---- SQL text ----------------------------------------------------------------
+
+// As vformat (message style when the format contains "%1", else printf
+// style), and in addition the conversions %q and %Q (inserts !q! and !Q!)
+// take a text argument as %s does and quote it for SQL: %q doubles every
+// single quote, %Q also encloses the text in single quotes and prints a null
+// pointer as NULL. Elsewhere %q and %Q are unknown conversions.
+std::u16string vformatSql(const char16_t* fmt, va_list args);
+void vappendSql(std::u16string& out, const char16_t* fmt, va_list args);
+
 // ---- Typed arguments --------------------------------------------------------
 
 // One argument of a typed argument array.
@@ -117,6 +127,8 @@ void appendPrintf(std::string& out, std::string_view fmt, std::span<const Format
 void appendMessage(std::u16string& out, std::u16string_view fmt, std::span<const FormatArg> args);
 // Message style when `fmt` contains "%1", else printf style.
 void appendFormat(std::u16string& out, std::u16string_view fmt, std::span<const FormatArg> args);
+// The same with the SQL quoting of vformatSql.
+void appendSql(std::u16string& out, std::u16string_view fmt, std::span<const FormatArg> args);
 
 namespace detail {
 

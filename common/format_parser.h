@@ -213,8 +213,19 @@ constexpr ArgClass textClass(const Conversion& conv, bool wideFormat, ArgClass n
     }
 }
 
-constexpr ArgClass classify(const Conversion& conv, bool wideFormat) {
+// `sqlQuoting` makes q and Q text conversions (quoted for SQL by the engine);
+// elsewhere they are unknown and copied as they stand.
+constexpr ArgClass classify(const Conversion& conv, bool wideFormat, bool sqlQuoting = false) {
     switch (conv.type) {
+        case 'q':
+        case 'Q':
+            if (!sqlQuoting) {
+                return ArgClass::Unknown;
+            }
+            // Like %s: wide in a wide format, narrow in a narrow one.
+            return conv.size == SizeModifier::None
+                       ? (wideFormat ? ArgClass::WideText : ArgClass::NarrowText)
+                       : textClass(conv, wideFormat, ArgClass::NarrowText, ArgClass::WideText);
         case '%':
             return ArgClass::None;
         case 'd':
@@ -286,7 +297,8 @@ constexpr char16_t messageEscape(unsigned c) {
 // Reads the `!fmt!` of an insert starting at `p` (just after the digits).
 // Without a closing '!' the insert has no format and the '!' stays text.
 template <class Char>
-constexpr void parseInsertFormat(const Char* p, const Char* end, MessageToken& token) {
+constexpr void parseInsertFormat(const Char* p, const Char* end, MessageToken& token,
+                                 bool sqlQuoting) {
     if (p == end || *p != '!') {
         return;
     }
@@ -300,7 +312,7 @@ constexpr void parseInsertFormat(const Char* p, const Char* end, MessageToken& t
     token.length += static_cast<size_t>(close + 1 - p);
     Conversion conv;
     const size_t used = parseConversion(p + 1, close, conv);
-    const ArgClass argClass = classify(conv, true);
+    const ArgClass argClass = classify(conv, true, sqlQuoting);
     // '*' would take further arguments and %% / %n none: both are refused.
     if (used != static_cast<size_t>(close - (p + 1)) || used == 0 || conv.widthFromArg ||
         conv.precisionFromArg || argClass == ArgClass::None || argClass == ArgClass::Count ||
@@ -313,8 +325,9 @@ constexpr void parseInsertFormat(const Char* p, const Char* end, MessageToken& t
 }
 
 // The token of a message-style format that starts at `p` (p != end).
+// `sqlQuoting` admits the inserts !q! and !Q!.
 template <class Char>
-constexpr MessageToken nextMessageToken(const Char* p, const Char* end) {
+constexpr MessageToken nextMessageToken(const Char* p, const Char* end, bool sqlQuoting = false) {
     MessageToken token;
     if (*p != '%') {
         const Char* q = p;
@@ -340,7 +353,7 @@ constexpr MessageToken nextMessageToken(const Char* p, const Char* end) {
             token.index = token.index * 10 + static_cast<int>(p[2] - '0');
             token.length = 3;
         }
-        parseInsertFormat(p + token.length, end, token);
+        parseInsertFormat(p + token.length, end, token, sqlQuoting);
     } else if (char16_t escape = messageEscape(next); escape != 0) {
         token.kind = MessageToken::Kind::Escape;
         token.character = escape;

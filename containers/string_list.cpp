@@ -1,6 +1,9 @@
 #include "containers/string_list.h"
 
 #include <new>
+#include <string_view>
+
+#include "common/utf16.h"
 
 using holm::containers::BlockSize;
 using holm::containers::encodedStringSize;
@@ -20,6 +23,23 @@ void CStringListImpl::add(const char16_t* text) {
         addText(text != nullptr ? std::u16string(text) : std::u16string());
     } catch (const std::bad_alloc&) {
         // A text that cannot be copied is not added.
+    }
+}
+
+void CStringListImpl::assignUtf8(const char* const* values, int32_t count) {
+    const auto wanted = static_cast<size_t>(count > 0 ? count : 0);
+    while (vector_.elements().size() > wanted) {
+        vector_.dropLast();
+    }
+    for (size_t i = 0; i < wanted; ++i) {
+        const std::string_view value = values[i] != nullptr ? values[i] : "";
+        if (i < vector_.elements().size()) {
+            std::u16string& text = static_cast<CStringListElem&>(*vector_.elements()[i]).text();
+            text.clear();
+            holm::text::appendUtf8ToUtf16(text, value);
+        } else {
+            addText(holm::text::utf8ToUtf16(value));
+        }
     }
 }
 

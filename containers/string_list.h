@@ -12,6 +12,7 @@ class CStringListElem : public IListElem {
   public:
     explicit CStringListElem(std::u16string text) : text_(std::move(text)) {}
     const std::u16string& text() const { return text_; }
+    std::u16string& text() { return text_; }
 
   private:
     std::u16string text_;
@@ -32,6 +33,12 @@ class CStringListImpl : public CListImplBase<HlmPlg::IStringList, CStringListIte
     void deserialize(const void* data, int32_t size) override;
     void serialize(void** data, uint32_t* size) override;
     void add(const char16_t* text) override;
+
+    // Replaces the content with `count` texts converted from UTF-8 (null
+    // pointers as empty texts), reusing the elements held and their storage:
+    // one list serves every row of a query without allocating once the texts
+    // fit. Raises std::bad_alloc or std::length_error.
+    void assignUtf8(const char* const* values, int32_t count);
 
   private:
     friend CStringListImplSerializer;

@@ -22,9 +22,10 @@ class AsyncGate final : public async::PluginCallGate {
     bool call(std::u16string_view place, const HlmPlg::IHandler* callee,
               async::FunctionRef<void()> body) override;
 
-  private:
+    // Where calls report now.
     BoundaryReporting reporting();
 
+  private:
     std::mutex mutex_;
     BoundaryReporting reporting_;
 };

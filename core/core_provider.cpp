@@ -5,6 +5,7 @@
 
 #include "async/async_impl.h"
 #include "async/thread_impl.h"
+#include "common/log_text.h"
 #include "common/utf16.h"
 #include "containers/factory.h"
 #include "core/service.h"
@@ -12,6 +13,7 @@
 #include "platform/file_system.h"
 #include "platform/named_event.h"
 #include "services/config_impl.h"
+#include "services/config_write.h"
 #include "services/factory.h"
 #include "utilities/di_container.h"
 #include "utilities/master_text_reader.h"
@@ -39,6 +41,8 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
     switch (id) {
         case HlmPlg::IID_CONFIG:
             return makeConfig();
+        case HlmPlg::IID_CONFIGWRITE:
+            return new services::CConfigWriteImpl(*store_, services::runUpdaterProcess, hostLog());
         case HlmPlg::IID_CMDLINE:
             return new services::CCmdLineImplEx(commandLine_);
         case HlmPlg::IID_SERVICE:
@@ -51,6 +55,8 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
         case HlmPlg::IID_TXTFILE:
         case HlmPlg::IID_INIFILE:
             return containers::createContainer(id);
+        case HlmPlg::IID_SQLITEDB:
+            return makeSQLiteDB();
         case HlmPlg::IID_THREAD:
             return asyncGate_ ? new async::CThreadImpl(*asyncGate_) : nullptr;
         case HlmPlg::IID_ASYNC:
@@ -73,6 +79,7 @@ void CHlmPlgPluginManager::createDispatcher(const BoundaryReporting& reporting) 
         return;
     }
     asyncGate_ = std::make_unique<AsyncGate>(reporting);
+    sqliteGate_ = std::make_unique<SQLiteRowGate>(*asyncGate_);
     dispatcher_ = std::make_unique<async::CAsyncImplObjects>(*asyncGate_, nullptr,
                                                              platform::runtimeDirectory());
 }
@@ -94,6 +101,19 @@ HlmPlg::IInterface* CHlmPlgPluginManager::makeConfig() {
     services::CConfigImplEx::ResultList resultList(
         stringList, [](HlmPlg::IStringList* made) { containers::destroyContainer(made); });
     return new services::CConfigImplEx(*store_, std::move(resultList));
+}
+
+// Each open of the object loads the library the master text names.
+HlmPlg::IInterface* CHlmPlgPluginManager::makeSQLiteDB() {
+    if (!sqliteGate_) {
+        return nullptr;
+    }
+    auto loader = [texts = productTexts()] {
+        const std::u16string name =
+            texts.masterTexts ? texts.masterTexts->getText(u"#DEF_FN_FW_SQLITE") : std::u16string();
+        return loadSQLiteLibrary(texts.productDirectory, name);
+    };
+    return new containers::CSQLiteDB(std::move(loader), *sqliteGate_);
 }
 
 // Each log schedules its rollovers on an asynchronous-service object of its
@@ -121,6 +141,16 @@ std::shared_ptr<const services::LogCategories> CHlmPlgPluginManager::logCategori
         categories_ = std::make_shared<const services::LogCategories>(names);
     });
     return categories_;
+}
+
+// Service failures go to the host's log, from whichever thread they happen on.
+services::ServiceLog CHlmPlgPluginManager::hostLog() const {
+    return [core = core_](uint32_t level, const std::u16string& line) {
+        HlmPlg::IHlmCoreHandler* host = core != nullptr ? core->hostHandler() : nullptr;
+        if (host != nullptr) {
+            host->log(level, u"Core", text::logLineText(line).c_str());
+        }
+    };
 }
 
 services::ProductTexts CHlmPlgPluginManager::productTexts() const {

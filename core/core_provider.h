@@ -13,9 +13,11 @@
 #include "core/async_gate.h"
 #include "core/host_link.h"
 #include "core/service_handlers.h"
+#include "core/sqlite_gate.h"
 #include "hlmplg/plugin.h"
 #include "services/command_line.h"
 #include "services/config_store.h"
+#include "services/config_write.h"
 #include "services/log_impl.h"
 #include "services/res_string2.h"
 
@@ -39,7 +41,7 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     ServiceHandlerList& serviceHandlers() { return serviceHandlers_; }
 
     // Creates the asynchronous dispatcher (once, at initialisation); from
-    // then on ids 13 (IThread) and 17 (IAsync) are served. Their callbacks
+    // then on ids 13 (IThread), 17 (IAsync) and 19 (ISQLiteDB) are served. Their callbacks
     // and thread bodies report as `reporting` says.
     void createDispatcher(const BoundaryReporting& reporting);
     // Null before createDispatcher.
@@ -49,9 +51,12 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
   private:
     HlmPlg::IInterface* make(int32_t id);
     HlmPlg::IInterface* makeConfig();
+    HlmPlg::IInterface* makeSQLiteDB();
     HlmPlg::IInterface* makeLog();
     // The category names of report logs, read once from the message library.
     std::shared_ptr<const services::LogCategories> logCategories();
+    // How service objects report failures to the host.
+    services::ServiceLog hostLog() const;
     // What the resource-string services read of the product.
     services::ProductTexts productTexts() const;
 
@@ -60,6 +65,8 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     services::CommandLineHolder commandLine_;
     ServiceHandlerList serviceHandlers_;
     std::unique_ptr<AsyncGate> asyncGate_;
+    // Row handlers of database objects report as the asynchronous callbacks do.
+    std::unique_ptr<SQLiteRowGate> sqliteGate_;
     // Destroyed before the gate its workers call through.
     std::unique_ptr<async::CAsyncImplObjects> dispatcher_;
     std::once_flag categoriesOnce_;

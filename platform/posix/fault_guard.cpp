@@ -50,6 +50,9 @@ struct ThreadGuard {
     std::atomic<pthread_t> owner{0};
     sigjmp_buf* active = nullptr;
     HlmPlg::FaultRecord record{};
+    // The signal mask of the thread when it faulted: the guard restores it,
+    // as the kernel would have on the handler's return.
+    sigset_t maskAtFault{};
     uintptr_t stackLow = 0;
     uintptr_t stackHigh = 0;
     uintptr_t pageSize = 4096;
@@ -265,6 +268,7 @@ void onFault(int signal, siginfo_t* info, void* context) {
     record.address = reinterpret_cast<uintptr_t>(info->si_addr);
     record.code = windowsCode(*guard, signal, *info);
     copyRegisters(static_cast<ucontext_t*>(context)->uc_mcontext, record.registers);
+    guard->maskAtFault = static_cast<ucontext_t*>(context)->uc_sigmask;
     walkFrames(*guard, record);
     siglongjmp(*guard->active, 1);
 }
@@ -323,7 +327,10 @@ bool runWithFaultGuard(void (*body)(void*), void* context, HlmPlg::FaultRecord& 
     ThreadGuard& guard = *found;
     sigjmp_buf* const previous = guard.active;
     sigjmp_buf buffer;
-    if (sigsetjmp(buffer, 1) != 0) {
+    // The mask is not saved here (that is a system call on every guarded
+    // call): only the fault path needs it, and the handler recorded it.
+    if (sigsetjmp(buffer, 0) != 0) {
+        pthread_sigmask(SIG_SETMASK, &guard.maskAtFault, nullptr);
         guard.active = previous;
         fault = guard.record;
         return false;

@@ -326,3 +326,29 @@ TEST(FormatArgArray, CopiesConversionsWithoutAFittingArgument) {
 
 }  // namespace
 }  // namespace holm::text
+
+namespace {
+
+std::u16string sql(const char16_t* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::u16string out = holm::text::vformatSql(fmt, args);
+    va_end(args);
+    return out;
+}
+
+TEST(SqlFormat, QuotesTextArgumentsInBothStyles) {
+    const char16_t* nothing = nullptr;
+    EXPECT_EQ(sql(u"'%q' %Q %Q %d", u"it's", u"a'b", nothing, 7), u"'it''s' 'a''b' NULL 7");
+    EXPECT_EQ(sql(u"%hQ|%.3q|%6Q|%-6Q|", "x'y", u"ab'cd", u"a", u"b"),
+              u"'x''y'|ab''|   'a'|'b'   |");
+    EXPECT_EQ(sql(u"%2!d!: %1!Q! %1!q!", u"o'k", 5), u"5: 'o''k' o''k");
+    EXPECT_EQ(sql(u"100%% %s", u"'raw'"), u"100% 'raw'") << "%s stays unquoted";
+}
+
+TEST(SqlFormat, OtherFormatsKeepQAsUnknown) {
+    EXPECT_EQ(holm::text::formatRuntime(u"%q %Q %d", 5), u"%q %Q 5");
+    EXPECT_EQ(holm::text::formatRuntime(u"%1!q! %1", u"x"), u"%1!q! x");
+}
+
+}  // namespace

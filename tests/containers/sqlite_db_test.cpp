@@ -1,0 +1,263 @@
+// The database object over the system's SQLite library: open failures and
+// their texts, rows handed to handlers, transactions, formatted SQL, and
+// handlers that fail or run a nested query. Faults in handlers go through the
+// core's gate and are tested with it (tests/core/sqlite_test.cpp).
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "common/utf16.h"
+#include "containers/sqlite_db.h"
+#include "support/test_support.h"
+
+namespace {
+
+using holm::containers::CSQLiteDB;
+using holm::containers::RowFailure;
+using holm::containers::RowHandlerGate;
+using holm::platform::SharedLibrary;
+
+// Catches what a handler throws and records the reports and when they came.
+class TestGate final : public RowHandlerGate {
+  public:
+    bool run(const HlmPlg::ISQLiteRowHandler*, void (*body)(void*), void* context,
+             RowFailure& failure) override {
+        ++rowsInFlight;
+        try {
+            body(context);
+            --rowsInFlight;
+            return true;
+        } catch (...) {
+            failure.exception = std::current_exception();
+        }
+        --rowsInFlight;
+        return false;
+    }
+    void report(const HlmPlg::ISQLiteRowHandler*, const RowFailure& failure) override {
+        reportsDuringRow += rowsInFlight;
+        try {
+            std::rethrow_exception(failure.exception);
+        } catch (const std::exception& exception) {
+            reports.emplace_back(exception.what());
+        } catch (...) {
+            reports.emplace_back("foreign");
+        }
+    }
+
+    int rowsInFlight = 0;
+    int reportsDuringRow = 0;
+    std::vector<std::string> reports;
+};
+
+SharedLibrary systemLibrary() {
+    return SharedLibrary::open("libsqlite3.so.0").valueOr({});
+}
+
+// Collects rows as UTF-8 texts joined by '|'; stops after `limit` rows.
+class Rows : public HlmPlg::ISQLiteRowHandler {
+  public:
+    bool onRow(HlmPlg::IStringList* row) override {
+        std::string line;
+        auto* iterator = row->createIterator();
+        for (const char16_t* value = iterator->first(); value != nullptr;
+             value = iterator->next()) {
+            line += (value == iterator->at(0) ? "" : "|") + holm::text::utf16ToUtf8(value);
+        }
+        row->releaseIterator(iterator);
+        rows.push_back(line);
+        return static_cast<int>(rows.size()) < limit;
+    }
+    int limit = 1 << 30;
+    std::vector<std::string> rows;
+};
+
+class SQLiteDbTest : public ::testing::Test {
+  protected:
+    std::u16string path(const std::string& name) const {
+        return holm::text::utf8ToUtf16((dir.path() / name).string());
+    }
+    void openWithRows() {
+        ASSERT_TRUE(db.open(path("test.db").c_str())) << holm::text::utf16ToUtf8(db.getErrorText());
+        ASSERT_TRUE(
+            db.exec(u"CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, note TEXT);"
+                    u"INSERT INTO t(name, note) VALUES ('a', 'x'), ('b', NULL), ('c', 'z');",
+                    nullptr));
+    }
+    std::vector<std::string> select(const char16_t* sql) {
+        Rows rows;
+        EXPECT_TRUE(db.exec(sql, &rows)) << holm::text::utf16ToUtf8(db.getErrorText());
+        return rows.rows;
+    }
+
+    holm::test::TempDir dir;
+    TestGate gate;
+    CSQLiteDB db{systemLibrary, gate};
+};
+
+TEST_F(SQLiteDbTest, LibraryFailuresGiveCodeOneAndTheirTexts) {
+    CSQLiteDB missing([] { return SharedLibrary(); }, gate);
+    EXPECT_FALSE(missing.open(path("a.db").c_str()));
+    EXPECT_EQ(missing.getErrorCode(), 1);
+    EXPECT_EQ(std::u16string(missing.getErrorText()), u"unable to load sqlite3.dll");
+    EXPECT_FALSE(missing.close()) << "nothing stays loaded";
+
+    CSQLiteDB incomplete([] { return SharedLibrary::open("libc.so.6").valueOr({}); }, gate);
+    EXPECT_FALSE(incomplete.open(path("a.db").c_str()));
+    EXPECT_EQ(incomplete.getErrorCode(), 1);
+    EXPECT_EQ(std::u16string(incomplete.getErrorText()),
+              u"unable to find function 'sqlite3_open16'");
+    EXPECT_FALSE(incomplete.close());
+}
+
+TEST_F(SQLiteDbTest, OpenFailureTakesTheDatabaseErrorAndUnloads) {
+    EXPECT_FALSE(db.open(path("no/such/dir/a.db").c_str()));
+    EXPECT_EQ(db.getErrorCode(), 14);  // cannot open
+    EXPECT_EQ(std::u16string(db.getErrorText()), u"unable to open database file");
+    EXPECT_FALSE(db.close());
+    EXPECT_FALSE(db.open(nullptr));
+    EXPECT_FALSE(db.exec(u"SELECT 1;", nullptr)) << "no database open";
+    EXPECT_EQ(db.getErrorCode(), 21);
+}
+
+TEST_F(SQLiteDbTest, SecondOpenIsRefusedAndCloseEndsTheState) {
+    EXPECT_FALSE(db.close()) << "never opened";
+    openWithRows();
+    EXPECT_FALSE(db.open(path("other.db").c_str()));
+    EXPECT_EQ(db.getErrorCode(), 21);
+    EXPECT_EQ(select(u"SELECT count(*) FROM t;"), std::vector<std::string>{"3"})
+        << "the first database stays open";
+    EXPECT_TRUE(db.close());
+    EXPECT_FALSE(db.close());
+    ASSERT_TRUE(db.open(path("test.db").c_str()));
+    EXPECT_EQ(select(u"SELECT name FROM t WHERE id = 3;"), std::vector<std::string>{"c"});
+}
+
+TEST_F(SQLiteDbTest, RowsReachTheHandlerWithNullAsEmptyAndAStopIsNoError) {
+    openWithRows();
+    EXPECT_EQ(select(u"SELECT name, note FROM t ORDER BY id;"),
+              (std::vector<std::string>{"a|x", "b|", "c|z"}));
+    Rows first;
+    first.limit = 1;
+    EXPECT_TRUE(db.exec(u"SELECT name FROM t ORDER BY id;", &first));
+    EXPECT_EQ(first.rows, std::vector<std::string>{"a"});
+    EXPECT_EQ(db.getErrorCode(), 0);
+    EXPECT_TRUE(db.exec(u"SELECT name FROM t;", nullptr)) << "rows without a handler are dropped";
+}
+
+TEST_F(SQLiteDbTest, EmptyTextAndSyntaxErrors) {
+    openWithRows();
+    EXPECT_FALSE(db.exec(u"", nullptr));
+    EXPECT_FALSE(db.exec(nullptr, nullptr));
+    EXPECT_EQ(db.getErrorCode(), 0);
+    EXPECT_FALSE(db.exec(u"SELEC name FROM t;", nullptr));
+    EXPECT_EQ(db.getErrorCode(), 1);
+    EXPECT_EQ(std::u16string(db.getErrorText()), u"near \"SELEC\": syntax error");
+    EXPECT_TRUE(db.exec(u"SELECT 1;", nullptr));
+    EXPECT_EQ(db.getErrorCode(), 0) << "each exec clears the error";
+    EXPECT_EQ(std::u16string(db.getErrorText()), u"");
+}
+
+TEST_F(SQLiteDbTest, RollbackLeavesTheTableAndRowIdsAre64Bit) {
+    openWithRows();
+    ASSERT_TRUE(db.begin());
+    ASSERT_TRUE(db.exec(u"INSERT INTO t(name) VALUES ('d');", nullptr));
+    ASSERT_TRUE(db.exec(u"INSERT INTO t(name) VALUES ('e');", nullptr));
+    ASSERT_TRUE(db.end(false));
+    EXPECT_EQ(select(u"SELECT count(*) FROM t;"), std::vector<std::string>{"3"});
+
+    ASSERT_TRUE(db.exec(u"INSERT INTO t(id, name) VALUES (8589934592, 'big');", nullptr));
+    EXPECT_EQ(db.lastInsertRowId(), 8589934592LL);
+    ASSERT_TRUE(db.begin());
+    ASSERT_TRUE(db.exec(u"INSERT INTO t(name) VALUES ('f');", nullptr));
+    ASSERT_TRUE(db.end(true));
+    EXPECT_EQ(db.lastInsertRowId(), 8589934593LL);
+    EXPECT_FALSE(db.end(true)) << "no transaction is open";
+    EXPECT_EQ(db.getErrorCode(), 1);
+}
+
+TEST_F(SQLiteDbTest, FileThatIsNotADatabaseFailsItsFirstStatement) {
+    const auto file = dir.write("junk.db", std::string(4096, 'x'));
+    ASSERT_TRUE(db.open(holm::text::utf8ToUtf16(file.string()).c_str()));
+    EXPECT_FALSE(db.exec(u"SELECT * FROM sqlite_master;", nullptr));
+    EXPECT_EQ(db.getErrorCode(), 26);
+    EXPECT_EQ(std::u16string(db.getErrorText()), u"file is not a database");
+}
+
+TEST_F(SQLiteDbTest, BrokenTextIsReplacedNeverMisread) {
+    // A UTF-8 database hands stored bytes through as they are.
+    ASSERT_TRUE(db.open(path("utf8.db").c_str()));
+    ASSERT_TRUE(db.exec(u"PRAGMA encoding = 'UTF-8'; CREATE TABLE t(name TEXT);", nullptr));
+    // A lone surrogate in the SQL, and invalid UTF-8 stored in a value.
+    const std::u16string sql = u"INSERT INTO t VALUES ('x\xD800y');";
+    ASSERT_TRUE(db.exec(sql.c_str(), nullptr));
+    ASSERT_TRUE(db.exec(u"INSERT INTO t VALUES (CAST(x'61FF62' AS TEXT));", nullptr));
+    EXPECT_EQ(select(u"SELECT name FROM t ORDER BY rowid;"),
+              (std::vector<std::string>{"x\xEF\xBF\xBDy",
+                                        "a\xEF\xBF\xBD"
+                                        "b"}));
+}
+
+TEST_F(SQLiteDbTest, FormatsBuildTheStatementAndQuoteValues) {
+    openWithRows();
+    const char16_t* hostile = u"o'x'); DROP TABLE t; --";
+    EXPECT_TRUE(db.execFormatNoRows(u"INSERT INTO t(id, name, note) VALUES (%d, '%q', %Q);", 10,
+                                    hostile, static_cast<const char16_t*>(nullptr)));
+    EXPECT_TRUE(db.execFormatNoRows(u"INSERT INTO t(id, name) VALUES (%2!d!, %1!Q!);", u"it's",
+                                    11));  // note stays NULL
+    Rows rows;
+    EXPECT_TRUE(db.execFormat(
+        &rows, u"SELECT name, note IS NULL FROM t WHERE id >= %I64d ORDER BY id;", int64_t{10}));
+    EXPECT_EQ(rows.rows, (std::vector<std::string>{"o'x'); DROP TABLE t; --|1", "it's|1"}));
+    EXPECT_FALSE(db.execFormatNoRows(u"%s", u""));
+    EXPECT_EQ(db.getErrorCode(), 0);
+}
+
+TEST_F(SQLiteDbTest, HandlerThatThrowsFailsTheQueryAndIsReportedAfterIt) {
+    openWithRows();
+    struct Thrower : HlmPlg::ISQLiteRowHandler {
+        bool onRow(HlmPlg::IStringList*) override {
+            ++calls;
+            throw std::runtime_error("row handler failed");
+        }
+        int calls = 0;
+    } thrower;
+    EXPECT_FALSE(db.exec(u"SELECT name FROM t;", &thrower));
+    EXPECT_EQ(thrower.calls, 1);
+    EXPECT_EQ(db.getErrorCode(), 4);
+    EXPECT_EQ(gate.reports, std::vector<std::string>{"row handler failed"});
+    EXPECT_EQ(gate.reportsDuringRow, 0);
+    EXPECT_EQ(select(u"SELECT count(*) FROM t;"), std::vector<std::string>{"3"})
+        << "the connection stays usable";
+}
+
+TEST_F(SQLiteDbTest, HandlerMayRunANestedQuery) {
+    openWithRows();
+    struct Nested : HlmPlg::ISQLiteRowHandler {
+        bool onRow(HlmPlg::IStringList* row) override {
+            auto* iterator = row->createIterator();
+            const std::u16string name = iterator->first();
+            row->releaseIterator(iterator);
+            Rows inner;
+            ok = ok && db->execFormat(&inner, u"SELECT upper(%Q);", name.c_str()) &&
+                 db->execFormatNoRows(u"INSERT INTO log VALUES (%Q);", name.c_str());
+            seen.push_back(inner.rows.empty() ? "" : inner.rows[0]);
+            iterator = row->createIterator();
+            ok = ok && std::u16string(iterator->first()) == name;  // the outer row is intact
+            row->releaseIterator(iterator);
+            return true;
+        }
+        CSQLiteDB* db = nullptr;
+        bool ok = true;
+        std::vector<std::string> seen;
+    } nested;
+    nested.db = &db;
+    ASSERT_TRUE(db.exec(u"CREATE TABLE log(name TEXT);", nullptr));
+    EXPECT_TRUE(db.exec(u"SELECT name FROM t ORDER BY id;", &nested));
+    EXPECT_TRUE(nested.ok);
+    EXPECT_EQ(nested.seen, (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_EQ(select(u"SELECT count(*) FROM log;"), std::vector<std::string>{"3"});
+}
+
+}  // namespace
