@@ -3,6 +3,7 @@
 #include <new>
 
 #include "containers/data_list.h"
+#include "containers/ini_file.h"
 #include "containers/key_value_list.h"
 #include "containers/serializable_list.h"
 #include "containers/string_list.h"
@@ -23,6 +24,8 @@ HlmPlg::IInterface* createContainer(int32_t id) {
             return new (std::nothrow) CSerializableListImpl();
         case HlmPlg::IID_TXTFILE:
             return new (std::nothrow) CTxtFileImpl();
+        case HlmPlg::IID_INIFILE:
+            return new (std::nothrow) CIniFileImpl();
         default:
             return nullptr;
     }

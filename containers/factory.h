@@ -9,8 +9,9 @@
 namespace holm::containers {
 
 // A new container for IID_KEYVALUELIST, IID_STRINGLIST, IID_DATALIST,
-// IID_SERIALIZABLELIST or IID_TXTFILE (a closed text file); null for any other id or when it cannot
-// be allocated.
+// IID_SERIALIZABLELIST, IID_TXTFILE (a closed text file) or IID_INIFILE (in
+// profile mode, without a path); null for any other id or when it cannot be
+// allocated.
 HlmPlg::IInterface* createContainer(int32_t id);
 
 // Destroys an object made by createContainer; null is ignored.

@@ -77,6 +77,24 @@ bool CTxtFileImpl::appendLine(const char16_t* text) {
     return guarded(lastError_, [&] { return appendText(text != nullptr ? text : u""); });
 }
 
+bool CTxtFileImpl::replaceLines(const char16_t* path, bool unicodeIfNew,
+                                HlmPlg::IStringList* lines) {
+    if (lines == nullptr) {
+        return fail(WinError::kInvalidParameter);
+    }
+    return guarded(lastError_, [&] {
+        const std::string name = pathOf(path);
+        if (!openFile(name, true)) {
+            if (lastError_ != WinError::kFileNotFound) {
+                return false;
+            }
+            path_ = name;
+            unicode_ = unicodeIfNew;
+        }
+        return writeAllLines(*lines);
+    });
+}
+
 uint32_t CTxtFileImpl::getLastError() {
     return lastError_;
 }

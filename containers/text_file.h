@@ -37,6 +37,13 @@ class CTxtFileImpl : public HlmPlg::ITxtFile {
     bool appendLine(const char16_t* text) override;
     uint32_t getLastError() override;
 
+    // Replaces the whole content of `path` with the list's texts as lines in
+    // one atomic step: an existing file keeps its encoding, a missing one is
+    // created, UTF-16LE with mark when `unicodeIfNew`. There is never a
+    // moment with an empty or partly written file. The path is recorded and
+    // the file stays open, as after writeLines.
+    bool replaceLines(const char16_t* path, bool unicodeIfNew, HlmPlg::IStringList* lines);
+
   private:
     bool createFile(const std::string& path, bool unicode, bool failIfExists);
     bool openFile(const std::string& path, bool writable);

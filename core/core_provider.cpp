@@ -53,6 +53,7 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
         case HlmPlg::IID_DATALIST:
         case HlmPlg::IID_SERIALIZABLELIST:
         case HlmPlg::IID_TXTFILE:
+        case HlmPlg::IID_INIFILE:
             return containers::createContainer(id);
         case HlmPlg::IID_SQLITEDB:
             return makeSQLiteDB();

@@ -13,6 +13,7 @@
 #include "hlmplg/fault_record.h"
 #include "hlmplg/gateway.h"
 #include "hlmplg/handlers.h"
+#include "hlmplg/ini_file.h"
 #include "hlmplg/interface.h"
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/key_value_list.h"

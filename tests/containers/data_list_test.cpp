@@ -118,7 +118,7 @@ TEST(ContainerFactory, MakesTheFourListsByIdOnly) {
         EXPECT_NE(dynamic_cast<HlmPlg::ISerializable*>(object), nullptr);
         holm::containers::destroyContainer(object);
     }
-    EXPECT_EQ(holm::containers::createContainer(HlmPlg::IID_INIFILE), nullptr);
+    EXPECT_EQ(holm::containers::createContainer(HlmPlg::IID_CONFIG), nullptr);
     EXPECT_EQ(holm::containers::createContainer(20), nullptr);
 }
 

@@ -1,0 +1,125 @@
+// A block-mode INI file whose close is killed (SIGKILL) at any point holds
+// the old content or the new one, never a mixture, and loads cleanly.
+//
+// The kill points are byte offsets into what the writer hands the system:
+// the child counts the bytes it writes (and its flushes and renames) through
+// the I/O module's system-call table and kills itself at a chosen one,
+// possibly in the middle of a write. The parent may also kill the child
+// wherever it is after a number of completed closes.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <random>
+#include <string>
+
+#include "common/utf16.h"
+#include "containers/ini_file.h"
+#include "platform/posix/system_calls.h"
+#include "support/crash_writer.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace io = holm::platform::io;
+
+constexpr int kKeys = 200;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kRuns = 40;
+#else
+constexpr int kRuns = 1000;
+#endif
+
+// What is left to write before the child kills itself; only the child sets
+// it.
+int64_t bytesBeforeKill = -1;
+
+// Counts `amount` toward the kill point; true when the point is reached.
+bool reachesKillPoint(int64_t amount) {
+    if (bytesBeforeKill < 0) {
+        return false;
+    }
+    bytesBeforeKill -= amount;
+    return bytesBeforeKill < 0;
+}
+
+const io::SystemCalls& killingCalls() {
+    static const io::SystemCalls calls{
+        io::realSystemCalls().openat,
+        io::realSystemCalls().read,
+        io::realSystemCalls().pread,
+        [](int fd, const void* buffer, size_t size) -> ssize_t {
+            const int64_t left = bytesBeforeKill;
+            if (reachesKillPoint(static_cast<int64_t>(size))) {
+                // Part of the bytes reach the file, then the process dies.
+                (void)io::realSystemCalls().write(fd, buffer, static_cast<size_t>(left));
+                ::raise(SIGKILL);
+            }
+            return io::realSystemCalls().write(fd, buffer, size);
+        },
+        [](int fd) {
+            if (reachesKillPoint(1)) {
+                ::raise(SIGKILL);
+            }
+            return io::realSystemCalls().fsync(fd);
+        },
+        [](int from, const char* old, int to, const char* target, unsigned flags) {
+            if (reachesKillPoint(1)) {
+                ::raise(SIGKILL);
+            }
+            return io::realSystemCalls().renameat2(from, old, to, target, flags);
+        },
+    };
+    return calls;
+}
+
+std::u16string keyOf(int n) {
+    return u"key" + holm::text::utf8ToUtf16(std::to_string(n));
+}
+
+std::u16string versionOf(uint64_t version) {
+    return u"version " + holm::text::utf8ToUtf16(std::to_string(version));
+}
+
+// Every key of the file names the version that wrote it.
+bool writeVersion(const std::u16string& path, uint64_t version) {
+    CIniFileImpl ini;
+    if (!ini.open(path.c_str(), true)) {
+        return false;
+    }
+    for (int n = 0; n < kKeys; ++n) {
+        ini.setString(u"Crash", keyOf(n).c_str(), versionOf(version).c_str());
+    }
+    return ini.close();
+}
+
+TEST(IniCrashTest, AKilledCloseLeavesTheOldOrTheNewFile) {
+    holm::test::TempDir dir;
+    const std::u16string path = (dir.path() / "crash.ini").u16string();
+    ASSERT_TRUE(writeVersion(path, 0));
+    const auto fileSize =
+        static_cast<int64_t>(std::filesystem::file_size(dir.path() / "crash.ini"));
+
+    const auto write = [&](uint64_t step) {
+        static io::ScopedSystemCalls killing(killingCalls());
+        // A point anywhere in the write, its flush and its rename, or none
+        // (a third of the closes complete).
+        std::mt19937_64 random(step);
+        bytesBeforeKill = std::uniform_int_distribution<int64_t>(0, fileSize * 3 / 2)(random);
+        return writeVersion(path, step + 1);
+    };
+    const auto check = [&](uint64_t completed) {
+        CIniFileImpl ini;
+        ASSERT_TRUE(ini.open(path.c_str(), true));
+        const std::u16string first = ini.getString(u"Crash", u"key0", u"missing");
+        EXPECT_TRUE(first == versionOf(completed) || first == versionOf(completed + 1))
+            << "lost file after " << completed << " closes";
+        for (int n = 1; n < kKeys; ++n) {
+            ASSERT_EQ(std::u16string(ini.getString(u"Crash", keyOf(n).c_str(), u"missing")), first)
+                << "mixed file after " << completed << " closes";
+        }
+    };
+    holm::test::killWriterAtRandomPoints(write, check, {.runs = kRuns, .maxStepsBeforeKill = 3});
+}
+
+}  // namespace
