@@ -15,6 +15,7 @@
 
 #include "async/support/async_fixture.h"
 #include "common/utf16.h"
+#include "hlmplg/core.h"
 #include "platform/change_notifier.h"
 #include "registry/registry.h"
 
@@ -320,6 +321,36 @@ TEST_F(RegistryWatches, KeyDeletedWhileWatchedIsDeliveredAndWatchedAgainWhenBack
     EXPECT_TRUE(handler.waitUntil(
         [](const Users& users) { return has(users, 3) && countOf(users, 2) >= 2; }));
     EXPECT_EQ(dispatcher_->registryWorker().unwatchedRecordCount(), 0u);
+}
+
+TEST_F(RegistryWatches, LogoffClosesTheSessionUsersKeysUntilTheNextWake) {
+    RecordingHandler handler;
+    WorkerHold hold(handler, 9);
+    auto async = makeAsync(&handler);
+    const std::u16string sid = u"S-1-22-1-4242";
+    createKey(u"Profiles\\" + sid);
+    reg::Key other = createKey(u"Other");
+    ASSERT_NE(async->watchRegistryKey(kMachine, (u"Profiles\\" + sid).c_str(), 1, 0, 1), nullptr);
+    ASSERT_NE(async->watchRegistryKey(kMachine, u"Other", 0, 0, 9), nullptr);
+    auto& worker = dispatcher_->registryWorker();
+    worker.onSessionLogon(sid);
+
+    // While the worker is held, a logoff and a change of Other are both
+    // pending: the next wake handles them together.
+    ASSERT_EQ(other.setValue(u"a", reg::makeDword(1)), reg::kErrorSuccess);
+    ASSERT_TRUE(hold.waitEntered());
+    HlmPlg::SessionNotification record{sizeof(HlmPlg::SessionNotification), 7};
+    dispatcher_->onServiceControl(HlmPlg::kServiceControlSessionChange, HlmPlg::kSessionLogoff,
+                                  &record);
+    ASSERT_EQ(other.setValue(u"a", reg::makeDword(2)), reg::kErrorSuccess);
+    hold.release();
+    ASSERT_TRUE(handler.waitUntil([](const Users& users) { return countOf(users, 9) >= 2; }));
+    EXPECT_EQ(worker.unwatchedRecordCount(), 1u) << "the SID's key is not watched";
+
+    const size_t before = handler.count(9);
+    ASSERT_EQ(other.setValue(u"a", reg::makeDword(3)), reg::kErrorSuccess);
+    ASSERT_TRUE(handler.waitUntil([&](const Users& users) { return countOf(users, 9) > before; }));
+    EXPECT_EQ(worker.unwatchedRecordCount(), 0u) << "watched again at the next wake";
 }
 
 }  // namespace
