@@ -45,8 +45,11 @@ std::string keyDirectoryOf(const CHlmPlgAsyncElemDirectoryOrFile& element) {
     return element.isFile() ? parentOf(element.path) : element.path;
 }
 
+// Keys are told apart by the exact directory: names that differ only in
+// case are different directories here, and each must be watched. Matching
+// still folds A-Z.
 std::string keyNameOf(const std::string& directory, bool subtree) {
-    return foldAscii(directory) + (subtree ? ";1" : ";0");
+    return directory + (subtree ? ";1" : ";0");
 }
 
 template <class Index, class Value>
@@ -348,11 +351,13 @@ uint32_t CAsyncImplObjectDirectory::run(HlmPlg::IStopEvent* stop) {
         Selection directories;
         {
             std::lock_guard lock(watchLock_);
-            retryIncomplete();
             seen.clear();
             for (const platform::ChangeEvent& event : events) {
                 handle(event, seen, files, directories);
             }
+            // After the events: a subtree that overflowed is walked again
+            // before its elements hear of it.
+            retryIncomplete();
         }
         deliverAll(files);
         deliverAll(directories);

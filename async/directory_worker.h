@@ -1,9 +1,10 @@
 // The directory worker ("AsyncDirectoryThread"): watchDirectory (kind 3)
 // and watchFile (kind 5) elements over one change notifier (inotify).
 //
-// Elements are grouped by watch key: a directory and its subtree flag, the
-// directory compared with A-Z folded (a file's key is its directory without
-// subtree). Each key holds kernel watches: its directory and, with the
+// Elements are grouped by watch key: a directory and its subtree flag (a
+// file's key is its directory without subtree). Directories whose names
+// differ only in case are different directories here, so they are separate
+// keys, each watched. Each key holds kernel watches: its directory and, with the
 // subtree flag, every directory below it, including those created later (a
 // new directory is watched and then walked, so nothing made in it before its
 // watch existed goes unseen: the event that announced it is delivered after
@@ -89,7 +90,7 @@ class CAsyncImplObjectDirectory final : public CAsyncImplObject {
 
     std::mutex watchLock_;
     std::unique_ptr<platform::ChangeNotifier> notifier_;
-    std::map<std::string, Key> keys_;  // by "<folded directory>;<0|1>"
+    std::map<std::string, Key> keys_;  // by "<directory>;<0|1>"
     std::unordered_map<int, KernelWatch> kernel_;
     std::set<Key*> incomplete_;
     // Directory elements by A-Z folded path, one index per subtree flag.

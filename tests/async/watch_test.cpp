@@ -153,6 +153,19 @@ TEST_F(Watches, ChangeInAPrefixDirectoryDeliversElementsBelowItWithTheSameFlag) 
     EXPECT_EQ(handler.count(1), before1) << "a/ itself did not change";
 }
 
+TEST_F(Watches, DirectoriesDifferingInCaseAreEachWatched) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    fs::create_directories(watched() / "Case");
+    fs::create_directories(watched() / "case");
+    ASSERT_NE(watchDirectory(*async, watched() / "Case", false, 1), nullptr);
+    ASSERT_NE(watchDirectory(*async, watched() / "case", false, 2), nullptr);
+    // Matching folds A-Z, so a change in either delivers both.
+    writeFile(watched() / "case" / "file");
+    EXPECT_TRUE(
+        handler.waitUntil([](const Users& users) { return has(users, 1) && has(users, 2); }));
+}
+
 TEST_F(Watches, SubtreeCreatedWhileTheWorkerIsBusyIsWatchedWhole) {
     RecordingHandler handler;
     WorkerHold hold(handler, 9);
