@@ -1,5 +1,6 @@
 #include "core/core_provider.h"
 
+#include <exception>
 #include <new>
 
 #include "async/async_impl.h"
@@ -14,6 +15,8 @@
 #include "services/factory.h"
 #include "utilities/di_container.h"
 #include "utilities/master_text_reader.h"
+#include "utilities/path.h"
+#include "utilities/resource_text_reader.h"
 
 namespace holm::core {
 
@@ -51,6 +54,8 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
             return asyncGate_ ? new async::CThreadImpl(*asyncGate_) : nullptr;
         case HlmPlg::IID_ASYNC:
             return dispatcher_ ? new async::CAsyncImpl(*dispatcher_, *asyncGate_) : nullptr;
+        case HlmPlg::IID_LOG:
+            return makeLog();
         case HlmPlg::IID_RESSTRING:
         case HlmPlg::IID_RESSTRING2:
             return services::createTextService(id, productTexts());
@@ -88,6 +93,33 @@ HlmPlg::IInterface* CHlmPlgPluginManager::makeConfig() {
     services::CConfigImplEx::ResultList resultList(
         stringList, [](HlmPlg::IStringList* made) { containers::destroyContainer(made); });
     return new services::CConfigImplEx(*store_, std::move(resultList));
+}
+
+// Each log schedules its rollovers on an asynchronous-service object of its
+// own, bound to the core's dispatcher.
+HlmPlg::IInterface* CHlmPlgPluginManager::makeLog() {
+    services::CHlmPlgLogImpl::AsyncHolder async(nullptr, [](HlmPlg::IAsync* made) { delete made; });
+    if (dispatcher_) {
+        async.reset(new async::CAsyncImpl(*dispatcher_, *asyncGate_));
+    }
+    return new services::CHlmPlgLogImpl(logCategories(), std::move(async));
+}
+
+// String 228 of the message library; the default names when the library or
+// the string is missing or refused.
+std::shared_ptr<const services::LogCategories> CHlmPlgPluginManager::logCategories() {
+    std::call_once(categoriesOnce_, [this] {
+        std::u16string names;
+        try {
+            const Tandro::Utilities::ResourceTextReader messages(
+                Tandro::Utilities::Path::Combine(store_->productDirectory(), u"holmmsg.dll"),
+                security::FileRole::Product);
+            names = messages.LoadStringW(services::LogCategories::kMessageId);
+        } catch (const std::exception&) {
+        }
+        categories_ = std::make_shared<const services::LogCategories>(names);
+    });
+    return categories_;
 }
 
 services::ProductTexts CHlmPlgPluginManager::productTexts() const {

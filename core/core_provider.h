@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include "async/dispatcher.h"
 #include "core/async_gate.h"
@@ -15,6 +16,7 @@
 #include "hlmplg/plugin.h"
 #include "services/command_line.h"
 #include "services/config_store.h"
+#include "services/log_impl.h"
 #include "services/res_string2.h"
 
 namespace holm::core {
@@ -47,6 +49,9 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
   private:
     HlmPlg::IInterface* make(int32_t id);
     HlmPlg::IInterface* makeConfig();
+    HlmPlg::IInterface* makeLog();
+    // The category names of report logs, read once from the message library.
+    std::shared_ptr<const services::LogCategories> logCategories();
     // What the resource-string services read of the product.
     services::ProductTexts productTexts() const;
 
@@ -57,6 +62,8 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     std::unique_ptr<AsyncGate> asyncGate_;
     // Destroyed before the gate its workers call through.
     std::unique_ptr<async::CAsyncImplObjects> dispatcher_;
+    std::once_flag categoriesOnce_;
+    std::shared_ptr<const services::LogCategories> categories_;
 };
 
 }  // namespace holm::core
