@@ -5,6 +5,7 @@
 
 #include "async/async_impl.h"
 #include "async/thread_impl.h"
+#include "common/log_text.h"
 #include "common/utf16.h"
 #include "containers/factory.h"
 #include "core/service.h"
@@ -12,6 +13,7 @@
 #include "platform/file_system.h"
 #include "platform/named_event.h"
 #include "services/config_impl.h"
+#include "services/config_write.h"
 #include "services/factory.h"
 #include "utilities/di_container.h"
 #include "utilities/master_text_reader.h"
@@ -39,6 +41,8 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
     switch (id) {
         case HlmPlg::IID_CONFIG:
             return makeConfig();
+        case HlmPlg::IID_CONFIGWRITE:
+            return new services::CConfigWriteImpl(*store_, services::runUpdaterProcess, hostLog());
         case HlmPlg::IID_CMDLINE:
             return new services::CCmdLineImplEx(commandLine_);
         case HlmPlg::IID_SERVICE:
@@ -120,6 +124,16 @@ std::shared_ptr<const services::LogCategories> CHlmPlgPluginManager::logCategori
         categories_ = std::make_shared<const services::LogCategories>(names);
     });
     return categories_;
+}
+
+// Service failures go to the host's log, from whichever thread they happen on.
+services::ServiceLog CHlmPlgPluginManager::hostLog() const {
+    return [core = core_](uint32_t level, const std::u16string& line) {
+        HlmPlg::IHlmCoreHandler* host = core != nullptr ? core->hostHandler() : nullptr;
+        if (host != nullptr) {
+            host->log(level, u"Core", text::logLineText(line).c_str());
+        }
+    };
 }
 
 services::ProductTexts CHlmPlgPluginManager::productTexts() const {
