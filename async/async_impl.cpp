@@ -38,23 +38,25 @@ HlmPlg::IAsyncEvent* CAsyncImpl::watchEvent(const char16_t* name, uintptr_t user
     return dispatcher_.addEvent(owner_, name, user);
 }
 
-// Directory, file and registry watches have no worker yet.
-HlmPlg::IAsyncEvent* CAsyncImpl::watchDirectory(const char16_t*, uint8_t, uint8_t, uintptr_t) {
-    return nullptr;
+// The native flag and the registry view change nothing: there is one view.
+HlmPlg::IAsyncEvent* CAsyncImpl::watchDirectory(const char16_t* path, uint8_t subtree, uint8_t,
+                                                uintptr_t user) {
+    return dispatcher_.addDirectory(owner_, path, subtree != 0, user);
 }
 
-HlmPlg::IAsyncEvent* CAsyncImpl::watchFile(const char16_t*, uint8_t, uintptr_t) {
-    return nullptr;
+HlmPlg::IAsyncEvent* CAsyncImpl::watchFile(const char16_t* path, uint8_t, uintptr_t user) {
+    return dispatcher_.addFile(owner_, path, user);
 }
 
-HlmPlg::IAsyncEvent* CAsyncImpl::watchRegistryKey(uint32_t, const char16_t*, uint8_t, uint8_t,
-                                                  uintptr_t) {
-    return nullptr;
+HlmPlg::IAsyncEvent* CAsyncImpl::watchRegistryKey(uint32_t root, const char16_t* subkey,
+                                                  uint8_t subtree, uint8_t, uintptr_t user) {
+    return dispatcher_.addRegistryKey(owner_, root, subkey, subtree != 0, user);
 }
 
-HlmPlg::IAsyncEvent* CAsyncImpl::watchRegistryValue(uint32_t, const char16_t*, const char16_t*,
-                                                    uint8_t, uintptr_t) {
-    return nullptr;
+HlmPlg::IAsyncEvent* CAsyncImpl::watchRegistryValue(uint32_t root, const char16_t* subkey,
+                                                    const char16_t* valueName, uint8_t,
+                                                    uintptr_t user) {
+    return dispatcher_.addRegistryValue(owner_, root, subkey, valueName, user);
 }
 
 void CAsyncImpl::cancel(HlmPlg::IAsyncEvent* event) {

@@ -2,6 +2,9 @@
 
 #include "async/event_worker.h"
 #include "async/time_worker.h"
+#include "common/utf16.h"
+#include "hlmplg/core.h"
+#include "platform/file_system.h"
 #include "platform/named_event.h"
 #include "utilities/auth_user.h"
 
@@ -9,21 +12,52 @@ namespace holm::async {
 
 namespace {
 
-// The session-change record handed with control 14: size, session id.
-struct SessionNotification {
-    uint32_t size;
-    uint32_t sessionId;
-};
+// A path from a plugin in UTF-8, with runs of '/' collapsed and no trailing
+// '/' (but "/" itself); empty when it is not sound text.
+std::string normalisedPath(const char16_t* path) {
+    if (path == nullptr) {
+        return {};
+    }
+    const auto text = text::utf16ToUtf8Strict(path);
+    if (!text) {
+        return {};
+    }
+    std::string normalised;
+    for (char c : *text) {
+        if (c != '/' || !normalised.ends_with('/')) {
+            normalised.push_back(c);
+        }
+    }
+    while (normalised.size() > 1 && normalised.ends_with('/')) {
+        normalised.pop_back();
+    }
+    return normalised;
+}
+
+std::u16string subkeyWithoutTrailingBackslashes(std::u16string_view subkey) {
+    while (subkey.ends_with(u'\\')) {
+        subkey.remove_suffix(1);
+    }
+    return std::u16string(subkey);
+}
 
 }  // namespace
 
 CAsyncImplObjects::CAsyncImplObjects(PluginCallGate& gate, std::unique_ptr<AsyncClock> clock,
-                                     std::string runtimeDirectory)
+                                     std::string runtimeDirectory,
+                                     std::filesystem::path registryDirectory)
     : clock_(clock ? std::move(clock) : std::make_unique<SteadyAsyncClock>()) {
     workers_[static_cast<size_t>(WorkerIndex::Time)] =
         std::make_unique<CAsyncImplObjectTime>(gate, lifetimes_, *clock_);
     workers_[static_cast<size_t>(WorkerIndex::Event)] =
         std::make_unique<CAsyncImplObjectEvent>(gate, lifetimes_, std::move(runtimeDirectory));
+    auto directory = std::make_unique<CAsyncImplObjectDirectory>(gate, lifetimes_);
+    directory_ = directory.get();
+    workers_[static_cast<size_t>(WorkerIndex::Directory)] = std::move(directory);
+    auto registry =
+        std::make_unique<CAsyncImplObjectRegistry>(gate, lifetimes_, std::move(registryDirectory));
+    registry_ = registry.get();
+    workers_[static_cast<size_t>(WorkerIndex::Registry)] = std::move(registry);
 }
 
 CAsyncImplObjects::~CAsyncImplObjects() {
@@ -64,6 +98,62 @@ HlmPlg::IAsyncEvent* CAsyncImplObjects::addEvent(const std::shared_ptr<AsyncOwne
     return registerOn(WorkerIndex::Event,
                       std::make_unique<CHlmPlgAsyncElemEvent>(owner, std::u16string(text),
                                                               std::move(fileName), user));
+}
+
+HlmPlg::IAsyncEvent* CAsyncImplObjects::addDirectory(const std::shared_ptr<AsyncOwner>& owner,
+                                                     const char16_t* path, bool subtree,
+                                                     uintptr_t user) {
+    std::string normalised = normalisedPath(path);
+    if (normalised.empty() || !platform::isDirectory(normalised)) {
+        return nullptr;
+    }
+    return registerOn(WorkerIndex::Directory,
+                      std::make_unique<CHlmPlgAsyncElemDirectoryOrFile>(
+                          ElementKind::Directory, owner, std::move(normalised), subtree, user));
+}
+
+HlmPlg::IAsyncEvent* CAsyncImplObjects::addFile(const std::shared_ptr<AsyncOwner>& owner,
+                                                const char16_t* path, uintptr_t user) {
+    std::string normalised = normalisedPath(path);
+    if (normalised.empty() || !platform::pathExists(normalised)) {
+        return nullptr;
+    }
+    return registerOn(WorkerIndex::Directory,
+                      std::make_unique<CHlmPlgAsyncElemDirectoryOrFile>(
+                          ElementKind::File, owner, std::move(normalised), false, user));
+}
+
+HlmPlg::IAsyncEvent* CAsyncImplObjects::addRegistryKey(const std::shared_ptr<AsyncOwner>& owner,
+                                                       uint32_t root, const char16_t* subkey,
+                                                       bool subtree, uintptr_t user) {
+    if (subkey == nullptr) {
+        return nullptr;
+    }
+    std::u16string trimmed = subkeyWithoutTrailingBackslashes(subkey);
+    if (!registry_->keyOpens(root, trimmed)) {
+        return nullptr;
+    }
+    return registerOn(WorkerIndex::Registry, std::make_unique<CHlmPlgAsyncElemRegistry>(
+                                                 ElementKind::RegistryKey, owner, root,
+                                                 std::move(trimmed), u"", subtree, user));
+}
+
+HlmPlg::IAsyncEvent* CAsyncImplObjects::addRegistryValue(const std::shared_ptr<AsyncOwner>& owner,
+                                                         uint32_t root, const char16_t* subkey,
+                                                         const char16_t* valueName,
+                                                         uintptr_t user) {
+    if (subkey == nullptr) {
+        return nullptr;
+    }
+    std::u16string trimmed = subkeyWithoutTrailingBackslashes(subkey);
+    if (!registry_->keyOpens(root, trimmed)) {
+        return nullptr;
+    }
+    auto element = std::make_unique<CHlmPlgAsyncElemRegistry>(
+        ElementKind::RegistryValue, owner, root, std::move(trimmed),
+        valueName != nullptr ? valueName : u"", false, user);
+    registry_->readStored(*element);
+    return registerOn(WorkerIndex::Registry, std::move(element));
 }
 
 HlmPlg::IAsyncEvent* CAsyncImplObjects::registerOn(WorkerIndex index,
@@ -134,7 +224,7 @@ void CAsyncImplObjects::onServiceControl(uint32_t control, uint32_t eventType, v
     if (control != kSessionChange || eventData == nullptr) {
         return;
     }
-    const auto* record = static_cast<const SessionNotification*>(eventData);
+    const auto* record = static_cast<const HlmPlg::SessionNotification*>(eventData);
     if (eventType == kSessionLogon) {
         const std::u16string sid =
             Tandro::Utilities::AuthUser::getSIDFromSession(record->sessionId);

@@ -3,23 +3,25 @@
 // one per watch family: time (0), event (1), directory (2), native directory
 // (3) and registry (4).
 //
-// The time and event workers are built; the directory, native directory
-// and registry slots are empty until their workers exist (their
-// registrations return null meanwhile). A worker for them derives from
-// CAsyncImplObject (worker.h) and fills its slot; registration, cancellation,
-// delivery, the session hooks and stopAll already treat every slot alike.
+// The native directory slot stays empty: kinds 4 and 6 (the native view of
+// a 64-bit system) are never created on this platform, so native-flag
+// watches go to the directory worker. Registration, cancellation, delivery,
+// the session hooks and stopAll treat every slot alike.
 #pragma once
 
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "async/clock.h"
+#include "async/directory_worker.h"
 #include "async/element.h"
 #include "async/element_lifetimes.h"
 #include "async/plugin_gate.h"
+#include "async/registry_worker.h"
 #include "async/worker.h"
 
 namespace holm::async {
@@ -41,9 +43,10 @@ class CAsyncImplObjects {
 
     // `gate` runs every callback; `clock` drives the time worker (the
     // system's monotonic clock with a 2-second tick when null);
-    // `runtimeDirectory` holds the named events' FIFOs.
+    // `runtimeDirectory` holds the named events' FIFOs; registry watches
+    // use the store at `registryDirectory` (empty: the store's default).
     CAsyncImplObjects(PluginCallGate& gate, std::unique_ptr<AsyncClock> clock,
-                      std::string runtimeDirectory);
+                      std::string runtimeDirectory, std::filesystem::path registryDirectory = {});
     ~CAsyncImplObjects();
     CAsyncImplObjects(const CAsyncImplObjects&) = delete;
     CAsyncImplObjects& operator=(const CAsyncImplObjects&) = delete;
@@ -54,6 +57,22 @@ class CAsyncImplObjects {
                                       uintptr_t user);
     HlmPlg::IAsyncEvent* addEvent(const std::shared_ptr<AsyncOwner>& owner, const char16_t* name,
                                   uintptr_t user);
+    // A directory that exists (with or without its subtree), a file that
+    // exists; `native` changes nothing here (there is one view).
+    HlmPlg::IAsyncEvent* addDirectory(const std::shared_ptr<AsyncOwner>& owner,
+                                      const char16_t* path, bool subtree, uintptr_t user);
+    HlmPlg::IAsyncEvent* addFile(const std::shared_ptr<AsyncOwner>& owner, const char16_t* path,
+                                 uintptr_t user);
+    // A registry key that opens for reading (trailing backslashes of the
+    // subkey removed); `view` changes nothing here.
+    HlmPlg::IAsyncEvent* addRegistryKey(const std::shared_ptr<AsyncOwner>& owner, uint32_t root,
+                                        const char16_t* subkey, bool subtree, uintptr_t user);
+    // One value of such a key (null or empty name: the default value); the
+    // value is read at registration, and later deliveries report changes
+    // from it.
+    HlmPlg::IAsyncEvent* addRegistryValue(const std::shared_ptr<AsyncOwner>& owner, uint32_t root,
+                                          const char16_t* subkey, const char16_t* valueName,
+                                          uintptr_t user);
 
     // Removes one element (see IAsync::cancel for when it waits); a pointer
     // that is not a live element is ignored.
@@ -73,6 +92,8 @@ class CAsyncImplObjects {
     bool workerThreadRunning(WorkerIndex index);
     size_t elementCount(WorkerIndex index);
     ElementLifetimes& lifetimes() { return lifetimes_; }
+    CAsyncImplObjectDirectory& directoryWorker() { return *directory_; }
+    CAsyncImplObjectRegistry& registryWorker() { return *registry_; }
 
   private:
     HlmPlg::IAsyncEvent* registerOn(WorkerIndex index, std::unique_ptr<CHlmPlgAsyncElem> element);
@@ -81,6 +102,8 @@ class CAsyncImplObjects {
     ElementLifetimes lifetimes_;
     std::unique_ptr<AsyncClock> clock_;
     std::array<std::unique_ptr<CAsyncImplObject>, kWorkerCount> workers_;
+    CAsyncImplObjectDirectory* directory_ = nullptr;
+    CAsyncImplObjectRegistry* registry_ = nullptr;
 };
 
 }  // namespace holm::async

@@ -9,6 +9,7 @@
 #include "async/plugin_gate.h"
 #include "hlmplg/async.h"
 #include "platform/critical_section.h"
+#include "registry/registry.h"
 
 namespace holm::async {
 
@@ -96,6 +97,39 @@ class CHlmPlgAsyncElemEvent final : public CHlmPlgAsyncElem {
     const std::u16string name;
     // The canonical FIFO name: names equal with A-Z folded share it.
     const std::string fileName;
+};
+
+// Kinds 3 and 5: a directory (with or without its subtree) or one file.
+class CHlmPlgAsyncElemDirectoryOrFile final : public CHlmPlgAsyncElem {
+  public:
+    CHlmPlgAsyncElemDirectoryOrFile(ElementKind kind, std::shared_ptr<AsyncOwner> owner,
+                                    std::string path, bool subtree, uintptr_t user)
+        : CHlmPlgAsyncElem(kind, std::move(owner), user), path(std::move(path)), subtree(subtree) {}
+    bool isFile() const { return kind == ElementKind::File; }
+    // UTF-8, runs of '/' collapsed, no trailing '/' (but "/" itself).
+    const std::string path;
+    const bool subtree;  // directories only; false for files
+};
+
+// Kinds 7 and 8: a registry key (with or without its subtree) or one value.
+class CHlmPlgAsyncElemRegistry final : public CHlmPlgAsyncElem {
+  public:
+    CHlmPlgAsyncElemRegistry(ElementKind kind, std::shared_ptr<AsyncOwner> owner, uint32_t root,
+                             std::u16string subkey, std::u16string valueName, bool subtree,
+                             uintptr_t user)
+        : CHlmPlgAsyncElem(kind, std::move(owner), user),
+          root(root),
+          subkey(std::move(subkey)),
+          valueName(std::move(valueName)),
+          subtree(subtree) {}
+    bool isValue() const { return kind == ElementKind::RegistryValue; }
+    const uint32_t root;
+    const std::u16string subkey;  // trailing backslashes removed
+    const std::u16string valueName;
+    const bool subtree;  // key watches only
+    // The value as last read (type 0 and no data when it could not be
+    // read). Written at registration and then by the registry worker only.
+    platform::registry::Value stored;
 };
 
 }  // namespace holm::async

@@ -5,12 +5,21 @@
 //   - a thread whose body waits on its stop event and reports a heartbeat;
 //   - a watch on the named event "holm-demo", which an operator sets with
 //     `holm-event set holm-demo` (same HOLM_RUNTIME_DIR as the host);
-//   - a one-shot callback (fireNow) and a periodic one (fireAfterNSec).
+//   - a one-shot callback (fireNow) and a periodic one (fireAfterNSec);
+//   - a watch on a directory and everything below it ($HOLM_DEMO_WATCH_DIR,
+//     else holm-demo in the temporary directory): each delivery says only
+//     that something changed, so the plugin compares a listing it keeps
+//     with a new one and logs what was added, removed or changed.
 // Everything it notices is written as one line to standard error (where the
 // host logs too) and broadcast to the service handlers.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <string>
+#include <system_error>
+#include <utility>
 
 #include "hlmplg/hlmplg.h"
 
@@ -20,7 +29,49 @@ constexpr uint32_t kInfo = 1;
 constexpr uint32_t kError = 0;
 constexpr uint32_t kHeartbeatMilliseconds = 1000;
 
-enum Watch : uintptr_t { kNamedEvent = 1, kOnce = 2, kPeriodic = 3 };
+enum Watch : uintptr_t { kNamedEvent = 1, kOnce = 2, kPeriodic = 3, kDirectory = 4 };
+
+// At most this many entries are listed; a larger tree is compared in part.
+constexpr size_t kMaxListedEntries = 10000;
+
+std::u16string toUtf16(const std::string& text) {
+    return std::u16string(text.begin(), text.end());  // the demo logs ASCII paths
+}
+
+std::string watchedDirectory() {
+    if (const char* chosen = std::getenv("HOLM_DEMO_WATCH_DIR"); chosen && *chosen) {
+        return chosen;
+    }
+    std::error_code error;
+    const auto temporary = std::filesystem::temp_directory_path(error);
+    return ((error ? std::filesystem::path("/tmp") : temporary) / "holm-demo").string();
+}
+
+// A directory tree as a map from relative path to size and modification
+// time (directories with size 0); links are not followed.
+class TreeListing {
+  public:
+    using Entries = std::map<std::string, std::pair<uintmax_t, int64_t>>;
+
+    static Entries list(const std::string& root) {
+        namespace fs = std::filesystem;
+        Entries entries;
+        std::error_code error;
+        fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied,
+                                            error);
+        for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+            if (entries.size() >= kMaxListedEntries) {
+                break;
+            }
+            std::error_code ignored;
+            const bool file = it->is_regular_file(ignored);
+            const auto time = it->last_write_time(ignored).time_since_epoch().count();
+            entries[fs::relative(it->path(), root, ignored).string()] = {
+                file ? it->file_size(ignored) : 0, static_cast<int64_t>(time)};
+        }
+        return entries;
+    }
+};
 
 // One line to standard error (ASCII texts only, so each unit is one byte)
 // and a broadcast through the service object, if the plugin holds one.
@@ -66,9 +117,19 @@ class HeartbeatThread : public HlmPlg::IThreadHandler {
 class WatchHandler : public HlmPlg::IAsyncHandler {
   public:
     explicit WatchHandler(HlmPlg::IService** service) : m_service(service) {}
+
+    // Takes the first listing of the watched directory.
+    void watching(std::string directory) {
+        m_directory = std::move(directory);
+        m_listing = TreeListing::list(m_directory);
+    }
+
     bool onAsyncEvent(HlmPlg::IAsyncEvent* event) override {
         const char16_t* text = u"async: unknown watch fired";
         switch (event->getUserValue()) {
+            case kDirectory:
+                logChanges();
+                return true;
             case kNamedEvent:
                 text = u"async: named event 'holm-demo' was set";
                 break;
@@ -84,7 +145,39 @@ class WatchHandler : public HlmPlg::IAsyncHandler {
     }
 
   private:
+    // Callbacks of one IAsync object never overlap, so the listing needs no
+    // lock.
+    void logChanges() {
+        TreeListing::Entries now = TreeListing::list(m_directory);
+        bool any = false;
+        for (const auto& [path, stamp] : now) {
+            auto before = m_listing.find(path);
+            if (before == m_listing.end()) {
+                report(u"added", path, any);
+            } else if (before->second != stamp) {
+                report(u"changed", path, any);
+            }
+        }
+        for (const auto& [path, stamp] : m_listing) {
+            if (now.find(path) == now.end()) {
+                report(u"removed", path, any);
+            }
+        }
+        if (!any) {
+            say(*m_service, u"async: directory " + toUtf16(m_directory) + u" changed");
+        }
+        m_listing = std::move(now);
+    }
+
+    void report(const char16_t* what, const std::string& path, bool& any) {
+        say(*m_service, u"async: " + std::u16string(what) + u" " + toUtf16(path) + u" in " +
+                            toUtf16(m_directory));
+        any = true;
+    }
+
     HlmPlg::IService** m_service;
+    std::string m_directory;
+    TreeListing::Entries m_listing;
 };
 
 class DemoAsyncPlugin : public HlmPlg::CHlmPlg {
@@ -118,6 +211,7 @@ class DemoAsyncPlugin : public HlmPlg::CHlmPlg {
             say(m_service, u"async: cannot watch 'holm-demo' (is HOLM_RUNTIME_DIR writable?)",
                 kError);
         }
+        watchDirectory();
         m_async->fireNow(kOnce);
         m_async->fireAfterNSec(4, kPeriodic);
         say(m_service, u"async: watching; try `holm-event set holm-demo`");
@@ -139,6 +233,21 @@ class DemoAsyncPlugin : public HlmPlg::CHlmPlg {
     }
 
   private:
+    void watchDirectory() {
+        const std::string directory = watchedDirectory();
+        std::error_code ignored;
+        std::filesystem::create_directories(directory, ignored);
+        // Listed before the watch starts, so the first change is compared
+        // with the tree as it was.
+        m_watchHandler->watching(directory);
+        const std::u16string path = toUtf16(directory);
+        if (m_async->watchDirectory(path.c_str(), 1, 0, kDirectory) == nullptr) {
+            say(m_service, u"async: cannot watch the directory " + path, kError);
+            return;
+        }
+        say(m_service, u"async: watching " + path + u" and below; try `touch " + path + u"/file`");
+    }
+
     HlmPlg::IService* m_service = nullptr;
     HlmPlg::IThread* m_thread = nullptr;
     HlmPlg::IAsync* m_async = nullptr;

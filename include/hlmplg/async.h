@@ -48,12 +48,28 @@ class HLMPLG_API IAsync : public IHandlerInterface {
     // (names compared with A-Z folded). Null for an empty name or one longer
     // than kMaxAsyncEventName units.
     virtual IAsyncEvent* watchEvent(const char16_t* name, uintptr_t user) = 0;
-    // Directory, file and registry watches. Not served yet: null.
+    // Delivers when an entry of the directory `path` (with `subtree`, of any
+    // directory below it, including ones created later) is created, removed,
+    // renamed or written. An element is also delivered for a change seen by
+    // another element's watch with the same subtree flag whose directory is
+    // a prefix of its path (compared with A-Z folded). Null when `path` is
+    // not an existing directory. `native` changes nothing on this platform.
     virtual IAsyncEvent* watchDirectory(const char16_t* path, uint8_t subtree, uint8_t native,
                                         uintptr_t user) = 0;
+    // Delivers when the file `path` is created, renamed into place or
+    // written, and exists afterwards (a change of another file of its
+    // directory never delivers it; every write does, however close
+    // together). Null when nothing exists at `path`.
     virtual IAsyncEvent* watchFile(const char16_t* path, uint8_t native, uintptr_t user) = 0;
+    // Delivers when a subkey of the key (with `subtree`, of any key below it)
+    // is created or deleted, a value of it is set or deleted, or the key
+    // itself is deleted. Null when the key does not open for reading.
+    // `view` changes nothing on this platform.
     virtual IAsyncEvent* watchRegistryKey(uint32_t root, const char16_t* subkey, uint8_t subtree,
                                           uint8_t view, uintptr_t user) = 0;
+    // Delivers when the value `valueName` of the key changes (type, size or
+    // data, compared with the value read at registration or at the previous
+    // delivery): once when it is deleted, once when it is created again.
     virtual IAsyncEvent* watchRegistryValue(uint32_t root, const char16_t* subkey,
                                             const char16_t* valueName, uint8_t view,
                                             uintptr_t user) = 0;

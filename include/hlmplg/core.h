@@ -17,6 +17,17 @@ enum ServiceState : uint32_t {
     SERVICE_STATE_STOP_PENDING = 3,
 };
 
+// serviceControl's session-change request: control 14 with event type 5
+// (logon) or 6 (logoff) and this record as its data.
+inline constexpr uint32_t kServiceControlSessionChange = 14;
+inline constexpr uint32_t kSessionLogon = 5;
+inline constexpr uint32_t kSessionLogoff = 6;
+struct SessionNotification {
+    uint32_t size;       // sizeof(SessionNotification)
+    uint32_t sessionId;  // the login session's number
+};
+static_assert(sizeof(SessionNotification) == 8);
+
 // Implemented by the host; the core reports to the host only through it. The
 // defaults do nothing (canStart allows the start).
 class HLMPLG_API IHlmCoreHandler {

@@ -22,6 +22,7 @@
 #include "platform/signals.h"
 #include "product/host/host_handler.h"
 #include "product/host/host_options.h"
+#include "product/host/session_forwarder.h"
 #include "security/library_dependencies.h"
 #include "security/trust_store.h"
 #include "security/verified_file.h"
@@ -407,6 +408,9 @@ int runHost(const host::HostOptions& options) {
         host::writeLogLine(1, "avholm",
                            "running (plugin list " + holm::text::logInsert(list) + ")");
         platform::notifyServiceManager("READY=1\nSTATUS=running");
+        // Logons and logoffs reach the core while it runs; the forwarding
+        // ends before the stop begins.
+        host::SessionForwarder sessions(*core);
         waitForStop(*core, signals, handler, options.runFor);
     }
     platform::notifyServiceManager("STOPPING=1\nSTATUS=stopping");

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -42,6 +43,16 @@ class RecordingHandler : public HlmPlg::IAsyncHandler {
         changed_.wait_for(lock, std::chrono::seconds(10), [&] { return users_.size() >= count; });
         return users_;
     }
+    // Waits (at most 10 s) until `done` holds for the user values so far.
+    bool waitUntil(const std::function<bool(const std::vector<uintptr_t>&)>& done) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return done(users_); });
+    }
+    // How many deliveries carried `user`.
+    size_t count(uintptr_t user) {
+        std::lock_guard lock(mutex_);
+        return static_cast<size_t>(std::count(users_.begin(), users_.end(), user));
+    }
     std::vector<uintptr_t> users() {
         std::lock_guard lock(mutex_);
         return users_;
@@ -61,8 +72,8 @@ class AsyncFixture : public ::testing::Test {
     AsyncFixture() {
         auto clock = std::make_unique<ManualClock>();
         clock_ = clock.get();
-        dispatcher_ =
-            std::make_unique<async::CAsyncImplObjects>(gate_, std::move(clock), runtimeDirectory());
+        dispatcher_ = std::make_unique<async::CAsyncImplObjects>(
+            gate_, std::move(clock), runtimeDirectory(), registryDirectory());
     }
     ~AsyncFixture() override { dispatcher_.reset(); }
 
@@ -70,6 +81,7 @@ class AsyncFixture : public ::testing::Test {
     // in production too, and a disk file system makes creating thousands of
     // FIFOs slow.
     std::string runtimeDirectory() const { return (base_.path() / "run").string(); }
+    std::filesystem::path registryDirectory() const { return base_.path() / "registry"; }
 
     std::unique_ptr<async::CAsyncImpl> makeAsync(HlmPlg::IAsyncHandler* handler) {
         auto async = std::make_unique<async::CAsyncImpl>(*dispatcher_, gate_);

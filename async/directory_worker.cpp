@@ -1,0 +1,382 @@
+#include "async/directory_worker.h"
+
+#include <array>
+#include <utility>
+
+#include "platform/epoll_set.h"
+#include "platform/file_system.h"
+
+namespace holm::async {
+
+namespace {
+constexpr uint64_t kStopKey = 0;
+constexpr uint64_t kWakeKey = 1;
+constexpr uint64_t kNotifierKey = 2;
+
+std::string foldAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+std::string joinPath(const std::string& directory, const std::string& name) {
+    return directory.ends_with('/') ? directory + name : directory + '/' + name;
+}
+
+// The directory a file element's key watches: its path up to the last '/'
+// ("/" for a file in the root, "." for a bare name).
+std::string parentOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string entryNameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string keyDirectoryOf(const CHlmPlgAsyncElemDirectoryOrFile& element) {
+    return element.isFile() ? parentOf(element.path) : element.path;
+}
+
+// Keys are told apart by the exact directory: names that differ only in
+// case are different directories here, and each must be watched. Matching
+// still folds A-Z.
+std::string keyNameOf(const std::string& directory, bool subtree) {
+    return directory + (subtree ? ";1" : ";0");
+}
+
+template <class Index, class Value>
+void eraseEntry(Index& index, const std::string& name, Value* value) {
+    auto [begin, end] = index.equal_range(name);
+    for (auto it = begin; it != end; ++it) {
+        if (it->second == value) {
+            index.erase(it);
+            return;
+        }
+    }
+}
+}  // namespace
+
+CAsyncImplObjectDirectory::CAsyncImplObjectDirectory(PluginCallGate& gate,
+                                                     ElementLifetimes& lifetimes)
+    : CAsyncImplObject(gate, lifetimes) {}
+
+CAsyncImplObjectDirectory::~CAsyncImplObjectDirectory() {
+    stopThread();
+}
+
+bool CAsyncImplObjectDirectory::attach(CHlmPlgAsyncElem& added) {
+    auto& element = static_cast<Element&>(added);
+    std::lock_guard lock(watchLock_);
+    if (!notifier_) {
+        auto notifier = std::make_unique<platform::ChangeNotifier>();
+        if (!notifier->valid()) {
+            return false;  // no notifier instance left (limits): nothing can be watched
+        }
+        notifier_ = std::move(notifier);
+    }
+    const std::string directory = keyDirectoryOf(element);
+    const bool subtree = element.subtree && !element.isFile();
+    auto [found, inserted] = keys_.try_emplace(keyNameOf(directory, subtree));
+    Key& key = found->second;
+    if (inserted) {
+        key.directory = directory;
+        key.folded = foldAscii(directory);
+        key.subtree = subtree;
+        (void)watchKey(key);  // a refusal leaves the key to the retry at the next wake
+    }
+    ++key.users;
+    if (element.isFile()) {
+        key.files.emplace(foldAscii(entryNameOf(element.path)), &element);
+    } else {
+        directories_[subtree].emplace(foldAscii(element.path), &element);
+    }
+    return true;
+}
+
+void CAsyncImplObjectDirectory::detach(CHlmPlgAsyncElem& removed) {
+    auto& element = static_cast<Element&>(removed);
+    std::lock_guard lock(watchLock_);
+    const bool subtree = element.subtree && !element.isFile();
+    auto found = keys_.find(keyNameOf(keyDirectoryOf(element), subtree));
+    if (found == keys_.end()) {
+        return;
+    }
+    Key& key = found->second;
+    if (element.isFile()) {
+        eraseEntry(key.files, foldAscii(entryNameOf(element.path)), &element);
+    } else {
+        eraseEntry(directories_[subtree], foldAscii(element.path), &element);
+    }
+    if (--key.users > 0) {
+        return;
+    }
+    const std::vector<int> watches(key.watches.begin(), key.watches.end());
+    for (int watch : watches) {
+        dropWatch(key, watch);
+    }
+    incomplete_.erase(&key);
+    keys_.erase(found);
+}
+
+// Watches the key's directory and, for a subtree key, everything below it.
+// False (and the key waits for a retry) when the directory itself cannot
+// be watched.
+bool CAsyncImplObjectDirectory::watchKey(Key& key) {
+    const int root = addWatch(key, key.directory, true);
+    if (root < 0) {
+        incomplete_.insert(&key);
+        return false;
+    }
+    key.root = root;
+    if (key.subtree) {
+        walkSubtree(key, key.directory);
+    }
+    return true;
+}
+
+// Adds watches for every directory below `top` (already watched) that the
+// key does not watch yet. Links are not followed (subdirectoryNames), and a
+// directory met twice (a bind mount of an ancestor) is not walked again.
+void CAsyncImplObjectDirectory::walkSubtree(Key& key, const std::string& top) {
+    std::unordered_set<int> walked;
+    std::vector<std::string> pending{top};
+    while (!pending.empty()) {
+        const std::string directory = std::move(pending.back());
+        pending.pop_back();
+        for (const std::string& name : platform::subdirectoryNames(directory)) {
+            const std::string child = joinPath(directory, name);
+            const int watch = addWatch(key, child, false);
+            if (watch < 0) {
+                incomplete_.insert(&key);  // limits, or gone already: the retry walks again
+            } else if (walked.insert(watch).second) {
+                pending.push_back(child);
+            }
+        }
+    }
+}
+
+// The kernel watch of `path`, recorded as one of the key's; -1 when refused.
+int CAsyncImplObjectDirectory::addWatch(Key& key, const std::string& path, bool followLink) {
+    const auto watch = notifier_->watch(path, followLink);
+    if (!watch) {
+        return -1;
+    }
+    KernelWatch& kernel = kernel_[*watch];
+    if (kernel.owners.empty()) {
+        kernel.path = path;
+    }
+    if (key.watches.insert(*watch).second) {
+        kernel.owners.push_back(&key);
+    }
+    return *watch;
+}
+
+void CAsyncImplObjectDirectory::dropWatch(Key& key, int watch) {
+    key.watches.erase(watch);
+    auto found = kernel_.find(watch);
+    if (found == kernel_.end()) {
+        return;
+    }
+    std::erase(found->second.owners, &key);
+    if (found->second.owners.empty()) {
+        notifier_->unwatch(watch);
+        kernel_.erase(found);
+    }
+}
+
+// The kernel dropped a watch (its directory was removed or its file system
+// unmounted). A key that lost its own directory waits for a retry.
+void CAsyncImplObjectDirectory::watchEnded(int watch) {
+    auto found = kernel_.find(watch);
+    if (found == kernel_.end()) {
+        return;
+    }
+    for (Key* key : found->second.owners) {
+        key->watches.erase(watch);
+        if (key->root == watch) {
+            key->root = -1;
+            incomplete_.insert(key);
+        }
+    }
+    kernel_.erase(found);
+}
+
+void CAsyncImplObjectDirectory::retryIncomplete() {
+    const std::set<Key*> retry = std::exchange(incomplete_, {});
+    for (Key* key : retry) {
+        if (key->root < 0) {
+            (void)watchKey(*key);
+        } else if (key->subtree) {
+            walkSubtree(*key, key->directory);
+        }
+    }
+}
+
+void CAsyncImplObjectDirectory::select(Element* element, std::unordered_set<Element*>& seen,
+                                       Selection& selected) {
+    if (seen.insert(element).second) {
+        lifetimes_.acquire(element);
+        selected.push_back(element);
+    }
+}
+
+// Directory elements with the key's subtree flag whose folded path starts
+// with the key's folded directory.
+void CAsyncImplObjectDirectory::selectDirectories(const Key& key,
+                                                  std::unordered_set<Element*>& seen,
+                                                  Selection& selected) {
+    const auto& index = directories_[key.subtree];
+    for (auto it = index.lower_bound(key.folded);
+         it != index.end() && it->first.compare(0, key.folded.size(), key.folded) == 0; ++it) {
+        select(it->second, seen, selected);
+    }
+}
+
+void CAsyncImplObjectDirectory::selectEverything(std::unordered_set<Element*>& seen,
+                                                 Selection& selected) {
+    for (auto& [name, key] : keys_) {
+        for (auto& [entry, element] : key.files) {
+            select(element, seen, selected);
+        }
+    }
+    for (const auto& index : directories_) {
+        for (const auto& [path, element] : index) {
+            select(element, seen, selected);
+        }
+    }
+}
+
+void CAsyncImplObjectDirectory::handle(const platform::ChangeEvent& event,
+                                       std::unordered_set<Element*>& seen, Selection& files,
+                                       Selection& directories) {
+    if (event.what & platform::kChangeOverflow) {
+        // Changes were lost: every element may have missed one, and a
+        // subtree may have missed a new directory.
+        selectEverything(seen, directories);
+        for (auto& [name, key] : keys_) {
+            if (key.subtree) {
+                incomplete_.insert(&key);
+            }
+        }
+        return;
+    }
+    if (event.what & platform::kChangeWatchEnded) {
+        watchEnded(event.watch);
+        return;
+    }
+    auto found = kernel_.find(event.watch);
+    if (found == kernel_.end()) {
+        return;  // a watch dropped meanwhile
+    }
+    // Copies: adding watches below may rehash the table.
+    const std::vector<Key*> owners = found->second.owners;
+    const std::string path = found->second.path;
+    if (event.what & platform::kChangeDirectoryAdded) {
+        const std::string child = joinPath(path, event.name);
+        for (Key* key : owners) {
+            if (!key->subtree) {
+                continue;
+            }
+            if (addWatch(*key, child, false) < 0) {
+                incomplete_.insert(key);
+            } else {
+                walkSubtree(*key, child);
+            }
+        }
+    }
+    const std::string entry = foldAscii(event.name);
+    for (Key* key : owners) {
+        selectDirectories(*key, seen, directories);
+        if (key->root != event.watch || entry.empty()) {
+            continue;
+        }
+        auto [begin, end] = key->files.equal_range(entry);
+        for (auto it = begin; it != end; ++it) {
+            if (platform::pathExists(it->second->path)) {
+                select(it->second, seen, files);
+            }
+        }
+    }
+}
+
+uint32_t CAsyncImplObjectDirectory::run(HlmPlg::IStopEvent* stop) {
+    markDispatcherThread();
+    platform::EpollSet epoll;
+    if (!epoll.valid() || !epoll.add(stop->getDescriptor(), kStopKey) ||
+        !epoll.add(wake_.descriptor(), kWakeKey)) {
+        return 1;  // a worker that cannot wait ends; its elements stay registered
+    }
+    platform::ChangeNotifier* notifier = nullptr;
+    std::array<uint64_t, 4> ready{};
+    std::vector<platform::ChangeEvent> events;
+    std::unordered_set<Element*> seen;
+    for (;;) {
+        if (notifier == nullptr) {
+            // The notifier is made by the first registration and kept for
+            // the worker's life.
+            std::lock_guard lock(watchLock_);
+            if (notifier_ && epoll.add(notifier_->descriptor(), kNotifierKey)) {
+                notifier = notifier_.get();
+            }
+        }
+        const int count = epoll.wait(ready);
+        if (count < 0) {
+            return 1;
+        }
+        bool changed = false;
+        for (int i = 0; i < count; ++i) {
+            const uint64_t key = ready[static_cast<size_t>(i)];
+            if (key == kStopKey) {
+                return 0;
+            }
+            if (key == kWakeKey) {
+                // Reset before looking: a change made after this sets it again.
+                wake_.reset();
+            }
+            changed = changed || key == kNotifierKey;
+        }
+        events.clear();
+        if (changed && !notifier->read(events)) {
+            return 1;
+        }
+        Selection files;
+        Selection directories;
+        {
+            std::lock_guard lock(watchLock_);
+            seen.clear();
+            for (const platform::ChangeEvent& event : events) {
+                handle(event, seen, files, directories);
+            }
+            // After the events: a subtree that overflowed is walked again
+            // before its elements hear of it.
+            retryIncomplete();
+        }
+        deliverAll(files);
+        deliverAll(directories);
+    }
+}
+
+size_t CAsyncImplObjectDirectory::keyCount() {
+    std::lock_guard lock(watchLock_);
+    return keys_.size();
+}
+
+size_t CAsyncImplObjectDirectory::kernelWatchCount() {
+    std::lock_guard lock(watchLock_);
+    return kernel_.size();
+}
+
+size_t CAsyncImplObjectDirectory::incompleteKeyCount() {
+    std::lock_guard lock(watchLock_);
+    return incomplete_.size();
+}
+
+}  // namespace holm::async

@@ -1,0 +1,100 @@
+// The directory worker ("AsyncDirectoryThread"): watchDirectory (kind 3)
+// and watchFile (kind 5) elements over one change notifier (inotify).
+//
+// Elements are grouped by watch key: a directory and its subtree flag (a
+// file's key is its directory without subtree). Directories whose names
+// differ only in case are different directories here, so they are separate
+// keys, each watched. Each key holds kernel watches: its directory and, with the
+// subtree flag, every directory below it, including those created later (a
+// new directory is watched and then walked, so nothing made in it before its
+// watch existed goes unseen: the event that announced it is delivered after
+// the walk). Symbolic links below a subtree are not followed, and a walk
+// never enters a directory twice, so link and mount loops end.
+//
+// Matching: a change seen by key (D, F) delivers every directory element
+// with subtree flag F whose path starts with D (A-Z folded; D need not end
+// at a separator), found through a sorted index rather than a walk of the
+// list. A file element is delivered when a change names its own entry in
+// its directory and the file then exists: the event's own name decides, so a
+// sibling's change never fires it and two writes within one clock tick of
+// the file system each fire. A queue overflow delivers every element.
+//
+// Registration adds the key's kernel watches on the registering thread, so
+// a change made after watchDirectory or watchFile returned is never lost.
+// A kernel watch refused (limits) or a directory that vanished is tried
+// again at every later wake of the worker, which keeps serving the rest.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "async/worker.h"
+#include "platform/change_notifier.h"
+
+namespace holm::async {
+
+class CAsyncImplObjectDirectory final : public CAsyncImplObject {
+  public:
+    CAsyncImplObjectDirectory(PluginCallGate& gate, ElementLifetimes& lifetimes);
+    ~CAsyncImplObjectDirectory() override;
+
+    const char16_t* getThreadName() override { return u"AsyncDirectoryThread"; }
+    uint32_t run(HlmPlg::IStopEvent* stop) override;
+
+    // Diagnostics and tests: distinct keys, kernel watches, keys waiting
+    // for a retry.
+    size_t keyCount();
+    size_t kernelWatchCount();
+    size_t incompleteKeyCount();
+
+  protected:
+    bool attach(CHlmPlgAsyncElem& element) override;
+    void detach(CHlmPlgAsyncElem& element) override;
+
+  private:
+    using Element = CHlmPlgAsyncElemDirectoryOrFile;
+    struct Key {
+        std::string directory;  // as first met
+        std::string folded;     // directory with A-Z folded
+        bool subtree = false;
+        size_t users = 0;
+        int root = -1;  // the kernel watch of the directory itself
+        std::unordered_set<int> watches;
+        // File elements of this key by their A-Z folded entry name.
+        std::unordered_multimap<std::string, Element*> files;
+    };
+    struct KernelWatch {
+        std::string path;
+        std::vector<Key*> owners;
+    };
+    using Selection = std::vector<CHlmPlgAsyncElem*>;
+
+    bool watchKey(Key& key);
+    void walkSubtree(Key& key, const std::string& top);
+    int addWatch(Key& key, const std::string& path, bool followLink);
+    void dropWatch(Key& key, int watch);
+    void watchEnded(int watch);
+    void retryIncomplete();
+    void handle(const platform::ChangeEvent& event, std::unordered_set<Element*>& seen,
+                Selection& files, Selection& directories);
+    void selectDirectories(const Key& key, std::unordered_set<Element*>& seen, Selection& selected);
+    void selectEverything(std::unordered_set<Element*>& seen, Selection& selected);
+    void select(Element* element, std::unordered_set<Element*>& seen, Selection& selected);
+
+    std::mutex watchLock_;
+    std::unique_ptr<platform::ChangeNotifier> notifier_;
+    std::map<std::string, Key> keys_;  // by "<directory>;<0|1>"
+    std::unordered_map<int, KernelWatch> kernel_;
+    std::set<Key*> incomplete_;
+    // Directory elements by A-Z folded path, one index per subtree flag.
+    std::multimap<std::string, Element*> directories_[2];
+};
+
+}  // namespace holm::async

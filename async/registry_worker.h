@@ -1,0 +1,103 @@
+// The registry worker ("AsyncRegistryThread"): watchRegistryKey (kind 7) and
+// watchRegistryValue (kind 8) elements over the registry store's key watches.
+//
+// Elements are grouped in records by root, subkey (A-Z folded) and subtree
+// flag; each record holds one key watch, all of them in one epoll set with
+// the stop, wake and refresh events. A key watch is armed again right after
+// each firing, and only that record is touched: nothing is rebuilt per wake,
+// so 10,000 records cost a wake what 10 do.
+//
+// A firing record delivers its key elements, and those of its value
+// elements whose value (type, size or bytes) differs from the one stored at
+// registration or at their last delivery; the value read then becomes the
+// stored one. So a value deleted is delivered once, and once again when it
+// is created. A key that was deleted (or cannot be watched: limits) loses
+// its watch and is watched anew at later wakes of the worker, which keeps
+// serving the other records meanwhile; its value elements are compared again
+// when the watch comes back.
+//
+// Session hooks: a logon stores the session user's SID; a logoff sets the
+// refresh event, and the worker then closes the watches of every record
+// whose subkey contains that SID (exact text), so that the user's keys are
+// not held open; they are watched again at the next wake after that.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "async/worker.h"
+#include "platform/epoll_set.h"
+#include "platform/manual_event.h"
+#include "registry/registry.h"
+#include "registry/registry_watch.h"
+
+namespace holm::async {
+
+class CAsyncImplObjectRegistry final : public CAsyncImplObject {
+  public:
+    // `storeDirectory` is the registry store's directory (empty: the
+    // store's default).
+    CAsyncImplObjectRegistry(PluginCallGate& gate, ElementLifetimes& lifetimes,
+                             std::filesystem::path storeDirectory);
+    ~CAsyncImplObjectRegistry() override;
+
+    const char16_t* getThreadName() override { return u"AsyncRegistryThread"; }
+    uint32_t run(HlmPlg::IStopEvent* stop) override;
+    void onSessionLogoff() override;
+    void onSessionLogon(const std::u16string& sid) override;
+
+    // Whether the key opens for reading (registration precondition).
+    bool keyOpens(uint32_t root, std::u16string_view subkey);
+    // Reads the element's value into its stored value (at registration).
+    void readStored(CHlmPlgAsyncElemRegistry& element);
+
+    // Diagnostics and tests: records, and records without a watch.
+    size_t recordCount();
+    size_t unwatchedRecordCount();
+
+  protected:
+    bool attach(CHlmPlgAsyncElem& element) override;
+    void detach(CHlmPlgAsyncElem& element) override;
+
+  private:
+    using Element = CHlmPlgAsyncElemRegistry;
+    using Selection = std::vector<CHlmPlgAsyncElem*>;
+    struct Record {
+        uint64_t id = 0;
+        uint32_t root = 0;
+        std::u16string subkey;  // as first met
+        bool subtree = false;
+        platform::registry::KeyWatch watch;
+        std::vector<Element*> elements;
+    };
+
+    bool openStore();
+    bool watchRecord(Record& record);
+    void syncWatches(platform::EpollSet& epoll);
+    bool retryUnwatched(Selection& values);
+    void dropSessionWatches();
+    void fire(Record& record, Selection& keys, Selection& values);
+    bool valueChanged(Element& element);
+
+    const std::filesystem::path storeDirectory_;
+    std::mutex watchLock_;
+    platform::registry::Store store_;
+    std::unordered_map<std::string, Record> records_;  // by root, folded subkey, flag
+    std::unordered_map<uint64_t, Record*> byId_;
+    // Records watched since the running loop last looked, and records
+    // without a watch (waiting for a retry).
+    std::vector<uint64_t> unsynced_;
+    std::unordered_set<uint64_t> unwatched_;
+    uint64_t nextId_ = 3;  // 0, 1 and 2 are the stop, wake and refresh keys
+    platform::ManualEvent refresh_;
+    std::mutex sidLock_;
+    std::u16string sid_;
+};
+
+}  // namespace holm::async

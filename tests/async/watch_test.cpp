@@ -1,0 +1,369 @@
+// Directory, file and registry watches: what fires and what does not, a
+// subtree that grows while the worker is busy, a queue overflow, paths that
+// vanish or loop, and registry keys and values deleted while watched.
+//
+// A change that must not deliver is checked against a sentinel: changes of
+// one notifier are handled in order, so once a later change has been
+// delivered, an earlier one that would have delivered has been.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <string>
+
+#include "async/support/async_fixture.h"
+#include "common/utf16.h"
+#include "hlmplg/core.h"
+#include "platform/change_notifier.h"
+#include "registry/registry.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace reg = holm::platform::registry;
+using holm::test::RecordingHandler;
+using Users = std::vector<uintptr_t>;
+
+bool has(const Users& users, uintptr_t user) {
+    return std::find(users.begin(), users.end(), user) != users.end();
+}
+
+size_t countOf(const Users& users, uintptr_t user) {
+    return static_cast<size_t>(std::count(users.begin(), users.end(), user));
+}
+
+void writeFile(const fs::path& path, const std::string& text = "x") {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Holds the worker inside the first delivery of `user` until released, so
+// that changes pile up in the kernel meanwhile.
+class WorkerHold {
+  public:
+    WorkerHold(RecordingHandler& handler, uintptr_t user) {
+        handler.onEvent = [this, user](HlmPlg::IAsyncEvent* event) {
+            if (event->getUserValue() == user && !held_) {
+                held_ = true;
+                entered_.set_value();
+                released_.get_future().wait();
+            }
+        };
+    }
+    bool waitEntered() {
+        return entered_.get_future().wait_for(std::chrono::seconds(10)) ==
+               std::future_status::ready;
+    }
+    void release() { released_.set_value(); }
+
+  private:
+    bool held_ = false;
+    std::promise<void> entered_;
+    std::promise<void> released_;
+};
+
+class Watches : public holm::test::AsyncFixture {
+  protected:
+    Watches() {
+        fs::create_directories(watched());
+        fs::create_directories(sentinel());
+    }
+
+    fs::path watched() const { return base_.path() / "watched"; }
+    fs::path sentinel() const { return base_.path() / "sentinel"; }
+
+    HlmPlg::IAsyncEvent* watchDirectory(HlmPlg::IAsync& async, const fs::path& path, bool subtree,
+                                        uintptr_t user) {
+        const std::u16string text = holm::text::utf8ToUtf16(path.string());
+        return async.watchDirectory(text.c_str(), subtree ? 1 : 0, 0, user);
+    }
+    HlmPlg::IAsyncEvent* watchFile(HlmPlg::IAsync& async, const fs::path& path, uintptr_t user) {
+        const std::u16string text = holm::text::utf8ToUtf16(path.string());
+        return async.watchFile(text.c_str(), 0, user);
+    }
+
+    // Writes a file in the sentinel directory and waits for its `n`th
+    // delivery of `user`: every change made before has been handled then.
+    bool sync(RecordingHandler& handler, uintptr_t user, size_t n) {
+        writeFile(sentinel() / ("s" + std::to_string(n)));
+        return handler.waitUntil([&](const Users& users) { return countOf(users, user) >= n; });
+    }
+};
+
+TEST_F(Watches, RegistrationNeedsAnExistingPath) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    writeFile(watched() / "file");
+    EXPECT_EQ(watchDirectory(*async, watched() / "missing", false, 1), nullptr);
+    EXPECT_EQ(watchDirectory(*async, watched() / "file", false, 1), nullptr) << "not a directory";
+    EXPECT_EQ(watchFile(*async, watched() / "missing", 1), nullptr);
+    EXPECT_EQ(async->watchDirectory(nullptr, 0, 0, 1), nullptr);
+    const char16_t loneSurrogate[] = {u'/', 0xD800, 0};
+    EXPECT_EQ(async->watchDirectory(loneSurrogate, 0, 0, 1), nullptr);
+    EXPECT_NE(watchFile(*async, watched() / "file", 1), nullptr);
+    EXPECT_NE(watchDirectory(*async, watched().string() + "//", true, 2), nullptr);
+}
+
+TEST_F(Watches, FileWatchIgnoresSiblingsAndFiresOnEveryOwnWrite) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    writeFile(watched() / "own");
+    std::ofstream own(watched() / "own", std::ios::binary | std::ios::app);
+    ASSERT_NE(watchFile(*async, watched() / "own", 1), nullptr);
+    ASSERT_NE(watchDirectory(*async, sentinel(), false, 9), nullptr);
+
+    writeFile(watched() / "sibling", "changed");
+    ASSERT_TRUE(sync(handler, 9, 1));
+    EXPECT_FALSE(has(handler.users(), 1)) << "a sibling's change delivered the file watch";
+
+    // Two writes of the same size, well within one tick of the file times:
+    // each is delivered (the stream stays open, so each is one change).
+    own << 'a' << std::flush;
+    ASSERT_TRUE(handler.waitUntil([](const Users& users) { return countOf(users, 1) >= 1; }));
+    own << 'b' << std::flush;
+    EXPECT_TRUE(handler.waitUntil([](const Users& users) { return countOf(users, 1) >= 2; }));
+}
+
+TEST_F(Watches, ChangeInAPrefixDirectoryDeliversElementsBelowItWithTheSameFlag) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    fs::create_directories(watched() / "a" / "b");
+    ASSERT_NE(watchDirectory(*async, watched() / "a", false, 1), nullptr);
+    ASSERT_NE(watchDirectory(*async, watched() / "a" / "b", false, 2), nullptr);
+    ASSERT_NE(watchDirectory(*async, watched() / "a" / "b", true, 3), nullptr);
+    ASSERT_NE(watchDirectory(*async, sentinel(), false, 9), nullptr);
+
+    // A change in a/ is seen by the key (a, 0): both flag-0 elements whose
+    // path starts with a are delivered, the subtree element of a/b is not.
+    writeFile(watched() / "a" / "new");
+    ASSERT_TRUE(sync(handler, 9, 1));
+    Users users = handler.users();
+    EXPECT_TRUE(has(users, 1));
+    EXPECT_TRUE(has(users, 2));
+    EXPECT_FALSE(has(users, 3));
+
+    // A change in a/b/c is seen by the subtree key only.
+    fs::create_directories(watched() / "a" / "b" / "c");
+    const size_t before1 = handler.count(1);
+    writeFile(watched() / "a" / "b" / "c" / "deep");
+    ASSERT_TRUE(sync(handler, 9, 2));
+    users = handler.users();
+    EXPECT_TRUE(has(users, 3));
+    EXPECT_EQ(handler.count(1), before1) << "a/ itself did not change";
+}
+
+TEST_F(Watches, DirectoriesDifferingInCaseAreEachWatched) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    fs::create_directories(watched() / "Case");
+    fs::create_directories(watched() / "case");
+    ASSERT_NE(watchDirectory(*async, watched() / "Case", false, 1), nullptr);
+    ASSERT_NE(watchDirectory(*async, watched() / "case", false, 2), nullptr);
+    // Matching folds A-Z, so a change in either delivers both.
+    writeFile(watched() / "case" / "file");
+    EXPECT_TRUE(
+        handler.waitUntil([](const Users& users) { return has(users, 1) && has(users, 2); }));
+}
+
+TEST_F(Watches, SubtreeCreatedWhileTheWorkerIsBusyIsWatchedWhole) {
+    RecordingHandler handler;
+    WorkerHold hold(handler, 9);
+    auto async = makeAsync(&handler);
+    ASSERT_NE(watchDirectory(*async, watched(), true, 1), nullptr);
+    ASSERT_NE(watchDirectory(*async, sentinel(), false, 9), nullptr);
+
+    writeFile(sentinel() / "hold");
+    ASSERT_TRUE(hold.waitEntered());
+    // Made while nothing watches below: the worker finds them by walking.
+    fs::create_directories(watched() / "new" / "deeper");
+    writeFile(watched() / "new" / "deeper" / "file");
+    hold.release();
+    ASSERT_TRUE(sync(handler, 9, 2));
+    const size_t before = handler.count(1);
+    EXPECT_GE(before, 1u) << "the new directory was delivered";
+
+    writeFile(watched() / "new" / "deeper" / "file", "again");
+    ASSERT_TRUE(sync(handler, 9, 3));
+    EXPECT_GT(handler.count(1), before) << "the deepest new directory is watched";
+}
+
+TEST_F(Watches, OverflowDeliversEveryElementOfTheWorker) {
+    const auto limits = holm::platform::changeNotifierLimits();
+    if (!limits.queuedEvents || *limits.queuedEvents > 200000) {
+        GTEST_SKIP() << "the kernel's event queue is too long to fill quickly";
+    }
+    RecordingHandler handler;
+    WorkerHold hold(handler, 9);
+    auto async = makeAsync(&handler);
+    fs::create_directories(watched() / "busy");
+    fs::create_directories(watched() / "quiet");
+    writeFile(watched() / "quiet" / "file");
+    ASSERT_NE(watchDirectory(*async, watched() / "busy", false, 1), nullptr);
+    ASSERT_NE(watchDirectory(*async, watched() / "quiet", false, 2), nullptr);
+    ASSERT_NE(watchFile(*async, watched() / "quiet" / "file", 3), nullptr);
+    ASSERT_NE(watchDirectory(*async, sentinel(), false, 9), nullptr);
+
+    writeFile(sentinel() / "hold");
+    ASSERT_TRUE(hold.waitEntered());
+    // Each rewrite queues at least two events that differ from the one
+    // before (alternating names), so nothing is merged.
+    for (uint64_t i = 0; i < *limits.queuedEvents / 2 + 64; ++i) {
+        writeFile(watched() / "busy" / (i % 2 ? "odd" : "even"));
+    }
+    hold.release();
+    EXPECT_TRUE(handler.waitUntil(
+        [](const Users& users) { return has(users, 1) && has(users, 2) && has(users, 3); }));
+}
+
+TEST_F(Watches, VanishedReplacedAndLoopingPathsLeaveTheOthersServed) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    fs::create_directories(watched() / "gone");
+    fs::create_directories(watched() / "tree" / "inner");
+    fs::create_directory_symlink(watched() / "tree", watched() / "tree" / "inner" / "loop");
+    ASSERT_NE(watchDirectory(*async, watched() / "gone", true, 1), nullptr);
+    ASSERT_NE(watchDirectory(*async, watched() / "tree", true, 2), nullptr)
+        << "a link loop below a subtree ends the walk";
+    ASSERT_NE(watchDirectory(*async, sentinel(), false, 9), nullptr);
+
+    fs::remove_all(watched() / "gone");
+    writeFile(watched() / "gone", "a file now");
+    ASSERT_TRUE(sync(handler, 9, 1));
+    writeFile(watched() / "tree" / "inner" / "loop" / "through-the-link");
+    ASSERT_TRUE(handler.waitUntil([](const Users& users) { return has(users, 2); }));
+    ASSERT_TRUE(sync(handler, 9, 2));
+    EXPECT_EQ(dispatcher_->directoryWorker().incompleteKeyCount(), 1u)
+        << "the vanished directory waits for a retry";
+}
+
+TEST_F(Watches, ManyWatchesOnOneWorkerDeliverOnlyTheChangedOne) {
+    const auto limits = holm::platform::changeNotifierLimits();
+    const uint64_t count = std::min<uint64_t>(2000, limits.watchesPerUser.value_or(8192) / 8);
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    for (uint64_t i = 0; i < count; ++i) {
+        const fs::path directory = watched() / std::to_string(i);
+        fs::create_directory(directory);
+        ASSERT_NE(watchDirectory(*async, directory, false, 1000 + i), nullptr);
+    }
+    ASSERT_NE(watchDirectory(*async, sentinel(), false, 9), nullptr);
+    EXPECT_EQ(dispatcher_->directoryWorker().keyCount(), count + 1);
+    writeFile(watched() / std::to_string(count - 1) / "file");
+    ASSERT_TRUE(sync(handler, 9, 1));
+    Users users = handler.users();
+    std::erase(users, 9);
+    std::sort(users.begin(), users.end());
+    users.erase(std::unique(users.begin(), users.end()), users.end());
+    EXPECT_EQ(users, Users{1000 + count - 1});
+}
+
+TEST_F(Watches, CancelledWatchesReleaseTheirKernelWatches) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    fs::create_directories(watched() / "a" / "b");
+    HlmPlg::IAsyncEvent* subtree = watchDirectory(*async, watched(), true, 1);
+    HlmPlg::IAsyncEvent* shared = watchDirectory(*async, watched() / "a", false, 2);
+    ASSERT_NE(subtree, nullptr);
+    ASSERT_NE(shared, nullptr);
+    auto& worker = dispatcher_->directoryWorker();
+    EXPECT_EQ(worker.kernelWatchCount(), 3u) << "a/ is one kernel watch for both keys";
+    async->cancel(subtree);
+    EXPECT_EQ(worker.kernelWatchCount(), 1u);
+    async->cancel(shared);
+    EXPECT_EQ(worker.kernelWatchCount(), 0u);
+    EXPECT_EQ(worker.keyCount(), 0u);
+}
+
+class RegistryWatches : public holm::test::AsyncFixture {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(reg::Store::open(registryDirectory(), store_), reg::kErrorSuccess);
+    }
+    reg::Key createKey(std::u16string_view path) {
+        reg::Key key;
+        EXPECT_EQ(reg::Key::create(store_, reg::Root::LocalMachine, path, key), reg::kErrorSuccess);
+        return key;
+    }
+    static constexpr uint32_t kMachine = static_cast<uint32_t>(reg::Root::LocalMachine);
+    reg::Store store_;
+};
+
+TEST_F(RegistryWatches, ValueWatchesFireOnceOnDeleteAndOnceOnCreate) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    reg::Key key = createKey(u"Software\\Watched");
+    ASSERT_EQ(key.setValue(u"v", reg::makeDword(1)), reg::kErrorSuccess);
+    ASSERT_EQ(key.setValue(u"sibling", reg::makeDword(1)), reg::kErrorSuccess);
+    EXPECT_EQ(async->watchRegistryValue(kMachine, u"Software\\Missing", u"v", 0, 1), nullptr);
+    ASSERT_NE(async->watchRegistryValue(kMachine, u"Software\\Watched\\\\", u"v", 0, 1), nullptr);
+    ASSERT_NE(async->watchRegistryValue(kMachine, u"software\\watched", u"absent", 0, 2), nullptr);
+    ASSERT_NE(async->watchRegistryKey(kMachine, u"Software\\Watched", 0, 0, 9), nullptr);
+
+    ASSERT_EQ(key.setValue(u"sibling", reg::makeDword(2)), reg::kErrorSuccess);
+    ASSERT_EQ(key.deleteValue(u"v"), reg::kErrorSuccess);
+    ASSERT_TRUE(handler.waitUntil([](const Users& users) { return has(users, 1); }));
+    ASSERT_EQ(key.setValue(u"sibling", reg::makeDword(3)), reg::kErrorSuccess);
+    ASSERT_EQ(key.setValue(u"absent", reg::makeDword(3)), reg::kErrorSuccess);
+    ASSERT_TRUE(handler.waitUntil([](const Users& users) { return has(users, 2); }));
+    // The last change was handled after every earlier one.
+    EXPECT_EQ(handler.count(1), 1u) << "siblings and the value staying absent deliver nothing";
+    EXPECT_EQ(handler.count(2), 1u);
+    EXPECT_GE(handler.count(9), 1u);
+}
+
+TEST_F(RegistryWatches, KeyDeletedWhileWatchedIsDeliveredAndWatchedAgainWhenBack) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    reg::Key doomed = createKey(u"Doomed");
+    ASSERT_EQ(doomed.setValue(u"v", reg::makeDword(1)), reg::kErrorSuccess);
+    reg::Key other = createKey(u"Other");
+    ASSERT_NE(async->watchRegistryKey(kMachine, u"Doomed", 1, 0, 1), nullptr);
+    ASSERT_NE(async->watchRegistryValue(kMachine, u"Doomed", u"v", 0, 2), nullptr);
+    ASSERT_NE(async->watchRegistryKey(kMachine, u"Other", 0, 0, 3), nullptr);
+
+    ASSERT_EQ(reg::deleteKeyTree(store_, reg::Root::LocalMachine, u"Doomed"), reg::kErrorSuccess);
+    ASSERT_TRUE(
+        handler.waitUntil([](const Users& users) { return has(users, 1) && has(users, 2); }));
+
+    // The other record is still served, and its wake retries the deleted
+    // key, which is back with its value.
+    reg::Key back = createKey(u"Doomed");
+    ASSERT_EQ(back.setValue(u"v", reg::makeDword(1)), reg::kErrorSuccess);
+    ASSERT_EQ(other.setValue(u"x", reg::makeDword(1)), reg::kErrorSuccess);
+    EXPECT_TRUE(handler.waitUntil(
+        [](const Users& users) { return has(users, 3) && countOf(users, 2) >= 2; }));
+    EXPECT_EQ(dispatcher_->registryWorker().unwatchedRecordCount(), 0u);
+}
+
+TEST_F(RegistryWatches, LogoffClosesTheSessionUsersKeysUntilTheNextWake) {
+    RecordingHandler handler;
+    WorkerHold hold(handler, 9);
+    auto async = makeAsync(&handler);
+    const std::u16string sid = u"S-1-22-1-4242";
+    createKey(u"Profiles\\" + sid);
+    reg::Key other = createKey(u"Other");
+    ASSERT_NE(async->watchRegistryKey(kMachine, (u"Profiles\\" + sid).c_str(), 1, 0, 1), nullptr);
+    ASSERT_NE(async->watchRegistryKey(kMachine, u"Other", 0, 0, 9), nullptr);
+    auto& worker = dispatcher_->registryWorker();
+    worker.onSessionLogon(sid);
+
+    // While the worker is held, a logoff and a change of Other are both
+    // pending: the next wake handles them together.
+    ASSERT_EQ(other.setValue(u"a", reg::makeDword(1)), reg::kErrorSuccess);
+    ASSERT_TRUE(hold.waitEntered());
+    HlmPlg::SessionNotification record{sizeof(HlmPlg::SessionNotification), 7};
+    dispatcher_->onServiceControl(HlmPlg::kServiceControlSessionChange, HlmPlg::kSessionLogoff,
+                                  &record);
+    ASSERT_EQ(other.setValue(u"a", reg::makeDword(2)), reg::kErrorSuccess);
+    hold.release();
+    ASSERT_TRUE(handler.waitUntil([](const Users& users) { return countOf(users, 9) >= 2; }));
+    EXPECT_EQ(worker.unwatchedRecordCount(), 1u) << "the SID's key is not watched";
+
+    const size_t before = handler.count(9);
+    ASSERT_EQ(other.setValue(u"a", reg::makeDword(3)), reg::kErrorSuccess);
+    ASSERT_TRUE(handler.waitUntil([&](const Users& users) { return countOf(users, 9) > before; }));
+    EXPECT_EQ(worker.unwatchedRecordCount(), 0u) << "watched again at the next wake";
+}
+
+}  // namespace
