@@ -6,11 +6,13 @@
 #include "async/thread_impl.h"
 #include "common/utf16.h"
 #include "containers/factory.h"
+#include "core/plugin_boundary.h"
 #include "core/service.h"
 #include "hlmplg/interface_ids.h"
 #include "platform/file_system.h"
 #include "platform/named_event.h"
 #include "services/config_impl.h"
+#include "services/debug.h"
 #include "services/factory.h"
 #include "utilities/di_container.h"
 #include "utilities/master_text_reader.h"
@@ -54,6 +56,8 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
         case HlmPlg::IID_RESSTRING:
         case HlmPlg::IID_RESSTRING2:
             return services::createTextService(id, productTexts());
+        case HlmPlg::IID_DEBUG:
+            return new services::CHlmPlgDebug(debugLinks());
         case HlmPlg::IID_SYNCREADWRITE:
         case HlmPlg::IID_WOW64FSREDIR:
             return services::createService(id, text::utf8ToUtf16(platform::systemDirectory()));
@@ -88,6 +92,25 @@ HlmPlg::IInterface* CHlmPlgPluginManager::makeConfig() {
     services::CConfigImplEx::ResultList resultList(
         stringList, [](HlmPlg::IStringList* made) { containers::destroyContainer(made); });
     return new services::CConfigImplEx(*store_, std::move(resultList));
+}
+
+// The host is looked up at every line (a shared core's host may go); the
+// plugin's name comes from its own code, so it is asked through the boundary.
+services::DebugLinks CHlmPlgPluginManager::debugLinks() const {
+    HostLink* core = core_;
+    auto host = [core]() -> HlmPlg::IHlmCoreHandler* {
+        return core != nullptr ? core->hostHandler() : nullptr;
+    };
+    auto ownerName = [host](HlmPlg::CHlmPlg* owner) {
+        const BoundaryReporting reporting{nullptr, host()};
+        return callPlugin(reporting, u"CHlmPlg::getName", calleeOf(owner),
+                          [owner] {
+                              const char16_t* name = owner->getName();
+                              return std::u16string(name != nullptr ? name : u"");
+                          })
+            .value_or(std::u16string());
+    };
+    return {host, ownerName};
 }
 
 services::ProductTexts CHlmPlgPluginManager::productTexts() const {

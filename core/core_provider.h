@@ -15,6 +15,7 @@
 #include "hlmplg/plugin.h"
 #include "services/command_line.h"
 #include "services/config_store.h"
+#include "services/debug.h"
 #include "services/res_string2.h"
 
 namespace holm::core {
@@ -47,6 +48,8 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
   private:
     HlmPlg::IInterface* make(int32_t id);
     HlmPlg::IInterface* makeConfig();
+    // What debug objects reach the host and their owners' names through.
+    services::DebugLinks debugLinks() const;
     // What the resource-string services read of the product.
     services::ProductTexts productTexts() const;
 
