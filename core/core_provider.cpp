@@ -1,5 +1,6 @@
 #include "core/core_provider.h"
 
+#include <exception>
 #include <new>
 
 #include "async/async_impl.h"
@@ -14,8 +15,11 @@
 #include "services/config_impl.h"
 #include "services/debug.h"
 #include "services/factory.h"
+#include "services/process_impl.h"
 #include "utilities/di_container.h"
 #include "utilities/master_text_reader.h"
+#include "utilities/path.h"
+#include "utilities/resource_text_reader.h"
 
 namespace holm::core {
 
@@ -27,8 +31,8 @@ CHlmPlgPluginManager::CHlmPlgPluginManager(HlmPlg::IHlmPlg* facade,
 HlmPlg::IInterface* CHlmPlgPluginManager::createInterface(int32_t id) {
     try {
         return make(id);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
+    } catch (const std::exception&) {
+        return nullptr;  // no memory, or no room in the service-handler list
     }
 }
 
@@ -53,11 +57,15 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
             return asyncGate_ ? new async::CThreadImpl(*asyncGate_) : nullptr;
         case HlmPlg::IID_ASYNC:
             return dispatcher_ ? new async::CAsyncImpl(*dispatcher_, *asyncGate_) : nullptr;
+        case HlmPlg::IID_LOG:
+            return makeLog();
         case HlmPlg::IID_RESSTRING:
         case HlmPlg::IID_RESSTRING2:
             return services::createTextService(id, productTexts());
         case HlmPlg::IID_DEBUG:
             return new services::CHlmPlgDebug(debugLinks());
+        case HlmPlg::IID_PROCESS:
+            return new services::CProcessImpl(processLinks());
         case HlmPlg::IID_SYNCREADWRITE:
         case HlmPlg::IID_WOW64FSREDIR:
             return services::createService(id, text::utf8ToUtf16(platform::systemDirectory()));
@@ -111,6 +119,41 @@ services::DebugLinks CHlmPlgPluginManager::debugLinks() const {
             .value_or(std::u16string());
     };
     return {host, ownerName};
+}
+
+// A process object is a service handler of the core's list for its lifetime,
+// so that a stopping service ends its waits.
+services::ServiceHandlerLinks CHlmPlgPluginManager::processLinks() {
+    ServiceHandlerList* handlers = &serviceHandlers_;
+    return {[handlers](HlmPlg::IServiceHandler* handler) { handlers->add(handler); },
+            [handlers](HlmPlg::IServiceHandler* handler) { handlers->remove(handler); }};
+}
+
+// Each log schedules its rollovers on an asynchronous-service object of its
+// own, bound to the core's dispatcher.
+HlmPlg::IInterface* CHlmPlgPluginManager::makeLog() {
+    services::CHlmPlgLogImpl::AsyncHolder async(nullptr, [](HlmPlg::IAsync* made) { delete made; });
+    if (dispatcher_) {
+        async.reset(new async::CAsyncImpl(*dispatcher_, *asyncGate_));
+    }
+    return new services::CHlmPlgLogImpl(logCategories(), std::move(async));
+}
+
+// String 228 of the message library; the default names when the library or
+// the string is missing or refused.
+std::shared_ptr<const services::LogCategories> CHlmPlgPluginManager::logCategories() {
+    std::call_once(categoriesOnce_, [this] {
+        std::u16string names;
+        try {
+            const Tandro::Utilities::ResourceTextReader messages(
+                Tandro::Utilities::Path::Combine(store_->productDirectory(), u"holmmsg.dll"),
+                security::FileRole::Product);
+            names = messages.LoadStringW(services::LogCategories::kMessageId);
+        } catch (const std::exception&) {
+        }
+        categories_ = std::make_shared<const services::LogCategories>(names);
+    });
+    return categories_;
 }
 
 services::ProductTexts CHlmPlgPluginManager::productTexts() const {

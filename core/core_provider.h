@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include "async/dispatcher.h"
 #include "core/async_gate.h"
@@ -16,6 +17,8 @@
 #include "services/command_line.h"
 #include "services/config_store.h"
 #include "services/debug.h"
+#include "services/log_impl.h"
+#include "services/process_impl.h"
 #include "services/res_string2.h"
 
 namespace holm::core {
@@ -50,6 +53,10 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     HlmPlg::IInterface* makeConfig();
     // What debug objects reach the host and their owners' names through.
     services::DebugLinks debugLinks() const;
+    services::ServiceHandlerLinks processLinks();
+    HlmPlg::IInterface* makeLog();
+    // The category names of report logs, read once from the message library.
+    std::shared_ptr<const services::LogCategories> logCategories();
     // What the resource-string services read of the product.
     services::ProductTexts productTexts() const;
 
@@ -60,6 +67,8 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     std::unique_ptr<AsyncGate> asyncGate_;
     // Destroyed before the gate its workers call through.
     std::unique_ptr<async::CAsyncImplObjects> dispatcher_;
+    std::once_flag categoriesOnce_;
+    std::shared_ptr<const services::LogCategories> categories_;
 };
 
 }  // namespace holm::core

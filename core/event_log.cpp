@@ -1,7 +1,15 @@
 #include "core/event_log.h"
 
+#include <array>
+#include <climits>
+#include <string>
+
+#include "common/format.h"
+#include "common/log_text.h"
 #include "common/utf16.h"
 #include "hlmplg/interface_ids.h"
+#include "hlmplg/log.h"
+#include "hlmplg/res_string.h"
 
 namespace holm::core {
 
@@ -50,49 +58,85 @@ std::optional<EventLogSettings> eventLogSettings(std::u16string_view logName,
 EventReporter::EventReporter(HlmPlg::IHlmPlg& facade, std::string executablePath)
     : facade_(facade), executablePath_(std::move(executablePath)) {}
 
-EventReporter::~EventReporter() {
-    writer_.reset();
-    releaseObjects();
-}
+namespace {
 
-void EventReporter::report(const EventLine& line) {
-    if (writer_ || bind()) {
-        writer_->write(line);
-    }
-}
-
-// Binding is retried at each event until it succeeds, so that a log service
-// registered after the manager was made is still used; once bound, the one
-// writer serves every event (it alone can rotate the file and keep entries
-// pending a rollover).
-bool EventReporter::bind() {
-    const auto name = eventLogName(executablePath_);
-    if (!name || !factory_) {
-        return false;
-    }
-    config_ = facade_.createInterface(owner_, HlmPlg::IID_CONFIG);
-    log_ = facade_.createInterface(owner_, HlmPlg::IID_LOG);
-    auto* config = dynamic_cast<HlmPlg::IConfig*>(config_);
-    if (config != nullptr && log_ != nullptr) {
-        if (auto settings = eventLogSettings(*name, *config)) {
-            writer_ = factory_(log_, *settings);
+// An object obtained through the facade, released when the scope ends.
+template <class Interface>
+class Obtained {
+  public:
+    Obtained(HlmPlg::IHlmPlg& facade, HlmPlg::CHlmPlg* owner, int32_t id)
+        : facade_(facade), owner_(owner), id_(id), object_(facade.createInterface(owner, id)) {}
+    ~Obtained() {
+        if (object_ != nullptr) {
+            facade_.releaseInterface(owner_, id_, object_);
         }
     }
-    if (!writer_) {
-        releaseObjects();
-    }
-    return writer_ != nullptr;
+    Obtained(const Obtained&) = delete;
+    Obtained& operator=(const Obtained&) = delete;
+    Interface* get() const { return dynamic_cast<Interface*>(object_); }
+
+  private:
+    HlmPlg::IHlmPlg& facade_;
+    HlmPlg::CHlmPlg* owner_;
+    int32_t id_;
+    HlmPlg::IInterface* object_;
+};
+
+int32_t clampedSize(uint32_t size) {
+    return size > static_cast<uint32_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(size);
 }
 
-void EventReporter::releaseObjects() {
-    if (log_ != nullptr) {
-        facade_.releaseInterface(owner_, HlmPlg::IID_LOG, log_);
-        log_ = nullptr;
+}  // namespace
+
+void EventReporter::report(const EventLine& line) {
+    const auto name = eventLogName(executablePath_);
+    if (!name) {
+        return;  // no events for any other program
     }
-    if (config_ != nullptr) {
-        facade_.releaseInterface(owner_, HlmPlg::IID_CONFIG, config_);
-        config_ = nullptr;
+    Obtained<HlmPlg::IConfig> config(facade_, owner_, HlmPlg::IID_CONFIG);
+    Obtained<HlmPlg::ILog> log(facade_, owner_, HlmPlg::IID_LOG);
+    if (config.get() == nullptr || log.get() == nullptr) {
+        return;
     }
+    const auto settings = eventLogSettings(*name, *config.get());
+    if (!settings) {
+        return;
+    }
+    // A failed open is not final: the commit tries the file again.
+    (void)log.get()->open(settings->path.c_str(), settings->level,
+                          clampedSize(settings->maximumSize), settings->backup);
+    HlmPlg::ILogEvent* event = log.get()->createEvent();
+    if (event == nullptr) {
+        return;
+    }
+    const std::u16string text = eventText(line);
+    event->addLineText(static_cast<int32_t>(line.kind.level), line.kind.style, line.kind.category,
+                       text.c_str());
+    log.get()->commitEvent(&event);
+    log.get()->close();
+}
+
+std::u16string EventReporter::eventText(const EventLine& line) {
+    std::u16string format = line.messageId != 0 ? messageText(line.messageId) : line.text;
+    if (format.empty()) {
+        format = u"Message " + text::utf8ToUtf16(std::to_string(line.messageId)) + u": %s (%u)";
+    }
+    // The message library is outside text: its format is applied to typed
+    // arguments, so a stray conversion cannot read what was not passed.
+    const std::u16string insertion = text::logInsert(line.insertion);
+    const std::array<text::FormatArg, 2> arguments{text::detail::makeFormatArg(insertion),
+                                                   text::detail::makeFormatArg(line.code)};
+    std::u16string out;
+    text::appendPrintf(out, format, arguments);
+    return out;
+}
+
+std::u16string EventReporter::messageText(uint32_t messageId) {
+    Obtained<HlmPlg::IResString2> texts(facade_, owner_, HlmPlg::IID_RESSTRING2);
+    if (texts.get() == nullptr || !texts.get()->setResourceLibrary(u"holmmsg.dll")) {
+        return {};
+    }
+    return texts.get()->loadString(messageId);
 }
 
 }  // namespace holm::core

@@ -1,11 +1,8 @@
-// The operator's event log of the plugin manager: one writer for the life of
-// the manager, bound on first use to the log service (ILog, id 18) with the
-// settings of the configuration (IConfig, id 1).
+// The operator's event log of the plugin manager: one line per lifecycle
+// event in the host's report log "<data>/LOGFILES/<host>.log".
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,45 +55,40 @@ std::optional<std::u16string> eventLogName(std::string_view executablePath);
 std::optional<EventLogSettings> eventLogSettings(std::u16string_view logName,
                                                  HlmPlg::IConfig& config);
 
-// Opens the log service object with the settings and writes event lines to
-// it. The logging service supplies this; without it no event is written.
-class EventLogWriter {
-  public:
-    virtual ~EventLogWriter() = default;
-    virtual void write(const EventLine& line) = 0;
-};
-using EventLogWriterFactory = std::function<std::unique_ptr<EventLogWriter>(
-    HlmPlg::IInterface* log, const EventLogSettings& settings)>;
-
+// Writes the lifecycle's events to the host's report log. Every event binds
+// anew: it obtains a configuration object (IConfig, id 1) and a log (ILog,
+// id 18) through the facade, opens the log with the settings read now (so a
+// reload that moves the report directory takes effect at the next event),
+// writes one line and releases both. Logs opened on one path share one
+// writer in the process, so binding per event costs no second descriptor and
+// never races another writer's rollover.
 class EventReporter {
   public:
     // Objects are obtained from `facade`; the log is named after the host
     // program at `executablePath`.
     EventReporter(HlmPlg::IHlmPlg& facade, std::string executablePath);
-    ~EventReporter();
     EventReporter(const EventReporter&) = delete;
     EventReporter& operator=(const EventReporter&) = delete;
 
-    // The party the configuration and log objects are obtained for.
+    // The party the objects are obtained for.
     void setOwner(HlmPlg::CHlmPlg* owner) { owner_ = owner; }
-    void setWriterFactory(EventLogWriterFactory factory) { factory_ = std::move(factory); }
 
-    // Writes the line, binding the log first if it is not bound yet. Nothing
-    // happens while no log can be bound (no provider for the configuration or
-    // the log, another host program, no writer).
+    // Writes the line. Nothing happens for another host program or while the
+    // facade serves no configuration or log object.
     void report(const EventLine& line);
 
+    // The text of the line: its message (through IResString2, id 21, from
+    // "holmmsg.dll") or its own text, with the insertion and the code. A
+    // message the library lacks is written as "Message <id>: <insertion>
+    // (<code>)", so that no event is lost for want of its text.
+    std::u16string eventText(const EventLine& line);
+
   private:
-    bool bind();
-    void releaseObjects();
+    std::u16string messageText(uint32_t messageId);
 
     HlmPlg::IHlmPlg& facade_;
     HlmPlg::CHlmPlg* owner_ = nullptr;
     std::string executablePath_;
-    EventLogWriterFactory factory_;
-    HlmPlg::IInterface* config_ = nullptr;
-    HlmPlg::IInterface* log_ = nullptr;
-    std::unique_ptr<EventLogWriter> writer_;
 };
 
 }  // namespace holm::core

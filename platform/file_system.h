@@ -67,6 +67,11 @@ Status removeEmptyDirectory(const std::string& path);
 // name appears.
 Status renameNoReplace(const std::string& from, const std::string& to);
 
+// Renames `from` to `to`, replacing a file at `to` in one step (through the
+// I/O module's system-call table, so tests can make it fail).
+Status renameReplacing(const std::string& from, const std::string& to);
+// Cuts the file open on `fd` to `size` bytes.
+Status truncateDescriptor(int fd, uint64_t size);
 // Removes the file (or link) `path`; ENOENT (2) when it is missing.
 Status removeFile(const std::string& path);
 

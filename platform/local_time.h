@@ -1,18 +1,39 @@
-// The wall-clock time in the system's local time zone, broken down.
+// The local wall-clock time, and the date and time texts of log lines.
+//
+// Locale rule: the "system default" locale is the one the process
+// environment names for dates (LC_ALL, else LC_TIME, else LANG), read once.
+// The short date is that locale's date format (d_fmt) with a two-digit year
+// widened to four digits ("12/07/2026" in the C locale, "07.12.2026" in
+// de_DE). The time is always 24-hour "HH:MM:SS" without a marker, whatever
+// the locale: a log is read by programs as much as by people.
 #pragma once
+
+#include <cstdint>
+#include <string>
 
 namespace holm::platform {
 
+// Fields as the log entries keep them, 16 bits each.
 struct LocalTime {
-    int year = 0;    // e.g. 2024
-    int month = 0;   // 1 to 12
-    int day = 0;     // 1 to 31
-    int hour = 0;    // 0 to 23
-    int minute = 0;  // 0 to 59
-    int second = 0;  // 0 to 60 (a leap second)
+    uint16_t year = 0;
+    uint16_t month = 0;      // 1..12
+    uint16_t dayOfWeek = 0;  // 0 = Sunday
+    uint16_t day = 0;        // 1..31
+    uint16_t hour = 0;
+    uint16_t minute = 0;
+    uint16_t second = 0;
+    uint16_t millisecond = 0;
 };
 
-// Now, in local time; all zero if the time cannot be converted.
+// Now, in the process's local time zone.
 LocalTime localTimeNow();
+
+// The short date of `time` in the system default locale (see above), or in
+// the locale named `localeName` ("C", "de_DE.UTF-8", ...; an unknown name
+// falls back to "C"). UTF-8.
+std::string shortDate(const LocalTime& time);
+std::string shortDate(const LocalTime& time, const char* localeName);
+// "HH:MM:SS", 24-hour.
+std::string time24(const LocalTime& time);
 
 }  // namespace holm::platform

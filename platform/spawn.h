@@ -1,37 +1,136 @@
-// Child processes with their output captured, for tools and tests that run a
-// program and look at what it printed and how it ended.
+// Child processes: a program started and waited for with a deadline
+// (`Process`), and a program whose output is captured, for tools and tests
+// that look at what it printed and how it ended (`ChildProcess`).
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/io.h"
 #include "platform/result.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
 
-// A running child; the handle is its process id. Closing an unreaped child
-// kills it and reaps it, so no child outlives its owner unnoticed.
-struct ProcessTraits {
-    using Handle = int;
-    static constexpr int invalid() noexcept { return -1; }
-    static void close(int pid) noexcept;
+// The user a child runs as: its supplementary groups, group and user are set
+// in that order before the program starts. Needs the privilege to change
+// them (root).
+struct SpawnIdentity {
+    uint32_t uid = 0;
+    uint32_t gid = 0;
+    std::vector<uint32_t> groups;
 };
-using UniqueProcess = UniqueHandle<ProcessTraits>;
+
+struct SpawnOptions {
+    // "NAME=VALUE" entries that replace or add to this process's environment.
+    std::vector<std::string> environment;
+    // `environment` is the child's whole environment, nothing inherited.
+    bool clearEnvironment = false;
+    // The child starts a session of its own (leaving this process's
+    // terminal and process group).
+    bool newSession = false;
+    // Run as another user (fork and exec, since the spawn attributes cannot
+    // change groups and ids); nothing keeps this process's identity.
+    std::optional<SpawnIdentity> identity;
+    // The child's working directory; empty keeps this process's.
+    std::string workingDirectory;
+    // Standard input, output and error on /dev/null instead of inherited.
+    bool nullStandardStreams = false;
+    // A descriptor that becomes the child's standard output and error
+    // (negative: as `nullStandardStreams` says).
+    int outputFd = -1;
+};
+
+// How a child ended.
+struct ExitStatus {
+    bool signalled = false;  // ended by a signal rather than an exit call
+    int code = 0;            // the exit code, or the signal's number
+
+    // The exit code, or 128 + signal number as a shell reports it.
+    int shellCode() const { return signalled ? 128 + code : code; }
+};
+
+// A started child process, owned through its process descriptor (a pidfd):
+// its end can be awaited with a deadline beside other descriptors, and its
+// process id cannot be reused while the object holds it unreaped.
+//
+// Children are only ever reaped by their own id, never with a wait for any
+// child, so no other owner's exit status is taken. A `Process` destroyed or
+// detached before its child ended hands the child to a background reaper,
+// which reaps it when it ends: the child keeps running (closing a process
+// handle does not end a process) and never lingers as a zombie.
+class Process {
+  public:
+    // Starts argv[0], a path (no search of PATH: a service must not run
+    // whatever a writable directory in PATH offers), with `argv`. The child
+    // gets default dispositions for the signals a host blocks, an empty
+    // signal mask, and no descriptors but its standard streams.
+    static Result<Process> spawn(const std::vector<std::string>& argv,
+                                 const SpawnOptions& options = {});
+
+    Process() = default;
+    Process(Process&&) noexcept;
+    Process& operator=(Process&& other) noexcept;
+    ~Process();
+
+    bool valid() const { return exitFd_.valid(); }
+    pid_t id() const { return pid_; }
+    // Readable once the child has ended.
+    int exitDescriptor() const { return exitFd_.get(); }
+    // A duplicate of the process descriptor (close-on-exec) for an owner who
+    // only watches for the end: it stays valid, and readable once the child
+    // ended, whoever reaps the child.
+    Result<UniqueFd> shareDescriptor() const;
+
+    enum class Wait { Exited, TimedOut, Interrupted };
+    // Waits until the child ends (it is then reaped and `exitStatus` tells
+    // how), `deadline` passes, or `interruptFd` (if not negative) becomes
+    // readable. A child that ended already gives Exited at once.
+    Result<Wait> wait(io::Deadline deadline, int interruptFd = -1);
+    // Reaps the child if it has ended, without waiting; true if it has.
+    bool poll();
+    // Set once the child has been reaped.
+    const std::optional<ExitStatus>& exitStatus() const { return status_; }
+
+    // Sends SIGKILL (`kill`) or SIGTERM (`terminate`). False if there is no
+    // child, or it has been reaped already.
+    bool kill();
+    bool terminate();
+
+    // Gives an unreaped child to the background reaper and empties this
+    // object.
+    void detach();
+
+  private:
+    bool sendSignal(int signal);
+    void reap();
+
+    pid_t pid_ = -1;
+    UniqueFd exitFd_;
+    std::optional<ExitStatus> status_;
+};
 
 enum class ChildSignal { Terminate, Interrupt, Hangup };
 
+// A child whose standard output and error go to one pipe read by this
+// object. Destroying it before the child ended kills the child.
 class ChildProcess {
   public:
-    // Starts argv[0] (a path; no search) with `argv`, in this process's
-    // environment plus `environment` ("NAME=VALUE" entries replace or add),
-    // with default signal dispositions and an empty signal mask. Standard
-    // output and error both go to one pipe read by this object.
+    // Starts argv[0] as `Process::spawn` does, with `environment` as its
+    // environment overrides.
     static Result<ChildProcess> start(const std::vector<std::string>& argv,
                                       const std::vector<std::string>& environment);
+
+    ChildProcess() = default;
+    ChildProcess(ChildProcess&&) noexcept = default;
+    ChildProcess& operator=(ChildProcess&&) noexcept = default;
+    ~ChildProcess() { process_.kill(); }
 
     bool valid() const { return process_.valid(); }
 
@@ -51,8 +150,7 @@ class ChildProcess {
     // the output or at the deadline.
     bool readSome(std::chrono::steady_clock::time_point deadline);
 
-    UniqueProcess process_;
-    UniqueFd exitFd_;  // readable once the child has ended (a pidfd)
+    Process process_;
     UniqueFd outputFd_;
     std::string output_;
 };

@@ -15,6 +15,7 @@
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/key_value_list.h"
 #include "hlmplg/list_format.h"
+#include "hlmplg/log.h"
 #include "hlmplg/plugin.h"
 #include "hlmplg/plugin2.h"
 #include "hlmplg/process.h"

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <string_view>
 
@@ -164,6 +165,24 @@ Status makeDirectory(const std::string& path, uint32_t mode) {
 
 Status renameNoReplace(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return {};
+    }
+    return lastSystemError();
+}
+
+Status renameReplacing(const std::string& from, const std::string& to) {
+    return io::renameAt(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+Status truncateDescriptor(int fd, uint64_t size) {
+    if (size > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
+        return Error::fromErrno(EINVAL);
+    }
+    int result;
+    do {
+        result = ::ftruncate(fd, static_cast<off_t>(size));
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) {
         return {};
     }
     return lastSystemError();

@@ -1,6 +1,8 @@
 #include "platform/spawn.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <linux/close_range.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -8,6 +10,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
+#include <mutex>
+#include <span>
+#include <thread>
+
+#include "platform/epoll_set.h"
 
 #include "platform/io.h"
 
@@ -53,7 +61,7 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 // a host blocks, and an empty mask, whatever the parent has blocked.
 class SpawnAttributes {
   public:
-    SpawnAttributes() {
+    explicit SpawnAttributes(bool newSession) {
         posix_spawnattr_init(&attributes_);
         sigset_t none;
         sigemptyset(&none);
@@ -65,7 +73,9 @@ class SpawnAttributes {
         sigaddset(&defaults, SIGPIPE);
         posix_spawnattr_setsigmask(&attributes_, &none);
         posix_spawnattr_setsigdefault(&attributes_, &defaults);
-        posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        posix_spawnattr_setflags(&attributes_,
+                                 static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                                    (newSession ? POSIX_SPAWN_SETSID : 0)));
     }
     ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
     SpawnAttributes(const SpawnAttributes&) = delete;
@@ -76,26 +86,185 @@ class SpawnAttributes {
     posix_spawnattr_t attributes_;
 };
 
-// File actions that point the child's standard output and error at `fd`.
-class OutputRedirection {
+// File actions that give the child its standard streams (inherited, on
+// /dev/null, or output and error on one descriptor) and close every other
+// descriptor, whether or not it was opened close-on-exec.
+class FileActions {
   public:
-    explicit OutputRedirection(int fd) {
+    explicit FileActions(const SpawnOptions& options) {
         posix_spawn_file_actions_init(&actions_);
-        posix_spawn_file_actions_adddup2(&actions_, fd, STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions_, fd, STDERR_FILENO);
+        if (options.nullStandardStreams || options.outputFd >= 0) {
+            posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        }
+        if (options.outputFd >= 0) {
+            posix_spawn_file_actions_adddup2(&actions_, options.outputFd, STDOUT_FILENO);
+            posix_spawn_file_actions_adddup2(&actions_, options.outputFd, STDERR_FILENO);
+        } else if (options.nullStandardStreams) {
+            posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+            posix_spawn_file_actions_adddup2(&actions_, STDOUT_FILENO, STDERR_FILENO);
+        }
+        if (!options.workingDirectory.empty()) {
+            posix_spawn_file_actions_addchdir_np(&actions_, options.workingDirectory.c_str());
+        }
+        posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
     }
-    ~OutputRedirection() { posix_spawn_file_actions_destroy(&actions_); }
-    OutputRedirection(const OutputRedirection&) = delete;
-    OutputRedirection& operator=(const OutputRedirection&) = delete;
+    ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
     const posix_spawn_file_actions_t* get() const { return &actions_; }
 
   private:
     posix_spawn_file_actions_t actions_;
 };
 
-int exitCodeOf(int status) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+// Marks every descriptor above the standard streams close-on-exec, so the
+// program starts with its standard streams only while the error pipe still
+// works until the exec. Runs in the forked child: system calls only.
+void closeOtherDescriptorsOnExec() {
+    if (::syscall(SYS_close_range, STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) == 0) {
+        return;
+    }
+    const long limit = ::sysconf(_SC_OPEN_MAX);
+    const int last = limit > 0 && limit < 1 << 20 ? static_cast<int>(limit) : 1 << 20;
+    for (int fd = STDERR_FILENO + 1; fd < last; ++fd) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
 }
+
+// Sends errno through `errorFd` and ends the forked child.
+[[noreturn]] void failInChild(int errorFd) {
+    const int error = errno;
+    (void)!::write(errorFd, &error, sizeof error);
+    ::_exit(127);
+}
+
+// The child's side of a run as another user: everything was prepared before
+// the fork, so only system calls are made here. A step that fails sends its
+// errno through `errorFd` and ends the child.
+[[noreturn]] void becomeAndExec(const SpawnOptions& options, const gid_t* groups, size_t groupCount,
+                                char* const* argv, char* const* envp, int errorFd) {
+    auto fail = [errorFd] { failInChild(errorFd); };
+    sigset_t none;
+    sigemptyset(&none);
+    for (int number : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
+        ::signal(number, SIG_DFL);
+    }
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (options.nullStandardStreams || options.outputFd >= 0) {
+        const int input = ::open("/dev/null", O_RDONLY);
+        if (input < 0 || ::dup2(input, STDIN_FILENO) < 0) {
+            fail();
+        }
+        const int output = options.outputFd >= 0 ? options.outputFd : ::open("/dev/null", O_WRONLY);
+        if (output < 0 || ::dup2(output, STDOUT_FILENO) < 0 || ::dup2(output, STDERR_FILENO) < 0) {
+            fail();
+        }
+    }
+    if (options.newSession && ::setsid() < 0) {
+        fail();
+    }
+    // Groups first, then the group, then the user: afterwards the right to
+    // change them is gone.
+    const SpawnIdentity& identity = *options.identity;
+    if (::setgroups(groupCount, groups) != 0 || ::setgid(identity.gid) != 0 ||
+        ::setuid(identity.uid) != 0) {
+        fail();
+    }
+    if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
+        fail();
+    }
+    closeOtherDescriptorsOnExec();
+    ::execve(argv[0], argv, envp);
+    failInChild(errorFd);
+}
+
+// A run as another user: fork and exec, since the spawn attributes cannot
+// change groups and ids. The exec's failure comes back through a pipe that
+// the exec closes.
+Result<pid_t> forkAndExec(std::vector<std::string>& arguments, std::vector<std::string>& variables,
+                          const SpawnOptions& options) {
+    std::vector<gid_t> groups(options.identity->groups.begin(), options.identity->groups.end());
+    std::vector<char*> argv = pointers(arguments);
+    std::vector<char*> envp = pointers(variables);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        return lastSystemError();
+    }
+    UniqueFd readEnd(ends[0]), writeEnd(ends[1]);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        return lastSystemError();
+    }
+    if (pid == 0) {
+        becomeAndExec(options, groups.data(), groups.size(), argv.data(), envp.data(),
+                      writeEnd.get());
+    }
+    writeEnd.reset();
+    int childError = 0;
+    auto got = io::readSome(readEnd.get(),
+                            std::span(reinterpret_cast<uint8_t*>(&childError), sizeof childError));
+    if (got && *got == sizeof childError) {
+        (void)io::reapChild(pid);  // it has ended with the report
+        return Error::fromErrno(childError);
+    }
+    return pid;
+}
+
+ExitStatus exitStatusOf(int status) {
+    if (WIFSIGNALED(status)) {
+        return {true, WTERMSIG(status)};
+    }
+    return {false, WEXITSTATUS(status)};
+}
+
+// Reaps children whose owners stopped waiting for them, each by its own id
+// once its process descriptor says it has ended. One thread, started with the
+// first child handed over, waits on all of them; it lives as long as the
+// process (its object is never destroyed, so no exit handler joins it).
+class Reaper {
+  public:
+    static Reaper& instance() {
+        static Reaper* reaper = new Reaper;
+        return *reaper;
+    }
+
+    void adopt(pid_t pid, UniqueFd exitFd) {
+        std::lock_guard lock(mutex_);
+        if (!epoll_.add(exitFd.get(), static_cast<uint64_t>(pid))) {
+            // Cannot be watched (descriptor limits): wait for it here rather
+            // than leave a zombie behind.
+            (void)io::reapChild(pid);
+            return;
+        }
+        children_.emplace(pid, std::move(exitFd));
+        if (!thread_.joinable()) {
+            thread_ = std::thread([this] { run(); });
+            thread_.detach();
+        }
+    }
+
+  private:
+    [[noreturn]] void run() {
+        uint64_t ready[16];
+        for (;;) {
+            const int count = epoll_.wait(ready);
+            for (int i = 0; i < count; ++i) {
+                reap(static_cast<pid_t>(ready[i]));
+            }
+        }
+    }
+
+    void reap(pid_t pid) {
+        (void)io::reapChild(pid);  // it has ended: this does not block
+        std::lock_guard lock(mutex_);
+        children_.erase(pid);  // closing its descriptor leaves the epoll set
+    }
+
+    std::mutex mutex_;
+    EpollSet epoll_;
+    std::map<pid_t, UniqueFd> children_;
+    std::thread thread_;
+};
 
 int signalNumber(ChildSignal signal) {
     switch (signal) {
@@ -110,41 +279,148 @@ int signalNumber(ChildSignal signal) {
 
 }  // namespace
 
-void ProcessTraits::close(int pid) noexcept {
-    kill(pid, SIGKILL);
-    (void)io::reapChild(pid);  // nothing is left to do if it was reaped already
+Result<Process> Process::spawn(const std::vector<std::string>& argv, const SpawnOptions& options) {
+    if (argv.empty()) {
+        return Error::fromErrno(EINVAL);
+    }
+    std::vector<std::string> arguments = argv;
+    std::vector<std::string> variables =
+        options.clearEnvironment ? options.environment : mergedEnvironment(options.environment);
+    pid_t pid;
+    if (options.identity) {
+        auto forked = forkAndExec(arguments, variables, options);
+        if (!forked) {
+            return forked.error();
+        }
+        pid = *forked;
+    } else {
+        SpawnAttributes attributes(options.newSession);
+        FileActions actions(options);
+        const int result = posix_spawn(&pid, arguments[0].c_str(), actions.get(), attributes.get(),
+                                       pointers(arguments).data(), pointers(variables).data());
+        if (result != 0) {
+            return Error::fromErrno(result);
+        }
+    }
+    Process process;
+    process.pid_ = pid;
+    // Taken before the child is reaped, the descriptor refers to this child
+    // and no later process that reuses its id.
+    process.exitFd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    if (!process.exitFd_) {
+        const Error error = lastSystemError();
+        ::kill(pid, SIGKILL);
+        (void)io::reapChild(pid);
+        return error;
+    }
+    return process;
+}
+
+Result<UniqueFd> Process::shareDescriptor() const {
+    if (!valid()) {
+        return Error::fromErrno(ECHILD);
+    }
+    UniqueFd duplicate(::fcntl(exitFd_.get(), F_DUPFD_CLOEXEC, 0));
+    if (!duplicate) {
+        return lastSystemError();
+    }
+    return duplicate;
+}
+
+Process::Process(Process&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      exitFd_(std::move(other.exitFd_)),
+      status_(std::move(other.status_)) {}
+
+Process& Process::operator=(Process&& other) noexcept {
+    if (this != &other) {
+        detach();
+        pid_ = std::exchange(other.pid_, -1);
+        exitFd_ = std::move(other.exitFd_);
+        status_ = std::move(other.status_);
+    }
+    return *this;
+}
+
+Process::~Process() {
+    detach();
+}
+
+Result<Process::Wait> Process::wait(io::Deadline deadline, int interruptFd) {
+    if (status_) {
+        return Wait::Exited;
+    }
+    if (!valid()) {
+        return Error::fromErrno(ECHILD);
+    }
+    const int fds[] = {exitFd_.get(), interruptFd};
+    bool ready[] = {false, false};
+    const size_t count = interruptFd >= 0 ? 2 : 1;
+    auto woken = io::waitAnyReadable(std::span(fds, count), std::span(ready, count), deadline);
+    if (!woken) {
+        return woken.error();
+    }
+    if (ready[0]) {
+        reap();
+        return Wait::Exited;
+    }
+    return *woken ? Wait::Interrupted : Wait::TimedOut;
+}
+
+bool Process::poll() {
+    if (!status_ && valid() && io::waitReadable(exitFd_.get(), io::Deadline{}).valueOr(false)) {
+        reap();
+    }
+    return status_.has_value();
+}
+
+void Process::reap() {
+    if (const auto status = io::reapChild(pid_)) {
+        status_ = exitStatusOf(*status);
+    } else {
+        status_ = ExitStatus{true, SIGKILL};  // not ours to reap any more: treat as gone
+    }
+    exitFd_.reset();
+}
+
+bool Process::sendSignal(int signal) {
+    // Through the process descriptor: a reaped child's id may name another
+    // process by now, the descriptor never does.
+    return valid() && ::syscall(SYS_pidfd_send_signal, exitFd_.get(), signal, nullptr, 0) == 0;
+}
+
+bool Process::kill() {
+    return sendSignal(SIGKILL);
+}
+bool Process::terminate() {
+    return sendSignal(SIGTERM);
+}
+
+void Process::detach() {
+    if (valid() && !poll()) {
+        Reaper::instance().adopt(pid_, std::move(exitFd_));
+    }
+    pid_ = -1;
+    exitFd_.reset();
 }
 
 Result<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv,
                                          const std::vector<std::string>& environment) {
-    if (argv.empty()) {
-        return Error::fromErrno(EINVAL);
-    }
-    ChildProcess child;
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
         return lastSystemError();
     }
     UniqueFd readEnd(ends[0]);
     UniqueFd writeEnd(ends[1]);
-    std::vector<std::string> arguments = argv;
-    std::vector<std::string> variables = mergedEnvironment(environment);
-    SpawnAttributes attributes;
-    OutputRedirection redirection(writeEnd.get());
-    pid_t pid;
-    const int result = posix_spawn(&pid, arguments[0].c_str(), redirection.get(), attributes.get(),
-                                   pointers(arguments).data(), pointers(variables).data());
-    if (result != 0) {
-        return Error::fromErrno(result);
+    SpawnOptions options;
+    options.environment = environment;
+    options.outputFd = writeEnd.get();
+    auto process = Process::spawn(argv, options);
+    if (!process) {
+        return process.error();
     }
-    child.process_.reset(pid);
-    // A descriptor that becomes readable when the child ends, so that its
-    // end can be awaited with a deadline. Not yet reaped, the child cannot
-    // have been replaced by another process of that id.
-    child.exitFd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-    if (!child.exitFd_) {
-        return lastSystemError();  // the handle kills and reaps the child
-    }
+    ChildProcess child;
+    child.process_ = std::move(*process);
     child.outputFd_ = std::move(readEnd);
     return child;
 }
@@ -174,7 +450,12 @@ bool ChildProcess::waitForOutput(std::string_view text, std::chrono::millisecond
 }
 
 bool ChildProcess::sendSignal(ChildSignal signal) {
-    return process_.valid() && kill(process_.get(), signalNumber(signal)) == 0;
+    switch (signalNumber(signal)) {
+        case SIGTERM:
+            return process_.terminate();
+        default:
+            return process_.valid() && ::kill(process_.id(), signalNumber(signal)) == 0;
+    }
 }
 
 std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
@@ -183,15 +464,17 @@ std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
     }
     // The output may end before the child does (it closed or handed on its
     // descriptors): its end is awaited with the same deadline.
-    const bool ended = process_.valid() && !outputFd_.valid() &&
-                       io::waitReadable(exitFd_.get(), deadline).valueOr(false);
+    const bool ended = !outputFd_.valid() && process_.wait(deadline).valueOr(
+                                                 Process::Wait::TimedOut) == Process::Wait::Exited;
     if (!ended) {
-        process_.reset();  // still running at the deadline: killed and reaped
+        // Still running at the deadline: killed, and reaped at once (a
+        // killed child cannot delay its end).
+        process_.kill();
+        (void)process_.wait(io::kNoDeadline);
+        process_ = Process();
         return std::nullopt;
     }
-    const auto status = io::reapChild(process_.release());
-    exitFd_.reset();
-    return status ? std::optional<int>(exitCodeOf(*status)) : std::nullopt;
+    return process_.exitStatus()->shellCode();
 }
 
 ProcessResult runProcess(const std::vector<std::string>& argv,

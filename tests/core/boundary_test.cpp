@@ -243,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
 // once, the handler is unregistered before it is destroyed, and stop and
 // every later broadcast find nothing of it.
 TEST(BoundaryReproductions, FailedStartAfterAcquiringLeavesNothingRegistered) {
-    const Outcome child = runInCoreChild("requires=18");
+    const Outcome child = runInCoreChild("requires=20");
     ASSERT_EQ(child.exitCode, 0) << child.output;
     EXPECT_TRUE(child.has("PM(p2): calling Start() ... failed")) << child.output;
     EXPECT_TRUE(child.has("RUN 0 STOP 0")) << child.output;
@@ -251,7 +251,7 @@ TEST(BoundaryReproductions, FailedStartAfterAcquiringLeavesNothingRegistered) {
     EXPECT_TRUE(child.called("p2:destructor"));
     EXPECT_TRUE(child.called("p1:stop"));
 
-    const Outcome host = runInHost({pluginList("requires=18")});
+    const Outcome host = runInHost({pluginList("requires=20")});
     EXPECT_EQ(host.exitCode, 0) << host.output;
     EXPECT_EQ(host.count("p2:handlerDestructor"), 1u);
     EXPECT_TRUE(host.called("p1:destructor"));

@@ -3,15 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/utf16.h"
 #include "core/event_log.h"
 #include "core/plugin_lifecycle.h"
 #include "core/plugin_manager.h"
 #include "core/support/host_harness.h"
+#include "services/log_impl.h"
 #include "support/test_support.h"
 
 namespace {
@@ -19,9 +23,6 @@ namespace {
 using namespace HlmPlg;
 using holm::core::CPluginLifecycle;
 using holm::core::CPluginManager;
-using holm::core::EventLine;
-using holm::core::EventLogSettings;
-using holm::core::EventLogWriter;
 using holm::core::EventReporter;
 
 class FakeConfig : public IConfig {
@@ -30,7 +31,7 @@ class FakeConfig : public IConfig {
     bool unregisterHandler(IHandler*) override { return false; }
     const char16_t* getProductDirectory() override { return u"/product/"; }
     const char16_t* getDataDirectory() override { return u"/data/"; }
-    const char16_t* getAppDataSubDir(const char16_t*) override { return u"/data/LOGFILES/"; }
+    const char16_t* getAppDataSubDir(const char16_t*) override { return logDirectory.c_str(); }
     const char16_t* getReportPath(const char16_t*) override { return u""; }
     const char16_t* getTempDirectory() override { return u"/tmp/"; }
     const char16_t* getWindowsDirectory() override { return u"/"; }
@@ -72,17 +73,27 @@ class FakeConfig : public IConfig {
     bool writeProductRegistryString(const char16_t*, const char16_t*) override { return false; }
     bool writeProductRegistryDword(const char16_t*, int32_t) override { return false; }
     const char16_t* unscramble(const char16_t* text) override { return text; }
+
+    std::u16string logDirectory = u"/data/LOGFILES/";
 };
 
-// Provides a configuration (1) and a bare object standing for the log (18).
+// Provides a configuration (1) whose report directory the test sets and
+// real logs (18) without a dispatcher.
 class Provider : public CHlmPlg {
   public:
     IInterface* createInterface(int32_t id) override {
         if (id == IID_CONFIG) {
-            return new FakeConfig();
+            auto* config = new FakeConfig();
+            config->logDirectory = logDirectory;
+            return config;
         }
-        return id == IID_LOG ? new IInterface() : nullptr;
+        if (id == IID_LOG) {
+            return new holm::services::CHlmPlgLogImpl(nullptr, {nullptr, [](HlmPlg::IAsync*) {}});
+        }
+        return nullptr;
     }
+
+    std::u16string logDirectory = u"/data/LOGFILES/";
 };
 
 TEST(PluginLifecycle, PluginsNotInstalledAreRemovedWalkingFromTheEnd) {
@@ -137,54 +148,68 @@ TEST(PluginLifecycle, EmptyListAndNoConfigurationChangeNothing) {
     EXPECT_FALSE(lifecycle.handleCmdLine());
 }
 
-class Writer : public EventLogWriter {
-  public:
-    explicit Writer(std::vector<EventLine>& lines) : lines_(lines) {}
-    void write(const EventLine& line) override { lines_.push_back(line); }
+// The report log's lines as UTF-8, without the byte-order mark and line ends.
+std::vector<std::string> reportLines(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    const std::string content = bytes.str();
+    std::u16string text;
+    for (size_t i = 2; i + 1 < content.size(); i += 2) {
+        text.push_back(static_cast<char16_t>(static_cast<uint8_t>(content[i]) |
+                                             static_cast<uint8_t>(content[i + 1]) << 8));
+    }
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
+        lines.push_back(holm::text::utf16ToUtf8(text.substr(start, end - start)));
+    }
+    return lines;
+}
 
-  private:
-    std::vector<EventLine>& lines_;
-};
-
-TEST(EventReporter, OneWriterServesEveryEventOfAServiceHost) {
+// The reporter binds per event: the logs a plugin opens on the same file
+// share the reporter's writer, and a new report directory takes effect at
+// the next event.
+TEST(EventReporter, EventsShareTheWriterOfTheHostLogAndFollowTheDirectory) {
+    holm::test::TempDir directory;
     Provider provider;
+    provider.logDirectory = holm::text::utf8ToUtf16(directory.path().string() + "/");
     CHlmPlg owner;
     CPluginManager manager;
     manager.registerProvider(IID_CONFIG, &provider);
     manager.registerProvider(IID_LOG, &provider);
-    std::vector<EventLine> lines;
-    std::vector<EventLogSettings> bindings;
-    auto factory = [&](IInterface* log, const EventLogSettings& settings) {
-        EXPECT_NE(log, nullptr);
-        bindings.push_back(settings);
-        return std::make_unique<Writer>(lines);
-    };
-    {
-        EventReporter reporter(manager, "/usr/sbin/avholm");
-        reporter.setOwner(&owner);
-        reporter.setWriterFactory(factory);
-        reporter.report({holm::core::kFailureEvent, 583, u"", u"/p/a.so", 3});
-        reporter.report(
-            {holm::core::kSuccessEvent, 0, u"Plugin %s has been stopped successfully!", u"a", 0});
-        EXPECT_EQ(manager.liveInterfaceCount(), 2u);  // held for the reporter's life
-    }
-    EXPECT_EQ(manager.liveInterfaceCount(), 0u);
-    ASSERT_EQ(bindings.size(), 1u);
-    EXPECT_EQ(bindings[0].path, u"/data/LOGFILES/avholm.log");
-    EXPECT_EQ(bindings[0].level, 1);
-    EXPECT_EQ(bindings[0].maximumSize, 104857600u);
-    EXPECT_TRUE(bindings[0].backup);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].kind.category, 3u);
-    EXPECT_EQ(lines[0].messageId, 583u);
-    EXPECT_EQ(lines[1].kind.level, 2u);
+    EventReporter reporter(manager, "/usr/sbin/avholm");
+    reporter.setOwner(&owner);
+    const auto path = directory.path() / "avholm.log";
+
+    holm::services::CHlmPlgLogImpl first(nullptr, {nullptr, [](HlmPlg::IAsync*) {}});
+    holm::services::CHlmPlgLogImpl second(nullptr, {nullptr, [](HlmPlg::IAsync*) {}});
+    ASSERT_TRUE(first.open(holm::text::utf8ToUtf16(path.string()).c_str(), 1, 0, false));
+    ASSERT_TRUE(second.open(holm::text::utf8ToUtf16(path.string()).c_str(), 1, 0, false));
+    reporter.report({holm::core::kFailureEvent, 583, u"", u"/p/a\n.so", 3});
+    first.logText(1, 0, 0, u"first");
+    reporter.report(
+        {holm::core::kSuccessEvent, 0, u"Plugin %s has been stopped successfully!", u"a", 0});
+    second.logText(1, 0, 0, u"second");
+    EXPECT_EQ(manager.liveInterfaceCount(), 0u);  // released after each event
+
+    auto lines = reportLines(path);
+    ASSERT_EQ(lines.size(), 3u);  // level 2 is above the default reporting level 1
+    EXPECT_TRUE(lines[0].ends_with(" [ERROR] Message 583: /p/a\\n.so (3)")) << lines[0];
+    EXPECT_EQ(lines[1], "first");
+    EXPECT_EQ(lines[2], "second");
+
+    const auto moved = directory.path() / "moved";
+    std::filesystem::create_directory(moved);
+    provider.logDirectory = holm::text::utf8ToUtf16(moved.string() + "/");
+    reporter.report({holm::core::kFailureEvent, 582, u"", u"b", 5});
+    EXPECT_EQ(reportLines(moved / "avholm.log").size(), 1u);
+    EXPECT_EQ(reportLines(path).size(), 3u);
 
     EventReporter other(manager, "/usr/bin/core_tests");
     other.setOwner(&owner);
-    other.setWriterFactory(factory);
     other.report({holm::core::kFailureEvent, 583, u"", u"x", 1});
-    EXPECT_EQ(bindings.size(), 1u);
-    EXPECT_EQ(manager.liveInterfaceCount(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(directory.path() / "core_tests.log"));
 }
 
 }  // namespace

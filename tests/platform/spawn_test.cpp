@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <thread>
 
 #include "support/io_faults.h"
 
@@ -43,6 +48,71 @@ TEST(SpawnTest, ASignalEndingTheChildIsReported) {
     ASSERT_TRUE(child.waitForOutput("up", kDeadline));
     ASSERT_TRUE(child.sendSignal(ChildSignal::Terminate));
     EXPECT_EQ(child.wait(kDeadline), 128 + 15);
+}
+
+SpawnOptions quiet() {
+    SpawnOptions options;
+    options.nullStandardStreams = true;
+    return options;
+}
+
+Process spawnOrFail(const std::vector<std::string>& argv, const SpawnOptions& options = {}) {
+    auto process = Process::spawn(argv, options);
+    EXPECT_TRUE(process.ok()) << process.error().message();
+    return process ? std::move(*process) : Process();
+}
+
+TEST(ProcessTest, WaitsForTheExitCode) {
+    Process process = spawnOrFail({"/bin/sh", "-c", "exit 3"}, quiet());
+    ASSERT_EQ(process.wait(io::deadlineIn(kDeadline)).valueOr(Process::Wait::TimedOut),
+              Process::Wait::Exited);
+    ASSERT_TRUE(process.exitStatus());
+    EXPECT_FALSE(process.exitStatus()->signalled);
+    EXPECT_EQ(process.exitStatus()->code, 3);
+    EXPECT_FALSE(process.valid());
+    EXPECT_FALSE(process.kill());  // reaped: nothing is left to signal
+    EXPECT_EQ(Process::spawn({"/nonexistent/program"}).error().errnoValue(), ENOENT);
+}
+
+TEST(ProcessTest, TheChildGetsOnlyItsStandardStreams) {
+    const int fd = ::open("/dev/null", O_RDONLY);  // deliberately not close-on-exec
+    ASSERT_GE(fd, 3);
+    const std::string probe = "test -e /proc/self/fd/" + std::to_string(fd);
+    Process process = spawnOrFail({"/bin/sh", "-c", probe}, quiet());
+    ASSERT_EQ(process.wait(io::kNoDeadline).valueOr(Process::Wait::TimedOut),
+              Process::Wait::Exited);
+    EXPECT_EQ(process.exitStatus()->code, 1);
+    ::close(fd);
+}
+
+TEST(ProcessTest, AnInterruptEndsTheWaitAndAKillEndsTheChild) {
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    UniqueFd readEnd(ends[0]), writeEnd(ends[1]);
+    Process process = spawnOrFail({"/bin/sleep", "600"}, quiet());
+    ASSERT_EQ(::write(writeEnd.get(), "x", 1), 1);
+    EXPECT_EQ(process.wait(io::kNoDeadline, readEnd.get()).valueOr(Process::Wait::Exited),
+              Process::Wait::Interrupted);
+    EXPECT_FALSE(process.poll());
+    ASSERT_TRUE(process.kill());
+    ASSERT_EQ(process.wait(io::kNoDeadline).valueOr(Process::Wait::TimedOut),
+              Process::Wait::Exited);
+    EXPECT_TRUE(process.exitStatus()->signalled);
+    EXPECT_EQ(process.exitStatus()->code, SIGKILL);
+}
+
+TEST(ProcessTest, AChildNobodyWaitsForIsReapedWhenItEnds) {
+    Process process = spawnOrFail({"/bin/sleep", "600"}, quiet());
+    const pid_t pid = process.id();
+    process.detach();
+    EXPECT_FALSE(process.valid());
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);  // still unreaped: the id is still the child's
+    // A zombie still answers signal 0; a reaped child no longer exists.
+    const auto deadline = io::deadlineIn(kDeadline);
+    while (::kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(::kill(pid, 0), -1);
 }
 
 }  // namespace

@@ -47,7 +47,13 @@ std::vector<std::string> filesIn(const fs::path& directory) {
 }
 
 TEST(CrashReportName, ProgramBaseNameAndLocalTimeInLowerCase) {
-    const holm::platform::LocalTime time{2024, 3, 1, 9, 5, 7};
+    holm::platform::LocalTime time;
+    time.year = 2024;
+    time.month = 3;
+    time.day = 1;
+    time.hour = 9;
+    time.minute = 5;
+    time.second = 7;
     EXPECT_EQ(crashReportName("/opt/x/host.exe", time), "host_20240301_090507.dmp");
     EXPECT_EQ(crashReportName("/opt/x/AvHolm", time), "avholm_20240301_090507.dmp");
     EXPECT_EQ(crashReportName("plain", time), "plain_20240301_090507.dmp");

@@ -1,0 +1,104 @@
+// The writer of one report file, shared by every ILog opened on that path in
+// this process.
+//
+// One writer per path means one descriptor, one lock and one rollover: no
+// writer locks another out, two rollovers never race, and entries of all
+// users appear whole and in the order their writes took the lock.
+//
+// A commit is one write to a descriptor kept open (appending), after a check
+// that the path still names the open file: a file deleted, replaced or
+// renamed from outside (logrotate) is recreated, or the new one opened, at
+// the next commit. When a write returns, the entry is in the file.
+//
+// Files: a new or empty file is written as UTF-16LE with a byte-order mark; an
+// existing file without the mark is written as UTF-8. Every line ends in
+// CR LF. A symbolic link, a directory or anything but a regular file at the
+// path is refused (never followed).
+//
+// Size control: every 1000 writes (and at the first) the size is compared
+// with the maximum; above it the caller is told to schedule rollover(),
+// which it runs on another thread. Entries written meanwhile go to the file
+// (they are in it when their write returns); the rollover holds the lock
+// while it renames, so each entry lands exactly once, in order, in the log
+// or its backup. Backup mode moves the file to "<base>0001<ext>" (older
+// backups up to 0004, the fourth is replaced) and starts a new file; trim
+// mode keeps the newest ~90 % of the maximum from a line start, written to
+// "<path>.tmp" and renamed over the log in one step (the log never goes
+// missing; a failed rename leaves it whole).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+
+#include "platform/file_identity.h"
+#include "platform/result.h"
+#include "platform/unique_handle.h"
+
+namespace holm::services {
+
+class LogFile {
+  public:
+    // Size checks happen every this many writes.
+    static constexpr int32_t kCheckInterval = 1000;
+
+    // The process's writer for `path` (the text as given), made on first use
+    // and kept while anyone holds it.
+    static std::shared_ptr<LogFile> forPath(const std::string& path);
+
+    explicit LogFile(std::string path) : path_(std::move(path)) {}
+    // Runs a rollover that is still pending, so that nothing scheduled is lost.
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    // The maximum size in bytes (0 or less: no size control) and the mode;
+    // the last setting given by any user holds.
+    void setLimits(int64_t maximumSize, bool backup);
+
+    // Opens the file, creating it if missing.
+    platform::Status open();
+
+    struct WriteResult {
+        platform::Status status;
+        // This write's size check found the file too large and no rollover
+        // was pending: the caller schedules rollover().
+        bool rolloverDue = false;
+    };
+    // Writes the lines (without line ends) as one block. A failed write
+    // leaves no part of the block in the file.
+    WriteResult write(std::span<const std::u16string> lines);
+
+    // Brings the file under its maximum (if it is above it) and clears the
+    // pending mark. A failure leaves the file as it was.
+    platform::Status rollover();
+    bool rolloverPending() const;
+
+  private:
+    platform::Status ensureCurrent();
+    platform::Status reopen();
+    platform::Status adopt(platform::UniqueFd fd);
+    std::string encode(std::span<const std::u16string> lines) const;
+    void undoPartialWrite(uint64_t sizeBefore, size_t length);
+    bool sizeCheckDue();
+    platform::Status rotateBackups();
+    platform::Status trim(uint64_t size);
+    std::string backupName(int number) const;
+
+    const std::string path_;
+    mutable std::mutex lock_;
+    platform::UniqueFd fd_;
+    platform::FileIdentity identity_;
+    bool unicode_ = true;
+    uint64_t size_ = 0;  // the file's size as this writer last knew it
+    int64_t maximumSize_ = 0;
+    bool backup_ = false;
+    int32_t commitCounter_ = kCheckInterval;
+    bool rolloverPending_ = false;
+};
+
+}  // namespace holm::services

@@ -1,0 +1,375 @@
+// Report logs: line layout, entries, the shared writer, rollover in both
+// modes (inline and on a dispatcher's time worker) and bad files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "async/async_impl.h"
+#include "async/dispatcher.h"
+#include "async/support/manual_clock.h"
+#include "async/support/recording_gate.h"
+#include "common/utf16.h"
+#include "platform/local_time.h"
+#include "services/log_impl.h"
+#include "support/io_faults.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using HlmPlg::ILogEvent;
+using holm::services::CHlmPlgLogImpl;
+using holm::services::LogCategories;
+
+std::string readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// The lines of a UTF-16 log (checked to start with the byte-order mark),
+// without their CR LF, as UTF-8.
+std::vector<std::string> logLines(const fs::path& path) {
+    const std::string bytes = readBytes(path);
+    EXPECT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE") << path;
+    std::u16string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
+                                             static_cast<uint8_t>(bytes[i + 1]) << 8));
+    }
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
+        lines.push_back(holm::text::utf16ToUtf8(text.substr(start, end - start)));
+    }
+    EXPECT_EQ(start, text.size()) << "a torn line at the end of " << path;
+    return lines;
+}
+
+CHlmPlgLogImpl::AsyncHolder noAsync() {
+    return {nullptr, [](HlmPlg::IAsync*) {}};
+}
+
+std::u16string wide(const fs::path& path) {
+    return holm::text::utf8ToUtf16(path.string());
+}
+
+class LogTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<CHlmPlgLogImpl> openLog(const fs::path& path, int32_t level = 2,
+                                            int32_t maxSize = 0, bool backup = false) {
+        auto log = std::make_unique<CHlmPlgLogImpl>(nullptr, noAsync());
+        EXPECT_TRUE(log->open(wide(path).c_str(), level, maxSize, backup));
+        return log;
+    }
+    // Lines of `count` entries "<tag> <n>" of roughly 40 bytes each.
+    static void fill(CHlmPlgLogImpl& log, const char16_t* tag, int count) {
+        for (int n = 0; n < count; ++n) {
+            log.log(1, 0, 0, u"%s %d padding to forty bytes", tag, n);
+        }
+    }
+
+    holm::test::TempDir dir_;
+    fs::path path_ = dir_.path() / "report.log";
+};
+
+TEST_F(LogTest, LinesByStyleCategoryAndLevel) {
+    auto log = openLog(path_, 2);
+    log->logText(1, 5, 3, u"x");
+    log->logText(1, 0, 0, u"none");
+    log->logText(1, 0, 5, u"unnamed");
+    log->logText(1, 2, 1, u"two");
+    log->logText(2, 3, 2, u"six");
+    log->logText(1, 4, 4, u"six too");
+    log->logText(3, 0, 0, u"above the reporting level");
+    EXPECT_TRUE(log->isLevelEnabled(2));
+    EXPECT_FALSE(log->isLevelEnabled(3));
+    log->log(1, 0, 0, u"%s=%d", u"n", 42);
+    log->logText(1, 0, 0, u"a\nb\x1b");
+
+    const auto lines = logLines(path_);
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"([^,]+,\d\d:\d\d:\d\d \[ERROR\] x)")))
+        << lines[0];
+    EXPECT_EQ(lines[1], "none");
+    EXPECT_EQ(lines[2], "unnamed");
+    EXPECT_EQ(lines[3], "  [INFO] two");
+    EXPECT_EQ(lines[4], "      [WARNING] six");
+    EXPECT_EQ(lines[5], "      [DETECTION] six too");
+    EXPECT_EQ(lines[6], "n=42");
+    EXPECT_EQ(lines[7], R"(a\nb\x1b)");  // one line, whatever the text holds
+}
+
+TEST(LogDate, ShortDateFollowsTheLocaleWithFourDigitYears) {
+    holm::platform::LocalTime time;
+    time.year = 2026;
+    time.month = 12;
+    time.day = 7;
+    time.hour = 9;
+    time.minute = 5;
+    time.second = 3;
+    EXPECT_EQ(holm::platform::shortDate(time, "C"), "12/07/2026");
+    EXPECT_EQ(holm::platform::shortDate(time, "no such locale"), "12/07/2026");
+    EXPECT_EQ(holm::platform::time24(time), "09:05:03");
+    time.hour = 23;
+    EXPECT_EQ(holm::platform::time24(time), "23:05:03");
+}
+
+TEST(LogCategoriesTest, NamesFromTheMessageLibraryOrTheDefaults) {
+    const LogCategories defaults(u"");
+    EXPECT_EQ(defaults.prefix(1), u"[INFO] ");
+    EXPECT_EQ(defaults.prefix(4), u"[DETECTION] ");
+    EXPECT_EQ(defaults.prefix(0), u"");
+    EXPECT_EQ(defaults.prefix(5), u"");
+    const LogCategories own(u"A;B\n");
+    EXPECT_EQ(own.prefix(2), u"[B\\n] ");
+    EXPECT_EQ(own.prefix(3), u"");
+}
+
+TEST_F(LogTest, EntriesAreWrittenWholeWithTheirOwnLevel) {
+    auto log = openLog(path_, 2);
+    ILogEvent* event = log->createEvent();
+    ASSERT_NE(event, nullptr);
+    event->addLine(1, 0, 0, u"first %s", u"line");
+    event->addLine(1, 0, 0, u"100%% sure");
+    event->addLineText(3, 0, 0, u"too detailed");
+    event->addLineText(2, 2, 0, u"second");
+    log->commitEvent(&event);
+    EXPECT_EQ(event, nullptr);
+
+    ILogEvent* empty = log->createEvent();
+    log->commitEvent(&empty);  // no lines: nothing written
+    log->commitEvent(nullptr);
+    delete log->createEvent();  // never committed: discarded
+
+    EXPECT_EQ(logLines(path_), (std::vector<std::string>{"first line", "100% sure", "  second"}));
+    EXPECT_EQ(log->getLastError(), 0u);
+}
+
+TEST_F(LogTest, LogsOnOnePathShareOneWriterAndKeepOrder) {
+    auto first = openLog(path_);
+    auto second = openLog(path_);
+    for (int n = 0; n < 3; ++n) {
+        first->log(1, 0, 0, u"a%d", n);
+        second->log(1, 0, 0, u"b%d", n);
+    }
+    EXPECT_EQ(logLines(path_), (std::vector<std::string>{"a0", "b0", "a1", "b1", "a2", "b2"}));
+}
+
+TEST_F(LogTest, AFileDeletedOrRotatedFromOutsideIsRecreatedAtTheNextCommit) {
+    auto log = openLog(path_);
+    log->logText(1, 0, 0, u"before");
+    fs::remove(path_);
+    log->logText(1, 0, 0, u"after delete");
+    EXPECT_EQ(logLines(path_), std::vector<std::string>{"after delete"});
+
+    fs::rename(path_, dir_.path() / "report.log.1");
+    log->logText(1, 0, 0, u"after rotate");
+    EXPECT_EQ(logLines(path_), std::vector<std::string>{"after rotate"});
+    EXPECT_EQ(logLines(dir_.path() / "report.log.1"), std::vector<std::string>{"after delete"});
+}
+
+TEST_F(LogTest, AnExistingFileWithoutByteOrderMarkIsWrittenAsUtf8) {
+    dir_.write("report.log", "old\r\n");
+    auto log = openLog(path_);
+    log->logText(1, 0, 0, u"new \u00e9");
+    EXPECT_EQ(readBytes(path_), "old\r\nnew \xC3\xA9\r\n");
+}
+
+TEST_F(LogTest, BackupModeMovesNumberedBackupsUp) {
+    {
+        auto filler = openLog(path_);
+        fill(*filler, u"old", 60);
+    }
+    for (int n = 1; n <= 4; ++n) {
+        dir_.write("report000" + std::to_string(n) + ".log", "backup " + std::to_string(n));
+    }
+    auto log = openLog(path_, 2, 1000, true);
+    log->logText(1, 0, 0, u"checked");  // the first commit checks the size
+
+    const auto newest = logLines(dir_.path() / "report0001.log");
+    ASSERT_EQ(newest.size(), 61u);
+    EXPECT_EQ(newest.back(), "checked");
+    EXPECT_EQ(readBytes(path_), "\xFF\xFE");  // a new, empty log
+    EXPECT_EQ(readBytes(dir_.path() / "report0002.log"), "backup 1");
+    EXPECT_EQ(readBytes(dir_.path() / "report0003.log"), "backup 2");
+    EXPECT_EQ(readBytes(dir_.path() / "report0004.log"), "backup 3");
+    EXPECT_FALSE(fs::exists(dir_.path() / "report0005.log"));
+    EXPECT_EQ(log->getLastError(), 0u);
+}
+
+TEST_F(LogTest, TrimModeKeepsTheNewestLinesFromALineStart) {
+    {
+        auto filler = openLog(path_);
+        fill(*filler, u"line", 100);
+    }
+    const auto before = logLines(path_);
+    auto log = openLog(path_, 2, 1000, false);
+    log->logText(1, 0, 0, u"checked");
+
+    const auto after = logLines(path_);
+    EXPECT_LE(fs::file_size(path_), 902u);
+    EXPECT_GE(fs::file_size(path_), 700u);
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(after.back(), "checked");
+    // A suffix of what was there, starting at a whole line.
+    const std::vector<std::string> tail(before.end() - static_cast<long>(after.size() - 1),
+                                        before.end());
+    EXPECT_EQ(std::vector<std::string>(after.begin(), after.end() - 1), tail);
+    EXPECT_FALSE(fs::exists(dir_.path() / "report.log.tmp"));
+}
+
+TEST_F(LogTest, AFailedTrimRenameLeavesTheLogWhole) {
+    {
+        auto filler = openLog(path_);
+        fill(*filler, u"line", 100);
+    }
+    auto log = openLog(path_, 2, 1000, false);
+    const std::string before = readBytes(path_);
+    {
+        holm::test::InjectedFaults faults;
+        faults.failRename(EIO);
+        log->logText(1, 0, 0, u"checked");
+    }
+    EXPECT_NE(log->getLastError(), 0u);
+    const auto lines = logLines(path_);
+    EXPECT_EQ(lines.size(), 101u);
+    EXPECT_EQ(lines.back(), "checked");
+    EXPECT_TRUE(readBytes(path_).starts_with(before));
+    EXPECT_FALSE(fs::exists(dir_.path() / "report.log.tmp"));
+}
+
+TEST_F(LogTest, AFailedWriteLeavesNoPartOfTheEntry) {
+    auto log = openLog(path_);
+    log->logText(1, 0, 0, u"kept");
+    const std::string before = readBytes(path_);
+    {
+        holm::test::InjectedFaults faults;
+        faults.limitWrites(6);
+        faults.failWrite(ENOSPC, 1);  // six bytes go through, then the disk is full
+        log->logText(1, 0, 0, u"lost to a full disk");
+    }
+    EXPECT_EQ(log->getLastError(), 112u);
+    EXPECT_EQ(readBytes(path_), before);
+    log->logText(1, 0, 0, u"space again");
+    EXPECT_EQ(logLines(path_), (std::vector<std::string>{"kept", "space again"}));
+}
+
+TEST_F(LogTest, LinksDirectoriesAndMissingFoldersAreRefusedWithAReason) {
+    const fs::path target = dir_.write("target", "");
+    fs::create_symlink(target, path_);
+    CHlmPlgLogImpl log(nullptr, noAsync());
+    EXPECT_FALSE(log.open(wide(path_).c_str(), 1, 0, false));
+    EXPECT_NE(log.getLastError(), 0u);
+    log.logText(1, 0, 0, u"never through the link");
+    EXPECT_EQ(fs::file_size(target), 0u);
+
+    const fs::path folder = dir_.path() / "folder";
+    fs::create_directory(folder);
+    EXPECT_FALSE(log.open(wide(folder).c_str(), 1, 0, false));
+    EXPECT_NE(log.getLastError(), 0u);
+
+    const fs::path missing = dir_.path() / "later" / "report.log";
+    EXPECT_FALSE(log.open(wide(missing).c_str(), 1, 0, false));
+    EXPECT_EQ(log.getLastError(), 2u);
+    fs::create_directory(dir_.path() / "later");
+    log.logText(1, 0, 0, u"once the folder exists");
+    EXPECT_EQ(logLines(missing), std::vector<std::string>{"once the folder exists"});
+
+    EXPECT_FALSE(log.open(u"", 1, 0, false));
+    EXPECT_EQ(log.getLastError(), 87u);
+}
+
+// Rollovers on a dispatcher's time worker whose ticks the test drives.
+class LogRolloverTest : public LogTest {
+  protected:
+    LogRolloverTest() {
+        auto clock = std::make_unique<holm::test::ManualClock>();
+        clock_ = clock.get();
+        dispatcher_ = std::make_unique<holm::async::CAsyncImplObjects>(
+            gate_, std::move(clock), (dir_.path() / "run").string());
+    }
+    ~LogRolloverTest() override { dispatcher_.reset(); }
+
+    std::unique_ptr<CHlmPlgLogImpl> openScheduledLog(int32_t maxSize) {
+        CHlmPlgLogImpl::AsyncHolder async(new holm::async::CAsyncImpl(*dispatcher_, gate_),
+                                          [](HlmPlg::IAsync* made) { delete made; });
+        auto log = std::make_unique<CHlmPlgLogImpl>(nullptr, std::move(async));
+        EXPECT_TRUE(log->open(wide(path_).c_str(), 2, maxSize, true));
+        return log;
+    }
+
+    holm::test::RecordingGate gate_;
+    holm::test::ManualClock* clock_ = nullptr;
+    std::unique_ptr<holm::async::CAsyncImplObjects> dispatcher_;
+};
+
+TEST_F(LogRolloverTest, EntriesCommittedAroundRolloversAppearOnceEachInOrder) {
+    auto log = openScheduledLog(1000);
+    constexpr int kThreads = 4;
+    constexpr int kEntries = 1000;  // four size checks in all: at most four backups
+    std::atomic<int> running{kThreads};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([&, t] {
+            for (int n = 0; n < kEntries; ++n) {
+                ILogEvent* event = log->createEvent();
+                event->addLine(1, 0, 0, u"%d %d", t, n);
+                event->addLine(1, 0, 0, u"%d %d end", t, n);
+                log->commitEvent(&event);
+            }
+            --running;
+        });
+    }
+    while (running > 0) {
+        ASSERT_TRUE(clock_->tick());
+    }
+    for (auto& writer : writers) {
+        writer.join();
+    }
+    ASSERT_TRUE(clock_->tick());  // a rollover due at the last commits
+
+    std::vector<std::string> all;
+    for (const char* name :
+         {"report0004.log", "report0003.log", "report0002.log", "report0001.log", "report.log"}) {
+        if (fs::exists(dir_.path() / name)) {
+            const auto lines = logLines(dir_.path() / name);
+            all.insert(all.end(), lines.begin(), lines.end());
+        }
+    }
+    EXPECT_TRUE(fs::exists(dir_.path() / "report0001.log"));
+    ASSERT_EQ(all.size(), 2u * kThreads * kEntries);
+    std::map<int, int> next;
+    for (size_t i = 0; i < all.size(); i += 2) {
+        int t = -1, n = -1;
+        ASSERT_EQ(std::sscanf(all[i].c_str(), "%d %d", &t, &n), 2) << all[i];
+        ASSERT_EQ(all[i + 1], all[i] + " end");  // entries never interleave
+        ASSERT_EQ(n, next[t]++) << "thread " << t;
+    }
+}
+
+TEST_F(LogRolloverTest, ALogDestroyedWithItsRolloverPendingRunsItFirst) {
+    {
+        auto filler = openLog(path_);
+        fill(*filler, u"old", 60);
+    }
+    auto log = openScheduledLog(1000);
+    log->logText(1, 0, 0, u"due");  // scheduled; the clock never ticks
+    EXPECT_FALSE(fs::exists(dir_.path() / "report0001.log"));
+    log.reset();
+    EXPECT_EQ(logLines(dir_.path() / "report0001.log").back(), "due");
+    EXPECT_EQ(readBytes(path_), "\xFF\xFE");
+}
+
+}  // namespace
