@@ -5,6 +5,7 @@
 
 #include "async/async_impl.h"
 #include "async/thread_impl.h"
+#include "common/log_text.h"
 #include "common/utf16.h"
 #include "containers/factory.h"
 #include "core/plugin_boundary.h"
@@ -13,6 +14,7 @@
 #include "platform/file_system.h"
 #include "platform/named_event.h"
 #include "services/config_impl.h"
+#include "services/config_write.h"
 #include "services/debug.h"
 #include "services/factory.h"
 #include "services/process_impl.h"
@@ -42,6 +44,8 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
     switch (id) {
         case HlmPlg::IID_CONFIG:
             return makeConfig();
+        case HlmPlg::IID_CONFIGWRITE:
+            return new services::CConfigWriteImpl(*store_, services::runUpdaterProcess, hostLog());
         case HlmPlg::IID_CMDLINE:
             return new services::CCmdLineImplEx(commandLine_);
         case HlmPlg::IID_SERVICE:
@@ -154,6 +158,16 @@ std::shared_ptr<const services::LogCategories> CHlmPlgPluginManager::logCategori
         categories_ = std::make_shared<const services::LogCategories>(names);
     });
     return categories_;
+}
+
+// Service failures go to the host's log, from whichever thread they happen on.
+services::ServiceLog CHlmPlgPluginManager::hostLog() const {
+    return [core = core_](uint32_t level, const std::u16string& line) {
+        HlmPlg::IHlmCoreHandler* host = core != nullptr ? core->hostHandler() : nullptr;
+        if (host != nullptr) {
+            host->log(level, u"Core", text::logLineText(line).c_str());
+        }
+    };
 }
 
 services::ProductTexts CHlmPlgPluginManager::productTexts() const {

@@ -16,6 +16,7 @@
 #include "hlmplg/plugin.h"
 #include "services/command_line.h"
 #include "services/config_store.h"
+#include "services/config_write.h"
 #include "services/debug.h"
 #include "services/log_impl.h"
 #include "services/process_impl.h"
@@ -57,6 +58,8 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     HlmPlg::IInterface* makeLog();
     // The category names of report logs, read once from the message library.
     std::shared_ptr<const services::LogCategories> logCategories();
+    // How service objects report failures to the host.
+    services::ServiceLog hostLog() const;
     // What the resource-string services read of the product.
     services::ProductTexts productTexts() const;
 

@@ -8,7 +8,10 @@
 //   - declaring IConfig with a handler owned by the core;
 //   - typed reads with defaults (readString, readInt, readBool, readList);
 //   - onConfigReloaded (every reload) and onConfigChanged (only when a value
-//     this plugin read now reads differently).
+//     this plugin read now reads differently);
+//   - writing a value through IConfigWrite (id 3): at every start it counts
+//     the start in [DEMO] Starts. The configuration updater program writes
+//     the file; the plugin's reads show the new count after the next reload.
 //
 // The plugin prints to standard error, where the host writes its own lines.
 #include <cstdio>
@@ -25,6 +28,7 @@ struct DemoSettings {
     int32_t intervalSeconds = 0;
     bool verbose = false;
     std::u16string targets;  // the list's items joined with ", "
+    int32_t starts = 0;      // how often the plugin started, counted by itself
 
     bool operator==(const DemoSettings&) const = default;
 };
@@ -70,7 +74,7 @@ std::string describe(const DemoSettings& settings) {
     return "Greeting=\"" + printable(settings.greeting) +
            "\" IntervalSeconds=" + std::to_string(settings.intervalSeconds) +
            " Verbose=" + (settings.verbose ? "1" : "0") + " Targets=[" +
-           printable(settings.targets) + "]";
+           printable(settings.targets) + "] Starts=" + std::to_string(settings.starts);
 }
 
 // Reads [DEMO] through the plugin's IConfig object. Every read is recorded
@@ -87,6 +91,7 @@ DemoSettings readSettings(HlmPlg::IConfig* config) {
     settings.greeting = greeting ? greeting : u"";
     settings.intervalSeconds = config->readInt(u"DEMO", u"IntervalSeconds", 60);
     settings.verbose = config->readBool(u"DEMO", u"Verbose", false);
+    settings.starts = config->readInt(u"DEMO", u"Starts", 0);
     // The list belongs to the IConfig object, like its text results.
     HlmPlg::IStringList* list = config->readList(u"DEMO", u"Targets", u"/home", u",");
     HlmPlg::IStringList::Iterator* iterator = list ? list->createIterator() : nullptr;
@@ -119,6 +124,9 @@ void printChanges(const DemoSettings& before, const DemoSettings& after) {
     if (before.targets != after.targets) {
         print("Targets: [" + printable(before.targets) + "] -> [" + printable(after.targets) + "]");
     }
+    if (before.starts != after.starts) {
+        print("Starts: " + std::to_string(before.starts) + " -> " + std::to_string(after.starts));
+    }
 }
 
 class DemoConfigPlugin;
@@ -142,6 +150,7 @@ class DemoConfigPlugin : public HlmPlg::CHlmPlg {
     bool load() override {
         if (!m_declared) {
             declareInterface(HlmPlg::IID_CONFIG, &m_config, true);
+            declareInterface(HlmPlg::IID_CONFIGWRITE, &m_configWrite, false);
             setInterfaceHandler(&m_config, new DemoConfigHandler(*this), true);
             m_declared = true;
         }
@@ -155,6 +164,7 @@ class DemoConfigPlugin : public HlmPlg::CHlmPlg {
         std::lock_guard lock(m_mutex);
         m_settings = readSettings(m_config);
         print("started with " + describe(m_settings));
+        countThisStart();
         return true;
     }
 
@@ -170,7 +180,27 @@ class DemoConfigPlugin : public HlmPlg::CHlmPlg {
     }
 
   private:
+    // Hands "DEMO:Starts=<n+1>" to the configuration updater and waits for
+    // it. The change reaches this plugin's reads at the next reload, where
+    // configChanged prints it.
+    void countThisStart() {
+        if (m_configWrite == nullptr) {
+            return;  // optional: a core without configuration writes
+        }
+        const std::string next = std::to_string(m_settings.starts + 1);
+        const std::u16string value(next.begin(), next.end());
+        m_configWrite->clear();
+        m_configWrite->setValue(u"DEMO", u"Starts", value.c_str());
+        if (m_configWrite->commit()) {
+            print("counted this start: Starts=" + next +
+                  " handed to the configuration updater; it reads so after the next reload");
+        } else {
+            print("the configuration updater could not be run");
+        }
+    }
+
     HlmPlg::IConfig* m_config = nullptr;
+    HlmPlg::IConfigWrite* m_configWrite = nullptr;
     bool m_declared = false;
     std::mutex m_mutex;  // guards m_settings and the IConfig object's text results
     DemoSettings m_settings;

@@ -50,6 +50,10 @@ void sendHostSignalToSelf(HostSignal signal);
 // Raises the soft limit on open descriptors to the hard limit.
 void raiseOpenFileLimit();
 
+// Ignores SIGXFSZ, so that a write beyond the file-size limit fails with
+// EFBIG (a full log the writer reports) instead of ending the service.
+void ignoreFileSizeLimitSignal();
+
 // Reports service state to the service manager when the process runs under
 // one that asked for it (NOTIFY_SOCKET); does nothing otherwise.
 void notifyServiceManager(const char* state);

@@ -1,6 +1,7 @@
 #include "services/log_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <map>
@@ -33,6 +34,10 @@ io::OpenOptions appendOptions(bool create) {
 }
 
 void appendUtf16Le(std::string& out, std::u16string_view text) {
+    if constexpr (std::endian::native == std::endian::little) {
+        out.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t));
+        return;
+    }
     for (const char16_t unit : text) {
         out.push_back(static_cast<char>(unit & 0xFF));
         out.push_back(static_cast<char>(unit >> 8));
@@ -63,6 +68,7 @@ LogFile::~LogFile() {
     if (rolloverPending()) {
         (void)rollover();  // best effort: the destructor has no one to tell
     }
+    closeFile();
 }
 
 void LogFile::setLimits(int64_t maximumSize, bool backup) {
@@ -86,14 +92,25 @@ bool LogFile::rolloverPending() const {
 // replaced from outside, and the path is opened again.
 Status LogFile::ensureCurrent() {
     if (fd_.valid()) {
+        auto& monitor = platform::FileChangeMonitor::process();
+        if (!monitor.changed(watch_, watchSeen_) && !verifyName_) {
+            return {};
+        }
+        verifyName_ = false;
         const auto info = platform::lstatPath(path_);
         if (info && info->type == platform::FileType::kRegular &&
             platform::FileIdentity{info->device, info->inode} == identity_) {
             return {};
         }
-        fd_.reset();
+        closeFile();
     }
     return reopen();
+}
+
+void LogFile::closeFile() {
+    platform::FileChangeMonitor::process().unwatch(watch_);
+    watch_ = platform::FileChangeMonitor::kNotWatched;
+    fd_.reset();
 }
 
 Status LogFile::reopen() {
@@ -144,6 +161,12 @@ Status LogFile::adopt(platform::UniqueFd fd) {
     }
     identity_ = {info->device, info->inode};
     fd_ = std::move(fd);
+    // The name may have moved on between the open and the watch: the next
+    // commit looks at it once more.
+    auto& monitor = platform::FileChangeMonitor::process();
+    watch_ = monitor.watch(fd_.get());
+    (void)monitor.changed(watch_, watchSeen_);
+    verifyName_ = true;
     return {};
 }
 
@@ -246,7 +269,7 @@ Status LogFile::rotateBackups() {
     if (auto moved = platform::renameReplacing(path_, backupName(1)); !moved) {
         return moved;
     }
-    fd_.reset();
+    closeFile();
     return reopen();
 }
 
@@ -319,7 +342,7 @@ Status LogFile::trim(uint64_t size) {
         (void)platform::removeFile(temporary);  // the log stays as it was
         return copied;
     }
-    fd_.reset();
+    closeFile();
     return reopen();
 }
 

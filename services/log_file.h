@@ -8,7 +8,10 @@
 // A commit is one write to a descriptor kept open (appending), after a check
 // that the path still names the open file: a file deleted, replaced or
 // renamed from outside (logrotate) is recreated, or the new one opened, at
-// the next commit. When a write returns, the entry is in the file.
+// the next commit. The check looks the name up only when the kernel watch on
+// the open file reports a change (platform/file_change_monitor.h), so a
+// commit costs one write and one non-blocking read. When a write returns,
+// the entry is in the file.
 //
 // Files: a new or empty file is written as UTF-16LE with a byte-order mark; an
 // existing file without the mark is written as UTF-8. Every line ends in
@@ -33,6 +36,7 @@
 #include <span>
 #include <string>
 
+#include "platform/file_change_monitor.h"
 #include "platform/file_identity.h"
 #include "platform/result.h"
 #include "platform/unique_handle.h"
@@ -82,6 +86,7 @@ class LogFile {
     platform::Status ensureCurrent();
     platform::Status reopen();
     platform::Status adopt(platform::UniqueFd fd);
+    void closeFile();
     std::string encode(std::span<const std::u16string> lines) const;
     void undoPartialWrite(uint64_t sizeBefore, size_t length);
     bool sizeCheckDue();
@@ -92,6 +97,10 @@ class LogFile {
     const std::string path_;
     mutable std::mutex lock_;
     platform::UniqueFd fd_;
+    // Tells when the name must be looked at again (see ensureCurrent).
+    int32_t watch_ = platform::FileChangeMonitor::kNotWatched;
+    uint64_t watchSeen_ = 0;
+    bool verifyName_ = true;
     platform::FileIdentity identity_;
     bool unicode_ = true;
     uint64_t size_ = 0;  // the file's size as this writer last knew it

@@ -4,6 +4,7 @@
 #include "hlmplg/async.h"
 #include "hlmplg/cmdline.h"
 #include "hlmplg/config.h"
+#include "hlmplg/config_write.h"
 #include "hlmplg/core.h"
 #include "hlmplg/data_list.h"
 #include "hlmplg/debug.h"

@@ -112,6 +112,13 @@ void raiseOpenFileLimit() {
     }
 }
 
+void ignoreFileSizeLimitSignal() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
 void notifyServiceManager(const char* state) {
     sd_notify(0, state);
 }

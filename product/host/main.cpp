@@ -352,6 +352,7 @@ void sendTestSignalAtStart() {
 
 int runHost(const host::HostOptions& options) {
     platform::raiseOpenFileLimit();
+    platform::ignoreFileSizeLimitSignal();
     // The signals are blocked since main began; the channel reads them. It
     // is opened before the core loads, and every thread the core starts
     // inherits the mask, so the signals reach only the channel.

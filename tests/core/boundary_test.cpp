@@ -257,6 +257,42 @@ TEST(BoundaryReproductions, FailedStartAfterAcquiringLeavesNothingRegistered) {
     EXPECT_TRUE(host.called("p1:destructor"));
 }
 
+// The lifecycle's events in the host's report log after a run in which one
+// plugin cannot be loaded and another fails its start.
+TEST(BoundaryReproductions, LifecycleEventsAreInTheHostsReportLog) {
+    holm::test::TempDir directory;
+    std::filesystem::create_directory(directory.path() / "LOGFILES");
+    directory.write("holm.conf", "[HOLM]\nReportingLevel = 2\n");
+    const std::string list =
+        pluginList("requires=20") + "|name=p3;file=" + kPluginDir + "libmissing.so;params=name=p3";
+    const auto result = holm::platform::runProcess(
+        {HOLM_AVHOLM_PROGRAM, "--run-for", "0", list},
+        {"HOLM_DATA_DIR=" + directory.path().string() + "/",
+         "HOLM_REGISTRY_DIR=" + directory.path().string() + "/registry", kSanitizerOptions},
+        kDeadline);
+    ASSERT_TRUE(result.exitCode.has_value()) << result.output;
+
+    std::ifstream in(directory.path() / "LOGFILES" / "avholm.log", std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    const std::string content = bytes.str();
+    ASSERT_TRUE(content.starts_with("\xFF\xFE")) << result.output;
+    std::u16string text;
+    for (size_t i = 2; i + 1 < content.size(); i += 2) {
+        text.push_back(static_cast<char16_t>(static_cast<uint8_t>(content[i]) |
+                                             static_cast<uint8_t>(content[i + 1]) << 8));
+    }
+    const std::string log = holm::text::utf16ToUtf8(text);
+    EXPECT_NE(log.find("[ERROR] Plugin " + kPluginDir + "libmissing.so could not be loaded"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("[INFO] Plugin p1 has been started successfully!"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("[ERROR] Plugin p2 could not be started"), std::string::npos) << log;
+    EXPECT_NE(log.find("[INFO] Plugin p1 has been stopped successfully!"), std::string::npos)
+        << log;
+}
+
 // The command line reaches the plugins once they run: a plugin that takes it
 // ends the host with the code it chose.
 TEST(BoundaryReproductions, HostHandsTheCommandLineToRunningPlugins) {

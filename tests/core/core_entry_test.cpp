@@ -140,8 +140,9 @@ TEST(CoreEntry, BuiltServicesComeThroughTheFacadeAndOthersAreNull) {
     RecordingHandler handler;
     auto core = makeCore(u"@XMLFILE:", handler);
     ASSERT_NE(core, nullptr);
-    for (int32_t id : {IID_KEYVALUELIST, IID_STRINGLIST, IID_DATALIST, IID_SYNCREADWRITE,
-                       IID_SERIALIZABLELIST, IID_WOW64FSREDIR, IID_CMDLINE, IID_CONFIG, IID_LOG}) {
+    for (int32_t id :
+         {IID_KEYVALUELIST, IID_STRINGLIST, IID_DATALIST, IID_SYNCREADWRITE, IID_SERIALIZABLELIST,
+          IID_WOW64FSREDIR, IID_CMDLINE, IID_CONFIG, IID_LOG, IID_CONFIGWRITE}) {
         IInterface* object = core->createInterface(id);
         ASSERT_NE(object, nullptr) << id;
         EXPECT_EQ(object->m_id, id);

@@ -558,6 +558,26 @@ TEST(ProductDemo, ExampleSettingsPluginPrintsWhatAReloadChanged) {
     EXPECT_EQ(host.output().find("settings: IntervalSeconds:"), std::string::npos) << host.output();
 }
 
+// The example plugin "settings" counts its start through the configuration
+// updater; the reload that follows shows the new count to its reads.
+TEST(ProductDemo, ExampleSettingsPluginWritesThroughTheUpdater) {
+    holm::test::TempDir data;
+    data.write("holm.conf", "[DEMO]\nGreeting = counted\n");
+    const fs::path product = fs::path(HOLM_AVHOLM_PROGRAM).parent_path();
+    auto started = ChildProcess::start({HOLM_AVHOLM_PROGRAM, (product / "plugins.xml").string()},
+                                       {"HOLM_DATA_DIR=" + data.path().string() + "/",
+                                        "HOLM_REGISTRY_DIR=" + data.path().string() + "/registry"});
+    ASSERT_TRUE(started.ok()) << started.error().message();
+    ChildProcess host = std::move(*started);
+    ASSERT_TRUE(host.waitForOutput("settings: counted this start: Starts=1", kDeadline))
+        << host.output();
+    ASSERT_TRUE(host.waitForOutput("avholm: running", kDeadline)) << host.output();
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Hangup));
+    ASSERT_TRUE(host.waitForOutput("settings: Starts: 0 -> 1", kDeadline)) << host.output();
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Terminate));
+    EXPECT_EQ(host.wait(kDeadline), 0) << host.output();
+}
+
 // avholm with the real core and its product directory, in a data directory
 // of the test's own.
 class ProductHostTest : public ::testing::Test {

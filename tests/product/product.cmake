@@ -28,3 +28,9 @@ set_target_properties(holm_fake_core_runpath PROPERTIES OUTPUT_NAME holmcore BUI
 add_dependencies(product_tests holm_fake_core_runpath)
 target_compile_definitions(product_tests PRIVATE
   HOLM_FAKE_CORE_RUNPATH="$<TARGET_FILE:holm_fake_core_runpath>")
+
+# The configuration updater: its library in process, its program as a child.
+target_link_libraries(product_tests PRIVATE holm_cfgupdate)
+add_dependencies(product_tests holm-cfgupdate)
+target_compile_definitions(product_tests PRIVATE
+  HOLM_CFGUPDATE_PROGRAM="$<TARGET_FILE:holm-cfgupdate>")

@@ -1,7 +1,10 @@
 // Report logs: line layout, entries, the shared writer, rollover in both
 // modes (inline and on a dispatcher's time worker) and bad files.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -19,6 +22,7 @@
 #include "async/support/recording_gate.h"
 #include "common/utf16.h"
 #include "platform/local_time.h"
+#include "platform/signals.h"
 #include "services/log_impl.h"
 #include "support/io_faults.h"
 #include "support/test_support.h"
@@ -178,6 +182,12 @@ TEST_F(LogTest, AFileDeletedOrRotatedFromOutsideIsRecreatedAtTheNextCommit) {
     log->logText(1, 0, 0, u"after rotate");
     EXPECT_EQ(logLines(path_), std::vector<std::string>{"after rotate"});
     EXPECT_EQ(logLines(dir_.path() / "report.log.1"), std::vector<std::string>{"after delete"});
+
+    // Another file renamed over the log: later entries go to that file.
+    const fs::path replacement = dir_.write("replacement", std::string("\xFF\xFE", 2));
+    fs::rename(replacement, path_);
+    log->logText(1, 0, 0, u"after replace");
+    EXPECT_EQ(logLines(path_), std::vector<std::string>{"after replace"});
 }
 
 TEST_F(LogTest, AnExistingFileWithoutByteOrderMarkIsWrittenAsUtf8) {
@@ -289,6 +299,33 @@ TEST_F(LogTest, LinksDirectoriesAndMissingFoldersAreRefusedWithAReason) {
 
     EXPECT_FALSE(log.open(u"", 1, 0, false));
     EXPECT_EQ(log.getLastError(), 87u);
+}
+
+// A file-size limit (RLIMIT_FSIZE) stands for a full disk; it is set in a
+// child process, which reports through its exit code.
+TEST_F(LogTest, AFileSizeLimitFailsTheWriteWithoutTearingTheFile) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        holm::platform::ignoreFileSizeLimitSignal();
+        const rlimit limit{1000, 1000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        CHlmPlgLogImpl log(nullptr, noAsync());
+        if (!log.open(wide(path_).c_str(), 1, 0, false)) {
+            ::_exit(10);
+        }
+        for (int n = 0; n < 100 && log.getLastError() == 0; ++n) {
+            log.log(1, 0, 0, u"entry %d of a log that will not fit", n);
+        }
+        ::_exit(log.getLastError() == 223 ? 0 : 11);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const auto lines = logLines(path_);  // whole lines only
+    EXPECT_GT(lines.size(), 5u);
+    EXPECT_LE(fs::file_size(path_), 1000u);
 }
 
 // Rollovers on a dispatcher's time worker whose ticks the test drives.

@@ -1,0 +1,38 @@
+// Running the configuration updater: its command line split by the Windows
+// rules, the program started from its path and waited for.
+#include <string>
+#include <vector>
+
+#include "common/utf16.h"
+#include "platform/command_line.h"
+#include "platform/spawn.h"
+#include "services/config_write.h"
+
+namespace holm::services {
+
+UpdaterRun runUpdaterProcess(const std::u16string& commandLine) {
+    UpdaterRun run;
+    const std::vector<std::string> arguments =
+        platform::splitCommandLine(text::utf16ToUtf8(commandLine));
+    if (arguments.empty() || arguments.front().empty()) {
+        run.failure = "the command line names no program";
+        return run;
+    }
+    auto process = platform::Process::spawn(arguments);
+    if (!process) {
+        run.failure = process.error().message();
+        return run;
+    }
+    run.started = true;
+    const auto waited = process->wait(platform::io::kNoDeadline);
+    if (!waited || *waited != platform::Process::Wait::Exited || !process->exitStatus()) {
+        // The child stays with the background reaper; how it ends is unknown.
+        run.failure = waited ? "its end could not be awaited" : waited.error().message();
+        return run;
+    }
+    run.signalled = process->exitStatus()->signalled;
+    run.exitCode = process->exitStatus()->code;
+    return run;
+}
+
+}  // namespace holm::services

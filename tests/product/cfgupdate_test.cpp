@@ -1,0 +1,332 @@
+// The configuration updater: its command parser, the application of a
+// command file to the configuration file, the program's exit codes, and the
+// configuration file after an updater that failed or was killed: the old
+// content or the new, never a mix.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "common/utf16.h"
+#include "platform/posix/system_calls.h"
+#include "platform/spawn.h"
+#include "product/cfgupdate/update_commands.h"
+#include "support/crash_writer.h"
+#include "support/io_faults.h"
+#include "support/test_support.h"
+
+namespace holm::cfgupdate {
+namespace {
+
+namespace fs = std::filesystem;
+using cfglib::IniDocument;
+
+constexpr char kOriginal[] =
+    "; product settings\r\n[COMMON]\r\nTempDirectory = /var/tmp/holm/\r\n\r\n"
+    "[HOLM]\r\nReportingLevel=2\r\nPath0=/a\r\nObsolete=1\r\n";
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::string commandFile(const std::vector<std::string>& commands) {
+    std::string text = "[UPDINI]\n";
+    for (size_t i = 0; i < commands.size(); ++i) {
+        text += "Cmd" + std::to_string(i) + "=" + commands[i] + "\n";
+    }
+    return text;
+}
+
+TEST(CfgUpdateCommandTest, ParsesTheThreeFormsAndRefusesMalformedOnes) {
+    const auto set = parseCommand(u"HOLM:Level=a=b:c");
+    ASSERT_TRUE(set);
+    EXPECT_EQ(set->kind, Command::Kind::Set);
+    EXPECT_EQ(set->section, u"HOLM");
+    EXPECT_EQ(set->key, u"Level");
+    EXPECT_EQ(set->value, u"a=b:c");  // the value runs to the end
+
+    const auto indexed = parseCommand(u"HOLM:Path%d=/x");
+    ASSERT_TRUE(indexed);
+    EXPECT_EQ(indexed->kind, Command::Kind::SetIndexed);
+    EXPECT_EQ(indexed->key, u"Path");
+
+    const auto remove = parseCommand(u"HOLM:Old");
+    ASSERT_TRUE(remove);
+    EXPECT_EQ(remove->kind, Command::Kind::Remove);
+    EXPECT_EQ(remove->key, u"Old");
+
+    for (const char16_t* bad : {u"", u"no colon", u"HOLM:", u"HOLM: =v", u"HO\\LM:K=v", u":=v"}) {
+        EXPECT_FALSE(parseCommand(bad));
+    }
+}
+
+TEST(CfgUpdateCommandTest, CommandFilesAreReadInOrderToTheFirstGap) {
+    EXPECT_EQ(readCommandTexts(commandFile({"A:x=1", "A:y=2"}) + "Cmd3=A:z=3\n"),
+              (std::vector<std::u16string>{u"A:x=1", u"A:y=2"}));
+    EXPECT_TRUE(readCommandTexts("[OTHER]\nCmd0=A:x=1\n").empty());
+    EXPECT_TRUE(readCommandTexts(std::string("\xFF\xFE\x00", 3)).empty());
+}
+
+TEST(CfgUpdateCommandTest, AppliesSetIndexedAndRemoveKeepingEverythingElse) {
+    IniDocument document = IniDocument::parse(kOriginal);
+    const ApplyResult result =
+        applyCommands(document, {u"HOLM:ReportingLevel=3", u"HOLM:Path%d=/b", u"HOLM:Path%d=/c",
+                                 u"HOLM:Obsolete", u"HOLM:NeverThere", u"NEW:Key=  kept  "});
+    ASSERT_EQ(result.exitCode, kExitApplied);
+    EXPECT_EQ(document.serialize(),
+              "; product settings\r\n[COMMON]\r\nTempDirectory = /var/tmp/holm/\r\n\r\n"
+              "[HOLM]\r\nReportingLevel=3\r\nPath0=/a\r\nPath1=/b\r\nPath2=/c\r\n"
+              "[NEW]\r\nKey=\"  kept  \"\r\n");
+}
+
+TEST(CfgUpdateCommandTest, TheFirstCommandThatCannotBeWrittenIsNamed) {
+    for (const char16_t* bad : {u"S]x:K=v", u"S:[K=v", u"S:;K=v", u"malformed"}) {
+        IniDocument document = IniDocument::parse(kOriginal);
+        const ApplyResult result = applyCommands(document, {u"HOLM:ReportingLevel=3", bad});
+        EXPECT_EQ(result.exitCode, kExitBadCommand);
+        EXPECT_EQ(result.failedCommand, 1u);
+    }
+}
+
+TEST(CfgUpdateCommandTest, CommandLineNamesExactlyOneCommandFile) {
+    const auto argument = [](std::vector<const char*> argv) {
+        return commandFileArgument(static_cast<int>(argv.size()), argv.data());
+    };
+    EXPECT_EQ(argument({"u", "/UPDATEINIBYFILE=/tmp/a b.tmp"}), "/tmp/a b.tmp");
+    EXPECT_EQ(argument({"u", "/updateinibyfile=/x"}), "/x");
+    EXPECT_FALSE(argument({"u"}));
+    EXPECT_FALSE(argument({"u", "/UPDATEINIBYFILE="}));
+    EXPECT_FALSE(argument({"u", "/UPDATEINIBYFILE=/x", "/UPDATEINIBYFILE=/y"}));
+    EXPECT_FALSE(argument({"u", "/UPDATEINIBYFILE=/x", "extra"}));
+}
+
+class CfgUpdateFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        config_ = dir_.write("holm.conf", kOriginal);
+        commands_ = dir_.path() / "commands.tmp";
+    }
+    UpdateResult update(const std::vector<std::string>& commands) {
+        std::ofstream(commands_, std::ios::trunc) << commandFile(commands);
+        return updateConfiguration(commands_.string(), config_.string());
+    }
+
+    holm::test::TempDir dir_;
+    fs::path config_;
+    fs::path commands_;
+};
+
+TEST_F(CfgUpdateFileTest, EveryFailureLeavesTheConfigurationAsItWas) {
+    EXPECT_EQ(updateConfiguration((dir_.path() / "missing").string(), config_.string()).exitCode,
+              kExitCommandFileError);
+    EXPECT_EQ(update({}).exitCode, kExitCommandFileError);
+    const UpdateResult bad = update({"HOLM:ReportingLevel=9", "S]x:K=v"});
+    EXPECT_EQ(bad.exitCode, kExitBadCommand);
+    EXPECT_NE(bad.message.find("Cmd1"), std::string::npos) << bad.message;
+    {
+        holm::test::InjectedFaults faults;
+        faults.failRename(EIO);
+        EXPECT_EQ(update({"HOLM:ReportingLevel=9"}).exitCode, kExitConfigWriteError);
+    }
+    {
+        holm::test::InjectedFaults faults;
+        faults.failWrite(ENOSPC, 0);
+        EXPECT_EQ(update({"HOLM:ReportingLevel=9"}).exitCode, kExitConfigWriteError);
+    }
+    EXPECT_EQ(readFile(config_), kOriginal);
+
+    const fs::path directory = dir_.path() / "adir";
+    fs::create_directory(directory);
+    std::ofstream(commands_, std::ios::trunc) << commandFile({"A:x=1"});
+    EXPECT_EQ(updateConfiguration(commands_.string(), directory.string()).exitCode,
+              kExitConfigReadError);
+}
+
+TEST_F(CfgUpdateFileTest, AMissingConfigurationFileIsCreated) {
+    fs::remove(config_);
+    ASSERT_EQ(update({"HOLM:Level=1"}).exitCode, kExitApplied);
+    EXPECT_EQ(IniDocument::parse(readFile(config_)).find(u"HOLM\\Level"), u"1");
+}
+
+#ifdef HOLM_CFGUPDATE_PROGRAM
+TEST_F(CfgUpdateFileTest, TheProgramReportsItsOutcomeInItsExitCode) {
+    const std::vector<std::string> environment{"HOLM_CONFIG_FILE=" + config_.string()};
+    const auto run = [&](const std::vector<std::string>& arguments) {
+        std::vector<std::string> argv{HOLM_CFGUPDATE_PROGRAM};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return platform::runProcess(argv, environment, std::chrono::seconds(30));
+    };
+    EXPECT_EQ(run({}).exitCode, kExitUsage);
+    std::ofstream(commands_, std::ios::trunc) << commandFile({"HOLM:ReportingLevel=9", "S]x:K=v"});
+    const auto refused = run({"/UPDATEINIBYFILE=" + commands_.string()});
+    EXPECT_EQ(refused.exitCode, kExitBadCommand);
+    EXPECT_NE(refused.output.find("Cmd1"), std::string::npos) << refused.output;
+    EXPECT_EQ(readFile(config_), kOriginal);
+
+    std::ofstream(commands_, std::ios::trunc) << commandFile({"HOLM:ReportingLevel=9"});
+    EXPECT_EQ(run({"/UPDATEINIBYFILE=" + commands_.string()}).exitCode, kExitApplied);
+    EXPECT_EQ(IniDocument::parse(readFile(config_)).find(u"HOLM\\ReportingLevel"), u"9");
+}
+#endif
+
+// The updater killed between or inside its runs, one run per step: the file
+// holds the value of the last finished step or of the one after it.
+TEST_F(CfgUpdateFileTest, AKilledUpdaterLeavesTheOldOrTheNewFile) {
+    const auto stepIn = [&]() -> std::u16string {
+        const IniDocument document = IniDocument::parse(readFile(config_));
+        return std::u16string(document.find(u"HOLM\\Step").value_or(u"none"));
+    };
+    const auto write = [&](uint64_t step) {
+        const fs::path commands = dir_.path() / ("commands" + std::to_string(step));
+        std::ofstream(commands) << commandFile({"HOLM:Step=" + std::to_string(step + 1)});
+        return updateConfiguration(commands.string(), config_.string()).exitCode == kExitApplied;
+    };
+    const auto check = [&](uint64_t completed) {
+        const std::u16string step = stepIn();
+        const auto named = [](uint64_t n) { return holm::text::utf8ToUtf16(std::to_string(n)); };
+        EXPECT_TRUE(step == named(completed + 1) ||
+                    (completed == 0 ? step == u"none" : step == named(completed)))
+            << "step " << completed;
+    };
+    holm::test::killWriterAtRandomPoints(write, check, {.runs = 12});
+}
+
+// Kill points chosen through the I/O seam: the updater dies at a random
+// byte of its write of the new file, or at one of its opens, flushes or its
+// rename. Flushes are counted but not carried out: they guard against power
+// loss, not against a killed process, and 1,000 of them would only slow the
+// test down.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kKillRuns = 60;  // a fork of a sanitized process takes tens of milliseconds
+#else
+constexpr int kKillRuns = 1000;
+#endif
+
+class KillPoint {
+  public:
+    static void arm(uint64_t budget, bool dryRun) {
+        state().budget = budget;
+        state().dryRun = dryRun;
+        state().events = 0;
+    }
+    static uint64_t events() { return state().events; }
+    static const platform::io::SystemCalls& table() {
+        using platform::io::realSystemCalls;
+        static const platform::io::SystemCalls calls{
+            [](int directory, const char* name, int flags, mode_t mode) {
+                event(1);
+                return realSystemCalls().openat(directory, name, flags, mode);
+            },
+            [](int fd, void* buffer, size_t size) {
+                return realSystemCalls().read(fd, buffer, size);
+            },
+            [](int fd, void* buffer, size_t size, off_t offset) {
+                return realSystemCalls().pread(fd, buffer, size, offset);
+            },
+            [](int fd, const void* buffer, size_t size) -> ssize_t {
+                const uint64_t allowed = room();
+                if (allowed < size) {
+                    (void)realSystemCalls().write(fd, buffer, allowed);
+                    ::raise(SIGKILL);
+                }
+                event(size);
+                return realSystemCalls().write(fd, buffer, size);
+            },
+            [](int) {
+                event(1);
+                return 0;
+            },
+            [](int from, const char* old, int to, const char* target, unsigned flags) {
+                event(1);
+                return realSystemCalls().renameat2(from, old, to, target, flags);
+            },
+        };
+        return calls;
+    }
+
+  private:
+    struct State {
+        uint64_t budget = 0;
+        uint64_t events = 0;
+        bool dryRun = true;
+    };
+    static State& state() {
+        static State instance;
+        return instance;
+    }
+    static uint64_t room() { return state().dryRun ? UINT64_MAX : state().budget - state().events; }
+    static void event(uint64_t count) {
+        if (room() < count) {
+            ::raise(SIGKILL);
+        }
+        state().events += count;
+    }
+};
+
+TEST_F(CfgUpdateFileTest, AThousandKillsAtRandomPointsNeverLeaveAMix) {
+    std::vector<std::string> commands;
+    for (int i = 0; i < 40; ++i) {
+        commands.push_back("HOLM:Key" + std::to_string(i) + "=" + std::string(20, 'a' + i % 26));
+    }
+    commands.push_back("HOLM:Obsolete");
+    std::ofstream(commands_) << commandFile(commands);
+
+    // A run to the end counts the kill points and gives the new content.
+    uint64_t points = 0;
+    {
+        KillPoint::arm(0, true);
+        platform::io::ScopedSystemCalls seam(KillPoint::table());
+        ASSERT_EQ(updateConfiguration(commands_.string(), config_.string()).exitCode, kExitApplied);
+        points = KillPoint::events();
+    }
+    const std::string updated = readFile(config_);
+    ASSERT_NE(updated, kOriginal);
+    ASSERT_GT(points, updated.size());
+
+    std::mt19937_64 random(20261207);
+    int oldSeen = 0;
+    int newSeen = 0;
+    for (int run = 0; run < kKillRuns; ++run) {
+        const bool startOld = run % 2 == 0;  // the file before the run: old or already new
+        {
+            std::ofstream(dir_.path() / "next", std::ios::trunc)
+                << (startOld ? kOriginal : updated);
+            fs::rename(dir_.path() / "next", config_);
+        }
+        const uint64_t budget = random() % points;
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            KillPoint::arm(budget, false);
+            platform::io::ScopedSystemCalls seam(KillPoint::table());
+            ::_exit(updateConfiguration(commands_.string(), config_.string()).exitCode);
+        }
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+            << "run " << run << " ended on its own at kill point " << budget << " of " << points;
+        const std::string content = readFile(config_);
+        ASSERT_TRUE(content == kOriginal || content == updated)
+            << "run " << run << ": a mixed file after a kill at point " << budget;
+        (content == kOriginal ? oldSeen : newSeen)++;
+        ASSERT_TRUE(startOld || content == updated) << "run " << run << ": a new file went back";
+    }
+    // Kills fell both before and after the rename.
+    EXPECT_GT(oldSeen, 0);
+    EXPECT_GE(newSeen, kKillRuns / 2);
+}
+
+}  // namespace
+}  // namespace holm::cfgupdate
