@@ -8,13 +8,16 @@
 #include "common/log_text.h"
 #include "common/utf16.h"
 #include "containers/factory.h"
+#include "core/plugin_boundary.h"
 #include "core/service.h"
 #include "hlmplg/interface_ids.h"
 #include "platform/file_system.h"
 #include "platform/named_event.h"
 #include "services/config_impl.h"
 #include "services/config_write.h"
+#include "services/debug.h"
 #include "services/factory.h"
+#include "services/process_impl.h"
 #include "utilities/di_container.h"
 #include "utilities/master_text_reader.h"
 #include "utilities/path.h"
@@ -30,8 +33,8 @@ CHlmPlgPluginManager::CHlmPlgPluginManager(HlmPlg::IHlmPlg* facade,
 HlmPlg::IInterface* CHlmPlgPluginManager::createInterface(int32_t id) {
     try {
         return make(id);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
+    } catch (const std::exception&) {
+        return nullptr;  // no memory, or no room in the service-handler list
     }
 }
 
@@ -66,6 +69,10 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
         case HlmPlg::IID_RESSTRING:
         case HlmPlg::IID_RESSTRING2:
             return services::createTextService(id, productTexts());
+        case HlmPlg::IID_DEBUG:
+            return new services::CHlmPlgDebug(debugLinks());
+        case HlmPlg::IID_PROCESS:
+            return new services::CProcessImpl(processLinks());
         case HlmPlg::IID_SYNCREADWRITE:
         case HlmPlg::IID_WOW64FSREDIR:
             return services::createService(id, text::utf8ToUtf16(platform::systemDirectory()));
@@ -114,6 +121,33 @@ HlmPlg::IInterface* CHlmPlgPluginManager::makeSQLiteDB() {
         return loadSQLiteLibrary(texts.productDirectory, name);
     };
     return new containers::CSQLiteDB(std::move(loader), *sqliteGate_);
+}
+
+// The host is looked up at every line (a shared core's host may go); the
+// plugin's name comes from its own code, so it is asked through the boundary.
+services::DebugLinks CHlmPlgPluginManager::debugLinks() const {
+    HostLink* core = core_;
+    auto host = [core]() -> HlmPlg::IHlmCoreHandler* {
+        return core != nullptr ? core->hostHandler() : nullptr;
+    };
+    auto ownerName = [host](HlmPlg::CHlmPlg* owner) {
+        const BoundaryReporting reporting{nullptr, host()};
+        return callPlugin(reporting, u"CHlmPlg::getName", calleeOf(owner),
+                          [owner] {
+                              const char16_t* name = owner->getName();
+                              return std::u16string(name != nullptr ? name : u"");
+                          })
+            .value_or(std::u16string());
+    };
+    return {host, ownerName};
+}
+
+// A process object is a service handler of the core's list for its lifetime,
+// so that a stopping service ends its waits.
+services::ServiceHandlerLinks CHlmPlgPluginManager::processLinks() {
+    ServiceHandlerList* handlers = &serviceHandlers_;
+    return {[handlers](HlmPlg::IServiceHandler* handler) { handlers->add(handler); },
+            [handlers](HlmPlg::IServiceHandler* handler) { handlers->remove(handler); }};
 }
 
 // Each log schedules its rollovers on an asynchronous-service object of its

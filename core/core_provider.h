@@ -18,7 +18,9 @@
 #include "services/command_line.h"
 #include "services/config_store.h"
 #include "services/config_write.h"
+#include "services/debug.h"
 #include "services/log_impl.h"
+#include "services/process_impl.h"
 #include "services/res_string2.h"
 
 namespace holm::core {
@@ -52,6 +54,9 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     HlmPlg::IInterface* make(int32_t id);
     HlmPlg::IInterface* makeConfig();
     HlmPlg::IInterface* makeSQLiteDB();
+    // What debug objects reach the host and their owners' names through.
+    services::DebugLinks debugLinks() const;
+    services::ServiceHandlerLinks processLinks();
     HlmPlg::IInterface* makeLog();
     // The category names of report logs, read once from the message library.
     std::shared_ptr<const services::LogCategories> logCategories();

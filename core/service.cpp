@@ -11,6 +11,7 @@
 #include "hlmplg/fault_record.h"
 #include "platform/memory.h"
 #include "security/verified_file.h"
+#include "services/crash_report.h"
 
 namespace holm::core {
 
@@ -95,6 +96,7 @@ int32_t CHlmPlgService::reportException(const char16_t* place, uint32_t value,
 void CHlmPlgService::onFault(const char16_t* place, HlmPlg::CHlmWin32Exception& fault) {
     const HlmPlg::FaultRecord& record = *fault.getExceptionPointers();
     fault.setCodeName(codeName(record.code));
+    const std::optional<std::string> crashReport = services::writeMiniDump(record, place);
     auto* host = hostHandler();
     if (host == nullptr) {
         return;
@@ -103,6 +105,11 @@ void CHlmPlgService::onFault(const char16_t* place, HlmPlg::CHlmWin32Exception& 
         u"%s: processor fault %s (0x%08X) at %p, the process state may be damaged", place,
         fault.getCodeName().c_str(), record.code, reinterpret_cast<const void*>(record.address));
     host->log(0, u"Core", text::logLineText(line).c_str());
+    if (crashReport) {
+        const std::u16string written =
+            text::format(u"%s: crash report %s", place, text::utf8ToUtf16(*crashReport).c_str());
+        host->log(0, u"Core", text::logLineText(written).c_str());
+    }
     if (stopOnFault()) {
         host->log(0, u"Core", u"StopOnFault: asking the host to stop");
         stopService(kStopOnFaultExitCode);

@@ -25,6 +25,10 @@ namespace holm::platform {
 // process that never guards a call never has the handler installed.
 bool installFaultHandler();
 
+// The name of a fault signal ("SIGSEGV", "SIGFPE", ...) as a report shows
+// it; "signal" for any other number.
+const char* faultSignalName(int signal);
+
 // Gives the calling thread an alternate signal stack of its own unless it
 // already has one; it is released when the thread ends. Threads that run
 // plugin code call this before any guard is armed on them.

@@ -1,10 +1,13 @@
-// Login sessions, as the system's session manager (logind) knows them.
+// Login sessions, as the system's session manager (logind) knows them, and
+// the processes and user accounts the process service looks at.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <set>
+#include <string>
+#include <vector>
 
 namespace holm::platform {
 
@@ -36,5 +39,46 @@ class SessionMonitor {
     struct State;
     std::unique_ptr<State> state_;
 };
+
+struct LoginSession {
+    std::string id;            // logind's session name, e.g. "3" or "c1"
+    uint32_t uid = 0;          // the user logged on
+    std::string sessionClass;  // "user", "greeter", "lock-screen", "background", ...
+    bool remote = false;       // a session from another machine (ssh, ...)
+    std::string display;       // the X11 display of a graphical session, or empty
+};
+
+// The session logind reports as active on the local console's seat
+// ("seat0"); nullopt when the seat has none, or without logind.
+std::optional<LoginSession> activeSeatSession();
+
+// What logind reports of session `id`; nullopt when it does not know it.
+std::optional<LoginSession> loginSession(const std::string& id);
+
+// The login session process `pid` belongs to; nullopt when none (a system
+// service) or when the process is gone.
+std::optional<std::string> sessionOfProcess(uint32_t pid);
+
+// The ids of the processes running now, in ascending order.
+std::vector<uint32_t> runningProcessIds();
+
+// The real user id of process `pid`; nullopt when it is gone.
+std::optional<uint32_t> processUserId(uint32_t pid);
+
+// The file name of process `pid`'s program (the last part of its path), or
+// the kernel's short name of the process when the path cannot be read.
+std::string processImageName(uint32_t pid);
+
+struct UserAccount {
+    uint32_t uid = 0;
+    uint32_t gid = 0;  // the primary group
+    std::string name;
+    std::string home;
+    std::string shell;
+    std::vector<uint32_t> groups;  // every group the user is a member of
+};
+
+// The account of user `uid`; nullopt when the system knows no such user.
+std::optional<UserAccount> userAccount(uint32_t uid);
 
 }  // namespace holm::platform

@@ -122,4 +122,24 @@ std::vector<FileIdentity> loadedModuleIds();
 // Whether a module with this identity is loaded.
 bool isModuleLoaded(FileIdentity id);
 
+// Where a loaded module lies, for reports that map code addresses back to
+// files (crash reports).
+struct ModuleImage {
+    // The original path (see modulePathContaining), the program's own path,
+    // or the loader's name for a module without a file (the kernel's
+    // entry-point page).
+    std::string path;
+    // The load bias: an address in the module minus `base` is the address in
+    // the file, as `addr2line -e <path>` expects it.
+    uint64_t base = 0;
+    // The range the module's loadable segments cover.
+    uint64_t start = 0;
+    uint64_t end = 0;
+    // The module's build id in hexadecimal, empty when it has none.
+    std::string buildId;
+};
+
+// Every module loaded now, in the loader's order (the program first).
+std::vector<ModuleImage> loadedModuleImages();
+
 }  // namespace holm::platform

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,9 +18,26 @@
 
 namespace holm::platform {
 
+// The user a child runs as: its supplementary groups, group and user are set
+// in that order before the program starts. Needs the privilege to change
+// them (root).
+struct SpawnIdentity {
+    uint32_t uid = 0;
+    uint32_t gid = 0;
+    std::vector<uint32_t> groups;
+};
+
 struct SpawnOptions {
     // "NAME=VALUE" entries that replace or add to this process's environment.
     std::vector<std::string> environment;
+    // `environment` is the child's whole environment, nothing inherited.
+    bool clearEnvironment = false;
+    // The child starts a session of its own (leaving this process's
+    // terminal and process group).
+    bool newSession = false;
+    // Run as another user (fork and exec, since the spawn attributes cannot
+    // change groups and ids); nothing keeps this process's identity.
+    std::optional<SpawnIdentity> identity;
     // The child's working directory; empty keeps this process's.
     std::string workingDirectory;
     // Standard input, output and error on /dev/null instead of inherited.
@@ -65,6 +83,10 @@ class Process {
     pid_t id() const { return pid_; }
     // Readable once the child has ended.
     int exitDescriptor() const { return exitFd_.get(); }
+    // A duplicate of the process descriptor (close-on-exec) for an owner who
+    // only watches for the end: it stays valid, and readable once the child
+    // ended, whoever reaps the child.
+    Result<UniqueFd> shareDescriptor() const;
 
     enum class Wait { Exited, TimedOut, Interrupted };
     // Waits until the child ends (it is then reaped and `exitStatus` tells

@@ -339,4 +339,21 @@ bool runWithFaultGuard(void (*body)(void*), void* context, HlmPlg::FaultRecord& 
     return true;
 }
 
+const char* faultSignalName(int signal) {
+    switch (signal) {
+        case SIGSEGV:
+            return "SIGSEGV";
+        case SIGBUS:
+            return "SIGBUS";
+        case SIGFPE:
+            return "SIGFPE";
+        case SIGILL:
+            return "SIGILL";
+        case SIGTRAP:
+            return "SIGTRAP";
+        default:
+            return "signal";
+    }
+}
+
 }  // namespace holm::platform

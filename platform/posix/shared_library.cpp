@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <cstdio>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <map>
@@ -492,6 +493,88 @@ bool isModuleLoaded(FileIdentity id) {
         }
     }
     return false;
+}
+
+namespace {
+
+// The build id from the module's note segments (read in memory, where the
+// loader mapped them); every length is checked against the segment.
+std::string buildIdOf(const dl_phdr_info& info) {
+    constexpr uint32_t kBuildIdNote = 3;  // NT_GNU_BUILD_ID
+    for (size_t i = 0; i < info.dlpi_phnum; ++i) {
+        const ElfW(Phdr)& segment = info.dlpi_phdr[i];
+        if (segment.p_type != PT_NOTE) {
+            continue;
+        }
+        const auto* note = reinterpret_cast<const uint8_t*>(info.dlpi_addr + segment.p_vaddr);
+        size_t offset = 0;
+        const size_t size = segment.p_memsz;
+        while (size - offset >= sizeof(ElfW(Nhdr))) {
+            ElfW(Nhdr) header;
+            std::memcpy(&header, note + offset, sizeof header);
+            const size_t nameSize = (static_cast<size_t>(header.n_namesz) + 3) & ~size_t{3};
+            const size_t descSize = (static_cast<size_t>(header.n_descsz) + 3) & ~size_t{3};
+            offset += sizeof header;
+            if (nameSize > size - offset || descSize > size - offset - nameSize) {
+                break;
+            }
+            const auto* name = note + offset;
+            const auto* desc = name + nameSize;
+            if (header.n_type == kBuildIdNote && header.n_namesz == 4 &&
+                std::memcmp(name, "GNU", 4) == 0) {
+                static constexpr char kHex[] = "0123456789abcdef";
+                std::string hex;
+                for (size_t k = 0; k < header.n_descsz; ++k) {
+                    hex += kHex[desc[k] >> 4];
+                    hex += kHex[desc[k] & 0xF];
+                }
+                return hex;
+            }
+            offset += nameSize + descSize;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+// The walk only copies what the loader reports; names are mapped back to
+// original paths afterwards, outside the loader's lock.
+std::vector<ModuleImage> loadedModuleImages() {
+    std::vector<ModuleImage> images;
+    ::dl_iterate_phdr(
+        [](struct dl_phdr_info* info, size_t, void* context) {
+            auto* collected = static_cast<std::vector<ModuleImage>*>(context);
+            ModuleImage image;
+            image.path = info->dlpi_name != nullptr ? info->dlpi_name : "";
+            image.base = info->dlpi_addr;
+            image.start = UINT64_MAX;
+            for (size_t i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+                if (segment.p_type == PT_LOAD) {
+                    const uint64_t low = info->dlpi_addr + segment.p_vaddr;
+                    image.start = std::min(image.start, low);
+                    image.end = std::max(image.end, low + segment.p_memsz);
+                }
+            }
+            if (image.start == UINT64_MAX) {
+                image.start = 0;
+            }
+            image.buildId = buildIdOf(*info);
+            collected->push_back(std::move(image));
+            return 0;
+        },
+        &images);
+    for (ModuleImage& image : images) {
+        if (image.path.empty()) {
+            image.path = executablePath();
+        } else if (isDescriptorName(image.path.c_str())) {
+            if (auto loaded = moduleTable().find(image.path)) {
+                image.path = loaded->path;
+            }
+        }
+    }
+    return images;
 }
 
 }  // namespace holm::platform

@@ -1,6 +1,8 @@
 #include "platform/spawn.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <linux/close_range.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -10,6 +12,7 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
+#include <span>
 #include <thread>
 
 #include "platform/epoll_set.h"
@@ -58,7 +61,7 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 // a host blocks, and an empty mask, whatever the parent has blocked.
 class SpawnAttributes {
   public:
-    SpawnAttributes() {
+    explicit SpawnAttributes(bool newSession) {
         posix_spawnattr_init(&attributes_);
         sigset_t none;
         sigemptyset(&none);
@@ -70,7 +73,9 @@ class SpawnAttributes {
         sigaddset(&defaults, SIGPIPE);
         posix_spawnattr_setsigmask(&attributes_, &none);
         posix_spawnattr_setsigdefault(&attributes_, &defaults);
-        posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        posix_spawnattr_setflags(&attributes_,
+                                 static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                                    (newSession ? POSIX_SPAWN_SETSID : 0)));
     }
     ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
     SpawnAttributes(const SpawnAttributes&) = delete;
@@ -111,6 +116,99 @@ class FileActions {
   private:
     posix_spawn_file_actions_t actions_;
 };
+
+// Marks every descriptor above the standard streams close-on-exec, so the
+// program starts with its standard streams only while the error pipe still
+// works until the exec. Runs in the forked child: system calls only.
+void closeOtherDescriptorsOnExec() {
+    if (::syscall(SYS_close_range, STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) == 0) {
+        return;
+    }
+    const long limit = ::sysconf(_SC_OPEN_MAX);
+    const int last = limit > 0 && limit < 1 << 20 ? static_cast<int>(limit) : 1 << 20;
+    for (int fd = STDERR_FILENO + 1; fd < last; ++fd) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+}
+
+// Sends errno through `errorFd` and ends the forked child.
+[[noreturn]] void failInChild(int errorFd) {
+    const int error = errno;
+    (void)!::write(errorFd, &error, sizeof error);
+    ::_exit(127);
+}
+
+// The child's side of a run as another user: everything was prepared before
+// the fork, so only system calls are made here. A step that fails sends its
+// errno through `errorFd` and ends the child.
+[[noreturn]] void becomeAndExec(const SpawnOptions& options, const gid_t* groups, size_t groupCount,
+                                char* const* argv, char* const* envp, int errorFd) {
+    auto fail = [errorFd] { failInChild(errorFd); };
+    sigset_t none;
+    sigemptyset(&none);
+    for (int number : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
+        ::signal(number, SIG_DFL);
+    }
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (options.nullStandardStreams || options.outputFd >= 0) {
+        const int input = ::open("/dev/null", O_RDONLY);
+        if (input < 0 || ::dup2(input, STDIN_FILENO) < 0) {
+            fail();
+        }
+        const int output = options.outputFd >= 0 ? options.outputFd : ::open("/dev/null", O_WRONLY);
+        if (output < 0 || ::dup2(output, STDOUT_FILENO) < 0 || ::dup2(output, STDERR_FILENO) < 0) {
+            fail();
+        }
+    }
+    if (options.newSession && ::setsid() < 0) {
+        fail();
+    }
+    // Groups first, then the group, then the user: afterwards the right to
+    // change them is gone.
+    const SpawnIdentity& identity = *options.identity;
+    if (::setgroups(groupCount, groups) != 0 || ::setgid(identity.gid) != 0 ||
+        ::setuid(identity.uid) != 0) {
+        fail();
+    }
+    if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
+        fail();
+    }
+    closeOtherDescriptorsOnExec();
+    ::execve(argv[0], argv, envp);
+    failInChild(errorFd);
+}
+
+// A run as another user: fork and exec, since the spawn attributes cannot
+// change groups and ids. The exec's failure comes back through a pipe that
+// the exec closes.
+Result<pid_t> forkAndExec(std::vector<std::string>& arguments, std::vector<std::string>& variables,
+                          const SpawnOptions& options) {
+    std::vector<gid_t> groups(options.identity->groups.begin(), options.identity->groups.end());
+    std::vector<char*> argv = pointers(arguments);
+    std::vector<char*> envp = pointers(variables);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        return lastSystemError();
+    }
+    UniqueFd readEnd(ends[0]), writeEnd(ends[1]);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        return lastSystemError();
+    }
+    if (pid == 0) {
+        becomeAndExec(options, groups.data(), groups.size(), argv.data(), envp.data(),
+                      writeEnd.get());
+    }
+    writeEnd.reset();
+    int childError = 0;
+    auto got = io::readSome(readEnd.get(),
+                            std::span(reinterpret_cast<uint8_t*>(&childError), sizeof childError));
+    if (got && *got == sizeof childError) {
+        (void)io::reapChild(pid);  // it has ended with the report
+        return Error::fromErrno(childError);
+    }
+    return pid;
+}
 
 ExitStatus exitStatusOf(int status) {
     if (WIFSIGNALED(status)) {
@@ -186,14 +284,23 @@ Result<Process> Process::spawn(const std::vector<std::string>& argv, const Spawn
         return Error::fromErrno(EINVAL);
     }
     std::vector<std::string> arguments = argv;
-    std::vector<std::string> variables = mergedEnvironment(options.environment);
-    SpawnAttributes attributes;
-    FileActions actions(options);
+    std::vector<std::string> variables =
+        options.clearEnvironment ? options.environment : mergedEnvironment(options.environment);
     pid_t pid;
-    const int result = posix_spawn(&pid, arguments[0].c_str(), actions.get(), attributes.get(),
-                                   pointers(arguments).data(), pointers(variables).data());
-    if (result != 0) {
-        return Error::fromErrno(result);
+    if (options.identity) {
+        auto forked = forkAndExec(arguments, variables, options);
+        if (!forked) {
+            return forked.error();
+        }
+        pid = *forked;
+    } else {
+        SpawnAttributes attributes(options.newSession);
+        FileActions actions(options);
+        const int result = posix_spawn(&pid, arguments[0].c_str(), actions.get(), attributes.get(),
+                                       pointers(arguments).data(), pointers(variables).data());
+        if (result != 0) {
+            return Error::fromErrno(result);
+        }
     }
     Process process;
     process.pid_ = pid;
@@ -207,6 +314,17 @@ Result<Process> Process::spawn(const std::vector<std::string>& argv, const Spawn
         return error;
     }
     return process;
+}
+
+Result<UniqueFd> Process::shareDescriptor() const {
+    if (!valid()) {
+        return Error::fromErrno(ECHILD);
+    }
+    UniqueFd duplicate(::fcntl(exitFd_.get(), F_DUPFD_CLOEXEC, 0));
+    if (!duplicate) {
+        return lastSystemError();
+    }
+    return duplicate;
 }
 
 Process::Process(Process&& other) noexcept

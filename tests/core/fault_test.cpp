@@ -7,7 +7,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -49,18 +52,39 @@ class FaultRecorder : public IServiceHandler {
     std::vector<std::string> lines;
 };
 
-void setDisableSeh() {
+void setDebugSwitch(const char16_t* name, uint32_t value) {
     registry::Store store;
     ASSERT_EQ(registry::Store::openDefault(store), registry::kErrorSuccess);
     registry::Key key;
     ASSERT_EQ(
         registry::Key::create(store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug", key),
         registry::kErrorSuccess);
-    ASSERT_EQ(key.setValue(u"DisableSEH", registry::makeDword(1)), registry::kErrorSuccess);
+    ASSERT_EQ(key.setValue(name, registry::makeDword(value)), registry::kErrorSuccess);
+}
+
+// Prints every crash report in the data directory's TEMP: "DUMPFILE <name>"
+// and its lines prefixed "DUMP| ".
+void printCrashReports() {
+    const std::filesystem::path temp = holm::test::testDataDirectory() + "TEMP";
+    if (!std::filesystem::is_directory(temp)) {
+        return;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(temp)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.ends_with(".dmp")) {
+            continue;
+        }
+        std::printf("DUMPFILE %s\n", name.c_str());
+        std::ifstream in(entry.path());
+        for (std::string line; std::getline(in, line);) {
+            std::printf("DUMP| %s\n", line.c_str());
+        }
+    }
 }
 
 // HOLM_FAULT_CASE is "<plugin file>,<fault>,<mode>", mode "catch", "seh" (the
-// option on the command line) or "disable" (the DisableSEH switch). The
+// option on the command line), "disable" (the DisableSEH switch) or "dumpN"
+// (catch, with "createMiniDump" set to N). The
 // plugin is p2 behind a well-behaved p1; the core runs on a thread of its
 // own so that a stack overflow meets a bounded stack. Prints what happened.
 TEST(FaultInChild, Run) {
@@ -76,7 +100,9 @@ TEST(FaultInChild, Run) {
     ASSERT_EQ(parts.size(), 3u);
     const auto entry = holm::test::coreEntry();  // sets up the private registry store
     if (parts[2] == "disable") {
-        setDisableSeh();
+        setDebugSwitch(u"DisableSEH", 1);
+    } else if (parts[2].starts_with("dump")) {
+        setDebugSwitch(u"createMiniDump", static_cast<uint32_t>(std::stoul(parts[2].substr(4))));
     }
     const std::u16string list =
         holm::text::utf8ToUtf16("@XMLFILE:name=p1;file=" + kPluginDir +
@@ -108,6 +134,7 @@ TEST(FaultInChild, Run) {
     }
     std::printf("RUN %u STOP %u EXIT %lld STOPREQUESTS %d\n", runCode, stopCode,
                 static_cast<long long>(host.exitCode.load()), host.stopRequests.load());
+    printCrashReports();
 }
 
 struct Child {
@@ -197,6 +224,62 @@ TEST(FaultPolicy, FaultOnAThreadWithoutGuardEndsTheProcess) {
     SCOPED_TRACE(child.output);
     EXPECT_EQ(child.exitCode, 128 + kSigIll);
     EXPECT_FALSE(child.has("REPORT"));
+}
+
+// The "instruction:" line of a report: "<address>  <module> <offset>".
+struct ReportedCode {
+    std::string module;
+    std::string offset;
+};
+
+std::optional<ReportedCode> faultingInstruction(const std::string& output) {
+    static const std::regex line(R"(DUMP\| instruction: 0x[0-9a-f]+  (\S+) (0x[0-9a-f]+))");
+    std::smatch match;
+    if (!std::regex_search(output, match, line)) {
+        return std::nullopt;
+    }
+    return ReportedCode{match[1], match[2]};
+}
+
+// With reports switched on, a fault leaves one report named after the
+// program and the local time; it names the faulting plugin's library, and
+// addr2line turns the offset it gives into the faulting function.
+TEST(CrashReports, FaultWritesAReportThatAddr2lineResolves) {
+    const Child child = runChild("libfaulting.so,access_violation,dump1");
+    SCOPED_TRACE(child.output);
+    ASSERT_EQ(child.exitCode, 0);
+    EXPECT_TRUE(child.has("REPORT CPlugin(p2)::start ACCESS_VIOLATION"));
+    const std::string program =
+        std::filesystem::path(holm::platform::executablePath()).stem().string();
+    EXPECT_TRUE(std::regex_search(child.output,
+                                  std::regex("DUMPFILE " + program + R"(_\d{8}_\d{6}\.dmp)")));
+    EXPECT_TRUE(child.has("DUMP| exception: 0xc0000005 ACCESS_VIOLATION"));
+    EXPECT_TRUE(child.has("DUMP| place: CPlugin(p2)::start"));
+    EXPECT_TRUE(child.has("crash report "));
+
+    const auto code = faultingInstruction(child.output);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_TRUE(code->module.ends_with("/libfaulting.so")) << code->module;
+    const std::string addr2line = "/usr/bin/addr2line";
+    if (!std::filesystem::exists(addr2line)) {
+        GTEST_SKIP() << "no addr2line on this machine";
+    }
+    const auto resolved =
+        holm::platform::runProcess({addr2line, "-f", "-C", "-i", "-e", code->module, code->offset},
+                                   {}, std::chrono::seconds(30));
+    ASSERT_EQ(resolved.exitCode, 0) << resolved.output;
+    EXPECT_TRUE(resolved.output.find("accessViolation") != std::string::npos ||
+                resolved.output.find("FaultingPlugin::start") != std::string::npos)
+        << resolved.output;
+}
+
+TEST(CrashReports, SwitchOtherThanOneWritesNothing) {
+    const Child child = runChild("libfaulting.so,access_violation,dump2");
+    SCOPED_TRACE(child.output);
+    ASSERT_EQ(child.exitCode, 0);
+    EXPECT_TRUE(child.has("REPORT CPlugin(p2)::start ACCESS_VIOLATION"));
+    EXPECT_FALSE(child.has("DUMPFILE"));
+    EXPECT_FALSE(child.has("crash report "));
 }
 
 TEST(FaultCodes, TableNamesAndUnknown) {

@@ -1,6 +1,6 @@
-#include "core/fault_codes.h"
+#include "services/exception_names.h"
 
-namespace holm::core {
+namespace holm::services {
 
 namespace {
 
@@ -36,7 +36,7 @@ constexpr CodeName kCodeNames[] = {
 
 }  // namespace
 
-const char16_t* codeName(uint32_t code) {
+const char16_t* exceptionName(uint32_t code) {
     const CodeName* row = kCodeNames;
     while (row->code != code && row->code != 0xFFFFFFFF) {
         ++row;
@@ -44,4 +44,4 @@ const char16_t* codeName(uint32_t code) {
     return row->name;
 }
 
-}  // namespace holm::core
+}  // namespace holm::services

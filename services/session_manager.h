@@ -1,0 +1,89 @@
+// The session questions of the process service, answered from the system's
+// login sessions (logind): the active session, which processes are an
+// interactive user's, and the console user's shell process.
+//
+// What counts as an "interactive user process": a process that belongs to a
+// logind session of class "user" (a person's login, not a greeter, lock
+// screen or background session), that session is local (not remote), the
+// process runs with the real user id of the session's user, and the system
+// knows that user's account. This stands for membership in the local,
+// interactive and logon-session groups together with an account of type
+// user.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/sessions.h"
+
+namespace holm::services {
+
+// The system facts the session manager reads; tests give a scripted one.
+class SessionSystem {
+  public:
+    virtual ~SessionSystem() = default;
+    virtual std::optional<platform::LoginSession> activeSession() = 0;
+    virtual std::optional<platform::LoginSession> session(const std::string& id) = 0;
+    virtual std::optional<std::string> sessionOf(uint32_t pid) = 0;
+    virtual std::vector<uint32_t> processes() = 0;
+    virtual std::optional<uint32_t> userOf(uint32_t pid) = 0;
+    virtual std::string imageName(uint32_t pid) = 0;
+    virtual std::optional<platform::UserAccount> account(uint32_t uid) = 0;
+};
+
+// SessionSystem over logind, /proc and the user database.
+class LogindSessions : public SessionSystem {
+  public:
+    std::optional<platform::LoginSession> activeSession() override;
+    std::optional<platform::LoginSession> session(const std::string& id) override;
+    std::optional<std::string> sessionOf(uint32_t pid) override;
+    std::vector<uint32_t> processes() override;
+    std::optional<uint32_t> userOf(uint32_t pid) override;
+    std::string imageName(uint32_t pid) override;
+    std::optional<platform::UserAccount> account(uint32_t uid) override;
+};
+
+// The image name runAsConsoleUser searches by default: the program that
+// holds a graphical login together. A product sets the name of the session
+// program its desktops run (e.g. "plasmashell", "xfce4-session").
+inline constexpr char16_t kDefaultConsoleImage[] = u"gnome-session";
+
+// One per process by default; its work is serialised by one lock.
+class SessionManager {
+  public:
+    explicit SessionManager(SessionSystem& system) : system_(system) {}
+
+    // The manager over logind shared by all process objects.
+    static SessionManager& process();
+
+    std::optional<platform::LoginSession> activeSession();
+
+    // See the header comment.
+    bool isInteractiveUserProcess(uint32_t pid);
+
+    // `pid` when it is an interactive user process, else the first
+    // interactive user process of the active session; nothing without one.
+    std::optional<uint32_t> userProcessFor(uint32_t pid);
+
+    // The account of the user process `pid` runs as.
+    std::optional<platform::UserAccount> accountOf(uint32_t pid);
+
+    // The process, examined from the highest id down, whose image name
+    // contains `image` (A-Z folded, both cut to 39 characters) and whose
+    // user is the active session's user. Nothing without an active session
+    // or a match; the search also ends with nothing when the user of a
+    // matching process cannot be read.
+    std::optional<uint32_t> consoleUserProcess(std::u16string_view image);
+
+  private:
+    bool interactiveLocked(uint32_t pid);
+
+    std::recursive_mutex lock_;
+    SessionSystem& system_;
+};
+
+}  // namespace holm::services
