@@ -257,7 +257,14 @@ class Reaper {
     void reap(pid_t pid) {
         (void)io::reapChild(pid);  // it has ended: this does not block
         std::lock_guard lock(mutex_);
-        children_.erase(pid);  // closing its descriptor leaves the epoll set
+        const auto child = children_.find(pid);
+        if (child == children_.end()) {
+            return;
+        }
+        // Removed explicitly: closing the descriptor is not enough while a
+        // duplicate of it (a shared process handle) keeps it in the set.
+        epoll_.remove(child->second.get());
+        children_.erase(child);
     }
 
     std::mutex mutex_;
