@@ -47,6 +47,8 @@ Result<size_t> readSome(int fd, std::span<uint8_t> buffer);
 // Fills `buffer` completely from `offset`; a file that ends first gives
 // ENODATA.
 Status readFullAt(int fd, std::span<uint8_t> buffer, uint64_t offset);
+// Cuts the file open on `fd` to `size` bytes.
+Status truncate(int fd, uint64_t size);
 // Reads up to `buffer.size()` bytes at `offset`, less only at end of file.
 Result<size_t> readAt(int fd, std::span<uint8_t> buffer, uint64_t offset);
 // Writes all of `bytes`. A write that makes no progress gives EIO.

@@ -175,17 +175,7 @@ Status renameReplacing(const std::string& from, const std::string& to) {
 }
 
 Status truncateDescriptor(int fd, uint64_t size) {
-    if (size > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
-        return Error::fromErrno(EINVAL);
-    }
-    int result;
-    do {
-        result = ::ftruncate(fd, static_cast<off_t>(size));
-    } while (result != 0 && errno == EINTR);
-    if (result == 0) {
-        return {};
-    }
-    return lastSystemError();
+    return io::truncate(fd, size);
 }
 
 Status removeFile(const std::string& path) {

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstddef>
+#include <limits>
 #include <vector>
 
 #include "platform/posix/system_calls.h"
@@ -283,6 +284,16 @@ Result<std::string> readSmallFile(const std::string& path, size_t limit) {
         return Error::fromErrno(EINVAL);
     }
     return readSmallFile(file->get(), limit);
+}
+
+Status truncate(int fd, uint64_t size) {
+    if (size > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) {
+        return Error::fromErrno(EINVAL);
+    }
+    if (retryInterrupted([&] { return ::ftruncate(fd, static_cast<off_t>(size)); }) != 0) {
+        return lastSystemError();
+    }
+    return {};
 }
 
 Result<int> reapChild(int pid) {
