@@ -136,20 +136,20 @@ TEST_F(Watches, ChangeInAPrefixDirectoryDeliversElementsBelowItWithTheSameFlag) 
 
     // A change in a/ is seen by the key (a, 0): both flag-0 elements whose
     // path starts with a are delivered, the subtree element of a/b is not.
+    // One wake delivers its elements in no fixed order, so what must come is
+    // awaited, and the sentinel only bounds what must not.
     writeFile(watched() / "a" / "new");
+    EXPECT_TRUE(
+        handler.waitUntil([](const Users& users) { return has(users, 1) && has(users, 2); }));
     ASSERT_TRUE(sync(handler, 9, 1));
-    Users users = handler.users();
-    EXPECT_TRUE(has(users, 1));
-    EXPECT_TRUE(has(users, 2));
-    EXPECT_FALSE(has(users, 3));
+    EXPECT_FALSE(has(handler.users(), 3));
 
     // A change in a/b/c is seen by the subtree key only.
     fs::create_directories(watched() / "a" / "b" / "c");
     const size_t before1 = handler.count(1);
     writeFile(watched() / "a" / "b" / "c" / "deep");
+    EXPECT_TRUE(handler.waitUntil([](const Users& users) { return has(users, 3); }));
     ASSERT_TRUE(sync(handler, 9, 2));
-    users = handler.users();
-    EXPECT_TRUE(has(users, 3));
     EXPECT_EQ(handler.count(1), before1) << "a/ itself did not change";
 }
 
@@ -179,13 +179,17 @@ TEST_F(Watches, SubtreeCreatedWhileTheWorkerIsBusyIsWatchedWhole) {
     fs::create_directories(watched() / "new" / "deeper");
     writeFile(watched() / "new" / "deeper" / "file");
     hold.release();
+    // The new directory is delivered once it is watched and walked; the
+    // sentinel may be delivered before that, so the delivery is awaited.
+    ASSERT_TRUE(handler.waitUntil([](const Users& users) { return countOf(users, 1) >= 1; }))
+        << "the new directory was delivered";
     ASSERT_TRUE(sync(handler, 9, 2));
     const size_t before = handler.count(1);
-    EXPECT_GE(before, 1u) << "the new directory was delivered";
 
+    // Awaited on its own: a sentinel written after it may be delivered first.
     writeFile(watched() / "new" / "deeper" / "file", "again");
-    ASSERT_TRUE(sync(handler, 9, 3));
-    EXPECT_GT(handler.count(1), before) << "the deepest new directory is watched";
+    EXPECT_TRUE(handler.waitUntil([&](const Users& users) { return countOf(users, 1) > before; }))
+        << "the deepest new directory is watched";
 }
 
 TEST_F(Watches, OverflowDeliversEveryElementOfTheWorker) {
@@ -250,12 +254,14 @@ TEST_F(Watches, ManyWatchesOnOneWorkerDeliverOnlyTheChangedOne) {
     ASSERT_NE(watchDirectory(*async, sentinel(), false, 9), nullptr);
     EXPECT_EQ(dispatcher_->directoryWorker().keyCount(), count + 1);
     writeFile(watched() / std::to_string(count - 1) / "file");
+    const uintptr_t changed = 1000 + count - 1;
+    EXPECT_TRUE(handler.waitUntil([&](const Users& users) { return has(users, changed); }));
     ASSERT_TRUE(sync(handler, 9, 1));
     Users users = handler.users();
     std::erase(users, 9);
     std::sort(users.begin(), users.end());
     users.erase(std::unique(users.begin(), users.end()), users.end());
-    EXPECT_EQ(users, Users{1000 + count - 1});
+    EXPECT_EQ(users, Users{changed});
 }
 
 TEST_F(Watches, CancelledWatchesReleaseTheirKernelWatches) {
