@@ -12,53 +12,13 @@
 #include "gateway/legacy_bridge.h"
 #include "gateway/plugin_manager2.h"
 #include "hlmplg/hlmplg.h"
+#include "tests/support/stub_config.h"
 
 namespace {
 
 // A configuration object that costs nothing to make: what is measured is the
 // way to it.
-class CheapConfig : public HlmPlg::IConfig {
-  public:
-    bool registerHandler(HlmPlg::IHandler*) override { return true; }
-    bool unregisterHandler(HlmPlg::IHandler*) override { return true; }
-    const char16_t* getProductDirectory() override { return u""; }
-    const char16_t* getDataDirectory() override { return u""; }
-    const char16_t* getAppDataSubDir(const char16_t*) override { return u""; }
-    const char16_t* getReportPath(const char16_t*) override { return u""; }
-    const char16_t* getTempDirectory() override { return u""; }
-    const char16_t* getWindowsDirectory() override { return u""; }
-    const char16_t* getSystemDirectory() override { return u""; }
-    bool isModuleAvailable(uint32_t) override { return false; }
-    bool isModuleUnavailable(uint32_t) override { return false; }
-    bool isFeatureEnabled(uint32_t) override { return false; }
-    bool isFeatureDisabled(uint32_t) override { return false; }
-    const char16_t* readString(const char16_t*, const char16_t*, const char16_t* d) override {
-        return d;
-    }
-    HlmPlg::IStringList* readList(const char16_t*, const char16_t*, const char16_t*,
-                                  const char16_t*) override {
-        return nullptr;
-    }
-    const char16_t* readScrambledString(const char16_t*, const char16_t*) override { return u""; }
-    int32_t readInt(const char16_t*, const char16_t*, int32_t d) override { return d; }
-    uint32_t readHex(const char16_t*, const char16_t*, uint32_t d) override { return d; }
-    bool readBool(const char16_t*, const char16_t*, bool d) override { return d; }
-    const char16_t* readRegistryString(uint32_t, const char16_t*, const char16_t*) override {
-        return u"";
-    }
-    int32_t readRegistryDword(uint32_t, const char16_t*, const char16_t*) override { return 0; }
-    const char16_t* readProductRegistryString(const char16_t*) override { return u""; }
-    int32_t readProductRegistryDword(const char16_t*) override { return 0; }
-    bool writeRegistryString(uint32_t, const char16_t*, const char16_t*, const char16_t*) override {
-        return false;
-    }
-    bool writeRegistryDword(uint32_t, const char16_t*, const char16_t*, int32_t) override {
-        return false;
-    }
-    bool writeProductRegistryString(const char16_t*, const char16_t*) override { return false; }
-    bool writeProductRegistryDword(const char16_t*, int32_t) override { return false; }
-    const char16_t* unscramble(const char16_t* text) override { return text; }
-};
+using CheapConfig = holm::test::StubConfig;
 
 class ConfigProvider : public HlmPlg::CHlmPlg {
   public:

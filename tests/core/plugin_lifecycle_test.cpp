@@ -16,6 +16,7 @@
 #include "core/plugin_manager.h"
 #include "core/support/host_harness.h"
 #include "services/log_impl.h"
+#include "support/stub_config.h"
 #include "support/test_support.h"
 
 namespace {
@@ -25,57 +26,8 @@ using holm::core::CPluginLifecycle;
 using holm::core::CPluginManager;
 using holm::core::EventReporter;
 
-class FakeConfig : public IConfig {
-  public:
-    bool registerHandler(IHandler*) override { return false; }
-    bool unregisterHandler(IHandler*) override { return false; }
-    const char16_t* getProductDirectory() override { return u"/product/"; }
-    const char16_t* getDataDirectory() override { return u"/data/"; }
-    const char16_t* getAppDataSubDir(const char16_t*) override { return logDirectory.c_str(); }
-    const char16_t* getReportPath(const char16_t*) override { return u""; }
-    const char16_t* getTempDirectory() override { return u"/tmp/"; }
-    const char16_t* getWindowsDirectory() override { return u"/"; }
-    const char16_t* getSystemDirectory() override { return u"/usr/lib/"; }
-    bool isModuleAvailable(uint32_t) override { return false; }
-    bool isModuleUnavailable(uint32_t) override { return false; }
-    bool isFeatureEnabled(uint32_t) override { return false; }
-    bool isFeatureDisabled(uint32_t) override { return false; }
-    const char16_t* readString(const char16_t*, const char16_t*,
-                               const char16_t* defaultValue) override {
-        return defaultValue;
-    }
-    IStringList* readList(const char16_t*, const char16_t*, const char16_t*,
-                          const char16_t*) override {
-        return nullptr;
-    }
-    const char16_t* readScrambledString(const char16_t*, const char16_t*) override { return u""; }
-    int32_t readInt(const char16_t*, const char16_t*, int32_t defaultValue) override {
-        return defaultValue;
-    }
-    uint32_t readHex(const char16_t*, const char16_t*, uint32_t defaultValue) override {
-        return defaultValue;
-    }
-    bool readBool(const char16_t*, const char16_t*, bool defaultValue) override {
-        return defaultValue;
-    }
-    const char16_t* readRegistryString(uint32_t, const char16_t*, const char16_t*) override {
-        return u"";
-    }
-    int32_t readRegistryDword(uint32_t, const char16_t*, const char16_t*) override { return 0; }
-    const char16_t* readProductRegistryString(const char16_t*) override { return u""; }
-    int32_t readProductRegistryDword(const char16_t*) override { return 0; }
-    bool writeRegistryString(uint32_t, const char16_t*, const char16_t*, const char16_t*) override {
-        return false;
-    }
-    bool writeRegistryDword(uint32_t, const char16_t*, const char16_t*, int32_t) override {
-        return false;
-    }
-    bool writeProductRegistryString(const char16_t*, const char16_t*) override { return false; }
-    bool writeProductRegistryDword(const char16_t*, int32_t) override { return false; }
-    const char16_t* unscramble(const char16_t* text) override { return text; }
-
-    std::u16string logDirectory = u"/data/LOGFILES/";
-};
+// Its report directory (getAppDataSubDir) is what the tests set.
+using FakeConfig = holm::test::StubConfig;
 
 // Provides a configuration (1) whose report directory the test sets and
 // real logs (18) without a dispatcher.
@@ -84,7 +36,7 @@ class Provider : public CHlmPlg {
     IInterface* createInterface(int32_t id) override {
         if (id == IID_CONFIG) {
             auto* config = new FakeConfig();
-            config->logDirectory = logDirectory;
+            config->appDataSubDir = logDirectory;
             return config;
         }
         if (id == IID_LOG) {

@@ -15,10 +15,11 @@
 #include "core/plugin_list.h"
 #include "core/second_generation.h"
 #include "hlmplg/hlmplg.h"
+#include "support/stub_config.h"
 
 namespace holm::test {
 
-class FakeConfig : public HlmPlg::IConfig {
+class FakeConfig : public StubConfig {
   public:
     bool registerHandler(HlmPlg::IHandler* handler) override {
         handlers.push_back(dynamic_cast<HlmPlg::IConfigHandler*>(handler));
@@ -32,55 +33,18 @@ class FakeConfig : public HlmPlg::IConfig {
         handlers.erase(found);
         return true;
     }
-    const char16_t* getProductDirectory() override { return u"/product/"; }
-    const char16_t* getDataDirectory() override { return u"/data/"; }
-    const char16_t* getAppDataSubDir(const char16_t*) override { return appDataSubDir.c_str(); }
-    const char16_t* getReportPath(const char16_t*) override { return u""; }
-    const char16_t* getTempDirectory() override { return u"/tmp/"; }
-    const char16_t* getWindowsDirectory() override { return u"/"; }
-    const char16_t* getSystemDirectory() override { return u"/usr/lib/"; }
     bool isModuleAvailable(uint32_t id) override { return id == 7; }
-    bool isModuleUnavailable(uint32_t) override { return false; }
-    bool isFeatureEnabled(uint32_t) override { return false; }
-    bool isFeatureDisabled(uint32_t) override { return false; }
     const char16_t* readString(const char16_t* section, const char16_t* key,
                                const char16_t* defaultValue) override {
         last_ = std::u16string(section) + u"/" + key;
         return last_ == u"DEMO/Greeting" ? u"hello" : defaultValue;
     }
-    HlmPlg::IStringList* readList(const char16_t*, const char16_t*, const char16_t*,
-                                  const char16_t*) override {
-        return nullptr;
-    }
-    const char16_t* readScrambledString(const char16_t*, const char16_t*) override { return u""; }
     int32_t readInt(const char16_t*, const char16_t* key, int32_t defaultValue) override {
         const auto found = ints.find(key);
         return found != ints.end() ? found->second : defaultValue;
     }
-    uint32_t readHex(const char16_t*, const char16_t*, uint32_t defaultValue) override {
-        return defaultValue;
-    }
-    bool readBool(const char16_t*, const char16_t*, bool defaultValue) override {
-        return defaultValue;
-    }
-    const char16_t* readRegistryString(uint32_t, const char16_t*, const char16_t*) override {
-        return u"";
-    }
-    int32_t readRegistryDword(uint32_t, const char16_t*, const char16_t*) override { return 0; }
-    const char16_t* readProductRegistryString(const char16_t*) override { return u""; }
-    int32_t readProductRegistryDword(const char16_t*) override { return 0; }
-    bool writeRegistryString(uint32_t, const char16_t*, const char16_t*, const char16_t*) override {
-        return false;
-    }
-    bool writeRegistryDword(uint32_t, const char16_t*, const char16_t*, int32_t) override {
-        return false;
-    }
-    bool writeProductRegistryString(const char16_t*, const char16_t*) override { return false; }
-    bool writeProductRegistryDword(const char16_t*, int32_t) override { return false; }
-    const char16_t* unscramble(const char16_t* text) override { return text; }
 
     std::vector<HlmPlg::IConfigHandler*> handlers;
-    std::u16string appDataSubDir = u"/data/LOGFILES/";
     std::map<std::u16string, int32_t> ints;  // readInt by key
 
   private:
