@@ -30,19 +30,8 @@ constexpr uint32_t kHandleEof = 38;
 constexpr uint32_t kFileExists = 80;
 constexpr uint32_t kDiskFull = 112;
 
-std::string bytesOf(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string utf16File(std::u16string_view text) {
-    std::string bytes = "\xFF\xFE";
-    for (const char16_t unit : text) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
-    return bytes;
-}
+using holm::test::bytesOf;
+using holm::test::utf16File;
 
 Lines linesOf(HlmPlg::IStringList& list) {
     Lines lines;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <system_error>
@@ -51,6 +52,20 @@ std::filesystem::path sourceDir() {
         return dir;
     }
     return HOLM_SOURCE_DIR;
+}
+
+std::string bytesOf(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string utf16File(std::u16string_view text) {
+    std::string bytes = "\xFF\xFE";
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
 }
 
 }  // namespace holm::test

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace holm::test {
 
@@ -37,5 +38,11 @@ bool giveToAnotherUser(const std::filesystem::path& path);
 // The repository's source directory (set by CTest; falls back to the
 // compile-time location).
 std::filesystem::path sourceDir();
+
+// The whole content of the file at `path` (empty when it cannot be read).
+std::string bytesOf(const std::filesystem::path& path);
+
+// The bytes of a UTF-16LE file holding `text`, byte-order mark first.
+std::string utf16File(std::u16string_view text);
 
 }  // namespace holm::test
