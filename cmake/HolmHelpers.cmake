@@ -84,6 +84,10 @@ function(holm_add_test_suite name)
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} holm_test_support GTest::gtest_main
                                         GTest::gmock)
+  # Test code is compiled without optimisation, whatever the build type: the
+  # libraries it tests keep the build's, and optimising the expanded test
+  # macros takes half the suite's build time for nothing the tests check.
+  target_compile_options(${name} PRIVATE -O0)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
                        PROPERTIES ENVIRONMENT "HOLM_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endfunction()
@@ -99,6 +103,11 @@ function(holm_add_fuzzer name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
   if(HOLM_FUZZ)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    # The fuzz preset builds these alone, not the rest of the tree.
+    if(NOT TARGET holm_fuzzers)
+      add_custom_target(holm_fuzzers)
+    endif()
+    add_dependencies(holm_fuzzers ${name})
   else()
     target_link_libraries(${name} PRIVATE holm_fuzz_driver)
     add_test(NAME fuzz_smoke.${name} COMMAND ${name})
