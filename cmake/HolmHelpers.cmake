@@ -196,6 +196,28 @@ function(holm_sign_target target)
   holm_sign_file(${target} "$<TARGET_FILE:${target}>")
 endfunction()
 
+# holm_ship_target(<target>)
+# Signs a product library or program after moving its debug information out
+# of it. Debug information is most of the file's size in builds that have it,
+# and the core hashes its own library at every start. After each build the
+# debug information goes to <product>/.debug/<file>.debug, where debuggers
+# find it through the file's debug link; the product directory is installed
+# without it. Sanitizer and fuzz builds keep it in the file for their reports.
+function(holm_ship_target target)
+  if(NOT HOLM_SANITIZE AND NOT HOLM_FUZZ)
+    set(file "$<TARGET_FILE:${target}>")
+    set(debug_dir "${HOLM_PRODUCT_OUTPUT_DIR}/.debug")
+    set(debug "${debug_dir}/$<TARGET_FILE_NAME:${target}>.debug")
+    add_custom_command(TARGET ${target} POST_BUILD
+                       COMMAND "${CMAKE_COMMAND}" -E make_directory "${debug_dir}"
+                       COMMAND "${CMAKE_OBJCOPY}" --only-keep-debug "${file}" "${debug}"
+                       COMMAND "${CMAKE_OBJCOPY}" --strip-debug "--add-gnu-debuglink=${debug}"
+                               "${file}"
+                       VERBATIM)
+  endif()
+  holm_sign_target(${target})
+endfunction()
+
 # holm_add_resource_file(<target> OUTPUT <file name> SOURCE <table>)
 # Builds the resource text file <file name> (e.g. "holmmsg.dll") from a table
 # source with holm-rcgen, into the product directory ${HOLM_PRODUCT_OUTPUT_DIR}.

@@ -24,11 +24,12 @@ set(HOLM_INSTALL_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/HlmPlg")
 
 # Run-time state of the build tree's own runs (named events, temporary
 # folders, report logs) is not part of the product, nor are files CMake may
-# have left there.
+# have left there, nor the product files' separated debug information.
 install(DIRECTORY "${HOLM_PRODUCT_OUTPUT_DIR}/" DESTINATION "${HOLM_INSTALL_PRODUCT_DIR}"
         USE_SOURCE_PERMISSIONS
         PATTERN "CMakeFiles" EXCLUDE
         PATTERN "*.cmake" EXCLUDE
+        PATTERN ".debug" EXCLUDE
         REGEX "^${HOLM_PRODUCT_OUTPUT_DIR}/run$" EXCLUDE
         REGEX "^${HOLM_PRODUCT_OUTPUT_DIR}/data/.+/" EXCLUDE
         REGEX "^${HOLM_PRODUCT_OUTPUT_DIR}/data/[^/]+$" EXCLUDE)
