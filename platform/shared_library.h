@@ -86,7 +86,10 @@ class SharedLibrary {
     friend bool addressInModule(const void* address, const SharedLibrary& library);
 
     // Takes over a loaded handle and records it in the process-wide table.
-    SharedLibrary(UniqueLibrary handle, const std::string& path);
+    // `file`: the loaded file's identity when the caller knows it (a load
+    // through a descriptor); otherwise it is looked up in the mappings.
+    SharedLibrary(UniqueLibrary handle, const std::string& path,
+                  std::optional<FileIdentity> file = std::nullopt);
 
     UniqueLibrary handle_;
     std::string path_;

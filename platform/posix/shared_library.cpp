@@ -269,15 +269,20 @@ void LibraryTraits::close(void* handle) noexcept {
     ::dlclose(handle);
 }
 
-SharedLibrary::SharedLibrary(UniqueLibrary handle, const std::string& path)
+SharedLibrary::SharedLibrary(UniqueLibrary handle, const std::string& path,
+                             std::optional<FileIdentity> file)
     : handle_(std::move(handle)), path_(path) {
     struct link_map* map = linkMapOf(handle_.get());
     if (map == nullptr || map->l_name == nullptr) {
         return;  // not expected for a handle the loader just gave out
     }
-    // The module's dynamic section lies in one of its file mappings.
-    id_ = mappedFileAt(currentMappings(), reinterpret_cast<uintptr_t>(map->l_ld))
-              .value_or(FileIdentity{});
+    // The module's dynamic section lies in one of its file mappings. Reading
+    // the mapping table costs more than the rest of a small library's load,
+    // so a known identity is taken as it is: the loader never maps a second
+    // copy of a file it has loaded, so the module is that file.
+    id_ = file ? *file
+               : mappedFileAt(currentMappings(), reinterpret_cast<uintptr_t>(map->l_ld))
+                     .value_or(FileIdentity{});
     if (isDescriptorName(map->l_name)) {
         // Loaded through a descriptor, by this load or an earlier one of the
         // same file: the table keeps the name the system should report.
@@ -330,7 +335,9 @@ LoadResult SharedLibrary::openDescriptor(int fd, const std::string& originalPath
         const uint32_t error = errorForFailedLoad(fd, text);
         return LoadFailure{error, std::move(text)};
     }
-    return SharedLibrary(std::move(handle), originalPath);
+    return SharedLibrary(std::move(handle), originalPath,
+                         FileIdentity{static_cast<uint64_t>(status.st_dev),
+                                      static_cast<uint64_t>(status.st_ino)});
 }
 
 void* SharedLibrary::symbol(const char* name) const {
