@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <exception>
 #include <mutex>
@@ -55,6 +56,96 @@ void parallelFor(size_t count, Work&& work, size_t maxThreads = coreCount()) {
             }
         }
         drain();
+    }  // joins the helpers
+    if (firstError) {
+        std::rethrow_exception(firstError);
+    }
+}
+
+// A pipeline of the same shape: produce(i) runs once for every i on up to
+// `maxThreads` threads in any order, and consume(i) runs on the caller's
+// thread in index order, each as soon as produce(i) has returned. Indices are
+// handed out in increasing order, so the first results come first. While the
+// caller waits for a result it produces the next unclaimed one itself.
+//
+// The first exception produce or consume throws is rethrown to the caller
+// once every thread has finished; nothing is consumed after it.
+template <typename Produce, typename Consume>
+void parallelForInOrder(size_t count, Produce&& produce, Consume&& consume,
+                        size_t maxThreads = coreCount()) {
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr firstError;
+    std::mutex lock;  // guards produced and firstError
+    std::condition_variable producedOne;
+    std::vector<bool> produced(count, false);
+    const auto fail = [&](std::exception_ptr error) {
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            if (!firstError) {
+                firstError = std::move(error);
+            }
+            failed = true;
+        }
+        producedOne.notify_all();
+    };
+    const auto produceOne = [&](size_t index) {
+        try {
+            produce(index);
+        } catch (...) {
+            fail(std::current_exception());
+            return;
+        }
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            produced[index] = true;
+        }
+        producedOne.notify_all();
+    };
+    // Claims and produces the next index; false when none is left.
+    const auto produceNext = [&] {
+        const size_t index = next++;
+        if (index >= count || failed) {
+            return false;
+        }
+        produceOne(index);
+        return true;
+    };
+    const auto awaitProduced = [&](size_t index) {
+        for (;;) {
+            {
+                const std::lock_guard<std::mutex> hold(lock);
+                if (produced[index] || failed) {
+                    return !failed;
+                }
+            }
+            if (!produceNext()) {
+                std::unique_lock<std::mutex> hold(lock);
+                producedOne.wait(hold, [&] { return produced[index] || failed.load(); });
+                return !failed;
+            }
+        }
+    };
+    {
+        std::vector<std::jthread> helpers;
+        const size_t threads = std::min(count, std::max<size_t>(1, maxThreads));
+        for (size_t i = 0; i + 1 < threads; ++i) {  // the caller is one
+            try {
+                helpers.emplace_back([&] {
+                    while (produceNext()) {
+                    }
+                });
+            } catch (const std::exception&) {
+                break;  // no more threads (resources, memory): the caller produces the rest
+            }
+        }
+        for (size_t index = 0; index < count && awaitProduced(index); ++index) {
+            try {
+                consume(index);
+            } catch (...) {
+                fail(std::current_exception());
+            }
+        }
     }  // joins the helpers
     if (firstError) {
         std::rethrow_exception(firstError);

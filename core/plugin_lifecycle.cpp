@@ -16,6 +16,7 @@
 #include "hlmplg/interface_ids.h"
 #include "platform/file_system.h"
 #include "platform/process_info.h"
+#include "platform/shared_library.h"
 #include "security/library_dependencies.h"
 #include "security/verified_file.h"
 #include "services/config_store.h"
@@ -137,10 +138,12 @@ void CPluginLifecycle::setContext(LifecycleContext context) {
 // from the system library directories.
 std::optional<security::VerifiedFile> verifyPluginLibrary(const std::string& path,
                                                           const std::string& productDirectory,
-                                                          std::string& why) {
+                                                          std::string& why,
+                                                          security::LoadedModuleQuery isLoaded) {
     security::SelftestContext selftestContext;
     selftestContext.productDirectory = productDirectory;
     selftestContext.role = security::FileRole::Plugin;
+    selftestContext.isLoaded = std::move(isLoaded);
     security::VerifiedFile verified = security::selftest(path, false, false, selftestContext);
     if (!verified.passed()) {
         why = verified.message();
@@ -153,9 +156,9 @@ std::optional<security::VerifiedFile> verifyPluginLibrary(const std::string& pat
     return verified;
 }
 
-std::optional<security::VerifiedFile> CPluginLifecycle::verifyLibrary(const std::string& path,
-                                                                      std::string& why) const {
-    return verifyPluginLibrary(path, context_.productDirectory, why);
+std::optional<security::VerifiedFile> CPluginLifecycle::verifyLibrary(
+    const std::string& path, std::string& why, const security::LoadedModuleQuery& isLoaded) const {
+    return verifyPluginLibrary(path, context_.productDirectory, why, isLoaded);
 }
 
 int32_t CPluginLifecycle::addPlugin(const PluginListEntry& entry, std::string* why) {
@@ -167,7 +170,8 @@ int32_t CPluginLifecycle::addPlugin(const PluginListEntry& entry, std::string* w
     return result;
 }
 
-CPluginLifecycle::VerifiedEntry CPluginLifecycle::verifyEntry(const PluginListEntry& entry) const {
+CPluginLifecycle::VerifiedEntry CPluginLifecycle::verifyEntry(
+    const PluginListEntry& entry, const security::LoadedModuleQuery& isLoaded) const {
     VerifiedEntry verified;
     const std::string path = text::utf16ToUtf8(entry.file);
     if (!platform::pathExists(path)) {
@@ -175,7 +179,7 @@ CPluginLifecycle::VerifiedEntry CPluginLifecycle::verifyEntry(const PluginListEn
         verified.why = path + ": the file does not exist";
         return verified;
     }
-    verified.file = verifyLibrary(path, verified.why);
+    verified.file = verifyLibrary(path, verified.why, isLoaded);
     if (!verified.file) {
         verified.result = kSelftestFailed;
     }
@@ -183,7 +187,7 @@ CPluginLifecycle::VerifiedEntry CPluginLifecycle::verifyEntry(const PluginListEn
 }
 
 int32_t CPluginLifecycle::addPluginWithReason(const PluginListEntry& entry, std::string& why) {
-    VerifiedEntry verified = verifyEntry(entry);
+    VerifiedEntry verified = verifyEntry(entry, security::isLoadedModule);
     return loadVerified(entry, verified, why);
 }
 
@@ -238,22 +242,27 @@ int32_t CPluginLifecycle::loadVerified(const PluginListEntry& entry, VerifiedEnt
     return kAdded;
 }
 
-// The libraries of a list are verified before any of them is loaded, on
-// every core: hashing the files is most of a start's cost, and it depends
-// on nothing a plugin does. Each entry keeps its verified descriptor, and the
-// entries are then loaded one by one in list order from those descriptors,
-// with their log lines and events in list order. Batches bound the number of
-// descriptors held open at once.
+// The libraries of a list are verified on every core: hashing the files is
+// most of a start's cost, and it depends on nothing a plugin does. Each entry
+// keeps its verified descriptor, and this thread loads the entries one by one
+// in list order from those descriptors, each as soon as its own check is
+// done, while the other cores go on checking the next ones. Log lines and
+// events come in list order. Every check of a batch sees the modules loaded
+// before the batch, as if all of them ran before the first load. Batches
+// bound the number of descriptors held open at once.
 void CPluginLifecycle::loadList(const std::vector<PluginListEntry>& entries) {
     constexpr size_t kBatch = 256;
     for (size_t first = 0; first < entries.size(); first += kBatch) {
         const size_t count = std::min(kBatch, entries.size() - first);
         std::vector<VerifiedEntry> verified(count);
-        common::parallelFor(
-            count, [&](size_t index) { verified[index] = verifyEntry(entries[first + index]); });
-        for (size_t index = 0; index < count; ++index) {
-            loadListEntry(entries[first + index], verified[index]);
-        }
+        const std::vector<platform::FileIdentity> loadedBefore = platform::loadedModuleIds();
+        const security::LoadedModuleQuery isLoaded = [&](const platform::FileIdentity& file) {
+            return std::ranges::find(loadedBefore, file) != loadedBefore.end();
+        };
+        common::parallelForInOrder(
+            count,
+            [&](size_t index) { verified[index] = verifyEntry(entries[first + index], isLoaded); },
+            [&](size_t index) { loadListEntry(entries[first + index], verified[index]); });
     }
 }
 

@@ -55,9 +55,9 @@ enum class Phase : uint32_t {
 // loaded: its signature (product key or an enrolled key) and the dependency
 // rule. The verified file on success (load it from its descriptor), else
 // nothing with `why` set.
-std::optional<security::VerifiedFile> verifyPluginLibrary(const std::string& path,
-                                                          const std::string& productDirectory,
-                                                          std::string& why);
+std::optional<security::VerifiedFile> verifyPluginLibrary(
+    const std::string& path, const std::string& productDirectory, std::string& why,
+    security::LoadedModuleQuery isLoaded = security::isLoadedModule);
 
 // The parts of the core the lifecycle works with; set once the core has made
 // them. Every pointer may be null.
@@ -135,7 +135,8 @@ class CPluginLifecycle {
     };
     // Touches nothing but the file system: safe to run for several entries
     // at once.
-    VerifiedEntry verifyEntry(const PluginListEntry& entry) const;
+    VerifiedEntry verifyEntry(const PluginListEntry& entry,
+                              const security::LoadedModuleQuery& isLoaded) const;
     int32_t addPluginWithReason(const PluginListEntry& entry, std::string& why);
     // Loads a verified entry and appends its wrapper (the second half of
     // addPlugin).
@@ -143,8 +144,9 @@ class CPluginLifecycle {
     // loadVerified, logging and reporting a failure.
     void loadListEntry(const PluginListEntry& entry, VerifiedEntry& verified);
     // The self-test and the dependency rule; the verified file on success.
-    std::optional<security::VerifiedFile> verifyLibrary(const std::string& path,
-                                                        std::string& why) const;
+    std::optional<security::VerifiedFile> verifyLibrary(
+        const std::string& path, std::string& why,
+        const security::LoadedModuleQuery& isLoaded) const;
     bool callOne(CPlugin& plugin, Phase phase);
     bool callPhase(CPlugin& plugin, Phase phase);
     void reloadConfiguration();

@@ -1,6 +1,6 @@
-// A plugin list's libraries are verified together, on several cores, before
-// the first of them is loaded; loading then follows the list, from the
-// descriptors that were verified.
+// A plugin list's libraries are verified on several cores while loading
+// follows the list, each library from the descriptor that was verified, as
+// soon as its own check is done.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -105,10 +105,12 @@ TEST_F(ParallelVerification, PluginsAreMadeAndFailuresLoggedInListOrder) {
 }
 
 // The first plugin, while it is being made, renames an unsigned library over
-// the second one's file. The second was verified before anything was loaded,
-// and its verified descriptor is what the loader maps: the signed original
-// runs, and the exchange goes unnoticed by the load.
-TEST_F(ParallelVerification, TheVerifiedDescriptorIsWhatGetsLoaded) {
+// the second one's file. The second's check runs before or after that,
+// depending on the cores: either it checked the signed original, and its
+// verified descriptor (not the path) is what the loader maps, so the original
+// runs; or it saw the unsigned file and refused it before any of its code ran.
+// The unsigned file never runs.
+TEST_F(ParallelVerification, OnlyTheLibraryThatWasVerifiedIsLoaded) {
     const fs::path first = directory_.path() / "libfirst.so";
     const fs::path second = directory_.path() / "libsecond.so";
     for (const auto& copy : {first, second}) {
@@ -117,12 +119,14 @@ TEST_F(ParallelVerification, TheVerifiedDescriptorIsWhatGetsLoaded) {
     }
     fs::copy_file(plugin("wrong_version"), second.string() + ".new");
 
-    EXPECT_EQ(runAndStop({{"first", first.string(), "replace=" + second.string()},
-                          {"second", second.string()}}),
-              0u);
+    runAndStop({{"first", first.string(), "replace=" + second.string()}, {"second", second.string()}});
     EXPECT_EQ(calls("replace"), std::vector<std::string>{"first:replace:done"});
-    EXPECT_EQ(calls("load"), (std::vector<std::string>{"first:load", "second:load"}));
-    EXPECT_TRUE(refusedInLogOrder().empty());
+    if (refusedInLogOrder().empty()) {
+        EXPECT_EQ(calls("load"), (std::vector<std::string>{"first:load", "second:load"}));
+    } else {
+        EXPECT_EQ(refusedInLogOrder(), std::vector<std::string>{"second"});
+        EXPECT_EQ(calls("getHlmPlugin2"), std::vector<std::string>{"first:getHlmPlugin2"});
+    }
 }
 
 }  // namespace
