@@ -9,8 +9,6 @@
 namespace holm::async {
 
 namespace {
-constexpr uint64_t kStopKey = 0;
-constexpr uint64_t kWakeKey = 1;
 constexpr uint64_t kNotifierKey = 2;
 
 std::string foldAscii(std::string text) {

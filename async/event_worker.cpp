@@ -9,8 +9,6 @@
 namespace holm::async {
 
 namespace {
-constexpr uint64_t kStopKey = 0;
-constexpr uint64_t kWakeKey = 1;
 
 const std::string& fileNameOf(const CHlmPlgAsyncElem& element) {
     return static_cast<const CHlmPlgAsyncElemEvent&>(element).fileName;

@@ -10,8 +10,6 @@ namespace holm::async {
 namespace reg = platform::registry;
 
 namespace {
-constexpr uint64_t kStopKey = 0;
-constexpr uint64_t kWakeKey = 1;
 constexpr uint64_t kRefreshKey = 2;
 
 std::string recordNameOf(const CHlmPlgAsyncElemRegistry& element) {

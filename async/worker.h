@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -29,6 +30,11 @@
 #include "platform/manual_event.h"
 
 namespace holm::async {
+
+// The keys every worker's wait set gives its stop event and its wake-up
+// descriptor; a worker's own descriptors take the keys after them.
+inline constexpr uint64_t kStopKey = 0;
+inline constexpr uint64_t kWakeKey = 1;
 
 class CAsyncImplObject : public HlmPlg::IThreadHandler {
   public:

@@ -43,10 +43,6 @@ std::u16string_view escapeOf(char16_t unit, char16_t (&buffer)[8]) {
     return {};
 }
 
-bool isHighSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
 // Escapes `text` into `out` until `limit` units are written; returns how many
 // units of `text` were taken.
 size_t escapeInto(std::u16string_view text, size_t limit, std::u16string& out) {

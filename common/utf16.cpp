@@ -8,13 +8,6 @@ namespace {
 
 constexpr uint64_t kHighBits = 0x8080808080808080ull;
 
-bool isHighSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool isLowSurrogate(char16_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
 // Widens the leading run of ASCII bytes of [in, end) to `out`; returns the
 // number of bytes consumed.
 size_t widenAscii(const uint8_t* in, const uint8_t* end, char16_t* out) {

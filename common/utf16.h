@@ -87,6 +87,18 @@ std::optional<std::string> utf16ToUtf8Strict(std::u16string_view text);
 void appendUtf8ToUtf16(std::u16string& out, std::string_view text);
 void appendUtf16ToUtf8(std::string& out, std::u16string_view text);
 
+// A text handed over as a pointer that may be null (read as empty).
+inline std::u16string_view viewOf(const char16_t* text) noexcept {
+    return text != nullptr ? std::u16string_view(text) : std::u16string_view();
+}
+
+constexpr bool isHighSurrogate(char16_t unit) noexcept {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+constexpr bool isLowSurrogate(char16_t unit) noexcept {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
 // Folds A-Z to a-z; every other code unit is returned unchanged. Folding to
 // lower case puts "[\]^_`" before the letters, as the C runtime's
 // case-insensitive comparison does.
@@ -98,6 +110,14 @@ constexpr char16_t toLowerAscii(char16_t c) noexcept {
 }
 constexpr char16_t toUpperAscii(char16_t c) noexcept {
     return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+}
+// The value of a hexadecimal digit (either case), -1 for anything else.
+constexpr int hexDigitValue(char16_t c) noexcept {
+    if (c >= u'0' && c <= u'9') {
+        return c - u'0';
+    }
+    const char16_t lower = foldCase(c);
+    return lower >= u'a' && lower <= u'f' ? lower - u'a' + 10 : -1;
 }
 std::u16string toLowerAscii(std::u16string_view text);
 std::u16string toUpperAscii(std::u16string_view text);

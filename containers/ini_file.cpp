@@ -102,14 +102,6 @@ int32_t readDecimal(std::u16string_view text) {
     return static_cast<int32_t>(value);
 }
 
-int hexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9') {
-        return c - u'0';
-    }
-    const char16_t lower = holm::text::foldCase(c);
-    return lower >= u'a' && lower <= u'f' ? lower - u'a' + 10 : -1;
-}
-
 // Scans a hexadecimal number as "%08x" does (white space, then at most 8
 // characters of sign, "0x" prefix and digits), after the literal "0x" when
 // `literalPrefix`. nullopt when no number is found.
@@ -136,8 +128,8 @@ std::optional<uint32_t> scanHex(std::u16string_view text, bool literalPrefix) {
         found = true;  // the 0 of the prefix, should no digit follow
     }
     uint32_t value = 0;
-    for (; at < end && hexDigit(text[at]) >= 0; ++at) {
-        value = value * 16 + static_cast<uint32_t>(hexDigit(text[at]));
+    for (; at < end && holm::text::hexDigitValue(text[at]) >= 0; ++at) {
+        value = value * 16 + static_cast<uint32_t>(holm::text::hexDigitValue(text[at]));
         found = true;
     }
     if (!found) {

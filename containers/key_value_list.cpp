@@ -49,14 +49,6 @@ int32_t parseDecimal(std::u16string_view text) {
     return static_cast<int32_t>(value);
 }
 
-int hexDigit(char16_t unit) {
-    if (isDigit(unit)) {
-        return unit - u'0';
-    }
-    const char16_t folded = holm::text::foldCase(unit);
-    return folded >= u'a' && folded <= u'f' ? folded - u'a' + 10 : -1;
-}
-
 }  // namespace
 
 CKeyValueListElem* CKeyValueListImpl::find(const char16_t* key) const {
@@ -140,7 +132,9 @@ bool CKeyValueListImpl::getBinary(const char16_t* key, uint8_t* out, int32_t cou
         return count <= 0;
     }
     // Positions past the end of the text read as no digit.
-    const auto digitAt = [&](size_t pos) { return pos < text.size() ? hexDigit(text[pos]) : -1; };
+    const auto digitAt = [&](size_t pos) {
+        return pos < text.size() ? holm::text::hexDigitValue(text[pos]) : -1;
+    };
     uint8_t previous = 0;
     for (int32_t i = 0; i < count; ++i) {
         const size_t pos = 2 * static_cast<size_t>(i);

@@ -12,8 +12,6 @@ namespace holm::core {
 
 namespace {
 
-constexpr uint32_t kLevelAlways = 0;
-
 // Addresses in code or objects of libraries that faulted. A library with an
 // abandoned frame is never unloaded, so the list only grows, by a few
 // entries per fault.

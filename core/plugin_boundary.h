@@ -37,6 +37,10 @@
 
 namespace holm::core {
 
+// The host log levels the core writes at: always shown, and detail.
+inline constexpr uint32_t kLevelAlways = 0;
+inline constexpr uint32_t kLevelDetail = 1;
+
 // Where the boundary reports. Both may be null: without a service a failed
 // call is only logged to the host (and without a host not at all), and
 // faults are always caught.

@@ -28,8 +28,6 @@ namespace util = Tandro::Utilities;
 
 namespace {
 
-constexpr uint32_t kLevelAlways = 0;
-constexpr uint32_t kLevelDetail = 1;
 constexpr uint32_t kStatusStartPending = 2;
 constexpr uint32_t kStatusStopPending = 3;
 constexpr uint32_t kPluginWaitHintMs = 10000;

@@ -7,6 +7,7 @@
 #include "common/format.h"
 #include "common/limits.h"
 #include "common/log_text.h"
+#include "core/plugin_boundary.h"
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/service.h"
 
@@ -17,9 +18,7 @@ using HlmPlg::IHandler;
 using HlmPlg::IHandlerInterface;
 using HlmPlg::IInterface;
 
-namespace {
-constexpr uint32_t kLevelAlways = 0;
-}  // namespace
+namespace {}  // namespace
 
 // Owned handlers of owners that never went away (a host that left plugins
 // behind) are destroyed with the facade.

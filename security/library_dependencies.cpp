@@ -201,7 +201,7 @@ std::optional<std::string> stringAt(const std::vector<char>& table, uint64_t off
 
 // A name from the file, fit for a log line: control characters and bytes
 // above 0x7e as \xNN, and cut after kMaxQuoted bytes.
-std::string quoted(std::string_view name) {
+std::string quotedName(std::string_view name) {
     constexpr size_t kMaxQuoted = 200;
     constexpr char kHex[] = "0123456789abcdef";
     std::string text = "\"";
@@ -248,7 +248,7 @@ std::optional<std::string> checkNames(const DynamicInfo& info, const std::vector
             return "its run path lies outside its string table";
         }
         if (const auto entry = foreignRunPathEntry(*runPath)) {
-            return "its run path names " + quoted(*entry) +
+            return "its run path names " + quotedName(*entry) +
                    ", which is not a system library directory: dependencies are only loaded "
                    "from the system library directories";
         }
@@ -259,7 +259,7 @@ std::optional<std::string> checkNames(const DynamicInfo& info, const std::vector
             return "a dependency's name lies outside its string table";
         }
         if (name->find('/') != std::string::npos) {
-            return "it names its dependency " + quoted(*name) +
+            return "it names its dependency " + quotedName(*name) +
                    " by path: dependencies are only loaded from the system library directories";
         }
     }

@@ -23,10 +23,6 @@ constexpr char16_t kEmptySeparator[] = u"@empty@";
 // directory and the "system directory" the one of the system's libraries.
 constexpr char16_t kWindowsDirectory[] = u"/etc/";
 
-std::u16string_view textOr(const char16_t* text) {
-    return text != nullptr ? std::u16string_view(text) : std::u16string_view();
-}
-
 std::optional<registry::Root> rootOf(uint32_t rootKey) {
     switch (rootKey) {
         case HlmPlg::HKEY_CLASSES_ROOT_ID:
@@ -145,15 +141,15 @@ const char16_t* CConfigImplEx::getDataDirectory() {
 
 const char16_t* CConfigImplEx::getAppDataSubDir(const char16_t* name) {
     return locked<const char16_t*>(u"", [&] {
-        std::u16string path = store_.appDataSubDir(textOr(name));
-        record(ReadRecord::Form::AppDataSubDir, u"APPDATASUBDIR", textOr(name), {}, path);
+        std::u16string path = store_.appDataSubDir(text::viewOf(name));
+        record(ReadRecord::Form::AppDataSubDir, u"APPDATASUBDIR", text::viewOf(name), {}, path);
         return result(std::move(path));
     });
 }
 
 const char16_t* CConfigImplEx::getReportPath(const char16_t* fileName) {
-    return locked<const char16_t*>(u"",
-                                   [&] { return result(store_.reportPath(textOr(fileName))); });
+    return locked<const char16_t*>(
+        u"", [&] { return result(store_.reportPath(text::viewOf(fileName))); });
 }
 
 const char16_t* CConfigImplEx::getTempDirectory() {
@@ -201,12 +197,13 @@ bool CConfigImplEx::isFeatureDisabled(uint32_t id) {
 
 const char16_t* CConfigImplEx::readString(const char16_t* section, const char16_t* key,
                                           const char16_t* defaultValue) {
-    const std::u16string_view fallback = textOr(defaultValue);
+    const std::u16string_view fallback = text::viewOf(defaultValue);
     // A default that cannot even be copied gives the empty text.
     return locked<const char16_t*>(u"", [&] {
-        std::u16string value = store_.readString(textOr(section), textOr(key), fallback);
-        record(ReadRecord::Form::Text, textOr(section), textOr(key), std::u16string(fallback),
-               value);
+        std::u16string value =
+            store_.readString(text::viewOf(section), text::viewOf(key), fallback);
+        record(ReadRecord::Form::Text, text::viewOf(section), text::viewOf(key),
+               std::u16string(fallback), value);
         return result(std::move(value));
     });
 }
@@ -215,17 +212,17 @@ HlmPlg::IStringList* CConfigImplEx::readList(const char16_t* section, const char
                                              const char16_t* defaultValue,
                                              const char16_t* separator) {
     return locked<HlmPlg::IStringList*>(resultList_.get(), [&] {
-        const std::u16string_view separatorText = textOr(separator);
-        const auto items =
-            store_.readList(textOr(section), textOr(key), textOr(defaultValue), separatorText);
+        const std::u16string_view separatorText = text::viewOf(separator);
+        const auto items = store_.readList(text::viewOf(section), text::viewOf(key),
+                                           text::viewOf(defaultValue), separatorText);
         resultList_->clear();
         std::u16string all;
         for (const auto& item : items) {
             resultList_->add(item.c_str());
             all += item;
         }
-        record(ReadRecord::Form::List, textOr(section), textOr(key),
-               std::u16string(textOr(defaultValue)), std::move(all),
+        record(ReadRecord::Form::List, text::viewOf(section), text::viewOf(key),
+               std::u16string(text::viewOf(defaultValue)), std::move(all),
                separatorText.empty() ? kEmptySeparator : std::u16string(separatorText));
         return resultList_.get();
     });
@@ -234,17 +231,19 @@ HlmPlg::IStringList* CConfigImplEx::readList(const char16_t* section, const char
 // The record keeps the stored form: a reload compares what is stored.
 const char16_t* CConfigImplEx::readScrambledString(const char16_t* section, const char16_t* key) {
     return locked<const char16_t*>(u"", [&] {
-        std::u16string stored = store_.readString(textOr(section), textOr(key), u"");
+        std::u16string stored = store_.readString(text::viewOf(section), text::viewOf(key), u"");
         std::u16string plain = services::unscramble(stored);
-        record(ReadRecord::Form::Scrambled, textOr(section), textOr(key), {}, std::move(stored));
+        record(ReadRecord::Form::Scrambled, text::viewOf(section), text::viewOf(key), {},
+               std::move(stored));
         return result(std::move(plain));
     });
 }
 
 int32_t CConfigImplEx::readInt(const char16_t* section, const char16_t* key, int32_t defaultValue) {
     return locked(defaultValue, [&] {
-        const int32_t value = store_.readInt(textOr(section), textOr(key), defaultValue);
-        record(ReadRecord::Form::Int, textOr(section), textOr(key),
+        const int32_t value =
+            store_.readInt(text::viewOf(section), text::viewOf(key), defaultValue);
+        record(ReadRecord::Form::Int, text::viewOf(section), text::viewOf(key),
                text::format(u"%d", defaultValue), text::format(u"%d", value));
         return value;
     });
@@ -253,8 +252,9 @@ int32_t CConfigImplEx::readInt(const char16_t* section, const char16_t* key, int
 uint32_t CConfigImplEx::readHex(const char16_t* section, const char16_t* key,
                                 uint32_t defaultValue) {
     return locked(defaultValue, [&] {
-        const uint32_t value = store_.readHex(textOr(section), textOr(key), defaultValue);
-        record(ReadRecord::Form::Hex, textOr(section), textOr(key),
+        const uint32_t value =
+            store_.readHex(text::viewOf(section), text::viewOf(key), defaultValue);
+        record(ReadRecord::Form::Hex, text::viewOf(section), text::viewOf(key),
                text::format(u"%d", static_cast<int32_t>(defaultValue)),
                text::format(u"%d", static_cast<int32_t>(value)));
         return value;
@@ -264,9 +264,9 @@ uint32_t CConfigImplEx::readHex(const char16_t* section, const char16_t* key,
 bool CConfigImplEx::readBool(const char16_t* section, const char16_t* key, bool defaultValue) {
     return locked(defaultValue, [&] {
         const int32_t fallback = defaultValue ? 1 : 0;
-        const int32_t value = store_.readInt(textOr(section), textOr(key), fallback);
-        record(ReadRecord::Form::Bool, textOr(section), textOr(key), text::format(u"%d", fallback),
-               text::format(u"%d", value));
+        const int32_t value = store_.readInt(text::viewOf(section), text::viewOf(key), fallback);
+        record(ReadRecord::Form::Bool, text::viewOf(section), text::viewOf(key),
+               text::format(u"%d", fallback), text::format(u"%d", value));
         return value == 1;
     });
 }
@@ -274,7 +274,7 @@ bool CConfigImplEx::readBool(const char16_t* section, const char16_t* key, bool 
 const char16_t* CConfigImplEx::readRegistryString(uint32_t rootKey, const char16_t* subKey,
                                                   const char16_t* valueName) {
     return locked<const char16_t*>(u"", [&] {
-        const auto value = queryRegistry(rootKey, textOr(subKey), textOr(valueName));
+        const auto value = queryRegistry(rootKey, text::viewOf(subKey), text::viewOf(valueName));
         if (!value || value->data.size() > kRegistryTextBytes) {
             return result({});
         }
@@ -286,7 +286,7 @@ const char16_t* CConfigImplEx::readRegistryString(uint32_t rootKey, const char16
 int32_t CConfigImplEx::readRegistryDword(uint32_t rootKey, const char16_t* subKey,
                                          const char16_t* valueName) {
     return locked(-1, [&] {
-        const auto value = queryRegistry(rootKey, textOr(subKey), textOr(valueName));
+        const auto value = queryRegistry(rootKey, text::viewOf(subKey), text::viewOf(valueName));
         const auto number = value ? registry::readDword(*value) : std::nullopt;
         return number ? static_cast<int32_t>(*number) : -1;
     });
@@ -309,15 +309,15 @@ int32_t CConfigImplEx::readProductRegistryDword(const char16_t* valueName) {
 bool CConfigImplEx::writeRegistryString(uint32_t rootKey, const char16_t* subKey,
                                         const char16_t* valueName, const char16_t* text) {
     return locked(false, [&] {
-        return setRegistry(rootKey, textOr(subKey), textOr(valueName),
-                           registry::makeString(textOr(text)));
+        return setRegistry(rootKey, text::viewOf(subKey), text::viewOf(valueName),
+                           registry::makeString(text::viewOf(text)));
     });
 }
 
 bool CConfigImplEx::writeRegistryDword(uint32_t rootKey, const char16_t* subKey,
                                        const char16_t* valueName, int32_t value) {
     return locked(false, [&] {
-        return setRegistry(rootKey, textOr(subKey), textOr(valueName),
+        return setRegistry(rootKey, text::viewOf(subKey), text::viewOf(valueName),
                            registry::makeDword(static_cast<uint32_t>(value)));
     });
 }
@@ -337,7 +337,8 @@ bool CConfigImplEx::writeProductRegistryDword(const char16_t* valueName, int32_t
 }
 
 const char16_t* CConfigImplEx::unscramble(const char16_t* text) {
-    return locked<const char16_t*>(u"", [&] { return result(services::unscramble(textOr(text))); });
+    return locked<const char16_t*>(
+        u"", [&] { return result(services::unscramble(text::viewOf(text))); });
 }
 
 }  // namespace holm::services

@@ -20,12 +20,8 @@ std::u16string formattedText(const char16_t* format, va_list arguments) {
     }
 }
 
-std::u16string_view textOf(const char16_t* text) {
-    return text != nullptr ? std::u16string_view(text) : std::u16string_view();
-}
-
 bool containsPercent(const char16_t* text) {
-    return textOf(text).find(u'%') != std::u16string_view::npos;
+    return text::viewOf(text).find(u'%') != std::u16string_view::npos;
 }
 
 }  // namespace
@@ -99,7 +95,7 @@ void CHlmPlgLogEventImpl::addLineV(int32_t level, uint32_t style, uint32_t categ
     }
     try {
         std::u16string text = containsPercent(format) ? formattedText(format, arguments)
-                                                      : std::u16string(textOf(format));
+                                                      : std::u16string(text::viewOf(format));
         entry_.lines.push_back({level, style, category, std::move(text)});
     } catch (const std::bad_alloc&) {
         // The line is lost; nothing may escape to the plugin.
@@ -112,7 +108,7 @@ void CHlmPlgLogEventImpl::addLineText(int32_t level, uint32_t style, uint32_t ca
         return;
     }
     try {
-        entry_.lines.push_back({level, style, category, std::u16string(textOf(text))});
+        entry_.lines.push_back({level, style, category, std::u16string(text::viewOf(text))});
     } catch (const std::bad_alloc&) {
     }
 }
@@ -145,7 +141,7 @@ CHlmPlgLogImpl::~CHlmPlgLogImpl() {
 
 bool CHlmPlgLogImpl::open(const char16_t* fileName, int32_t level, int32_t maxSize, bool backup) {
     lastError_ = 0;
-    if (textOf(fileName).empty()) {
+    if (text::viewOf(fileName).empty()) {
         lastError_ = platform::WinError::kInvalidParameter;
         return false;
     }
@@ -217,7 +213,7 @@ void CHlmPlgLogImpl::logText(int32_t level, uint32_t style, uint32_t category,
     }
     try {
         LogEntry entry{reportingLevel(), platform::localTimeNow(), {}};
-        entry.lines.push_back({level, style, category, std::u16string(textOf(text))});
+        entry.lines.push_back({level, style, category, std::u16string(text::viewOf(text))});
         commit(std::move(entry));
     } catch (const std::bad_alloc&) {
         lastError_ = platform::WinError::kNotEnoughMemory;

@@ -19,10 +19,6 @@ namespace WinError = platform::WinError;
 
 constexpr size_t kRegistryRootTextUnits = 10;
 
-std::u16string_view textOf(const char16_t* text) {
-    return text != nullptr ? std::u16string_view(text) : std::u16string_view();
-}
-
 // Runs `operation`; anything it raises becomes `fallback`, so nothing is
 // thrown to the plugin that called.
 template <typename Operation, typename Result>
@@ -89,7 +85,7 @@ std::u16string CResStringImplEx::formatted(const std::u16string& format, va_list
 }
 
 const char16_t* CResStringImplEx::getText(const char16_t* name) {
-    return result(guarded([&] { return expandedText(textOf(name)); }, std::u16string()));
+    return result(guarded([&] { return expandedText(text::viewOf(name)); }, std::u16string()));
 }
 
 const char16_t* CResStringImplEx::getTextById(uint32_t id) {
@@ -99,8 +95,8 @@ const char16_t* CResStringImplEx::getTextById(uint32_t id) {
 const char16_t* CResStringImplEx::formatText(const char16_t* name, ...) {
     va_list arguments;
     va_start(arguments, name);
-    std::u16string text =
-        guarded([&] { return formatted(expandedText(textOf(name)), arguments); }, std::u16string());
+    std::u16string text = guarded(
+        [&] { return formatted(expandedText(text::viewOf(name)), arguments); }, std::u16string());
     va_end(arguments);
     return result(text);
 }
@@ -119,7 +115,7 @@ const char16_t* CResStringImplEx::formatTextById(uint32_t id, ...) {
 const char16_t* CResStringImplEx::getFilePath(const char16_t* name) {
     return result(guarded(
         [&] {
-            const std::u16string_view given = textOf(name);
+            const std::u16string_view given = text::viewOf(name);
             if (!given.empty() && given.front() == u'#') {
                 const std::u16string value = expandedText(given);
                 return value.empty() ? value : util::Path::Combine(state_.directory(), value);
@@ -139,7 +135,7 @@ const char16_t* CResStringImplEx::getMasterRegistryKey() {
 uint32_t CResStringImplEx::getRegistryRoot(const char16_t* name) {
     return guarded(
         [&] {
-            const std::u16string value = expandedText(textOf(name));
+            const std::u16string value = expandedText(text::viewOf(name));
             if (value.size() < kRegistryRootTextUnits) {
                 return kLocalMachineRoot;
             }
@@ -180,7 +176,7 @@ bool CResStringImplEx::setResourceModule(void* module) {
 bool CResStringImplEx::setResourceLibrary(const char16_t* path) {
     return guarded(
         [&] {
-            const std::u16string full = util::Path::Combine(state_.directory(), textOf(path));
+            const std::u16string full = util::Path::Combine(state_.directory(), text::viewOf(path));
             std::shared_ptr<const NumberedStrings> strings;
             try {
                 strings = NumberedStrings::fromLibrary(text::utf16ToUtf8(full));

@@ -12,10 +12,6 @@ namespace {
 
 namespace util = Tandro::Utilities;
 
-std::u16string_view textOf(const char16_t* text) {
-    return text != nullptr ? std::u16string_view(text) : std::u16string_view();
-}
-
 }  // namespace
 
 std::u16string printfFormatted(const std::u16string& format, va_list arguments) {
@@ -48,7 +44,7 @@ std::u16string ResString2::masterText(std::u16string_view name) const {
 }
 
 std::u16string ResString2::getMasterText(const char16_t* name) {
-    return masterText(textOf(name));
+    return masterText(text::viewOf(name));
 }
 
 std::u16string ResString2::loadString(uint32_t id) {
@@ -59,7 +55,7 @@ std::u16string ResString2::loadString(uint32_t id) {
 std::u16string ResString2::formatMasterText(const char16_t* name, ...) {
     va_list arguments;
     va_start(arguments, name);
-    std::u16string text = printfFormatted(masterText(textOf(name)), arguments);
+    std::u16string text = printfFormatted(masterText(text::viewOf(name)), arguments);
     va_end(arguments);
     return text;
 }
@@ -74,7 +70,7 @@ std::u16string ResString2::formatString(uint32_t id, ...) {
 }
 
 std::u16string ResString2::getFilePath(const char16_t* name) {
-    const std::u16string_view given = textOf(name);
+    const std::u16string_view given = text::viewOf(name);
     if (!given.empty() && given.front() == u'#') {
         const std::u16string mapped = masterText(given);
         return mapped.empty() ? mapped : util::Path::Combine(product_.productDirectory, mapped);
@@ -87,7 +83,7 @@ std::u16string ResString2::getFilePath(const char16_t* name) {
 bool ResString2::setResourceLibrary(const char16_t* path) {
     try {
         auto created = std::make_shared<const util::ResourceTextReader>(
-            util::Path::Combine(product_.productDirectory, textOf(path)),
+            util::Path::Combine(product_.productDirectory, text::viewOf(path)),
             security::FileRole::Plugin);
         std::lock_guard hold(lock_);
         reader_ = std::move(created);

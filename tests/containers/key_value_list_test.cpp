@@ -8,6 +8,7 @@
 
 #include "containers/serializable_list.h"
 #include "containers/string_list.h"
+#include "support/test_support.h"
 #include "test_blocks.h"
 
 namespace {
@@ -16,15 +17,11 @@ using holm::test::ByteVector;
 using holm::test::deserialize;
 using holm::test::serialized;
 
-std::u16string text(const char16_t* value) {
-    return value != nullptr ? value : u"<null>";
-}
-
 std::u16string keysForward(HlmPlg::IKeyValueList& list) {
     std::unique_ptr<HlmPlg::IKeyValueList::Iterator> iterator(list.createIterator());
     std::u16string all;
     for (auto* key = iterator->first(); key != nullptr; key = iterator->next()) {
-        all += text(key) + u"=" + list.getString(key) + u"|";
+        all += holm::test::printable(key) + u"=" + list.getString(key) + u"|";
     }
     return all;
 }
@@ -42,21 +39,21 @@ TEST(KeyValueList, KeysFoldAToZOnlyAndKeepFirstSpellingAndPlace) {
     list.setString(u"NAME", u"y");
     EXPECT_EQ(list.getCount(), 2);
     EXPECT_EQ(keysForward(list), u"Name=y|other=o|");
-    EXPECT_EQ(text(list.getString(u"name")), u"y");
+    EXPECT_EQ(holm::test::printable(list.getString(u"name")), u"y");
     // Only A-Z fold: these stay distinct keys.
     list.setString(u"\u00c4", u"1");
     list.setString(u"\u00e4", u"2");
     list.setString(u"[", u"3");
     list.setString(u"{", u"4");
     EXPECT_EQ(list.getCount(), 6);
-    EXPECT_EQ(text(list.getString(u"\u00c4")), u"1");
+    EXPECT_EQ(holm::test::printable(list.getString(u"\u00c4")), u"1");
     EXPECT_FALSE(list.hasKey(u"nam"));
 }
 
 TEST(KeyValueList, MissingKeysGiveDefaults) {
     CKeyValueListImpl list;
     uint8_t out[2] = {7, 7};
-    EXPECT_EQ(text(list.getString(u"k")), u"");
+    EXPECT_EQ(holm::test::printable(list.getString(u"k")), u"");
     EXPECT_EQ(list.getInt(u"k"), 0);
     EXPECT_FALSE(list.getBool(u"k"));
     EXPECT_FALSE(list.getBinary(u"k", out, 2));
@@ -66,16 +63,16 @@ TEST(KeyValueList, MissingKeysGiveDefaults) {
     list.setString(nullptr, u"v");
     list.setString(u"k", nullptr);
     EXPECT_EQ(list.getCount(), 1);
-    EXPECT_EQ(text(list.getString(u"k")), u"");
+    EXPECT_EQ(holm::test::printable(list.getString(u"k")), u"");
 }
 
 TEST(KeyValueList, TypedValuesAreStoredAsText) {
     CKeyValueListImpl list;
     list.setInt(u"i", -5);
-    EXPECT_EQ(text(list.getString(u"i")), u"-5");
+    EXPECT_EQ(holm::test::printable(list.getString(u"i")), u"-5");
     EXPECT_EQ(list.getInt(u"i"), -5);
     list.setBool(u"b", true);
-    EXPECT_EQ(text(list.getString(u"b")), u"1");
+    EXPECT_EQ(holm::test::printable(list.getString(u"b")), u"1");
     EXPECT_TRUE(list.getBool(u"b"));
     for (auto* value : {u"2", u"true"}) {
         list.setString(u"b", value);
@@ -97,7 +94,7 @@ TEST(KeyValueList, BinaryValuesAreHexPairs) {
     CKeyValueListImpl list;
     const uint8_t bytes[] = {0x0A, 0xFF};
     list.setBinary(u"bin", bytes, 2);
-    EXPECT_EQ(text(list.getString(u"bin")), u"0AFF");
+    EXPECT_EQ(holm::test::printable(list.getString(u"bin")), u"0AFF");
     uint8_t out[2] = {};
     EXPECT_TRUE(list.getBinary(u"bin", out, 2));
     EXPECT_EQ(out[0], 0x0A);
@@ -111,7 +108,7 @@ TEST(KeyValueList, BinaryValuesAreHexPairs) {
     EXPECT_TRUE(list.getBinary(u"bin", out, 0));
 
     list.setBinary(u"bin", bytes, 0);
-    EXPECT_EQ(text(list.getString(u"bin")), u"");
+    EXPECT_EQ(holm::test::printable(list.getString(u"bin")), u"");
     EXPECT_FALSE(list.getBinary(u"bin", out, 2));
 }
 
@@ -141,8 +138,8 @@ TEST(KeyValueList, RoundTripKeepsOrderAndIteratesBothWays) {
     EXPECT_EQ(serialized(copy), block);
 
     auto* iterator = copy.createIterator();
-    EXPECT_EQ(text(iterator->last()), u"b");
-    EXPECT_EQ(text(iterator->prev()), u"a");
+    EXPECT_EQ(holm::test::printable(iterator->last()), u"b");
+    EXPECT_EQ(holm::test::printable(iterator->prev()), u"a");
     EXPECT_EQ(iterator->prev(), nullptr);
     copy.releaseIterator(iterator);
 
@@ -161,8 +158,8 @@ TEST(KeyValueList, BlockIsASerializableListOfStringLists) {
     CStringListImpl pair;
     ASSERT_TRUE(iterator->at(1, &pair));
     std::unique_ptr<HlmPlg::IStringList::Iterator> strings(pair.createIterator());
-    EXPECT_EQ(text(strings->at(0)), u"k2");
-    EXPECT_EQ(text(strings->at(1)), u"v2");
+    EXPECT_EQ(holm::test::printable(strings->at(0)), u"k2");
+    EXPECT_EQ(holm::test::printable(strings->at(1)), u"v2");
 }
 
 TEST(KeyValueList, DuplicateAndShortRecordsFollowSetString) {

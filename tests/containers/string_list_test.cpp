@@ -8,6 +8,7 @@
 
 #include "containers/data_list.h"
 #include "containers/serializable_list.h"
+#include "support/test_support.h"
 #include "test_blocks.h"
 
 namespace {
@@ -18,16 +19,12 @@ using holm::test::serialized;
 
 const ByteVector kAbC = {0x61, 0x00, 0x62, 0x00, 0x00, 0x00, 0x63, 0x00, 0x00, 0x00};
 
-std::u16string text(const char16_t* value) {
-    return value != nullptr ? value : u"<null>";
-}
-
 // The strings of a list, first to last.
 std::u16string joined(HlmPlg::IStringList& list) {
     std::unique_ptr<HlmPlg::IStringList::Iterator> iterator(list.createIterator());
     std::u16string all;
     for (auto* value = iterator->first(); value != nullptr; value = iterator->next()) {
-        all += text(value) + u"|";
+        all += holm::test::printable(value) + u"|";
     }
     return all;
 }
@@ -60,12 +57,12 @@ TEST(StringList, IteratorWalksBothWaysAndByIndex) {
         list.add(value);
     }
     auto* iterator = list.createIterator();
-    EXPECT_EQ(text(iterator->last()), u"c");
-    EXPECT_EQ(text(iterator->first()), u"a");
-    EXPECT_EQ(text(iterator->at(1)), u"b");
-    EXPECT_EQ(text(iterator->prev()), u"b");
-    EXPECT_EQ(text(iterator->next()), u"b");
-    EXPECT_EQ(text(iterator->prev()), u"a");
+    EXPECT_EQ(holm::test::printable(iterator->last()), u"c");
+    EXPECT_EQ(holm::test::printable(iterator->first()), u"a");
+    EXPECT_EQ(holm::test::printable(iterator->at(1)), u"b");
+    EXPECT_EQ(holm::test::printable(iterator->prev()), u"b");
+    EXPECT_EQ(holm::test::printable(iterator->next()), u"b");
+    EXPECT_EQ(holm::test::printable(iterator->prev()), u"a");
     EXPECT_EQ(iterator->prev(), nullptr);
     EXPECT_EQ(iterator->at(3), nullptr);
     list.releaseIterator(iterator);

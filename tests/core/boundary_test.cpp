@@ -25,9 +25,10 @@
 
 namespace {
 
+using holm::test::kPluginDir;
+
 using namespace HlmPlg;
 
-const std::string kPluginDir = HOLM_TEST_PLUGIN_DIR "/";
 constexpr auto kDeadline = std::chrono::seconds(120);
 const char* const kSanitizerOptions =
     "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:"

@@ -24,14 +24,6 @@ using holm::test::RecordingHandler;
 using namespace HlmPlg;
 namespace fs = std::filesystem;
 
-std::u16string u16(const fs::path& path) {
-    return holm::text::utf8ToUtf16(path.string());
-}
-
-std::u16string text(const char16_t* value) {
-    return value != nullptr ? std::u16string(value) : u"<null>";
-}
-
 // Counts the notifications of one handler; may run a step inside its calls.
 class CountingHandler : public IConfigHandler {
   public:
@@ -101,8 +93,9 @@ TEST_F(ConfigTest, TypedReadsGiveStoredValuesElseTheirDefaults) {
     IConfig* config = this->config();
     ASSERT_NE(config, nullptr);
 
-    EXPECT_EQ(text(config->readString(u"common", u"name", u"d")), u"guard");
-    EXPECT_EQ(text(config->readString(u"COMMON", u"Missing", u"fallback")), u"fallback");
+    EXPECT_EQ(holm::test::printable(config->readString(u"common", u"name", u"d")), u"guard");
+    EXPECT_EQ(holm::test::printable(config->readString(u"COMMON", u"Missing", u"fallback")),
+              u"fallback");
     EXPECT_EQ(config->readInt(u"COMMON", u"Count", 7), 42);
     EXPECT_EQ(config->readInt(u"COMMON", u"NotANumber", 7), 7);
     EXPECT_EQ(config->readInt(u"COMMON", u"Missing", -3), -3);
@@ -118,7 +111,7 @@ TEST_F(ConfigTest, TypedReadsGiveStoredValuesElseTheirDefaults) {
     // Text results live in the object until its next call.
     const char16_t* first = config->readString(u"COMMON", u"Name", u"");
     config->readString(u"COMMON", u"Missing", u"second");
-    EXPECT_EQ(text(first), u"second");
+    EXPECT_EQ(holm::test::printable(first), u"second");
 }
 
 TEST_F(ConfigTest, ListDefaultsSplitAtTheSeparator) {
@@ -151,17 +144,17 @@ TEST_F(ConfigTest, TempDirectoryStaysUntilAReloadMovesItsBase) {
     CountingHandler handler;
     ASSERT_TRUE(config->registerHandler(&handler));
 
-    const std::u16string first = text(config->getTempDirectory());
+    const std::u16string first = holm::test::printable(config->getTempDirectory());
     ASSERT_FALSE(first.empty());
     EXPECT_TRUE(fs::is_directory(holm::text::utf16ToUtf8(first)));
-    EXPECT_EQ(text(config->getTempDirectory()), first);
+    EXPECT_EQ(holm::test::printable(config->getTempDirectory()), first);
     EXPECT_EQ(fs::status(holm::text::utf16ToUtf8(first)).permissions() & fs::perms::all,
               fs::perms::owner_all);
 
     core_->reloadConfig();  // nothing changed
     EXPECT_EQ(handler.reloaded, 1);
     EXPECT_EQ(handler.changed, 0);
-    EXPECT_EQ(text(config->getTempDirectory()), first);
+    EXPECT_EQ(holm::test::printable(config->getTempDirectory()), first);
 
     writeConfiguration("[COMMON]\nTempDirectory=" + newBase.string() + "\n");
     core_->reloadConfig();
@@ -169,9 +162,10 @@ TEST_F(ConfigTest, TempDirectoryStaysUntilAReloadMovesItsBase) {
     EXPECT_EQ(handler.changed, 1);  // its TEMPDIR record moved
     EXPECT_FALSE(fs::exists(holm::text::utf16ToUtf8(first)));
 
-    const std::u16string second = text(config->getTempDirectory());
+    const std::u16string second = holm::test::printable(config->getTempDirectory());
     EXPECT_NE(second, first);
-    EXPECT_EQ(second.rfind(u16(newBase) + u"/", 0), 0u) << holm::text::utf16ToUtf8(second);
+    EXPECT_EQ(second.rfind(holm::test::u16(newBase) + u"/", 0), 0u)
+        << holm::text::utf16ToUtf8(second);
     EXPECT_TRUE(fs::is_directory(holm::text::utf16ToUtf8(second)));
     config->unregisterHandler(&handler);
 }
@@ -183,25 +177,29 @@ TEST_F(ConfigTest, SystemTempPathIsUsedWhenAskedFor) {
     core_->reloadConfig();
     IConfig* config = this->config();
     ASSERT_NE(config, nullptr);
-    const std::u16string temp = text(config->getTempDirectory());
-    EXPECT_EQ(temp.rfind(u16(systemTemp.path()) + u"/", 0), 0u) << holm::text::utf16ToUtf8(temp);
+    const std::u16string temp = holm::test::printable(config->getTempDirectory());
+    EXPECT_EQ(temp.rfind(holm::test::u16(systemTemp.path()) + u"/", 0), 0u)
+        << holm::text::utf16ToUtf8(temp);
     ::unsetenv("TMPDIR");
 }
 
 TEST_F(ConfigTest, DirectoriesEndInOneSeparatorAndReportPathDefaultsToLogFiles) {
     IConfig* config = this->config();
     ASSERT_NE(config, nullptr);
-    const std::u16string data = text(config->getDataDirectory());
+    const std::u16string data = holm::test::printable(config->getDataDirectory());
     const fs::path logFiles = fs::path(holm::test::testDataDirectory()) / "LOGFILES";
     fs::remove_all(logFiles);
-    EXPECT_EQ(text(config->getReportPath(u"avholm.log")), data + u"LOGFILES/avholm.log");
+    EXPECT_EQ(holm::test::printable(config->getReportPath(u"avholm.log")),
+              data + u"LOGFILES/avholm.log");
     EXPECT_TRUE(fs::is_directory(logFiles));
-    EXPECT_EQ(text(config->getAppDataSubDir(u"cache//")), data + u"cache/");
+    EXPECT_EQ(holm::test::printable(config->getAppDataSubDir(u"cache//")), data + u"cache/");
     EXPECT_TRUE(fs::is_directory(fs::path(holm::test::testDataDirectory()) / "cache"));
     // Copied one by one: each call reuses the object's result text.
     const std::vector<std::u16string> directories = {
-        text(config->getSystemDirectory()), text(config->getWindowsDirectory()),
-        text(config->getProductDirectory()), text(config->getDataDirectory())};
+        holm::test::printable(config->getSystemDirectory()),
+        holm::test::printable(config->getWindowsDirectory()),
+        holm::test::printable(config->getProductDirectory()),
+        holm::test::printable(config->getDataDirectory())};
     for (const std::u16string& value : directories) {
         ASSERT_GE(value.size(), 1u);
         EXPECT_EQ(value.back(), u'/');
@@ -210,7 +208,7 @@ TEST_F(ConfigTest, DirectoriesEndInOneSeparatorAndReportPathDefaultsToLogFiles) 
 
     writeConfiguration("[COMMON]\nReportDirectory=/var/reports\n");
     core_->reloadConfig();
-    EXPECT_EQ(text(config->getReportPath(u"x.log")),
+    EXPECT_EQ(holm::test::printable(config->getReportPath(u"x.log")),
               u"/var/reports"
               u"x.log");  // as configured
 }
@@ -218,12 +216,12 @@ TEST_F(ConfigTest, DirectoriesEndInOneSeparatorAndReportPathDefaultsToLogFiles) 
 TEST_F(ConfigTest, RegistrySlotsReadAndWriteTheRegistryStore) {
     IConfig* config = this->config();
     ASSERT_NE(config, nullptr);
-    EXPECT_EQ(text(config->readProductRegistryString(u"Missing")), u"");
+    EXPECT_EQ(holm::test::printable(config->readProductRegistryString(u"Missing")), u"");
     EXPECT_EQ(config->readProductRegistryDword(u"Missing"), -1);
 
     EXPECT_TRUE(config->writeProductRegistryString(u"Name", u"guard"));
     EXPECT_TRUE(config->writeProductRegistryDword(u"Level", 7));
-    EXPECT_EQ(text(config->readProductRegistryString(u"Name")), u"guard");
+    EXPECT_EQ(holm::test::printable(config->readProductRegistryString(u"Name")), u"guard");
     EXPECT_EQ(config->readProductRegistryDword(u"Level"), 7);
     EXPECT_EQ(config->readRegistryDword(HKEY_LOCAL_MACHINE_ID, u"SOFTWARE\\Holm\\Guard", u"level"),
               7);
@@ -232,9 +230,13 @@ TEST_F(ConfigTest, RegistrySlotsReadAndWriteTheRegistryStore) {
                                             std::u16string(259, u'x').c_str()));
     EXPECT_TRUE(config->writeRegistryString(HKEY_CURRENT_USER_ID, u"Test", u"Long",
                                             std::u16string(260, u'x').c_str()));
-    EXPECT_EQ(text(config->readRegistryString(HKEY_CURRENT_USER_ID, u"Test", u"Fits")).size(),
-              259u);
-    EXPECT_EQ(text(config->readRegistryString(HKEY_CURRENT_USER_ID, u"Test", u"Long")), u"");
+    EXPECT_EQ(
+        holm::test::printable(config->readRegistryString(HKEY_CURRENT_USER_ID, u"Test", u"Fits"))
+            .size(),
+        259u);
+    EXPECT_EQ(
+        holm::test::printable(config->readRegistryString(HKEY_CURRENT_USER_ID, u"Test", u"Long")),
+        u"");
     // A text is not a number; an unknown root is nothing.
     EXPECT_EQ(config->readRegistryDword(HKEY_CURRENT_USER_ID, u"Test", u"Fits"), -1);
     EXPECT_FALSE(config->writeRegistryDword(0x12345678, u"Test", u"x", 1));
@@ -251,11 +253,12 @@ TEST_F(ConfigTest, ScrambledValuesUnscrambleToTheirText) {
     core_->reloadConfig();
     IConfig* config = this->config();
     ASSERT_NE(config, nullptr);
-    EXPECT_EQ(text(config->readScrambledString(u"COMMON", u"Secret")), u"s3cret p\u00e4ss");
-    EXPECT_EQ(text(config->unscramble(stored->c_str())), u"s3cret p\u00e4ss");
-    EXPECT_EQ(text(config->readScrambledString(u"COMMON", u"Broken")), u"");
-    EXPECT_EQ(text(config->readScrambledString(u"COMMON", u"Missing")), u"");
-    EXPECT_EQ(text(config->unscramble(u"")), u"");
+    EXPECT_EQ(holm::test::printable(config->readScrambledString(u"COMMON", u"Secret")),
+              u"s3cret p\u00e4ss");
+    EXPECT_EQ(holm::test::printable(config->unscramble(stored->c_str())), u"s3cret p\u00e4ss");
+    EXPECT_EQ(holm::test::printable(config->readScrambledString(u"COMMON", u"Broken")), u"");
+    EXPECT_EQ(holm::test::printable(config->readScrambledString(u"COMMON", u"Missing")), u"");
+    EXPECT_EQ(holm::test::printable(config->unscramble(u"")), u"");
     EXPECT_FALSE(holm::services::scramble(std::u16string(40, u'x')).has_value());
 }
 
@@ -274,7 +277,7 @@ TEST_F(ConfigTest, ReloadTellsEveryHandlerAndChangeOnlyWhereReadValuesChanged) {
     ASSERT_TRUE(reader->registerHandler(&readerHandler));
     ASSERT_TRUE(idle->registerHandler(&idleHandler));
     EXPECT_EQ(reader->readInt(u"HOLM", u"Level", 0), 1);
-    EXPECT_EQ(text(reader->readString(u"HOLM", u"Name", u"")), u"a");
+    EXPECT_EQ(holm::test::printable(reader->readString(u"HOLM", u"Name", u"")), u"a");
 
     writeConfiguration("[HOLM]\nLevel=1\nName=a\nUnread=2\n");
     core_->reloadConfig();
@@ -328,7 +331,8 @@ TEST_F(ConfigTest, ManyThreadsReadWhileReloadsRun) {
             CountingHandler handler;
             config->registerHandler(&handler);
             while (!done) {
-                const std::u16string name = text(config->readString(u"HOLM", u"Name", u""));
+                const std::u16string name =
+                    holm::test::printable(config->readString(u"HOLM", u"Name", u""));
                 const int32_t level = config->readInt(u"HOLM", u"Level", 0);
                 if ((name != u"first" && name != u"second") || level < 1 || level > 2) {
                     if (++unexpected == 1) {

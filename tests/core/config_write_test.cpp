@@ -21,13 +21,6 @@ using holm::test::RecordingHandler;
 using namespace HlmPlg;
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 class ConfigWriteCoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -89,7 +82,7 @@ TEST_F(ConfigWriteCoreTest, ACommitReachesTheFileAndAReloadShowsIt) {
     EXPECT_EQ(std::u16string(config_->readString(u"DEMO", u"Path0", u"")), u"/a");
     EXPECT_EQ(std::u16string(config_->readString(u"DEMO", u"Path1", u"")), u"/b");
     EXPECT_EQ(std::u16string(config_->readString(u"DEMO", u"Gone", u"unset")), u"unset");
-    EXPECT_EQ(readFile(configFile_).rfind("; kept\n", 0), 0u);  // other lines stay
+    EXPECT_EQ(holm::test::bytesOf(configFile_).rfind("; kept\n", 0), 0u);  // other lines stay
 
     // Again without clear: the same commands once more, each "%d" one more key.
     ASSERT_TRUE(writer_->commit());
@@ -98,11 +91,11 @@ TEST_F(ConfigWriteCoreTest, ACommitReachesTheFileAndAReloadShowsIt) {
 }
 
 TEST_F(ConfigWriteCoreTest, ARefusedCommandChangesNothingAndIsLogged) {
-    const std::string before = readFile(configFile_);
+    const std::string before = holm::test::bytesOf(configFile_);
     writer_->setValue(u"DEMO", u"Level", u"5");
     writer_->setValue(u"DE]MO", u"Level", u"5");
     EXPECT_TRUE(writer_->commit());  // the updater ran; how it ended is logged
-    EXPECT_EQ(readFile(configFile_), before);
+    EXPECT_EQ(holm::test::bytesOf(configFile_), before);
     bool logged = false;
     for (const auto& line : host_.logLines()) {
         logged = logged || line.find(u"ended with exit code 3") != std::u16string::npos;

@@ -24,10 +24,6 @@ CorePtr makeCore(const std::u16string& list, RecordingHandler& handler) {
     return CorePtr(coreEntry()(list.c_str(), &handler, nullptr));
 }
 
-std::u16string u16(const fs::path& path) {
-    return path.u16string();
-}
-
 // A list file the relaxed check accepts: unsigned, in a private directory,
 // writable by its owner only.
 fs::path writeList(const holm::test::TempDir& dir, const std::string& content) {
@@ -71,18 +67,20 @@ TEST(CoreEntry, MissingOrUnsafeListFileFailsItsSelftest) {
     holm::test::TempDir dir;
     RecordingHandler handler;
     const auto missing = dir.path() / "absent.xml";
-    EXPECT_EQ(makeCore(u16(missing), handler), nullptr);
+    EXPECT_EQ(makeCore(holm::test::u16(missing), handler), nullptr);
     ASSERT_EQ(handler.statuses().size(), 1u);
     EXPECT_EQ(handler.statuses()[0].state, 1u);
     EXPECT_EQ(handler.statuses()[0].exitCode, 103u);
     EXPECT_EQ(handler.statuses()[0].waitHint, 5000u);
-    EXPECT_TRUE(handler.logged(u"Core:   Selftest failed for '" + u16(missing) + u"'."));
-    EXPECT_TRUE(handler.logged(u"Core:   " + u16(missing) + u": the file does not exist."));
+    EXPECT_TRUE(
+        handler.logged(u"Core:   Selftest failed for '" + holm::test::u16(missing) + u"'."));
+    EXPECT_TRUE(
+        handler.logged(u"Core:   " + holm::test::u16(missing) + u": the file does not exist."));
 
     RecordingHandler unsafe;
     auto list = writeList(dir, "<list/>");
     fs::permissions(list, fs::perms::others_write, fs::perm_options::add);
-    EXPECT_EQ(makeCore(u16(list), unsafe), nullptr);
+    EXPECT_EQ(makeCore(holm::test::u16(list), unsafe), nullptr);
     EXPECT_EQ(unsafe.statuses().at(0).exitCode, 103u);
 }
 
@@ -90,7 +88,7 @@ TEST(CoreEntry, MalformedListGivesCodeTwoWithTheParserError) {
     holm::test::TempDir dir;
     RecordingHandler handler;
     auto list = writeList(dir, "<list><plugins></list>");
-    EXPECT_EQ(makeCore(u16(list), handler), nullptr);
+    EXPECT_EQ(makeCore(holm::test::u16(list), handler), nullptr);
     EXPECT_EQ(handler.statuses().at(0).exitCode, 2u);
     EXPECT_TRUE(handler.logged(u"Parsing error #7 (line 1, column 17): mismatched tag."));
 }
@@ -100,7 +98,7 @@ TEST(CoreEntry, ListSettingsAreReadBeforeRun) {
     RecordingHandler handler;
     auto list =
         writeList(dir, "<list><service><mode>quiet</mode><cfg>#FN_CFGLIB</cfg></service></list>");
-    auto core = makeCore(u16(list), handler);
+    auto core = makeCore(holm::test::u16(list), handler);
     ASSERT_NE(core, nullptr);
     EXPECT_EQ(std::u16string(core->getListAttribute(u"mode", u"")), u"quiet");
     std::u16string cfg = core->getListAttribute(u"cfg", u"");
@@ -187,15 +185,15 @@ TEST(CoreEntry, StaleTemporaryFoldersAreRemovedSafely) {
     holm::test::TempDir dir;
     RecordingHandler handler;
     auto list = writeList(dir, "<list><service><name>guard</name></service></list>");
-    auto core = makeCore(u16(list), handler);
+    auto core = makeCore(holm::test::u16(list), handler);
     ASSERT_NE(core, nullptr);
 
     EXPECT_FALSE(fs::exists(stale));
-    EXPECT_TRUE(handler.logged(u"DELETE TEMP FOLDER: <" + u16(stale) + u"/>"));
+    EXPECT_TRUE(handler.logged(u"DELETE TEMP FOLDER: <" + holm::test::u16(stale) + u"/>"));
     EXPECT_FALSE(fs::exists(deep));
-    EXPECT_TRUE(handler.logged(u"DELETE TEMP FOLDER: <" + u16(deep) + u"/>"));
+    EXPECT_TRUE(handler.logged(u"DELETE TEMP FOLDER: <" + holm::test::u16(deep) + u"/>"));
     EXPECT_TRUE(fs::exists(live));
-    EXPECT_FALSE(handler.logged(u16(live)));
+    EXPECT_FALSE(handler.logged(holm::test::u16(live)));
     EXPECT_TRUE(fs::exists(shortName));
     EXPECT_TRUE(fs::exists(otherCase));
     EXPECT_TRUE(fs::is_symlink(link));
@@ -217,14 +215,14 @@ TEST(CoreEntry, TemporaryFolderNotRemovedCompletelyIsReportedNotDeleted) {
     holm::test::TempDir dir;
     RecordingHandler handler;
     auto list = writeList(dir, "<list><service><name>guard</name></service></list>");
-    auto core = makeCore(u16(list), handler);
+    auto core = makeCore(holm::test::u16(list), handler);
     ASSERT_NE(core, nullptr);
 
     EXPECT_TRUE(fs::exists(stale / "foreign"));
-    EXPECT_FALSE(handler.logged(u"DELETE TEMP FOLDER: <" + u16(stale)));
-    EXPECT_TRUE(handler.logged(u"TEMP FOLDER NOT REMOVED: <" + u16(stale) +
+    EXPECT_FALSE(handler.logged(u"DELETE TEMP FOLDER: <" + holm::test::u16(stale)));
+    EXPECT_TRUE(handler.logged(u"TEMP FOLDER NOT REMOVED: <" + holm::test::u16(stale) +
                                u"/> (error 5; 1 part(s) left alone, first: " +
-                               u16(stale / "foreign") + u")"));
+                               holm::test::u16(stale / "foreign") + u")"));
     fs::remove_all(base);
 }
 

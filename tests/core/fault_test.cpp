@@ -26,10 +26,11 @@
 
 namespace {
 
+using holm::test::kPluginDir;
+
 using namespace HlmPlg;
 namespace registry = holm::platform::registry;
 
-const std::string kPluginDir = HOLM_TEST_PLUGIN_DIR "/";
 constexpr int kSigIll = 4;  // the default disposition ends the process with 128 + signal
 
 // Collects what the service handlers hear; the exception and its record live

@@ -17,6 +17,8 @@
 
 namespace {
 
+using holm::test::plugin;
+
 using holm::test::coreEntry;
 using holm::test::RecordingHandler;
 using namespace HlmPlg;
@@ -24,20 +26,13 @@ namespace fs = std::filesystem;
 
 using holm::test::CorePtr;
 
-// The test plugin library for one behaviour ("ok", "fail_load", ...).
-std::string plugin(const std::string& behaviour) {
-    return std::string(HOLM_TEST_PLUGIN_DIR) + "/lib" + behaviour + ".so";
-}
 const std::string kOk = plugin("ok");
-
-std::u16string u16(const std::string& text) {
-    return fs::path(text).u16string();
-}
 
 // One list entry: "name=<name>;file=<file>;params=name=<name>,<options>".
 std::u16string entry(const std::string& name, const std::string& file,
                      const std::string& options = "") {
-    return u16("name=" + name + ";file=" + file + ";params=name=" + name + "," + options);
+    return holm::test::u16("name=" + name + ";file=" + file + ";params=name=" + name + "," +
+                           options);
 }
 
 class Lifecycle : public ::testing::Test {

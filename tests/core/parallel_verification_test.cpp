@@ -15,14 +15,12 @@
 
 namespace {
 
+using holm::test::plugin;
+
 using holm::test::coreEntry;
 using holm::test::CorePtr;
 using holm::test::RecordingHandler;
 namespace fs = std::filesystem;
-
-std::string plugin(const std::string& behaviour) {
-    return std::string(HOLM_TEST_PLUGIN_DIR) + "/lib" + behaviour + ".so";
-}
 
 class ParallelVerification : public ::testing::Test {
   protected:
@@ -119,7 +117,8 @@ TEST_F(ParallelVerification, OnlyTheLibraryThatWasVerifiedIsLoaded) {
     }
     fs::copy_file(plugin("wrong_version"), second.string() + ".new");
 
-    runAndStop({{"first", first.string(), "replace=" + second.string()}, {"second", second.string()}});
+    runAndStop(
+        {{"first", first.string(), "replace=" + second.string()}, {"second", second.string()}});
     EXPECT_EQ(calls("replace"), std::vector<std::string>{"first:replace:done"});
     if (refusedInLogOrder().empty()) {
         EXPECT_EQ(calls("load"), (std::vector<std::string>{"first:load", "second:load"}));

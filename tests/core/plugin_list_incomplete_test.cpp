@@ -9,13 +9,13 @@ namespace {
 using holm::core::PluginList;
 using holm::core::PluginListEntry;
 
-PluginList makeList() {
+PluginList makeIncompleteList() {
     return PluginList([](const std::u16string& file) { return u"/opt/holm/" + file; },
                       [](const std::u16string&) { return std::u16string(); });
 }
 
 TEST(PluginListIncomplete, InlineEntriesWithoutNameOrFileGiveNoEntry) {
-    PluginList list = makeList();
+    PluginList list = makeIncompleteList();
     ASSERT_TRUE(list.loadList(
         u"@XMLFILE:name=;file=a.so|file=b.so|name=c;file=|name=d|name=kept;file=kept.so"));
     EXPECT_EQ(list.readEntries("plugins"),
@@ -23,7 +23,7 @@ TEST(PluginListIncomplete, InlineEntriesWithoutNameOrFileGiveNoEntry) {
 }
 
 TEST(PluginListIncomplete, XmlEntriesWithoutNameOrFileGiveNoEntry) {
-    PluginList list = makeList();
+    PluginList list = makeIncompleteList();
     ASSERT_TRUE(list.loadXml(R"(<list><plugins>
   <plugin file="a.so"/>
   <plugin name="" file="b.so"/>

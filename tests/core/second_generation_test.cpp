@@ -16,14 +16,14 @@ namespace fs = std::filesystem;
 using holm::test::CorePtr;
 using holm::test::RecordingHandler;
 
-const std::string kPluginDir = HOLM_TEST_PLUGIN_DIR;
+const std::string kPluginFolder = HOLM_TEST_PLUGIN_DIR;
 
 // The journal of the second-generation test plugin, read from the module the
 // core loads.
 class Plugin2Journal {
   public:
     Plugin2Journal() {
-        auto opened = holm::platform::SharedLibrary::open(kPluginDir + "/libplugin2.so");
+        auto opened = holm::platform::SharedLibrary::open(kPluginFolder + "/libplugin2.so");
         EXPECT_TRUE(opened.ok());
         library_ = std::move(*opened);
         reinterpret_cast<void (*)()>(library_.symbol("plugin2TestReset"))();
@@ -48,7 +48,7 @@ fs::path writeList(const holm::test::TempDir& dir,
     for (const auto& [name, file] : plugins) {
         xml += "<plugin name=\"" + name + "\" file=\"" + file + "\" params=\"\"/>";
     }
-    xml += "</plugins><plugins2><plugin name=\"plain\" file=\"" + kPluginDir +
+    xml += "</plugins><plugins2><plugin name=\"plain\" file=\"" + kPluginFolder +
            "/libplugin2.so\" params=\"Test/Plain/1.0\"/></plugins2></holm>";
     auto path = dir.write("plugins.xml", xml);
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
@@ -65,7 +65,8 @@ TEST(SecondGeneration, StartsAfterTheFirstAndStopsWithIt) {
     holm::test::TempDir dir;
     RecordingHandler handler;
     CorePtr core = makeCore(
-        writeList(dir, {{"bridge", HOLM_CORE_LIBRARY}, {"ok", kPluginDir + "/libok.so"}}), handler);
+        writeList(dir, {{"bridge", HOLM_CORE_LIBRARY}, {"ok", kPluginFolder + "/libok.so"}}),
+        handler);
     ASSERT_NE(core, nullptr);
     ASSERT_EQ(core->run(true), 0u);
     EXPECT_EQ(journal.text(), "Plain:init;Plain:start;Plain:onStarted;");
@@ -81,7 +82,7 @@ TEST(SecondGeneration, ErrorExitUnloadsIt) {
     holm::test::TempDir dir;
     RecordingHandler handler;
     CorePtr core = makeCore(writeList(dir, {{"bridge", HOLM_CORE_LIBRARY},
-                                            {"failing", kPluginDir + "/libfail_load.so"}}),
+                                            {"failing", kPluginFolder + "/libfail_load.so"}}),
                             handler);
     ASSERT_NE(core, nullptr);
     EXPECT_EQ(core->run(true), 202u);
@@ -93,7 +94,7 @@ TEST(SecondGeneration, NothingLoadsWithoutTheBridge) {
     Plugin2Journal journal;
     holm::test::TempDir dir;
     RecordingHandler handler;
-    CorePtr core = makeCore(writeList(dir, {{"ok", kPluginDir + "/libok.so"}}), handler);
+    CorePtr core = makeCore(writeList(dir, {{"ok", kPluginFolder + "/libok.so"}}), handler);
     ASSERT_NE(core, nullptr);
     ASSERT_EQ(core->run(true), 0u);
     EXPECT_EQ(journal.text(), "");

@@ -14,13 +14,13 @@
 namespace holm::platform {
 namespace {
 
-constexpr std::chrono::seconds kDeadline(30);
+constexpr std::chrono::seconds kSpawnDeadline(30);
 
 TEST(SpawnTest, ReportsOutputAndExitCodeEvenWhenReadsAreInterrupted) {
     holm::test::InjectedFaults faults;
     faults.interruptEveryCall();
     const ProcessResult result =
-        runProcess({"/bin/sh", "-c", "echo first; echo second >&2; exit 3"}, {}, kDeadline);
+        runProcess({"/bin/sh", "-c", "echo first; echo second >&2; exit 3"}, {}, kSpawnDeadline);
     EXPECT_EQ(result.exitCode, 3);
     EXPECT_EQ(result.output, "first\nsecond\n");
 }
@@ -45,9 +45,9 @@ TEST(SpawnTest, ASignalEndingTheChildIsReported) {
     auto started = ChildProcess::start({"/bin/sh", "-c", "echo up; exec sleep 600"}, {});
     ASSERT_TRUE(started.ok()) << started.error().message();
     ChildProcess& child = *started;
-    ASSERT_TRUE(child.waitForOutput("up", kDeadline));
+    ASSERT_TRUE(child.waitForOutput("up", kSpawnDeadline));
     ASSERT_TRUE(child.sendSignal(ChildSignal::Terminate));
-    EXPECT_EQ(child.wait(kDeadline), 128 + 15);
+    EXPECT_EQ(child.wait(kSpawnDeadline), 128 + 15);
 }
 
 SpawnOptions quiet() {
@@ -64,7 +64,7 @@ Process spawnOrFail(const std::vector<std::string>& argv, const SpawnOptions& op
 
 TEST(ProcessTest, WaitsForTheExitCode) {
     Process process = spawnOrFail({"/bin/sh", "-c", "exit 3"}, quiet());
-    ASSERT_EQ(process.wait(io::deadlineIn(kDeadline)).valueOr(Process::Wait::TimedOut),
+    ASSERT_EQ(process.wait(io::deadlineIn(kSpawnDeadline)).valueOr(Process::Wait::TimedOut),
               Process::Wait::Exited);
     ASSERT_TRUE(process.exitStatus());
     EXPECT_FALSE(process.exitStatus()->signalled);
@@ -108,7 +108,7 @@ TEST(ProcessTest, AChildNobodyWaitsForIsReapedWhenItEnds) {
     EXPECT_FALSE(process.valid());
     ASSERT_EQ(::kill(pid, SIGKILL), 0);  // still unreaped: the id is still the child's
     // A zombie still answers signal 0; a reaped child no longer exists.
-    const auto deadline = io::deadlineIn(kDeadline);
+    const auto deadline = io::deadlineIn(kSpawnDeadline);
     while (::kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();
     }

@@ -33,13 +33,6 @@ constexpr char kOriginal[] =
     "; product settings\r\n[COMMON]\r\nTempDirectory = /var/tmp/holm/\r\n\r\n"
     "[HOLM]\r\nReportingLevel=2\r\nPath0=/a\r\nObsolete=1\r\n";
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 std::string commandFile(const std::vector<std::string>& commands) {
     std::string text = "[UPDINI]\n";
     for (size_t i = 0; i < commands.size(); ++i) {
@@ -144,7 +137,7 @@ TEST_F(CfgUpdateFileTest, EveryFailureLeavesTheConfigurationAsItWas) {
         faults.failWrite(ENOSPC, 0);
         EXPECT_EQ(update({"HOLM:ReportingLevel=9"}).exitCode, kExitConfigWriteError);
     }
-    EXPECT_EQ(readFile(config_), kOriginal);
+    EXPECT_EQ(holm::test::bytesOf(config_), kOriginal);
 
     const fs::path directory = dir_.path() / "adir";
     fs::create_directory(directory);
@@ -156,7 +149,7 @@ TEST_F(CfgUpdateFileTest, EveryFailureLeavesTheConfigurationAsItWas) {
 TEST_F(CfgUpdateFileTest, AMissingConfigurationFileIsCreated) {
     fs::remove(config_);
     ASSERT_EQ(update({"HOLM:Level=1"}).exitCode, kExitApplied);
-    EXPECT_EQ(IniDocument::parse(readFile(config_)).find(u"HOLM\\Level"), u"1");
+    EXPECT_EQ(IniDocument::parse(holm::test::bytesOf(config_)).find(u"HOLM\\Level"), u"1");
 }
 
 #ifdef HOLM_CFGUPDATE_PROGRAM
@@ -172,11 +165,11 @@ TEST_F(CfgUpdateFileTest, TheProgramReportsItsOutcomeInItsExitCode) {
     const auto refused = run({"/UPDATEINIBYFILE=" + commands_.string()});
     EXPECT_EQ(refused.exitCode, kExitBadCommand);
     EXPECT_NE(refused.output.find("Cmd1"), std::string::npos) << refused.output;
-    EXPECT_EQ(readFile(config_), kOriginal);
+    EXPECT_EQ(holm::test::bytesOf(config_), kOriginal);
 
     std::ofstream(commands_, std::ios::trunc) << commandFile({"HOLM:ReportingLevel=9"});
     EXPECT_EQ(run({"/UPDATEINIBYFILE=" + commands_.string()}).exitCode, kExitApplied);
-    EXPECT_EQ(IniDocument::parse(readFile(config_)).find(u"HOLM\\ReportingLevel"), u"9");
+    EXPECT_EQ(IniDocument::parse(holm::test::bytesOf(config_)).find(u"HOLM\\ReportingLevel"), u"9");
 }
 #endif
 
@@ -184,7 +177,7 @@ TEST_F(CfgUpdateFileTest, TheProgramReportsItsOutcomeInItsExitCode) {
 // holds the value of the last finished step or of the one after it.
 TEST_F(CfgUpdateFileTest, AKilledUpdaterLeavesTheOldOrTheNewFile) {
     const auto stepIn = [&]() -> std::u16string {
-        const IniDocument document = IniDocument::parse(readFile(config_));
+        const IniDocument document = IniDocument::parse(holm::test::bytesOf(config_));
         return std::u16string(document.find(u"HOLM\\Step").value_or(u"none"));
     };
     const auto write = [&](uint64_t step) {
@@ -290,7 +283,7 @@ TEST_F(CfgUpdateFileTest, AThousandKillsAtRandomPointsNeverLeaveAMix) {
         ASSERT_EQ(updateConfiguration(commands_.string(), config_.string()).exitCode, kExitApplied);
         points = KillPoint::events();
     }
-    const std::string updated = readFile(config_);
+    const std::string updated = holm::test::bytesOf(config_);
     ASSERT_NE(updated, kOriginal);
     ASSERT_GT(points, updated.size());
 
@@ -317,7 +310,7 @@ TEST_F(CfgUpdateFileTest, AThousandKillsAtRandomPointsNeverLeaveAMix) {
         }
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
             << "run " << run << " ended on its own at kill point " << budget << " of " << points;
-        const std::string content = readFile(config_);
+        const std::string content = holm::test::bytesOf(config_);
         ASSERT_TRUE(content == kOriginal || content == updated)
             << "run " << run << ": a mixed file after a kill at point " << budget;
         (content == kOriginal ? oldSeen : newSeen)++;

@@ -28,9 +28,9 @@ using holm::services::CConfigWriteImpl;
 using holm::services::UpdaterRun;
 using Texts = std::vector<std::u16string>;
 
-class Settings : public util::IProductSettings {
+class UpdaterSettings : public util::IProductSettings {
   public:
-    explicit Settings(fs::path product) : product_(std::move(product)) {}
+    explicit UpdaterSettings(fs::path product) : product_(std::move(product)) {}
     std::u16string getProductRegistryKey() const override { return u"SOFTWARE\\Test"; }
     std::u16string getProductDirectory() const override { return directory(); }
     std::u16string getDataDirectory() const override { return directory(); }
@@ -41,19 +41,12 @@ class Settings : public util::IProductSettings {
     fs::path product_;
 };
 
-class Masters : public util::IMasterTextReader {
+class UpdaterMasters : public util::IMasterTextReader {
   public:
     std::u16string getText(std::u16string_view name) const override {
         return name == u"#FN_AVCONFIG" ? u"holm-cfgupdate" : u"";
     }
 };
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 // The quoted path after /UPDATEINIBYFILE= in an updater command line.
 fs::path commandFileIn(const std::u16string& commandLine) {
@@ -67,7 +60,7 @@ class ConfigWriteTest : public ::testing::Test {
   protected:
     ConfigWriteTest()
         : settings_(product_.path()),
-          store_(settings_, std::make_shared<Masters>(), binding_),
+          store_(settings_, std::make_shared<UpdaterMasters>(), binding_),
           writer_(
               store_, [this](const std::u16string& commandLine) { return launch(commandLine); },
               [this](uint32_t level, const std::u16string& text) {
@@ -78,7 +71,7 @@ class ConfigWriteTest : public ::testing::Test {
     UpdaterRun launch(const std::u16string& commandLine) {
         commandLines_.push_back(commandLine);
         const fs::path file = commandFileIn(commandLine);
-        const std::string bytes = readFile(file);
+        const std::string bytes = holm::test::bytesOf(file);
         fileStarts_.push_back(bytes.substr(0, 2));
         commandsSeen_.push_back(holm::cfgupdate::readCommandTexts(bytes));
         return outcome_;
@@ -97,7 +90,7 @@ class ConfigWriteTest : public ::testing::Test {
     }
 
     holm::test::TempDir product_;
-    Settings settings_;
+    UpdaterSettings settings_;
     CCfgLibBinding binding_;  // no library: the temporary folder lies under TEMP/
     CConfigStore store_;
     CConfigWriteImpl writer_;
@@ -203,7 +196,7 @@ TEST_F(ConfigWriteTest, ACommandFileThatCannotBeWrittenFailsCommitBeforeAnyStart
         holm::text::utf16ToUtf8(CConfigWriteImpl::commandFilePath(store_.tempDirectory()));
     std::ofstream(placed) << "[UPDINI]\nCmd0=S:K=planted\n";
     EXPECT_FALSE(writer_.commit());
-    EXPECT_EQ(readFile(placed), "[UPDINI]\nCmd0=S:K=planted\n");
+    EXPECT_EQ(holm::test::bytesOf(placed), "[UPDINI]\nCmd0=S:K=planted\n");
     fs::remove(placed);
 
     writer_.clear();

@@ -30,13 +30,6 @@ HlmPlg::FaultRecord sampleFault() {
     return fault;
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::vector<std::string> filesIn(const fs::path& directory) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(directory)) {
@@ -95,8 +88,8 @@ TEST(CrashReportWrite, SameSecondReportsKeepEachOtherAndLeaveNoTemporaryFile) {
     for (const auto& name : names) {
         EXPECT_TRUE(name.ends_with(".dmp")) << name;
     }
-    EXPECT_NE(readFile(*first).find("place: first\n"), std::string::npos);
-    EXPECT_NE(readFile(*second).find("place: second\n"), std::string::npos);
+    EXPECT_NE(holm::test::bytesOf(*first).find("place: first\n"), std::string::npos);
+    EXPECT_NE(holm::test::bytesOf(*second).find("place: second\n"), std::string::npos);
     struct stat info {};
     ASSERT_EQ(::stat(first->c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);

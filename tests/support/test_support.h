@@ -42,6 +42,16 @@ std::filesystem::path sourceDir();
 // The whole content of the file at `path` (empty when it cannot be read).
 std::string bytesOf(const std::filesystem::path& path);
 
+// A text an interface handed out, "<null>" for a null pointer (for messages).
+inline std::u16string printable(const char16_t* value) {
+    return value != nullptr ? std::u16string(value) : std::u16string(u"<null>");
+}
+
+// A path as the UTF-16 text the core's interfaces take.
+inline std::u16string u16(const std::filesystem::path& path) {
+    return path.u16string();
+}
+
 // The bytes of a UTF-16LE file holding `text`, byte-order mark first.
 std::string utf16File(std::u16string_view text);
 

@@ -12,6 +12,14 @@
 
 namespace holm::test {
 
+#ifdef HOLM_TEST_PLUGIN_DIR
+// The test plugins the test tree builds: <kPluginDir>lib<behaviour>.so.
+inline const std::string kPluginDir = HOLM_TEST_PLUGIN_DIR "/";
+inline std::string plugin(const std::string& behaviour) {
+    return kPluginDir + "lib" + behaviour + ".so";
+}
+#endif
+
 // A host handler that records every call.
 class RecordingHandler : public HlmPlg::IHlmCoreHandler {
   public:
