@@ -53,6 +53,23 @@ function(holm_include_view target)
                         HOLM_PUBLIC_FOLDERS "${ARG_FOLDER};${public_folders}")
 endfunction()
 
+# holm_unity_build(<target>)
+# With HOLM_UNITY_BUILD, compiles the target's sources in batches of eight,
+# each batch as one file: most of a file's compile time is the headers it
+# shares with its neighbours. A source file's internal names must then be
+# unique within its library or test suite (helpers two files need belong in a
+# shared header). GCC's warning about a class member of an
+# internal type is meant for headers; here the batch's other files are
+# "included" and would raise it.
+function(holm_unity_build target)
+  if(HOLM_UNITY_BUILD)
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+      target_compile_options(${target} PRIVATE -Wno-subobject-linkage)
+    endif()
+  endif()
+endfunction()
+
 # holm_add_library(NAME DIR <folder> [DEPS ...] [PUBLIC_DEPS ...])
 # A static, position-independent library from <folder>/*.cpp and, for the
 # layers with an operating-system backend, <folder>/posix/*.cpp, with the
@@ -63,6 +80,7 @@ function(holm_add_library name)
   file(RELATIVE_PATH folder "${CMAKE_SOURCE_DIR}" "${ARG_DIR}")
   if(srcs)
     add_library(${name} STATIC ${srcs})
+    holm_unity_build(${name})
     target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_DEPS})
   else()
     add_library(${name} INTERFACE)
@@ -88,6 +106,7 @@ function(holm_add_test_suite name)
   # libraries it tests keep the build's, and optimising the expanded test
   # macros takes half the suite's build time for nothing the tests check.
   target_compile_options(${name} PRIVATE -O0)
+  holm_unity_build(${name})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
                        PROPERTIES ENVIRONMENT "HOLM_TEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endfunction()
