@@ -335,9 +335,9 @@ LoadResult SharedLibrary::openDescriptor(int fd, const std::string& originalPath
         const uint32_t error = errorForFailedLoad(fd, text);
         return LoadFailure{error, std::move(text)};
     }
-    return SharedLibrary(std::move(handle), originalPath,
-                         FileIdentity{static_cast<uint64_t>(status.st_dev),
-                                      static_cast<uint64_t>(status.st_ino)});
+    return SharedLibrary(
+        std::move(handle), originalPath,
+        FileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)});
 }
 
 void* SharedLibrary::symbol(const char* name) const {
