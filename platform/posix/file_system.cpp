@@ -177,7 +177,11 @@ Status renameNoReplace(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
         return {};
     }
-    return lastSystemError();
+    // A name already taken is "already exists", as for a directory creation:
+    // callers move on to another name on exactly that error.
+    const int error = errno;
+    return error == EEXIST ? Error::windows(WinError::kAlreadyExists, error)
+                           : Error::fromErrno(error);
 }
 
 Status renameReplacing(const std::string& from, const std::string& to) {

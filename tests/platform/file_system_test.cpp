@@ -85,6 +85,24 @@ TEST(FileSystemTest, MakeDirectoryTellsCreatedFromExisting) {
               WinError::kPathNotFound);
 }
 
+// A taken name is "already exists" (183) whatever holds it, so a caller
+// choosing among numbered names can move on to the next one.
+TEST(FileSystemTest, RenameNoReplaceTellsATakenName) {
+    test::TempDir dir;
+    const std::string from = (dir.path() / "from").string();
+    const std::string taken = (dir.path() / "taken").string();
+    ASSERT_TRUE(makeDirectory(from, 0700).ok());
+    ASSERT_TRUE(makeDirectory(taken, 0700).ok());
+    const Status renamed = renameNoReplace(from, taken);
+    ASSERT_FALSE(renamed.ok());
+    EXPECT_EQ(renamed.error().errnoValue(), EEXIST);
+    EXPECT_EQ(renamed.windowsError(), WinError::kAlreadyExists);
+    EXPECT_EQ(renameNoReplace(from, dir.write("file", "").string()).windowsError(),
+              WinError::kAlreadyExists);
+    EXPECT_TRUE(renameNoReplace(from, (dir.path() / "free").string()).ok());
+    EXPECT_TRUE(std::filesystem::is_directory(taken));
+}
+
 // A failed open tells a missing directory (3) from a missing file (2).
 TEST(FileSystemTest, OpenPathErrorNamesAMissingDirectory) {
     test::TempDir dir;
