@@ -329,12 +329,12 @@ uint32_t CAsyncImplObjectDirectory::run(HlmPlg::IStopEvent* stop) {
         if (count < 0) {
             return 1;
         }
+        if (stopIsReady(ready, count)) {
+            return 0;  // before anything is taken in: it is left to the next run
+        }
         bool changed = false;
         for (int i = 0; i < count; ++i) {
             const uint64_t key = ready[static_cast<size_t>(i)];
-            if (key == kStopKey) {
-                return 0;
-            }
             if (key == kWakeKey) {
                 // Reset before looking: a change made after this sets it again.
                 wake_.reset();

@@ -76,9 +76,12 @@ uint32_t CAsyncImplObjectEvent::run(HlmPlg::IStopEvent* stop) {
     std::vector<std::string> fired;
     for (;;) {
         if (sync) {
+            std::lock_guard lock(watchLock_);
+            if (stop->isSet()) {
+                return 0;  // the watches opened meanwhile are the next run's
+            }
             // Reset before looking: a change made after this sets it again.
             wake_.reset();
-            std::lock_guard lock(watchLock_);
             addUnsynced(epoll);
             sync = false;
         }
@@ -86,14 +89,14 @@ uint32_t CAsyncImplObjectEvent::run(HlmPlg::IStopEvent* stop) {
         if (count < 0) {
             return 1;
         }
+        if (stopIsReady(ready, count)) {
+            return 0;  // before anything is drained: it is left to the next run
+        }
         fired.clear();
         {
             std::lock_guard lock(watchLock_);
             for (int i = 0; i < count; ++i) {
                 const uint64_t key = ready[static_cast<size_t>(i)];
-                if (key == kStopKey) {
-                    return 0;
-                }
                 if (key == kWakeKey) {
                     sync = true;
                     continue;

@@ -31,7 +31,7 @@ TEST_F(AsyncTime, FireNowDeliversOnceThenTheElementIsGone) {
     ASSERT_NE(element, nullptr);
     ASSERT_TRUE(clock_->tick());
     EXPECT_EQ(handler.users(), Users{7});
-    EXPECT_EQ(dispatcher_->lifetimes().find(element), nullptr) << "destroyed after its delivery";
+    EXPECT_FALSE(dispatcher_->lifetimes().isLive(element)) << "destroyed after its delivery";
     ASSERT_TRUE(clock_->tick());
     EXPECT_EQ(handler.users(), Users{7});
     async->cancel(element);  // a dangling fireNow pointer is ignored
@@ -199,6 +199,49 @@ TEST_F(AsyncCancel, AfterStopAllNothingIsDelivered) {
     EXPECT_TRUE(handler.users().empty());
 }
 
+TEST_F(AsyncCancel, ANewRunAfterStopAllDeliversAsTheFirst) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    ASSERT_NE(async->fireNow(1), nullptr);
+    ASSERT_TRUE(clock_->tick());
+    ASSERT_EQ(handler.users(), Users{1});
+    dispatcher_->stopAll();
+    ASSERT_NE(async->fireNow(2), nullptr);
+    dispatcher_->resumeAll();
+    EXPECT_TRUE(dispatcher_->workerThreadRunning(WorkerIndex::Time))
+        << "an element left waiting starts the thread";
+    ASSERT_TRUE(clock_->tick());
+    ASSERT_NE(async->watchEvent(u"second-run", 3), nullptr);
+    ASSERT_EQ(setEvent(u"second-run"), NamedEventSet::Set);
+    EXPECT_EQ(handler.waitFor(3), (Users{1, 2, 3}));
+}
+
+// Elements are cancelled only by the plugin that registered them (through
+// any of its IAsync objects): another plugin's pointer, such as a stale one
+// whose address a new element reused, is ignored.
+TEST_F(AsyncCancel, CancelActsOnlyOnTheCallingPluginsElements) {
+    RecordingHandler firstHandler, secondHandler;
+    auto first = makeAsync(&firstHandler);
+    auto firstAgain = makeAsync(&firstHandler);
+    auto second = makeAsync(&secondHandler);
+    int pluginA = 0, pluginB = 0;
+    first->m_owner = reinterpret_cast<HlmPlg::CHlmPlg*>(&pluginA);
+    firstAgain->m_owner = reinterpret_cast<HlmPlg::CHlmPlg*>(&pluginA);
+    second->m_owner = reinterpret_cast<HlmPlg::CHlmPlg*>(&pluginB);
+    HlmPlg::IAsyncEvent* timer = second->fireAfterNSec(1, 20);
+    HlmPlg::IAsyncEvent* own = first->fireAfterNSec(1, 10);
+    ASSERT_NE(timer, nullptr);
+    ASSERT_NE(own, nullptr);
+    first->cancel(timer);
+    EXPECT_TRUE(dispatcher_->lifetimes().isLive(timer));
+    firstAgain->cancel(own);
+    EXPECT_FALSE(dispatcher_->lifetimes().isLive(own)) << "the same plugin's other IAsync";
+    clock_->advance(2);
+    ASSERT_TRUE(clock_->tick());
+    EXPECT_EQ(secondHandler.users(), Users{20});
+    EXPECT_TRUE(firstHandler.users().empty());
+}
+
 // A callback of element Y cancels element X of the same IAsync while X's
 // delivery, on another worker, waits for the delivery lock Y's callback
 // holds. A cancel that waited for X's delivery would deadlock.
@@ -238,7 +281,7 @@ TEST_F(AsyncCancel, CancelOwnElementFromItsCallback) {
     ASSERT_EQ(setEvent(u"once"), NamedEventSet::Set);
     ASSERT_EQ(second.waitFor(2).size(), 2u);
     EXPECT_EQ(first.users(), Users{1});
-    EXPECT_EQ(dispatcher_->lifetimes().find(self), nullptr);
+    EXPECT_FALSE(dispatcher_->lifetimes().isLive(self));
 }
 
 TEST_F(AsyncCancel, HandlerChangesFromInsideACallback) {
