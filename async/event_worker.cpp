@@ -31,12 +31,12 @@ bool CAsyncImplObjectEvent::attach(CHlmPlgAsyncElem& element) {
         ++found->second.users;
         return true;
     }
-    platform::UniqueFd fd = platform::openNamedEventWatch(runtimeDirectory_, fileName);
-    if (!fd.valid()) {
+    platform::NamedEventWatch fifo = platform::NamedEventWatch::open(runtimeDirectory_, fileName);
+    if (!fifo.valid()) {
         return false;
     }
     const uint64_t id = nextWatchId_++;
-    watches_.emplace(fileName, Watch{id, std::move(fd), 1});
+    watches_.emplace(fileName, Watch{id, std::move(fifo), 1});
     namesById_.emplace(id, fileName);
     unsynced_.push_back(id);
     return true;
@@ -103,7 +103,7 @@ uint32_t CAsyncImplObjectEvent::run(HlmPlg::IStopEvent* stop) {
                 }
                 auto named = namesById_.find(key);
                 if (named != namesById_.end()) {
-                    platform::drainNamedEvent(watches_.at(named->second).fd.get());
+                    platform::drainNamedEvent(watches_.at(named->second).fifo.fd());
                     fired.push_back(named->second);
                 }
             }
@@ -121,7 +121,7 @@ void CAsyncImplObjectEvent::addUnsynced(platform::EpollSet& epoll) {
     std::vector<uint64_t> refused;
     for (uint64_t id : unsynced_) {
         auto named = namesById_.find(id);
-        if (named != namesById_.end() && !epoll.add(watches_.at(named->second).fd.get(), id)) {
+        if (named != namesById_.end() && !epoll.add(watches_.at(named->second).fifo.fd(), id)) {
             refused.push_back(id);
         }
     }

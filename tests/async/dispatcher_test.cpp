@@ -8,6 +8,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "async/support/async_fixture.h"
 #include "common/utf16.h"
 #include "platform/signals.h"
@@ -109,6 +112,83 @@ TEST_F(AsyncEvent, SetFromAnotherProcessWithTheTool) {
     auto unwatched = holm::platform::runProcess({HOLM_EVENT_TOOL, "set", "nobody"}, env,
                                                 std::chrono::seconds(10));
     EXPECT_EQ(unwatched.exitCode, 1) << unwatched.output;
+}
+
+// The FIFOs in the runtime directory whose names start with `prefix`.
+std::vector<std::string> fifosOf(const std::string& directory, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(prefix)) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+// Any local user may set an event: the runtime directory is searchable and
+// the watcher's FIFO writable (not readable) by others.
+TEST_F(AsyncEvent, SetByAnotherUserReachesTheWatcher) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run the setter as another user";
+    }
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    ASSERT_NE(async->watchEvent(u"Shared.Event", 4), nullptr);
+    std::filesystem::permissions(base_.path(), std::filesystem::perms(0755));
+    const auto fifos = fifosOf(runtimeDirectory(), "e.");
+    ASSERT_EQ(fifos.size(), 1u);
+    struct stat info {};
+    ASSERT_EQ(::stat((runtimeDirectory() + "/" + fifos[0]).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0622u) << "written by anyone, read by its watcher only";
+    ASSERT_EQ(::stat(runtimeDirectory().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0755u);
+
+    holm::platform::SpawnOptions options;
+    options.environment = {"HOLM_RUNTIME_DIR=" + runtimeDirectory()};
+    options.identity = holm::platform::SpawnIdentity{65534, 65534, {}};
+    options.nullStandardStreams = true;
+    auto setter = holm::platform::Process::spawn({HOLM_EVENT_TOOL, "set", "shared.event"}, options);
+    ASSERT_TRUE(setter) << setter.error().message();
+    ASSERT_EQ(setter->wait(holm::platform::io::deadlineIn(std::chrono::seconds(10)))
+                  .valueOr(holm::platform::Process::Wait::TimedOut),
+              holm::platform::Process::Wait::Exited);
+    EXPECT_EQ(setter->exitStatus()->code, 0);
+    EXPECT_EQ(handler.waitFor(1), Users{4});
+}
+
+// Every watcher has its own FIFO: each set reaches every watching process,
+// a watcher that ends removes its FIFO, and one that died leaves none behind
+// once a set met it.
+TEST_F(AsyncEvent, EveryWatchingProcessSeesEachSetAndNoFifoOfAGoneWatcherStays) {
+    const std::vector<std::string> env = {"HOLM_RUNTIME_DIR=" + runtimeDirectory()};
+    auto other = holm::platform::ChildProcess::start({HOLM_EVENT_TOOL, "wait", "Both", "2"}, env);
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(other->waitForOutput("watching", std::chrono::seconds(10))) << other->output();
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    HlmPlg::IAsyncEvent* element = async->watchEvent(u"both", 1);
+    ASSERT_NE(element, nullptr);
+    auto dying = holm::platform::ChildProcess::start({HOLM_EVENT_TOOL, "wait", "Both"}, env);
+    ASSERT_TRUE(dying);
+    ASSERT_TRUE(dying->waitForOutput("watching", std::chrono::seconds(10))) << dying->output();
+    ASSERT_TRUE(dying->sendSignal(holm::platform::ChildSignal::Terminate));
+    ASSERT_TRUE(dying->wait(std::chrono::seconds(10)));  // ended without removing its FIFO
+    const std::string prefix = holm::platform::namedEventFileName(u"both") + ".";
+    EXPECT_EQ(fifosOf(runtimeDirectory(), prefix).size(), 3u);
+
+    ASSERT_EQ(setEvent(u"BOTH"), NamedEventSet::Set);
+    ASSERT_EQ(handler.waitFor(1), Users{1});
+    EXPECT_EQ(fifosOf(runtimeDirectory(), prefix).size(), 2u) << "the dead watcher's is gone";
+    ASSERT_TRUE(other->waitForOutput("set", std::chrono::seconds(10)));
+    ASSERT_EQ(setEvent(u"both"), NamedEventSet::Set);
+    EXPECT_EQ(handler.waitFor(2), (Users{1, 1}));
+    EXPECT_EQ(other->wait(std::chrono::seconds(10)), 0) << other->output();
+    EXPECT_EQ(fifosOf(runtimeDirectory(), prefix).size(), 1u) << "an ended watcher removes its own";
+
+    async->cancel(element);
+    EXPECT_TRUE(fifosOf(runtimeDirectory(), "").empty());
+    EXPECT_EQ(setEvent(u"both"), NamedEventSet::NoWatcher);
 }
 
 TEST_F(AsyncEvent, HostileNames) {
