@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <future>
 #include <stdexcept>
@@ -13,6 +14,7 @@
 
 #include "async/support/async_fixture.h"
 #include "common/utf16.h"
+#include "platform/posix/system_calls.h"
 #include "platform/signals.h"
 #include "platform/spawn.h"
 
@@ -320,6 +322,69 @@ TEST_F(AsyncCancel, CancelActsOnlyOnTheCallingPluginsElements) {
     ASSERT_TRUE(clock_->tick());
     EXPECT_EQ(secondHandler.users(), Users{20});
     EXPECT_TRUE(firstHandler.users().empty());
+}
+
+// Every event write the cancelling thread makes (the wake of the removal,
+// the stop of the worker's thread) starts a registration on another thread
+// from inside the write, so registrations land while the thread ends.
+std::atomic<std::thread::id> gRegisterOnWritesOf;
+std::function<void()> gRegisterNow;
+
+const holm::platform::io::SystemCalls& registeringWrites() {
+    namespace io = holm::platform::io;
+    static const io::SystemCalls calls{
+        io::realSystemCalls().openat,
+        io::realSystemCalls().read,
+        io::realSystemCalls().pread,
+        [](int fd, const void* buffer, size_t size) -> ssize_t {
+            if (gRegisterOnWritesOf.load() == std::this_thread::get_id()) {
+                gRegisterNow();
+            }
+            return io::realSystemCalls().write(fd, buffer, size);
+        },
+        io::realSystemCalls().fsync,
+        io::realSystemCalls().renameat2,
+    };
+    return calls;
+}
+
+TEST_F(AsyncCancel, RegistrationWhileTheThreadEndsIsServed) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    HlmPlg::IAsyncEvent* last = async->watchEvent(u"last", 1);
+    ASSERT_NE(last, nullptr);
+    std::vector<std::thread> registering;
+    std::atomic<int> registered{0};
+    gRegisterNow = [&] {
+        const uintptr_t user = 10 + registering.size();
+        registering.emplace_back([&, user] {
+            const std::u16string name = u"late-" + holm::text::utf8ToUtf16(std::to_string(user));
+            if (async->watchEvent(name.c_str(), user) != nullptr) {
+                ++registered;
+            }
+        });
+    };
+    {
+        holm::platform::io::ScopedSystemCalls hooked(registeringWrites());
+        gRegisterOnWritesOf = std::this_thread::get_id();
+        async->cancel(last);
+        gRegisterOnWritesOf = std::thread::id();
+    }
+    for (std::thread& thread : registering) {
+        thread.join();
+    }
+    ASSERT_FALSE(registering.empty());
+    ASSERT_EQ(registered.load(), static_cast<int>(registering.size()));
+    Users expected;
+    for (size_t i = 0; i < registering.size(); ++i) {
+        const uintptr_t user = 10 + i;
+        expected.push_back(user);
+        ASSERT_EQ(setEvent(u"late-" + holm::text::utf8ToUtf16(std::to_string(user))),
+                  NamedEventSet::Set);
+    }
+    auto users = handler.waitFor(expected.size());
+    std::sort(users.begin(), users.end());
+    EXPECT_EQ(users, expected);
 }
 
 // A callback of element Y cancels element X of the same IAsync while X's
