@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/epoll_set.h"
+#include "platform/errors.h"
 #include "platform/named_event.h"
 
 namespace holm::async {
@@ -33,6 +34,9 @@ bool CAsyncImplObjectEvent::attach(CHlmPlgAsyncElem& element) {
     }
     platform::NamedEventWatch fifo = platform::NamedEventWatch::open(runtimeDirectory_, fileName);
     if (!fifo.valid()) {
+        // Descriptors, FIFOs (a full runtime file system) or trust: the
+        // last error says which.
+        platform::setLastError(platform::windowsErrorFromErrno(errno));
         return false;
     }
     const uint64_t id = nextWatchId_++;

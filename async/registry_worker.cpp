@@ -5,6 +5,7 @@
 
 #include "common/utf16.h"
 #include "platform/epoll_set.h"
+#include "platform/errors.h"
 
 namespace holm::async {
 
@@ -13,6 +14,12 @@ namespace reg = platform::registry;
 namespace {
 constexpr uint64_t kRefreshKey = 2;
 constexpr uint64_t kWatchSetKey = 3;
+
+bool isLimitError(uint32_t error) {
+    return error == platform::WinError::kTooManyOpenFiles ||
+           error == platform::WinError::kNoSystemResources ||
+           error == platform::WinError::kNotEnoughMemory;
+}
 
 std::string recordNameOf(const CHlmPlgAsyncElemRegistry& element) {
     std::u16string folded = element.subkey;
@@ -86,8 +93,16 @@ bool CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
         record.subkey = element.subkey;
         record.subtree = element.subtree;
         // Watched on the registering thread: a change made after the
-        // registration returned is never lost.
-        if (!watchRecord(record)) {
+        // registration returned is never lost. A kernel limit refuses the
+        // registration (the last error names it); a key gone meanwhile is
+        // left to a retry.
+        const uint32_t error = watchRecord(record);
+        if (isLimitError(error)) {
+            records_.erase(found);
+            platform::setLastError(error);
+            return false;
+        }
+        if (error != reg::kErrorSuccess) {
             unwatched_.insert(&record);
         }
     }
@@ -111,15 +126,15 @@ void CAsyncImplObjectRegistry::detach(CHlmPlgAsyncElem& removed) {
     }
 }
 
-bool CAsyncImplObjectRegistry::watchRecord(Record& record) {
+uint32_t CAsyncImplObjectRegistry::watchRecord(Record& record) {
     uint64_t id = 0;
-    if (watches_.add(store_, static_cast<reg::Root>(record.root), record.subkey, record.subtree,
-                     reg::kNotifyName | reg::kNotifyLastSet, id) != reg::kErrorSuccess) {
-        return false;
+    const uint32_t error = watches_.add(store_, static_cast<reg::Root>(record.root), record.subkey,
+                                        record.subtree, reg::kNotifyName | reg::kNotifyLastSet, id);
+    if (error == reg::kErrorSuccess) {
+        record.watch = id;
+        byWatch_.emplace(id, &record);
     }
-    record.watch = id;
-    byWatch_.emplace(id, &record);
-    return true;
+    return error;
 }
 
 void CAsyncImplObjectRegistry::unwatchRecord(Record& record) {
@@ -134,7 +149,7 @@ void CAsyncImplObjectRegistry::unwatchRecord(Record& record) {
 // compared then (a key that came back may bring its values).
 void CAsyncImplObjectRegistry::retryUnwatched(Selection& values) {
     for (Record* record : std::vector<Record*>(unwatched_.begin(), unwatched_.end())) {
-        if (!watchRecord(*record)) {
+        if (watchRecord(*record) != reg::kErrorSuccess) {
             continue;
         }
         unwatched_.erase(record);

@@ -77,7 +77,7 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
     };
 
     bool openStore();
-    bool watchRecord(Record& record);
+    uint32_t watchRecord(Record& record);
     void unwatchRecord(Record& record);
     void retryUnwatched(Selection& values);
     void dropSessionWatches();

@@ -116,6 +116,8 @@ class CAsyncImplObject : public HlmPlg::IThreadHandler {
     // Delivers each element to its owner and ends its delivery.
     void deliverAll(const std::vector<CHlmPlgAsyncElem*>& elements);
 
+    PluginCallGate& gate() { return gate_; }
+
     std::mutex listLock_;
     std::list<CHlmPlgAsyncElem*> list_;
     platform::ManualEvent wake_;

@@ -39,8 +39,10 @@ class KeyWatchSet {
     KeyWatchSet() = default;
 
     // Adds a watch as KeyWatch::create does and gives its id (never 0). The
-    // set opens its instance with the first watch; kErrorNotEnoughMemory
-    // when the kernel refuses an instance or a watch (limits).
+    // set opens its instance with the first watch. A kernel limit gives
+    // kTooManyOpenFiles (instances, descriptors) or kNoSystemResources
+    // (kernel watches); keys below a subtree that the kernel refuses stay
+    // unwatched.
     uint32_t add(const Store& store, Root root, std::u16string_view path, bool subtree,
                  uint32_t filter, uint64_t& id);
     // Ends a watch (no effect for an id that is not one).

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/errors.h"
 #include "platform/io.h"
 #include "registry/posix/registry_internal.h"
 
@@ -36,7 +37,7 @@ uint32_t KeyWatchSet::add(const Store& store, Root root, std::u16string_view pat
     if (!inotify_) {
         inotify_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
         if (!inotify_) {
-            return errno == EMFILE || errno == ENOMEM ? kErrorNotEnoughMemory : kErrorCantRead;
+            return windowsErrorFromWatchErrno(errno);
         }
     }
     const uint64_t created = nextId_++;
@@ -47,7 +48,7 @@ uint32_t KeyWatchSet::add(const Store& store, Root root, std::u16string_view pat
     if (watch.top < 0) {
         const int error = errno;
         remove(created);
-        return error == ENOSPC || error == ENOMEM ? kErrorNotEnoughMemory : kErrorCantRead;
+        return windowsErrorFromWatchErrno(error);
     }
     if (subtree) {
         addSubtree(created, key.directoryFd());
