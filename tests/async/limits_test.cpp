@@ -94,6 +94,9 @@ TEST_F(AsyncLimitsInChild, Run) {
                                       0, 3),
               nullptr);
     EXPECT_EQ(holm::platform::lastError(), kTooManyOpenFiles);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // The sanitizers' own checks open descriptors: without any left they
+    // report faults that are not there.
     rlimit descriptors{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &descriptors), 0);
     rlimit none = descriptors;
@@ -104,6 +107,7 @@ TEST_F(AsyncLimitsInChild, Run) {
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &descriptors), 0);
     EXPECT_EQ(event, nullptr);
     EXPECT_EQ(eventError, kTooManyOpenFiles);
+#endif
     std::printf("LIMITS CHECKED\n");
 }
 
