@@ -197,8 +197,15 @@ TEST_F(VerifiedFileTest, SelftestResolvesBareNamesAndSkipsLoadedFilesUnlessAlway
     fs::create_hard_link(path, hardLink);
     EXPECT_EQ(selftest(hardLink.string(), false, false, context).reason(), Reason::AlreadyLoaded);
 
+    // A product file of the product directory needs the product key, whatever
+    // role the caller asks for; a plugin's file of that name elsewhere does not.
     sign(path, author_);
-    EXPECT_TRUE(selftest("CommonTextRc.dll", false, true, context));
+    EXPECT_EQ(selftest("CommonTextRc.dll", false, true, context).reason(), Reason::NotProductKey);
+    const fs::path plugins = dir_.path() / "plugin";
+    fs::create_directory(plugins);
+    fs::copy_file(path, plugins / "CommonTextRc.dll");
+    fs::copy_file(path.string() + ".sig", plugins / "CommonTextRc.dll.sig");
+    EXPECT_TRUE(selftest((plugins / "CommonTextRc.dll").string(), false, true, context));
     context.productDirectory = (dir_.path() / "elsewhere").string();
     EXPECT_EQ(selftest("CommonTextRc.dll", false, true, context).reason(), Reason::NotFound);
 }
