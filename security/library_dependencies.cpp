@@ -94,22 +94,6 @@ constexpr size_t kMaxProgramHeaders = 4096;
 constexpr size_t kMaxDynamicEntries = 65536;
 constexpr size_t kMaxName = 4096;
 
-class MemoryBytes final : public LibraryBytes {
-  public:
-    explicit MemoryBytes(std::span<const std::byte> bytes) : bytes_(bytes) {}
-    uint64_t size() const override { return bytes_.size(); }
-    bool read(uint64_t offset, void* out, size_t size) const override {
-        if (offset > bytes_.size() || size > bytes_.size() - offset) {
-            return false;
-        }
-        std::memcpy(out, bytes_.data() + offset, size);
-        return true;
-    }
-
-  private:
-    std::span<const std::byte> bytes_;
-};
-
 // Why the file cannot be read as the loader reads it (a type of its own, so
 // that a result can also hold a string).
 struct Refusal {
@@ -322,6 +306,14 @@ bool isForeignRunPathEntry(const std::string& entry, const DirectoryList& system
 }
 
 }  // namespace
+
+bool MemoryBytes::read(uint64_t offset, void* out, size_t size) const {
+    if (offset > bytes_.size() || size > bytes_.size() - offset) {
+        return false;
+    }
+    std::memcpy(out, bytes_.data() + offset, size);
+    return true;
+}
 
 bool DescriptorBytes::read(uint64_t offset, void* out, size_t size) const {
     if (offset > size_ || size > size_ - offset) {

@@ -102,7 +102,7 @@ std::optional<std::string> dependencyRefusal(
 std::optional<std::string> requestRefusal(const LibraryRequests& requests,
                                           const DirectoryList& systemDirectories);
 
-// Reads from a descriptor or from memory.
+// A library read from a descriptor, or from memory.
 class DescriptorBytes final : public LibraryBytes {
   public:
     DescriptorBytes(int fd, uint64_t size) : fd_(fd), size_(size) {}
@@ -112,6 +112,16 @@ class DescriptorBytes final : public LibraryBytes {
   private:
     int fd_;
     uint64_t size_;
+};
+
+class MemoryBytes final : public LibraryBytes {
+  public:
+    explicit MemoryBytes(std::span<const std::byte> bytes) : bytes_(bytes) {}
+    uint64_t size() const override { return bytes_.size(); }
+    bool read(uint64_t offset, void* out, size_t size) const override;
+
+  private:
+    std::span<const std::byte> bytes_;
 };
 
 // The entries of a run path, split at ':'.

@@ -46,29 +46,13 @@ class ElfImage {
 
     std::vector<std::byte>& bytes() { return bytes_; }
     std::optional<std::string> refusal() const { return dependencyRefusal(bytes_); }
-    auto requests() const { return readLibraryRequests(Bytes(bytes_)); }
+    auto requests() const { return readLibraryRequests(MemoryBytes(bytes_)); }
 
     // The PT_DYNAMIC header's file offset and size.
     void setDynamicOffset(uint64_t offset) { put64(kProgramHeaders + 56 + 8, offset); }
     void setDynamicSize(uint64_t size) { put64(kProgramHeaders + 56 + 32, size); }
 
   private:
-    class Bytes final : public LibraryBytes {
-      public:
-        explicit Bytes(const std::vector<std::byte>& bytes) : bytes_(bytes) {}
-        uint64_t size() const override { return bytes_.size(); }
-        bool read(uint64_t offset, void* out, size_t size) const override {
-            if (offset > bytes_.size() || size > bytes_.size() - offset) {
-                return false;
-            }
-            std::memcpy(out, bytes_.data() + offset, size);
-            return true;
-        }
-
-      private:
-        const std::vector<std::byte>& bytes_;
-    };
-
     static constexpr size_t kProgramHeaders = 64;
     static constexpr size_t kDynamic = 256;
     static constexpr size_t kStrings = 1024;
