@@ -214,24 +214,21 @@ class DependencyWalk {
         return runPathEntries(*object.requests.rPath);
     }
 
+    // Resolves and checks what `object` asks for. A missing auxiliary
+    // library maps nothing, and neither does any other missing name.
     void visit(const MappedObject& object, std::deque<MappedObject>& queue) {
-        const std::pair<const std::vector<std::string>*, bool> groups[] = {
-            {&object.requests.needed, false},
-            {&object.requests.filters, false},
-            {&object.requests.auxiliary, true},
-        };
-        for (const auto& [names, optional] : groups) {
+        for (const auto* names :
+             {&object.requests.needed, &object.requests.filters, &object.requests.auxiliary}) {
             for (const std::string& name : *names) {
                 if (result_.refusal) {
                     return;
                 }
-                (void)optional;  // a missing library maps nothing either way
                 resolve(object, name, queue);
             }
         }
     }
 
-    // The directories searched for `name` on behalf of `object`, in order.
+    // The directories searched on behalf of `object`, in order.
     std::optional<std::vector<std::string>> searchPath(const MappedObject& object) {
         std::vector<std::string> raw;
         if (!object.requests.runPath) {
