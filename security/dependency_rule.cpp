@@ -293,8 +293,9 @@ class DependencyWalk {
                  std::deque<MappedObject>& queue) {
         std::vector<std::string> candidates;
         if (name.find('/') != std::string::npos) {
-            addIfFile(name,
-                      candidates);  // by path: no search (refused before, but for system libraries)
+            // By path: no search. Only a system library gets this far with
+            // such a name; anything else was refused for it already.
+            addIfFile(name, candidates);
         } else {
             const auto directories = searchPath(object);
             if (!directories) {
