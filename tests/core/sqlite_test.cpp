@@ -134,4 +134,26 @@ TEST(SQLitePlugin, HandlerMayCallBackIntoTheCore) {
     EXPECT_FALSE(outcome.has("ISQLiteRowHandler::onRow"));
 }
 
+// Closing or releasing the database from inside its own row handler never
+// unloads the library under the running query: close is refused (code 21)
+// and the query goes on; a release takes effect when the query returns.
+TEST(SQLitePlugin, HandlerThatClosesOrReleasesItsDatabaseLeavesTheProcessRunning) {
+    const Outcome closing = runCase("close");
+    SCOPED_TRACE(closing.output + closing.records);
+    EXPECT_EQ(closing.exitCode, 0);
+    EXPECT_TRUE(closing.has("RUN 0 STOP 0"));
+    EXPECT_TRUE(closing.recorded("s:close:0:21"));
+    EXPECT_TRUE(closing.recorded("s:exec:1:0:2"));
+    EXPECT_TRUE(closing.recorded("s:after:1"));
+    EXPECT_TRUE(closing.recorded("s:released"));
+
+    const Outcome releasing = runCase("release");
+    SCOPED_TRACE(releasing.output + releasing.records);
+    EXPECT_EQ(releasing.exitCode, 0);
+    EXPECT_TRUE(releasing.has("RUN 0 STOP 0"));
+    EXPECT_TRUE(releasing.recorded("s:released in row"));
+    EXPECT_TRUE(releasing.recorded("s:exec:1:2")) << "the query ran to its end";
+    EXPECT_FALSE(releasing.has("PM: releaseInterface of an unknown object"));
+}
+
 }  // namespace
