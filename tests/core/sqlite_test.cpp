@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -102,17 +103,21 @@ Outcome runCase(const std::string& action) {
     return outcome;
 }
 
+// The core ran and stopped cleanly, and the plugin recorded `lines`.
+void expectRan(const Outcome& outcome, std::initializer_list<const char*> lines) {
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_TRUE(outcome.has("RUN 0 STOP 0"));
+    for (const char* line : lines) {
+        EXPECT_TRUE(outcome.recorded(line)) << line;
+    }
+}
+
 // A handler that fails stops its query, which fails with code 4; the failure
 // is reported under the handler's place, the connection stays usable, and the
 // object released while open is closed by the core.
 void expectFailedQuery(const Outcome& outcome, const std::string& report) {
     SCOPED_TRACE(outcome.output + outcome.records);
-    EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_TRUE(outcome.has("RUN 0 STOP 0"));
-    EXPECT_TRUE(outcome.recorded("s:open:1:"));
-    EXPECT_TRUE(outcome.recorded("s:exec:0:4:1"));
-    EXPECT_TRUE(outcome.recorded("s:after:1"));
-    EXPECT_TRUE(outcome.recorded("s:released"));
+    expectRan(outcome, {"s:open:1:", "s:exec:0:4:1", "s:after:1", "s:released"});
     EXPECT_TRUE(outcome.has("ISQLiteRowHandler::onRow: " + report));
 }
 
@@ -140,19 +145,12 @@ TEST(SQLitePlugin, HandlerMayCallBackIntoTheCore) {
 TEST(SQLitePlugin, HandlerThatClosesOrReleasesItsDatabaseLeavesTheProcessRunning) {
     const Outcome closing = runCase("close");
     SCOPED_TRACE(closing.output + closing.records);
-    EXPECT_EQ(closing.exitCode, 0);
-    EXPECT_TRUE(closing.has("RUN 0 STOP 0"));
-    EXPECT_TRUE(closing.recorded("s:close:0:21"));
-    EXPECT_TRUE(closing.recorded("s:exec:1:0:2"));
-    EXPECT_TRUE(closing.recorded("s:after:1"));
-    EXPECT_TRUE(closing.recorded("s:released"));
+    expectRan(closing, {"s:close:0:21", "s:exec:1:0:2", "s:after:1", "s:released"});
 
     const Outcome releasing = runCase("release");
     SCOPED_TRACE(releasing.output + releasing.records);
-    EXPECT_EQ(releasing.exitCode, 0);
-    EXPECT_TRUE(releasing.has("RUN 0 STOP 0"));
-    EXPECT_TRUE(releasing.recorded("s:released in row"));
-    EXPECT_TRUE(releasing.recorded("s:exec:1:2")) << "the query ran to its end";
+    // The query ran to its end after the release.
+    expectRan(releasing, {"s:released in row", "s:exec:1:2"});
     EXPECT_FALSE(releasing.has("PM: releaseInterface of an unknown object"));
 }
 
