@@ -1,7 +1,10 @@
 // A report writer killed with SIGKILL at random points during commits and
 // rollovers (both modes): every entry whose commit returned is in one of the
 // files, unless size control dropped it as one of the oldest; no line or
-// entry is torn, and the entries read in commit order without a gap. (An
+// entry is torn, and the entries read in commit order without a gap, as the
+// next writer finds them: a kill inside a write that spans a page boundary
+// leaves the entry's first pages, which the next writer to open the file
+// cuts off (each check opens the file in a child first). (An
 // entry written by a child killed before it could report it is written again
 // by the next child: the same step may appear twice at a run's boundary.)
 //
@@ -87,6 +90,31 @@ std::vector<uint64_t> entriesIn(const fs::path& directory, bool trimmed) {
     return steps;
 }
 
+// Runs `body` in a child; its exit code, or -1 when a signal ended it. What
+// the child writes to `progress` is counted into `reported`.
+template <typename Body>
+int inChild(Body body, uint64_t& reported) {
+    int progress[2];
+    if (::pipe2(progress, O_CLOEXEC) != 0) {
+        return -2;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(progress[0]);
+        ::_exit(body(progress[1]));
+    }
+    ::close(progress[1]);
+    char done = 0;
+    while (::read(progress[0], &done, 1) == 1) {
+        ++reported;
+    }
+    ::close(progress[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 void crashWhileWriting(bool backup) {
     holm::test::TempDir directory;
     const fs::path path = directory.path() / "crash.log";
@@ -111,6 +139,15 @@ void crashWhileWriting(bool backup) {
         return log->getLastError() == 0;
     };
     auto check = [&](uint64_t completed) {
+        uint64_t ignored = 0;
+        ASSERT_EQ(inChild(
+                      [&](int) {
+                          CHlmPlgLogImpl next(nullptr, CHlmPlgLogImpl::AsyncHolder(
+                                                           nullptr, [](HlmPlg::IAsync*) {}));
+                          return next.open(name.c_str(), 1, 4000, backup) ? 0 : 2;
+                      },
+                      ignored),
+                  0);
         const auto steps = entriesIn(directory.path(), !backup);
         ASSERT_FALSE(steps.empty());
         // A contiguous run ending at the last completed entry or the one after.
@@ -228,31 +265,6 @@ std::unique_ptr<CHlmPlgLogImpl> openWriter(const fs::path& path, bool backup) {
         return nullptr;
     }
     return log;
-}
-
-// Runs `body` in a child; its exit code, or -1 when a signal ended it. What
-// the child writes to `progress` is counted into `reported`.
-template <typename Body>
-int inChild(Body body, uint64_t& reported) {
-    int progress[2];
-    if (::pipe2(progress, O_CLOEXEC) != 0) {
-        return -2;
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(progress[0]);
-        ::_exit(body(progress[1]));
-    }
-    ::close(progress[1]);
-    char done = 0;
-    while (::read(progress[0], &done, 1) == 1) {
-        ++reported;
-    }
-    ::close(progress[0]);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Kills at point `point`; true when the child finished before reaching it.
