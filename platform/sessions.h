@@ -22,7 +22,8 @@ std::optional<uint32_t> sessionOwner(uint32_t sessionId);
 std::optional<std::set<uint32_t>> loginSessions();
 
 // Tells when the list of login sessions may have changed: a descriptor that
-// becomes readable then. Invalid when there is no session manager.
+// becomes readable then. Invalid when there is no session manager, or when a
+// kernel limit refuses what it watches with.
 class SessionMonitor {
   public:
     SessionMonitor();
@@ -31,6 +32,9 @@ class SessionMonitor {
     SessionMonitor& operator=(const SessionMonitor&) = delete;
 
     bool valid() const { return state_ != nullptr; }
+    // Why the monitor could not be made (an errno value: ENOENT without a
+    // session manager, EMFILE or ENOSPC for a kernel limit); 0 when valid.
+    int failure() const { return failure_; }
     int descriptor() const;
     // Takes in what made the descriptor readable; list the sessions after.
     void flush();
@@ -38,6 +42,7 @@ class SessionMonitor {
   private:
     struct State;
     std::unique_ptr<State> state_;
+    int failure_ = 0;
 };
 
 struct LoginSession {
@@ -58,6 +63,17 @@ std::optional<LoginSession> loginSession(const std::string& id);
 // The login session process `pid` belongs to; nullopt when none (a system
 // service) or when the process is gone.
 std::optional<std::string> sessionOfProcess(uint32_t pid);
+
+// Who process `pid` runs as and the login session it belongs to.
+struct ProcessOwner {
+    uint32_t uid = 0;                    // the real user id
+    std::optional<std::string> session;  // nullopt: none (a system service)
+};
+
+// The owner of process `pid`, read while a process descriptor pins it: both
+// facts belong to that one process, never to a later one that took its id
+// in between. nullopt when the process is gone or cannot be read.
+std::optional<ProcessOwner> processOwner(uint32_t pid);
 
 // The ids of the processes running now, in ascending order.
 std::vector<uint32_t> runningProcessIds();
