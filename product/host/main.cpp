@@ -20,8 +20,10 @@
 #include "platform/process_info.h"
 #include "platform/shared_library.h"
 #include "platform/signals.h"
+#include "product/host/control_server.h"
 #include "product/host/host_handler.h"
 #include "product/host/host_options.h"
+#include "product/host/journal_events.h"
 #include "product/host/session_forwarder.h"
 #include "security/library_dependencies.h"
 #include "security/trust_store.h"
@@ -176,16 +178,6 @@ void handOnCommandLine(HlmPlg::IHlmCore& core, const std::vector<std::string>& a
     core.setCommandLine(static_cast<int32_t>(pointers.size()), pointers.data());
 }
 
-// Tells the service manager a reload begins. It wants the monotonic time of
-// the request with it (steady_clock is the monotonic clock here).
-void notifyReloading() {
-    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
-    const std::string state = "RELOADING=1\nSTATUS=reloading the configuration\nMONOTONIC_USEC=" +
-                              std::to_string(now.count());
-    platform::notifyServiceManager(state.c_str());
-}
-
 // Keeps the service manager's watchdog fed when it asked for one. The pings
 // come from the main loop itself, between its waits: a reload or anything
 // else on that thread that hangs stops them, and the manager steps in.
@@ -258,7 +250,7 @@ void waitForStop(HlmPlg::IHlmCore& core, platform::SignalChannel& signals,
         const auto signal = signals.wait(timeout);
         if (signal == platform::HostSignal::Hangup) {
             host::writeLogLine(1, "avholm", "reloading the configuration");
-            notifyReloading();
+            host::notifyReloading();
             core.reloadConfig();
             platform::notifyServiceManager("READY=1\nSTATUS=running");
         } else if (signal) {
@@ -352,6 +344,7 @@ void sendTestSignalAtStart() {
 }
 
 int runHost(const host::HostOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
     platform::raiseOpenFileLimit();
     platform::ignoreFileSizeLimitSignal();
     // The signals are blocked since main began; the channel reads them. It
@@ -377,6 +370,8 @@ int runHost(const host::HostOptions& options) {
 
     host::writeLogLine(1, "avholm", "core verified and loaded: " + directory + kCoreLibraryName);
     host::HostHandler handler(signals);
+    // Lifecycle events as structured journal entries; it outlives the core.
+    host::JournalEvents journalEvents;
     const std::u16string sharedName = utf8ToUtf16(options.sharedName.value_or(""));
     CorePointer core(loaded.entry(utf8ToUtf16(list).c_str(), &handler,
                                   options.sharedName ? sharedName.c_str() : nullptr));
@@ -385,6 +380,7 @@ int runHost(const host::HostOptions& options) {
         fail("core initialisation failed (code " + std::to_string(code) + ")");
         return exitStatus(code);
     }
+    journalEvents.attach(*core);
     handOnCommandLine(*core, options.coreArguments);
     if (const uint32_t code = core->run(false); code != 0) {
         fail("core run failed (code " + std::to_string(code) + ")");
@@ -405,6 +401,9 @@ int runHost(const host::HostOptions& options) {
     if (core->handleCmdLine()) {
         host::writeLogLine(1, "avholm", "stopping: a plugin handled the command line");
     } else {
+        // holm-ctl is served from a thread of its own, from before the
+        // service manager hears the host is ready until the stop begins.
+        host::ControlServer control(*core, {list, started});
         host::writeLogLine(1, "avholm",
                            "running (plugin list " + holm::text::logInsert(list) + ")");
         platform::notifyServiceManager("READY=1\nSTATUS=running");
