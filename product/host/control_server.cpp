@@ -101,8 +101,9 @@ void ControlServer::serve() {
 // the peer would lose the answer.
 void ControlServer::handle(platform::UniqueFd connection) {
     const int fd = connection.get();
-    (void)platform::setSocketTimeouts(fd,
-                                      kClientTimeout);  // without: the deadline below still holds
+    // Bounds a send to a client that takes no answer; without it the
+    // request's deadline below still holds.
+    (void)platform::setSocketTimeouts(fd, kClientTimeout);
     const auto peer = platform::peerCredentials(fd);
     if (!peer) {
         return;
@@ -110,10 +111,14 @@ void ControlServer::handle(platform::UniqueFd connection) {
     std::string request;
     const auto deadline = platform::io::deadlineIn(kClientTimeout);
     uint8_t buffer[4096];
+    const int waited[] = {fd, stop_.get()};
+    bool tooLong = false;
     for (;;) {
-        const auto readable = platform::io::waitReadable(fd, deadline);
-        if (!readable || !*readable) {
-            return;  // too slow, or gone
+        // The host's stop does not wait for a slow client.
+        bool ready[2] = {false, false};
+        const auto readable = platform::io::waitAnyReadable(waited, ready, deadline);
+        if (!readable || !*readable || ready[1]) {
+            return;  // too slow, gone, or the host stops
         }
         const auto got = platform::io::readSome(fd, buffer);
         if (!got) {
@@ -122,18 +127,23 @@ void ControlServer::handle(platform::UniqueFd connection) {
         if (*got == 0) {
             break;
         }
-        request.append(reinterpret_cast<const char*>(buffer), *got);
-        if (request.size() > kMaxControlRequest) {
-            (void)platform::sendFull(fd, errorAnswer(kBadRequest, "request too long"));
-            return;  // the peer may be gone: nothing to do then
+        if (request.size() + *got > kMaxControlRequest) {
+            tooLong = true;  // the rest is read and dropped
+            continue;
         }
+        request.append(reinterpret_cast<const char*>(buffer), *got);
+    }
+    // Each answer is the last thing sent: a peer that is gone gets nothing.
+    if (tooLong) {
+        (void)platform::sendFull(fd, errorAnswer(kBadRequest, "request too long"));
+        return;
     }
     if (peer->uid != 0 && peer->uid != platform::effectiveUserId()) {
         writeLogLine(0, "avholm", "control request refused: " + peerText(peer->uid, peer->pid));
-        (void)platform::sendFull(fd, errorAnswer(kDenied, "access denied"));  // as above
+        (void)platform::sendFull(fd, errorAnswer(kDenied, "access denied"));
         return;
     }
-    (void)platform::sendFull(fd, answer(decodeRequest(request), peer->uid, peer->pid));  // as above
+    (void)platform::sendFull(fd, answer(decodeRequest(request), peer->uid, peer->pid));
 }
 
 std::string ControlServer::answer(const std::vector<std::string>& request, uint32_t uid, int pid) {

@@ -37,7 +37,8 @@ class ControlServer {
     // the core gives its control object; otherwise logs why not and serves
     // nothing. The host goes on either way.
     ControlServer(HlmPlg::IHlmCore& core, ControlHostInfo info);
-    // Ends the serving (after a request in progress) and removes the socket.
+    // Ends the serving and removes the socket. A client still sending its
+    // request is dropped; a request the plugins are working on is finished.
     ~ControlServer();
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;

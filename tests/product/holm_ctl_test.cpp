@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/io.h"
+#include "platform/local_socket.h"
 #include "platform/spawn.h"
 #include "support/test_support.h"
 
@@ -153,6 +155,30 @@ TEST_F(HolmCtlTest, ReloadAndTestStepRunInTheHost) {
     EXPECT_EQ(all.exitCode, 0) << all.output;
     EXPECT_NE(all.output.find("scanner: test "), std::string::npos) << all.output;
     EXPECT_EQ(ctl({"test", "nosuch"}).exitCode, 5);
+}
+
+// What holm-ctl never sends gets an error answer, and the host serves on.
+TEST_F(HolmCtlTest, RequestsTheHostDoesNotKnowGetAnError) {
+    const std::string path = (runtime_.path() / "control").string();
+    for (const std::string& request :
+         {std::string("bogus\0", 6), std::string("status\0extra\0", 13), std::string(),
+          std::string(70000, 'x')}) {
+        auto connection = holm::platform::connectLocal(path);
+        ASSERT_TRUE(connection.ok()) << connection.error().message();
+        (void)holm::platform::sendFull(connection->get(), request);  // a long one may be cut off
+        ASSERT_TRUE(holm::platform::shutdownSending(connection->get()));
+        std::string answer;
+        uint8_t buffer[256];
+        for (;;) {
+            const auto got = holm::platform::io::readSome(connection->get(), buffer);
+            if (!got || *got == 0) {
+                break;
+            }
+            answer.append(reinterpret_cast<const char*>(buffer), *got);
+        }
+        EXPECT_TRUE(answer.starts_with("error\tbad-request\t")) << answer;
+    }
+    EXPECT_EQ(ctl({"status"}).exitCode, 0);
 }
 
 TEST(HolmCtl, UsageErrorsAndAnAbsentHost) {
