@@ -128,6 +128,9 @@ TEST_F(HolmCtlTest, AnotherUserIsRefused) {
     }
     const ProcessResult refused =
         ctl({"status"}, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    if (refused.exitCode == 126 || refused.exitCode == 127) {
+        GTEST_SKIP() << "user 65534 cannot run holm-ctl from the build tree: " << refused.output;
+    }
     EXPECT_EQ(refused.exitCode, 4) << refused.output;
     EXPECT_NE(refused.output.find("access denied"), std::string::npos) << refused.output;
     EXPECT_EQ(refused.output.find("demo"), std::string::npos) << refused.output;
