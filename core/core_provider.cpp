@@ -195,10 +195,18 @@ services::ProductTexts CHlmPlgPluginManager::productTexts() const {
     } catch (const std::exception&) {
         // Unreadable master texts: symbolic names resolve to nothing.
     }
-    return {store_->productDirectory(), store_->productRegistryKey(), std::move(masterTexts)};
+    services::ServiceLog log = hostLog();
+    return {store_->productDirectory(), store_->productRegistryKey(), std::move(masterTexts),
+            nullptr, [log](const std::u16string& line) { log(0, line); }};
 }
 
 void CHlmPlgPluginManager::releaseInterface(HlmPlg::IInterface* object) {
+    // A database released from inside one of its own row handlers goes when
+    // its query returns.
+    if (auto* database = dynamic_cast<containers::CSQLiteDB*>(object)) {
+        database->destroyWhenIdle();
+        return;
+    }
     delete object;
 }
 

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,8 +29,10 @@
 #include "core/plugin.h"
 #include "core/plugin_list.h"
 #include "core/plugin_manager.h"
+#include "core/plugin_status.h"
 #include "core/service_handlers.h"
 #include "hlmplg/core.h"
+#include "security/library_dependencies.h"
 #include "security/verified_file.h"
 
 namespace holm::services {
@@ -52,12 +55,14 @@ enum class Phase : uint32_t {
 };
 
 // The check a plugin library of either generation passes before it is
-// loaded: its signature (product key or an enrolled key) and the dependency
-// rule. The verified file on success (load it from its descriptor), else
-// nothing with `why` set.
+// loaded: its signature (product key or an enrolled key; the product key
+// alone for a product file) and the dependency rule, with root-owned
+// libraries accepted from `systemLibraries`. The verified file on success
+// (load it from its descriptor), else nothing with `why` set.
 std::optional<security::VerifiedFile> verifyPluginLibrary(
     const std::string& path, const std::string& productDirectory, std::string& why,
-    security::LoadedModuleQuery isLoaded = security::isLoadedModule);
+    security::LoadedModuleQuery isLoaded = security::isLoadedModule,
+    const security::DirectoryList& systemLibraries = security::systemLibraryDirectories());
 
 // The parts of the core the lifecycle works with; set once the core has made
 // them. Every pointer may be null.
@@ -73,6 +78,10 @@ struct LifecycleContext {
     std::string productDirectory;
     // Told to stop its watches at the start of every Stop phase.
     async::CAsyncImplObjects* dispatcher = nullptr;
+    // Hears of every plugin's state changes and failures.
+    PluginStatusBoard* board = nullptr;
+    // Where root-owned libraries a plugin depends on may come from.
+    security::DirectoryList systemLibraries = security::systemLibraryDirectories();
 };
 
 class CPluginLifecycle {
@@ -117,6 +126,12 @@ class CPluginLifecycle {
     bool handleCmdLine();
     // The "test" option: calls `test` of the plugins it names.
     void runTest();
+    // Calls `test` of the plugin named `target` (ignoring case), or of every
+    // plugin for "all", with `argument`, logging each result and handing it
+    // to `report` (may be empty); returns the number of plugins tested.
+    using TestReport = std::function<void(const std::u16string& plugin, bool passed)>;
+    uint32_t testPlugins(const std::u16string& target, const std::u16string& argument,
+                         const TestReport& report);
     // Destroys every wrapper (last first) and empties the list.
     void destroyAll();
 
@@ -161,6 +176,8 @@ class CPluginLifecycle {
     std::u16string residueOf(const CPlugin& plugin) const;
     bool hasHandlerInLibrary(const platform::SharedLibrary& library) const;
     void log(uint32_t level, const std::u16string& text) const;
+    // Tells the status board what a call of `plugin` left behind.
+    void noteStatus(const CPlugin& plugin, Phase phase, bool succeeded, uint32_t lastError);
 
     CPluginManager& facade_;
     LifecycleContext context_;
