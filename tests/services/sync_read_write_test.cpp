@@ -22,7 +22,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kDeadline = std::chrono::seconds(20);
+constexpr auto kSyncDeadline = std::chrono::seconds(20);
 
 // A hand-over test that misses its deadline has threads blocked on the lock
 // for good; end the process instead of hanging the suite.
@@ -99,7 +99,7 @@ class Observer {
     template <class Predicate>
     void awaitState(Predicate ready, const char* what) {
         std::unique_lock lock(mutex_);
-        require(changed_.wait_until(lock, Clock::now() + kDeadline, ready), what);
+        require(changed_.wait_until(lock, Clock::now() + kSyncDeadline, ready), what);
     }
 
     std::mutex mutex_;
@@ -115,7 +115,7 @@ class Gate {
   public:
     void open() { promise_.set_value(); }
     void pass() {
-        require(future_.wait_for(kDeadline) == std::future_status::ready, "a gate to open");
+        require(future_.wait_for(kSyncDeadline) == std::future_status::ready, "a gate to open");
     }
 
   private:
@@ -296,7 +296,7 @@ TEST(SyncReadWrite, UnpairedUnlocksDoNotCorruptTheCounts) {
         lock.unlockRead();
         done.set_value();
     });
-    require(done.get_future().wait_for(kDeadline) == std::future_status::ready,
+    require(done.get_future().wait_for(kSyncDeadline) == std::future_status::ready,
             "the lock after unpaired unlocks");
 }
 
