@@ -657,9 +657,11 @@ void vappendPrintf(std::string& out, const char* fmt, va_list args) {
     printfTo(out, viewOf(fmt), false, source);
 }
 
+// The format is taken as UTF-16 text, so its arguments follow the UTF-16
+// rules: %s reads a UTF-16 text and %S a narrow one.
 void vappendPrintfNarrowToWide(std::u16string& out, const char* fmt, va_list args) {
     VaListSource source(args);
-    printfTo(out, viewOf(fmt), false, source);
+    printfTo(out, viewOf(fmt), true, source);
 }
 
 void vappendMessage(std::u16string& out, const char16_t* fmt, va_list args) {

@@ -4,9 +4,9 @@
 // - In a UTF-16 format `%s`/`%c` take UTF-16 (`const char16_t*`, `char16_t`)
 //   and `%S`/`%C` narrow UTF-8 (`const char*`, `char`); in a narrow format the
 //   reverse. `%hs`/`%hc` are always narrow, `%ls`/`%lc`/`%ws`/`%wc` always wide.
-//   A narrow format converted to UTF-16 (vformatPrintfNarrowToWide) keeps the
-//   narrow rules. Narrow text is converted to UTF-16 and back as needed;
-//   invalid sequences become U+FFFD.
+//   A narrow format converted to UTF-16 (vformatPrintfNarrowToWide) follows
+//   the UTF-16 rules (`%s` UTF-16, `%S` narrow). Narrow text is converted to UTF-16 and back as
+//   needed; invalid sequences become U+FFFD.
 // - Integer sizes are LLP64: none, `hh`, `h`, `l` and `I32` read 32 bits (`hh`
 //   and `h` then print the value cut to 8 and 16 bits, as C does); `ll`, `I64`
 //   and `j` read 64 bits; `I`, `z` and `t` read a pointer-sized value.
@@ -65,7 +65,8 @@ namespace holm::text {
 std::u16string vformatPrintf(const char16_t* fmt, va_list args);
 // Printf style with the narrow rules, UTF-8 format and output.
 std::string vformatPrintf(const char* fmt, va_list args);
-// A UTF-8 format with the narrow rules, UTF-16 output.
+// A UTF-8 format converted to UTF-16 before use: the UTF-16 rules (%s takes
+// UTF-16, %S narrow), UTF-16 output.
 std::u16string vformatPrintfNarrowToWide(const char* fmt, va_list args);
 // Message style, UTF-16 format and output.
 std::u16string vformatMessage(const char16_t* fmt, va_list args);

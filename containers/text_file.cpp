@@ -150,7 +150,7 @@ bool CTxtFileImpl::createFile(const std::string& path, bool unicode, bool failIf
     auto file = io::open(
         path, {.access = io::Access::ReadWrite, .create = true, .exclusive = true, .append = true});
     if (!file) {
-        return fail(file.error().windowsError());
+        return fail(holm::platform::openPathError(path, file.error()).windowsError());
     }
     if (!holdOpenedFile(std::move(*file), true)) {
         return false;
@@ -174,7 +174,7 @@ bool CTxtFileImpl::openFile(const std::string& path, bool writable) {
                                 .nonBlocking = true,
                                 .append = writable});
     if (!file) {
-        return fail(file.error().windowsError());
+        return fail(holm::platform::openPathError(path, file.error()).windowsError());
     }
     if (!holdOpenedFile(std::move(*file), writable)) {
         return false;
@@ -225,7 +225,7 @@ bool CTxtFileImpl::replaceFile(const std::string& path, std::string_view content
         return fail(old.error().windowsError());
     }
     if (auto replaced = holm::platform::replaceFileAtomically(path, content); !replaced) {
-        return fail(replaced.error().windowsError());
+        return fail(holm::platform::openPathError(path, replaced.error()).windowsError());
     }
     auto file = io::open(path, {.access = io::Access::ReadWrite, .append = true});
     if (!file) {

@@ -61,11 +61,22 @@ void HPlg2Gateway::uninit() {
     config_ = nullptr;
 }
 
+// The notifiers are the gateway's own and exist from its construction; the
+// wrappers need the core, which init brings.
 HlmPlg::IPluginObject2* HPlg2Gateway::createObject(const char* typeName) {
-    if (typeName == nullptr || core_ == nullptr) {
+    if (typeName == nullptr) {
         return nullptr;
     }
     const std::string_view name(typeName);
+    if (name == HlmPlg::kGatewayUpdateNotifier) {
+        return &updateNotifier_;
+    }
+    if (name == HlmPlg::kGatewayConfigNotifier) {
+        return static_cast<HlmPlg::IHP2ObjConfigChangeNotifier*>(&configNotifier_);
+    }
+    if (core_ == nullptr) {
+        return nullptr;
+    }
     if (name == HlmPlg::kGatewayConfig) {
         return createConfig();
     }
@@ -74,12 +85,6 @@ HlmPlg::IPluginObject2* HPlg2Gateway::createObject(const char* typeName) {
     }
     if (name == HlmPlg::kGatewayAvLog) {
         return createAvLog();
-    }
-    if (name == HlmPlg::kGatewayUpdateNotifier) {
-        return &updateNotifier_;
-    }
-    if (name == HlmPlg::kGatewayConfigNotifier) {
-        return static_cast<HlmPlg::IHP2ObjConfigChangeNotifier*>(&configNotifier_);
     }
     return nullptr;
 }

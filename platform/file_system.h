@@ -57,6 +57,12 @@ Result<UniqueFd> openForReading(const std::string& path);
 // missing parent gives ENOENT with 3.
 Status makeDirectory(const std::string& path, uint32_t mode);
 
+// The error of a failed open or creation of `path`, as Windows tells the two
+// cases apart: "not found" (ENOENT) becomes "path not found" (3) when the
+// directory that should hold `path` is missing (the same number a directory
+// creation gives for a missing parent); any other error is kept.
+Error openPathError(const std::string& path, const Error& error);
+
 // Removes the directory `path` if it is empty. Fails with the Windows
 // number 145 when it has contents, 2 when it is missing, 3 when it is not a
 // directory (a link to one included).

@@ -59,6 +59,17 @@ std::optional<LoginSession> loginSession(const std::string& id);
 // service) or when the process is gone.
 std::optional<std::string> sessionOfProcess(uint32_t pid);
 
+// Who process `pid` runs as and the login session it belongs to.
+struct ProcessOwner {
+    uint32_t uid = 0;                    // the real user id
+    std::optional<std::string> session;  // nullopt: none (a system service)
+};
+
+// The owner of process `pid`, read while a process descriptor pins it: both
+// facts belong to that one process, never to a later one that took its id
+// in between. nullopt when the process is gone or cannot be read.
+std::optional<ProcessOwner> processOwner(uint32_t pid);
+
 // The ids of the processes running now, in ascending order.
 std::vector<uint32_t> runningProcessIds();
 

@@ -28,7 +28,8 @@ struct SpawnIdentity {
 };
 
 struct SpawnOptions {
-    // "NAME=VALUE" entries that replace or add to this process's environment.
+    // "NAME=VALUE" entries that replace or add to the environment the child
+    // inherits.
     std::vector<std::string> environment;
     // `environment` is the child's whole environment, nothing inherited.
     bool clearEnvironment = false;
@@ -69,8 +70,10 @@ class Process {
   public:
     // Starts argv[0], a path (no search of PATH: a service must not run
     // whatever a writable directory in PATH offers), with `argv`. The child
-    // gets default dispositions for the signals a host blocks, an empty
-    // signal mask, and no descriptors but its standard streams.
+    // gets the default disposition of every signal, an empty signal mask,
+    // no descriptors but its standard streams, and (unless
+    // `clearEnvironment`) this process's environment without the service
+    // manager's NOTIFY_SOCKET and WATCHDOG_* variables.
     static Result<Process> spawn(const std::vector<std::string>& argv,
                                  const SpawnOptions& options = {});
 

@@ -39,8 +39,8 @@ void CHlmPlgDebug::traceNarrowDefault(const char* format, ...) {
     va_end(arguments);
 }
 
-// A narrow format keeps its own argument rules (%s narrow, %S UTF-16) while
-// it is expanded into UTF-16 text.
+// A narrow format is converted to UTF-16 before use, so its arguments follow
+// the UTF-16 rules: %s reads UTF-16 text, %S narrow text.
 void CHlmPlgDebug::traceNarrowV(uint32_t level, const char* format, va_list arguments) {
     if (!links_.host || links_.host() == nullptr) {
         return;  // nobody to tell: not even formatted

@@ -129,7 +129,7 @@ Status LogFile::reopen() {
             return adopt(std::move(*created));
         }
         if (!isErrno(created.error(), EEXIST)) {
-            return created.error();
+            return platform::openPathError(path_, created.error());
         }
     }
     return Error::fromErrno(EAGAIN);

@@ -95,15 +95,15 @@ void CProcessImpl::clearResults() {
     handle_.reset();
 }
 
-bool CProcessImpl::start(const char16_t* commandLine, platform::SpawnOptions options, bool wait) {
-    clearResults();
+std::optional<platform::Process> CProcessImpl::start(const char16_t* commandLine,
+                                                     const platform::SpawnOptions& options) {
     if (commandLine == nullptr) {
-        return false;
+        return std::nullopt;
     }
     std::vector<std::u16string> parts =
         platform::splitCommandLine(std::u16string_view(commandLine));
     if (parts.empty()) {
-        return false;
+        return std::nullopt;
     }
     std::vector<std::string> argv;
     argv.reserve(parts.size());
@@ -112,42 +112,60 @@ bool CProcessImpl::start(const char16_t* commandLine, platform::SpawnOptions opt
     }
     argv[0] = findProgram(argv[0]);
     if (argv[0].empty()) {
-        return false;
+        return std::nullopt;
     }
     auto process = platform::Process::spawn(argv, options);
     if (!process) {
+        return std::nullopt;
+    }
+    return std::move(*process);
+}
+
+// A plain run keeps nothing of its process: without wait both handles are
+// closed at once (the child is reaped in the background when it ends); with
+// wait the call waits for the end whatever the service does, so that a
+// plugin's clean-up command in its stop still runs to its end (the host's
+// stop limit bounds a stop that hangs).
+bool CProcessImpl::run(const char16_t* commandLine, bool wait) {
+    clearResults();
+    auto process = start(commandLine, {});
+    if (!process) {
         return false;
     }
-    return finish(std::move(*process), wait);
+    if (!wait) {
+        process->detach();
+        return true;
+    }
+    const auto ended = process->wait(platform::io::kNoDeadline);
+    if (!ended || *ended != platform::Process::Wait::Exited || !process->exitStatus()) {
+        return false;  // the wait itself failed: the process goes to the reaper
+    }
+    exitCode_ = static_cast<uint32_t>(process->exitStatus()->shellCode());
+    return true;
 }
 
-bool CProcessImpl::run(const char16_t* commandLine, bool wait) {
-    return start(commandLine, {}, wait);
-}
-
+// The chosen process's user, in the chosen process's session: its account
+// and session were read once, from that process.
 bool CProcessImpl::runAsUserOfProcess(uint32_t processId, const char16_t* commandLine, bool wait) {
     clearResults();
     const auto chosen = sessions_.userProcessFor(processId);
-    const auto session = sessions_.activeSession();
-    if (!chosen || !session) {
+    if (!chosen) {
         return false;
     }
-    const auto account = sessions_.accountOf(*chosen);
-    if (!account) {
-        return false;
-    }
+    const platform::UserAccount& account = chosen->account;
     platform::SpawnOptions options;
     options.newSession = true;
     options.clearEnvironment = true;
-    options.environment = userEnvironment(*account, *session);
-    options.workingDirectory = account->home;
+    options.environment = userEnvironment(account, chosen->session);
+    options.workingDirectory = account.home;
     const uint32_t self = platform::effectiveUserId();
     if (self == 0) {
-        options.identity = platform::SpawnIdentity{account->uid, account->gid, account->groups};
-    } else if (self != account->uid) {
+        options.identity = platform::SpawnIdentity{account.uid, account.gid, account.groups};
+    } else if (self != account.uid) {
         return false;  // no privilege to become another user
     }
-    return start(commandLine, std::move(options), wait);
+    auto process = start(commandLine, options);
+    return process && finish(std::move(*process), wait, false);
 }
 
 // The service's own identity, with what a program needs to reach the
@@ -165,7 +183,8 @@ bool CProcessImpl::runInActiveSession(const char16_t* commandLine, bool wait) {
     if (!session->display.empty()) {
         options.environment.push_back("DISPLAY=" + session->display);
     }
-    return start(commandLine, std::move(options), wait);
+    auto process = start(commandLine, options);
+    return process && finish(std::move(*process), wait, true);
 }
 
 bool CProcessImpl::runAsConsoleUser(const char16_t* commandLine, bool wait) {
@@ -183,10 +202,12 @@ void CProcessImpl::onStopping() {
     (void)Tandro::Utilities::EventAccessControl::SetEvent(stopEvent_);  // nothing to do if it fails
 }
 
-bool CProcessImpl::finish(platform::Process process, bool wait) {
+bool CProcessImpl::finish(platform::Process process, bool wait, bool keepId) {
     if (!wait) {
         handle_ = shareOf(process);
-        processId_ = static_cast<uint32_t>(process.id());
+        if (keepId) {
+            processId_ = static_cast<uint32_t>(process.id());
+        }
         process.detach();  // reaped in the background when it ends
         return true;
     }
@@ -196,10 +217,10 @@ bool CProcessImpl::finish(platform::Process process, bool wait) {
         return true;
     }
     // The service stops (or the wait failed): the process is ended for good,
-    // whatever it does with a termination request.
+    // whatever it does with a termination request. A failure keeps the exit
+    // code at 0.
     process.kill();
     (void)process.wait(platform::io::deadlineIn(kKilledProcessGrace));  // else the reaper has it
-    exitCode_ = kStoppedExitCode;
     return false;
 }
 

@@ -1,12 +1,14 @@
 // The process service (interface id 14): starts a command line plainly, as
 // the user of an interactive process, inside the active session, or as the
-// console user; waits for it or hands back its handle. A wait gives up when
-// the service stops: the object is a service handler whose onStopping sets
-// its stop event, and the process is then killed.
+// console user; waits for it or hands back its handle. A wait of the three
+// session runs gives up when the service stops: the object is a service
+// handler whose onStopping sets its stop event, and the process is then
+// killed. A plain run's wait does not watch the stop.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,9 +19,6 @@
 #include "utilities/shared_handle.h"
 
 namespace holm::services {
-
-// The exit code stored when a wait was given up because the service stops.
-inline constexpr uint32_t kStoppedExitCode = 0xFFFFFFFF;
 
 // Where the object registers itself as a service handler (the core's list);
 // `remove` returns only when no call of the handler runs any more.
@@ -56,16 +55,18 @@ class CProcessImpl : public HlmPlg::IProcess, public HlmPlg::IServiceHandler {
     // one of this object.
     void onStopping() override;
 
-    // The common wait step for a started process. Without `wait`: keeps a
-    // share of its handle and its id; true. With `wait`: waits for its end
-    // (true, the exit code stored: the exit code, or 128 + signal for a
-    // process a signal ended) or for the stop event (the process is killed
-    // and reaped, the exit code is kStoppedExitCode; false).
-    bool finish(platform::Process process, bool wait);
+    // The common wait step of the session runs. Without `wait`: keeps a
+    // share of the process's handle, and its id when `keepId`; true. With
+    // `wait`: waits for its end (true, the exit code stored: the exit code,
+    // or 128 + signal for a process a signal ended) or for the stop event
+    // (the process is killed and reaped, the exit code stays 0; false).
+    bool finish(platform::Process process, bool wait, bool keepId);
 
   private:
-    // Clears the results, splits the command line and starts the program.
-    bool start(const char16_t* commandLine, platform::SpawnOptions options, bool wait);
+    // Splits the command line and starts the program; nothing when the
+    // line names no program or the start fails.
+    std::optional<platform::Process> start(const char16_t* commandLine,
+                                           const platform::SpawnOptions& options);
     void clearResults();
 
     ServiceHandlerLinks links_;

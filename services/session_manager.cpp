@@ -37,6 +37,9 @@ std::vector<uint32_t> LogindSessions::processes() {
 std::optional<uint32_t> LogindSessions::userOf(uint32_t pid) {
     return platform::processUserId(pid);
 }
+std::optional<platform::ProcessOwner> LogindSessions::ownerOf(uint32_t pid) {
+    return platform::processOwner(pid);
+}
 std::string LogindSessions::imageName(uint32_t pid) {
     return platform::processImageName(pid);
 }
@@ -57,43 +60,46 @@ std::optional<platform::LoginSession> SessionManager::activeSession() {
 
 bool SessionManager::isInteractiveUserProcess(uint32_t pid) {
     std::lock_guard guard(lock_);
-    return interactiveLocked(pid);
+    return examineLocked(pid).has_value();
 }
 
-bool SessionManager::interactiveLocked(uint32_t pid) {
-    const auto id = system_.sessionOf(pid);
-    if (!id) {
-        return false;
+std::optional<UserProcess> SessionManager::examineLocked(uint32_t pid) {
+    const auto owner = system_.ownerOf(pid);
+    if (!owner || !owner->session) {
+        return std::nullopt;
     }
-    const auto session = system_.session(*id);
-    if (!session || session->sessionClass != "user" || session->remote) {
-        return false;
+    auto session = system_.session(*owner->session);
+    if (!session || session->sessionClass != "user" || session->remote ||
+        session->uid != owner->uid) {
+        return std::nullopt;
     }
-    const auto user = system_.userOf(pid);
-    return user && *user == session->uid && system_.account(*user).has_value();
+    auto account = system_.account(owner->uid);
+    if (!account) {
+        return std::nullopt;
+    }
+    return UserProcess{pid, std::move(*session), std::move(*account)};
 }
 
-std::optional<uint32_t> SessionManager::userProcessFor(uint32_t pid) {
+std::optional<UserProcess> SessionManager::userProcessFor(uint32_t pid) {
     std::lock_guard guard(lock_);
-    if (interactiveLocked(pid)) {
-        return pid;
+    if (auto given = examineLocked(pid)) {
+        return given;
     }
     const auto active = system_.activeSession();
     if (!active) {
         return std::nullopt;
     }
     for (uint32_t candidate : system_.processes()) {
-        if (system_.sessionOf(candidate) == active->id && interactiveLocked(candidate)) {
-            return candidate;
+        if (system_.sessionOf(candidate) != active->id) {
+            continue;
+        }
+        // Examined again as a whole: the session test above was a quick filter.
+        auto examined = examineLocked(candidate);
+        if (examined && examined->session.id == active->id) {
+            return examined;
         }
     }
     return std::nullopt;
-}
-
-std::optional<platform::UserAccount> SessionManager::accountOf(uint32_t pid) {
-    std::lock_guard guard(lock_);
-    const auto user = system_.userOf(pid);
-    return user ? system_.account(*user) : std::nullopt;
 }
 
 std::optional<uint32_t> SessionManager::consoleUserProcess(std::u16string_view image) {

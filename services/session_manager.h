@@ -31,6 +31,8 @@ class SessionSystem {
     virtual std::optional<std::string> sessionOf(uint32_t pid) = 0;
     virtual std::vector<uint32_t> processes() = 0;
     virtual std::optional<uint32_t> userOf(uint32_t pid) = 0;
+    // The user and session of `pid` read together, from that one process.
+    virtual std::optional<platform::ProcessOwner> ownerOf(uint32_t pid) = 0;
     virtual std::string imageName(uint32_t pid) = 0;
     virtual std::optional<platform::UserAccount> account(uint32_t uid) = 0;
 };
@@ -43,6 +45,7 @@ class LogindSessions : public SessionSystem {
     std::optional<std::string> sessionOf(uint32_t pid) override;
     std::vector<uint32_t> processes() override;
     std::optional<uint32_t> userOf(uint32_t pid) override;
+    std::optional<platform::ProcessOwner> ownerOf(uint32_t pid) override;
     std::string imageName(uint32_t pid) override;
     std::optional<platform::UserAccount> account(uint32_t uid) override;
 };
@@ -51,6 +54,14 @@ class LogindSessions : public SessionSystem {
 // holds a graphical login together. A product sets the name of the session
 // program its desktops run (e.g. "plasmashell", "xfce4-session").
 inline constexpr char16_t kDefaultConsoleImage[] = u"gnome-session";
+
+// An interactive user process as it was examined: its session and its
+// user's account, each read once.
+struct UserProcess {
+    uint32_t pid = 0;
+    platform::LoginSession session;
+    platform::UserAccount account;
+};
 
 // One per process by default; its work is serialised by one lock.
 class SessionManager {
@@ -65,12 +76,12 @@ class SessionManager {
     // See the header comment.
     bool isInteractiveUserProcess(uint32_t pid);
 
-    // `pid` when it is an interactive user process, else the first
-    // interactive user process of the active session; nothing without one.
-    std::optional<uint32_t> userProcessFor(uint32_t pid);
-
-    // The account of the user process `pid` runs as.
-    std::optional<platform::UserAccount> accountOf(uint32_t pid);
+    // `pid` when it is an interactive user process (whether or not any
+    // session is active), else the first interactive user process of the
+    // active session; nothing without one. The process's user is read once,
+    // together with its session, so the account and session returned belong
+    // to the process examined even if its id is reused afterwards.
+    std::optional<UserProcess> userProcessFor(uint32_t pid);
 
     // The process, examined from the highest id down, whose image name
     // contains `image` (A-Z folded, both cut to 39 characters) and whose
@@ -80,7 +91,7 @@ class SessionManager {
     std::optional<uint32_t> consoleUserProcess(std::u16string_view image);
 
   private:
-    bool interactiveLocked(uint32_t pid);
+    std::optional<UserProcess> examineLocked(uint32_t pid);
 
     std::recursive_mutex lock_;
     SessionSystem& system_;

@@ -1,7 +1,9 @@
 // IDebug (id 9): a plugin's diagnostic lines, passed to the host's log tagged
 // with the plugin's name. Formats follow the printf rules of the SDK: in a
-// UTF-16 format %s is a UTF-16 text and %S a narrow one; the narrow
-// operations take a UTF-8 format with the reverse rule. "%%" gives one "%".
+// UTF-16 format %s is a UTF-16 text and %S a narrow one. The narrow
+// operations take a UTF-8 format that is converted to UTF-16 before use, so
+// the same rule holds there: traceNarrow(1, "[%S] %s", "narrow", u"wide").
+// "%%" gives one "%".
 #pragma once
 
 #include <cstdarg>

@@ -35,19 +35,33 @@ class ProcessHandle {
 
 // Command lines are split by the Windows rules (blanks separate, double
 // quotes group, backslashes escape only before a quote); the first part is
-// the program, found along PATH when it has no '/'. Every run operation
-// first clears the exit code, process id and handle. With `wait` the call
-// returns when the process has ended (true, its exit code stored) or when
-// the service stops (false: the process is killed and the exit code is
-// 0xFFFFFFFF where the common wait step ran). One object is used by one
-// thread at a time.
+// the program: a path when it contains '/', else a name looked up in the
+// system's program directories only (/usr/local/sbin, /usr/local/bin,
+// /usr/sbin, /usr/bin, /sbin, /bin), never along PATH. Every run operation
+// first clears the exit code, process id and handle; a failure leaves them
+// so (exit code 0). The child of `run` and `runInActiveSession` gets the
+// caller's environment without the service manager's notification and
+// watchdog variables (NOTIFY_SOCKET, WATCHDOG_*); every child starts with
+// default signal dispositions and an empty signal mask. One object is used
+// by one thread at a time.
 class HLMPLG_API IProcess : public IInterface {
   public:
+    // Without `wait`: true once started; nothing of the process is kept
+    // (getProcessHandle and getProcessId give nothing), and it is reaped when
+    // it ends. With `wait`: returns when the process has ended (true, its
+    // exit code stored), even while the service stops.
     virtual bool run(const char16_t* commandLine, bool wait) = 0;
-    // As the user of process `processId` when that is an interactive user
-    // process, else as the user of the first interactive user process of the
-    // active session; false when there is none or the service may not
-    // change its identity.
+    // The three operations below share one wait step. Without `wait` the
+    // process handle is kept (getProcessHandle, takeProcessHandle); with
+    // `wait` the call returns when the process has ended (true, its exit code
+    // stored) or when the service stops: the process is killed and the call
+    // returns false, the exit code staying 0.
+    //
+    // As the user of process `processId`, in that process's login session,
+    // when it is an interactive user process (whether or not a session is
+    // active); else as the user of the first interactive user process of the
+    // active session. The child gets a fresh login environment. False when
+    // there is none or the service may not change its identity.
     virtual bool runAsUserOfProcess(uint32_t processId, const char16_t* commandLine, bool wait) = 0;
     // With the service's identity, inside the active session; false when
     // there is no active session.
@@ -60,7 +74,8 @@ class HLMPLG_API IProcess : public IInterface {
     virtual ProcessHandle getProcessHandle() = 0;
     // The handle held; the object holds none afterwards.
     virtual ProcessHandle takeProcessHandle() = 0;
-    // The id of the process started by the last run without wait, else 0.
+    // The id of the process started by the last runInActiveSession without
+    // wait, else 0.
     virtual uint32_t getProcessId() = 0;
 };
 

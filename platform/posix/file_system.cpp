@@ -163,6 +163,16 @@ Status makeDirectory(const std::string& path, uint32_t mode) {
                            : Error::fromErrno(error);
 }
 
+Error openPathError(const std::string& path, const Error& error) {
+    if (error.errnoValue() != ENOENT) {
+        return error;
+    }
+    const size_t slash = path.find_last_of('/');
+    const std::string parent =
+        slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    return isDirectory(parent) ? error : Error::windows(WinError::kPathNotFound, ENOENT);
+}
+
 Status renameNoReplace(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
         return {};

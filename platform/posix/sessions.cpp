@@ -1,9 +1,11 @@
 #include "platform/sessions.h"
 #include "platform/posix/proc_file.h"
+#include "platform/unique_handle.h"
 
 #include <dirent.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/syscall.h>
 #include <systemd/sd-login.h>
 #include <unistd.h>
 
@@ -135,6 +137,26 @@ std::optional<std::string> sessionOfProcess(uint32_t pid) {
         return std::nullopt;
     }
     return takeText(id);
+}
+
+std::optional<ProcessOwner> processOwner(uint32_t pid) {
+    if (pid == 0) {
+        return std::nullopt;
+    }
+    const UniqueFd pinned(static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)));
+    if (!pinned) {
+        return std::nullopt;
+    }
+    ProcessOwner owner;
+    const auto uid = processUserId(pid);
+    owner.session = sessionOfProcess(pid);
+    // Still alive (a zombie included) after the reads: the id was not given
+    // to another process meanwhile, so what was read is this process's.
+    if (!uid || ::syscall(SYS_pidfd_send_signal, pinned.get(), 0, nullptr, 0) != 0) {
+        return std::nullopt;
+    }
+    owner.uid = *uid;
+    return owner;
 }
 
 std::vector<uint32_t> runningProcessIds() {

@@ -31,12 +31,19 @@ std::string variableName(const std::string& entry) {
     return entry.substr(0, entry.find('='));
 }
 
-// The parent's environment with `overrides` replacing entries of the same name.
+// The service manager's channel to this process: a child that inherited it
+// could report readiness or feed the watchdog in the service's name.
+bool isServiceManagerVariable(const std::string& name) {
+    return name == "NOTIFY_SOCKET" || name.starts_with("WATCHDOG_");
+}
+
+// The parent's environment, less the service manager's variables, with
+// `overrides` replacing entries of the same name.
 std::vector<std::string> mergedEnvironment(const std::vector<std::string>& overrides) {
     std::vector<std::string> merged;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string name = variableName(*entry);
-        bool replaced = false;
+        bool replaced = isServiceManagerVariable(name);
         for (const auto& override : overrides) {
             replaced = replaced || variableName(override) == name;
         }
@@ -57,8 +64,9 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     return result;
 }
 
-// Spawn attributes that give the child default dispositions for the signals
-// a host blocks, and an empty mask, whatever the parent has blocked.
+// Spawn attributes that give the child the default disposition of every
+// signal (the parent may ignore some, SIGXFSZ or SIGPIPE) and an empty mask,
+// whatever the parent has blocked.
 class SpawnAttributes {
   public:
     explicit SpawnAttributes(bool newSession) {
@@ -66,11 +74,9 @@ class SpawnAttributes {
         sigset_t none;
         sigemptyset(&none);
         sigset_t defaults;
-        sigemptyset(&defaults);
-        sigaddset(&defaults, SIGTERM);
-        sigaddset(&defaults, SIGINT);
-        sigaddset(&defaults, SIGHUP);
-        sigaddset(&defaults, SIGPIPE);
+        sigfillset(&defaults);
+        sigdelset(&defaults, SIGKILL);
+        sigdelset(&defaults, SIGSTOP);
         posix_spawnattr_setsigmask(&attributes_, &none);
         posix_spawnattr_setsigdefault(&attributes_, &defaults);
         posix_spawnattr_setflags(&attributes_,
@@ -146,8 +152,10 @@ void closeOtherDescriptorsOnExec() {
     auto fail = [errorFd] { failInChild(errorFd); };
     sigset_t none;
     sigemptyset(&none);
-    for (int number : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
-        ::signal(number, SIG_DFL);
+    struct sigaction byDefault = {};
+    byDefault.sa_handler = SIG_DFL;
+    for (int number = 1; number < NSIG; ++number) {
+        ::sigaction(number, &byDefault, nullptr);  // SIGKILL, SIGSTOP refuse: nothing to reset
     }
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (options.nullStandardStreams || options.outputFd >= 0) {

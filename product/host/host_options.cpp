@@ -75,6 +75,11 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
             }
             options.stopLimit = *limit;
             ++i;
+        } else if (!ownOptionsEnded && !options.pluginList && argument.starts_with("--")) {
+            // Before the list only the host's own options are taken; a list
+            // whose name begins with "--" follows "--".
+            result.error = "unknown option " + argument;
+            return result;
         } else if (!options.pluginList) {
             options.pluginList = argument;
         } else {

@@ -20,9 +20,10 @@ struct HostOptions {
     std::optional<std::string> sharedName;
     // Stop by itself after this time, as if TERM had arrived.
     std::optional<std::chrono::milliseconds> runFor;
-    // The longest the stop of the plugins may take before the host ends at
-    // once (a plugin that never returns from its stop would otherwise keep
-    // the service alive until it is killed).
+    // The longest a stop may take, from the TERM or INT that asked for it,
+    // before the host ends at once (a plugin that never returns from its
+    // start or stop would otherwise keep the service alive until it is
+    // killed).
     std::chrono::milliseconds stopLimit = kDefaultStopLimit;
     // The program name, then every argument that is neither an option of
     // avholm's nor the plugin list, in their order.
@@ -37,6 +38,8 @@ struct ParseResult {
 
 // avholm's own options are recognised anywhere on the line until "--"; the
 // first other argument is the plugin list; everything else is handed on.
+// Before the list, an argument beginning with "--" that is no option of
+// avholm's is a usage error.
 ParseResult parseArguments(const std::vector<std::string>& arguments);
 
 // True when `list` is an inline plugin list: it starts with "@XMLFILE:",

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -65,9 +67,10 @@ void usage(std::FILE* out) {
         "  --shared NAME      use the shared core NAME instead of a private core\n"
         "  --run-for SECONDS  stop by itself after SECONDS, as if TERM had arrived\n"
         "  --stop-limit SECONDS\n"
-        "                     the longest the plugins' stop may take (default 30); a stop\n"
-        "                     that takes longer, or a TERM or INT during the stop, ends\n"
-        "                     avholm at once with exit code 8\n"
+        "                     the longest a stop may take from the TERM or INT that asked\n"
+        "                     for it, the plugins' start included when it comes during\n"
+        "                     the start (default 30); a stop that takes longer, or a\n"
+        "                     second TERM or INT, ends avholm at once with exit code 8\n"
         "  --help             print this text\n"
         "  --                 every later argument is the list or handed on\n"
         "\n"
@@ -233,6 +236,18 @@ std::optional<std::chrono::steady_clock::time_point> earliest(
     return a ? a : b;
 }
 
+// Reloads the configuration for a HUP, telling the service manager.
+void reload(HlmPlg::IHlmCore& core) {
+    host::writeLogLine(1, "avholm", "reloading the configuration");
+    notifyReloading();
+    core.reloadConfig();
+    platform::notifyServiceManager("READY=1\nSTATUS=running");
+}
+
+const char* stopSignalName(platform::HostSignal signal) {
+    return signal == platform::HostSignal::Interrupt ? "INT" : "TERM";
+}
+
 // Waits for a reason to stop; HUP reloads the configuration on the way.
 void waitForStop(HlmPlg::IHlmCore& core, platform::SignalChannel& signals,
                  const host::HostHandler& handler,
@@ -257,24 +272,113 @@ void waitForStop(HlmPlg::IHlmCore& core, platform::SignalChannel& signals,
         }
         const auto signal = signals.wait(timeout);
         if (signal == platform::HostSignal::Hangup) {
-            host::writeLogLine(1, "avholm", "reloading the configuration");
-            notifyReloading();
-            core.reloadConfig();
-            platform::notifyServiceManager("READY=1\nSTATUS=running");
+            reload(core);
         } else if (signal) {
-            host::writeLogLine(
-                1, "avholm",
-                signal == platform::HostSignal::Interrupt ? "stopping: INT" : "stopping: TERM");
+            host::writeLogLine(1, "avholm", std::string("stopping: ") + stopSignalName(*signal));
             return;
         }
     }
 }
 
+// Ends the host at once with exit code 8. Plugin threads may still run and
+// hold what an orderly exit waits for, so the end is an immediate exit that
+// runs no destructors.
+[[noreturn]] void abandonStop(const std::string& reason) {
+    fail("stop abandoned: " + reason + "; exiting at once with code " +
+         std::to_string(kStopAbandoned));
+    platform::exitImmediately(kStopAbandoned);
+}
+
+std::string secondsText(std::chrono::milliseconds limit) {
+    return std::to_string(std::chrono::ceil<std::chrono::seconds>(limit).count()) + " s";
+}
+
+// The start-up, whose calls into the core run plugin code (loading,
+// starting, the second generation's init and start, the command line) that
+// may hang: each step runs on a thread of its own while the main thread
+// keeps reading the signals. A TERM or INT then asks for the stop: the rest
+// of the start and the stop must end within the stop limit counted from
+// that signal, and a second TERM or INT ends the host at once (exit code 8),
+// as during the stop. A HUP is remembered and carried out once the plugins
+// run. Requests from the core (requestStop, setExitCode) only post to this
+// loop, so they never wait for a step.
+class StartSupervisor {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    StartSupervisor(platform::SignalChannel& signals, std::chrono::milliseconds limit)
+        : signals_(signals), limit_(limit) {}
+
+    // Runs `step` on a thread of its own; returns when it has.
+    void run(const std::function<void()>& step) {
+        std::atomic<bool> finished{false};
+        std::exception_ptr failure;
+        std::thread worker([&] {
+            try {
+                step();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            finished.store(true);
+            signals_.wake();
+        });
+        while (!finished.load()) {
+            std::optional<std::chrono::milliseconds> timeout;
+            if (stopDeadline_) {
+                timeout =
+                    std::chrono::ceil<std::chrono::milliseconds>(*stopDeadline_ - Clock::now());
+                if (timeout->count() <= 0) {
+                    abandonStop("the start did not finish within " + secondsText(limit_) +
+                                " of the stop request");
+                }
+            }
+            const auto signal = signals_.wait(timeout);
+            if (!signal) {
+                continue;
+            }
+            if (*signal == platform::HostSignal::Hangup) {
+                reloadPending_ = true;
+            } else if (stopDeadline_) {
+                abandonStop(std::string(stopSignalName(*signal)) +
+                            " arrived while the plugins were starting and a stop was pending");
+            } else {
+                stopDeadline_ = Clock::now() + limit_;
+                host::writeLogLine(1, "avholm",
+                                   std::string("stopping: ") + stopSignalName(*signal) +
+                                       " (once the start has ended)");
+            }
+        }
+        worker.join();
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
+
+    // Whether a TERM or INT arrived during the start.
+    bool stopRequested() const { return stopDeadline_.has_value(); }
+    // Whether a HUP arrived during the start.
+    bool reloadPending() const { return reloadPending_; }
+    // What is left of the stop limit for the stop itself: all of it, or
+    // after a stop request during the start what the start left of it.
+    std::chrono::milliseconds stopLimitLeft() const {
+        if (!stopDeadline_) {
+            return limit_;
+        }
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(*stopDeadline_ - Clock::now());
+        return std::max(left, std::chrono::milliseconds(1));
+    }
+
+  private:
+    platform::SignalChannel& signals_;
+    const std::chrono::milliseconds limit_;
+    std::optional<Clock::time_point> stopDeadline_;
+    bool reloadPending_ = false;
+};
+
 // Watches a stop in progress from a thread of its own: a TERM or INT that
 // arrives meanwhile (the operator insists), or a stop that outlasts the limit
-// (a plugin that never returns), ends the host at once. Plugin threads may
-// still run and hold what an orderly exit waits for, so the end is an
-// immediate exit that runs no destructors.
+// (a plugin that never returns), ends the host at once.
 class StopWatchdog {
   public:
     StopWatchdog(platform::SignalChannel& signals, std::chrono::milliseconds limit)
@@ -295,9 +399,7 @@ class StopWatchdog {
         while (!finished_.load()) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) {
-                abandon("the stop did not finish within " +
-                        std::to_string(std::chrono::ceil<std::chrono::seconds>(limit_).count()) +
-                        " s");
+                abandonStop("the stop did not finish within " + secondsText(limit_));
             }
             const auto signal = signals_.wait(left);
             if (finished_.load()) {
@@ -305,16 +407,10 @@ class StopWatchdog {
             }
             if (signal == platform::HostSignal::Terminate ||
                 signal == platform::HostSignal::Interrupt) {
-                abandon(std::string(signal == platform::HostSignal::Terminate ? "TERM" : "INT") +
-                        " arrived while the plugins were stopping");
+                abandonStop(std::string(stopSignalName(*signal)) +
+                            " arrived while the plugins were stopping");
             }
         }
-    }
-
-    [[noreturn]] static void abandon(const std::string& reason) {
-        fail("stop abandoned: " + reason + "; exiting at once with code " +
-             std::to_string(kStopAbandoned));
-        platform::exitImmediately(kStopAbandoned);
     }
 
     platform::SignalChannel& signals_;
@@ -370,51 +466,70 @@ int runHost(const host::HostOptions& options) {
             return kListMissing;
         }
     }
-    const LoadedCore loaded = loadCore(directory);
+    // From here on the steps that may hang run under the supervisor, and the
+    // main thread keeps reading the signals.
+    StartSupervisor start(signals, options.stopLimit);
+    host::HostHandler handler(signals);
+    LoadedCore loaded;
+    CorePointer core;
+    start.run([&] {
+        loaded = loadCore(directory);
+        if (loaded.failure != kOk) {
+            return;
+        }
+        host::writeLogLine(1, "avholm",
+                           "core verified and loaded: " + directory + kCoreLibraryName);
+        const std::u16string sharedName = utf8ToUtf16(options.sharedName.value_or(""));
+        core.reset(loaded.entry(utf8ToUtf16(list).c_str(), &handler,
+                                options.sharedName ? sharedName.c_str() : nullptr));
+        if (core) {
+            handOnCommandLine(*core, options.coreArguments);
+        }
+    });
     if (loaded.failure != kOk) {
         return loaded.failure;
     }
-
-    host::writeLogLine(1, "avholm", "core verified and loaded: " + directory + kCoreLibraryName);
-    host::HostHandler handler(signals);
-    const std::u16string sharedName = utf8ToUtf16(options.sharedName.value_or(""));
-    CorePointer core(loaded.entry(utf8ToUtf16(list).c_str(), &handler,
-                                  options.sharedName ? sharedName.c_str() : nullptr));
     if (!core) {
         const uint32_t code = std::max(handler.stoppedCode().value_or(kCoreFailed), 1u);
         fail("core initialisation failed (code " + std::to_string(code) + ")");
         return exitStatus(code);
     }
-    handOnCommandLine(*core, options.coreArguments);
-    if (const uint32_t code = core->run(false); code != 0) {
-        fail("core run failed (code " + std::to_string(code) + ")");
-        stopCore(core, false, signals, options.stopLimit);
-        return exitStatus(code);
+    uint32_t runCode = 0;
+    start.run([&] { runCode = core->run(false); });
+    if (runCode != 0) {
+        fail("core run failed (code " + std::to_string(runCode) + ")");
+        stopCore(core, false, signals, start.stopLimitLeft());
+        return exitStatus(runCode);
     }
     // The core's run succeeds when every plugin was refused; for the
     // service nothing would run, so that is a failure of the host's.
     if (handler.pluginsRefused() > 0 && handler.pluginsStarted() == 0) {
         fail("no listed plugin could be loaded (" + std::to_string(handler.pluginsRefused()) +
              " refused); stopping");
-        stopCore(core, true, signals, options.stopLimit);
+        stopCore(core, true, signals, start.stopLimitLeft());
         return kNoPluginLoaded;
     }
     // The plugins run now and can act on the command line. A plugin that
     // takes it has handled a one-shot command: the host stops and exits with
     // the code the plugin set (setExitCode or IService::stopService), else 0.
-    if (core->handleCmdLine()) {
+    bool commandTaken = false;
+    start.run([&] { commandTaken = core->handleCmdLine(); });
+    if (commandTaken) {
         host::writeLogLine(1, "avholm", "stopping: a plugin handled the command line");
-    } else {
+    } else if (!start.stopRequested()) {
         host::writeLogLine(1, "avholm",
                            "running (plugin list " + holm::text::logInsert(list) + ")");
         platform::notifyServiceManager("READY=1\nSTATUS=running");
+        if (start.reloadPending()) {
+            reload(*core);
+        }
         // Logons and logoffs reach the core while it runs; the forwarding
         // ends before the stop begins.
         host::SessionForwarder sessions(*core);
         waitForStop(*core, signals, handler, options.runFor);
     }
     platform::notifyServiceManager("STOPPING=1\nSTATUS=stopping");
-    const uint32_t stopResult = stopCore(core, true, signals, options.stopLimit);
+    const uint32_t stopResult = stopCore(core, true, signals, start.stopLimitLeft());
     const uint32_t code = handler.exitCode().value_or(stopResult);
     host::writeLogLine(1, "avholm", "stopped (exit code " + std::to_string(code) + ")");
     return exitStatus(code);
@@ -424,7 +539,9 @@ int runHost(const host::HostOptions& options) {
 
 int main(int argc, char** argv) {
     // First of all, so that a HUP, TERM or INT from here on waits for the
-    // main loop instead of ending the process with the default action.
+    // main loop instead of ending the process with the default action. The
+    // host reads them from before the core is loaded until it exits: the
+    // start is supervised (StartSupervisor), the stop watched (StopWatchdog).
     platform::blockHostSignals();
     sendTestSignalAtStart();
     const host::ParseResult parsed =

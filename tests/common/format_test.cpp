@@ -172,8 +172,8 @@ TEST(FormatPrintf, ChoosesStringWidthsByTheWindowsRules) {
     EXPECT_EQ(narrow("%c%C%hc%lc", 'a', u'\u20ac', 'b', u'c'),
               "a\xE2\x82\xAC"
               "bc");
-    // A narrow format converted to UTF-16 keeps the narrow rules.
-    EXPECT_EQ(narrowToWide("\xC3\xA9: %s %S %d", utf8, utf16, 3),
+    // A narrow format converted to UTF-16 follows the UTF-16 rules.
+    EXPECT_EQ(narrowToWide("\xC3\xA9: %s %S %d", utf16, utf8, 3),
               u"\u00e9: \u00e9t\u00e9 \u00e9t\u00e9 3");
     EXPECT_EQ(wide(u"%s|%S", static_cast<char16_t*>(nullptr), static_cast<char*>(nullptr)),
               u"(null)|(null)");

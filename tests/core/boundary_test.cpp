@@ -258,6 +258,24 @@ TEST(BoundaryReproductions, FailedStartAfterAcquiringLeavesNothingRegistered) {
     EXPECT_TRUE(host.called("p1:destructor"));
 }
 
+// A plugin whose start never returns cannot keep the host alive: one TERM
+// ends it within the stop limit, with the code of an abandoned stop.
+TEST(BoundaryReproductions, HostEndsAHangingStartWithinTheStopLimit) {
+    holm::test::TempDir directory;
+    auto started = holm::platform::ChildProcess::start(
+        {HOLM_AVHOLM_PROGRAM, "--stop-limit", "1", pluginList("at=start,do=hang")},
+        {"HOLM_DATA_DIR=" + directory.path().string() + "/",
+         "HOLM_REGISTRY_DIR=" + directory.path().string() + "/registry", kSanitizerOptions});
+    ASSERT_TRUE(started.ok()) << started.error().message();
+    ASSERT_TRUE(started->waitForOutput("hostile: hanging in start", kDeadline))
+        << started->output();
+    ASSERT_TRUE(started->sendSignal(holm::platform::ChildSignal::Terminate));
+    EXPECT_EQ(started->wait(kDeadline), 8) << started->output();
+    EXPECT_NE(started->output().find("the start did not finish within 1 s of the stop request"),
+              std::string::npos)
+        << started->output();
+}
+
 // The lifecycle's events in the host's report log after a run in which one
 // plugin cannot be loaded and another fails its start.
 TEST(BoundaryReproductions, LifecycleEventsAreInTheHostsReportLog) {

@@ -85,6 +85,20 @@ TEST(FileSystemTest, MakeDirectoryTellsCreatedFromExisting) {
               WinError::kPathNotFound);
 }
 
+// A failed open tells a missing directory (3) from a missing file (2).
+TEST(FileSystemTest, OpenPathErrorNamesAMissingDirectory) {
+    test::TempDir dir;
+    const Error notFound = Error::fromErrno(ENOENT);
+    EXPECT_EQ(openPathError((dir.path() / "no" / "file").string(), notFound).windowsError(),
+              WinError::kPathNotFound);
+    EXPECT_EQ(openPathError((dir.path() / "file").string(), notFound).windowsError(),
+              WinError::kFileNotFound);
+    EXPECT_EQ(openPathError("relative-file", notFound).windowsError(), WinError::kFileNotFound);
+    const Error denied = Error::fromErrno(EACCES);
+    EXPECT_EQ(openPathError((dir.path() / "no" / "file").string(), denied).windowsError(),
+              WinError::kAccessDenied);
+}
+
 TEST(FileSystemTest, RemoveEmptyDirectoryLeavesContents) {
     test::TempDir dir;
     fs::create_directories(dir.path() / "full" / "inner");

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/sessions.h"
 #include "support/io_faults.h"
 
 namespace holm::platform {
@@ -99,6 +100,20 @@ TEST(ProcessTest, AnInterruptEndsTheWaitAndAKillEndsTheChild) {
               Process::Wait::Exited);
     EXPECT_TRUE(process.exitStatus()->signalled);
     EXPECT_EQ(process.exitStatus()->code, SIGKILL);
+}
+
+// A process's owner is read while a process descriptor pins the process: a
+// child that has been reaped has none.
+TEST(ProcessTest, OwnerIsReadOnlyFromALiveProcess) {
+    const auto own = processOwner(static_cast<uint32_t>(::getpid()));
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->uid, static_cast<uint32_t>(::getuid()));
+    Process process = spawnOrFail({"/bin/true"}, quiet());
+    const auto pid = static_cast<uint32_t>(process.id());
+    ASSERT_EQ(process.wait(io::deadlineIn(kSpawnDeadline)).valueOr(Process::Wait::TimedOut),
+              Process::Wait::Exited);
+    EXPECT_FALSE(processOwner(pid));
+    EXPECT_FALSE(processOwner(0));
 }
 
 TEST(ProcessTest, AChildNobodyWaitsForIsReapedWhenItEnds) {

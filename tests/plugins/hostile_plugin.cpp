@@ -11,7 +11,8 @@
 //                   division by zero), reenter (calls back into the core:
 //                   declares an interface, releases an object twice and a
 //                   pointer it never got, registers and unregisters a
-//                   second service handler), none
+//                   second service handler), hang (writes "hostile: hanging
+//                   in <call>" to standard error and never returns), none
 //   requires=<id>   declares id as required too (a Start that fails after
 //                   the base start acquired the service object)
 //
@@ -22,9 +23,12 @@
 // kind of handler callback and provider call runs. Calls are recorded like
 // the other test plugins' (HOLM_TEST_PLUGIN_LOG). Built without sanitizers,
 // like the faulting plugin: the faults must reach the core's handler.
+#include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -116,6 +120,13 @@ void act(const Options& options, const char* call) {
     }
     if (options.action == "reenter") {
         reenter();
+    }
+    if (options.action == "hang") {
+        std::fprintf(stderr, "hostile: hanging in %s\n", call);
+        std::mutex lock;
+        std::condition_variable never;
+        std::unique_lock guard(lock);
+        never.wait(guard, [] { return false; });
     }
     if (options.action == "throw") {
         throw std::runtime_error("hostile");

@@ -44,6 +44,8 @@ TEST(HostOptionsTest, BadOptionValuesAreUsageErrors) {
              {"avholm", "--stop-limit"},
              {"avholm", "--stop-limit", "0"},
              {"avholm", "--stop-limit", "x"},
+             {"avholm", "--bogus"},
+             {"avholm", "--bogus", "list.xml"},
          }) {
         EXPECT_NE(parseArguments(line).error, "") << line.back();
     }

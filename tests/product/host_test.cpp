@@ -440,6 +440,38 @@ TEST_F(HostTest, HungReloadStopsTheWatchdogPings) {
     // The host is left hanging; destroying its handle kills and reaps it.
 }
 
+// A start that hangs is stopped like a stop that hangs: the stop limit runs
+// from the TERM, and a second TERM ends the host at once.
+TEST_F(HostTest, StopSignalDuringAHangingStartEndsTheHostWithinTheLimit) {
+    {
+        ChildProcess host = startRunning({"--stop-limit", "1", "@XMLFILE:hangrun"});
+        ASSERT_TRUE(host.sendSignal(ChildSignal::Terminate));
+        EXPECT_EQ(host.wait(kDeadline), 8) << host.output();
+        EXPECT_NE(host.output().find("avholm: stop abandoned: the start did not finish within 1 s "
+                                     "of the stop request; exiting at once with code 8\n"),
+                  std::string::npos)
+            << host.output();
+    }
+    ChildProcess host = startRunning({"@XMLFILE:hangrun"});
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Terminate));
+    ASSERT_TRUE(host.waitForOutput("stopping: TERM (once the start has ended)", kDeadline))
+        << host.output();
+    ASSERT_TRUE(host.sendSignal(ChildSignal::Terminate));
+    EXPECT_EQ(host.wait(kDeadline), 8) << host.output();
+    EXPECT_NE(host.output().find("avholm: stop abandoned: TERM arrived while the plugins were "
+                                 "starting and a stop was pending"),
+              std::string::npos)
+        << host.output();
+    EXPECT_EQ(calls().find("stop\n"), std::string::npos) << calls();
+}
+
+TEST_F(HostTest, UnknownOptionIsAUsageError) {
+    const ProcessResult result = run({"--bogus"});
+    EXPECT_EQ(result.exitCode, 5) << result.output;
+    EXPECT_EQ(result.output, "avholm: unknown option --bogus (see avholm --help)\n");
+    EXPECT_EQ(calls(), "");
+}
+
 TEST_F(HostTest, StopOutlastingTheLimitEndsTheHostAtOnce) {
     const ProcessResult result = run({"--run-for", "0", "--stop-limit", "1", "@XMLFILE:hangstop"});
     EXPECT_EQ(result.exitCode, 8) << result.output;

@@ -54,8 +54,8 @@ TEST_F(DebugTest, EveryOperationFormatsOnceAndTagsThePluginName) {
     CHlmPlgDebug debug = makeDebug(&host);
     debug.trace(1, u"%d%% of %s", 50, u"files");
     debug.traceDefault(u"100%% %S", "done");
-    debug.traceNarrow(1, "%s=%d%%", "load", 7);
-    debug.traceNarrowDefault("%S %%", u"wide");
+    debug.traceNarrow(1, "%S=%d%%", "load", 7);
+    debug.traceNarrowDefault("%s %%", u"wide");
     debug.traceSource(1, u"other", u"%%%%");
 
     ASSERT_EQ(host.lines.size(), 5u);

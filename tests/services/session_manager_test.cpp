@@ -46,16 +46,43 @@ TEST(SessionManager, InteractiveUserProcessIsTheSessionUsersOwnInALocalUserSessi
     EXPECT_FALSE(sessions.isInteractiveUserProcess(77));  // no such process
 }
 
+// The process chosen, or nothing.
+std::optional<uint32_t> chosen(SessionManager& sessions, uint32_t pid) {
+    const auto process = sessions.userProcessFor(pid);
+    return process ? std::optional(process->pid) : std::nullopt;
+}
+
 TEST(SessionManager, UserProcessFallsBackToTheFirstOfTheActiveSession) {
     FakeSessions system = desktop();
     SessionManager sessions(system);
-    EXPECT_EQ(sessions.userProcessFor(1002), 1002u);
-    EXPECT_EQ(sessions.userProcessFor(1), 1001u);
-    EXPECT_EQ(sessions.userProcessFor(0), 1001u);
+    EXPECT_EQ(chosen(sessions, 1002), 1002u);
+    EXPECT_EQ(chosen(sessions, 1), 1001u);
+    EXPECT_EQ(chosen(sessions, 0), 1001u);
 
     system.active.clear();
-    EXPECT_EQ(sessions.userProcessFor(1), std::nullopt);
-    EXPECT_EQ(sessions.userProcessFor(1002), 1002u);  // still interactive without a console
+    EXPECT_EQ(chosen(sessions, 1), std::nullopt);
+    EXPECT_EQ(chosen(sessions, 1002), 1002u);  // still interactive without a console
+}
+
+// The account and session come from the chosen process itself, its owner
+// read once: a process in the remote session of the same user keeps that
+// session even though another one is active.
+TEST(SessionManager, ChosenProcessCarriesItsOwnSessionAndAccount) {
+    FakeSessions system = desktop();
+    system.addSession({"6", 1000, "user", false, ":6"});
+    system.addProcess(1600, "6", 1000, "bash");
+    SessionManager sessions(system);
+    const auto process = sessions.userProcessFor(1600);
+    ASSERT_TRUE(process);
+    EXPECT_EQ(process->session.id, "6");
+    EXPECT_EQ(process->session.display, ":6");
+    EXPECT_EQ(process->account.uid, 1000u);
+    EXPECT_EQ(system.ownerReads[1600], 1);
+
+    const auto fallback = sessions.userProcessFor(1);
+    ASSERT_TRUE(fallback);
+    EXPECT_EQ(fallback->session.id, "2");
+    EXPECT_EQ(fallback->session.display, ":0");
 }
 
 // Searched from the newest process down, by a folded part of the image

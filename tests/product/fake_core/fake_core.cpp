@@ -8,6 +8,8 @@
 //   exitcode=N  that thread calls setExitCode(N) first
 //   takecmd=N   handleCmdLine sets the exit code N and returns true (a
 //               plugin handled a one-shot command)
+//   hangrun     run logs "FakeCore: running" and never returns (a plugin
+//               whose start hangs)
 //   hangstop    stop logs "FakeCore: stopping" and never returns
 //   hangreload  reloadConfig logs "FakeCore: reloaded" and never returns
 //   logcontrol  run also logs a source and a text with newlines and an escape
@@ -87,6 +89,9 @@ class FakeCore final : public HlmPlg::IHlmCore {
                 }
                 handler_->requestStop();
             });
+        }
+        if (list_.find("hangrun") != std::string::npos) {
+            hangForever();
         }
         const long code = wordValue(list_, "run");
         return code < 0 ? 0 : static_cast<uint32_t>(code);

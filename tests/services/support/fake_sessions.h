@@ -58,6 +58,14 @@ class FakeSessions : public services::SessionSystem {
         auto found = processTable.find(pid);
         return found == processTable.end() ? std::nullopt : found->second.uid;
     }
+    std::optional<platform::ProcessOwner> ownerOf(uint32_t pid) override {
+        auto found = processTable.find(pid);
+        if (found == processTable.end() || !found->second.uid) {
+            return std::nullopt;
+        }
+        ++ownerReads[pid];
+        return platform::ProcessOwner{*found->second.uid, sessionOf(pid)};
+    }
     std::string imageName(uint32_t pid) override {
         auto found = processTable.find(pid);
         return found == processTable.end() ? std::string() : found->second.image;
@@ -71,6 +79,7 @@ class FakeSessions : public services::SessionSystem {
     std::map<std::string, platform::LoginSession> sessions;
     std::map<uint32_t, ProcessFacts> processTable;
     std::map<uint32_t, platform::UserAccount> accounts;
+    std::map<uint32_t, int> ownerReads;  // ownerOf calls per process
 };
 
 }  // namespace holm::test
