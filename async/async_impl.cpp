@@ -27,40 +27,57 @@ bool CAsyncImpl::unregisterHandler(HlmPlg::IHandler* handler) {
 }
 
 HlmPlg::IAsyncEvent* CAsyncImpl::fireNow(uintptr_t user) {
+    (void)canceller();
     return dispatcher_.addNow(owner_, user);
 }
 
 HlmPlg::IAsyncEvent* CAsyncImpl::fireAfterNSec(int32_t seconds, uintptr_t user) {
+    (void)canceller();
     return dispatcher_.addAfterNSec(owner_, seconds, user);
 }
 
 HlmPlg::IAsyncEvent* CAsyncImpl::watchEvent(const char16_t* name, uintptr_t user) {
+    (void)canceller();
     return dispatcher_.addEvent(owner_, name, user);
 }
 
 // The native flag and the registry view change nothing: there is one view.
 HlmPlg::IAsyncEvent* CAsyncImpl::watchDirectory(const char16_t* path, uint8_t subtree, uint8_t,
                                                 uintptr_t user) {
+    (void)canceller();
     return dispatcher_.addDirectory(owner_, path, subtree != 0, user);
 }
 
 HlmPlg::IAsyncEvent* CAsyncImpl::watchFile(const char16_t* path, uint8_t, uintptr_t user) {
+    (void)canceller();
     return dispatcher_.addFile(owner_, path, user);
 }
 
 HlmPlg::IAsyncEvent* CAsyncImpl::watchRegistryKey(uint32_t root, const char16_t* subkey,
                                                   uint8_t subtree, uint8_t, uintptr_t user) {
+    (void)canceller();
     return dispatcher_.addRegistryKey(owner_, root, subkey, subtree != 0, user);
 }
 
 HlmPlg::IAsyncEvent* CAsyncImpl::watchRegistryValue(uint32_t root, const char16_t* subkey,
                                                     const char16_t* valueName, uint8_t,
                                                     uintptr_t user) {
+    (void)canceller();
     return dispatcher_.addRegistryValue(owner_, root, subkey, valueName, user);
 }
 
 void CAsyncImpl::cancel(HlmPlg::IAsyncEvent* event) {
-    dispatcher_.cancel(event);
+    dispatcher_.cancel(event, canceller());
+}
+
+// The plugin that holds this object (set by the core once it is handed out),
+// else this object's owner alone.
+const void* CAsyncImpl::canceller() {
+    const void* plugin = m_owner;
+    if (plugin != nullptr) {
+        owner_->setCanceller(plugin);
+    }
+    return owner_->canceller();
 }
 
 }  // namespace holm::async

@@ -36,6 +36,8 @@ class CAsyncImpl final : public HlmPlg::IAsync {
     void cancel(HlmPlg::IAsyncEvent* event) override;
 
   private:
+    const void* canceller();
+
     CAsyncImplObjects& dispatcher_;
     const std::shared_ptr<AsyncOwner> owner_;
 };

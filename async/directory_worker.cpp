@@ -1,9 +1,14 @@
 #include "async/directory_worker.h"
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <chrono>
 #include <utility>
 
+#include "common/utf16.h"
 #include "platform/epoll_set.h"
+#include "platform/errors.h"
 #include "platform/file_system.h"
 
 namespace holm::async {
@@ -18,6 +23,10 @@ std::string foldAscii(std::string text) {
         }
     }
     return text;
+}
+
+bool isWatchLimit(int error) {
+    return error == ENOSPC || error == EMFILE || error == ENFILE || error == ENOMEM;
 }
 
 std::string joinPath(const std::string& directory, const std::string& name) {
@@ -71,12 +80,19 @@ CAsyncImplObjectDirectory::~CAsyncImplObjectDirectory() {
 }
 
 bool CAsyncImplObjectDirectory::attach(CHlmPlgAsyncElem& added) {
-    auto& element = static_cast<Element&>(added);
+    const bool attached = attachLocked(static_cast<Element&>(added));
+    flushLog();
+    return attached;
+}
+
+bool CAsyncImplObjectDirectory::attachLocked(Element& element) {
     std::lock_guard lock(watchLock_);
     if (!notifier_) {
         auto notifier = std::make_unique<platform::ChangeNotifier>();
         if (!notifier->valid()) {
-            return false;  // no notifier instance left (limits): nothing can be watched
+            // No instance left (limits): nothing can be watched.
+            platform::setLastError(platform::windowsErrorFromWatchErrno(errno));
+            return false;
         }
         notifier_ = std::move(notifier);
     }
@@ -88,7 +104,21 @@ bool CAsyncImplObjectDirectory::attach(CHlmPlgAsyncElem& added) {
         key.directory = directory;
         key.folded = foldAscii(directory);
         key.subtree = subtree;
-        (void)watchKey(key);  // a refusal leaves the key to the retry at the next wake
+        refusal_ = 0;
+        limitHit_ = false;
+        const bool watched = watchKey(key);
+        if (limitHit_ && retryDelay_.count() == 0) {
+            backOff(std::chrono::steady_clock::now());
+        }
+        if (!watched && isWatchLimit(refusal_)) {
+            // The kernel refuses the directory itself (limits): the
+            // registration fails and the last error names the limit. A
+            // directory gone meanwhile is left to the retry at the next wake.
+            incomplete_.erase(&key);
+            keys_.erase(found);
+            platform::setLastError(platform::windowsErrorFromWatchErrno(refusal_));
+            return false;
+        }
     }
     ++key.users;
     if (element.isFile()) {
@@ -154,6 +184,10 @@ void CAsyncImplObjectDirectory::walkSubtree(Key& key, const std::string& top) {
             const int watch = addWatch(key, child, false);
             if (watch < 0) {
                 incomplete_.insert(&key);  // limits, or gone already: the retry walks again
+                if (isWatchLimit(refusal_)) {
+                    limitReached(key);
+                    return;  // every further watch would be refused as well
+                }
             } else if (walked.insert(watch).second) {
                 pending.push_back(child);
             }
@@ -161,10 +195,37 @@ void CAsyncImplObjectDirectory::walkSubtree(Key& key, const std::string& top) {
     }
 }
 
+// A subtree the kernel covers only in part: one host log line per key
+// (until it is covered whole again), and retries back off.
+void CAsyncImplObjectDirectory::limitReached(Key& key) {
+    limitHit_ = true;
+    if (key.limitReported) {
+        return;
+    }
+    key.limitReported = true;
+    const std::string limit =
+        refusal_ == ENOSPC ? "the user's limit of kernel watches" : "a descriptor or memory limit";
+    pendingLog_.push_back("directory watch of " + key.directory + ": " + limit +
+                          " is reached; part of its subtree is not watched");
+}
+
+// Lines for the host's log, written with no lock held.
+void CAsyncImplObjectDirectory::flushLog() {
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(watchLock_);
+        lines.swap(pendingLog_);
+    }
+    for (const std::string& line : lines) {
+        gate().logLine(text::utf8ToUtf16(line));
+    }
+}
+
 // The kernel watch of `path`, recorded as one of the key's; -1 when refused.
 int CAsyncImplObjectDirectory::addWatch(Key& key, const std::string& path, bool followLink) {
     const auto watch = notifier_->watch(path, followLink);
     if (!watch) {
+        refusal_ = watch.error().errnoValue();
         return -1;
     }
     KernelWatch& kernel = kernel_[*watch];
@@ -207,7 +268,15 @@ void CAsyncImplObjectDirectory::watchEnded(int watch) {
     kernel_.erase(found);
 }
 
+// Keys left incomplete are tried again at each wake; once a kernel limit
+// refused a watch, no sooner than a delay that doubles up to a minute while
+// the limit holds, so a full table is not walked at every change.
 void CAsyncImplObjectDirectory::retryIncomplete() {
+    const auto now = std::chrono::steady_clock::now();
+    if (incomplete_.empty() || now < retryAt_) {
+        return;
+    }
+    limitHit_ = false;
     const std::set<Key*> retry = std::exchange(incomplete_, {});
     for (Key* key : retry) {
         if (key->root < 0) {
@@ -215,6 +284,21 @@ void CAsyncImplObjectDirectory::retryIncomplete() {
         } else if (key->subtree) {
             walkSubtree(*key, key->directory);
         }
+        if (!incomplete_.contains(key)) {
+            key->limitReported = false;
+        }
+    }
+    backOff(now);
+}
+
+void CAsyncImplObjectDirectory::backOff(std::chrono::steady_clock::time_point now) {
+    if (limitHit_) {
+        retryDelay_ =
+            std::clamp(retryDelay_ * 2, std::chrono::seconds(1), std::chrono::seconds(60));
+        retryAt_ = now + retryDelay_;
+    } else {
+        retryDelay_ = std::chrono::seconds(0);
+        retryAt_ = {};
     }
 }
 
@@ -285,6 +369,9 @@ void CAsyncImplObjectDirectory::handle(const platform::ChangeEvent& event,
             }
             if (addWatch(*key, child, false) < 0) {
                 incomplete_.insert(key);
+                if (isWatchLimit(refusal_)) {
+                    limitReached(*key);
+                }
             } else {
                 walkSubtree(*key, child);
             }
@@ -325,16 +412,23 @@ uint32_t CAsyncImplObjectDirectory::run(HlmPlg::IStopEvent* stop) {
                 notifier = notifier_.get();
             }
         }
-        const int count = epoll.wait(ready);
+        platform::EpollSet::Deadline deadline = platform::EpollSet::Deadline::max();
+        {
+            std::lock_guard lock(watchLock_);
+            if (!incomplete_.empty() && retryDelay_.count() > 0) {
+                deadline = retryAt_;  // the retry that backed off is due then
+            }
+        }
+        const int count = epoll.wait(ready, deadline);
         if (count < 0) {
             return 1;
+        }
+        if (stopIsReady(ready, count)) {
+            return 0;  // before anything is taken in: it is left to the next run
         }
         bool changed = false;
         for (int i = 0; i < count; ++i) {
             const uint64_t key = ready[static_cast<size_t>(i)];
-            if (key == kStopKey) {
-                return 0;
-            }
             if (key == kWakeKey) {
                 // Reset before looking: a change made after this sets it again.
                 wake_.reset();
@@ -357,6 +451,7 @@ uint32_t CAsyncImplObjectDirectory::run(HlmPlg::IStopEvent* stop) {
             // before its elements hear of it.
             retryIncomplete();
         }
+        flushLog();
         deliverAll(files);
         deliverAll(directories);
     }

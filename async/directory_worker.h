@@ -21,10 +21,15 @@
 //
 // Registration adds the key's kernel watches on the registering thread, so
 // a change made after watchDirectory or watchFile returned is never lost.
-// A kernel watch refused (limits) or a directory that vanished is tried
-// again at every later wake of the worker, which keeps serving the rest.
+// A kernel limit reached for the directory itself (no instance, no watch
+// left) refuses the registration, with a last error naming the limit; a
+// subtree covered only in part is registered, with one host log line naming
+// the limit and the directory. A directory that vanished is tried again at
+// every later wake of the worker, which keeps serving the rest; a subtree a
+// limit cut short is retried with a delay that doubles up to a minute.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -69,6 +74,7 @@ class CAsyncImplObjectDirectory final : public CAsyncImplObject {
         std::unordered_set<int> watches;
         // File elements of this key by their A-Z folded entry name.
         std::unordered_multimap<std::string, Element*> files;
+        bool limitReported = false;  // its partial cover was logged
     };
     struct KernelWatch {
         std::string path;
@@ -76,7 +82,11 @@ class CAsyncImplObjectDirectory final : public CAsyncImplObject {
     };
     using Selection = std::vector<CHlmPlgAsyncElem*>;
 
+    bool attachLocked(Element& element);
     bool watchKey(Key& key);
+    void limitReached(Key& key);
+    void backOff(std::chrono::steady_clock::time_point now);
+    void flushLog();
     void walkSubtree(Key& key, const std::string& top);
     int addWatch(Key& key, const std::string& path, bool followLink);
     void dropWatch(Key& key, int watch);
@@ -93,6 +103,11 @@ class CAsyncImplObjectDirectory final : public CAsyncImplObject {
     std::map<std::string, Key> keys_;  // by "<directory>;<0|1>"
     std::unordered_map<int, KernelWatch> kernel_;
     std::set<Key*> incomplete_;
+    int refusal_ = 0;        // errno of the last kernel watch refused
+    bool limitHit_ = false;  // a kernel limit refused a watch since the last look
+    std::chrono::steady_clock::time_point retryAt_{};
+    std::chrono::seconds retryDelay_{0};
+    std::vector<std::string> pendingLog_;
     // Directory elements by A-Z folded path, one index per subtree flag.
     std::multimap<std::string, Element*> directories_[2];
 };

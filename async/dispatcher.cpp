@@ -190,14 +190,20 @@ CAsyncImplObject* CAsyncImplObjects::workerFor(ElementKind kind) {
     return nullptr;
 }
 
-void CAsyncImplObjects::cancel(HlmPlg::IAsyncEvent* event) {
-    CHlmPlgAsyncElem* element = lifetimes_.find(event);
-    CAsyncImplObject* worker = element != nullptr ? workerFor(element->kind) : nullptr;
+void CAsyncImplObjects::cancel(HlmPlg::IAsyncEvent* event, const void* canceller) {
+    // Held while it is taken out of its worker: neither destroyed nor its
+    // address reused by another registration meanwhile.
+    CHlmPlgAsyncElem* element = lifetimes_.claim(event, canceller);
+    if (element == nullptr) {
+        return;  // not a live element of the caller's
+    }
+    CAsyncImplObject* worker = workerFor(element->kind);
     if (worker == nullptr || !worker->remove(element)) {
-        return;  // not live, or retired meanwhile by another cancel
+        lifetimes_.unclaim(element);  // already out (a fireNow being delivered, another cancel)
+        return;
     }
     const bool onWorker = onDispatcherThread();
-    lifetimes_.retire({element}, !onWorker);
+    lifetimes_.retireClaimed(element, !onWorker);
     if (!onWorker) {
         worker->idleIfEmpty();
     }
@@ -216,6 +222,14 @@ void CAsyncImplObjects::stopAll() {
     for (auto& worker : workers_) {
         if (worker) {
             worker->stopThread();
+        }
+    }
+}
+
+void CAsyncImplObjects::resumeAll() {
+    for (auto& worker : workers_) {
+        if (worker) {
+            worker->resume();
         }
     }
 }

@@ -74,9 +74,10 @@ class CAsyncImplObjects {
                                           const char16_t* subkey, const char16_t* valueName,
                                           uintptr_t user);
 
-    // Removes one element (see IAsync::cancel for when it waits); a pointer
-    // that is not a live element is ignored.
-    void cancel(HlmPlg::IAsyncEvent* event);
+    // Removes one element (see IAsync::cancel for when it waits). Only a
+    // live element that `canceller` may cancel (AsyncOwner::canceller) is
+    // removed; any other pointer is ignored.
+    void cancel(HlmPlg::IAsyncEvent* event, const void* canceller);
     // Removes every element of `owner` from every worker; waits for their
     // deliveries in progress unless called on a dispatcher thread.
     void cancelAll(const AsyncOwner* owner);
@@ -84,6 +85,9 @@ class CAsyncImplObjects {
     // The Stop phase: every worker's thread ends; nothing is delivered any
     // more, and later registrations are accepted but never delivered.
     void stopAll();
+    // The start of a run of the core (again, for a shared core): workers
+    // stopped by stopAll are idle again and deliver as in the first run.
+    void resumeAll();
     // A service-control request, before any service handler sees it:
     // session logon and logoff reach every worker.
     void onServiceControl(uint32_t control, uint32_t eventType, void* eventData);

@@ -2,6 +2,7 @@
 // plugin as IAsyncEvent*, and the owner they are delivered to.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -46,6 +47,12 @@ class AsyncOwner final : public IAsyncObject {
   public:
     explicit AsyncOwner(PluginCallGate& gate) : gate_(gate) {}
 
+    // Who may cancel the owner's elements: the plugin that holds its IAsync
+    // object (through any of its IAsync objects), or the owner alone for an
+    // object no plugin holds.
+    const void* canceller() const { return canceller_.load(); }
+    void setCanceller(const void* canceller) { canceller_.store(canceller); }
+
     bool deliver(HlmPlg::IAsyncEvent* event) override;
     // Sets or clears the handler; waits for a callback running on another
     // thread, takes effect at once from inside a callback.
@@ -58,6 +65,7 @@ class AsyncOwner final : public IAsyncObject {
     // and the lock is released as usual.
     platform::CriticalSection deliveryLock_;
     HlmPlg::IAsyncHandler* handler_ = nullptr;
+    std::atomic<const void*> canceller_{this};
 };
 
 class CHlmPlgAsyncElem : public HlmPlg::IAsyncEvent {
@@ -76,7 +84,7 @@ class CHlmPlgAsyncElem : public HlmPlg::IAsyncEvent {
 
     // Guarded by the dispatcher's ElementLifetimes.
     uint64_t serial = 0;
-    int64_t inUse = 0;    // deliveries in progress
+    int64_t inUse = 0;    // deliveries in progress and cancels that hold it
     bool doomed = false;  // destroy once the last delivery ends
 };
 

@@ -41,10 +41,29 @@ CHlmPlgAsyncElem* ElementLifetimes::adopt(std::unique_ptr<CHlmPlgAsyncElem> elem
     return raw;
 }
 
-CHlmPlgAsyncElem* ElementLifetimes::find(HlmPlg::IAsyncEvent* event) {
+CHlmPlgAsyncElem* ElementLifetimes::claim(HlmPlg::IAsyncEvent* event, const void* canceller) {
     std::lock_guard lock(mutex_);
     auto found = live_.find(static_cast<const void*>(event));
-    return found == live_.end() || found->second->doomed ? nullptr : found->second.get();
+    if (found == live_.end() || found->second->doomed ||
+        found->second->owner->canceller() != canceller) {
+        return nullptr;
+    }
+    ++found->second->inUse;
+    return found->second.get();
+}
+
+bool ElementLifetimes::isLive(HlmPlg::IAsyncEvent* event) {
+    std::lock_guard lock(mutex_);
+    auto found = live_.find(static_cast<const void*>(event));
+    return found != live_.end() && !found->second->doomed;
+}
+
+void ElementLifetimes::unclaim(CHlmPlgAsyncElem* element) {
+    std::lock_guard lock(mutex_);
+    if (--element->inUse == 0 && element->doomed) {
+        destroyLocked(element);
+    }
+    changed_.notify_all();
 }
 
 void ElementLifetimes::acquire(CHlmPlgAsyncElem* element) {
@@ -65,6 +84,17 @@ void ElementLifetimes::release(CHlmPlgAsyncElem* element) {
 
 void ElementLifetimes::retire(const std::vector<CHlmPlgAsyncElem*>& elements, bool wait) {
     std::unique_lock lock(mutex_);
+    retireLocked(lock, elements, wait);
+}
+
+void ElementLifetimes::retireClaimed(CHlmPlgAsyncElem* element, bool wait) {
+    std::unique_lock lock(mutex_);
+    --element->inUse;
+    retireLocked(lock, {element}, wait);
+}
+
+void ElementLifetimes::retireLocked(std::unique_lock<std::mutex>& lock,
+                                    const std::vector<CHlmPlgAsyncElem*>& elements, bool wait) {
     std::vector<std::pair<const void*, uint64_t>> pending;
     for (CHlmPlgAsyncElem* element : elements) {
         element->doomed = true;

@@ -29,9 +29,15 @@ class ElementLifetimes {
 
     // Takes ownership of a new element and returns it.
     CHlmPlgAsyncElem* adopt(std::unique_ptr<CHlmPlgAsyncElem> element);
-    // The element behind a plugin's pointer, or null for one that is not a
-    // live element (never was, or was destroyed already).
-    CHlmPlgAsyncElem* find(HlmPlg::IAsyncEvent* event);
+    // The live element behind a plugin's pointer when `canceller` may
+    // cancel it, held (not destroyed) until unclaim() or retireClaimed();
+    // null for any other pointer (never an element, destroyed already, being
+    // retired, or another plugin's element at a reused address).
+    CHlmPlgAsyncElem* claim(HlmPlg::IAsyncEvent* event, const void* canceller);
+    void unclaim(CHlmPlgAsyncElem* element);
+    // Whether the pointer is a live element not being retired (tests and
+    // diagnostics).
+    bool isLive(HlmPlg::IAsyncEvent* event);
 
     // A delivery of `element` begins / ends.
     void acquire(CHlmPlgAsyncElem* element);
@@ -40,6 +46,8 @@ class ElementLifetimes {
     // Dooms the elements (see above). With `wait`, returns once they are
     // destroyed.
     void retire(const std::vector<CHlmPlgAsyncElem*>& elements, bool wait);
+    // retire() for one claimed element, dropping the claim.
+    void retireClaimed(CHlmPlgAsyncElem* element, bool wait);
 
     // Deliveries in progress, over all elements (tests and diagnostics).
     int64_t deliveriesInFlight();
@@ -48,6 +56,8 @@ class ElementLifetimes {
 
   private:
     void destroyLocked(CHlmPlgAsyncElem* element);
+    void retireLocked(std::unique_lock<std::mutex>& lock,
+                      const std::vector<CHlmPlgAsyncElem*>& elements, bool wait);
 
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/epoll_set.h"
+#include "platform/errors.h"
 #include "platform/named_event.h"
 
 namespace holm::async {
@@ -31,12 +32,15 @@ bool CAsyncImplObjectEvent::attach(CHlmPlgAsyncElem& element) {
         ++found->second.users;
         return true;
     }
-    platform::UniqueFd fd = platform::openNamedEventWatch(runtimeDirectory_, fileName);
-    if (!fd.valid()) {
+    platform::NamedEventWatch fifo = platform::NamedEventWatch::open(runtimeDirectory_, fileName);
+    if (!fifo.valid()) {
+        // Descriptors, FIFOs (a full runtime file system) or trust: the
+        // last error says which.
+        platform::setLastError(platform::windowsErrorFromErrno(errno));
         return false;
     }
     const uint64_t id = nextWatchId_++;
-    watches_.emplace(fileName, Watch{id, std::move(fd), 1});
+    watches_.emplace(fileName, Watch{id, std::move(fifo), 1});
     namesById_.emplace(id, fileName);
     unsynced_.push_back(id);
     return true;
@@ -76,9 +80,12 @@ uint32_t CAsyncImplObjectEvent::run(HlmPlg::IStopEvent* stop) {
     std::vector<std::string> fired;
     for (;;) {
         if (sync) {
+            std::lock_guard lock(watchLock_);
+            if (stop->isSet()) {
+                return 0;  // the watches opened meanwhile are the next run's
+            }
             // Reset before looking: a change made after this sets it again.
             wake_.reset();
-            std::lock_guard lock(watchLock_);
             addUnsynced(epoll);
             sync = false;
         }
@@ -86,21 +93,21 @@ uint32_t CAsyncImplObjectEvent::run(HlmPlg::IStopEvent* stop) {
         if (count < 0) {
             return 1;
         }
+        if (stopIsReady(ready, count)) {
+            return 0;  // before anything is drained: it is left to the next run
+        }
         fired.clear();
         {
             std::lock_guard lock(watchLock_);
             for (int i = 0; i < count; ++i) {
                 const uint64_t key = ready[static_cast<size_t>(i)];
-                if (key == kStopKey) {
-                    return 0;
-                }
                 if (key == kWakeKey) {
                     sync = true;
                     continue;
                 }
                 auto named = namesById_.find(key);
                 if (named != namesById_.end()) {
-                    platform::drainNamedEvent(watches_.at(named->second).fd.get());
+                    platform::drainNamedEvent(watches_.at(named->second).fifo.fd());
                     fired.push_back(named->second);
                 }
             }
@@ -118,7 +125,7 @@ void CAsyncImplObjectEvent::addUnsynced(platform::EpollSet& epoll) {
     std::vector<uint64_t> refused;
     for (uint64_t id : unsynced_) {
         auto named = namesById_.find(id);
-        if (named != namesById_.end() && !epoll.add(watches_.at(named->second).fd.get(), id)) {
+        if (named != namesById_.end() && !epoll.add(watches_.at(named->second).fifo.fd(), id)) {
             refused.push_back(id);
         }
     }

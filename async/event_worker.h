@@ -1,6 +1,7 @@
 // The event worker ("AsyncEventThread"): watchEvent (kind 1) elements. One
 // watch per canonical name (names equal with A-Z folded share one), each a
-// FIFO in the runtime directory, all in one epoll set with the stop and wake
+// FIFO of this watcher in the runtime directory (other processes watching
+// the same name have their own), all in one epoll set with the stop and wake
 // events: no limit of 64 handles, and waking costs the same for 10 or 10,000
 // names.
 //
@@ -18,7 +19,7 @@
 
 #include "async/worker.h"
 #include "platform/epoll_set.h"
-#include "platform/unique_handle.h"
+#include "platform/named_event.h"
 
 namespace holm::async {
 
@@ -41,7 +42,7 @@ class CAsyncImplObjectEvent final : public CAsyncImplObject {
   private:
     struct Watch {
         uint64_t id;
-        platform::UniqueFd fd;
+        platform::NamedEventWatch fifo;
         size_t users;
     };
     void addUnsynced(platform::EpollSet& epoll);

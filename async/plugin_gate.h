@@ -24,6 +24,10 @@ class PluginCallGate {
     virtual bool call(std::u16string_view place, const HlmPlg::IHandler* callee,
                       FunctionRef<void()> body) = 0;
 
+    // One line for the host's log, about the subsystem itself (a watch the
+    // kernel covers only in part). Nothing by default.
+    virtual void logLine(std::u16string_view text) { (void)text; }
+
   protected:
     ~PluginCallGate() = default;
 };

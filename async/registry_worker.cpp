@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "common/utf16.h"
+#include "platform/epoll_set.h"
+#include "platform/errors.h"
 
 namespace holm::async {
 
@@ -11,6 +13,13 @@ namespace reg = platform::registry;
 
 namespace {
 constexpr uint64_t kRefreshKey = 2;
+constexpr uint64_t kWatchSetKey = 3;
+
+bool isLimitError(uint32_t error) {
+    return error == platform::WinError::kTooManyOpenFiles ||
+           error == platform::WinError::kNoSystemResources ||
+           error == platform::WinError::kNotEnoughMemory;
+}
 
 std::string recordNameOf(const CHlmPlgAsyncElemRegistry& element) {
     std::u16string folded = element.subkey;
@@ -80,17 +89,21 @@ bool CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
     auto [found, inserted] = records_.try_emplace(recordNameOf(element));
     Record& record = found->second;
     if (inserted) {
-        record.id = nextId_++;
         record.root = element.root;
         record.subkey = element.subkey;
         record.subtree = element.subtree;
-        byId_.emplace(record.id, &record);
         // Watched on the registering thread: a change made after the
-        // registration returned is never lost.
-        if (watchRecord(record)) {
-            unsynced_.push_back(record.id);
-        } else {
-            unwatched_.insert(record.id);
+        // registration returned is never lost. A kernel limit refuses the
+        // registration (the last error names it); a key gone meanwhile is
+        // left to a retry.
+        const uint32_t error = watchRecord(record);
+        if (isLimitError(error)) {
+            records_.erase(found);
+            platform::setLastError(error);
+            return false;
+        }
+        if (error != reg::kErrorSuccess) {
+            unwatched_.insert(&record);
         }
     }
     record.elements.push_back(&element);
@@ -107,74 +120,58 @@ void CAsyncImplObjectRegistry::detach(CHlmPlgAsyncElem& removed) {
     Record& record = found->second;
     std::erase(record.elements, &element);
     if (record.elements.empty()) {
-        // Closing the watch takes it out of the running loop's epoll set.
-        unwatched_.erase(record.id);
-        byId_.erase(record.id);
+        unwatchRecord(record);
+        unwatched_.erase(&record);
         records_.erase(found);
     }
 }
 
-bool CAsyncImplObjectRegistry::watchRecord(Record& record) {
-    reg::KeyWatch watch;
-    if (reg::KeyWatch::create(store_, static_cast<reg::Root>(record.root), record.subkey,
-                              record.subtree, reg::kNotifyName | reg::kNotifyLastSet,
-                              watch) != reg::kErrorSuccess) {
-        return false;
+uint32_t CAsyncImplObjectRegistry::watchRecord(Record& record) {
+    uint64_t id = 0;
+    const uint32_t error = watches_.add(store_, static_cast<reg::Root>(record.root), record.subkey,
+                                        record.subtree, reg::kNotifyName | reg::kNotifyLastSet, id);
+    if (error == reg::kErrorSuccess) {
+        record.watch = id;
+        byWatch_.emplace(id, &record);
     }
-    record.watch = std::move(watch);
-    return true;
+    return error;
 }
 
-// Adds the watches made since the last look. One the kernel refuses waits
-// for a retry at a later wake.
-void CAsyncImplObjectRegistry::syncWatches(platform::EpollSet& epoll) {
-    for (uint64_t id : std::exchange(unsynced_, {})) {
-        auto found = byId_.find(id);
-        if (found == byId_.end() || !found->second->watch.valid()) {
-            continue;  // gone meanwhile
-        }
-        if (!epoll.add(found->second->watch.fd(), id)) {
-            found->second->watch = reg::KeyWatch{};
-            unwatched_.insert(id);
-        }
+void CAsyncImplObjectRegistry::unwatchRecord(Record& record) {
+    if (record.watch != 0) {
+        watches_.remove(record.watch);
+        byWatch_.erase(record.watch);
+        record.watch = 0;
     }
 }
 
 // Watches again the records that have no watch; their value elements are
-// compared then (a key that came back may bring its values). True when a
-// watch was made.
-bool CAsyncImplObjectRegistry::retryUnwatched(Selection& values) {
-    bool watched = false;
-    for (uint64_t id : std::vector<uint64_t>(unwatched_.begin(), unwatched_.end())) {
-        Record& record = *byId_.at(id);
-        if (!watchRecord(record)) {
+// compared then (a key that came back may bring its values).
+void CAsyncImplObjectRegistry::retryUnwatched(Selection& values) {
+    for (Record* record : std::vector<Record*>(unwatched_.begin(), unwatched_.end())) {
+        if (watchRecord(*record) != reg::kErrorSuccess) {
             continue;
         }
-        unwatched_.erase(id);
-        unsynced_.push_back(id);
-        watched = true;
-        for (Element* element : record.elements) {
+        unwatched_.erase(record);
+        for (Element* element : record->elements) {
             if (element->isValue() && valueChanged(*element)) {
                 lifetimes_.acquire(element);
                 values.push_back(element);
             }
         }
     }
-    return watched;
 }
 
 void CAsyncImplObjectRegistry::fire(Record& record, Selection& keys, Selection& values) {
-    if (!record.watch.consume()) {
-        return;  // only changes the watch does not report
-    }
     reg::Key key;
-    if (reg::Key::open(store_, static_cast<reg::Root>(record.root), record.subkey, key,
+    if (watches_.intact(record.watch) &&
+        reg::Key::open(store_, static_cast<reg::Root>(record.root), record.subkey, key,
                        reg::kKeyNotify) == reg::kErrorSuccess) {
-        record.watch.rearm();
+        watches_.rearm(record.watch);
     } else {
         // The key was deleted: its watch sees nothing any more.
-        record.watch = reg::KeyWatch{};
-        unwatched_.insert(record.id);
+        unwatchRecord(record);
+        unwatched_.insert(&record);
     }
     for (Element* element : record.elements) {
         if (!element->isValue()) {
@@ -197,9 +194,9 @@ void CAsyncImplObjectRegistry::dropSessionWatches() {
         return;
     }
     for (auto& [name, record] : records_) {
-        if (record.watch.valid() && record.subkey.find(sid) != std::u16string::npos) {
-            record.watch = reg::KeyWatch{};
-            unwatched_.insert(record.id);
+        if (record.watch != 0 && record.subkey.find(sid) != std::u16string::npos) {
+            unwatchRecord(record);
+            unwatched_.insert(&record);
         }
     }
 }
@@ -221,49 +218,55 @@ uint32_t CAsyncImplObjectRegistry::run(HlmPlg::IStopEvent* stop) {
         !epoll.add(refresh_.descriptor(), kRefreshKey)) {
         return 1;  // a worker that cannot wait ends; its elements stay registered
     }
-    {
-        // A new run has a new set: every watch joins it.
-        std::lock_guard lock(watchLock_);
-        unsynced_.clear();
-        for (const auto& [id, record] : byId_) {
-            unsynced_.push_back(id);
-        }
-    }
-    bool sync = true;
-    std::array<uint64_t, 64> ready{};
+    bool waitingOnSet = false;
+    std::array<uint64_t, 4> ready{};
     for (;;) {
-        if (sync) {
-            // Reset before looking: a change made after this sets it again.
-            wake_.reset();
+        if (!waitingOnSet) {
+            // The set's instance is opened by the first watch and kept for
+            // the worker's life.
             std::lock_guard lock(watchLock_);
-            syncWatches(epoll);
-            sync = false;
+            waitingOnSet = watches_.valid() && epoll.add(watches_.fd(), kWatchSetKey);
         }
         const int count = epoll.wait(ready);
         if (count < 0) {
             return 1;
         }
+        if (stopIsReady(ready, count)) {
+            return 0;  // before anything is taken in: it is left to the next run
+        }
+        bool changed = false;
+        bool woken = false;
+        bool refresh = false;
+        for (int i = 0; i < count; ++i) {
+            const uint64_t key = ready[static_cast<size_t>(i)];
+            if (key == kWakeKey) {
+                // Reset before looking: a change made after this sets it again.
+                wake_.reset();
+                woken = true;
+            }
+            refresh = refresh || key == kRefreshKey;
+            changed = changed || key == kWatchSetKey;
+        }
         Selection keys;
         Selection values;
         {
             std::lock_guard lock(watchLock_);
-            bool refresh = false;
-            for (int i = 0; i < count; ++i) {
-                const uint64_t key = ready[static_cast<size_t>(i)];
-                if (key == kStopKey) {
-                    return 0;
-                }
-                if (key == kWakeKey) {
-                    sync = true;
-                } else if (key == kRefreshKey) {
-                    refresh = true;
-                } else if (auto found = byId_.find(key); found != byId_.end()) {
-                    fire(*found->second, keys, values);
+            if (changed) {
+                const std::vector<uint64_t> fired = watches_.consume();
+                woken = woken || !fired.empty();
+                for (uint64_t id : fired) {
+                    if (auto found = byWatch_.find(id); found != byWatch_.end()) {
+                        fire(*found->second, keys, values);
+                    }
                 }
             }
-            // Records without a watch are retried at every wake, before a
-            // logoff closes the session user's: those wait for the next.
-            sync = retryUnwatched(values) || sync;
+            // Records without a watch are retried at every wake (a
+            // registration, a change reported, a logoff), before a logoff
+            // closes the session user's: those wait for the next. The set's
+            // own notes (a directory no longer watched) wake nothing.
+            if (woken || refresh) {
+                retryUnwatched(values);
+            }
             if (refresh) {
                 refresh_.reset();
                 dropSessionWatches();

@@ -2,10 +2,11 @@
 // watchRegistryValue (kind 8) elements over the registry store's key watches.
 //
 // Elements are grouped in records by root, subkey (A-Z folded) and subtree
-// flag; each record holds one key watch, all of them in one epoll set with
-// the stop, wake and refresh events. A key watch is armed again right after
-// each firing, and only that record is touched: nothing is rebuilt per wake,
-// so 10,000 records cost a wake what 10 do.
+// flag; each record holds one key watch, all of them in one watch set: one
+// kernel instance for the whole worker, waited on with the stop, wake and
+// refresh events. A key watch is armed again right after each firing, and
+// only the records that fired are touched: nothing is rebuilt per wake, so
+// 10,000 records cost a wake what 10 do.
 //
 // A firing record delivers its key elements, and those of its value
 // elements whose value (type, size or bytes) differs from the one stored at
@@ -32,7 +33,6 @@
 #include <vector>
 
 #include "async/worker.h"
-#include "platform/epoll_set.h"
 #include "platform/manual_event.h"
 #include "registry/registry.h"
 #include "registry/registry_watch.h"
@@ -69,18 +69,17 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
     using Element = CHlmPlgAsyncElemRegistry;
     using Selection = std::vector<CHlmPlgAsyncElem*>;
     struct Record {
-        uint64_t id = 0;
         uint32_t root = 0;
         std::u16string subkey;  // as first met
         bool subtree = false;
-        platform::registry::KeyWatch watch;
+        uint64_t watch = 0;  // in watches_; 0 while unwatched
         std::vector<Element*> elements;
     };
 
     bool openStore();
-    bool watchRecord(Record& record);
-    void syncWatches(platform::EpollSet& epoll);
-    bool retryUnwatched(Selection& values);
+    uint32_t watchRecord(Record& record);
+    void unwatchRecord(Record& record);
+    void retryUnwatched(Selection& values);
     void dropSessionWatches();
     void fire(Record& record, Selection& keys, Selection& values);
     bool valueChanged(Element& element);
@@ -88,13 +87,10 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
     const std::filesystem::path storeDirectory_;
     std::mutex watchLock_;
     platform::registry::Store store_;
+    platform::registry::KeyWatchSet watches_;
     std::unordered_map<std::string, Record> records_;  // by root, folded subkey, flag
-    std::unordered_map<uint64_t, Record*> byId_;
-    // Records watched since the running loop last looked, and records
-    // without a watch (waiting for a retry).
-    std::vector<uint64_t> unsynced_;
-    std::unordered_set<uint64_t> unwatched_;
-    uint64_t nextId_ = 3;  // 0, 1 and 2 are the stop, wake and refresh keys
+    std::unordered_map<uint64_t, Record*> byWatch_;
+    std::unordered_set<Record*> unwatched_;  // waiting for a retry
     platform::ManualEvent refresh_;
     std::mutex sidLock_;
     std::u16string sid_;

@@ -131,6 +131,10 @@ bool CThreadImpl::stop() {
     return true;
 }
 
+void CThreadImpl::requestStop() {
+    shared_->stop.event.set();
+}
+
 void* CThreadImpl::getThreadHandle() {
     std::lock_guard lock(control_);
     return thread_.joinable() ? reinterpret_cast<void*>(thread_.native_handle()) : nullptr;

@@ -35,6 +35,9 @@ class CThreadImpl final : public HlmPlg::IThread {
     bool unregisterHandler(HlmPlg::IHandler* handler) override;
     bool start(uint32_t unused) override;
     bool stop() override;
+    // Sets the stop event without waiting for the body to end; a later
+    // stop() collects the thread.
+    void requestStop();
     void* getThreadHandle() override;
     uint32_t getThreadId() override;
 

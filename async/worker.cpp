@@ -21,24 +21,35 @@ bool CAsyncImplObject::add(CHlmPlgAsyncElem* element) {
         return false;
     }
     // The start lock is held while appending, so a concurrent cancel cannot
-    // find the list empty and stop the thread between the start and the
-    // append.
+    // find the list empty and stop the thread between the append and the
+    // start; appending first lets a new thread see the element at once.
     std::lock_guard start(startLock_);
-    if (!started_) {
-        wake_.reset();
-        auto thread = std::make_unique<CThreadImpl>(gate_);
-        thread->registerHandler(this);
-        if (thread->start(0)) {
-            thread_ = std::move(thread);
-            started_ = true;
-        }
-    }
     {
         std::lock_guard lock(listLock_);
         list_.push_back(element);
     }
+    if (!started_) {
+        startLocked();
+    }
     wake_.set();
     return true;
+}
+
+void CAsyncImplObject::startLocked() {
+    auto thread = std::make_unique<CThreadImpl>(gate_);
+    thread->registerHandler(this);
+    if (thread->start(0)) {
+        thread_ = std::move(thread);
+        started_ = true;
+    }
+}
+
+std::unique_ptr<CThreadImpl> CAsyncImplObject::takeThreadLocked() {
+    std::unique_ptr<CThreadImpl> ending = std::move(thread_);
+    if (ending) {
+        ending->requestStop();
+    }
+    return ending;
 }
 
 bool CAsyncImplObject::remove(CHlmPlgAsyncElem* element) {
@@ -86,7 +97,7 @@ void CAsyncImplObject::idleIfEmpty() {
         if (!started_ || !list_.empty()) {
             return;
         }
-        ending = std::move(thread_);
+        ending = takeThreadLocked();
         started_ = false;
     }
     if (ending) {
@@ -98,10 +109,26 @@ void CAsyncImplObject::stopThread() {
     std::unique_ptr<CThreadImpl> ending;
     {
         std::lock_guard start(startLock_);
-        ending = std::move(thread_);
+        ending = takeThreadLocked();
     }
     if (ending) {
         (void)ending->stop();
+    }
+}
+
+void CAsyncImplObject::resume() {
+    std::lock_guard start(startLock_);
+    if (thread_ != nullptr) {
+        return;
+    }
+    started_ = false;
+    bool waiting = false;
+    {
+        std::lock_guard lock(listLock_);
+        waiting = !list_.empty();
+    }
+    if (waiting) {
+        startLocked();
     }
 }
 

@@ -8,7 +8,17 @@
 // delivery waits for the caller): the worker then idles, with nothing to
 // wait for, until the next registration or the Stop phase. After stopAll the
 // worker is silent: its elements stay registered, nothing is delivered, and
-// only a cancel that empties its list returns it to idle.
+// only a cancel that empties its list or the start of the core's next run
+// (resume) returns it to idle.
+//
+// A thread that is to end is told so (its stop event set) under the start
+// lock, before any new thread can start, and is joined after the lock is
+// released (it may be delivering into plugin code that waits for it). Every
+// run therefore starts a new thread only once the old one was told to stop;
+// each run looks at the whole list (or its worker's whole watch state) when
+// it starts, and a loop that sees its stop event among its ready events
+// returns before it takes anything else in, so an ending thread never
+// swallows a registration or a change meant for its successor.
 //
 // Locks: the start lock before the list lock; the list lock is never held
 // while a handler runs or while the worker waits.
@@ -36,6 +46,18 @@ namespace holm::async {
 inline constexpr uint64_t kStopKey = 0;
 inline constexpr uint64_t kWakeKey = 1;
 
+// Whether the stop key is among the first `count` ready keys: a loop looks
+// for it before it handles any other key of the batch.
+template <class Keys>
+bool stopIsReady(const Keys& ready, int count) {
+    for (int i = 0; i < count; ++i) {
+        if (ready[static_cast<size_t>(i)] == kStopKey) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class CAsyncImplObject : public HlmPlg::IThreadHandler {
   public:
     CAsyncImplObject(PluginCallGate& gate, ElementLifetimes& lifetimes);
@@ -56,6 +78,9 @@ class CAsyncImplObject : public HlmPlg::IThreadHandler {
     void idleIfEmpty();
     // Stops the thread for good; the worker stays marked started.
     void stopThread();
+    // A new run of the core: a worker stopped for good is idle again, and
+    // starts its thread at once when elements wait in its list.
+    void resume();
 
     // Session changes (through the service-control hook). Nothing here;
     // workers that watch per-user state override them.
@@ -91,12 +116,18 @@ class CAsyncImplObject : public HlmPlg::IThreadHandler {
     // Delivers each element to its owner and ends its delivery.
     void deliverAll(const std::vector<CHlmPlgAsyncElem*>& elements);
 
+    PluginCallGate& gate() { return gate_; }
+
     std::mutex listLock_;
     std::list<CHlmPlgAsyncElem*> list_;
     platform::ManualEvent wake_;
     ElementLifetimes& lifetimes_;
 
   private:
+    void startLocked();
+    // Takes the thread out, told to stop; the caller joins it unlocked.
+    std::unique_ptr<CThreadImpl> takeThreadLocked();
+
     PluginCallGate& gate_;
     std::mutex startLock_;
     bool started_ = false;

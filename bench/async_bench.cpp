@@ -112,9 +112,10 @@ void BM_BareFifoEpollLoop(benchmark::State& state) {
     holm::platform::ManualEvent delivered;
     SignallingHandler handler(delivered);
     holm::platform::ManualEvent stop;
-    holm::platform::UniqueFd fifo = holm::platform::openNamedEventWatch(directory, fileName);
+    holm::platform::NamedEventWatch fifo =
+        holm::platform::NamedEventWatch::open(directory, fileName);
     holm::platform::EpollSet epoll;
-    if (!fifo.valid() || !epoll.add(stop.descriptor(), 0) || !epoll.add(fifo.get(), 1)) {
+    if (!fifo.valid() || !epoll.add(stop.descriptor(), 0) || !epoll.add(fifo.fd(), 1)) {
         state.SkipWithError("cannot set up the loop");
         return;
     }
@@ -126,7 +127,7 @@ void BM_BareFifoEpollLoop(benchmark::State& state) {
                 if (ready[static_cast<size_t>(i)] == 0) {
                     return;
                 }
-                holm::platform::drainNamedEvent(fifo.get());
+                holm::platform::drainNamedEvent(fifo.fd());
                 handler.onAsyncEvent(nullptr);
             }
             if (count < 0) {

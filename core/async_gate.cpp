@@ -1,5 +1,9 @@
 #include "core/async_gate.h"
 
+#include <string>
+
+#include "common/log_text.h"
+
 namespace holm::core {
 
 void AsyncGate::setReporting(const BoundaryReporting& reporting) {
@@ -17,6 +21,13 @@ bool AsyncGate::call(std::u16string_view place, const HlmPlg::IHandler* callee,
     return callPlugin(reporting(), place, calleeOf(const_cast<HlmPlg::IHandler*>(callee)),
                       [&] { body(); })
         .has_value();
+}
+
+void AsyncGate::logLine(std::u16string_view text) {
+    const BoundaryReporting current = reporting();
+    if (current.host != nullptr) {
+        current.host->log(kLevelAlways, u"Core", text::logLineText(std::u16string(text)).c_str());
+    }
 }
 
 }  // namespace holm::core

@@ -21,6 +21,7 @@ class AsyncGate final : public async::PluginCallGate {
 
     bool call(std::u16string_view place, const HlmPlg::IHandler* callee,
               async::FunctionRef<void()> body) override;
+    void logLine(std::u16string_view text) override;
 
     // Where calls report now.
     BoundaryReporting reporting();

@@ -327,6 +327,11 @@ uint32_t CHolmCore::run(bool quick) {
 
 uint32_t CHolmCore::runPhases(bool quick, uint32_t& code) {
     util::GenericRunPerformance timing(u"CHolmCore::run");
+    if (async::CAsyncImplObjects* dispatcher = provider_->dispatcher()) {
+        // The Stop phase of an earlier run of a shared core left the
+        // workers stopped for good: this run starts them afresh.
+        dispatcher->resumeAll();
+    }
     CPluginLifecycle& plugins = lifecycle_;
     plugins.loadList(list_.readEntries("plugins"));
     initializeSecondGeneration();

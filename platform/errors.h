@@ -61,6 +61,7 @@ inline constexpr uint32_t kNoUnicodeTranslation = 1113;  // ERROR_NO_UNICODE_TRA
 inline constexpr uint32_t kDllInitFailed = 1114;         // ERROR_DLL_INIT_FAILED
 inline constexpr uint32_t kIoDevice = 1117;              // ERROR_IO_DEVICE
 inline constexpr uint32_t kNotAuthenticated = 1244;      // ERROR_NOT_AUTHENTICATED
+inline constexpr uint32_t kNoSystemResources = 1450;     // ERROR_NO_SYSTEM_RESOURCES
 inline constexpr uint32_t kTimeout = 1460;               // ERROR_TIMEOUT
 inline constexpr uint32_t kBadConfiguration = 1610;      // ERROR_BAD_CONFIGURATION
 inline constexpr uint32_t kInvalidDatatype = 1804;       // ERROR_INVALID_DATATYPE
@@ -73,6 +74,11 @@ inline constexpr uint32_t kResourceNameNotFound = 1814;  // ERROR_RESOURCE_NAME_
 // kAlreadyExists itself. An errno without a closer match gives kGenFailure,
 // so a failure is never turned into success.
 uint32_t windowsErrorFromErrno(int err) noexcept;
+
+// The same for a failure to make a change watch (inotify): ENOSPC there is
+// the user's limit of kernel watches (kNoSystemResources), not a full disk;
+// EMFILE is the limit of instances or of descriptors (kTooManyOpenFiles).
+uint32_t windowsErrorFromWatchErrno(int err) noexcept;
 
 // The calling thread's last error (0 until set).
 uint32_t lastError() noexcept;

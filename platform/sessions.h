@@ -22,7 +22,8 @@ std::optional<uint32_t> sessionOwner(uint32_t sessionId);
 std::optional<std::set<uint32_t>> loginSessions();
 
 // Tells when the list of login sessions may have changed: a descriptor that
-// becomes readable then. Invalid when there is no session manager.
+// becomes readable then. Invalid when there is no session manager, or when a
+// kernel limit refuses what it watches with.
 class SessionMonitor {
   public:
     SessionMonitor();
@@ -31,6 +32,9 @@ class SessionMonitor {
     SessionMonitor& operator=(const SessionMonitor&) = delete;
 
     bool valid() const { return state_ != nullptr; }
+    // Why the monitor could not be made (an errno value: ENOENT without a
+    // session manager, EMFILE or ENOSPC for a kernel limit); 0 when valid.
+    int failure() const { return failure_; }
     int descriptor() const;
     // Takes in what made the descriptor readable; list the sessions after.
     void flush();
@@ -38,6 +42,7 @@ class SessionMonitor {
   private:
     struct State;
     std::unique_ptr<State> state_;
+    int failure_ = 0;
 };
 
 struct LoginSession {

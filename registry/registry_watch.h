@@ -13,7 +13,9 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string_view>
+#include <vector>
 
 #include "platform/unique_handle.h"
 #include "registry/registry.h"
@@ -26,6 +28,63 @@ inline constexpr uint32_t kNotifyAttributes = 0x2;  // accepted; keys have no at
 inline constexpr uint32_t kNotifyLastSet = 0x4;     // values set or deleted
 inline constexpr uint32_t kNotifySecurity = 0x8;    // accepted; keys have no security here
 
+// Many key watches over one kernel change-notification instance, so that a
+// process watching thousands of keys holds one instance, not one per key.
+// Each watch is one-shot as above (consume() disarms what it reports); a
+// change a disarmed watch sees is kept and reported by the first consume()
+// after its rearm(). A directory watched by several watches (a key and a
+// subtree above it) is one kernel watch shared by them.
+class KeyWatchSet {
+  public:
+    KeyWatchSet() = default;
+
+    // Adds a watch as KeyWatch::create does and gives its id (never 0). The
+    // set opens its instance with the first watch. A kernel limit gives
+    // kTooManyOpenFiles (instances, descriptors) or kNoSystemResources
+    // (kernel watches); keys below a subtree that the kernel refuses stay
+    // unwatched.
+    uint32_t add(const Store& store, Root root, std::u16string_view path, bool subtree,
+                 uint32_t filter, uint64_t& id);
+    // Ends a watch (no effect for an id that is not one).
+    void remove(uint64_t id);
+
+    bool valid() const { return inotify_.valid(); }
+    // Readable when a change may be pending; poll it, then call consume().
+    int fd() const { return inotify_.get(); }
+    // Takes in every pending change; gives the armed watches that saw a
+    // change they report (now disarmed).
+    std::vector<uint64_t> consume();
+    void rearm(uint64_t id);
+    bool armed(uint64_t id) const;
+    // False once the watched key's own directory is gone (deleted, moved).
+    bool intact(uint64_t id) const;
+    size_t size() const { return watches_.size(); }
+
+  private:
+    struct Watch {
+        int top = -1;
+        std::set<int> directories;  // kernel watch descriptors
+        bool subtree = false;
+        uint32_t filter = 0;
+        bool armed = true;
+        bool pending = false;
+    };
+    struct Directory {
+        UniqueFd fd;  // the watched key directory
+        std::vector<uint64_t> owners;
+    };
+
+    int addDirectory(uint64_t id, int directory);
+    void addSubtree(uint64_t id, int directory);
+    void directoryGone(int descriptor);
+    static bool relevant(const Watch& watch, uint32_t mask, std::string_view name, bool top);
+
+    UniqueFd inotify_;
+    std::map<uint64_t, Watch> watches_;
+    std::map<int, Directory> directories_;  // by kernel watch descriptor
+    uint64_t nextId_ = 1;
+};
+
 class KeyWatch {
   public:
     KeyWatch() = default;
@@ -36,27 +95,19 @@ class KeyWatch {
     static uint32_t create(const Store& store, Root root, std::u16string_view path, bool subtree,
                            uint32_t filter, KeyWatch& watch);
 
-    bool valid() const { return inotify_.valid(); }
+    bool valid() const { return id_ != 0; }
     // Readable when a change may be pending; poll it, then call consume().
-    int fd() const { return inotify_.get(); }
+    int fd() const { return set_.fd(); }
     // Takes in every pending change. True when the watch is armed and a
     // change it reports was pending; the watch is then fired (disarmed).
     // A fired watch leaves later changes pending and returns false.
     bool consume();
     // Arms the watch again after it fired.
-    void rearm() { armed_ = true; }
+    void rearm();
 
   private:
-    void addDirectory(int directory, bool top);
-    void addSubtree(int directory);
-    bool relevant(uint32_t mask, std::string_view name, bool top);
-
-    UniqueFd inotify_;
-    std::map<int, UniqueFd> directories_;  // watch descriptor -> watched key directory
-    int topWatch_ = -1;
-    bool subtree_ = false;
-    uint32_t filter_ = 0;
-    bool armed_ = true;
+    KeyWatchSet set_;
+    uint64_t id_ = 0;
 };
 
 }  // namespace holm::platform::registry

@@ -12,6 +12,10 @@ thread_local uint32_t threadLastError = WinError::kSuccess;
 
 }  // namespace
 
+uint32_t windowsErrorFromWatchErrno(int err) noexcept {
+    return err == ENOSPC ? WinError::kNoSystemResources : windowsErrorFromErrno(err);
+}
+
 uint32_t windowsErrorFromErrno(int err) noexcept {
     switch (err) {
         case 0:

@@ -86,8 +86,11 @@ struct SessionMonitor::State {
 
 SessionMonitor::SessionMonitor() {
     auto state = std::make_unique<State>();
-    if (sd_login_monitor_new("session", &state->monitor) >= 0) {
+    const int result = sd_login_monitor_new("session", &state->monitor);
+    if (result >= 0) {
         state_ = std::move(state);
+    } else {
+        failure_ = -result;
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <iterator>
 #include <string>
 
@@ -30,8 +32,17 @@ std::vector<SessionChange> sessionChanges(const std::set<uint32_t>& before,
 
 SessionForwarder::SessionForwarder(HlmPlg::IHlmCore& core) : core_(core) {
     const auto sessions = platform::loginSessions();
-    if (!monitor_.valid() || !sessions || !stop_.valid()) {
+    if (!sessions || monitor_.failure() == ENOENT) {
         writeLogLine(1, "avholm", "no session manager (logind): session changes are not forwarded");
+        return;
+    }
+    if (!monitor_.valid() || !stop_.valid()) {
+        // logind is there, but a limit (watch instances, descriptors) keeps
+        // this process from following it.
+        const int error = monitor_.valid() ? EMFILE : monitor_.failure();
+        writeLogLine(0, "avholm",
+                     std::string("cannot watch login sessions (") + std::strerror(error) +
+                         "): session changes are not forwarded");
         return;
     }
     // Sessions open at the start are not announced: the plugins were not

@@ -1,15 +1,18 @@
-// Registry key watches over inotify: one watch descriptor per watched key
-// directory; subtree watches add the directories of keys as they appear.
+// Registry key watches over inotify: one instance per set, one watch
+// descriptor per watched key directory (shared by the set's watches that
+// cover it); subtree watches add the directories of keys as they appear.
 #include "registry/registry_watch.h"
 
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
 
+#include "platform/errors.h"
 #include "platform/io.h"
 #include "registry/posix/registry_internal.h"
 
@@ -25,76 +28,120 @@ constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED
 
 }  // namespace
 
-uint32_t KeyWatch::create(const Store& store, Root root, std::u16string_view path, bool subtree,
-                          uint32_t filter, KeyWatch& watch) {
+uint32_t KeyWatchSet::add(const Store& store, Root root, std::u16string_view path, bool subtree,
+                          uint32_t filter, uint64_t& id) {
     Key key;
     if (uint32_t error = Key::open(store, root, path, key, kKeyNotify)) {
         return error;
     }
-    KeyWatch created;
-    created.inotify_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    if (!created.inotify_) {
-        return errno == EMFILE || errno == ENOMEM ? kErrorNotEnoughMemory : kErrorCantRead;
+    if (!inotify_) {
+        inotify_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        if (!inotify_) {
+            return windowsErrorFromWatchErrno(errno);
+        }
     }
-    created.subtree_ = subtree;
-    created.filter_ = filter;
-    created.addDirectory(key.directoryFd(), true);
-    if (created.topWatch_ < 0) {
-        return errno == ENOSPC || errno == ENOMEM ? kErrorNotEnoughMemory : kErrorCantRead;
+    const uint64_t created = nextId_++;
+    Watch& watch = watches_[created];
+    watch.subtree = subtree;
+    watch.filter = filter;
+    watch.top = addDirectory(created, key.directoryFd());
+    if (watch.top < 0) {
+        const int error = errno;
+        remove(created);
+        return windowsErrorFromWatchErrno(error);
     }
     if (subtree) {
-        created.addSubtree(key.directoryFd());
+        addSubtree(created, key.directoryFd());
     }
-    watch = std::move(created);
+    id = created;
     return kErrorSuccess;
+}
+
+void KeyWatchSet::remove(uint64_t id) {
+    auto found = watches_.find(id);
+    if (found == watches_.end()) {
+        return;
+    }
+    for (int descriptor : found->second.directories) {
+        auto directory = directories_.find(descriptor);
+        if (directory == directories_.end()) {
+            continue;
+        }
+        std::erase(directory->second.owners, id);
+        if (directory->second.owners.empty()) {
+            (void)::inotify_rm_watch(inotify_.get(), descriptor);
+            directories_.erase(directory);
+        }
+    }
+    watches_.erase(found);
 }
 
 // Watches the directory through its descriptor, so the directory watched is
 // the one that was opened and checked, whatever its path has become since.
-void KeyWatch::addDirectory(int directory, bool top) {
+// The kernel gives a directory already watched by the instance its existing
+// descriptor: the watch then joins its owners. -1 when refused (limits).
+int KeyWatchSet::addDirectory(uint64_t id, int directory) {
     const std::string path = "/proc/self/fd/" + std::to_string(directory);
-    const int wd = ::inotify_add_watch(inotify_.get(), path.c_str(), kWatchMask);
-    if (wd < 0) {
-        return;  // a key the kernel refuses to watch (limits) is not watched
+    const int descriptor = ::inotify_add_watch(inotify_.get(), path.c_str(), kWatchMask);
+    if (descriptor < 0) {
+        return -1;
     }
-    directories_[wd].reset(::fcntl(directory, F_DUPFD_CLOEXEC, 0));
-    if (top) {
-        topWatch_ = wd;
+    Directory& watched = directories_[descriptor];
+    if (!watched.fd) {
+        watched.fd.reset(::fcntl(directory, F_DUPFD_CLOEXEC, 0));
     }
+    if (std::find(watched.owners.begin(), watched.owners.end(), id) == watched.owners.end()) {
+        watched.owners.push_back(id);
+    }
+    watches_[id].directories.insert(descriptor);
+    return descriptor;
 }
 
-void KeyWatch::addSubtree(int directory) {
+// A key the kernel refuses to watch (limits) is left unwatched.
+void KeyWatchSet::addSubtree(uint64_t id, int directory) {
     std::vector<std::string> entries;
     detail::listEntries(directory, detail::isSubkeyEntry, entries);
     for (const auto& entry : entries) {
         UniqueFd subkey;
-        if (detail::openTrustedDirectory(directory, entry, subkey) == kErrorSuccess) {
-            addDirectory(subkey.get(), false);
-            addSubtree(subkey.get());
+        if (detail::openTrustedDirectory(directory, entry, subkey) == kErrorSuccess &&
+            addDirectory(id, subkey.get()) >= 0) {
+            addSubtree(id, subkey.get());
         }
     }
 }
 
-bool KeyWatch::relevant(uint32_t mask, std::string_view name, bool top) {
+void KeyWatchSet::directoryGone(int descriptor) {
+    auto found = directories_.find(descriptor);
+    if (found == directories_.end()) {
+        return;
+    }
+    for (uint64_t owner : found->second.owners) {
+        Watch& watch = watches_.at(owner);
+        watch.directories.erase(descriptor);
+        if (watch.top == descriptor) {
+            watch.top = -1;
+        }
+    }
+    directories_.erase(found);
+}
+
+bool KeyWatchSet::relevant(const Watch& watch, uint32_t mask, std::string_view name, bool top) {
     if (mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
         return top;  // a deleted subkey is reported by its parent's entry
     }
     if (detail::isSubkeyEntry(name)) {
-        return (filter_ & kNotifyName) != 0;
+        return (watch.filter & kNotifyName) != 0;
     }
     if (detail::isValueEntry(name)) {
-        return (filter_ & kNotifyLastSet) != 0;
+        return (watch.filter & kNotifyLastSet) != 0;
     }
     return false;  // the store's own entries and anything unknown
 }
 
-bool KeyWatch::consume() {
-    if (!armed_ || !valid()) {
-        return false;
-    }
-    bool fired = false;
+std::vector<uint64_t> KeyWatchSet::consume() {
+    std::set<uint64_t> changed;
     alignas(inotify_event) char buffer[16 * 1024];
-    while (true) {
+    while (valid()) {
         const auto got = io::readSome(inotify_.get(),
                                       std::span(reinterpret_cast<uint8_t*>(buffer), sizeof buffer));
         if (!got || *got == 0) {
@@ -106,35 +153,97 @@ bool KeyWatch::consume() {
             offset += sizeof(inotify_event) + event->len;
             const std::string_view name = event->len ? event->name : "";
             if (event->mask & IN_Q_OVERFLOW) {
-                // Changes were lost: report, and pick up keys that were missed.
-                fired = true;
-                if (subtree_ && directories_.count(topWatch_)) {
-                    addSubtree(directories_[topWatch_].get());
+                // Changes were lost: report every watch, and pick up keys
+                // that were missed.
+                for (auto& [id, watch] : watches_) {
+                    changed.insert(id);
+                    if (watch.subtree && directories_.count(watch.top)) {
+                        addSubtree(id, directories_[watch.top].fd.get());
+                    }
                 }
                 continue;
             }
             if (event->mask & IN_IGNORED) {
-                directories_.erase(event->wd);
+                directoryGone(event->wd);
                 continue;
             }
-            fired = relevant(event->mask, name, event->wd == topWatch_) || fired;
+            const auto parent = directories_.find(event->wd);
+            if (parent == directories_.end()) {
+                continue;  // a directory no longer watched
+            }
             const bool newKey = (event->mask & (IN_CREATE | IN_MOVED_TO)) &&
                                 (event->mask & IN_ISDIR) && detail::isSubkeyEntry(name);
-            const auto parent = directories_.find(event->wd);
-            if (subtree_ && newKey && parent != directories_.end()) {
+            // Copies: watching a new key below may add directories.
+            const std::vector<uint64_t> owners = parent->second.owners;
+            const int parentFd = parent->second.fd.get();
+            for (uint64_t id : owners) {
+                const Watch& watch = watches_.at(id);
+                if (relevant(watch, event->mask, name, event->wd == watch.top)) {
+                    changed.insert(id);
+                }
                 UniqueFd subkey;
-                if (detail::openTrustedDirectory(parent->second.get(), std::string(name), subkey) ==
-                    kErrorSuccess) {
-                    addDirectory(subkey.get(), false);
-                    addSubtree(subkey.get());
+                if (watch.subtree && newKey &&
+                    detail::openTrustedDirectory(parentFd, std::string(name), subkey) ==
+                        kErrorSuccess &&
+                    addDirectory(id, subkey.get()) >= 0) {
+                    addSubtree(id, subkey.get());
                 }
             }
         }
     }
-    if (fired) {
-        armed_ = false;
+    std::vector<uint64_t> fired;
+    for (auto& [id, watch] : watches_) {
+        if (changed.count(id) == 0 && !watch.pending) {
+            continue;
+        }
+        if (watch.armed) {
+            watch.armed = false;
+            watch.pending = false;
+            fired.push_back(id);
+        } else {
+            watch.pending = true;
+        }
     }
     return fired;
+}
+
+void KeyWatchSet::rearm(uint64_t id) {
+    if (auto found = watches_.find(id); found != watches_.end()) {
+        found->second.armed = true;
+    }
+}
+
+bool KeyWatchSet::armed(uint64_t id) const {
+    auto found = watches_.find(id);
+    return found != watches_.end() && found->second.armed;
+}
+
+bool KeyWatchSet::intact(uint64_t id) const {
+    auto found = watches_.find(id);
+    return found != watches_.end() && found->second.top >= 0;
+}
+
+uint32_t KeyWatch::create(const Store& store, Root root, std::u16string_view path, bool subtree,
+                          uint32_t filter, KeyWatch& watch) {
+    KeyWatch created;
+    if (uint32_t error = created.set_.add(store, root, path, subtree, filter, created.id_)) {
+        return error;
+    }
+    watch = std::move(created);
+    return kErrorSuccess;
+}
+
+// A fired watch reads nothing: what happens until its rearm stays pending
+// in the kernel and makes the descriptor readable again then.
+bool KeyWatch::consume() {
+    if (!valid() || !set_.armed(id_)) {
+        return false;
+    }
+    return !set_.consume().empty();
+}
+
+void KeyWatch::rearm() {
+    set_.rearm(id_);
 }
 
 }  // namespace holm::platform::registry

@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <future>
 #include <stdexcept>
 #include <thread>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "async/support/async_fixture.h"
 #include "common/utf16.h"
+#include "platform/posix/system_calls.h"
 #include "platform/signals.h"
 #include "platform/spawn.h"
 
@@ -31,7 +36,7 @@ TEST_F(AsyncTime, FireNowDeliversOnceThenTheElementIsGone) {
     ASSERT_NE(element, nullptr);
     ASSERT_TRUE(clock_->tick());
     EXPECT_EQ(handler.users(), Users{7});
-    EXPECT_EQ(dispatcher_->lifetimes().find(element), nullptr) << "destroyed after its delivery";
+    EXPECT_FALSE(dispatcher_->lifetimes().isLive(element)) << "destroyed after its delivery";
     ASSERT_TRUE(clock_->tick());
     EXPECT_EQ(handler.users(), Users{7});
     async->cancel(element);  // a dangling fireNow pointer is ignored
@@ -109,6 +114,83 @@ TEST_F(AsyncEvent, SetFromAnotherProcessWithTheTool) {
     auto unwatched = holm::platform::runProcess({HOLM_EVENT_TOOL, "set", "nobody"}, env,
                                                 std::chrono::seconds(10));
     EXPECT_EQ(unwatched.exitCode, 1) << unwatched.output;
+}
+
+// The FIFOs in the runtime directory whose names start with `prefix`.
+std::vector<std::string> fifosOf(const std::string& directory, const std::string& prefix) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(prefix)) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+// Any local user may set an event: the runtime directory is searchable and
+// the watcher's FIFO writable (not readable) by others.
+TEST_F(AsyncEvent, SetByAnotherUserReachesTheWatcher) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run the setter as another user";
+    }
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    ASSERT_NE(async->watchEvent(u"Shared.Event", 4), nullptr);
+    std::filesystem::permissions(base_.path(), std::filesystem::perms(0755));
+    const auto fifos = fifosOf(runtimeDirectory(), "e.");
+    ASSERT_EQ(fifos.size(), 1u);
+    struct stat info {};
+    ASSERT_EQ(::stat((runtimeDirectory() + "/" + fifos[0]).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0622u) << "written by anyone, read by its watcher only";
+    ASSERT_EQ(::stat(runtimeDirectory().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0755u);
+
+    holm::platform::SpawnOptions options;
+    options.environment = {"HOLM_RUNTIME_DIR=" + runtimeDirectory()};
+    options.identity = holm::platform::SpawnIdentity{65534, 65534, {}};
+    options.nullStandardStreams = true;
+    auto setter = holm::platform::Process::spawn({HOLM_EVENT_TOOL, "set", "shared.event"}, options);
+    ASSERT_TRUE(setter) << setter.error().message();
+    ASSERT_EQ(setter->wait(holm::platform::io::deadlineIn(std::chrono::seconds(10)))
+                  .valueOr(holm::platform::Process::Wait::TimedOut),
+              holm::platform::Process::Wait::Exited);
+    EXPECT_EQ(setter->exitStatus()->code, 0);
+    EXPECT_EQ(handler.waitFor(1), Users{4});
+}
+
+// Every watcher has its own FIFO: each set reaches every watching process,
+// a watcher that ends removes its FIFO, and one that died leaves none behind
+// once a set met it.
+TEST_F(AsyncEvent, EveryWatchingProcessSeesEachSetAndNoFifoOfAGoneWatcherStays) {
+    const std::vector<std::string> env = {"HOLM_RUNTIME_DIR=" + runtimeDirectory()};
+    auto other = holm::platform::ChildProcess::start({HOLM_EVENT_TOOL, "wait", "Both", "2"}, env);
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(other->waitForOutput("watching", std::chrono::seconds(10))) << other->output();
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    HlmPlg::IAsyncEvent* element = async->watchEvent(u"both", 1);
+    ASSERT_NE(element, nullptr);
+    auto dying = holm::platform::ChildProcess::start({HOLM_EVENT_TOOL, "wait", "Both"}, env);
+    ASSERT_TRUE(dying);
+    ASSERT_TRUE(dying->waitForOutput("watching", std::chrono::seconds(10))) << dying->output();
+    ASSERT_TRUE(dying->sendSignal(holm::platform::ChildSignal::Terminate));
+    ASSERT_TRUE(dying->wait(std::chrono::seconds(10)));  // ended without removing its FIFO
+    const std::string prefix = holm::platform::namedEventFileName(u"both") + ".";
+    EXPECT_EQ(fifosOf(runtimeDirectory(), prefix).size(), 3u);
+
+    ASSERT_EQ(setEvent(u"BOTH"), NamedEventSet::Set);
+    ASSERT_EQ(handler.waitFor(1), Users{1});
+    EXPECT_EQ(fifosOf(runtimeDirectory(), prefix).size(), 2u) << "the dead watcher's is gone";
+    ASSERT_TRUE(other->waitForOutput("set", std::chrono::seconds(10)));
+    ASSERT_EQ(setEvent(u"both"), NamedEventSet::Set);
+    EXPECT_EQ(handler.waitFor(2), (Users{1, 1}));
+    EXPECT_EQ(other->wait(std::chrono::seconds(10)), 0) << other->output();
+    EXPECT_EQ(fifosOf(runtimeDirectory(), prefix).size(), 1u) << "an ended watcher removes its own";
+
+    async->cancel(element);
+    EXPECT_TRUE(fifosOf(runtimeDirectory(), "").empty());
+    EXPECT_EQ(setEvent(u"both"), NamedEventSet::NoWatcher);
 }
 
 TEST_F(AsyncEvent, HostileNames) {
@@ -199,6 +281,112 @@ TEST_F(AsyncCancel, AfterStopAllNothingIsDelivered) {
     EXPECT_TRUE(handler.users().empty());
 }
 
+TEST_F(AsyncCancel, ANewRunAfterStopAllDeliversAsTheFirst) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    ASSERT_NE(async->fireNow(1), nullptr);
+    ASSERT_TRUE(clock_->tick());
+    ASSERT_EQ(handler.users(), Users{1});
+    dispatcher_->stopAll();
+    ASSERT_NE(async->fireNow(2), nullptr);
+    dispatcher_->resumeAll();
+    EXPECT_TRUE(dispatcher_->workerThreadRunning(WorkerIndex::Time))
+        << "an element left waiting starts the thread";
+    ASSERT_TRUE(clock_->tick());
+    ASSERT_NE(async->watchEvent(u"second-run", 3), nullptr);
+    ASSERT_EQ(setEvent(u"second-run"), NamedEventSet::Set);
+    EXPECT_EQ(handler.waitFor(3), (Users{1, 2, 3}));
+}
+
+// Elements are cancelled only by the plugin that registered them (through
+// any of its IAsync objects): another plugin's pointer, such as a stale one
+// whose address a new element reused, is ignored.
+TEST_F(AsyncCancel, CancelActsOnlyOnTheCallingPluginsElements) {
+    RecordingHandler firstHandler, secondHandler;
+    auto first = makeAsync(&firstHandler);
+    auto firstAgain = makeAsync(&firstHandler);
+    auto second = makeAsync(&secondHandler);
+    int pluginA = 0, pluginB = 0;
+    first->m_owner = reinterpret_cast<HlmPlg::CHlmPlg*>(&pluginA);
+    firstAgain->m_owner = reinterpret_cast<HlmPlg::CHlmPlg*>(&pluginA);
+    second->m_owner = reinterpret_cast<HlmPlg::CHlmPlg*>(&pluginB);
+    HlmPlg::IAsyncEvent* timer = second->fireAfterNSec(1, 20);
+    HlmPlg::IAsyncEvent* own = first->fireAfterNSec(1, 10);
+    ASSERT_NE(timer, nullptr);
+    ASSERT_NE(own, nullptr);
+    first->cancel(timer);
+    EXPECT_TRUE(dispatcher_->lifetimes().isLive(timer));
+    firstAgain->cancel(own);
+    EXPECT_FALSE(dispatcher_->lifetimes().isLive(own)) << "the same plugin's other IAsync";
+    clock_->advance(2);
+    ASSERT_TRUE(clock_->tick());
+    EXPECT_EQ(secondHandler.users(), Users{20});
+    EXPECT_TRUE(firstHandler.users().empty());
+}
+
+// Every event write the cancelling thread makes (the wake of the removal,
+// the stop of the worker's thread) starts a registration on another thread
+// from inside the write, so registrations land while the thread ends.
+std::atomic<std::thread::id> gRegisterOnWritesOf;
+std::function<void()> gRegisterNow;
+
+const holm::platform::io::SystemCalls& registeringWrites() {
+    namespace io = holm::platform::io;
+    static const io::SystemCalls calls{
+        io::realSystemCalls().openat,
+        io::realSystemCalls().read,
+        io::realSystemCalls().pread,
+        [](int fd, const void* buffer, size_t size) -> ssize_t {
+            if (gRegisterOnWritesOf.load() == std::this_thread::get_id()) {
+                gRegisterNow();
+            }
+            return io::realSystemCalls().write(fd, buffer, size);
+        },
+        io::realSystemCalls().fsync,
+        io::realSystemCalls().renameat2,
+    };
+    return calls;
+}
+
+TEST_F(AsyncCancel, RegistrationWhileTheThreadEndsIsServed) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    HlmPlg::IAsyncEvent* last = async->watchEvent(u"last", 1);
+    ASSERT_NE(last, nullptr);
+    std::vector<std::thread> registering;
+    std::atomic<int> registered{0};
+    gRegisterNow = [&] {
+        const uintptr_t user = 10 + registering.size();
+        registering.emplace_back([&, user] {
+            const std::u16string name = u"late-" + holm::text::utf8ToUtf16(std::to_string(user));
+            if (async->watchEvent(name.c_str(), user) != nullptr) {
+                ++registered;
+            }
+        });
+    };
+    {
+        holm::platform::io::ScopedSystemCalls hooked(registeringWrites());
+        gRegisterOnWritesOf = std::this_thread::get_id();
+        async->cancel(last);
+        gRegisterOnWritesOf = std::thread::id();
+    }
+    for (std::thread& thread : registering) {
+        thread.join();
+    }
+    ASSERT_FALSE(registering.empty());
+    ASSERT_EQ(registered.load(), static_cast<int>(registering.size()));
+    Users expected;
+    for (size_t i = 0; i < registering.size(); ++i) {
+        const uintptr_t user = 10 + i;
+        expected.push_back(user);
+        ASSERT_EQ(setEvent(u"late-" + holm::text::utf8ToUtf16(std::to_string(user))),
+                  NamedEventSet::Set);
+    }
+    auto users = handler.waitFor(expected.size());
+    std::sort(users.begin(), users.end());
+    EXPECT_EQ(users, expected);
+}
+
 // A callback of element Y cancels element X of the same IAsync while X's
 // delivery, on another worker, waits for the delivery lock Y's callback
 // holds. A cancel that waited for X's delivery would deadlock.
@@ -238,7 +426,7 @@ TEST_F(AsyncCancel, CancelOwnElementFromItsCallback) {
     ASSERT_EQ(setEvent(u"once"), NamedEventSet::Set);
     ASSERT_EQ(second.waitFor(2).size(), 2u);
     EXPECT_EQ(first.users(), Users{1});
-    EXPECT_EQ(dispatcher_->lifetimes().find(self), nullptr);
+    EXPECT_FALSE(dispatcher_->lifetimes().isLive(self));
 }
 
 TEST_F(AsyncCancel, HandlerChangesFromInsideACallback) {

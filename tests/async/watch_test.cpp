@@ -318,6 +318,32 @@ TEST_F(RegistryWatches, ValueWatchesFireOnceOnDeleteAndOnceOnCreate) {
     EXPECT_GE(handler.count(9), 1u);
 }
 
+// Every key watch of the worker shares one kernel instance: far more keys
+// than the per-user instance limit (128 by default) each deliver.
+TEST_F(RegistryWatches, TwoHundredKeysEachDeliverTheirChange) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    constexpr uintptr_t kKeys = 200;
+    std::vector<reg::Key> keys;
+    for (uintptr_t i = 0; i < kKeys; ++i) {
+        const std::u16string path = u"Many\\K" + holm::text::utf8ToUtf16(std::to_string(i));
+        keys.push_back(createKey(path));
+        ASSERT_NE(async->watchRegistryKey(kMachine, path.c_str(), 0, 0, i + 1), nullptr) << i;
+    }
+    EXPECT_EQ(dispatcher_->registryWorker().unwatchedRecordCount(), 0u);
+    for (reg::Key& key : keys) {
+        ASSERT_EQ(key.setValue(u"v", reg::makeDword(1)), reg::kErrorSuccess);
+    }
+    ASSERT_TRUE(handler.waitUntil([&](const Users& users) {
+        for (uintptr_t i = 1; i <= kKeys; ++i) {
+            if (!has(users, i)) {
+                return false;
+            }
+        }
+        return true;
+    }));
+}
+
 TEST_F(RegistryWatches, KeyDeletedWhileWatchedIsDeliveredAndWatchedAgainWhenBack) {
     RecordingHandler handler;
     auto async = makeAsync(&handler);

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "core/shared_core.h"
@@ -93,6 +96,44 @@ TEST(SharedCore, RunsOnceAndStopsWithTheLastProxyThatRan) {
     EXPECT_EQ(hostA.canStartCalls, 2);
     EXPECT_EQ(b->stop(), 0u);
     EXPECT_EQ(services.stopping, 2);
+}
+
+class CountingAsyncHandler : public IAsyncHandler {
+  public:
+    bool onAsyncEvent(IAsyncEvent*) override {
+        std::lock_guard lock(mutex_);
+        ++delivered_;
+        changed_.notify_all();
+        return true;
+    }
+    bool waitFor(int count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10),
+                                 [&] { return delivered_ >= count; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int delivered_ = 0;
+};
+
+// The Stop phase stops the dispatcher's workers for the rest of the run; a
+// core run again starts them afresh.
+TEST(SharedCore, ARunAfterAStopDeliversAsTheFirst) {
+    auto core = attach(u"run-twice", nullptr);
+    ASSERT_NE(core, nullptr);
+    auto* async = dynamic_cast<IAsync*>(core->createInterface(IID_ASYNC));
+    ASSERT_NE(async, nullptr);
+    CountingAsyncHandler handler;
+    async->registerHandler(&handler);
+    for (int run = 1; run <= 2; ++run) {
+        ASSERT_EQ(core->run(false), 0u);
+        ASSERT_NE(async->fireNow(static_cast<uintptr_t>(run)), nullptr);
+        EXPECT_TRUE(handler.waitFor(run)) << "run " << run;
+        ASSERT_EQ(core->stop(), 0u);
+    }
+    core->releaseInterface(IID_ASYNC, async);
 }
 
 TEST(SharedCore, AProxyThatNeverRanDoesNotStopTheCore) {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <vector>
 
 #include "platform/io.h"
 #include "registry/registry_fixture.h"
@@ -129,6 +131,46 @@ TEST_F(RegistryWatchTest, DeletingTheWatchedKeyFires) {
         KeyWatch::create(store_, Root::LocalMachine, u"Doomed", false, kNamesAndValues, missing),
         kErrorFileNotFound);
     EXPECT_FALSE(missing.valid());
+}
+
+// A key under a subtree watch of the same set is one kernel watch for
+// both: each watch fires on its own terms, and ending one leaves the other.
+TEST_F(RegistryWatchTest, SetSharesDirectoriesAndKeepsChangesOfDisarmedWatches) {
+    createKey(u"Set\\Inner");
+    KeyWatchSet set;
+    uint64_t tree = 0;
+    uint64_t inner = 0;
+    ASSERT_EQ(set.add(store_, Root::LocalMachine, u"Set", true, kNamesAndValues, tree),
+              kErrorSuccess);
+    ASSERT_EQ(set.add(store_, Root::LocalMachine, u"Set\\Inner", false, kNamesAndValues, inner),
+              kErrorSuccess);
+    const auto firedIn = [&set] {
+        const auto deadline = io::deadlineIn(kDeadline);
+        std::vector<uint64_t> fired;
+        while (fired.empty() && io::waitReadable(set.fd(), deadline).valueOr(false)) {
+            fired = set.consume();
+        }
+        return fired;
+    };
+
+    Key key = createKey(u"Set\\Inner");
+    ASSERT_EQ(key.setValue(u"v", makeDword(1)), kErrorSuccess);
+    std::vector<uint64_t> fired = firedIn();
+    std::sort(fired.begin(), fired.end());
+    EXPECT_EQ(fired, (std::vector<uint64_t>{tree, inner}));
+
+    // Inner is rearmed, the tree is not: the tree's change is kept until
+    // its rearm, and reported by the next look after it.
+    set.rearm(inner);
+    ASSERT_EQ(key.setValue(u"v", makeDword(2)), kErrorSuccess);
+    EXPECT_EQ(firedIn(), std::vector<uint64_t>{inner});
+    set.rearm(tree);
+    EXPECT_EQ(set.consume(), std::vector<uint64_t>{tree});
+
+    set.remove(tree);
+    set.rearm(inner);
+    ASSERT_EQ(key.setValue(u"v", makeDword(3)), kErrorSuccess);
+    EXPECT_EQ(firedIn(), std::vector<uint64_t>{inner});
 }
 
 }  // namespace

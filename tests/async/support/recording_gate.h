@@ -29,6 +29,15 @@ class RecordingGate final : public async::PluginCallGate {
         return false;
     }
 
+    void logLine(std::u16string_view text) override {
+        std::lock_guard lock(mutex_);
+        logLines_.emplace_back(text);
+    }
+    std::vector<std::u16string> logLines() {
+        std::lock_guard lock(mutex_);
+        return logLines_;
+    }
+
     // Waits (at most 10 s) until `count` reports were made; the reports.
     std::vector<std::u16string> waitForReports(size_t count) {
         std::unique_lock lock(mutex_);
@@ -53,6 +62,7 @@ class RecordingGate final : public async::PluginCallGate {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::u16string> reports_;
+    std::vector<std::u16string> logLines_;
 };
 
 }  // namespace holm::test
