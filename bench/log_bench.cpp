@@ -3,7 +3,8 @@
 // sink with a flush after every message, on 1 and 2 threads. Both keep the
 // file under 10 MiB with four backups, in a temporary directory of the run.
 // ILog writes UTF-16 (twice the bytes of spdlog's UTF-8) and checks before
-// every commit that its path still names the open file.
+// every commit that its path still names the open file and was not cut short
+// from outside (BM_CommitLengthCheck: what the second check costs).
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -12,6 +13,8 @@
 #include <string>
 
 #include "common/utf16.h"
+#include "platform/file_system.h"
+#include "platform/io.h"
 #include "services/log_impl.h"
 
 #ifdef HOLM_BENCH_SPDLOG
@@ -70,6 +73,25 @@ void BM_ILogCommit(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_ILogCommit)->Threads(1)->Threads(2)->UseRealTime();
+
+// What a commit spends on noticing a truncation from outside: one status
+// query of the open descriptor, its size compared with what was written.
+void BM_CommitLengthCheck(benchmark::State& state) {
+    holm::platform::io::OpenOptions options;
+    options.access = holm::platform::io::Access::ReadWrite;
+    options.create = true;
+    auto file = holm::platform::io::open((directory().path() / "check.log").string(), options);
+    if (!file) {
+        state.SkipWithError("cannot create the file");
+        return;
+    }
+    const uint64_t written = 0;
+    for (auto _ : state) {
+        const auto info = holm::platform::statDescriptor(file->get());
+        benchmark::DoNotOptimize(info && info->size < written);
+    }
+}
+BENCHMARK(BM_CommitLengthCheck);
 
 #ifdef HOLM_BENCH_SPDLOG
 constexpr size_t kBackups = 4;

@@ -13,8 +13,11 @@ bool isBidiControl(char16_t unit) {
 }
 
 // The escape written for `unit`, or nothing when it is kept as it is.
-std::u16string_view escapeOf(char16_t unit, char16_t (&buffer)[8]) {
+std::u16string_view escapeOf(char16_t unit, bool keepTabs, char16_t (&buffer)[8]) {
     static constexpr char16_t kHex[] = u"0123456789abcdef";
+    if (unit == u'\t' && keepTabs) {
+        return {};
+    }
     switch (unit) {
         case u'\n':
             return u"\\n";
@@ -45,12 +48,13 @@ std::u16string_view escapeOf(char16_t unit, char16_t (&buffer)[8]) {
 
 // Escapes `text` into `out` until `limit` units are written; returns how many
 // units of `text` were taken.
-size_t escapeInto(std::u16string_view text, size_t limit, std::u16string& out) {
+size_t escapeInto(std::u16string_view text, size_t limit, std::u16string& out,
+                  bool keepTabs = false) {
     out.reserve(std::min(text.size(), limit) + 32);
     size_t at = 0;
     for (; at < text.size(); ++at) {
         char16_t buffer[8];
-        std::u16string_view escape = escapeOf(text[at], buffer);
+        std::u16string_view escape = escapeOf(text[at], keepTabs, buffer);
         // A surrogate pair stays whole: both units fit, or neither is kept.
         const bool pair = escape.empty() && isHighSurrogate(text[at]) && at + 1 < text.size();
         const size_t needed = !escape.empty() ? escape.size() : pair ? 2 : 1;
@@ -104,6 +108,15 @@ std::u16string logLineText(std::u16string_view text) {
 
 std::string logLineText(std::string_view text) {
     return logInsert(text, kMaxLogLine);
+}
+
+std::u16string reportLineText(std::u16string_view text) {
+    std::u16string out;
+    const size_t taken = escapeInto(text, kMaxLogLine, out, true);
+    if (taken < text.size()) {
+        appendCutMarker(out, text.size() - taken);
+    }
+    return out;
 }
 
 }  // namespace holm::text

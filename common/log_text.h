@@ -2,10 +2,11 @@
 // command-line arguments) made safe to place in a log line.
 //
 // The rule: every piece of outside text that goes into a log line passes
-// through logInsert() first, and every sink that writes lines (the host's
-// standard error) passes the whole text through logLineText(). So a log line
-// never carries a raw control character from outside, one line of text is
-// always one line of output, and no insert makes a line grow without bound.
+// through logInsert() first, and every sink that writes lines passes the whole
+// text through logLineText() (the host's standard error) or reportLineText()
+// (report files). So a log line never carries a raw control character from
+// outside (but for a tab in a report file), one line of text is always one
+// line of output, and no insert makes a line grow without bound.
 //
 // Escapes: "\n", "\r" and "\t" for those three; "\xHH" for every other C0
 // control, DEL and the C1 controls (U+0080..U+009F); "\uHHHH" for the line and
@@ -38,5 +39,10 @@ std::string logInsert(std::string_view text, size_t limit = kMaxLogInsert);
 // kMaxLogLine. Text that is already safe comes back unchanged.
 std::u16string logLineText(std::u16string_view text);
 std::string logLineText(std::string_view text);
+
+// A line's text as a report file holds it: like logLineText, but a tab stays
+// a tab. A tab cannot end or forge a line, and plugins lay out columns with
+// it; on a terminal (standard error) it is escaped like the other controls.
+std::u16string reportLineText(std::u16string_view text);
 
 }  // namespace holm::text

@@ -114,7 +114,21 @@ bool CSQLiteDB::loadLibrary() {
     return true;
 }
 
+void CSQLiteDB::destroyWhenIdle() {
+    if (running_ > 0) {
+        destroyPending_ = true;
+        return;
+    }
+    delete this;
+}
+
 bool CSQLiteDB::close() {
+    if (running_ > 0) {
+        // Closing would finalise the connection and unload the library while
+        // its exec is still on the stack.
+        setError(kSQLiteMisuse, u"database is running a query: close refused");
+        return false;
+    }
     if (db_ != nullptr) {
         api_.close(db_);
         db_ = nullptr;
@@ -128,6 +142,19 @@ bool CSQLiteDB::close() {
 }
 
 bool CSQLiteDB::exec(const char16_t* sql, HlmPlg::ISQLiteRowHandler* handler) {
+    // Counts this query; the outermost one destroys an object released from
+    // a row handler once the library has returned, whichever way it leaves.
+    struct Running {
+        CSQLiteDB* db;
+        explicit Running(CSQLiteDB* self) : db(self) { ++db->running_; }
+        ~Running() {
+            if (--db->running_ == 0 && db->destroyPending_) {
+                delete db;
+            }
+        }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+    } running(this);
     clearError();
     if (sql == nullptr || *sql == u'\0') {
         return false;
@@ -163,6 +190,7 @@ bool CSQLiteDB::runQuery(const std::string& sql, HlmPlg::ISQLiteRowHandler* hand
         return false;
     }
     if (result == kSQLiteOk || result == kSQLiteAbort) {
+        clearError();  // of a refused close or a nested query in a row handler
         return true;
     }
     takeErrorFromDatabase();

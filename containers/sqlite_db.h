@@ -55,7 +55,14 @@ class CSQLiteDB final : public HlmPlg::ISQLiteDB {
     CSQLiteDB(const CSQLiteDB&) = delete;
     CSQLiteDB& operator=(const CSQLiteDB&) = delete;
 
+    // Destroys the object, or, while one of its queries runs (a row handler
+    // released it), marks it so that the outermost exec destroys it as it
+    // returns: the library is never closed or unloaded under its own exec.
+    void destroyWhenIdle();
+
     bool open(const char16_t* path) override;
+    // Refused (false, code 21) while a query of this object runs, that is
+    // from inside a row handler; the database stays open.
     bool close() override;
     bool exec(const char16_t* sql, HlmPlg::ISQLiteRowHandler* handler) override;
     bool execFormat(HlmPlg::ISQLiteRowHandler* handler, const char16_t* format, ...) override;
@@ -95,6 +102,8 @@ class CSQLiteDB final : public HlmPlg::ISQLiteDB {
     RowHandlerGate& gate_;
     platform::SharedLibrary library_;
     SQLiteConnection* db_ = nullptr;
+    int running_ = 0;  // queries of this object on the stack (nested ones count)
+    bool destroyPending_ = false;
     int32_t errorCode_ = 0;
     std::u16string errorText_;
     Api api_;

@@ -206,6 +206,12 @@ services::ProductTexts CHlmPlgPluginManager::productTexts() const {
 }
 
 void CHlmPlgPluginManager::releaseInterface(HlmPlg::IInterface* object) {
+    // A database released from inside one of its own row handlers goes when
+    // its query returns.
+    if (auto* database = dynamic_cast<containers::CSQLiteDB*>(object)) {
+        database->destroyWhenIdle();
+        return;
+    }
     delete object;
 }
 

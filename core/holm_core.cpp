@@ -187,6 +187,7 @@ void CHolmCore::updateLifecycleContext() {
         provider_->setAsyncReporting(reporting());
     }
     context.productDirectory = text::utf16ToUtf8(productDirectory_);
+    context.board = &statusBoard_;
     lifecycle_.setContext(std::move(context));
     manager_.setReporting(reporting(), provider_.get());
 }
@@ -299,11 +300,59 @@ void CHolmCore::removeStaleTempFolders() {
 }
 
 HlmPlg::IInterface* CHolmCore::createInterface(int32_t id) {
+    if (id == hostctl::kHostControlId) {
+        try {
+            auto* control = new CHostControl(*this);
+            control->m_id = id;
+            return control;
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
     return manager_.createInterface(&ownPlugin_, id);
 }
 
 void CHolmCore::releaseInterface(int32_t id, HlmPlg::IInterface* object) {
+    if (id == hostctl::kHostControlId) {
+        delete dynamic_cast<CHostControl*>(object);
+        return;
+    }
     manager_.releaseInterface(&ownPlugin_, id, object);
+}
+
+uint32_t CHolmCore::controlReload() {
+    std::lock_guard hold(controlLock_);
+    if (!controlOpen_) {
+        return 1;
+    }
+    reloadConfig();
+    return 0;
+}
+
+void CHolmCore::setEventSink(hostctl::IHostEvents* sink) {
+    if (sink == nullptr) {
+        statusBoard_.setListener({});
+        return;
+    }
+    statusBoard_.setListener(
+        [sink](const PluginRecord& record, hostctl::PluginEvent event, uint32_t code) {
+            hostctl::PluginEventInfo info;
+            info.event = static_cast<uint32_t>(event);
+            info.name = record.name.c_str();
+            info.file = record.file.c_str();
+            info.generation = record.generation;
+            info.code = code;
+            sink->pluginEvent(info);
+        });
+}
+
+uint32_t CHolmCore::controlTest(const std::u16string& target, const std::u16string& argument,
+                                const std::function<void(const std::u16string&, bool)>& report) {
+    std::lock_guard hold(controlLock_);
+    if (!controlOpen_) {
+        return 0;
+    }
+    return lifecycle_.testPlugins(target, argument, report);
 }
 
 bool CHolmCore::handleCmdLine() {
@@ -369,6 +418,10 @@ uint32_t CHolmCore::runPhases(bool quick, uint32_t& code) {
         }
         plugins.runTest();
         running_ = true;
+        {
+            std::lock_guard hold(controlLock_);
+            controlOpen_ = true;
+        }
         if (reloadPending_) {
             reloadPending_ = false;
             reloadConfig();
@@ -380,6 +433,11 @@ uint32_t CHolmCore::runPhases(bool quick, uint32_t& code) {
 uint32_t CHolmCore::stop() {
     try {
         util::GenericRunPerformance timing(u"CHolmCore::stop");
+        {
+            // A request of the host still running ends before the stop begins.
+            std::lock_guard hold(controlLock_);
+            controlOpen_ = false;
+        }
         notifyStopping();
         stopSecondGeneration();
         // Every plugin that runs is stopped and unloaded, also past one that
@@ -409,6 +467,7 @@ void CHolmCore::initializeSecondGeneration() {
     context.reporting = reporting();
     context.productDirectory = productDirectory_;
     context.reportEvent = [this](const EventLine& line) { lifecycle_.events().report(line); };
+    context.board = &statusBoard_;
     (void)secondGeneration_->initialize(list_.readEntries("plugins2"), std::move(context));
 }
 
@@ -497,6 +556,7 @@ void CHolmCore::serviceControl(uint32_t control, uint32_t eventType, void* event
 }
 
 void CHolmCore::reloadConfig() {
+    std::lock_guard hold(controlLock_);
     try {
         if (!running_) {
             reloadPending_ = true;

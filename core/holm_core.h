@@ -3,9 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "core/control_object.h"
 #include "core/core_provider.h"
 #include "core/host_link.h"
 #include "core/plugin_boundary.h"
@@ -25,7 +29,7 @@ class CHlmPlgCore : public HlmPlg::CHlmPlg {
     explicit CHlmPlgCore(HlmPlg::IHlmPlg* facade) : CHlmPlg(u"HlmPlg", facade) {}
 };
 
-class CHolmCore : public HlmPlg::IHlmCore, public HostLink {
+class CHolmCore : public HlmPlg::IHlmCore, public HostLink, private ControlTarget {
   public:
     // Run codes: plugin n failed to load (base + n) or to start.
     static constexpr uint32_t kLoadFailedBase = 200;
@@ -46,6 +50,8 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink {
     uint32_t init(const char16_t* pluginList);
 
     uint32_t getVersion() override { return HlmPlg::kFrameworkVersion; }
+    // Also serves the host's control object (hostctl::kHostControlId), which
+    // the facade of the plugins never hands out.
     HlmPlg::IInterface* createInterface(int32_t id) override;
     void releaseInterface(int32_t id, HlmPlg::IInterface* object) override;
     bool handleCmdLine() override;
@@ -64,6 +70,14 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink {
     CPluginLifecycle& lifecycle() { return lifecycle_; }
 
   private:
+    // ControlTarget: the host's requests run between the end of run and the
+    // start of stop, one at a time (controlLock_), never during a phase.
+    std::vector<PluginRecord> pluginRecords() const override { return statusBoard_.snapshot(); }
+    uint32_t controlReload() override;
+    uint32_t controlTest(const std::u16string& target, const std::u16string& argument,
+                         const std::function<void(const std::u16string&, bool)>& report) override;
+    void setEventSink(hostctl::IHostEvents* sink) override;
+
     uint32_t initialise(const std::u16string& pluginList);
     bool selftest(const std::u16string& path, bool relaxed, bool alwaysVerify);
     // The line required for a failed self-test, and the check's reason.
@@ -89,6 +103,8 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink {
     void log(const std::u16string& text);
     void warnMasterTextsUnreadable(const std::string& problem);
 
+    // Outlives both generations' plugins, which write to it to the end.
+    PluginStatusBoard statusBoard_;
     CPluginManager manager_;
     // Its plugins go before the facade and the provider they are registered
     // with (the destructor empties it first).
@@ -105,6 +121,13 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink {
     std::u16string listName_;
     bool running_ = false;
     bool reloadPending_ = false;
+    // Held by the host's requests and by every reload (HUP and the host's
+    // reload request may come from different threads); recursive, as a
+    // reload request runs reloadConfig.
+    std::recursive_mutex controlLock_;
+    // Whether the host's requests may reach the plugins; guarded by
+    // controlLock_.
+    bool controlOpen_ = false;
 };
 
 }  // namespace holm::core

@@ -85,8 +85,12 @@ bool CPlugin::faulted() const {
 template <typename Result, typename Call>
 Result CPlugin::shielded(const char16_t* method, Result failed, Call call) {
     const BoundaryReporting reporting{service_, nullptr};
-    return callPlugin(reporting, placeName(method), calleeOf(plugin_, &faulted_), call)
-        .value_or(failed);
+    auto result = callPlugin(reporting, placeName(method), calleeOf(plugin_, &faulted_), call);
+    if (!result) {
+        ++faultsContained_;
+        return failed;
+    }
+    return *result;
 }
 
 std::u16string CPlugin::placeName(const char16_t* method) const {

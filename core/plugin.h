@@ -66,6 +66,9 @@ class CPlugin {
     // any code of the plugin's library: frames were never unwound, so its
     // library must stay mapped.
     bool faulted() const;
+    // Calls of this wrapper that ended in an exception or a processor fault
+    // the boundary contained.
+    uint32_t faultsContained() const { return faultsContained_; }
 
   private:
     // Runs `call` across the plugin boundary under the place name
@@ -84,6 +87,7 @@ class CPlugin {
     State state_ = kUnloaded;
     HlmPlg::IService* service_;
     bool faulted_ = false;
+    uint32_t faultsContained_ = 0;
 };
 
 }  // namespace holm::core

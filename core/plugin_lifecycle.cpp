@@ -236,6 +236,9 @@ int32_t CPluginLifecycle::loadVerified(const PluginListEntry& entry, VerifiedEnt
         dispose(std::move(plugin));  // a plugin that cannot be kept is released first
     }
     checkRoomForOneMore(plugins_.size());
+    if (context_.board != nullptr) {
+        context_.board->added(1, entry.name, entry.file, plugin->version());
+    }
     plugins_.push_back(std::move(plugin));
     return kAdded;
 }
@@ -271,6 +274,9 @@ void CPluginLifecycle::loadListEntry(const PluginListEntry& entry, VerifiedEntry
         return;
     }
     reportEvent(kFailureEvent, kMessageLoadFailed, {}, entry.file, static_cast<uint32_t>(result));
+    if (context_.board != nullptr) {
+        context_.board->loadFailed(1, entry.name, entry.file, static_cast<uint32_t>(result));
+    }
     log(kLevelAlways, loadFailureText(result, entry.name));
     if (!why.empty()) {
         log(kLevelAlways, text::format(u"PM(%s): %s", text::logInsert(entry.name).c_str(),
@@ -348,38 +354,50 @@ bool CPluginLifecycle::callOne(CPlugin& plugin, Phase phase) {
 
 bool CPluginLifecycle::callPhase(CPlugin& plugin, Phase phase) {
     switch (phase) {
-        case Phase::Load:
+        case Phase::Load: {
             if (plugin.load()) {
+                noteStatus(plugin, phase, true, 0);
                 return true;
             }
-            reportEvent(kFailureEvent, kMessageLoadFailed, {}, plugin.name(),
-                        plugin.getLastError());
+            const uint32_t lastError = plugin.getLastError();
+            noteStatus(plugin, phase, false, lastError);
+            reportEvent(kFailureEvent, kMessageLoadFailed, {}, plugin.name(), lastError);
             return false;
-        case Phase::UnLoad:
-            return plugin.unload();
+        }
+        case Phase::UnLoad: {
+            const bool unloaded = plugin.unload();
+            noteStatus(plugin, phase, unloaded, 0);
+            return unloaded;
+        }
         case Phase::Start:
             if (context_.host != nullptr) {
                 context_.host->setServiceStatus(kStatusStartPending, 0, kPluginWaitHintMs);
             }
             if (plugin.start()) {
+                noteStatus(plugin, phase, true, 0);
                 reportEvent(kSuccessEvent, kMessageStartSucceeded, {}, plugin.name(), 0);
                 return true;
             }
             // Stop skips a plugin that never started, so what its base start
             // acquired before the failure is given back now.
             facade_.releaseAcquired(plugin.object());
-            reportEvent(kFailureEvent, kMessageStartFailed, {}, plugin.name(),
-                        plugin.getLastError());
+            {
+                const uint32_t lastError = plugin.getLastError();
+                noteStatus(plugin, phase, false, lastError);
+                reportEvent(kFailureEvent, kMessageStartFailed, {}, plugin.name(), lastError);
+            }
             return false;
         case Phase::Stop:
             if (context_.host != nullptr) {
                 context_.host->setServiceStatus(kStatusStopPending, 0, kPluginWaitHintMs);
             }
             if (plugin.stop()) {
+                noteStatus(plugin, phase, true, 0);
                 reportEvent(kSuccessEvent, 0, u"Plugin %s has been stopped successfully!",
                             plugin.name(), 0);
                 return true;
             }
+            noteStatus(plugin, phase, false, 0);
             return false;
         default:
             return true;
@@ -454,17 +472,65 @@ void CPluginLifecycle::runTest() {
     if (target.empty()) {
         return;
     }
+    (void)testPlugins(target, argument, {});
+}
+
+uint32_t CPluginLifecycle::testPlugins(const std::u16string& target, const std::u16string& argument,
+                                       const TestReport& report) {
     const bool all = text::equalsNoCase(target, u"all");
+    uint32_t tested = 0;
     for (const auto& plugin : plugins_) {
         if (!all && !text::equalsNoCase(plugin->name(), target)) {
             continue;
         }
         const bool passed = plugin->test(argument.c_str());
+        ++tested;
+        if (context_.board != nullptr) {
+            context_.board->faults(1, plugin->name(), plugin->faultsContained());
+        }
         const std::u16string shownArgument = text::logInsert(argument);
         log(kLevelAlways, passed ? text::format(u"PM(%s): test(%s) = true", plugin->name().c_str(),
                                                 shownArgument.c_str())
                                  : text::format(u"PM(%s): test(%s) = false", plugin->name().c_str(),
                                                 shownArgument.c_str()));
+        if (report) {
+            report(plugin->name(), passed);
+        }
+    }
+    return tested;
+}
+
+void CPluginLifecycle::noteStatus(const CPlugin& plugin, Phase phase, bool succeeded,
+                                  uint32_t lastError) {
+    PluginStatusBoard* board = context_.board;
+    if (board == nullptr) {
+        return;
+    }
+    board->faults(1, plugin.name(), plugin.faultsContained());
+    if (lastError != 0) {
+        board->lastError(1, plugin.name(), lastError);
+    }
+    if (!succeeded) {
+        if (phase == Phase::Start) {
+            board->startFailed(1, plugin.name(), lastError);
+        } else if (phase == Phase::Load) {
+            board->loadFailed(1, plugin.name(), {}, lastError);
+        }
+        return;
+    }
+    switch (plugin.state()) {
+        case CPlugin::kLoaded:
+            board->changed(1, plugin.name(), hostctl::PluginState::Loaded);
+            break;
+        case CPlugin::kStarted:
+            board->changed(1, plugin.name(), hostctl::PluginState::Started);
+            break;
+        case CPlugin::kStopped:
+            board->changed(1, plugin.name(), hostctl::PluginState::Stopped);
+            break;
+        case CPlugin::kUnloaded:
+            board->changed(1, plugin.name(), hostctl::PluginState::Unloaded);
+            break;
     }
 }
 

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,7 @@
 #include "core/plugin.h"
 #include "core/plugin_list.h"
 #include "core/plugin_manager.h"
+#include "core/plugin_status.h"
 #include "core/service_handlers.h"
 #include "hlmplg/core.h"
 #include "security/verified_file.h"
@@ -73,6 +75,8 @@ struct LifecycleContext {
     std::string productDirectory;
     // Told to stop its watches at the start of every Stop phase.
     async::CAsyncImplObjects* dispatcher = nullptr;
+    // Hears of every plugin's state changes and failures.
+    PluginStatusBoard* board = nullptr;
 };
 
 class CPluginLifecycle {
@@ -117,6 +121,12 @@ class CPluginLifecycle {
     bool handleCmdLine();
     // The "test" option: calls `test` of the plugins it names.
     void runTest();
+    // Calls `test` of the plugin named `target` (ignoring case), or of every
+    // plugin for "all", with `argument`, logging each result and handing it
+    // to `report` (may be empty); returns the number of plugins tested.
+    using TestReport = std::function<void(const std::u16string& plugin, bool passed)>;
+    uint32_t testPlugins(const std::u16string& target, const std::u16string& argument,
+                         const TestReport& report);
     // Destroys every wrapper (last first) and empties the list.
     void destroyAll();
 
@@ -161,6 +171,8 @@ class CPluginLifecycle {
     std::u16string residueOf(const CPlugin& plugin) const;
     bool hasHandlerInLibrary(const platform::SharedLibrary& library) const;
     void log(uint32_t level, const std::u16string& text) const;
+    // Tells the status board what a call of `plugin` left behind.
+    void noteStatus(const CPlugin& plugin, Phase phase, bool succeeded, uint32_t lastError);
 
     CPluginManager& facade_;
     LifecycleContext context_;

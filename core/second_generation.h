@@ -14,6 +14,7 @@
 #include "core/event_log.h"
 #include "core/plugin_boundary.h"
 #include "core/plugin_list.h"
+#include "core/plugin_status.h"
 #include "hlmplg/core.h"
 
 namespace holm::core {
@@ -26,6 +27,8 @@ struct SecondGenerationContext {
     std::u16string productDirectory;
     // Writes an event line to the operator's event log of the core.
     std::function<void(const EventLine&)> reportEvent;
+    // Hears of the plugins' states and failures (generation 2); may be null.
+    PluginStatusBoard* board = nullptr;
 };
 
 class SecondGeneration {

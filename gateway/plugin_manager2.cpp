@@ -176,6 +176,7 @@ void PluginManager2::finishCall(Context& context, uint32_t state) {
         HlmPlg::IHolmPlugin2* root = context.root.get();
         (void)core::callPlugin(context.reporting, placeOf(context.displayName, u"uninit"),
                                core::calleeOf(root), [root] { root->uninit(); });
+        noteState(context.typeName, hostctl::PluginState::Unloaded);
     }
 }
 
@@ -193,7 +194,9 @@ uint32_t PluginManager2::initialize(const std::vector<core::PluginListEntry>& en
         return kNoBridge;
     }
     for (const core::PluginListEntry& entry : entries) {
-        const uint32_t code = loadPlugin(entry.file, truncateToAscii(entry.params));
+        const std::string factoryName = truncateToAscii(entry.params);
+        const uint32_t code = loadPlugin(entry.file, factoryName);
+        noteLoad(text::utf8ToUtf16(factoryName), entry.file, code);
         if (code != 0 && code != 0xFFFFFFFF) {
             reportEvent(false, kMessageLoadFailed, {}, text::utf16ToUtf8(entry.file), code);
             log(text::format(u"PM2: %s (%S): load failed with code %u",
@@ -351,8 +354,12 @@ void PluginManager2::startOne(const ContextRef& context, bool quick) {
                          core::calleeOf(root), [root] { return root->start(); })
             .value_or(kInitException);
     if (result == 0) {
+        noteState(context->typeName, hostctl::PluginState::Started);
         reportEvent(true, 581, {}, context->typeName, 0);
     } else {
+        if (core::PluginStatusBoard* board = statusBoard()) {
+            board->startFailed(2, text::utf8ToUtf16(context->typeName), result);
+        }
         reportEvent(false, 582, {}, context->typeName, result);
     }
     finishCall(*context, result == 0 ? kStarted : kLoaded);
@@ -394,6 +401,7 @@ void PluginManager2::stopOne(const ContextRef& context) {
     HlmPlg::IHolmPlugin2* root = context->root.get();
     (void)core::callPlugin(context->reporting, placeOf(context->displayName, u"stop"),
                            core::calleeOf(root), [root] { root->stop(); });
+    noteState(context->typeName, hostctl::PluginState::Stopped);
     reportEvent(true, 0, u"Plugin %s has been stopped successfully!", context->typeName, 0);
     finishCall(*context, kLoaded);
 }
@@ -421,8 +429,35 @@ void PluginManager2::unload() {
         HlmPlg::IHolmPlugin2* root = context->root.get();
         (void)core::callPlugin(context->reporting, placeOf(context->displayName, u"uninit"),
                                core::calleeOf(root), [root] { root->uninit(); });
+        noteState(context->typeName, hostctl::PluginState::Unloaded);
         // The root is released and the library freed with the last
         // reference: here, or when a createObject in flight returns.
+    }
+}
+
+core::PluginStatusBoard* PluginManager2::statusBoard() {
+    std::lock_guard hold(lock_);
+    return context_.board;
+}
+
+// 0xFFFFFFFF is a plugin that asked to be left out: no record.
+void PluginManager2::noteLoad(const std::u16string& name, const std::u16string& file,
+                              uint32_t code) {
+    core::PluginStatusBoard* board = statusBoard();
+    if (board == nullptr || code == 0xFFFFFFFF) {
+        return;
+    }
+    if (code != 0) {
+        board->loadFailed(2, name, file, code);
+        return;
+    }
+    board->added(2, name, file, 0);
+    board->changed(2, name, hostctl::PluginState::Loaded);
+}
+
+void PluginManager2::noteState(const std::string& typeName, hostctl::PluginState state) {
+    if (core::PluginStatusBoard* board = statusBoard()) {
+        board->changed(2, text::utf8ToUtf16(typeName), state);
     }
 }
 

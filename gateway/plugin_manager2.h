@@ -108,6 +108,11 @@ class PluginManager2 final : public HlmPlg::IPluginObject2,
     void stopOne(const ContextRef& context);
     void finishCall(Context& context, uint32_t state);
     void reportStartPending();
+    // The operator's status board of the core (null without one), and what
+    // the passes tell it.
+    core::PluginStatusBoard* statusBoard();
+    void noteLoad(const std::u16string& name, const std::u16string& file, uint32_t code);
+    void noteState(const std::string& typeName, hostctl::PluginState state);
     void reportEvent(bool success, uint32_t messageId, std::u16string text,
                      const std::string& insertion, uint32_t code);
     void log(const std::u16string& text);

@@ -56,6 +56,12 @@ Status writeFull(int fd, std::span<const uint8_t> bytes);
 Status writeFull(int fd, std::string_view text);
 // Flushes the file's data and metadata to the device.
 Status sync(int fd);
+// A small extended attribute of the open file ("user." names): set, read
+// (ENODATA when it is missing; ENOTSUP where the file system keeps none) and
+// removed (a missing one is no error).
+Status setAttribute(int fd, const char* name, std::string_view value);
+Result<std::string> getAttribute(int fd, const char* name);
+Status removeAttribute(int fd, const char* name);
 // Renames within or across directories of one file system. With
 // `noReplace`, an existing target gives EEXIST.
 Status renameAt(int fromDirectory, const std::string& from, int toDirectory, const std::string& to,

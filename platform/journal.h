@@ -1,5 +1,8 @@
-// Whether this process's standard error is connected to the system journal.
+// Whether this process's standard error is connected to the system journal,
+// and where the journal takes native entries.
 #pragma once
+
+#include <string>
 
 namespace holm::platform {
 
@@ -9,5 +12,10 @@ namespace holm::platform {
 // its own) no longer matches, so the variable inherited from a parent does
 // not count.
 bool standardErrorIsJournal();
+
+// The journal's datagram socket for native entries: HOLM_JOURNAL_SOCKET when
+// set (tests read the entries from a socket of their own), else
+// /run/systemd/journal/socket.
+std::string journalSocketPath();
 
 }  // namespace holm::platform

@@ -22,6 +22,13 @@ constexpr char kByteOrderMark[] = "\xFF\xFE";
 constexpr size_t kByteOrderMarkSize = 2;
 constexpr size_t kCopyChunk = 64 * 1024;
 constexpr int kBackupCount = 4;
+// The kernel completes a write page by page and checks for a fatal signal
+// before each page: a process killed inside a write that spans a page
+// boundary leaves the write's first pages only, cut at a boundary.
+constexpr uint64_t kPageSize = 4096;
+// "<start> <end>" of the entry write in progress, kept with the file while a
+// write that spans a page boundary is under way.
+constexpr char kWriteMark[] = "user.holm.log.write";
 
 io::OpenOptions appendOptions(bool create) {
     io::OpenOptions options;
@@ -158,6 +165,7 @@ Status LogFile::adopt(platform::UniqueFd fd) {
             return read.error();
         }
         unicode_ = *read == kByteOrderMarkSize && mark[0] == 0xFF && mark[1] == 0xFE;
+        repairCutWrite(fd.get());
     }
     identity_ = {info->device, info->inode};
     fd_ = std::move(fd);
@@ -167,6 +175,68 @@ Status LogFile::adopt(platform::UniqueFd fd) {
     watch_ = monitor.watch(fd_.get());
     (void)monitor.changed(watch_, watchSeen_);
     verifyName_ = true;
+    return {};
+}
+
+// A writer killed inside an entry write that spanned a page boundary left
+// the entry's first pages: the file ends on a boundary inside the range its
+// mark names. That part of an entry whose commit never returned is cut off,
+// so that the file holds whole entries only.
+void LogFile::repairCutWrite(int fd) {
+    if (!marksSupported_) {
+        return;
+    }
+    const auto mark = io::getAttribute(fd, kWriteMark);
+    if (!mark) {
+        marksSupported_ = !isErrno(mark.error(), ENOTSUP);
+        return;
+    }
+    unsigned long long start = 0;
+    unsigned long long end = 0;
+    const bool cut = std::sscanf(mark->c_str(), "%llu %llu", &start, &end) == 2 &&
+                     size_ % kPageSize == 0 && start < size_ && size_ < end &&
+                     start >= (unicode_ ? kByteOrderMarkSize : 0);
+    if (cut && platform::truncateDescriptor(fd, start)) {
+        size_ = start;
+    }
+    (void)io::removeAttribute(fd, kWriteMark);
+}
+
+// A commit first compares the file's length with what this writer knows of
+// it: shorter means it was truncated from outside (logrotate's copytruncate).
+// An emptied file starts again with its byte-order mark; one that holds data
+// already is appended in the encoding its first bytes show. An entry of
+// ours that landed in the emptied file before its mark (the truncation came
+// between this check and the write) gets the mark put in front of it.
+Status LogFile::noticeTruncation() {
+    const auto info = platform::statDescriptor(fd_.get());
+    if (!info) {
+        return info.error();
+    }
+    if (info->size >= size_) {
+        size_ = info->size;
+        return {};
+    }
+    size_ = info->size;
+    if (size_ == 0) {
+        if (auto written = io::writeFull(fd_.get(), std::string_view(kByteOrderMark, 2));
+            !written) {
+            return written;
+        }
+        size_ = kByteOrderMarkSize;
+        unicode_ = true;
+        return {};
+    }
+    uint8_t mark[kByteOrderMarkSize] = {};
+    const auto read = io::readAt(fd_.get(), mark, 0);
+    if (!read) {
+        return read.error();
+    }
+    const bool marked = *read == kByteOrderMarkSize && mark[0] == 0xFF && mark[1] == 0xFE;
+    if (!marked && unicode_ && size_ <= lastWriteSize_ && size_ % 2 == 0 && mark[1] == 0) {
+        return replaceFrom(0, size_);
+    }
+    unicode_ = marked;
     return {};
 }
 
@@ -189,12 +259,25 @@ LogFile::WriteResult LogFile::write(std::span<const std::u16string> lines) {
     if (auto current = ensureCurrent(); !current) {
         return {current, false};
     }
+    if (auto length = noticeTruncation(); !length) {
+        return {length, false};
+    }
     const std::string bytes = encode(lines);
+    // A write within one page lands whole or not at all, even when the
+    // process is killed; one that spans pages is marked first (see
+    // repairCutWrite).
+    const bool spansPages =
+        !bytes.empty() && size_ / kPageSize != (size_ + bytes.size() - 1) / kPageSize;
+    const bool marked = spansPages && markWrite(size_, size_ + bytes.size());
     if (auto written = io::writeFull(fd_.get(), bytes); !written) {
         undoPartialWrite(size_, bytes.size());
         return {written, false};
     }
     size_ += bytes.size();
+    lastWriteSize_ = bytes.size();
+    if (marked) {
+        (void)io::removeAttribute(fd_.get(), kWriteMark);
+    }
     return {{}, sizeCheckDue()};
 }
 
@@ -211,14 +294,26 @@ void LogFile::undoPartialWrite(uint64_t sizeBefore, size_t length) {
     }
 }
 
+bool LogFile::markWrite(uint64_t start, uint64_t end) {
+    if (!marksSupported_) {
+        return false;
+    }
+    char text[48];
+    const int length =
+        std::snprintf(text, sizeof text, "%llu %llu", static_cast<unsigned long long>(start),
+                      static_cast<unsigned long long>(end));
+    const auto set = io::setAttribute(fd_.get(), kWriteMark, std::string_view(text, length));
+    if (!set && isErrno(set.error(), ENOTSUP)) {
+        marksSupported_ = false;
+    }
+    return set.ok();
+}
+
 bool LogFile::sizeCheckDue() {
     if (maximumSize_ <= 0 || ++commitCounter_ < kCheckInterval) {
         return false;
     }
     commitCounter_ = 0;
-    if (const auto info = platform::statDescriptor(fd_.get())) {
-        size_ = info->size;
-    }
     if (size_ <= static_cast<uint64_t>(maximumSize_) || rolloverPending_) {
         return false;
     }
@@ -302,16 +397,33 @@ Status LogFile::trim(uint64_t size) {
         at += usable;
     }
 
-    const std::string temporary = path_ + ".tmp";
-    (void)platform::removeFile(temporary);  // a leftover of an earlier attempt
+    return replaceFrom(from, size);
+}
+
+// The replacement file, made next to the log so that the rename stays within
+// one file system.
+platform::Result<platform::UniqueFd> LogFile::createReplacement(
+    const std::string& temporary) const {
+    (void)platform::removeFile(temporary);  // a leftover of a writer killed while trimming
     io::OpenOptions options;
     options.access = io::Access::Write;
     options.create = true;
     options.exclusive = true;
-    auto out = io::open(temporary, options);
+    return io::open(temporary, options);
+}
+
+// Replaces the log by its bytes [from, size), behind the byte-order mark in
+// a UTF-16 log: written to "<path>.tmp", flushed to the device, then renamed
+// over the log in one step. A writer killed at any point leaves the old log
+// whole (and perhaps the temporary, removed next time) or the new one whole;
+// entries committed meanwhile wait for the lock, then go to the new file.
+Status LogFile::replaceFrom(uint64_t from, uint64_t size) {
+    const std::string temporary = path_ + ".tmp";
+    auto out = createReplacement(temporary);
     if (!out) {
         return out.error();
     }
+    std::vector<uint8_t> buffer(kCopyChunk);
     auto copied = [&]() -> Status {
         if (unicode_) {
             if (auto mark = io::writeFull(out->get(), std::string_view(kByteOrderMark, 2)); !mark) {

@@ -9,9 +9,16 @@
 // that the path still names the open file: a file deleted, replaced or
 // renamed from outside (logrotate) is recreated, or the new one opened, at
 // the next commit. The check looks the name up only when the kernel watch on
-// the open file reports a change (platform/file_change_monitor.h), so a
-// commit costs one write and one non-blocking read. When a write returns,
-// the entry is in the file.
+// the open file reports a change (platform/file_change_monitor.h). The
+// length of the open file is compared with what this writer wrote: a file
+// cut short from outside (copytruncate) starts again with its byte-order
+// mark. So a commit costs one write, one non-blocking read and one fstat.
+// When a write returns, the entry is in the file.
+//
+// A kill inside a write that spans a page boundary can leave the write's
+// first pages (the kernel stops at a page boundary for a fatal signal): such
+// a write is announced in an extended attribute of the file first, and the
+// next writer that opens the file cuts the torn entry off.
 //
 // Files: a new or empty file is written as UTF-16LE with a byte-order mark; an
 // existing file without the mark is written as UTF-8. Every line ends in
@@ -26,8 +33,8 @@
 // or its backup. Backup mode moves the file to "<base>0001<ext>" (older
 // backups up to 0004, the fourth is replaced) and starts a new file; trim
 // mode keeps the newest ~90 % of the maximum from a line start, written to
-// "<path>.tmp" and renamed over the log in one step (the log never goes
-// missing; a failed rename leaves it whole).
+// "<path>.tmp", flushed, and renamed over the log in one step (the log never
+// goes missing; a failed rename or a kill before it leaves it whole).
 #pragma once
 
 #include <cstdint>
@@ -92,6 +99,11 @@ class LogFile {
     bool sizeCheckDue();
     platform::Status rotateBackups();
     platform::Status trim(uint64_t size);
+    platform::Status replaceFrom(uint64_t from, uint64_t size);
+    platform::Result<platform::UniqueFd> createReplacement(const std::string& temporary) const;
+    platform::Status noticeTruncation();
+    void repairCutWrite(int fd);
+    bool markWrite(uint64_t start, uint64_t end);
     std::string backupName(int number) const;
 
     const std::string path_;
@@ -104,6 +116,8 @@ class LogFile {
     platform::FileIdentity identity_;
     bool unicode_ = true;
     uint64_t size_ = 0;  // the file's size as this writer last knew it
+    uint64_t lastWriteSize_ = 0;
+    bool marksSupported_ = true;
     int64_t maximumSize_ = 0;
     bool backup_ = false;
     int32_t commitCounter_ = kCheckInterval;

@@ -70,7 +70,7 @@ std::u16string layOutLine(const LogLine& line, const platform::LocalTime& time,
             break;
     }
     out += categories.prefix(line.category);
-    out += text::logLineText(line.text);
+    out += text::reportLineText(line.text);
     return out;
 }
 

@@ -7,6 +7,16 @@
 // one rollover keeps the file under its maximum size (numbered backups
 // "name0001.ext" to "name0004.ext", or trimming the oldest lines). An entry is
 // in the file when commitEvent (or log) returns.
+//
+// A line's text is written on one line of the file: a line end or another
+// control character in it is written as an escape ("\n", "\r", "\xHH" for the
+// other C0 and C1 controls and DEL, "\uHHHH" for the line and paragraph
+// separators and the bidirectional controls); a backslash is written as it
+// is, so escapes are for reading, not for reversing. A tab stays a tab (the
+// same text shown on the host's standard error has it as "\t"). A line's text
+// is cut after 16,384 UTF-16 units (escapes count as the units they take),
+// followed by "...[cut N more]" with N the number of units of the text left
+// out.
 #pragma once
 
 #include <cstdarg>

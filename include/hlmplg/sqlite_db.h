@@ -32,12 +32,19 @@ class HLMPLG_API ISQLiteDB : public IInterface {
     // already open"); close it first.
     virtual bool open(const char16_t* path) = 0;
     // Closes the database and unloads the library; false when nothing was
-    // loaded.
+    // loaded. Refused from inside a row handler of this object's own query
+    // (false, code 21, the database stays open). An object released from
+    // inside such a handler stays usable by that query and is destroyed when
+    // its outermost exec returns.
     virtual bool close() = 0;
     // Runs the statements of `sql`; every result row goes to `handler` (may be
     // null). False for an empty text (no error) and for a failed statement.
     // A handler that throws or faults stops the query: exec gives false with
     // code 4 and the failure is reported to the service handlers.
+    // A database that another connection or program holds locked fails at
+    // once with code 5 ("database is locked"): exec never waits by itself. A
+    // plugin that wants to wait sets the time once after open, through exec:
+    // "PRAGMA busy_timeout = <milliseconds>;".
     virtual bool exec(const char16_t* sql, ISQLiteRowHandler* handler) = 0;
     // exec of the text built from `format` and the arguments: message style
     // (%1 inserts) when the format contains "%1", else printf style. %q

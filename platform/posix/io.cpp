@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -304,6 +305,31 @@ Result<std::string> readSmallFile(const std::string& path, size_t limit) {
         return Error::fromErrno(EINVAL);
     }
     return readSmallFile(file->get(), limit);
+}
+
+Status setAttribute(int fd, const char* name, std::string_view value) {
+    if (retryInterrupted([&] { return ::fsetxattr(fd, name, value.data(), value.size(), 0); }) !=
+        0) {
+        return lastSystemError();
+    }
+    return {};
+}
+
+Result<std::string> getAttribute(int fd, const char* name) {
+    char buffer[256];
+    const ssize_t got =
+        retryInterrupted([&] { return ::fgetxattr(fd, name, buffer, sizeof buffer); });
+    if (got < 0) {
+        return lastSystemError();
+    }
+    return std::string(buffer, static_cast<size_t>(got));
+}
+
+Status removeAttribute(int fd, const char* name) {
+    if (retryInterrupted([&] { return ::fremovexattr(fd, name); }) != 0 && errno != ENODATA) {
+        return lastSystemError();
+    }
+    return {};
 }
 
 Status truncate(int fd, uint64_t size) {

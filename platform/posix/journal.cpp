@@ -47,4 +47,10 @@ bool standardErrorIsJournal() {
            static_cast<unsigned long long>(status.st_ino) == inode;
 }
 
+std::string journalSocketPath() {
+    const char* configured = std::getenv("HOLM_JOURNAL_SOCKET");
+    return configured != nullptr && *configured != '\0' ? configured
+                                                        : "/run/systemd/journal/socket";
+}
+
 }  // namespace holm::platform

@@ -30,9 +30,11 @@ std::string padded(long long value, int width) {
            digits;
 }
 
-std::string utcTimestamp() {
+}  // namespace
+
+std::string utcTimeText(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
-    const auto now = floor<milliseconds>(system_clock::now());
+    const auto now = floor<milliseconds>(when);
     const auto day = floor<days>(now);
     const year_month_day date{day};
     const hh_mm_ss time{now - day};
@@ -42,6 +44,8 @@ std::string utcTimestamp() {
            ":" + padded(time.minutes().count(), 2) + ":" + padded(time.seconds().count(), 2) + "." +
            padded(time.subseconds().count(), 3);
 }
+
+namespace {
 
 std::string stateText(uint32_t state, uint32_t exitCode) {
     switch (state) {
@@ -88,7 +92,8 @@ std::string journalPrefix(Priority priority) {
 }
 
 std::string logLine(uint32_t level, const std::string& source, const std::string& text) {
-    return utcTimestamp() + " " + levelName(level) + " " + source + ": " + text + "\n";
+    return utcTimeText(std::chrono::system_clock::now()) + " " + levelName(level) + " " + source +
+           ": " + text + "\n";
 }
 
 void writeLogLine(uint32_t level, const std::string& source, const std::string& text) {
@@ -96,6 +101,16 @@ void writeLogLine(uint32_t level, const std::string& source, const std::string& 
                 logLine(level, holm::text::logLineText(source), holm::text::logLineText(text)))
                    .c_str(),
                stderr);
+}
+
+// The service manager wants the monotonic time of the request with it
+// (steady_clock is the monotonic clock here).
+void notifyReloading() {
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now().time_since_epoch());
+    const std::string state = "RELOADING=1\nSTATUS=reloading the configuration\nMONOTONIC_USEC=" +
+                              std::to_string(now.count());
+    platform::notifyServiceManager(state.c_str());
 }
 
 void HostHandler::log(uint32_t level, const char16_t* source, const char16_t* text) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +26,9 @@ Priority priorityOf(uint32_t level);
 // terminal or file gets the lines as they are. Decided at the first call.
 std::string journalPrefix(Priority priority);
 
+// "YYYY-MM-DD HH:MM:SS.mmm" of `when`, in UTC.
+std::string utcTimeText(std::chrono::system_clock::time_point when);
+
 // "YYYY-MM-DD HH:MM:SS.mmm LEVEL source: text" with the current UTC time.
 std::string logLine(uint32_t level, const std::string& source, const std::string& text);
 
@@ -34,6 +38,10 @@ std::string logLine(uint32_t level, const std::string& source, const std::string
 // the host are escaped, so one call is always one line. The line starts with
 // the journal prefix of the level's priority.
 void writeLogLine(uint32_t level, const std::string& source, const std::string& text);
+
+// Tells the service manager a reload begins (RELOADING=1 with the
+// monotonic time of the request).
+void notifyReloading();
 
 // Every method may be called from any thread at any time: the requests only
 // record what was asked and wake the main loop through its signal channel; none of them

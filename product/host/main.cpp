@@ -22,8 +22,10 @@
 #include "platform/process_info.h"
 #include "platform/shared_library.h"
 #include "platform/signals.h"
+#include "product/host/control_server.h"
 #include "product/host/host_handler.h"
 #include "product/host/host_options.h"
+#include "product/host/journal_events.h"
 #include "product/host/session_forwarder.h"
 #include "security/library_dependencies.h"
 #include "security/trust_store.h"
@@ -179,16 +181,6 @@ void handOnCommandLine(HlmPlg::IHlmCore& core, const std::vector<std::string>& a
     core.setCommandLine(static_cast<int32_t>(pointers.size()), pointers.data());
 }
 
-// Tells the service manager a reload begins. It wants the monotonic time of
-// the request with it (steady_clock is the monotonic clock here).
-void notifyReloading() {
-    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
-    const std::string state = "RELOADING=1\nSTATUS=reloading the configuration\nMONOTONIC_USEC=" +
-                              std::to_string(now.count());
-    platform::notifyServiceManager(state.c_str());
-}
-
 // Keeps the service manager's watchdog fed when it asked for one. The pings
 // come from the main loop itself, between its waits: a reload or anything
 // else on that thread that hangs stops them, and the manager steps in.
@@ -239,7 +231,7 @@ std::optional<std::chrono::steady_clock::time_point> earliest(
 // Reloads the configuration for a HUP, telling the service manager.
 void reload(HlmPlg::IHlmCore& core) {
     host::writeLogLine(1, "avholm", "reloading the configuration");
-    notifyReloading();
+    host::notifyReloading();
     core.reloadConfig();
     platform::notifyServiceManager("READY=1\nSTATUS=running");
 }
@@ -448,6 +440,7 @@ void sendTestSignalAtStart() {
 }
 
 int runHost(const host::HostOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
     platform::raiseOpenFileLimit();
     platform::ignoreFileSizeLimitSignal();
     // The signals are blocked since main began; the channel reads them. It
@@ -470,6 +463,8 @@ int runHost(const host::HostOptions& options) {
     // main thread keeps reading the signals.
     StartSupervisor start(signals, options.stopLimit);
     host::HostHandler handler(signals);
+    // Lifecycle events as structured journal entries; it outlives the core.
+    host::JournalEvents journalEvents;
     LoadedCore loaded;
     CorePointer core;
     start.run([&] {
@@ -494,6 +489,7 @@ int runHost(const host::HostOptions& options) {
         fail("core initialisation failed (code " + std::to_string(code) + ")");
         return exitStatus(code);
     }
+    journalEvents.attach(*core);
     uint32_t runCode = 0;
     start.run([&] { runCode = core->run(false); });
     if (runCode != 0) {
@@ -517,6 +513,9 @@ int runHost(const host::HostOptions& options) {
     if (commandTaken) {
         host::writeLogLine(1, "avholm", "stopping: a plugin handled the command line");
     } else if (!start.stopRequested()) {
+        // holm-ctl is served from a thread of its own, from before the
+        // service manager hears the host is ready until the stop begins.
+        host::ControlServer control(*core, {list, started});
         host::writeLogLine(1, "avholm",
                            "running (plugin list " + holm::text::logInsert(list) + ")");
         platform::notifyServiceManager("READY=1\nSTATUS=running");

@@ -52,4 +52,14 @@ TEST(LogTextTest, SinksLeaveSafeLinesAloneAndBoundTheRest) {
     EXPECT_LT(logLineText(std::u16string(1u << 20, u'z')).size(), holm::text::kMaxLogLine + 32);
 }
 
+TEST(LogTextTest, ReportLinesKeepTabsAndEscapeWhatCouldBreakTheLine) {
+    using holm::text::kMaxLogLine;
+    using holm::text::reportLineText;
+    EXPECT_EQ(reportLineText(u"name\tsize\t12"), u"name\tsize\t12");
+    EXPECT_EQ(logLineText(u"name\tsize"), u"name\\tsize") << "a terminal line escapes it";
+    EXPECT_EQ(reportLineText(u"a\r\nb\x1b[2J\u2028"), u"a\\r\\nb\\x1b[2J\\u2028");
+    const std::u16string tabs(kMaxLogLine + 5, u'\t');
+    EXPECT_EQ(reportLineText(tabs), std::u16string(kMaxLogLine, u'\t') + u"...[cut 5 more]");
+}
+
 }  // namespace

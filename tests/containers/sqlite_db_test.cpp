@@ -4,8 +4,17 @@
 // core's gate and are tested with it (tests/core/sqlite_test.cpp).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/utf16.h"
@@ -258,6 +267,181 @@ TEST_F(SQLiteDbTest, HandlerMayRunANestedQuery) {
     EXPECT_TRUE(nested.ok);
     EXPECT_EQ(nested.seen, (std::vector<std::string>{"A", "B", "C"}));
     EXPECT_EQ(select(u"SELECT count(*) FROM log;"), std::vector<std::string>{"3"});
+}
+
+// Close from a row handler is refused and the query goes on; a release from a
+// row handler (of the outer query or of a nested one) leaves the connection
+// open until the outermost exec returns, then closes it: its open write
+// transaction ends, and another connection can write again.
+TEST_F(SQLiteDbTest, HandlerThatClosesOrReleasesNeverEndsTheRunningQuery) {
+    openWithRows();
+    struct Closer : HlmPlg::ISQLiteRowHandler {
+        bool onRow(HlmPlg::IStringList*) override {
+            closed = closed || db->close();
+            code = db->getErrorCode();
+            ++rows;
+            return true;
+        }
+        CSQLiteDB* db = nullptr;
+        bool closed = false;
+        int code = 0;
+        int rows = 0;
+    } closer;
+    closer.db = &db;
+    EXPECT_TRUE(db.exec(u"SELECT name FROM t;", &closer));
+    EXPECT_FALSE(closer.closed);
+    EXPECT_EQ(closer.code, 21);
+    EXPECT_EQ(closer.rows, 3);
+    EXPECT_EQ(select(u"SELECT count(*) FROM t;"), std::vector<std::string>{"3"});
+    EXPECT_TRUE(db.close()) << "outside a query close works";
+
+    for (const bool nested : {false, true}) {
+        SCOPED_TRACE(nested ? "released in a nested query" : "released in the query");
+        auto* owned = new CSQLiteDB(systemLibrary, gate);
+        ASSERT_TRUE(owned->open(path("test.db").c_str()));
+        ASSERT_TRUE(owned->begin());
+        ASSERT_TRUE(owned->exec(u"INSERT INTO t(name) VALUES ('held');", nullptr));
+        CSQLiteDB other{systemLibrary, gate};
+        ASSERT_TRUE(other.open(path("test.db").c_str()));
+        struct Releaser : HlmPlg::ISQLiteRowHandler {
+            bool onRow(HlmPlg::IStringList*) override {
+                if (nested && !released) {
+                    nested = false;
+                    Releaser inner = *this;
+                    (void)db->exec(u"SELECT 1;", &inner);
+                    released = inner.released;
+                    stillLocked = inner.stillLocked;
+                } else if (!released) {
+                    released = true;
+                    db->destroyWhenIdle();
+                    // The connection is still open: its transaction holds.
+                    stillLocked = !other->exec(u"INSERT INTO t(name) VALUES ('x');", nullptr) &&
+                                  other->getErrorCode() == 5;
+                }
+                ++rows;
+                return true;
+            }
+            CSQLiteDB* db = nullptr;
+            CSQLiteDB* other = nullptr;
+            bool nested = false;
+            bool released = false;
+            bool stillLocked = false;
+            int rows = 0;
+        } releaser;
+        releaser.db = owned;
+        releaser.other = &other;
+        releaser.nested = nested;
+        EXPECT_TRUE(owned->exec(u"SELECT name FROM t ORDER BY id;", &releaser));
+        EXPECT_TRUE(releaser.released);
+        EXPECT_TRUE(releaser.stillLocked);
+        EXPECT_EQ(releaser.rows, 4);
+        // Gone now: the transaction was rolled back with the connection.
+        EXPECT_TRUE(other.exec(u"INSERT INTO t(name) VALUES ('after');", nullptr))
+            << holm::text::utf16ToUtf8(other.getErrorText());
+        EXPECT_TRUE(other.exec(u"DELETE FROM t WHERE name = 'after';", nullptr));
+    }
+}
+
+// The sqlite3 program, fed statements through a pipe; its output is read
+// back to learn when a statement is done.
+class SQLiteShell {
+  public:
+    explicit SQLiteShell(const std::string& database) {
+        int in[2];
+        int out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
+            return;
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            ::execlp("sqlite3", "sqlite3", "-batch", database.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        input_ = in[1];
+        output_ = out[0];
+    }
+    ~SQLiteShell() {
+        ::close(input_);  // the shell ends at the end of its input
+        int status = 0;
+        if (pid_ > 0 && ::waitpid(pid_, &status, 0) < 0) {
+            ::kill(pid_, SIGKILL);
+        }
+        ::close(output_);
+    }
+    SQLiteShell(const SQLiteShell&) = delete;
+    SQLiteShell& operator=(const SQLiteShell&) = delete;
+
+    // Sends `statements` followed by a SELECT of a marker and waits (up to
+    // a minute) until the shell printed the marker: the statements are done.
+    bool run(const std::string& statements) {
+        static int count = 0;
+        const std::string marker = "done-" + std::to_string(++count);
+        const std::string text = statements + "\nSELECT '" + marker + "';\n";
+        if (::write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+            return false;
+        }
+        while (printed_.find(marker) == std::string::npos) {
+            pollfd ready{output_, POLLIN, 0};
+            char buffer[256];
+            if (::poll(&ready, 1, 60000) != 1) {
+                return false;
+            }
+            const ssize_t got = ::read(output_, buffer, sizeof buffer);
+            if (got <= 0) {
+                return false;
+            }
+            printed_.append(buffer, static_cast<size_t>(got));
+        }
+        return true;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int output_ = -1;
+    std::string printed_;
+};
+
+// While another program holds the database locked, exec fails at once with
+// SQLite's code 5; with a busy timeout the plugin set itself it waits and
+// succeeds once the other program commits.
+TEST_F(SQLiteDbTest, LockedDatabaseFailsWithFiveUnlessTheBusyTimeoutWaits) {
+    if (::system("command -v sqlite3 >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "the sqlite3 program is not installed";
+    }
+    openWithRows();
+    SQLiteShell shell((dir.path() / "test.db").string());
+    ASSERT_TRUE(shell.run("BEGIN EXCLUSIVE; INSERT INTO t(name) VALUES ('shell');"));
+    EXPECT_FALSE(db.exec(u"INSERT INTO t(name) VALUES ('mine');", nullptr));
+    EXPECT_EQ(db.getErrorCode(), 5);
+    EXPECT_EQ(std::u16string(db.getErrorText()), u"database is locked");
+
+    ASSERT_TRUE(db.exec(u"PRAGMA busy_timeout = 60000;", nullptr));
+    // The row handler runs just before the insert that meets the lock; it
+    // lets the shell commit from then on.
+    struct Signal : HlmPlg::ISQLiteRowHandler {
+        bool onRow(HlmPlg::IStringList*) override {
+            reached.test_and_set();
+            reached.notify_all();
+            return true;
+        }
+        std::atomic_flag reached;
+    } signal;
+    bool inserted = false;
+    std::thread writer([&] {
+        inserted =
+            db.exec(u"SELECT 'about to insert'; INSERT INTO t(name) VALUES ('mine');", &signal);
+    });
+    signal.reached.wait(false);
+    EXPECT_TRUE(shell.run("COMMIT;"));
+    writer.join();
+    EXPECT_TRUE(inserted) << holm::text::utf16ToUtf8(db.getErrorText());
+    EXPECT_EQ(select(u"SELECT name FROM t WHERE id > 3 ORDER BY id;"),
+              (std::vector<std::string>{"shell", "mine"}));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -102,17 +103,21 @@ Outcome runCase(const std::string& action) {
     return outcome;
 }
 
+// The core ran and stopped cleanly, and the plugin recorded `lines`.
+void expectRan(const Outcome& outcome, std::initializer_list<const char*> lines) {
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_TRUE(outcome.has("RUN 0 STOP 0"));
+    for (const char* line : lines) {
+        EXPECT_TRUE(outcome.recorded(line)) << line;
+    }
+}
+
 // A handler that fails stops its query, which fails with code 4; the failure
 // is reported under the handler's place, the connection stays usable, and the
 // object released while open is closed by the core.
 void expectFailedQuery(const Outcome& outcome, const std::string& report) {
     SCOPED_TRACE(outcome.output + outcome.records);
-    EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_TRUE(outcome.has("RUN 0 STOP 0"));
-    EXPECT_TRUE(outcome.recorded("s:open:1:"));
-    EXPECT_TRUE(outcome.recorded("s:exec:0:4:1"));
-    EXPECT_TRUE(outcome.recorded("s:after:1"));
-    EXPECT_TRUE(outcome.recorded("s:released"));
+    expectRan(outcome, {"s:open:1:", "s:exec:0:4:1", "s:after:1", "s:released"});
     EXPECT_TRUE(outcome.has("ISQLiteRowHandler::onRow: " + report));
 }
 
@@ -132,6 +137,21 @@ TEST(SQLitePlugin, HandlerMayCallBackIntoTheCore) {
     EXPECT_TRUE(outcome.recorded("s:exec:1:0:2"));
     EXPECT_TRUE(outcome.recorded("s:released"));
     EXPECT_FALSE(outcome.has("ISQLiteRowHandler::onRow"));
+}
+
+// Closing or releasing the database from inside its own row handler never
+// unloads the library under the running query: close is refused (code 21)
+// and the query goes on; a release takes effect when the query returns.
+TEST(SQLitePlugin, HandlerThatClosesOrReleasesItsDatabaseLeavesTheProcessRunning) {
+    const Outcome closing = runCase("close");
+    SCOPED_TRACE(closing.output + closing.records);
+    expectRan(closing, {"s:close:0:21", "s:exec:1:0:2", "s:after:1", "s:released"});
+
+    const Outcome releasing = runCase("release");
+    SCOPED_TRACE(releasing.output + releasing.records);
+    // The query ran to its end after the release.
+    expectRan(releasing, {"s:released in row", "s:exec:1:2"});
+    EXPECT_FALSE(releasing.has("PM: releaseInterface of an unknown object"));
 }
 
 }  // namespace

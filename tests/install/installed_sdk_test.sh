@@ -16,12 +16,13 @@ fail() { echo "installed SDK: $*" >&2; exit 1; }
 echo "== install into $prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; fail "install failed"; }
 product="$prefix/lib/holm"
-for file in avholm libholmcore.so holm-sign CommonTextRc.dll holmmsg.dll plugins.xml \
+for file in avholm holm-ctl libholmcore.so holm-sign CommonTextRc.dll holmmsg.dll plugins.xml \
             plugins/libdemo_service.so data/holm.conf; do
   [ -f "$product/$file" ] || fail "$product/$file is missing"
 done
 for file in include/hlmplg/hlmplg.h lib/cmake/HlmPlg/HlmPlgConfig.cmake \
-            lib/cmake/HlmPlg/HlmPlgFunctions.cmake; do
+            lib/cmake/HlmPlg/HlmPlgFunctions.cmake lib/systemd/system/avholm.service \
+            lib/systemd/catalog/avholm.catalog share/bash-completion/completions/holm-ctl; do
   [ -f "$prefix/$file" ] || fail "$prefix/$file is missing"
 done
 if find "$prefix" -name '*.key' | grep -q .; then fail "a private key was installed"; fi

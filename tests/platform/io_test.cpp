@@ -87,6 +87,26 @@ TEST(IoTest, SmallFilesAreBoundedAndOnlyRegularFilesAreRead) {
     EXPECT_EQ(readSmallFile((temp.path() / "fifo").string(), 100).error().errnoValue(), EINVAL);
 }
 
+TEST(IoTest, AttributesAreSetReadAndRemoved) {
+    holm::test::TempDir temp;
+    const auto path = temp.write("marked", "x").string();
+    OpenOptions options;
+    options.access = Access::ReadWrite;
+    auto file = open(path, options);
+    ASSERT_TRUE(file.ok());
+    const auto missing = getAttribute(file->get(), "user.test.mark");
+    ASSERT_FALSE(missing.ok());
+    if (missing.error().errnoValue() == ENOTSUP) {
+        GTEST_SKIP() << "the file system keeps no user attributes";
+    }
+    EXPECT_EQ(missing.error().errnoValue(), ENODATA);
+    ASSERT_TRUE(setAttribute(file->get(), "user.test.mark", "4096 8192").ok());
+    EXPECT_EQ(getAttribute(file->get(), "user.test.mark").valueOr("?"), "4096 8192");
+    EXPECT_TRUE(removeAttribute(file->get(), "user.test.mark").ok());
+    EXPECT_TRUE(removeAttribute(file->get(), "user.test.mark").ok()) << "a missing one is no error";
+    EXPECT_FALSE(getAttribute(file->get(), "user.test.mark").ok());
+}
+
 // The size a caller saw may be stale: the read is bounded by the limit, not
 // by that size, and starts at the beginning whatever the position.
 TEST(IoTest, WholeFileReadsAreBoundedAndIgnoreTheSizeHint) {

@@ -5,7 +5,9 @@
 //                 reenter (calls back into the core: makes and releases a
 //                 string list through the facade, runs a nested statement),
 //                 throw (std::runtime_error "row"), fault (writes to address
-//                 0), foreign (throws an int)
+//                 0), foreign (throws an int), close (closes the database:
+//                 refused), release (releases the database object: it goes
+//                 when the query returns)
 // The database is the file HOLM_TEST_SQLITE_DB. Results are recorded as
 // "<name>:<step>:<values>" in HOLM_TEST_PLUGIN_LOG. The object is released
 // while still open: the core closes it. Built without sanitizers, so that a
@@ -96,6 +98,10 @@ class SQLitePlugin : public HlmPlg::CHlmPlg {
         db->exec(u"CREATE TABLE t(name TEXT); INSERT INTO t VALUES ('a'), ('b');", nullptr);
         RowHandler handler(*this, action_);
         const bool result = db->exec(u"SELECT name FROM t ORDER BY name;", &handler);
+        if (released_) {
+            record(name_ + ":exec:" + (result ? "1" : "0") + ":" + std::to_string(handler.rows));
+            return true;  // the object is gone
+        }
         record(name_ + ":exec:" + (result ? "1" : "0") + ":" + std::to_string(db->getErrorCode()) +
                ":" + std::to_string(handler.rows));
         const bool after = db->exec(u"SELECT 1;", nullptr);
@@ -124,10 +130,23 @@ class SQLitePlugin : public HlmPlg::CHlmPlg {
         record(name_ + ":nested:" + (nested ? "1" : "0"));
     }
 
+    void closeOrRelease() {
+        if (action_ == "close") {
+            const bool closed = db_->close();
+            record(name_ + ":close:" + (closed ? "1" : "0") + ":" +
+                   std::to_string(db_->getErrorCode()));
+        } else if (!released_) {
+            released_ = true;
+            releaseInterfaceToFacade(HlmPlg::IID_SQLITEDB, db_);
+            record(name_ + ":released in row");
+        }
+    }
+
   private:
     std::string name_;
     std::string action_;
     HlmPlg::ISQLiteDB* db_ = nullptr;
+    bool released_ = false;
 };
 
 bool RowHandler::onRow(HlmPlg::IStringList* row) {
@@ -143,6 +162,9 @@ bool RowHandler::onRow(HlmPlg::IStringList* row) {
     }
     if (action_ == "reenter") {
         plugin_.reenter(row);
+    }
+    if (action_ == "close" || action_ == "release") {
+        plugin_.closeOrRelease();
     }
     return rows < 2;  // the nested inserts would otherwise make the scan go on
 }

@@ -34,3 +34,7 @@ target_link_libraries(product_tests PRIVATE holm_cfgupdate)
 add_dependencies(product_tests holm-cfgupdate)
 target_compile_definitions(product_tests PRIVATE
   HOLM_CFGUPDATE_PROGRAM="$<TARGET_FILE:holm-cfgupdate>")
+
+# holm-ctl against a running host.
+add_dependencies(product_tests holm-ctl)
+target_compile_definitions(product_tests PRIVATE HOLM_CTL_PROGRAM="$<TARGET_FILE:holm-ctl>")

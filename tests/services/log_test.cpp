@@ -190,6 +190,36 @@ TEST_F(LogTest, AFileDeletedOrRotatedFromOutsideIsRecreatedAtTheNextCommit) {
     EXPECT_EQ(logLines(path_), std::vector<std::string>{"after replace"});
 }
 
+// A file cut short from outside (copytruncate) is noticed at the next commit:
+// an empty one starts again with its byte-order mark; one that another
+// program wrote meanwhile is appended in the encoding its first bytes show;
+// an entry of ours that reached the emptied file before the mark gets the
+// mark put in front of it. Never a mixed file.
+TEST_F(LogTest, AFileTruncatedFromOutsideStartsAgainInOneEncoding) {
+    auto log = openLog(path_);
+    log->logText(1, 0, 0, u"before\ttabbed");
+    fs::resize_file(path_, 0);
+    log->logText(1, 0, 0, u"after truncate");
+    EXPECT_EQ(logLines(path_), std::vector<std::string>{"after truncate"});
+
+    fs::resize_file(path_, 0);
+    std::ofstream(path_, std::ios::binary | std::ios::app) << "other\r\n";
+    log->logText(1, 0, 0, u"after other");
+    EXPECT_EQ(readBytes(path_), "other\r\nafter other\r\n");
+
+    fs::remove(path_);
+    log->logText(1, 0, 0, u"a\tb");
+    EXPECT_EQ(logLines(path_), std::vector<std::string>{"a\tb"}) << "report logs keep tabs";
+    // Truncated between the length check and the write of "late": the entry
+    // is the file's only content, without the mark.
+    log->logText(1, 0, 0, u"late");
+    fs::resize_file(path_, 0);
+    std::ofstream(path_, std::ios::binary | std::ios::app)
+        << std::string("l\0a\0t\0e\0\r\0\n\0", 12);
+    log->logText(1, 0, 0, u"next");
+    EXPECT_EQ(logLines(path_), (std::vector<std::string>{"late", "next"}));
+}
+
 TEST_F(LogTest, AnExistingFileWithoutByteOrderMarkIsWrittenAsUtf8) {
     dir_.write("report.log", "old\r\n");
     auto log = openLog(path_);

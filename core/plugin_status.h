@@ -1,0 +1,69 @@
+// The operator's view of the plugins of both generations: one record per
+// plugin with its state, when that last changed, and what went wrong with
+// it. The lifecycle of each generation writes it as it goes; the host reads
+// snapshots of it from its own thread (common/host_control.h), so every
+// access takes the board's lock and nothing refers into it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/host_control.h"
+
+namespace holm::core {
+
+struct PluginRecord {
+    std::u16string name;
+    std::u16string file;
+    uint32_t generation = 1;
+    uint32_t version = 0;
+    hostctl::PluginState state = hostctl::PluginState::Unloaded;
+    int64_t changedAtMs = 0;
+    bool loadFailed = false;
+    uint32_t loadCode = 0;
+    bool startFailed = false;
+    uint32_t startCode = 0;
+    uint32_t faults = 0;
+    uint32_t lastError = 0;
+};
+
+class PluginStatusBoard {
+  public:
+    using Listener = std::function<void(const PluginRecord&, hostctl::PluginEvent, uint32_t code)>;
+
+    // Hears every lifecycle event from now on, outside the board's lock;
+    // an empty listener ends that. Setting waits for a call in progress.
+    void setListener(Listener listener);
+
+    // A plugin whose library was loaded: its record starts afresh as
+    // unloaded (a list loaded again replaces the old record of the name).
+    void added(uint32_t generation, const std::u16string& name, const std::u16string& file,
+               uint32_t version);
+    // A plugin that could not be loaded, with the load's code; an empty
+    // `file` keeps the file and version already known.
+    void loadFailed(uint32_t generation, const std::u16string& name, const std::u16string& file,
+                    uint32_t code);
+    void changed(uint32_t generation, const std::u16string& name, hostctl::PluginState state);
+    void startFailed(uint32_t generation, const std::u16string& name, uint32_t code);
+    void lastError(uint32_t generation, const std::u16string& name, uint32_t code);
+    void faults(uint32_t generation, const std::u16string& name, uint32_t count);
+
+    std::vector<PluginRecord> snapshot() const;
+
+  private:
+    // The record of the name, made at the end when there is none; the lock
+    // is held.
+    PluginRecord& recordOf(uint32_t generation, const std::u16string& name);
+    void tell(const PluginRecord& record, hostctl::PluginEvent event, uint32_t code);
+
+    mutable std::mutex lock_;
+    std::vector<PluginRecord> records_;
+    // Held while the listener is called or changed; never with lock_.
+    std::mutex listenerLock_;
+    Listener listener_;
+};
+
+}  // namespace holm::core
