@@ -202,7 +202,9 @@ services::ProductTexts CHlmPlgPluginManager::productTexts() const {
     } catch (const std::exception&) {
         // Unreadable master texts: symbolic names resolve to nothing.
     }
-    return {store_->productDirectory(), store_->productRegistryKey(), std::move(masterTexts)};
+    services::ServiceLog log = hostLog();
+    return {store_->productDirectory(), store_->productRegistryKey(), std::move(masterTexts),
+            nullptr, [log](const std::u16string& line) { log(0, line); }};
 }
 
 void CHlmPlgPluginManager::releaseInterface(HlmPlg::IInterface* object) {

@@ -32,6 +32,7 @@
 #include "core/plugin_status.h"
 #include "core/service_handlers.h"
 #include "hlmplg/core.h"
+#include "security/library_dependencies.h"
 #include "security/verified_file.h"
 
 namespace holm::services {
@@ -54,12 +55,14 @@ enum class Phase : uint32_t {
 };
 
 // The check a plugin library of either generation passes before it is
-// loaded: its signature (product key or an enrolled key) and the dependency
-// rule. The verified file on success (load it from its descriptor), else
-// nothing with `why` set.
+// loaded: its signature (product key or an enrolled key; the product key
+// alone for a product file) and the dependency rule, with root-owned
+// libraries accepted from `systemLibraries`. The verified file on success
+// (load it from its descriptor), else nothing with `why` set.
 std::optional<security::VerifiedFile> verifyPluginLibrary(
     const std::string& path, const std::string& productDirectory, std::string& why,
-    security::LoadedModuleQuery isLoaded = security::isLoadedModule);
+    security::LoadedModuleQuery isLoaded = security::isLoadedModule,
+    const security::DirectoryList& systemLibraries = security::systemLibraryDirectories());
 
 // The parts of the core the lifecycle works with; set once the core has made
 // them. Every pointer may be null.
@@ -77,6 +80,8 @@ struct LifecycleContext {
     async::CAsyncImplObjects* dispatcher = nullptr;
     // Hears of every plugin's state changes and failures.
     PluginStatusBoard* board = nullptr;
+    // Where root-owned libraries a plugin depends on may come from.
+    security::DirectoryList systemLibraries = security::systemLibraryDirectories();
 };
 
 class CPluginLifecycle {

@@ -2,6 +2,7 @@
 
 #include "common/utf16.h"
 #include "platform/file_system.h"
+#include "security/dependency_rule.h"
 #include "security/verified_file.h"
 #include "utilities/path.h"
 
@@ -66,6 +67,13 @@ platform::SharedLibrary loadSQLiteLibrary(std::u16string_view productDirectory,
         context.trust = trust;
         const security::VerifiedFile verified = security::selftest(path, false, true, context);
         if (!verified.passed()) {
+            return {};
+        }
+        // What it pulls in keeps the dependency rule of the product's files.
+        security::DependencyRule rule;
+        rule.trust = trust;
+        rule.role = security::FileRole::Product;
+        if (security::checkDependencies(verified, rule).refusal) {
             return {};
         }
         return platform::SharedLibrary::openDescriptor(verified.descriptor(), path).valueOr({});

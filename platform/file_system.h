@@ -38,6 +38,10 @@ Result<FileInfo> lstatPath(const std::string& path);
 // Facts about the file open on `fd`.
 Result<FileInfo> statDescriptor(int fd);
 
+// `path` made absolute with every symbolic link, "." and ".." resolved:
+// the file the system opens for it.
+Result<std::string> resolvedPath(const std::string& path);
+
 // Questions answered yes or no: a path that cannot be examined is "no".
 // Whether something exists at `path` (a dangling link does not count).
 bool pathExists(const std::string& path);

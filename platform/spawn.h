@@ -46,6 +46,11 @@ struct SpawnOptions {
     // A descriptor that becomes the child's standard output and error
     // (negative: as `nullStandardStreams` says).
     int outputFd = -1;
+    // When not negative: the program started is the file open on this
+    // descriptor, executed from it (an ELF program; argv[0] is only the name
+    // it is told), so that what runs is what was checked on the descriptor,
+    // whatever its path names by then.
+    int programFd = -1;
 };
 
 // How a child ended.

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/io.h"
-#include "platform/verified_open.h"
 
 namespace holm::security {
 namespace {
@@ -18,14 +17,40 @@ constexpr size_t kIdentClass = 4;
 constexpr size_t kIdentData = 5;
 constexpr unsigned char kClass64 = 2;
 constexpr unsigned char kDataLittleEndian = 1;
-constexpr uint32_t kSegmentLoad = 1;     // PT_LOAD
-constexpr uint32_t kSegmentDynamic = 2;  // PT_DYNAMIC
-constexpr int64_t kTagNull = 0;          // DT_NULL
-constexpr int64_t kTagNeeded = 1;        // DT_NEEDED
-constexpr int64_t kTagStringTable = 5;   // DT_STRTAB
-constexpr int64_t kTagStringSize = 10;   // DT_STRSZ
-constexpr int64_t kTagRunPathOld = 15;   // DT_RPATH
-constexpr int64_t kTagRunPath = 29;      // DT_RUNPATH
+constexpr uint32_t kSegmentLoad = 1;         // PT_LOAD
+constexpr uint32_t kSegmentDynamic = 2;      // PT_DYNAMIC
+constexpr uint32_t kSegmentInterpreter = 3;  // PT_INTERP
+
+// Dynamic tags that name files or directories for the loader.
+constexpr int64_t kTagNull = 0;             // DT_NULL
+constexpr int64_t kTagNeeded = 1;           // DT_NEEDED
+constexpr int64_t kTagStringTable = 5;      // DT_STRTAB
+constexpr int64_t kTagRunPathOld = 15;      // DT_RPATH
+constexpr int64_t kTagRunPath = 29;         // DT_RUNPATH
+constexpr int64_t kTagFlags1 = 0x6ffffffb;  // DT_FLAGS_1
+constexpr int64_t kTagDepAudit = 0x6ffffefb;
+constexpr int64_t kTagAudit = 0x6ffffefc;
+constexpr int64_t kTagAuxiliary = 0x7ffffffd;
+constexpr int64_t kTagFilter = 0x7fffffff;
+constexpr uint64_t kFlagNoDefaultLibraries = 0x800;  // DF_1_NODEFLIB
+
+// Tags the loader reads for relocation, symbols, versions, initialisation
+// and flags: none of them makes it open a file.
+constexpr int64_t kHarmlessTags[] = {
+    2,          3,          4,          5,          6,          7,          8,
+    9,          10,         11,         12,         13,         14,         16,
+    17,         18,         19,         20,         21,         22,         23,
+    24,         25,         26,         27,         28,         30,         32,
+    33,         34,         35,         36,         37,
+    0x6ffffdf4,  // DT_GNU_FLAGS_1
+    0x6ffffdf5, 0x6ffffdf6, 0x6ffffdf7, 0x6ffffdf8, 0x6ffffdf9, 0x6ffffdfa, 0x6ffffdfb,
+    0x6ffffdfc, 0x6ffffdfd, 0x6ffffdfe, 0x6ffffdff,  // the DT_VALRNG tags
+    0x6ffffef5, 0x6ffffef6, 0x6ffffef7, 0x6ffffef8, 0x6ffffef9, 0x6ffffefd, 0x6ffffefe,
+    0x6ffffeff,  // the DT_ADDRRNG tags but DT_CONFIG and the audit tags
+    0x6ffffff0, 0x6ffffff9, 0x6ffffffa, 0x6ffffffb, 0x6ffffffc, 0x6ffffffd, 0x6ffffffe,
+    0x6fffffff,                          // versions, relocation counts, DT_FLAGS_1
+    0x70000000, 0x70000001, 0x70000003,  // the x86-64 PLT tags
+};
 
 struct ElfHeader {
     unsigned char ident[16];
@@ -67,140 +92,282 @@ static_assert(sizeof(DynamicEntry) == 16);
 // the reader allocate or loop without bound.
 constexpr size_t kMaxProgramHeaders = 4096;
 constexpr size_t kMaxDynamicEntries = 65536;
-constexpr size_t kMaxStringTable = 16u * 1024 * 1024;
+constexpr size_t kMaxName = 4096;
 
-class DescriptorBytes final : public LibraryBytes {
-  public:
-    DescriptorBytes(int fd, uint64_t size) : fd_(fd), size_(size) {}
-    uint64_t size() const override { return size_; }
-    bool read(uint64_t offset, void* out, size_t size) const override {
-        if (offset > size_ || size > size_ - offset) {
-            return false;
-        }
-        return platform::io::readFullAt(fd_, std::span(static_cast<uint8_t*>(out), size), offset)
-            .ok();
-    }
-
-  private:
-    int fd_;
-    uint64_t size_;
+// Why the file cannot be read as the loader reads it (a type of its own, so
+// that a result can also hold a string).
+struct Refusal {
+    std::string why;
 };
 
-class MemoryBytes final : public LibraryBytes {
-  public:
-    explicit MemoryBytes(std::span<const std::byte> bytes) : bytes_(bytes) {}
-    uint64_t size() const override { return bytes_.size(); }
-    bool read(uint64_t offset, void* out, size_t size) const override {
-        if (offset > bytes_.size() || size > bytes_.size() - offset) {
-            return false;
-        }
-        std::memcpy(out, bytes_.data() + offset, size);
-        return true;
-    }
-
-  private:
-    std::span<const std::byte> bytes_;
-};
-
-// What the dynamic section says about where dependencies come from.
-struct DynamicInfo {
-    uint64_t stringTableAddress = 0;
-    uint64_t stringTableSize = 0;
-    std::vector<uint64_t> needed;    // string offsets
-    std::vector<uint64_t> runPaths;  // string offsets (DT_RUNPATH and DT_RPATH)
-};
-
-std::optional<ElfHeader> readHeader(const LibraryBytes& library, std::string& why) {
+platform::Result<ElfHeader, Refusal> readHeader(const LibraryBytes& library) {
     ElfHeader header{};
     if (!library.read(0, &header, sizeof header) ||
         std::memcmp(header.ident, kElfMagic, sizeof kElfMagic) != 0) {
-        why = "not an ELF file";
-        return std::nullopt;
+        return Refusal{"not an ELF file"};
     }
     if (header.ident[kIdentClass] != kClass64 || header.ident[kIdentData] != kDataLittleEndian) {
-        why = "not a 64-bit little-endian ELF file";
-        return std::nullopt;
+        return Refusal{"not a 64-bit little-endian ELF file"};
     }
     if (header.programHeaderSize != sizeof(ProgramHeader) ||
         header.programHeaderCount > kMaxProgramHeaders) {
-        why = "malformed ELF program headers";
-        return std::nullopt;
+        return Refusal{"malformed ELF program headers"};
     }
     return header;
 }
 
-std::optional<std::vector<ProgramHeader>> readProgramHeaders(const LibraryBytes& library,
-                                                             const ElfHeader& header,
-                                                             std::string& why) {
+// The loadable segments as the loader maps them: which virtual addresses
+// hold which bytes of the file.
+class Mapping {
+  public:
+    explicit Mapping(std::vector<ProgramHeader> headers) : headers_(std::move(headers)) {}
+
+    const std::vector<ProgramHeader>& headers() const { return headers_; }
+
+    // The file offset of the `length` bytes at `address`, when one loadable
+    // segment maps all of them from the file.
+    std::optional<uint64_t> fileOffsetOf(uint64_t address, uint64_t length) const {
+        for (const ProgramHeader& segment : headers_) {
+            if (segment.type != kSegmentLoad || address < segment.virtualAddress) {
+                continue;
+            }
+            const uint64_t into = address - segment.virtualAddress;
+            if (into < segment.fileSize && length <= segment.fileSize - into &&
+                segment.offset <= UINT64_MAX - into) {
+                return segment.offset + into;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The NUL-terminated string at `address`, read through the mapping.
+    platform::Result<std::string, Refusal> stringAt(const LibraryBytes& library,
+                                                    uint64_t address) const {
+        std::string text;
+        char chunk[64];
+        while (text.size() < kMaxName) {
+            if (address > UINT64_MAX - text.size()) {
+                break;
+            }
+            const uint64_t at = address + text.size();
+            size_t length = sizeof chunk;
+            std::optional<uint64_t> offset;
+            while (length > 0 && !(offset = fileOffsetOf(at, length))) {
+                length /= 2;
+            }
+            if (!offset || !library.read(*offset, chunk, length)) {
+                break;
+            }
+            const auto* end = std::find(chunk, chunk + length, '\0');
+            text.append(chunk, static_cast<size_t>(end - chunk));
+            if (end != chunk + length) {
+                return text;
+            }
+        }
+        return Refusal{"a name in its dynamic section lies outside what is mapped from the file"};
+    }
+
+  private:
+    std::vector<ProgramHeader> headers_;
+};
+
+platform::Result<Mapping, Refusal> readMapping(const LibraryBytes& library,
+                                               const ElfHeader& header) {
     std::vector<ProgramHeader> headers(header.programHeaderCount);
     if (!library.read(header.programHeaderOffset, headers.data(),
                       headers.size() * sizeof(ProgramHeader))) {
-        why = "ELF program headers lie outside the file";
-        return std::nullopt;
+        return Refusal{"ELF program headers lie outside the file"};
     }
-    return headers;
+    return Mapping(std::move(headers));
 }
 
-// The file offset of the virtual address `address`, through the loadable
-// segment that maps it from the file.
-std::optional<uint64_t> fileOffsetOf(const std::vector<ProgramHeader>& headers, uint64_t address) {
-    for (const ProgramHeader& segment : headers) {
-        if (segment.type == kSegmentLoad && address >= segment.virtualAddress &&
-            address - segment.virtualAddress < segment.fileSize) {
-            return segment.offset + (address - segment.virtualAddress);
-        }
-    }
-    return std::nullopt;
-}
+struct RawEntries {
+    std::vector<DynamicEntry> named;  // entries whose value is a string offset
+    uint64_t stringTable = 0;
+    bool hasStringTable = false;
+};
 
-bool readDynamic(const LibraryBytes& library, const ProgramHeader& dynamic, DynamicInfo& info,
-                 std::string& why) {
-    const uint64_t count =
-        std::min<uint64_t>(dynamic.fileSize / sizeof(DynamicEntry), kMaxDynamicEntries);
-    for (uint64_t i = 0; i < count; ++i) {
+// Reads the dynamic array at the segment's virtual address through the
+// mapping, up to DT_NULL, as the loader does.
+platform::Result<RawEntries, Refusal> readEntries(const LibraryBytes& library,
+                                                  const Mapping& mapping,
+                                                  const ProgramHeader& dynamic,
+                                                  LibraryRequests& requests) {
+    const auto start = mapping.fileOffsetOf(dynamic.virtualAddress, sizeof(DynamicEntry));
+    if (!start || *start != dynamic.offset) {
+        return Refusal{
+            "its dynamic segment does not lie where its loadable segments map it from the file"};
+    }
+    RawEntries raw;
+    for (uint64_t i = 0; i < kMaxDynamicEntries; ++i) {
+        const uint64_t into = i * sizeof(DynamicEntry);
+        const auto offset =
+            dynamic.virtualAddress <= UINT64_MAX - into
+                ? mapping.fileOffsetOf(dynamic.virtualAddress + into, sizeof(DynamicEntry))
+                : std::nullopt;
         DynamicEntry entry{};
-        if (dynamic.offset > UINT64_MAX - i * sizeof entry ||
-            !library.read(dynamic.offset + i * sizeof entry, &entry, sizeof entry)) {
-            why = "the ELF dynamic section lies outside the file";
-            return false;
+        if (!offset || !library.read(*offset, &entry, sizeof entry)) {
+            return Refusal{"its dynamic section runs past what is mapped from the file"};
+        }
+        if (entry.tag == kTagNull) {
+            if (into + sizeof entry > dynamic.fileSize) {
+                requests.inconsistency = "its dynamic segment is shorter than its dynamic section";
+            }
+            return raw;
         }
         switch (entry.tag) {
-            case kTagNull:
-                return true;
             case kTagStringTable:
-                info.stringTableAddress = entry.value;
-                break;
-            case kTagStringSize:
-                info.stringTableSize = entry.value;
+                raw.stringTable = entry.value;
+                raw.hasStringTable = true;
                 break;
             case kTagNeeded:
-                info.needed.push_back(entry.value);
-                break;
             case kTagRunPathOld:
             case kTagRunPath:
-                info.runPaths.push_back(entry.value);
+            case kTagAudit:
+            case kTagDepAudit:
+            case kTagAuxiliary:
+            case kTagFilter:
+                raw.named.push_back(entry);
                 break;
             default:
+                if (std::find(std::begin(kHarmlessTags), std::end(kHarmlessTags), entry.tag) ==
+                    std::end(kHarmlessTags)) {
+                    return Refusal{"its dynamic section holds the tag " +
+                                   std::to_string(entry.tag) +
+                                   ", which the dependency check does not know"};
+                }
+                if (entry.tag == kTagFlags1 && (entry.value & kFlagNoDefaultLibraries) != 0) {
+                    requests.noDefaultDirectories = true;
+                }
                 break;
         }
     }
+    return Refusal{"its dynamic section has no end"};
+}
+
+platform::Result<void, Refusal> readNames(const LibraryBytes& library, const Mapping& mapping,
+                                          const RawEntries& raw, LibraryRequests& requests) {
+    if (raw.named.empty()) {
+        return {};
+    }
+    if (!raw.hasStringTable) {
+        return Refusal{"its dynamic string table cannot be found"};
+    }
+    for (const DynamicEntry& entry : raw.named) {
+        if (entry.value > UINT64_MAX - raw.stringTable) {
+            return Refusal{
+                "a name in its dynamic section lies outside what is mapped from the file"};
+        }
+        auto name = mapping.stringAt(library, raw.stringTable + entry.value);
+        if (!name) {
+            return name.error();
+        }
+        switch (entry.tag) {
+            case kTagNeeded:
+                requests.needed.push_back(std::move(*name));
+                break;
+            case kTagAuxiliary:
+                requests.auxiliary.push_back(std::move(*name));
+                break;
+            case kTagFilter:
+                requests.filters.push_back(std::move(*name));
+                break;
+            case kTagAudit:
+            case kTagDepAudit:
+                requests.audit.push_back(std::move(*name));
+                break;
+            case kTagRunPath:
+                requests.runPath = requests.runPath ? *requests.runPath + ":" + *name : *name;
+                break;
+            default:  // DT_RPATH
+                requests.rPath = requests.rPath ? *requests.rPath + ":" + *name : *name;
+                break;
+        }
+    }
+    return {};
+}
+
+platform::Result<std::string, Refusal> readInterpreter(const LibraryBytes& library,
+                                                       const ProgramHeader& segment) {
+    if (segment.fileSize == 0 || segment.fileSize > kMaxName) {
+        return Refusal{"its program interpreter's name is malformed"};
+    }
+    std::string name(static_cast<size_t>(segment.fileSize), '\0');
+    if (!library.read(segment.offset, name.data(), name.size()) || name.back() != '\0') {
+        return Refusal{"its program interpreter's name is malformed"};
+    }
+    name.resize(std::strlen(name.c_str()));
+    return name;
+}
+
+bool isForeignRunPathEntry(const std::string& entry, const DirectoryList& systemDirectories) {
+    return entry.empty() || entry.front() != '/' || entry.find('$') != std::string::npos ||
+           !isInSystemDirectory(entry, systemDirectories);
+}
+
+}  // namespace
+
+bool MemoryBytes::read(uint64_t offset, void* out, size_t size) const {
+    if (offset > bytes_.size() || size > bytes_.size() - offset) {
+        return false;
+    }
+    std::memcpy(out, bytes_.data() + offset, size);
     return true;
 }
 
-std::optional<std::string> stringAt(const std::vector<char>& table, uint64_t offset) {
-    if (offset >= table.size()) {
-        return std::nullopt;
+bool DescriptorBytes::read(uint64_t offset, void* out, size_t size) const {
+    if (offset > size_ || size > size_ - offset) {
+        return false;
     }
-    const auto* start = table.data() + offset;
-    const auto* end = std::find(start, table.data() + table.size(), '\0');
-    if (end == table.data() + table.size()) {
-        return std::nullopt;
-    }
-    return std::string(start, end);
+    return platform::io::readFullAt(fd_, std::span(static_cast<uint8_t*>(out), size), offset).ok();
 }
 
-// A name from the file, fit for a log line: control characters and bytes
-// above 0x7e as \xNN, and cut after kMaxQuoted bytes.
+const DirectoryList& systemLibraryDirectories() {
+    static const DirectoryList directories(std::begin(kSystemLibraryDirectories),
+                                           std::end(kSystemLibraryDirectories));
+    return directories;
+}
+
+std::vector<std::string> runPathEntries(const std::string& runPath) {
+    std::vector<std::string> entries;
+    size_t start = 0;
+    for (;;) {
+        const size_t colon = runPath.find(':', start);
+        entries.push_back(runPath.substr(start, colon - start));
+        if (colon == std::string::npos) {
+            return entries;
+        }
+        start = colon + 1;
+    }
+}
+
+bool isInSystemDirectory(std::string_view directory, const DirectoryList& systemDirectories) {
+    while (directory.size() > 1 && directory.back() == '/') {
+        directory.remove_suffix(1);
+    }
+    // "." and ".." would let a path inside a system directory leave it.
+    for (size_t at = 0; at != std::string_view::npos;) {
+        const size_t next = directory.find('/', at + 1);
+        const auto part = directory.substr(
+            at + 1, next == std::string_view::npos ? std::string_view::npos : next - at - 1);
+        if (part == "." || part == "..") {
+            return false;
+        }
+        at = next;
+    }
+    for (std::string_view system : systemDirectories) {
+        while (system.size() > 1 && system.back() == '/') {
+            system.remove_suffix(1);
+        }
+        if (directory == system ||
+            (directory.size() > system.size() && directory.starts_with(system) &&
+             directory[system.size()] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string quotedName(std::string_view name) {
     constexpr size_t kMaxQuoted = 200;
     constexpr char kHex[] = "0123456789abcdef";
@@ -216,104 +383,103 @@ std::string quotedName(std::string_view name) {
     return text + (name.size() > kMaxQuoted ? "\"..." : "\"");
 }
 
-bool isSystemDirectory(std::string_view entry) {
-    while (entry.size() > 1 && entry.back() == '/') {
-        entry.remove_suffix(1);
+platform::Result<LibraryRequests, std::string> readLibraryRequests(const LibraryBytes& library) {
+    const auto header = readHeader(library);
+    if (!header) {
+        return header.error().why;
     }
-    return std::find(std::begin(kSystemLibraryDirectories), std::end(kSystemLibraryDirectories),
-                     entry) != std::end(kSystemLibraryDirectories);
+    auto mapping = readMapping(library, *header);
+    if (!mapping) {
+        return mapping.error().why;
+    }
+    LibraryRequests requests;
+    const ProgramHeader* dynamic = nullptr;
+    for (const ProgramHeader& segment : mapping->headers()) {
+        if (segment.type == kSegmentInterpreter) {
+            auto name = readInterpreter(library, segment);
+            if (!name) {
+                return name.error().why;
+            }
+            requests.interpreter = std::move(*name);
+        } else if (segment.type == kSegmentDynamic) {
+            if (dynamic != nullptr) {
+                return std::string("it has more than one dynamic segment");
+            }
+            dynamic = &segment;
+        }
+    }
+    if (dynamic == nullptr) {
+        return requests;  // nothing for the loader to resolve
+    }
+    requests.dynamic = true;
+    const auto raw = readEntries(library, *mapping, *dynamic, requests);
+    if (!raw) {
+        return raw.error().why;
+    }
+    if (auto named = readNames(library, *mapping, *raw, requests); !named) {
+        return named.error().why;
+    }
+    return requests;
 }
 
-// The first entry of a run path that is not a system library directory
-// ("$ORIGIN/..", a relative or empty entry, any other directory).
-std::optional<std::string> foreignRunPathEntry(const std::string& runPath) {
-    size_t start = 0;
-    for (;;) {
-        const size_t colon = runPath.find(':', start);
-        const std::string entry = runPath.substr(start, colon - start);
-        if (!isSystemDirectory(entry)) {
-            return entry;
-        }
-        if (colon == std::string::npos) {
-            return std::nullopt;
-        }
-        start = colon + 1;
+std::optional<std::string> requestRefusal(const LibraryRequests& requests,
+                                          const DirectoryList& systemDirectories) {
+    if (requests.inconsistency) {
+        return requests.inconsistency;
     }
-}
-
-std::optional<std::string> checkNames(const DynamicInfo& info, const std::vector<char>& table) {
-    for (uint64_t offset : info.runPaths) {
-        const auto runPath = stringAt(table, offset);
-        if (!runPath) {
-            return "its run path lies outside its string table";
+    if (!requests.audit.empty()) {
+        return "it asks the loader for the audit library " + quotedName(requests.audit.front());
+    }
+    for (const auto* runPath : {&requests.runPath, &requests.rPath}) {
+        if (!*runPath) {
+            continue;
         }
-        if (const auto entry = foreignRunPathEntry(*runPath)) {
-            return "its run path names " + quotedName(*entry) +
-                   ", which is not a system library directory: dependencies are only loaded "
-                   "from the system library directories";
+        for (const std::string& entry : runPathEntries(**runPath)) {
+            if (isForeignRunPathEntry(entry, systemDirectories)) {
+                return "its run path names " + quotedName(entry) +
+                       ", which is not a system library directory: dependencies are only loaded "
+                       "from the system library directories";
+            }
         }
     }
-    for (uint64_t offset : info.needed) {
-        const auto name = stringAt(table, offset);
-        if (!name) {
-            return "a dependency's name lies outside its string table";
-        }
-        if (name->find('/') != std::string::npos) {
-            return "it names its dependency " + quotedName(*name) +
-                   " by path: dependencies are only loaded from the system library directories";
+    const std::pair<const std::vector<std::string>*, const char*> kinds[] = {
+        {&requests.needed, "dependency"},
+        {&requests.filters, "filter library"},
+        {&requests.auxiliary, "auxiliary library"},
+    };
+    for (const auto& [names, kind] : kinds) {
+        for (const std::string& name : *names) {
+            if (name.find('/') != std::string::npos) {
+                return std::string("it names its ") + kind + " " + quotedName(name) +
+                       " by path: dependencies are only loaded from the system library "
+                       "directories";
+            }
+            if (name.empty() || name.find('$') != std::string::npos) {
+                return std::string("it names its ") + kind + " " + quotedName(name) +
+                       ", which the loader would rewrite: dependencies are named plainly";
+            }
         }
     }
     return std::nullopt;
 }
 
-std::optional<std::string> checkDynamic(const LibraryBytes& library,
-                                        const std::vector<ProgramHeader>& headers,
-                                        const ProgramHeader& dynamic) {
-    DynamicInfo info;
-    std::string why;
-    if (!readDynamic(library, dynamic, info, why)) {
-        return why;
+std::optional<std::string> dependencyRefusal(const LibraryBytes& library,
+                                             const DirectoryList& systemDirectories) {
+    const auto requests = readLibraryRequests(library);
+    if (!requests) {
+        return requests.error();
     }
-    if (info.needed.empty() && info.runPaths.empty()) {
-        return std::nullopt;
-    }
-    const auto tableOffset = fileOffsetOf(headers, info.stringTableAddress);
-    if (!tableOffset || info.stringTableSize == 0 || info.stringTableSize > kMaxStringTable) {
-        return "its dynamic string table cannot be found";
-    }
-    std::vector<char> table(static_cast<size_t>(info.stringTableSize));
-    if (!library.read(*tableOffset, table.data(), table.size())) {
-        return "its dynamic string table lies outside the file";
-    }
-    return checkNames(info, table);
+    return requestRefusal(*requests, systemDirectories);
 }
 
-}  // namespace
-
-std::optional<std::string> dependencyRefusal(const LibraryBytes& library) {
-    std::string why;
-    const auto header = readHeader(library, why);
-    if (!header) {
-        return why;
-    }
-    const auto headers = readProgramHeaders(library, *header, why);
-    if (!headers) {
-        return why;
-    }
-    for (const ProgramHeader& segment : *headers) {
-        if (segment.type == kSegmentDynamic) {
-            return checkDynamic(library, *headers, segment);
-        }
-    }
-    return std::nullopt;  // nothing for the loader to resolve
+std::optional<std::string> dependencyRefusal(int fd, uint64_t size,
+                                             const DirectoryList& systemDirectories) {
+    return dependencyRefusal(DescriptorBytes(fd, size), systemDirectories);
 }
 
-std::optional<std::string> dependencyRefusal(int fd, uint64_t size) {
-    return dependencyRefusal(DescriptorBytes(fd, size));
-}
-
-std::optional<std::string> dependencyRefusal(std::span<const std::byte> library) {
-    return dependencyRefusal(MemoryBytes(library));
+std::optional<std::string> dependencyRefusal(std::span<const std::byte> library,
+                                             const DirectoryList& systemDirectories) {
+    return dependencyRefusal(MemoryBytes(library), systemDirectories);
 }
 
 }  // namespace holm::security

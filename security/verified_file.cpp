@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "security/file_checks.h"
+#include "security/product_files.h"
 #include "security/signature_file.h"
 #include "security/verified_data.h"
 
@@ -177,13 +178,17 @@ const TrustStore& selftestTrust(const SelftestContext& context) {
 
 VerifiedFile selftest(const std::string& path, bool relaxed, bool alwaysVerify,
                       const SelftestContext& context) {
-    return VerifiedFile::open(selftestPath(path, context), selftestTrust(context), context.role,
+    const std::string full = selftestPath(path, context);
+    return VerifiedFile::open(full, selftestTrust(context),
+                              roleOfFile(full, context.productDirectory, context.role),
                               selftestOptions(relaxed, alwaysVerify, context));
 }
 
 VerifiedData selftestData(const std::string& path, bool relaxed, bool alwaysVerify,
                           const SelftestContext& context) {
-    return VerifiedData::open(selftestPath(path, context), selftestTrust(context), context.role,
+    const std::string full = selftestPath(path, context);
+    return VerifiedData::open(full, selftestTrust(context),
+                              roleOfFile(full, context.productDirectory, context.role),
                               selftestOptions(relaxed, alwaysVerify, context));
 }
 

@@ -94,7 +94,9 @@ struct SelftestContext {
     // Keys to trust; null means TrustStore::system().
     const TrustStore* trust = nullptr;
     LoadedModuleQuery isLoaded = isLoadedModule;
-    // The product's own files unless the caller says otherwise.
+    // The product's own files unless the caller says otherwise; one of the
+    // product files of productDirectory (security/product_files.h) is always
+    // checked as a product file.
     FileRole role = FileRole::Product;
 };
 

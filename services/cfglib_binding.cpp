@@ -4,6 +4,7 @@
 
 #include "common/utf16.h"
 #include "platform/file_system.h"
+#include "security/dependency_rule.h"
 #include "security/verified_file.h"
 
 namespace holm::services {
@@ -74,6 +75,14 @@ bool CCfgLibBinding::bind(const CfgLibSource& source) {
     const security::VerifiedFile verified =
         security::selftest(source.libraryPath, false, true, context);
     if (!verified.passed()) {
+        return false;
+    }
+    // What it pulls in is checked as well: the product key or root's system
+    // libraries only.
+    security::DependencyRule rule;
+    rule.trust = source.trust;
+    rule.role = security::FileRole::Product;
+    if (security::checkDependencies(verified, rule).refusal) {
         return false;
     }
     platform::SharedLibrary library =

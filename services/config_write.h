@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "hlmplg/config_write.h"
+#include "security/library_dependencies.h"
+#include "security/trust_store.h"
 #include "services/config_store.h"
 
 namespace holm::services {
@@ -40,10 +42,23 @@ struct UpdaterRun {
 // Runs a command line (split by the Windows rules) and waits for its end.
 using UpdaterLauncher = std::function<UpdaterRun(const std::u16string& commandLine)>;
 
-// The launcher of the product: starts the command line's program (a path,
-// no search) in this process's environment and working directory and waits
-// for it without a time limit.
+// The launcher of the product: verifies the command line's program (a path,
+// no search) as a product file, its dependencies by the dependency rule,
+// starts it from the verified descriptor in this process's environment and
+// working directory and waits for it without a time limit. A refused
+// program is not started; `failure` says why.
 UpdaterRun runUpdaterProcess(const std::u16string& commandLine);
+
+// How runVerifiedUpdater checks the program.
+struct UpdaterCheck {
+    const security::TrustStore* trust = nullptr;  // null: the system's keys
+    security::DirectoryList systemLibraries = security::systemLibraryDirectories();
+    // Runs between the check and the start.
+    std::function<void()> beforeStart;
+};
+
+// runUpdaterProcess with the check's keys and directories.
+UpdaterRun runVerifiedUpdater(const std::u16string& commandLine, const UpdaterCheck& check);
 
 // Where the service's failures go (level 0: failures).
 using ServiceLog = std::function<void(uint32_t level, const std::u16string& text)>;

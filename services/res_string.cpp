@@ -179,7 +179,8 @@ bool CResStringImplEx::setResourceLibrary(const char16_t* path) {
             const std::u16string full = util::Path::Combine(state_.directory(), text::viewOf(path));
             std::shared_ptr<const NumberedStrings> strings;
             try {
-                strings = NumberedStrings::fromLibrary(text::utf16ToUtf8(full));
+                strings = NumberedStrings::fromLibrary(text::utf16ToUtf8(full),
+                                                       text::utf16ToUtf8(state_.directory()));
             } catch (const util::ResourceFileError&) {
                 platform::setLastError(WinError::kResourceDataNotFound);
                 return false;

@@ -4,6 +4,8 @@
 #include <exception>
 
 #include "common/utf16.h"
+#include "security/product_files.h"
+#include "security/verified_data.h"
 #include "utilities/path.h"
 #include "utilities/string_utilities.h"
 
@@ -79,12 +81,25 @@ std::u16string ResString2::getFilePath(const char16_t* name) {
 }
 
 // A relative path is taken in the product directory, never in whatever the
-// service's working directory happens to be.
+// service's working directory happens to be. A plugin's own library needs a
+// signature of a plugin's (product or enrolled key); the product's own
+// message library, whoever binds it, the product key.
 bool ResString2::setResourceLibrary(const char16_t* path) {
     try {
+        const std::string full =
+            text::utf16ToUtf8(util::Path::Combine(product_.productDirectory, text::viewOf(path)));
+        const security::FileRole role = security::roleOfFile(
+            full, text::utf16ToUtf8(product_.productDirectory), security::FileRole::Plugin);
+        security::VerifiedData data = security::VerifiedData::open(
+            full, product_.trust ? *product_.trust : security::TrustStore::system(), role);
+        if (!data.passed()) {
+            if (product_.log) {
+                product_.log(u"resource library refused: " + text::utf8ToUtf16(data.message()));
+            }
+            return false;
+        }
         auto created = std::make_shared<const util::ResourceTextReader>(
-            util::Path::Combine(product_.productDirectory, text::viewOf(path)),
-            security::FileRole::Plugin);
+            util::ResourceTextFile(std::move(data)));
         std::lock_guard hold(lock_);
         reader_ = std::move(created);
         return true;

@@ -4,23 +4,29 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 #include "hlmplg/res_string.h"
+#include "security/trust_store.h"
 #include "utilities/master_text_reader.h"
 #include "utilities/resource_text_reader.h"
 
 namespace holm::services {
 
 // What the service reads of the product: its directory and registry key and
-// the master text service (null when the master texts could not be read).
+// the master text service (null when the master texts could not be read);
+// the keys resource libraries are verified with (null: the system's) and
+// where a refused one is reported (may be empty).
 struct ProductTexts {
     std::u16string productDirectory;
     std::u16string productRegistryKey;
     std::shared_ptr<const Tandro::Utilities::IMasterTextReader> masterTexts;
+    const security::TrustStore* trust = nullptr;
+    std::function<void(const std::u16string& line)> log;
 };
 
 // Printf formatting of a non-empty text; nothing is thrown to the caller.

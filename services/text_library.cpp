@@ -5,6 +5,7 @@
 
 #include "common/utf16.h"
 #include "platform/errors.h"
+#include "security/product_files.h"
 #include "security/verified_data.h"
 #include "utilities/path.h"
 
@@ -95,9 +96,11 @@ std::shared_ptr<const util::MasterTextReader> MasterTextLibrary::open(uint32_t& 
     return nullptr;
 }
 
-std::shared_ptr<const NumberedStrings> NumberedStrings::fromLibrary(const std::string& path) {
-    auto data = security::VerifiedData::open(path, security::TrustStore::system(),
-                                             security::FileRole::Plugin);
+std::shared_ptr<const NumberedStrings> NumberedStrings::fromLibrary(
+    const std::string& path, const std::string& productDirectory) {
+    auto data = security::VerifiedData::open(
+        path, security::TrustStore::system(),
+        security::roleOfFile(path, productDirectory, security::FileRole::Plugin));
     auto strings = std::make_shared<NumberedStrings>();
     strings->file_.emplace(std::move(data));  // raises for a refused or invalid file
     return strings;

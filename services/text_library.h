@@ -53,8 +53,10 @@ class MasterTextLibrary {
 class NumberedStrings {
   public:
     // Raises Tandro::Utilities::ResourceFileError when the file is refused
-    // or invalid.
-    static std::shared_ptr<const NumberedStrings> fromLibrary(const std::string& path);
+    // or invalid. A plugin's library may be signed by its author; one of the
+    // product files of `productDirectory` needs the product key.
+    static std::shared_ptr<const NumberedStrings> fromLibrary(const std::string& path,
+                                                              const std::string& productDirectory);
     // Copies and validates the table; raises ResourceFileError when invalid.
     static std::shared_ptr<const NumberedStrings> fromTable(const void* table, size_t size);
 

@@ -1,16 +1,18 @@
 // Running the configuration updater: its command line split by the Windows
-// rules, the program started from its path and waited for.
+// rules, the program verified as a product file and started from the
+// descriptor that was verified, and waited for.
 #include <string>
 #include <vector>
 
 #include "common/utf16.h"
 #include "platform/command_line.h"
 #include "platform/spawn.h"
+#include "security/dependency_rule.h"
 #include "services/config_write.h"
 
 namespace holm::services {
 
-UpdaterRun runUpdaterProcess(const std::u16string& commandLine) {
+UpdaterRun runVerifiedUpdater(const std::u16string& commandLine, const UpdaterCheck& check) {
     UpdaterRun run;
     const std::vector<std::string> arguments =
         platform::splitCommandLine(text::utf16ToUtf8(commandLine));
@@ -18,7 +20,20 @@ UpdaterRun runUpdaterProcess(const std::u16string& commandLine) {
         run.failure = "the command line names no program";
         return run;
     }
-    auto process = platform::Process::spawn(arguments);
+    security::DependencyRule rule;
+    rule.trust = check.trust;
+    rule.systemDirectories = check.systemLibraries;
+    auto program = security::verifyProgram(arguments.front(), rule);
+    if (!program) {
+        run.failure = "refused: " + program.error();
+        return run;
+    }
+    if (check.beforeStart) {
+        check.beforeStart();
+    }
+    platform::SpawnOptions options;
+    options.programFd = program->descriptor();
+    auto process = platform::Process::spawn(arguments, options);
     if (!process) {
         run.failure = process.error().message();
         return run;
@@ -33,6 +48,10 @@ UpdaterRun runUpdaterProcess(const std::u16string& commandLine) {
     run.signalled = process->exitStatus()->signalled;
     run.exitCode = process->exitStatus()->code;
     return run;
+}
+
+UpdaterRun runUpdaterProcess(const std::u16string& commandLine) {
+    return runVerifiedUpdater(commandLine, {});
 }
 
 }  // namespace holm::services

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <set>
 #include <string_view>
 
@@ -75,6 +76,15 @@ Result<FileInfo> lstatPath(const std::string& path) {
 
 Result<FileInfo> statDescriptor(int fd) {
     return statWith([&](struct stat* status) { return ::fstat(fd, status); });
+}
+
+Result<std::string> resolvedPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    if (!resolved) {
+        return lastSystemError();
+    }
+    return std::string(resolved.get());
 }
 
 bool pathExists(const std::string& path) {

@@ -144,9 +144,18 @@ void closeOtherDescriptorsOnExec() {
     ::_exit(127);
 }
 
-// The child's side of a run as another user: everything was prepared before
-// the fork, so only system calls are made here. A step that fails sends its
-// errno through `errorFd` and ends the child.
+// Executes the program: from its descriptor when one is given.
+void execProgram(int programFd, char* const* argv, char* const* envp) {
+    if (programFd >= 0) {
+        ::execveat(programFd, "", argv, envp, AT_EMPTY_PATH);
+    } else {
+        ::execve(argv[0], argv, envp);
+    }
+}
+
+// The child's side of a run as another user or from a descriptor: everything
+// was prepared before the fork, so only system calls are made here. A step
+// that fails sends its errno through `errorFd` and ends the child.
 [[noreturn]] void becomeAndExec(const SpawnOptions& options, const gid_t* groups, size_t groupCount,
                                 char* const* argv, char* const* envp, int errorFd) {
     auto fail = [errorFd] { failInChild(errorFd); };
@@ -173,25 +182,28 @@ void closeOtherDescriptorsOnExec() {
     }
     // Groups first, then the group, then the user: afterwards the right to
     // change them is gone.
-    const SpawnIdentity& identity = *options.identity;
-    if (::setgroups(groupCount, groups) != 0 || ::setgid(identity.gid) != 0 ||
-        ::setuid(identity.uid) != 0) {
+    if (options.identity &&
+        (::setgroups(groupCount, groups) != 0 || ::setgid(options.identity->gid) != 0 ||
+         ::setuid(options.identity->uid) != 0)) {
         fail();
     }
     if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) {
         fail();
     }
     closeOtherDescriptorsOnExec();
-    ::execve(argv[0], argv, envp);
+    execProgram(options.programFd, argv, envp);
     failInChild(errorFd);
 }
 
-// A run as another user: fork and exec, since the spawn attributes cannot
-// change groups and ids. The exec's failure comes back through a pipe that
-// the exec closes.
+// A run as another user or from a descriptor: fork and exec, since the spawn
+// attributes can neither change groups and ids nor execute a descriptor. The
+// exec's failure comes back through a pipe that the exec closes.
 Result<pid_t> forkAndExec(std::vector<std::string>& arguments, std::vector<std::string>& variables,
                           const SpawnOptions& options) {
-    std::vector<gid_t> groups(options.identity->groups.begin(), options.identity->groups.end());
+    std::vector<gid_t> groups;
+    if (options.identity) {
+        groups.assign(options.identity->groups.begin(), options.identity->groups.end());
+    }
     std::vector<char*> argv = pointers(arguments);
     std::vector<char*> envp = pointers(variables);
     int ends[2];
@@ -302,7 +314,7 @@ Result<Process> Process::spawn(const std::vector<std::string>& argv, const Spawn
     std::vector<std::string> variables =
         options.clearEnvironment ? options.environment : mergedEnvironment(options.environment);
     pid_t pid;
-    if (options.identity) {
+    if (options.identity || options.programFd >= 0) {
         auto forked = forkAndExec(arguments, variables, options);
         if (!forked) {
             return forked.error();

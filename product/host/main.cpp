@@ -27,7 +27,7 @@
 #include "product/host/host_options.h"
 #include "product/host/journal_events.h"
 #include "product/host/session_forwarder.h"
-#include "security/library_dependencies.h"
+#include "security/dependency_rule.h"
 #include "security/trust_store.h"
 #include "security/verified_file.h"
 #include "utilities/product_settings.h"
@@ -145,7 +145,9 @@ LoadedCore loadCore(const std::string& directory) {
         fail("core library refused: " + verified.message());
         return {nullptr, kCoreRefused};
     }
-    if (auto refusal = security::dependencyRefusal(verified.descriptor(), verified.size())) {
+    security::DependencyRule rule;
+    rule.role = security::FileRole::Product;
+    if (auto refusal = security::checkDependencies(verified, rule).refusal) {
         fail("core library refused: " + path + ": " + *refusal);
         return {nullptr, kCoreRefused};
     }

@@ -3,11 +3,17 @@
 // master texts read only from what was verified.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -15,6 +21,8 @@
 #include "core/plugin_manager.h"
 #include "core/support/host_harness.h"
 #include "platform/shared_library.h"
+#include "platform/spawn.h"
+#include "security/dependency_rule.h"
 #include "support/signing_support.h"
 #include "support/test_support.h"
 #include "utilities/master_text_reader.h"
@@ -232,6 +240,155 @@ TEST(MasterTextRace, OnlyVerifiedTextsAreReadWhileTheFileIsExchanged) {
     }
     swapper.stop();
     std::cout << "[          ] " << reads << " reads, " << refusals << " refusals\n";
+}
+
+// What the loader maps for `library`, as the loader itself reports it: its
+// trace of the files it maps while listing the library's dependencies
+// (auxiliary and filter libraries included, which the list leaves out),
+// each by the path the list resolves its name to. The loader itself is left
+// out, and so is the library.
+std::set<std::string> loaderMaps(const fs::path& library) {
+    const auto run =
+        holm::platform::runProcess({"/lib64/ld-linux-x86-64.so.2", "--list", library.string()},
+                                   {"LD_DEBUG=files"}, std::chrono::seconds(30));
+    std::map<std::string, std::string> paths;
+    std::vector<std::string> names;
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);) {
+        if (const size_t arrow = line.find(" => "); arrow != std::string::npos) {
+            const size_t start = line.find_first_not_of(" \t");
+            const size_t end = line.find(" (", arrow);
+            paths[line.substr(start, arrow - start)] = line.substr(arrow + 4, end - arrow - 4);
+        } else if (const size_t file = line.find("file=");
+                   file != std::string::npos &&
+                   line.find("generating link map") != std::string::npos) {
+            names.push_back(line.substr(file + 5, line.find(" [", file) - file - 5));
+        }
+    }
+    std::set<std::string> mapped;
+    for (size_t i = 1; i < names.size(); ++i) {  // the first is the library itself
+        const std::string path =
+            names[i].find('/') != std::string::npos ? names[i] : paths[names[i]];
+        if (path.find("/ld-linux") == std::string::npos) {
+            mapped.insert(path);
+        }
+    }
+    return mapped;
+}
+
+std::set<std::string> ruleMaps(const fs::path& library,
+                               const holm::security::DependencyRule& rule = {}) {
+    std::set<std::string> mapped;
+    for (const std::string& path : holm::security::resolveDependencies(library.string(), rule)) {
+        if (path.find("/ld-linux") == std::string::npos) {
+            mapped.insert(path);
+        }
+    }
+    return mapped;
+}
+
+// A copy of `library` whose dynamic array starts with DT_STRTAB and DT_STRSZ
+// and whose PT_DYNAMIC header claims only those two entries: the loader still
+// reads up to DT_NULL through the mapped segment.
+fs::path truncatedDynamicCopy(const fs::path& library, const fs::path& target) {
+    std::string bytes = holm::test::bytesOf(library);
+    auto at = [&](size_t offset, auto value) {
+        std::memcpy(&value, bytes.data() + offset, sizeof value);
+        return value;
+    };
+    const auto headers = at(32, uint64_t{});
+    const auto count = at(56, uint16_t{});
+    for (size_t i = 0; i < count; ++i) {
+        const size_t header = headers + i * 56;
+        if (at(header, uint32_t{}) != 2) {  // PT_DYNAMIC
+            continue;
+        }
+        const auto offset = at(header + 8, uint64_t{});
+        std::vector<std::array<uint64_t, 2>> entries;
+        for (size_t e = offset;; e += 16) {
+            entries.push_back({at(e, uint64_t{}), at(e + 8, uint64_t{})});
+            if (entries.back()[0] == 0) {
+                break;
+            }
+        }
+        std::stable_partition(entries.begin(), entries.end(), [](const auto& entry) {
+            return entry[0] == 5 || entry[0] == 10;  // DT_STRTAB, DT_STRSZ
+        });
+        std::memcpy(bytes.data() + offset, entries.data(), entries.size() * 16);
+        const uint64_t shortSize = 32;
+        std::memcpy(bytes.data() + header + 32, &shortSize, sizeof shortSize);
+    }
+    std::ofstream(target, std::ios::binary) << bytes;
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    holm::test::signFileWith(target, holm::test::productSigningKey());
+    return target;
+}
+
+// A library may pull in no unverified code by an auxiliary or filter library,
+// by a dynamic segment that hides part of its dynamic section, or through a
+// dependency of a dependency: each is refused with its reason before anything
+// runs.
+TEST_F(LoaderTest, EveryWayToNameAnUnverifiedLibraryIsRefused) {
+    const fs::path truncated = truncatedDynamicCopy(kPluginDirectory / "librunpath_elsewhere.so",
+                                                    directory_.path() / "librunpath_elsewhere.so");
+    const fs::path dependency = kPluginDirectory / "dependencies" / "libholm_test_dependency.so";
+    const std::pair<fs::path, std::string> cases[] = {
+        {kPluginDirectory / "libauxiliary.so",
+         "it names its auxiliary library \"" + dependency.string() + "\" by path"},
+        {kPluginDirectory / "libfilter.so",
+         "it names its filter library \"" + dependency.string() + "\" by path"},
+        {truncated, "its dynamic segment is shorter than its dynamic section"},
+        {kPluginDirectory / "libdeep.so", "its run path names \"" +
+                                              (kPluginDirectory / "system").string() +
+                                              "\", which is not a system library directory"},
+    };
+    for (const auto& [library, reason] : cases) {
+        std::string why;
+        EXPECT_EQ(lifecycle_.addPlugin({u"p", library.u16string(), u""}, &why),
+                  CPluginLifecycle::kSelftestFailed)
+            << library;
+        EXPECT_TRUE(why.starts_with(library.string() + ": " + reason)) << why;
+    }
+
+    // With test-plugins/system taken for a system library directory, the
+    // root-owned library there passes, and the unsigned one it names is
+    // refused.
+    holm::core::LifecycleContext context;
+    context.host = &host_;
+    context.owner = &owner_;
+    context.systemLibraries = holm::security::systemLibraryDirectories();
+    context.systemLibraries.push_back((kPluginDirectory / "system").string());
+    lifecycle_.setContext(context);
+    std::string why;
+    EXPECT_EQ(
+        lifecycle_.addPlugin({u"p", (kPluginDirectory / "libdeep.so").u16string(), u""}, &why),
+        CPluginLifecycle::kSelftestFailed);
+    EXPECT_NE(why.find("its dependency \"libholm_test_middle.so\" (" +
+                       (kPluginDirectory / "system").string() +
+                       "/libholm_test_middle.so): its dependency \"libholm_test_dependency.so\" (" +
+                       dependency.string() +
+                       "): it is neither a root-owned library of a system library directory"),
+              std::string::npos)
+        << why;
+    EXPECT_NE(why.find("nor signed for this role (no signature)"), std::string::npos) << why;
+    EXPECT_EQ(calls(), "");  // no plugin, no unverified library ran
+}
+
+// What the rule follows is what the loader maps, for each of those libraries
+// and for an ordinary plugin.
+TEST_F(LoaderTest, TheRuleSeesWhatTheLoaderMaps) {
+    const fs::path truncated = truncatedDynamicCopy(kPluginDirectory / "librunpath_elsewhere.so",
+                                                    directory_.path() / "librunpath_elsewhere.so");
+    for (const fs::path& library :
+         {kPluginDirectory / "libauxiliary.so", kPluginDirectory / "libfilter.so", truncated,
+          kPluginDirectory / "libdeep.so", kPluginDirectory / "libok.so"}) {
+        const auto expected = loaderMaps(library);
+        EXPECT_FALSE(expected.empty()) << library;
+        EXPECT_EQ(ruleMaps(library), expected) << library;
+    }
+    EXPECT_TRUE(
+        ruleMaps(kPluginDirectory / "libauxiliary.so")
+            .contains((kPluginDirectory / "dependencies" / "libholm_test_dependency.so").string()));
 }
 
 }  // namespace

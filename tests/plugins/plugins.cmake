@@ -70,7 +70,19 @@ include("${CMAKE_CURRENT_LIST_DIR}/faulting.cmake")
 add_library(holm_test_dependency SHARED "${CMAKE_CURRENT_LIST_DIR}/dependency.cpp")
 set_target_properties(holm_test_dependency PROPERTIES
                       LIBRARY_OUTPUT_DIRECTORY "${HOLM_TEST_PLUGIN_DIR}/dependencies")
-foreach(_name IN ITEMS runpath_elsewhere runpath_origin)
+# More ways to name that unsigned library: libauxiliary.so and libfilter.so
+# name it by path as their auxiliary and filter library; libdeep.so names
+# libholm_test_middle.so through a run path into test-plugins/system (a
+# system library directory for the tests that say so), and that root-owned
+# library names the unsigned one through its own run path.
+add_library(holm_test_middle SHARED "${CMAKE_CURRENT_LIST_DIR}/dependency.cpp")
+target_compile_definitions(holm_test_middle PRIVATE HOLM_TEST_DEPENDENCY_NAME="middle")
+set_target_properties(holm_test_middle PROPERTIES
+                      LIBRARY_OUTPUT_DIRECTORY "${HOLM_TEST_PLUGIN_DIR}/system")
+target_link_libraries(holm_test_middle PRIVATE
+                      -Wl,--no-as-needed holm_test_dependency -Wl,--as-needed)
+set(_unsigned_dependency "${HOLM_TEST_PLUGIN_DIR}/dependencies/libholm_test_dependency.so")
+foreach(_name IN ITEMS runpath_elsewhere runpath_origin auxiliary filter deep)
   set(_target holm_test_plugin_${_name})
   add_library(${_target} MODULE "${CMAKE_CURRENT_LIST_DIR}/test_plugin.cpp")
   target_include_directories(${_target} PRIVATE "${CMAKE_SOURCE_DIR}/include")
@@ -85,6 +97,15 @@ endforeach()
 target_link_libraries(holm_test_plugin_runpath_elsewhere PRIVATE
                       -Wl,--no-as-needed holm_test_dependency -Wl,--as-needed)
 set_target_properties(holm_test_plugin_runpath_origin PROPERTIES BUILD_RPATH "$ORIGIN")
+target_link_options(holm_test_plugin_auxiliary PRIVATE "-Wl,--auxiliary=${_unsigned_dependency}")
+target_link_options(holm_test_plugin_filter PRIVATE "-Wl,--filter=${_unsigned_dependency}")
+add_dependencies(holm_test_plugins holm_test_dependency)
+target_link_libraries(holm_test_plugin_deep PRIVATE
+                      -Wl,--no-as-needed holm_test_middle -Wl,--as-needed)
+# Its run path names test-plugins/system alone.
+set_target_properties(holm_test_plugin_deep PROPERTIES SKIP_BUILD_RPATH ON)
+target_link_options(holm_test_plugin_deep PRIVATE "-Wl,-rpath,${HOLM_TEST_PLUGIN_DIR}/system"
+                    "-Wl,-rpath-link,${HOLM_TEST_PLUGIN_DIR}/dependencies")
 
 # The second-generation test plugin: one library, a root per behaviour.
 add_library(holm_test_plugin2 MODULE "${CMAKE_CURRENT_LIST_DIR}/plugin2_test_plugin.cpp")

@@ -46,6 +46,11 @@ class ElfImage {
 
     std::vector<std::byte>& bytes() { return bytes_; }
     std::optional<std::string> refusal() const { return dependencyRefusal(bytes_); }
+    auto requests() const { return readLibraryRequests(MemoryBytes(bytes_)); }
+
+    // The PT_DYNAMIC header's file offset and size.
+    void setDynamicOffset(uint64_t offset) { put64(kProgramHeaders + 56 + 8, offset); }
+    void setDynamicSize(uint64_t size) { put64(kProgramHeaders + 56 + 32, size); }
 
   private:
     static constexpr size_t kProgramHeaders = 64;
@@ -69,6 +74,10 @@ class ElfImage {
 constexpr int64_t kNeeded = 1;
 constexpr int64_t kRunPathOld = 15;
 constexpr int64_t kRunPath = 29;
+constexpr int64_t kAuxiliary = 0x7ffffffd;
+constexpr int64_t kFilter = 0x7fffffff;
+constexpr int64_t kAudit = 0x6ffffefc;
+constexpr int64_t kDepAudit = 0x6ffffefb;
 
 TEST(DependencyRule, SystemDependenciesAndSystemRunPathsPass) {
     EXPECT_EQ(ElfImage({{kNeeded, "libc.so.6"}}).refusal(), std::nullopt);
@@ -80,7 +89,7 @@ TEST(DependencyRule, SystemDependenciesAndSystemRunPathsPass) {
 
 TEST(DependencyRule, ForeignRunPathsAndDependenciesByPathAreRefused) {
     for (const char* runPath : {"$ORIGIN", "/opt/vendor/lib", "/usr/lib:/tmp", "lib", "",
-                                "/usr/lib::/lib", "/usr/$LIB"}) {
+                                "/usr/lib::/lib", "/usr/$LIB", "/usr/lib/../../tmp", "/usr/libx"}) {
         for (int64_t tag : {kRunPath, kRunPathOld}) {
             const auto refusal = ElfImage({{kNeeded, "libx.so"}, {tag, runPath}}).refusal();
             ASSERT_TRUE(refusal) << runPath;
@@ -94,6 +103,58 @@ TEST(DependencyRule, ForeignRunPathsAndDependenciesByPathAreRefused) {
     const auto hostile = ElfImage({{kRunPath, "/x\n\x1b[2J\"y"}}).refusal();
     ASSERT_TRUE(hostile);
     EXPECT_NE(hostile->find("\"/x\\x0a\\x1b[2J\\x22y\""), std::string::npos) << *hostile;
+}
+
+// Every name that makes the loader open a file is read, and each is held to
+// the rules of a dependency; audit libraries and tags the reader does not
+// know are refused.
+TEST(DependencyRule, EveryNameTheLoaderOpensIsSeen) {
+    const auto requests = ElfImage({{kNeeded, "libc.so.6"},
+                                    {kAuxiliary, "libaux.so"},
+                                    {kFilter, "libfilter.so"},
+                                    {kRunPath, "/usr/lib"}})
+                              .requests();
+    ASSERT_TRUE(requests);
+    EXPECT_EQ(requests->needed, std::vector<std::string>{"libc.so.6"});
+    EXPECT_EQ(requests->auxiliary, std::vector<std::string>{"libaux.so"});
+    EXPECT_EQ(requests->filters, std::vector<std::string>{"libfilter.so"});
+    EXPECT_EQ(requests->runPath, "/usr/lib");
+
+    const std::pair<std::vector<std::pair<int64_t, std::string>>, std::string> refused[] = {
+        {{{kAuxiliary, "/tmp/libaux.so"}}, "auxiliary library \"/tmp/libaux.so\" by path"},
+        {{{kFilter, "/tmp/libf.so"}}, "filter library \"/tmp/libf.so\" by path"},
+        {{{kNeeded, "lib$PLATFORM.so"}}, "which the loader would rewrite"},
+        {{{kAudit, "libaudit.so"}}, "audit library \"libaudit.so\""},
+        {{{kDepAudit, "libaudit.so"}}, "audit library \"libaudit.so\""},
+        {{{0x6ffffefa, "x"}}, "the tag 1879047930, which the dependency check does not know"},
+        {{{50, "x"}}, "the tag 50, which"},
+    };
+    for (const auto& [entries, reason] : refused) {
+        const auto refusal = ElfImage(entries).refusal();
+        ASSERT_TRUE(refusal) << reason;
+        EXPECT_NE(refusal->find(reason), std::string::npos) << *refusal;
+    }
+}
+
+// The dynamic section is read where the loader reads it: a PT_DYNAMIC header
+// that claims fewer entries than there are hides none of them, and is
+// refused; one whose file offset disagrees with the loadable segment is
+// refused too.
+TEST(DependencyRule, TheDynamicSectionIsReadAsTheLoaderReadsIt) {
+    ElfImage shortened({{kRunPath, "/opt/foreign"}, {kNeeded, "libx.so"}});
+    shortened.setDynamicSize(32);
+    const auto requests = shortened.requests();
+    ASSERT_TRUE(requests);
+    EXPECT_EQ(requests->runPath, "/opt/foreign");
+    EXPECT_EQ(requests->needed, std::vector<std::string>{"libx.so"});
+    EXPECT_EQ(shortened.refusal(), "its dynamic segment is shorter than its dynamic section");
+
+    ElfImage moved({{kNeeded, "libc.so.6"}});
+    moved.setDynamicOffset(256 + 16);
+    const auto refusal = moved.refusal();
+    ASSERT_TRUE(refusal);
+    EXPECT_NE(refusal->find("does not lie where its loadable segments map it"), std::string::npos)
+        << *refusal;
 }
 
 // Damaged images are refused with a reason, never read outside their bytes.

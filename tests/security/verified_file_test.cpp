@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "platform/verified_open.h"
+#include "security/product_files.h"
 #include "security/signing.h"
 #include "security/support/signed_files.h"
 #include "security/verified_data.h"
@@ -197,14 +198,42 @@ TEST_F(VerifiedFileTest, SelftestResolvesBareNamesAndSkipsLoadedFilesUnlessAlway
     fs::create_hard_link(path, hardLink);
     EXPECT_EQ(selftest(hardLink.string(), false, false, context).reason(), Reason::AlreadyLoaded);
 
+    // A product file of the product directory needs the product key, whatever
+    // role the caller asks for; a plugin's file of that name elsewhere does not.
     sign(path, author_);
-    EXPECT_TRUE(selftest("CommonTextRc.dll", false, true, context));
+    EXPECT_EQ(selftest("CommonTextRc.dll", false, true, context).reason(), Reason::NotProductKey);
+    const fs::path plugins = dir_.path() / "plugin";
+    fs::create_directory(plugins);
+    fs::copy_file(path, plugins / "CommonTextRc.dll");
+    fs::copy_file(path.string() + ".sig", plugins / "CommonTextRc.dll.sig");
+    EXPECT_TRUE(selftest((plugins / "CommonTextRc.dll").string(), false, true, context));
     context.productDirectory = (dir_.path() / "elsewhere").string();
     EXPECT_EQ(selftest("CommonTextRc.dll", false, true, context).reason(), Reason::NotFound);
 }
 
 // The product key alone signs product files; an enrolled key signs plugins
 // and their data. The result says who signed.
+// A file is a product file by its name and the identity of its directory:
+// another spelling of the product directory or a link to it changes nothing,
+// the same name elsewhere or another name in it keeps the role asked for.
+TEST(ProductFiles, TheRoleFollowsTheFileNotTheReader) {
+    holm::test::TempDir product;
+    const fs::path link = product.path().string() + "-link";
+    fs::create_directory_symlink(product.path(), link);
+    const std::string directory = product.path().string();
+    for (const fs::path& path : {product.path() / "holmmsg.dll", link / "holm-cfgupdate",
+                                 product.path() / "." / "avholm"}) {
+        EXPECT_EQ(roleOfFile(path.string(), directory, FileRole::Plugin), FileRole::Product)
+            << path;
+    }
+    EXPECT_EQ(roleOfFile((product.path() / "libplugin.so").string(), directory, FileRole::Plugin),
+              FileRole::Plugin);
+    EXPECT_EQ(roleOfFile("/nonexistent/holmmsg.dll", directory, FileRole::Plugin),
+              FileRole::Plugin);
+    EXPECT_EQ(roleOfFile("/nonexistent/x", directory, FileRole::Product), FileRole::Product);
+    fs::remove(link);
+}
+
 TEST_F(VerifiedFileTest, KeyRolesDecideWhichFilesAKeyMaySign) {
     const auto product = PrivateKey::generate();
     trust_.add(product->publicKey(), KeyRole::Product);

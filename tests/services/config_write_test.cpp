@@ -14,6 +14,7 @@
 #include "product/cfgupdate/update_commands.h"
 #include "services/config_write.h"
 #include "support/io_faults.h"
+#include "support/signing_support.h"
 #include "support/test_support.h"
 #include "utilities/master_text_reader.h"
 #include "utilities/product_settings.h"
@@ -237,19 +238,56 @@ TEST_F(ConfigWriteTest, ACommandFileThatCannotBeWrittenFailsCommitBeforeAnyStart
     EXPECT_TRUE(leftInTemp().empty());
 }
 
-// The product's launcher with stand-in updaters: one that is killed, and
-// none at all.
-TEST_F(ConfigWriteTest, AKilledOrMissingUpdaterIsReportedAndLeavesNoCommandFile) {
-    CConfigWriteImpl writer(store_, holm::services::runUpdaterProcess,
-                            [this](uint32_t, const std::u16string& text) {
-                                log_.push_back(holm::text::utf16ToUtf8(text));
-                            });
+// The product's launcher with stand-in updaters, each installed as the
+// product's updater and signed with `key` (unsigned without one).
+class UpdaterLaunchTest : public ConfigWriteTest {
+  protected:
+    UpdaterLaunchTest() {
+        fs::permissions(product_.path(), fs::perms::owner_all);
+        ::setenv("HOLM_TEST_UPDATER_LOG", record_.c_str(), 1);
+        trust_.add(holm::test::productSigningKey().publicKey(), holm::security::KeyRole::Product);
+        trust_.add(holm::test::authorSigningKey().publicKey());
+    }
+    ~UpdaterLaunchTest() override {
+        ::unsetenv("HOLM_TEST_UPDATER_LOG");
+        ::unsetenv("HOLM_TEST_UPDATER_KILL");
+    }
+
+    fs::path install(const fs::path& build, const holm::security::PrivateKey* key) {
+        const fs::path target = product_.path() / "holm-cfgupdate";
+        fs::copy_file(build, target, fs::copy_options::overwrite_existing);
+        fs::permissions(target, fs::perms::owner_all);
+        fs::remove(target.string() + ".sig");
+        if (key != nullptr) {
+            holm::test::signFileWith(target, *key);
+        }
+        return target;
+    }
+
+    CConfigWriteImpl writerWith(holm::services::UpdaterLauncher launcher) {
+        return CConfigWriteImpl(store_, std::move(launcher),
+                                [this](uint32_t, const std::u16string& text) {
+                                    log_.push_back(holm::text::utf16ToUtf8(text));
+                                });
+    }
+
+    // Which stand-ins ran, one per line.
+    std::string ran() const { return fs::exists(record_) ? holm::test::bytesOf(record_) : ""; }
+
+    holm::test::TempDir recordDirectory_;
+    fs::path record_ = recordDirectory_.path() / "ran.txt";
+    holm::security::TrustStore trust_;
+};
+
+TEST_F(UpdaterLaunchTest, AKilledOrMissingUpdaterIsReportedAndLeavesNoCommandFile) {
+    CConfigWriteImpl writer = writerWith(holm::services::runUpdaterProcess);
     writer.setValue(u"S", u"K", u"V");
-    const fs::path updater = product_.write("holm-cfgupdate", "#!/bin/sh\nkill -9 $$\n");
-    fs::permissions(updater, fs::perms::owner_all);
+    const fs::path updater = install(HOLM_TEST_UPDATER, &holm::test::productSigningKey());
+    ::setenv("HOLM_TEST_UPDATER_KILL", "1", 1);
     EXPECT_TRUE(writer.commit());
     ASSERT_EQ(log_.size(), 1u);
     EXPECT_NE(log_[0].find("signal 9"), std::string::npos) << log_[0];
+    EXPECT_EQ(ran(), "verified\n");
     EXPECT_TRUE(leftInTemp().empty());
 
     fs::remove(updater);
@@ -257,6 +295,54 @@ TEST_F(ConfigWriteTest, AKilledOrMissingUpdaterIsReportedAndLeavesNoCommandFile)
     ASSERT_EQ(log_.size(), 2u);
     EXPECT_NE(log_[1].find("could not be started"), std::string::npos) << log_[1];
     EXPECT_TRUE(leftInTemp().empty());
+}
+
+// Only the product key makes an updater: an unsigned one or one signed by a
+// plugin author is not started, commit fails with the reason in the log,
+// and the command file is gone all the same.
+TEST_F(UpdaterLaunchTest, AnUpdaterNotSignedWithTheProductKeyIsNotStarted) {
+    CConfigWriteImpl writer = writerWith([this](const std::u16string& commandLine) {
+        return holm::services::runVerifiedUpdater(
+            commandLine, {.trust = &trust_,
+                          .systemLibraries = holm::security::systemLibraryDirectories(),
+                          .beforeStart = {}});
+    });
+    writer.setValue(u"S", u"K", u"V");
+    const fs::path updater = install(HOLM_TEST_UPDATER, nullptr);
+    EXPECT_FALSE(writer.commit());
+    install(HOLM_TEST_UPDATER, &holm::test::authorSigningKey());
+    EXPECT_FALSE(writer.commit());
+    ASSERT_EQ(log_.size(), 2u);
+    EXPECT_NE(log_[0].find("could not be started: refused: " + updater.string() + ": no signature"),
+              std::string::npos)
+        << log_[0];
+    EXPECT_NE(log_[1].find("only the product key may sign this file"), std::string::npos)
+        << log_[1];
+    EXPECT_EQ(ran(), "");
+    EXPECT_TRUE(leftInTemp().empty());
+
+    install(HOLM_TEST_UPDATER, &holm::test::productSigningKey());
+    EXPECT_TRUE(writer.commit());
+    EXPECT_EQ(ran(), "verified\n");
+}
+
+// The updater runs from the descriptor that was verified: another program
+// renamed over its path between the check and the start does not run.
+TEST_F(UpdaterLaunchTest, AnUpdaterSwappedAfterItsCheckIsNotWhatRuns) {
+    const fs::path updater = install(HOLM_TEST_UPDATER, &holm::test::productSigningKey());
+    const fs::path impostor = product_.path() / "impostor";
+    fs::copy_file(HOLM_TEST_IMPOSTOR, impostor);
+    CConfigWriteImpl writer = writerWith([&](const std::u16string& commandLine) {
+        return holm::services::runVerifiedUpdater(
+            commandLine, {.trust = &trust_,
+                          .systemLibraries = holm::security::systemLibraryDirectories(),
+                          .beforeStart = [&] { fs::rename(impostor, updater); }});
+    });
+    writer.setValue(u"S", u"K", u"V");
+    EXPECT_TRUE(writer.commit());
+    EXPECT_EQ(ran(), "verified\n");
+    EXPECT_FALSE(fs::exists(impostor));  // the swap did happen
+    EXPECT_TRUE(log_.empty()) << log_.front();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <barrier>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
@@ -20,6 +21,7 @@
 namespace holm::services {
 namespace {
 
+namespace fs = std::filesystem;
 using Texts = std::map<uint32_t, std::u16string>;
 using Tandro::Utilities::ResourceTextFile;
 
@@ -211,7 +213,7 @@ TEST_F(ResStringTest, SecondFormOverTheProductServices) {
     auto masters = std::make_shared<Tandro::Utilities::MasterTextReader>(ResourceTextFile(
         security::VerifiedData::open((dir_.path() / "CommonTextRc.dll").string(),
                                      security::TrustStore::system(), security::FileRole::Product)));
-    ResString2 texts({directory(), u"SOFTWARE\\Product", masters});
+    ResString2 texts({directory(), u"SOFTWARE\\Product", masters, nullptr, {}});
     EXPECT_EQ(texts.getMasterText(u"#name"), u"Guard");
     EXPECT_EQ(texts.formatMasterText(u"#GREETING", u"you", 2), u"Hello you, 2");
     EXPECT_EQ(texts.getFilePath(u"#A_FILE"), directory() + u"Data/Mixed.Case");
@@ -226,9 +228,40 @@ TEST_F(ResStringTest, SecondFormOverTheProductServices) {
     EXPECT_EQ(texts.loadString(2), u"%s and %d");  // the reader stays
 }
 
+// The product's message library needs the product key whoever binds it; the
+// same name in a plugin's own directory is that plugin's, which its author's
+// enrolled key may sign. A refusal says why in the log.
+TEST_F(ResStringTest, TheProductsMessageLibraryNeedsTheProductKey) {
+    security::TrustStore trust;
+    trust.add(test::productSigningKey().publicKey(), security::KeyRole::Product);
+    trust.add(test::authorSigningKey().publicKey());
+    std::vector<std::u16string> log;
+    ResString2 texts({directory(), u"", nullptr, &trust,
+                      [&](const std::u16string& line) { log.push_back(line); }});
+    writeLibrary("holmmsg.dll", {{7, u"altered"}}, false);
+    test::signFileWith(dir_.path() / "holmmsg.dll", test::authorSigningKey());
+    EXPECT_FALSE(texts.setResourceLibrary(u"holmmsg.dll"));
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0], u"resource library refused: " + directory() +
+                          u"holmmsg.dll: the signature is by an enrolled key, but only the "
+                          u"product key may sign this file");
+
+    const fs::path plugin = dir_.path() / "plugin";
+    fs::create_directory(plugin);
+    fs::copy_file(dir_.path() / "holmmsg.dll", plugin / "holmmsg.dll");
+    fs::copy_file(dir_.path() / "holmmsg.dll.sig", plugin / "holmmsg.dll.sig");
+    ASSERT_TRUE(texts.setResourceLibrary((plugin / "holmmsg.dll").u16string().c_str()));
+    EXPECT_EQ(texts.loadString(7), u"altered");
+
+    writeLibrary("holmmsg.dll", {{7, u"event"}});
+    ASSERT_TRUE(texts.setResourceLibrary(u"holmmsg.dll"));
+    EXPECT_EQ(texts.loadString(7), u"event");
+}
+
 TEST(ResStringFactory, ProviderIdsMakeTheServices) {
     for (const int32_t id : {HlmPlg::IID_RESSTRING, HlmPlg::IID_RESSTRING2}) {
-        HlmPlg::IInterface* object = createTextService(id, {u"/nonexistent/", u"", nullptr});
+        HlmPlg::IInterface* object =
+            createTextService(id, {u"/nonexistent/", u"", nullptr, nullptr, {}});
         ASSERT_NE(object, nullptr);
         destroyService(object);
     }
