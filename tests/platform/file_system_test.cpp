@@ -368,5 +368,36 @@ TEST(FileSystemTest, TemporaryDirectoryHonoursOnlyUsableTmpdir) {
     }
 }
 
+TEST(FileSystemTest, ADirectoryChainIsMadeFollowingOnlyTrustedLinks) {
+    holm::test::TempDir temp;
+    const fs::path deep = temp.path() / "a" / "b" / "c";
+    ASSERT_TRUE(makeDirectoryChain(deep.string(), 0700).ok());
+    EXPECT_TRUE(fs::is_directory(deep));
+    EXPECT_TRUE(makeDirectoryChain(deep.string(), 0700).ok());  // already there
+    EXPECT_FALSE(makeDirectoryChain("relative/path", 0700).ok());
+
+    const fs::path real = temp.path() / "real";
+    fs::create_directory(real);
+    const fs::path link = temp.path() / "link";
+    fs::create_symlink(real, link);
+    ASSERT_TRUE(makeDirectoryChain((link / "made").string(), 0700).ok());
+    EXPECT_TRUE(fs::is_directory(real / "made"));
+    if (holm::test::canGiveAwayFiles()) {
+        ASSERT_TRUE(holm::test::giveToAnotherUser(link));
+        const Status refused = makeDirectoryChain((link / "other").string(), 0700);
+        EXPECT_EQ(refused.error().errnoValue(), ELOOP);
+        EXPECT_FALSE(fs::exists(real / "other"));
+    }
+}
+
+TEST(FileSystemTest, ANameTakenForRenameNoReplaceIsAlreadyExists) {
+    holm::test::TempDir temp;
+    const auto from = temp.write("from", "a");
+    const auto to = temp.write("to", "b");
+    const Status taken = renameNoReplace(from.string(), to.string());
+    EXPECT_EQ(taken.windowsError(), WinError::kAlreadyExists);
+    EXPECT_EQ(taken.error().errnoValue(), EEXIST);
+}
+
 }  // namespace
 }  // namespace holm::platform
