@@ -1,11 +1,13 @@
 #include "containers/ini_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <functional>
 
 #include "common/format.h"
 #include "common/utf16.h"
+#include "containers/link_refusals.h"
 #include "containers/string_list.h"
 #include "containers/text_file.h"
 #include "platform/atomic_file.h"
@@ -54,7 +56,13 @@ bool editProfile(const std::string& path, const std::function<bool(IniProfile&)>
         }
         auto info = holm::platform::statDescriptor(file->get());
         if (!info || info->type != holm::platform::FileType::kRegular ||
-            info->size > CIniFileImpl::kMaxProfileFileSize || !io::lockExclusive(file->get())) {
+            info->size > CIniFileImpl::kMaxProfileFileSize) {
+            return false;
+        }
+        // A writer, or an open text file, holding the file for longer than
+        // the bounded wait makes this edit fail rather than hang.
+        auto locked = io::lockExclusiveBefore(file->get(), io::deadlineIn(io::kWriterLockWait));
+        if (!locked || !*locked) {
             return false;
         }
         auto now = holm::platform::statPath(path);
@@ -71,8 +79,7 @@ bool editProfile(const std::string& path, const std::function<bool(IniProfile&)>
             return false;
         }
         std::string after = profile.bytes();
-        return after == before ||
-               holm::platform::replaceFileAtomically(path, after, {.mode = info->mode & 0777});
+        return after == before || holm::platform::replaceFileAtomically(path, after);
     }
     return false;
 }
@@ -333,7 +340,8 @@ bool CIniFileImpl::profileSetString(const char16_t* section, const char16_t* key
     if (!ensureUnicodeFile()) {
         return false;
     }
-    return editProfile(pathOf(path_), [&](IniProfile& profile) {
+    const std::string file = profilePath();
+    return !file.empty() && editProfile(file, [&](IniProfile& profile) {
         if (key == nullptr) {
             profile.removeSection(section);
         } else if (value == nullptr) {
@@ -350,7 +358,8 @@ bool CIniFileImpl::ensureUnicodeFile() {
         return true;
     }
     newFileChecked_ = true;
-    if (holm::platform::pathExists(pathOf(path_))) {
+    const std::string resolved = profilePath();
+    if (!resolved.empty() && holm::platform::pathExists(resolved)) {
         return true;
     }
     // Created only if still missing: a file another writer created meanwhile
@@ -397,7 +406,8 @@ bool CIniFileImpl::setStringList(const char16_t* section, const char16_t* key,
             return false;
         }
         // The whole list is one rewrite of the file.
-        return editProfile(pathOf(path_), [&](IniProfile& profile) {
+        const std::string file = profilePath();
+        return !file.empty() && editProfile(file, [&](IniProfile& profile) {
             ProfileEdits edits(profile);
             return writeList(edits, section, key, *strings, separator);
         });
@@ -439,8 +449,16 @@ std::optional<std::u16string> CIniFileImpl::lookup(std::u16string_view section,
     return currentProfile().find(section, key);
 }
 
+std::string CIniFileImpl::profilePath() const {
+    auto followed = holm::containers::followLinksOrReport(pathOf(path_));
+    return followed ? std::move(*followed) : std::string();
+}
+
 const IniProfile& CIniFileImpl::currentProfile() {
-    auto file = io::open(pathOf(path_), {.nonBlocking = true});
+    const std::string path = profilePath();
+    auto file = path.empty() ? holm::platform::Result<holm::platform::UniqueFd>(
+                                   holm::platform::Error::fromErrno(ELOOP))
+                             : io::open(path, {.nonBlocking = true});
     auto info = file ? holm::platform::statDescriptor(file->get())
                      : holm::platform::Result<holm::platform::FileInfo>(file.error());
     if (!info || info->type != holm::platform::FileType::kRegular ||

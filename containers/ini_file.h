@@ -8,6 +8,13 @@
 // file untouched.
 //
 // Block mode works on the store of ini_block.h and writes on close.
+//
+// Links: a path whose last name is a symbolic link is followed only when
+// every link of the chain, and the directory holding each, belongs to root
+// or the service's user (platform/trusted_links.h); writes replace the
+// target and keep the link. Any other link is refused: profile gets give
+// their defaults and sets fail, block mode loads nothing and its close
+// fails, and the host's log gets one line naming the path.
 #pragma once
 
 #include <chrono>
@@ -73,6 +80,9 @@ class CIniFileImpl : public HlmPlg::IIniFile {
     bool profileSetString(const char16_t* section, const char16_t* key, const char16_t* value);
     // Creates a missing file as an empty UTF-16LE file, once per object.
     bool ensureUnicodeFile();
+    // The file profile mode reads and replaces, after trusted links; empty
+    // when a link was refused.
+    std::string profilePath() const;
     bool writeList(Edits& edits, std::u16string_view section, std::u16string_view key,
                    const std::vector<std::u16string>& strings, const char16_t* separator);
 

@@ -123,7 +123,23 @@ bool hasLineEnd(std::u16string_view text) {
 IniProfile IniProfile::parse(std::string_view bytes) {
     IniProfile profile(detectEncoding(bytes));
     bytes.remove_prefix(markOf(profile.encoding_).size());
-    for (const RawLine& raw : splitLines(bytes, profile.encoding_)) {
+    const std::vector<RawLine> lines = splitLines(bytes, profile.encoding_);
+    // A file whose lines all end in a bare LF gets LF; any CR LF, or no line
+    // end at all, gives CR LF.
+    const size_t lineFeed = encode(u"\n", profile.encoding_).size();
+    bool bareOnly = false;
+    for (const RawLine& raw : lines) {
+        const size_t end = raw.whole.size() - raw.content.size();
+        if (end > lineFeed) {
+            bareOnly = false;
+            break;
+        }
+        bareOnly = bareOnly || end == lineFeed;
+    }
+    if (bareOnly) {
+        profile.lineEnd_ = u"\n";
+    }
+    for (const RawLine& raw : lines) {
         profile.lines_.push_back({decode(raw.content, profile.encoding_), std::string(raw.whole)});
     }
     return profile;
@@ -188,7 +204,7 @@ bool IniProfile::set(std::u16string_view section, std::u16string_view key,
         const bool ended = endsWithLineFeed(lines_[line].raw);
         Line replaced = makeLine(fileKey + u"=" + std::u16string(value));
         if (!ended && line + 1 == lines_.size()) {
-            replaced.raw.resize(replaced.raw.size() - encode(u"\r\n", encoding_).size());
+            replaced.raw.resize(replaced.raw.size() - encode(lineEnd_, encoding_).size());
         }
         lines_[line] = std::move(replaced);
         return true;
@@ -262,7 +278,7 @@ size_t IniProfile::findKey(size_t header, std::u16string_view key) const {
 
 IniProfile::Line IniProfile::makeLine(std::u16string text) const {
     std::string raw = encode(text, encoding_);
-    raw += encode(u"\r\n", encoding_);
+    raw += encode(lineEnd_, encoding_);
     return {std::move(text), std::move(raw)};
 }
 
@@ -282,7 +298,7 @@ void IniProfile::endLine(size_t index) {
     if (raw.size() % unit != 0) {
         raw.push_back('\0');
     }
-    raw += encode(u"\r\n", encoding_);
+    raw += encode(lineEnd_, encoding_);
 }
 
 void IniProfile::insert(size_t at, Line line) {

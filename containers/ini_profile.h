@@ -78,6 +78,9 @@ class IniProfile {
     void insert(size_t at, Line line);
 
     Encoding encoding_;
+    // The line end of lines written anew: LF in a file whose lines all end
+    // in a bare LF, else CR LF.
+    std::u16string lineEnd_ = u"\r\n";
     std::vector<Line> lines_;
 };
 

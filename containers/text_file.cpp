@@ -1,10 +1,12 @@
 #include "containers/text_file.h"
 
+#include <cerrno>
 #include <new>
 #include <stdexcept>
 #include <vector>
 
 #include "common/utf16.h"
+#include "containers/link_refusals.h"
 #include "platform/atomic_file.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
@@ -46,11 +48,31 @@ bool guarded(uint32_t& lastError, Operation operation) {
 }  // namespace
 
 bool CTxtFileImpl::create(const char16_t* path, bool unicode, bool failIfExists) {
-    return guarded(lastError_, [&] { return createFile(pathOf(path), unicode, failIfExists); });
+    return guarded(lastError_, [&] {
+        const std::string file = followedPath(path);
+        return !file.empty() && createFile(file, unicode, failIfExists);
+    });
 }
 
 bool CTxtFileImpl::open(const char16_t* path, bool writable) {
-    return guarded(lastError_, [&] { return openFile(pathOf(path), writable); });
+    return guarded(lastError_, [&] {
+        const std::string file = followedPath(path);
+        return !file.empty() && openFile(file, writable);
+    });
+}
+
+std::string CTxtFileImpl::followedPath(const char16_t* path) {
+    const std::string name = pathOf(path);
+    if (name.empty()) {
+        fail(WinError::kPathNotFound);
+        return {};
+    }
+    auto followed = holm::containers::followLinksOrReport(name);
+    if (!followed) {
+        fail(followed.error().windowsError());
+        return {};
+    }
+    return std::move(*followed);
 }
 
 bool CTxtFileImpl::close() {
@@ -77,21 +99,36 @@ bool CTxtFileImpl::appendLine(const char16_t* text) {
     return guarded(lastError_, [&] { return appendText(text != nullptr ? text : u""); });
 }
 
-bool CTxtFileImpl::replaceLines(const char16_t* path, bool unicodeIfNew,
-                                HlmPlg::IStringList* lines) {
-    if (lines == nullptr) {
-        return fail(WinError::kInvalidParameter);
+bool CTxtFileImpl::readContent(std::string& bytes) {
+    bytes.clear();
+    if (!file_) {
+        return fail(WinError::kInvalidHandle);
     }
     return guarded(lastError_, [&] {
-        const std::string name = pathOf(path);
-        if (!openFile(name, true)) {
-            if (lastError_ != WinError::kFileNotFound) {
-                return false;
-            }
-            path_ = name;
-            unicode_ = unicodeIfNew;
+        auto info = holm::platform::statDescriptor(file_.get());
+        if (!info) {
+            return fail(info.error().windowsError());
         }
-        return writeAllLines(*lines);
+        if (info->size > kMaxFileSize) {
+            return fail(WinError::kFileTooLarge);
+        }
+        // Bounded again while reading: the file may grow meanwhile.
+        auto content = io::readWholeFile(file_.get(), kMaxFileSize, info->size);
+        if (!content) {
+            return fail(content.error().errnoValue() == EFBIG ? WinError::kFileTooLarge
+                                                              : content.error().windowsError());
+        }
+        bytes.assign(reinterpret_cast<const char*>(content->data()), content->size());
+        return true;
+    });
+}
+
+bool CTxtFileImpl::replaceContent(const char16_t* path, std::string_view bytes) {
+    return guarded(lastError_, [&] {
+        const std::string file = followedPath(path);
+        const bool replaced = !file.empty() && replaceFile(file, bytes);
+        close();
+        return replaced;
     });
 }
 
@@ -202,6 +239,13 @@ bool CTxtFileImpl::readAllLines(HlmPlg::IStringList& lines) {
     if (!file_) {
         return fail(WinError::kInvalidHandle);
     }
+    auto info = holm::platform::statDescriptor(file_.get());
+    if (!info) {
+        return fail(info.error().windowsError());
+    }
+    if (info->size > kMaxFileSize) {
+        return fail(WinError::kFileTooLarge);
+    }
     TextLineDecoder decoder(encoding());
     std::vector<std::u16string> decoded;
     std::vector<uint8_t> buffer(kReadChunk);
@@ -216,6 +260,9 @@ bool CTxtFileImpl::readAllLines(HlmPlg::IStringList& lines) {
             break;
         }
         offset += *got;
+        if (offset > kMaxFileSize) {
+            return fail(WinError::kFileTooLarge);  // grew while being read
+        }
         decoder.feed(std::string_view(reinterpret_cast<const char*>(buffer.data()), *got), decoded);
         for (const auto& line : decoded) {
             lines.add(line.c_str());

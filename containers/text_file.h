@@ -13,6 +13,12 @@
 // atomically (temporary file beside it, flushed, renamed over it): a reader,
 // and whatever survives a crash, sees the old content or the new one. The
 // replacement is refused (32) while another object holds the old file.
+//
+// Links. A path whose last name is a symbolic link is followed only as
+// platform/trusted_links.h allows (every link of the chain, and the
+// directory holding it, owned by root or the service's user); writes then
+// replace the link's target, and the link stays. Any other link is refused
+// with error 5 and one host log line naming the path.
 #pragma once
 
 #include <cstddef>
@@ -37,14 +43,24 @@ class CTxtFileImpl : public HlmPlg::ITxtFile {
     bool appendLine(const char16_t* text) override;
     uint32_t getLastError() override;
 
-    // Replaces the whole content of `path` with the list's texts as lines in
-    // one atomic step: an existing file keeps its encoding, a missing one is
-    // created, UTF-16LE with mark when `unicodeIfNew`. There is never a
-    // moment with an empty or partly written file. The path is recorded and
-    // the file stays open, as after writeLines.
-    bool replaceLines(const char16_t* path, bool unicodeIfNew, HlmPlg::IStringList* lines);
+    // Files above this size are refused by readLines and readContent with
+    // error 223 (ERROR_FILE_TOO_LARGE) before anything is read: no text
+    // file of the product is that large, and the bound keeps a wrong path
+    // from filling memory.
+    static constexpr uint64_t kMaxFileSize = 64u << 20;
+
+    // The whole content of the open file, byte-order mark included; error
+    // 223 above kMaxFileSize.
+    bool readContent(std::string& bytes);
+    // Replaces the whole content of `path` with `bytes` in one atomic step
+    // (32 while another object holds the file; an existing file keeps its
+    // owner, group and mode, a new one is 0644), then closes.
+    bool replaceContent(const char16_t* path, std::string_view bytes);
 
   private:
+    // The path to use for `path` after its trusted links; empty, with the
+    // error recorded, for none or a refused link.
+    std::string followedPath(const char16_t* path);
     bool createFile(const std::string& path, bool unicode, bool failIfExists);
     bool openFile(const std::string& path, bool writable);
     bool readAllLines(HlmPlg::IStringList& lines);

@@ -8,6 +8,7 @@
 #include "common/log_text.h"
 #include "common/utf16.h"
 #include "containers/factory.h"
+#include "containers/link_refusals.h"
 #include "core/plugin_boundary.h"
 #include "core/service.h"
 #include "hlmplg/interface_ids.h"
@@ -28,7 +29,13 @@ namespace holm::core {
 CHlmPlgPluginManager::CHlmPlgPluginManager(HlmPlg::IHlmPlg* facade,
                                            std::unique_ptr<services::CConfigStore> store,
                                            HostLink* core)
-    : CHlmPlg(u"HlmPlg", facade), core_(core), store_(std::move(store)) {}
+    : CHlmPlg(u"HlmPlg", facade), core_(core), store_(std::move(store)) {
+    containers::setLinkRefusalLog([log = hostLog()](const std::u16string& line) { log(0, line); });
+}
+
+CHlmPlgPluginManager::~CHlmPlgPluginManager() {
+    containers::setLinkRefusalLog({});
+}
 
 HlmPlg::IInterface* CHlmPlgPluginManager::createInterface(int32_t id) {
     try {

@@ -31,9 +31,12 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     static constexpr int32_t kProvidedIds[] = {5,  6,  7,  1,  2,  9,  10, 8, 12, 13,
                                                14, 15, 16, 17, 18, 19, 3,  4, 11, 21};
 
-    // `core` (may be null) is what service objects reach the host through.
+    // `core` (may be null) is what service objects reach the host through;
+    // while the manager lives, INI and text files report the links they
+    // refuse to the host's log.
     CHlmPlgPluginManager(HlmPlg::IHlmPlg* facade, std::unique_ptr<services::CConfigStore> store,
                          HostLink* core);
+    ~CHlmPlgPluginManager() override;
 
     HlmPlg::IInterface* createInterface(int32_t id) override;
     void releaseInterface(HlmPlg::IInterface* object) override;

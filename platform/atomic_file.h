@@ -6,6 +6,22 @@
 // way removes the temporary file, leaves the target as it was and reports
 // the error. This is the pattern every writer of state uses (the registry
 // store's values, the configuration and INI files, the updater, logs).
+//
+// The replacement keeps what the file was: the owner, group and permission
+// bits (set-id and sticky bits included) of the regular file it replaces
+// are given to the new file before it takes the name. A new file gets the
+// caller's `mode` exactly (the process umask does not narrow it) and the
+// effective user and group. When the owner cannot be kept (a process
+// without the right to give a file away), the replacement is refused and
+// the file stays as it was. Hard links are not kept: the new file is a new
+// inode, so other names of the old file still show the old content.
+//
+// The temporary file is named ".<name>.tmp-<random>" beside the target,
+// created owner-only and locked (an exclusive advisory lock) for as long as
+// it is written. A replacement of a path first sweeps the leftovers of
+// writers of that name that died (regular files of this process's user that
+// no one holds locked), but never in a directory that anyone but root and
+// this user can write.
 #pragma once
 
 #include <cstdint>
@@ -14,14 +30,60 @@
 #include <string_view>
 
 #include "platform/result.h"
+#include "platform/unique_handle.h"
 
 namespace holm::platform {
 
 struct AtomicWriteOptions {
-    uint32_t mode = 0644;  // permission bits of the new file
+    uint32_t mode = 0644;  // permission bits of a new file
     // Also flush the target's directory after the rename, so that the new
     // name itself survives a power loss (not only "old or new").
     bool syncDirectory = false;
+};
+
+// A replacement being written, for content produced piece by piece (a log
+// cut to its last lines, say): `begin` creates the locked temporary file,
+// the caller writes to `fd()`, and `commit` gives the temporary the owner,
+// group and mode of the file it replaces, flushes it and renames it over
+// the target. Destroyed without a commit (or after a failed one), the
+// temporary file is removed and the target is as it was.
+class FileReplacement {
+  public:
+    // Starts replacing the file at `path` (its directory may be reached
+    // through links; the last component is the name replaced).
+    static Result<FileReplacement> begin(const std::string& path,
+                                         const AtomicWriteOptions& options = {});
+    // The same for `targetName` in `targetDirectory`, with the temporary
+    // file `temporaryName` in `temporaryDirectory` (one file system; neither
+    // name may contain a `/`; a leftover of that name is replaced). The
+    // directories are duplicated: the caller keeps its descriptors.
+    static Result<FileReplacement> begin(int temporaryDirectory, const std::string& temporaryName,
+                                         int targetDirectory, const std::string& targetName,
+                                         const AtomicWriteOptions& options = {});
+
+    FileReplacement(FileReplacement&& other) noexcept = default;
+    FileReplacement& operator=(FileReplacement&& other) noexcept;
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+    ~FileReplacement();
+
+    // The temporary file, open for writing.
+    int fd() const { return file_.get(); }
+    // Keeps the target's owner, group and mode (or takes `mode` for a new
+    // file), flushes, and renames over the target. Once only.
+    Status commit();
+
+  private:
+    FileReplacement() = default;
+    void discard() noexcept;
+    Status adoptTarget();
+
+    UniqueFd temporaryDirectory_;
+    UniqueFd targetDirectory_;
+    UniqueFd file_;
+    std::string temporaryName_;
+    std::string targetName_;
+    AtomicWriteOptions options_;
 };
 
 // Writes `content` to `temporaryName` in `temporaryDirectory` (a leftover of

@@ -77,6 +77,14 @@ Status removeEmptyDirectory(const std::string& path);
 // name appears.
 Status renameNoReplace(const std::string& from, const std::string& to);
 
+// Makes the absolute directory `path` and every missing directory above it
+// (with `mode`), walking down from the root one name at a time. A symbolic
+// link on the way is followed only when it and the directory holding it
+// belong to root or to the effective user; any other refuses the whole path
+// (ELOOP), so a link planted where the folder is to be made is never
+// followed. Existing directories are fine.
+Status makeDirectoryChain(const std::string& path, uint32_t mode);
+
 // Renames `from` to `to`, replacing a file at `to` in one step (through the
 // I/O module's system-call table, so tests can make it fail).
 Status renameReplacing(const std::string& from, const std::string& to);

@@ -75,6 +75,13 @@ Status lockShared(int fd);
 // holds a conflicting lock.
 Result<bool> tryLockExclusive(int fd);
 Result<bool> tryLockShared(int fd);
+// An exclusive lock, asked for again at short intervals until `deadline`:
+// true when taken, false when another holder kept it the whole time.
+// Writers use it so that a clash ends in a refusal, never in a hang.
+Result<bool> lockExclusiveBefore(int fd, Deadline deadline);
+// How long the writers of INI, text and configuration files wait for
+// another writer of the same file before they give up.
+inline constexpr std::chrono::milliseconds kWriterLockWait{2000};
 
 // The whole content of a small file read from the descriptor's current
 // position, at most `limit` bytes; a longer file gives EFBIG rather than a

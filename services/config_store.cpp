@@ -185,6 +185,12 @@ std::u16string CConfigStore::tempDirectory() {
     // Read before the lock: the library is never called under it.
     const std::u16string base = tempBase();
     std::lock_guard guard(tempLock_);
+    if (!tempDirectory_.empty() && !platform::isDirectory(text::utf16ToUtf8(tempDirectory_))) {
+        // Removed while in use (a cleaner, an operator): made again below,
+        // under a new name, the same way as at first.
+        releaseTempDirectory();
+        tempDirectory_.clear();
+    }
     if (tempDirectory_.empty()) {
         tempRoot_ = base;
         tempDirectory_ = chooseTempDirectory(tempRoot_);
@@ -208,6 +214,12 @@ std::u16string CConfigStore::chooseTempDirectory(const std::u16string& base) {
         base + text::format(u".holm-new-%u/", platform::currentProcessId());
     const std::string privatePath = text::utf16ToUtf8(privateName);
     (void)platform::removeTreeSafely(privatePath);  // a leftover of a crashed start
+    // A configured base that is missing is made, following no link that
+    // someone else could have planted on the way.
+    if (!platform::isDirectory(text::utf16ToUtf8(base)) &&
+        !platform::makeDirectoryChain(text::utf16ToUtf8(base), 0700)) {
+        return {};
+    }
     if (!platform::makeDirectory(privatePath, 0700)) {
         return {};
     }

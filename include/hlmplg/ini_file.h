@@ -11,7 +11,16 @@
 //   without "=" inside sections are dropped, the lines before the first
 //   section header stay as they were.
 // Every write replaces the file atomically: whoever reads it, and whatever
-// survives a crash, sees the old file or the new one.
+// survives a crash, sees the old file or the new one. The new file keeps the
+// owner, group and mode of the one it replaces (a new file is 0644); hard
+// links to the old file are not kept (they still show the old content).
+// Block mode writes back what it did not change byte for byte, in the
+// encoding and with the byte-order mark it read; its sets refuse (false) a
+// line end in any name or value, an empty section name or one starting with
+// "[" or holding "]", and a key holding "=" or starting with "[" or "#".
+// Profile-mode edits keep the file's line ends (LF or CR LF). A write that
+// finds the file held by another writer or an open text file waits a short
+// bounded time, then fails rather than hang.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +36,10 @@ namespace HlmPlg {
 class HLMPLG_API IIniFile : public IInterface {
   public:
     // Records the path and the mode; block mode loads the file (a missing or
-    // unreadable file loads as empty). True.
+    // unreadable file loads as empty, and is never overwritten by `close`).
+    // True, except for a block-mode file over 64 MiB: false at once, nothing
+    // read (the text file's error 223, ERROR_FILE_TOO_LARGE, for the same
+    // file).
     virtual bool open(const char16_t* path, bool blockMode) = 0;
     // Block mode: writes the file and forgets it; false when it cannot be
     // written (the file is then unchanged). Profile mode: true.

@@ -13,7 +13,14 @@ namespace HlmPlg {
 // One thread at a time uses an object. Every line written ends in CR LF.
 // Failures return false and keep a Windows error number for getLastError
 // (80 the file exists, 2 not found, 5 access denied or not a regular file,
-// 32 another text-file object holds it, 6 no file open, 38 no line to read).
+// 32 another text-file object holds it, 6 no file open, 38 no line to read,
+// 223 ERROR_FILE_TOO_LARGE: readLines of a file over 64 MiB, refused before
+// anything is read).
+//
+// Rewrites (create of an existing file, writeLines) replace the file
+// atomically and keep the owner, group and mode of the file they replace; a
+// new file is 0644. Hard links to the old file are not kept (they still
+// show the old content).
 class HLMPLG_API ITxtFile : public IInterface {
   public:
     // Creates `path` for reading and writing: anew when `failIfExists` (80

@@ -1,10 +1,13 @@
 #include "platform/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <random>
+#include <vector>
 
 #include "platform/io.h"
 
@@ -12,51 +15,115 @@ namespace holm::platform {
 
 namespace {
 
-// Writes and flushes the new file; the caller removes it on failure.
-Status writeTemporary(int directory, const std::string& name, std::span<const uint8_t> content,
-                      uint32_t mode) {
-    auto file =
-        io::openAt(directory, name,
-                   {.access = io::Access::Write, .create = true, .exclusive = true, .mode = mode});
-    if (!file) {
-        return file.error();
-    }
-    if (auto written = io::writeFull(file->get(), content); !written) {
-        return written;
-    }
-    return io::sync(file->get());
-}
-
 std::string temporaryNameFor(std::string_view name) {
     thread_local std::mt19937_64 generator{std::random_device{}()};
     return "." + std::string(name) + ".tmp-" + std::to_string(generator());
 }
 
+Result<UniqueFd> duplicate(int fd) {
+    UniqueFd copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (!copy) {
+        return lastSystemError();
+    }
+    return copy;
+}
+
+// Removes the leftovers of writers of `name` that died: ".<name>.tmp-*"
+// regular files of this process's user that no one holds locked. Only in a
+// directory no one else can write, where no one else can have put a file of
+// that name.
+void sweepLeftovers(int directory, std::string_view name) {
+    struct stat info {};
+    const uid_t self = ::geteuid();
+    if (::fstat(directory, &info) != 0 || (info.st_uid != 0 && info.st_uid != self) ||
+        (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return;
+    }
+    auto listing = duplicate(directory);
+    if (!listing) {
+        return;
+    }
+    DIR* entries = ::fdopendir(listing->get());
+    if (entries == nullptr) {
+        return;
+    }
+    (void)listing->release();  // the stream owns it now
+    ::rewinddir(entries);
+    const std::string prefix = "." + std::string(name) + ".tmp-";
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(entries)) {
+        if (std::string_view(entry->d_name).starts_with(prefix)) {
+            stale.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(entries);
+    for (const std::string& candidate : stale) {
+        struct stat found {};
+        if (::fstatat(directory, candidate.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(found.st_mode) || found.st_uid != self) {
+            continue;
+        }
+        auto file = io::openAt(directory, candidate, {.nonBlocking = true});
+        if (file && io::tryLockExclusive(file->get()).valueOr(false)) {
+            (void)::unlinkat(directory, candidate.c_str(), 0);
+        }
+    }
+}
+
 }  // namespace
 
-Status replaceFileAtomically(int temporaryDirectory, const std::string& temporaryName,
-                             int targetDirectory, const std::string& targetName,
-                             std::span<const uint8_t> content, const AtomicWriteOptions& options) {
-    if (temporaryName.find('/') != std::string::npos || targetName.find('/') != std::string::npos) {
+Result<FileReplacement> FileReplacement::begin(int temporaryDirectory,
+                                               const std::string& temporaryName,
+                                               int targetDirectory, const std::string& targetName,
+                                               const AtomicWriteOptions& options) {
+    if (temporaryName.empty() || targetName.empty() ||
+        temporaryName.find('/') != std::string::npos || targetName.find('/') != std::string::npos) {
         return Error::fromErrno(EINVAL);
     }
+    FileReplacement replacement;
+    auto temporaryCopy = duplicate(temporaryDirectory);
+    if (!temporaryCopy) {
+        return temporaryCopy.error();
+    }
+    auto targetCopy = duplicate(targetDirectory);
+    if (!targetCopy) {
+        return targetCopy.error();
+    }
+    replacement.temporaryDirectory_ = std::move(*temporaryCopy);
+    replacement.targetDirectory_ = std::move(*targetCopy);
+    replacement.options_ = options;
     // A leftover of a writer that died: whoever may use this name (the
     // caller guarantees it is its own) replaces it. A failure shows at the
     // exclusive create below.
     (void)::unlinkat(temporaryDirectory, temporaryName.c_str(), 0);
-    Status status = writeTemporary(temporaryDirectory, temporaryName, content, options.mode);
-    if (status) {
-        status = io::renameAt(temporaryDirectory, temporaryName, targetDirectory, targetName);
+    // Owner-only until commit gives it the target's mode: the new content
+    // is never readable by more users than the old.
+    auto file =
+        io::openAt(temporaryDirectory, temporaryName,
+                   {.access = io::Access::Write, .create = true, .exclusive = true, .mode = 0600});
+    if (!file) {
+        return file.error();
     }
-    if (!status) {
-        (void)::unlinkat(temporaryDirectory, temporaryName.c_str(), 0);  // reported: `status`
-        return status;
+    replacement.file_ = std::move(*file);
+    replacement.temporaryName_ = temporaryName;  // from here on, removed unless committed
+    replacement.targetName_ = targetName;
+    // Fresh and exclusive: no one else holds it. A sweep that took it for
+    // a leftover in the moment before the lock shows in the check below.
+    if (auto locked = io::tryLockExclusive(replacement.file_.get()); !locked || !*locked) {
+        return locked ? Error::fromErrno(EWOULDBLOCK) : locked.error();
     }
-    return options.syncDirectory ? io::sync(targetDirectory) : Status();
+    struct stat own {};
+    struct stat named {};
+    if (::fstat(replacement.file_.get(), &own) != 0 ||
+        ::fstatat(temporaryDirectory, temporaryName.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        own.st_ino != named.st_ino || own.st_dev != named.st_dev) {
+        return Error::fromErrno(EAGAIN);
+    }
+    return replacement;
 }
 
-Status replaceFileAtomically(const std::string& path, std::string_view content,
-                             const AtomicWriteOptions& options) {
+Result<FileReplacement> FileReplacement::begin(const std::string& path,
+                                               const AtomicWriteOptions& options) {
     const size_t slash = path.rfind('/');
     const std::string directoryPath = slash == std::string::npos ? "." : path.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -68,10 +135,114 @@ Status replaceFileAtomically(const std::string& path, std::string_view content,
     if (!directory) {
         return lastSystemError();
     }
-    const std::string temporary = temporaryNameFor(name);
-    return replaceFileAtomically(
-        directory.get(), temporary, directory.get(), name,
-        std::span(reinterpret_cast<const uint8_t*>(content.data()), content.size()), options);
+    sweepLeftovers(directory.get(), name);
+    return begin(directory.get(), temporaryNameFor(name), directory.get(), name, options);
+}
+
+FileReplacement& FileReplacement::operator=(FileReplacement&& other) noexcept {
+    if (this != &other) {
+        discard();
+        temporaryDirectory_ = std::move(other.temporaryDirectory_);
+        targetDirectory_ = std::move(other.targetDirectory_);
+        file_ = std::move(other.file_);
+        temporaryName_ = std::move(other.temporaryName_);
+        targetName_ = std::move(other.targetName_);
+        options_ = other.options_;
+        other.temporaryName_.clear();
+    }
+    return *this;
+}
+
+FileReplacement::~FileReplacement() {
+    discard();
+}
+
+void FileReplacement::discard() noexcept {
+    if (file_ && !temporaryName_.empty()) {
+        (void)::unlinkat(temporaryDirectory_.get(), temporaryName_.c_str(), 0);
+    }
+    file_.reset();
+    temporaryName_.clear();
+}
+
+// The owner, group and mode of the regular file now at the target name go
+// to the temporary file; for a new name (or anything that is no regular
+// file), the caller's mode. The owner first: changing it clears set-id bits.
+Status FileReplacement::adoptTarget() {
+    struct stat own {};
+    if (::fstat(file_.get(), &own) != 0) {
+        return lastSystemError();
+    }
+    struct stat target {};
+    uid_t owner = own.st_uid;
+    gid_t group = own.st_gid;
+    mode_t mode = static_cast<mode_t>(options_.mode & 07777);
+    if (::fstatat(targetDirectory_.get(), targetName_.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISREG(target.st_mode)) {
+            owner = target.st_uid;
+            group = target.st_gid;
+            mode = target.st_mode & 07777;
+        }
+    } else if (errno != ENOENT) {
+        return lastSystemError();
+    }
+    if ((owner != own.st_uid || group != own.st_gid) && ::fchown(file_.get(), owner, group) != 0) {
+        return lastSystemError();
+    }
+    if (::fchmod(file_.get(), mode) != 0) {
+        return lastSystemError();
+    }
+    return {};
+}
+
+Status FileReplacement::commit() {
+    if (!file_ || temporaryName_.empty()) {
+        return Error::fromErrno(EBADF);
+    }
+    Status status = adoptTarget();
+    if (status) {
+        status = io::sync(file_.get());
+    }
+    if (status) {
+        status = io::renameAt(temporaryDirectory_.get(), temporaryName_, targetDirectory_.get(),
+                              targetName_);
+    }
+    if (!status) {
+        discard();  // reported: `status`
+        return status;
+    }
+    temporaryName_.clear();  // the name is the target's now
+    file_.reset();
+    return options_.syncDirectory ? io::sync(targetDirectory_.get()) : Status();
+}
+
+namespace {
+
+Status writeAndCommit(Result<FileReplacement> replacement, std::span<const uint8_t> content) {
+    if (!replacement) {
+        return replacement.error();
+    }
+    if (auto written = io::writeFull(replacement->fd(), content); !written) {
+        return written;
+    }
+    return replacement->commit();
+}
+
+}  // namespace
+
+Status replaceFileAtomically(int temporaryDirectory, const std::string& temporaryName,
+                             int targetDirectory, const std::string& targetName,
+                             std::span<const uint8_t> content, const AtomicWriteOptions& options) {
+    return writeAndCommit(FileReplacement::begin(temporaryDirectory, temporaryName, targetDirectory,
+                                                 targetName, options),
+                          content);
+}
+
+Status replaceFileAtomically(const std::string& path, std::string_view content,
+                             const AtomicWriteOptions& options) {
+    return writeAndCommit(
+        FileReplacement::begin(path, options),
+        std::span(reinterpret_cast<const uint8_t*>(content.data()), content.size()));
 }
 
 }  // namespace holm::platform

@@ -187,11 +187,62 @@ Status renameNoReplace(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
         return {};
     }
-    // A name already taken is "already exists", as for a directory creation:
-    // callers move on to another name on exactly that error.
+    // A name that is taken is "already exists", as for directory creation.
     const int error = errno;
     return error == EEXIST ? Error::windows(WinError::kAlreadyExists, error)
                            : Error::fromErrno(error);
+}
+
+Status makeDirectoryChain(const std::string& path, uint32_t mode) {
+    if (!path.starts_with('/')) {
+        return Error::fromErrno(EINVAL);
+    }
+    UniqueFd at(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!at) {
+        return lastSystemError();
+    }
+    const uid_t self = ::geteuid();
+    auto trusted = [&](uid_t owner) { return owner == 0 || owner == self; };
+    size_t start = 0;
+    while (start < path.size()) {
+        const size_t slash = path.find('/', start);
+        const size_t end = slash == std::string::npos ? path.size() : slash;
+        const std::string name = path.substr(start, end - start);
+        start = end + 1;
+        if (name.empty() || name == ".") {
+            continue;
+        }
+        if (name == "..") {
+            return Error::fromErrno(EINVAL);
+        }
+        constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+        int next = ::openat(at.get(), name.c_str(), kFlags | O_NOFOLLOW);
+        if (next < 0 && errno == ENOENT) {
+            if (::mkdirat(at.get(), name.c_str(), static_cast<mode_t>(mode)) != 0 &&
+                errno != EEXIST) {
+                return lastSystemError();
+            }
+            next = ::openat(at.get(), name.c_str(), kFlags | O_NOFOLLOW);
+        }
+        if (next < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+            // A link is followed only when it and the directory holding it
+            // belong to root or to this process's user.
+            struct stat linkInfo {};
+            struct stat holder {};
+            if (::fstatat(at.get(), name.c_str(), &linkInfo, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(linkInfo.st_mode) && ::fstat(at.get(), &holder) == 0 &&
+                trusted(linkInfo.st_uid) && trusted(holder.st_uid)) {
+                next = ::openat(at.get(), name.c_str(), kFlags);
+            } else {
+                return Error::fromErrno(ELOOP);
+            }
+        }
+        if (next < 0) {
+            return lastSystemError();
+        }
+        at.reset(next);
+    }
+    return {};
 }
 
 Status renameReplacing(const std::string& from, const std::string& to) {

@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstddef>
 #include <limits>
+#include <thread>
 #include <vector>
 
 #include "platform/posix/system_calls.h"
@@ -224,6 +225,25 @@ Result<bool> tryLockExclusive(int fd) {
 
 Result<bool> tryLockShared(int fd) {
     return tryLockFile(fd, LOCK_SH);
+}
+
+Result<bool> lockExclusiveBefore(int fd, Deadline deadline) {
+    // flock has no timed form: the lock is asked for again, more slowly the
+    // longer it is held, up to the deadline.
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        auto taken = tryLockFile(fd, LOCK_EX);
+        if (!taken || *taken) {
+            return taken;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
 }
 
 Result<std::string> readSmallFile(int fd, size_t limit) {

@@ -60,6 +60,15 @@ int32_t writeChange(CfgLibHandle handle, const char16_t* path, Change change) {
         return kCfgLibInvalidParameter;
     }
     std::lock_guard guard(configuration->lock);
+    // The change goes into the file as it is now, read under the writers'
+    // lock: an updater run since the last load is not undone.
+    auto fileLock = ConfigurationLock::acquire(configuration->path);
+    if (!fileLock) {
+        return static_cast<int32_t>(fileLock.error().windowsError());
+    }
+    if (const int32_t loaded = load(*configuration); loaded != kCfgLibOk) {
+        return loaded;
+    }
     IniDocument changed = configuration->document;
     const int32_t result = change(changed);
     if (result != kCfgLibOk) {

@@ -4,6 +4,7 @@
 
 #include "common/cfglib_abi.h"
 #include "platform/atomic_file.h"
+#include "platform/errors.h"
 #include "platform/io.h"
 
 namespace holm::cfglib {
@@ -34,6 +35,26 @@ int32_t replaceConfigurationFile(const std::string& path, std::string_view bytes
     }
     const uint32_t error = written.error().windowsError();
     return error != 0 ? static_cast<int32_t>(error) : kCfgLibWriteFault;
+}
+
+platform::Result<ConfigurationLock> ConfigurationLock::acquire(
+    const std::string& configurationFile) {
+    auto fd =
+        platform::io::open(configurationFile + ".lock",
+                           {.access = platform::io::Access::Write, .create = true, .mode = 0600});
+    if (!fd) {
+        return fd.error();
+    }
+    auto locked = platform::io::lockExclusiveBefore(
+        fd->get(), platform::io::deadlineIn(platform::io::kWriterLockWait));
+    if (!locked) {
+        return locked.error();
+    }
+    if (!*locked) {
+        // Another writer kept it: a sharing violation, as for text files.
+        return platform::Error::windows(platform::WinError::kSharingViolation, EWOULDBLOCK);
+    }
+    return ConfigurationLock(std::move(*fd));
 }
 
 }  // namespace holm::cfglib

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
+#include "platform/unique_handle.h"
+
 namespace holm::cfglib {
 
 // Files above this size are not read: no configuration is that large, and a
@@ -23,8 +26,24 @@ struct FileContent {
 FileContent readConfigurationFile(const std::string& path);
 
 // Replaces the file's content atomically (temporary file beside it, flushed,
-// renamed over it), so a crash leaves the old content or the new one. 0 or
-// the Windows error number.
+// renamed over it), so a crash leaves the old content or the new one. An
+// existing file keeps its owner, group and mode; a new one is owner-only.
+// 0 or the Windows error number.
 int32_t replaceConfigurationFile(const std::string& path, std::string_view bytes);
+
+// The lock every writer of the configuration file holds from its read to
+// its replacement (the file "<configuration>.lock" beside it), so that the
+// updater and the library's own writes never lose one another's change.
+// Another holder is waited for a short bounded time only: a writer that
+// keeps it longer makes `acquire` fail with EWOULDBLOCK (Windows 32, a
+// sharing violation).
+class ConfigurationLock {
+  public:
+    static platform::Result<ConfigurationLock> acquire(const std::string& configurationFile);
+
+  private:
+    explicit ConfigurationLock(platform::UniqueFd fd) : fd_(std::move(fd)) {}
+    platform::UniqueFd fd_;
+};
 
 }  // namespace holm::cfglib

@@ -48,28 +48,6 @@ std::string describe(const platform::Error& error) {
     return error.message();
 }
 
-// Holds the lock file beside the configuration file while it lives; waits
-// for an updater that holds it.
-class UpdaterLock {
-  public:
-    static platform::Result<UpdaterLock> acquire(const std::string& configFile) {
-        auto fd = platform::io::open(
-            configFile + ".lock",
-            {.access = platform::io::Access::Write, .create = true, .mode = 0600});
-        if (!fd) {
-            return fd.error();
-        }
-        if (auto locked = platform::io::lockExclusive(fd->get()); !locked) {
-            return locked.error();
-        }
-        return UpdaterLock(std::move(*fd));
-    }
-
-  private:
-    explicit UpdaterLock(platform::UniqueFd fd) : fd_(std::move(fd)) {}
-    platform::UniqueFd fd_;
-};
-
 }  // namespace
 
 std::optional<Command> parseCommand(std::u16string_view text) {
@@ -133,7 +111,7 @@ UpdateResult updateConfiguration(const std::string& commandFile, const std::stri
     if (commands.empty()) {
         return {kExitCommandFileError, "the command file " + commandFile + " holds no commands"};
     }
-    auto lock = UpdaterLock::acquire(configFile);
+    auto lock = cfglib::ConfigurationLock::acquire(configFile);
     if (!lock) {
         return {kExitConfigWriteError,
                 "cannot lock the configuration file " + configFile + ": " + describe(lock.error())};

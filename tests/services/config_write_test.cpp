@@ -145,6 +145,36 @@ TEST_F(ConfigWriteTest, CommitHandsTheCommandsInOrderAndDeletesTheFileEveryTime)
     EXPECT_TRUE(log_.empty());
 }
 
+TEST_F(ConfigWriteTest, ARemovedTemporaryFolderComesBackForTheNextCommit) {
+    writer_.setValue(u"HOLM", u"Level", u"3");
+    ASSERT_TRUE(writer_.commit());
+    const fs::path first = holm::text::utf16ToUtf8(store_.currentTempDirectory());
+    fs::remove_all(first);  // a cleaner, or an operator
+    ASSERT_TRUE(writer_.commit());
+    const fs::path again = holm::text::utf16ToUtf8(store_.currentTempDirectory());
+    EXPECT_TRUE(fs::is_directory(again));
+    EXPECT_TRUE(fs::exists(again / ".holm-instance.lock"));
+    EXPECT_EQ(commandLines_.size(), 2u);
+}
+
+TEST(TemporaryFolderTest, AMissingBaseIsMadeAndInstancesStartedTogetherEachGetAFolder) {
+    holm::test::TempDir dir;
+    // The data directory, and so the base under it, does not exist yet.
+    UpdaterSettings settings(dir.path() / "missing" / "data");
+    CCfgLibBinding oneBinding;
+    CCfgLibBinding otherBinding;
+    CConfigStore one(settings, std::make_shared<UpdaterMasters>(), oneBinding);
+    CConfigStore other(settings, std::make_shared<UpdaterMasters>(), otherBinding);
+    const fs::path first = holm::text::utf16ToUtf8(one.tempDirectory());
+    const fs::path second = holm::text::utf16ToUtf8(other.tempDirectory());
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(fs::is_directory(first));
+    EXPECT_TRUE(fs::is_directory(second));
+    EXPECT_EQ(first.parent_path().parent_path(), dir.path() / "missing" / "data" / "TEMP");
+}
+
 TEST_F(ConfigWriteTest, CommandsReadBackExactlyWhateverTheirBlanksAndQuotes) {
     const Texts values{u"  padded  ", u"\"quoted\"", u"", u"a=b;c]", u"\tx"};
     for (const auto& value : values) {
