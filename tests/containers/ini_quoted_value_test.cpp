@@ -42,7 +42,7 @@ TEST(IniQuotedValue, EditsKeepTheLastLineUnendedAndNewKeysBeforeBlankLines) {
 
     IniProfile blank = IniProfile::parse("[a]\n\n[b]\n");
     ASSERT_TRUE(blank.set(u"a", u"k", u"v"));
-    EXPECT_EQ(blank.bytes(), "[a]\nk=v\r\n\n[b]\n");
+    EXPECT_EQ(blank.bytes(), "[a]\nk=v\n\n[b]\n");
 }
 
 }  // namespace
