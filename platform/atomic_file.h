@@ -86,6 +86,11 @@ class FileReplacement {
     AtomicWriteOptions options_;
 };
 
+// Gives the file open at `to` the owner, group and permission bits of the
+// regular file open at `from`, for a writer that builds a file's successor
+// itself (the report log cut to its last entries).
+Status copyOwnerAndMode(int from, int to);
+
 // Writes `content` to `temporaryName` in `temporaryDirectory` (a leftover of
 // that name is replaced), then renames it to `targetName` in
 // `targetDirectory`. Both directories are descriptors on one file system;

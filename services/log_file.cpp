@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/utf16.h"
+#include "platform/atomic_file.h"
 #include "platform/file_system.h"
 #include "platform/io.h"
 
@@ -409,7 +410,16 @@ platform::Result<platform::UniqueFd> LogFile::createReplacement(
     options.access = io::Access::Write;
     options.create = true;
     options.exclusive = true;
-    return io::open(temporary, options);
+    auto created = io::open(temporary, options);
+    if (!created) {
+        return created;
+    }
+    // The cut log keeps the owner, group and mode of the log it replaces.
+    if (auto kept = platform::copyOwnerAndMode(fd_.get(), created->get()); !kept) {
+        (void)platform::removeFile(temporary);
+        return kept.error();
+    }
+    return created;
 }
 
 // Replaces the log by its bytes [from, size), behind the byte-order mark in

@@ -168,6 +168,20 @@ void FileReplacement::discard() noexcept {
 // The owner, group and mode of the regular file now at the target name go
 // to the temporary file; for a new name (or anything that is no regular
 // file), the caller's mode. The owner first: changing it clears set-id bits.
+namespace {
+
+Status giveOwnerAndMode(int fd, const struct stat& own, uid_t owner, gid_t group, mode_t mode) {
+    if ((owner != own.st_uid || group != own.st_gid) && ::fchown(fd, owner, group) != 0) {
+        return lastSystemError();
+    }
+    if (::fchmod(fd, mode) != 0) {
+        return lastSystemError();
+    }
+    return {};
+}
+
+}  // namespace
+
 Status FileReplacement::adoptTarget() {
     struct stat own {};
     if (::fstat(file_.get(), &own) != 0) {
@@ -186,13 +200,19 @@ Status FileReplacement::adoptTarget() {
     } else if (errno != ENOENT) {
         return lastSystemError();
     }
-    if ((owner != own.st_uid || group != own.st_gid) && ::fchown(file_.get(), owner, group) != 0) {
+    return giveOwnerAndMode(file_.get(), own, owner, group, mode);
+}
+
+Status copyOwnerAndMode(int from, int to) {
+    struct stat source {};
+    struct stat own {};
+    if (::fstat(from, &source) != 0 || ::fstat(to, &own) != 0) {
         return lastSystemError();
     }
-    if (::fchmod(file_.get(), mode) != 0) {
-        return lastSystemError();
+    if (!S_ISREG(source.st_mode)) {
+        return Error::fromErrno(EINVAL);
     }
-    return {};
+    return giveOwnerAndMode(to, own, source.st_uid, source.st_gid, source.st_mode & 07777);
 }
 
 Status FileReplacement::commit() {

@@ -270,6 +270,27 @@ TEST_F(LogTest, TrimModeKeepsTheNewestLinesFromALineStart) {
     EXPECT_FALSE(fs::exists(dir_.path() / "report.log.tmp"));
 }
 
+TEST_F(LogTest, TheTrimmedLogKeepsItsOwnerAndMode) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a file to another user needs root";
+    }
+    {
+        auto filler = openLog(path_);
+        fill(*filler, u"line", 100);
+    }
+    ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
+    auto log = openLog(path_, 2, 1000, false);
+    log->logText(1, 0, 0, u"checked");
+
+    EXPECT_LE(fs::file_size(path_), 902u);  // it was cut
+    struct stat after {};
+    ASSERT_EQ(::stat(path_.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, 65534u);
+    EXPECT_EQ(after.st_gid, 65534u);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+}
+
 TEST_F(LogTest, AFailedTrimRenameLeavesTheLogWhole) {
     {
         auto filler = openLog(path_);
