@@ -101,15 +101,17 @@ void ControlServer::serve() {
 // the peer would lose the answer.
 void ControlServer::handle(platform::UniqueFd connection) {
     const int fd = connection.get();
-    // Bounds a send to a client that takes no answer; without it the
-    // request's deadline below still holds.
-    (void)platform::setSocketTimeouts(fd, kClientTimeout);
     const auto peer = platform::peerCredentials(fd);
     if (!peer) {
         return;
     }
+    const bool admitted = peer->uid == 0 || peer->uid == platform::effectiveUserId();
+    const auto timeout = admitted ? kClientTimeout : kRefusedClientTimeout;
+    // Bounds a send to a client that takes no answer; without it the
+    // request's deadline below still holds.
+    (void)platform::setSocketTimeouts(fd, timeout);
     std::string request;
-    const auto deadline = platform::io::deadlineIn(kClientTimeout);
+    const auto deadline = platform::io::deadlineIn(timeout);
     uint8_t buffer[4096];
     const int waited[] = {fd, stop_.get()};
     bool tooLong = false;
@@ -138,12 +140,28 @@ void ControlServer::handle(platform::UniqueFd connection) {
         (void)platform::sendFull(fd, errorAnswer(kBadRequest, "request too long"));
         return;
     }
-    if (peer->uid != 0 && peer->uid != platform::effectiveUserId()) {
-        writeLogLine(0, "avholm", "control request refused: " + peerText(peer->uid, peer->pid));
+    if (!admitted) {
+        logRefusal(peer->uid, peer->pid);
         (void)platform::sendFull(fd, errorAnswer(kDenied, "access denied"));
         return;
     }
     (void)platform::sendFull(fd, answer(decodeRequest(request), peer->uid, peer->pid));
+}
+
+void ControlServer::logRefusal(uint32_t uid, int pid) {
+    const auto now = std::chrono::steady_clock::now();
+    if (refusalLogged_ && now - lastRefusalLine_ < kRefusalLogInterval) {
+        ++refusalsNotLogged_;
+        return;
+    }
+    std::string line = "control request refused: " + peerText(uid, pid);
+    if (refusalsNotLogged_ != 0) {
+        line += " (" + std::to_string(refusalsNotLogged_) + " more refused since the last line)";
+    }
+    writeLogLine(0, "avholm", line);
+    refusalLogged_ = true;
+    lastRefusalLine_ = now;
+    refusalsNotLogged_ = 0;
 }
 
 std::string ControlServer::answer(const std::vector<std::string>& request, uint32_t uid, int pid) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
@@ -32,6 +33,13 @@ struct ControlHostInfo {
 class ControlServer {
   public:
     static constexpr std::chrono::seconds kClientTimeout{5};
+    // A peer that is refused gets less time: one client is served at a
+    // time, so a user who may not use the socket cannot hold it for long.
+    static constexpr std::chrono::seconds kRefusedClientTimeout{1};
+    // Refusals are logged once per interval at most, the next line giving
+    // how many more there were: any local user can connect, and must not
+    // be able to flood the service's log.
+    static constexpr std::chrono::seconds kRefusalLogInterval{60};
 
     // Serves at controlSocketPath() when the runtime directory exists and
     // the core gives its control object; otherwise logs why not and serves
@@ -53,6 +61,7 @@ class ControlServer {
     std::string status();
     std::string reload(uint32_t uid, int pid);
     std::string test(const std::vector<std::string>& request, uint32_t uid, int pid);
+    void logRefusal(uint32_t uid, int pid);
 
     HlmPlg::IHlmCore& core_;
     ControlHostInfo info_;
@@ -60,6 +69,10 @@ class ControlServer {
     platform::LocalListener listener_;
     platform::UniqueFd stop_;
     std::thread thread_;
+    // Touched by the serving thread only.
+    std::chrono::steady_clock::time_point lastRefusalLine_{};
+    bool refusalLogged_ = false;
+    uint64_t refusalsNotLogged_ = 0;
 };
 
 }  // namespace holm::host

@@ -135,8 +135,27 @@ TEST_F(HolmCtlTest, AnotherUserIsRefused) {
     EXPECT_NE(refused.output.find("access denied"), std::string::npos) << refused.output;
     EXPECT_EQ(refused.output.find("demo"), std::string::npos) << refused.output;
     EXPECT_TRUE(host_.waitForOutput("control request refused: uid 65534", kWait)) << host_.output();
-    // The host serves on afterwards.
+    // Refusals that follow soon after are counted, not each logged: another
+    // user cannot flood the service's log.
+    for (int again = 0; again < 3; ++again) {
+        EXPECT_EQ(ctl({"status"},
+                      {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"})
+                      .exitCode,
+                  4);
+    }
+    // The host serves on afterwards; the line of the reload follows every
+    // line the refusals wrote.
     EXPECT_EQ(ctl({"status"}).exitCode, 0);
+    EXPECT_EQ(ctl({"reload"}).exitCode, 0);
+    ASSERT_TRUE(host_.waitForOutput("reloading the configuration (holm-ctl", kWait))
+        << host_.output();
+    const std::string output = host_.output();
+    size_t lines = 0;
+    for (size_t at = 0; (at = output.find("control request refused", at)) != std::string::npos;
+         ++at) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1u) << output;
 }
 
 TEST_F(HolmCtlTest, ReloadAndTestStepRunInTheHost) {
