@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/posix/interrupted.h"
 #include "platform/posix/system_calls.h"
 
 namespace holm::platform::io {
@@ -38,17 +39,6 @@ constexpr SystemCalls kRealSystemCalls{realOpenat, ::read,  ::pread,
                                        ::write,    ::fsync, realRenameat2};
 
 std::atomic<const SystemCalls*> inForce{&kRealSystemCalls};
-
-// Repeats `call` while the system reports an interruption.
-template <typename Call>
-auto retryInterrupted(Call call) {
-    for (;;) {
-        const auto result = call();
-        if (result >= 0 || errno != EINTR) {
-            return result;
-        }
-    }
-}
 
 int openFlags(const OpenOptions& options) {
     int flags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;

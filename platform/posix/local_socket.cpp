@@ -11,6 +11,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/posix/interrupted.h"
+
 namespace holm::platform {
 
 namespace {
@@ -127,11 +129,9 @@ Result<UniqueFd> connectLocal(const std::string& path) {
     if (!made) {
         return made.error();
     }
-    int result = 0;
-    do {
-        result =
-            ::connect(made->get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    } while (result != 0 && errno == EINTR);
+    const int result = retryInterrupted([&] {
+        return ::connect(made->get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    });
     if (result != 0) {
         return lastSystemError();
     }
@@ -149,11 +149,9 @@ Result<PeerCredentials> peerCredentials(int fd) {
 
 Status sendFull(int fd, std::string_view data) {
     while (!data.empty()) {
-        const ssize_t sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+        const ssize_t sent =
+            retryInterrupted([&] { return ::send(fd, data.data(), data.size(), MSG_NOSIGNAL); });
         if (sent < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return lastSystemError();
         }
         if (sent == 0) {
@@ -191,11 +189,10 @@ Status sendDatagram(const std::string& path, std::string_view data) {
     if (!made) {
         return made.error();
     }
-    ssize_t sent = 0;
-    do {
-        sent = ::sendto(made->get(), data.data(), data.size(), MSG_NOSIGNAL,
+    const ssize_t sent = retryInterrupted([&] {
+        return ::sendto(made->get(), data.data(), data.size(), MSG_NOSIGNAL,
                         reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    } while (sent < 0 && errno == EINTR);
+    });
     if (sent < 0) {
         return lastSystemError();
     }

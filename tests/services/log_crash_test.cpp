@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "common/utf16.h"
+#include "platform/io.h"
 #include "platform/posix/system_calls.h"
 #include "services/log_impl.h"
 #include "support/crash_writer.h"
@@ -109,9 +110,7 @@ int inChild(Body body, uint64_t& reported) {
         ++reported;
     }
     ::close(progress[0]);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    const int status = holm::platform::io::reapChild(child).valueOr(-1);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
