@@ -81,6 +81,35 @@ class ConditionVariable {
     std::condition_variable condition_;
 };
 
+// A mutex the holding thread may take again (a request that re-enters the
+// object through a callback). The analysis does not count re-entries: a
+// function that may run with the mutex held and takes it again must not be
+// marked EXCLUDES; RecursiveLock is the scope that holds it.
+class CAPABILITY("mutex") RecursiveMutex {
+  public:
+    RecursiveMutex() = default;
+    RecursiveMutex(const RecursiveMutex&) = delete;
+    RecursiveMutex& operator=(const RecursiveMutex&) = delete;
+
+    void lock() ACQUIRE() { mutex_.lock(); }
+    void unlock() RELEASE() { mutex_.unlock(); }
+    void assertHeld() const ASSERT_CAPABILITY(this) {}
+
+  private:
+    std::recursive_mutex mutex_;
+};
+
+class SCOPED_CAPABILITY RecursiveLock {
+  public:
+    explicit RecursiveLock(RecursiveMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+    ~RecursiveLock() RELEASE() { mutex_.unlock(); }
+    RecursiveLock(const RecursiveLock&) = delete;
+    RecursiveLock& operator=(const RecursiveLock&) = delete;
+
+  private:
+    RecursiveMutex& mutex_;
+};
+
 // A reader/writer mutex: many readers or one writer.
 class CAPABILITY("shared mutex") SharedMutex {
   public:
