@@ -34,7 +34,7 @@ CCfgLibBinding& CCfgLibBinding::process() {
 }
 
 CCfgLibBinding::~CCfgLibBinding() {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     if (functions_) {
         functions_->done(&handle_);
         functions_.reset();
@@ -43,17 +43,17 @@ CCfgLibBinding::~CCfgLibBinding() {
 }
 
 void CCfgLibBinding::setConfigurationFile(std::u16string file) {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     configurationFile_ = std::move(file);
 }
 
 bool CCfgLibBinding::bound() const {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     return functions_.has_value();
 }
 
 bool CCfgLibBinding::loadAttempted() const {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     return loadAttempted_;
 }
 
@@ -137,7 +137,7 @@ std::optional<std::u16string> CCfgLibBinding::readString(const CfgLibSource& sou
                                                          std::u16string_view defaultValue) {
     const std::u16string key = toPath(path);
     const std::u16string fallback(defaultValue);
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     if (!ensureBound(source)) {
         return std::nullopt;
     }
@@ -161,7 +161,7 @@ std::optional<std::u16string> CCfgLibBinding::readString(const CfgLibSource& sou
 std::optional<int32_t> CCfgLibBinding::readInt(const CfgLibSource& source, std::u16string_view path,
                                                int32_t defaultValue) {
     const std::u16string key = toPath(path);
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     int32_t value = defaultValue;
     if (!ensureBound(source) || functions_->readInt(handle_, key.c_str(), defaultValue, &value,
                                                     kReadFlag) != holm::cfglib::kCfgLibOk) {
@@ -173,7 +173,7 @@ std::optional<int32_t> CCfgLibBinding::readInt(const CfgLibSource& source, std::
 std::optional<uint32_t> CCfgLibBinding::readHex(const CfgLibSource& source,
                                                 std::u16string_view path, uint32_t defaultValue) {
     const std::u16string key = toPath(path);
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     uint32_t value = defaultValue;
     if (!ensureBound(source) || functions_->readHex(handle_, key.c_str(), defaultValue, &value,
                                                     kReadFlag) != holm::cfglib::kCfgLibOk) {
@@ -188,7 +188,7 @@ std::optional<std::vector<std::u16string>> CCfgLibBinding::readList(
     const std::u16string key = toPath(path);
     const std::u16string fallback(defaultValue);
     const std::u16string separatorText(separator);
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     CfgLibList* list = nullptr;
     if (!ensureBound(source) ||
         functions_->readList(handle_, key.c_str(), fallback.c_str(),
@@ -218,7 +218,7 @@ std::optional<std::vector<std::u16string>> CCfgLibBinding::readList(
 }
 
 void CCfgLibBinding::reload() {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     if (functions_) {
         (void)functions_->reload(handle_);  // a failed re-read keeps what was read
     }

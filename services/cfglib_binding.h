@@ -9,13 +9,13 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/cfglib_abi.h"
+#include "common/mutex.h"
 #include "platform/shared_library.h"
 
 namespace holm::security {
@@ -87,17 +87,17 @@ class CCfgLibBinding {
         CfgLibCopyListContentFn copyListContent;
     };
 
-    // Under lock_: binds at the first call; true when bound.
-    bool ensureBound(const CfgLibSource& source);
-    bool bind(const CfgLibSource& source);
+    // Binds at the first call; true when bound.
+    bool ensureBound(const CfgLibSource& source) REQUIRES(lock_);
+    bool bind(const CfgLibSource& source) REQUIRES(lock_);
     bool resolve(const platform::SharedLibrary& library, Functions& functions) const;
 
-    mutable std::recursive_mutex lock_;
-    std::u16string configurationFile_;
-    bool loadAttempted_ = false;
-    platform::SharedLibrary module_;
-    std::optional<Functions> functions_;
-    CfgLibHandle handle_ = nullptr;
+    mutable RecursiveMutex lock_;
+    std::u16string configurationFile_ GUARDED_BY(lock_);
+    bool loadAttempted_ GUARDED_BY(lock_) = false;
+    platform::SharedLibrary module_ GUARDED_BY(lock_);
+    std::optional<Functions> functions_ GUARDED_BY(lock_);
+    CfgLibHandle handle_ GUARDED_BY(lock_) = nullptr;
 };
 
 }  // namespace holm::services

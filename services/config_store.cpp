@@ -122,7 +122,7 @@ CConfigStore::CConfigStore(const util::IProductSettings& settings,
 }
 
 CConfigStore::~CConfigStore() {
-    std::lock_guard guard(tempLock_);
+    MutexLock guard(tempLock_);
     releaseTempDirectory();
 }
 
@@ -184,7 +184,7 @@ std::u16string CConfigStore::reportPath(std::u16string_view fileName) {
 std::u16string CConfigStore::tempDirectory() {
     // Read before the lock: the library is never called under it.
     const std::u16string base = tempBase();
-    std::lock_guard guard(tempLock_);
+    MutexLock guard(tempLock_);
     if (!tempDirectory_.empty() && !platform::isDirectory(text::utf16ToUtf8(tempDirectory_))) {
         // Removed while in use (a cleaner, an operator): made again below,
         // under a new name, the same way as at first.
@@ -199,7 +199,7 @@ std::u16string CConfigStore::tempDirectory() {
 }
 
 std::u16string CConfigStore::currentTempDirectory() {
-    std::lock_guard guard(tempLock_);
+    MutexLock guard(tempLock_);
     return tempDirectory_;
 }
 
@@ -268,7 +268,7 @@ void CConfigStore::reload() {
         return;
     }
     const std::u16string base = tempBase();
-    std::lock_guard guard(tempLock_);
+    MutexLock guard(tempLock_);
     if (!tempDirectory_.empty() && !text::equalsNoCase(base, tempRoot_)) {
         releaseTempDirectory();
         tempDirectory_.clear();

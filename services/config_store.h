@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/mutex.h"
 #include "platform/file_lock.h"
 #include "services/cfglib_binding.h"
 #include "services/config_handlers.h"
@@ -72,18 +73,21 @@ class CConfigStore {
     const CfgLibSource& librarySource() const { return librarySource_; }
 
     // Typed reads through the library; the default when it is unbound or
-    // the read fails.
+    // the read fails. The library is never called under the temporary
+    // folder's lock.
     std::u16string readString(std::u16string_view section, std::u16string_view key,
-                              std::u16string_view defaultValue);
-    int32_t readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue);
-    uint32_t readHex(std::u16string_view section, std::u16string_view key, uint32_t defaultValue);
+                              std::u16string_view defaultValue) EXCLUDES(tempLock_);
+    int32_t readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue)
+        EXCLUDES(tempLock_);
+    uint32_t readHex(std::u16string_view section, std::u16string_view key, uint32_t defaultValue)
+        EXCLUDES(tempLock_);
     // A failed read builds the list from `defaultValue`: with an empty
     // separator no items; otherwise the separator is appended unless the
     // default ends with its first character, and every piece ending at a
     // separator is an item (empty pieces too).
     std::vector<std::u16string> readList(std::u16string_view section, std::u16string_view key,
                                          std::u16string_view defaultValue,
-                                         std::u16string_view separator);
+                                         std::u16string_view separator) EXCLUDES(tempLock_);
 
     // The data directory's subdirectory `name`, created if nothing exists
     // there (when `create`); ends in one '/'.
@@ -91,16 +95,16 @@ class CConfigStore {
     // Where temporary folders are made: "TempDirectory" of "COMMON" (default
     // the data subdirectory "TEMP"), or the system's temporary directory when
     // "UseSystemTempPath" is 1.
-    std::u16string tempBase();
+    std::u16string tempBase() EXCLUDES(tempLock_);
     // This process's temporary folder, chosen (and created, owner-only, with
     // the instance lock inside) at the first call; the same path until a
     // reload moves it. Empty when it cannot be created.
-    std::u16string tempDirectory();
+    std::u16string tempDirectory() EXCLUDES(tempLock_);
     // The folder chosen so far, without choosing or creating one.
-    std::u16string currentTempDirectory();
+    std::u16string currentTempDirectory() EXCLUDES(tempLock_);
     // "ReportDirectory" of "COMMON" (default the data subdirectory
     // "LOGFILES", which is created) followed by `fileName`.
-    std::u16string reportPath(std::u16string_view fileName);
+    std::u16string reportPath(std::u16string_view fileName) EXCLUDES(tempLock_);
     // A file name in the product directory; a name starting with '#' is first
     // mapped through the master texts (empty when it has no mapping).
     std::u16string resolveFileName(std::u16string_view name) const;
@@ -111,7 +115,7 @@ class CConfigStore {
     // The reload of the store: the library re-reads its file; when the
     // temporary base moved, the temporary folder is given up (its instance
     // lock removed) so that the next request makes one under the new base.
-    void reload();
+    void reload() EXCLUDES(tempLock_);
 
     // Read records and handlers of IConfig objects.
     void record(const void* object, ReadRecord record);
@@ -125,9 +129,9 @@ class CConfigStore {
     void forget(const void* object);
 
   private:
-    std::u16string chooseTempDirectory(const std::u16string& base);
+    std::u16string chooseTempDirectory(const std::u16string& base) REQUIRES(tempLock_);
     bool stillReads(const ReadRecord& record);
-    void releaseTempDirectory();
+    void releaseTempDirectory() REQUIRES(tempLock_);
 
     std::shared_ptr<const Tandro::Utilities::IMasterTextReader> masterTexts_;
     CCfgLibBinding& binding_;
@@ -138,10 +142,10 @@ class CConfigStore {
     std::u16string tempFolderPattern_;
     CfgLibSource librarySource_;
 
-    std::mutex tempLock_;
-    std::u16string tempDirectory_;
-    std::u16string tempRoot_;
-    std::optional<platform::FileLock> instanceLock_;
+    Mutex tempLock_;
+    std::u16string tempDirectory_ GUARDED_BY(tempLock_);
+    std::u16string tempRoot_ GUARDED_BY(tempLock_);
+    std::optional<platform::FileLock> instanceLock_ GUARDED_BY(tempLock_);
 
     // The store-wide lock of the record lists and the handler list.
     mutable std::mutex recordLock_;

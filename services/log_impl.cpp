@@ -150,7 +150,7 @@ bool CHlmPlgLogImpl::open(const char16_t* fileName, int32_t level, int32_t maxSi
         file->setLimits(maxSize, backup);
         const platform::Status opened = file->open();
         {
-            std::lock_guard hold(settingsLock_);
+            MutexLock hold(settingsLock_);
             file_ = std::move(file);
             level_ = level;
         }
@@ -225,12 +225,12 @@ bool CHlmPlgLogImpl::isLevelEnabled(int32_t level) {
 }
 
 int32_t CHlmPlgLogImpl::reportingLevel() const {
-    std::lock_guard hold(settingsLock_);
+    MutexLock hold(settingsLock_);
     return level_;
 }
 
 std::shared_ptr<LogFile> CHlmPlgLogImpl::currentFile() const {
-    std::lock_guard hold(settingsLock_);
+    MutexLock hold(settingsLock_);
     return file_;
 }
 
@@ -271,7 +271,7 @@ void CHlmPlgLogImpl::rollOver(LogFile& file) {
 
 void CHlmPlgLogImpl::scheduleRollover(std::shared_ptr<LogFile> file) {
     if (async_) {
-        std::lock_guard hold(requestsLock_);
+        MutexLock hold(requestsLock_);
         auto& request = requests_.emplace_back(RolloverRequest{file, nullptr});
         request.event = async_->fireNow(reinterpret_cast<uintptr_t>(&request));
         if (request.event != nullptr) {
@@ -285,7 +285,7 @@ void CHlmPlgLogImpl::scheduleRollover(std::shared_ptr<LogFile> file) {
 void CHlmPlgLogImpl::runScheduledRollover(uintptr_t user) {
     std::shared_ptr<LogFile> file;
     {
-        std::lock_guard hold(requestsLock_);
+        MutexLock hold(requestsLock_);
         for (auto it = requests_.begin(); it != requests_.end(); ++it) {
             if (reinterpret_cast<uintptr_t>(&*it) == user) {
                 file = std::move(it->file);
