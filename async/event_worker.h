@@ -12,14 +12,14 @@
 // makes the registration fail. The last element of a name to go closes it.
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "async/worker.h"
-#include "platform/epoll_set.h"
+#include "common/mutex.h"
 #include "platform/named_event.h"
+#include "platform/wait_set.h"
 
 namespace holm::async {
 
@@ -33,28 +33,30 @@ class CAsyncImplObjectEvent final : public CAsyncImplObject {
     uint32_t run(HlmPlg::IStopEvent* stop) override;
 
     // Distinct names watched (tests).
-    size_t watchCount();
+    size_t watchCount() EXCLUDES(watchLock_);
 
   protected:
-    bool attach(CHlmPlgAsyncElem& element) override;
-    void detach(CHlmPlgAsyncElem& element) override;
+    bool attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
+    void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
 
   private:
+    class Run;
     struct Watch {
         uint64_t id;
         platform::NamedEventWatch fifo;
         size_t users;
     };
-    void addUnsynced(platform::EpollSet& epoll);
+    void addUnsynced(platform::WaitSet& waits) REQUIRES(watchLock_);
     void fire(const std::string& fileName);
 
     const std::string runtimeDirectory_;
-    std::mutex watchLock_;
-    std::unordered_map<std::string, Watch> watches_;
-    std::unordered_map<uint64_t, std::string> namesById_;
+    Mutex watchLock_;
+    std::unordered_map<std::string, Watch> watches_ GUARDED_BY(watchLock_);
+    std::unordered_map<uint64_t, std::string> namesById_ GUARDED_BY(watchLock_);
     // Watches opened since the running loop last looked.
-    std::vector<uint64_t> unsynced_;
-    uint64_t nextWatchId_ = 2;  // 0 and 1 are the stop and wake keys
+    std::vector<uint64_t> unsynced_ GUARDED_BY(watchLock_);
+    // 0 and 1 are the stop and wake keys.
+    uint64_t nextWatchId_ GUARDED_BY(watchLock_) = 2;
 };
 
 }  // namespace holm::async
