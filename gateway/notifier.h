@@ -3,22 +3,20 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
-#include <vector>
 
-#include "common/running_calls.h"
+#include "common/handler_list.h"
 #include "hlmplg/gateway.h"
 #include "hlmplg/handlers.h"
 
 namespace holm::gateway {
 
-// Subscribers in subscription order, without duplicates. A notification
-// calls them over a snapshot of the list, with no lock held and each call
-// through the plugin boundary, so a subscriber may subscribe or unsubscribe
-// from inside its callback, or wait for another thread that notifies, without
-// a deadlock. A subscriber unsubscribed before its turn in a running
-// notification is not called; unsubscribe returns only when no call of that
-// subscriber still runs on another thread.
+// Subscribers in subscription order, without duplicates: a HandlerList
+// (common/handler_list.h), so a notification calls them over a snapshot with
+// no lock held, each call through the plugin boundary; a subscriber may
+// subscribe or unsubscribe from inside its callback, or wait for another
+// thread that notifies, without a deadlock. A subscriber unsubscribed before
+// its turn in a running notification is not called; unsubscribe returns only
+// when no call of that subscriber still runs on another thread.
 class SubscriberList {
   public:
     // 1 when added, 0 when already subscribed (or null).
@@ -28,11 +26,7 @@ class SubscriberList {
     void notify(const char16_t* place);
 
   private:
-    bool contains(HlmPlg::ISubscriber2* subscriber) const;
-
-    std::mutex lock_;
-    std::vector<HlmPlg::ISubscriber2*> subscribers_;
-    RunningCalls<HlmPlg::ISubscriber2> running_;
+    HandlerList<HlmPlg::ISubscriber2*> subscribers_;
 };
 
 // "IUpdateNotifier": fired by the legacy bridge when the engine was updated.

@@ -178,7 +178,7 @@ TEST(HandlerList, UnregisterWaitsForACallOnAnotherThread) {
     entered.wait();
     bool finishedWhenRemoved = false;
     std::thread remover([&] {
-        list.remove(handler.get());
+        list.removeAll(handler.get());
         finishedWhenRemoved = handler->finished;
         handler.reset();  // its owner may destroy it as soon as remove returned
     });
@@ -194,7 +194,7 @@ class SelfRemovingHandler : public IServiceHandler {
   public:
     explicit SelfRemovingHandler(holm::core::ServiceHandlerList& list) : list_(list) {}
     void onMessage(const char16_t*, uint32_t) override {
-        list_.remove(this);  // its own call: no wait
+        list_.removeAll(this);  // its own call: no wait
         ++calls;
     }
     int calls = 0;
