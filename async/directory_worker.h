@@ -59,12 +59,7 @@ class CAsyncImplObjectDirectory final : public CAsyncImplObject {
     size_t kernelWatchCount() EXCLUDES(watchLock_);
     size_t incompleteKeyCount() EXCLUDES(watchLock_);
 
-  protected:
-    bool attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
-    void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
-
   private:
-    class Run;
     using Element = CHlmPlgAsyncElemDirectoryOrFile;
     struct Key {
         std::string directory;  // as first met
@@ -82,6 +77,11 @@ class CAsyncImplObjectDirectory final : public CAsyncImplObject {
         std::vector<Key*> owners;
     };
     using Selection = std::vector<CHlmPlgAsyncElem*>;
+    // One run of the wait loop.
+    class Run;
+    // Each key's watches are made and dropped as its elements come and go.
+    bool attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
+    void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
 
     bool attachLocked(Element& element) EXCLUDES(watchLock_);
     bool watchKey(Key& key) REQUIRES(watchLock_);

@@ -54,11 +54,6 @@ void CAsyncImplObjectEvent::detach(CHlmPlgAsyncElem& element) {
     }
 }
 
-size_t CAsyncImplObjectEvent::watchCount() {
-    MutexLock lock(watchLock_);
-    return watches_.size();
-}
-
 // One run: the FIFOs join its set when the loop is woken, and each that is
 // ready is drained and fired.
 class CAsyncImplObjectEvent::Run final : public WaitLoopRun {

@@ -32,20 +32,18 @@ class CAsyncImplObjectEvent final : public CAsyncImplObject {
     const char16_t* getThreadName() override { return u"AsyncEventThread"; }
     uint32_t run(HlmPlg::IStopEvent* stop) override;
 
-    // Distinct names watched (tests).
-    size_t watchCount() EXCLUDES(watchLock_);
-
   protected:
     bool attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
     void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
 
   private:
-    class Run;
     struct Watch {
         uint64_t id;
         platform::NamedEventWatch fifo;
         size_t users;
     };
+    // One run of the wait loop.
+    class Run;
     void addUnsynced(platform::WaitSet& waits) REQUIRES(watchLock_);
     void fire(const std::string& fileName);
 

@@ -278,11 +278,6 @@ void CAsyncImplObjectRegistry::handle(WaitLoopRun::Keys ready, bool woken) {
     deliverAll(keys);
 }
 
-size_t CAsyncImplObjectRegistry::recordCount() {
-    MutexLock lock(watchLock_);
-    return records_.size();
-}
-
 size_t CAsyncImplObjectRegistry::unwatchedRecordCount() {
     MutexLock lock(watchLock_);
     return unwatched_.size();

@@ -57,16 +57,10 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
     // Reads the element's value into its stored value (at registration).
     void readStored(CHlmPlgAsyncElemRegistry& element) EXCLUDES(watchLock_);
 
-    // Diagnostics and tests: records, and records without a watch.
-    size_t recordCount() EXCLUDES(watchLock_);
+    // Records without a watch (tests).
     size_t unwatchedRecordCount() EXCLUDES(watchLock_);
 
-  protected:
-    bool attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
-    void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
-
   private:
-    class Run;
     using Element = CHlmPlgAsyncElemRegistry;
     using Selection = std::vector<CHlmPlgAsyncElem*>;
     struct Record {
@@ -76,6 +70,12 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
         uint64_t watch = 0;  // in watches_; 0 while unwatched
         std::vector<Element*> elements;
     };
+
+    // One run of the wait loop.
+    class Run;
+    // A record is watched while it has elements.
+    bool attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
+    void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
 
     bool openStore() REQUIRES(watchLock_);
     uint32_t watchRecord(Record& record) REQUIRES(watchLock_);
