@@ -161,8 +161,13 @@ uint32_t CAsyncImplObject::waitLoop(HlmPlg::IStopEvent& stop, WaitLoopRun& run) 
     }
     {
         // From here on every change wakes this run; it looks at everything
-        // after this, so a change made before is seen as well.
+        // after this, so a change made before is seen as well. A run told to
+        // end before it got here never takes the place of its successor,
+        // which starts only after the stop is set.
         MutexLock lock(waitingLock_);
+        if (stop.isSet()) {
+            return 0;
+        }
         waiting_ = &waits;
     }
     const uint32_t result = passes(stop, run, waits);
