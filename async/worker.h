@@ -26,8 +26,9 @@
 // WaitLoopRun, one per run of its thread, since an ending thread and its
 // successor may overlap).
 //
-// Locks: the start lock before the list lock; the list lock is never held
-// while a handler runs or while the worker waits.
+// Locks: the start lock before the list lock; the lock of the waiting run's
+// set is taken last and held for nothing but a wake or a registration. No
+// lock is held while a handler runs or while the worker waits.
 #pragma once
 
 #include <cstddef>
