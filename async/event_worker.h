@@ -1,9 +1,9 @@
 // The event worker ("AsyncEventThread"): watchEvent (kind 1) elements. One
 // watch per canonical name (names equal with A-Z folded share one), each a
 // FIFO of this watcher in the runtime directory (other processes watching
-// the same name have their own), all in one epoll set with the stop and wake
-// events: no limit of 64 handles, and waking costs the same for 10 or 10,000
-// names.
+// the same name have their own), all in the run's wait set with the stop
+// and wake sources (one epoll instance): no limit of 64 handles, and waking
+// costs the same for 10 or 10,000 names.
 //
 // The FIFO is opened when the first element of its name registers, on the
 // registering thread: once watchEvent has returned, a set is never lost,
