@@ -276,7 +276,7 @@ void CConfigStore::reload() {
 }
 
 void CConfigStore::record(const void* object, ReadRecord record) {
-    std::lock_guard guard(recordLock_);
+    MutexLock guard(recordLock_);
     auto& list = records_[object];
     for (auto& existing : list) {
         if (existing.sameRead(record)) {
@@ -293,7 +293,7 @@ void CConfigStore::record(const void* object, ReadRecord record) {
 }
 
 std::vector<ReadRecord> CConfigStore::recordsOf(const void* object) const {
-    std::lock_guard guard(recordLock_);
+    MutexLock guard(recordLock_);
     auto found = records_.find(object);
     return found == records_.end() ? std::vector<ReadRecord>() : found->second;
 }
@@ -344,7 +344,7 @@ bool CConfigStore::stillReads(const ReadRecord& record) {
 void CConfigStore::forget(const void* object) {
     handlers_.removeWhere(
         [object](const ConfigHandlerPair& pair) { return pair.object == object; });
-    std::lock_guard guard(recordLock_);
+    MutexLock guard(recordLock_);
     records_.erase(object);
 }
 

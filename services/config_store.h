@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,20 +73,21 @@ class CConfigStore {
 
     // Typed reads through the library; the default when it is unbound or
     // the read fails. The library is never called under the temporary
-    // folder's lock.
+    // folder's lock nor the record lock.
     std::u16string readString(std::u16string_view section, std::u16string_view key,
-                              std::u16string_view defaultValue) EXCLUDES(tempLock_);
+                              std::u16string_view defaultValue) EXCLUDES(tempLock_, recordLock_);
     int32_t readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue)
-        EXCLUDES(tempLock_);
+        EXCLUDES(tempLock_, recordLock_);
     uint32_t readHex(std::u16string_view section, std::u16string_view key, uint32_t defaultValue)
-        EXCLUDES(tempLock_);
+        EXCLUDES(tempLock_, recordLock_);
     // A failed read builds the list from `defaultValue`: with an empty
     // separator no items; otherwise the separator is appended unless the
     // default ends with its first character, and every piece ending at a
     // separator is an item (empty pieces too).
     std::vector<std::u16string> readList(std::u16string_view section, std::u16string_view key,
                                          std::u16string_view defaultValue,
-                                         std::u16string_view separator) EXCLUDES(tempLock_);
+                                         std::u16string_view separator)
+        EXCLUDES(tempLock_, recordLock_);
 
     // The data directory's subdirectory `name`, created if nothing exists
     // there (when `create`); ends in one '/'.
@@ -95,16 +95,16 @@ class CConfigStore {
     // Where temporary folders are made: "TempDirectory" of "COMMON" (default
     // the data subdirectory "TEMP"), or the system's temporary directory when
     // "UseSystemTempPath" is 1.
-    std::u16string tempBase() EXCLUDES(tempLock_);
+    std::u16string tempBase() EXCLUDES(tempLock_, recordLock_);
     // This process's temporary folder, chosen (and created, owner-only, with
     // the instance lock inside) at the first call; the same path until a
     // reload moves it. Empty when it cannot be created.
-    std::u16string tempDirectory() EXCLUDES(tempLock_);
+    std::u16string tempDirectory() EXCLUDES(tempLock_, recordLock_);
     // The folder chosen so far, without choosing or creating one.
     std::u16string currentTempDirectory() EXCLUDES(tempLock_);
     // "ReportDirectory" of "COMMON" (default the data subdirectory
     // "LOGFILES", which is created) followed by `fileName`.
-    std::u16string reportPath(std::u16string_view fileName) EXCLUDES(tempLock_);
+    std::u16string reportPath(std::u16string_view fileName) EXCLUDES(tempLock_, recordLock_);
     // A file name in the product directory; a name starting with '#' is first
     // mapped through the master texts (empty when it has no mapping).
     std::u16string resolveFileName(std::u16string_view name) const;
@@ -115,22 +115,22 @@ class CConfigStore {
     // The reload of the store: the library re-reads its file; when the
     // temporary base moved, the temporary folder is given up (its instance
     // lock removed) so that the next request makes one under the new base.
-    void reload() EXCLUDES(tempLock_);
+    void reload() EXCLUDES(tempLock_, recordLock_);
 
     // Read records and handlers of IConfig objects.
-    void record(const void* object, ReadRecord record);
-    std::vector<ReadRecord> recordsOf(const void* object) const;
+    void record(const void* object, ReadRecord record) EXCLUDES(recordLock_);
+    std::vector<ReadRecord> recordsOf(const void* object) const EXCLUDES(recordLock_);
     // Whether a value `object` read reads differently now.
-    bool changed(const void* object);
+    bool changed(const void* object) EXCLUDES(recordLock_);
     ConfigHandlerList& handlers() { return handlers_; }
     // An object goes away: its records and handler pairs leave the store
     // (a later object at the same address must not inherit them, and a
     // reload must not call a handler through a freed object).
-    void forget(const void* object);
+    void forget(const void* object) EXCLUDES(recordLock_);
 
   private:
     std::u16string chooseTempDirectory(const std::u16string& base) REQUIRES(tempLock_);
-    bool stillReads(const ReadRecord& record);
+    bool stillReads(const ReadRecord& record) EXCLUDES(recordLock_);
     void releaseTempDirectory() REQUIRES(tempLock_);
 
     std::shared_ptr<const Tandro::Utilities::IMasterTextReader> masterTexts_;
@@ -148,8 +148,8 @@ class CConfigStore {
     std::optional<platform::FileLock> instanceLock_ GUARDED_BY(tempLock_);
 
     // The lock of the record lists (the handler list has its own).
-    mutable std::mutex recordLock_;
-    std::unordered_map<const void*, std::vector<ReadRecord>> records_;
+    mutable Mutex recordLock_;
+    std::unordered_map<const void*, std::vector<ReadRecord>> records_ GUARDED_BY(recordLock_);
     ConfigHandlerList handlers_;
 };
 
