@@ -460,4 +460,17 @@ TEST_F(LogRolloverTest, ALogDestroyedWithItsRolloverPendingRunsItFirst) {
     EXPECT_EQ(readBytes(path_), "\xFF\xFE");
 }
 
+// The smallest limit is a limit like any other: only zero or less means
+// none.
+TEST_F(LogTest, ALimitOfOneByteRollsTheLogOver) {
+    {
+        auto filler = openLog(path_);
+        fill(*filler, u"old", 3);
+    }
+    auto log = openLog(path_, 2, 1, true);
+    log->logText(1, 0, 0, u"checked");
+    EXPECT_EQ(logLines(dir_.path() / "report0001.log").back(), "checked");
+    EXPECT_EQ(readBytes(path_), "\xFF\xFE");
+}
+
 }  // namespace
