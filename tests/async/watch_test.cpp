@@ -398,4 +398,36 @@ TEST_F(RegistryWatches, LogoffClosesTheSessionUsersKeysUntilTheNextWake) {
     EXPECT_EQ(worker.unwatchedRecordCount(), 0u) << "watched again at the next wake";
 }
 
+// A directory made below a subtree once the kernel's queue is full is lost
+// with the overflow: the subtree is walked again, and the new directory is
+// watched.
+TEST_F(Watches, ADirectoryMadeDuringAnOverflowIsWatched) {
+    const auto limits = holm::platform::changeNotifierLimits();
+    if (!limits.queuedEvents || *limits.queuedEvents > 200000) {
+        GTEST_SKIP() << "the kernel's event queue is too long to fill quickly";
+    }
+    RecordingHandler handler;
+    WorkerHold hold(handler, 9);
+    auto async = makeAsync(&handler);
+    fs::create_directories(watched() / "tree");
+    fs::create_directories(watched() / "busy");
+    ASSERT_NE(watchDirectory(*async, watched() / "tree", true, 1), nullptr);
+    ASSERT_NE(watchDirectory(*async, watched() / "busy", false, 2), nullptr);
+    ASSERT_NE(watchDirectory(*async, sentinel(), false, 9), nullptr);
+
+    writeFile(sentinel() / "hold");
+    ASSERT_TRUE(hold.waitEntered());
+    for (uint64_t i = 0; i < *limits.queuedEvents / 2 + 64; ++i) {
+        writeFile(watched() / "busy" / (i % 2 ? "odd" : "even"));
+    }
+    fs::create_directories(watched() / "tree" / "new");
+    hold.release();
+    // Only the overflow delivers the subtree's element; its walk comes first.
+    ASSERT_TRUE(handler.waitUntil([](const Users& users) { return has(users, 1); }));
+    const size_t before = handler.count(1);
+    writeFile(watched() / "tree" / "new" / "file");
+    EXPECT_TRUE(handler.waitUntil([&](const Users& users) { return countOf(users, 1) > before; }))
+        << "the directory made during the overflow is watched";
+}
+
 }  // namespace
