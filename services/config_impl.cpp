@@ -96,19 +96,6 @@ const char16_t* CConfigImplEx::result(std::u16string text) {
     return result_.c_str();
 }
 
-void CConfigImplEx::record(ReadRecord::Form form, std::u16string_view section,
-                           std::u16string_view key, std::u16string defaultValue,
-                           std::u16string value, std::u16string extra) {
-    ReadRecord entry;
-    entry.form = form;
-    entry.name = std::u16string(section);
-    entry.key = std::u16string(key);
-    entry.defaultValue = std::move(defaultValue);
-    entry.value = std::move(value);
-    entry.extra = std::move(extra);
-    store_.record(this, std::move(entry));
-}
-
 bool CConfigImplEx::registerHandler(HlmPlg::IHandler* handler) {
     return locked(false, [&] {
         auto* configHandler = dynamic_cast<HlmPlg::IConfigHandler*>(handler);
@@ -142,7 +129,8 @@ const char16_t* CConfigImplEx::getDataDirectory() {
 const char16_t* CConfigImplEx::getAppDataSubDir(const char16_t* name) {
     return locked<const char16_t*>(u"", [&] {
         std::u16string path = store_.appDataSubDir(text::viewOf(name));
-        record(ReadRecord::Form::AppDataSubDir, u"APPDATASUBDIR", text::viewOf(name), {}, path);
+        store_.recordText(this, ReadRecord::Form::AppDataSubDir, u"APPDATASUBDIR",
+                          text::viewOf(name), {}, path);
         return result(std::move(path));
     });
 }
@@ -155,7 +143,7 @@ const char16_t* CConfigImplEx::getReportPath(const char16_t* fileName) {
 const char16_t* CConfigImplEx::getTempDirectory() {
     return locked<const char16_t*>(u"", [&] {
         std::u16string path = store_.tempDirectory();
-        record(ReadRecord::Form::TempDir, u"TEMPDIR", {}, {}, path);
+        store_.recordText(this, ReadRecord::Form::TempDir, u"TEMPDIR", {}, {}, path);
         return result(std::move(path));
     });
 }
@@ -195,16 +183,19 @@ bool CConfigImplEx::isFeatureDisabled(uint32_t id) {
     return locked(false, [&] { return !isFeatureEnabled(id); });
 }
 
+// The text is read into a second buffer and then copied into the result,
+// whose room is reused: a default that points into the last result stays
+// valid through the read, and neither buffer is allocated again once grown.
 const char16_t* CConfigImplEx::readString(const char16_t* section, const char16_t* key,
                                           const char16_t* defaultValue) {
     const std::u16string_view fallback = text::viewOf(defaultValue);
     // A default that cannot even be copied gives the empty text.
     return locked<const char16_t*>(u"", [&] {
-        std::u16string value =
-            store_.readString(text::viewOf(section), text::viewOf(key), fallback);
-        record(ReadRecord::Form::Text, text::viewOf(section), text::viewOf(key),
-               std::u16string(fallback), value);
-        return result(std::move(value));
+        store_.readStringInto(text::viewOf(section), text::viewOf(key), fallback, readBuffer_);
+        store_.recordText(this, ReadRecord::Form::Text, text::viewOf(section), text::viewOf(key),
+                          fallback, readBuffer_);
+        result_.assign(readBuffer_);
+        return result_.c_str();
     });
 }
 
@@ -221,9 +212,9 @@ HlmPlg::IStringList* CConfigImplEx::readList(const char16_t* section, const char
             resultList_->add(item.c_str());
             all += item;
         }
-        record(ReadRecord::Form::List, text::viewOf(section), text::viewOf(key),
-               std::u16string(text::viewOf(defaultValue)), std::move(all),
-               separatorText.empty() ? kEmptySeparator : std::u16string(separatorText));
+        store_.recordText(this, ReadRecord::Form::List, text::viewOf(section), text::viewOf(key),
+                          text::viewOf(defaultValue), all,
+                          separatorText.empty() ? kEmptySeparator : separatorText);
         return resultList_.get();
     });
 }
@@ -233,42 +224,51 @@ const char16_t* CConfigImplEx::readScrambledString(const char16_t* section, cons
     return locked<const char16_t*>(u"", [&] {
         std::u16string stored = store_.readString(text::viewOf(section), text::viewOf(key), u"");
         std::u16string plain = services::unscramble(stored);
-        record(ReadRecord::Form::Scrambled, text::viewOf(section), text::viewOf(key), {},
-               std::move(stored));
+        store_.recordText(this, ReadRecord::Form::Scrambled, text::viewOf(section),
+                          text::viewOf(key), {}, stored);
         return result(std::move(plain));
     });
 }
 
-int32_t CConfigImplEx::readInt(const char16_t* section, const char16_t* key, int32_t defaultValue) {
-    return locked(defaultValue, [&] {
-        const int32_t value =
-            store_.readInt(text::viewOf(section), text::viewOf(key), defaultValue);
-        record(ReadRecord::Form::Int, text::viewOf(section), text::viewOf(key),
-               text::format(u"%d", defaultValue), text::format(u"%d", value));
+// A number read touches nothing of the object: only the store's record
+// lock and the library's own lock are taken.
+template <typename T, typename Read>
+T CConfigImplEx::readNumber(ReadRecord::Form form, const char16_t* section, const char16_t* key,
+                            T defaultValue, Read read) noexcept {
+    try {
+        const std::u16string_view sectionText = text::viewOf(section);
+        const std::u16string_view keyText = text::viewOf(key);
+        const T value = read(sectionText, keyText);
+        store_.recordNumber(this, form, sectionText, keyText, static_cast<int32_t>(defaultValue),
+                            static_cast<int32_t>(value));
         return value;
-    });
+    } catch (...) {
+        return defaultValue;
+    }
+}
+
+int32_t CConfigImplEx::readInt(const char16_t* section, const char16_t* key, int32_t defaultValue) {
+    return readNumber(ReadRecord::Form::Int, section, key, defaultValue,
+                      [&](std::u16string_view s, std::u16string_view k) {
+                          return store_.readInt(s, k, defaultValue);
+                      });
 }
 
 uint32_t CConfigImplEx::readHex(const char16_t* section, const char16_t* key,
                                 uint32_t defaultValue) {
-    return locked(defaultValue, [&] {
-        const uint32_t value =
-            store_.readHex(text::viewOf(section), text::viewOf(key), defaultValue);
-        record(ReadRecord::Form::Hex, text::viewOf(section), text::viewOf(key),
-               text::format(u"%d", static_cast<int32_t>(defaultValue)),
-               text::format(u"%d", static_cast<int32_t>(value)));
-        return value;
-    });
+    return readNumber(ReadRecord::Form::Hex, section, key, defaultValue,
+                      [&](std::u16string_view s, std::u16string_view k) {
+                          return store_.readHex(s, k, defaultValue);
+                      });
 }
 
 bool CConfigImplEx::readBool(const char16_t* section, const char16_t* key, bool defaultValue) {
-    return locked(defaultValue, [&] {
-        const int32_t fallback = defaultValue ? 1 : 0;
-        const int32_t value = store_.readInt(text::viewOf(section), text::viewOf(key), fallback);
-        record(ReadRecord::Form::Bool, text::viewOf(section), text::viewOf(key),
-               text::format(u"%d", fallback), text::format(u"%d", value));
-        return value == 1;
-    });
+    const int32_t fallback = defaultValue ? 1 : 0;
+    const int32_t value = readNumber(ReadRecord::Form::Bool, section, key, fallback,
+                                     [&](std::u16string_view s, std::u16string_view k) {
+                                         return store_.readInt(s, k, fallback);
+                                     });
+    return value == 1;
 }
 
 const char16_t* CConfigImplEx::readRegistryString(uint32_t rootKey, const char16_t* subKey,

@@ -71,12 +71,16 @@ class CConfigImplEx : public HlmPlg::IConfig {
     template <typename T, typename Body>
     T locked(T fallback, Body body) noexcept;
     const char16_t* result(std::u16string text);
-    void record(ReadRecord::Form form, std::u16string_view section, std::u16string_view key,
-                std::u16string defaultValue, std::u16string value, std::u16string extra = {});
+    // A number read through `read` and its record; `defaultValue` when
+    // anything throws.
+    template <typename T, typename Read>
+    T readNumber(ReadRecord::Form form, const char16_t* section, const char16_t* key,
+                 T defaultValue, Read read) noexcept;
 
     std::recursive_mutex lock_;
     CConfigStore& store_;
     std::u16string result_;
+    std::u16string readBuffer_;  // what readString reads into
     ResultList resultList_;
 };
 

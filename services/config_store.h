@@ -39,12 +39,21 @@ struct ReadRecord {
     Form form = Form::Text;
     std::u16string name;  // the section, or for a path record its kind
     std::u16string key;
-    std::u16string defaultValue;
-    std::u16string extra;  // a list's separator ("@empty@" for none)
-    std::u16string value;
+    std::u16string defaultValue;  // texts only
+    std::u16string extra;         // a list's separator ("@empty@" for none)
+    std::u16string value;         // texts only
+    // Int, Hex and Bool: the default given and the value read, as numbers
+    // (a hex value as its 32 bits).
+    int32_t defaultNumber = 0;
+    int32_t number = 0;
+    // Of the form, name and key with A-Z folded: a record that differs
+    // there is passed over without comparing texts.
+    uint32_t hash = 0;
 
-    // Same read (value aside): names compared with A-Z folded.
-    bool sameRead(const ReadRecord& other) const;
+    static bool isNumber(Form form) {
+        return form == Form::Int || form == Form::Hex || form == Form::Bool;
+    }
+    static uint32_t hashOf(Form form, std::u16string_view name, std::u16string_view key);
 };
 
 class CConfigStore {
@@ -75,6 +84,9 @@ class CConfigStore {
     // the read fails.
     std::u16string readString(std::u16string_view section, std::u16string_view key,
                               std::u16string_view defaultValue);
+    // The same into `out`, whose room is reused.
+    void readStringInto(std::u16string_view section, std::u16string_view key,
+                        std::u16string_view defaultValue, std::u16string& out);
     int32_t readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue);
     uint32_t readHex(std::u16string_view section, std::u16string_view key, uint32_t defaultValue);
     // A failed read builds the list from `defaultValue`: with an empty
@@ -113,8 +125,14 @@ class CConfigStore {
     // lock removed) so that the next request makes one under the new base.
     void reload();
 
-    // Read records and handlers of IConfig objects.
-    void record(const void* object, ReadRecord record);
+    // Read records and handlers of IConfig objects. A read asked again
+    // (same form, and names and default alike with A-Z folded) updates its
+    // record; nothing is copied unless the record is new or its value moved.
+    void recordText(const void* object, ReadRecord::Form form, std::u16string_view name,
+                    std::u16string_view key, std::u16string_view defaultValue,
+                    std::u16string_view value, std::u16string_view extra = {});
+    void recordNumber(const void* object, ReadRecord::Form form, std::u16string_view name,
+                      std::u16string_view key, int32_t defaultValue, int32_t value);
     std::vector<ReadRecord> recordsOf(const void* object) const;
     // Whether a value `object` read reads differently now.
     bool changed(const void* object);
@@ -125,6 +143,10 @@ class CConfigStore {
     void forget(const void* object);
 
   private:
+    // Under the record lock: the record of the same read, or a new one.
+    ReadRecord& recordOf(const void* object, ReadRecord::Form form, std::u16string_view name,
+                         std::u16string_view key, std::u16string_view defaultValue,
+                         int32_t defaultNumber, std::u16string_view extra);
     std::u16string chooseTempDirectory(const std::u16string& base);
     bool stillReads(const ReadRecord& record);
     void releaseTempDirectory();
