@@ -68,6 +68,39 @@ TEST(StringList, IteratorWalksBothWaysAndByIndex) {
     list.releaseIterator(iterator);
 }
 
+// The list lends one iterator again and again; iterators taken while it is
+// out are independent, one lent again starts afresh, and one deleted by its
+// holder instead of released leaves the list working (it makes another).
+TEST(StringList, IteratorsLentAgainStartAfreshAndStayIndependent) {
+    CStringListImpl list;
+    for (auto* value : {u"a", u"b", u"c"}) {
+        list.add(value);
+    }
+    auto* first = list.createIterator();
+    EXPECT_EQ(holm::test::printable(first->first()), u"a");
+    EXPECT_EQ(holm::test::printable(first->next()), u"b");
+    auto* second = list.createIterator();
+    ASSERT_NE(second, first);
+    EXPECT_EQ(holm::test::printable(second->last()), u"c");
+    EXPECT_EQ(holm::test::printable(first->next()), u"c") << "each keeps its own position";
+    list.releaseIterator(first);
+    list.releaseIterator(second);
+
+    auto* again = list.createIterator();
+    EXPECT_EQ(again->next(), nullptr) << "positions unset, as in a new iterator";
+    EXPECT_EQ(again->prev(), nullptr);
+    EXPECT_EQ(holm::test::printable(again->first()), u"a");
+    delete again;  // not handed back: the list must not keep it
+
+    EXPECT_EQ(joined(list), u"a|b|c|");
+    auto* fresh = list.createIterator();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(holm::test::printable(fresh->at(2)), u"c");
+    list.releaseIterator(fresh);
+    list.releaseIterator(fresh);  // a second release of the lent one does no harm
+    EXPECT_EQ(joined(list), u"a|b|c|");
+}
+
 TEST(StringList, IncompleteStringsAreDroppedWithoutReadingOutside) {
     CStringListImpl list;
     // "ab" terminated, then "c" without terminator, then an odd byte.
