@@ -51,11 +51,15 @@ TEST(StringList, EmptyAndNullTexts) {
     EXPECT_EQ(joined(copy), u"|");
 }
 
-TEST(StringList, IteratorWalksBothWaysAndByIndex) {
-    CStringListImpl list;
+void addAbc(CStringListImpl& list) {
     for (auto* value : {u"a", u"b", u"c"}) {
         list.add(value);
     }
+}
+
+TEST(StringList, IteratorWalksBothWaysAndByIndex) {
+    CStringListImpl list;
+    addAbc(list);
     auto* iterator = list.createIterator();
     EXPECT_EQ(holm::test::printable(iterator->last()), u"c");
     EXPECT_EQ(holm::test::printable(iterator->first()), u"a");
@@ -73,9 +77,7 @@ TEST(StringList, IteratorWalksBothWaysAndByIndex) {
 // holder instead of released leaves the list working (it makes another).
 TEST(StringList, IteratorsLentAgainStartAfreshAndStayIndependent) {
     CStringListImpl list;
-    for (auto* value : {u"a", u"b", u"c"}) {
-        list.add(value);
-    }
+    addAbc(list);
     auto* first = list.createIterator();
     EXPECT_EQ(holm::test::printable(first->first()), u"a");
     EXPECT_EQ(holm::test::printable(first->next()), u"b");
