@@ -13,27 +13,39 @@
 namespace holm::gateway {
 namespace {
 
-// The run-time type check of an object the core hands over. A check across
-// libraries compares type names as text; its answer depends only on the
-// object's complete type and on which of its subobjects `made` is, so each
-// thread remembers the last answer for those two. Objects of one provider
-// are all of one type.
+// The run-time type check of an object the core hands over. Its answer
+// depends only on the object's complete type and on which of its subobjects
+// `made` is, so each thread remembers the last answer for those two. The
+// type is known again by its type information's address and its name (a
+// library unloaded and another loaded in its place may reuse the address;
+// across libraries a dynamic_cast itself tells types apart by name). Objects
+// of one provider are all of one type.
 template <class T>
 T* checkedType(HlmPlg::IInterface* made) {
     struct Known {
         const std::type_info* type = nullptr;
         ptrdiff_t subobject = 0;
         bool isBase = false;  // made is the IInterface of a T
+        char name[120] = {};
     };
     thread_local Known known;
     const std::type_info* type = &typeid(*made);
     const ptrdiff_t subobject = reinterpret_cast<const char*>(made) -
                                 static_cast<const char*>(dynamic_cast<const void*>(made));
-    if (type == known.type && subobject == known.subobject) {
+    if (type == known.type && subobject == known.subobject &&
+        std::strcmp(type->name(), known.name) == 0) {
         return known.isBase ? static_cast<T*>(made) : dynamic_cast<T*>(made);
     }
     T* typed = dynamic_cast<T*>(made);
-    known = {type, subobject, typed != nullptr && typed == static_cast<T*>(made)};
+    const size_t length = std::strlen(type->name());
+    if (length < sizeof known.name) {
+        known.type = type;
+        known.subobject = subobject;
+        known.isBase = typed != nullptr && typed == static_cast<T*>(made);
+        std::memcpy(known.name, type->name(), length + 1);
+    } else {
+        known.type = nullptr;  // a name this long is not remembered
+    }
     return typed;
 }
 
