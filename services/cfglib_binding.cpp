@@ -157,6 +157,11 @@ std::optional<std::u16string> CCfgLibBinding::readString(const CfgLibSource& sou
 bool CCfgLibBinding::readStringInto(const CfgLibSource& source, const LibraryText& key,
                                     const LibraryText& fallback, std::u16string& out) {
     std::lock_guard guard(lock_);
+    return readStringIntoHeld(source, key, fallback, out);
+}
+
+bool CCfgLibBinding::readStringIntoHeld(const CfgLibSource& source, const LibraryText& key,
+                                        const LibraryText& fallback, std::u16string& out) {
     if (!ensureBound(source)) {
         return false;
     }
@@ -180,6 +185,11 @@ bool CCfgLibBinding::readStringInto(const CfgLibSource& source, const LibraryTex
 std::optional<int32_t> CCfgLibBinding::readInt(const CfgLibSource& source, const LibraryText& key,
                                                int32_t defaultValue) {
     std::lock_guard guard(lock_);
+    return readIntHeld(source, key, defaultValue);
+}
+
+std::optional<int32_t> CCfgLibBinding::readIntHeld(const CfgLibSource& source,
+                                                   const LibraryText& key, int32_t defaultValue) {
     int32_t value = defaultValue;
     if (!ensureBound(source) || functions_->readInt(handle_, key.c_str(), defaultValue, &value,
                                                     kReadFlag) != holm::cfglib::kCfgLibOk) {
@@ -191,6 +201,11 @@ std::optional<int32_t> CCfgLibBinding::readInt(const CfgLibSource& source, const
 std::optional<uint32_t> CCfgLibBinding::readHex(const CfgLibSource& source, const LibraryText& key,
                                                 uint32_t defaultValue) {
     std::lock_guard guard(lock_);
+    return readHexHeld(source, key, defaultValue);
+}
+
+std::optional<uint32_t> CCfgLibBinding::readHexHeld(const CfgLibSource& source,
+                                                    const LibraryText& key, uint32_t defaultValue) {
     uint32_t value = defaultValue;
     if (!ensureBound(source) || functions_->readHex(handle_, key.c_str(), defaultValue, &value,
                                                     kReadFlag) != holm::cfglib::kCfgLibOk) {

@@ -100,6 +100,22 @@ class CCfgLibBinding {
     // Re-reads the configuration file when bound.
     void reload();
 
+    // Runs `body` with the binding's lock held: a read made from it (the
+    // `...Held` forms below) and what the caller notes of that read are one
+    // step for every other thread, at the price of one lock.
+    template <typename Body>
+    decltype(auto) underLock(Body&& body) {
+        std::lock_guard guard(lock_);
+        return body();
+    }
+    // The reads above, for a caller inside underLock.
+    bool readStringIntoHeld(const CfgLibSource& source, const LibraryText& path,
+                            const LibraryText& defaultValue, std::u16string& out);
+    std::optional<int32_t> readIntHeld(const CfgLibSource& source, const LibraryText& path,
+                                       int32_t defaultValue);
+    std::optional<uint32_t> readHexHeld(const CfgLibSource& source, const LibraryText& path,
+                                        uint32_t defaultValue);
+
     bool bound() const;
     bool loadAttempted() const;
 

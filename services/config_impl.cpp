@@ -191,9 +191,8 @@ const char16_t* CConfigImplEx::readString(const char16_t* section, const char16_
     const std::u16string_view fallback = text::viewOf(defaultValue);
     // A default that cannot even be copied gives the empty text.
     return locked<const char16_t*>(u"", [&] {
-        store_.readStringInto(text::viewOf(section), text::viewOf(key), fallback, readBuffer_);
-        store_.recordText(this, ReadRecord::Form::Text, text::viewOf(section), text::viewOf(key),
-                          fallback, readBuffer_);
+        store_.readStringRecorded(this, text::viewOf(section), text::viewOf(key), fallback,
+                                  readBuffer_);
         result_.assign(readBuffer_);
         return result_.c_str();
     });
@@ -230,45 +229,33 @@ const char16_t* CConfigImplEx::readScrambledString(const char16_t* section, cons
     });
 }
 
-// A number read touches nothing of the object: only the store's record
-// lock and the library's own lock are taken.
-template <typename T, typename Read>
-T CConfigImplEx::readNumber(ReadRecord::Form form, const char16_t* section, const char16_t* key,
-                            T defaultValue, Read read) noexcept {
+// A number read touches nothing of the object: the read and its record
+// take the binding's lock once. Anything thrown gives the default.
+int32_t CConfigImplEx::readInt(const char16_t* section, const char16_t* key, int32_t defaultValue) {
     try {
-        const std::u16string_view sectionText = text::viewOf(section);
-        const std::u16string_view keyText = text::viewOf(key);
-        const T value = read(sectionText, keyText);
-        store_.recordNumber(this, form, sectionText, keyText, static_cast<int32_t>(defaultValue),
-                            static_cast<int32_t>(value));
-        return value;
+        return store_.readIntRecorded(this, ReadRecord::Form::Int, text::viewOf(section),
+                                      text::viewOf(key), defaultValue);
     } catch (...) {
         return defaultValue;
     }
 }
 
-int32_t CConfigImplEx::readInt(const char16_t* section, const char16_t* key, int32_t defaultValue) {
-    return readNumber(ReadRecord::Form::Int, section, key, defaultValue,
-                      [&](std::u16string_view s, std::u16string_view k) {
-                          return store_.readInt(s, k, defaultValue);
-                      });
-}
-
 uint32_t CConfigImplEx::readHex(const char16_t* section, const char16_t* key,
                                 uint32_t defaultValue) {
-    return readNumber(ReadRecord::Form::Hex, section, key, defaultValue,
-                      [&](std::u16string_view s, std::u16string_view k) {
-                          return store_.readHex(s, k, defaultValue);
-                      });
+    try {
+        return store_.readHexRecorded(this, text::viewOf(section), text::viewOf(key), defaultValue);
+    } catch (...) {
+        return defaultValue;
+    }
 }
 
 bool CConfigImplEx::readBool(const char16_t* section, const char16_t* key, bool defaultValue) {
-    const int32_t fallback = defaultValue ? 1 : 0;
-    const int32_t value = readNumber(ReadRecord::Form::Bool, section, key, fallback,
-                                     [&](std::u16string_view s, std::u16string_view k) {
-                                         return store_.readInt(s, k, fallback);
-                                     });
-    return value == 1;
+    try {
+        return store_.readIntRecorded(this, ReadRecord::Form::Bool, text::viewOf(section),
+                                      text::viewOf(key), defaultValue ? 1 : 0) == 1;
+    } catch (...) {
+        return defaultValue;
+    }
 }
 
 const char16_t* CConfigImplEx::readRegistryString(uint32_t rootKey, const char16_t* subKey,

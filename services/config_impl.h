@@ -71,12 +71,6 @@ class CConfigImplEx : public HlmPlg::IConfig {
     template <typename T, typename Body>
     T locked(T fallback, Body body) noexcept;
     const char16_t* result(std::u16string text);
-    // A number read through `read` and its record; `defaultValue` when
-    // anything throws.
-    template <typename T, typename Read>
-    T readNumber(ReadRecord::Form form, const char16_t* section, const char16_t* key,
-                 T defaultValue, Read read) noexcept;
-
     std::recursive_mutex lock_;
     CConfigStore& store_;
     std::u16string result_;

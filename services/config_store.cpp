@@ -285,7 +285,13 @@ ReadRecord& CConfigStore::recordOf(const void* object, ReadRecord::Form form,
                                    std::u16string_view name, std::u16string_view key,
                                    std::u16string_view defaultValue, int32_t defaultNumber,
                                    std::u16string_view extra) {
-    auto& list = records_[object];
+    // An object mostly reads several values in a row: its list is kept at
+    // hand (a map's element stays where it is until erased).
+    if (object != lastObject_) {
+        lastList_ = &records_[object];
+        lastObject_ = object;
+    }
+    auto& list = *lastList_;
     const uint32_t hash = ReadRecord::hashOf(form, name, key);
     const bool number = ReadRecord::isNumber(form);
     for (auto& existing : list) {
@@ -314,27 +320,71 @@ ReadRecord& CConfigStore::recordOf(const void* object, ReadRecord::Form form,
 void CConfigStore::recordText(const void* object, ReadRecord::Form form, std::u16string_view name,
                               std::u16string_view key, std::u16string_view defaultValue,
                               std::u16string_view value, std::u16string_view extra) {
-    std::lock_guard guard(recordLock_);
-    ReadRecord& record = recordOf(object, form, name, key, defaultValue, 0, extra);
-    if (record.value != value) {
-        record.value = value;
-    }
+    binding_.underLock([&] {
+        ReadRecord& record = recordOf(object, form, name, key, defaultValue, 0, extra);
+        if (record.value != value) {
+            record.value = value;
+        }
+    });
 }
 
 void CConfigStore::recordNumber(const void* object, ReadRecord::Form form, std::u16string_view name,
                                 std::u16string_view key, int32_t defaultValue, int32_t value) {
-    std::lock_guard guard(recordLock_);
-    recordOf(object, form, name, key, {}, defaultValue, {}).number = value;
+    binding_.underLock(
+        [&] { recordOf(object, form, name, key, {}, defaultValue, {}).number = value; });
+}
+
+void CConfigStore::readStringRecorded(const void* object, std::u16string_view section,
+                                      std::u16string_view key, std::u16string_view defaultValue,
+                                      std::u16string& out) {
+    const LibraryText fallback(defaultValue);
+    const LibraryText path(section, key);
+    binding_.underLock([&] {
+        if (!binding_.readStringIntoHeld(librarySource_, path, fallback, out)) {
+            out.assign(fallback);
+        }
+        ReadRecord& record =
+            recordOf(object, ReadRecord::Form::Text, section, key, defaultValue, 0, {});
+        if (record.value != out) {
+            record.value = out;
+        }
+    });
+}
+
+int32_t CConfigStore::readIntRecorded(const void* object, ReadRecord::Form form,
+                                      std::u16string_view section, std::u16string_view key,
+                                      int32_t defaultValue) {
+    const LibraryText path(section, key);
+    return binding_.underLock([&] {
+        const int32_t value =
+            binding_.readIntHeld(librarySource_, path, defaultValue).value_or(defaultValue);
+        recordOf(object, form, section, key, {}, defaultValue, {}).number = value;
+        return value;
+    });
+}
+
+uint32_t CConfigStore::readHexRecorded(const void* object, std::u16string_view section,
+                                       std::u16string_view key, uint32_t defaultValue) {
+    const LibraryText path(section, key);
+    return binding_.underLock([&] {
+        const uint32_t value =
+            binding_.readHexHeld(librarySource_, path, defaultValue).value_or(defaultValue);
+        recordOf(object, ReadRecord::Form::Hex, section, key, {},
+                 static_cast<int32_t>(defaultValue), {})
+            .number = static_cast<int32_t>(value);
+        return value;
+    });
 }
 
 std::vector<ReadRecord> CConfigStore::recordsOf(const void* object) const {
-    std::lock_guard guard(recordLock_);
-    auto found = records_.find(object);
-    return found == records_.end() ? std::vector<ReadRecord>() : found->second;
+    return binding_.underLock([&] {
+        auto found = records_.find(object);
+        return found == records_.end() ? std::vector<ReadRecord>() : found->second;
+    });
 }
 
-// The records are copied under the store lock and read again without it:
-// the library is never called with the store lock held.
+// The records are copied under the binding's lock and read again one by
+// one: a reader waits for no more than one value's read.
 bool CConfigStore::changed(const void* object) {
     for (const ReadRecord& record : recordsOf(object)) {
         if (!stillReads(record)) {
@@ -374,8 +424,13 @@ bool CConfigStore::stillReads(const ReadRecord& record) {
 
 void CConfigStore::forget(const void* object) {
     handlers_.removeObject(object);
-    std::lock_guard guard(recordLock_);
-    records_.erase(object);
+    binding_.underLock([&] {
+        records_.erase(object);
+        if (object == lastObject_) {
+            lastObject_ = nullptr;
+            lastList_ = nullptr;
+        }
+    });
 }
 
 }  // namespace holm::services

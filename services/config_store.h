@@ -4,10 +4,11 @@
 // which a reload tells which objects' values changed.
 //
 // Thread safety: every operation may be called from any thread. The handler
-// list and the record lists are guarded by one store-wide lock (the record
-// lock below); the library binding has its own lock and is never called
-// with the record lock held, so a handler or a reader never waits for the
-// other's library call.
+// list is guarded by the store's handler lock. The record lists are guarded
+// by the library binding's lock: a read through the library and the update
+// of its record take that one lock once. The binding is never called with
+// the handler lock held, so a handler never waits for a reader's library
+// call.
 #pragma once
 
 #include <cstdint>
@@ -125,6 +126,16 @@ class CConfigStore {
     // lock removed) so that the next request makes one under the new base.
     void reload();
 
+    // Reads through the library that are recorded for `object` in the same
+    // step (see recordText and recordNumber).
+    void readStringRecorded(const void* object, std::u16string_view section,
+                            std::u16string_view key, std::u16string_view defaultValue,
+                            std::u16string& out);
+    int32_t readIntRecorded(const void* object, ReadRecord::Form form, std::u16string_view section,
+                            std::u16string_view key, int32_t defaultValue);
+    uint32_t readHexRecorded(const void* object, std::u16string_view section,
+                             std::u16string_view key, uint32_t defaultValue);
+
     // Read records and handlers of IConfig objects. A read asked again
     // (same form, and names and default alike with A-Z folded) updates its
     // record; nothing is copied unless the record is new or its value moved.
@@ -143,7 +154,7 @@ class CConfigStore {
     void forget(const void* object);
 
   private:
-    // Under the record lock: the record of the same read, or a new one.
+    // Under the binding's lock: the record of the same read, or a new one.
     ReadRecord& recordOf(const void* object, ReadRecord::Form form, std::u16string_view name,
                          std::u16string_view key, std::u16string_view defaultValue,
                          int32_t defaultNumber, std::u16string_view extra);
@@ -165,10 +176,12 @@ class CConfigStore {
     std::u16string tempRoot_;
     std::optional<platform::FileLock> instanceLock_;
 
-    // The store-wide lock of the record lists and the handler list.
-    mutable std::mutex recordLock_;
+    // Guarded by the binding's lock (see above).
     std::unordered_map<const void*, std::vector<ReadRecord>> records_;
-    ConfigHandlerList handlers_{recordLock_};
+    const void* lastObject_ = nullptr;  // whose list lastList_ is
+    std::vector<ReadRecord>* lastList_ = nullptr;
+    std::mutex handlerLock_;
+    ConfigHandlerList handlers_{handlerLock_};
 };
 
 }  // namespace holm::services
