@@ -77,9 +77,11 @@ class SpareBlock {
     std::atomic<void*> spare_{nullptr};
 };
 
+// Made at load with no run-time guard to check on each use.
+constinit SpareBlock configWrapperSpare;
+
 SpareBlock& configWrapperBlock() {
-    static SpareBlock block;
-    return block;
+    return configWrapperSpare;
 }
 
 }  // namespace
