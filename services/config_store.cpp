@@ -423,7 +423,8 @@ bool CConfigStore::stillReads(const ReadRecord& record) {
 }
 
 void CConfigStore::forget(const void* object) {
-    handlers_.removeObject(object);
+    handlers_.removeWhere(
+        [object](const ConfigHandlerPair& pair) { return pair.object == object; });
     binding_.underLock([&] {
         records_.erase(object);
         if (object == lastObject_) {

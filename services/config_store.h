@@ -4,11 +4,10 @@
 // which a reload tells which objects' values changed.
 //
 // Thread safety: every operation may be called from any thread. The handler
-// list is guarded by the store's handler lock. The record lists are guarded
-// by the library binding's lock: a read through the library and the update
-// of its record take that one lock once. The binding is never called with
-// the handler lock held, so a handler never waits for a reader's library
-// call.
+// list has its own lock. The record lists are guarded by the library
+// binding's lock: a read through the library and the update of its record
+// take that one lock once. The binding is never called with the handler
+// list's lock held, so a handler never waits for a reader's library call.
 #pragma once
 
 #include <cstdint>
@@ -180,8 +179,7 @@ class CConfigStore {
     std::unordered_map<const void*, std::vector<ReadRecord>> records_;
     const void* lastObject_ = nullptr;  // whose list lastList_ is
     std::vector<ReadRecord>* lastList_ = nullptr;
-    std::mutex handlerLock_;
-    ConfigHandlerList handlers_{handlerLock_};
+    ConfigHandlerList handlers_;
 };
 
 }  // namespace holm::services
