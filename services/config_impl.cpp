@@ -183,17 +183,14 @@ bool CConfigImplEx::isFeatureDisabled(uint32_t id) {
     return locked(false, [&] { return !isFeatureEnabled(id); });
 }
 
-// The text is read into a second buffer and then copied into the result,
-// whose room is reused: a default that points into the last result stays
-// valid through the read, and neither buffer is allocated again once grown.
+// The text is read straight into the result, whose room is reused. A
+// default that points into the last result is copied before the read.
 const char16_t* CConfigImplEx::readString(const char16_t* section, const char16_t* key,
                                           const char16_t* defaultValue) {
-    const std::u16string_view fallback = text::viewOf(defaultValue);
     // A default that cannot even be copied gives the empty text.
     return locked<const char16_t*>(u"", [&] {
-        store_.readStringRecorded(this, text::viewOf(section), text::viewOf(key), fallback,
-                                  readBuffer_);
-        result_.assign(readBuffer_);
+        store_.readStringRecorded(this, text::viewOf(section), text::viewOf(key),
+                                  text::viewOf(defaultValue), result_);
         return result_.c_str();
     });
 }

@@ -74,7 +74,6 @@ class CConfigImplEx : public HlmPlg::IConfig {
     std::recursive_mutex lock_;
     CConfigStore& store_;
     std::u16string result_;
-    std::u16string readBuffer_;  // what readString reads into
     ResultList resultList_;
 };
 

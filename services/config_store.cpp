@@ -343,8 +343,12 @@ void CConfigStore::readStringRecorded(const void* object, std::u16string_view se
         if (!binding_.readStringIntoHeld(librarySource_, path, fallback, out)) {
             out.assign(fallback);
         }
+        // The names and the default as copied before the read: `out` may be
+        // where the caller's texts were.
+        const std::u16string_view copied(path);
         ReadRecord& record =
-            recordOf(object, ReadRecord::Form::Text, section, key, defaultValue, 0, {});
+            recordOf(object, ReadRecord::Form::Text, copied.substr(0, section.size()),
+                     copied.substr(section.size() + 1), std::u16string_view(fallback), 0, {});
         if (record.value != out) {
             record.value = out;
         }

@@ -126,7 +126,8 @@ class CConfigStore {
     void reload();
 
     // Reads through the library that are recorded for `object` in the same
-    // step (see recordText and recordNumber).
+    // step (see recordText and recordNumber). The texts given may lie in
+    // `out`: they are copied before it is written.
     void readStringRecorded(const void* object, std::u16string_view section,
                             std::u16string_view key, std::u16string_view defaultValue,
                             std::u16string& out);

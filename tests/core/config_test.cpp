@@ -341,6 +341,34 @@ TEST_F(ConfigTest, NumberRecordsMatchNamesInAnyCaseAndNoticeMovedValues) {
     reader->unregisterHandler(&handler);
 }
 
+// A text result handed back as the next read's section, key or default is
+// read, and recorded, as it was asked, although the read overwrites it.
+TEST_F(ConfigTest, AResultGivenBackAsNamesOrDefaultIsReadAsAsked) {
+    writeConfiguration("[COMMON]\nSection=HOLM\nKey=Level\n[HOLM]\nLevel=high\n");
+    core_->reloadConfig();
+    IConfig* reader = config();
+    ASSERT_NE(reader, nullptr);
+    CountingHandler handler;
+    ASSERT_TRUE(reader->registerHandler(&handler));
+    using holm::test::printable;
+    EXPECT_EQ(printable(reader->readString(reader->readString(u"COMMON", u"Section", u""), u"Level",
+                                           u"")),
+              u"high");
+    EXPECT_EQ(
+        printable(reader->readString(u"HOLM", reader->readString(u"COMMON", u"Key", u""), u"")),
+        u"high");
+    EXPECT_EQ(printable(reader->readString(u"HOLM", u"Missing",
+                                           reader->readString(u"COMMON", u"Key", u""))),
+              u"Level");
+
+    core_->reloadConfig();
+    EXPECT_EQ(handler.changed, 0) << "every record holds the names that were asked";
+    writeConfiguration("[COMMON]\nSection=HOLM\nKey=Level\n[HOLM]\nLevel=low\n");
+    core_->reloadConfig();
+    EXPECT_EQ(handler.changed, 1);
+    reader->unregisterHandler(&handler);
+}
+
 TEST_F(ConfigTest, ReleasedObjectLeavesNoHandlerOrRecordBehind) {
     IConfig* first = config();
     ASSERT_NE(first, nullptr);
