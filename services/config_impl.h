@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "hlmplg/config.h"
@@ -66,16 +67,11 @@ class CConfigImplEx : public HlmPlg::IConfig {
     const char16_t* unscramble(const char16_t* text) override;
 
   private:
-    // Runs `body` under the object lock; `fallback` when it throws. The
-    // results below are only touched in such bodies; being lambdas, they are
-    // analysed apart from the lock, so the members carry no GUARDED_BY.
+    // Runs `body` under the object lock; `fallback` when it throws.
     template <typename T, typename Body>
     T locked(T fallback, Body body) noexcept;
     const char16_t* result(std::u16string text);
-    void record(ReadRecord::Form form, std::u16string_view section, std::u16string_view key,
-                std::u16string defaultValue, std::u16string value, std::u16string extra = {});
-
-    RecursiveMutex lock_;
+    std::recursive_mutex lock_;
     CConfigStore& store_;
     std::u16string result_;
     ResultList resultList_;

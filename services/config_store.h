@@ -4,22 +4,22 @@
 // which a reload tells which objects' values changed.
 //
 // Thread safety: every operation may be called from any thread. The handler
-// list and the record lists are guarded by one store-wide lock (the record
-// lock below); the library binding has its own lock and is never called
-// with the record lock held, so a handler or a reader never waits for the
-// other's library call.
+// list has its own lock. The record lists are guarded by the library
+// binding's lock: a read through the library and the update of its record
+// take that one lock once. The binding is never called with the handler
+// list's lock held, so a handler never waits for a reader's library call.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "common/mutex.h"
 #include "platform/file_lock.h"
 #include "services/cfglib_binding.h"
 #include "services/config_handlers.h"
@@ -39,12 +39,21 @@ struct ReadRecord {
     Form form = Form::Text;
     std::u16string name;  // the section, or for a path record its kind
     std::u16string key;
-    std::u16string defaultValue;
-    std::u16string extra;  // a list's separator ("@empty@" for none)
-    std::u16string value;
+    std::u16string defaultValue;  // texts only
+    std::u16string extra;         // a list's separator ("@empty@" for none)
+    std::u16string value;         // texts only
+    // Int, Hex and Bool: the default given and the value read, as numbers
+    // (a hex value as its 32 bits).
+    int32_t defaultNumber = 0;
+    int32_t number = 0;
+    // Of the form, name and key with A-Z folded: a record that differs
+    // there is passed over without comparing texts.
+    uint32_t hash = 0;
 
-    // Same read (value aside): names compared with A-Z folded.
-    bool sameRead(const ReadRecord& other) const;
+    static bool isNumber(Form form) {
+        return form == Form::Int || form == Form::Hex || form == Form::Bool;
+    }
+    static uint32_t hashOf(Form form, std::u16string_view name, std::u16string_view key);
 };
 
 class CConfigStore {
@@ -72,22 +81,21 @@ class CConfigStore {
     const CfgLibSource& librarySource() const { return librarySource_; }
 
     // Typed reads through the library; the default when it is unbound or
-    // the read fails. The library is never called under the temporary
-    // folder's lock nor the record lock.
+    // the read fails.
     std::u16string readString(std::u16string_view section, std::u16string_view key,
-                              std::u16string_view defaultValue) EXCLUDES(tempLock_, recordLock_);
-    int32_t readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue)
-        EXCLUDES(tempLock_, recordLock_);
-    uint32_t readHex(std::u16string_view section, std::u16string_view key, uint32_t defaultValue)
-        EXCLUDES(tempLock_, recordLock_);
+                              std::u16string_view defaultValue);
+    // The same into `out`, whose room is reused.
+    void readStringInto(std::u16string_view section, std::u16string_view key,
+                        std::u16string_view defaultValue, std::u16string& out);
+    int32_t readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue);
+    uint32_t readHex(std::u16string_view section, std::u16string_view key, uint32_t defaultValue);
     // A failed read builds the list from `defaultValue`: with an empty
     // separator no items; otherwise the separator is appended unless the
     // default ends with its first character, and every piece ending at a
     // separator is an item (empty pieces too).
     std::vector<std::u16string> readList(std::u16string_view section, std::u16string_view key,
                                          std::u16string_view defaultValue,
-                                         std::u16string_view separator)
-        EXCLUDES(tempLock_, recordLock_);
+                                         std::u16string_view separator);
 
     // The data directory's subdirectory `name`, created if nothing exists
     // there (when `create`); ends in one '/'.
@@ -95,16 +103,16 @@ class CConfigStore {
     // Where temporary folders are made: "TempDirectory" of "COMMON" (default
     // the data subdirectory "TEMP"), or the system's temporary directory when
     // "UseSystemTempPath" is 1.
-    std::u16string tempBase() EXCLUDES(tempLock_, recordLock_);
+    std::u16string tempBase();
     // This process's temporary folder, chosen (and created, owner-only, with
     // the instance lock inside) at the first call; the same path until a
     // reload moves it. Empty when it cannot be created.
-    std::u16string tempDirectory() EXCLUDES(tempLock_, recordLock_);
+    std::u16string tempDirectory();
     // The folder chosen so far, without choosing or creating one.
-    std::u16string currentTempDirectory() EXCLUDES(tempLock_);
+    std::u16string currentTempDirectory();
     // "ReportDirectory" of "COMMON" (default the data subdirectory
     // "LOGFILES", which is created) followed by `fileName`.
-    std::u16string reportPath(std::u16string_view fileName) EXCLUDES(tempLock_, recordLock_);
+    std::u16string reportPath(std::u16string_view fileName);
     // A file name in the product directory; a name starting with '#' is first
     // mapped through the master texts (empty when it has no mapping).
     std::u16string resolveFileName(std::u16string_view name) const;
@@ -115,23 +123,44 @@ class CConfigStore {
     // The reload of the store: the library re-reads its file; when the
     // temporary base moved, the temporary folder is given up (its instance
     // lock removed) so that the next request makes one under the new base.
-    void reload() EXCLUDES(tempLock_, recordLock_);
+    void reload();
 
-    // Read records and handlers of IConfig objects.
-    void record(const void* object, ReadRecord record) EXCLUDES(recordLock_);
-    std::vector<ReadRecord> recordsOf(const void* object) const EXCLUDES(recordLock_);
+    // Reads through the library that are recorded for `object` in the same
+    // step (see recordText and recordNumber). The texts given may lie in
+    // `out`: they are copied before it is written.
+    void readStringRecorded(const void* object, std::u16string_view section,
+                            std::u16string_view key, std::u16string_view defaultValue,
+                            std::u16string& out);
+    int32_t readIntRecorded(const void* object, ReadRecord::Form form, std::u16string_view section,
+                            std::u16string_view key, int32_t defaultValue);
+    uint32_t readHexRecorded(const void* object, std::u16string_view section,
+                             std::u16string_view key, uint32_t defaultValue);
+
+    // Read records and handlers of IConfig objects. A read asked again
+    // (same form, and names and default alike with A-Z folded) updates its
+    // record; nothing is copied unless the record is new or its value moved.
+    void recordText(const void* object, ReadRecord::Form form, std::u16string_view name,
+                    std::u16string_view key, std::u16string_view defaultValue,
+                    std::u16string_view value, std::u16string_view extra = {});
+    void recordNumber(const void* object, ReadRecord::Form form, std::u16string_view name,
+                      std::u16string_view key, int32_t defaultValue, int32_t value);
+    std::vector<ReadRecord> recordsOf(const void* object) const;
     // Whether a value `object` read reads differently now.
-    bool changed(const void* object) EXCLUDES(recordLock_);
+    bool changed(const void* object);
     ConfigHandlerList& handlers() { return handlers_; }
     // An object goes away: its records and handler pairs leave the store
     // (a later object at the same address must not inherit them, and a
     // reload must not call a handler through a freed object).
-    void forget(const void* object) EXCLUDES(recordLock_);
+    void forget(const void* object);
 
   private:
-    std::u16string chooseTempDirectory(const std::u16string& base) REQUIRES(tempLock_);
-    bool stillReads(const ReadRecord& record) EXCLUDES(recordLock_);
-    void releaseTempDirectory() REQUIRES(tempLock_);
+    // Under the binding's lock: the record of the same read, or a new one.
+    ReadRecord& recordOf(const void* object, ReadRecord::Form form, std::u16string_view name,
+                         std::u16string_view key, std::u16string_view defaultValue,
+                         int32_t defaultNumber, std::u16string_view extra);
+    std::u16string chooseTempDirectory(const std::u16string& base);
+    bool stillReads(const ReadRecord& record);
+    void releaseTempDirectory();
 
     std::shared_ptr<const Tandro::Utilities::IMasterTextReader> masterTexts_;
     CCfgLibBinding& binding_;
@@ -142,14 +171,15 @@ class CConfigStore {
     std::u16string tempFolderPattern_;
     CfgLibSource librarySource_;
 
-    Mutex tempLock_;
-    std::u16string tempDirectory_ GUARDED_BY(tempLock_);
-    std::u16string tempRoot_ GUARDED_BY(tempLock_);
-    std::optional<platform::FileLock> instanceLock_ GUARDED_BY(tempLock_);
+    std::mutex tempLock_;
+    std::u16string tempDirectory_;
+    std::u16string tempRoot_;
+    std::optional<platform::FileLock> instanceLock_;
 
-    // The lock of the record lists (the handler list has its own).
-    mutable Mutex recordLock_;
-    std::unordered_map<const void*, std::vector<ReadRecord>> records_ GUARDED_BY(recordLock_);
+    // Guarded by the binding's lock (see above).
+    std::unordered_map<const void*, std::vector<ReadRecord>> records_;
+    const void* lastObject_ = nullptr;  // whose list lastList_ is
+    std::vector<ReadRecord>* lastList_ = nullptr;
     ConfigHandlerList handlers_;
 };
 

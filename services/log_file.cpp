@@ -59,9 +59,9 @@ bool isErrno(const Error& error, int value) {
 }  // namespace
 
 std::shared_ptr<LogFile> LogFile::forPath(const std::string& path) {
-    static Mutex registryLock;
+    static std::mutex registryLock;
     static std::map<std::string, std::weak_ptr<LogFile>> registry;
-    MutexLock hold(registryLock);
+    std::lock_guard hold(registryLock);
     std::erase_if(registry, [](const auto& entry) { return entry.second.expired(); });
     auto& slot = registry[path];
     if (auto existing = slot.lock()) {
@@ -80,18 +80,18 @@ LogFile::~LogFile() {
 }
 
 void LogFile::setLimits(int64_t maximumSize, bool backup) {
-    MutexLock hold(lock_);
+    std::lock_guard hold(lock_);
     maximumSize_ = maximumSize;
     backup_ = backup;
 }
 
 Status LogFile::open() {
-    MutexLock hold(lock_);
+    std::lock_guard hold(lock_);
     return ensureCurrent();
 }
 
 bool LogFile::rolloverPending() const {
-    MutexLock hold(lock_);
+    std::lock_guard hold(lock_);
     return rolloverPending_;
 }
 
@@ -241,29 +241,30 @@ Status LogFile::noticeTruncation() {
     return {};
 }
 
-std::string LogFile::encode(std::span<const std::u16string> lines) const {
-    std::string bytes;
-    for (const auto& line : lines) {
-        if (unicode_) {
-            appendUtf16Le(bytes, line);
-            appendUtf16Le(bytes, u"\r\n");
-        } else {
-            bytes += text::utf16ToUtf8(line);
-            bytes += "\r\n";
-        }
+// A UTF-16 file takes the block's own bytes on a little-endian machine; no
+// copy is made.
+std::string_view LogFile::encode(std::u16string_view block) {
+    if (unicode_ && std::endian::native == std::endian::little) {
+        return {reinterpret_cast<const char*>(block.data()), block.size() * sizeof(char16_t)};
     }
-    return bytes;
+    encoded_.clear();
+    if (unicode_) {
+        appendUtf16Le(encoded_, block);
+    } else {
+        text::appendUtf16ToUtf8(encoded_, block);
+    }
+    return encoded_;
 }
 
-LogFile::WriteResult LogFile::write(std::span<const std::u16string> lines) {
-    MutexLock hold(lock_);
+LogFile::WriteResult LogFile::write(std::u16string_view block) {
+    std::lock_guard hold(lock_);
     if (auto current = ensureCurrent(); !current) {
         return {current, false};
     }
     if (auto length = noticeTruncation(); !length) {
         return {length, false};
     }
-    const std::string bytes = encode(lines);
+    const std::string_view bytes = encode(block);
     // A write within one page lands whole or not at all, even when the
     // process is killed; one that spans pages is marked first (see
     // repairCutWrite).
@@ -323,7 +324,7 @@ bool LogFile::sizeCheckDue() {
 }
 
 Status LogFile::rollover() {
-    MutexLock hold(lock_);
+    std::lock_guard hold(lock_);
     rolloverPending_ = false;
     if (maximumSize_ <= 0) {
         return {};
@@ -434,18 +435,15 @@ Status LogFile::replaceFrom(uint64_t from, uint64_t size) {
         return out.error();
     }
     std::vector<uint8_t> buffer(kCopyChunk);
-    // Read here, under the lock: the lambda below is analysed on its own.
-    const bool unicode = unicode_;
-    const int source = fd_.get();
     auto copied = [&]() -> Status {
-        if (unicode) {
+        if (unicode_) {
             if (auto mark = io::writeFull(out->get(), std::string_view(kByteOrderMark, 2)); !mark) {
                 return mark;
             }
         }
         for (uint64_t at = from; at < size;) {
             const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, size - at));
-            const auto read = io::readAt(source, std::span(buffer.data(), want), at);
+            const auto read = io::readAt(fd_.get(), std::span(buffer.data(), want), at);
             if (!read) {
                 return read.error();
             }
