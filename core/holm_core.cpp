@@ -321,7 +321,7 @@ void CHolmCore::releaseInterface(int32_t id, HlmPlg::IInterface* object) {
 }
 
 uint32_t CHolmCore::controlReload() {
-    std::lock_guard hold(controlLock_);
+    RecursiveLock hold(controlLock_);
     if (!controlOpen_) {
         return 1;
     }
@@ -348,7 +348,7 @@ void CHolmCore::setEventSink(hostctl::IHostEvents* sink) {
 
 uint32_t CHolmCore::controlTest(const std::u16string& target, const std::u16string& argument,
                                 const std::function<void(const std::u16string&, bool)>& report) {
-    std::lock_guard hold(controlLock_);
+    RecursiveLock hold(controlLock_);
     if (!controlOpen_) {
         return 0;
     }
@@ -417,11 +417,11 @@ uint32_t CHolmCore::runPhases(bool quick, uint32_t& code) {
             ownService_->trimWorkingSet();
         }
         plugins.runTest();
+        // A reload asked for while starting runs now, under the same hold
+        // as the opening (reloadConfig takes the lock again).
+        RecursiveLock hold(controlLock_);
         running_ = true;
-        {
-            std::lock_guard hold(controlLock_);
-            controlOpen_ = true;
-        }
+        controlOpen_ = true;
         if (reloadPending_) {
             reloadPending_ = false;
             reloadConfig();
@@ -435,7 +435,7 @@ uint32_t CHolmCore::stop() {
         util::GenericRunPerformance timing(u"CHolmCore::stop");
         {
             // A request of the host still running ends before the stop begins.
-            std::lock_guard hold(controlLock_);
+            RecursiveLock hold(controlLock_);
             controlOpen_ = false;
         }
         notifyStopping();
@@ -447,6 +447,7 @@ uint32_t CHolmCore::stop() {
         plugins.callAll(Phase::UnLoad, true, CPluginLifecycle::OnFailure::GoOn);
         unloadSecondGeneration();
         plugins.destroyAll();
+        RecursiveLock hold(controlLock_);
         running_ = false;
         return 0;
     } catch (std::exception& exception) {
@@ -556,7 +557,7 @@ void CHolmCore::serviceControl(uint32_t control, uint32_t eventType, void* event
 }
 
 void CHolmCore::reloadConfig() {
-    std::lock_guard hold(controlLock_);
+    RecursiveLock hold(controlLock_);
     try {
         if (!running_) {
             reloadPending_ = true;
