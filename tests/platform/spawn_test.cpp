@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "platform/sessions.h"
@@ -128,6 +129,26 @@ TEST(ProcessTest, AChildNobodyWaitsForIsReapedWhenItEnds) {
         std::this_thread::yield();
     }
     EXPECT_EQ(::kill(pid, 0), -1);
+}
+
+size_t threadsOfThisProcess() {
+    size_t threads = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        (void)entry;
+        ++threads;
+    }
+    return threads;
+}
+
+// One reaper thread serves every child handed over, however many: a thread
+// per child would stay for the life of the process.
+TEST(ProcessTest, ChildrenNobodyWaitsForShareOneReaperThread) {
+    spawnOrFail({"/bin/true"}, quiet()).detach();  // the reaper runs from here on
+    const size_t before = threadsOfThisProcess();
+    for (int i = 0; i < 20; ++i) {
+        spawnOrFail({"/bin/true"}, quiet()).detach();
+    }
+    EXPECT_LE(threadsOfThisProcess(), before);
 }
 
 }  // namespace
