@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "platform/sessions.h"
 #include "support/io_faults.h"
@@ -141,14 +142,25 @@ size_t threadsOfThisProcess() {
 }
 
 // One reaper thread serves every child handed over, however many: a thread
-// per child would stay for the life of the process.
+// per child would stay for the life of the process. The children live until
+// the end of the test, so each one is handed to the reaper (a child that has
+// ended already is reaped at once instead).
 TEST(ProcessTest, ChildrenNobodyWaitsForShareOneReaperThread) {
-    spawnOrFail({"/bin/true"}, quiet()).detach();  // the reaper runs from here on
+    std::vector<pid_t> children;
+    auto handOver = [&] {
+        Process process = spawnOrFail({"/bin/sleep", "600"}, quiet());
+        children.push_back(process.id());
+        process.detach();
+    };
+    handOver();  // the reaper runs from here on
     const size_t before = threadsOfThisProcess();
     for (int i = 0; i < 20; ++i) {
-        spawnOrFail({"/bin/true"}, quiet()).detach();
+        handOver();
     }
     EXPECT_LE(threadsOfThisProcess(), before);
+    for (const pid_t child : children) {
+        ::kill(child, SIGKILL);
+    }
 }
 
 }  // namespace
