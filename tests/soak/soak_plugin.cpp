@@ -144,6 +144,7 @@ class SoakPlugin : public HlmPlg::CHlmPlg {
         if (m_async != nullptr) {
             m_async->unregisterHandler(m_deliveries);
         }
+        ++m_counters["stops"];
         m_counters.write();
         return CHlmPlg::stop();
     }

@@ -88,6 +88,7 @@ class Soak2Plugin final : public HlmPlg::RefCounted<HlmPlg::IHolmPlugin2> {
         if (notifier_ != nullptr) {
             notifier_->unsubscribe(&reloads_);
         }
+        ++counters_["stops"];
         counters_.write();
         log_ = nullptr;
         config_ = nullptr;
