@@ -257,9 +257,11 @@ class Reaper {
             return;
         }
         children_.emplace(pid, std::move(exitFd));
-        if (!thread_.joinable()) {
-            thread_ = std::thread([this] { run(); });
-            thread_.detach();
+        // A detached thread is no longer joinable: a flag, not the thread
+        // object, says whether the one reaper thread runs.
+        if (!started_) {
+            std::thread([this] { run(); }).detach();
+            started_ = true;
         }
     }
 
@@ -290,7 +292,7 @@ class Reaper {
     std::mutex mutex_;
     EpollSet epoll_;
     std::map<pid_t, UniqueFd> children_;
-    std::thread thread_;
+    bool started_ = false;
 };
 
 int signalNumber(ChildSignal signal) {
