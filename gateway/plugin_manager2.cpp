@@ -8,12 +8,12 @@
 #include "common/log_text.h"
 #include "common/utf16.h"
 #include "core/plugin_boundary.h"
-#include "core/plugin_lifecycle.h"
 #include "gateway/legacy_bridge.h"
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/service.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
+#include "security/plugin_library.h"
 
 namespace holm::gateway {
 namespace {
@@ -218,7 +218,7 @@ uint32_t PluginManager2::loadPlugin(const std::u16string& path, const std::strin
         std::lock_guard hold(lock_);
         productDirectory = text::utf16ToUtf8(context_.productDirectory);
     }
-    const auto verified = core::verifyPluginLibrary(file, productDirectory, why);
+    const auto verified = security::verifyPluginLibrary(file, productDirectory, why);
     if (!verified) {
         log(text::format(u"PM2: %s", text::logInsert(text::utf8ToUtf16(why)).c_str()));
         return kNotVerified;
