@@ -62,6 +62,14 @@ Status sync(int fd);
 Status setAttribute(int fd, const char* name, std::string_view value);
 Result<std::string> getAttribute(int fd, const char* name);
 Status removeAttribute(int fd, const char* name);
+// Creates the directory `name` in `directoryFd` (or relative to the current
+// directory for AT_FDCWD, or absolute) with `mode`; an existing entry of that
+// name gives EEXIST.
+Status makeDirectoryAt(int directoryFd, const std::string& name, uint32_t mode);
+// Removes the entry `name` of `directoryFd`: a file (or link), or an empty
+// directory. A missing entry gives ENOENT.
+enum class Remove { File, Directory };
+Status removeAt(int directoryFd, const std::string& name, Remove what = Remove::File);
 // Renames within or across directories of one file system. With
 // `noReplace`, an existing target gives EEXIST.
 Status renameAt(int fromDirectory, const std::string& from, int toDirectory, const std::string& to,

@@ -200,8 +200,9 @@ class KeyLock {
 };
 
 Status checkedMkdir(int parent, const char* name) {
-    if (::mkdirat(parent, name, kDirectoryMode) != 0 && errno != EEXIST) {
-        return errnoFailure(errno, kErrorCantWrite);
+    const Status made = io::makeDirectoryAt(parent, name, kDirectoryMode);
+    if (!made && made.error().errnoValue() != EEXIST) {
+        return errnoFailure(made.error().errnoValue(), kErrorCantWrite);
     }
     return {};
 }
@@ -311,8 +312,9 @@ bool removeDirectory(int parent, const std::string& name, dev_t device) {
         return false;
     }
     const bool emptied = removeContents(directory.get(), device);
-    ::unlinkat(directory.get(), kLockName, 0);
-    return emptied && ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
+    // A lock file left behind makes the directory's removal below fail.
+    (void)io::removeAt(directory.get(), kLockName);
+    return emptied && io::removeAt(parent, name, io::Remove::Directory).ok();
 }
 
 bool removeContents(int directory, dev_t device) {
@@ -326,7 +328,7 @@ bool removeContents(int directory, dev_t device) {
             ::fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISDIR(status.st_mode);
         const bool ok = isDirectory ? removeDirectory(directory, name, device)
-                                    : ::unlinkat(directory, name.c_str(), 0) == 0;
+                                    : io::removeAt(directory, name).ok();
         removed = removed && ok;
     }
     return removed;
@@ -336,8 +338,9 @@ bool removeContents(int directory, dev_t device) {
 // temporary directory) and whose lock, if any, the caller holds.
 void removeDetachedKey(const StoreState& store, int directory, const std::string& name) {
     removeContents(directory, store.device);
-    ::unlinkat(directory, kLockName, 0);
-    ::unlinkat(store.temp.get(), name.c_str(), AT_REMOVEDIR);
+    // What cannot be removed now is a leftover the next sweep takes.
+    (void)io::removeAt(directory, kLockName);
+    (void)io::removeAt(store.temp.get(), name, io::Remove::Directory);
 }
 
 // ---------------------------------------------------------------------------
@@ -388,7 +391,7 @@ void sweepTemporaryDirectory(const StoreState& store) {
         if (S_ISDIR(status.st_mode)) {
             removeDirectory(store.temp.get(), name, store.device);
         } else {
-            ::unlinkat(store.temp.get(), name.c_str(), 0);
+            (void)io::removeAt(store.temp.get(), name);  // tried again at the next sweep
         }
     }
 }
@@ -435,8 +438,9 @@ Status fillNewKey(const StoreState& store, int directory, const std::string& tem
 Result<UniqueFd> createSubkey(const StoreState& store, int parent, std::u16string_view name) {
     const TemporaryUse inUse(store);
     const std::string temporary = "k-" + randomSuffix();
-    if (::mkdirat(store.temp.get(), temporary.c_str(), kDirectoryMode) != 0) {
-        return errnoFailure(errno, kErrorCantWrite);
+    if (const Status made = io::makeDirectoryAt(store.temp.get(), temporary, kDirectoryMode);
+        !made) {
+        return errnoFailure(made.error().errnoValue(), kErrorCantWrite);
     }
     auto directory = detail::openTrustedDirectory(store.temp.get(), temporary);
     const Status filled = directory ? fillNewKey(store, directory->get(), temporary, parent, name)
@@ -515,8 +519,9 @@ Status makeStoreDirectory(const std::filesystem::path& directory) {
     std::filesystem::path partial;
     for (const auto& part : directory) {
         partial /= part;
-        if (::mkdir(partial.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
-            return errnoFailure(errno, kErrorCantWrite);
+        const Status made = io::makeDirectoryAt(AT_FDCWD, partial, kDirectoryMode);
+        if (!made && made.error().errnoValue() != EEXIST) {
+            return errnoFailure(made.error().errnoValue(), kErrorCantWrite);
         }
     }
     return {};
@@ -823,10 +828,11 @@ uint32_t Key::deleteValue(std::u16string_view name) const {
         return locked.windowsError();
     }
     const std::string entry = format::diskName('v', name);
-    if (::unlinkat(directory_.get(), entry.c_str(), 0) != 0) {
-        return (errno == EISDIR || errno == EPERM)
+    if (const Status removed = io::removeAt(directory_.get(), entry); !removed) {
+        const int error = removed.error().errnoValue();
+        return (error == EISDIR || error == EPERM)
                    ? kErrorBadDb
-                   : errnoFailure(errno, kErrorCantWrite).windowsError();
+                   : errnoFailure(error, kErrorCantWrite).windowsError();
     }
     return kErrorSuccess;
 }
