@@ -337,7 +337,7 @@ void PluginManager2::startOne(const ContextRef& context, bool quick) {
         std::unique_lock hold(lock_);
         if (!waitIdle(hold, *context)) {
             hold.unlock();
-            reportEvent(false, 582, {}, context->typeName, kBusyTimeout);
+            reportEvent(false, core::kMessageStartFailed, {}, context->typeName, kBusyTimeout);
             return;
         }
         if (context->state != kLoaded || !listed(*context)) {
@@ -355,12 +355,12 @@ void PluginManager2::startOne(const ContextRef& context, bool quick) {
             .value_or(kInitException);
     if (result == 0) {
         noteState(context->typeName, hostctl::PluginState::Started);
-        reportEvent(true, 581, {}, context->typeName, 0);
+        reportEvent(true, core::kMessageStartSucceeded, {}, context->typeName, 0);
     } else {
         if (core::PluginStatusBoard* board = statusBoard()) {
             board->startFailed(2, text::utf8ToUtf16(context->typeName), result);
         }
-        reportEvent(false, 582, {}, context->typeName, result);
+        reportEvent(false, core::kMessageStartFailed, {}, context->typeName, result);
     }
     finishCall(*context, result == 0 ? kStarted : kLoaded);
 }
@@ -375,7 +375,7 @@ void PluginManager2::startedOne(const ContextRef& context) {
     HlmPlg::IHolmPlugin2* root = context->root.get();
     (void)core::callPlugin(context->reporting, placeOf(context->displayName, u"onStarted"),
                            core::calleeOf(root), [root] { root->onStarted(); });
-    reportEvent(true, 581, {}, context->typeName, 0);
+    reportEvent(true, core::kMessageStartSucceeded, {}, context->typeName, 0);
 }
 
 void PluginManager2::stop() {
