@@ -4,6 +4,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "common/decimal.h"
 #include "common/format.h"
 #include "common/utf16.h"
 #include "platform/errors.h"
@@ -77,16 +78,8 @@ std::vector<std::u16string> splitDefault(std::u16string_view text, std::u16strin
 }
 
 // A number recorded as decimal text ("%d"); 0 for anything else.
-int32_t recordedNumber(std::u16string_view text) {
-    int64_t value = 0;
-    bool negative = !text.empty() && text.front() == u'-';
-    for (char16_t c : text.substr(negative ? 1 : 0)) {
-        if (c < u'0' || c > u'9' || value > (int64_t{1} << 32)) {
-            return 0;
-        }
-        value = value * 10 + (c - u'0');
-    }
-    return static_cast<int32_t>(static_cast<uint32_t>(negative ? -value : value));
+int32_t recordedNumber(std::u16string_view recorded) {
+    return text::isPrintedDecimal(recorded) ? text::readDecimal(recorded) : 0;
 }
 
 std::u16string joined(const std::vector<std::u16string>& items) {
