@@ -266,14 +266,14 @@ uint32_t PluginManager2::loadPlugin(const std::u16string& path, const std::strin
     }
     context->root.reset(root);
     availableAfterInit_ = false;
-    const auto initialised =
+    const auto initialized =
         core::callPlugin(context->reporting, placeOf(context->displayName, u"init"),
                          core::calleeOf(root), [&] { return root->init(this); });
-    if (!initialised) {
+    if (!initialized) {
         return kInitException;
     }
-    if (*initialised != 0) {
-        return *initialised;
+    if (*initialized != 0) {
+        return *initialized;
     }
     {
         std::lock_guard hold(lock_);

@@ -15,7 +15,8 @@ std::optional<VerifiedFile> verifyPluginLibrary(const std::string& path,
     selftestContext.productDirectory = productDirectory;
     selftestContext.role = FileRole::Plugin;
     selftestContext.isLoaded = std::move(isLoaded);
-    VerifiedFile verified = selftest(path, false, false, selftestContext);
+    VerifiedFile verified =
+        selftest(path, UnsignedFiles::Refuse, LoadedFiles::Accept, selftestContext);
     if (!verified.passed()) {
         why = verified.message();
         return std::nullopt;

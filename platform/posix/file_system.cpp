@@ -15,6 +15,7 @@
 #include <set>
 #include <string_view>
 
+#include "common/path_parts.h"
 #include "platform/errors.h"
 #include "platform/io.h"
 
@@ -177,9 +178,7 @@ Error openPathError(const std::string& path, const Error& error) {
     if (error.errnoValue() != ENOENT) {
         return error;
     }
-    const size_t slash = path.find_last_of('/');
-    const std::string parent =
-        slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    const std::string parent(text::directoryOf(path));
     return isDirectory(parent) ? error : Error::windows(WinError::kPathNotFound, ENOENT);
 }
 

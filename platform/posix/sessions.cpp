@@ -1,4 +1,5 @@
 #include "platform/sessions.h"
+#include "common/path_parts.h"
 #include "platform/posix/proc_file.h"
 #include "platform/unique_handle.h"
 
@@ -198,7 +199,7 @@ std::string processImageName(uint32_t pid) {
     const ssize_t length = ::readlink((base + "/exe").c_str(), target, sizeof target);
     if (length > 0 && static_cast<size_t>(length) < sizeof target) {
         std::string path(target, static_cast<size_t>(length));
-        return path.substr(path.find_last_of('/') + 1);
+        return std::string(text::fileNameOf(path));
     }
     std::string name = readWholeFile((base + "/comm").c_str());
     while (!name.empty() && name.back() == '\n') {
