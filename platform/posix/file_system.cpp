@@ -16,8 +16,10 @@
 #include <string_view>
 
 #include "common/path_parts.h"
+#include "platform/directory_listing.h"
 #include "platform/errors.h"
 #include "platform/io.h"
+#include "platform/posix/directory_stream.h"
 
 namespace holm::platform {
 namespace {
@@ -125,26 +127,6 @@ Result<UniqueFd> openForReading(const std::string& path) {
 // Directories
 
 namespace {
-
-struct DirTraits {
-    using Handle = DIR*;
-    static constexpr DIR* invalid() noexcept { return nullptr; }
-    static void close(DIR* stream) noexcept { ::closedir(stream); }
-};
-using UniqueDir = UniqueHandle<DirTraits>;
-
-// A directory stream over `fd`, which the stream then owns. An invalid `fd`
-// gives an invalid stream with errno as the failed open left it.
-UniqueDir streamOver(UniqueFd fd) {
-    if (!fd) {
-        return {};
-    }
-    UniqueDir stream(::fdopendir(fd.get()));
-    if (stream) {
-        fd.release();
-    }
-    return stream;
-}
 
 bool isDotOrDotDot(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
@@ -659,6 +641,21 @@ Status removeTreeSafely(const std::string& path, std::vector<std::string>* skipp
         return errno == ENOENT ? Status() : Status(Error::fromErrno(errno));
     }
     return TreeRemover(skipped).removeTree(parentFd.get(), name, std::string(trimmed));
+}
+
+Result<std::vector<std::string>> entryNamesAt(int directoryFd) {
+    UniqueDir stream =
+        streamOver(UniqueFd(::openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    if (!stream) {
+        return lastSystemError();
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(stream.get())) {
+        if (!isDotOrDotDot(entry->d_name)) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    return names;
 }
 
 }  // namespace holm::platform

@@ -1,5 +1,6 @@
 #include "platform/sessions.h"
 #include "common/path_parts.h"
+#include "platform/posix/directory_stream.h"
 #include "platform/posix/proc_file.h"
 #include "platform/unique_handle.h"
 
@@ -165,7 +166,7 @@ std::optional<ProcessOwner> processOwner(uint32_t pid) {
 
 std::vector<uint32_t> runningProcessIds() {
     std::vector<uint32_t> ids;
-    std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir("/proc"), ::closedir);
+    const UniqueDir directory(::opendir("/proc"));
     if (!directory) {
         return ids;
     }

@@ -3,7 +3,6 @@
 // symbolic links.
 #include "registry/registry.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,6 +14,7 @@
 #include <random>
 
 #include "platform/atomic_file.h"
+#include "platform/directory_listing.h"
 #include "platform/io.h"
 #include "registry/posix/registry_internal.h"
 #include "registry/registry_format.h"
@@ -613,19 +613,16 @@ Result<UniqueFd> openTrustedDirectory(int parent, const std::string& name) {
 
 // Lists a key directory's entry names of one kind.
 Result<std::vector<std::string>> listEntries(int directory, bool (*select)(std::string_view)) {
-    UniqueFd listing(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    DIR* stream = listing ? ::fdopendir(listing.get()) : nullptr;
-    if (!stream) {
-        return errnoFailure(errno, kErrorCantRead);
+    auto entries = entryNamesAt(directory);
+    if (!entries) {
+        return errnoFailure(entries.error().errnoValue(), kErrorCantRead);
     }
-    listing.release();
     std::vector<std::string> names;
-    while (dirent* entry = ::readdir(stream)) {
-        if (select(entry->d_name)) {
-            names.emplace_back(entry->d_name);
+    for (std::string& name : *entries) {
+        if (select(name)) {
+            names.push_back(std::move(name));
         }
     }
-    ::closedir(stream);
     if (isDeleted(directory)) {
         return failure(kErrorKeyDeleted);
     }
