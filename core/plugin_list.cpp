@@ -359,7 +359,6 @@ bool PluginList::loadXml(std::string_view content, const std::u16string& path) {
         return false;
     }
     tree_ = std::move(tree);
-    fileName_ = path;
     open_ = true;
     return true;
 }
