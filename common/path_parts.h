@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 namespace holm::text {
 
@@ -39,29 +41,28 @@ constexpr std::basic_string_view<Char> directoryWithSlashOf(std::basic_string_vi
 
 }  // namespace detail
 
+// The functions take any narrow or UTF-16 text (a string, a view, a literal)
+// and give a view into it.
+template <typename Text>
+using CharOf = std::remove_cvref_t<decltype(std::declval<const Text&>()[0])>;
+
 // What follows the last '/' of `path` (all of it when it has none).
-constexpr std::string_view fileNameOf(std::string_view path) {
-    return detail::fileNameOf(path);
-}
-constexpr std::u16string_view fileNameOf(std::u16string_view path) {
-    return detail::fileNameOf(path);
+template <typename Text>
+constexpr std::basic_string_view<CharOf<Text>> fileNameOf(const Text& path) {
+    return detail::fileNameOf(std::basic_string_view<CharOf<Text>>(path));
 }
 
 // What precedes the last '/' of `path`: "/" for a name in the root, "." when
 // `path` has no '/'.
-constexpr std::string_view directoryOf(std::string_view path) {
-    return detail::directoryOf(path);
-}
-constexpr std::u16string_view directoryOf(std::u16string_view path) {
-    return detail::directoryOf(path);
+template <typename Text>
+constexpr std::basic_string_view<CharOf<Text>> directoryOf(const Text& path) {
+    return detail::directoryOf(std::basic_string_view<CharOf<Text>>(path));
 }
 
 // `path` up to and including its last '/', "./" when it has none.
-constexpr std::string_view directoryWithSlashOf(std::string_view path) {
-    return detail::directoryWithSlashOf(path);
-}
-constexpr std::u16string_view directoryWithSlashOf(std::u16string_view path) {
-    return detail::directoryWithSlashOf(path);
+template <typename Text>
+constexpr std::basic_string_view<CharOf<Text>> directoryWithSlashOf(const Text& path) {
+    return detail::directoryWithSlashOf(std::basic_string_view<CharOf<Text>>(path));
 }
 
 }  // namespace holm::text
