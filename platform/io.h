@@ -24,8 +24,9 @@ namespace holm::platform::io {
 
 using Deadline = std::chrono::steady_clock::time_point;
 
-// Access and creation of a file to open. Every open adds close-on-exec and
-// refuses a symbolic link at the last step of the name (ELOOP).
+// Access and creation of a file to open. Every open adds close-on-exec and,
+// unless `followLink`, refuses a symbolic link at the last step of the name
+// (ELOOP).
 enum class Access { Read, Write, ReadWrite };
 struct OpenOptions {
     Access access = Access::Read;
@@ -34,6 +35,7 @@ struct OpenOptions {
     bool directory = false;    // only a directory opens (ENOTDIR otherwise)
     bool nonBlocking = false;  // never block on a FIFO or device at open and read
     bool append = false;       // every write goes to the end of the file
+    bool followLink = false;   // a symbolic link at the last step is followed
     uint32_t mode = 0644;
 };
 

@@ -132,10 +132,11 @@ Result<FileReplacement> FileReplacement::begin(const std::string& path,
         return Error::fromErrno(EISDIR);
     }
     // The directory itself may be reached through links; the file is not.
-    UniqueFd directory(::open(directoryPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!directory) {
-        return lastSystemError();
+    auto opened = io::open(directoryPath, {.directory = true, .followLink = true});
+    if (!opened) {
+        return opened.error();
     }
+    UniqueFd directory = std::move(*opened);
     sweepLeftovers(directory.get(), name);
     return begin(directory.get(), temporaryNameFor(name), directory.get(), name, options);
 }

@@ -109,11 +109,8 @@ ChangeNotifierLimits changeNotifierLimits() {
 
 std::vector<std::string> subdirectoryNames(const std::string& path) {
     std::vector<std::string> names;
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) {
-        return names;
-    }
-    const UniqueDir dir = streamOver(std::move(fd));
+    const UniqueDir dir =
+        streamOver(io::open(path, {.directory = true, .followLink = true}).valueOr({}));
     if (!dir) {
         return names;
     }

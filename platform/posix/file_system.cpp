@@ -344,10 +344,10 @@ namespace {
 // The entries of `directory` whose names `select` accepts.
 template <typename Select>
 Result<std::vector<DirectoryEntry>> enumerateSelected(const std::string& directory, Select select) {
-    UniqueDir stream =
-        streamOver(UniqueFd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    auto opened = io::open(directory, {.directory = true, .followLink = true});
+    UniqueDir stream = opened ? streamOver(std::move(*opened)) : UniqueDir();
     if (!stream) {
-        const int error = errno;
+        const int error = opened ? errno : opened.error().errnoValue();
         return error == ENOENT || error == ENOTDIR ? Error::windows(WinError::kPathNotFound, error)
                                                    : Error::fromErrno(error);
     }
@@ -636,10 +636,11 @@ Status removeTreeSafely(const std::string& path, std::vector<std::string>* skipp
     if (name.empty() || name == "." || name == "..") {
         return Error::fromErrno(EINVAL);  // "", "/", "x/." and the like
     }
-    UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!parentFd) {
-        return errno == ENOENT ? Status() : Status(Error::fromErrno(errno));
+    auto opened = io::open(parent, {.directory = true, .followLink = true});
+    if (!opened) {
+        return opened.error().errnoValue() == ENOENT ? Status() : Status(opened.error());
     }
+    const UniqueFd parentFd = std::move(*opened);
     return TreeRemover(skipped).removeTree(parentFd.get(), name, std::string(trimmed));
 }
 

@@ -41,7 +41,7 @@ constexpr SystemCalls kRealSystemCalls{realOpenat, ::read,        ::pread,   ::w
 std::atomic<const SystemCalls*> inForce{&kRealSystemCalls};
 
 int openFlags(const OpenOptions& options) {
-    int flags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
+    int flags = O_CLOEXEC | O_NOCTTY | (options.followLink ? 0 : O_NOFOLLOW);
     switch (options.access) {
         case Access::Read:
             flags |= O_RDONLY;

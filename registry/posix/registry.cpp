@@ -659,9 +659,13 @@ Result<std::shared_ptr<StoreState>> openStore(const std::filesystem::path& direc
     }
     auto state = std::make_shared<StoreState>();
     state->directory = directory;
-    state->root.reset(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    auto root = io::open(directory, {.directory = true, .followLink = true});
+    if (!root) {
+        return errnoFailure(root.error().errnoValue(), kErrorCantRead);
+    }
+    state->root = std::move(*root);
     struct stat status {};
-    if (!state->root || ::fstat(state->root.get(), &status) != 0) {
+    if (::fstat(state->root.get(), &status) != 0) {
         return errnoFailure(errno, kErrorCantRead);
     }
     if (!isTrusted(status)) {

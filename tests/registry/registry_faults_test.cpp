@@ -150,6 +150,13 @@ TEST_F(RegistryFaultTest, FailedDirectoryCreationAndRemovalAreReportedAndChangeN
         EXPECT_EQ(deleteKeyTree(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Doomed"),
                   WinError::kIoDevice);
     }
+    {
+        // Opening the store is reached too.
+        holm::test::InjectedFaults faults;
+        faults.failOpen(EMFILE, storeDir().string());
+        Store again;
+        EXPECT_EQ(Store::open(storeDir(), again), WinError::kTooManyOpenFiles);
+    }
     Key doomed;
     ASSERT_EQ(Key::open(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Doomed", doomed),
               kErrorSuccess);
