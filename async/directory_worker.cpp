@@ -1,13 +1,12 @@
 #include "async/directory_worker.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <utility>
 
 #include "common/utf16.h"
-#include "platform/epoll_set.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 
@@ -86,7 +85,7 @@ bool CAsyncImplObjectDirectory::attach(CHlmPlgAsyncElem& added) {
 }
 
 bool CAsyncImplObjectDirectory::attachLocked(Element& element) {
-    std::lock_guard lock(watchLock_);
+    MutexLock lock(watchLock_);
     if (!notifier_) {
         auto notifier = std::make_unique<platform::ChangeNotifier>();
         if (!notifier->valid()) {
@@ -131,7 +130,7 @@ bool CAsyncImplObjectDirectory::attachLocked(Element& element) {
 
 void CAsyncImplObjectDirectory::detach(CHlmPlgAsyncElem& removed) {
     auto& element = static_cast<Element&>(removed);
-    std::lock_guard lock(watchLock_);
+    MutexLock lock(watchLock_);
     const bool subtree = element.subtree && !element.isFile();
     auto found = keys_.find(keyNameOf(keyDirectoryOf(element), subtree));
     if (found == keys_.end()) {
@@ -213,7 +212,7 @@ void CAsyncImplObjectDirectory::limitReached(Key& key) {
 void CAsyncImplObjectDirectory::flushLog() {
     std::vector<std::string> lines;
     {
-        std::lock_guard lock(watchLock_);
+        MutexLock lock(watchLock_);
         lines.swap(pendingLog_);
     }
     for (const std::string& line : lines) {
@@ -305,7 +304,7 @@ void CAsyncImplObjectDirectory::backOff(std::chrono::steady_clock::time_point no
 void CAsyncImplObjectDirectory::select(Element* element, std::unordered_set<Element*>& seen,
                                        Selection& selected) {
     if (seen.insert(element).second) {
-        lifetimes_.acquire(element);
+        lifetimes().acquire(element);
         selected.push_back(element);
     }
 }
@@ -392,83 +391,77 @@ void CAsyncImplObjectDirectory::handle(const platform::ChangeEvent& event,
     }
 }
 
-uint32_t CAsyncImplObjectDirectory::run(HlmPlg::IStopEvent* stop) {
-    markDispatcherThread();
-    platform::EpollSet epoll;
-    if (!epoll.valid() || !epoll.add(stop->getDescriptor(), kStopKey) ||
-        !epoll.add(wake_.descriptor(), kWakeKey)) {
-        return 1;  // a worker that cannot wait ends; its elements stay registered
+// One run: the notifier joins its set once the first registration has made
+// it (it is then kept for the worker's life); a retry that backed off sets
+// the deadline of the wait.
+class CAsyncImplObjectDirectory::Run final : public WaitLoopRun {
+  public:
+    explicit Run(CAsyncImplObjectDirectory& worker) : worker_(worker) {}
+
+    std::optional<Deadline> beforeWait(platform::WaitSet& waits, bool woken,
+                                       HlmPlg::IStopEvent& stop) override {
+        (void)woken;
+        (void)stop;
+        MutexLock lock(worker_.watchLock_);
+        if (notifier_ == nullptr && worker_.notifier_ &&
+            waits.add(worker_.notifier_->descriptor(), kNotifierKey).ok()) {
+            notifier_ = worker_.notifier_.get();
+        }
+        if (!worker_.incomplete_.empty() && worker_.retryDelay_.count() > 0) {
+            return worker_.retryAt_;  // the retry that backed off is due then
+        }
+        return Deadline::max();
     }
-    platform::ChangeNotifier* notifier = nullptr;
-    std::array<uint64_t, 4> ready{};
-    std::vector<platform::ChangeEvent> events;
-    std::unordered_set<Element*> seen;
-    for (;;) {
-        if (notifier == nullptr) {
-            // The notifier is made by the first registration and kept for
-            // the worker's life.
-            std::lock_guard lock(watchLock_);
-            if (notifier_ && epoll.add(notifier_->descriptor(), kNotifierKey)) {
-                notifier = notifier_.get();
-            }
-        }
-        platform::EpollSet::Deadline deadline = platform::EpollSet::Deadline::max();
-        {
-            std::lock_guard lock(watchLock_);
-            if (!incomplete_.empty() && retryDelay_.count() > 0) {
-                deadline = retryAt_;  // the retry that backed off is due then
-            }
-        }
-        const int count = epoll.wait(ready, deadline);
-        if (count < 0) {
-            return 1;
-        }
-        if (stopIsReady(ready, count)) {
-            return 0;  // before anything is taken in: it is left to the next run
-        }
-        bool changed = false;
-        for (int i = 0; i < count; ++i) {
-            const uint64_t key = ready[static_cast<size_t>(i)];
-            if (key == kWakeKey) {
-                // Reset before looking: a change made after this sets it again.
-                wake_.reset();
-            }
-            changed = changed || key == kNotifierKey;
-        }
-        events.clear();
-        if (changed && !notifier->read(events)) {
-            return 1;
+
+    bool handle(Keys ready, bool woken) override {
+        (void)woken;
+        events_.clear();
+        if (platform::containsKey(ready, kNotifierKey) && !notifier_->read(events_)) {
+            return false;
         }
         Selection files;
         Selection directories;
         {
-            std::lock_guard lock(watchLock_);
-            seen.clear();
-            for (const platform::ChangeEvent& event : events) {
-                handle(event, seen, files, directories);
+            MutexLock lock(worker_.watchLock_);
+            seen_.clear();
+            for (const platform::ChangeEvent& event : events_) {
+                worker_.handle(event, seen_, files, directories);
             }
             // After the events: a subtree that overflowed is walked again
             // before its elements hear of it.
-            retryIncomplete();
+            worker_.retryIncomplete();
         }
-        flushLog();
-        deliverAll(files);
-        deliverAll(directories);
+        worker_.flushLog();
+        worker_.deliverAll(files);
+        worker_.deliverAll(directories);
+        return true;
     }
+
+  private:
+    CAsyncImplObjectDirectory& worker_;
+    // Joined this run's set; the notifier lives as long as the worker.
+    platform::ChangeNotifier* notifier_ = nullptr;
+    std::vector<platform::ChangeEvent> events_;
+    std::unordered_set<Element*> seen_;
+};
+
+uint32_t CAsyncImplObjectDirectory::run(HlmPlg::IStopEvent* stop) {
+    Run run(*this);
+    return waitLoop(*stop, run);
 }
 
 size_t CAsyncImplObjectDirectory::keyCount() {
-    std::lock_guard lock(watchLock_);
+    MutexLock lock(watchLock_);
     return keys_.size();
 }
 
 size_t CAsyncImplObjectDirectory::kernelWatchCount() {
-    std::lock_guard lock(watchLock_);
+    MutexLock lock(watchLock_);
     return kernel_.size();
 }
 
 size_t CAsyncImplObjectDirectory::incompleteKeyCount() {
-    std::lock_guard lock(watchLock_);
+    MutexLock lock(watchLock_);
     return incomplete_.size();
 }
 

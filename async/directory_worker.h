@@ -33,7 +33,6 @@
 #include <cstddef>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -41,6 +40,7 @@
 #include <vector>
 
 #include "async/worker.h"
+#include "common/mutex.h"
 #include "platform/change_notifier.h"
 
 namespace holm::async {
@@ -55,13 +55,9 @@ class CAsyncImplObjectDirectory final : public CAsyncImplObject {
 
     // Diagnostics and tests: distinct keys, kernel watches, keys waiting
     // for a retry.
-    size_t keyCount();
-    size_t kernelWatchCount();
-    size_t incompleteKeyCount();
-
-  protected:
-    bool attach(CHlmPlgAsyncElem& element) override;
-    void detach(CHlmPlgAsyncElem& element) override;
+    size_t keyCount() EXCLUDES(watchLock_);
+    size_t kernelWatchCount() EXCLUDES(watchLock_);
+    size_t incompleteKeyCount() EXCLUDES(watchLock_);
 
   private:
     using Element = CHlmPlgAsyncElemDirectoryOrFile;
@@ -81,35 +77,43 @@ class CAsyncImplObjectDirectory final : public CAsyncImplObject {
         std::vector<Key*> owners;
     };
     using Selection = std::vector<CHlmPlgAsyncElem*>;
+    // One run of the wait loop.
+    class Run;
+    // Each key's watches are made and dropped as its elements come and go.
+    bool attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
+    void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
 
-    bool attachLocked(Element& element);
-    bool watchKey(Key& key);
-    void limitReached(Key& key);
-    void backOff(std::chrono::steady_clock::time_point now);
-    void flushLog();
-    void walkSubtree(Key& key, const std::string& top);
-    int addWatch(Key& key, const std::string& path, bool followLink);
-    void dropWatch(Key& key, int watch);
-    void watchEnded(int watch);
-    void retryIncomplete();
+    bool attachLocked(Element& element) EXCLUDES(watchLock_);
+    bool watchKey(Key& key) REQUIRES(watchLock_);
+    void limitReached(Key& key) REQUIRES(watchLock_);
+    void backOff(std::chrono::steady_clock::time_point now) REQUIRES(watchLock_);
+    void flushLog() EXCLUDES(watchLock_);
+    void walkSubtree(Key& key, const std::string& top) REQUIRES(watchLock_);
+    int addWatch(Key& key, const std::string& path, bool followLink) REQUIRES(watchLock_);
+    void dropWatch(Key& key, int watch) REQUIRES(watchLock_);
+    void watchEnded(int watch) REQUIRES(watchLock_);
+    void retryIncomplete() REQUIRES(watchLock_);
     void handle(const platform::ChangeEvent& event, std::unordered_set<Element*>& seen,
-                Selection& files, Selection& directories);
-    void selectDirectories(const Key& key, std::unordered_set<Element*>& seen, Selection& selected);
-    void selectEverything(std::unordered_set<Element*>& seen, Selection& selected);
+                Selection& files, Selection& directories) REQUIRES(watchLock_);
+    void selectDirectories(const Key& key, std::unordered_set<Element*>& seen, Selection& selected)
+        REQUIRES(watchLock_);
+    void selectEverything(std::unordered_set<Element*>& seen, Selection& selected)
+        REQUIRES(watchLock_);
     void select(Element* element, std::unordered_set<Element*>& seen, Selection& selected);
 
-    std::mutex watchLock_;
-    std::unique_ptr<platform::ChangeNotifier> notifier_;
-    std::map<std::string, Key> keys_;  // by "<directory>;<0|1>"
-    std::unordered_map<int, KernelWatch> kernel_;
-    std::set<Key*> incomplete_;
-    int refusal_ = 0;        // errno of the last kernel watch refused
-    bool limitHit_ = false;  // a kernel limit refused a watch since the last look
-    std::chrono::steady_clock::time_point retryAt_{};
-    std::chrono::seconds retryDelay_{0};
-    std::vector<std::string> pendingLog_;
+    Mutex watchLock_;
+    std::unique_ptr<platform::ChangeNotifier> notifier_ GUARDED_BY(watchLock_);
+    std::map<std::string, Key> keys_ GUARDED_BY(watchLock_);  // by "<directory>;<0|1>"
+    std::unordered_map<int, KernelWatch> kernel_ GUARDED_BY(watchLock_);
+    std::set<Key*> incomplete_ GUARDED_BY(watchLock_);
+    int refusal_ GUARDED_BY(watchLock_) = 0;  // errno of the last kernel watch refused
+    // A kernel limit refused a watch since the last look.
+    bool limitHit_ GUARDED_BY(watchLock_) = false;
+    std::chrono::steady_clock::time_point retryAt_ GUARDED_BY(watchLock_){};
+    std::chrono::seconds retryDelay_ GUARDED_BY(watchLock_){0};
+    std::vector<std::string> pendingLog_ GUARDED_BY(watchLock_);
     // Directory elements by A-Z folded path, one index per subtree flag.
-    std::multimap<std::string, Element*> directories_[2];
+    std::multimap<std::string, Element*> directories_[2] GUARDED_BY(watchLock_);
 };
 
 }  // namespace holm::async

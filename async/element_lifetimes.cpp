@@ -34,7 +34,7 @@ void AsyncOwner::setHandler(HlmPlg::IAsyncHandler* handler) {
 ElementLifetimes::~ElementLifetimes() = default;
 
 CHlmPlgAsyncElem* ElementLifetimes::adopt(std::unique_ptr<CHlmPlgAsyncElem> element) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     CHlmPlgAsyncElem* raw = element.get();
     raw->serial = nextSerial_++;
     live_.emplace(raw, std::move(element));
@@ -42,7 +42,7 @@ CHlmPlgAsyncElem* ElementLifetimes::adopt(std::unique_ptr<CHlmPlgAsyncElem> elem
 }
 
 CHlmPlgAsyncElem* ElementLifetimes::claim(HlmPlg::IAsyncEvent* event, const void* canceller) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto found = live_.find(static_cast<const void*>(event));
     if (found == live_.end() || found->second->doomed ||
         found->second->owner->canceller() != canceller) {
@@ -53,48 +53,48 @@ CHlmPlgAsyncElem* ElementLifetimes::claim(HlmPlg::IAsyncEvent* event, const void
 }
 
 bool ElementLifetimes::isLive(HlmPlg::IAsyncEvent* event) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto found = live_.find(static_cast<const void*>(event));
     return found != live_.end() && !found->second->doomed;
 }
 
 void ElementLifetimes::unclaim(CHlmPlgAsyncElem* element) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (--element->inUse == 0 && element->doomed) {
         destroyLocked(element);
     }
-    changed_.notify_all();
+    changed_.notifyAll();
 }
 
 void ElementLifetimes::acquire(CHlmPlgAsyncElem* element) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++element->inUse;
     ++inFlight_;
-    changed_.notify_all();
+    changed_.notifyAll();
 }
 
 void ElementLifetimes::release(CHlmPlgAsyncElem* element) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     --inFlight_;
     if (--element->inUse == 0 && element->doomed) {
         destroyLocked(element);
     }
-    changed_.notify_all();
+    changed_.notifyAll();
 }
 
 void ElementLifetimes::retire(const std::vector<CHlmPlgAsyncElem*>& elements, bool wait) {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     retireLocked(lock, elements, wait);
 }
 
 void ElementLifetimes::retireClaimed(CHlmPlgAsyncElem* element, bool wait) {
-    std::unique_lock lock(mutex_);
+    MutexLock lock(mutex_);
     --element->inUse;
     retireLocked(lock, {element}, wait);
 }
 
-void ElementLifetimes::retireLocked(std::unique_lock<std::mutex>& lock,
-                                    const std::vector<CHlmPlgAsyncElem*>& elements, bool wait) {
+void ElementLifetimes::retireLocked(MutexLock& lock, const std::vector<CHlmPlgAsyncElem*>& elements,
+                                    bool wait) {
     std::vector<std::pair<const void*, uint64_t>> pending;
     for (CHlmPlgAsyncElem* element : elements) {
         element->doomed = true;
@@ -107,26 +107,36 @@ void ElementLifetimes::retireLocked(std::unique_lock<std::mutex>& lock,
     if (!wait) {
         return;
     }
-    changed_.wait(lock, [&] {
-        for (const auto& [address, serial] : pending) {
-            auto found = live_.find(address);
-            if (found != live_.end() && found->second->serial == serial) {
-                return false;
-            }
+    while (anyAlive(pending)) {
+        changed_.wait(lock);
+    }
+}
+
+bool ElementLifetimes::anyAlive(
+    const std::vector<std::pair<const void*, uint64_t>>& pending) const {
+    for (const auto& [address, serial] : pending) {
+        auto found = live_.find(address);
+        if (found != live_.end() && found->second->serial == serial) {
+            return true;
         }
-        return true;
-    });
+    }
+    return false;
 }
 
 int64_t ElementLifetimes::deliveriesInFlight() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return inFlight_;
 }
 
 bool ElementLifetimes::waitForDeliveriesInFlight(int64_t count,
                                                  std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_until(lock, deadline, [&] { return inFlight_ >= count; });
+    MutexLock lock(mutex_);
+    while (inFlight_ < count) {
+        if (!changed_.waitUntil(lock, deadline)) {
+            return inFlight_ >= count;
+        }
+    }
+    return true;
 }
 
 void ElementLifetimes::destroyLocked(CHlmPlgAsyncElem* element) {

@@ -1,9 +1,8 @@
 #include "async/event_worker.h"
 
-#include <array>
+#include <optional>
 #include <vector>
 
-#include "platform/epoll_set.h"
 #include "platform/errors.h"
 #include "platform/named_event.h"
 
@@ -26,7 +25,7 @@ CAsyncImplObjectEvent::~CAsyncImplObjectEvent() {
 
 bool CAsyncImplObjectEvent::attach(CHlmPlgAsyncElem& element) {
     const std::string& fileName = fileNameOf(element);
-    std::lock_guard lock(watchLock_);
+    MutexLock lock(watchLock_);
     auto found = watches_.find(fileName);
     if (found != watches_.end()) {
         ++found->second.users;
@@ -47,7 +46,7 @@ bool CAsyncImplObjectEvent::attach(CHlmPlgAsyncElem& element) {
 }
 
 void CAsyncImplObjectEvent::detach(CHlmPlgAsyncElem& element) {
-    std::lock_guard lock(watchLock_);
+    MutexLock lock(watchLock_);
     auto found = watches_.find(fileNameOf(element));
     if (found != watches_.end() && --found->second.users == 0) {
         namesById_.erase(found->second.id);
@@ -55,77 +54,73 @@ void CAsyncImplObjectEvent::detach(CHlmPlgAsyncElem& element) {
     }
 }
 
-size_t CAsyncImplObjectEvent::watchCount() {
-    std::lock_guard lock(watchLock_);
-    return watches_.size();
-}
+// One run: the FIFOs join its set when the loop is woken, and each that is
+// ready is drained and fired.
+class CAsyncImplObjectEvent::Run final : public WaitLoopRun {
+  public:
+    explicit Run(CAsyncImplObjectEvent& worker) : worker_(worker) {}
+
+    bool begin(platform::WaitSet& waits) override {
+        (void)waits;
+        // A new run has a new set: every open watch joins it.
+        MutexLock lock(worker_.watchLock_);
+        worker_.unsynced_.clear();
+        for (const auto& [id, name] : worker_.namesById_) {
+            worker_.unsynced_.push_back(id);
+        }
+        return true;
+    }
+
+    std::optional<Deadline> beforeWait(platform::WaitSet& waits, bool woken,
+                                       HlmPlg::IStopEvent& stop) override {
+        if (woken) {
+            MutexLock lock(worker_.watchLock_);
+            if (stop.isSet()) {
+                return std::nullopt;  // the watches opened meanwhile are the next run's
+            }
+            worker_.addUnsynced(waits);
+        }
+        return Deadline::max();
+    }
+
+    bool handle(Keys ready, bool woken) override {
+        (void)woken;
+        fired_.clear();
+        {
+            MutexLock lock(worker_.watchLock_);
+            for (const uint64_t key : ready) {
+                auto named = worker_.namesById_.find(key);
+                if (named != worker_.namesById_.end()) {
+                    platform::drainNamedEvent(worker_.watches_.at(named->second).fifo.fd());
+                    fired_.push_back(named->second);
+                }
+            }
+        }
+        for (const std::string& fileName : fired_) {
+            worker_.fire(fileName);
+        }
+        return true;
+    }
+
+  private:
+    CAsyncImplObjectEvent& worker_;
+    std::vector<std::string> fired_;
+};
 
 uint32_t CAsyncImplObjectEvent::run(HlmPlg::IStopEvent* stop) {
-    markDispatcherThread();
-    platform::EpollSet epoll;
-    if (!epoll.valid() || !epoll.add(stop->getDescriptor(), kStopKey) ||
-        !epoll.add(wake_.descriptor(), kWakeKey)) {
-        return 1;  // a worker that cannot wait ends; its elements stay registered
-    }
-    {
-        // A new run has a new set: every open watch joins it.
-        std::lock_guard lock(watchLock_);
-        unsynced_.clear();
-        for (const auto& [id, name] : namesById_) {
-            unsynced_.push_back(id);
-        }
-    }
-    bool sync = true;
-    std::array<uint64_t, 64> ready{};
-    std::vector<std::string> fired;
-    for (;;) {
-        if (sync) {
-            std::lock_guard lock(watchLock_);
-            if (stop->isSet()) {
-                return 0;  // the watches opened meanwhile are the next run's
-            }
-            // Reset before looking: a change made after this sets it again.
-            wake_.reset();
-            addUnsynced(epoll);
-            sync = false;
-        }
-        const int count = epoll.wait(ready);
-        if (count < 0) {
-            return 1;
-        }
-        if (stopIsReady(ready, count)) {
-            return 0;  // before anything is drained: it is left to the next run
-        }
-        fired.clear();
-        {
-            std::lock_guard lock(watchLock_);
-            for (int i = 0; i < count; ++i) {
-                const uint64_t key = ready[static_cast<size_t>(i)];
-                if (key == kWakeKey) {
-                    sync = true;
-                    continue;
-                }
-                auto named = namesById_.find(key);
-                if (named != namesById_.end()) {
-                    platform::drainNamedEvent(watches_.at(named->second).fifo.fd());
-                    fired.push_back(named->second);
-                }
-            }
-        }
-        for (const std::string& fileName : fired) {
-            fire(fileName);
-        }
-    }
+    Run run(*this);
+    return waitLoop(*stop, run);
 }
 
 // Adds the watches opened since the last look. One the kernel refuses
 // (limits) stays pending and is tried again at the next wake; a watch closed
 // meanwhile is skipped (closing its descriptor left the set by itself).
-void CAsyncImplObjectEvent::addUnsynced(platform::EpollSet& epoll) {
+void CAsyncImplObjectEvent::addUnsynced(platform::WaitSet& waits) {
     std::vector<uint64_t> refused;
     for (uint64_t id : unsynced_) {
         auto named = namesById_.find(id);
-        if (named != namesById_.end() && !epoll.add(watches_.at(named->second).fifo.fd(), id)) {
+        if (named != namesById_.end() &&
+            !waits.add(watches_.at(named->second).fifo.fd(), id).ok()) {
             refused.push_back(id);
         }
     }

@@ -1,10 +1,9 @@
 #include "async/registry_worker.h"
 
-#include <array>
+#include <optional>
 #include <utility>
 
 #include "common/utf16.h"
-#include "platform/epoll_set.h"
 #include "platform/errors.h"
 
 namespace holm::async {
@@ -50,14 +49,14 @@ bool CAsyncImplObjectRegistry::openStore() {
 }
 
 bool CAsyncImplObjectRegistry::keyOpens(uint32_t root, std::u16string_view subkey) {
-    std::lock_guard lock(watchLock_);
+    MutexLock lock(watchLock_);
     reg::Key key;
     return openStore() && reg::Key::open(store_, static_cast<reg::Root>(root), subkey, key,
                                          reg::kKeyRead) == reg::kErrorSuccess;
 }
 
 void CAsyncImplObjectRegistry::readStored(CHlmPlgAsyncElemRegistry& element) {
-    std::lock_guard lock(watchLock_);
+    MutexLock lock(watchLock_);
     (void)valueChanged(element);
 }
 
@@ -82,7 +81,7 @@ bool CAsyncImplObjectRegistry::valueChanged(Element& element) {
 
 bool CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
     auto& element = static_cast<Element&>(added);
-    std::lock_guard lock(watchLock_);
+    MutexLock lock(watchLock_);
     if (!openStore()) {
         return false;
     }
@@ -112,7 +111,7 @@ bool CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
 
 void CAsyncImplObjectRegistry::detach(CHlmPlgAsyncElem& removed) {
     auto& element = static_cast<Element&>(removed);
-    std::lock_guard lock(watchLock_);
+    MutexLock lock(watchLock_);
     auto found = records_.find(recordNameOf(element));
     if (found == records_.end()) {
         return;
@@ -155,7 +154,7 @@ void CAsyncImplObjectRegistry::retryUnwatched(Selection& values) {
         unwatched_.erase(record);
         for (Element* element : record->elements) {
             if (element->isValue() && valueChanged(*element)) {
-                lifetimes_.acquire(element);
+                lifetimes().acquire(element);
                 values.push_back(element);
             }
         }
@@ -175,10 +174,10 @@ void CAsyncImplObjectRegistry::fire(Record& record, Selection& keys, Selection& 
     }
     for (Element* element : record.elements) {
         if (!element->isValue()) {
-            lifetimes_.acquire(element);
+            lifetimes().acquire(element);
             keys.push_back(element);
         } else if (valueChanged(*element)) {
-            lifetimes_.acquire(element);
+            lifetimes().acquire(element);
             values.push_back(element);
         }
     }
@@ -187,7 +186,7 @@ void CAsyncImplObjectRegistry::fire(Record& record, Selection& keys, Selection& 
 void CAsyncImplObjectRegistry::dropSessionWatches() {
     std::u16string sid;
     {
-        std::lock_guard lock(sidLock_);
+        MutexLock lock(sidLock_);
         sid = sid_;
     }
     if (sid.empty()) {
@@ -206,84 +205,81 @@ void CAsyncImplObjectRegistry::onSessionLogoff() {
 }
 
 void CAsyncImplObjectRegistry::onSessionLogon(const std::u16string& sid) {
-    std::lock_guard lock(sidLock_);
+    MutexLock lock(sidLock_);
     sid_ = sid;
 }
 
+// One run: the refresh event is a member from the start, the watch set once
+// the first watch has opened it (it is then kept for the worker's life).
+class CAsyncImplObjectRegistry::Run final : public WaitLoopRun {
+  public:
+    explicit Run(CAsyncImplObjectRegistry& worker) : worker_(worker) {}
+
+    bool begin(platform::WaitSet& waits) override {
+        return waits.add(worker_.refresh_.descriptor(), kRefreshKey).ok();
+    }
+
+    std::optional<Deadline> beforeWait(platform::WaitSet& waits, bool woken,
+                                       HlmPlg::IStopEvent& stop) override {
+        (void)woken;
+        (void)stop;
+        if (!waitingOnSet_) {
+            MutexLock lock(worker_.watchLock_);
+            waitingOnSet_ =
+                worker_.watches_.valid() && waits.add(worker_.watches_.fd(), kWatchSetKey).ok();
+        }
+        return Deadline::max();
+    }
+
+    bool handle(Keys ready, bool woken) override {
+        worker_.handle(ready, woken);
+        return true;
+    }
+
+  private:
+    CAsyncImplObjectRegistry& worker_;
+    bool waitingOnSet_ = false;
+};
+
 uint32_t CAsyncImplObjectRegistry::run(HlmPlg::IStopEvent* stop) {
-    markDispatcherThread();
-    platform::EpollSet epoll;
-    if (!epoll.valid() || !epoll.add(stop->getDescriptor(), kStopKey) ||
-        !epoll.add(wake_.descriptor(), kWakeKey) ||
-        !epoll.add(refresh_.descriptor(), kRefreshKey)) {
-        return 1;  // a worker that cannot wait ends; its elements stay registered
-    }
-    bool waitingOnSet = false;
-    std::array<uint64_t, 4> ready{};
-    for (;;) {
-        if (!waitingOnSet) {
-            // The set's instance is opened by the first watch and kept for
-            // the worker's life.
-            std::lock_guard lock(watchLock_);
-            waitingOnSet = watches_.valid() && epoll.add(watches_.fd(), kWatchSetKey);
-        }
-        const int count = epoll.wait(ready);
-        if (count < 0) {
-            return 1;
-        }
-        if (stopIsReady(ready, count)) {
-            return 0;  // before anything is taken in: it is left to the next run
-        }
-        bool changed = false;
-        bool woken = false;
-        bool refresh = false;
-        for (int i = 0; i < count; ++i) {
-            const uint64_t key = ready[static_cast<size_t>(i)];
-            if (key == kWakeKey) {
-                // Reset before looking: a change made after this sets it again.
-                wake_.reset();
-                woken = true;
-            }
-            refresh = refresh || key == kRefreshKey;
-            changed = changed || key == kWatchSetKey;
-        }
-        Selection keys;
-        Selection values;
-        {
-            std::lock_guard lock(watchLock_);
-            if (changed) {
-                const std::vector<uint64_t> fired = watches_.consume();
-                woken = woken || !fired.empty();
-                for (uint64_t id : fired) {
-                    if (auto found = byWatch_.find(id); found != byWatch_.end()) {
-                        fire(*found->second, keys, values);
-                    }
-                }
-            }
-            // Records without a watch are retried at every wake (a
-            // registration, a change reported, a logoff), before a logoff
-            // closes the session user's: those wait for the next. The set's
-            // own notes (a directory no longer watched) wake nothing.
-            if (woken || refresh) {
-                retryUnwatched(values);
-            }
-            if (refresh) {
-                refresh_.reset();
-                dropSessionWatches();
-            }
-        }
-        deliverAll(values);
-        deliverAll(keys);
-    }
+    Run run(*this);
+    return waitLoop(*stop, run);
 }
 
-size_t CAsyncImplObjectRegistry::recordCount() {
-    std::lock_guard lock(watchLock_);
-    return records_.size();
+void CAsyncImplObjectRegistry::handle(WaitLoopRun::Keys ready, bool woken) {
+    const bool changed = platform::containsKey(ready, kWatchSetKey);
+    const bool refresh = platform::containsKey(ready, kRefreshKey);
+    Selection keys;
+    Selection values;
+    {
+        MutexLock lock(watchLock_);
+        if (changed) {
+            const std::vector<uint64_t> fired = watches_.consume();
+            woken = woken || !fired.empty();
+            for (uint64_t id : fired) {
+                if (auto found = byWatch_.find(id); found != byWatch_.end()) {
+                    fire(*found->second, keys, values);
+                }
+            }
+        }
+        // Records without a watch are retried at every wake (a
+        // registration, a change reported, a logoff), before a logoff
+        // closes the session user's: those wait for the next. The set's
+        // own notes (a directory no longer watched) wake nothing.
+        if (woken || refresh) {
+            retryUnwatched(values);
+        }
+        if (refresh) {
+            refresh_.reset();
+            dropSessionWatches();
+        }
+    }
+    deliverAll(values);
+    deliverAll(keys);
 }
 
 size_t CAsyncImplObjectRegistry::unwatchedRecordCount() {
-    std::lock_guard lock(watchLock_);
+    MutexLock lock(watchLock_);
     return unwatched_.size();
 }
 

@@ -26,13 +26,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "async/worker.h"
+#include "common/mutex.h"
 #include "platform/manual_event.h"
 #include "registry/registry.h"
 #include "registry/registry_watch.h"
@@ -50,20 +50,15 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
     const char16_t* getThreadName() override { return u"AsyncRegistryThread"; }
     uint32_t run(HlmPlg::IStopEvent* stop) override;
     void onSessionLogoff() override;
-    void onSessionLogon(const std::u16string& sid) override;
+    void onSessionLogon(const std::u16string& sid) override EXCLUDES(sidLock_);
 
     // Whether the key opens for reading (registration precondition).
-    bool keyOpens(uint32_t root, std::u16string_view subkey);
+    bool keyOpens(uint32_t root, std::u16string_view subkey) EXCLUDES(watchLock_);
     // Reads the element's value into its stored value (at registration).
-    void readStored(CHlmPlgAsyncElemRegistry& element);
+    void readStored(CHlmPlgAsyncElemRegistry& element) EXCLUDES(watchLock_);
 
-    // Diagnostics and tests: records, and records without a watch.
-    size_t recordCount();
-    size_t unwatchedRecordCount();
-
-  protected:
-    bool attach(CHlmPlgAsyncElem& element) override;
-    void detach(CHlmPlgAsyncElem& element) override;
+    // Records without a watch (tests).
+    size_t unwatchedRecordCount() EXCLUDES(watchLock_);
 
   private:
     using Element = CHlmPlgAsyncElemRegistry;
@@ -76,24 +71,33 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
         std::vector<Element*> elements;
     };
 
-    bool openStore();
-    uint32_t watchRecord(Record& record);
-    void unwatchRecord(Record& record);
-    void retryUnwatched(Selection& values);
-    void dropSessionWatches();
-    void fire(Record& record, Selection& keys, Selection& values);
-    bool valueChanged(Element& element);
+    // One run of the wait loop.
+    class Run;
+    // A record is watched while it has elements.
+    bool attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
+    void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
+
+    bool openStore() REQUIRES(watchLock_);
+    uint32_t watchRecord(Record& record) REQUIRES(watchLock_);
+    void unwatchRecord(Record& record) REQUIRES(watchLock_);
+    void retryUnwatched(Selection& values) REQUIRES(watchLock_);
+    void dropSessionWatches() REQUIRES(watchLock_) EXCLUDES(sidLock_);
+    void fire(Record& record, Selection& keys, Selection& values) REQUIRES(watchLock_);
+    bool valueChanged(Element& element) REQUIRES(watchLock_);
+    // One wait's keys: the records that fired, the retries, a logoff.
+    void handle(WaitLoopRun::Keys ready, bool woken) EXCLUDES(watchLock_);
 
     const std::filesystem::path storeDirectory_;
-    std::mutex watchLock_;
-    platform::registry::Store store_;
-    platform::registry::KeyWatchSet watches_;
-    std::unordered_map<std::string, Record> records_;  // by root, folded subkey, flag
-    std::unordered_map<uint64_t, Record*> byWatch_;
-    std::unordered_set<Record*> unwatched_;  // waiting for a retry
+    Mutex watchLock_ ACQUIRED_BEFORE(sidLock_);
+    platform::registry::Store store_ GUARDED_BY(watchLock_);
+    platform::registry::KeyWatchSet watches_ GUARDED_BY(watchLock_);
+    // By root, folded subkey, flag.
+    std::unordered_map<std::string, Record> records_ GUARDED_BY(watchLock_);
+    std::unordered_map<uint64_t, Record*> byWatch_ GUARDED_BY(watchLock_);
+    std::unordered_set<Record*> unwatched_ GUARDED_BY(watchLock_);  // waiting for a retry
     platform::ManualEvent refresh_;
-    std::mutex sidLock_;
-    std::u16string sid_;
+    Mutex sidLock_;
+    std::u16string sid_ GUARDED_BY(sidLock_);
 };
 
 }  // namespace holm::async

@@ -16,10 +16,10 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "async/plugin_gate.h"
+#include "common/mutex.h"
 #include "hlmplg/thread.h"
 
 namespace holm::async {
@@ -33,12 +33,12 @@ class CThreadImpl final : public HlmPlg::IThread {
 
     bool registerHandler(HlmPlg::IHandler* handler) override;
     bool unregisterHandler(HlmPlg::IHandler* handler) override;
-    bool start(uint32_t unused) override;
-    bool stop() override;
+    bool start(uint32_t unused) override EXCLUDES(control_);
+    bool stop() override EXCLUDES(control_);
     // Sets the stop event without waiting for the body to end; a later
     // stop() collects the thread.
     void requestStop();
-    void* getThreadHandle() override;
+    void* getThreadHandle() override EXCLUDES(control_);
     uint32_t getThreadId() override;
 
   private:
@@ -50,8 +50,8 @@ class CThreadImpl final : public HlmPlg::IThread {
     std::atomic<HlmPlg::IThreadHandler*> handler_{nullptr};
     // What the running thread uses; kept alive by the thread as well.
     const std::shared_ptr<Shared> shared_;
-    std::mutex control_;
-    std::thread thread_;
+    Mutex control_;
+    std::thread thread_ GUARDED_BY(control_);
 };
 
 }  // namespace holm::async

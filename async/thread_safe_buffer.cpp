@@ -1,7 +1,5 @@
 #include "async/thread_safe_buffer.h"
 
-#include <mutex>
-
 #include "platform/process_info.h"
 
 namespace holm::async {
@@ -10,7 +8,7 @@ const char16_t* CThdSafeBufImpl::setThreadText(std::u16string_view text) {
     const uint32_t thread = platform::currentThreadId();
     std::u16string* own = nullptr;
     {
-        std::shared_lock lock(lock_);
+        ReaderLock lock(lock_);
         auto found = texts_.find(thread);
         if (found != texts_.end()) {
             own = found->second.get();
@@ -19,7 +17,7 @@ const char16_t* CThdSafeBufImpl::setThreadText(std::u16string_view text) {
     if (own == nullptr) {
         auto fresh = std::make_unique<std::u16string>();
         own = fresh.get();
-        std::unique_lock lock(lock_);
+        WriterLock lock(lock_);
         texts_[thread] = std::move(fresh);
     }
     own->assign(text);

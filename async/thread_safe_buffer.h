@@ -11,9 +11,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
+
+#include "common/mutex.h"
 
 namespace holm::async {
 
@@ -26,13 +27,13 @@ class CThdSafeBufImpl {
 
     // Stores a copy of `text` as the calling thread's text and returns it
     // (terminated); valid until this thread calls again or the object ends.
-    const char16_t* setThreadText(std::u16string_view text);
+    const char16_t* setThreadText(std::u16string_view text) EXCLUDES(lock_);
 
   private:
-    std::shared_mutex lock_;
+    SharedMutex lock_;
     // Strings are held by pointer, so an insertion for another thread never
     // moves a text that was handed out.
-    std::map<uint32_t, std::unique_ptr<std::u16string>> texts_;
+    std::map<uint32_t, std::unique_ptr<std::u16string>> texts_ GUARDED_BY(lock_);
 };
 
 }  // namespace holm::async

@@ -22,37 +22,32 @@ uint32_t CAsyncImplObjectTime::run(HlmPlg::IStopEvent* stop) {
 // after its one delivery; a periodic element is due when more than its
 // seconds have passed since its time, which is reset after each delivery.
 void CAsyncImplObjectTime::onTick() {
+    const int64_t current = clock_.nowSeconds();
     std::vector<CHlmPlgAsyncElem*> now;
     std::vector<CHlmPlgAsyncElem*> periodic;
-    {
-        const int64_t current = clock_.nowSeconds();
-        std::lock_guard lock(listLock_);
-        for (auto it = list_.begin(); it != list_.end();) {
-            CHlmPlgAsyncElem* element = *it;
-            if (element->kind == ElementKind::Now) {
-                lifetimes_.acquire(element);
-                now.push_back(element);
-                it = list_.erase(it);
-                continue;
-            }
-            if (element->kind == ElementKind::AfterNSec) {
-                const auto seconds = static_cast<CHlmPlgAsyncElemAfterNSec*>(element)->seconds;
-                if (current > element->time + static_cast<int64_t>(seconds)) {
-                    lifetimes_.acquire(element);
-                    periodic.push_back(element);
-                }
-            }
-            ++it;
-        }
+    for (CHlmPlgAsyncElem* element : pickForDelivery([&](const CHlmPlgAsyncElem& element) {
+             if (element.kind == ElementKind::Now) {
+                 return Pick::DeliverAndTake;
+             }
+             if (element.kind == ElementKind::AfterNSec) {
+                 const auto seconds =
+                     static_cast<const CHlmPlgAsyncElemAfterNSec&>(element).seconds;
+                 if (current > element.time + static_cast<int64_t>(seconds)) {
+                     return Pick::Deliver;
+                 }
+             }
+             return Pick::Skip;
+         })) {
+        (element->kind == ElementKind::Now ? now : periodic).push_back(element);
     }
     // Doomed before the delivery: whoever ends the last delivery (this
     // thread, or a cancel waiting for it) destroys it exactly once.
-    lifetimes_.retire(now, false);
+    lifetimes().retire(now, false);
     deliverAll(now);
     for (CHlmPlgAsyncElem* element : periodic) {
         (void)element->owner->deliver(element);
         element->time = clock_.nowSeconds();
-        lifetimes_.release(element);
+        lifetimes().release(element);
     }
 }
 

@@ -5,14 +5,18 @@
 namespace holm::async {
 
 CAsyncImplObject::CAsyncImplObject(PluginCallGate& gate, ElementLifetimes& lifetimes)
-    : lifetimes_(lifetimes), gate_(gate) {}
+    : gate_(gate), lifetimes_(lifetimes) {}
 
 CAsyncImplObject::~CAsyncImplObject() {
     // The derived part is gone by now, so its run must have ended first:
     // derived destructors call stopThread(). This is a second line.
     stopThread();
-    std::vector<CHlmPlgAsyncElem*> left(list_.begin(), list_.end());
-    list_.clear();
+    std::vector<CHlmPlgAsyncElem*> left;
+    {
+        MutexLock lock(listLock_);
+        left.assign(list_.begin(), list_.end());
+        list_.clear();
+    }
     lifetimes_.retire(left, true);
 }
 
@@ -23,15 +27,15 @@ bool CAsyncImplObject::add(CHlmPlgAsyncElem* element) {
     // The start lock is held while appending, so a concurrent cancel cannot
     // find the list empty and stop the thread between the append and the
     // start; appending first lets a new thread see the element at once.
-    std::lock_guard start(startLock_);
+    MutexLock start(startLock_);
     {
-        std::lock_guard lock(listLock_);
+        MutexLock lock(listLock_);
         list_.push_back(element);
     }
     if (!started_) {
         startLocked();
     }
-    wake_.set();
+    wake();
     return true;
 }
 
@@ -55,14 +59,14 @@ std::unique_ptr<CThreadImpl> CAsyncImplObject::takeThreadLocked() {
 bool CAsyncImplObject::remove(CHlmPlgAsyncElem* element) {
     bool found = false;
     {
-        std::lock_guard lock(listLock_);
+        MutexLock lock(listLock_);
         const size_t before = list_.size();
         list_.remove(element);
         found = list_.size() != before;
     }
     if (found) {
         detach(*element);
-        wake_.set();
+        wake();
     }
     return found;
 }
@@ -70,7 +74,7 @@ bool CAsyncImplObject::remove(CHlmPlgAsyncElem* element) {
 std::vector<CHlmPlgAsyncElem*> CAsyncImplObject::removeOwnedBy(const AsyncOwner* owner) {
     std::vector<CHlmPlgAsyncElem*> removed;
     {
-        std::lock_guard lock(listLock_);
+        MutexLock lock(listLock_);
         for (auto it = list_.begin(); it != list_.end();) {
             if ((*it)->owner.get() == owner) {
                 removed.push_back(*it);
@@ -84,7 +88,7 @@ std::vector<CHlmPlgAsyncElem*> CAsyncImplObject::removeOwnedBy(const AsyncOwner*
         detach(*element);
     }
     if (!removed.empty()) {
-        wake_.set();
+        wake();
     }
     return removed;
 }
@@ -92,8 +96,8 @@ std::vector<CHlmPlgAsyncElem*> CAsyncImplObject::removeOwnedBy(const AsyncOwner*
 void CAsyncImplObject::idleIfEmpty() {
     std::unique_ptr<CThreadImpl> ending;
     {
-        std::lock_guard start(startLock_);
-        std::lock_guard lock(listLock_);
+        MutexLock start(startLock_);
+        MutexLock lock(listLock_);
         if (!started_ || !list_.empty()) {
             return;
         }
@@ -108,7 +112,7 @@ void CAsyncImplObject::idleIfEmpty() {
 void CAsyncImplObject::stopThread() {
     std::unique_ptr<CThreadImpl> ending;
     {
-        std::lock_guard start(startLock_);
+        MutexLock start(startLock_);
         ending = takeThreadLocked();
     }
     if (ending) {
@@ -117,14 +121,14 @@ void CAsyncImplObject::stopThread() {
 }
 
 void CAsyncImplObject::resume() {
-    std::lock_guard start(startLock_);
+    MutexLock start(startLock_);
     if (thread_ != nullptr) {
         return;
     }
     started_ = false;
     bool waiting = false;
     {
-        std::lock_guard lock(listLock_);
+        MutexLock lock(listLock_);
         waiting = !list_.empty();
     }
     if (waiting) {
@@ -133,13 +137,70 @@ void CAsyncImplObject::resume() {
 }
 
 bool CAsyncImplObject::threadRunning() {
-    std::lock_guard start(startLock_);
+    MutexLock start(startLock_);
     return thread_ != nullptr;
 }
 
 size_t CAsyncImplObject::elementCount() {
-    std::lock_guard lock(listLock_);
+    MutexLock lock(listLock_);
     return list_.size();
+}
+
+void CAsyncImplObject::wake() {
+    MutexLock lock(waitingLock_);
+    if (waiting_ != nullptr) {
+        waiting_->wake();
+    }
+}
+
+uint32_t CAsyncImplObject::waitLoop(HlmPlg::IStopEvent& stop, WaitLoopRun& run) {
+    markDispatcherThread();
+    platform::WaitSet waits(kWakeKey);
+    if (!waits.valid() || !waits.add(stop.getDescriptor(), kStopKey).ok()) {
+        return 1;
+    }
+    {
+        // From here on every change wakes this run; it looks at everything
+        // after this, so a change made before is seen as well. A run told to
+        // end before it got here never takes the place of its successor,
+        // which starts only after the stop is set.
+        MutexLock lock(waitingLock_);
+        if (stop.isSet()) {
+            return 0;
+        }
+        waiting_ = &waits;
+    }
+    const uint32_t result = passes(stop, run, waits);
+    MutexLock lock(waitingLock_);
+    if (waiting_ == &waits) {
+        waiting_ = nullptr;  // a successor may have put its own set here
+    }
+    return result;
+}
+
+uint32_t CAsyncImplObject::passes(HlmPlg::IStopEvent& stop, WaitLoopRun& run,
+                                  platform::WaitSet& waits) {
+    if (!run.begin(waits)) {
+        return 1;
+    }
+    bool woken = true;  // a run looks at everything when it starts
+    for (;;) {
+        const std::optional<WaitLoopRun::Deadline> deadline = run.beforeWait(waits, woken, stop);
+        if (!deadline) {
+            return 0;
+        }
+        const auto ready = waits.wait(*deadline);
+        if (!ready) {
+            return 1;
+        }
+        if (platform::containsKey(*ready, kStopKey)) {
+            return 0;  // before anything is taken in: it is left to the next run
+        }
+        woken = platform::containsKey(*ready, kWakeKey);
+        if (!run.handle(*ready, woken)) {
+            return 1;
+        }
+    }
 }
 
 void CAsyncImplObject::deliverAll(const std::vector<CHlmPlgAsyncElem*>& elements) {

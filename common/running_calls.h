@@ -4,30 +4,32 @@
 // unregisters itself from inside its call returns first).
 //
 // The owner's lock guards this record together with the owner's list of
-// registrations: every member that takes a lock argument or a held guard
-// expects that lock.
+// registrations: every member takes that lock as its first argument, and
+// the analysis checks that it is held (or, for end, not held).
 #pragma once
 
 #include <algorithm>
-#include <condition_variable>
 #include <iterator>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "common/mutex.h"
 
 namespace holm {
 
 template <typename Handler>
 class RunningCalls {
   public:
-    // Notes a call of `handler` starting on this thread; the lock is held.
-    void begin(Handler* handler) { running_.push_back({handler, std::this_thread::get_id()}); }
+    // Notes a call of `handler` starting on this thread.
+    void begin(Mutex& lock, Handler* handler) REQUIRES(lock) {
+        running_.push_back({handler, std::this_thread::get_id()});
+    }
 
     // Notes the end of this thread's latest call of `handler` (calls nest
     // when a handler broadcasts from inside a call) and wakes the waiters.
-    void end(std::mutex& lock, Handler* handler) {
+    void end(Mutex& lock, Handler* handler) EXCLUDES(lock) {
         {
-            std::lock_guard guard(lock);
+            MutexLock guard(lock);
             const auto self = std::this_thread::get_id();
             for (auto call = running_.rbegin(); call != running_.rend(); ++call) {
                 if (call->handler == handler && call->thread == self) {
@@ -36,19 +38,20 @@ class RunningCalls {
                 }
             }
         }
-        ended_.notify_all();
+        ended_.notifyAll();
     }
 
-    // Waits, with `guard` held on entry and exit, until no handler for which
-    // `removed(handler)` is true has a call running on another thread.
+    // Waits, with `lock` held through `guard` on entry and exit, until no
+    // handler for which `removed(handler)` is true has a call running on
+    // another thread.
     template <typename Predicate>
-    void waitForOtherThreads(std::unique_lock<std::mutex>& guard, Predicate removed) {
+    void waitForOtherThreads(Mutex& lock, MutexLock& guard, Predicate removed) REQUIRES(lock) {
         const auto self = std::this_thread::get_id();
-        ended_.wait(guard, [&] {
-            return std::none_of(running_.begin(), running_.end(), [&](const Call& call) {
-                return call.thread != self && removed(call.handler);
-            });
-        });
+        while (std::any_of(running_.begin(), running_.end(), [&](const Call& call) {
+            return call.thread != self && removed(call.handler);
+        })) {
+            ended_.wait(guard);
+        }
     }
 
   private:
@@ -57,7 +60,7 @@ class RunningCalls {
         std::thread::id thread;
     };
 
-    std::condition_variable ended_;
+    ConditionVariable ended_;
     std::vector<Call> running_;
 };
 

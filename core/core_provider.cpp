@@ -154,7 +154,7 @@ services::DebugLinks CHlmPlgPluginManager::debugLinks() const {
 services::ServiceHandlerLinks CHlmPlgPluginManager::processLinks() {
     ServiceHandlerList* handlers = &serviceHandlers_;
     return {[handlers](HlmPlg::IServiceHandler* handler) { handlers->add(handler); },
-            [handlers](HlmPlg::IServiceHandler* handler) { handlers->remove(handler); }};
+            [handlers](HlmPlg::IServiceHandler* handler) { (void)handlers->removeAll(handler); }};
 }
 
 // Each log schedules its rollovers on an asynchronous-service object of its

@@ -495,7 +495,7 @@ void CHolmCore::notifyStopping() {
     ServiceHandlerList& handlers = provider_->serviceHandlers();
     const BoundaryReporting where = reporting();
     auto notify = [&handlers, where](IServiceHandler* handler) {
-        handlers.callOne(handler, [&](IServiceHandler* called) {
+        handlers.callIfRegistered(handler, [&](IServiceHandler* called) {
             (void)callPlugin(where, u"IServiceHandler::onStopping", calleeOf(called),
                              [&] { called->onStopping(); });
         });

@@ -65,7 +65,7 @@ bool CHlmPlgService::unregisterHandler(HlmPlg::IHandler* handler) {
     if (serviceHandler == nullptr) {
         return false;
     }
-    handlers_.remove(serviceHandler);
+    (void)handlers_.removeAll(serviceHandler);
     return true;
 }
 

@@ -125,7 +125,7 @@ bool CConfigImplEx::registerHandler(HlmPlg::IHandler* handler) {
 bool CConfigImplEx::unregisterHandler(HlmPlg::IHandler* handler) {
     try {
         auto* configHandler = dynamic_cast<HlmPlg::IConfigHandler*>(handler);
-        return configHandler != nullptr && store_.handlers().remove(configHandler);
+        return configHandler != nullptr && store_.handlers().removeFirst(configHandler);
     } catch (...) {
         return false;
     }

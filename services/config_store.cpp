@@ -335,7 +335,8 @@ bool CConfigStore::stillReads(const ReadRecord& record) {
 }
 
 void CConfigStore::forget(const void* object) {
-    handlers_.removeObject(object);
+    handlers_.removeWhere(
+        [object](const ConfigHandlerPair& pair) { return pair.object == object; });
     std::lock_guard guard(recordLock_);
     records_.erase(object);
 }

@@ -143,10 +143,10 @@ class CConfigStore {
     std::u16string tempRoot_;
     std::optional<platform::FileLock> instanceLock_;
 
-    // The store-wide lock of the record lists and the handler list.
+    // The lock of the record lists (the handler list has its own).
     mutable std::mutex recordLock_;
     std::unordered_map<const void*, std::vector<ReadRecord>> records_;
-    ConfigHandlerList handlers_{recordLock_};
+    ConfigHandlerList handlers_;
 };
 
 }  // namespace holm::services

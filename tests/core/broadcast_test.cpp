@@ -156,18 +156,6 @@ class BlockingHandler : public IServiceHandler {
     std::atomic<bool> finished{false};
 };
 
-template <typename Condition>
-bool waitFor(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::yield();
-    }
-    return true;
-}
-
 TEST(HandlerList, UnregisterWaitsForACallOnAnotherThread) {
     holm::core::ServiceHandlerList list;
     auto handler = std::make_unique<BlockingHandler>();
@@ -178,11 +166,11 @@ TEST(HandlerList, UnregisterWaitsForACallOnAnotherThread) {
     entered.wait();
     bool finishedWhenRemoved = false;
     std::thread remover([&] {
-        list.remove(handler.get());
+        list.removeAll(handler.get());
         finishedWhenRemoved = handler->finished;
         handler.reset();  // its owner may destroy it as soon as remove returned
     });
-    ASSERT_TRUE(waitFor([&] { return list.waitingRemovals() == 1; }));
+    ASSERT_TRUE(holm::test::eventually([&] { return list.waitingRemovals() == 1; }));
     handler->release.set_value();
     remover.join();
     broadcaster.join();
@@ -194,7 +182,7 @@ class SelfRemovingHandler : public IServiceHandler {
   public:
     explicit SelfRemovingHandler(holm::core::ServiceHandlerList& list) : list_(list) {}
     void onMessage(const char16_t*, uint32_t) override {
-        list_.remove(this);  // its own call: no wait
+        list_.removeAll(this);  // its own call: no wait
         ++calls;
     }
     int calls = 0;
@@ -251,7 +239,7 @@ TEST(HandlerList, StopThreadsAndControlThreadAgreeOnUnregisteredHandlers) {
             core->serviceControl(1, 0, nullptr);
         }
     });
-    ASSERT_TRUE(waitFor([&] { return controls > 0; }));
+    ASSERT_TRUE(holm::test::eventually([&] { return controls > 0; }));
     EXPECT_EQ(core->stop(), 0u);
     stopped = true;
     control.join();

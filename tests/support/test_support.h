@@ -1,11 +1,28 @@
 // Helpers shared by the test suites.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace holm::test {
+
+// Whether `condition` holds within 30 seconds, asked again and again
+// (yielding between): for a state another thread reaches without telling,
+// such as a caller that is blocked inside a wait.
+template <typename Condition>
+bool eventually(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
+}
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes out of scope.
