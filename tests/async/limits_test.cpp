@@ -111,16 +111,49 @@ TEST_F(AsyncLimitsInChild, Run) {
     std::printf("LIMITS CHECKED\n");
 }
 
-TEST(AsyncLimits, EachLimitGivesItsErrorOrLogLine) {
+// Runs the child scenario `name` and expects it to print `done`; skipped
+// where the child could not make its namespace.
+void runLimitsChild(const std::string& name, const std::string& done) {
     const auto result = holm::platform::runProcess(
-        {holm::platform::executablePath(), "--gtest_filter=AsyncLimitsInChild.Run"},
+        {holm::platform::executablePath(), "--gtest_filter=AsyncLimitsInChild." + name},
         {"HOLM_ASYNC_LIMITS_CHILD=1"}, std::chrono::seconds(60));
     if (result.output.find("NO NAMESPACE") != std::string::npos ||
         result.output.find("NO LIMITS") != std::string::npos) {
         GTEST_SKIP() << "no user namespace with limits of its own here";
     }
     ASSERT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_NE(result.output.find("LIMITS CHECKED"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find(done), std::string::npos) << result.output;
+}
+
+TEST(AsyncLimits, EachLimitGivesItsErrorOrLogLine) {
+    runLimitsChild("Run", "LIMITS CHECKED");
+}
+
+// Without an instance of the kernel's change notifier, a directory watch is
+// refused with the limit's error, and so is the next one: nothing is left
+// half set up.
+TEST_F(AsyncLimitsInChild, NoNotifierInstance) {
+    if (std::getenv("HOLM_ASYNC_LIMITS_CHILD") == nullptr) {
+        GTEST_SKIP() << "runs only as a child of AsyncLimits";
+    }
+    const fs::path watched = base_.path() / "watched";
+    fs::create_directories(watched);
+    if (!enterLimitedNamespace(4, 0)) {
+        return;
+    }
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    const std::u16string path = holm::text::utf8ToUtf16(watched.string());
+    for (uintptr_t user : {1, 2}) {
+        holm::platform::setLastError(0);
+        EXPECT_EQ(async->watchDirectory(path.c_str(), 0, 0, user), nullptr);
+        EXPECT_EQ(holm::platform::lastError(), kTooManyOpenFiles);
+    }
+    std::printf("NO INSTANCE CHECKED\n");
+}
+
+TEST(AsyncLimits, NoNotifierInstanceRefusesDirectoryWatches) {
+    runLimitsChild("NoNotifierInstance", "NO INSTANCE CHECKED");
 }
 
 }  // namespace

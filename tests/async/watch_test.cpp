@@ -206,6 +206,8 @@ TEST_F(Watches, OverflowDeliversEveryElementOfTheWorker) {
     ASSERT_NE(watchDirectory(*async, watched() / "busy", false, 1), nullptr);
     ASSERT_NE(watchDirectory(*async, watched() / "quiet", false, 2), nullptr);
     ASSERT_NE(watchFile(*async, watched() / "quiet" / "file", 3), nullptr);
+    fs::create_directories(watched() / "tree");
+    ASSERT_NE(watchDirectory(*async, watched() / "tree", true, 4), nullptr);
     ASSERT_NE(watchDirectory(*async, sentinel(), false, 9), nullptr);
 
     writeFile(sentinel() / "hold");
@@ -215,9 +217,17 @@ TEST_F(Watches, OverflowDeliversEveryElementOfTheWorker) {
     for (uint64_t i = 0; i < *limits.queuedEvents / 2 + 64; ++i) {
         writeFile(watched() / "busy" / (i % 2 ? "odd" : "even"));
     }
+    // Made once the queue is full, so its event is lost with the overflow:
+    // the subtree is walked again before its element hears of it.
+    fs::create_directories(watched() / "tree" / "new");
     hold.release();
-    EXPECT_TRUE(handler.waitUntil(
-        [](const Users& users) { return has(users, 1) && has(users, 2) && has(users, 3); }));
+    ASSERT_TRUE(handler.waitUntil([](const Users& users) {
+        return has(users, 1) && has(users, 2) && has(users, 3) && has(users, 4);
+    }));
+    const size_t before = handler.count(4);
+    writeFile(watched() / "tree" / "new" / "file");
+    EXPECT_TRUE(handler.waitUntil([&](const Users& users) { return countOf(users, 4) > before; }))
+        << "the directory made during the overflow is watched";
 }
 
 TEST_F(Watches, VanishedReplacedAndLoopingPathsLeaveTheOthersServed) {

@@ -363,6 +363,15 @@ TEST_P(IniFileModesTest, StringListsWithNumberedKeys) {
     EXPECT_EQ(textOf(ini_.getString(u"V", u"n3", u"removed")), u"removed");
 }
 
+// False is written as 0, also over a true value.
+TEST_P(IniFileModesTest, FalseIsWrittenAsZero) {
+    ASSERT_TRUE(ini_.setBool(u"V", u"one", false));
+    ASSERT_TRUE(ini_.setBool(u"V", u"new", false));
+    EXPECT_EQ(textOf(ini_.getString(u"V", u"one", nullptr)), u"0");
+    EXPECT_EQ(textOf(ini_.getString(u"V", u"new", nullptr)), u"0");
+    EXPECT_FALSE(ini_.getBool(u"V", u"one", true));
+}
+
 INSTANTIATE_TEST_SUITE_P(BothModes, IniFileModesTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Block" : "Profile"; });
 

@@ -70,6 +70,14 @@ TEST(BoundaryInChild, Run) {
     for (const auto& line : host.logLines()) {
         std::printf("LOG %s\n", holm::text::utf16ToUtf8(line).c_str());
     }
+    // Whether the hostile plugin's library is still mapped after the core went.
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        if (line.ends_with("/libhostile.so")) {
+            std::printf("MAPPED libhostile.so\n");
+            break;
+        }
+    }
     std::printf("RUN %u STOP %u\n", runCode, stopCode);
 }
 
@@ -237,6 +245,17 @@ INSTANTIATE_TEST_SUITE_P(
                       BoundaryCase{"onMessage", "reenter", "PM: releaseInterface"},
                       BoundaryCase{"onException", "reenter", "PM: releaseInterface"}),
     caseName);
+
+// A plugin whose entry point faulted left frames of its library behind on
+// the abandoned stack: the library stays loaded, also after the core went.
+TEST(BoundaryReproductions, ALibraryWhoseEntryPointFaultedStaysLoaded) {
+    const Outcome faulted = runInCoreChild("at=getHlmPlugin2,do=fault");
+    ASSERT_EQ(faulted.exitCode, 0) << faulted.output;
+    EXPECT_TRUE(faulted.has("MAPPED libhostile.so")) << faulted.output;
+    const Outcome threw = runInCoreChild("at=getHlmPlugin2,do=throw");
+    ASSERT_EQ(threw.exitCode, 0) << threw.output;
+    EXPECT_FALSE(threw.has("MAPPED libhostile.so")) << "a thrown exception abandons nothing";
+}
 
 // The service example's pattern (IService with an owned handler) plus a
 // required id without a provider: Start fails after the base start acquired

@@ -291,6 +291,23 @@ TEST_F(Lifecycle, RegisteredServiceHandlerKeepsTheLibraryLoaded) {
     EXPECT_FALSE(called("p1:destructor"));
 }
 
+// The pending states the core reports around each plugin's start and stop
+// carry no exit code: a service manager reads a code beside a pending state
+// as a failure.
+TEST_F(Lifecycle, PendingHintsAroundPluginsCarryNoExitCode) {
+    IHlmCore& core = makeCore({entry("p1", kOk), entry("p2", kOk)});
+    EXPECT_EQ(core.run(true), 0u);
+    EXPECT_EQ(core.stop(), 0u);
+    int pending = 0;
+    for (const auto& status : handler_.statuses()) {
+        if (status.state == 2 || status.state == 3) {
+            ++pending;
+            EXPECT_EQ(status.exitCode, 0u) << "state " << status.state;
+        }
+    }
+    EXPECT_GE(pending, 4) << "a start and a stop hint for each plugin";
+}
+
 TEST(EventLogName, OnlyTheServiceHostsWriteEvents) {
     using holm::core::eventLogName;
     EXPECT_EQ(eventLogName("/usr/sbin/avholm"), u"avholm.log");

@@ -289,6 +289,34 @@ TEST_F(PluginManager2Test, CoreLibraryServesTheGateway) {
     EXPECT_EQ(core_.liveObjects(HlmPlg::IID_CONFIG), 0);
 }
 
+// addRef and release give the count they leave; the last release destroys
+// the manager.
+TEST(PluginManager2Counts, AddRefAndReleaseGiveTheNewCount) {
+    PluginManager2* manager = PluginManager2::create();
+    EXPECT_EQ(manager->addRef(), 2u);
+    EXPECT_EQ(manager->addRef(), 3u);
+    EXPECT_EQ(manager->release(), 2u);
+    EXPECT_EQ(manager->release(), 1u);
+    EXPECT_EQ(manager->release(), 0u);
+}
+
+// An unload that gives up on a plugin still in its call reports that as a
+// failure, with the busy code.
+TEST_F(PluginManager2Test, AnUnloadThatLeavesABusyPluginBehindReportsAFailure) {
+    ASSERT_EQ(initialize({"Test/BlockStart/1.0"}), 0u);
+    manager_->setBusyWaitLimit(std::chrono::milliseconds(20));
+    auto starting = std::async(std::launch::async, [&] { manager_->start(true); });
+    ASSERT_TRUE(controls_.waitFor("BlockStart:start", kDeadlineMs));
+    manager_->unload();
+    const auto lines = events_.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().code, PluginManager2::kBusyTimeout);
+    EXPECT_EQ(lines.back().kind.level, 1u);  // a failure
+    EXPECT_EQ(lines.back().insertion, u"Test/BlockStart/1.0");
+    controls_.openGate();
+    starting.get();
+}
+
 }  // namespace
 
 namespace {

@@ -1,5 +1,6 @@
 // Report logs: line layout, entries, the shared writer, rollover in both
 // modes (inline and on a dispatcher's time worker) and bad files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -458,6 +460,56 @@ TEST_F(LogRolloverTest, ALogDestroyedWithItsRolloverPendingRunsItFirst) {
     log.reset();
     EXPECT_EQ(logLines(dir_.path() / "report0001.log").back(), "due");
     EXPECT_EQ(readBytes(path_), "\xFF\xFE");
+}
+
+// The smallest limit is a limit like any other: only zero or less means
+// none.
+TEST_F(LogTest, ALimitOfOneByteRollsTheLogOver) {
+    {
+        auto filler = openLog(path_);
+        fill(*filler, u"old", 3);
+    }
+    auto log = openLog(path_, 2, 1, true);
+    log->logText(1, 0, 0, u"checked");
+    EXPECT_EQ(logLines(dir_.path() / "report0001.log").back(), "checked");
+    EXPECT_EQ(readBytes(path_), "\xFF\xFE");
+}
+
+// Another process removes the log and creates it again between this
+// writer's two opens, twice in a row: the third round opens the file.
+struct RacedOpens {
+    static inline int races = 0;
+    static int openat(int directory, const char* name, int flags, mode_t mode) {
+        if (races > 0 && std::string_view(name).ends_with("/report.log")) {
+            if ((flags & O_EXCL) != 0) {
+                --races;
+                errno = EEXIST;
+            } else {
+                errno = ENOENT;
+            }
+            return -1;
+        }
+        return holm::platform::io::realSystemCalls().openat(directory, name, flags, mode);
+    }
+};
+
+TEST_F(LogTest, ALogReplacedBetweenItsOpensTwiceInARowIsStillOpened) {
+    {
+        auto filler = openLog(path_);
+        fill(*filler, u"old", 2);
+    }
+    holm::platform::io::SystemCalls calls = holm::platform::io::realSystemCalls();
+    calls.openat = RacedOpens::openat;
+    RacedOpens::races = 2;
+    {
+        holm::platform::io::ScopedSystemCalls raced(calls);
+        auto log = openLog(path_);
+        log->logText(1, 0, 0, u"after the races");
+    }
+    EXPECT_EQ(RacedOpens::races, 0);
+    const auto lines = logLines(path_);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines.back(), "after the races");
 }
 
 }  // namespace
