@@ -7,7 +7,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
+#include "core/plugin_boundary.h"
 #include "core/plugin_manager.h"
 #include "gateway/legacy_bridge.h"
 #include "gateway/plugin_manager2.h"
@@ -100,5 +103,39 @@ void BM_GatewayCreateObjectRelease(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_GatewayCreateObjectRelease)->Threads(1)->Threads(2)->UseRealTime();
+
+// The floor of the gateway's row: the first generation's create and release
+// plus what the boundary itself needs per object, no more. The manager's lock
+// is taken to find the plugin's record and a counted reference on it is held
+// over the call (so that an unload waits for the call); the call into the
+// plugin runs under one fault guard.
+struct FloorRecord {
+    bool available = true;
+};
+
+void BM_BoundaryFloorCreateRelease(benchmark::State& state) {
+    Setup& s = setup();
+    static std::mutex lock;
+    static const auto record = std::make_shared<FloorRecord>();
+    const holm::core::BoundaryReporting reporting;  // no service: the guard is armed
+    const std::u16string place = u"floor";
+    for (auto _ : state) {
+        std::shared_ptr<FloorRecord> held;
+        {
+            std::lock_guard hold(lock);
+            held = record;
+        }
+        HlmPlg::IInterface* config = nullptr;
+        if (held->available) {
+            config = holm::core::callPlugin(reporting, place, holm::core::Callee{}, [&] {
+                         return s.facade.createInterface(&s.owner, HlmPlg::IID_CONFIG);
+                     }).value_or(nullptr);
+        }
+        benchmark::DoNotOptimize(config);
+        s.facade.releaseInterface(&s.owner, HlmPlg::IID_CONFIG, config);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BoundaryFloorCreateRelease)->Threads(1)->Threads(2)->UseRealTime();
 
 }  // namespace

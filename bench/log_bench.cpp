@@ -9,10 +9,12 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 
 #include "common/utf16.h"
+#include "platform/file_change_monitor.h"
 #include "platform/file_system.h"
 #include "platform/io.h"
 #include "services/log_impl.h"
@@ -92,6 +94,107 @@ void BM_CommitLengthCheck(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_CommitLengthCheck);
+
+// A line as long as the one BM_ILogCommit writes.
+constexpr char16_t kLine[] =
+    u"12/07/2026,23:00:00 [ERROR] Plugin scanner could not be started (error 1234567).\r\n";
+
+holm::platform::UniqueFd appendFile(const char* name) {
+    holm::platform::io::OpenOptions options;
+    options.access = holm::platform::io::Access::ReadWrite;
+    options.append = true;
+    options.create = true;
+    auto file = holm::platform::io::open((directory().path() / name).string(), options);
+    return file ? std::move(*file) : holm::platform::UniqueFd();
+}
+
+// The floor of a commit: only the system calls a commit must make to keep
+// its guarantees, on a file of its own, with the line ready in UTF-16, under
+// the one lock that keeps entries whole and in order. The rename check (a
+// non-blocking read of the change monitor, and a look at the name after the
+// file's attributes changed), the length check (fstat), the page marks of a
+// write that spans a page, and the write.
+struct FloorFile {
+    FloorFile() : path((directory().path() / "floor.log").string()), file(appendFile("floor.log")) {
+        watch = monitor.watch(file.get());
+        (void)monitor.changed(watch, seen);
+    }
+    ~FloorFile() { monitor.unwatch(watch); }
+
+    void commit(std::string_view bytes) {
+        std::lock_guard hold(lock);
+        if (monitor.changed(watch, seen)) {
+            benchmark::DoNotOptimize(holm::platform::lstatPath(path));
+        }
+        const auto info = holm::platform::statDescriptor(file.get());
+        benchmark::DoNotOptimize(info && info->size < size);
+        const bool spans = size / 4096 != (size + bytes.size() - 1) / 4096;
+        if (spans) {
+            (void)holm::platform::io::setAttribute(file.get(), "user.holm.bench", "0 1");
+        }
+        (void)holm::platform::io::writeFull(file.get(), bytes);
+        size += bytes.size();
+        if (spans) {
+            (void)holm::platform::io::removeAttribute(file.get(), "user.holm.bench");
+        }
+        if (size > static_cast<uint64_t>(kMaximumSize)) {
+            (void)holm::platform::truncateDescriptor(file.get(), 0);  // once in 65,000
+            size = 0;
+        }
+    }
+
+    const std::string path;
+    holm::platform::UniqueFd file;
+    holm::platform::FileChangeMonitor& monitor = holm::platform::FileChangeMonitor::process();
+    int32_t watch = holm::platform::FileChangeMonitor::kNotWatched;
+    uint64_t seen = 0;
+    uint64_t size = 0;
+    std::mutex lock;
+};
+
+void BM_CommitFloor(benchmark::State& state) {
+    static FloorFile floor;
+    if (!floor.file.valid()) {
+        state.SkipWithError("cannot create the file");
+        return;
+    }
+    const std::string_view bytes(reinterpret_cast<const char*>(kLine), sizeof kLine - 2);
+    for (auto _ : state) {
+        floor.commit(bytes);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_CommitFloor)->Threads(1)->Threads(2)->UseRealTime();
+
+// What writing UTF-16 costs: the bare append of the same line in UTF-16 and
+// in UTF-8 (half the bytes), nothing else.
+void runLineWrite(benchmark::State& state, const char* name, std::string_view bytes) {
+    auto file = appendFile(name);
+    uint64_t size = 0;
+    for (auto _ : state) {
+        (void)holm::platform::io::writeFull(file.get(), bytes);
+        size += bytes.size();
+        if (size > static_cast<uint64_t>(kMaximumSize)) {
+            state.PauseTiming();
+            (void)holm::platform::truncateDescriptor(file.get(), 0);
+            size = 0;
+            state.ResumeTiming();
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_LineWriteUtf16(benchmark::State& state) {
+    runLineWrite(state, "utf16.log",
+                 std::string_view(reinterpret_cast<const char*>(kLine), sizeof kLine - 2));
+}
+BENCHMARK(BM_LineWriteUtf16)->UseRealTime();
+
+void BM_LineWriteUtf8(benchmark::State& state) {
+    const std::string line = holm::text::utf16ToUtf8(kLine);
+    runLineWrite(state, "utf8.log", line);
+}
+BENCHMARK(BM_LineWriteUtf8)->UseRealTime();
 
 #ifdef HOLM_BENCH_SPDLOG
 constexpr size_t kBackups = 4;

@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -14,6 +15,7 @@
 #include "common/utf16.h"
 #include "containers/sqlite_db.h"
 #include "core/sqlite_gate.h"
+#include "platform/fault_guard.h"
 
 namespace {
 
@@ -78,6 +80,48 @@ void BM_RawExecScan(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kRows);
 }
 BENCHMARK(BM_RawExecScan)->Unit(benchmark::kMillisecond);
+
+// The floor of a scan through the object: sqlite3_exec as above, each row's
+// values converted to UTF-16 into reused texts (the row handler's interface
+// is UTF-16) and read under one fault guard per row (the plugin boundary).
+void BM_RawExecScanUtf16Guarded(benchmark::State& state) {
+    sqlite3* db = nullptr;
+    sqlite3_open(database().path().c_str(), &db);
+    struct Scan {
+        std::u16string texts[8];
+        int columns = 0;
+        size_t units = 0;
+    } scan;
+    for (auto _ : state) {
+        sqlite3_exec(
+            db, kScan,
+            [](void* context, int columns, char** values, char**) {
+                auto& row = *static_cast<Scan*>(context);
+                row.columns = std::min(columns, 8);
+                for (int i = 0; i < row.columns; ++i) {
+                    row.texts[i].clear();
+                    holm::text::appendUtf8ToUtf16(row.texts[i],
+                                                  values[i] != nullptr ? values[i] : "");
+                }
+                HlmPlg::FaultRecord fault{};
+                const bool returned = holm::platform::runWithFaultGuard(
+                    [](void* frame) {
+                        auto& inner = *static_cast<Scan*>(frame);
+                        for (int i = 0; i < inner.columns; ++i) {
+                            inner.units +=
+                                std::char_traits<char16_t>::length(inner.texts[i].c_str());
+                        }
+                    },
+                    &row, fault);
+                return returned ? 0 : 1;
+            },
+            &scan, nullptr);
+    }
+    benchmark::DoNotOptimize(scan.units);
+    sqlite3_close(db);
+    state.SetItemsProcessed(state.iterations() * kRows);
+}
+BENCHMARK(BM_RawExecScanUtf16Guarded)->Unit(benchmark::kMillisecond);
 
 class ReadingHandler : public HlmPlg::ISQLiteRowHandler {
   public:

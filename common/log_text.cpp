@@ -46,26 +46,43 @@ std::u16string_view escapeOf(char16_t unit, bool keepTabs, char16_t (&buffer)[8]
     return {};
 }
 
-// Escapes `text` into `out` until `limit` units are written; returns how many
-// units of `text` were taken.
+// Escapes `text` onto the end of `out` until `limit` units are added;
+// returns how many units of `text` were taken. Runs of printable ASCII, most
+// of any line, go in whole.
 size_t escapeInto(std::u16string_view text, size_t limit, std::u16string& out,
                   bool keepTabs = false) {
-    out.reserve(std::min(text.size(), limit) + 32);
+    const size_t base = out.size();
+    out.reserve(base + std::min(text.size(), limit) + 32);
     size_t at = 0;
-    for (; at < text.size(); ++at) {
+    while (at < text.size()) {
+        size_t run = at;
+        while (run < text.size() && text[run] >= 0x20 && text[run] < 0x7F) {
+            ++run;
+        }
+        if (run > at) {
+            const size_t room = limit - (out.size() - base);
+            const size_t take = std::min(run - at, room);
+            out.append(text.data() + at, take);
+            at += take;
+            if (at < run) {
+                break;  // the limit is reached
+            }
+            continue;
+        }
         char16_t buffer[8];
         std::u16string_view escape = escapeOf(text[at], keepTabs, buffer);
         // A surrogate pair stays whole: both units fit, or neither is kept.
         const bool pair = escape.empty() && isHighSurrogate(text[at]) && at + 1 < text.size();
         const size_t needed = !escape.empty() ? escape.size() : pair ? 2 : 1;
-        if (out.size() + needed > limit) {
+        if (out.size() - base + needed > limit) {
             break;
         }
         if (!escape.empty()) {
             out += escape;
+            ++at;
         } else {
-            out += text.substr(at, needed);
-            at += needed - 1;
+            out.append(text.data() + at, needed);
+            at += needed;
         }
     }
     return at;
@@ -112,11 +129,30 @@ std::string logLineText(std::string_view text) {
 
 std::u16string reportLineText(std::u16string_view text) {
     std::u16string out;
+    appendReportLineText(out, text);
+    return out;
+}
+
+void appendReportLineText(std::u16string& out, std::u16string_view text) {
     const size_t taken = escapeInto(text, kMaxLogLine, out, true);
     if (taken < text.size()) {
         appendCutMarker(out, text.size() - taken);
     }
-    return out;
+}
+
+void makeReportLineText(std::u16string& out, size_t from) {
+    const std::u16string_view text = std::u16string_view(out).substr(from);
+    if (text.size() <= kMaxLogLine && std::all_of(text.begin(), text.end(), [](char16_t unit) {
+            // What escapeOf keeps (report lines keep the tab).
+            return (unit >= 0x20 && unit < 0x7F) || unit == u'\t' ||
+                   (unit >= 0xA0 &&
+                    (unit < 0x2028 || (unit > 0x202E && unit < 0x2066) || unit > 0x2069));
+        })) {
+        return;  // the text stays as it is
+    }
+    const std::u16string raw(text);
+    out.resize(from);
+    appendReportLineText(out, raw);
 }
 
 }  // namespace holm::text

@@ -44,5 +44,10 @@ std::string logLineText(std::string_view text);
 // a tab. A tab cannot end or forge a line, and plugins lay out columns with
 // it; on a terminal (standard error) it is escaped like the other controls.
 std::u16string reportLineText(std::u16string_view text);
+// The same, appended to `out` (a line being laid out in place).
+void appendReportLineText(std::u16string& out, std::u16string_view text);
+// The same for text already at the end of `out`, from `from` on (a line
+// formatted in place); nothing moves when the text is safe as it is.
+void makeReportLineText(std::u16string& out, size_t from);
 
 }  // namespace holm::text

@@ -23,6 +23,9 @@ struct RowFailure {
     bool faulted = false;
     HlmPlg::FaultRecord fault{};
     std::exception_ptr exception;
+    // What the gate decided at a query's first row and keeps for its rest
+    // (0: not yet asked).
+    int gatePolicy = 0;
 };
 
 // How the database object calls a plugin's row handler.

@@ -8,7 +8,7 @@
 #include "containers/list_base.h"
 #include "hlmplg/string_list.h"
 
-class CStringListElem : public IListElem {
+class CStringListElem final : public IListElem {
   public:
     explicit CStringListElem(std::u16string text) : text_(std::move(text)) {}
     const std::u16string& text() const { return text_; }

@@ -29,6 +29,8 @@ class IVectorIterator {
     virtual IListElem* last() = 0;
     virtual IListElem* prev() = 0;
     virtual IListElem* at(int32_t index) = 0;
+    // Both positions unset again, as in a new iterator.
+    virtual void restart() = 0;
 };
 
 class IVector : public HlmPlg::IInterface {
@@ -89,6 +91,10 @@ class CVectorIteratorImpl : public IVectorIterator {
     IListElem* last() override;
     IListElem* prev() override;
     IListElem* at(int32_t index) override;
+    void restart() override {
+        forward_ = kUnset;
+        backward_ = kUnset;
+    }
 
   private:
     // A cursor is unset, at an index, or finished (walked off its end).

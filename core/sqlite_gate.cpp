@@ -17,10 +17,19 @@ Callee handlerCallee(const HlmPlg::ISQLiteRowHandler* handler) {
 
 }  // namespace
 
+// Whether faults are guarded is asked once per query, at its first row: the
+// policy lookup takes the gate's lock and asks the service, which every row
+// would otherwise pay.
 bool SQLiteRowGate::run(const HlmPlg::ISQLiteRowHandler* /*handler*/, void (*body)(void*),
                         void* context, containers::RowFailure& failure) {
+    constexpr int kGuarded = 1;
+    constexpr int kUnguarded = 2;
     try {
-        if (!detail::guardsFaults(reporting_.reporting())) {
+        if (failure.gatePolicy == 0) {
+            failure.gatePolicy =
+                detail::guardsFaults(reporting_.reporting()) ? kGuarded : kUnguarded;
+        }
+        if (failure.gatePolicy == kUnguarded) {
             body(context);  // a fault goes to the debugger, as the policy asks
             return true;
         }

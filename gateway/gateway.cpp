@@ -1,7 +1,10 @@
 #include "gateway/gateway.h"
 
+#include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <new>
+#include <typeinfo>
 
 #include "common/format.h"
 #include "gateway/av_log.h"
@@ -10,17 +13,75 @@
 namespace holm::gateway {
 namespace {
 
+// The run-time type check of an object the core hands over. Its answer
+// depends only on the object's complete type and on which of its subobjects
+// `made` is, so each thread remembers the last answer for those two. The
+// type is known again by its type information's address and its name (a
+// library unloaded and another loaded in its place may reuse the address;
+// across libraries a dynamic_cast itself tells types apart by name). Objects
+// of one provider are all of one type.
+template <class T>
+T* checkedType(HlmPlg::IInterface* made) {
+    struct Known {
+        const std::type_info* type = nullptr;
+        ptrdiff_t subobject = 0;
+        bool isBase = false;  // made is the IInterface of a T
+        char name[120] = {};
+    };
+    thread_local Known known;
+    const std::type_info* type = &typeid(*made);
+    const ptrdiff_t subobject = reinterpret_cast<const char*>(made) -
+                                static_cast<const char*>(dynamic_cast<const void*>(made));
+    if (type == known.type && subobject == known.subobject &&
+        std::strcmp(type->name(), known.name) == 0) {
+        return known.isBase ? static_cast<T*>(made) : dynamic_cast<T*>(made);
+    }
+    T* typed = dynamic_cast<T*>(made);
+    const size_t length = std::strlen(type->name());
+    if (length < sizeof known.name) {
+        known.type = type;
+        known.subobject = subobject;
+        known.isBase = typed != nullptr && typed == static_cast<T*>(made);
+        std::memcpy(known.name, type->name(), length + 1);
+    } else {
+        known.type = nullptr;  // a name this long is not remembered
+    }
+    return typed;
+}
+
 template <class T>
 T* createFromCore(HlmPlg::IHlmCore* core, int32_t id) {
     HlmPlg::IInterface* made = core->createInterface(id);
     if (made == nullptr) {
         return nullptr;
     }
-    if (auto* typed = dynamic_cast<T*>(made)) {
+    if (auto* typed = checkedType<T>(made)) {
         return typed;
     }
     core->releaseInterface(id, made);
     return nullptr;
+}
+
+// The block of the last configuration wrapper freed. Kept while the library
+// is loaded; the wrappers may be released on any thread.
+class SpareBlock {
+  public:
+    ~SpareBlock() { ::operator delete(spare_.exchange(nullptr)); }
+    void* take() noexcept { return spare_.exchange(nullptr); }
+    bool keep(void* block) noexcept {
+        void* empty = nullptr;
+        return spare_.compare_exchange_strong(empty, block);
+    }
+
+  private:
+    std::atomic<void*> spare_{nullptr};
+};
+
+// Made at load with no run-time guard to check on each use.
+constinit SpareBlock configWrapperSpare;
+
+SpareBlock& configWrapperBlock() {
+    return configWrapperSpare;
 }
 
 }  // namespace
@@ -129,6 +190,22 @@ HlmPlg::IPluginObject2* HPlg2Gateway::createAvLog() {
         core_->releaseInterface(HlmPlg::IID_RESSTRING2, strings);
     }
     return wrapper;
+}
+
+void* HP2ObjConfig::operator new(size_t size) {
+    void* block = configWrapperBlock().take();
+    return block != nullptr ? block : ::operator new(size);
+}
+
+void* HP2ObjConfig::operator new(size_t size, const std::nothrow_t&) noexcept {
+    void* block = configWrapperBlock().take();
+    return block != nullptr ? block : ::operator new(size, std::nothrow);
+}
+
+void HP2ObjConfig::operator delete(void* block) noexcept {
+    if (block != nullptr && !configWrapperBlock().keep(block)) {
+        ::operator delete(block);
+    }
 }
 
 HP2ObjConfig::~HP2ObjConfig() {

@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <new>
 #include <string>
 
 #include "gateway/notifier.h"
@@ -121,6 +122,12 @@ class HP2ObjConfig final : public HlmPlg::RefCounted<HlmPlg::IHP2ObjConfig> {
         return config_->writeProductRegistryDword(valueName, value);
     }
     const char16_t* unscramble(const char16_t* text) override { return config_->unscramble(text); }
+
+    // Storage for wrappers: the last one freed serves the next (a create
+    // and a release in turn allocate nothing).
+    static void* operator new(size_t size);
+    static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* block) noexcept;
 
   private:
     ~HP2ObjConfig() override;

@@ -317,7 +317,8 @@ HlmPlg::IPluginObject2* PluginManager2::createObject(const char* factoryName,
         core::callPlugin(context->reporting, context->createObjectPlace, core::calleeOf(root),
                          [&] { return root->createObject(typeName); });
     HlmPlg::IPluginObject2* object = made.value_or(nullptr);
-    if (object != nullptr) {
+    // Written once: the flag's line stays shared between the callers.
+    if (object != nullptr && !context->handedOut.load(std::memory_order_relaxed)) {
         context->handedOut.store(true, std::memory_order_relaxed);
     }
     return object;

@@ -57,7 +57,9 @@ auto runGuarded(F&& call) -> FaultOutcome<std::invoke_result_t<F&>> {
         F& call;
         Value value{};
     } frame{call};
-    HlmPlg::FaultRecord fault{};
+    // Written whole on the fault path only; a call that returns never
+    // reads it, so it is not cleared first (it is larger than most calls).
+    HlmPlg::FaultRecord fault;
     const bool completed = runWithFaultGuard(
         [](void* context) {
             auto& inner = *static_cast<Frame*>(context);

@@ -19,11 +19,23 @@ constexpr uint8_t kInitFlag = 1;
 // size answer from asking for gigabytes.
 constexpr uint32_t kMaxTextUnits = 16u << 20;
 
-std::u16string toPath(std::u16string_view path) {
-    return std::u16string(path);
-}
-
 }  // namespace
+
+LibraryText::LibraryText(std::u16string_view first, std::u16string_view second, bool joined) {
+    const size_t size = first.size() + (joined ? 1 + second.size() : 0);
+    char16_t* out = local_.data();
+    if (size >= local_.size()) {
+        heap_.resize(size);
+        out = heap_.data();
+    }
+    first.copy(out, first.size());
+    if (joined) {
+        out[first.size()] = u'\\';
+        second.copy(out + first.size() + 1, second.size());
+    }
+    out[size] = u'\0';
+    view_ = std::u16string_view(out, size);
+}
 
 // Never destroyed: at process end the platform's table of loaded modules
 // may be gone before a static binding, and the library holds nothing that
@@ -134,35 +146,51 @@ bool CCfgLibBinding::resolve(const platform::SharedLibrary& library, Functions& 
 }
 
 std::optional<std::u16string> CCfgLibBinding::readString(const CfgLibSource& source,
-                                                         std::u16string_view path,
-                                                         std::u16string_view defaultValue) {
-    const std::u16string key = toPath(path);
-    const std::u16string fallback(defaultValue);
-    std::lock_guard guard(lock_);
-    if (!ensureBound(source)) {
+                                                         const LibraryText& key,
+                                                         const LibraryText& fallback) {
+    std::u16string value;
+    if (!readStringInto(source, key, fallback, value)) {
         return std::nullopt;
+    }
+    return value;
+}
+
+bool CCfgLibBinding::readStringInto(const CfgLibSource& source, const LibraryText& key,
+                                    const LibraryText& fallback, std::u16string& out) {
+    std::lock_guard guard(lock_);
+    return readStringIntoHeld(source, key, fallback, out);
+}
+
+bool CCfgLibBinding::readStringIntoHeld(const CfgLibSource& source, const LibraryText& key,
+                                        const LibraryText& fallback, std::u16string& out) {
+    if (!ensureBound(source)) {
+        return false;
     }
     uint32_t size = 0;
     if (functions_->readString(handle_, key.c_str(), fallback.c_str(), nullptr, &size, kReadFlag) !=
             holm::cfglib::kCfgLibOk ||
         size == 0 || size > kMaxTextUnits) {
-        return std::nullopt;
+        return false;
     }
-    std::u16string buffer(size, u'\0');
-    if (functions_->readString(handle_, key.c_str(), fallback.c_str(), buffer.data(), &size,
+    out.assign(size, u'\0');
+    if (functions_->readString(handle_, key.c_str(), fallback.c_str(), out.data(), &size,
                                kReadFlag) != holm::cfglib::kCfgLibOk ||
-        size > buffer.size()) {
-        return std::nullopt;
+        size > out.size()) {
+        return false;
     }
     // The value ends at its terminator, wherever the library put it.
-    buffer.resize(std::char_traits<char16_t>::length(buffer.c_str()));
-    return buffer;
+    out.resize(std::char_traits<char16_t>::length(out.c_str()));
+    return true;
 }
 
-std::optional<int32_t> CCfgLibBinding::readInt(const CfgLibSource& source, std::u16string_view path,
+std::optional<int32_t> CCfgLibBinding::readInt(const CfgLibSource& source, const LibraryText& key,
                                                int32_t defaultValue) {
-    const std::u16string key = toPath(path);
     std::lock_guard guard(lock_);
+    return readIntHeld(source, key, defaultValue);
+}
+
+std::optional<int32_t> CCfgLibBinding::readIntHeld(const CfgLibSource& source,
+                                                   const LibraryText& key, int32_t defaultValue) {
     int32_t value = defaultValue;
     if (!ensureBound(source) || functions_->readInt(handle_, key.c_str(), defaultValue, &value,
                                                     kReadFlag) != holm::cfglib::kCfgLibOk) {
@@ -171,10 +199,14 @@ std::optional<int32_t> CCfgLibBinding::readInt(const CfgLibSource& source, std::
     return value;
 }
 
-std::optional<uint32_t> CCfgLibBinding::readHex(const CfgLibSource& source,
-                                                std::u16string_view path, uint32_t defaultValue) {
-    const std::u16string key = toPath(path);
+std::optional<uint32_t> CCfgLibBinding::readHex(const CfgLibSource& source, const LibraryText& key,
+                                                uint32_t defaultValue) {
     std::lock_guard guard(lock_);
+    return readHexHeld(source, key, defaultValue);
+}
+
+std::optional<uint32_t> CCfgLibBinding::readHexHeld(const CfgLibSource& source,
+                                                    const LibraryText& key, uint32_t defaultValue) {
     uint32_t value = defaultValue;
     if (!ensureBound(source) || functions_->readHex(handle_, key.c_str(), defaultValue, &value,
                                                     kReadFlag) != holm::cfglib::kCfgLibOk) {
@@ -186,14 +218,14 @@ std::optional<uint32_t> CCfgLibBinding::readHex(const CfgLibSource& source,
 std::optional<std::vector<std::u16string>> CCfgLibBinding::readList(
     const CfgLibSource& source, std::u16string_view path, std::u16string_view defaultValue,
     std::u16string_view separator) {
-    const std::u16string key = toPath(path);
-    const std::u16string fallback(defaultValue);
-    const std::u16string separatorText(separator);
+    const LibraryText key(path);
+    const LibraryText fallback(defaultValue);
+    const LibraryText separatorText(separator);
     std::lock_guard guard(lock_);
     CfgLibList* list = nullptr;
     if (!ensureBound(source) ||
         functions_->readList(handle_, key.c_str(), fallback.c_str(),
-                             separatorText.empty() ? nullptr : separatorText.c_str(), &list,
+                             separator.empty() ? nullptr : separatorText.c_str(), &list,
                              kReadFlag) != holm::cfglib::kCfgLibOk) {
         return std::nullopt;
     }

@@ -8,6 +8,7 @@
 // that is reported; an operator sees it as configuration defaults.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -31,6 +32,27 @@ struct CfgLibSource {
     const security::TrustStore* trust = nullptr;  // null: the system's keys
 };
 
+// A text handed to the library: null-terminated, on the stack when short.
+class LibraryText {
+  public:
+    explicit LibraryText(std::u16string_view text) : LibraryText(text, {}, false) {}
+    // "<section>\<key>": the path of a value.
+    LibraryText(std::u16string_view section, std::u16string_view key)
+        : LibraryText(section, key, true) {}
+    LibraryText(const LibraryText&) = delete;
+    LibraryText& operator=(const LibraryText&) = delete;
+
+    const char16_t* c_str() const { return view_.data(); }
+    operator std::u16string_view() const { return view_; }
+
+  private:
+    LibraryText(std::u16string_view first, std::u16string_view second, bool joined);
+
+    std::array<char16_t, 128> local_;
+    std::u16string heap_;
+    std::u16string_view view_;
+};
+
 class CCfgLibBinding {
   public:
     // The binding the cores of this process share.
@@ -48,10 +70,27 @@ class CCfgLibBinding {
     // Reads at "SECTION\Key"; nothing when the library is unbound or the
     // read failed. The first read of any kind binds the library.
     std::optional<std::u16string> readString(const CfgLibSource& source, std::u16string_view path,
-                                             std::u16string_view defaultValue);
+                                             std::u16string_view defaultValue) {
+        return readString(source, LibraryText(path), LibraryText(defaultValue));
+    }
     std::optional<int32_t> readInt(const CfgLibSource& source, std::u16string_view path,
-                                   int32_t defaultValue);
+                                   int32_t defaultValue) {
+        return readInt(source, LibraryText(path), defaultValue);
+    }
     std::optional<uint32_t> readHex(const CfgLibSource& source, std::u16string_view path,
+                                    uint32_t defaultValue) {
+        return readHex(source, LibraryText(path), defaultValue);
+    }
+    // The same with texts ready for the library.
+    std::optional<std::u16string> readString(const CfgLibSource& source, const LibraryText& path,
+                                             const LibraryText& defaultValue);
+    // The text read into `out` (its room reused); false as readString's
+    // nothing, `out` then holding anything.
+    bool readStringInto(const CfgLibSource& source, const LibraryText& path,
+                        const LibraryText& defaultValue, std::u16string& out);
+    std::optional<int32_t> readInt(const CfgLibSource& source, const LibraryText& path,
+                                   int32_t defaultValue);
+    std::optional<uint32_t> readHex(const CfgLibSource& source, const LibraryText& path,
                                     uint32_t defaultValue);
     // `separator` empty: the library's own separator.
     std::optional<std::vector<std::u16string>> readList(const CfgLibSource& source,
@@ -60,6 +99,22 @@ class CCfgLibBinding {
                                                         std::u16string_view separator);
     // Re-reads the configuration file when bound.
     void reload();
+
+    // Runs `body` with the binding's lock held: a read made from it (the
+    // `...Held` forms below) and what the caller notes of that read are one
+    // step for every other thread, at the price of one lock.
+    template <typename Body>
+    decltype(auto) underLock(Body&& body) {
+        std::lock_guard guard(lock_);
+        return body();
+    }
+    // The reads above, for a caller inside underLock.
+    bool readStringIntoHeld(const CfgLibSource& source, const LibraryText& path,
+                            const LibraryText& defaultValue, std::u16string& out);
+    std::optional<int32_t> readIntHeld(const CfgLibSource& source, const LibraryText& path,
+                                       int32_t defaultValue);
+    std::optional<uint32_t> readHexHeld(const CfgLibSource& source, const LibraryText& path,
+                                        uint32_t defaultValue);
 
     bool bound() const;
     bool loadAttempted() const;

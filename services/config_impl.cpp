@@ -96,19 +96,6 @@ const char16_t* CConfigImplEx::result(std::u16string text) {
     return result_.c_str();
 }
 
-void CConfigImplEx::record(ReadRecord::Form form, std::u16string_view section,
-                           std::u16string_view key, std::u16string defaultValue,
-                           std::u16string value, std::u16string extra) {
-    ReadRecord entry;
-    entry.form = form;
-    entry.name = std::u16string(section);
-    entry.key = std::u16string(key);
-    entry.defaultValue = std::move(defaultValue);
-    entry.value = std::move(value);
-    entry.extra = std::move(extra);
-    store_.record(this, std::move(entry));
-}
-
 bool CConfigImplEx::registerHandler(HlmPlg::IHandler* handler) {
     return locked(false, [&] {
         auto* configHandler = dynamic_cast<HlmPlg::IConfigHandler*>(handler);
@@ -142,7 +129,8 @@ const char16_t* CConfigImplEx::getDataDirectory() {
 const char16_t* CConfigImplEx::getAppDataSubDir(const char16_t* name) {
     return locked<const char16_t*>(u"", [&] {
         std::u16string path = store_.appDataSubDir(text::viewOf(name));
-        record(ReadRecord::Form::AppDataSubDir, u"APPDATASUBDIR", text::viewOf(name), {}, path);
+        store_.recordText(this, ReadRecord::Form::AppDataSubDir, u"APPDATASUBDIR",
+                          text::viewOf(name), {}, path);
         return result(std::move(path));
     });
 }
@@ -155,7 +143,7 @@ const char16_t* CConfigImplEx::getReportPath(const char16_t* fileName) {
 const char16_t* CConfigImplEx::getTempDirectory() {
     return locked<const char16_t*>(u"", [&] {
         std::u16string path = store_.tempDirectory();
-        record(ReadRecord::Form::TempDir, u"TEMPDIR", {}, {}, path);
+        store_.recordText(this, ReadRecord::Form::TempDir, u"TEMPDIR", {}, {}, path);
         return result(std::move(path));
     });
 }
@@ -195,16 +183,15 @@ bool CConfigImplEx::isFeatureDisabled(uint32_t id) {
     return locked(false, [&] { return !isFeatureEnabled(id); });
 }
 
+// The text is read straight into the result, whose room is reused. A
+// default that points into the last result is copied before the read.
 const char16_t* CConfigImplEx::readString(const char16_t* section, const char16_t* key,
                                           const char16_t* defaultValue) {
-    const std::u16string_view fallback = text::viewOf(defaultValue);
     // A default that cannot even be copied gives the empty text.
     return locked<const char16_t*>(u"", [&] {
-        std::u16string value =
-            store_.readString(text::viewOf(section), text::viewOf(key), fallback);
-        record(ReadRecord::Form::Text, text::viewOf(section), text::viewOf(key),
-               std::u16string(fallback), value);
-        return result(std::move(value));
+        store_.readStringRecorded(this, text::viewOf(section), text::viewOf(key),
+                                  text::viewOf(defaultValue), result_);
+        return result_.c_str();
     });
 }
 
@@ -221,9 +208,9 @@ HlmPlg::IStringList* CConfigImplEx::readList(const char16_t* section, const char
             resultList_->add(item.c_str());
             all += item;
         }
-        record(ReadRecord::Form::List, text::viewOf(section), text::viewOf(key),
-               std::u16string(text::viewOf(defaultValue)), std::move(all),
-               separatorText.empty() ? kEmptySeparator : std::u16string(separatorText));
+        store_.recordText(this, ReadRecord::Form::List, text::viewOf(section), text::viewOf(key),
+                          text::viewOf(defaultValue), all,
+                          separatorText.empty() ? kEmptySeparator : separatorText);
         return resultList_.get();
     });
 }
@@ -233,42 +220,39 @@ const char16_t* CConfigImplEx::readScrambledString(const char16_t* section, cons
     return locked<const char16_t*>(u"", [&] {
         std::u16string stored = store_.readString(text::viewOf(section), text::viewOf(key), u"");
         std::u16string plain = services::unscramble(stored);
-        record(ReadRecord::Form::Scrambled, text::viewOf(section), text::viewOf(key), {},
-               std::move(stored));
+        store_.recordText(this, ReadRecord::Form::Scrambled, text::viewOf(section),
+                          text::viewOf(key), {}, stored);
         return result(std::move(plain));
     });
 }
 
+// A number read touches nothing of the object: the read and its record
+// take the binding's lock once. Anything thrown gives the default.
 int32_t CConfigImplEx::readInt(const char16_t* section, const char16_t* key, int32_t defaultValue) {
-    return locked(defaultValue, [&] {
-        const int32_t value =
-            store_.readInt(text::viewOf(section), text::viewOf(key), defaultValue);
-        record(ReadRecord::Form::Int, text::viewOf(section), text::viewOf(key),
-               text::format(u"%d", defaultValue), text::format(u"%d", value));
-        return value;
-    });
+    try {
+        return store_.readIntRecorded(this, ReadRecord::Form::Int, text::viewOf(section),
+                                      text::viewOf(key), defaultValue);
+    } catch (...) {
+        return defaultValue;
+    }
 }
 
 uint32_t CConfigImplEx::readHex(const char16_t* section, const char16_t* key,
                                 uint32_t defaultValue) {
-    return locked(defaultValue, [&] {
-        const uint32_t value =
-            store_.readHex(text::viewOf(section), text::viewOf(key), defaultValue);
-        record(ReadRecord::Form::Hex, text::viewOf(section), text::viewOf(key),
-               text::format(u"%d", static_cast<int32_t>(defaultValue)),
-               text::format(u"%d", static_cast<int32_t>(value)));
-        return value;
-    });
+    try {
+        return store_.readHexRecorded(this, text::viewOf(section), text::viewOf(key), defaultValue);
+    } catch (...) {
+        return defaultValue;
+    }
 }
 
 bool CConfigImplEx::readBool(const char16_t* section, const char16_t* key, bool defaultValue) {
-    return locked(defaultValue, [&] {
-        const int32_t fallback = defaultValue ? 1 : 0;
-        const int32_t value = store_.readInt(text::viewOf(section), text::viewOf(key), fallback);
-        record(ReadRecord::Form::Bool, text::viewOf(section), text::viewOf(key),
-               text::format(u"%d", fallback), text::format(u"%d", value));
-        return value == 1;
-    });
+    try {
+        return store_.readIntRecorded(this, ReadRecord::Form::Bool, text::viewOf(section),
+                                      text::viewOf(key), defaultValue ? 1 : 0) == 1;
+    } catch (...) {
+        return defaultValue;
+    }
 }
 
 const char16_t* CConfigImplEx::readRegistryString(uint32_t rootKey, const char16_t* subKey,

@@ -71,9 +71,6 @@ class CConfigImplEx : public HlmPlg::IConfig {
     template <typename T, typename Body>
     T locked(T fallback, Body body) noexcept;
     const char16_t* result(std::u16string text);
-    void record(ReadRecord::Form form, std::u16string_view section, std::u16string_view key,
-                std::u16string defaultValue, std::u16string value, std::u16string extra = {});
-
     std::recursive_mutex lock_;
     CConfigStore& store_;
     std::u16string result_;

@@ -4,7 +4,6 @@
 #include <limits>
 #include <stdexcept>
 
-#include "common/decimal.h"
 #include "common/format.h"
 #include "common/utf16.h"
 #include "platform/errors.h"
@@ -41,13 +40,6 @@ uint32_t secondsNow() {
         duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
 }
 
-std::u16string valuePath(std::u16string_view section, std::u16string_view key) {
-    std::u16string path(section);
-    path.push_back(u'\\');
-    path += key;
-    return path;
-}
-
 // The parent of a normalised directory ("/a/b/" -> "/a/").
 std::u16string parentDirectory(std::u16string_view directory) {
     std::u16string_view trimmed = directory;
@@ -77,9 +69,10 @@ std::vector<std::u16string> splitDefault(std::u16string_view text, std::u16strin
     return items;
 }
 
-// A number recorded as decimal text ("%d"); 0 for anything else.
-int32_t recordedNumber(std::u16string_view recorded) {
-    return text::isPrintedDecimal(recorded) ? text::readDecimal(recorded) : 0;
+// Equal with A-Z folded; a name asked again is most often spelt the same.
+bool sameName(std::u16string_view recorded, std::u16string_view asked) {
+    return recorded.size() == asked.size() &&
+           (recorded == asked || text::equalsNoCase(recorded, asked));
 }
 
 std::u16string joined(const std::vector<std::u16string>& items) {
@@ -92,11 +85,22 @@ std::u16string joined(const std::vector<std::u16string>& items) {
 
 }  // namespace
 
-bool ReadRecord::sameRead(const ReadRecord& other) const {
-    return form == other.form && text::equalsNoCase(name, other.name) &&
-           text::equalsNoCase(key, other.key) &&
-           text::equalsNoCase(defaultValue, other.defaultValue) &&
-           text::equalsNoCase(extra, other.extra);
+// The lengths and the end units of the names, which tell apart the keys of
+// one section ("Count1", "Count2") at once; equal hashes still compare the
+// names whole.
+uint32_t ReadRecord::hashOf(Form form, std::u16string_view name, std::u16string_view key) {
+    const auto last = [](std::u16string_view text) -> uint32_t {
+        return text.empty() ? 0 : text::foldCase(text.back());
+    };
+    const auto first = [](std::u16string_view text) -> uint32_t {
+        return text.empty() ? 0 : text::foldCase(text.front());
+    };
+    uint32_t hash = static_cast<uint32_t>(form);
+    hash = hash * 31 + static_cast<uint32_t>(name.size());
+    hash = hash * 31 + static_cast<uint32_t>(key.size());
+    hash = hash * 31 + last(name);
+    hash = hash * 31 + first(key);
+    return hash * 31 + last(key);
 }
 
 CConfigStore::CConfigStore(const util::IProductSettings& settings,
@@ -121,19 +125,28 @@ CConfigStore::~CConfigStore() {
 
 std::u16string CConfigStore::readString(std::u16string_view section, std::u16string_view key,
                                         std::u16string_view defaultValue) {
-    auto value = binding_.readString(librarySource_, valuePath(section, key), defaultValue);
-    return value ? std::move(*value) : std::u16string(defaultValue);
+    std::u16string value;
+    readStringInto(section, key, defaultValue, value);
+    return value;
+}
+
+void CConfigStore::readStringInto(std::u16string_view section, std::u16string_view key,
+                                  std::u16string_view defaultValue, std::u16string& out) {
+    const LibraryText fallback(defaultValue);
+    if (!binding_.readStringInto(librarySource_, LibraryText(section, key), fallback, out)) {
+        out.assign(fallback);
+    }
 }
 
 int32_t CConfigStore::readInt(std::u16string_view section, std::u16string_view key,
                               int32_t defaultValue) {
-    return binding_.readInt(librarySource_, valuePath(section, key), defaultValue)
+    return binding_.readInt(librarySource_, LibraryText(section, key), defaultValue)
         .value_or(defaultValue);
 }
 
 uint32_t CConfigStore::readHex(std::u16string_view section, std::u16string_view key,
                                uint32_t defaultValue) {
-    return binding_.readHex(librarySource_, valuePath(section, key), defaultValue)
+    return binding_.readHex(librarySource_, LibraryText(section, key), defaultValue)
         .value_or(defaultValue);
 }
 
@@ -142,7 +155,7 @@ std::vector<std::u16string> CConfigStore::readList(std::u16string_view section,
                                                    std::u16string_view defaultValue,
                                                    std::u16string_view separator) {
     auto items =
-        binding_.readList(librarySource_, valuePath(section, key), defaultValue, separator);
+        binding_.readList(librarySource_, LibraryText(section, key), defaultValue, separator);
     return items ? std::move(*items) : splitDefault(defaultValue, separator);
 }
 
@@ -268,31 +281,114 @@ void CConfigStore::reload() {
     }
 }
 
-void CConfigStore::record(const void* object, ReadRecord record) {
-    std::lock_guard guard(recordLock_);
-    auto& list = records_[object];
+ReadRecord& CConfigStore::recordOf(const void* object, ReadRecord::Form form,
+                                   std::u16string_view name, std::u16string_view key,
+                                   std::u16string_view defaultValue, int32_t defaultNumber,
+                                   std::u16string_view extra) {
+    // An object mostly reads several values in a row: its list is kept at
+    // hand (a map's element stays where it is until erased).
+    if (object != lastObject_) {
+        lastList_ = &records_[object];
+        lastObject_ = object;
+    }
+    auto& list = *lastList_;
+    const uint32_t hash = ReadRecord::hashOf(form, name, key);
+    const bool number = ReadRecord::isNumber(form);
     for (auto& existing : list) {
-        if (existing.sameRead(record)) {
-            if (existing.value != record.value) {
-                existing.value = std::move(record.value);
-            }
-            return;
+        if (existing.hash == hash && existing.form == form && sameName(existing.key, key) &&
+            sameName(existing.name, name) &&
+            (number ? existing.defaultNumber == defaultNumber
+                    : sameName(existing.defaultValue, defaultValue) &&
+                          sameName(existing.extra, extra))) {
+            return existing;
         }
     }
     if (list.size() >= kMaxRecords) {
         throw std::length_error("list<T> too long");
     }
-    list.push_back(std::move(record));
+    ReadRecord& made = list.emplace_back();
+    made.form = form;
+    made.name = name;
+    made.key = key;
+    made.defaultValue = defaultValue;
+    made.extra = extra;
+    made.defaultNumber = defaultNumber;
+    made.hash = hash;
+    return made;
+}
+
+void CConfigStore::recordText(const void* object, ReadRecord::Form form, std::u16string_view name,
+                              std::u16string_view key, std::u16string_view defaultValue,
+                              std::u16string_view value, std::u16string_view extra) {
+    binding_.underLock([&] {
+        ReadRecord& record = recordOf(object, form, name, key, defaultValue, 0, extra);
+        if (record.value != value) {
+            record.value = value;
+        }
+    });
+}
+
+void CConfigStore::recordNumber(const void* object, ReadRecord::Form form, std::u16string_view name,
+                                std::u16string_view key, int32_t defaultValue, int32_t value) {
+    binding_.underLock(
+        [&] { recordOf(object, form, name, key, {}, defaultValue, {}).number = value; });
+}
+
+void CConfigStore::readStringRecorded(const void* object, std::u16string_view section,
+                                      std::u16string_view key, std::u16string_view defaultValue,
+                                      std::u16string& out) {
+    const LibraryText fallback(defaultValue);
+    const LibraryText path(section, key);
+    binding_.underLock([&] {
+        if (!binding_.readStringIntoHeld(librarySource_, path, fallback, out)) {
+            out.assign(fallback);
+        }
+        // The names and the default as copied before the read: `out` may be
+        // where the caller's texts were.
+        const std::u16string_view copied(path);
+        ReadRecord& record =
+            recordOf(object, ReadRecord::Form::Text, copied.substr(0, section.size()),
+                     copied.substr(section.size() + 1), std::u16string_view(fallback), 0, {});
+        if (record.value != out) {
+            record.value = out;
+        }
+    });
+}
+
+int32_t CConfigStore::readIntRecorded(const void* object, ReadRecord::Form form,
+                                      std::u16string_view section, std::u16string_view key,
+                                      int32_t defaultValue) {
+    const LibraryText path(section, key);
+    return binding_.underLock([&] {
+        const int32_t value =
+            binding_.readIntHeld(librarySource_, path, defaultValue).value_or(defaultValue);
+        recordOf(object, form, section, key, {}, defaultValue, {}).number = value;
+        return value;
+    });
+}
+
+uint32_t CConfigStore::readHexRecorded(const void* object, std::u16string_view section,
+                                       std::u16string_view key, uint32_t defaultValue) {
+    const LibraryText path(section, key);
+    return binding_.underLock([&] {
+        const uint32_t value =
+            binding_.readHexHeld(librarySource_, path, defaultValue).value_or(defaultValue);
+        recordOf(object, ReadRecord::Form::Hex, section, key, {},
+                 static_cast<int32_t>(defaultValue), {})
+            .number = static_cast<int32_t>(value);
+        return value;
+    });
 }
 
 std::vector<ReadRecord> CConfigStore::recordsOf(const void* object) const {
-    std::lock_guard guard(recordLock_);
-    auto found = records_.find(object);
-    return found == records_.end() ? std::vector<ReadRecord>() : found->second;
+    return binding_.underLock([&] {
+        auto found = records_.find(object);
+        return found == records_.end() ? std::vector<ReadRecord>() : found->second;
+    });
 }
 
-// The records are copied under the store lock and read again without it:
-// the library is never called with the store lock held.
+// The records are copied under the binding's lock and read again one by
+// one: a reader waits for no more than one value's read.
 bool CConfigStore::changed(const void* object) {
     for (const ReadRecord& record : recordsOf(object)) {
         if (!stillReads(record)) {
@@ -311,15 +407,11 @@ bool CConfigStore::stillReads(const ReadRecord& record) {
                                       record.value);
         case ReadRecord::Form::Int:
         case ReadRecord::Form::Bool:
-            return text::format(u"%d", readInt(record.name, record.key,
-                                               recordedNumber(record.defaultValue))) ==
-                   record.value;
+            return readInt(record.name, record.key, record.defaultNumber) == record.number;
         case ReadRecord::Form::Hex:
-            return text::format(u"%d",
-                                static_cast<int32_t>(readHex(
-                                    record.name, record.key,
-                                    static_cast<uint32_t>(recordedNumber(record.defaultValue))))) ==
-                   record.value;
+            return static_cast<int32_t>(readHex(record.name, record.key,
+                                                static_cast<uint32_t>(record.defaultNumber))) ==
+                   record.number;
         case ReadRecord::Form::List: {
             const std::u16string separator = record.extra == u"@empty@" ? u"" : record.extra;
             return text::equalsNoCase(
@@ -337,8 +429,13 @@ bool CConfigStore::stillReads(const ReadRecord& record) {
 void CConfigStore::forget(const void* object) {
     handlers_.removeWhere(
         [object](const ConfigHandlerPair& pair) { return pair.object == object; });
-    std::lock_guard guard(recordLock_);
-    records_.erase(object);
+    binding_.underLock([&] {
+        records_.erase(object);
+        if (object == lastObject_) {
+            lastObject_ = nullptr;
+            lastList_ = nullptr;
+        }
+    });
 }
 
 }  // namespace holm::services

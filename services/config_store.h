@@ -4,10 +4,10 @@
 // which a reload tells which objects' values changed.
 //
 // Thread safety: every operation may be called from any thread. The handler
-// list and the record lists are guarded by one store-wide lock (the record
-// lock below); the library binding has its own lock and is never called
-// with the record lock held, so a handler or a reader never waits for the
-// other's library call.
+// list has its own lock. The record lists are guarded by the library
+// binding's lock: a read through the library and the update of its record
+// take that one lock once. The binding is never called with the handler
+// list's lock held, so a handler never waits for a reader's library call.
 #pragma once
 
 #include <cstdint>
@@ -39,12 +39,21 @@ struct ReadRecord {
     Form form = Form::Text;
     std::u16string name;  // the section, or for a path record its kind
     std::u16string key;
-    std::u16string defaultValue;
-    std::u16string extra;  // a list's separator ("@empty@" for none)
-    std::u16string value;
+    std::u16string defaultValue;  // texts only
+    std::u16string extra;         // a list's separator ("@empty@" for none)
+    std::u16string value;         // texts only
+    // Int, Hex and Bool: the default given and the value read, as numbers
+    // (a hex value as its 32 bits).
+    int32_t defaultNumber = 0;
+    int32_t number = 0;
+    // Of the form, name and key with A-Z folded: a record that differs
+    // there is passed over without comparing texts.
+    uint32_t hash = 0;
 
-    // Same read (value aside): names compared with A-Z folded.
-    bool sameRead(const ReadRecord& other) const;
+    static bool isNumber(Form form) {
+        return form == Form::Int || form == Form::Hex || form == Form::Bool;
+    }
+    static uint32_t hashOf(Form form, std::u16string_view name, std::u16string_view key);
 };
 
 class CConfigStore {
@@ -75,6 +84,9 @@ class CConfigStore {
     // the read fails.
     std::u16string readString(std::u16string_view section, std::u16string_view key,
                               std::u16string_view defaultValue);
+    // The same into `out`, whose room is reused.
+    void readStringInto(std::u16string_view section, std::u16string_view key,
+                        std::u16string_view defaultValue, std::u16string& out);
     int32_t readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue);
     uint32_t readHex(std::u16string_view section, std::u16string_view key, uint32_t defaultValue);
     // A failed read builds the list from `defaultValue`: with an empty
@@ -113,8 +125,25 @@ class CConfigStore {
     // lock removed) so that the next request makes one under the new base.
     void reload();
 
-    // Read records and handlers of IConfig objects.
-    void record(const void* object, ReadRecord record);
+    // Reads through the library that are recorded for `object` in the same
+    // step (see recordText and recordNumber). The texts given may lie in
+    // `out`: they are copied before it is written.
+    void readStringRecorded(const void* object, std::u16string_view section,
+                            std::u16string_view key, std::u16string_view defaultValue,
+                            std::u16string& out);
+    int32_t readIntRecorded(const void* object, ReadRecord::Form form, std::u16string_view section,
+                            std::u16string_view key, int32_t defaultValue);
+    uint32_t readHexRecorded(const void* object, std::u16string_view section,
+                             std::u16string_view key, uint32_t defaultValue);
+
+    // Read records and handlers of IConfig objects. A read asked again
+    // (same form, and names and default alike with A-Z folded) updates its
+    // record; nothing is copied unless the record is new or its value moved.
+    void recordText(const void* object, ReadRecord::Form form, std::u16string_view name,
+                    std::u16string_view key, std::u16string_view defaultValue,
+                    std::u16string_view value, std::u16string_view extra = {});
+    void recordNumber(const void* object, ReadRecord::Form form, std::u16string_view name,
+                      std::u16string_view key, int32_t defaultValue, int32_t value);
     std::vector<ReadRecord> recordsOf(const void* object) const;
     // Whether a value `object` read reads differently now.
     bool changed(const void* object);
@@ -125,6 +154,10 @@ class CConfigStore {
     void forget(const void* object);
 
   private:
+    // Under the binding's lock: the record of the same read, or a new one.
+    ReadRecord& recordOf(const void* object, ReadRecord::Form form, std::u16string_view name,
+                         std::u16string_view key, std::u16string_view defaultValue,
+                         int32_t defaultNumber, std::u16string_view extra);
     std::u16string chooseTempDirectory(const std::u16string& base);
     bool stillReads(const ReadRecord& record);
     void releaseTempDirectory();
@@ -143,9 +176,10 @@ class CConfigStore {
     std::u16string tempRoot_;
     std::optional<platform::FileLock> instanceLock_;
 
-    // The lock of the record lists (the handler list has its own).
-    mutable std::mutex recordLock_;
+    // Guarded by the binding's lock (see above).
     std::unordered_map<const void*, std::vector<ReadRecord>> records_;
+    const void* lastObject_ = nullptr;  // whose list lastList_ is
+    std::vector<ReadRecord>* lastList_ = nullptr;
     ConfigHandlerList handlers_;
 };
 

@@ -241,21 +241,22 @@ Status LogFile::noticeTruncation() {
     return {};
 }
 
-std::string LogFile::encode(std::span<const std::u16string> lines) const {
-    std::string bytes;
-    for (const auto& line : lines) {
-        if (unicode_) {
-            appendUtf16Le(bytes, line);
-            appendUtf16Le(bytes, u"\r\n");
-        } else {
-            bytes += text::utf16ToUtf8(line);
-            bytes += "\r\n";
-        }
+// A UTF-16 file takes the block's own bytes on a little-endian machine; no
+// copy is made.
+std::string_view LogFile::encode(std::u16string_view block) {
+    if (unicode_ && std::endian::native == std::endian::little) {
+        return {reinterpret_cast<const char*>(block.data()), block.size() * sizeof(char16_t)};
     }
-    return bytes;
+    encoded_.clear();
+    if (unicode_) {
+        appendUtf16Le(encoded_, block);
+    } else {
+        text::appendUtf16ToUtf8(encoded_, block);
+    }
+    return encoded_;
 }
 
-LogFile::WriteResult LogFile::write(std::span<const std::u16string> lines) {
+LogFile::WriteResult LogFile::write(std::u16string_view block) {
     std::lock_guard hold(lock_);
     if (auto current = ensureCurrent(); !current) {
         return {current, false};
@@ -263,7 +264,7 @@ LogFile::WriteResult LogFile::write(std::span<const std::u16string> lines) {
     if (auto length = noticeTruncation(); !length) {
         return {length, false};
     }
-    const std::string bytes = encode(lines);
+    const std::string_view bytes = encode(block);
     // A write within one page lands whole or not at all, even when the
     // process is killed; one that spans pages is marked first (see
     // repairCutWrite).

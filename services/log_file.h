@@ -42,6 +42,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "platform/file_change_monitor.h"
 #include "platform/file_identity.h"
@@ -80,9 +81,10 @@ class LogFile {
         // was pending: the caller schedules rollover().
         bool rolloverDue = false;
     };
-    // Writes the lines (without line ends) as one block. A failed write
+    // Writes whole lines, each ending in CR LF, as one block: in the file's
+    // encoding, straight from `block` when the file is UTF-16. A failed write
     // leaves no part of the block in the file.
-    WriteResult write(std::span<const std::u16string> lines);
+    WriteResult write(std::u16string_view block);
 
     // Brings the file under its maximum (if it is above it) and clears the
     // pending mark. A failure leaves the file as it was.
@@ -94,7 +96,7 @@ class LogFile {
     platform::Status reopen();
     platform::Status adopt(platform::UniqueFd fd);
     void closeFile();
-    std::string encode(std::span<const std::u16string> lines) const;
+    std::string_view encode(std::u16string_view block);
     void undoPartialWrite(uint64_t sizeBefore, size_t length);
     bool sizeCheckDue();
     platform::Status rotateBackups();
@@ -121,6 +123,7 @@ class LogFile {
     int64_t maximumSize_ = 0;
     bool backup_ = false;
     int32_t commitCounter_ = kCheckInterval;
+    std::string encoded_;  // a block in UTF-8 (or byte-swapped), reused
     bool rolloverPending_ = false;
 };
 

@@ -12,16 +12,81 @@
 namespace holm::services {
 namespace {
 
-std::u16string formattedText(const char16_t* format, va_list arguments) {
+// What a thread lays its entries out in, kept from one commit to the next so
+// that a commit allocates nothing once the buffers have grown.
+struct LayoutBuffers {
+    std::u16string block;  // the entry's lines, each ending in CR LF
+    // The stamp text of the last second laid out on this thread.
+    platform::LocalTime stampTime;
+    std::u16string stamp;
+};
+
+LayoutBuffers& layoutBuffers() {
+    thread_local LayoutBuffers buffers;
+    return buffers;
+}
+
+// The formatted text at the end of `out`; the format itself when it cannot
+// be formatted.
+void appendFormatted(std::u16string& out, const char16_t* format, va_list arguments) {
+    const size_t start = out.size();
     try {
-        return text::vformatPrintf(format, arguments);
+        text::vappendPrintf(out, format, arguments);
     } catch (const std::exception&) {
-        return format != nullptr ? std::u16string(format) : std::u16string();
+        out.resize(start);
+        out.append(text::viewOf(format));
     }
 }
 
 bool containsPercent(const char16_t* text) {
     return text::viewOf(text).find(u'%') != std::u16string_view::npos;
+}
+
+bool sameSecond(const platform::LocalTime& a, const platform::LocalTime& b) {
+    return a.second == b.second && a.minute == b.minute && a.hour == b.hour && a.day == b.day &&
+           a.month == b.month && a.year == b.year;
+}
+
+// "<short date>,<HH:MM:SS> ", made once per second and thread.
+void appendStamp(std::u16string& out, const platform::LocalTime& time, LayoutBuffers& buffers) {
+    if (buffers.stamp.empty() || !sameSecond(buffers.stampTime, time)) {
+        buffers.stamp.clear();
+        text::appendUtf8ToUtf16(buffers.stamp, platform::shortDate(time));
+        buffers.stamp += u',';
+        text::appendUtf8ToUtf16(buffers.stamp, platform::time24(time));
+        buffers.stamp += u' ';
+        buffers.stampTime = time;
+    }
+    out += buffers.stamp;
+}
+
+// The stamp or indent and the category prefix of a line, at the end of `out`.
+void appendLineStart(std::u16string& out, uint32_t style, uint32_t category,
+                     const platform::LocalTime& time, const LogCategories& categories,
+                     LayoutBuffers& buffers) {
+    switch (style) {
+        case HlmPlg::LOG_STYLE_STAMPED:
+            appendStamp(out, time, buffers);
+            break;
+        case HlmPlg::LOG_STYLE_INDENT2:
+            out += u"  ";
+            break;
+        case HlmPlg::LOG_STYLE_INDENT6:
+        case HlmPlg::LOG_STYLE_INDENT6 + 1:
+            out += u"      ";
+            break;
+        default:
+            break;
+    }
+    out += categories.prefix(category);
+}
+
+// One line laid out at the end of `out`, without its line end.
+void appendLine(std::u16string& out, uint32_t style, uint32_t category, std::u16string_view text,
+                const platform::LocalTime& time, const LogCategories& categories,
+                LayoutBuffers& buffers) {
+    appendLineStart(out, style, category, time, categories, buffers);
+    text::appendReportLineText(out, text);
 }
 
 }  // namespace
@@ -52,25 +117,7 @@ std::u16string_view LogCategories::prefix(uint32_t category) const {
 std::u16string layOutLine(const LogLine& line, const platform::LocalTime& time,
                           const LogCategories& categories) {
     std::u16string out;
-    switch (line.style) {
-        case HlmPlg::LOG_STYLE_STAMPED:
-            out = text::utf8ToUtf16(platform::shortDate(time));
-            out += u',';
-            out += text::utf8ToUtf16(platform::time24(time));
-            out += u' ';
-            break;
-        case HlmPlg::LOG_STYLE_INDENT2:
-            out = u"  ";
-            break;
-        case HlmPlg::LOG_STYLE_INDENT6:
-        case HlmPlg::LOG_STYLE_INDENT6 + 1:
-            out = u"      ";
-            break;
-        default:
-            break;
-    }
-    out += categories.prefix(line.category);
-    out += text::reportLineText(line.text);
+    appendLine(out, line.style, line.category, line.text, time, categories, layoutBuffers());
     return out;
 }
 
@@ -94,8 +141,12 @@ void CHlmPlgLogEventImpl::addLineV(int32_t level, uint32_t style, uint32_t categ
         return;
     }
     try {
-        std::u16string text = containsPercent(format) ? formattedText(format, arguments)
-                                                      : std::u16string(text::viewOf(format));
+        std::u16string text;
+        if (containsPercent(format)) {
+            appendFormatted(text, format, arguments);
+        } else {
+            text.assign(text::viewOf(format));
+        }
         entry_.lines.push_back({level, style, category, std::move(text)});
     } catch (const std::bad_alloc&) {
         // The line is lost; nothing may escape to the plugin.
@@ -194,13 +245,22 @@ void CHlmPlgLogImpl::log(int32_t level, uint32_t style, uint32_t category, const
 
 void CHlmPlgLogImpl::logV(int32_t level, uint32_t style, uint32_t category, const char16_t* format,
                           va_list arguments) {
-    if (!isLevelEnabled(level)) {
+    const Settings settings = currentSettings();
+    if (settings.level < level) {
         return;
     }
     try {
-        LogEntry entry{reportingLevel(), platform::localTimeNow(), {}};
-        entry.lines.push_back({level, style, category, formattedText(format, arguments)});
-        commit(std::move(entry));
+        // The text is formatted straight after the line's start and made
+        // safe where it stands.
+        LayoutBuffers& buffers = layoutBuffers();
+        buffers.block.clear();
+        appendLineStart(buffers.block, style, category, platform::localTimeNow(), *categories_,
+                        buffers);
+        const size_t textStart = buffers.block.size();
+        appendFormatted(buffers.block, format, arguments);
+        text::makeReportLineText(buffers.block, textStart);
+        buffers.block += u"\r\n";
+        writeBlock(settings.file, buffers.block);
     } catch (const std::bad_alloc&) {
         lastError_ = platform::WinError::kNotEnoughMemory;
     }
@@ -208,13 +268,17 @@ void CHlmPlgLogImpl::logV(int32_t level, uint32_t style, uint32_t category, cons
 
 void CHlmPlgLogImpl::logText(int32_t level, uint32_t style, uint32_t category,
                              const char16_t* text) {
-    if (!isLevelEnabled(level)) {
+    const Settings settings = currentSettings();
+    if (settings.level < level) {
         return;
     }
     try {
-        LogEntry entry{reportingLevel(), platform::localTimeNow(), {}};
-        entry.lines.push_back({level, style, category, std::u16string(text::viewOf(text))});
-        commit(std::move(entry));
+        LayoutBuffers& buffers = layoutBuffers();
+        buffers.block.clear();
+        appendLine(buffers.block, style, category, text::viewOf(text), platform::localTimeNow(),
+                   *categories_, buffers);
+        buffers.block += u"\r\n";
+        writeBlock(settings.file, buffers.block);
     } catch (const std::bad_alloc&) {
         lastError_ = platform::WinError::kNotEnoughMemory;
     }
@@ -229,33 +293,43 @@ int32_t CHlmPlgLogImpl::reportingLevel() const {
     return level_;
 }
 
-std::shared_ptr<LogFile> CHlmPlgLogImpl::currentFile() const {
+CHlmPlgLogImpl::Settings CHlmPlgLogImpl::currentSettings() const {
     std::lock_guard hold(settingsLock_);
-    return file_;
+    return {level_, file_};
 }
 
 void CHlmPlgLogImpl::commit(LogEntry entry) {
     if (entry.lines.empty()) {
         return;
     }
-    const auto file = currentFile();
+    const auto file = currentSettings().file;
     if (!file) {
         lastError_ = platform::WinError::kInvalidHandle;  // never opened
         return;
     }
     try {
-        std::vector<std::u16string> lines;
-        lines.reserve(entry.lines.size());
+        LayoutBuffers& buffers = layoutBuffers();
+        buffers.block.clear();
         for (const auto& line : entry.lines) {
-            lines.push_back(layOutLine(line, entry.time, *categories_));
+            appendLine(buffers.block, line.style, line.category, line.text, entry.time,
+                       *categories_, buffers);
+            buffers.block += u"\r\n";
         }
-        const auto written = file->write(lines);
-        recordFailure(written.status);
-        if (written.rolloverDue) {
-            scheduleRollover(file);
-        }
+        writeBlock(file, buffers.block);
     } catch (const std::bad_alloc&) {
         lastError_ = platform::WinError::kNotEnoughMemory;
+    }
+}
+
+void CHlmPlgLogImpl::writeBlock(const std::shared_ptr<LogFile>& file, std::u16string_view block) {
+    if (!file) {
+        lastError_ = platform::WinError::kInvalidHandle;  // never opened
+        return;
+    }
+    const auto written = file->write(block);
+    recordFailure(written.status);
+    if (written.rolloverDue) {
+        scheduleRollover(file);
     }
 }
 

@@ -130,7 +130,14 @@ class CHlmPlgLogImpl : public HlmPlg::ILog {
         HlmPlg::IAsyncEvent* event = nullptr;
     };
 
-    std::shared_ptr<LogFile> currentFile() const;
+    // The reporting level and the file, read together under one lock.
+    struct Settings {
+        int32_t level = 0;
+        std::shared_ptr<LogFile> file;
+    };
+    Settings currentSettings() const;
+    // Writes lines laid out (each ending in CR LF) to `file`.
+    void writeBlock(const std::shared_ptr<LogFile>& file, std::u16string_view block);
     void scheduleRollover(std::shared_ptr<LogFile> file);
     void runScheduledRollover(uintptr_t request);
     void rollOver(LogFile& file);

@@ -66,7 +66,13 @@ template <class Interface>
 class RefCounted : public Interface {
   public:
     uint32_t addRef() override { return count_.fetch_add(1, std::memory_order_relaxed) + 1; }
+    // The caller's reference being the only one, no other thread can take
+    // or drop one: the object goes without a locked decrement.
     uint32_t release() override {
+        if (count_.load(std::memory_order_acquire) == 1) {
+            delete this;
+            return 0;
+        }
         const uint32_t left = count_.fetch_sub(1, std::memory_order_acq_rel) - 1;
         if (left == 0) {
             delete this;

@@ -67,8 +67,15 @@ class DateLocale {
 LocalTime localTimeNow() {
     struct timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
-    struct tm fields {};
-    localtime_r(&now.tv_sec, &fields);
+    // localtime_r reads the zone once per process, so one second always
+    // breaks down the same way: each thread converts a second once.
+    thread_local time_t convertedSecond = -1;
+    thread_local struct tm converted {};
+    if (now.tv_sec != convertedSecond) {
+        localtime_r(&now.tv_sec, &converted);
+        convertedSecond = now.tv_sec;
+    }
+    const struct tm& fields = converted;
     LocalTime time;
     time.year = static_cast<uint16_t>(fields.tm_year + 1900);
     time.month = static_cast<uint16_t>(fields.tm_mon + 1);

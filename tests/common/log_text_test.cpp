@@ -62,4 +62,26 @@ TEST(LogTextTest, ReportLinesKeepTabsAndEscapeWhatCouldBreakTheLine) {
     EXPECT_EQ(reportLineText(tabs), std::u16string(kMaxLogLine, u'\t') + u"...[cut 5 more]");
 }
 
+// A line formatted in place behind its stamp is made safe where it stands,
+// exactly as the text alone would be, and the stamp before it is untouched.
+TEST(LogTextTest, TextMadeSafeInPlaceMatchesTheTextMadeSafeAlone) {
+    using holm::text::kMaxLogLine;
+    using holm::text::makeReportLineText;
+    using holm::text::reportLineText;
+    const std::u16string stamp = u"12/07/2026,09:05:03 [ERROR] ";
+    const std::u16string texts[] = {
+        u"",
+        u"plain text\twith a tab",
+        u"caf\u00e9 \u20ac \U0001F600 kept",
+        u"a\r\nforged\x1b[2J\u2028\u202e",
+        std::u16string(kMaxLogLine + 3, u'x'),
+        std::u16string(kMaxLogLine - 1, u'y') + u"\U0001F600",
+    };
+    for (const auto& text : texts) {
+        std::u16string line = stamp + text;
+        makeReportLineText(line, stamp.size());
+        EXPECT_EQ(line, stamp + reportLineText(text)) << text.size();
+    }
+}
+
 }  // namespace

@@ -51,11 +51,15 @@ TEST(StringList, EmptyAndNullTexts) {
     EXPECT_EQ(joined(copy), u"|");
 }
 
-TEST(StringList, IteratorWalksBothWaysAndByIndex) {
-    CStringListImpl list;
+void addAbc(CStringListImpl& list) {
     for (auto* value : {u"a", u"b", u"c"}) {
         list.add(value);
     }
+}
+
+TEST(StringList, IteratorWalksBothWaysAndByIndex) {
+    CStringListImpl list;
+    addAbc(list);
     auto* iterator = list.createIterator();
     EXPECT_EQ(holm::test::printable(iterator->last()), u"c");
     EXPECT_EQ(holm::test::printable(iterator->first()), u"a");
@@ -66,6 +70,37 @@ TEST(StringList, IteratorWalksBothWaysAndByIndex) {
     EXPECT_EQ(iterator->prev(), nullptr);
     EXPECT_EQ(iterator->at(3), nullptr);
     list.releaseIterator(iterator);
+}
+
+// The list lends one iterator again and again; iterators taken while it is
+// out are independent, one lent again starts afresh, and one deleted by its
+// holder instead of released leaves the list working (it makes another).
+TEST(StringList, IteratorsLentAgainStartAfreshAndStayIndependent) {
+    CStringListImpl list;
+    addAbc(list);
+    auto* first = list.createIterator();
+    EXPECT_EQ(holm::test::printable(first->first()), u"a");
+    EXPECT_EQ(holm::test::printable(first->next()), u"b");
+    auto* second = list.createIterator();
+    ASSERT_NE(second, first);
+    EXPECT_EQ(holm::test::printable(second->last()), u"c");
+    EXPECT_EQ(holm::test::printable(first->next()), u"c") << "each keeps its own position";
+    list.releaseIterator(first);
+    list.releaseIterator(second);
+
+    auto* again = list.createIterator();
+    EXPECT_EQ(again->next(), nullptr) << "positions unset, as in a new iterator";
+    EXPECT_EQ(again->prev(), nullptr);
+    EXPECT_EQ(holm::test::printable(again->first()), u"a");
+    delete again;  // not handed back: the list must not keep it
+
+    EXPECT_EQ(joined(list), u"a|b|c|");
+    auto* fresh = list.createIterator();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(holm::test::printable(fresh->at(2)), u"c");
+    list.releaseIterator(fresh);
+    list.releaseIterator(fresh);  // a second release of the lent one does no harm
+    EXPECT_EQ(joined(list), u"a|b|c|");
 }
 
 TEST(StringList, IncompleteStringsAreDroppedWithoutReadingOutside) {

@@ -305,6 +305,70 @@ TEST_F(ConfigTest, ReloadTellsEveryHandlerAndChangeOnlyWhereReadValuesChanged) {
     idle->unregisterHandler(&idleHandler);
 }
 
+// Number reads keep their records as numbers: a read asked again in another
+// case is the same record, a missing value read with two defaults is two,
+// and hex and bool values that move are noticed.
+TEST_F(ConfigTest, NumberRecordsMatchNamesInAnyCaseAndNoticeMovedValues) {
+    writeConfiguration("[HOLM]\nLevel=1\nMask=ff\nOn=1\n");
+    core_->reloadConfig();
+    IConfig* reader = config();
+    ASSERT_NE(reader, nullptr);
+    CountingHandler handler;
+    ASSERT_TRUE(reader->registerHandler(&handler));
+    EXPECT_EQ(reader->readInt(u"HOLM", u"Level", 0), 1);
+    EXPECT_EQ(reader->readInt(u"holm", u"LEVEL", 0), 1);
+    EXPECT_EQ(reader->readInt(u"HOLM", u"Missing", 5), 5);
+    EXPECT_EQ(reader->readInt(u"HOLM", u"Missing", -6), -6);
+    EXPECT_EQ(reader->readHex(u"HOLM", u"Mask", 0), 0xFFu);
+    EXPECT_TRUE(reader->readBool(u"HOLM", u"On", false));
+
+    core_->reloadConfig();
+    EXPECT_EQ(handler.changed, 0) << "every record still reads the same";
+
+    writeConfiguration("[HOLM]\nLevel=1\nMask=1ff\nOn=1\n");
+    core_->reloadConfig();
+    EXPECT_EQ(handler.changed, 1);
+    EXPECT_EQ(reader->readHex(u"HOLM", u"mask", 0), 0x1FFu);
+
+    writeConfiguration("[HOLM]\nLevel=1\nMask=1ff\nOn=0\n");
+    core_->reloadConfig();
+    EXPECT_EQ(handler.changed, 2);
+    EXPECT_FALSE(reader->readBool(u"HOLM", u"On", false));
+
+    writeConfiguration("[HOLM]\nLevel=1\nMask=1ff\nOn=0\nMissing=5\n");
+    core_->reloadConfig();
+    EXPECT_EQ(handler.changed, 3) << "the read with default -6 now reads 5";
+    reader->unregisterHandler(&handler);
+}
+
+// A text result handed back as the next read's section, key or default is
+// read, and recorded, as it was asked, although the read overwrites it.
+TEST_F(ConfigTest, AResultGivenBackAsNamesOrDefaultIsReadAsAsked) {
+    writeConfiguration("[COMMON]\nSection=HOLM\nKey=Level\n[HOLM]\nLevel=high\n");
+    core_->reloadConfig();
+    IConfig* reader = config();
+    ASSERT_NE(reader, nullptr);
+    CountingHandler handler;
+    ASSERT_TRUE(reader->registerHandler(&handler));
+    using holm::test::printable;
+    EXPECT_EQ(printable(reader->readString(reader->readString(u"COMMON", u"Section", u""), u"Level",
+                                           u"")),
+              u"high");
+    EXPECT_EQ(
+        printable(reader->readString(u"HOLM", reader->readString(u"COMMON", u"Key", u""), u"")),
+        u"high");
+    EXPECT_EQ(printable(reader->readString(u"HOLM", u"Missing",
+                                           reader->readString(u"COMMON", u"Key", u""))),
+              u"Level");
+
+    core_->reloadConfig();
+    EXPECT_EQ(handler.changed, 0) << "every record holds the names that were asked";
+    writeConfiguration("[COMMON]\nSection=HOLM\nKey=Level\n[HOLM]\nLevel=low\n");
+    core_->reloadConfig();
+    EXPECT_EQ(handler.changed, 1);
+    reader->unregisterHandler(&handler);
+}
+
 TEST_F(ConfigTest, ReleasedObjectLeavesNoHandlerOrRecordBehind) {
     IConfig* first = config();
     ASSERT_NE(first, nullptr);
