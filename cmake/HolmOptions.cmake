@@ -16,3 +16,29 @@ if(HOLM_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# Lock contracts (GUARDED_BY, REQUIRES, EXCLUDES on common/mutex.h types) are
+# checked at compile time; a broken contract fails the build.
+if(HOLM_THREAD_SAFETY)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "HOLM_THREAD_SAFETY needs clang (use the 'thread-safety' preset)")
+  endif()
+  add_compile_options(-Wthread-safety)
+  # The check must be live: a write to guarded state without its lock fails
+  # to compile, the same write under the lock compiles.
+  include(CheckCXXSourceCompiles)
+  set(CMAKE_REQUIRED_FLAGS "-std=c++20 -Wthread-safety -Werror")
+  set(CMAKE_REQUIRED_INCLUDES "${CMAKE_CURRENT_SOURCE_DIR}")
+  set(holm_guarded_probe "#include \"common/mutex.h\"
+struct Probe { holm::Mutex m; int x GUARDED_BY(m) = 0; void f() { LOCK x = 1; } };
+int main() { Probe p; p.f(); }")
+  string(REPLACE "LOCK" "holm::MutexLock hold(m);" holm_locked_probe "${holm_guarded_probe}")
+  string(REPLACE "LOCK" "" holm_unlocked_probe "${holm_guarded_probe}")
+  check_cxx_source_compiles("${holm_locked_probe}" HOLM_LOCKED_WRITE_COMPILES)
+  check_cxx_source_compiles("${holm_unlocked_probe}" HOLM_UNLOCKED_WRITE_COMPILES)
+  unset(CMAKE_REQUIRED_FLAGS)
+  unset(CMAKE_REQUIRED_INCLUDES)
+  if(NOT HOLM_LOCKED_WRITE_COMPILES OR HOLM_UNLOCKED_WRITE_COMPILES)
+    message(FATAL_ERROR "the thread-safety analysis does not check common/mutex.h's contracts")
+  endif()
+endif()

@@ -17,11 +17,13 @@
 
 namespace holm {
 
-class CAPABILITY("mutex") Mutex {
+// A mutex over a standard one; `Mutex` and `RecursiveMutex` below.
+template <class Native>
+class CAPABILITY("mutex") BasicMutex {
   public:
-    Mutex() = default;
-    Mutex(const Mutex&) = delete;
-    Mutex& operator=(const Mutex&) = delete;
+    BasicMutex() = default;
+    BasicMutex(const BasicMutex&) = delete;
+    BasicMutex& operator=(const BasicMutex&) = delete;
 
     void lock() ACQUIRE() { mutex_.lock(); }
     void unlock() RELEASE() { mutex_.unlock(); }
@@ -33,8 +35,16 @@ class CAPABILITY("mutex") Mutex {
 
   private:
     friend class MutexLock;
-    std::mutex mutex_;
+    Native mutex_;
 };
+
+using Mutex = BasicMutex<std::mutex>;
+
+// A mutex the holding thread may take again (a request that re-enters the
+// object through a callback). The analysis does not count re-entries: a
+// function that may run with the mutex held and takes it again must not be
+// marked EXCLUDES; RecursiveLock is the scope that holds it.
+using RecursiveMutex = BasicMutex<std::recursive_mutex>;
 
 // Holds a Mutex for its scope; may be released and taken again inside it,
 // and is what a ConditionVariable waits on.
@@ -98,16 +108,21 @@ class CAPABILITY("shared mutex") SharedMutex {
     std::shared_mutex mutex_;
 };
 
-class SCOPED_CAPABILITY WriterLock {
+// Holds a RecursiveMutex, or a SharedMutex as its one writer, for its scope.
+template <class ExclusiveMutex>
+class SCOPED_CAPABILITY ExclusiveLock {
   public:
-    explicit WriterLock(SharedMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
-    ~WriterLock() RELEASE() { mutex_.unlock(); }
-    WriterLock(const WriterLock&) = delete;
-    WriterLock& operator=(const WriterLock&) = delete;
+    explicit ExclusiveLock(ExclusiveMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+    ~ExclusiveLock() RELEASE() { mutex_.unlock(); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
 
   private:
-    SharedMutex& mutex_;
+    ExclusiveMutex& mutex_;
 };
+
+using RecursiveLock = ExclusiveLock<RecursiveMutex>;
+using WriterLock = ExclusiveLock<SharedMutex>;
 
 class SCOPED_CAPABILITY ReaderLock {
   public:

@@ -7,12 +7,12 @@
 namespace holm::core {
 
 void AsyncGate::setReporting(const BoundaryReporting& reporting) {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     reporting_ = reporting;
 }
 
 BoundaryReporting AsyncGate::reporting() {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     return reporting_;
 }
 

@@ -5,9 +5,8 @@
 // goes on (or ends cleanly).
 #pragma once
 
-#include <mutex>
-
 #include "async/plugin_gate.h"
+#include "common/mutex.h"
 #include "core/plugin_boundary.h"
 
 namespace holm::core {
@@ -17,18 +16,18 @@ class AsyncGate final : public async::PluginCallGate {
     explicit AsyncGate(const BoundaryReporting& reporting) : reporting_(reporting) {}
 
     // Where later calls report (the host handler or the service changed).
-    void setReporting(const BoundaryReporting& reporting);
+    void setReporting(const BoundaryReporting& reporting) EXCLUDES(mutex_);
 
     bool call(std::u16string_view place, const HlmPlg::IHandler* callee,
-              async::FunctionRef<void()> body) override;
+              async::FunctionRef<void()> body) override EXCLUDES(mutex_);
     void logLine(std::u16string_view text) override;
 
     // Where calls report now.
-    BoundaryReporting reporting();
+    BoundaryReporting reporting() EXCLUDES(mutex_);
 
   private:
-    std::mutex mutex_;
-    BoundaryReporting reporting_;
+    Mutex mutex_;
+    BoundaryReporting reporting_ GUARDED_BY(mutex_);
 };
 
 }  // namespace holm::core

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <string_view>
 
+#include "common/mutex.h"
 #include "platform/io.h"
 #include "platform/memory.h"
 #include "registry/registry.h"
@@ -20,8 +20,8 @@ namespace {
 // "DisableSEH" as last read, and the watch whose firing makes it stale.
 class DisableSehCache {
   public:
-    bool get() {
-        std::lock_guard guard(lock_);
+    bool get() EXCLUDES(lock_) {
+        MutexLock guard(lock_);
         const std::filesystem::path directory = registry::Store::defaultDirectory();
         if (!fresh(directory)) {
             refresh(directory);
@@ -30,7 +30,7 @@ class DisableSehCache {
     }
 
   private:
-    bool fresh(const std::filesystem::path& directory) {
+    bool fresh(const std::filesystem::path& directory) REQUIRES(lock_) {
         if (!known_ || directory != directory_) {
             return false;
         }
@@ -44,7 +44,7 @@ class DisableSehCache {
 
     // The watch comes first, the read second: a change between the two is
     // seen by the read, a later one fires the watch.
-    void refresh(const std::filesystem::path& directory) {
+    void refresh(const std::filesystem::path& directory) REQUIRES(lock_) {
         directory_ = directory;
         known_ = true;
         watch_ = registry::KeyWatch();
@@ -58,7 +58,7 @@ class DisableSehCache {
         value_ = debugSwitchSet(kDisableSehValue);
     }
 
-    void watchNearest(const registry::Store& store) {
+    void watchNearest(const registry::Store& store) REQUIRES(lock_) {
         constexpr uint32_t kFilter = registry::kNotifyName | registry::kNotifyLastSet;
         for (const char16_t* path : {kDebugKey, u"SOFTWARE", u""}) {
             if (registry::KeyWatch::create(store, registry::Root::LocalMachine, path, false,
@@ -68,11 +68,11 @@ class DisableSehCache {
         }
     }
 
-    std::mutex lock_;
-    bool known_ = false;
-    bool value_ = false;
-    std::filesystem::path directory_;
-    registry::KeyWatch watch_;
+    Mutex lock_;
+    bool known_ GUARDED_BY(lock_) = false;
+    bool value_ GUARDED_BY(lock_) = false;
+    std::filesystem::path directory_ GUARDED_BY(lock_);
+    registry::KeyWatch watch_ GUARDED_BY(lock_);
 };
 
 }  // namespace

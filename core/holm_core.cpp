@@ -324,7 +324,7 @@ void CHolmCore::releaseInterface(int32_t id, HlmPlg::IInterface* object) {
 }
 
 uint32_t CHolmCore::controlReload() {
-    std::lock_guard hold(controlLock_);
+    RecursiveLock hold(controlLock_);
     if (!controlOpen_) {
         return 1;
     }
@@ -351,7 +351,7 @@ void CHolmCore::setEventSink(hostctl::IHostEvents* sink) {
 
 uint32_t CHolmCore::controlTest(const std::u16string& target, const std::u16string& argument,
                                 const std::function<void(const std::u16string&, bool)>& report) {
-    std::lock_guard hold(controlLock_);
+    RecursiveLock hold(controlLock_);
     if (!controlOpen_) {
         return 0;
     }
@@ -420,11 +420,11 @@ uint32_t CHolmCore::runPhases(bool quick, uint32_t& code) {
             ownService_->trimWorkingSet();
         }
         plugins.runTest();
+        // A reload asked for while starting runs now, under the same hold
+        // as the opening (reloadConfig takes the lock again).
+        RecursiveLock hold(controlLock_);
         running_ = true;
-        {
-            std::lock_guard hold(controlLock_);
-            controlOpen_ = true;
-        }
+        controlOpen_ = true;
         if (reloadPending_) {
             reloadPending_ = false;
             reloadConfig();
@@ -438,7 +438,7 @@ uint32_t CHolmCore::stop() {
         util::GenericRunPerformance timing(u"CHolmCore::stop");
         {
             // A request of the host still running ends before the stop begins.
-            std::lock_guard hold(controlLock_);
+            RecursiveLock hold(controlLock_);
             controlOpen_ = false;
         }
         notifyStopping();
@@ -450,6 +450,7 @@ uint32_t CHolmCore::stop() {
         plugins.callAll(Phase::UnLoad, true, CPluginLifecycle::OnFailure::GoOn);
         unloadSecondGeneration();
         plugins.destroyAll();
+        RecursiveLock hold(controlLock_);
         running_ = false;
         return 0;
     } catch (std::exception& exception) {
@@ -559,7 +560,7 @@ void CHolmCore::serviceControl(uint32_t control, uint32_t eventType, void* event
 }
 
 void CHolmCore::reloadConfig() {
-    std::lock_guard hold(controlLock_);
+    RecursiveLock hold(controlLock_);
     try {
         if (!running_) {
             reloadPending_ = true;

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/mutex.h"
 #include "core/control_object.h"
 #include "core/core_provider.h"
 #include "core/host_link.h"
@@ -121,15 +121,14 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink, private ControlTarge
     HlmPlg::IHlmCoreHandler* handler_;
     std::u16string productDirectory_;
     std::u16string listName_;
-    bool running_ = false;
-    bool reloadPending_ = false;
     // Held by the host's requests and by every reload (HUP and the host's
     // reload request may come from different threads); recursive, as a
     // reload request runs reloadConfig.
-    std::recursive_mutex controlLock_;
-    // Whether the host's requests may reach the plugins; guarded by
-    // controlLock_.
-    bool controlOpen_ = false;
+    RecursiveMutex controlLock_;
+    bool running_ GUARDED_BY(controlLock_) = false;
+    bool reloadPending_ GUARDED_BY(controlLock_) = false;
+    // Whether the host's requests may reach the plugins.
+    bool controlOpen_ GUARDED_BY(controlLock_) = false;
 };
 
 }  // namespace holm::core

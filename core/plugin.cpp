@@ -1,9 +1,9 @@
 #include "core/plugin.h"
 
-#include <mutex>
 #include <vector>
 
 #include "common/format.h"
+#include "common/mutex.h"
 #include "common/path_parts.h"
 #include "common/utf16.h"
 #include "core/plugin_boundary.h"
@@ -19,9 +19,9 @@ constexpr uint32_t kSupportedMajor = 0x04000000;
 // the rest of the process, since a provider entry or a live object may still
 // lead to them.
 void keepForProcessLife(HlmPlg::CHlmPlg* plugin) {
-    static std::mutex lock;
+    static Mutex lock;
     static auto* kept = new std::vector<HlmPlg::CHlmPlg*>();  // never destroyed
-    std::lock_guard guard(lock);
+    MutexLock guard(lock);
     kept->push_back(plugin);
 }
 

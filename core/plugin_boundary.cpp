@@ -1,11 +1,11 @@
 #include "core/plugin_boundary.h"
 
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/format.h"
 #include "common/log_text.h"
+#include "common/mutex.h"
 #include "core/fault_codes.h"
 
 namespace holm::core {
@@ -16,8 +16,8 @@ namespace {
 // abandoned frame is never unloaded, so the list only grows, by a few
 // entries per fault.
 struct FaultMarks {
-    std::mutex lock;
-    std::vector<const void*> addresses;
+    Mutex lock;
+    std::vector<const void*> addresses GUARDED_BY(lock);
 };
 
 FaultMarks& faultMarks() {
@@ -69,7 +69,7 @@ void markFaulted(const void* address) {
         return;
     }
     FaultMarks& marks = faultMarks();
-    std::lock_guard guard(marks.lock);
+    MutexLock guard(marks.lock);
     marks.addresses.push_back(address);
 }
 
@@ -78,7 +78,7 @@ bool faultedIn(const platform::SharedLibrary& library) {
         return false;
     }
     FaultMarks& marks = faultMarks();
-    std::lock_guard guard(marks.lock);
+    MutexLock guard(marks.lock);
     for (const void* address : marks.addresses) {
         if (platform::addressInModule(address, library)) {
             return true;

@@ -27,13 +27,13 @@ PluginRecord& PluginStatusBoard::recordOf(uint32_t generation, const std::u16str
 }
 
 void PluginStatusBoard::setListener(Listener listener) {
-    std::lock_guard hold(listenerLock_);
+    MutexLock hold(listenerLock_);
     listener_ = std::move(listener);
 }
 
 void PluginStatusBoard::tell(const PluginRecord& record, hostctl::PluginEvent event,
                              uint32_t code) {
-    std::lock_guard hold(listenerLock_);
+    MutexLock hold(listenerLock_);
     if (listener_) {
         listener_(record, event, code);
     }
@@ -41,7 +41,7 @@ void PluginStatusBoard::tell(const PluginRecord& record, hostctl::PluginEvent ev
 
 void PluginStatusBoard::added(uint32_t generation, const std::u16string& name,
                               const std::u16string& file, uint32_t version) {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     PluginRecord& record = recordOf(generation, name);
     record = PluginRecord{name, file, generation, version};
     record.changedAtMs = statusClockMs();
@@ -49,7 +49,7 @@ void PluginStatusBoard::added(uint32_t generation, const std::u16string& name,
 
 void PluginStatusBoard::loadFailed(uint32_t generation, const std::u16string& name,
                                    const std::u16string& file, uint32_t code) {
-    std::unique_lock hold(lock_);
+    MutexLock hold(lock_);
     PluginRecord& record = recordOf(generation, name);
     // Without a file the library was loaded and its plugin failed: what is
     // known of it stays.
@@ -67,7 +67,7 @@ void PluginStatusBoard::loadFailed(uint32_t generation, const std::u16string& na
 
 void PluginStatusBoard::changed(uint32_t generation, const std::u16string& name,
                                 hostctl::PluginState state) {
-    std::unique_lock hold(lock_);
+    MutexLock hold(lock_);
     PluginRecord& record = recordOf(generation, name);
     const bool changed = record.state != state;
     if (changed) {
@@ -89,7 +89,7 @@ void PluginStatusBoard::changed(uint32_t generation, const std::u16string& name,
 
 void PluginStatusBoard::startFailed(uint32_t generation, const std::u16string& name,
                                     uint32_t code) {
-    std::unique_lock hold(lock_);
+    MutexLock hold(lock_);
     PluginRecord& record = recordOf(generation, name);
     record.startFailed = true;
     record.startCode = code;
@@ -99,12 +99,12 @@ void PluginStatusBoard::startFailed(uint32_t generation, const std::u16string& n
 }
 
 void PluginStatusBoard::lastError(uint32_t generation, const std::u16string& name, uint32_t code) {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     recordOf(generation, name).lastError = code;
 }
 
 void PluginStatusBoard::faults(uint32_t generation, const std::u16string& name, uint32_t count) {
-    std::unique_lock hold(lock_);
+    MutexLock hold(lock_);
     PluginRecord& record = recordOf(generation, name);
     const bool more = count > record.faults;
     record.faults = count;
@@ -116,7 +116,7 @@ void PluginStatusBoard::faults(uint32_t generation, const std::u16string& name, 
 }
 
 std::vector<PluginRecord> PluginStatusBoard::snapshot() const {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     return records_;
 }
 

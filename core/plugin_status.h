@@ -7,11 +7,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "common/host_control.h"
+#include "common/mutex.h"
 
 namespace holm::core {
 
@@ -36,34 +36,38 @@ class PluginStatusBoard {
 
     // Hears every lifecycle event from now on, outside the board's lock;
     // an empty listener ends that. Setting waits for a call in progress.
-    void setListener(Listener listener);
+    void setListener(Listener listener) EXCLUDES(listenerLock_);
 
     // A plugin whose library was loaded: its record starts afresh as
     // unloaded (a list loaded again replaces the old record of the name).
     void added(uint32_t generation, const std::u16string& name, const std::u16string& file,
-               uint32_t version);
+               uint32_t version) EXCLUDES(lock_);
     // A plugin that could not be loaded, with the load's code; an empty
     // `file` keeps the file and version already known.
     void loadFailed(uint32_t generation, const std::u16string& name, const std::u16string& file,
-                    uint32_t code);
-    void changed(uint32_t generation, const std::u16string& name, hostctl::PluginState state);
-    void startFailed(uint32_t generation, const std::u16string& name, uint32_t code);
-    void lastError(uint32_t generation, const std::u16string& name, uint32_t code);
-    void faults(uint32_t generation, const std::u16string& name, uint32_t count);
+                    uint32_t code) EXCLUDES(lock_, listenerLock_);
+    void changed(uint32_t generation, const std::u16string& name, hostctl::PluginState state)
+        EXCLUDES(lock_, listenerLock_);
+    void startFailed(uint32_t generation, const std::u16string& name, uint32_t code)
+        EXCLUDES(lock_, listenerLock_);
+    void lastError(uint32_t generation, const std::u16string& name, uint32_t code) EXCLUDES(lock_);
+    void faults(uint32_t generation, const std::u16string& name, uint32_t count)
+        EXCLUDES(lock_, listenerLock_);
 
-    std::vector<PluginRecord> snapshot() const;
+    std::vector<PluginRecord> snapshot() const EXCLUDES(lock_);
 
   private:
     // The record of the name, made at the end when there is none; the lock
     // is held.
-    PluginRecord& recordOf(uint32_t generation, const std::u16string& name);
-    void tell(const PluginRecord& record, hostctl::PluginEvent event, uint32_t code);
+    PluginRecord& recordOf(uint32_t generation, const std::u16string& name) REQUIRES(lock_);
+    void tell(const PluginRecord& record, hostctl::PluginEvent event, uint32_t code)
+        EXCLUDES(lock_, listenerLock_);
 
-    mutable std::mutex lock_;
-    std::vector<PluginRecord> records_;
+    mutable Mutex lock_;
+    std::vector<PluginRecord> records_ GUARDED_BY(lock_);
     // Held while the listener is called or changed; never with lock_.
-    std::mutex listenerLock_;
-    Listener listener_;
+    Mutex listenerLock_;
+    Listener listener_ GUARDED_BY(listenerLock_);
 };
 
 }  // namespace holm::core

@@ -15,11 +15,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/mutex.h"
 #include "hlmplg/core.h"
 
 namespace holm::core {
@@ -50,8 +50,8 @@ class SharedHostHandlers {
 
     // Recursive: a host handler may report again from inside a report (a
     // stop request made while logging).
-    std::recursive_mutex lock_;
-    std::vector<HlmPlg::IHlmCoreHandler*> handlers_;
+    RecursiveMutex lock_;
+    std::vector<HlmPlg::IHlmCoreHandler*> handlers_ GUARDED_BY(lock_);
 };
 
 // The host handler a shared core is given: every report goes to every
@@ -150,7 +150,7 @@ class CHolmCoreShared {
     // `fallback` without such an entry.
     template <typename Call, typename Result>
     Result withEntry(const CHolmCore* core, Call call, Result fallback) {
-        std::lock_guard guard(lock_);
+        RecursiveLock guard(lock_);
         SharedEntry* entry = findByCore(core);
         return entry != nullptr ? call(*entry) : fallback;
     }
@@ -159,15 +159,15 @@ class CHolmCoreShared {
     friend class CHlmCoreSharedHlp;
     using Entries = std::vector<std::unique_ptr<SharedEntry>>;
 
-    Entries::iterator positionOf(const CHolmCore* core);
-    SharedEntry* findByCore(const CHolmCore* core);
-    SharedEntry* findByName(std::u16string_view name);
+    Entries::iterator positionOf(const CHolmCore* core) REQUIRES(lock_);
+    SharedEntry* findByCore(const CHolmCore* core) REQUIRES(lock_);
+    SharedEntry* findByName(std::u16string_view name) REQUIRES(lock_);
     SharedEntry* create(std::u16string_view name, const char16_t* pluginList,
-                        HlmPlg::IHlmCoreHandler* handler);
+                        HlmPlg::IHlmCoreHandler* handler) REQUIRES(lock_);
     void detach(const CHlmCoreSharedHlp& proxy);
 
-    std::recursive_mutex lock_;
-    Entries entries_;
+    RecursiveMutex lock_;
+    Entries entries_ GUARDED_BY(lock_);
 };
 
 }  // namespace holm::core

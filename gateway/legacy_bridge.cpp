@@ -15,8 +15,8 @@
 namespace holm::gateway {
 namespace {
 
-std::mutex bridgeLock;
-LegacyBridge* currentBridge = nullptr;  // guarded by bridgeLock
+Mutex bridgeLock;
+LegacyBridge* currentBridge GUARDED_BY(bridgeLock) = nullptr;
 
 // Runs a call of remote (second-generation) code through the boundary.
 template <class Call>
@@ -51,13 +51,13 @@ class Remote {
 }  // namespace
 
 LegacyBridge::LegacyBridge(HlmPlg::IHlmPlg* facade) : CHlmPlg(u"LegacyBridge", facade) {
-    std::lock_guard hold(bridgeLock);
+    MutexLock hold(bridgeLock);
     currentBridge = this;
 }
 
 LegacyBridge::~LegacyBridge() {
     {
-        std::lock_guard hold(bridgeLock);
+        MutexLock hold(bridgeLock);
         if (currentBridge == this) {
             currentBridge = nullptr;
         }
@@ -66,12 +66,12 @@ LegacyBridge::~LegacyBridge() {
 }
 
 bool LegacyBridge::exists() {
-    std::lock_guard hold(bridgeLock);
+    MutexLock hold(bridgeLock);
     return currentBridge != nullptr;
 }
 
 bool LegacyBridge::attachManager(PluginManager2* manager) {
-    std::lock_guard hold(bridgeLock);
+    MutexLock hold(bridgeLock);
     if (currentBridge == nullptr) {
         return false;
     }
@@ -85,7 +85,7 @@ void LegacyBridge::setManager(PluginManager2* manager) {
     }
     PluginManager2* old = nullptr;
     {
-        std::lock_guard hold(lock_);
+        MutexLock hold(lock_);
         old = manager_;
         manager_ = manager;
     }
@@ -97,7 +97,7 @@ void LegacyBridge::setManager(PluginManager2* manager) {
 HlmPlg::IPluginObject2* LegacyBridge::remoteObject(const char* factoryName, const char* typeName) {
     PluginManager2* manager = nullptr;
     {
-        std::lock_guard hold(lock_);
+        MutexLock hold(lock_);
         manager = manager_;
         if (manager == nullptr) {
             return nullptr;

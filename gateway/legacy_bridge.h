@@ -11,8 +11,8 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 
+#include "common/mutex.h"
 #include "hlmplg/engine.h"
 #include "hlmplg/plugin.h"
 #include "hlmplg/plugin2.h"
@@ -43,13 +43,14 @@ class LegacyBridge final : public HlmPlg::CHlmPlg {
 
     // A new reference to `typeName` of the factory `factoryName`, or null
     // (no manager yet, or the manager gives none).
-    HlmPlg::IPluginObject2* remoteObject(const char* factoryName, const char* typeName);
+    HlmPlg::IPluginObject2* remoteObject(const char* factoryName, const char* typeName)
+        EXCLUDES(lock_);
 
   private:
-    void setManager(PluginManager2* manager);
+    void setManager(PluginManager2* manager) EXCLUDES(lock_);
 
-    std::mutex lock_;
-    PluginManager2* manager_ = nullptr;  // one reference held
+    Mutex lock_;
+    PluginManager2* manager_ GUARDED_BY(lock_) = nullptr;  // one reference held
 };
 
 // Serves IEngine from the engine's "ILocalDecider", obtained on first use

@@ -23,8 +23,8 @@ using PluginFactoryFunction = HlmPlg::IPluginObject2* (*)(const char*);
 constexpr uint32_t kStartWaitHintMs = 10000;
 constexpr size_t kDisplayNameLength = 31;
 
-std::mutex instanceLock;
-PluginManager2* instance = nullptr;  // guarded by instanceLock
+Mutex instanceLock;
+PluginManager2* instance GUARDED_BY(instanceLock) = nullptr;
 
 // The entry's factory name in ASCII: each UTF-16 unit truncated to 8 bits.
 std::string truncateToAscii(const std::u16string& text) {
@@ -81,7 +81,7 @@ struct PluginManager2::Context {
 };
 
 PluginManager2* PluginManager2::getInstance() {
-    std::lock_guard hold(instanceLock);
+    MutexLock hold(instanceLock);
     if (instance != nullptr) {
         instance->addRef();
     } else {
@@ -95,7 +95,7 @@ PluginManager2* PluginManager2::create() {
 }
 
 core::BoundaryReporting PluginManager2::currentReporting() {
-    std::lock_guard hold(instanceLock);
+    MutexLock hold(instanceLock);
     return instance != nullptr ? instance->reporting() : core::BoundaryReporting{};
 }
 
@@ -106,7 +106,7 @@ uint32_t PluginManager2::addRef() {
 // The last release and getInstance meet under the instance lock, so the
 // process-wide pointer never names a destroyed manager.
 uint32_t PluginManager2::release() {
-    std::unique_lock hold(instanceLock);
+    MutexLock hold(instanceLock);
     const uint32_t left = references_.fetch_sub(1) - 1;
     if (left == 0) {
         if (instance == this) {
@@ -123,28 +123,33 @@ PluginManager2::~PluginManager2() {
 }
 
 core::BoundaryReporting PluginManager2::reporting() {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     return context_.reporting;
 }
 
 HlmPlg::IHlmCore* PluginManager2::getCore() {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     return core_;
 }
 
 void PluginManager2::setBusyWaitLimit(std::chrono::milliseconds limit) {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     busyWaitLimit_ = limit;
 }
 
 size_t PluginManager2::count() {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     return contexts_.size();
 }
 
-bool PluginManager2::waitIdle(std::unique_lock<std::mutex>& hold, const Context& context) {
-    const auto idle = [&] { return (context.state & kBusy) == 0; };
-    return idle() || idle_.wait_for(hold, busyWaitLimit_, idle);
+bool PluginManager2::waitIdle(MutexLock& hold, const Context& context) {
+    const auto deadline = std::chrono::steady_clock::now() + busyWaitLimit_;
+    while ((context.state & kBusy) != 0) {
+        if (!idle_.waitUntil(hold, deadline)) {
+            return (context.state & kBusy) == 0;
+        }
+    }
+    return true;
 }
 
 bool PluginManager2::listed(const Context& context) const {
@@ -153,7 +158,7 @@ bool PluginManager2::listed(const Context& context) const {
 }
 
 std::vector<PluginManager2::ContextRef> PluginManager2::snapshot(bool reverse) {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     std::vector<ContextRef> contexts(contexts_.begin(), contexts_.end());
     if (reverse) {
         std::reverse(contexts.begin(), contexts.end());
@@ -167,11 +172,11 @@ std::vector<PluginManager2::ContextRef> PluginManager2::snapshot(bool reverse) {
 void PluginManager2::finishCall(Context& context, uint32_t state) {
     bool abandoned = false;
     {
-        std::lock_guard hold(lock_);
+        MutexLock hold(lock_);
         abandoned = context.abandoned;
         context.state = abandoned ? kUnloading : state;
     }
-    idle_.notify_all();
+    idle_.notifyAll();
     if (abandoned) {
         HlmPlg::IHolmPlugin2* root = context.root.get();
         (void)core::callPlugin(context.reporting, placeOf(context.displayName, u"uninit"),
@@ -183,7 +188,7 @@ void PluginManager2::finishCall(Context& context, uint32_t state) {
 uint32_t PluginManager2::initialize(const std::vector<core::PluginListEntry>& entries,
                                     core::SecondGenerationContext context) {
     {
-        std::lock_guard hold(lock_);
+        MutexLock hold(lock_);
         core_ = context.core;
         context_ = std::move(context);
     }
@@ -215,7 +220,7 @@ uint32_t PluginManager2::loadPlugin(const std::u16string& path, const std::strin
     std::string why;
     std::string productDirectory;
     {
-        std::lock_guard hold(lock_);
+        MutexLock hold(lock_);
         productDirectory = text::utf16ToUtf8(context_.productDirectory);
     }
     const auto verified = security::verifyPluginLibrary(file, productDirectory, why);
@@ -276,7 +281,7 @@ uint32_t PluginManager2::loadPlugin(const std::u16string& path, const std::strin
         return *initialized;
     }
     {
-        std::lock_guard hold(lock_);
+        MutexLock hold(lock_);
         if (availableAfterInit_) {
             context->state = kLoaded | kAvailable;
         }
@@ -296,7 +301,7 @@ HlmPlg::IPluginObject2* PluginManager2::createObject(const char* factoryName,
     }
     ContextRef context;
     {
-        std::unique_lock hold(lock_);
+        MutexLock hold(lock_);
         const auto found =
             std::find_if(contexts_.begin(), contexts_.end(),
                          [&](const ContextRef& entry) { return entry->typeName == factoryName; });
@@ -335,7 +340,7 @@ void PluginManager2::start(bool quick) {
 
 void PluginManager2::startOne(const ContextRef& context, bool quick) {
     {
-        std::unique_lock hold(lock_);
+        MutexLock hold(lock_);
         if (!waitIdle(hold, *context)) {
             hold.unlock();
             reportEvent(false, core::kMessageStartFailed, {}, context->typeName, kBusyTimeout);
@@ -368,7 +373,7 @@ void PluginManager2::startOne(const ContextRef& context, bool quick) {
 
 void PluginManager2::startedOne(const ContextRef& context) {
     {
-        std::unique_lock hold(lock_);
+        MutexLock hold(lock_);
         if (!waitIdle(hold, *context) || context->state != kStarted || !listed(*context)) {
             return;
         }
@@ -387,7 +392,7 @@ void PluginManager2::stop() {
 
 void PluginManager2::stopOne(const ContextRef& context) {
     {
-        std::unique_lock hold(lock_);
+        MutexLock hold(lock_);
         if (!waitIdle(hold, *context)) {
             hold.unlock();
             reportEvent(false, 0, u"Plugin %s did not finish its call; not stopped",
@@ -412,7 +417,7 @@ void PluginManager2::unload() {
     for (;;) {
         ContextRef context;
         {
-            std::unique_lock hold(lock_);
+            MutexLock hold(lock_);
             if (contexts_.empty()) {
                 return;
             }
@@ -437,7 +442,7 @@ void PluginManager2::unload() {
 }
 
 core::PluginStatusBoard* PluginManager2::statusBoard() {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     return context_.board;
 }
 
@@ -480,7 +485,7 @@ void PluginManager2::reportEvent(bool success, uint32_t messageId, std::u16strin
                                  const std::string& insertion, uint32_t code) {
     std::function<void(const core::EventLine&)> report;
     {
-        std::lock_guard hold(lock_);
+        MutexLock hold(lock_);
         report = context_.reportEvent;
     }
     if (report) {

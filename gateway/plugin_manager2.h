@@ -17,14 +17,13 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/mutex.h"
 #include "core/second_generation.h"
 #include "hlmplg/plugin2.h"
 #include "platform/shared_library.h"
@@ -71,25 +70,26 @@ class PluginManager2 final : public HlmPlg::IPluginObject2,
     const char* getTypeName() override { return "Holm/PluginManager/2.0"; }
 
     // IPluginManager2
-    HlmPlg::IPluginObject2* createObject(const char* factoryName, const char* typeName) override;
+    HlmPlg::IPluginObject2* createObject(const char* factoryName, const char* typeName) override
+        EXCLUDES(lock_);
     void setAvailableAfterInit() override;
-    HlmPlg::IHlmCore* getCore() override;
+    HlmPlg::IHlmCore* getCore() override EXCLUDES(lock_);
 
     // SecondGeneration: the core's hooks.
     uint32_t initialize(const std::vector<core::PluginListEntry>& entries,
-                        core::SecondGenerationContext context) override;
-    void start(bool quick) override;
-    void stop() override;
-    void unload() override;
+                        core::SecondGenerationContext context) override EXCLUDES(lock_);
+    void start(bool quick) override EXCLUDES(lock_);
+    void stop() override EXCLUDES(lock_);
+    void unload() override EXCLUDES(lock_);
     void releaseReference() override { release(); }
 
     // Loads one library (a path) with its root `factoryName`; 0 or a load
     // code. Not reported.
-    uint32_t loadPlugin(const std::u16string& path, const std::string& factoryName);
+    uint32_t loadPlugin(const std::u16string& path, const std::string& factoryName) EXCLUDES(lock_);
 
-    void setBusyWaitLimit(std::chrono::milliseconds limit);
+    void setBusyWaitLimit(std::chrono::milliseconds limit) EXCLUDES(lock_);
     // The number of loaded plugins.
-    size_t count();
+    size_t count() EXCLUDES(lock_);
 
   private:
     struct Context;
@@ -100,32 +100,36 @@ class PluginManager2 final : public HlmPlg::IPluginObject2,
 
     // Waits while `context` is busy, `hold` held on entry and exit; false
     // when the limit passed first.
-    bool waitIdle(std::unique_lock<std::mutex>& hold, const Context& context);
-    std::vector<ContextRef> snapshot(bool reverse);
-    bool listed(const Context& context) const;
-    void startOne(const ContextRef& context, bool quick);
-    void startedOne(const ContextRef& context);
-    void stopOne(const ContextRef& context);
-    void finishCall(Context& context, uint32_t state);
-    void reportStartPending();
+    bool waitIdle(MutexLock& hold, const Context& context) REQUIRES(lock_);
+    std::vector<ContextRef> snapshot(bool reverse) EXCLUDES(lock_);
+    bool listed(const Context& context) const REQUIRES(lock_);
+    // The passes below call plugin code, the reports call the core's
+    // listeners: none of them may run with the lock held.
+    void startOne(const ContextRef& context, bool quick) EXCLUDES(lock_);
+    void startedOne(const ContextRef& context) EXCLUDES(lock_);
+    void stopOne(const ContextRef& context) EXCLUDES(lock_);
+    void finishCall(Context& context, uint32_t state) EXCLUDES(lock_);
+    void reportStartPending() EXCLUDES(lock_);
     // The operator's status board of the core (null without one), and what
     // the passes tell it.
-    core::PluginStatusBoard* statusBoard();
-    void noteLoad(const std::u16string& name, const std::u16string& file, uint32_t code);
-    void noteState(const std::string& typeName, hostctl::PluginState state);
+    core::PluginStatusBoard* statusBoard() EXCLUDES(lock_);
+    void noteLoad(const std::u16string& name, const std::u16string& file, uint32_t code)
+        EXCLUDES(lock_);
+    void noteState(const std::string& typeName, hostctl::PluginState state) EXCLUDES(lock_);
     void reportEvent(bool success, uint32_t messageId, std::u16string text,
-                     const std::string& insertion, uint32_t code);
-    void log(const std::u16string& text);
-    core::BoundaryReporting reporting();
+                     const std::string& insertion, uint32_t code) EXCLUDES(lock_);
+    void log(const std::u16string& text) EXCLUDES(lock_);
+    core::BoundaryReporting reporting() EXCLUDES(lock_);
 
     std::atomic<uint32_t> references_{1};
-    std::mutex lock_;
-    std::condition_variable idle_;
-    std::list<ContextRef> contexts_;
+    // Also guards each context's state and abandoned mark.
+    Mutex lock_;
+    ConditionVariable idle_;
+    std::list<ContextRef> contexts_ GUARDED_BY(lock_);
     std::atomic<bool> availableAfterInit_{false};
-    std::chrono::milliseconds busyWaitLimit_{std::chrono::seconds(30)};
-    HlmPlg::IHlmCore* core_ = nullptr;
-    core::SecondGenerationContext context_;
+    std::chrono::milliseconds busyWaitLimit_ GUARDED_BY(lock_){std::chrono::seconds(30)};
+    HlmPlg::IHlmCore* core_ GUARDED_BY(lock_) = nullptr;
+    core::SecondGenerationContext context_ GUARDED_BY(lock_);
 };
 
 }  // namespace holm::gateway

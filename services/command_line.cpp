@@ -7,9 +7,9 @@ namespace holm::services {
 
 namespace {
 
-std::mutex gProcessLineLock;
-bool gProcessLineSet = false;
-std::u16string gProcessLine;
+Mutex gProcessLineLock;
+bool gProcessLineSet GUARDED_BY(gProcessLineLock) = false;
+std::u16string gProcessLine GUARDED_BY(gProcessLineLock);
 
 std::u16string_view trimBlanks(std::u16string_view text) {
     while (!text.empty() && text.front() == u' ') {
@@ -34,7 +34,7 @@ std::u16string_view trimChars(std::u16string_view text, std::u16string_view char
 }  // namespace
 
 std::u16string processCommandLine() {
-    std::lock_guard guard(gProcessLineLock);
+    MutexLock guard(gProcessLineLock);
     if (!gProcessLineSet) {
         gProcessLine = text::utf8ToUtf16(platform::commandLineText());
         gProcessLineSet = true;
@@ -43,7 +43,7 @@ std::u16string processCommandLine() {
 }
 
 void setProcessCommandLine(std::u16string text) {
-    std::lock_guard guard(gProcessLineLock);
+    MutexLock guard(gProcessLineLock);
     gProcessLine = std::move(text);
     gProcessLineSet = true;
 }
@@ -117,7 +117,7 @@ void CommandLineHolder::refresh() {
 }
 
 bool CommandLineHolder::hasSwitch(std::u16string_view name) {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     refresh();
     for (const auto& part : switches_) {
         if (switchMatches(part, name)) {
@@ -128,7 +128,7 @@ bool CommandLineHolder::hasSwitch(std::u16string_view name) {
 }
 
 std::u16string CommandLineHolder::getSwitchValue(std::u16string_view name) {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     refresh();
     for (const auto& part : switches_) {
         if (switchMatches(part, name)) {
@@ -139,12 +139,12 @@ std::u16string CommandLineHolder::getSwitchValue(std::u16string_view name) {
 }
 
 bool CCmdLineImplEx::hasSwitch(const char16_t* name) {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     return holder_.hasSwitch(name ? name : u"");
 }
 
 const char16_t* CCmdLineImplEx::getSwitchValue(const char16_t* name) {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     result_ = holder_.getSwitchValue(name ? name : u"");
     return result_.c_str();
 }

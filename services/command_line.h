@@ -6,11 +6,11 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/mutex.h"
 #include "hlmplg/cmdline.h"
 
 namespace holm::services {
@@ -40,16 +40,16 @@ std::u16string switchValue(std::u16string_view switchText);
 // parsed again whenever the text has changed.
 class CommandLineHolder {
   public:
-    bool hasSwitch(std::u16string_view name);
-    std::u16string getSwitchValue(std::u16string_view name);
+    bool hasSwitch(std::u16string_view name) EXCLUDES(lock_);
+    std::u16string getSwitchValue(std::u16string_view name) EXCLUDES(lock_);
 
   private:
-    void refresh();
+    void refresh() REQUIRES(lock_);
 
-    std::mutex lock_;
-    bool parsed_ = false;
-    std::u16string text_;
-    std::vector<std::u16string> switches_;
+    Mutex lock_;
+    bool parsed_ GUARDED_BY(lock_) = false;
+    std::u16string text_ GUARDED_BY(lock_);
+    std::vector<std::u16string> switches_ GUARDED_BY(lock_);
 };
 
 // ICmdLine (id 7) over the core's holder.
@@ -57,12 +57,12 @@ class CCmdLineImplEx : public HlmPlg::ICmdLine {
   public:
     explicit CCmdLineImplEx(CommandLineHolder& holder) : holder_(holder) {}
 
-    bool hasSwitch(const char16_t* name) override;
-    const char16_t* getSwitchValue(const char16_t* name) override;
+    bool hasSwitch(const char16_t* name) override EXCLUDES(lock_);
+    const char16_t* getSwitchValue(const char16_t* name) override EXCLUDES(lock_);
 
   private:
-    std::mutex lock_;
-    std::u16string result_;
+    Mutex lock_;
+    std::u16string result_ GUARDED_BY(lock_);
     CommandLineHolder& holder_;
 };
 

@@ -6,9 +6,9 @@
 // changed only under its mutex.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
+
+#include "common/mutex.h"
 
 namespace holm::services {
 
@@ -17,29 +17,31 @@ class CountingSemaphore {
     explicit CountingSemaphore(std::ptrdiff_t initial) : count_(initial) {}
 
     // Waits until the count is positive, then takes one.
-    void acquire() {
-        std::unique_lock lock(mutex_);
-        available_.wait(lock, [this] { return count_ > 0; });
+    void acquire() EXCLUDES(mutex_) {
+        MutexLock lock(mutex_);
+        while (count_ <= 0) {
+            available_.wait(lock);
+        }
         --count_;
     }
 
     // Adds `update` to the count and wakes that many waiters.
-    void release(std::ptrdiff_t update = 1) {
+    void release(std::ptrdiff_t update = 1) EXCLUDES(mutex_) {
         {
-            std::lock_guard lock(mutex_);
+            MutexLock lock(mutex_);
             count_ += update;
         }
         if (update == 1) {
-            available_.notify_one();
+            available_.notifyOne();
         } else {
-            available_.notify_all();
+            available_.notifyAll();
         }
     }
 
   private:
-    std::mutex mutex_;
-    std::condition_variable available_;
-    std::ptrdiff_t count_;
+    Mutex mutex_;
+    ConditionVariable available_;
+    std::ptrdiff_t count_ GUARDED_BY(mutex_);
 };
 
 }  // namespace holm::services

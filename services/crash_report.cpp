@@ -1,8 +1,8 @@
 #include "services/crash_report.h"
 
 #include <cstdio>
-#include <mutex>
 
+#include "common/mutex.h"
 #include "common/path_parts.h"
 #include "common/utf16.h"
 #include "platform/atomic_file.h"
@@ -185,8 +185,8 @@ std::string formatCrashReport(const HlmPlg::FaultRecord& fault, const CrashConte
 platform::Result<std::string> writeCrashReport(const std::string& directory,
                                                const HlmPlg::FaultRecord& fault,
                                                std::u16string_view place) {
-    static std::mutex writing;  // one report at a time, so names never collide in-process
-    std::lock_guard guard(writing);
+    static Mutex writing;  // one report at a time, so names never collide in-process
+    MutexLock guard(writing);
 
     std::string name;
     std::optional<std::string> report = guardedReport(fault, place, name);

@@ -45,7 +45,7 @@ CResStringImplEx::~CResStringImplEx() {
 }
 
 bool CResStringImplEx::reopen(std::shared_ptr<const NumberedStrings> strings) {
-    std::lock_guard hold(reopenLock_);
+    MutexLock hold(reopenLock_);
     handle_.store(nullptr);
     if (holdsShare_) {
         state_.release();

@@ -17,7 +17,7 @@ namespace util = Tandro::Utilities;
 }  // namespace
 
 std::shared_ptr<const util::ResourceTextReader> ResString2::reader() const {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     return reader_;
 }
 
@@ -80,7 +80,7 @@ bool ResString2::setResourceLibrary(const char16_t* path) {
         }
         auto created = std::make_shared<const util::ResourceTextReader>(
             util::ResourceTextFile(std::move(data)));
-        std::lock_guard hold(lock_);
+        MutexLock hold(lock_);
         reader_ = std::move(created);
         return true;
     } catch (const std::exception&) {

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
+#include "common/mutex.h"
 #include "hlmplg/res_string.h"
 #include "security/trust_store.h"
 #include "utilities/master_text_reader.h"
@@ -42,12 +42,12 @@ class ResString2 : public HlmPlg::IResString2 {
     std::u16string getProductRegistryKey() override;
 
   private:
-    std::shared_ptr<const Tandro::Utilities::ResourceTextReader> reader() const;
+    std::shared_ptr<const Tandro::Utilities::ResourceTextReader> reader() const EXCLUDES(lock_);
     std::u16string masterText(std::u16string_view name) const;
 
     const ProductTexts product_;
-    mutable std::mutex lock_;  // guards the reader reference, not the reads
-    std::shared_ptr<const Tandro::Utilities::ResourceTextReader> reader_;
+    mutable Mutex lock_;  // guards the reader reference, not the reads
+    std::shared_ptr<const Tandro::Utilities::ResourceTextReader> reader_ GUARDED_BY(lock_);
 };
 
 }  // namespace holm::services

@@ -54,12 +54,12 @@ SessionManager& SessionManager::process() {
 }
 
 std::optional<platform::LoginSession> SessionManager::activeSession() {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     return system_.activeSession();
 }
 
 bool SessionManager::isInteractiveUserProcess(uint32_t pid) {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     return examineLocked(pid).has_value();
 }
 
@@ -81,7 +81,7 @@ std::optional<UserProcess> SessionManager::examineLocked(uint32_t pid) {
 }
 
 std::optional<UserProcess> SessionManager::userProcessFor(uint32_t pid) {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     if (auto given = examineLocked(pid)) {
         return given;
     }
@@ -103,7 +103,7 @@ std::optional<UserProcess> SessionManager::userProcessFor(uint32_t pid) {
 }
 
 std::optional<uint32_t> SessionManager::consoleUserProcess(std::u16string_view image) {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     const auto active = system_.activeSession();
     if (!active || image.empty()) {
         return std::nullopt;

@@ -12,12 +12,12 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/mutex.h"
 #include "platform/sessions.h"
 
 namespace holm::services {
@@ -91,10 +91,10 @@ class SessionManager {
     std::optional<uint32_t> consoleUserProcess(std::u16string_view image);
 
   private:
-    std::optional<UserProcess> examineLocked(uint32_t pid);
+    std::optional<UserProcess> examineLocked(uint32_t pid) REQUIRES(lock_);
 
-    std::recursive_mutex lock_;
-    SessionSystem& system_;
+    RecursiveMutex lock_;
+    SessionSystem& system_ GUARDED_BY(lock_);
 };
 
 }  // namespace holm::services

@@ -27,7 +27,7 @@ void CSyncReadWriteImpl::admitNextWriter() {
 }
 
 void CSyncReadWriteImpl::lockRead() {
-    std::unique_lock lock(mutex_);
+    holm::MutexLock lock(mutex_);
     if (!writerActive_ && waitingWriters_ == 0) {
         ++activeReaders_;
         return;
@@ -38,7 +38,7 @@ void CSyncReadWriteImpl::lockRead() {
 }
 
 void CSyncReadWriteImpl::unlockRead() {
-    std::lock_guard lock(mutex_);
+    holm::MutexLock lock(mutex_);
     // An unpaired unlock must not drive the count negative and hand the lock
     // to a writer while readers still hold it.
     if (activeReaders_ == 0) {
@@ -51,7 +51,7 @@ void CSyncReadWriteImpl::unlockRead() {
 }
 
 void CSyncReadWriteImpl::lockWrite() {
-    std::unique_lock lock(mutex_);
+    holm::MutexLock lock(mutex_);
     if (activeReaders_ == 0 && !writerActive_) {
         writerActive_ = true;
         return;
@@ -62,7 +62,7 @@ void CSyncReadWriteImpl::lockWrite() {
 }
 
 void CSyncReadWriteImpl::unlockWrite() {
-    std::lock_guard lock(mutex_);
+    holm::MutexLock lock(mutex_);
     if (!writerActive_) {
         return;  // unpaired: nothing to hand over
     }

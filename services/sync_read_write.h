@@ -4,8 +4,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 
+#include "common/mutex.h"
 #include "hlmplg/sync_read_write.h"
 #include "services/counting_semaphore.h"
 
@@ -33,24 +33,24 @@ class CSyncReadWriteImpl : public HlmPlg::ISyncReadWrite {
     explicit CSyncReadWriteImpl(WaitHook wait, HandOverHook handOver = {})
         : waitHook_(std::move(wait)), handOverHook_(std::move(handOver)) {}
 
-    void lockRead() override;
-    void unlockRead() override;
-    void lockWrite() override;
-    void unlockWrite() override;
+    void lockRead() override EXCLUDES(mutex_);
+    void unlockRead() override EXCLUDES(mutex_);
+    void lockWrite() override EXCLUDES(mutex_);
+    void unlockWrite() override EXCLUDES(mutex_);
 
   private:
-    void waitOn(holm::services::CountingSemaphore& semaphore, Waiter waiter);
+    void waitOn(holm::services::CountingSemaphore& semaphore, Waiter waiter) EXCLUDES(mutex_);
     // Both run under the mutex: they mark the waiters active, then wake them.
-    void admitWaitingReaders();
-    void admitNextWriter();
+    void admitWaitingReaders() REQUIRES(mutex_);
+    void admitNextWriter() REQUIRES(mutex_);
 
-    std::mutex mutex_;
+    holm::Mutex mutex_;
     holm::services::CountingSemaphore readers_{0};
     holm::services::CountingSemaphore writers_{0};
-    int32_t activeReaders_ = 0;
-    int32_t waitingReaders_ = 0;
-    bool writerActive_ = false;
-    int32_t waitingWriters_ = 0;
+    int32_t activeReaders_ GUARDED_BY(mutex_) = 0;
+    int32_t waitingReaders_ GUARDED_BY(mutex_) = 0;
+    bool writerActive_ GUARDED_BY(mutex_) = false;
+    int32_t waitingWriters_ GUARDED_BY(mutex_) = 0;
     const WaitHook waitHook_;
     const HandOverHook handOverHook_;
 };

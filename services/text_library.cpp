@@ -60,7 +60,7 @@ MasterTextLibrary& MasterTextLibrary::process(std::u16string_view directory) {
 }
 
 std::shared_ptr<const util::MasterTextReader> MasterTextLibrary::acquire(uint32_t& error) {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     ++users_;
     error = WinError::kSuccess;
     if (!texts_) {
@@ -70,7 +70,7 @@ std::shared_ptr<const util::MasterTextReader> MasterTextLibrary::acquire(uint32_
 }
 
 void MasterTextLibrary::release() {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     if (users_ > 0 && --users_ == 0) {
         texts_.reset();
     }

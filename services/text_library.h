@@ -6,12 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/mutex.h"
 #include "utilities/master_text_reader.h"
 #include "utilities/resource_text_file.h"
 
@@ -35,17 +35,18 @@ class MasterTextLibrary {
     // master texts, or null and the Windows error of the failed open (1812
     // for an entry that is no master text, 2 for a missing library, 1244 for
     // one whose signature does not verify).
-    std::shared_ptr<const Tandro::Utilities::MasterTextReader> acquire(uint32_t& error);
+    std::shared_ptr<const Tandro::Utilities::MasterTextReader> acquire(uint32_t& error)
+        EXCLUDES(lock_);
     // Counts one user less; the last one closes the library.
-    void release();
+    void release() EXCLUDES(lock_);
 
   private:
     std::shared_ptr<const Tandro::Utilities::MasterTextReader> open(uint32_t& error) const;
 
     const std::u16string directory_;
-    std::mutex lock_;
-    size_t users_ = 0;
-    std::shared_ptr<const Tandro::Utilities::MasterTextReader> texts_;
+    Mutex lock_;
+    size_t users_ GUARDED_BY(lock_) = 0;
+    std::shared_ptr<const Tandro::Utilities::MasterTextReader> texts_ GUARDED_BY(lock_);
 };
 
 // Numbered strings: a verified resource library, or a copy of the table a
