@@ -14,6 +14,7 @@
 #include <mutex>
 #include <span>
 #include <thread>
+#include <type_traits>
 
 #include "platform/epoll_set.h"
 
@@ -22,6 +23,8 @@
 extern char** environ;
 
 namespace holm::platform {
+
+static_assert(std::is_same_v<ProcessId, pid_t>, "a process id is the system's pid_t");
 
 namespace {
 
