@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <optional>
 
 #include "common/utf16.h"
@@ -704,6 +705,22 @@ std::u16string vformat(const char16_t* fmt, va_list args) {
     std::u16string out;
     vappend(out, fmt, args);
     return out;
+}
+
+std::u16string vformatPrintfOrEmpty(const std::u16string& fmt, va_list args) noexcept {
+    try {
+        return fmt.empty() ? std::u16string() : vformatPrintf(fmt.c_str(), args);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+std::u16string vformatOrEmpty(const std::u16string& fmt, va_list args) noexcept {
+    try {
+        return fmt.empty() ? std::u16string() : vformat(fmt.c_str(), args);
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 void appendPrintf(std::u16string& out, std::u16string_view fmt, std::span<const FormatArg> args) {

@@ -73,6 +73,12 @@ std::u16string vformatMessage(const char16_t* fmt, va_list args);
 // Message style when the format contains "%1", else printf style.
 std::u16string vformat(const char16_t* fmt, va_list args);
 
+// vformatPrintf and vformat for texts handed on across the plugin boundary:
+// an empty format gives an empty text, and a failure (out of memory) gives an
+// empty text instead of an exception.
+std::u16string vformatPrintfOrEmpty(const std::u16string& fmt, va_list args) noexcept;
+std::u16string vformatOrEmpty(const std::u16string& fmt, va_list args) noexcept;
+
 // The same, appending to `out` (reuse one buffer to avoid allocations).
 void vappendPrintf(std::u16string& out, const char16_t* fmt, va_list args);
 void vappendPrintf(std::string& out, const char* fmt, va_list args);

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <functional>
 
+#include "common/decimal.h"
 #include "common/format.h"
 #include "common/utf16.h"
 #include "containers/link_refusals.h"
@@ -86,27 +86,6 @@ bool editProfile(const std::string& path, const std::function<bool(IniProfile&)>
 
 bool isCSpace(char16_t c) {
     return c == u' ' || (c >= u'\t' && c <= u'\r');
-}
-
-// A decimal integer as the C runtime reads one: leading white space, an
-// optional sign, digits up to the first other character (none: 0); a value
-// beyond the 32-bit range gives the nearest limit.
-int32_t readDecimal(std::u16string_view text) {
-    size_t at = 0;
-    while (at < text.size() && isCSpace(text[at])) {
-        ++at;
-    }
-    bool negative = false;
-    if (at < text.size() && (text[at] == u'+' || text[at] == u'-')) {
-        negative = text[at] == u'-';
-        ++at;
-    }
-    int64_t value = 0;
-    for (; at < text.size() && text[at] >= u'0' && text[at] <= u'9'; ++at) {
-        value = std::min<int64_t>(value * 10 + (text[at] - u'0'), int64_t{INT32_MAX} + 1);
-    }
-    value = negative ? -value : std::min<int64_t>(value, INT32_MAX);
-    return static_cast<int32_t>(value);
 }
 
 // Scans a hexadecimal number as "%08x" does (white space, then at most 8
@@ -264,7 +243,7 @@ int32_t CIniFileImpl::getInt(const char16_t* section, const char16_t* key, int32
     return guarded(defaultValue, [&] {
         const std::u16string fallback = holm::text::format(u"%d", defaultValue);
         const char16_t* text = getString(section, key, fallback.c_str());
-        return text == nullptr || *text == 0 ? defaultValue : readDecimal(text);
+        return text == nullptr || *text == 0 ? defaultValue : holm::text::readDecimal(text);
     });
 }
 

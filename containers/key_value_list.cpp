@@ -1,8 +1,8 @@
 #include "containers/key_value_list.h"
 
-#include <limits>
 #include <memory>
 
+#include "common/decimal.h"
 #include "hlmplg/list_format.h"
 
 using holm::containers::BlockSize;
@@ -19,34 +19,6 @@ constexpr char16_t kEmpty[] = u"";
 std::u16string decimal(int32_t value) {
     const std::string digits = std::to_string(value);
     return {digits.begin(), digits.end()};
-}
-
-bool isBlank(char16_t unit) {
-    return unit == u' ' || (unit >= u'\t' && unit <= u'\r');
-}
-
-bool isDigit(char16_t unit) {
-    return unit >= u'0' && unit <= u'9';
-}
-
-// Leading white space, an optional sign, then decimal digits up to the first
-// other character; clamped to the int32 range.
-int32_t parseDecimal(std::u16string_view text) {
-    size_t pos = 0;
-    while (pos < text.size() && isBlank(text[pos])) {
-        ++pos;
-    }
-    const bool negative = pos < text.size() && text[pos] == u'-';
-    if (pos < text.size() && (text[pos] == u'-' || text[pos] == u'+')) {
-        ++pos;
-    }
-    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
-    int64_t magnitude = 0;
-    for (; pos < text.size() && isDigit(text[pos]); ++pos) {
-        magnitude = std::min(magnitude * 10 + (text[pos] - u'0'), kLimit);
-    }
-    const int64_t value = negative ? -magnitude : std::min(magnitude, kLimit - 1);
-    return static_cast<int32_t>(value);
 }
 
 }  // namespace
@@ -116,7 +88,7 @@ const char16_t* CKeyValueListImpl::getString(const char16_t* key) {
 }
 
 int32_t CKeyValueListImpl::getInt(const char16_t* key) {
-    return parseDecimal(getString(key));
+    return holm::text::readDecimal(getString(key));
 }
 
 bool CKeyValueListImpl::getBool(const char16_t* key) {

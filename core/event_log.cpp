@@ -6,6 +6,7 @@
 
 #include "common/format.h"
 #include "common/log_text.h"
+#include "common/path_parts.h"
 #include "common/utf16.h"
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/log.h"
@@ -22,9 +23,7 @@ constexpr uint32_t kDefaultMaximumSize = 104857600;
 }  // namespace
 
 std::optional<std::u16string> eventLogName(std::string_view executablePath) {
-    const auto slash = executablePath.find_last_of('/');
-    const std::string_view name =
-        slash == std::string_view::npos ? executablePath : executablePath.substr(slash + 1);
+    const std::string_view name = text::fileNameOf(executablePath);
     if (name.empty() || name.size() > kMaximumNameLength) {
         return std::nullopt;
     }

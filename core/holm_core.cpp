@@ -10,6 +10,7 @@
 #include "async/dispatcher.h"
 #include "common/format.h"
 #include "common/log_text.h"
+#include "common/path_parts.h"
 #include "common/utf16.h"
 #include "core/handler_broadcast.h"
 #include "platform/fault_guard.h"
@@ -39,14 +40,12 @@ std::string ownLibraryPath() {
 }
 
 std::u16string directoryOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return text::utf8ToUtf16(slash == std::string::npos ? std::string("./")
-                                                        : path.substr(0, slash + 1));
+    return text::utf8ToUtf16(text::directoryWithSlashOf(path));
 }
 
 // The product services are process-wide: the first core sets them up for the
 // product directory it lives in.
-void initialiseProductServices(const std::u16string& productDirectory) {
+void initializeProductServices(const std::u16string& productDirectory) {
     static std::once_flag once;
     std::call_once(once, [&] { util::InitializeProductServices(productDirectory); });
 }
@@ -96,7 +95,7 @@ CHolmCore::~CHolmCore() {
 
 uint32_t CHolmCore::init(const char16_t* pluginList) {
     try {
-        const uint32_t code = initialise(pluginList ? pluginList : u"");
+        const uint32_t code = initialize(pluginList ? pluginList : u"");
         if (code != 0 && handler_ != nullptr) {
             handler_->setServiceStatus(HlmPlg::SERVICE_STATE_STOPPED, code, kStatusWaitHintMs);
         }
@@ -107,18 +106,20 @@ uint32_t CHolmCore::init(const char16_t* pluginList) {
     }
 }
 
-uint32_t CHolmCore::initialise(const std::u16string& pluginList) {
+uint32_t CHolmCore::initialize(const std::u16string& pluginList) {
     util::GenericRunPerformance timing(u"CHolmCore::init");
     const std::string ownPath = ownLibraryPath();
     productDirectory_ = directoryOf(ownPath);
-    initialiseProductServices(productDirectory_);
+    initializeProductServices(productDirectory_);
     auto settings = util::DiContainer::Instance().Get<util::IProductSettings>();
     productDirectory_ = settings->getProductDirectory();
 
-    if (!selftest(text::utf8ToUtf16(ownPath), false, true)) {
+    if (!selftest(text::utf8ToUtf16(ownPath), security::UnsignedFiles::Refuse,
+                  security::LoadedFiles::Verify)) {
         return kOwnModuleFailed;
     }
-    if (!selftest(u"CommonTextRc.dll", false, false)) {
+    if (!selftest(u"CommonTextRc.dll", security::UnsignedFiles::Refuse,
+                  security::LoadedFiles::Accept)) {
         return kTextLibraryFailed;
     }
     // The store is needed to resolve symbolic names in the list's settings.
@@ -194,11 +195,12 @@ void CHolmCore::updateLifecycleContext() {
 
 // The core's own library and its master texts are product files: only the
 // product key may sign them.
-bool CHolmCore::selftest(const std::u16string& path, bool relaxed, bool alwaysVerify) {
+bool CHolmCore::selftest(const std::u16string& path, security::UnsignedFiles unsignedFiles,
+                         security::LoadedFiles loadedFiles) {
     security::SelftestContext context;
     context.productDirectory = text::utf16ToUtf8(productDirectory_);
     const auto verified =
-        security::selftest(text::utf16ToUtf8(path), relaxed, alwaysVerify, context);
+        security::selftest(text::utf16ToUtf8(path), unsignedFiles, loadedFiles, context);
     if (verified.passed()) {
         return true;
     }
@@ -222,7 +224,8 @@ uint32_t CHolmCore::loadPluginList(const std::u16string& pluginList) {
     security::SelftestContext context;
     context.productDirectory = text::utf16ToUtf8(productDirectory_);
     const auto verified =
-        security::selftestData(text::utf16ToUtf8(pluginList), true, false, context);
+        security::selftestData(text::utf16ToUtf8(pluginList), security::UnsignedFiles::AcceptIfSafe,
+                               security::LoadedFiles::Accept, context);
     if (!verified.passed()) {
         logSelftestFailure(pluginList, verified.message());
         return kListFileFailed;

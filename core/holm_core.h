@@ -20,6 +20,7 @@
 #include "hlmplg/core.h"
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/service.h"
+#include "security/verified_file.h"
 
 namespace holm::core {
 
@@ -78,8 +79,9 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink, private ControlTarge
                          const std::function<void(const std::u16string&, bool)>& report) override;
     void setEventSink(hostctl::IHostEvents* sink) override;
 
-    uint32_t initialise(const std::u16string& pluginList);
-    bool selftest(const std::u16string& path, bool relaxed, bool alwaysVerify);
+    uint32_t initialize(const std::u16string& pluginList);
+    bool selftest(const std::u16string& path, security::UnsignedFiles unsignedFiles,
+                  security::LoadedFiles loadedFiles);
     // The line required for a failed self-test, and the check's reason.
     void logSelftestFailure(const std::u16string& path, const std::string& reason);
     uint32_t loadPluginList(const std::u16string& pluginList);

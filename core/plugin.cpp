@@ -4,6 +4,7 @@
 
 #include "common/format.h"
 #include "common/mutex.h"
+#include "common/path_parts.h"
 #include "common/utf16.h"
 #include "core/plugin_boundary.h"
 
@@ -25,8 +26,7 @@ void keepForProcessLife(HlmPlg::CHlmPlg* plugin) {
 }
 
 std::u16string fileNamePart(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return text::utf8ToUtf16(slash == std::string::npos ? path : path.substr(slash + 1));
+    return text::utf8ToUtf16(text::fileNameOf(path));
 }
 
 }  // namespace

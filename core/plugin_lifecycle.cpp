@@ -17,8 +17,7 @@
 #include "platform/file_system.h"
 #include "platform/process_info.h"
 #include "platform/shared_library.h"
-#include "security/dependency_rule.h"
-#include "security/product_files.h"
+#include "security/plugin_library.h"
 #include "security/verified_file.h"
 #include "services/config_store.h"
 #include "utilities/run_performance.h"
@@ -132,35 +131,10 @@ void CPluginLifecycle::setContext(LifecycleContext context) {
     events_.setOwner(context_.owner);
 }
 
-// A plugin's library passes when its signature verifies for a plugin (the
-// product key or an enrolled key; a product file needs the product key) and
-// everything the loader maps for it keeps the dependency rule.
-std::optional<security::VerifiedFile> verifyPluginLibrary(
-    const std::string& path, const std::string& productDirectory, std::string& why,
-    security::LoadedModuleQuery isLoaded, const security::DirectoryList& systemLibraries) {
-    security::SelftestContext selftestContext;
-    selftestContext.productDirectory = productDirectory;
-    selftestContext.role = security::FileRole::Plugin;
-    selftestContext.isLoaded = std::move(isLoaded);
-    security::VerifiedFile verified = security::selftest(path, false, false, selftestContext);
-    if (!verified.passed()) {
-        why = verified.message();
-        return std::nullopt;
-    }
-    security::DependencyRule rule;
-    rule.role = security::roleOfFile(verified.path(), productDirectory, security::FileRole::Plugin);
-    rule.systemDirectories = systemLibraries;
-    if (auto refusal = security::checkDependencies(verified, rule).refusal) {
-        why = verified.path() + ": " + *refusal;
-        return std::nullopt;
-    }
-    return verified;
-}
-
 std::optional<security::VerifiedFile> CPluginLifecycle::verifyLibrary(
     const std::string& path, std::string& why, const security::LoadedModuleQuery& isLoaded) const {
-    return verifyPluginLibrary(path, context_.productDirectory, why, isLoaded,
-                               context_.systemLibraries);
+    return security::verifyPluginLibrary(path, context_.productDirectory, why, isLoaded,
+                                         context_.systemLibraries);
 }
 
 int32_t CPluginLifecycle::addPlugin(const PluginListEntry& entry, std::string* why) {

@@ -54,16 +54,6 @@ enum class Phase : uint32_t {
     None = 5
 };
 
-// The check a plugin library of either generation passes before it is
-// loaded: its signature (product key or an enrolled key; the product key
-// alone for a product file) and the dependency rule, with root-owned
-// libraries accepted from `systemLibraries`. The verified file on success
-// (load it from its descriptor), else nothing with `why` set.
-std::optional<security::VerifiedFile> verifyPluginLibrary(
-    const std::string& path, const std::string& productDirectory, std::string& why,
-    security::LoadedModuleQuery isLoaded = security::isLoadedModule,
-    const security::DirectoryList& systemLibraries = security::systemLibraryDirectories());
-
 // The parts of the core the lifecycle works with; set once the core has made
 // them. Every pointer may be null.
 struct LifecycleContext {

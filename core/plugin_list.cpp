@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "common/format.h"
+#include "common/path_parts.h"
 #include "common/utf16.h"
 #include "platform/debug_output.h"
 #include "platform/io.h"
@@ -24,8 +25,7 @@ constexpr std::u16string_view kInlinePrefix = u"@XMLFILE:";
 enum LoadError : int { kNoMemory = 1, kFileMissing = 2, kTooLarge = 3, kParseError = 4 };
 
 std::u16string baseName(const std::u16string& path) {
-    auto slash = path.find_last_of(u'/');
-    return slash == std::u16string::npos ? path : path.substr(slash + 1);
+    return std::u16string(text::fileNameOf(path));
 }
 
 // What a setting's text is trimmed of.
@@ -359,7 +359,6 @@ bool PluginList::loadXml(std::string_view content, const std::u16string& path) {
         return false;
     }
     tree_ = std::move(tree);
-    fileName_ = path;
     open_ = true;
     return true;
 }

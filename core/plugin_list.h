@@ -135,7 +135,6 @@ class PluginList {
     bool open_ = false;
     bool inline_ = false;
     std::u16string inlineText_;
-    std::u16string fileName_;
     std::u16string lastError_;
     std::u16string settingResult_;
 };

@@ -165,7 +165,9 @@ bool CHlmPlgService::selftestFile(const char16_t* path) {
     security::SelftestContext context;
     context.productDirectory = text::utf16ToUtf8(productDirectory_);
     context.role = security::FileRole::Plugin;
-    return security::selftest(text::utf16ToUtf8(path), false, false, context).passed();
+    return security::selftest(text::utf16ToUtf8(path), security::UnsignedFiles::Refuse,
+                              security::LoadedFiles::Accept, context)
+        .passed();
 }
 
 bool CHlmPlgService::catchExceptions() {

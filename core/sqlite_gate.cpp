@@ -74,7 +74,8 @@ platform::SharedLibrary loadSQLiteLibrary(std::u16string_view productDirectory,
         security::SelftestContext context;
         context.productDirectory = text::utf16ToUtf8(productDirectory);
         context.trust = trust;
-        const security::VerifiedFile verified = security::selftest(path, false, true, context);
+        const security::VerifiedFile verified = security::selftest(
+            path, security::UnsignedFiles::Refuse, security::LoadedFiles::Verify, context);
         if (!verified.passed()) {
             return {};
         }

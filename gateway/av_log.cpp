@@ -1,5 +1,6 @@
 #include "gateway/av_log.h"
 
+#include "common/path_parts.h"
 #include "common/utf16.h"
 #include "hlmplg/interface_ids.h"
 #include "platform/file_system.h"
@@ -27,9 +28,7 @@ void makeDirectories(const std::u16string& directory) {
 }  // namespace
 
 std::u16string avLogFileName(const std::string& executablePath) {
-    const auto slash = executablePath.find_last_of('/');
-    std::string name =
-        slash == std::string::npos ? executablePath : executablePath.substr(slash + 1);
+    std::string name(text::fileNameOf(executablePath));
     if (name.size() > kMaximumNameLength) {
         name.resize(kMaximumNameLength);
     }

@@ -34,9 +34,6 @@ class HPlg2Gateway final : public HlmPlg::RefCounted<HlmPlg::IHolmPlugin2> {
     void stop() override {}
     HlmPlg::IPluginObject2* createObject(const char* typeName) override;
 
-    HP2ObjUpdateNotifier& updateNotifier() { return updateNotifier_; }
-    HP2ObjConfigChangeNotifier& configNotifier() { return configNotifier_; }
-
   private:
     ~HPlg2Gateway() override;
     HlmPlg::IPluginObject2* createConfig();

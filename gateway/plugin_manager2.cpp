@@ -8,12 +8,12 @@
 #include "common/log_text.h"
 #include "common/utf16.h"
 #include "core/plugin_boundary.h"
-#include "core/plugin_lifecycle.h"
 #include "gateway/legacy_bridge.h"
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/service.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
+#include "security/plugin_library.h"
 
 namespace holm::gateway {
 namespace {
@@ -223,7 +223,7 @@ uint32_t PluginManager2::loadPlugin(const std::u16string& path, const std::strin
         MutexLock hold(lock_);
         productDirectory = text::utf16ToUtf8(context_.productDirectory);
     }
-    const auto verified = core::verifyPluginLibrary(file, productDirectory, why);
+    const auto verified = security::verifyPluginLibrary(file, productDirectory, why);
     if (!verified) {
         log(text::format(u"PM2: %s", text::logInsert(text::utf8ToUtf16(why)).c_str()));
         return kNotVerified;
@@ -271,14 +271,14 @@ uint32_t PluginManager2::loadPlugin(const std::u16string& path, const std::strin
     }
     context->root.reset(root);
     availableAfterInit_ = false;
-    const auto initialised =
+    const auto initialized =
         core::callPlugin(context->reporting, placeOf(context->displayName, u"init"),
                          core::calleeOf(root), [&] { return root->init(this); });
-    if (!initialised) {
+    if (!initialized) {
         return kInitException;
     }
-    if (*initialised != 0) {
-        return *initialised;
+    if (*initialized != 0) {
+        return *initialized;
     }
     {
         MutexLock hold(lock_);
@@ -343,7 +343,7 @@ void PluginManager2::startOne(const ContextRef& context, bool quick) {
         MutexLock hold(lock_);
         if (!waitIdle(hold, *context)) {
             hold.unlock();
-            reportEvent(false, 582, {}, context->typeName, kBusyTimeout);
+            reportEvent(false, core::kMessageStartFailed, {}, context->typeName, kBusyTimeout);
             return;
         }
         if (context->state != kLoaded || !listed(*context)) {
@@ -361,12 +361,12 @@ void PluginManager2::startOne(const ContextRef& context, bool quick) {
             .value_or(kInitException);
     if (result == 0) {
         noteState(context->typeName, hostctl::PluginState::Started);
-        reportEvent(true, 581, {}, context->typeName, 0);
+        reportEvent(true, core::kMessageStartSucceeded, {}, context->typeName, 0);
     } else {
         if (core::PluginStatusBoard* board = statusBoard()) {
             board->startFailed(2, text::utf8ToUtf16(context->typeName), result);
         }
-        reportEvent(false, 582, {}, context->typeName, result);
+        reportEvent(false, core::kMessageStartFailed, {}, context->typeName, result);
     }
     finishCall(*context, result == 0 ? kStarted : kLoaded);
 }
@@ -381,7 +381,7 @@ void PluginManager2::startedOne(const ContextRef& context) {
     HlmPlg::IHolmPlugin2* root = context->root.get();
     (void)core::callPlugin(context->reporting, placeOf(context->displayName, u"onStarted"),
                            core::calleeOf(root), [root] { root->onStarted(); });
-    reportEvent(true, 581, {}, context->typeName, 0);
+    reportEvent(true, core::kMessageStartSucceeded, {}, context->typeName, 0);
 }
 
 void PluginManager2::stop() {

@@ -24,8 +24,9 @@ namespace holm::platform::io {
 
 using Deadline = std::chrono::steady_clock::time_point;
 
-// Access and creation of a file to open. Every open adds close-on-exec and
-// refuses a symbolic link at the last step of the name (ELOOP).
+// Access and creation of a file to open. Every open adds close-on-exec and,
+// unless `followLink`, refuses a symbolic link at the last step of the name
+// (ELOOP).
 enum class Access { Read, Write, ReadWrite };
 struct OpenOptions {
     Access access = Access::Read;
@@ -34,6 +35,7 @@ struct OpenOptions {
     bool directory = false;    // only a directory opens (ENOTDIR otherwise)
     bool nonBlocking = false;  // never block on a FIFO or device at open and read
     bool append = false;       // every write goes to the end of the file
+    bool followLink = false;   // a symbolic link at the last step is followed
     uint32_t mode = 0644;
 };
 
@@ -62,6 +64,14 @@ Status sync(int fd);
 Status setAttribute(int fd, const char* name, std::string_view value);
 Result<std::string> getAttribute(int fd, const char* name);
 Status removeAttribute(int fd, const char* name);
+// Creates the directory `name` in `directoryFd` (or relative to the current
+// directory for AT_FDCWD, or absolute) with `mode`; an existing entry of that
+// name gives EEXIST.
+Status makeDirectoryAt(int directoryFd, const std::string& name, uint32_t mode);
+// Removes the entry `name` of `directoryFd`: a file (or link), or an empty
+// directory. A missing entry gives ENOENT.
+enum class Remove { File, Directory };
+Status removeAt(int directoryFd, const std::string& name, Remove what = Remove::File);
 // Renames within or across directories of one file system. With
 // `noReplace`, an existing target gives EEXIST.
 Status renameAt(int fromDirectory, const std::string& from, int toDirectory, const std::string& to,

@@ -3,8 +3,6 @@
 // that look at what it printed and how it ended (`ChildProcess`).
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -17,6 +15,10 @@
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
+
+// A process id as the system gives it (pid_t, checked where the system's
+// headers are included).
+using ProcessId = int32_t;
 
 // The user a child runs as: its supplementary groups, group and user are set
 // in that order before the program starts. Needs the privilege to change
@@ -88,7 +90,7 @@ class Process {
     ~Process();
 
     bool valid() const { return exitFd_.valid(); }
-    pid_t id() const { return pid_; }
+    ProcessId id() const { return pid_; }
     // Readable once the child has ended.
     int exitDescriptor() const { return exitFd_.get(); }
     // A duplicate of the process descriptor (close-on-exec) for an owner who
@@ -119,7 +121,7 @@ class Process {
     bool sendSignal(int signal);
     void reap();
 
-    pid_t pid_ = -1;
+    ProcessId pid_ = -1;
     UniqueFd exitFd_;
     std::optional<ExitStatus> status_;
 };

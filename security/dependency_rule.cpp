@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include "common/path_parts.h"
 #include "platform/file_system.h"
 #include "platform/io.h"
 #include "platform/process_info.h"
@@ -40,11 +41,7 @@ constexpr uint32_t kGroupOrOthersWrite = 022;
 constexpr uint32_t kStickyBit = 01000;
 
 std::string directoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
+    return std::string(text::directoryOf(path));
 }
 
 std::string joined(std::string directory, const std::string& name) {

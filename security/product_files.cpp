@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/path_parts.h"
 #include "platform/file_system.h"
 
 namespace holm::security {
@@ -11,14 +12,12 @@ FileRole roleOfFile(const std::string& path, const std::string& productDirectory
     if (requested == FileRole::Product || productDirectory.empty()) {
         return requested;
     }
-    const size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string_view name = text::fileNameOf(path);
     if (std::find(std::begin(kProductFileNames), std::end(kProductFileNames), name) ==
         std::end(kProductFileNames)) {
         return requested;
     }
-    const std::string directory =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string directory(text::directoryOf(path));
     const auto inside = platform::statPath(directory);
     const auto product = platform::statPath(productDirectory);
     if (inside && product && inside->device == product->device && inside->inode == product->inode) {

@@ -64,7 +64,7 @@ class VerifiedData {
 
 // The file self-test of a data file (see selftest), with the content read as
 // by VerifiedData::open.
-VerifiedData selftestData(const std::string& path, bool relaxed, bool alwaysVerify,
-                          const SelftestContext& context = {});
+VerifiedData selftestData(const std::string& path, UnsignedFiles unsignedFiles,
+                          LoadedFiles loadedFiles, const SelftestContext& context = {});
 
 }  // namespace holm::security

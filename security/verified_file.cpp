@@ -161,10 +161,11 @@ std::string selftestPath(const std::string& path, const SelftestContext& context
     return path;
 }
 
-VerifyOptions selftestOptions(bool relaxed, bool alwaysVerify, const SelftestContext& context) {
+VerifyOptions selftestOptions(UnsignedFiles unsignedFiles, LoadedFiles loadedFiles,
+                              const SelftestContext& context) {
     VerifyOptions options;
-    options.relaxed = relaxed;
-    if (!alwaysVerify) {
+    options.relaxed = unsignedFiles == UnsignedFiles::AcceptIfSafe;
+    if (loadedFiles == LoadedFiles::Accept) {
         options.isLoaded = context.isLoaded;
     }
     return options;
@@ -176,20 +177,20 @@ const TrustStore& selftestTrust(const SelftestContext& context) {
 
 }  // namespace
 
-VerifiedFile selftest(const std::string& path, bool relaxed, bool alwaysVerify,
+VerifiedFile selftest(const std::string& path, UnsignedFiles unsignedFiles, LoadedFiles loadedFiles,
                       const SelftestContext& context) {
     const std::string full = selftestPath(path, context);
     return VerifiedFile::open(full, selftestTrust(context),
                               roleOfFile(full, context.productDirectory, context.role),
-                              selftestOptions(relaxed, alwaysVerify, context));
+                              selftestOptions(unsignedFiles, loadedFiles, context));
 }
 
-VerifiedData selftestData(const std::string& path, bool relaxed, bool alwaysVerify,
-                          const SelftestContext& context) {
+VerifiedData selftestData(const std::string& path, UnsignedFiles unsignedFiles,
+                          LoadedFiles loadedFiles, const SelftestContext& context) {
     const std::string full = selftestPath(path, context);
     return VerifiedData::open(full, selftestTrust(context),
                               roleOfFile(full, context.productDirectory, context.role),
-                              selftestOptions(relaxed, alwaysVerify, context));
+                              selftestOptions(unsignedFiles, loadedFiles, context));
 }
 
 }  // namespace holm::security

@@ -100,11 +100,19 @@ struct SelftestContext {
     FileRole role = FileRole::Product;
 };
 
+// Whether the file self-test accepts a file without a signature whose owner
+// and permissions are safe (the relaxed check).
+enum class UnsignedFiles { Refuse, AcceptIfSafe };
+// Whether a file already loaded in the process passes on that alone (when
+// only its owner can change it) or has its signature verified like any other.
+enum class LoadedFiles { Accept, Verify };
+
 // The file self-test: passes if the file is already loaded in the process
-// (only when `alwaysVerify` is false) and only its owner can change it, or if
-// its signature verifies; with `relaxed`, also if it has no signature but safe
-// owner and permissions. The result keeps the verified descriptor for loading.
-VerifiedFile selftest(const std::string& path, bool relaxed, bool alwaysVerify,
+// (with LoadedFiles::Accept) and only its owner can change it, or if its
+// signature verifies; with UnsignedFiles::AcceptIfSafe, also if it has no
+// signature but safe owner and permissions. The result keeps the verified
+// descriptor for loading.
+VerifiedFile selftest(const std::string& path, UnsignedFiles unsignedFiles, LoadedFiles loadedFiles,
                       const SelftestContext& context = {});
 
 }  // namespace holm::security

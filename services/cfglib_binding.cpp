@@ -85,7 +85,8 @@ bool CCfgLibBinding::bind(const CfgLibSource& source) {
     context.productDirectory = source.productDirectory;
     context.trust = source.trust;
     const security::VerifiedFile verified =
-        security::selftest(source.libraryPath, false, true, context);
+        security::selftest(source.libraryPath, security::UnsignedFiles::Refuse,
+                           security::LoadedFiles::Verify, context);
     if (!verified.passed()) {
         return false;
     }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/mutex.h"
+#include "common/path_parts.h"
 #include "common/utf16.h"
 #include "platform/atomic_file.h"
 #include "platform/fault_guard.h"
@@ -32,8 +33,7 @@ std::string hex(uint64_t value, int digits = 16) {
 }
 
 std::string baseNameWithoutExtension(std::string_view path) {
-    const size_t slash = path.find_last_of('/');
-    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    std::string_view name = text::fileNameOf(path);
     const size_t dot = name.find_last_of('.');
     if (dot != std::string_view::npos && dot != 0) {
         name = name.substr(0, dot);

@@ -3,11 +3,11 @@
 #include <cstdarg>
 #include <exception>
 
+#include "common/format.h"
 #include "common/utf16.h"
 #include "security/product_files.h"
 #include "security/verified_data.h"
 #include "utilities/path.h"
-#include "utilities/string_utilities.h"
 
 namespace holm::services {
 namespace {
@@ -15,26 +15,6 @@ namespace {
 namespace util = Tandro::Utilities;
 
 }  // namespace
-
-std::u16string printfFormatted(const std::u16string& format, va_list arguments) {
-    try {
-        return format.empty() ? format
-                              : util::StringUtilities::SafeVSprintf(format.c_str(), arguments);
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
-std::u16string messageFormatted(const std::u16string& format, va_list arguments) {
-    if (format.find(u"%1") == std::u16string::npos) {
-        return printfFormatted(format, arguments);
-    }
-    try {
-        return util::StringUtilities::FormatMessageWV(format.c_str(), arguments);
-    } catch (const std::exception&) {
-        return {};
-    }
-}
 
 std::shared_ptr<const util::ResourceTextReader> ResString2::reader() const {
     MutexLock hold(lock_);
@@ -57,7 +37,7 @@ std::u16string ResString2::loadString(uint32_t id) {
 std::u16string ResString2::formatMasterText(const char16_t* name, ...) {
     va_list arguments;
     va_start(arguments, name);
-    std::u16string text = printfFormatted(masterText(text::viewOf(name)), arguments);
+    std::u16string text = text::vformatPrintfOrEmpty(masterText(text::viewOf(name)), arguments);
     va_end(arguments);
     return text;
 }
@@ -66,7 +46,7 @@ std::u16string ResString2::formatString(uint32_t id, ...) {
     const std::u16string format = loadString(id);
     va_list arguments;
     va_start(arguments, id);
-    std::u16string text = messageFormatted(format, arguments);
+    std::u16string text = text::vformatOrEmpty(format, arguments);
     va_end(arguments);
     return text;
 }

@@ -29,12 +29,6 @@ struct ProductTexts {
     std::function<void(const std::u16string& line)> log;
 };
 
-// Printf formatting of a non-empty text; nothing is thrown to the caller.
-std::u16string printfFormatted(const std::u16string& format, va_list arguments);
-// The formatting of numbered strings: message style ("%1" ...) when the
-// text contains "%1", printf style otherwise; empty when it fails.
-std::u16string messageFormatted(const std::u16string& format, va_list arguments);
-
 class ResString2 : public HlmPlg::IResString2 {
   public:
     explicit ResString2(ProductTexts product) : product_(std::move(product)) {}

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "common/path_parts.h"
 #include "platform/io.h"
 
 namespace holm::platform {
@@ -126,15 +127,16 @@ Result<FileReplacement> FileReplacement::begin(const std::string& path,
                                                const AtomicWriteOptions& options) {
     const size_t slash = path.rfind('/');
     const std::string directoryPath = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string name(text::fileNameOf(path));
     if (name.empty()) {
         return Error::fromErrno(EISDIR);
     }
     // The directory itself may be reached through links; the file is not.
-    UniqueFd directory(::open(directoryPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!directory) {
-        return lastSystemError();
+    auto opened = io::open(directoryPath, {.directory = true, .followLink = true});
+    if (!opened) {
+        return opened.error();
     }
+    UniqueFd directory = std::move(*opened);
     sweepLeftovers(directory.get(), name);
     return begin(directory.get(), temporaryNameFor(name), directory.get(), name, options);
 }

@@ -14,6 +14,7 @@
 #include <span>
 
 #include "platform/io.h"
+#include "platform/posix/directory_stream.h"
 
 namespace holm::platform {
 namespace {
@@ -55,10 +56,6 @@ std::optional<uint64_t> readLimit(const char* name) {
     }
     return static_cast<uint64_t>(value);
 }
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 }  // namespace
 
@@ -112,15 +109,11 @@ ChangeNotifierLimits changeNotifierLimits() {
 
 std::vector<std::string> subdirectoryNames(const std::string& path) {
     std::vector<std::string> names;
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd) {
-        return names;
-    }
-    std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd.get()));
+    const UniqueDir dir =
+        streamOver(io::open(path, {.directory = true, .followLink = true}).valueOr({}));
     if (!dir) {
         return names;
     }
-    (void)fd.release();  // the directory stream owns it now
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string_view name(entry->d_name);
         if (name == "." || name == "..") {

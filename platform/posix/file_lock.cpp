@@ -21,7 +21,7 @@ Result<FileLock> FileLock::acquire(const std::string& path) {
 }
 
 bool isLockHeld(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    const UniqueFd fd = io::open(path, {.nonBlocking = true}).valueOr({});
     if (!fd) {
         return false;
     }

@@ -15,8 +15,11 @@
 #include <set>
 #include <string_view>
 
+#include "common/path_parts.h"
+#include "platform/directory_listing.h"
 #include "platform/errors.h"
 #include "platform/io.h"
+#include "platform/posix/directory_stream.h"
 
 namespace holm::platform {
 namespace {
@@ -125,26 +128,6 @@ Result<UniqueFd> openForReading(const std::string& path) {
 
 namespace {
 
-struct DirTraits {
-    using Handle = DIR*;
-    static constexpr DIR* invalid() noexcept { return nullptr; }
-    static void close(DIR* stream) noexcept { ::closedir(stream); }
-};
-using UniqueDir = UniqueHandle<DirTraits>;
-
-// A directory stream over `fd`, which the stream then owns. An invalid `fd`
-// gives an invalid stream with errno as the failed open left it.
-UniqueDir streamOver(UniqueFd fd) {
-    if (!fd) {
-        return {};
-    }
-    UniqueDir stream(::fdopendir(fd.get()));
-    if (stream) {
-        fd.release();
-    }
-    return stream;
-}
-
 bool isDotOrDotDot(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
@@ -177,9 +160,7 @@ Error openPathError(const std::string& path, const Error& error) {
     if (error.errnoValue() != ENOENT) {
         return error;
     }
-    const size_t slash = path.find_last_of('/');
-    const std::string parent =
-        slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    const std::string parent(text::directoryOf(path));
     return isDirectory(parent) ? error : Error::windows(WinError::kPathNotFound, ENOENT);
 }
 
@@ -363,10 +344,10 @@ namespace {
 // The entries of `directory` whose names `select` accepts.
 template <typename Select>
 Result<std::vector<DirectoryEntry>> enumerateSelected(const std::string& directory, Select select) {
-    UniqueDir stream =
-        streamOver(UniqueFd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    auto opened = io::open(directory, {.directory = true, .followLink = true});
+    UniqueDir stream = opened ? streamOver(std::move(*opened)) : UniqueDir();
     if (!stream) {
-        const int error = errno;
+        const int error = opened ? errno : opened.error().errnoValue();
         return error == ENOENT || error == ENOTDIR ? Error::windows(WinError::kPathNotFound, error)
                                                    : Error::fromErrno(error);
     }
@@ -655,11 +636,27 @@ Status removeTreeSafely(const std::string& path, std::vector<std::string>* skipp
     if (name.empty() || name == "." || name == "..") {
         return Error::fromErrno(EINVAL);  // "", "/", "x/." and the like
     }
-    UniqueFd parentFd(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!parentFd) {
-        return errno == ENOENT ? Status() : Status(Error::fromErrno(errno));
+    auto opened = io::open(parent, {.directory = true, .followLink = true});
+    if (!opened) {
+        return opened.error().errnoValue() == ENOENT ? Status() : Status(opened.error());
     }
+    const UniqueFd parentFd = std::move(*opened);
     return TreeRemover(skipped).removeTree(parentFd.get(), name, std::string(trimmed));
+}
+
+Result<std::vector<std::string>> entryNamesAt(int directoryFd) {
+    UniqueDir stream =
+        streamOver(UniqueFd(::openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    if (!stream) {
+        return lastSystemError();
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(stream.get())) {
+        if (!isDotOrDotDot(entry->d_name)) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    return names;
 }
 
 }  // namespace holm::platform

@@ -35,13 +35,13 @@ int realRenameat2(int fromDirectory, const char* from, int toDirectory, const ch
     return ::renameat2(fromDirectory, from, toDirectory, to, flags);
 }
 
-constexpr SystemCalls kRealSystemCalls{realOpenat, ::read,  ::pread,
-                                       ::write,    ::fsync, realRenameat2};
+constexpr SystemCalls kRealSystemCalls{realOpenat, ::read,        ::pread,   ::write,
+                                       ::fsync,    realRenameat2, ::mkdirat, ::unlinkat};
 
 std::atomic<const SystemCalls*> inForce{&kRealSystemCalls};
 
 int openFlags(const OpenOptions& options) {
-    int flags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
+    int flags = O_CLOEXEC | O_NOCTTY | (options.followLink ? 0 : O_NOFOLLOW);
     switch (options.access) {
         case Access::Read:
             flags |= O_RDONLY;
@@ -159,6 +159,24 @@ Status writeFull(int fd, std::string_view text) {
 
 Status sync(int fd) {
     if (retryInterrupted([&] { return systemCalls().fsync(fd); }) != 0) {
+        return lastSystemError();
+    }
+    return {};
+}
+
+Status makeDirectoryAt(int directoryFd, const std::string& name, uint32_t mode) {
+    if (retryInterrupted([&] {
+            return systemCalls().mkdirat(directoryFd, name.c_str(), static_cast<mode_t>(mode));
+        }) != 0) {
+        return lastSystemError();
+    }
+    return {};
+}
+
+Status removeAt(int directoryFd, const std::string& name, Remove what) {
+    const int flags = what == Remove::Directory ? AT_REMOVEDIR : 0;
+    if (retryInterrupted(
+            [&] { return systemCalls().unlinkat(directoryFd, name.c_str(), flags); }) != 0) {
         return lastSystemError();
     }
     return {};

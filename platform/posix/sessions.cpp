@@ -1,4 +1,6 @@
 #include "platform/sessions.h"
+#include "common/path_parts.h"
+#include "platform/posix/directory_stream.h"
 #include "platform/posix/proc_file.h"
 #include "platform/unique_handle.h"
 
@@ -164,7 +166,7 @@ std::optional<ProcessOwner> processOwner(uint32_t pid) {
 
 std::vector<uint32_t> runningProcessIds() {
     std::vector<uint32_t> ids;
-    std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir("/proc"), ::closedir);
+    const UniqueDir directory(::opendir("/proc"));
     if (!directory) {
         return ids;
     }
@@ -198,7 +200,7 @@ std::string processImageName(uint32_t pid) {
     const ssize_t length = ::readlink((base + "/exe").c_str(), target, sizeof target);
     if (length > 0 && static_cast<size_t>(length) < sizeof target) {
         std::string path(target, static_cast<size_t>(length));
-        return path.substr(path.find_last_of('/') + 1);
+        return std::string(text::fileNameOf(path));
     }
     std::string name = readWholeFile((base + "/comm").c_str());
     while (!name.empty() && name.back() == '\n') {

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <span>
 #include <thread>
+#include <type_traits>
 
 #include "platform/epoll_set.h"
 
@@ -22,6 +23,8 @@
 extern char** environ;
 
 namespace holm::platform {
+
+static_assert(std::is_same_v<ProcessId, pid_t>, "a process id is the system's pid_t");
 
 namespace {
 
@@ -257,9 +260,11 @@ class Reaper {
             return;
         }
         children_.emplace(pid, std::move(exitFd));
-        if (!thread_.joinable()) {
-            thread_ = std::thread([this] { run(); });
-            thread_.detach();
+        // A detached thread is no longer joinable: a flag, not the thread
+        // object, says whether the one reaper thread runs.
+        if (!started_) {
+            std::thread([this] { run(); }).detach();
+            started_ = true;
         }
     }
 
@@ -290,7 +295,7 @@ class Reaper {
     std::mutex mutex_;
     EpollSet epoll_;
     std::map<pid_t, UniqueFd> children_;
-    std::thread thread_;
+    bool started_ = false;
 };
 
 int signalNumber(ChildSignal signal) {

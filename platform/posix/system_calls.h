@@ -1,4 +1,5 @@
-// The replaceable table of the system calls that read and write file data.
+// The replaceable table of the system calls that read and write file data and
+// make and remove directory entries.
 //
 // Every such call of the I/O module (io.h) goes through the table in force,
 // which normally holds the C library's functions. A test installs a table of
@@ -20,6 +21,8 @@ struct SystemCalls {
     int (*fsync)(int fd);
     int (*renameat2)(int fromDirectory, const char* from, int toDirectory, const char* to,
                      unsigned flags);
+    int (*mkdirat)(int directory, const char* name, mode_t mode);
+    int (*unlinkat)(int directory, const char* name, int flags);
 };
 
 // The C library's functions.

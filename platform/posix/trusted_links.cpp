@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "common/path_parts.h"
+
 namespace holm::platform {
 
 namespace {
@@ -13,14 +15,6 @@ constexpr int kMaxLinks = 40;
 
 bool trustedOwner(uid_t owner) {
     return owner == 0 || owner == ::geteuid();
-}
-
-std::string directoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace
@@ -38,7 +32,7 @@ Result<std::string> followTrustedLinks(const std::string& path) {
         if (!S_ISLNK(link.st_mode)) {
             return current;
         }
-        const std::string directory = directoryOf(current);
+        const std::string directory(text::directoryOf(current));
         struct stat holder {};
         if (::stat(directory.c_str(), &holder) != 0) {
             return lastSystemError();

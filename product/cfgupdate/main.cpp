@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/path_parts.h"
 #include "common/utf16.h"
 #include "platform/process_info.h"
 #include "product/cfgupdate/update_commands.h"
@@ -21,9 +22,7 @@ namespace {
 // The product directory is this program's own directory, as for the host.
 std::u16string programDirectory() {
     const std::string program = holm::platform::executablePath();
-    const size_t slash = program.rfind('/');
-    return holm::text::utf8ToUtf16(slash == std::string::npos ? std::string("./")
-                                                              : program.substr(0, slash + 1));
+    return holm::text::utf8ToUtf16(holm::text::directoryWithSlashOf(program));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // symbolic links.
 #include "registry/registry.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,6 +14,7 @@
 #include <random>
 
 #include "platform/atomic_file.h"
+#include "platform/directory_listing.h"
 #include "platform/io.h"
 #include "registry/posix/registry_internal.h"
 #include "registry/registry_format.h"
@@ -33,11 +33,22 @@ constexpr char kUsersName[] = "users";
 constexpr mode_t kDirectoryMode = 0755;
 constexpr mode_t kFileMode = 0644;
 
+// A failure of the store: the Windows number it reports and the errno value
+// behind it (0 when none is).
+Error failure(uint32_t code, int error = 0) {
+    return Error::windows(code, error);
+}
+
 // The shared errno mapping, with the registry's own failure for errors it
 // has no specific number for.
-uint32_t errorFromErrno(int error, uint32_t fallback) {
+Error errnoFailure(int error, uint32_t fallback) {
     const uint32_t mapped = windowsErrorFromErrno(error);
-    return mapped == WinError::kGenFailure ? fallback : mapped;
+    return failure(mapped == WinError::kGenFailure ? fallback : mapped, error);
+}
+
+template <typename T>
+bool failedWith(const Result<T>& result, uint32_t code) {
+    return !result && result.error().windowsError() == code;
 }
 
 bool isTrusted(const struct stat& status) {
@@ -66,65 +77,67 @@ std::string randomSuffix() {
 
 // Opens a record file of the store: a regular file, not a link, not larger
 // than `limit`, owned and protected like the store's directories.
-uint32_t openRecord(int directory, const std::string& name, uint64_t limit, UniqueFd& file,
-                    uint64_t& size) {
+struct Record {
+    UniqueFd file;
+    uint64_t size = 0;
+};
+
+Result<Record> openRecord(int directory, const std::string& name, uint64_t limit) {
     auto opened = io::openAt(directory, name, {.nonBlocking = true});
     if (!opened) {
         const int error = opened.error().errnoValue();
         if (error == ENOENT) {
-            return isDeleted(directory) ? kErrorKeyDeleted : kErrorFileNotFound;
+            return failure(isDeleted(directory) ? kErrorKeyDeleted : kErrorFileNotFound, error);
         }
-        return error == ELOOP ? kErrorBadDb : errorFromErrno(error, kErrorCantRead);
+        return error == ELOOP ? failure(kErrorBadDb, error) : errnoFailure(error, kErrorCantRead);
     }
-    file = std::move(*opened);
+    Record record{std::move(*opened)};
     struct stat status {};
-    if (::fstat(file.get(), &status) != 0) {
-        return kErrorCantRead;
+    if (::fstat(record.file.get(), &status) != 0) {
+        return failure(kErrorCantRead, errno);
     }
     if (!S_ISREG(status.st_mode) || static_cast<uint64_t>(status.st_size) > limit) {
-        return kErrorBadDb;
+        return failure(kErrorBadDb);
     }
     if (!isTrusted(status)) {
-        return kErrorAccessDenied;
+        return failure(kErrorAccessDenied);
     }
-    size = static_cast<uint64_t>(status.st_size);
-    return kErrorSuccess;
+    record.size = static_cast<uint64_t>(status.st_size);
+    return record;
 }
 
-uint32_t readRecord(int directory, const std::string& name, uint64_t limit,
-                    std::vector<uint8_t>& bytes) {
-    UniqueFd file;
-    uint64_t size = 0;
-    if (uint32_t error = openRecord(directory, name, limit, file, size)) {
-        return error;
+Result<std::vector<uint8_t>> readRecord(int directory, const std::string& name, uint64_t limit) {
+    auto record = openRecord(directory, name, limit);
+    if (!record) {
+        return record.error();
     }
-    bytes.resize(size);
-    const Status read = io::readFullAt(file.get(), bytes, 0);
+    std::vector<uint8_t> bytes(record->size);
+    const Status read = io::readFullAt(record->file.get(), bytes, 0);
     if (!read) {
         // A file that shrank under the reader is not a sound record.
         const int error = read.error().errnoValue();
-        return error == ENODATA ? kErrorBadDb : errorFromErrno(error, kErrorCantRead);
+        return error == ENODATA ? failure(kErrorBadDb, error) : errnoFailure(error, kErrorCantRead);
     }
-    return kErrorSuccess;
+    return bytes;
 }
 
 // The value name stored in a value file, read from its header only.
 std::optional<std::u16string> readValueName(int directory, const std::string& entry) {
-    UniqueFd file;
-    uint64_t size = 0;
-    if (openRecord(directory, entry, format::kMaxValueFileSize, file, size) != kErrorSuccess) {
+    const auto record = openRecord(directory, entry, format::kMaxValueFileSize);
+    if (!record) {
         return std::nullopt;
     }
-    std::vector<uint8_t> head(std::min<uint64_t>(size, format::kValueHeaderSize));
-    if (!io::readFullAt(file.get(), head, 0)) {
+    const int file = record->file.get();
+    std::vector<uint8_t> head(std::min<uint64_t>(record->size, format::kValueHeaderSize));
+    if (!io::readFullAt(file, head, 0)) {
         return std::nullopt;
     }
-    const auto header = format::decodeValueHeader(head, size);
+    const auto header = format::decodeValueHeader(head, record->size);
     if (!header) {
         return std::nullopt;
     }
     head.resize(format::kValueHeaderSize + 2 * size_t{header->nameLength});
-    if (!io::readFullAt(file.get(), std::span(head).subspan(format::kValueHeaderSize),
+    if (!io::readFullAt(file, std::span(head).subspan(format::kValueHeaderSize),
                         format::kValueHeaderSize)) {
         return std::nullopt;
     }
@@ -133,95 +146,102 @@ std::optional<std::u16string> readValueName(int directory, const std::string& en
 
 // Reads a key directory's stored name and checks that it belongs under
 // `entry` (a directory renamed by hand does not pass).
-uint32_t readKeyName(int keyDirectory, std::string_view entry, std::u16string& name) {
-    std::vector<uint8_t> bytes;
-    const uint32_t error = readRecord(keyDirectory, kMetadataName,
-                                      format::kKeyHeaderSize + 2 * kMaxKeyNameLength, bytes);
-    if (error == kErrorAccessDenied || error == kErrorKeyDeleted) {
-        return error;
+Result<std::u16string> readKeyName(int keyDirectory, std::string_view entry) {
+    const auto bytes =
+        readRecord(keyDirectory, kMetadataName, format::kKeyHeaderSize + 2 * kMaxKeyNameLength);
+    if (failedWith(bytes, kErrorAccessDenied) || failedWith(bytes, kErrorKeyDeleted)) {
+        return bytes.error();
     }
-    auto decoded = error ? std::nullopt : format::decodeKeyMetadata(bytes);
+    auto decoded = bytes ? format::decodeKeyMetadata(*bytes) : std::nullopt;
     if (!decoded || format::diskName('k', *decoded) != entry) {
-        return kErrorBadKey;
+        return failure(kErrorBadKey);
     }
-    name = std::move(*decoded);
-    return kErrorSuccess;
+    return std::move(*decoded);
 }
 
-uint32_t openKeyComponent(int parent, std::u16string_view name, UniqueFd& key) {
+Result<UniqueFd> openKeyComponent(int parent, std::u16string_view name) {
     const std::string entry = format::diskName('k', name);
-    UniqueFd directory;
-    uint32_t error = detail::openTrustedDirectory(parent, entry, directory);
-    if (error == kErrorFileNotFound && isDeleted(parent)) {
-        return kErrorKeyDeleted;
+    auto directory = detail::openTrustedDirectory(parent, entry);
+    if (failedWith(directory, kErrorFileNotFound) && isDeleted(parent)) {
+        return failure(kErrorKeyDeleted);
     }
-    std::u16string stored;
-    if (error == kErrorSuccess) {
-        error = readKeyName(directory.get(), entry, stored);
+    if (!directory) {
+        return directory;
     }
-    if (error == kErrorSuccess) {
-        key = std::move(directory);
+    if (const auto stored = readKeyName(directory->get(), entry); !stored) {
+        return stored.error();
     }
-    return error;
+    return directory;
 }
 
 // An exclusive lock on a key's lock file, held while the object lives.
 class KeyLock {
   public:
-    uint32_t acquire(int directory) {
+    Status acquire(int directory) {
         auto opened = io::openAt(directory, kLockName, {.create = true, .mode = kFileMode});
         if (!opened) {
             const int error = opened.error().errnoValue();
-            return error == ENOENT ? kErrorKeyDeleted : errorFromErrno(error, kErrorBadKey);
+            return error == ENOENT ? failure(kErrorKeyDeleted, error)
+                                   : errnoFailure(error, kErrorBadKey);
         }
         file_ = std::move(*opened);
-        if (!io::lockExclusive(file_.get())) {
-            return kErrorCantWrite;
+        if (const Status locked = io::lockExclusive(file_.get()); !locked) {
+            return failure(kErrorCantWrite, locked.error().errnoValue());
         }
         // The key may have been deleted while this process waited.
-        return isDeleted(directory) ? kErrorKeyDeleted : kErrorSuccess;
+        if (isDeleted(directory)) {
+            return failure(kErrorKeyDeleted);
+        }
+        return {};
     }
 
   private:
     UniqueFd file_;
 };
 
-uint32_t checkedMkdir(int parent, const char* name) {
-    if (::mkdirat(parent, name, kDirectoryMode) != 0 && errno != EEXIST) {
-        return errorFromErrno(errno, kErrorCantWrite);
+Status checkedMkdir(int parent, const char* name) {
+    const Status made = io::makeDirectoryAt(parent, name, kDirectoryMode);
+    if (!made && made.error().errnoValue() != EEXIST) {
+        return errnoFailure(made.error().errnoValue(), kErrorCantWrite);
     }
-    return kErrorSuccess;
+    return {};
 }
 
 // Splits a key path into validated components (one trailing backslash is
 // allowed; empty components are not).
-uint32_t splitPath(std::u16string_view path, std::vector<std::u16string>& components) {
+Result<std::vector<std::u16string>> splitPath(std::u16string_view path) {
     if (!path.empty() && path.back() == u'\\') {
         path.remove_suffix(1);
     }
-    components.clear();
+    std::vector<std::u16string> components;
     if (path.empty()) {
-        return kErrorSuccess;
+        return components;
     }
     size_t start = 0;
     while (true) {
         const size_t end = std::min(path.find(u'\\', start), path.size());
         const auto component = path.substr(start, end - start);
         if (!format::isValidKeyName(component) || components.size() >= kMaxKeyDepth) {
-            return kErrorInvalidParameter;
+            return failure(kErrorInvalidParameter);
         }
         components.emplace_back(component);
         if (end == path.size()) {
-            return kErrorSuccess;
+            return components;
         }
         start = end + 1;
     }
 }
 
-// The directory of a root and the components that lead from it to the
-// root's own key (the user's SID, or SOFTWARE\Classes).
-uint32_t resolveRoot(const StoreState& store, Root root, std::u16string_view path, int& directory,
-                     std::vector<std::u16string>& components) {
+// A key path resolved: the directory of its root and the components that
+// lead from it to the key (the root's own key first: the user's SID, or
+// SOFTWARE\Classes).
+struct ResolvedPath {
+    int directory = -1;
+    std::vector<std::u16string> components;
+};
+
+Result<ResolvedPath> resolveRoot(const StoreState& store, Root root, std::u16string_view path) {
+    int directory = -1;
     std::vector<std::u16string> prefix;
     switch (root) {
         case Root::LocalMachine:
@@ -239,20 +259,24 @@ uint32_t resolveRoot(const StoreState& store, Root root, std::u16string_view pat
             prefix = {u"SOFTWARE", u"Classes"};
             break;
         default:
-            return kErrorInvalidHandle;
+            return failure(kErrorInvalidHandle);
     }
-    if (uint32_t error = splitPath(path, components)) {
-        return error;
+    auto components = splitPath(path);
+    if (!components) {
+        return components.error();
     }
-    components.insert(components.begin(), prefix.begin(), prefix.end());
-    return components.size() > kMaxKeyDepth ? kErrorInvalidParameter : kErrorSuccess;
+    components->insert(components->begin(), prefix.begin(), prefix.end());
+    if (components->size() > kMaxKeyDepth) {
+        return failure(kErrorInvalidParameter);
+    }
+    return ResolvedPath{directory, std::move(*components)};
 }
 
-uint32_t writeFailure(const Error& error) {
-    return errorFromErrno(error.errnoValue(), kErrorCantWrite);
+Error writeFailure(const Error& error) {
+    return errnoFailure(error.errnoValue(), kErrorCantWrite);
 }
 
-uint32_t writeNewFile(int directory, const char* name, std::span<const uint8_t> bytes) {
+Status writeNewFile(int directory, const char* name, std::span<const uint8_t> bytes) {
     auto file = io::openAt(
         directory, name,
         {.access = io::Access::Write, .create = true, .exclusive = true, .mode = kFileMode});
@@ -263,7 +287,10 @@ uint32_t writeNewFile(int directory, const char* name, std::span<const uint8_t> 
     if (status) {
         status = io::sync(file->get());
     }
-    return status ? kErrorSuccess : writeFailure(status.error());
+    if (!status) {
+        return writeFailure(status.error());
+    }
+    return {};
 }
 
 // Removes everything in a directory, subdirectories first, each under its
@@ -281,28 +308,27 @@ bool removeDirectory(int parent, const std::string& name, dev_t device) {
     // Without the lock a writer waiting on this key would not learn that it
     // was deleted: leave the directory for a later removal instead.
     KeyLock lock;
-    if (lock.acquire(directory.get()) != kErrorSuccess) {
+    if (!lock.acquire(directory.get())) {
         return false;
     }
     const bool emptied = removeContents(directory.get(), device);
-    ::unlinkat(directory.get(), kLockName, 0);
-    return emptied && ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
+    // A lock file left behind makes the directory's removal below fail.
+    (void)io::removeAt(directory.get(), kLockName);
+    return emptied && io::removeAt(parent, name, io::Remove::Directory).ok();
 }
 
 bool removeContents(int directory, dev_t device) {
-    std::vector<std::string> names;
-    detail::listEntries(
-        directory,
-        [](std::string_view name) { return name != "." && name != ".." && name != kLockName; },
-        names);
+    const auto names = detail::listEntries(directory, [](std::string_view name) {
+        return name != "." && name != ".." && name != kLockName;
+    });
     bool removed = true;
-    for (const auto& name : names) {
+    for (const auto& name : names.valueOr({})) {
         struct stat status {};
         const bool isDirectory =
             ::fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISDIR(status.st_mode);
         const bool ok = isDirectory ? removeDirectory(directory, name, device)
-                                    : ::unlinkat(directory, name.c_str(), 0) == 0;
+                                    : io::removeAt(directory, name).ok();
         removed = removed && ok;
     }
     return removed;
@@ -312,8 +338,9 @@ bool removeContents(int directory, dev_t device) {
 // temporary directory) and whose lock, if any, the caller holds.
 void removeDetachedKey(const StoreState& store, int directory, const std::string& name) {
     removeContents(directory, store.device);
-    ::unlinkat(directory, kLockName, 0);
-    ::unlinkat(store.temp.get(), name.c_str(), AT_REMOVEDIR);
+    // What cannot be removed now is a leftover the next sweep takes.
+    (void)io::removeAt(directory, kLockName);
+    (void)io::removeAt(store.temp.get(), name, io::Remove::Directory);
 }
 
 // ---------------------------------------------------------------------------
@@ -354,10 +381,9 @@ void sweepTemporaryDirectory(const StoreState& store) {
     if (!lock || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
         return;
     }
-    std::vector<std::string> names;
-    detail::listEntries(
-        store.temp.get(), [](std::string_view name) { return name != "." && name != ".."; }, names);
-    for (const auto& name : names) {
+    const auto names = detail::listEntries(
+        store.temp.get(), [](std::string_view name) { return name != "." && name != ".."; });
+    for (const auto& name : names.valueOr({})) {
         struct stat status {};
         if (::fstatat(store.temp.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
             continue;
@@ -365,15 +391,14 @@ void sweepTemporaryDirectory(const StoreState& store) {
         if (S_ISDIR(status.st_mode)) {
             removeDirectory(store.temp.get(), name, store.device);
         } else {
-            ::unlinkat(store.temp.get(), name.c_str(), 0);
+            (void)io::removeAt(store.temp.get(), name);  // tried again at the next sweep
         }
     }
 }
 
 bool hasSubkeys(int directory) {
-    std::vector<std::string> names;
-    return detail::listEntries(directory, detail::isSubkeyEntry, names) != kErrorSuccess ||
-           !names.empty();
+    const auto names = detail::listEntries(directory, detail::isSubkeyEntry);
+    return !names || !names->empty();
 }
 
 void sortByFoldedName(std::vector<std::u16string>& names) {
@@ -387,189 +412,221 @@ void sortByFoldedName(std::vector<std::u16string>& names) {
 // Creates a subkey under `parent` (whose lock the caller holds): built
 // complete in the temporary directory, then renamed into place, so that a
 // key is never seen without its metadata.
-uint32_t createSubkey(const StoreState& store, int parent, std::u16string_view name,
-                      UniqueFd& key) {
+// The steps of createSubkey after the temporary directory exists.
+Status fillNewKey(const StoreState& store, int directory, const std::string& temporary, int parent,
+                  std::u16string_view name) {
+    if (Status written = writeNewFile(directory, kMetadataName, format::encodeKeyMetadata(name));
+        !written) {
+        return written;
+    }
+    if (Status written = writeNewFile(directory, kLockName, {}); !written) {
+        return written;
+    }
+    if (const Status synced = io::sync(directory); !synced) {
+        return writeFailure(synced.error());
+    }
+    const Status renamed =
+        io::renameAt(store.temp.get(), temporary, parent, format::diskName('k', name), true);
+    if (!renamed) {
+        // EEXIST: something not made by the store sits under that name.
+        const int error = renamed.error().errnoValue();
+        return error == EEXIST ? failure(kErrorBadKey, error) : writeFailure(renamed.error());
+    }
+    return {};
+}
+
+Result<UniqueFd> createSubkey(const StoreState& store, int parent, std::u16string_view name) {
     const TemporaryUse inUse(store);
     const std::string temporary = "k-" + randomSuffix();
-    if (::mkdirat(store.temp.get(), temporary.c_str(), kDirectoryMode) != 0) {
-        return errorFromErrno(errno, kErrorCantWrite);
+    if (const Status made = io::makeDirectoryAt(store.temp.get(), temporary, kDirectoryMode);
+        !made) {
+        return errnoFailure(made.error().errnoValue(), kErrorCantWrite);
     }
-    UniqueFd directory;
-    uint32_t error = detail::openTrustedDirectory(store.temp.get(), temporary, directory);
-    if (error == kErrorSuccess) {
-        error = writeNewFile(directory.get(), kMetadataName, format::encodeKeyMetadata(name));
+    auto directory = detail::openTrustedDirectory(store.temp.get(), temporary);
+    const Status filled = directory ? fillNewKey(store, directory->get(), temporary, parent, name)
+                                    : Status(directory.error());
+    if (!filled) {
+        removeDetachedKey(store, directory ? directory->get() : -1, temporary);
+        return filled.error();
     }
-    if (error == kErrorSuccess) {
-        error = writeNewFile(directory.get(), kLockName, {});
-    }
-    if (error == kErrorSuccess) {
-        const Status synced = io::sync(directory.get());
-        error = synced ? kErrorSuccess : writeFailure(synced.error());
-    }
-    const std::string entry = format::diskName('k', name);
-    if (error == kErrorSuccess) {
-        const Status renamed = io::renameAt(store.temp.get(), temporary, parent, entry, true);
-        // EEXIST: something not made by the store sits under that name.
-        error = renamed                                  ? kErrorSuccess
-                : renamed.error().errnoValue() == EEXIST ? kErrorBadKey
-                                                         : writeFailure(renamed.error());
-    }
-    if (error != kErrorSuccess) {
-        removeDetachedKey(store, directory.get(), temporary);
-        return error;
-    }
-    key = std::move(directory);
-    return kErrorSuccess;
+    return directory;
 }
 
 // Walks `components` from `directory`, creating missing keys when asked.
-uint32_t walk(const StoreState& store, int directory, const std::vector<std::u16string>& components,
-              bool createMissing, UniqueFd& key, bool* created) {
+// One component of a walk, created (under its parent's lock) when missing
+// and `create` is set; `created` tells whether it was.
+Result<UniqueFd> openOrCreateComponent(const StoreState& store, int parent,
+                                       std::u16string_view component, bool create, bool& created) {
+    auto next = openKeyComponent(parent, component);
+    if (!failedWith(next, kErrorFileNotFound) || !create) {
+        return next;
+    }
+    KeyLock lock;
+    if (Status locked = lock.acquire(parent); !locked) {
+        return locked.error();
+    }
+    next = openKeyComponent(parent, component);
+    if (failedWith(next, kErrorFileNotFound)) {
+        next = createSubkey(store, parent, component);
+        created = next.ok();
+    }
+    return next;
+}
+
+// Walks `components` from `directory`, creating missing keys when asked.
+// `created` (if given) tells whether the last component was created.
+Result<UniqueFd> walk(const StoreState& store, int directory,
+                      const std::vector<std::u16string>& components, bool createMissing,
+                      bool* created) {
     UniqueFd current = duplicate(directory);
     if (!current) {
-        return errorFromErrno(errno, kErrorCantRead);
+        return errnoFailure(errno, kErrorCantRead);
     }
     if (created) {
         *created = false;
     }
     for (const auto& component : components) {
-        UniqueFd next;
-        uint32_t error = openKeyComponent(current.get(), component, next);
-        if (error == kErrorFileNotFound && createMissing) {
-            KeyLock lock;
-            error = lock.acquire(current.get());
-            if (error == kErrorSuccess) {
-                error = openKeyComponent(current.get(), component, next);
-            }
-            if (error == kErrorFileNotFound) {
-                error = createSubkey(store, current.get(), component, next);
-                if (created && error == kErrorSuccess) {
-                    *created = &component == &components.back();
-                }
-            }
+        bool made = false;
+        auto next = openOrCreateComponent(store, current.get(), component, createMissing, made);
+        if (!next) {
+            return next;
         }
-        if (error != kErrorSuccess) {
-            return error;
+        if (created && made) {
+            *created = &component == &components.back();
         }
-        current = std::move(next);
+        current = std::move(*next);
     }
-    key = std::move(current);
-    return kErrorSuccess;
+    return current;
 }
 
-uint32_t openStoreChild(int root, const char* name, UniqueFd& directory, bool create) {
+Result<UniqueFd> openStoreChild(int root, const char* name, bool create) {
     if (!create) {
-        const uint32_t error = detail::openTrustedDirectory(root, name, directory);
+        auto directory = detail::openTrustedDirectory(root, name);
         // A store never written has no temporary directory; reading needs none.
-        return error == kErrorFileNotFound && std::string_view(name) == kTempName ? kErrorSuccess
-                                                                                  : error;
+        if (failedWith(directory, kErrorFileNotFound) && std::string_view(name) == kTempName) {
+            return UniqueFd();
+        }
+        return directory;
     }
-    if (uint32_t error = checkedMkdir(root, name)) {
-        return error;
+    if (Status made = checkedMkdir(root, name); !made) {
+        return made.error();
     }
-    return detail::openTrustedDirectory(root, name, directory);
+    return detail::openTrustedDirectory(root, name);
 }
 
 // Creates the store directory and its missing parents like `mkdir -p`.
-uint32_t makeStoreDirectory(const std::filesystem::path& directory) {
+Status makeStoreDirectory(const std::filesystem::path& directory) {
     std::filesystem::path partial;
     for (const auto& part : directory) {
         partial /= part;
-        if (::mkdir(partial.c_str(), kDirectoryMode) != 0 && errno != EEXIST) {
-            return errorFromErrno(errno, kErrorCantWrite);
+        const Status made = io::makeDirectoryAt(AT_FDCWD, partial, kDirectoryMode);
+        if (!made && made.error().errnoValue() != EEXIST) {
+            return errnoFailure(made.error().errnoValue(), kErrorCantWrite);
         }
     }
-    return kErrorSuccess;
+    return {};
 }
 
-uint32_t deleteKeyImpl(const Store& store, Root root, std::u16string_view path, bool recursive) {
+// Opens the key `last` under `parent` for deletion, both locked; a key with
+// subkeys is refused unless `recursive`.
+Status lockForDeletion(int parent, std::u16string_view last, bool recursive, KeyLock& parentLock,
+                       UniqueFd& child, KeyLock& childLock) {
+    if (Status locked = parentLock.acquire(parent); !locked) {
+        return locked;
+    }
+    auto opened = openKeyComponent(parent, last);
+    if (!opened) {
+        return opened.error();
+    }
+    child = std::move(*opened);
+    if (Status locked = childLock.acquire(child.get()); !locked) {
+        return locked;
+    }
+    if (!recursive && hasSubkeys(child.get())) {
+        return failure(kErrorAccessDenied);
+    }
+    return {};
+}
+
+Status deleteKeyImpl(const Store& store, Root root, std::u16string_view path, bool recursive) {
     if (!store.valid()) {
-        return kErrorInvalidHandle;
+        return failure(kErrorInvalidHandle);
     }
     const StoreState& state = *store.state();
-    int rootDirectory = -1;
-    std::vector<std::u16string> components;
-    if (uint32_t error = resolveRoot(state, root, path, rootDirectory, components)) {
-        return error;
+    auto resolved = resolveRoot(state, root, path);
+    if (!resolved) {
+        return resolved.error();
     }
     if (path.empty() || path == u"\\") {
-        return kErrorAccessDenied;  // a root is never deleted
+        return failure(kErrorAccessDenied);  // a root is never deleted
     }
+    std::vector<std::u16string>& components = resolved->components;
     const std::u16string last = components.back();
     components.pop_back();
-    UniqueFd parent;
-    if (uint32_t error = walk(state, rootDirectory, components, false, parent, nullptr)) {
-        return error;
+    const auto parent = walk(state, resolved->directory, components, false, nullptr);
+    if (!parent) {
+        return parent.error();
     }
     KeyLock parentLock;
     UniqueFd child;
     KeyLock childLock;
-    uint32_t error = parentLock.acquire(parent.get());
-    if (error == kErrorSuccess) {
-        error = openKeyComponent(parent.get(), last, child);
-    }
-    if (error == kErrorSuccess) {
-        error = childLock.acquire(child.get());
-    }
-    if (error == kErrorSuccess && !recursive && hasSubkeys(child.get())) {
-        error = kErrorAccessDenied;
-    }
-    if (error != kErrorSuccess) {
-        return error;
+    if (Status locked =
+            lockForDeletion(parent->get(), last, recursive, parentLock, child, childLock);
+        !locked) {
+        return locked;
     }
     // The key leaves the tree in one step; its contents go afterwards.
     const std::string entry = format::diskName('k', last);
     const std::string doomed = "d-" + randomSuffix();
     const TemporaryUse inUse(state);
-    if (const Status moved = io::renameAt(parent.get(), entry, state.temp.get(), doomed); !moved) {
+    if (const Status moved = io::renameAt(parent->get(), entry, state.temp.get(), doomed); !moved) {
         return writeFailure(moved.error());
     }
     removeDetachedKey(state, child.get(), doomed);
-    return kErrorSuccess;
+    return {};
 }
 
 }  // namespace
 
 namespace detail {
 
-uint32_t openTrustedDirectory(int parent, const std::string& name, UniqueFd& directory) {
+Result<UniqueFd> openTrustedDirectory(int parent, const std::string& name) {
     auto opening = io::openAt(parent, name, {.directory = true});
     if (!opening) {
         const int error = opening.error().errnoValue();
         if (error == ENOENT) {
-            return kErrorFileNotFound;
+            return failure(kErrorFileNotFound, error);
         }
-        return (error == ELOOP || error == ENOTDIR) ? kErrorBadKey
-                                                    : errorFromErrno(error, kErrorCantRead);
+        return (error == ELOOP || error == ENOTDIR) ? failure(kErrorBadKey, error)
+                                                    : errnoFailure(error, kErrorCantRead);
     }
     UniqueFd opened = std::move(*opening);
     struct stat status {};
     if (::fstat(opened.get(), &status) != 0) {
-        return kErrorCantRead;
+        return failure(kErrorCantRead, errno);
     }
     if (!isTrusted(status)) {
-        return kErrorAccessDenied;
+        return failure(kErrorAccessDenied);
     }
-    directory = std::move(opened);
-    return kErrorSuccess;
+    return opened;
 }
 
 // Lists a key directory's entry names of one kind.
-uint32_t listEntries(int directory, bool (*select)(std::string_view),
-                     std::vector<std::string>& names) {
-    UniqueFd listing(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    DIR* stream = listing ? ::fdopendir(listing.get()) : nullptr;
-    if (!stream) {
-        return errorFromErrno(errno, kErrorCantRead);
+Result<std::vector<std::string>> listEntries(int directory, bool (*select)(std::string_view)) {
+    auto entries = entryNamesAt(directory);
+    if (!entries) {
+        return errnoFailure(entries.error().errnoValue(), kErrorCantRead);
     }
-    listing.release();
-    while (dirent* entry = ::readdir(stream)) {
-        if (select(entry->d_name)) {
-            names.emplace_back(entry->d_name);
+    std::vector<std::string> names;
+    for (std::string& name : *entries) {
+        if (select(name)) {
+            names.push_back(std::move(name));
         }
     }
-    ::closedir(stream);
-    return isDeleted(directory) ? kErrorKeyDeleted : kErrorSuccess;
+    if (isDeleted(directory)) {
+        return failure(kErrorKeyDeleted);
+    }
+    return names;
 }
 
 }  // namespace detail
@@ -587,33 +644,42 @@ uint32_t Store::openDefault(Store& store, StoreAccess access) {
     return open(defaultDirectory(), store, access);
 }
 
-uint32_t Store::open(const std::filesystem::path& directory, Store& store, StoreAccess access) {
+namespace {
+
+Result<std::shared_ptr<StoreState>> openStore(const std::filesystem::path& directory,
+                                              StoreAccess access) {
     if (directory.empty()) {
-        return kErrorInvalidParameter;
+        return failure(kErrorInvalidParameter);
     }
     const bool create = access == StoreAccess::ReadWrite;
     if (create) {
-        if (uint32_t error = makeStoreDirectory(directory)) {
-            return error;
+        if (Status made = makeStoreDirectory(directory); !made) {
+            return made.error();
         }
     }
     auto state = std::make_shared<StoreState>();
     state->directory = directory;
-    state->root.reset(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    auto root = io::open(directory, {.directory = true, .followLink = true});
+    if (!root) {
+        return errnoFailure(root.error().errnoValue(), kErrorCantRead);
+    }
+    state->root = std::move(*root);
     struct stat status {};
-    if (!state->root || ::fstat(state->root.get(), &status) != 0) {
-        return errorFromErrno(errno, kErrorCantRead);
+    if (::fstat(state->root.get(), &status) != 0) {
+        return errnoFailure(errno, kErrorCantRead);
     }
     if (!isTrusted(status)) {
-        return kErrorAccessDenied;
+        return failure(kErrorAccessDenied);
     }
     state->device = status.st_dev;
     for (auto [name, fd] :
          {std::pair{kTempName, &state->temp}, std::pair{kMachineName, &state->machine},
           std::pair{kUsersName, &state->users}}) {
-        if (uint32_t error = openStoreChild(state->root.get(), name, *fd, create)) {
-            return error;
+        auto child = openStoreChild(state->root.get(), name, create);
+        if (!child) {
+            return child.error();
         }
+        *fd = std::move(*child);
     }
     if (create) {
         sweepTemporaryDirectory(*state);  // a reader changes nothing on disk
@@ -626,48 +692,71 @@ uint32_t Store::open(const std::filesystem::path& directory, Store& store, Store
             (void)io::openAt(rootKey->get(), kLockName, {.create = true, .mode = kFileMode});
         }
     }
-    store.state_ = std::move(state);
-    return kErrorSuccess;
+    return state;
 }
 
-namespace {
-
 // Opens (or, with `create`, creates) the key directory of `path` under `root`.
-uint32_t openKeyDirectory(const Store& store, Root root, std::u16string_view path, bool create,
-                          UniqueFd& opened, bool* created) {
+Result<UniqueFd> openKeyDirectory(const Store& store, Root root, std::u16string_view path,
+                                  bool create, bool* created) {
     if (!store.valid()) {
-        return kErrorInvalidHandle;
+        return failure(kErrorInvalidHandle);
     }
-    int directory = -1;
-    std::vector<std::u16string> components;
-    if (uint32_t error = resolveRoot(*store.state(), root, path, directory, components)) {
-        return error;
+    const auto resolved = resolveRoot(*store.state(), root, path);
+    if (!resolved) {
+        return resolved.error();
     }
-    return walk(*store.state(), directory, components, create, opened, created);
+    return walk(*store.state(), resolved->directory, resolved->components, create, created);
+}
+
+Result<Value> readValue(int directory, std::u16string_view name) {
+    if (!format::isValidValueName(name)) {
+        return failure(kErrorInvalidParameter);
+    }
+    const auto bytes =
+        readRecord(directory, format::diskName('v', name), format::kMaxValueFileSize);
+    if (!bytes) {
+        return bytes.error();
+    }
+    std::u16string stored;
+    Value decoded;
+    if (!format::decodeValueFile(*bytes, stored, decoded) ||
+        format::foldCase(stored) != format::foldCase(name)) {
+        return failure(kErrorBadDb);
+    }
+    return decoded;
 }
 
 }  // namespace
 
+uint32_t Store::open(const std::filesystem::path& directory, Store& store, StoreAccess access) {
+    auto state = openStore(directory, access);
+    if (!state) {
+        return state.error().windowsError();
+    }
+    store.state_ = std::move(*state);
+    return kErrorSuccess;
+}
+
 uint32_t Key::open(const Store& store, Root root, std::u16string_view path, Key& key,
                    uint32_t access) {
-    UniqueFd opened;
-    if (uint32_t error = openKeyDirectory(store, root, path, false, opened, nullptr)) {
-        return error;
+    auto opened = openKeyDirectory(store, root, path, false, nullptr);
+    if (!opened) {
+        return opened.error().windowsError();
     }
     key.store_ = store;
-    key.directory_ = std::move(opened);
+    key.directory_ = std::move(*opened);
     key.access_ = access;
     return kErrorSuccess;
 }
 
 uint32_t Key::create(const Store& store, Root root, std::u16string_view path, Key& key,
                      uint32_t access, bool* created) {
-    UniqueFd opened;
-    if (uint32_t error = openKeyDirectory(store, root, path, true, opened, created)) {
-        return error;
+    auto opened = openKeyDirectory(store, root, path, true, created);
+    if (!opened) {
+        return opened.error().windowsError();
     }
     key.store_ = store;
-    key.directory_ = std::move(opened);
+    key.directory_ = std::move(*opened);
     key.access_ = access;
     return kErrorSuccess;
 }
@@ -676,21 +765,11 @@ uint32_t Key::queryValue(std::u16string_view name, Value& value) const {
     if (!valid()) {
         return kErrorInvalidHandle;
     }
-    if (!format::isValidValueName(name)) {
-        return kErrorInvalidParameter;
+    auto read = readValue(directory_.get(), name);
+    if (!read) {
+        return read.error().windowsError();
     }
-    std::vector<uint8_t> bytes;
-    if (uint32_t error = readRecord(directory_.get(), format::diskName('v', name),
-                                    format::kMaxValueFileSize, bytes)) {
-        return error;
-    }
-    std::u16string stored;
-    Value decoded;
-    if (!format::decodeValueFile(bytes, stored, decoded) ||
-        format::foldCase(stored) != format::foldCase(name)) {
-        return kErrorBadDb;
-    }
-    value = std::move(decoded);
+    value = std::move(*read);
     return kErrorSuccess;
 }
 
@@ -707,15 +786,15 @@ uint32_t Key::setValue(std::u16string_view name, const Value& value) const {
     const StoreState& store = *store_.state();
     const TemporaryUse inUse(store);
     KeyLock lock;
-    if (uint32_t error = lock.acquire(directory_.get())) {
-        return error;
+    if (const Status locked = lock.acquire(directory_.get()); !locked) {
+        return locked.windowsError();
     }
     // Under the key's lock the temporary name, unique per key (its inode) and
     // value, is ours alone; a leftover of a writer that died is replaced.
     // Without the inode two keys' writers could share a name: fail instead.
     struct stat status {};
     if (::fstat(directory_.get(), &status) != 0) {
-        return errorFromErrno(errno, kErrorCantWrite);
+        return errnoFailure(errno, kErrorCantWrite).windowsError();
     }
     const std::string entry = format::diskName('v', name);
     // A value that exists keeps the spelling it was created with.
@@ -728,7 +807,9 @@ uint32_t Key::setValue(std::u16string_view name, const Value& value) const {
                               format::encodeValueFile(spelling, value), {.mode = kFileMode});
     if (!written) {
         // A directory standing where the value file should be.
-        return written.error().errnoValue() == EISDIR ? kErrorBadDb : writeFailure(written.error());
+        return written.error().errnoValue() == EISDIR
+                   ? kErrorBadDb
+                   : writeFailure(written.error()).windowsError();
     }
     return kErrorSuccess;
 }
@@ -744,13 +825,15 @@ uint32_t Key::deleteValue(std::u16string_view name) const {
         return kErrorInvalidParameter;
     }
     KeyLock lock;
-    if (uint32_t error = lock.acquire(directory_.get())) {
-        return error;
+    if (const Status locked = lock.acquire(directory_.get()); !locked) {
+        return locked.windowsError();
     }
     const std::string entry = format::diskName('v', name);
-    if (::unlinkat(directory_.get(), entry.c_str(), 0) != 0) {
-        return (errno == EISDIR || errno == EPERM) ? kErrorBadDb
-                                                   : errorFromErrno(errno, kErrorCantWrite);
+    if (const Status removed = io::removeAt(directory_.get(), entry); !removed) {
+        const int error = removed.error().errnoValue();
+        return (error == EISDIR || error == EPERM)
+                   ? kErrorBadDb
+                   : errnoFailure(error, kErrorCantWrite).windowsError();
     }
     return kErrorSuccess;
 }
@@ -759,17 +842,16 @@ uint32_t Key::enumerateSubkeys(std::vector<std::u16string>& names) const {
     if (!valid()) {
         return kErrorInvalidHandle;
     }
-    std::vector<std::string> entries;
-    if (uint32_t error = detail::listEntries(directory_.get(), detail::isSubkeyEntry, entries)) {
-        return error;
+    const auto entries = detail::listEntries(directory_.get(), detail::isSubkeyEntry);
+    if (!entries) {
+        return entries.error().windowsError();
     }
     names.clear();
-    for (const auto& entry : entries) {
-        UniqueFd subkey;
-        std::u16string name;
-        if (detail::openTrustedDirectory(directory_.get(), entry, subkey) == kErrorSuccess &&
-            readKeyName(subkey.get(), entry, name) == kErrorSuccess) {
-            names.push_back(std::move(name));
+    for (const auto& entry : *entries) {
+        if (const auto subkey = detail::openTrustedDirectory(directory_.get(), entry)) {
+            if (auto name = readKeyName(subkey->get(), entry)) {
+                names.push_back(std::move(*name));
+            }
         }
     }
     sortByFoldedName(names);
@@ -780,12 +862,12 @@ uint32_t Key::enumerateValues(std::vector<std::u16string>& names) const {
     if (!valid()) {
         return kErrorInvalidHandle;
     }
-    std::vector<std::string> entries;
-    if (uint32_t error = detail::listEntries(directory_.get(), detail::isValueEntry, entries)) {
-        return error;
+    const auto entries = detail::listEntries(directory_.get(), detail::isValueEntry);
+    if (!entries) {
+        return entries.error().windowsError();
     }
     names.clear();
-    for (const auto& entry : entries) {
+    for (const auto& entry : *entries) {
         auto name = readValueName(directory_.get(), entry);
         if (name && format::diskName('v', *name) == entry) {
             names.push_back(std::move(*name));
@@ -796,11 +878,11 @@ uint32_t Key::enumerateValues(std::vector<std::u16string>& names) const {
 }
 
 uint32_t deleteKey(const Store& store, Root root, std::u16string_view path) {
-    return deleteKeyImpl(store, root, path, false);
+    return deleteKeyImpl(store, root, path, false).windowsError();
 }
 
 uint32_t deleteKeyTree(const Store& store, Root root, std::u16string_view path) {
-    return deleteKeyImpl(store, root, path, true);
+    return deleteKeyImpl(store, root, path, true).windowsError();
 }
 
 }  // namespace holm::platform::registry

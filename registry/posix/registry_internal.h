@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
 #include "platform/unique_handle.h"
 #include "registry/registry.h"
 
@@ -26,14 +27,13 @@ struct StoreState {
 
 // Opens `name` in `parent` as a directory without following a symbolic link
 // and checks it is owned by the effective user or root and not writable by
-// group or others. Gives kErrorFileNotFound, kErrorBadKey (not a directory,
-// a link) or kErrorAccessDenied.
-uint32_t openTrustedDirectory(int parent, const std::string& name, UniqueFd& directory);
+// group or others. Fails with kErrorFileNotFound, kErrorBadKey (not a
+// directory, a link) or kErrorAccessDenied.
+Result<UniqueFd> openTrustedDirectory(int parent, const std::string& name);
 
 // Lists the entry names of a key directory that `select` accepts
 // (kErrorKeyDeleted once the key is deleted).
-uint32_t listEntries(int directory, bool (*select)(std::string_view),
-                     std::vector<std::string>& names);
+Result<std::vector<std::string>> listEntries(int directory, bool (*select)(std::string_view));
 
 // True for the on-disk name of a subkey ("k." or "k#") or of a value.
 inline bool isSubkeyEntry(std::string_view name) {

@@ -99,13 +99,11 @@ int KeyWatchSet::addDirectory(uint64_t id, int directory) {
 
 // A key the kernel refuses to watch (limits) is left unwatched.
 void KeyWatchSet::addSubtree(uint64_t id, int directory) {
-    std::vector<std::string> entries;
-    detail::listEntries(directory, detail::isSubkeyEntry, entries);
-    for (const auto& entry : entries) {
-        UniqueFd subkey;
-        if (detail::openTrustedDirectory(directory, entry, subkey) == kErrorSuccess &&
-            addDirectory(id, subkey.get()) >= 0) {
-            addSubtree(id, subkey.get());
+    const auto entries = detail::listEntries(directory, detail::isSubkeyEntry);
+    for (const auto& entry : entries.valueOr({})) {
+        const auto subkey = detail::openTrustedDirectory(directory, entry);
+        if (subkey && addDirectory(id, subkey->get()) >= 0) {
+            addSubtree(id, subkey->get());
         }
     }
 }
@@ -181,12 +179,11 @@ std::vector<uint64_t> KeyWatchSet::consume() {
                 if (relevant(watch, event->mask, name, event->wd == watch.top)) {
                     changed.insert(id);
                 }
-                UniqueFd subkey;
-                if (watch.subtree && newKey &&
-                    detail::openTrustedDirectory(parentFd, std::string(name), subkey) ==
-                        kErrorSuccess &&
-                    addDirectory(id, subkey.get()) >= 0) {
-                    addSubtree(id, subkey.get());
+                if (watch.subtree && newKey) {
+                    const auto subkey = detail::openTrustedDirectory(parentFd, std::string(name));
+                    if (subkey && addDirectory(id, subkey->get()) >= 0) {
+                        addSubtree(id, subkey->get());
+                    }
                 }
             }
         }

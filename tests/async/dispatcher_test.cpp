@@ -344,6 +344,8 @@ const holm::platform::io::SystemCalls& registeringWrites() {
         },
         io::realSystemCalls().fsync,
         io::realSystemCalls().renameat2,
+        io::realSystemCalls().mkdirat,
+        io::realSystemCalls().unlinkat,
     };
     return calls;
 }

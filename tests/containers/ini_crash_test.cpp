@@ -75,6 +75,8 @@ const io::SystemCalls& killingCalls() {
             }
             return io::realSystemCalls().renameat2(from, old, to, target, flags);
         },
+        io::realSystemCalls().mkdirat,
+        io::realSystemCalls().unlinkat,
     };
     return calls;
 }

@@ -233,11 +233,19 @@ TEST_F(SdkPluginsTest, ServiceHandlerPluginsRegisterInStartAndOnlyOneUnregisters
 
 TEST_F(SdkPluginsTest, OnlyTheSignedOkPluginPassesTheSelftest) {
     using holm::security::Reason;
-    EXPECT_TRUE(holm::security::selftest(pluginPath("ok"), false, false).passed());
-    EXPECT_EQ(holm::security::selftest(pluginPath("unsigned"), false, false).reason(),
-              Reason::NoSignature);
-    EXPECT_EQ(holm::security::selftest(pluginPath("tampered"), false, false).reason(),
-              Reason::WrongSize);
+    EXPECT_TRUE(holm::security::selftest(pluginPath("ok"), holm::security::UnsignedFiles::Refuse,
+                                         holm::security::LoadedFiles::Accept)
+                    .passed());
+    EXPECT_EQ(
+        holm::security::selftest(pluginPath("unsigned"), holm::security::UnsignedFiles::Refuse,
+                                 holm::security::LoadedFiles::Accept)
+            .reason(),
+        Reason::NoSignature);
+    EXPECT_EQ(
+        holm::security::selftest(pluginPath("tampered"), holm::security::UnsignedFiles::Refuse,
+                                 holm::security::LoadedFiles::Accept)
+            .reason(),
+        Reason::WrongSize);
 }
 
 TEST_F(SdkPluginsTest, DemoPluginReportsThroughItsServiceAndDeclineDeclines) {

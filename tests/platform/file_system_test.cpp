@@ -11,6 +11,7 @@
 
 #include "platform/errors.h"
 #include "platform/process_info.h"
+#include "support/io_faults.h"
 #include "support/test_support.h"
 
 namespace holm::platform {
@@ -97,6 +98,21 @@ TEST(FileSystemTest, OpenPathErrorNamesAMissingDirectory) {
     const Error denied = Error::fromErrno(EACCES);
     EXPECT_EQ(openPathError((dir.path() / "no" / "file").string(), denied).windowsError(),
               WinError::kAccessDenied);
+}
+
+// The directory opens of listing and tree removal go through the system-call
+// table: a refused open is reported, never taken for an empty directory.
+TEST(FileSystemTest, AFailedDirectoryOpenIsReported) {
+    test::TempDir dir;
+    dir.write("kept", "x");
+    const std::string path = dir.path().string();
+    holm::test::InjectedFaults faults;
+    faults.failOpen(EMFILE, path);
+    const auto listed = enumerate(path, "*");
+    ASSERT_FALSE(listed.ok());
+    EXPECT_EQ(listed.error().windowsError(), WinError::kTooManyOpenFiles);
+    EXPECT_FALSE(removeTreeSafely(path + "/kept").ok());
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "kept"));
 }
 
 TEST(FileSystemTest, RemoveEmptyDirectoryLeavesContents) {

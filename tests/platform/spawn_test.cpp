@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "platform/sessions.h"
 #include "support/io_faults.h"
@@ -128,6 +130,37 @@ TEST(ProcessTest, AChildNobodyWaitsForIsReapedWhenItEnds) {
         std::this_thread::yield();
     }
     EXPECT_EQ(::kill(pid, 0), -1);
+}
+
+size_t threadsOfThisProcess() {
+    size_t threads = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        (void)entry;
+        ++threads;
+    }
+    return threads;
+}
+
+// One reaper thread serves every child handed over, however many: a thread
+// per child would stay for the life of the process. The children live until
+// the end of the test, so each one is handed to the reaper (a child that has
+// ended already is reaped at once instead).
+TEST(ProcessTest, ChildrenNobodyWaitsForShareOneReaperThread) {
+    std::vector<pid_t> children;
+    auto handOver = [&] {
+        Process process = spawnOrFail({"/bin/sleep", "600"}, quiet());
+        children.push_back(process.id());
+        process.detach();
+    };
+    handOver();  // the reaper runs from here on
+    const size_t before = threadsOfThisProcess();
+    for (int i = 0; i < 20; ++i) {
+        handOver();
+    }
+    EXPECT_LE(threadsOfThisProcess(), before);
+    for (const pid_t child : children) {
+        ::kill(child, SIGKILL);
+    }
 }
 
 }  // namespace

@@ -244,6 +244,8 @@ class KillPoint {
                 event(1);
                 return realSystemCalls().renameat2(from, old, to, target, flags);
             },
+            realSystemCalls().mkdirat,
+            realSystemCalls().unlinkat,
         };
         return calls;
     }

@@ -120,5 +120,50 @@ TEST_F(RegistryFaultTest, AFailedKeyCreationLeavesNoKeyBehind) {
     EXPECT_FALSE(temporaryFilesLeft());
 }
 
+// Directory creation and removal reach the system through the same table: a
+// key that cannot be made is reported and leaves nothing, a value or key that
+// cannot be removed is reported and stays whole.
+TEST_F(RegistryFaultTest, FailedDirectoryCreationAndRemovalAreReportedAndChangeNothing) {
+    Key sub;
+    {
+        holm::test::InjectedFaults faults;
+        faults.failMakeDirectory(ENOSPC);
+        EXPECT_EQ(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\New", sub),
+                  WinError::kDiskFull);
+    }
+    EXPECT_EQ(Key::open(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\New", sub),
+              kErrorFileNotFound);
+    EXPECT_FALSE(temporaryFilesLeft());
+    {
+        holm::test::InjectedFaults faults;
+        faults.failRemove(EIO);
+        EXPECT_EQ(key_.deleteValue(u"Setting"), WinError::kIoDevice);
+    }
+    EXPECT_EQ(stored(), makeString(u"old value"));
+
+    ASSERT_EQ(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Doomed", sub),
+              kErrorSuccess);
+    ASSERT_EQ(sub.setValue(u"Kept", makeDword(7)), kErrorSuccess);
+    {
+        holm::test::InjectedFaults faults;
+        faults.failRename(EIO);
+        EXPECT_EQ(deleteKeyTree(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Doomed"),
+                  WinError::kIoDevice);
+    }
+    {
+        // Opening the store is reached too.
+        holm::test::InjectedFaults faults;
+        faults.failOpen(EMFILE, storeDir().string());
+        Store again;
+        EXPECT_EQ(Store::open(storeDir(), again), WinError::kTooManyOpenFiles);
+    }
+    Key doomed;
+    ASSERT_EQ(Key::open(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Doomed", doomed),
+              kErrorSuccess);
+    Value kept;
+    EXPECT_EQ(doomed.queryValue(u"Kept", kept), kErrorSuccess);
+    EXPECT_EQ(kept, makeDword(7));
+}
+
 }  // namespace
 }  // namespace holm::platform::registry::test

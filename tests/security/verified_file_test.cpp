@@ -189,26 +189,37 @@ TEST_F(VerifiedFileTest, SelftestResolvesBareNamesAndSkipsLoadedFilesUnlessAlway
         ++queries;
         return file == identity;
     };
-    EXPECT_EQ(selftest("CommonTextRc.dll", false, false, context).reason(), Reason::AlreadyLoaded);
-    EXPECT_EQ(selftest("CommonTextRc.dll", false, true, context).reason(), Reason::NoSignature);
+    EXPECT_EQ(
+        selftest("CommonTextRc.dll", UnsignedFiles::Refuse, LoadedFiles::Accept, context).reason(),
+        Reason::AlreadyLoaded);
+    EXPECT_EQ(
+        selftest("CommonTextRc.dll", UnsignedFiles::Refuse, LoadedFiles::Verify, context).reason(),
+        Reason::NoSignature);
     EXPECT_EQ(queries, 1);
 
     // A loaded module is recognised by identity, not by name.
     const fs::path hardLink = dir_.path() / "other-name.dll";
     fs::create_hard_link(path, hardLink);
-    EXPECT_EQ(selftest(hardLink.string(), false, false, context).reason(), Reason::AlreadyLoaded);
+    EXPECT_EQ(
+        selftest(hardLink.string(), UnsignedFiles::Refuse, LoadedFiles::Accept, context).reason(),
+        Reason::AlreadyLoaded);
 
     // A product file of the product directory needs the product key, whatever
     // role the caller asks for; a plugin's file of that name elsewhere does not.
     sign(path, author_);
-    EXPECT_EQ(selftest("CommonTextRc.dll", false, true, context).reason(), Reason::NotProductKey);
+    EXPECT_EQ(
+        selftest("CommonTextRc.dll", UnsignedFiles::Refuse, LoadedFiles::Verify, context).reason(),
+        Reason::NotProductKey);
     const fs::path plugins = dir_.path() / "plugin";
     fs::create_directory(plugins);
     fs::copy_file(path, plugins / "CommonTextRc.dll");
     fs::copy_file(path.string() + ".sig", plugins / "CommonTextRc.dll.sig");
-    EXPECT_TRUE(selftest((plugins / "CommonTextRc.dll").string(), false, true, context));
+    EXPECT_TRUE(selftest((plugins / "CommonTextRc.dll").string(), UnsignedFiles::Refuse,
+                         LoadedFiles::Verify, context));
     context.productDirectory = (dir_.path() / "elsewhere").string();
-    EXPECT_EQ(selftest("CommonTextRc.dll", false, true, context).reason(), Reason::NotFound);
+    EXPECT_EQ(
+        selftest("CommonTextRc.dll", UnsignedFiles::Refuse, LoadedFiles::Verify, context).reason(),
+        Reason::NotFound);
 }
 
 // The product key alone signs product files; an enrolled key signs plugins
@@ -345,8 +356,12 @@ TEST(BuildSigning, BuildOutputsVerifyWithTheCompiledInKey) {
     productOnly.add(productKey(), KeyRole::Product);
     SelftestContext context;
     context.trust = &productOnly;
-    EXPECT_EQ(selftest(HOLM_SIGNED_DATA, false, true, context).reason(), Reason::Verified);
-    EXPECT_EQ(selftest(HOLM_SIGNED_MODULE, false, true, context).reason(), Reason::Verified);
+    EXPECT_EQ(
+        selftest(HOLM_SIGNED_DATA, UnsignedFiles::Refuse, LoadedFiles::Verify, context).reason(),
+        Reason::Verified);
+    EXPECT_EQ(
+        selftest(HOLM_SIGNED_MODULE, UnsignedFiles::Refuse, LoadedFiles::Verify, context).reason(),
+        Reason::Verified);
 }
 
 extern "C" int holmSignedModuleMarker();
@@ -356,8 +371,12 @@ TEST(BuildSigning, TheLoaderListTellsWhichFilesAreLoaded) {
     SelftestContext context;
     TrustStore empty;
     context.trust = &empty;
-    EXPECT_EQ(selftest(HOLM_SIGNED_MODULE, false, false, context).reason(), Reason::AlreadyLoaded);
-    EXPECT_EQ(selftest(HOLM_SIGNED_DATA, false, false, context).reason(), Reason::UntrustedKey);
+    EXPECT_EQ(
+        selftest(HOLM_SIGNED_MODULE, UnsignedFiles::Refuse, LoadedFiles::Accept, context).reason(),
+        Reason::AlreadyLoaded);
+    EXPECT_EQ(
+        selftest(HOLM_SIGNED_DATA, UnsignedFiles::Refuse, LoadedFiles::Accept, context).reason(),
+        Reason::UntrustedKey);
 }
 
 }  // namespace

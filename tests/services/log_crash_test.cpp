@@ -238,6 +238,8 @@ const io::SystemCalls& sweepCalls() {
             }
             return io::realSystemCalls().renameat2(from, old, to, target, flags);
         },
+        io::realSystemCalls().mkdirat,
+        io::realSystemCalls().unlinkat,
     };
     return calls;
 }

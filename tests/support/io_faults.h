@@ -1,10 +1,10 @@
 // Fault injection into the I/O module's system-call table.
 //
 // While an InjectedFaults object lives, the I/O module's reads, writes,
-// opens, flushes and renames go through it: a test makes a chosen call fail
-// with an errno, lets writes come up short, or has every call interrupted
-// once before it runs. Everything not planned goes to the real call. One
-// object at a time; the test's own threads do no I/O while it is armed.
+// opens, flushes, renames, directory creations and removals go through it: a test makes a chosen
+// call fail with an errno, lets writes come up short, or has every call interrupted once before it
+// runs. Everything not planned goes to the real call. One object at a time; the test's own threads
+// do no I/O while it is armed.
 #pragma once
 
 #include <cerrno>
@@ -27,6 +27,8 @@ class InjectedFaults {
     void failFsync(int error, int skip = 0) { plan().fsync = {error, skip}; }
     void failRename(int error, int skip = 0) { plan().rename = {error, skip}; }
     void failRead(int error, int skip = 0) { plan().read = {error, skip}; }
+    void failMakeDirectory(int error, int skip = 0) { plan().makeDirectory = {error, skip}; }
+    void failRemove(int error, int skip = 0) { plan().remove = {error, skip}; }
     // Opens of names starting with `prefix` fail with `error`.
     void failOpen(int error, std::string prefix) {
         plan().open = {error, 0};
@@ -45,7 +47,7 @@ class InjectedFaults {
         int skip = 0;
     };
     struct Plan {
-        Failure write, fsync, rename, read, open;
+        Failure write, fsync, rename, read, open, makeDirectory, remove;
         std::string openPrefix;
         size_t writeLimit = 0;
         bool interrupt = false;
@@ -109,6 +111,15 @@ class InjectedFaults {
                 return injected(plan().rename)
                            ? -1
                            : realSystemCalls().renameat2(from, old, to, target, flags);
+            },
+            [](int directory, const char* name, mode_t mode) {
+                return injected(plan().makeDirectory)
+                           ? -1
+                           : realSystemCalls().mkdirat(directory, name, mode);
+            },
+            [](int directory, const char* name, int flags) {
+                return injected(plan().remove) ? -1
+                                               : realSystemCalls().unlinkat(directory, name, flags);
             },
         };
         return calls;
