@@ -46,7 +46,7 @@ CCfgLibBinding& CCfgLibBinding::process() {
 }
 
 CCfgLibBinding::~CCfgLibBinding() {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     if (functions_) {
         functions_->done(&handle_);
         functions_.reset();
@@ -55,17 +55,17 @@ CCfgLibBinding::~CCfgLibBinding() {
 }
 
 void CCfgLibBinding::setConfigurationFile(std::u16string file) {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     configurationFile_ = std::move(file);
 }
 
 bool CCfgLibBinding::bound() const {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     return functions_.has_value();
 }
 
 bool CCfgLibBinding::loadAttempted() const {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     return loadAttempted_;
 }
 
@@ -157,7 +157,7 @@ std::optional<std::u16string> CCfgLibBinding::readString(const CfgLibSource& sou
 
 bool CCfgLibBinding::readStringInto(const CfgLibSource& source, const LibraryText& key,
                                     const LibraryText& fallback, std::u16string& out) {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     return readStringIntoHeld(source, key, fallback, out);
 }
 
@@ -185,7 +185,7 @@ bool CCfgLibBinding::readStringIntoHeld(const CfgLibSource& source, const Librar
 
 std::optional<int32_t> CCfgLibBinding::readInt(const CfgLibSource& source, const LibraryText& key,
                                                int32_t defaultValue) {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     return readIntHeld(source, key, defaultValue);
 }
 
@@ -201,7 +201,7 @@ std::optional<int32_t> CCfgLibBinding::readIntHeld(const CfgLibSource& source,
 
 std::optional<uint32_t> CCfgLibBinding::readHex(const CfgLibSource& source, const LibraryText& key,
                                                 uint32_t defaultValue) {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     return readHexHeld(source, key, defaultValue);
 }
 
@@ -221,7 +221,7 @@ std::optional<std::vector<std::u16string>> CCfgLibBinding::readList(
     const LibraryText key(path);
     const LibraryText fallback(defaultValue);
     const LibraryText separatorText(separator);
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     CfgLibList* list = nullptr;
     if (!ensureBound(source) ||
         functions_->readList(handle_, key.c_str(), fallback.c_str(),
@@ -251,7 +251,7 @@ std::optional<std::vector<std::u16string>> CCfgLibBinding::readList(
 }
 
 void CCfgLibBinding::reload() {
-    std::lock_guard guard(lock_);
+    RecursiveLock guard(lock_);
     if (functions_) {
         (void)functions_->reload(handle_);  // a failed re-read keeps what was read
     }

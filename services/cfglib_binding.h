@@ -10,13 +10,13 @@
 
 #include <array>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/cfglib_abi.h"
+#include "common/mutex.h"
 #include "platform/shared_library.h"
 
 namespace holm::security {
@@ -105,16 +105,20 @@ class CCfgLibBinding {
     // step for every other thread, at the price of one lock.
     template <typename Body>
     decltype(auto) underLock(Body&& body) {
-        std::lock_guard guard(lock_);
+        RecursiveLock guard(lock_);
         return body();
     }
+    // The lock underLock holds, for contracts of state kept under it. A body
+    // is analysed apart from underLock: it starts with
+    // `binding.mutex().assertHeld()`.
+    RecursiveMutex& mutex() const RETURN_CAPABILITY(lock_) { return lock_; }
     // The reads above, for a caller inside underLock.
     bool readStringIntoHeld(const CfgLibSource& source, const LibraryText& path,
-                            const LibraryText& defaultValue, std::u16string& out);
+                            const LibraryText& defaultValue, std::u16string& out) REQUIRES(lock_);
     std::optional<int32_t> readIntHeld(const CfgLibSource& source, const LibraryText& path,
-                                       int32_t defaultValue);
+                                       int32_t defaultValue) REQUIRES(lock_);
     std::optional<uint32_t> readHexHeld(const CfgLibSource& source, const LibraryText& path,
-                                        uint32_t defaultValue);
+                                        uint32_t defaultValue) REQUIRES(lock_);
 
     bool bound() const;
     bool loadAttempted() const;
@@ -142,17 +146,17 @@ class CCfgLibBinding {
         CfgLibCopyListContentFn copyListContent;
     };
 
-    // Under lock_: binds at the first call; true when bound.
-    bool ensureBound(const CfgLibSource& source);
-    bool bind(const CfgLibSource& source);
+    // Binds at the first call; true when bound.
+    bool ensureBound(const CfgLibSource& source) REQUIRES(lock_);
+    bool bind(const CfgLibSource& source) REQUIRES(lock_);
     bool resolve(const platform::SharedLibrary& library, Functions& functions) const;
 
-    mutable std::recursive_mutex lock_;
-    std::u16string configurationFile_;
-    bool loadAttempted_ = false;
-    platform::SharedLibrary module_;
-    std::optional<Functions> functions_;
-    CfgLibHandle handle_ = nullptr;
+    mutable RecursiveMutex lock_;
+    std::u16string configurationFile_ GUARDED_BY(lock_);
+    bool loadAttempted_ GUARDED_BY(lock_) = false;
+    platform::SharedLibrary module_ GUARDED_BY(lock_);
+    std::optional<Functions> functions_ GUARDED_BY(lock_);
+    CfgLibHandle handle_ GUARDED_BY(lock_) = nullptr;
 };
 
 }  // namespace holm::services

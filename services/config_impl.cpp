@@ -84,7 +84,7 @@ CConfigImplEx::~CConfigImplEx() {
 template <typename T, typename Body>
 T CConfigImplEx::locked(T fallback, Body body) noexcept {
     try {
-        std::lock_guard guard(lock_);
+        RecursiveLock guard(lock_);
         return body();
     } catch (...) {
         return fallback;

@@ -12,7 +12,6 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "hlmplg/config.h"
@@ -67,11 +66,13 @@ class CConfigImplEx : public HlmPlg::IConfig {
     const char16_t* unscramble(const char16_t* text) override;
 
   private:
-    // Runs `body` under the object lock; `fallback` when it throws.
+    // Runs `body` under the object lock; `fallback` when it throws. The
+    // results below are only touched in such bodies; being lambdas, they are
+    // analysed apart from the lock, so the members carry no GUARDED_BY.
     template <typename T, typename Body>
     T locked(T fallback, Body body) noexcept;
     const char16_t* result(std::u16string text);
-    std::recursive_mutex lock_;
+    RecursiveMutex lock_;
     CConfigStore& store_;
     std::u16string result_;
     ResultList resultList_;

@@ -119,7 +119,7 @@ CConfigStore::CConfigStore(const util::IProductSettings& settings,
 }
 
 CConfigStore::~CConfigStore() {
-    std::lock_guard guard(tempLock_);
+    MutexLock guard(tempLock_);
     releaseTempDirectory();
 }
 
@@ -190,7 +190,7 @@ std::u16string CConfigStore::reportPath(std::u16string_view fileName) {
 std::u16string CConfigStore::tempDirectory() {
     // Read before the lock: the library is never called under it.
     const std::u16string base = tempBase();
-    std::lock_guard guard(tempLock_);
+    MutexLock guard(tempLock_);
     if (!tempDirectory_.empty() && !platform::isDirectory(text::utf16ToUtf8(tempDirectory_))) {
         // Removed while in use (a cleaner, an operator): made again below,
         // under a new name, the same way as at first.
@@ -205,7 +205,7 @@ std::u16string CConfigStore::tempDirectory() {
 }
 
 std::u16string CConfigStore::currentTempDirectory() {
-    std::lock_guard guard(tempLock_);
+    MutexLock guard(tempLock_);
     return tempDirectory_;
 }
 
@@ -274,7 +274,7 @@ void CConfigStore::reload() {
         return;
     }
     const std::u16string base = tempBase();
-    std::lock_guard guard(tempLock_);
+    MutexLock guard(tempLock_);
     if (!tempDirectory_.empty() && !text::equalsNoCase(base, tempRoot_)) {
         releaseTempDirectory();
         tempDirectory_.clear();
@@ -321,6 +321,7 @@ void CConfigStore::recordText(const void* object, ReadRecord::Form form, std::u1
                               std::u16string_view key, std::u16string_view defaultValue,
                               std::u16string_view value, std::u16string_view extra) {
     binding_.underLock([&] {
+        binding_.mutex().assertHeld();  // the body runs under underLock
         ReadRecord& record = recordOf(object, form, name, key, defaultValue, 0, extra);
         if (record.value != value) {
             record.value = value;
@@ -330,8 +331,10 @@ void CConfigStore::recordText(const void* object, ReadRecord::Form form, std::u1
 
 void CConfigStore::recordNumber(const void* object, ReadRecord::Form form, std::u16string_view name,
                                 std::u16string_view key, int32_t defaultValue, int32_t value) {
-    binding_.underLock(
-        [&] { recordOf(object, form, name, key, {}, defaultValue, {}).number = value; });
+    binding_.underLock([&] {
+        binding_.mutex().assertHeld();  // the body runs under underLock
+        recordOf(object, form, name, key, {}, defaultValue, {}).number = value;
+    });
 }
 
 void CConfigStore::readStringRecorded(const void* object, std::u16string_view section,
@@ -340,6 +343,7 @@ void CConfigStore::readStringRecorded(const void* object, std::u16string_view se
     const LibraryText fallback(defaultValue);
     const LibraryText path(section, key);
     binding_.underLock([&] {
+        binding_.mutex().assertHeld();  // the body runs under underLock
         if (!binding_.readStringIntoHeld(librarySource_, path, fallback, out)) {
             out.assign(fallback);
         }
@@ -360,6 +364,7 @@ int32_t CConfigStore::readIntRecorded(const void* object, ReadRecord::Form form,
                                       int32_t defaultValue) {
     const LibraryText path(section, key);
     return binding_.underLock([&] {
+        binding_.mutex().assertHeld();  // the body runs under underLock
         const int32_t value =
             binding_.readIntHeld(librarySource_, path, defaultValue).value_or(defaultValue);
         recordOf(object, form, section, key, {}, defaultValue, {}).number = value;
@@ -371,6 +376,7 @@ uint32_t CConfigStore::readHexRecorded(const void* object, std::u16string_view s
                                        std::u16string_view key, uint32_t defaultValue) {
     const LibraryText path(section, key);
     return binding_.underLock([&] {
+        binding_.mutex().assertHeld();  // the body runs under underLock
         const uint32_t value =
             binding_.readHexHeld(librarySource_, path, defaultValue).value_or(defaultValue);
         recordOf(object, ReadRecord::Form::Hex, section, key, {},
@@ -382,6 +388,7 @@ uint32_t CConfigStore::readHexRecorded(const void* object, std::u16string_view s
 
 std::vector<ReadRecord> CConfigStore::recordsOf(const void* object) const {
     return binding_.underLock([&] {
+        binding_.mutex().assertHeld();  // the body runs under underLock
         auto found = records_.find(object);
         return found == records_.end() ? std::vector<ReadRecord>() : found->second;
     });
@@ -430,6 +437,7 @@ void CConfigStore::forget(const void* object) {
     handlers_.removeWhere(
         [object](const ConfigHandlerPair& pair) { return pair.object == object; });
     binding_.underLock([&] {
+        binding_.mutex().assertHeld();  // the body runs under underLock
         records_.erase(object);
         if (object == lastObject_) {
             lastObject_ = nullptr;

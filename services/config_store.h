@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -81,21 +80,24 @@ class CConfigStore {
     const CfgLibSource& librarySource() const { return librarySource_; }
 
     // Typed reads through the library; the default when it is unbound or
-    // the read fails.
+    // the read fails. The library is never called under the temporary
+    // folder's lock.
     std::u16string readString(std::u16string_view section, std::u16string_view key,
-                              std::u16string_view defaultValue);
+                              std::u16string_view defaultValue) EXCLUDES(tempLock_);
     // The same into `out`, whose room is reused.
     void readStringInto(std::u16string_view section, std::u16string_view key,
-                        std::u16string_view defaultValue, std::u16string& out);
-    int32_t readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue);
-    uint32_t readHex(std::u16string_view section, std::u16string_view key, uint32_t defaultValue);
+                        std::u16string_view defaultValue, std::u16string& out) EXCLUDES(tempLock_);
+    int32_t readInt(std::u16string_view section, std::u16string_view key, int32_t defaultValue)
+        EXCLUDES(tempLock_);
+    uint32_t readHex(std::u16string_view section, std::u16string_view key, uint32_t defaultValue)
+        EXCLUDES(tempLock_);
     // A failed read builds the list from `defaultValue`: with an empty
     // separator no items; otherwise the separator is appended unless the
     // default ends with its first character, and every piece ending at a
     // separator is an item (empty pieces too).
     std::vector<std::u16string> readList(std::u16string_view section, std::u16string_view key,
                                          std::u16string_view defaultValue,
-                                         std::u16string_view separator);
+                                         std::u16string_view separator) EXCLUDES(tempLock_);
 
     // The data directory's subdirectory `name`, created if nothing exists
     // there (when `create`); ends in one '/'.
@@ -103,16 +105,16 @@ class CConfigStore {
     // Where temporary folders are made: "TempDirectory" of "COMMON" (default
     // the data subdirectory "TEMP"), or the system's temporary directory when
     // "UseSystemTempPath" is 1.
-    std::u16string tempBase();
+    std::u16string tempBase() EXCLUDES(tempLock_);
     // This process's temporary folder, chosen (and created, owner-only, with
     // the instance lock inside) at the first call; the same path until a
     // reload moves it. Empty when it cannot be created.
-    std::u16string tempDirectory();
+    std::u16string tempDirectory() EXCLUDES(tempLock_);
     // The folder chosen so far, without choosing or creating one.
-    std::u16string currentTempDirectory();
+    std::u16string currentTempDirectory() EXCLUDES(tempLock_);
     // "ReportDirectory" of "COMMON" (default the data subdirectory
     // "LOGFILES", which is created) followed by `fileName`.
-    std::u16string reportPath(std::u16string_view fileName);
+    std::u16string reportPath(std::u16string_view fileName) EXCLUDES(tempLock_);
     // A file name in the product directory; a name starting with '#' is first
     // mapped through the master texts (empty when it has no mapping).
     std::u16string resolveFileName(std::u16string_view name) const;
@@ -123,18 +125,18 @@ class CConfigStore {
     // The reload of the store: the library re-reads its file; when the
     // temporary base moved, the temporary folder is given up (its instance
     // lock removed) so that the next request makes one under the new base.
-    void reload();
+    void reload() EXCLUDES(tempLock_);
 
     // Reads through the library that are recorded for `object` in the same
     // step (see recordText and recordNumber). The texts given may lie in
     // `out`: they are copied before it is written.
     void readStringRecorded(const void* object, std::u16string_view section,
                             std::u16string_view key, std::u16string_view defaultValue,
-                            std::u16string& out);
+                            std::u16string& out) EXCLUDES(tempLock_);
     int32_t readIntRecorded(const void* object, ReadRecord::Form form, std::u16string_view section,
-                            std::u16string_view key, int32_t defaultValue);
+                            std::u16string_view key, int32_t defaultValue) EXCLUDES(tempLock_);
     uint32_t readHexRecorded(const void* object, std::u16string_view section,
-                             std::u16string_view key, uint32_t defaultValue);
+                             std::u16string_view key, uint32_t defaultValue) EXCLUDES(tempLock_);
 
     // Read records and handlers of IConfig objects. A read asked again
     // (same form, and names and default alike with A-Z folded) updates its
@@ -146,7 +148,7 @@ class CConfigStore {
                       std::u16string_view key, int32_t defaultValue, int32_t value);
     std::vector<ReadRecord> recordsOf(const void* object) const;
     // Whether a value `object` read reads differently now.
-    bool changed(const void* object);
+    bool changed(const void* object) EXCLUDES(tempLock_);
     ConfigHandlerList& handlers() { return handlers_; }
     // An object goes away: its records and handler pairs leave the store
     // (a later object at the same address must not inherit them, and a
@@ -154,13 +156,14 @@ class CConfigStore {
     void forget(const void* object);
 
   private:
-    // Under the binding's lock: the record of the same read, or a new one.
+    // The record of the same read, or a new one.
     ReadRecord& recordOf(const void* object, ReadRecord::Form form, std::u16string_view name,
                          std::u16string_view key, std::u16string_view defaultValue,
-                         int32_t defaultNumber, std::u16string_view extra);
-    std::u16string chooseTempDirectory(const std::u16string& base);
-    bool stillReads(const ReadRecord& record);
-    void releaseTempDirectory();
+                         int32_t defaultNumber, std::u16string_view extra)
+        REQUIRES(binding_.mutex());
+    std::u16string chooseTempDirectory(const std::u16string& base) REQUIRES(tempLock_);
+    bool stillReads(const ReadRecord& record) EXCLUDES(tempLock_);
+    void releaseTempDirectory() REQUIRES(tempLock_);
 
     std::shared_ptr<const Tandro::Utilities::IMasterTextReader> masterTexts_;
     CCfgLibBinding& binding_;
@@ -171,15 +174,15 @@ class CConfigStore {
     std::u16string tempFolderPattern_;
     CfgLibSource librarySource_;
 
-    std::mutex tempLock_;
-    std::u16string tempDirectory_;
-    std::u16string tempRoot_;
-    std::optional<platform::FileLock> instanceLock_;
+    Mutex tempLock_;
+    std::u16string tempDirectory_ GUARDED_BY(tempLock_);
+    std::u16string tempRoot_ GUARDED_BY(tempLock_);
+    std::optional<platform::FileLock> instanceLock_ GUARDED_BY(tempLock_);
 
-    // Guarded by the binding's lock (see above).
-    std::unordered_map<const void*, std::vector<ReadRecord>> records_;
-    const void* lastObject_ = nullptr;  // whose list lastList_ is
-    std::vector<ReadRecord>* lastList_ = nullptr;
+    // Kept under the binding's lock: a read and its record are one step.
+    std::unordered_map<const void*, std::vector<ReadRecord>> records_ GUARDED_BY(binding_.mutex());
+    const void* lastObject_ GUARDED_BY(binding_.mutex()) = nullptr;  // whose list lastList_ is
+    std::vector<ReadRecord>* lastList_ GUARDED_BY(binding_.mutex()) = nullptr;
     ConfigHandlerList handlers_;
 };
 

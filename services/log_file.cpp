@@ -59,9 +59,9 @@ bool isErrno(const Error& error, int value) {
 }  // namespace
 
 std::shared_ptr<LogFile> LogFile::forPath(const std::string& path) {
-    static std::mutex registryLock;
+    static Mutex registryLock;
     static std::map<std::string, std::weak_ptr<LogFile>> registry;
-    std::lock_guard hold(registryLock);
+    MutexLock hold(registryLock);
     std::erase_if(registry, [](const auto& entry) { return entry.second.expired(); });
     auto& slot = registry[path];
     if (auto existing = slot.lock()) {
@@ -80,18 +80,18 @@ LogFile::~LogFile() {
 }
 
 void LogFile::setLimits(int64_t maximumSize, bool backup) {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     maximumSize_ = maximumSize;
     backup_ = backup;
 }
 
 Status LogFile::open() {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     return ensureCurrent();
 }
 
 bool LogFile::rolloverPending() const {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     return rolloverPending_;
 }
 
@@ -257,7 +257,7 @@ std::string_view LogFile::encode(std::u16string_view block) {
 }
 
 LogFile::WriteResult LogFile::write(std::u16string_view block) {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     if (auto current = ensureCurrent(); !current) {
         return {current, false};
     }
@@ -324,7 +324,7 @@ bool LogFile::sizeCheckDue() {
 }
 
 Status LogFile::rollover() {
-    std::lock_guard hold(lock_);
+    MutexLock hold(lock_);
     rolloverPending_ = false;
     if (maximumSize_ <= 0) {
         return {};
@@ -435,15 +435,18 @@ Status LogFile::replaceFrom(uint64_t from, uint64_t size) {
         return out.error();
     }
     std::vector<uint8_t> buffer(kCopyChunk);
+    // Read here, under the lock: the lambda below is analysed on its own.
+    const bool unicode = unicode_;
+    const int source = fd_.get();
     auto copied = [&]() -> Status {
-        if (unicode_) {
+        if (unicode) {
             if (auto mark = io::writeFull(out->get(), std::string_view(kByteOrderMark, 2)); !mark) {
                 return mark;
             }
         }
         for (uint64_t at = from; at < size;) {
             const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyChunk, size - at));
-            const auto read = io::readAt(fd_.get(), std::span(buffer.data(), want), at);
+            const auto read = io::readAt(source, std::span(buffer.data(), want), at);
             if (!read) {
                 return read.error();
             }

@@ -39,11 +39,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "common/mutex.h"
 #include "platform/file_change_monitor.h"
 #include "platform/file_identity.h"
 #include "platform/result.h"
@@ -70,10 +70,10 @@ class LogFile {
 
     // The maximum size in bytes (0 or less: no size control) and the mode;
     // the last setting given by any user holds.
-    void setLimits(int64_t maximumSize, bool backup);
+    void setLimits(int64_t maximumSize, bool backup) EXCLUDES(lock_);
 
     // Opens the file, creating it if missing.
-    platform::Status open();
+    platform::Status open() EXCLUDES(lock_);
 
     struct WriteResult {
         platform::Status status;
@@ -84,47 +84,48 @@ class LogFile {
     // Writes whole lines, each ending in CR LF, as one block: in the file's
     // encoding, straight from `block` when the file is UTF-16. A failed write
     // leaves no part of the block in the file.
-    WriteResult write(std::u16string_view block);
+    WriteResult write(std::u16string_view block) EXCLUDES(lock_);
 
     // Brings the file under its maximum (if it is above it) and clears the
     // pending mark. A failure leaves the file as it was.
-    platform::Status rollover();
-    bool rolloverPending() const;
+    platform::Status rollover() EXCLUDES(lock_);
+    bool rolloverPending() const EXCLUDES(lock_);
 
   private:
-    platform::Status ensureCurrent();
-    platform::Status reopen();
-    platform::Status adopt(platform::UniqueFd fd);
-    void closeFile();
-    std::string_view encode(std::u16string_view block);
-    void undoPartialWrite(uint64_t sizeBefore, size_t length);
-    bool sizeCheckDue();
-    platform::Status rotateBackups();
-    platform::Status trim(uint64_t size);
-    platform::Status replaceFrom(uint64_t from, uint64_t size);
-    platform::Result<platform::UniqueFd> createReplacement(const std::string& temporary) const;
-    platform::Status noticeTruncation();
-    void repairCutWrite(int fd);
-    bool markWrite(uint64_t start, uint64_t end);
-    std::string backupName(int number) const;
+    platform::Status ensureCurrent() REQUIRES(lock_);
+    platform::Status reopen() REQUIRES(lock_);
+    platform::Status adopt(platform::UniqueFd fd) REQUIRES(lock_);
+    void closeFile() REQUIRES(lock_);
+    std::string_view encode(std::u16string_view block) REQUIRES(lock_);
+    void undoPartialWrite(uint64_t sizeBefore, size_t length) REQUIRES(lock_);
+    bool sizeCheckDue() REQUIRES(lock_);
+    platform::Status rotateBackups() REQUIRES(lock_);
+    platform::Status trim(uint64_t size) REQUIRES(lock_);
+    platform::Status replaceFrom(uint64_t from, uint64_t size) REQUIRES(lock_);
+    platform::Result<platform::UniqueFd> createReplacement(const std::string& temporary) const
+        REQUIRES(lock_);
+    platform::Status noticeTruncation() REQUIRES(lock_);
+    void repairCutWrite(int fd) REQUIRES(lock_);
+    bool markWrite(uint64_t start, uint64_t end) REQUIRES(lock_);
+    std::string backupName(int number) const REQUIRES(lock_);
 
     const std::string path_;
-    mutable std::mutex lock_;
-    platform::UniqueFd fd_;
+    mutable Mutex lock_;
+    platform::UniqueFd fd_ GUARDED_BY(lock_);
     // Tells when the name must be looked at again (see ensureCurrent).
-    int32_t watch_ = platform::FileChangeMonitor::kNotWatched;
-    uint64_t watchSeen_ = 0;
-    bool verifyName_ = true;
-    platform::FileIdentity identity_;
-    bool unicode_ = true;
-    uint64_t size_ = 0;  // the file's size as this writer last knew it
-    uint64_t lastWriteSize_ = 0;
-    bool marksSupported_ = true;
-    int64_t maximumSize_ = 0;
-    bool backup_ = false;
-    int32_t commitCounter_ = kCheckInterval;
-    std::string encoded_;  // a block in UTF-8 (or byte-swapped), reused
-    bool rolloverPending_ = false;
+    int32_t watch_ GUARDED_BY(lock_) = platform::FileChangeMonitor::kNotWatched;
+    uint64_t watchSeen_ GUARDED_BY(lock_) = 0;
+    bool verifyName_ GUARDED_BY(lock_) = true;
+    platform::FileIdentity identity_ GUARDED_BY(lock_);
+    bool unicode_ GUARDED_BY(lock_) = true;
+    uint64_t size_ GUARDED_BY(lock_) = 0;  // the file's size as this writer last knew it
+    uint64_t lastWriteSize_ GUARDED_BY(lock_) = 0;
+    bool marksSupported_ GUARDED_BY(lock_) = true;
+    int64_t maximumSize_ GUARDED_BY(lock_) = 0;
+    bool backup_ GUARDED_BY(lock_) = false;
+    int32_t commitCounter_ GUARDED_BY(lock_) = kCheckInterval;
+    std::string encoded_ GUARDED_BY(lock_);  // a block in UTF-8 (or byte-swapped), reused
+    bool rolloverPending_ GUARDED_BY(lock_) = false;
 };
 
 }  // namespace holm::services

@@ -201,7 +201,7 @@ bool CHlmPlgLogImpl::open(const char16_t* fileName, int32_t level, int32_t maxSi
         file->setLimits(maxSize, backup);
         const platform::Status opened = file->open();
         {
-            std::lock_guard hold(settingsLock_);
+            MutexLock hold(settingsLock_);
             file_ = std::move(file);
             level_ = level;
         }
@@ -289,12 +289,12 @@ bool CHlmPlgLogImpl::isLevelEnabled(int32_t level) {
 }
 
 int32_t CHlmPlgLogImpl::reportingLevel() const {
-    std::lock_guard hold(settingsLock_);
+    MutexLock hold(settingsLock_);
     return level_;
 }
 
 CHlmPlgLogImpl::Settings CHlmPlgLogImpl::currentSettings() const {
-    std::lock_guard hold(settingsLock_);
+    MutexLock hold(settingsLock_);
     return {level_, file_};
 }
 
@@ -345,7 +345,7 @@ void CHlmPlgLogImpl::rollOver(LogFile& file) {
 
 void CHlmPlgLogImpl::scheduleRollover(std::shared_ptr<LogFile> file) {
     if (async_) {
-        std::lock_guard hold(requestsLock_);
+        MutexLock hold(requestsLock_);
         auto& request = requests_.emplace_back(RolloverRequest{file, nullptr});
         request.event = async_->fireNow(reinterpret_cast<uintptr_t>(&request));
         if (request.event != nullptr) {
@@ -359,7 +359,7 @@ void CHlmPlgLogImpl::scheduleRollover(std::shared_ptr<LogFile> file) {
 void CHlmPlgLogImpl::runScheduledRollover(uintptr_t user) {
     std::shared_ptr<LogFile> file;
     {
-        std::lock_guard hold(requestsLock_);
+        MutexLock hold(requestsLock_);
         for (auto it = requests_.begin(); it != requests_.end(); ++it) {
             if (reinterpret_cast<uintptr_t>(&*it) == user) {
                 file = std::move(it->file);

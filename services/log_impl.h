@@ -17,11 +17,11 @@
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/mutex.h"
 #include "hlmplg/async.h"
 #include "hlmplg/log.h"
 #include "platform/local_time.h"
@@ -99,7 +99,8 @@ class CHlmPlgLogImpl : public HlmPlg::ILog {
     CHlmPlgLogImpl(const CHlmPlgLogImpl&) = delete;
     CHlmPlgLogImpl& operator=(const CHlmPlgLogImpl&) = delete;
 
-    bool open(const char16_t* fileName, int32_t level, int32_t maxSize, bool backup) override;
+    bool open(const char16_t* fileName, int32_t level, int32_t maxSize, bool backup) override
+        EXCLUDES(settingsLock_);
     bool close() override { return true; }
     HlmPlg::ILogEvent* createEvent() override;
     void commitEvent(HlmPlg::ILogEvent** event) override;
@@ -111,7 +112,7 @@ class CHlmPlgLogImpl : public HlmPlg::ILog {
     bool isLevelEnabled(int32_t level) override;
     uint32_t getLastError() override { return lastError_.load(); }
 
-    int32_t reportingLevel() const;
+    int32_t reportingLevel() const EXCLUDES(settingsLock_);
     // Lays out and writes the entry; an entry without lines writes nothing.
     void commit(LogEntry entry);
 
@@ -135,23 +136,24 @@ class CHlmPlgLogImpl : public HlmPlg::ILog {
         int32_t level = 0;
         std::shared_ptr<LogFile> file;
     };
-    Settings currentSettings() const;
+    Settings currentSettings() const EXCLUDES(settingsLock_);
     // Writes lines laid out (each ending in CR LF) to `file`.
     void writeBlock(const std::shared_ptr<LogFile>& file, std::u16string_view block);
-    void scheduleRollover(std::shared_ptr<LogFile> file);
-    void runScheduledRollover(uintptr_t request);
+    void scheduleRollover(std::shared_ptr<LogFile> file) EXCLUDES(requestsLock_);
+    void runScheduledRollover(uintptr_t request) EXCLUDES(requestsLock_);
     void rollOver(LogFile& file);
     void recordFailure(const platform::Status& status);
 
     const std::shared_ptr<const LogCategories> categories_;
-    mutable std::mutex settingsLock_;  // the file and the reporting level
-    std::shared_ptr<LogFile> file_;
-    int32_t level_ = 0;
+    mutable Mutex settingsLock_;
+    std::shared_ptr<LogFile> file_ GUARDED_BY(settingsLock_);
+    int32_t level_ GUARDED_BY(settingsLock_) = 0;
     std::atomic<uint32_t> lastError_{0};
 
     RolloverHandler handler_{*this};
-    std::mutex requestsLock_;
-    std::list<RolloverRequest> requests_;  // nodes stay put: their address is the user value
+    Mutex requestsLock_;
+    // Nodes stay put: their address is the user value.
+    std::list<RolloverRequest> requests_ GUARDED_BY(requestsLock_);
     AsyncHolder async_;
 };
 
