@@ -58,6 +58,15 @@ Status writeFull(int fd, std::span<const uint8_t> bytes);
 Status writeFull(int fd, std::string_view text);
 // Flushes the file's data and metadata to the device.
 Status sync(int fd);
+
+// Sends all of `data` on the connected socket `fd`. A peer that has gone is
+// an error, never a signal; a send that makes no progress gives EIO.
+Status sendFull(int fd, std::string_view data);
+// Connects the socket `fd` to `address`, a socket address of `size` bytes.
+Status connect(int fd, const void* address, size_t size);
+// Sends `data` as one datagram on `fd` to `address` (a socket address of
+// `size` bytes): the number of bytes sent.
+Result<size_t> sendTo(int fd, std::string_view data, const void* address, size_t size);
 // A small extended attribute of the open file ("user." names): set, read
 // (ENODATA when it is missing; ENOTSUP where the file system keeps none) and
 // removed (a missing one is no error).

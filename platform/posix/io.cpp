@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <sys/epoll.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -19,12 +20,23 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/interrupted.h"
 #include "platform/posix/system_calls.h"
 
 namespace holm::platform::io {
 
 namespace {
+
+// Repeats `call` while it returns a negative value with errno EINTR; its
+// last result otherwise. The one retry of interrupted calls.
+template <typename Call>
+auto retryInterrupted(Call call) {
+    for (;;) {
+        const auto result = call();
+        if (result >= 0 || errno != EINTR) {
+            return result;
+        }
+    }
+}
 
 int realOpenat(int directory, const char* name, int flags, mode_t mode) {
     return ::openat(directory, name, flags, mode);
@@ -155,6 +167,42 @@ Status writeFull(int fd, std::span<const uint8_t> bytes) {
 
 Status writeFull(int fd, std::string_view text) {
     return writeFull(fd, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+Status sendFull(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t sent =
+            retryInterrupted([&] { return ::send(fd, data.data(), data.size(), MSG_NOSIGNAL); });
+        if (sent < 0) {
+            return lastSystemError();
+        }
+        if (sent == 0) {
+            return Error::fromErrno(EIO);
+        }
+        data.remove_prefix(static_cast<size_t>(sent));
+    }
+    return {};
+}
+
+Status connect(int fd, const void* address, size_t size) {
+    if (retryInterrupted([&] {
+            return ::connect(fd, static_cast<const sockaddr*>(address),
+                             static_cast<socklen_t>(size));
+        }) != 0) {
+        return lastSystemError();
+    }
+    return {};
+}
+
+Result<size_t> sendTo(int fd, std::string_view data, const void* address, size_t size) {
+    const ssize_t sent = retryInterrupted([&] {
+        return ::sendto(fd, data.data(), data.size(), MSG_NOSIGNAL,
+                        static_cast<const sockaddr*>(address), static_cast<socklen_t>(size));
+    });
+    if (sent < 0) {
+        return lastSystemError();
+    }
+    return static_cast<size_t>(sent);
 }
 
 Status sync(int fd) {

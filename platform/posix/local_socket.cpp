@@ -11,7 +11,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/posix/interrupted.h"
+#include "platform/io.h"
 
 namespace holm::platform {
 
@@ -129,11 +129,8 @@ Result<UniqueFd> connectLocal(const std::string& path) {
     if (!made) {
         return made.error();
     }
-    const int result = retryInterrupted([&] {
-        return ::connect(made->get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    });
-    if (result != 0) {
-        return lastSystemError();
+    if (auto connected = io::connect(made->get(), &address, sizeof(address)); !connected) {
+        return connected.error();
     }
     return std::move(*made);
 }
@@ -148,18 +145,7 @@ Result<PeerCredentials> peerCredentials(int fd) {
 }
 
 Status sendFull(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t sent =
-            retryInterrupted([&] { return ::send(fd, data.data(), data.size(), MSG_NOSIGNAL); });
-        if (sent < 0) {
-            return lastSystemError();
-        }
-        if (sent == 0) {
-            return Error::fromErrno(EIO);
-        }
-        data.remove_prefix(static_cast<size_t>(sent));
-    }
-    return {};
+    return io::sendFull(fd, data);
 }
 
 Status setSocketTimeouts(int fd, std::chrono::milliseconds timeout) {
@@ -189,14 +175,11 @@ Status sendDatagram(const std::string& path, std::string_view data) {
     if (!made) {
         return made.error();
     }
-    const ssize_t sent = retryInterrupted([&] {
-        return ::sendto(made->get(), data.data(), data.size(), MSG_NOSIGNAL,
-                        reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    });
-    if (sent < 0) {
-        return lastSystemError();
+    auto sent = io::sendTo(made->get(), data, &address, sizeof(address));
+    if (!sent) {
+        return sent.error();
     }
-    if (static_cast<size_t>(sent) != data.size()) {
+    if (*sent != data.size()) {
         return Error::fromErrno(EMSGSIZE);
     }
     return {};
