@@ -8,7 +8,7 @@
 
 namespace holm::async {
 
-namespace reg = platform::registry;
+namespace reg = ::holm::registry;
 
 namespace {
 constexpr uint64_t kRefreshKey = 2;

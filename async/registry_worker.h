@@ -89,8 +89,8 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
 
     const std::filesystem::path storeDirectory_;
     Mutex watchLock_ ACQUIRED_BEFORE(sidLock_);
-    platform::registry::Store store_ GUARDED_BY(watchLock_);
-    platform::registry::KeyWatchSet watches_ GUARDED_BY(watchLock_);
+    registry::Store store_ GUARDED_BY(watchLock_);
+    registry::KeyWatchSet watches_ GUARDED_BY(watchLock_);
     // By root, folded subkey, flag.
     std::unordered_map<std::string, Record> records_ GUARDED_BY(watchLock_);
     std::unordered_map<uint64_t, Record*> byWatch_ GUARDED_BY(watchLock_);

@@ -13,8 +13,6 @@
 
 namespace holm::core {
 
-namespace registry = platform::registry;
-
 namespace {
 
 // "DisableSEH" as last read, and the watch whose firing makes it stale.

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <array>
 
-namespace holm::platform::registry::format {
+namespace holm::registry::format {
 namespace {
 
 constexpr std::array<uint8_t, 4> kValueMagic = {'H', 'R', 'V', 'L'};
@@ -223,4 +223,4 @@ bool isValidValue(const Value& value) {
     }
 }
 
-}  // namespace holm::platform::registry::format
+}  // namespace holm::registry::format

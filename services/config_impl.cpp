@@ -13,7 +13,6 @@ namespace holm::services {
 namespace {
 
 namespace util = Tandro::Utilities;
-namespace registry = platform::registry;
 
 // Windows reads a registry text into 520 bytes: 259 characters and the
 // terminator. A longer value fails like there.

@@ -18,8 +18,6 @@
 
 namespace holm::services {
 
-namespace registry = platform::registry;
-
 namespace {
 
 constexpr char16_t kDebugKey[] = u"SOFTWARE\\_avdebug";

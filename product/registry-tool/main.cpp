@@ -13,7 +13,7 @@
 #include "registry/registry_watch.h"
 
 namespace io = holm::platform::io;
-namespace reg = holm::platform::registry;
+namespace reg = holm::registry;
 
 namespace {
 

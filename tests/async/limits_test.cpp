@@ -26,7 +26,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-namespace reg = holm::platform::registry;
+namespace reg = holm::registry;
 using holm::platform::WinError::kNoSystemResources;
 using holm::platform::WinError::kTooManyOpenFiles;
 

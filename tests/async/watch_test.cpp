@@ -22,7 +22,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-namespace reg = holm::platform::registry;
+namespace reg = holm::registry;
 using holm::test::RecordingHandler;
 using Users = std::vector<uintptr_t>;
 

@@ -29,7 +29,7 @@ namespace {
 using holm::test::kPluginDir;
 
 using namespace HlmPlg;
-namespace registry = holm::platform::registry;
+namespace registry = holm::registry;
 
 constexpr int kSigIll = 4;  // the default disposition ends the process with 128 + signal
 
