@@ -78,7 +78,7 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
     void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
 
     bool openStore() REQUIRES(watchLock_);
-    uint32_t watchRecord(Record& record) REQUIRES(watchLock_);
+    platform::Status watchRecord(Record& record) REQUIRES(watchLock_);
     void unwatchRecord(Record& record) REQUIRES(watchLock_);
     void retryUnwatched(Selection& values) REQUIRES(watchLock_);
     void dropSessionWatches() REQUIRES(watchLock_) EXCLUDES(sidLock_);

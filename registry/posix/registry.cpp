@@ -21,6 +21,7 @@
 
 namespace holm::registry {
 
+using detail::KeyState;
 using detail::StoreState;
 
 namespace {
@@ -44,11 +45,6 @@ platform::Error failure(uint32_t code, int error = 0) {
 platform::Error errnoFailure(int error, uint32_t fallback) {
     const uint32_t mapped = platform::windowsErrorFromErrno(error);
     return failure(mapped == platform::WinError::kGenFailure ? fallback : mapped, error);
-}
-
-template <typename T>
-bool failedWith(const platform::Result<T>& result, uint32_t code) {
-    return !result && result.error().windowsError() == code;
 }
 
 bool isTrusted(const struct stat& status) {
@@ -657,8 +653,8 @@ std::filesystem::path Store::defaultDirectory() {
     return (configured && *configured) ? configured : "/var/lib/holm/registry";
 }
 
-uint32_t Store::openDefault(Store& store, StoreAccess access) {
-    return open(defaultDirectory(), store, access);
+platform::Result<Store> Store::openDefault(StoreAccess access) {
+    return open(defaultDirectory(), access);
 }
 
 namespace {
@@ -747,162 +743,157 @@ platform::Result<Value> readValue(int directory, std::u16string_view name) {
 
 }  // namespace
 
-uint32_t Store::open(const std::filesystem::path& directory, Store& store, StoreAccess access) {
+platform::Result<Store> Store::open(const std::filesystem::path& directory, StoreAccess access) {
     auto state = openStore(directory, access);
     if (!state) {
-        return state.error().windowsError();
+        return state.error();
     }
+    Store store;
     store.state_ = std::move(*state);
-    return kErrorSuccess;
+    return store;
 }
 
-uint32_t Key::open(const Store& store, Root root, std::u16string_view path, Key& key,
-                   uint32_t access) {
+platform::Result<Key> Key::open(const Store& store, Root root, std::u16string_view path,
+                                uint32_t access) {
     auto opened = openKeyDirectory(store, root, path, false, nullptr);
     if (!opened) {
-        return opened.error().windowsError();
+        return opened.error();
     }
-    key.store_ = store;
-    key.directory_ = std::move(*opened);
-    key.access_ = access;
-    return kErrorSuccess;
+    Key key;
+    key.state_ = std::make_shared<const KeyState>(KeyState{store, std::move(*opened), access});
+    return key;
 }
 
-uint32_t Key::create(const Store& store, Root root, std::u16string_view path, Key& key,
-                     uint32_t access, bool* created) {
+platform::Result<Key> Key::create(const Store& store, Root root, std::u16string_view path,
+                                  uint32_t access, bool* created) {
     auto opened = openKeyDirectory(store, root, path, true, created);
     if (!opened) {
-        return opened.error().windowsError();
+        return opened.error();
     }
-    key.store_ = store;
-    key.directory_ = std::move(*opened);
-    key.access_ = access;
-    return kErrorSuccess;
+    Key key;
+    key.state_ = std::make_shared<const KeyState>(KeyState{store, std::move(*opened), access});
+    return key;
 }
 
-uint32_t Key::queryValue(std::u16string_view name, Value& value) const {
+platform::Result<Value> Key::queryValue(std::u16string_view name) const {
     if (!valid()) {
-        return kErrorInvalidHandle;
+        return failure(kErrorInvalidHandle);
     }
-    auto read = readValue(directory_.get(), name);
-    if (!read) {
-        return read.error().windowsError();
-    }
-    value = std::move(*read);
-    return kErrorSuccess;
+    return readValue(state_->directory.get(), name);
 }
 
-uint32_t Key::setValue(std::u16string_view name, const Value& value) const {
+platform::Status Key::setValue(std::u16string_view name, const Value& value) const {
     if (!valid()) {
-        return kErrorInvalidHandle;
+        return failure(kErrorInvalidHandle);
     }
-    if ((access_ & kKeySetValue) == 0) {
-        return kErrorAccessDenied;
+    if ((state_->access & kKeySetValue) == 0) {
+        return failure(kErrorAccessDenied);
     }
     if (!format::isValidValueName(name) || !format::isValidValue(value)) {
-        return kErrorInvalidParameter;
+        return failure(kErrorInvalidParameter);
     }
-    const StoreState& store = *store_.state();
+    const StoreState& store = *state_->store.state();
+    const int directory = state_->directory.get();
     const TemporaryUse inUse(store);
     KeyLock lock;
-    if (const platform::Status locked = lock.acquire(directory_.get()); !locked) {
-        return locked.windowsError();
+    if (platform::Status locked = lock.acquire(directory); !locked) {
+        return locked;
     }
     // Under the key's lock the temporary name, unique per key (its inode) and
     // value, is ours alone; a leftover of a writer that died is replaced.
     // Without the inode two keys' writers could share a name: fail instead.
     struct stat status {};
-    if (::fstat(directory_.get(), &status) != 0) {
-        return errnoFailure(errno, kErrorCantWrite).windowsError();
+    if (::fstat(directory, &status) != 0) {
+        return errnoFailure(errno, kErrorCantWrite);
     }
     const std::string entry = format::diskName('v', name);
     // A value that exists keeps the spelling it was created with.
-    const auto existing = readValueName(directory_.get(), entry);
+    const auto existing = readValueName(directory, entry);
     const std::u16string_view spelling =
         existing && format::foldCase(*existing) == format::foldCase(name) ? *existing : name;
     const std::string temporary = "v-" + std::to_string(status.st_ino) + "-" + entry;
     const platform::Status written = platform::replaceFileAtomically(
-        store.temp.get(), temporary, directory_.get(), entry,
-        format::encodeValueFile(spelling, value), {.mode = kFileMode});
+        store.temp.get(), temporary, directory, entry, format::encodeValueFile(spelling, value),
+        {.mode = kFileMode});
     if (!written) {
         // A directory standing where the value file should be.
-        return written.error().errnoValue() == EISDIR
-                   ? kErrorBadDb
-                   : writeFailure(written.error()).windowsError();
+        const int error = written.error().errnoValue();
+        return error == EISDIR ? failure(kErrorBadDb, error) : writeFailure(written.error());
     }
-    return kErrorSuccess;
+    return {};
 }
 
-uint32_t Key::deleteValue(std::u16string_view name) const {
+platform::Status Key::deleteValue(std::u16string_view name) const {
     if (!valid()) {
-        return kErrorInvalidHandle;
+        return failure(kErrorInvalidHandle);
     }
-    if ((access_ & kKeySetValue) == 0) {
-        return kErrorAccessDenied;
+    if ((state_->access & kKeySetValue) == 0) {
+        return failure(kErrorAccessDenied);
     }
     if (!format::isValidValueName(name)) {
-        return kErrorInvalidParameter;
+        return failure(kErrorInvalidParameter);
     }
+    const int directory = state_->directory.get();
     KeyLock lock;
-    if (const platform::Status locked = lock.acquire(directory_.get()); !locked) {
-        return locked.windowsError();
+    if (platform::Status locked = lock.acquire(directory); !locked) {
+        return locked;
     }
     const std::string entry = format::diskName('v', name);
-    if (const platform::Status removed = platform::io::removeAt(directory_.get(), entry);
-        !removed) {
+    if (const platform::Status removed = platform::io::removeAt(directory, entry); !removed) {
         const int error = removed.error().errnoValue();
-        return (error == EISDIR || error == EPERM)
-                   ? kErrorBadDb
-                   : errnoFailure(error, kErrorCantWrite).windowsError();
+        return (error == EISDIR || error == EPERM) ? failure(kErrorBadDb, error)
+                                                   : errnoFailure(error, kErrorCantWrite);
     }
-    return kErrorSuccess;
+    return {};
 }
 
-uint32_t Key::enumerateSubkeys(std::vector<std::u16string>& names) const {
+platform::Result<std::vector<std::u16string>> Key::enumerateSubkeys() const {
     if (!valid()) {
-        return kErrorInvalidHandle;
+        return failure(kErrorInvalidHandle);
     }
-    const auto entries = detail::listEntries(directory_.get(), detail::isSubkeyEntry);
+    const int directory = state_->directory.get();
+    const auto entries = detail::listEntries(directory, detail::isSubkeyEntry);
     if (!entries) {
-        return entries.error().windowsError();
+        return entries.error();
     }
-    names.clear();
+    std::vector<std::u16string> names;
     for (const auto& entry : *entries) {
-        if (const auto subkey = detail::openTrustedDirectory(directory_.get(), entry)) {
+        if (const auto subkey = detail::openTrustedDirectory(directory, entry)) {
             if (auto name = readKeyName(subkey->get(), entry)) {
                 names.push_back(std::move(*name));
             }
         }
     }
     sortByFoldedName(names);
-    return kErrorSuccess;
+    return names;
 }
 
-uint32_t Key::enumerateValues(std::vector<std::u16string>& names) const {
+platform::Result<std::vector<std::u16string>> Key::enumerateValues() const {
     if (!valid()) {
-        return kErrorInvalidHandle;
+        return failure(kErrorInvalidHandle);
     }
-    const auto entries = detail::listEntries(directory_.get(), detail::isValueEntry);
+    const int directory = state_->directory.get();
+    const auto entries = detail::listEntries(directory, detail::isValueEntry);
     if (!entries) {
-        return entries.error().windowsError();
+        return entries.error();
     }
-    names.clear();
+    std::vector<std::u16string> names;
     for (const auto& entry : *entries) {
-        auto name = readValueName(directory_.get(), entry);
+        auto name = readValueName(directory, entry);
         if (name && format::diskName('v', *name) == entry) {
             names.push_back(std::move(*name));
         }
     }
     sortByFoldedName(names);
-    return kErrorSuccess;
+    return names;
 }
 
-uint32_t deleteKey(const Store& store, Root root, std::u16string_view path) {
-    return deleteKeyImpl(store, root, path, false).windowsError();
+platform::Status deleteKey(const Store& store, Root root, std::u16string_view path) {
+    return deleteKeyImpl(store, root, path, false);
 }
 
-uint32_t deleteKeyTree(const Store& store, Root root, std::u16string_view path) {
-    return deleteKeyImpl(store, root, path, true).windowsError();
+platform::Status deleteKeyTree(const Store& store, Root root, std::u16string_view path) {
+    return deleteKeyImpl(store, root, path, true);
 }
 
 }  // namespace holm::registry
