@@ -64,6 +64,8 @@ if(HOLM_WIN_ARCH STREQUAL "x86_64")
   set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/scripts/wine-run"
                                     "--default-prefix=${CMAKE_BINARY_DIR}/wine-prefix")
   set(HOLM_RUNS_BUILD_PROGRAMS ON)
+  # Wine maps the machine's root to drive Z:.
+  set(HOLM_TEST_PATH_PREFIX "Z:")
 else()
   set(HOLM_RUNS_BUILD_PROGRAMS OFF)
 endif()
