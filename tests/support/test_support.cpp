@@ -7,8 +7,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include <unistd.h>
-
 namespace holm::test {
 
 TempDir::TempDir() {
@@ -37,14 +35,6 @@ std::filesystem::path TempDir::write(const std::string& name, const std::string&
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << content;
     return file;
-}
-
-bool canGiveAwayFiles() {
-    return ::geteuid() == 0;
-}
-
-bool giveToAnotherUser(const std::filesystem::path& path) {
-    return ::lchown(path.c_str(), kAnotherUser, static_cast<gid_t>(-1)) == 0;
 }
 
 std::filesystem::path sourceDir() {
