@@ -43,9 +43,9 @@ bool CAsyncImplObjectRegistry::openStore() {
     if (store_.valid()) {
         return true;
     }
-    const std::filesystem::path directory =
-        storeDirectory_.empty() ? reg::Store::defaultDirectory() : storeDirectory_;
-    auto opened = reg::Store::open(directory, reg::StoreAccess::ReadOnly);
+    auto opened = storeDirectory_.empty()
+                      ? reg::Store::openDefault(reg::StoreAccess::ReadOnly)
+                      : reg::Store::open(storeDirectory_, reg::StoreAccess::ReadOnly);
     if (!opened) {
         return false;
     }

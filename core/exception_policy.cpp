@@ -46,7 +46,9 @@ class DisableSehCache {
         directory_ = directory;
         known_ = true;
         watch_ = registry::KeyWatch();
-        const auto store = registry::Store::open(directory, registry::StoreAccess::ReadOnly);
+        // `directory` is the default store's: opened as the default, which on
+        // Windows is the system's registry when no directory is configured.
+        const auto store = registry::Store::openDefault(registry::StoreAccess::ReadOnly);
         if (!store) {
             value_ = false;  // no store (yet): each call looks for it again
             return;

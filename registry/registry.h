@@ -1,8 +1,8 @@
 // The registry store: a persistent hierarchical store of keys and typed
 // values with the behaviour the core relies on from the Windows registry.
 //
-// Layout: one directory per key, one file per value, below the store root
-// (`HOLM_REGISTRY_DIR`, default `/var/lib/holm/registry`). Names compare
+// On POSIX systems: one directory per key, one file per value, below the
+// store root (`HOLM_REGISTRY_DIR`, default `/var/lib/holm/registry`). Names compare
 // without regard to case (A-Z folded) and keep the spelling they were created
 // with. Every write is atomic; a per-key lock serialises writers of one key,
 // also across processes. On Windows the store is a thin adaptor over the
@@ -137,12 +137,16 @@ class Store {
     // Opens the store at `directory`, creating it (and its root keys) if
     // missing unless `access` is ReadOnly. Refuses a directory not owned by
     // the effective user or root, or writable by group or others
-    // (kErrorAccessDenied).
+    // (kErrorAccessDenied). On Windows `directory` names a private store
+    // kept below the current user's registry key Software\Holm\Stores (for
+    // tests and tools); the registry's own permissions apply.
     static platform::Result<Store> open(const std::filesystem::path& directory,
                                         StoreAccess access = StoreAccess::ReadWrite);
-    // Opens the store at defaultDirectory().
+    // Opens the store at defaultDirectory(); on Windows, when that is empty,
+    // the system's registry itself.
     static platform::Result<Store> openDefault(StoreAccess access = StoreAccess::ReadWrite);
-    // `HOLM_REGISTRY_DIR` if set and not empty, else /var/lib/holm/registry.
+    // `HOLM_REGISTRY_DIR` if set and not empty, else /var/lib/holm/registry
+    // (on Windows: else empty, the system's registry).
     static std::filesystem::path defaultDirectory();
 
     bool valid() const { return state_ != nullptr; }
@@ -181,7 +185,12 @@ class Key {
     const std::shared_ptr<const detail::KeyState>& state() const { return state_; }
 
   private:
+    static platform::Result<Key> openOrCreate(const Store& store, Root root,
+                                              std::u16string_view path, uint32_t access,
+                                              bool create, bool* created);
+
     std::shared_ptr<const detail::KeyState> state_;
+    uint32_t access_ = 0;
 };
 
 // Deletes a key that has no subkeys (kErrorAccessDenied if it has some, as

@@ -17,6 +17,7 @@
 #include "platform/directory_listing.h"
 #include "platform/io.h"
 #include "registry/posix/registry_internal.h"
+#include "registry/registry_backend.h"
 #include "registry/registry_format.h"
 
 namespace holm::registry {
@@ -205,31 +206,6 @@ platform::Status checkedMkdir(int parent, const char* name) {
     return {};
 }
 
-// Splits a key path into validated components (one trailing backslash is
-// allowed; empty components are not).
-platform::Result<std::vector<std::u16string>> splitPath(std::u16string_view path) {
-    if (!path.empty() && path.back() == u'\\') {
-        path.remove_suffix(1);
-    }
-    std::vector<std::u16string> components;
-    if (path.empty()) {
-        return components;
-    }
-    size_t start = 0;
-    while (true) {
-        const size_t end = std::min(path.find(u'\\', start), path.size());
-        const auto component = path.substr(start, end - start);
-        if (!format::isValidKeyName(component) || components.size() >= kMaxKeyDepth) {
-            return failure(kErrorInvalidParameter);
-        }
-        components.emplace_back(component);
-        if (end == path.size()) {
-            return components;
-        }
-        start = end + 1;
-    }
-}
-
 // A key path resolved: the directory of its root and the components that
 // lead from it to the key (the root's own key first: the user's SID, or
 // SOFTWARE\Classes).
@@ -260,9 +236,9 @@ platform::Result<ResolvedPath> resolveRoot(const StoreState& store, Root root,
         default:
             return failure(kErrorInvalidHandle);
     }
-    auto components = splitPath(path);
+    auto components = format::splitKeyPath(path);
     if (!components) {
-        return components.error();
+        return failure(kErrorInvalidParameter);
     }
     components->insert(components->begin(), prefix.begin(), prefix.end());
     if (components->size() > kMaxKeyDepth) {
@@ -401,14 +377,6 @@ void sweepTemporaryDirectory(const StoreState& store) {
 bool hasSubkeys(int directory) {
     const auto names = detail::listEntries(directory, detail::isSubkeyEntry);
     return !names || !names->empty();
-}
-
-void sortByFoldedName(std::vector<std::u16string>& names) {
-    std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) {
-        const auto foldedA = format::foldCase(a);
-        const auto foldedB = format::foldCase(b);
-        return foldedA != foldedB ? foldedA < foldedB : a < b;
-    });
 }
 
 // Creates a subkey under `parent` (whose lock the caller holds): built
@@ -657,10 +625,10 @@ platform::Result<Store> Store::openDefault(StoreAccess access) {
     return open(defaultDirectory(), access);
 }
 
-namespace {
+namespace detail {
 
-platform::Result<std::shared_ptr<StoreState>> openStore(const std::filesystem::path& directory,
-                                                        StoreAccess access) {
+platform::Result<std::shared_ptr<const StoreState>> openStore(
+    const std::filesystem::path& directory, StoreAccess access) {
     if (directory.empty()) {
         return failure(kErrorInvalidParameter);
     }
@@ -706,8 +674,12 @@ platform::Result<std::shared_ptr<StoreState>> openStore(const std::filesystem::p
                                        {.create = true, .mode = kFileMode});
         }
     }
-    return state;
+    return std::shared_ptr<const StoreState>(std::move(state));
 }
+
+}  // namespace detail
+
+namespace {
 
 // Opens (or, with `create`, creates) the key directory of `path` under `root`.
 platform::Result<platform::UniqueFd> openKeyDirectory(const Store& store, Root root,
@@ -723,12 +695,23 @@ platform::Result<platform::UniqueFd> openKeyDirectory(const Store& store, Root r
     return walk(*store.state(), resolved->directory, resolved->components, create, created);
 }
 
-platform::Result<Value> readValue(int directory, std::u16string_view name) {
-    if (!format::isValidValueName(name)) {
-        return failure(kErrorInvalidParameter);
+}  // namespace
+
+namespace detail {
+
+platform::Result<std::shared_ptr<const KeyState>> openKey(const Store& store, Root root,
+                                                          std::u16string_view path, uint32_t access,
+                                                          bool create, bool* created) {
+    auto opened = openKeyDirectory(store, root, path, create, created);
+    if (!opened) {
+        return opened.error();
     }
+    return std::make_shared<const KeyState>(KeyState{store, std::move(*opened)});
+}
+
+platform::Result<Value> readValue(const KeyState& key, std::u16string_view name) {
     const auto bytes =
-        readRecord(directory, format::diskName('v', name), format::kMaxValueFileSize);
+        readRecord(key.directory.get(), format::diskName('v', name), format::kMaxValueFileSize);
     if (!bytes) {
         return bytes.error();
     }
@@ -741,59 +724,9 @@ platform::Result<Value> readValue(int directory, std::u16string_view name) {
     return decoded;
 }
 
-}  // namespace
-
-platform::Result<Store> Store::open(const std::filesystem::path& directory, StoreAccess access) {
-    auto state = openStore(directory, access);
-    if (!state) {
-        return state.error();
-    }
-    Store store;
-    store.state_ = std::move(*state);
-    return store;
-}
-
-platform::Result<Key> Key::open(const Store& store, Root root, std::u16string_view path,
-                                uint32_t access) {
-    auto opened = openKeyDirectory(store, root, path, false, nullptr);
-    if (!opened) {
-        return opened.error();
-    }
-    Key key;
-    key.state_ = std::make_shared<const KeyState>(KeyState{store, std::move(*opened), access});
-    return key;
-}
-
-platform::Result<Key> Key::create(const Store& store, Root root, std::u16string_view path,
-                                  uint32_t access, bool* created) {
-    auto opened = openKeyDirectory(store, root, path, true, created);
-    if (!opened) {
-        return opened.error();
-    }
-    Key key;
-    key.state_ = std::make_shared<const KeyState>(KeyState{store, std::move(*opened), access});
-    return key;
-}
-
-platform::Result<Value> Key::queryValue(std::u16string_view name) const {
-    if (!valid()) {
-        return failure(kErrorInvalidHandle);
-    }
-    return readValue(state_->directory.get(), name);
-}
-
-platform::Status Key::setValue(std::u16string_view name, const Value& value) const {
-    if (!valid()) {
-        return failure(kErrorInvalidHandle);
-    }
-    if ((state_->access & kKeySetValue) == 0) {
-        return failure(kErrorAccessDenied);
-    }
-    if (!format::isValidValueName(name) || !format::isValidValue(value)) {
-        return failure(kErrorInvalidParameter);
-    }
-    const StoreState& store = *state_->store.state();
-    const int directory = state_->directory.get();
+platform::Status writeValue(const KeyState& key, std::u16string_view name, const Value& value) {
+    const StoreState& store = *key.store.state();
+    const int directory = key.directory.get();
     const TemporaryUse inUse(store);
     KeyLock lock;
     if (platform::Status locked = lock.acquire(directory); !locked) {
@@ -823,17 +756,8 @@ platform::Status Key::setValue(std::u16string_view name, const Value& value) con
     return {};
 }
 
-platform::Status Key::deleteValue(std::u16string_view name) const {
-    if (!valid()) {
-        return failure(kErrorInvalidHandle);
-    }
-    if ((state_->access & kKeySetValue) == 0) {
-        return failure(kErrorAccessDenied);
-    }
-    if (!format::isValidValueName(name)) {
-        return failure(kErrorInvalidParameter);
-    }
-    const int directory = state_->directory.get();
+platform::Status removeValue(const KeyState& key, std::u16string_view name) {
+    const int directory = key.directory.get();
     KeyLock lock;
     if (platform::Status locked = lock.acquire(directory); !locked) {
         return locked;
@@ -847,33 +771,26 @@ platform::Status Key::deleteValue(std::u16string_view name) const {
     return {};
 }
 
-platform::Result<std::vector<std::u16string>> Key::enumerateSubkeys() const {
-    if (!valid()) {
-        return failure(kErrorInvalidHandle);
-    }
-    const int directory = state_->directory.get();
-    const auto entries = detail::listEntries(directory, detail::isSubkeyEntry);
+platform::Result<std::vector<std::u16string>> subkeyNames(const KeyState& key) {
+    const int directory = key.directory.get();
+    const auto entries = listEntries(directory, isSubkeyEntry);
     if (!entries) {
         return entries.error();
     }
     std::vector<std::u16string> names;
     for (const auto& entry : *entries) {
-        if (const auto subkey = detail::openTrustedDirectory(directory, entry)) {
+        if (const auto subkey = openTrustedDirectory(directory, entry)) {
             if (auto name = readKeyName(subkey->get(), entry)) {
                 names.push_back(std::move(*name));
             }
         }
     }
-    sortByFoldedName(names);
     return names;
 }
 
-platform::Result<std::vector<std::u16string>> Key::enumerateValues() const {
-    if (!valid()) {
-        return failure(kErrorInvalidHandle);
-    }
-    const int directory = state_->directory.get();
-    const auto entries = detail::listEntries(directory, detail::isValueEntry);
+platform::Result<std::vector<std::u16string>> valueNames(const KeyState& key) {
+    const int directory = key.directory.get();
+    const auto entries = listEntries(directory, isValueEntry);
     if (!entries) {
         return entries.error();
     }
@@ -884,16 +801,14 @@ platform::Result<std::vector<std::u16string>> Key::enumerateValues() const {
             names.push_back(std::move(*name));
         }
     }
-    sortByFoldedName(names);
     return names;
 }
 
-platform::Status deleteKey(const Store& store, Root root, std::u16string_view path) {
-    return deleteKeyImpl(store, root, path, false);
+platform::Status removeKey(const Store& store, Root root, std::u16string_view path,
+                           bool recursive) {
+    return deleteKeyImpl(store, root, path, recursive);
 }
 
-platform::Status deleteKeyTree(const Store& store, Root root, std::u16string_view path) {
-    return deleteKeyImpl(store, root, path, true);
-}
+}  // namespace detail
 
 }  // namespace holm::registry

@@ -28,7 +28,6 @@ struct StoreState {
 struct KeyState {
     Store store;  // keeps the store's descriptors open while the key is
     platform::UniqueFd directory;
-    uint32_t access = 0;
 };
 
 // Opens `name` in `parent` as a directory without following a symbolic link

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "registry/registry.h"
 #include "support/test_support.h"
@@ -20,6 +21,8 @@ uint32_t errorOf(const platform::Result<T>& result) {
     return result ? kErrorSuccess : result.error().windowsError();
 }
 
+using Names = std::vector<std::u16string>;
+
 // Moves a result's value into `out` when it succeeded; gives errorOf().
 template <typename T>
 uint32_t assign(platform::Result<T> result, T& out) {
@@ -28,6 +31,26 @@ uint32_t assign(platform::Result<T> result, T& out) {
     }
     out = std::move(*result);
     return kErrorSuccess;
+}
+
+// A value, the value names or the subkey names of a key; a failure fails
+// the test.
+inline Value queried(const Key& key, std::u16string_view name) {
+    Value value;
+    EXPECT_EQ(assign(key.queryValue(name), value), kErrorSuccess);
+    return value;
+}
+
+inline Names values(const Key& key) {
+    Names names;
+    EXPECT_EQ(assign(key.enumerateValues(), names), kErrorSuccess);
+    return names;
+}
+
+inline Names subkeys(const Key& key) {
+    Names names;
+    EXPECT_EQ(assign(key.enumerateSubkeys(), names), kErrorSuccess);
+    return names;
 }
 
 class RegistryTest : public ::testing::Test {
