@@ -1,0 +1,93 @@
+#include "platform/local_time.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "platform/win/native.h"
+
+namespace holm::platform {
+namespace {
+
+// The locale's short date pattern with a two-digit year ("yy") widened to
+// four ("yyyy").
+std::wstring fourDigitYearPattern(const wchar_t* locale) {
+    wchar_t buffer[96];
+    if (::GetLocaleInfoEx(locale, LOCALE_SSHORTDATE, buffer, 96) == 0) {
+        return L"MM/dd/yyyy";
+    }
+    std::wstring pattern = buffer;
+    std::wstring widened;
+    for (size_t i = 0; i < pattern.size();) {
+        size_t run = 0;
+        while (i + run < pattern.size() && pattern[i + run] == L'y') {
+            ++run;
+        }
+        if (run == 0) {
+            widened += pattern[i++];
+            continue;
+        }
+        widened.append(run <= 2 ? 4 : run, L'y');
+        i += run;
+    }
+    return widened;
+}
+
+std::string formatDate(const LocalTime& time, const wchar_t* locale) {
+    SYSTEMTIME system{};
+    system.wYear = time.year;
+    system.wMonth = time.month;
+    system.wDayOfWeek = time.dayOfWeek;
+    system.wDay = time.day;
+    const std::wstring pattern = fourDigitYearPattern(locale);
+    wchar_t buffer[128];
+    const int length = ::GetDateFormatEx(locale, 0, &system, pattern.c_str(), buffer, 128, nullptr);
+    if (length <= 0) {
+        char fallback[32];
+        std::snprintf(fallback, sizeof fallback, "%02u/%02u/%04u", time.month, time.day, time.year);
+        return fallback;
+    }
+    return win::narrow(std::wstring_view(buffer, static_cast<size_t>(length - 1)));
+}
+
+}  // namespace
+
+LocalTime localTimeNow() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return LocalTime{now.wYear, now.wMonth,  now.wDayOfWeek, now.wDay,
+                     now.wHour, now.wMinute, now.wSecond,    now.wMilliseconds};
+}
+
+// The system default locale here is the user's locale setting.
+std::string shortDate(const LocalTime& time) {
+    return formatDate(time, LOCALE_NAME_USER_DEFAULT);
+}
+
+// `localeName` in the POSIX spelling ("de_DE.UTF-8"); "C" and "POSIX" are
+// the invariant locale with the month first, as in the C locale.
+std::string shortDate(const LocalTime& time, const char* localeName) {
+    std::string_view name = localeName == nullptr ? "C" : localeName;
+    name = name.substr(0, name.find_first_of(".@"));
+    if (name.empty() || name == "C" || name == "POSIX") {
+        return formatDate(time, L"en-US");
+    }
+    std::wstring windowsName = win::wide(name);
+    for (wchar_t& c : windowsName) {
+        if (c == L'_') {
+            c = L'-';
+        }
+    }
+    if (::IsValidLocaleName(windowsName.c_str()) == 0) {
+        return formatDate(time, L"en-US");
+    }
+    return formatDate(time, windowsName.c_str());
+}
+
+std::string time24(const LocalTime& time) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%02u:%02u:%02u", time.hour % 100u, time.minute % 100u,
+                  time.second % 100u);
+    return buffer;
+}
+
+}  // namespace holm::platform
