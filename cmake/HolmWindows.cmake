@@ -5,14 +5,20 @@
 # by scripts/win-deps into build/win-deps/<arch>/prefix, run here at configure
 # time (it returns at once when its last build is current).
 #
-# Runtime: every program and library links the C and C++ runtimes
-# (libgcc, libstdc++, winpthread) and the dependencies statically, so the
-# product directory holds only the project's own files and each of them
-# imports nothing but system DLLs. Each module then has its own copy of the
-# runtime, which is sound because nothing crosses a module boundary that
-# needs a shared one: the plugin interfaces pass C types, interface pointers
-# and memory the receiving side frees through the interface it came from, and
-# exceptions never leave a module.
+# Runtime: every program and library links the C++ runtime (libstdc++,
+# libgcc, winpthread) and the dependencies statically, so the product
+# directory holds only the project's own files and each of them imports system
+# DLLs alone (msvcrt.dll, kernel32.dll, ...). Each module has its own copy of
+# the C++ runtime, which is sound for what crosses the plugin interfaces:
+# - the SDK's std::u16string results and std::exception references are
+#   allocated and freed through operator new/delete, which end in msvcrt.dll's
+#   malloc/free, the one heap every module shares;
+# - type identity across modules (RTTI) is by type name on MinGW-w64;
+# - no exception leaves a module (the boundary catches everything), so no
+#   unwinding crosses two copies of libgcc (which the 32-bit DWARF unwinder
+#   could not do);
+# - a plugin is built with the same compiler as the core, as the SDK's C++
+#   types already require.
 
 if(NOT CMAKE_CROSSCOMPILING OR NOT HOLM_MINGW_TRIPLE)
   message(FATAL_ERROR "A Windows build is cross-compiled with a toolchain of cmake/toolchains/ "
@@ -58,6 +64,8 @@ if(HOLM_WIN_ARCH STREQUAL "x86_64")
   set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/scripts/wine-run"
                                     "--default-prefix=${CMAKE_BINARY_DIR}/wine-prefix")
   set(HOLM_RUNS_BUILD_PROGRAMS ON)
+  # Wine maps the machine's root to drive Z:.
+  set(HOLM_TEST_PATH_PREFIX "Z:")
 else()
   set(HOLM_RUNS_BUILD_PROGRAMS OFF)
 endif()
