@@ -1,5 +1,6 @@
 #include "platform/atomic_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 
@@ -48,8 +49,11 @@ Status copyOwnerAndMode(int, int) {
     return {};
 }
 
-Result<FileReplacement> FileReplacement::begin(const std::string& path,
+Result<FileReplacement> FileReplacement::begin(const std::string& givenPath,
                                                const AtomicWriteOptions& options) {
+    // Either separator may come from the system's own paths.
+    std::string path = givenPath;
+    std::replace(path.begin(), path.end(), '\\', '/');
     const std::string name(text::fileNameOf(path));
     if (name.empty()) {
         return Error::fromErrno(EINVAL);

@@ -119,6 +119,8 @@ bool containedFault(DWORD code, int& signal) {
     }
 }
 
+#if defined(__x86_64__)
+
 void copyRegisters(const CONTEXT& c, HlmPlg::FaultRegisters& r) {
     r = {c.Rax, c.Rbx, c.Rcx, c.Rdx, c.Rsi, c.Rdi, c.Rbp, c.Rsp, c.R8,
          c.R9,  c.R10, c.R11, c.R12, c.R13, c.R14, c.R15, c.Rip, c.EFlags};
@@ -141,6 +143,34 @@ void walkFrames(CONTEXT context, HlmPlg::FaultRecord& record) {
                            &handlerData, &establisher, nullptr);
     }
 }
+
+// Makes the thread continue in `target` on the stack ending at `top`
+// (aligned as at a function's entry: a return address below 16 bytes).
+void resumeAt(CONTEXT& context, uintptr_t top, void (*target)()) {
+    context.Rsp = (top & ~uintptr_t{15}) - 8;
+    context.Rip = reinterpret_cast<DWORD64>(target);
+}
+
+#else  // 32-bit x86 (built, not run: there is no 32-bit Wine here)
+
+void copyRegisters(const CONTEXT& c, HlmPlg::FaultRegisters& r) {
+    r = {c.Eax, c.Ebx, c.Ecx, c.Edx, c.Esi, c.Edi, c.Ebp, c.Esp, 0,
+         0,     0,     0,     0,     0,     0,     0,     c.Eip, c.EFlags};
+}
+
+// 32-bit code carries no unwind tables to walk safely from a handler: the
+// faulting instruction only.
+void walkFrames(const CONTEXT& context, HlmPlg::FaultRecord& record) {
+    record.backtrace[0] = context.Eip;
+    record.backtraceCount = 1;
+}
+
+void resumeAt(CONTEXT& context, uintptr_t top, void (*target)()) {
+    context.Esp = static_cast<DWORD>((top & ~uintptr_t{15}) - 4);
+    context.Eip = static_cast<DWORD>(reinterpret_cast<uintptr_t>(target));
+}
+
+#endif
 
 // Where a contained fault resumes: on the guard's landing stack, straight
 // back to the guard's __builtin_setjmp.
@@ -170,14 +200,12 @@ LONG CALLBACK onException(EXCEPTION_POINTERS* pointers) {
                              exception.ExceptionCode == EXCEPTION_IN_PAGE_ERROR;
     record.address = accessFault && exception.NumberParameters >= 2
                          ? static_cast<uint64_t>(exception.ExceptionInformation[1])
-                         : reinterpret_cast<uint64_t>(exception.ExceptionAddress);
+                         : reinterpret_cast<uintptr_t>(exception.ExceptionAddress);
     CONTEXT& context = *pointers->ContextRecord;
     copyRegisters(context, record.registers);
     walkFrames(context, record);
-    // Resume on the landing stack (aligned as at a function's entry).
-    const auto top = reinterpret_cast<uintptr_t>(guard->landingStack + sizeof guard->landingStack);
-    context.Rsp = (top & ~uintptr_t{15}) - 8;
-    context.Rip = reinterpret_cast<DWORD64>(&landAfterFault);
+    resumeAt(context, reinterpret_cast<uintptr_t>(guard->landingStack + sizeof guard->landingStack),
+             &landAfterFault);
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 

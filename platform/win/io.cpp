@@ -162,6 +162,40 @@ int realFsync(int fd) {
     return ::FlushFileBuffers(handle) ? 0 : failLastWin32();
 }
 
+// Renames with POSIX semantics where the system has them (Windows 10 and
+// later): the target is replaced even while others hold it open (with
+// delete sharing), as rename does elsewhere, and they keep reading what they
+// opened. Returns false when the system does not know the request.
+// FileRenameInfoEx, which these headers declare only for newer targets
+// than the one the build names (the call itself tells whether the system
+// knows it).
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
+bool renamedWithPosixSemantics(const std::wstring& source, const std::wstring& target, bool replace,
+                               DWORD& error) {
+    HANDLE file =
+        ::CreateFileW(source.c_str(), DELETE | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = ::GetLastError();
+        return true;
+    }
+    const size_t nameBytes = target.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->Flags =
+        FILE_RENAME_FLAG_POSIX_SEMANTICS | (replace ? FILE_RENAME_FLAG_REPLACE_IF_EXISTS : 0);
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::copy(target.begin(), target.end(), info->FileName);
+    const BOOL renamed = ::SetFileInformationByHandle(file, kFileRenameInfoEx, info,
+                                                      static_cast<DWORD>(buffer.size()));
+    error = renamed ? ERROR_SUCCESS : ::GetLastError();
+    ::CloseHandle(file);
+    return renamed || (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED &&
+                       error != ERROR_INVALID_FUNCTION);
+}
+
 int realRenameat2(int fromDirectory, const char* from, int toDirectory, const char* to,
                   unsigned flags) {
     const std::wstring source = win::pathAt(fromDirectory, from);
@@ -169,12 +203,16 @@ int realRenameat2(int fromDirectory, const char* from, int toDirectory, const ch
     if (source.empty() || target.empty()) {
         return -1;
     }
-    DWORD how = MOVEFILE_WRITE_THROUGH;
-    if (!(flags & kRenameNoReplace)) {
-        how |= MOVEFILE_REPLACE_EXISTING;
+    const bool replace = !(flags & kRenameNoReplace);
+    DWORD error = ERROR_SUCCESS;
+    if (!renamedWithPosixSemantics(source, target, replace, error)) {
+        // An older system (or Wine): the classic rename, which refuses to
+        // replace a target someone holds open (access denied, nothing lost).
+        const DWORD how = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+        error =
+            ::MoveFileExW(source.c_str(), target.c_str(), how) ? ERROR_SUCCESS : ::GetLastError();
     }
-    if (!::MoveFileExW(source.c_str(), target.c_str(), how)) {
-        const DWORD error = ::GetLastError();
+    if (error != ERROR_SUCCESS) {
         // A taken name is "exists" whatever call refused it.
         return win::failWin32(error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : error);
     }

@@ -9,8 +9,10 @@ namespace holm::platform {
 namespace {
 
 // The locale's short date pattern with a two-digit year ("yy") widened to
-// four ("yyyy").
-std::wstring fourDigitYearPattern(const wchar_t* locale) {
+// four ("yyyy"), and a day or month without a leading zero ("d", "M")
+// given one: the fields of a log line keep their width, as the other
+// systems' date formats have them.
+std::wstring fixedWidthDatePattern(const wchar_t* locale) {
     wchar_t buffer[96];
     if (::GetLocaleInfoEx(locale, LOCALE_SSHORTDATE, buffer, 96) == 0) {
         return L"MM/dd/yyyy";
@@ -18,16 +20,20 @@ std::wstring fourDigitYearPattern(const wchar_t* locale) {
     std::wstring pattern = buffer;
     std::wstring widened;
     for (size_t i = 0; i < pattern.size();) {
-        size_t run = 0;
-        while (i + run < pattern.size() && pattern[i + run] == L'y') {
+        const wchar_t field = pattern[i];
+        size_t run = 1;
+        while (i + run < pattern.size() && pattern[i + run] == field) {
             ++run;
         }
-        if (run == 0) {
-            widened += pattern[i++];
-            continue;
+        if (field == L'y' && run <= 2) {
+            run = 4;
+        } else if ((field == L'd' || field == L'M') && run == 1) {
+            run = 2;
         }
-        widened.append(run <= 2 ? 4 : run, L'y');
-        i += run;
+        widened.append(run, field);
+        while (i < pattern.size() && pattern[i] == field) {
+            ++i;
+        }
     }
     return widened;
 }
@@ -38,7 +44,7 @@ std::string formatDate(const LocalTime& time, const wchar_t* locale) {
     system.wMonth = time.month;
     system.wDayOfWeek = time.dayOfWeek;
     system.wDay = time.day;
-    const std::wstring pattern = fourDigitYearPattern(locale);
+    const std::wstring pattern = fixedWidthDatePattern(locale);
     wchar_t buffer[128];
     const int length = ::GetDateFormatEx(locale, 0, &system, pattern.c_str(), buffer, 128, nullptr);
     if (length <= 0) {
