@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "platform/verified_open.h"
+#include "security/product_files.h"
 #include "security/support/signed_files.h"
 #include "security/verified_file.h"
 #include "support/test_support.h"
@@ -136,6 +137,24 @@ TEST_F(VerifiedFilePosix, EnrolledKeysAreTrustedOnlyFromASafeDirectory) {
 
     TrustStore none;
     EXPECT_TRUE(none.enrollDirectory((dir_.path() / "absent").string()).empty());
+}
+
+TEST(ProductFiles, TheRoleFollowsTheFileNotTheReader) {
+    holm::test::TempDir product;
+    const fs::path link = product.path().string() + "-link";
+    fs::create_directory_symlink(product.path(), link);
+    const std::string directory = product.path().string();
+    for (const fs::path& path : {product.path() / "holmmsg.dll", link / "holm-cfgupdate",
+                                 product.path() / "." / "avholm"}) {
+        EXPECT_EQ(roleOfFile(path.string(), directory, FileRole::Plugin), FileRole::Product)
+            << path;
+    }
+    EXPECT_EQ(roleOfFile((product.path() / "libplugin.so").string(), directory, FileRole::Plugin),
+              FileRole::Plugin);
+    EXPECT_EQ(roleOfFile("/nonexistent/holmmsg.dll", directory, FileRole::Plugin),
+              FileRole::Plugin);
+    EXPECT_EQ(roleOfFile("/nonexistent/x", directory, FileRole::Product), FileRole::Product);
+    fs::remove(link);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "security/product_files.h"
 #include "security/support/signed_files.h"
 #include "security/verified_file.h"
 #include "support/test_support.h"
@@ -41,6 +42,22 @@ TEST_F(VerifiedFileWindows, AVerifiedFileCannotBeReplacedOrWrittenWhileHeld) {
     const fs::path impostor = dir_.path() / "impostor.dll";
     fs::rename(impostor, path);
     EXPECT_EQ(verify(path), Reason::DigestMismatch);
+}
+
+// The product directory is recognised by what it is, however a path to it
+// is spelled.
+TEST(ProductFilesWindows, TheRoleFollowsTheFileNotItsSpelling) {
+    holm::test::TempDir product;
+    const std::string directory = test::utf8(product.path());
+    const std::string name(kProductFileNames[0]);
+    for (const std::string& path :
+         {directory + "\\" + name, directory + "/" + name, directory + "\\.\\" + name}) {
+        EXPECT_EQ(roleOfFile(path, directory, FileRole::Plugin), FileRole::Product) << path;
+    }
+    EXPECT_EQ(roleOfFile(directory + "\\libplugin.dll", directory, FileRole::Plugin),
+              FileRole::Plugin);
+    EXPECT_EQ(roleOfFile("C:\\nonexistent\\" + name, directory, FileRole::Plugin),
+              FileRole::Plugin);
 }
 
 }  // namespace
