@@ -3,6 +3,7 @@
 // file system.
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -88,6 +89,23 @@ constexpr std::basic_string_view<CharOf<Text>> directoryOf(const Text& path) {
 template <typename Text>
 constexpr std::basic_string_view<CharOf<Text>> directoryWithSlashOf(const Text& path) {
     return detail::directoryWithSlashOf(std::basic_string_view<CharOf<Text>>(path));
+}
+
+// `directory` and `name` joined by a '/' (none added after a separator, and
+// none to an empty directory).
+inline std::string joinedPath(std::string_view directory, std::string_view name) {
+    std::string path(directory);
+    if (!path.empty() && !fileNameOf(path).empty()) {
+        path += '/';
+    }
+    return path.append(name);
+}
+
+// Whether `path` is a bare name, without any separator.
+template <typename Text>
+constexpr bool isBareName(const Text& path) {
+    const std::basic_string_view<CharOf<Text>> view(path);
+    return detail::lastSeparator(view) == view.npos;
 }
 
 }  // namespace holm::text
