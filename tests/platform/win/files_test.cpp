@@ -218,6 +218,22 @@ TEST(WinFilesTest, LocksExcludeLockersButNotReaders) {
     EXPECT_TRUE(io::readSmallFile(path, 100).ok()) << "the lock is advisory";
 }
 
+// Names are UTF-8 on the way in and out, whatever the system's code page.
+TEST(WinFilesTest, NamesAreUtf8) {
+    test::TempDir dir;
+    const std::string base = dir.path().generic_string();
+    const std::string name = "caf\xC3\xA9 \xE2\x82\xAC.txt";  // "café €.txt"
+    ASSERT_TRUE(createNewFile(base + "/" + name, "x", 0644).ok());
+    auto entries = enumerate(base, "caf?*");
+    ASSERT_TRUE(entries.ok());
+    ASSERT_EQ(entries->size(), 1u);
+    EXPECT_EQ(entries->front().name, name);
+    EXPECT_EQ(io::readSmallFile(base + "/" + name, 10).valueOr("?"), "x");
+    auto resolved = resolvedPath(base + "/" + name);
+    ASSERT_TRUE(resolved.ok());
+    EXPECT_TRUE(resolved->ends_with("/" + name)) << *resolved;
+}
+
 TEST(WinFilesTest, DirectoriesAndTheirEntries) {
     test::TempDir dir;
     const std::string base = dir.path().generic_string();
