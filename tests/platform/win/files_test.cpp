@@ -89,6 +89,8 @@ TEST(WinFilesTest, VerifiedOpenRefusesWhatOthersMayChange) {
     EXPECT_EQ(openFileAt(at, "folder").error().refusal, OpenRefusal::WrongType);
     EXPECT_EQ(openFileAt(at, "../plain").error().refusal, OpenRefusal::NotFound)
         << "a name is one step, never a path";
+    EXPECT_FALSE(renameNoReplace(dir.path().string(), dir.path().string() + "-moved").ok())
+        << "a held anchor keeps its path";
 
     // A file another process (here: another open) holds for writing is
     // refused, and a verified file cannot be opened for writing while held.
