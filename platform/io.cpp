@@ -1,12 +1,116 @@
-// The parts of the I/O discipline that only build on the backend's reads,
-// writes and locks, the same on every system.
+// The parts of the I/O discipline that are the same on every system: the
+// system-call table in force, and everything built on its calls and on the
+// backend's locks.
 #include "platform/io.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <thread>
 
+#include "platform/system_calls.h"
+
 namespace holm::platform::io {
+
+namespace {
+
+// The table in force; the system's own until a test puts another in force.
+std::atomic<const SystemCalls*>& inForce() {
+    static std::atomic<const SystemCalls*> table{&realSystemCalls()};
+    return table;
+}
+
+}  // namespace
+
+const SystemCalls& systemCalls() noexcept {
+    return *inForce().load(std::memory_order_acquire);
+}
+
+ScopedSystemCalls::ScopedSystemCalls(const SystemCalls& calls) noexcept
+    : previous_(inForce().exchange(&calls, std::memory_order_acq_rel)) {}
+
+ScopedSystemCalls::~ScopedSystemCalls() {
+    inForce().store(previous_, std::memory_order_release);
+}
+
+Result<size_t> readSome(int fd, std::span<uint8_t> buffer) {
+    const ssize_t got =
+        retryInterrupted([&] { return systemCalls().read(fd, buffer.data(), buffer.size()); });
+    if (got < 0) {
+        return lastSystemError();
+    }
+    return static_cast<size_t>(got);
+}
+
+Result<size_t> readAt(int fd, std::span<uint8_t> buffer, uint64_t offset) {
+    size_t done = 0;
+    while (done < buffer.size()) {
+        const auto position = static_cast<FileOffset>(offset + done);
+        const ssize_t got = retryInterrupted([&] {
+            return systemCalls().pread(fd, buffer.data() + done, buffer.size() - done, position);
+        });
+        if (got < 0) {
+            return lastSystemError();
+        }
+        if (got == 0) {
+            break;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return done;
+}
+
+Status writeFull(int fd, std::span<const uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t put =
+            retryInterrupted([&] { return systemCalls().write(fd, bytes.data(), bytes.size()); });
+        if (put < 0) {
+            return lastSystemError();
+        }
+        if (put == 0) {
+            return Error::fromErrno(EIO);  // no progress: never loop forever
+        }
+        bytes = bytes.subspan(static_cast<size_t>(put));
+    }
+    return {};
+}
+
+Status sync(int fd) {
+    if (retryInterrupted([&] { return systemCalls().fsync(fd); }) != 0) {
+        return lastSystemError();
+    }
+    return {};
+}
+
+Status makeDirectoryAt(int directoryFd, const std::string& name, uint32_t mode) {
+    if (retryInterrupted([&] {
+            return systemCalls().mkdirat(directoryFd, name.c_str(), static_cast<mode_t>(mode));
+        }) != 0) {
+        return lastSystemError();
+    }
+    return {};
+}
+
+Status removeAt(int directoryFd, const std::string& name, Remove what) {
+    const int flags = what == Remove::Directory ? kRemoveDirectory : 0;
+    if (retryInterrupted(
+            [&] { return systemCalls().unlinkat(directoryFd, name.c_str(), flags); }) != 0) {
+        return lastSystemError();
+    }
+    return {};
+}
+
+Status renameAt(int fromDirectory, const std::string& from, int toDirectory, const std::string& to,
+                bool noReplace) {
+    const unsigned flags = noReplace ? kRenameNoReplace : 0;
+    if (retryInterrupted([&] {
+            return systemCalls().renameat2(fromDirectory, from.c_str(), toDirectory, to.c_str(),
+                                           flags);
+        }) != 0) {
+        return lastSystemError();
+    }
+    return {};
+}
 
 Status readFullAt(int fd, std::span<uint8_t> buffer, uint64_t offset) {
     auto got = readAt(fd, buffer, offset);

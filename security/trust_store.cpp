@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 
+#include "common/path_parts.h"
+#include "platform/directory_listing.h"
 #include "platform/verified_open.h"
 #include "product_key_data.h"
 #include "security/file_checks.h"
@@ -52,14 +53,14 @@ std::optional<PublicKey> readKeyFile(int directoryFd, const std::string& name, s
     return key;
 }
 
-std::vector<std::string> directoryEntries(const std::string& directory) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
-        names.push_back(entry.path().filename().string());
+// The names in the open directory, sorted; none when it cannot be listed.
+std::vector<std::string> directoryEntries(int directoryFd) {
+    auto names = platform::entryNamesAt(directoryFd);
+    if (!names) {
+        return {};
     }
-    std::sort(names.begin(), names.end());
-    return names;
+    std::sort(names->begin(), names->end());
+    return std::move(*names);
 }
 
 }  // namespace
@@ -108,11 +109,11 @@ std::vector<IgnoredKey> TrustStore::enrollDirectory(const std::string& directory
     if (!why.empty()) {
         ignored.push_back({directory, "directory " + why});
     } else {
-        for (const std::string& name : directoryEntries(directory)) {
+        for (const std::string& name : directoryEntries(dir->fd.get())) {
             if (name.starts_with('.')) {
                 continue;
             }
-            const std::string path = (std::filesystem::path(directory) / name).string();
+            const std::string path = text::joinedPath(directory, name);
             if (!hasKeySuffix(name)) {
                 ignored.push_back({path, "is not named *.pub"});
             } else if (auto key = readKeyFile(dir->fd.get(), name, why)) {

@@ -20,23 +20,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/system_calls.h"
+#include "platform/system_calls.h"
 
 namespace holm::platform::io {
 
 namespace {
-
-// Repeats `call` while it returns a negative value with errno EINTR; its
-// last result otherwise. The one retry of interrupted calls.
-template <typename Call>
-auto retryInterrupted(Call call) {
-    for (;;) {
-        const auto result = call();
-        if (result >= 0 || errno != EINTR) {
-            return result;
-        }
-    }
-}
 
 int realOpenat(int directory, const char* name, int flags, mode_t mode) {
     return ::openat(directory, name, flags, mode);
@@ -49,8 +37,6 @@ int realRenameat2(int fromDirectory, const char* from, int toDirectory, const ch
 
 constexpr SystemCalls kRealSystemCalls{realOpenat, ::read,        ::pread,   ::write,
                                        ::fsync,    realRenameat2, ::mkdirat, ::unlinkat};
-
-std::atomic<const SystemCalls*> inForce{&kRealSystemCalls};
 
 int openFlags(const OpenOptions& options) {
     int flags = O_CLOEXEC | O_NOCTTY | (options.followLink ? 0 : O_NOFOLLOW);
@@ -88,17 +74,6 @@ const SystemCalls& realSystemCalls() noexcept {
     return kRealSystemCalls;
 }
 
-const SystemCalls& systemCalls() noexcept {
-    return *inForce.load(std::memory_order_acquire);
-}
-
-ScopedSystemCalls::ScopedSystemCalls(const SystemCalls& calls) noexcept
-    : previous_(inForce.exchange(&calls, std::memory_order_acq_rel)) {}
-
-ScopedSystemCalls::~ScopedSystemCalls() {
-    inForce.store(previous_, std::memory_order_release);
-}
-
 Result<UniqueFd> openAt(int directoryFd, const std::string& name, const OpenOptions& options) {
     const int flags = openFlags(options);
     const int fd = retryInterrupted([&] {
@@ -113,48 +88,6 @@ Result<UniqueFd> openAt(int directoryFd, const std::string& name, const OpenOpti
 
 Result<UniqueFd> open(const std::string& path, const OpenOptions& options) {
     return openAt(AT_FDCWD, path, options);
-}
-
-Result<size_t> readSome(int fd, std::span<uint8_t> buffer) {
-    const ssize_t got =
-        retryInterrupted([&] { return systemCalls().read(fd, buffer.data(), buffer.size()); });
-    if (got < 0) {
-        return lastSystemError();
-    }
-    return static_cast<size_t>(got);
-}
-
-Result<size_t> readAt(int fd, std::span<uint8_t> buffer, uint64_t offset) {
-    size_t done = 0;
-    while (done < buffer.size()) {
-        const auto position = static_cast<off_t>(offset + done);
-        const ssize_t got = retryInterrupted([&] {
-            return systemCalls().pread(fd, buffer.data() + done, buffer.size() - done, position);
-        });
-        if (got < 0) {
-            return lastSystemError();
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<size_t>(got);
-    }
-    return done;
-}
-
-Status writeFull(int fd, std::span<const uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put =
-            retryInterrupted([&] { return systemCalls().write(fd, bytes.data(), bytes.size()); });
-        if (put < 0) {
-            return lastSystemError();
-        }
-        if (put == 0) {
-            return Error::fromErrno(EIO);  // no progress: never loop forever
-        }
-        bytes = bytes.subspan(static_cast<size_t>(put));
-    }
-    return {};
 }
 
 Status sendFull(int fd, std::string_view data) {
@@ -191,43 +124,6 @@ Result<size_t> sendTo(int fd, std::string_view data, const void* address, size_t
         return lastSystemError();
     }
     return static_cast<size_t>(sent);
-}
-
-Status sync(int fd) {
-    if (retryInterrupted([&] { return systemCalls().fsync(fd); }) != 0) {
-        return lastSystemError();
-    }
-    return {};
-}
-
-Status makeDirectoryAt(int directoryFd, const std::string& name, uint32_t mode) {
-    if (retryInterrupted([&] {
-            return systemCalls().mkdirat(directoryFd, name.c_str(), static_cast<mode_t>(mode));
-        }) != 0) {
-        return lastSystemError();
-    }
-    return {};
-}
-
-Status removeAt(int directoryFd, const std::string& name, Remove what) {
-    const int flags = what == Remove::Directory ? AT_REMOVEDIR : 0;
-    if (retryInterrupted(
-            [&] { return systemCalls().unlinkat(directoryFd, name.c_str(), flags); }) != 0) {
-        return lastSystemError();
-    }
-    return {};
-}
-
-Status renameAt(int fromDirectory, const std::string& from, int toDirectory, const std::string& to,
-                bool noReplace) {
-    const unsigned flags = noReplace ? RENAME_NOREPLACE : 0;
-    if (retryInterrupted([&] {
-            return systemCalls().renameat2(fromDirectory, from.c_str(), toDirectory, to.c_str(),
-                                           flags);
-        }) != 0) {
-        return lastSystemError();
-    }
-    return {};
 }
 
 namespace {

@@ -9,9 +9,17 @@
 // own does I/O.
 #pragma once
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/types.h>
 
 namespace holm::platform::io {
+
+// The names the portable half of the I/O module uses for the table's types
+// and flags.
+using FileOffset = off_t;
+inline constexpr int kRemoveDirectory = AT_REMOVEDIR;
+inline constexpr unsigned kRenameNoReplace = RENAME_NOREPLACE;
 
 struct SystemCalls {
     int (*openat)(int directory, const char* name, int flags, mode_t mode);

@@ -6,8 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "platform/system_calls.h"
 #include "platform/win/native.h"
-#include "platform/win/system_calls.h"
 
 namespace holm::platform::io {
 
@@ -16,18 +16,6 @@ namespace {
 using win::failErrno;
 using win::failLastWin32;
 using win::handleOf;
-
-// Repeats `call` while it returns a negative value with errno EINTR (only an
-// injected failure interrupts a call here); its last result otherwise.
-template <typename Call>
-auto retryInterrupted(Call call) {
-    for (;;) {
-        const auto result = call();
-        if (result >= 0 || errno != EINTR) {
-            return result;
-        }
-    }
-}
 
 // Every open shares reading, writing and deletion with other openers, as a
 // POSIX open does: a file stays replaceable and removable while it is read.
@@ -240,8 +228,6 @@ int realUnlinkat(int directory, const char* name, int flags) {
 constexpr SystemCalls kRealSystemCalls{realOpenat, realRead,      realPread,   realWrite,
                                        realFsync,  realRenameat2, realMkdirat, realUnlinkat};
 
-std::atomic<const SystemCalls*> inForce{&kRealSystemCalls};
-
 int openFlags(const OpenOptions& options) {
     int flags = options.followLink ? kOpenFollowLink : 0;
     switch (options.access) {
@@ -260,10 +246,6 @@ int openFlags(const OpenOptions& options) {
     flags |= options.directory ? kOpenDirectory : 0;
     flags |= options.append ? kOpenAppend : 0;
     return flags;
-}
-
-Status statusOf(int result) {
-    return result == 0 ? Status() : Status(lastSystemError());
 }
 
 // A lock on one byte far beyond any data: Windows locks are mandatory for
@@ -301,17 +283,6 @@ const SystemCalls& realSystemCalls() noexcept {
     return kRealSystemCalls;
 }
 
-const SystemCalls& systemCalls() noexcept {
-    return *inForce.load(std::memory_order_acquire);
-}
-
-ScopedSystemCalls::ScopedSystemCalls(const SystemCalls& calls) noexcept
-    : previous_(inForce.exchange(&calls, std::memory_order_acq_rel)) {}
-
-ScopedSystemCalls::~ScopedSystemCalls() {
-    inForce.store(previous_, std::memory_order_release);
-}
-
 Result<UniqueFd> openAt(int directoryFd, const std::string& name, const OpenOptions& options) {
     const int flags = openFlags(options);
     const int fd = retryInterrupted([&] {
@@ -326,72 +297,6 @@ Result<UniqueFd> openAt(int directoryFd, const std::string& name, const OpenOpti
 
 Result<UniqueFd> open(const std::string& path, const OpenOptions& options) {
     return openAt(win::kCurrentDirectory, path, options);
-}
-
-Result<size_t> readSome(int fd, std::span<uint8_t> buffer) {
-    const ssize_t got =
-        retryInterrupted([&] { return systemCalls().read(fd, buffer.data(), buffer.size()); });
-    if (got < 0) {
-        return lastSystemError();
-    }
-    return static_cast<size_t>(got);
-}
-
-Result<size_t> readAt(int fd, std::span<uint8_t> buffer, uint64_t offset) {
-    size_t done = 0;
-    while (done < buffer.size()) {
-        const auto position = static_cast<int64_t>(offset + done);
-        const ssize_t got = retryInterrupted([&] {
-            return systemCalls().pread(fd, buffer.data() + done, buffer.size() - done, position);
-        });
-        if (got < 0) {
-            return lastSystemError();
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<size_t>(got);
-    }
-    return done;
-}
-
-Status writeFull(int fd, std::span<const uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put =
-            retryInterrupted([&] { return systemCalls().write(fd, bytes.data(), bytes.size()); });
-        if (put < 0) {
-            return lastSystemError();
-        }
-        if (put == 0) {
-            return Error::fromErrno(EIO);  // no progress: never loop forever
-        }
-        bytes = bytes.subspan(static_cast<size_t>(put));
-    }
-    return {};
-}
-
-Status sync(int fd) {
-    return statusOf(retryInterrupted([&] { return systemCalls().fsync(fd); }));
-}
-
-Status makeDirectoryAt(int directoryFd, const std::string& name, uint32_t mode) {
-    return statusOf(retryInterrupted([&] {
-        return systemCalls().mkdirat(directoryFd, name.c_str(), static_cast<mode_t>(mode));
-    }));
-}
-
-Status removeAt(int directoryFd, const std::string& name, Remove what) {
-    const int flags = what == Remove::Directory ? kRemoveDirectory : 0;
-    return statusOf(
-        retryInterrupted([&] { return systemCalls().unlinkat(directoryFd, name.c_str(), flags); }));
-}
-
-Status renameAt(int fromDirectory, const std::string& from, int toDirectory, const std::string& to,
-                bool noReplace) {
-    const unsigned flags = noReplace ? kRenameNoReplace : 0;
-    return statusOf(retryInterrupted([&] {
-        return systemCalls().renameat2(fromDirectory, from.c_str(), toDirectory, to.c_str(), flags);
-    }));
 }
 
 Status lockExclusive(int fd) {

@@ -31,19 +31,26 @@ ManualEvent::ManualEvent() {
 }
 
 void ManualEvent::set() {
-    ::SetEvent(win::handleOf(fd_.get()));
+    if (fd_.valid()) {
+        ::SetEvent(win::handleOf(fd_.get()));
+    }
 }
 
 void ManualEvent::reset() {
-    ::ResetEvent(win::handleOf(fd_.get()));
+    if (fd_.valid()) {
+        ::ResetEvent(win::handleOf(fd_.get()));
+    }
 }
 
 bool ManualEvent::isSet() const {
-    return ::WaitForSingleObject(win::handleOf(fd_.get()), 0) == WAIT_OBJECT_0;
+    return fd_.valid() && ::WaitForSingleObject(win::handleOf(fd_.get()), 0) == WAIT_OBJECT_0;
 }
 
 bool ManualEvent::waitUntil(Deadline deadline) const {
     HANDLE event = win::handleOf(fd_.get());
+    if (event == INVALID_HANDLE_VALUE) {
+        return false;  // an event that could not be made is never set
+    }
     for (;;) {
         const DWORD result = ::WaitForSingleObject(event, millisecondsUntil(deadline));
         if (result == WAIT_OBJECT_0) {

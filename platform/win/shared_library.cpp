@@ -16,6 +16,14 @@ namespace {
 // directory or PATH, where anyone who can write a folder could plant one.
 constexpr DWORD kLoadFlags = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
 
+// The same rule for the loads the system makes on its own later (delay-
+// loaded imports, a library calling LoadLibrary itself): made the process's
+// default once, before the first library is loaded through this module.
+void restrictDefaultSearch() {
+    static const bool restricted = ::SetDefaultDllDirectories(kLoadFlags) != 0;
+    (void)restricted;  // a system without it still has kLoadFlags on our loads
+}
+
 // The files of libraries loaded from a verified descriptor, held open
 // without write or delete sharing for as long as the library is loaded:
 // what was verified cannot be changed under the loaded module.
@@ -189,6 +197,7 @@ LoadResult SharedLibrary::open(const std::string& path) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return LoadFailure{WinError::kAccessDenied, "not a regular file"};
     }
+    restrictDefaultSearch();
     UniqueLibrary handle(::LoadLibraryExW(full, nullptr, kLoadFlags));
     if (!handle) {
         return failedLoad(::GetLastError());
@@ -216,6 +225,7 @@ LoadResult SharedLibrary::openDescriptor(int fd, const std::string& originalPath
                            DUPLICATE_SAME_ACCESS)) {
         return failedLoad(::GetLastError());
     }
+    restrictDefaultSearch();
     UniqueLibrary handle(::LoadLibraryExW(path.c_str(), nullptr, kLoadFlags));
     if (!handle) {
         const DWORD error = ::GetLastError();

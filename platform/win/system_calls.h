@@ -31,11 +31,12 @@ inline constexpr unsigned kRenameNoReplace = 0x1;
 // serves both systems.
 using ssize_t = std::ptrdiff_t;
 using mode_t = uint32_t;
+using FileOffset = int64_t;
 
 struct SystemCalls {
     int (*openat)(int directory, const char* name, int flags, mode_t mode);
     ssize_t (*read)(int fd, void* buffer, size_t size);
-    ssize_t (*pread)(int fd, void* buffer, size_t size, int64_t offset);
+    ssize_t (*pread)(int fd, void* buffer, size_t size, FileOffset offset);
     ssize_t (*write)(int fd, const void* buffer, size_t size);
     int (*fsync)(int fd);
     int (*renameat2)(int fromDirectory, const char* from, int toDirectory, const char* to,

@@ -34,8 +34,10 @@ OpenResult openVerified(const std::wstring& path, bool wantDirectory) {
     if (path.empty()) {
         return failure(OpenRefusal::Failed, errno);
     }
-    const DWORD share =
-        wantDirectory ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE : FILE_SHARE_READ;
+    // A directory anchor shares everything but deletion: while it is held it
+    // cannot be renamed, moved or removed, so its path (through which the
+    // names in it are opened) keeps naming it.
+    const DWORD share = wantDirectory ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
     const DWORD flags =
         FILE_FLAG_BACKUP_SEMANTICS | (wantDirectory ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     HANDLE handle =

@@ -31,7 +31,7 @@ TempDir::~TempDir() {
 }
 
 std::filesystem::path TempDir::write(const std::string& name, const std::string& content) const {
-    auto file = path_ / name;
+    auto file = path_ / pathOfUtf8(name);
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << content;
     return file;

@@ -89,6 +89,8 @@ TEST(WinFilesTest, VerifiedOpenRefusesWhatOthersMayChange) {
     EXPECT_EQ(openFileAt(at, "folder").error().refusal, OpenRefusal::WrongType);
     EXPECT_EQ(openFileAt(at, "../plain").error().refusal, OpenRefusal::NotFound)
         << "a name is one step, never a path";
+    EXPECT_FALSE(renameNoReplace(dir.path().string(), dir.path().string() + "-moved").ok())
+        << "a held anchor keeps its path";
 
     // A file another process (here: another open) holds for writing is
     // refused, and a verified file cannot be opened for writing while held.
@@ -216,6 +218,22 @@ TEST(WinFilesTest, LocksExcludeLockersButNotReaders) {
     ASSERT_FALSE(second.ok());
     EXPECT_EQ(second.error().errnoValue(), EWOULDBLOCK);
     EXPECT_TRUE(io::readSmallFile(path, 100).ok()) << "the lock is advisory";
+}
+
+// Names are UTF-8 on the way in and out, whatever the system's code page.
+TEST(WinFilesTest, NamesAreUtf8) {
+    test::TempDir dir;
+    const std::string base = dir.path().generic_string();
+    const std::string name = "caf\xC3\xA9 \xE2\x82\xAC.txt";  // "café €.txt"
+    ASSERT_TRUE(createNewFile(base + "/" + name, "x", 0644).ok());
+    auto entries = enumerate(base, "caf?*");
+    ASSERT_TRUE(entries.ok());
+    ASSERT_EQ(entries->size(), 1u);
+    EXPECT_EQ(entries->front().name, name);
+    EXPECT_EQ(io::readSmallFile(base + "/" + name, 10).valueOr("?"), "x");
+    auto resolved = resolvedPath(base + "/" + name);
+    ASSERT_TRUE(resolved.ok());
+    EXPECT_TRUE(resolved->ends_with("/" + name)) << *resolved;
 }
 
 TEST(WinFilesTest, DirectoriesAndTheirEntries) {
