@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "common/utf16.h"
+#include "platform/io.h"
 #include "platform/posix/system_calls.h"
 #include "platform/spawn.h"
 #include "product/cfgupdate/update_commands.h"
@@ -307,9 +308,9 @@ TEST_F(CfgUpdateFileTest, AThousandKillsAtRandomPointsNeverLeaveAMix) {
             platform::io::ScopedSystemCalls seam(KillPoint::table());
             ::_exit(updateConfiguration(commands_.string(), config_.string()).exitCode);
         }
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
+        const auto reaped = platform::io::reapChild(child);
+        ASSERT_TRUE(reaped.ok()) << "run " << run << ": the child could not be reaped";
+        const int status = *reaped;
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
             << "run " << run << " ended on its own at kill point " << budget << " of " << points;
         const std::string content = holm::test::bytesOf(config_);
