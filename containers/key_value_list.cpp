@@ -88,7 +88,7 @@ const char16_t* CKeyValueListImpl::getString(const char16_t* key) {
 }
 
 int32_t CKeyValueListImpl::getInt(const char16_t* key) {
-    return holm::text::readDecimal(getString(key));
+    return holm::common::readDecimal(getString(key));
 }
 
 bool CKeyValueListImpl::getBool(const char16_t* key) {
@@ -105,7 +105,7 @@ bool CKeyValueListImpl::getBinary(const char16_t* key, uint8_t* out, int32_t cou
     }
     // Positions past the end of the text read as no digit.
     const auto digitAt = [&](size_t pos) {
-        return pos < text.size() ? holm::text::hexDigitValue(text[pos]) : -1;
+        return pos < text.size() ? holm::common::hexDigitValue(text[pos]) : -1;
     };
     uint8_t previous = 0;
     for (int32_t i = 0; i < count; ++i) {

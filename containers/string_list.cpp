@@ -37,9 +37,9 @@ void CStringListImpl::assignUtf8(const char* const* values, int32_t count) {
         if (i < vector_.elements().size()) {
             std::u16string& text = static_cast<CStringListElem&>(*vector_.elements()[i]).text();
             text.clear();
-            holm::text::appendUtf8ToUtf16(text, value);
+            holm::common::appendUtf8ToUtf16(text, value);
         } else {
-            addText(holm::text::utf8ToUtf16(value));
+            addText(holm::common::utf8ToUtf16(value));
         }
     }
 }

@@ -26,7 +26,7 @@ constexpr std::string_view kMark(kUtf16LeMark, sizeof kUtf16LeMark);
 // The UTF-8 path of a text file's name; empty for null or empty names, which
 // no file has.
 std::string pathOf(const char16_t* name) {
-    return name != nullptr ? holm::text::utf16ToUtf8(name) : std::string();
+    return name != nullptr ? holm::common::utf16ToUtf8(name) : std::string();
 }
 
 // Runs `operation`, turning what it raises into a recorded failure: nothing

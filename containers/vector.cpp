@@ -5,7 +5,7 @@
 
 void CVectorImpl::add(IListElem* element) {
     std::unique_ptr<IListElem> owned(element);
-    holm::checkRoomForOneMore(elements_.size(), maxCount_);
+    holm::common::checkRoomForOneMore(elements_.size(), maxCount_);
     elements_.push_back(std::move(owned));
 }
 

@@ -52,7 +52,7 @@ class CVectorImpl : public IVector {
     using Elements = std::vector<std::unique_ptr<IListElem>>;
 
     // The most elements a vector holds: getCount() reports an int32.
-    static constexpr size_t kMaxCount = holm::kMaxListLength;
+    static constexpr size_t kMaxCount = holm::common::kMaxListLength;
 
     CVectorImpl() = default;
     // A vector limited to fewer elements, so that the limit can be exercised.

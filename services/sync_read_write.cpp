@@ -27,7 +27,7 @@ void CSyncReadWriteImpl::admitNextWriter() {
 }
 
 void CSyncReadWriteImpl::lockRead() {
-    holm::MutexLock lock(mutex_);
+    holm::common::MutexLock lock(mutex_);
     if (!writerActive_ && waitingWriters_ == 0) {
         ++activeReaders_;
         return;
@@ -38,7 +38,7 @@ void CSyncReadWriteImpl::lockRead() {
 }
 
 void CSyncReadWriteImpl::unlockRead() {
-    holm::MutexLock lock(mutex_);
+    holm::common::MutexLock lock(mutex_);
     // An unpaired unlock must not drive the count negative and hand the lock
     // to a writer while readers still hold it.
     if (activeReaders_ == 0) {
@@ -51,7 +51,7 @@ void CSyncReadWriteImpl::unlockRead() {
 }
 
 void CSyncReadWriteImpl::lockWrite() {
-    holm::MutexLock lock(mutex_);
+    holm::common::MutexLock lock(mutex_);
     if (activeReaders_ == 0 && !writerActive_) {
         writerActive_ = true;
         return;
@@ -62,7 +62,7 @@ void CSyncReadWriteImpl::lockWrite() {
 }
 
 void CSyncReadWriteImpl::unlockWrite() {
-    holm::MutexLock lock(mutex_);
+    holm::common::MutexLock lock(mutex_);
     if (!writerActive_) {
         return;  // unpaired: nothing to hand over
     }

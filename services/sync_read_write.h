@@ -44,7 +44,7 @@ class CSyncReadWriteImpl : public HlmPlg::ISyncReadWrite {
     void admitWaitingReaders() REQUIRES(mutex_);
     void admitNextWriter() REQUIRES(mutex_);
 
-    holm::Mutex mutex_;
+    holm::common::Mutex mutex_;
     holm::services::CountingSemaphore readers_{0};
     holm::services::CountingSemaphore writers_{0};
     int32_t activeReaders_ GUARDED_BY(mutex_) = 0;

@@ -64,7 +64,7 @@ struct ApplyResult {
 // Applies the command texts to `document` in order; at the first one that is
 // malformed or cannot be written, stops with kExitBadCommand (the document
 // is then partly changed: the caller discards it).
-ApplyResult applyCommands(cfglib::IniDocument& document,
+ApplyResult applyCommands(product::cfglib::IniDocument& document,
                           const std::vector<std::u16string>& commands);
 
 struct UpdateResult {

@@ -65,7 +65,7 @@ class ControlServer {
 
     HlmPlg::IHlmCore& core_;
     ControlHostInfo info_;
-    hostctl::IHostControl* control_ = nullptr;
+    common::hostctl::IHostControl* control_ = nullptr;
     platform::LocalListener listener_;
     platform::UniqueFd stop_;
     std::thread thread_;

@@ -34,7 +34,7 @@ std::string logLine(uint32_t level, const std::string& source, const std::string
 
 // Writes one line to standard error in a single write, so that lines of
 // different threads never interleave. Source and text pass through
-// text::logLineText (common/log_text.h): whatever control characters reach
+// common::logLineText (common/log_text.h): whatever control characters reach
 // the host are escaped, so one call is always one line. The line starts with
 // the journal prefix of the level's priority.
 void writeLogLine(uint32_t level, const std::string& source, const std::string& text);

@@ -35,8 +35,8 @@
 namespace {
 
 using namespace holm;
-using holm::text::utf16ToUtf8;
-using holm::text::utf8ToUtf16;
+using holm::common::utf16ToUtf8;
+using holm::common::utf8ToUtf16;
 
 enum ExitCode : int {
     kOk = 0,
@@ -105,7 +105,7 @@ void usage(std::FILE* out) {
 
 void fail(const std::string& line) {
     std::fprintf(stderr, "%savholm: %s\n", host::journalPrefix(host::Priority::Error).c_str(),
-                 holm::text::logLineText(line).c_str());
+                 holm::common::logLineText(line).c_str());
 }
 
 // Exit statuses hold 8 bits: a larger code would wrap around, 256 even to
@@ -519,7 +519,7 @@ int runHost(const host::HostOptions& options) {
         // service manager hears the host is ready until the stop begins.
         host::ControlServer control(*core, {list, started});
         host::writeLogLine(1, "avholm",
-                           "running (plugin list " + holm::text::logInsert(list) + ")");
+                           "running (plugin list " + holm::common::logInsert(list) + ")");
         platform::notifyServiceManager("READY=1\nSTATUS=running");
         if (start.reloadPending()) {
             reload(*core);

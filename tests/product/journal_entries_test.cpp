@@ -111,7 +111,7 @@ TEST_F(JournalEntriesTest, EachLifecycleEventCarriesItsMessageIdAndPlugin) {
             socketPath_.string());
     ASSERT_EQ(result.exitCode, 0) << result.output;
 
-    using holm::hostctl::PluginEvent;
+    using holm::common::hostctl::PluginEvent;
     const auto id = [](PluginEvent event) {
         return std::string(holm::host::lifecycleMessageId(static_cast<uint32_t>(event)));
     };

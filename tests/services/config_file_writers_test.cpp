@@ -34,7 +34,7 @@ class CfgLibModule {
         done_ = reinterpret_cast<CfgLibDoneFn>(::dlsym(module_, "CfgLib_Dll_Done"));
         write_ = reinterpret_cast<CfgLibWriteStringFn>(::dlsym(module_, "CfgLib_Dll_WriteString"));
         if (init == nullptr || done_ == nullptr || write_ == nullptr ||
-            init(&handle_, holm::text::utf8ToUtf16(file.string()).c_str(), 0) != 0) {
+            init(&handle_, holm::common::utf8ToUtf16(file.string()).c_str(), 0) != 0) {
             handle_ = nullptr;
         }
     }
@@ -69,7 +69,8 @@ class ConfigFileWritersTest : public ::testing::Test {
         return holm::cfgupdate::updateConfiguration(commands_.string(), config_.string()).exitCode;
     }
     std::u16string stored(std::u16string_view path) const {
-        const auto document = holm::cfglib::IniDocument::parse(holm::test::bytesOf(config_));
+        const auto document =
+            holm::product::cfglib::IniDocument::parse(holm::test::bytesOf(config_));
         const auto value = document.find(path);
         return value ? std::u16string(*value) : u"<none>";
     }
@@ -109,7 +110,7 @@ TEST_F(ConfigFileWritersTest, AHeldLockMakesBothWritersGiveUpWithoutChange) {
     ASSERT_TRUE(library.ready());
     const std::string before = holm::test::bytesOf(config_);
     {
-        auto held = holm::cfglib::ConfigurationLock::acquire(config_.string());
+        auto held = holm::product::cfglib::ConfigurationLock::acquire(config_.string());
         ASSERT_TRUE(held.ok());
         EXPECT_EQ(library.write(u"HOLM\\Level", u"2"), kLockHeld);
         EXPECT_EQ(update("HOLM:Level=3"), holm::cfgupdate::kExitConfigWriteError);
