@@ -17,6 +17,8 @@
 
 namespace {
 
+using holm::containers::CIniFileWithBlockMode;
+
 namespace fs = std::filesystem;
 using holm::containers::IniSection;
 

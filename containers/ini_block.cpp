@@ -14,8 +14,6 @@ bool FoldedAsciiLess::operator()(std::u16string_view a, std::u16string_view b) c
     return common::compareNoCase(a, b) < 0;
 }
 
-}  // namespace holm::containers
-
 namespace {
 
 namespace WinError = holm::platform::WinError;
@@ -334,3 +332,5 @@ std::string CIniFileWithBlockMode::outputBytes() const {
     }
     return out;
 }
+
+}  // namespace holm::containers

@@ -15,10 +15,11 @@
 #include "platform/file_system.h"
 #include "platform/io.h"
 
+namespace holm::containers {
+
 namespace {
 
 namespace io = holm::platform::io;
-using holm::containers::IniProfile;
 
 // Runs `operation`; what it raises (memory, mostly) gives `fallback`:
 // nothing is thrown to the plugin that called.
@@ -458,3 +459,5 @@ const IniProfile& CIniFileImpl::currentProfile() {
     }
     return snapshot_->profile;
 }
+
+}  // namespace holm::containers

@@ -5,12 +5,7 @@
 #include "common/decimal.h"
 #include "hlmplg/list_format.h"
 
-using holm::containers::BlockSize;
-using holm::containers::encodedStringSize;
-using holm::containers::RecordReader;
-using holm::containers::StringReader;
-using holm::containers::writeLength;
-using holm::containers::writeString;
+namespace holm::containers {
 
 namespace {
 
@@ -179,3 +174,5 @@ const char16_t* CKeyValueListIteratorImpl::elementValue(IListElem* element) {
     auto* pair = dynamic_cast<CKeyValueListElem*>(element);
     return pair != nullptr ? pair->key().c_str() : nullptr;
 }
+
+}  // namespace holm::containers

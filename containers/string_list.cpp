@@ -6,10 +6,7 @@
 
 #include "common/utf16.h"
 
-using holm::containers::BlockSize;
-using holm::containers::encodedStringSize;
-using holm::containers::StringReader;
-using holm::containers::writeString;
+namespace holm::containers {
 
 void CStringListImpl::deserialize(const void* data, int32_t size) {
     serializer_.deserialize(data, size);
@@ -81,3 +78,5 @@ const char16_t* CStringListIteratorImpl::elementValue(IListElem* element) {
     }
     return static_cast<CStringListElem*>(element)->text().c_str();
 }
+
+}  // namespace holm::containers

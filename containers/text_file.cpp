@@ -12,14 +12,12 @@
 #include "platform/file_system.h"
 #include "platform/io.h"
 
+namespace holm::containers {
+
 namespace {
 
 namespace io = holm::platform::io;
 namespace WinError = holm::platform::WinError;
-using holm::containers::appendEncodedLine;
-using holm::containers::kUtf16LeMark;
-using holm::containers::TextEncoding;
-using holm::containers::TextLineDecoder;
 
 constexpr std::string_view kMark(kUtf16LeMark, sizeof kUtf16LeMark);
 
@@ -322,3 +320,5 @@ bool CTxtFileImpl::fail(uint32_t error) {
     lastError_ = error;
     return false;
 }
+
+}  // namespace holm::containers

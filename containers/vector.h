@@ -13,6 +13,8 @@
 #include "common/limits.h"
 #include "hlmplg/interface.h"
 
+namespace holm::containers {
+
 // Base of every element a list stores in its vector.
 class IListElem {
   public:
@@ -136,3 +138,14 @@ ListIterator* newListIterator(CVectorImpl& vector) {
     }
     return iterator;
 }
+
+}  // namespace holm::containers
+
+// Kept for code written against the old names, from before these classes
+// moved into holm::containers; to be removed.
+using holm::containers::CVectorImpl;
+using holm::containers::CVectorIteratorImpl;
+using holm::containers::IListElem;
+using holm::containers::IVector;
+using holm::containers::IVectorIterator;
+using holm::containers::VectorCursor;

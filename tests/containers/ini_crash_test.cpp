@@ -26,6 +26,10 @@
 
 namespace {
 
+using holm::containers::CIniFileImpl;
+using holm::containers::CStringListImpl;
+using holm::containers::CTxtFileImpl;
+
 namespace io = holm::platform::io;
 
 constexpr int kKeys = 200;

@@ -18,6 +18,9 @@
 
 namespace {
 
+using holm::containers::CStringListImpl;
+using holm::containers::CTxtFileImpl;
+
 namespace fs = std::filesystem;
 using Lines = std::vector<std::u16string>;
 
