@@ -15,6 +15,8 @@
 
 namespace {
 
+using holm::services::CSyncReadWriteImpl;
+
 using holm::containers::CDataListImpl;
 using holm::containers::CKeyValueListImpl;
 using holm::containers::CSerializableListImpl;

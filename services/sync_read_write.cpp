@@ -1,5 +1,7 @@
 #include "services/sync_read_write.h"
 
+namespace holm::services {
+
 void CSyncReadWriteImpl::waitOn(holm::services::CountingSemaphore& semaphore, Waiter waiter) {
     if (waitHook_) {
         waitHook_(waiter);
@@ -73,3 +75,5 @@ void CSyncReadWriteImpl::unlockWrite() {
         admitNextWriter();
     }
 }
+
+}  // namespace holm::services

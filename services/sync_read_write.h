@@ -9,6 +9,8 @@
 #include "hlmplg/sync_read_write.h"
 #include "services/counting_semaphore.h"
 
+namespace holm::services {
+
 // Every step runs under the mutex, which is released before a semaphore wait.
 // Hand-over: a thread that must wait is counted as waiting and blocks on its
 // semaphore; the releasing side marks it active before releasing the
@@ -54,3 +56,9 @@ class CSyncReadWriteImpl : public HlmPlg::ISyncReadWrite {
     const WaitHook waitHook_;
     const HandOverHook handOverHook_;
 };
+
+}  // namespace holm::services
+
+// Kept for code written against the old name, from before the class moved
+// into holm::services; to be removed.
+using holm::services::CSyncReadWriteImpl;
