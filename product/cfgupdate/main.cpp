@@ -17,6 +17,7 @@
 #include "product/cfgupdate/update_commands.h"
 #include "utilities/product_settings.h"
 
+namespace holm::product::cfgupdate {
 namespace {
 
 // The product directory is this program's own directory, as for the host.
@@ -26,9 +27,11 @@ std::u16string programDirectory() {
 }
 
 }  // namespace
+}  // namespace holm::product::cfgupdate
 
 int main(int argc, char** argv) {
-    using namespace holm::cfgupdate;
+    using namespace holm::product::cfgupdate;
+    using namespace holm::product::cfgupdate;
     const auto commandFile = commandFileArgument(argc, argv);
     if (!commandFile) {
         std::fprintf(stderr, "usage: holm-cfgupdate /UPDATEINIBYFILE=<command file>\n");

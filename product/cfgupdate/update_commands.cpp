@@ -5,7 +5,7 @@
 #include "platform/io.h"
 #include "product/cfglib/config_file.h"
 
-namespace holm::cfgupdate {
+namespace holm::product::cfgupdate {
 namespace {
 
 constexpr std::u16string_view kCommandSection = u"UPDINI";
@@ -156,4 +156,4 @@ std::optional<std::string> commandFileArgument(int argc, const char* const* argv
     return found;
 }
 
-}  // namespace holm::cfgupdate
+}  // namespace holm::product::cfgupdate

@@ -23,7 +23,7 @@
 
 #include "product/cfglib/ini_document.h"
 
-namespace holm::cfgupdate {
+namespace holm::product::cfgupdate {
 
 // The updater's exit codes.
 enum ExitCode : int {
@@ -82,4 +82,9 @@ UpdateResult updateConfiguration(const std::string& commandFile, const std::stri
 // "/UPDATEINIBYFILE=<path>" (switch name in any case), or nothing.
 std::optional<std::string> commandFileArgument(int argc, const char* const* argv);
 
-}  // namespace holm::cfgupdate
+}  // namespace holm::product::cfgupdate
+
+namespace holm {
+// Kept for code written against the old name; to be removed.
+namespace cfgupdate = ::holm::product::cfgupdate;
+}  // namespace holm

@@ -22,6 +22,7 @@
 #include "platform/io.h"
 #include "platform/named_event.h"
 
+namespace holm::product {
 namespace {
 
 int usage() {
@@ -67,8 +68,10 @@ int wait(const std::string& directory, const std::string& fileName, unsigned lon
 }
 
 }  // namespace
+}  // namespace holm::product
 
 int main(int argc, char** argv) {
+    using namespace holm::product;
     if (argc < 3 || argc > 4) {
         return usage();
     }

@@ -28,6 +28,7 @@
 #include "utilities/resource_table.h"
 #include "utilities/resource_text_file.h"
 
+namespace holm::product {
 namespace {
 
 using namespace Tandro::Utilities;
@@ -118,8 +119,10 @@ int showMaster(const std::u16string& productDirectory, const std::string& name) 
 }
 
 }  // namespace
+}  // namespace holm::product
 
 int main(int argc, char** argv) {
+    using namespace holm::product;
     const Options options = parseOptions(argc, argv);
     // An explicit --product-dir wins over HOLM_PRODUCT_DIR, which wins over
     // the program's own directory.

@@ -12,7 +12,7 @@
 #include "product/host/control_protocol.h"
 #include "product/host/host_handler.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 namespace {
 
@@ -228,4 +228,4 @@ std::string ControlServer::test(const std::vector<std::string>& request, uint32_
     return answerLine({"ok"}) + results.lines + answerLine({"tested", std::to_string(tested)});
 }
 
-}  // namespace holm::host
+}  // namespace holm::product::host

@@ -7,7 +7,7 @@
 #include "common/utf16.h"
 #include "platform/journal.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 namespace {
 
@@ -159,4 +159,4 @@ std::optional<uint32_t> HostHandler::stoppedCode() const {
     return codeOf(stoppedCode_.load());
 }
 
-}  // namespace holm::host
+}  // namespace holm::product::host

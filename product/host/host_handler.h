@@ -11,7 +11,7 @@
 #include "hlmplg/core.h"
 #include "platform/signals.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 // Log levels the core uses, by name: 0 "ERROR", 1 "INFO", anything higher
 // "DEBUG".
@@ -80,4 +80,4 @@ class HostHandler final : public HlmPlg::IHlmCoreHandler {
     std::atomic<uint64_t> stoppedCode_{0};
 };
 
-}  // namespace holm::host
+}  // namespace holm::product::host

@@ -7,7 +7,7 @@
 #include "platform/local_socket.h"
 #include "product/host/host_handler.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 namespace {
 
@@ -114,4 +114,4 @@ void JournalEvents::pluginEvent(const common::hostctl::PluginEventInfo& event) {
     writeLogLine(text->priority == Priority::Error ? 0 : 1, "avholm", message);
 }
 
-}  // namespace holm::host
+}  // namespace holm::product::host

@@ -20,7 +20,7 @@
 #include "common/host_control.h"
 #include "hlmplg/core.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 using JournalFields = std::vector<std::pair<std::string, std::string>>;
 
@@ -42,4 +42,4 @@ class JournalEvents final : public common::hostctl::IHostEvents {
     void pluginEvent(const common::hostctl::PluginEventInfo& event) override;
 };
 
-}  // namespace holm::host
+}  // namespace holm::product::host

@@ -32,6 +32,7 @@
 #include "security/verified_file.h"
 #include "utilities/product_settings.h"
 
+namespace holm::product::host {
 namespace {
 
 using namespace holm;
@@ -537,16 +538,17 @@ int runHost(const host::HostOptions& options) {
 }
 
 }  // namespace
+}  // namespace holm::product::host
 
 int main(int argc, char** argv) {
+    using namespace holm::product::host;
     // First of all, so that a HUP, TERM or INT from here on waits for the
     // main loop instead of ending the process with the default action. The
     // host reads them from before the core is loaded until it exits: the
     // start is supervised (StartSupervisor), the stop watched (StopWatchdog).
     platform::blockHostSignals();
     sendTestSignalAtStart();
-    const host::ParseResult parsed =
-        host::parseArguments(std::vector<std::string>(argv, argv + argc));
+    const ParseResult parsed = parseArguments(std::vector<std::string>(argv, argv + argc));
     if (!parsed.error.empty()) {
         fail(parsed.error + " (see avholm --help)");
         return kUsage;

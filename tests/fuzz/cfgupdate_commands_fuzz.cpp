@@ -10,7 +10,7 @@
 #include "product/cfgupdate/update_commands.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace holm::cfgupdate;
+    using namespace holm::product::cfgupdate;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const auto commands = readCommandTexts(bytes);
     for (const auto& command : commands) {

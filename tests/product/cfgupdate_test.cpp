@@ -23,7 +23,7 @@
 #include "support/io_faults.h"
 #include "support/test_support.h"
 
-namespace holm::cfgupdate {
+namespace holm::product::cfgupdate {
 namespace {
 
 namespace fs = std::filesystem;
@@ -324,4 +324,4 @@ TEST_F(CfgUpdateFileTest, AThousandKillsAtRandomPointsNeverLeaveAMix) {
 }
 
 }  // namespace
-}  // namespace holm::cfgupdate
+}  // namespace holm::product::cfgupdate

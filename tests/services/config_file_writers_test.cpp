@@ -66,7 +66,8 @@ class ConfigFileWritersTest : public ::testing::Test {
     }
     int update(const std::string& command) {
         std::ofstream(commands_, std::ios::trunc) << "[UPDINI]\nCmd0=" << command << "\n";
-        return holm::cfgupdate::updateConfiguration(commands_.string(), config_.string()).exitCode;
+        return holm::product::cfgupdate::updateConfiguration(commands_.string(), config_.string())
+            .exitCode;
     }
     std::u16string stored(std::u16string_view path) const {
         const auto document =
@@ -89,7 +90,7 @@ TEST_F(ConfigFileWritersTest, BothWritersKeepOwnerAndMode) {
     CfgLibModule library(config_);
     ASSERT_TRUE(library.ready());
     ASSERT_EQ(library.write(u"HOLM\\Level", u"2"), 0);
-    ASSERT_EQ(update("HOLM:Other=3"), holm::cfgupdate::kExitApplied);
+    ASSERT_EQ(update("HOLM:Other=3"), holm::product::cfgupdate::kExitApplied);
     struct stat info {};
     ASSERT_EQ(::stat(config_.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, holm::test::kAnotherUser);
@@ -99,7 +100,7 @@ TEST_F(ConfigFileWritersTest, BothWritersKeepOwnerAndMode) {
 TEST_F(ConfigFileWritersTest, NeitherWriterUndoesTheOthersChange) {
     CfgLibModule library(config_);
     ASSERT_TRUE(library.ready());
-    ASSERT_EQ(update("HOLM:FromUpdater=1"), holm::cfgupdate::kExitApplied);
+    ASSERT_EQ(update("HOLM:FromUpdater=1"), holm::product::cfgupdate::kExitApplied);
     ASSERT_EQ(library.write(u"HOLM\\FromLibrary", u"1"), 0);
     EXPECT_EQ(stored(u"HOLM\\FromUpdater"), u"1");
     EXPECT_EQ(stored(u"HOLM\\FromLibrary"), u"1");
@@ -113,7 +114,7 @@ TEST_F(ConfigFileWritersTest, AHeldLockMakesBothWritersGiveUpWithoutChange) {
         auto held = holm::product::cfglib::ConfigurationLock::acquire(config_.string());
         ASSERT_TRUE(held.ok());
         EXPECT_EQ(library.write(u"HOLM\\Level", u"2"), kLockHeld);
-        EXPECT_EQ(update("HOLM:Level=3"), holm::cfgupdate::kExitConfigWriteError);
+        EXPECT_EQ(update("HOLM:Level=3"), holm::product::cfgupdate::kExitConfigWriteError);
     }
     EXPECT_EQ(holm::test::bytesOf(config_), before);
     EXPECT_EQ(library.write(u"HOLM\\Level", u"2"), 0);

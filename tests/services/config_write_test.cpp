@@ -74,7 +74,7 @@ class ConfigWriteTest : public ::testing::Test {
         const fs::path file = commandFileIn(commandLine);
         const std::string bytes = holm::test::bytesOf(file);
         fileStarts_.push_back(bytes.substr(0, 2));
-        commandsSeen_.push_back(holm::cfgupdate::readCommandTexts(bytes));
+        commandsSeen_.push_back(holm::product::cfgupdate::readCommandTexts(bytes));
         return outcome_;
     }
     std::vector<fs::path> leftInTemp() {
