@@ -85,7 +85,7 @@ bool CAsyncImplObjectDirectory::attach(CHlmPlgAsyncElem& added) {
 }
 
 bool CAsyncImplObjectDirectory::attachLocked(Element& element) {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     if (!notifier_) {
         auto notifier = std::make_unique<platform::ChangeNotifier>();
         if (!notifier->valid()) {
@@ -130,7 +130,7 @@ bool CAsyncImplObjectDirectory::attachLocked(Element& element) {
 
 void CAsyncImplObjectDirectory::detach(CHlmPlgAsyncElem& removed) {
     auto& element = static_cast<Element&>(removed);
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     const bool subtree = element.subtree && !element.isFile();
     auto found = keys_.find(keyNameOf(keyDirectoryOf(element), subtree));
     if (found == keys_.end()) {
@@ -212,11 +212,11 @@ void CAsyncImplObjectDirectory::limitReached(Key& key) {
 void CAsyncImplObjectDirectory::flushLog() {
     std::vector<std::string> lines;
     {
-        MutexLock lock(watchLock_);
+        common::MutexLock lock(watchLock_);
         lines.swap(pendingLog_);
     }
     for (const std::string& line : lines) {
-        gate().logLine(text::utf8ToUtf16(line));
+        gate().logLine(common::utf8ToUtf16(line));
     }
 }
 
@@ -402,7 +402,7 @@ class CAsyncImplObjectDirectory::Run final : public WaitLoopRun {
                                        HlmPlg::IStopEvent& stop) override {
         (void)woken;
         (void)stop;
-        MutexLock lock(worker_.watchLock_);
+        common::MutexLock lock(worker_.watchLock_);
         if (notifier_ == nullptr && worker_.notifier_ &&
             waits.add(worker_.notifier_->descriptor(), kNotifierKey).ok()) {
             notifier_ = worker_.notifier_.get();
@@ -422,7 +422,7 @@ class CAsyncImplObjectDirectory::Run final : public WaitLoopRun {
         Selection files;
         Selection directories;
         {
-            MutexLock lock(worker_.watchLock_);
+            common::MutexLock lock(worker_.watchLock_);
             seen_.clear();
             for (const platform::ChangeEvent& event : events_) {
                 worker_.handle(event, seen_, files, directories);
@@ -451,17 +451,17 @@ uint32_t CAsyncImplObjectDirectory::run(HlmPlg::IStopEvent* stop) {
 }
 
 size_t CAsyncImplObjectDirectory::keyCount() {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     return keys_.size();
 }
 
 size_t CAsyncImplObjectDirectory::kernelWatchCount() {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     return kernel_.size();
 }
 
 size_t CAsyncImplObjectDirectory::incompleteKeyCount() {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     return incomplete_.size();
 }
 

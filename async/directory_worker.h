@@ -101,7 +101,7 @@ class CAsyncImplObjectDirectory final : public CAsyncImplObject {
         REQUIRES(watchLock_);
     void select(Element* element, std::unordered_set<Element*>& seen, Selection& selected);
 
-    Mutex watchLock_;
+    common::Mutex watchLock_;
     std::unique_ptr<platform::ChangeNotifier> notifier_ GUARDED_BY(watchLock_);
     std::map<std::string, Key> keys_ GUARDED_BY(watchLock_);  // by "<directory>;<0|1>"
     std::unordered_map<int, KernelWatch> kernel_ GUARDED_BY(watchLock_);

@@ -18,7 +18,7 @@ std::string normalisedPath(const char16_t* path) {
     if (path == nullptr) {
         return {};
     }
-    const auto text = text::utf16ToUtf8Strict(path);
+    const auto text = common::utf16ToUtf8Strict(path);
     if (!text) {
         return {};
     }

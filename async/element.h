@@ -137,7 +137,7 @@ class CHlmPlgAsyncElemRegistry final : public CHlmPlgAsyncElem {
     const bool subtree;  // key watches only
     // The value as last read (type 0 and no data when it could not be
     // read). Written at registration and then by the registry worker only.
-    platform::registry::Value stored;
+    registry::Value stored;
 };
 
 }  // namespace holm::async

@@ -56,15 +56,15 @@ class ElementLifetimes {
 
   private:
     void destroyLocked(CHlmPlgAsyncElem* element) REQUIRES(mutex_);
-    void retireLocked(MutexLock& lock, const std::vector<CHlmPlgAsyncElem*>& elements, bool wait)
-        REQUIRES(mutex_);
+    void retireLocked(common::MutexLock& lock, const std::vector<CHlmPlgAsyncElem*>& elements,
+                      bool wait) REQUIRES(mutex_);
     // Whether an element of `pending` (address and serial) is still alive.
     bool anyAlive(const std::vector<std::pair<const void*, uint64_t>>& pending) const
         REQUIRES(mutex_);
 
     // Also guards each element's inUse, doomed and serial.
-    Mutex mutex_;
-    ConditionVariable changed_;
+    common::Mutex mutex_;
+    common::ConditionVariable changed_;
     std::unordered_map<const void*, std::unique_ptr<CHlmPlgAsyncElem>> live_ GUARDED_BY(mutex_);
     uint64_t nextSerial_ GUARDED_BY(mutex_) = 1;
     int64_t inFlight_ GUARDED_BY(mutex_) = 0;

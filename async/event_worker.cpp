@@ -25,7 +25,7 @@ CAsyncImplObjectEvent::~CAsyncImplObjectEvent() {
 
 bool CAsyncImplObjectEvent::attach(CHlmPlgAsyncElem& element) {
     const std::string& fileName = fileNameOf(element);
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     auto found = watches_.find(fileName);
     if (found != watches_.end()) {
         ++found->second.users;
@@ -46,7 +46,7 @@ bool CAsyncImplObjectEvent::attach(CHlmPlgAsyncElem& element) {
 }
 
 void CAsyncImplObjectEvent::detach(CHlmPlgAsyncElem& element) {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     auto found = watches_.find(fileNameOf(element));
     if (found != watches_.end() && --found->second.users == 0) {
         namesById_.erase(found->second.id);
@@ -63,7 +63,7 @@ class CAsyncImplObjectEvent::Run final : public WaitLoopRun {
     bool begin(platform::WaitSet& waits) override {
         (void)waits;
         // A new run has a new set: every open watch joins it.
-        MutexLock lock(worker_.watchLock_);
+        common::MutexLock lock(worker_.watchLock_);
         worker_.unsynced_.clear();
         for (const auto& [id, name] : worker_.namesById_) {
             worker_.unsynced_.push_back(id);
@@ -74,7 +74,7 @@ class CAsyncImplObjectEvent::Run final : public WaitLoopRun {
     std::optional<Deadline> beforeWait(platform::WaitSet& waits, bool woken,
                                        HlmPlg::IStopEvent& stop) override {
         if (woken) {
-            MutexLock lock(worker_.watchLock_);
+            common::MutexLock lock(worker_.watchLock_);
             if (stop.isSet()) {
                 return std::nullopt;  // the watches opened meanwhile are the next run's
             }
@@ -87,7 +87,7 @@ class CAsyncImplObjectEvent::Run final : public WaitLoopRun {
         (void)woken;
         fired_.clear();
         {
-            MutexLock lock(worker_.watchLock_);
+            common::MutexLock lock(worker_.watchLock_);
             for (const uint64_t key : ready) {
                 auto named = worker_.namesById_.find(key);
                 if (named != worker_.namesById_.end()) {

@@ -148,7 +148,7 @@ class CAsyncImplObject : public HlmPlg::IThreadHandler {
     template <class Picker>
     std::vector<CHlmPlgAsyncElem*> pickForDelivery(Picker pick) EXCLUDES(listLock_) {
         std::vector<CHlmPlgAsyncElem*> picked;
-        MutexLock lock(listLock_);
+        common::MutexLock lock(listLock_);
         for (auto it = list_.begin(); it != list_.end();) {
             const Pick choice = pick(**it);
             if (choice != Pick::Skip) {
@@ -173,15 +173,15 @@ class CAsyncImplObject : public HlmPlg::IThreadHandler {
 
     PluginCallGate& gate_;
     ElementLifetimes& lifetimes_;
-    Mutex startLock_ ACQUIRED_BEFORE(listLock_);
+    common::Mutex startLock_ ACQUIRED_BEFORE(listLock_);
     bool started_ GUARDED_BY(startLock_) = false;
     std::unique_ptr<CThreadImpl> thread_ GUARDED_BY(startLock_);
-    Mutex listLock_;
+    common::Mutex listLock_;
     std::list<CHlmPlgAsyncElem*> list_ GUARDED_BY(listLock_);
     // Wakes the newest run's loop (wake()).
     void wake() EXCLUDES(waitingLock_);
 
-    Mutex waitingLock_;
+    common::Mutex waitingLock_;
     // The wait set of the newest run, while it waits. Every run has its own
     // (with its own wake source), so an ending run never consumes a wake its
     // successor must see.

@@ -12,7 +12,7 @@
 
 namespace {
 
-namespace reg = holm::platform::registry;
+namespace reg = holm::registry;
 
 // A store in a fresh temporary directory, removed afterwards.
 struct Fixture {

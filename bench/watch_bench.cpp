@@ -142,7 +142,7 @@ void BM_FileWriteToOnAsyncEvent(benchmark::State& state) {
     holm::async::CAsyncImpl crowd(dispatcher, gate);  // no handler: never called
     for (size_t i = 0; i < others; ++i) {
         const std::u16string path =
-            holm::text::utf8ToUtf16((scratch.path() / std::to_string(i)).string());
+            holm::common::utf8ToUtf16((scratch.path() / std::to_string(i)).string());
         if (crowd.watchDirectory(path.c_str(), 0, 0, i) == nullptr) {
             state.SkipWithError("cannot watch the directories (inotify limits?)");
             return;
@@ -152,7 +152,7 @@ void BM_FileWriteToOnAsyncEvent(benchmark::State& state) {
         others == 0 ? 0.0
                     : static_cast<double>(residentKiB() - residentBefore) * 1024.0 /
                           static_cast<double>(others);
-    const std::u16string path = holm::text::utf8ToUtf16(file.string());
+    const std::u16string path = holm::common::utf8ToUtf16(file.string());
     if (async.watchFile(path.c_str(), 0, 1) == nullptr) {
         state.SkipWithError("cannot watch the file");
         return;

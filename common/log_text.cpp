@@ -4,7 +4,7 @@
 
 #include "common/utf16.h"
 
-namespace holm::text {
+namespace holm::common {
 
 namespace {
 
@@ -155,4 +155,4 @@ void makeReportLineText(std::u16string& out, size_t from) {
     appendReportLineText(out, raw);
 }
 
-}  // namespace holm::text
+}  // namespace holm::common

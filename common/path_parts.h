@@ -5,8 +5,9 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include "common/former_names.h"
 
-namespace holm::text {
+namespace holm::common {
 
 namespace detail {
 
@@ -65,4 +66,4 @@ constexpr std::basic_string_view<CharOf<Text>> directoryWithSlashOf(const Text& 
     return detail::directoryWithSlashOf(std::basic_string_view<CharOf<Text>>(path));
 }
 
-}  // namespace holm::text
+}  // namespace holm::common

@@ -12,21 +12,19 @@
 #include "platform/file_system.h"
 #include "platform/io.h"
 
+namespace holm::containers {
+
 namespace {
 
 namespace io = holm::platform::io;
 namespace WinError = holm::platform::WinError;
-using holm::containers::appendEncodedLine;
-using holm::containers::kUtf16LeMark;
-using holm::containers::TextEncoding;
-using holm::containers::TextLineDecoder;
 
 constexpr std::string_view kMark(kUtf16LeMark, sizeof kUtf16LeMark);
 
 // The UTF-8 path of a text file's name; empty for null or empty names, which
 // no file has.
 std::string pathOf(const char16_t* name) {
-    return name != nullptr ? holm::text::utf16ToUtf8(name) : std::string();
+    return name != nullptr ? holm::common::utf16ToUtf8(name) : std::string();
 }
 
 // Runs `operation`, turning what it raises into a recorded failure: nothing
@@ -322,3 +320,5 @@ bool CTxtFileImpl::fail(uint32_t error) {
     lastError_ = error;
     return false;
 }
+
+}  // namespace holm::containers

@@ -30,6 +30,8 @@
 #include "hlmplg/txt_file.h"
 #include "platform/unique_handle.h"
 
+namespace holm::containers {
+
 class CTxtFileImpl : public HlmPlg::ITxtFile {
   public:
     // How many bytes readLines reads at a time (the lines never depend on it).
@@ -82,3 +84,9 @@ class CTxtFileImpl : public HlmPlg::ITxtFile {
     bool writable_ = false;
     uint32_t lastError_ = 0;
 };
+
+}  // namespace holm::containers
+
+// Kept for code written against the old names, from before these classes
+// moved into holm::containers; to be removed.
+using holm::containers::CTxtFileImpl;

@@ -13,15 +13,13 @@
 
 namespace holm::core {
 
-namespace registry = platform::registry;
-
 namespace {
 
 // "DisableSEH" as last read, and the watch whose firing makes it stale.
 class DisableSehCache {
   public:
     bool get() EXCLUDES(lock_) {
-        MutexLock guard(lock_);
+        common::MutexLock guard(lock_);
         const std::filesystem::path directory = registry::Store::defaultDirectory();
         if (!fresh(directory)) {
             refresh(directory);
@@ -68,7 +66,7 @@ class DisableSehCache {
         }
     }
 
-    Mutex lock_;
+    common::Mutex lock_;
     bool known_ GUARDED_BY(lock_) = false;
     bool value_ GUARDED_BY(lock_) = false;
     std::filesystem::path directory_ GUARDED_BY(lock_);

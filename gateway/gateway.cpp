@@ -220,7 +220,7 @@ std::u16string HP2ObjResString2::formatMasterText(const char16_t* name, ...) {
     const std::u16string format = strings_->getMasterText(name);
     va_list arguments;
     va_start(arguments, name);
-    std::u16string text = text::vformatPrintfOrEmpty(format, arguments);
+    std::u16string text = common::vformatPrintfOrEmpty(format, arguments);
     va_end(arguments);
     return text;
 }
@@ -229,7 +229,7 @@ std::u16string HP2ObjResString2::formatString(uint32_t id, ...) {
     const std::u16string format = strings_->loadString(id);
     va_list arguments;
     va_start(arguments, id);
-    std::u16string text = text::vformatOrEmpty(format, arguments);
+    std::u16string text = common::vformatOrEmpty(format, arguments);
     va_end(arguments);
     return text;
 }

@@ -100,7 +100,7 @@ class PluginManager2 final : public HlmPlg::IPluginObject2,
 
     // Waits while `context` is busy, `hold` held on entry and exit; false
     // when the limit passed first.
-    bool waitIdle(MutexLock& hold, const Context& context) REQUIRES(lock_);
+    bool waitIdle(common::MutexLock& hold, const Context& context) REQUIRES(lock_);
     std::vector<ContextRef> snapshot(bool reverse) EXCLUDES(lock_);
     bool listed(const Context& context) const REQUIRES(lock_);
     // The passes below call plugin code, the reports call the core's
@@ -115,7 +115,7 @@ class PluginManager2 final : public HlmPlg::IPluginObject2,
     core::PluginStatusBoard* statusBoard() EXCLUDES(lock_);
     void noteLoad(const std::u16string& name, const std::u16string& file, uint32_t code)
         EXCLUDES(lock_);
-    void noteState(const std::string& typeName, hostctl::PluginState state) EXCLUDES(lock_);
+    void noteState(const std::string& typeName, common::hostctl::PluginState state) EXCLUDES(lock_);
     void reportEvent(bool success, uint32_t messageId, std::u16string text,
                      const std::string& insertion, uint32_t code) EXCLUDES(lock_);
     void log(const std::u16string& text) EXCLUDES(lock_);
@@ -123,8 +123,8 @@ class PluginManager2 final : public HlmPlg::IPluginObject2,
 
     std::atomic<uint32_t> references_{1};
     // Also guards each context's state and abandoned mark.
-    Mutex lock_;
-    ConditionVariable idle_;
+    common::Mutex lock_;
+    common::ConditionVariable idle_;
     std::list<ContextRef> contexts_ GUARDED_BY(lock_);
     std::atomic<bool> availableAfterInit_{false};
     std::chrono::milliseconds busyWaitLimit_ GUARDED_BY(lock_){std::chrono::seconds(30)};

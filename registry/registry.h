@@ -27,27 +27,29 @@
 
 #include "platform/unique_handle.h"
 
-namespace holm::platform::registry {
+namespace holm::registry {
 
 // Windows error numbers returned by the store: its operations report them as
 // the Windows registry calls do (the configuration library and plugins hand
 // them on unchanged), so they return the number itself rather than a
 // Result; every such function is [[nodiscard]] all the same.
-inline constexpr uint32_t kErrorSuccess = WinError::kSuccess;
-inline constexpr uint32_t kErrorFileNotFound = WinError::kFileNotFound;
-inline constexpr uint32_t kErrorAccessDenied = WinError::kAccessDenied;
-inline constexpr uint32_t kErrorInvalidHandle = WinError::kInvalidHandle;
-inline constexpr uint32_t kErrorNotEnoughMemory = WinError::kNotEnoughMemory;
-inline constexpr uint32_t kErrorInvalidData = WinError::kInvalidData;
-inline constexpr uint32_t kErrorDiskFull = WinError::kDiskFull;
-inline constexpr uint32_t kErrorInvalidParameter = WinError::kInvalidParameter;
-inline constexpr uint32_t kErrorMoreData = WinError::kMoreData;
-inline constexpr uint32_t kErrorNoMoreItems = WinError::kNoMoreItems;
-inline constexpr uint32_t kErrorBadDb = WinError::kBadDb;    // a value or metadata file is corrupt
-inline constexpr uint32_t kErrorBadKey = WinError::kBadKey;  // a key directory is not a sound key
-inline constexpr uint32_t kErrorCantRead = WinError::kCantRead;
-inline constexpr uint32_t kErrorCantWrite = WinError::kCantWrite;
-inline constexpr uint32_t kErrorKeyDeleted = WinError::kKeyDeleted;
+inline constexpr uint32_t kErrorSuccess = platform::WinError::kSuccess;
+inline constexpr uint32_t kErrorFileNotFound = platform::WinError::kFileNotFound;
+inline constexpr uint32_t kErrorAccessDenied = platform::WinError::kAccessDenied;
+inline constexpr uint32_t kErrorInvalidHandle = platform::WinError::kInvalidHandle;
+inline constexpr uint32_t kErrorNotEnoughMemory = platform::WinError::kNotEnoughMemory;
+inline constexpr uint32_t kErrorInvalidData = platform::WinError::kInvalidData;
+inline constexpr uint32_t kErrorDiskFull = platform::WinError::kDiskFull;
+inline constexpr uint32_t kErrorInvalidParameter = platform::WinError::kInvalidParameter;
+inline constexpr uint32_t kErrorMoreData = platform::WinError::kMoreData;
+inline constexpr uint32_t kErrorNoMoreItems = platform::WinError::kNoMoreItems;
+inline constexpr uint32_t kErrorBadDb =
+    platform::WinError::kBadDb;  // a value or metadata file is corrupt
+inline constexpr uint32_t kErrorBadKey =
+    platform::WinError::kBadKey;  // a key directory is not a sound key
+inline constexpr uint32_t kErrorCantRead = platform::WinError::kCantRead;
+inline constexpr uint32_t kErrorCantWrite = platform::WinError::kCantWrite;
+inline constexpr uint32_t kErrorKeyDeleted = platform::WinError::kKeyDeleted;
 
 // Predefined roots, as the 32-bit constants of the Windows API.
 enum class Root : uint32_t {
@@ -175,7 +177,7 @@ class Key {
 
   private:
     Store store_;
-    UniqueFd directory_;
+    platform::UniqueFd directory_;
     uint32_t access_ = 0;
 };
 
@@ -185,4 +187,9 @@ class Key {
 // Deletes a key with everything below it.
 [[nodiscard]] uint32_t deleteKeyTree(const Store& store, Root root, std::u16string_view path);
 
-}  // namespace holm::platform::registry
+}  // namespace holm::registry
+
+namespace holm::platform {
+// Kept for code written against the old name; to be removed.
+namespace registry = ::holm::registry;
+}  // namespace holm::platform

@@ -20,7 +20,7 @@
 
 #include "registry/registry.h"
 
-namespace holm::platform::registry::format {
+namespace holm::registry::format {
 
 inline constexpr size_t kValueHeaderSize = 20;
 inline constexpr size_t kKeyHeaderSize = 12;
@@ -70,4 +70,4 @@ std::optional<std::u16string> decodeKeyMetadata(std::span<const uint8_t> bytes);
 // QWORD, even for the string types) and the size limit.
 bool isValidValue(const Value& value);
 
-}  // namespace holm::platform::registry::format
+}  // namespace holm::registry::format

@@ -6,7 +6,7 @@
 #include "registry/registry.h"
 #include "registry/registry_format.h"
 
-namespace holm::platform::registry {
+namespace holm::registry {
 namespace {
 
 void appendUtf16(std::vector<uint8_t>& out, std::u16string_view text) {
@@ -159,4 +159,4 @@ std::u16string sidOfUser(uint32_t uid) {
     return std::u16string(text.begin(), text.end());
 }
 
-}  // namespace holm::platform::registry
+}  // namespace holm::registry

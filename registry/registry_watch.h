@@ -20,7 +20,7 @@
 #include "platform/unique_handle.h"
 #include "registry/registry.h"
 
-namespace holm::platform::registry {
+namespace holm::registry {
 
 // What a watch reports (the Windows REG_NOTIFY_CHANGE_* bits).
 inline constexpr uint32_t kNotifyName = 0x1;        // subkeys added or deleted
@@ -70,7 +70,7 @@ class KeyWatchSet {
         bool pending = false;
     };
     struct Directory {
-        UniqueFd fd;  // the watched key directory
+        platform::UniqueFd fd;  // the watched key directory
         std::vector<uint64_t> owners;
     };
 
@@ -79,7 +79,7 @@ class KeyWatchSet {
     void directoryGone(int descriptor);
     static bool relevant(const Watch& watch, uint32_t mask, std::string_view name, bool top);
 
-    UniqueFd inotify_;
+    platform::UniqueFd inotify_;
     std::map<uint64_t, Watch> watches_;
     std::map<int, Directory> directories_;  // by kernel watch descriptor
     uint64_t nextId_ = 1;
@@ -110,4 +110,4 @@ class KeyWatch {
     uint64_t id_ = 0;
 };
 
-}  // namespace holm::platform::registry
+}  // namespace holm::registry

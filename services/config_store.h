@@ -174,7 +174,7 @@ class CConfigStore {
     std::u16string tempFolderPattern_;
     CfgLibSource librarySource_;
 
-    Mutex tempLock_;
+    common::Mutex tempLock_;
     std::u16string tempDirectory_ GUARDED_BY(tempLock_);
     std::u16string tempRoot_ GUARDED_BY(tempLock_);
     std::optional<platform::FileLock> instanceLock_ GUARDED_BY(tempLock_);

@@ -31,15 +31,15 @@ LayoutBuffers& layoutBuffers() {
 void appendFormatted(std::u16string& out, const char16_t* format, va_list arguments) {
     const size_t start = out.size();
     try {
-        text::vappendPrintf(out, format, arguments);
+        common::vappendPrintf(out, format, arguments);
     } catch (const std::exception&) {
         out.resize(start);
-        out.append(text::viewOf(format));
+        out.append(common::viewOf(format));
     }
 }
 
 bool containsPercent(const char16_t* text) {
-    return text::viewOf(text).find(u'%') != std::u16string_view::npos;
+    return common::viewOf(text).find(u'%') != std::u16string_view::npos;
 }
 
 bool sameSecond(const platform::LocalTime& a, const platform::LocalTime& b) {
@@ -51,9 +51,9 @@ bool sameSecond(const platform::LocalTime& a, const platform::LocalTime& b) {
 void appendStamp(std::u16string& out, const platform::LocalTime& time, LayoutBuffers& buffers) {
     if (buffers.stamp.empty() || !sameSecond(buffers.stampTime, time)) {
         buffers.stamp.clear();
-        text::appendUtf8ToUtf16(buffers.stamp, platform::shortDate(time));
+        common::appendUtf8ToUtf16(buffers.stamp, platform::shortDate(time));
         buffers.stamp += u',';
-        text::appendUtf8ToUtf16(buffers.stamp, platform::time24(time));
+        common::appendUtf8ToUtf16(buffers.stamp, platform::time24(time));
         buffers.stamp += u' ';
         buffers.stampTime = time;
     }
@@ -86,7 +86,7 @@ void appendLine(std::u16string& out, uint32_t style, uint32_t category, std::u16
                 const platform::LocalTime& time, const LogCategories& categories,
                 LayoutBuffers& buffers) {
     appendLineStart(out, style, category, time, categories, buffers);
-    text::appendReportLineText(out, text);
+    common::appendReportLineText(out, text);
 }
 
 }  // namespace
@@ -99,7 +99,7 @@ LogCategories::LogCategories(std::u16string_view names) {
     while (true) {
         const size_t end = names.find(u';', start);
         const std::u16string_view name = names.substr(start, end - start);
-        prefixes_.push_back(u"[" + text::logInsert(name, 64) + u"] ");
+        prefixes_.push_back(u"[" + common::logInsert(name, 64) + u"] ");
         if (end == std::u16string_view::npos) {
             break;
         }
@@ -145,7 +145,7 @@ void CHlmPlgLogEventImpl::addLineV(int32_t level, uint32_t style, uint32_t categ
         if (containsPercent(format)) {
             appendFormatted(text, format, arguments);
         } else {
-            text.assign(text::viewOf(format));
+            text.assign(common::viewOf(format));
         }
         entry_.lines.push_back({level, style, category, std::move(text)});
     } catch (const std::bad_alloc&) {
@@ -159,7 +159,7 @@ void CHlmPlgLogEventImpl::addLineText(int32_t level, uint32_t style, uint32_t ca
         return;
     }
     try {
-        entry_.lines.push_back({level, style, category, std::u16string(text::viewOf(text))});
+        entry_.lines.push_back({level, style, category, std::u16string(common::viewOf(text))});
     } catch (const std::bad_alloc&) {
     }
 }
@@ -192,16 +192,16 @@ CHlmPlgLogImpl::~CHlmPlgLogImpl() {
 
 bool CHlmPlgLogImpl::open(const char16_t* fileName, int32_t level, int32_t maxSize, bool backup) {
     lastError_ = 0;
-    if (text::viewOf(fileName).empty()) {
+    if (common::viewOf(fileName).empty()) {
         lastError_ = platform::WinError::kInvalidParameter;
         return false;
     }
     try {
-        auto file = LogFile::forPath(text::utf16ToUtf8(fileName));
+        auto file = LogFile::forPath(common::utf16ToUtf8(fileName));
         file->setLimits(maxSize, backup);
         const platform::Status opened = file->open();
         {
-            MutexLock hold(settingsLock_);
+            common::MutexLock hold(settingsLock_);
             file_ = std::move(file);
             level_ = level;
         }
@@ -258,7 +258,7 @@ void CHlmPlgLogImpl::logV(int32_t level, uint32_t style, uint32_t category, cons
                         buffers);
         const size_t textStart = buffers.block.size();
         appendFormatted(buffers.block, format, arguments);
-        text::makeReportLineText(buffers.block, textStart);
+        common::makeReportLineText(buffers.block, textStart);
         buffers.block += u"\r\n";
         writeBlock(settings.file, buffers.block);
     } catch (const std::bad_alloc&) {
@@ -275,7 +275,7 @@ void CHlmPlgLogImpl::logText(int32_t level, uint32_t style, uint32_t category,
     try {
         LayoutBuffers& buffers = layoutBuffers();
         buffers.block.clear();
-        appendLine(buffers.block, style, category, text::viewOf(text), platform::localTimeNow(),
+        appendLine(buffers.block, style, category, common::viewOf(text), platform::localTimeNow(),
                    *categories_, buffers);
         buffers.block += u"\r\n";
         writeBlock(settings.file, buffers.block);
@@ -289,12 +289,12 @@ bool CHlmPlgLogImpl::isLevelEnabled(int32_t level) {
 }
 
 int32_t CHlmPlgLogImpl::reportingLevel() const {
-    MutexLock hold(settingsLock_);
+    common::MutexLock hold(settingsLock_);
     return level_;
 }
 
 CHlmPlgLogImpl::Settings CHlmPlgLogImpl::currentSettings() const {
-    MutexLock hold(settingsLock_);
+    common::MutexLock hold(settingsLock_);
     return {level_, file_};
 }
 
@@ -345,7 +345,7 @@ void CHlmPlgLogImpl::rollOver(LogFile& file) {
 
 void CHlmPlgLogImpl::scheduleRollover(std::shared_ptr<LogFile> file) {
     if (async_) {
-        MutexLock hold(requestsLock_);
+        common::MutexLock hold(requestsLock_);
         auto& request = requests_.emplace_back(RolloverRequest{file, nullptr});
         request.event = async_->fireNow(reinterpret_cast<uintptr_t>(&request));
         if (request.event != nullptr) {
@@ -359,7 +359,7 @@ void CHlmPlgLogImpl::scheduleRollover(std::shared_ptr<LogFile> file) {
 void CHlmPlgLogImpl::runScheduledRollover(uintptr_t user) {
     std::shared_ptr<LogFile> file;
     {
-        MutexLock hold(requestsLock_);
+        common::MutexLock hold(requestsLock_);
         for (auto it = requests_.begin(); it != requests_.end(); ++it) {
             if (reinterpret_cast<uintptr_t>(&*it) == user) {
                 file = std::move(it->file);

@@ -145,13 +145,13 @@ class CHlmPlgLogImpl : public HlmPlg::ILog {
     void recordFailure(const platform::Status& status);
 
     const std::shared_ptr<const LogCategories> categories_;
-    mutable Mutex settingsLock_;
+    mutable common::Mutex settingsLock_;
     std::shared_ptr<LogFile> file_ GUARDED_BY(settingsLock_);
     int32_t level_ GUARDED_BY(settingsLock_) = 0;
     std::atomic<uint32_t> lastError_{0};
 
     RolloverHandler handler_{*this};
-    Mutex requestsLock_;
+    common::Mutex requestsLock_;
     // Nodes stay put: their address is the user value.
     std::list<RolloverRequest> requests_ GUARDED_BY(requestsLock_);
     AsyncHolder async_;

@@ -45,7 +45,7 @@ CResStringImplEx::~CResStringImplEx() {
 }
 
 bool CResStringImplEx::reopen(std::shared_ptr<const NumberedStrings> strings) {
-    MutexLock hold(reopenLock_);
+    common::MutexLock hold(reopenLock_);
     handle_.store(nullptr);
     if (holdsShare_) {
         state_.release();
@@ -85,7 +85,7 @@ std::u16string CResStringImplEx::formatted(const std::u16string& format, va_list
 }
 
 const char16_t* CResStringImplEx::getText(const char16_t* name) {
-    return result(guarded([&] { return expandedText(text::viewOf(name)); }, std::u16string()));
+    return result(guarded([&] { return expandedText(common::viewOf(name)); }, std::u16string()));
 }
 
 const char16_t* CResStringImplEx::getTextById(uint32_t id) {
@@ -96,7 +96,7 @@ const char16_t* CResStringImplEx::formatText(const char16_t* name, ...) {
     va_list arguments;
     va_start(arguments, name);
     std::u16string text = guarded(
-        [&] { return formatted(expandedText(text::viewOf(name)), arguments); }, std::u16string());
+        [&] { return formatted(expandedText(common::viewOf(name)), arguments); }, std::u16string());
     va_end(arguments);
     return result(text);
 }
@@ -115,7 +115,7 @@ const char16_t* CResStringImplEx::formatTextById(uint32_t id, ...) {
 const char16_t* CResStringImplEx::getFilePath(const char16_t* name) {
     return result(guarded(
         [&] {
-            const std::u16string_view given = text::viewOf(name);
+            const std::u16string_view given = common::viewOf(name);
             if (!given.empty() && given.front() == u'#') {
                 const std::u16string value = expandedText(given);
                 return value.empty() ? value : util::Path::Combine(state_.directory(), value);
@@ -135,14 +135,14 @@ const char16_t* CResStringImplEx::getMasterRegistryKey() {
 uint32_t CResStringImplEx::getRegistryRoot(const char16_t* name) {
     return guarded(
         [&] {
-            const std::u16string value = expandedText(text::viewOf(name));
+            const std::u16string value = expandedText(common::viewOf(name));
             if (value.size() < kRegistryRootTextUnits) {
                 return kLocalMachineRoot;
             }
             const std::u16string_view prefix =
                 std::u16string_view(value).substr(0, kRegistryRootTextUnits);
             for (const uint32_t root : kRegistryRoots) {
-                if (prefix == text::format(u"0x%08x", root)) {
+                if (prefix == common::format(u"0x%08x", root)) {
                     return root;
                 }
             }
@@ -176,11 +176,12 @@ bool CResStringImplEx::setResourceModule(void* module) {
 bool CResStringImplEx::setResourceLibrary(const char16_t* path) {
     return guarded(
         [&] {
-            const std::u16string full = util::Path::Combine(state_.directory(), text::viewOf(path));
+            const std::u16string full =
+                util::Path::Combine(state_.directory(), common::viewOf(path));
             std::shared_ptr<const NumberedStrings> strings;
             try {
-                strings = NumberedStrings::fromLibrary(text::utf16ToUtf8(full),
-                                                       text::utf16ToUtf8(state_.directory()));
+                strings = NumberedStrings::fromLibrary(common::utf16ToUtf8(full),
+                                                       common::utf16ToUtf8(state_.directory()));
             } catch (const util::ResourceFileError&) {
                 platform::setLastError(WinError::kResourceDataNotFound);
                 return false;

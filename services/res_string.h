@@ -63,7 +63,7 @@ class CResStringImplEx : public HlmPlg::IResString {
     // Reads go to the handle without a lock; a reopen replaces it, and a
     // reader keeps the handle it took alive until it is done.
     std::atomic<std::shared_ptr<const TextHandle>> handle_;
-    Mutex reopenLock_;
+    common::Mutex reopenLock_;
     bool holdsShare_ GUARDED_BY(reopenLock_) = false;  // of the process-wide state
     async::CThdSafeBufImpl results_;
 };

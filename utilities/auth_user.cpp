@@ -7,7 +7,7 @@ namespace Tandro::Utilities::AuthUser {
 
 std::u16string getSIDFromSession(uint32_t sessionId) {
     auto owner = holm::platform::sessionOwner(sessionId);
-    return owner ? holm::platform::registry::sidOfUser(*owner) : std::u16string();
+    return owner ? holm::registry::sidOfUser(*owner) : std::u16string();
 }
 
 }  // namespace Tandro::Utilities::AuthUser

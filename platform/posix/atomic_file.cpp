@@ -127,7 +127,7 @@ Result<FileReplacement> FileReplacement::begin(const std::string& path,
                                                const AtomicWriteOptions& options) {
     const size_t slash = path.rfind('/');
     const std::string directoryPath = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string name(text::fileNameOf(path));
+    const std::string name(common::fileNameOf(path));
     if (name.empty()) {
         return Error::fromErrno(EISDIR);
     }

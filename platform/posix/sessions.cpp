@@ -200,7 +200,7 @@ std::string processImageName(uint32_t pid) {
     const ssize_t length = ::readlink((base + "/exe").c_str(), target, sizeof target);
     if (length > 0 && static_cast<size_t>(length) < sizeof target) {
         std::string path(target, static_cast<size_t>(length));
-        return std::string(text::fileNameOf(path));
+        return std::string(common::fileNameOf(path));
     }
     std::string name = readWholeFile((base + "/comm").c_str());
     while (!name.empty() && name.back() == '\n') {

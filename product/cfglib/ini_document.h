@@ -22,7 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace holm::cfglib {
+namespace holm::product::cfglib {
 
 class IniDocument {
   public:
@@ -75,4 +75,4 @@ class IniDocument {
     std::unordered_map<std::u16string, size_t> index_;
 };
 
-}  // namespace holm::cfglib
+}  // namespace holm::product::cfglib

@@ -22,7 +22,7 @@
 #include "platform/local_socket.h"
 #include "platform/unique_handle.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 struct ControlHostInfo {
     // The plugin list as the host was given it.
@@ -65,7 +65,7 @@ class ControlServer {
 
     HlmPlg::IHlmCore& core_;
     ControlHostInfo info_;
-    hostctl::IHostControl* control_ = nullptr;
+    common::hostctl::IHostControl* control_ = nullptr;
     platform::LocalListener listener_;
     platform::UniqueFd stop_;
     std::thread thread_;
@@ -75,4 +75,4 @@ class ControlServer {
     uint64_t refusalsNotLogged_ = 0;
 };
 
-}  // namespace holm::host
+}  // namespace holm::product::host

@@ -14,7 +14,7 @@
 #include "platform/manual_event.h"
 #include "platform/sessions.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 struct SessionChange {
     uint32_t eventType;  // HlmPlg::kSessionLogon or kSessionLogoff
@@ -49,4 +49,4 @@ class SessionForwarder {
     std::thread thread_;
 };
 
-}  // namespace holm::host
+}  // namespace holm::product::host

@@ -13,8 +13,9 @@
 #include "registry/registry_watch.h"
 
 namespace io = holm::platform::io;
-namespace reg = holm::platform::registry;
+namespace reg = holm::registry;
 
+namespace holm::product {
 namespace {
 
 constexpr char kHelp[] = R"(usage:
@@ -328,8 +329,10 @@ int run(const std::vector<std::string>& args) {
 }
 
 }  // namespace
+}  // namespace holm::product
 
 int main(int argc, char** argv) {
+    using namespace holm::product;
     try {
         return run({argv + 1, argv + argc});
     } catch (const Failure& failure) {

@@ -19,7 +19,7 @@
 #include "registry/posix/registry_internal.h"
 #include "registry/registry_format.h"
 
-namespace holm::platform::registry {
+namespace holm::registry {
 
 using detail::StoreState;
 
@@ -35,19 +35,19 @@ constexpr mode_t kFileMode = 0644;
 
 // A failure of the store: the Windows number it reports and the errno value
 // behind it (0 when none is).
-Error failure(uint32_t code, int error = 0) {
-    return Error::windows(code, error);
+platform::Error failure(uint32_t code, int error = 0) {
+    return platform::Error::windows(code, error);
 }
 
 // The shared errno mapping, with the registry's own failure for errors it
 // has no specific number for.
-Error errnoFailure(int error, uint32_t fallback) {
-    const uint32_t mapped = windowsErrorFromErrno(error);
-    return failure(mapped == WinError::kGenFailure ? fallback : mapped, error);
+platform::Error errnoFailure(int error, uint32_t fallback) {
+    const uint32_t mapped = platform::windowsErrorFromErrno(error);
+    return failure(mapped == platform::WinError::kGenFailure ? fallback : mapped, error);
 }
 
 template <typename T>
-bool failedWith(const Result<T>& result, uint32_t code) {
+bool failedWith(const platform::Result<T>& result, uint32_t code) {
     return !result && result.error().windowsError() == code;
 }
 
@@ -61,8 +61,8 @@ bool isDeleted(int directory) {
     return ::fstat(directory, &status) == 0 && status.st_nlink == 0;
 }
 
-UniqueFd duplicate(int fd) {
-    return UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+platform::UniqueFd duplicate(int fd) {
+    return platform::UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
 }
 
 std::string randomSuffix() {
@@ -78,12 +78,12 @@ std::string randomSuffix() {
 // Opens a record file of the store: a regular file, not a link, not larger
 // than `limit`, owned and protected like the store's directories.
 struct Record {
-    UniqueFd file;
+    platform::UniqueFd file;
     uint64_t size = 0;
 };
 
-Result<Record> openRecord(int directory, const std::string& name, uint64_t limit) {
-    auto opened = io::openAt(directory, name, {.nonBlocking = true});
+platform::Result<Record> openRecord(int directory, const std::string& name, uint64_t limit) {
+    auto opened = platform::io::openAt(directory, name, {.nonBlocking = true});
     if (!opened) {
         const int error = opened.error().errnoValue();
         if (error == ENOENT) {
@@ -106,13 +106,14 @@ Result<Record> openRecord(int directory, const std::string& name, uint64_t limit
     return record;
 }
 
-Result<std::vector<uint8_t>> readRecord(int directory, const std::string& name, uint64_t limit) {
+platform::Result<std::vector<uint8_t>> readRecord(int directory, const std::string& name,
+                                                  uint64_t limit) {
     auto record = openRecord(directory, name, limit);
     if (!record) {
         return record.error();
     }
     std::vector<uint8_t> bytes(record->size);
-    const Status read = io::readFullAt(record->file.get(), bytes, 0);
+    const platform::Status read = platform::io::readFullAt(record->file.get(), bytes, 0);
     if (!read) {
         // A file that shrank under the reader is not a sound record.
         const int error = read.error().errnoValue();
@@ -129,7 +130,7 @@ std::optional<std::u16string> readValueName(int directory, const std::string& en
     }
     const int file = record->file.get();
     std::vector<uint8_t> head(std::min<uint64_t>(record->size, format::kValueHeaderSize));
-    if (!io::readFullAt(file, head, 0)) {
+    if (!platform::io::readFullAt(file, head, 0)) {
         return std::nullopt;
     }
     const auto header = format::decodeValueHeader(head, record->size);
@@ -137,8 +138,8 @@ std::optional<std::u16string> readValueName(int directory, const std::string& en
         return std::nullopt;
     }
     head.resize(format::kValueHeaderSize + 2 * size_t{header->nameLength});
-    if (!io::readFullAt(file, std::span(head).subspan(format::kValueHeaderSize),
-                        format::kValueHeaderSize)) {
+    if (!platform::io::readFullAt(file, std::span(head).subspan(format::kValueHeaderSize),
+                                  format::kValueHeaderSize)) {
         return std::nullopt;
     }
     return format::decodeValueName(head, *header);
@@ -146,7 +147,7 @@ std::optional<std::u16string> readValueName(int directory, const std::string& en
 
 // Reads a key directory's stored name and checks that it belongs under
 // `entry` (a directory renamed by hand does not pass).
-Result<std::u16string> readKeyName(int keyDirectory, std::string_view entry) {
+platform::Result<std::u16string> readKeyName(int keyDirectory, std::string_view entry) {
     const auto bytes =
         readRecord(keyDirectory, kMetadataName, format::kKeyHeaderSize + 2 * kMaxKeyNameLength);
     if (failedWith(bytes, kErrorAccessDenied) || failedWith(bytes, kErrorKeyDeleted)) {
@@ -159,7 +160,7 @@ Result<std::u16string> readKeyName(int keyDirectory, std::string_view entry) {
     return std::move(*decoded);
 }
 
-Result<UniqueFd> openKeyComponent(int parent, std::u16string_view name) {
+platform::Result<platform::UniqueFd> openKeyComponent(int parent, std::u16string_view name) {
     const std::string entry = format::diskName('k', name);
     auto directory = detail::openTrustedDirectory(parent, entry);
     if (failedWith(directory, kErrorFileNotFound) && isDeleted(parent)) {
@@ -177,15 +178,16 @@ Result<UniqueFd> openKeyComponent(int parent, std::u16string_view name) {
 // An exclusive lock on a key's lock file, held while the object lives.
 class KeyLock {
   public:
-    Status acquire(int directory) {
-        auto opened = io::openAt(directory, kLockName, {.create = true, .mode = kFileMode});
+    platform::Status acquire(int directory) {
+        auto opened =
+            platform::io::openAt(directory, kLockName, {.create = true, .mode = kFileMode});
         if (!opened) {
             const int error = opened.error().errnoValue();
             return error == ENOENT ? failure(kErrorKeyDeleted, error)
                                    : errnoFailure(error, kErrorBadKey);
         }
         file_ = std::move(*opened);
-        if (const Status locked = io::lockExclusive(file_.get()); !locked) {
+        if (const platform::Status locked = platform::io::lockExclusive(file_.get()); !locked) {
             return failure(kErrorCantWrite, locked.error().errnoValue());
         }
         // The key may have been deleted while this process waited.
@@ -196,11 +198,11 @@ class KeyLock {
     }
 
   private:
-    UniqueFd file_;
+    platform::UniqueFd file_;
 };
 
-Status checkedMkdir(int parent, const char* name) {
-    const Status made = io::makeDirectoryAt(parent, name, kDirectoryMode);
+platform::Status checkedMkdir(int parent, const char* name) {
+    const platform::Status made = platform::io::makeDirectoryAt(parent, name, kDirectoryMode);
     if (!made && made.error().errnoValue() != EEXIST) {
         return errnoFailure(made.error().errnoValue(), kErrorCantWrite);
     }
@@ -209,7 +211,7 @@ Status checkedMkdir(int parent, const char* name) {
 
 // Splits a key path into validated components (one trailing backslash is
 // allowed; empty components are not).
-Result<std::vector<std::u16string>> splitPath(std::u16string_view path) {
+platform::Result<std::vector<std::u16string>> splitPath(std::u16string_view path) {
     if (!path.empty() && path.back() == u'\\') {
         path.remove_suffix(1);
     }
@@ -240,7 +242,8 @@ struct ResolvedPath {
     std::vector<std::u16string> components;
 };
 
-Result<ResolvedPath> resolveRoot(const StoreState& store, Root root, std::u16string_view path) {
+platform::Result<ResolvedPath> resolveRoot(const StoreState& store, Root root,
+                                           std::u16string_view path) {
     int directory = -1;
     std::vector<std::u16string> prefix;
     switch (root) {
@@ -272,20 +275,22 @@ Result<ResolvedPath> resolveRoot(const StoreState& store, Root root, std::u16str
     return ResolvedPath{directory, std::move(*components)};
 }
 
-Error writeFailure(const Error& error) {
+platform::Error writeFailure(const platform::Error& error) {
     return errnoFailure(error.errnoValue(), kErrorCantWrite);
 }
 
-Status writeNewFile(int directory, const char* name, std::span<const uint8_t> bytes) {
-    auto file = io::openAt(
-        directory, name,
-        {.access = io::Access::Write, .create = true, .exclusive = true, .mode = kFileMode});
+platform::Status writeNewFile(int directory, const char* name, std::span<const uint8_t> bytes) {
+    auto file = platform::io::openAt(directory, name,
+                                     {.access = platform::io::Access::Write,
+                                      .create = true,
+                                      .exclusive = true,
+                                      .mode = kFileMode});
     if (!file) {
         return writeFailure(file.error());
     }
-    Status status = io::writeFull(file->get(), bytes);
+    platform::Status status = platform::io::writeFull(file->get(), bytes);
     if (status) {
-        status = io::sync(file->get());
+        status = platform::io::sync(file->get());
     }
     if (!status) {
         return writeFailure(status.error());
@@ -300,7 +305,8 @@ Status writeNewFile(int directory, const char* name, std::span<const uint8_t> by
 bool removeContents(int directory, dev_t device);
 
 bool removeDirectory(int parent, const std::string& name, dev_t device) {
-    UniqueFd directory = io::openAt(parent, name, {.directory = true}).valueOr({});
+    platform::UniqueFd directory =
+        platform::io::openAt(parent, name, {.directory = true}).valueOr({});
     struct stat status {};
     if (!directory || ::fstat(directory.get(), &status) != 0 || status.st_dev != device) {
         return false;
@@ -313,8 +319,8 @@ bool removeDirectory(int parent, const std::string& name, dev_t device) {
     }
     const bool emptied = removeContents(directory.get(), device);
     // A lock file left behind makes the directory's removal below fail.
-    (void)io::removeAt(directory.get(), kLockName);
-    return emptied && io::removeAt(parent, name, io::Remove::Directory).ok();
+    (void)platform::io::removeAt(directory.get(), kLockName);
+    return emptied && platform::io::removeAt(parent, name, platform::io::Remove::Directory).ok();
 }
 
 bool removeContents(int directory, dev_t device) {
@@ -328,7 +334,7 @@ bool removeContents(int directory, dev_t device) {
             ::fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISDIR(status.st_mode);
         const bool ok = isDirectory ? removeDirectory(directory, name, device)
-                                    : io::removeAt(directory, name).ok();
+                                    : platform::io::removeAt(directory, name).ok();
         removed = removed && ok;
     }
     return removed;
@@ -339,8 +345,8 @@ bool removeContents(int directory, dev_t device) {
 void removeDetachedKey(const StoreState& store, int directory, const std::string& name) {
     removeContents(directory, store.device);
     // What cannot be removed now is a leftover the next sweep takes.
-    (void)io::removeAt(directory, kLockName);
-    (void)io::removeAt(store.temp.get(), name, io::Remove::Directory);
+    (void)platform::io::removeAt(directory, kLockName);
+    (void)platform::io::removeAt(store.temp.get(), name, platform::io::Remove::Directory);
 }
 
 // ---------------------------------------------------------------------------
@@ -354,8 +360,8 @@ void removeDetachedKey(const StoreState& store, int directory, const std::string
 // when that succeeds no write operation is under way in any process, so
 // whatever ".tmp/" holds was left by a writer that died, and it goes.
 
-UniqueFd openSweepLock(const StoreState& store) {
-    return io::openAt(store.root.get(), kTempName, {.directory = true}).valueOr({});
+platform::UniqueFd openSweepLock(const StoreState& store) {
+    return platform::io::openAt(store.root.get(), kTempName, {.directory = true}).valueOr({});
 }
 
 // Marks a write operation whose temporary entries must not be swept.
@@ -366,18 +372,18 @@ class TemporaryUse {
             // flock fails only for want of kernel memory; the write then goes
             // ahead unmarked, exposed only to a sweep by a store opened at
             // that very moment.
-            (void)io::lockShared(lock_.get());
+            (void)platform::io::lockShared(lock_.get());
         }
     }
 
   private:
-    UniqueFd lock_;
+    platform::UniqueFd lock_;
 };
 
 // Removes the leftovers of dead writers from ".tmp/" when no writer is at
 // work; does nothing otherwise, or for a reader that cannot write the store.
 void sweepTemporaryDirectory(const StoreState& store) {
-    UniqueFd lock = openSweepLock(store);
+    platform::UniqueFd lock = openSweepLock(store);
     if (!lock || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) {
         return;
     }
@@ -391,7 +397,7 @@ void sweepTemporaryDirectory(const StoreState& store) {
         if (S_ISDIR(status.st_mode)) {
             removeDirectory(store.temp.get(), name, store.device);
         } else {
-            (void)io::removeAt(store.temp.get(), name);  // tried again at the next sweep
+            (void)platform::io::removeAt(store.temp.get(), name);  // tried again at the next sweep
         }
     }
 }
@@ -413,20 +419,21 @@ void sortByFoldedName(std::vector<std::u16string>& names) {
 // complete in the temporary directory, then renamed into place, so that a
 // key is never seen without its metadata.
 // The steps of createSubkey after the temporary directory exists.
-Status fillNewKey(const StoreState& store, int directory, const std::string& temporary, int parent,
-                  std::u16string_view name) {
-    if (Status written = writeNewFile(directory, kMetadataName, format::encodeKeyMetadata(name));
+platform::Status fillNewKey(const StoreState& store, int directory, const std::string& temporary,
+                            int parent, std::u16string_view name) {
+    if (platform::Status written =
+            writeNewFile(directory, kMetadataName, format::encodeKeyMetadata(name));
         !written) {
         return written;
     }
-    if (Status written = writeNewFile(directory, kLockName, {}); !written) {
+    if (platform::Status written = writeNewFile(directory, kLockName, {}); !written) {
         return written;
     }
-    if (const Status synced = io::sync(directory); !synced) {
+    if (const platform::Status synced = platform::io::sync(directory); !synced) {
         return writeFailure(synced.error());
     }
-    const Status renamed =
-        io::renameAt(store.temp.get(), temporary, parent, format::diskName('k', name), true);
+    const platform::Status renamed = platform::io::renameAt(store.temp.get(), temporary, parent,
+                                                            format::diskName('k', name), true);
     if (!renamed) {
         // EEXIST: something not made by the store sits under that name.
         const int error = renamed.error().errnoValue();
@@ -435,16 +442,19 @@ Status fillNewKey(const StoreState& store, int directory, const std::string& tem
     return {};
 }
 
-Result<UniqueFd> createSubkey(const StoreState& store, int parent, std::u16string_view name) {
+platform::Result<platform::UniqueFd> createSubkey(const StoreState& store, int parent,
+                                                  std::u16string_view name) {
     const TemporaryUse inUse(store);
     const std::string temporary = "k-" + randomSuffix();
-    if (const Status made = io::makeDirectoryAt(store.temp.get(), temporary, kDirectoryMode);
+    if (const platform::Status made =
+            platform::io::makeDirectoryAt(store.temp.get(), temporary, kDirectoryMode);
         !made) {
         return errnoFailure(made.error().errnoValue(), kErrorCantWrite);
     }
     auto directory = detail::openTrustedDirectory(store.temp.get(), temporary);
-    const Status filled = directory ? fillNewKey(store, directory->get(), temporary, parent, name)
-                                    : Status(directory.error());
+    const platform::Status filled =
+        directory ? fillNewKey(store, directory->get(), temporary, parent, name)
+                  : platform::Status(directory.error());
     if (!filled) {
         removeDetachedKey(store, directory ? directory->get() : -1, temporary);
         return filled.error();
@@ -455,14 +465,15 @@ Result<UniqueFd> createSubkey(const StoreState& store, int parent, std::u16strin
 // Walks `components` from `directory`, creating missing keys when asked.
 // One component of a walk, created (under its parent's lock) when missing
 // and `create` is set; `created` tells whether it was.
-Result<UniqueFd> openOrCreateComponent(const StoreState& store, int parent,
-                                       std::u16string_view component, bool create, bool& created) {
+platform::Result<platform::UniqueFd> openOrCreateComponent(const StoreState& store, int parent,
+                                                           std::u16string_view component,
+                                                           bool create, bool& created) {
     auto next = openKeyComponent(parent, component);
     if (!failedWith(next, kErrorFileNotFound) || !create) {
         return next;
     }
     KeyLock lock;
-    if (Status locked = lock.acquire(parent); !locked) {
+    if (platform::Status locked = lock.acquire(parent); !locked) {
         return locked.error();
     }
     next = openKeyComponent(parent, component);
@@ -475,10 +486,10 @@ Result<UniqueFd> openOrCreateComponent(const StoreState& store, int parent,
 
 // Walks `components` from `directory`, creating missing keys when asked.
 // `created` (if given) tells whether the last component was created.
-Result<UniqueFd> walk(const StoreState& store, int directory,
-                      const std::vector<std::u16string>& components, bool createMissing,
-                      bool* created) {
-    UniqueFd current = duplicate(directory);
+platform::Result<platform::UniqueFd> walk(const StoreState& store, int directory,
+                                          const std::vector<std::u16string>& components,
+                                          bool createMissing, bool* created) {
+    platform::UniqueFd current = duplicate(directory);
     if (!current) {
         return errnoFailure(errno, kErrorCantRead);
     }
@@ -499,27 +510,28 @@ Result<UniqueFd> walk(const StoreState& store, int directory,
     return current;
 }
 
-Result<UniqueFd> openStoreChild(int root, const char* name, bool create) {
+platform::Result<platform::UniqueFd> openStoreChild(int root, const char* name, bool create) {
     if (!create) {
         auto directory = detail::openTrustedDirectory(root, name);
         // A store never written has no temporary directory; reading needs none.
         if (failedWith(directory, kErrorFileNotFound) && std::string_view(name) == kTempName) {
-            return UniqueFd();
+            return platform::UniqueFd();
         }
         return directory;
     }
-    if (Status made = checkedMkdir(root, name); !made) {
+    if (platform::Status made = checkedMkdir(root, name); !made) {
         return made.error();
     }
     return detail::openTrustedDirectory(root, name);
 }
 
 // Creates the store directory and its missing parents like `mkdir -p`.
-Status makeStoreDirectory(const std::filesystem::path& directory) {
+platform::Status makeStoreDirectory(const std::filesystem::path& directory) {
     std::filesystem::path partial;
     for (const auto& part : directory) {
         partial /= part;
-        const Status made = io::makeDirectoryAt(AT_FDCWD, partial, kDirectoryMode);
+        const platform::Status made =
+            platform::io::makeDirectoryAt(AT_FDCWD, partial, kDirectoryMode);
         if (!made && made.error().errnoValue() != EEXIST) {
             return errnoFailure(made.error().errnoValue(), kErrorCantWrite);
         }
@@ -529,9 +541,10 @@ Status makeStoreDirectory(const std::filesystem::path& directory) {
 
 // Opens the key `last` under `parent` for deletion, both locked; a key with
 // subkeys is refused unless `recursive`.
-Status lockForDeletion(int parent, std::u16string_view last, bool recursive, KeyLock& parentLock,
-                       UniqueFd& child, KeyLock& childLock) {
-    if (Status locked = parentLock.acquire(parent); !locked) {
+platform::Status lockForDeletion(int parent, std::u16string_view last, bool recursive,
+                                 KeyLock& parentLock, platform::UniqueFd& child,
+                                 KeyLock& childLock) {
+    if (platform::Status locked = parentLock.acquire(parent); !locked) {
         return locked;
     }
     auto opened = openKeyComponent(parent, last);
@@ -539,7 +552,7 @@ Status lockForDeletion(int parent, std::u16string_view last, bool recursive, Key
         return opened.error();
     }
     child = std::move(*opened);
-    if (Status locked = childLock.acquire(child.get()); !locked) {
+    if (platform::Status locked = childLock.acquire(child.get()); !locked) {
         return locked;
     }
     if (!recursive && hasSubkeys(child.get())) {
@@ -548,7 +561,8 @@ Status lockForDeletion(int parent, std::u16string_view last, bool recursive, Key
     return {};
 }
 
-Status deleteKeyImpl(const Store& store, Root root, std::u16string_view path, bool recursive) {
+platform::Status deleteKeyImpl(const Store& store, Root root, std::u16string_view path,
+                               bool recursive) {
     if (!store.valid()) {
         return failure(kErrorInvalidHandle);
     }
@@ -568,9 +582,9 @@ Status deleteKeyImpl(const Store& store, Root root, std::u16string_view path, bo
         return parent.error();
     }
     KeyLock parentLock;
-    UniqueFd child;
+    platform::UniqueFd child;
     KeyLock childLock;
-    if (Status locked =
+    if (platform::Status locked =
             lockForDeletion(parent->get(), last, recursive, parentLock, child, childLock);
         !locked) {
         return locked;
@@ -579,7 +593,9 @@ Status deleteKeyImpl(const Store& store, Root root, std::u16string_view path, bo
     const std::string entry = format::diskName('k', last);
     const std::string doomed = "d-" + randomSuffix();
     const TemporaryUse inUse(state);
-    if (const Status moved = io::renameAt(parent->get(), entry, state.temp.get(), doomed); !moved) {
+    if (const platform::Status moved =
+            platform::io::renameAt(parent->get(), entry, state.temp.get(), doomed);
+        !moved) {
         return writeFailure(moved.error());
     }
     removeDetachedKey(state, child.get(), doomed);
@@ -590,8 +606,8 @@ Status deleteKeyImpl(const Store& store, Root root, std::u16string_view path, bo
 
 namespace detail {
 
-Result<UniqueFd> openTrustedDirectory(int parent, const std::string& name) {
-    auto opening = io::openAt(parent, name, {.directory = true});
+platform::Result<platform::UniqueFd> openTrustedDirectory(int parent, const std::string& name) {
+    auto opening = platform::io::openAt(parent, name, {.directory = true});
     if (!opening) {
         const int error = opening.error().errnoValue();
         if (error == ENOENT) {
@@ -600,7 +616,7 @@ Result<UniqueFd> openTrustedDirectory(int parent, const std::string& name) {
         return (error == ELOOP || error == ENOTDIR) ? failure(kErrorBadKey, error)
                                                     : errnoFailure(error, kErrorCantRead);
     }
-    UniqueFd opened = std::move(*opening);
+    platform::UniqueFd opened = std::move(*opening);
     struct stat status {};
     if (::fstat(opened.get(), &status) != 0) {
         return failure(kErrorCantRead, errno);
@@ -612,8 +628,9 @@ Result<UniqueFd> openTrustedDirectory(int parent, const std::string& name) {
 }
 
 // Lists a key directory's entry names of one kind.
-Result<std::vector<std::string>> listEntries(int directory, bool (*select)(std::string_view)) {
-    auto entries = entryNamesAt(directory);
+platform::Result<std::vector<std::string>> listEntries(int directory,
+                                                       bool (*select)(std::string_view)) {
+    auto entries = platform::entryNamesAt(directory);
     if (!entries) {
         return errnoFailure(entries.error().errnoValue(), kErrorCantRead);
     }
@@ -646,20 +663,20 @@ uint32_t Store::openDefault(Store& store, StoreAccess access) {
 
 namespace {
 
-Result<std::shared_ptr<StoreState>> openStore(const std::filesystem::path& directory,
-                                              StoreAccess access) {
+platform::Result<std::shared_ptr<StoreState>> openStore(const std::filesystem::path& directory,
+                                                        StoreAccess access) {
     if (directory.empty()) {
         return failure(kErrorInvalidParameter);
     }
     const bool create = access == StoreAccess::ReadWrite;
     if (create) {
-        if (Status made = makeStoreDirectory(directory); !made) {
+        if (platform::Status made = makeStoreDirectory(directory); !made) {
             return made.error();
         }
     }
     auto state = std::make_shared<StoreState>();
     state->directory = directory;
-    auto root = io::open(directory, {.directory = true, .followLink = true});
+    auto root = platform::io::open(directory, {.directory = true, .followLink = true});
     if (!root) {
         return errnoFailure(root.error().errnoValue(), kErrorCantRead);
     }
@@ -687,17 +704,19 @@ Result<std::shared_ptr<StoreState>> openStore(const std::filesystem::path& direc
     // Root keys get their lock file now, so that a watch on a root never sees
     // it appear. A reader without write access to the store goes without, and
     // a store opened for reading creates nothing.
-    for (const UniqueFd* rootKey : {&state->machine, &state->users}) {
+    for (const platform::UniqueFd* rootKey : {&state->machine, &state->users}) {
         if (create) {
-            (void)io::openAt(rootKey->get(), kLockName, {.create = true, .mode = kFileMode});
+            (void)platform::io::openAt(rootKey->get(), kLockName,
+                                       {.create = true, .mode = kFileMode});
         }
     }
     return state;
 }
 
 // Opens (or, with `create`, creates) the key directory of `path` under `root`.
-Result<UniqueFd> openKeyDirectory(const Store& store, Root root, std::u16string_view path,
-                                  bool create, bool* created) {
+platform::Result<platform::UniqueFd> openKeyDirectory(const Store& store, Root root,
+                                                      std::u16string_view path, bool create,
+                                                      bool* created) {
     if (!store.valid()) {
         return failure(kErrorInvalidHandle);
     }
@@ -708,7 +727,7 @@ Result<UniqueFd> openKeyDirectory(const Store& store, Root root, std::u16string_
     return walk(*store.state(), resolved->directory, resolved->components, create, created);
 }
 
-Result<Value> readValue(int directory, std::u16string_view name) {
+platform::Result<Value> readValue(int directory, std::u16string_view name) {
     if (!format::isValidValueName(name)) {
         return failure(kErrorInvalidParameter);
     }
@@ -786,7 +805,7 @@ uint32_t Key::setValue(std::u16string_view name, const Value& value) const {
     const StoreState& store = *store_.state();
     const TemporaryUse inUse(store);
     KeyLock lock;
-    if (const Status locked = lock.acquire(directory_.get()); !locked) {
+    if (const platform::Status locked = lock.acquire(directory_.get()); !locked) {
         return locked.windowsError();
     }
     // Under the key's lock the temporary name, unique per key (its inode) and
@@ -802,9 +821,9 @@ uint32_t Key::setValue(std::u16string_view name, const Value& value) const {
     const std::u16string_view spelling =
         existing && format::foldCase(*existing) == format::foldCase(name) ? *existing : name;
     const std::string temporary = "v-" + std::to_string(status.st_ino) + "-" + entry;
-    const Status written =
-        replaceFileAtomically(store.temp.get(), temporary, directory_.get(), entry,
-                              format::encodeValueFile(spelling, value), {.mode = kFileMode});
+    const platform::Status written = platform::replaceFileAtomically(
+        store.temp.get(), temporary, directory_.get(), entry,
+        format::encodeValueFile(spelling, value), {.mode = kFileMode});
     if (!written) {
         // A directory standing where the value file should be.
         return written.error().errnoValue() == EISDIR
@@ -825,11 +844,12 @@ uint32_t Key::deleteValue(std::u16string_view name) const {
         return kErrorInvalidParameter;
     }
     KeyLock lock;
-    if (const Status locked = lock.acquire(directory_.get()); !locked) {
+    if (const platform::Status locked = lock.acquire(directory_.get()); !locked) {
         return locked.windowsError();
     }
     const std::string entry = format::diskName('v', name);
-    if (const Status removed = io::removeAt(directory_.get(), entry); !removed) {
+    if (const platform::Status removed = platform::io::removeAt(directory_.get(), entry);
+        !removed) {
         const int error = removed.error().errnoValue();
         return (error == EISDIR || error == EPERM)
                    ? kErrorBadDb
@@ -885,4 +905,4 @@ uint32_t deleteKeyTree(const Store& store, Root root, std::u16string_view path) 
     return deleteKeyImpl(store, root, path, true).windowsError();
 }
 
-}  // namespace holm::platform::registry
+}  // namespace holm::registry

@@ -14,26 +14,27 @@
 #include "platform/unique_handle.h"
 #include "registry/registry.h"
 
-namespace holm::platform::registry::detail {
+namespace holm::registry::detail {
 
 struct StoreState {
     std::filesystem::path directory;
     dev_t device = 0;  // the store never crosses into another file system
-    UniqueFd root;
-    UniqueFd temp;     // ".tmp": temporary files and directories, never watched
-    UniqueFd machine;  // LocalMachine
-    UniqueFd users;    // Users
+    platform::UniqueFd root;
+    platform::UniqueFd temp;     // ".tmp": temporary files and directories, never watched
+    platform::UniqueFd machine;  // LocalMachine
+    platform::UniqueFd users;    // Users
 };
 
 // Opens `name` in `parent` as a directory without following a symbolic link
 // and checks it is owned by the effective user or root and not writable by
 // group or others. Fails with kErrorFileNotFound, kErrorBadKey (not a
 // directory, a link) or kErrorAccessDenied.
-Result<UniqueFd> openTrustedDirectory(int parent, const std::string& name);
+platform::Result<platform::UniqueFd> openTrustedDirectory(int parent, const std::string& name);
 
 // Lists the entry names of a key directory that `select` accepts
 // (kErrorKeyDeleted once the key is deleted).
-Result<std::vector<std::string>> listEntries(int directory, bool (*select)(std::string_view));
+platform::Result<std::vector<std::string>> listEntries(int directory,
+                                                       bool (*select)(std::string_view));
 
 // True for the on-disk name of a subkey ("k." or "k#") or of a value.
 inline bool isSubkeyEntry(std::string_view name) {
@@ -43,4 +44,4 @@ inline bool isValueEntry(std::string_view name) {
     return name.size() >= 2 && name[0] == 'v' && (name[1] == '.' || name[1] == '#');
 }
 
-}  // namespace holm::platform::registry::detail
+}  // namespace holm::registry::detail

@@ -16,7 +16,7 @@
 #include "platform/io.h"
 #include "registry/posix/registry_internal.h"
 
-namespace holm::platform::registry {
+namespace holm::registry {
 namespace {
 
 // Everything that changes a key's names or values. Values are replaced by
@@ -37,7 +37,7 @@ uint32_t KeyWatchSet::add(const Store& store, Root root, std::u16string_view pat
     if (!inotify_) {
         inotify_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
         if (!inotify_) {
-            return windowsErrorFromWatchErrno(errno);
+            return platform::windowsErrorFromWatchErrno(errno);
         }
     }
     const uint64_t created = nextId_++;
@@ -48,7 +48,7 @@ uint32_t KeyWatchSet::add(const Store& store, Root root, std::u16string_view pat
     if (watch.top < 0) {
         const int error = errno;
         remove(created);
-        return windowsErrorFromWatchErrno(error);
+        return platform::windowsErrorFromWatchErrno(error);
     }
     if (subtree) {
         addSubtree(created, key.directoryFd());
@@ -140,8 +140,8 @@ std::vector<uint64_t> KeyWatchSet::consume() {
     std::set<uint64_t> changed;
     alignas(inotify_event) char buffer[16 * 1024];
     while (valid()) {
-        const auto got = io::readSome(inotify_.get(),
-                                      std::span(reinterpret_cast<uint8_t*>(buffer), sizeof buffer));
+        const auto got = platform::io::readSome(
+            inotify_.get(), std::span(reinterpret_cast<uint8_t*>(buffer), sizeof buffer));
         if (!got || *got == 0) {
             break;  // drained (EAGAIN)
         }
@@ -243,4 +243,4 @@ void KeyWatch::rearm() {
     set_.rearm(id_);
 }
 
-}  // namespace holm::platform::registry
+}  // namespace holm::registry

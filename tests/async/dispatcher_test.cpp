@@ -222,7 +222,7 @@ TEST_F(AsyncEvent, TenThousandEventsOnOneWorker) {
     auto async = makeAsync(&handler);
     constexpr int kCount = 10000;
     for (int i = 0; i < kCount; ++i) {
-        const std::u16string name = u"event-" + holm::text::utf8ToUtf16(std::to_string(i));
+        const std::u16string name = u"event-" + holm::common::utf8ToUtf16(std::to_string(i));
         if (async->watchEvent(name.c_str(), static_cast<uintptr_t>(i)) == nullptr) {
             GTEST_SKIP() << "descriptor limit reached at " << i;
         }
@@ -360,7 +360,7 @@ TEST_F(AsyncCancel, RegistrationWhileTheThreadEndsIsServed) {
     gRegisterNow = [&] {
         const uintptr_t user = 10 + registering.size();
         registering.emplace_back([&, user] {
-            const std::u16string name = u"late-" + holm::text::utf8ToUtf16(std::to_string(user));
+            const std::u16string name = u"late-" + holm::common::utf8ToUtf16(std::to_string(user));
             if (async->watchEvent(name.c_str(), user) != nullptr) {
                 ++registered;
             }
@@ -381,7 +381,7 @@ TEST_F(AsyncCancel, RegistrationWhileTheThreadEndsIsServed) {
     for (size_t i = 0; i < registering.size(); ++i) {
         const uintptr_t user = 10 + i;
         expected.push_back(user);
-        ASSERT_EQ(setEvent(u"late-" + holm::text::utf8ToUtf16(std::to_string(user))),
+        ASSERT_EQ(setEvent(u"late-" + holm::common::utf8ToUtf16(std::to_string(user))),
                   NamedEventSet::Set);
     }
     auto users = handler.waitFor(expected.size());

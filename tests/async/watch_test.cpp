@@ -22,7 +22,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-namespace reg = holm::platform::registry;
+namespace reg = holm::registry;
 using holm::test::RecordingHandler;
 using Users = std::vector<uintptr_t>;
 
@@ -75,11 +75,11 @@ class Watches : public holm::test::AsyncFixture {
 
     HlmPlg::IAsyncEvent* watchDirectory(HlmPlg::IAsync& async, const fs::path& path, bool subtree,
                                         uintptr_t user) {
-        const std::u16string text = holm::text::utf8ToUtf16(path.string());
+        const std::u16string text = holm::common::utf8ToUtf16(path.string());
         return async.watchDirectory(text.c_str(), subtree ? 1 : 0, 0, user);
     }
     HlmPlg::IAsyncEvent* watchFile(HlmPlg::IAsync& async, const fs::path& path, uintptr_t user) {
-        const std::u16string text = holm::text::utf8ToUtf16(path.string());
+        const std::u16string text = holm::common::utf8ToUtf16(path.string());
         return async.watchFile(text.c_str(), 0, user);
     }
 
@@ -336,7 +336,7 @@ TEST_F(RegistryWatches, TwoHundredKeysEachDeliverTheirChange) {
     constexpr uintptr_t kKeys = 200;
     std::vector<reg::Key> keys;
     for (uintptr_t i = 0; i < kKeys; ++i) {
-        const std::u16string path = u"Many\\K" + holm::text::utf8ToUtf16(std::to_string(i));
+        const std::u16string path = u"Many\\K" + holm::common::utf8ToUtf16(std::to_string(i));
         keys.push_back(createKey(path));
         ASSERT_NE(async->watchRegistryKey(kMachine, path.c_str(), 0, 0, i + 1), nullptr) << i;
     }

@@ -18,6 +18,9 @@
 
 namespace {
 
+using holm::containers::CStringListImpl;
+using holm::containers::CTxtFileImpl;
+
 namespace fs = std::filesystem;
 using Lines = std::vector<std::u16string>;
 
@@ -117,7 +120,7 @@ TEST_F(TextFileTest, ReadLinesCases) {
     // A two-byte sequence across the end of the first read chunk.
     const std::string before(CTxtFileImpl::kReadChunk - 1, 'x');
     EXPECT_EQ(read(write("split.txt", before + "\xC3\xA4\r\nz")),
-              (Lines{holm::text::utf8ToUtf16(before) + u"\u00E4", u"z"}));
+              (Lines{holm::common::utf8ToUtf16(before) + u"\u00E4", u"z"}));
 
     // A megabyte line with NUL bytes and an odd byte count in UTF-16.
     std::string big = utf16File(std::u16string(512 * 1024, u'b'));

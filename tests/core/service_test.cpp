@@ -19,7 +19,7 @@ using holm::test::coreEntry;
 using holm::test::RecordingHandler;
 using namespace HlmPlg;
 namespace fs = std::filesystem;
-namespace registry = holm::platform::registry;
+namespace registry = holm::registry;
 
 using holm::test::CorePtr;
 

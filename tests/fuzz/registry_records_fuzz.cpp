@@ -8,12 +8,12 @@
 
 #include "registry/registry_format.h"
 
-namespace format = holm::platform::registry::format;
+namespace format = holm::registry::format;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::span<const uint8_t> bytes(data, size);
     std::u16string name;
-    holm::platform::registry::Value value;
+    holm::registry::Value value;
     if (format::decodeValueFile(bytes, name, value)) {
         const auto encoded = format::encodeValueFile(name, value);
         if (!std::equal(encoded.begin(), encoded.end(), bytes.begin(), bytes.end())) {

@@ -24,11 +24,11 @@
 #include "support/io_faults.h"
 #include "support/test_support.h"
 
-namespace holm::cfgupdate {
+namespace holm::product::cfgupdate {
 namespace {
 
 namespace fs = std::filesystem;
-using cfglib::IniDocument;
+using product::cfglib::IniDocument;
 
 constexpr char kOriginal[] =
     "; product settings\r\n[COMMON]\r\nTempDirectory = /var/tmp/holm/\r\n\r\n"
@@ -188,7 +188,7 @@ TEST_F(CfgUpdateFileTest, AKilledUpdaterLeavesTheOldOrTheNewFile) {
     };
     const auto check = [&](uint64_t completed) {
         const std::u16string step = stepIn();
-        const auto named = [](uint64_t n) { return holm::text::utf8ToUtf16(std::to_string(n)); };
+        const auto named = [](uint64_t n) { return holm::common::utf8ToUtf16(std::to_string(n)); };
         EXPECT_TRUE(step == named(completed + 1) ||
                     (completed == 0 ? step == u"none" : step == named(completed)))
             << "step " << completed;
@@ -325,4 +325,4 @@ TEST_F(CfgUpdateFileTest, AThousandKillsAtRandomPointsNeverLeaveAMix) {
 }
 
 }  // namespace
-}  // namespace holm::cfgupdate
+}  // namespace holm::product::cfgupdate

@@ -10,7 +10,7 @@
 #include "registry/registry_fixture.h"
 #include "support/crash_writer.h"
 
-namespace holm::platform::registry::test {
+namespace holm::registry::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -61,4 +61,4 @@ TEST_F(RegistryCrashTest, AKilledWriterLeavesTheOldOrTheNewValue) {
 }
 
 }  // namespace
-}  // namespace holm::platform::registry::test
+}  // namespace holm::registry::test

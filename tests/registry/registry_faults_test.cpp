@@ -11,7 +11,7 @@
 #include "registry/registry_fixture.h"
 #include "support/io_faults.h"
 
-namespace holm::platform::registry::test {
+namespace holm::registry::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -64,19 +64,20 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // The flush before the rename: without it a crash could leave the
         // new name pointing at data never written.
-        FailedStep{"FlushFails", [](auto& f) { f.failFsync(EIO); }, WinError::kIoDevice},
-        FailedStep{"DiskFull", [](auto& f) { f.failWrite(ENOSPC); }, WinError::kDiskFull},
+        FailedStep{"FlushFails", [](auto& f) { f.failFsync(EIO); }, platform::WinError::kIoDevice},
+        FailedStep{"DiskFull", [](auto& f) { f.failWrite(ENOSPC); }, platform::WinError::kDiskFull},
         FailedStep{"DiskFullAfterAPart",
                    [](auto& f) {
                        f.limitWrites(1000);
                        f.failWrite(ENOSPC, 2);
                    },
-                   WinError::kDiskFull},
-        FailedStep{"RenameFails", [](auto& f) { f.failRename(EIO); }, WinError::kIoDevice},
+                   platform::WinError::kDiskFull},
+        FailedStep{"RenameFails", [](auto& f) { f.failRename(EIO); },
+                   platform::WinError::kIoDevice},
         FailedStep{"TemporaryCannotBeCreated", [](auto& f) { f.failOpen(EMFILE, "v-"); },
-                   WinError::kTooManyOpenFiles},
+                   platform::WinError::kTooManyOpenFiles},
         FailedStep{"LockCannotBeOpened", [](auto& f) { f.failOpen(EACCES, ".lock"); },
-                   WinError::kAccessDenied}),
+                   platform::WinError::kAccessDenied}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RegistryFaultTest, InterruptedAndShortWritesStillWriteEverything) {
@@ -96,12 +97,12 @@ TEST_F(RegistryFaultTest, AFailedReadIsReportedNotTakenForACorruptValue) {
     {
         holm::test::InjectedFaults faults;
         faults.failRead(EIO);
-        EXPECT_EQ(key_.queryValue(u"Setting", value), WinError::kIoDevice);
+        EXPECT_EQ(key_.queryValue(u"Setting", value), platform::WinError::kIoDevice);
     }
     {
         holm::test::InjectedFaults faults;
         faults.failOpen(EMFILE, "v.");
-        EXPECT_EQ(key_.queryValue(u"Setting", value), WinError::kTooManyOpenFiles);
+        EXPECT_EQ(key_.queryValue(u"Setting", value), platform::WinError::kTooManyOpenFiles);
     }
     EXPECT_EQ(stored(), makeString(u"old value"));
 }
@@ -112,7 +113,7 @@ TEST_F(RegistryFaultTest, AFailedKeyCreationLeavesNoKeyBehind) {
         faults.failFsync(EIO);
         Key sub;
         EXPECT_EQ(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Sub", sub),
-                  WinError::kIoDevice);
+                  platform::WinError::kIoDevice);
     }
     Key sub;
     EXPECT_EQ(Key::open(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Sub", sub),
@@ -129,7 +130,7 @@ TEST_F(RegistryFaultTest, FailedDirectoryCreationAndRemovalAreReportedAndChangeN
         holm::test::InjectedFaults faults;
         faults.failMakeDirectory(ENOSPC);
         EXPECT_EQ(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\New", sub),
-                  WinError::kDiskFull);
+                  platform::WinError::kDiskFull);
     }
     EXPECT_EQ(Key::open(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\New", sub),
               kErrorFileNotFound);
@@ -137,7 +138,7 @@ TEST_F(RegistryFaultTest, FailedDirectoryCreationAndRemovalAreReportedAndChangeN
     {
         holm::test::InjectedFaults faults;
         faults.failRemove(EIO);
-        EXPECT_EQ(key_.deleteValue(u"Setting"), WinError::kIoDevice);
+        EXPECT_EQ(key_.deleteValue(u"Setting"), platform::WinError::kIoDevice);
     }
     EXPECT_EQ(stored(), makeString(u"old value"));
 
@@ -148,14 +149,14 @@ TEST_F(RegistryFaultTest, FailedDirectoryCreationAndRemovalAreReportedAndChangeN
         holm::test::InjectedFaults faults;
         faults.failRename(EIO);
         EXPECT_EQ(deleteKeyTree(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Doomed"),
-                  WinError::kIoDevice);
+                  platform::WinError::kIoDevice);
     }
     {
         // Opening the store is reached too.
         holm::test::InjectedFaults faults;
         faults.failOpen(EMFILE, storeDir().string());
         Store again;
-        EXPECT_EQ(Store::open(storeDir(), again), WinError::kTooManyOpenFiles);
+        EXPECT_EQ(Store::open(storeDir(), again), platform::WinError::kTooManyOpenFiles);
     }
     Key doomed;
     ASSERT_EQ(Key::open(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Doomed", doomed),
@@ -166,4 +167,4 @@ TEST_F(RegistryFaultTest, FailedDirectoryCreationAndRemovalAreReportedAndChangeN
 }
 
 }  // namespace
-}  // namespace holm::platform::registry::test
+}  // namespace holm::registry::test

@@ -10,7 +10,7 @@
 #include "registry/registry.h"
 #include "support/test_support.h"
 
-namespace holm::platform::registry::test {
+namespace holm::registry::test {
 
 class RegistryTest : public ::testing::Test {
   protected:
@@ -36,4 +36,4 @@ class RegistryTest : public ::testing::Test {
     Store store_;
 };
 
-}  // namespace holm::platform::registry::test
+}  // namespace holm::registry::test

@@ -14,7 +14,7 @@
 #include "registry/registry_format.h"
 #include "support/test_support.h"
 
-namespace holm::platform::registry::test {
+namespace holm::registry::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -406,4 +406,4 @@ TEST(RegistryFormat, RecordsRoundTripAndRejectEveryInconsistency) {
 }
 
 }  // namespace
-}  // namespace holm::platform::registry::test
+}  // namespace holm::registry::test

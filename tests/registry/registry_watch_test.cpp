@@ -10,7 +10,7 @@
 #include "platform/io.h"
 #include "registry/registry_fixture.h"
 
-namespace holm::platform::registry::test {
+namespace holm::registry::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -30,7 +30,8 @@ class RegistryWatchTest : public RegistryTest {
     static bool fires(KeyWatch& watch) {
         const auto deadline = std::chrono::steady_clock::now() + kDeadline;
         while (std::chrono::steady_clock::now() < deadline) {
-            if (io::waitReadable(watch.fd(), io::deadlineIn(kDeadline)).valueOr(false) &&
+            if (platform::io::waitReadable(watch.fd(), platform::io::deadlineIn(kDeadline))
+                    .valueOr(false) &&
                 watch.consume()) {
                 return true;
             }
@@ -41,7 +42,8 @@ class RegistryWatchTest : public RegistryTest {
     // Changes are queued by the kernel before the changing call returns, so
     // a change that was not reported by now will not be.
     static bool firedAlready(KeyWatch& watch) {
-        return io::waitReadable(watch.fd(), io::deadlineIn(std::chrono::milliseconds(0)))
+        return platform::io::waitReadable(watch.fd(),
+                                          platform::io::deadlineIn(std::chrono::milliseconds(0)))
                    .valueOr(false) &&
                watch.consume();
     }
@@ -145,9 +147,9 @@ TEST_F(RegistryWatchTest, SetSharesDirectoriesAndKeepsChangesOfDisarmedWatches) 
     ASSERT_EQ(set.add(store_, Root::LocalMachine, u"Set\\Inner", false, kNamesAndValues, inner),
               kErrorSuccess);
     const auto firedIn = [&set] {
-        const auto deadline = io::deadlineIn(kDeadline);
+        const auto deadline = platform::io::deadlineIn(kDeadline);
         std::vector<uint64_t> fired;
-        while (fired.empty() && io::waitReadable(set.fd(), deadline).valueOr(false)) {
+        while (fired.empty() && platform::io::waitReadable(set.fd(), deadline).valueOr(false)) {
             fired = set.consume();
         }
         return fired;
@@ -174,4 +176,4 @@ TEST_F(RegistryWatchTest, SetSharesDirectoriesAndKeepsChangesOfDisarmedWatches) 
 }
 
 }  // namespace
-}  // namespace holm::platform::registry::test
+}  // namespace holm::registry::test

@@ -57,7 +57,7 @@ std::vector<std::string> logLines(const fs::path& path) {
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t end; (end = text.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
-        lines.push_back(holm::text::utf16ToUtf8(text.substr(start, end - start)));
+        lines.push_back(holm::common::utf16ToUtf8(text.substr(start, end - start)));
     }
     EXPECT_EQ(start, text.size()) << "a torn line at the end of " << path;
     return lines;
@@ -68,7 +68,7 @@ CHlmPlgLogImpl::AsyncHolder noAsync() {
 }
 
 std::u16string wide(const fs::path& path) {
-    return holm::text::utf8ToUtf16(path.string());
+    return holm::common::utf8ToUtf16(path.string());
 }
 
 class LogTest : public ::testing::Test {
