@@ -1,0 +1,193 @@
+// Opens, directory creations, renames and removals of the file-system helpers,
+// the verified opens and the named events go through the system-call table:
+// an injected failure of each is reported with its cause and leaves nothing
+// half done.
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/errors.h"
+#include "platform/file_system.h"
+#include "platform/named_event.h"
+#include "platform/verified_open.h"
+#include "support/io_faults.h"
+#include "support/test_support.h"
+
+namespace holm::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using holm::test::InjectedFaults;
+using holm::test::TempDir;
+
+TEST(InjectedOpenTest, TheDirectoryChainReportsARefusedOpenOrCreation) {
+    TempDir temp;
+    const fs::path deep = temp.path() / "chain-a" / "chain-b";
+    {
+        InjectedFaults faults;
+        faults.failMakeDirectory(ENOSPC);
+        const Status made = makeDirectoryChain(deep.string(), 0700);
+        ASSERT_FALSE(made.ok());
+        EXPECT_EQ(made.error().errnoValue(), ENOSPC);
+    }
+    EXPECT_FALSE(fs::exists(temp.path() / "chain-a"));
+    {
+        InjectedFaults faults;
+        faults.failOpen(EMFILE, "chain-b");  // a step cannot be opened
+        const Status made = makeDirectoryChain(deep.string(), 0700);
+        ASSERT_FALSE(made.ok());
+        EXPECT_EQ(made.windowsError(), WinError::kTooManyOpenFiles);
+    }
+    {
+        InjectedFaults faults;
+        faults.interruptEveryCall();
+        EXPECT_TRUE(makeDirectoryChain((deep / "chain-c").string(), 0700).ok());
+    }
+    EXPECT_TRUE(fs::is_directory(deep / "chain-c"));
+}
+
+TEST(InjectedOpenTest, TheTreeRemoverKeepsWhatItCouldNotOpenOrRemove) {
+    TempDir temp;
+    const fs::path tree = temp.path() / "tree";
+    fs::create_directories(tree / "sub");
+    temp.write("tree/sub/file", "x");
+    temp.write("tree/top", "x");
+    {
+        // The subdirectory cannot be opened: skipped and reported, the rest goes.
+        InjectedFaults faults;
+        faults.failOpen(EMFILE, "sub");
+        std::vector<std::string> skipped;
+        const Status removed = removeTreeSafely(tree.string(), &skipped);
+        EXPECT_EQ(removed.windowsError(), WinError::kTooManyOpenFiles);
+        EXPECT_EQ(skipped, std::vector<std::string>{(tree / "sub").string()});
+    }
+    EXPECT_TRUE(fs::exists(tree / "sub" / "file"));
+    EXPECT_FALSE(fs::exists(tree / "top"));
+    {
+        // The file cannot be removed: reported, and its directories stay.
+        InjectedFaults faults;
+        faults.failRemove(EACCES);
+        EXPECT_EQ(removeTreeSafely(tree.string()).windowsError(), WinError::kAccessDenied);
+    }
+    EXPECT_TRUE(fs::exists(tree / "sub" / "file"));
+    {
+        // The emptied directory itself cannot be removed.
+        InjectedFaults faults;
+        faults.failRemove(EBUSY, 1);
+        EXPECT_FALSE(removeTreeSafely(tree.string()).ok());
+    }
+    EXPECT_FALSE(fs::exists(tree / "sub" / "file"));
+    EXPECT_TRUE(fs::exists(tree / "sub"));
+    {
+        InjectedFaults faults;
+        faults.interruptEveryCall();
+        EXPECT_TRUE(removeTreeSafely(tree.string()).ok());
+    }
+    EXPECT_FALSE(fs::exists(tree));
+
+    // A single file named to the remover.
+    const fs::path single = temp.write("single", "x");
+    {
+        InjectedFaults faults;
+        faults.failRemove(EROFS);
+        EXPECT_EQ(removeTreeSafely(single.string()).error().errnoValue(), EROFS);
+    }
+    EXPECT_TRUE(fs::exists(single));
+}
+
+TEST(InjectedOpenTest, TheFileHelpersReportTheInjectedError) {
+    TempDir temp;
+    const fs::path file = temp.write("file", "x");
+    const fs::path directory = temp.path() / "directory";
+    InjectedFaults faults;
+    faults.failMakeDirectory(ENOSPC);
+    EXPECT_EQ(makeDirectory(directory.string(), 0700).error().errnoValue(), ENOSPC);
+    faults.failRemove(EROFS);
+    EXPECT_EQ(removeFile(file.string()).error().errnoValue(), EROFS);
+    fs::create_directory(directory);
+    faults.failRemove(EROFS);
+    EXPECT_EQ(removeEmptyDirectory(directory.string()).error().errnoValue(), EROFS);
+    faults.failRename(EXDEV);
+    EXPECT_EQ(renameNoReplace(file.string(), (temp.path() / "moved").string()).error().errnoValue(),
+              EXDEV);
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_TRUE(fs::is_directory(directory));
+    EXPECT_FALSE(fs::exists(temp.path() / "moved"));
+}
+
+TEST(InjectedOpenTest, AVerifiedOpenTellsAFailedOpenFromAMissingName) {
+    TempDir temp;
+    temp.write("verified", "x");
+    const std::string path = temp.path().string();
+    {
+        InjectedFaults faults;
+        faults.failOpen(EMFILE, path);
+        const OpenResult directory = openDirectory(path);
+        ASSERT_FALSE(directory.ok());
+        EXPECT_EQ(directory.error().refusal, OpenRefusal::Failed);
+        EXPECT_EQ(directory.error().error, EMFILE);
+    }
+    const OpenResult directory = openDirectory(path);
+    ASSERT_TRUE(directory.ok());
+    {
+        InjectedFaults faults;
+        faults.failOpen(ENFILE, "verified");
+        const OpenResult file = openFileAt(directory->fd.get(), "verified");
+        ASSERT_FALSE(file.ok());
+        EXPECT_EQ(file.error().refusal, OpenRefusal::Failed);
+        EXPECT_EQ(file.error().error, ENFILE);
+    }
+    EXPECT_TRUE(openFileAt(directory->fd.get(), "verified").ok());
+}
+
+size_t entryCount(const fs::path& directory) {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(directory)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(InjectedOpenTest, ANamedEventWatchLeavesNoFifoBehindAFailure) {
+    TempDir temp;
+    const std::string directory = (temp.path() / "run").string();
+    const std::string name = namedEventFileName(u"Global\\injected");
+    {
+        // The runtime directory cannot be made.
+        InjectedFaults faults;
+        faults.failMakeDirectory(ENOSPC);
+        const bool opened = NamedEventWatch::open(directory, name).valid();
+        const int error = errno;
+        EXPECT_FALSE(opened);
+        EXPECT_EQ(error, ENOSPC);
+    }
+    EXPECT_FALSE(fs::exists(directory));
+    {
+        // The temporary FIFO cannot take its final name: it is removed.
+        InjectedFaults faults;
+        faults.failRename(EIO);
+        EXPECT_FALSE(NamedEventWatch::open(directory, name).valid());
+    }
+    EXPECT_EQ(entryCount(directory), 0u);
+    {
+        // A closing watch whose name cannot be removed leaves a FIFO without
+        // a reader; a set that meets it removes it once it may.
+        NamedEventWatch watch = NamedEventWatch::open(directory, name);
+        ASSERT_TRUE(watch.valid());
+        InjectedFaults faults;
+        faults.failRemove(EACCES);
+        watch = NamedEventWatch();
+        EXPECT_EQ(entryCount(directory), 1u);
+        faults.failRemove(EACCES);
+        EXPECT_EQ(setNamedEvent(directory, name), NamedEventSet::NoWatcher);
+        EXPECT_EQ(entryCount(directory), 1u);
+    }
+    EXPECT_EQ(setNamedEvent(directory, name), NamedEventSet::NoWatcher);
+    EXPECT_EQ(entryCount(directory), 0u);
+}
+
+}  // namespace
+}  // namespace holm::platform
