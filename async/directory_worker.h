@@ -80,10 +80,10 @@ class CAsyncImplObjectDirectory final : public CAsyncImplObject {
     // One run of the wait loop.
     class Run;
     // Each key's watches are made and dropped as its elements come and go.
-    bool attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
+    platform::Status attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
     void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
 
-    bool attachLocked(Element& element) EXCLUDES(watchLock_);
+    platform::Status attachLocked(Element& element) EXCLUDES(watchLock_);
     bool watchKey(Key& key) REQUIRES(watchLock_);
     void limitReached(Key& key) REQUIRES(watchLock_);
     void backOff(std::chrono::steady_clock::time_point now) REQUIRES(watchLock_);
