@@ -31,14 +31,14 @@ platform::Status CAsyncImplObjectEvent::attach(CHlmPlgAsyncElem& element) {
         ++found->second.users;
         return {};
     }
-    platform::NamedEventWatch fifo = platform::NamedEventWatch::open(runtimeDirectory_, fileName);
-    if (!fifo.valid()) {
+    auto fifo = platform::NamedEventWatch::open(runtimeDirectory_, fileName);
+    if (!fifo) {
         // Descriptors, FIFOs (a full runtime file system) or trust: the
         // error says which.
-        return platform::Error::fromErrno(errno);
+        return fifo.error();
     }
     const uint64_t id = nextWatchId_++;
-    watches_.emplace(fileName, Watch{id, std::move(fifo), 1});
+    watches_.emplace(fileName, Watch{id, std::move(fifo).value(), 1});
     namesById_.emplace(id, fileName);
     unsynced_.push_back(id);
     return {};

@@ -284,11 +284,12 @@ void NamedEventWatch::remove() {
     fd_.reset();
 }
 
-NamedEventWatch NamedEventWatch::open(const std::string& directory, const std::string& fileName) {
+Result<NamedEventWatch> NamedEventWatch::open(const std::string& directory,
+                                              const std::string& fileName) {
     static std::atomic<uint64_t> serial{0};
     const UniqueFd directoryFd = openDirectory(directory, true);
     if (!directoryFd.valid()) {
-        return NamedEventWatch();
+        return lastSystemError();
     }
     sweepOnce(directory, directoryFd.get());
     const std::string suffix = "." + std::to_string(::getpid()) + "." + std::to_string(serial++);
@@ -298,16 +299,15 @@ NamedEventWatch NamedEventWatch::open(const std::string& directory, const std::s
     if (::mkfifoat(directoryFd.get(), temporary.c_str(), 0600) != 0 &&
         (errno != EEXIST || !io::removeAt(directoryFd.get(), temporary) ||
          ::mkfifoat(directoryFd.get(), temporary.c_str(), 0600) != 0)) {
-        return NamedEventWatch();
+        return lastSystemError();
     }
     UniqueFd fd = openFifo(directoryFd.get(), temporary, io::Access::ReadWrite);
     // Anyone may write into it, only its owner reads.
     if (!fd.valid() || !isTrustedFifo(fd.get()) || ::fchmod(fd.get(), 0622) != 0 ||
         !io::renameAt(directoryFd.get(), temporary, directoryFd.get(), fileName + suffix)) {
-        const int error = errno;
+        const Error error = lastSystemError();
         (void)io::removeAt(directoryFd.get(), temporary);
-        errno = error;
-        return NamedEventWatch();
+        return error;
     }
     NamedEventWatch watch;
     watch.fd_ = std::move(fd);

@@ -159,24 +159,24 @@ TEST(InjectedOpenTest, ANamedEventWatchLeavesNoFifoBehindAFailure) {
         // The runtime directory cannot be made.
         InjectedFaults faults;
         faults.failMakeDirectory(ENOSPC);
-        const bool opened = NamedEventWatch::open(directory, name).valid();
-        const int error = errno;
-        EXPECT_FALSE(opened);
-        EXPECT_EQ(error, ENOSPC);
+        const auto opened = NamedEventWatch::open(directory, name);
+        ASSERT_FALSE(opened.ok());
+        EXPECT_EQ(opened.error().errnoValue(), ENOSPC);
     }
     EXPECT_FALSE(fs::exists(directory));
     {
         // The temporary FIFO cannot take its final name: it is removed.
         InjectedFaults faults;
         faults.failRename(EIO);
-        EXPECT_FALSE(NamedEventWatch::open(directory, name).valid());
+        EXPECT_FALSE(NamedEventWatch::open(directory, name).ok());
     }
     EXPECT_EQ(entryCount(directory), 0u);
     {
         // A closing watch whose name cannot be removed leaves a FIFO without
         // a reader; a set that meets it removes it once it may.
-        NamedEventWatch watch = NamedEventWatch::open(directory, name);
-        ASSERT_TRUE(watch.valid());
+        auto opened = NamedEventWatch::open(directory, name);
+        ASSERT_TRUE(opened.ok());
+        NamedEventWatch watch = std::move(opened).value();
         InjectedFaults faults;
         faults.failRemove(EACCES);
         watch = NamedEventWatch();
