@@ -61,7 +61,6 @@ class ChangeNotifier {
 // nullopt where a limit cannot be read.
 struct ChangeNotifierLimits {
     std::optional<uint64_t> watchesPerUser;
-    std::optional<uint64_t> instancesPerUser;
     std::optional<uint64_t> queuedEvents;
 };
 ChangeNotifierLimits changeNotifierLimits();

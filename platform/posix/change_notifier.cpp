@@ -103,8 +103,7 @@ bool ChangeNotifier::read(std::vector<ChangeEvent>& events) {
 }
 
 ChangeNotifierLimits changeNotifierLimits() {
-    return {readLimit("max_user_watches"), readLimit("max_user_instances"),
-            readLimit("max_queued_events")};
+    return {readLimit("max_user_watches"), readLimit("max_queued_events")};
 }
 
 std::vector<std::string> subdirectoryNames(const std::string& path) {
