@@ -22,11 +22,12 @@
 // Registration adds the key's kernel watches on the registering thread, so
 // a change made after watchDirectory or watchFile returned is never lost.
 // A kernel limit reached for the directory itself (no instance, no watch
-// left) refuses the registration, with a last error naming the limit; a
-// subtree covered only in part is registered, with one host log line naming
-// the limit and the directory. A directory that vanished is tried again at
-// every later wake of the worker, which keeps serving the rest; a subtree a
-// limit cut short is retried with a delay that doubles up to a minute.
+// left) refuses the registration with the limit's error (the plugin's last
+// error); a subtree covered only in part is registered, with one host log
+// line naming the limit and the directory. A directory that vanished is
+// tried again at every later wake of the worker, which keeps serving the
+// rest; a subtree a limit cut short is retried with a delay that doubles up
+// to a minute.
 #pragma once
 
 #include <chrono>
