@@ -2,6 +2,7 @@
 // the verified opens and the named events go through the system-call table:
 // an injected failure of each is reported with its cause and leaves nothing
 // half done.
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <string>
@@ -12,6 +13,9 @@
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/named_event.h"
+#include "platform/process_info.h"
+#include "platform/sessions.h"
+#include "platform/shared_library.h"
 #include "platform/verified_open.h"
 #include "support/io_faults.h"
 #include "support/test_support.h"
@@ -141,6 +145,31 @@ TEST(InjectedOpenTest, AVerifiedOpenTellsAFailedOpenFromAMissingName) {
         EXPECT_EQ(file.error().error, ENFILE);
     }
     EXPECT_TRUE(openFileAt(directory->fd.get(), "verified").ok());
+}
+
+// A library that does not load is examined through its own open: a refused
+// open is reported as itself, never taken for a bad file; and the process
+// list through a /proc that cannot be opened is empty, not a crash.
+TEST(InjectedOpenTest, LookupsReportARefusedOpenAsItself) {
+    TempDir temp;
+    const fs::path text = temp.write("text.so", "not a library at all");
+    {
+        InjectedFaults faults;
+        faults.failOpen(EMFILE, text.string());
+        const LoadResult loaded = SharedLibrary::open(text.string());
+        ASSERT_FALSE(loaded.ok());
+        EXPECT_EQ(loaded.error().windowsError, WinError::kTooManyOpenFiles);
+    }
+    const LoadResult loaded = SharedLibrary::open(text.string());
+    ASSERT_FALSE(loaded.ok());
+    EXPECT_EQ(loaded.error().windowsError, WinError::kBadExeFormat);
+    {
+        InjectedFaults faults;
+        faults.failOpen(EMFILE, "/proc");
+        EXPECT_TRUE(runningProcessIds().empty());
+    }
+    const std::vector<uint32_t> ids = runningProcessIds();
+    EXPECT_TRUE(std::binary_search(ids.begin(), ids.end(), currentProcessId()));
 }
 
 size_t entryCount(const fs::path& directory) {
