@@ -92,12 +92,12 @@ platform::Status CAsyncImplObjectDirectory::attach(CHlmPlgAsyncElem& added) {
 platform::Status CAsyncImplObjectDirectory::attachLocked(Element& element) {
     MutexLock lock(watchLock_);
     if (!notifier_) {
-        auto notifier = std::make_unique<platform::ChangeNotifier>();
-        if (!notifier->valid()) {
+        auto notifier = platform::ChangeNotifier::open();
+        if (!notifier) {
             // No instance left (limits): nothing can be watched.
-            return watchRefusal(errno);
+            return watchRefusal(notifier.error().errnoValue());
         }
-        notifier_ = std::move(notifier);
+        notifier_ = std::make_unique<platform::ChangeNotifier>(std::move(notifier).value());
     }
     const std::string directory = keyDirectoryOf(element);
     const bool subtree = element.subtree && !element.isFile();
@@ -419,7 +419,7 @@ class CAsyncImplObjectDirectory::Run final : public WaitLoopRun {
     bool handle(Keys ready, bool woken) override {
         (void)woken;
         events_.clear();
-        if (platform::containsKey(ready, kNotifierKey) && !notifier_->read(events_)) {
+        if (platform::containsKey(ready, kNotifierKey) && !notifier_->read(events_).ok()) {
             return false;
         }
         Selection files;
