@@ -28,6 +28,11 @@ bool isWatchLimit(int error) {
     return error == ENOSPC || error == EMFILE || error == ENFILE || error == ENOMEM;
 }
 
+// A watch the kernel refused, with the Windows number of its limit.
+platform::Error watchRefusal(int error) {
+    return platform::Error::windows(platform::windowsErrorFromWatchErrno(error), error);
+}
+
 std::string joinPath(const std::string& directory, const std::string& name) {
     return directory.ends_with('/') ? directory + name : directory + '/' + name;
 }
@@ -78,22 +83,21 @@ CAsyncImplObjectDirectory::~CAsyncImplObjectDirectory() {
     stopThread();
 }
 
-bool CAsyncImplObjectDirectory::attach(CHlmPlgAsyncElem& added) {
-    const bool attached = attachLocked(static_cast<Element&>(added));
+platform::Status CAsyncImplObjectDirectory::attach(CHlmPlgAsyncElem& added) {
+    platform::Status attached = attachLocked(static_cast<Element&>(added));
     flushLog();
     return attached;
 }
 
-bool CAsyncImplObjectDirectory::attachLocked(Element& element) {
+platform::Status CAsyncImplObjectDirectory::attachLocked(Element& element) {
     common::MutexLock lock(watchLock_);
     if (!notifier_) {
-        auto notifier = std::make_unique<platform::ChangeNotifier>();
-        if (!notifier->valid()) {
+        auto notifier = platform::ChangeNotifier::open();
+        if (!notifier) {
             // No instance left (limits): nothing can be watched.
-            platform::setLastError(platform::windowsErrorFromWatchErrno(errno));
-            return false;
+            return watchRefusal(notifier.error().errnoValue());
         }
-        notifier_ = std::move(notifier);
+        notifier_ = std::make_unique<platform::ChangeNotifier>(std::move(notifier).value());
     }
     const std::string directory = keyDirectoryOf(element);
     const bool subtree = element.subtree && !element.isFile();
@@ -111,12 +115,11 @@ bool CAsyncImplObjectDirectory::attachLocked(Element& element) {
         }
         if (!watched && isWatchLimit(refusal_)) {
             // The kernel refuses the directory itself (limits): the
-            // registration fails and the last error names the limit. A
-            // directory gone meanwhile is left to the retry at the next wake.
+            // registration fails with the limit's error. A directory gone
+            // meanwhile is left to the retry at the next wake.
             incomplete_.erase(&key);
             keys_.erase(found);
-            platform::setLastError(platform::windowsErrorFromWatchErrno(refusal_));
-            return false;
+            return watchRefusal(refusal_);
         }
     }
     ++key.users;
@@ -125,7 +128,7 @@ bool CAsyncImplObjectDirectory::attachLocked(Element& element) {
     } else {
         directories_[subtree].emplace(foldAscii(element.path), &element);
     }
-    return true;
+    return {};
 }
 
 void CAsyncImplObjectDirectory::detach(CHlmPlgAsyncElem& removed) {
@@ -416,7 +419,7 @@ class CAsyncImplObjectDirectory::Run final : public WaitLoopRun {
     bool handle(Keys ready, bool woken) override {
         (void)woken;
         events_.clear();
-        if (platform::containsKey(ready, kNotifierKey) && !notifier_->read(events_)) {
+        if (platform::containsKey(ready, kNotifierKey) && !notifier_->read(events_).ok()) {
             return false;
         }
         Selection files;

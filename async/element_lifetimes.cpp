@@ -123,11 +123,6 @@ bool ElementLifetimes::anyAlive(
     return false;
 }
 
-int64_t ElementLifetimes::deliveriesInFlight() {
-    common::MutexLock lock(mutex_);
-    return inFlight_;
-}
-
 bool ElementLifetimes::waitForDeliveriesInFlight(int64_t count,
                                                  std::chrono::steady_clock::time_point deadline) {
     common::MutexLock lock(mutex_);

@@ -48,8 +48,6 @@ class ElementLifetimes {
     // retire() for one claimed element, dropping the claim.
     void retireClaimed(CHlmPlgAsyncElem* element, bool wait) EXCLUDES(mutex_);
 
-    // Deliveries in progress, over all elements (tests and diagnostics).
-    int64_t deliveriesInFlight() EXCLUDES(mutex_);
     // Waits until at least `count` deliveries are in progress.
     bool waitForDeliveriesInFlight(int64_t count, std::chrono::steady_clock::time_point deadline)
         EXCLUDES(mutex_);

@@ -23,26 +23,25 @@ CAsyncImplObjectEvent::~CAsyncImplObjectEvent() {
     stopThread();
 }
 
-bool CAsyncImplObjectEvent::attach(CHlmPlgAsyncElem& element) {
+platform::Status CAsyncImplObjectEvent::attach(CHlmPlgAsyncElem& element) {
     const std::string& fileName = fileNameOf(element);
     common::MutexLock lock(watchLock_);
     auto found = watches_.find(fileName);
     if (found != watches_.end()) {
         ++found->second.users;
-        return true;
+        return {};
     }
-    platform::NamedEventWatch fifo = platform::NamedEventWatch::open(runtimeDirectory_, fileName);
-    if (!fifo.valid()) {
+    auto fifo = platform::NamedEventWatch::open(runtimeDirectory_, fileName);
+    if (!fifo) {
         // Descriptors, FIFOs (a full runtime file system) or trust: the
-        // last error says which.
-        platform::setLastError(platform::windowsErrorFromErrno(errno));
-        return false;
+        // error says which.
+        return fifo.error();
     }
     const uint64_t id = nextWatchId_++;
-    watches_.emplace(fileName, Watch{id, std::move(fifo), 1});
+    watches_.emplace(fileName, Watch{id, std::move(fifo).value(), 1});
     namesById_.emplace(id, fileName);
     unsynced_.push_back(id);
-    return true;
+    return {};
 }
 
 void CAsyncImplObjectEvent::detach(CHlmPlgAsyncElem& element) {

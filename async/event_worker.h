@@ -33,7 +33,7 @@ class CAsyncImplObjectEvent final : public CAsyncImplObject {
     uint32_t run(HlmPlg::IStopEvent* stop) override;
 
   protected:
-    bool attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
+    platform::Status attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
     void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
 
   private:

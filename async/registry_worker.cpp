@@ -39,20 +39,21 @@ CAsyncImplObjectRegistry::~CAsyncImplObjectRegistry() {
     stopThread();
 }
 
-bool CAsyncImplObjectRegistry::openStore() {
+uint32_t CAsyncImplObjectRegistry::openStore() {
     if (store_.valid()) {
-        return true;
+        return reg::kErrorSuccess;
     }
     const std::filesystem::path directory =
         storeDirectory_.empty() ? reg::Store::defaultDirectory() : storeDirectory_;
-    return reg::Store::open(directory, store_, reg::StoreAccess::ReadOnly) == reg::kErrorSuccess;
+    return reg::Store::open(directory, store_, reg::StoreAccess::ReadOnly);
 }
 
 bool CAsyncImplObjectRegistry::keyOpens(uint32_t root, std::u16string_view subkey) {
     common::MutexLock lock(watchLock_);
     reg::Key key;
-    return openStore() && reg::Key::open(store_, static_cast<reg::Root>(root), subkey, key,
-                                         reg::kKeyRead) == reg::kErrorSuccess;
+    return openStore() == reg::kErrorSuccess &&
+           reg::Key::open(store_, static_cast<reg::Root>(root), subkey, key, reg::kKeyRead) ==
+               reg::kErrorSuccess;
 }
 
 void CAsyncImplObjectRegistry::readStored(CHlmPlgAsyncElemRegistry& element) {
@@ -66,7 +67,7 @@ void CAsyncImplObjectRegistry::readStored(CHlmPlgAsyncElemRegistry& element) {
 bool CAsyncImplObjectRegistry::valueChanged(Element& element) {
     reg::Value now;
     reg::Key key;
-    if (!openStore() ||
+    if (openStore() != reg::kErrorSuccess ||
         reg::Key::open(store_, static_cast<reg::Root>(element.root), element.subkey, key,
                        reg::kKeyRead) != reg::kErrorSuccess ||
         key.queryValue(element.valueName, now) != reg::kErrorSuccess) {
@@ -79,11 +80,11 @@ bool CAsyncImplObjectRegistry::valueChanged(Element& element) {
     return true;
 }
 
-bool CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
+platform::Status CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
     auto& element = static_cast<Element&>(added);
     common::MutexLock lock(watchLock_);
-    if (!openStore()) {
-        return false;
+    if (const uint32_t error = openStore(); error != reg::kErrorSuccess) {
+        return platform::Error::windows(error);
     }
     auto [found, inserted] = records_.try_emplace(recordNameOf(element));
     Record& record = found->second;
@@ -93,20 +94,19 @@ bool CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
         record.subtree = element.subtree;
         // Watched on the registering thread: a change made after the
         // registration returned is never lost. A kernel limit refuses the
-        // registration (the last error names it); a key gone meanwhile is
-        // left to a retry.
+        // registration (the error names it); a key gone meanwhile is left to
+        // a retry.
         const uint32_t error = watchRecord(record);
         if (isLimitError(error)) {
             records_.erase(found);
-            platform::setLastError(error);
-            return false;
+            return platform::Error::windows(error);
         }
         if (error != reg::kErrorSuccess) {
             unwatched_.insert(&record);
         }
     }
     record.elements.push_back(&element);
-    return true;
+    return {};
 }
 
 void CAsyncImplObjectRegistry::detach(CHlmPlgAsyncElem& removed) {

@@ -20,9 +20,9 @@ CAsyncImplObject::~CAsyncImplObject() {
     lifetimes_.retire(left, true);
 }
 
-bool CAsyncImplObject::add(CHlmPlgAsyncElem* element) {
-    if (!attach(*element)) {
-        return false;
+platform::Status CAsyncImplObject::add(CHlmPlgAsyncElem* element) {
+    if (platform::Status attached = attach(*element); !attached) {
+        return attached;
     }
     // The start lock is held while appending, so a concurrent cancel cannot
     // find the list empty and stop the thread between the append and the
@@ -36,7 +36,7 @@ bool CAsyncImplObject::add(CHlmPlgAsyncElem* element) {
         startLocked();
     }
     wake();
-    return true;
+    return {};
 }
 
 void CAsyncImplObject::startLocked() {

@@ -46,6 +46,7 @@
 #include "async/thread_impl.h"
 #include "common/mutex.h"
 #include "hlmplg/handlers.h"
+#include "platform/result.h"
 #include "platform/wait_set.h"
 
 namespace holm::async {
@@ -92,7 +93,7 @@ class CAsyncImplObject : public HlmPlg::IThreadHandler {
 
     // Appends the element, starting the thread first if the worker is idle.
     // False when the worker cannot watch it (nothing is added).
-    bool add(CHlmPlgAsyncElem* element) EXCLUDES(startLock_, listLock_);
+    platform::Status add(CHlmPlgAsyncElem* element) EXCLUDES(startLock_, listLock_);
     // Removes the element from the list (no effect if it is not there);
     // true when it was there.
     bool remove(CHlmPlgAsyncElem* element) EXCLUDES(listLock_);
@@ -116,12 +117,12 @@ class CAsyncImplObject : public HlmPlg::IThreadHandler {
     size_t elementCount() EXCLUDES(listLock_);
 
   protected:
-    // Called with an element before it joins the list (false refuses it),
-    // and after it left the list by a cancel: for workers that hold a watch
-    // per element or per distinct watched object.
-    virtual bool attach(CHlmPlgAsyncElem& element) {
+    // Called with an element before it joins the list (an error refuses
+    // it), and after it left the list by a cancel: for workers that hold a
+    // watch per element or per distinct watched object.
+    virtual platform::Status attach(CHlmPlgAsyncElem& element) {
         (void)element;
-        return true;
+        return {};
     }
     virtual void detach(CHlmPlgAsyncElem& element) { (void)element; }
 

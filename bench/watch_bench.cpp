@@ -172,13 +172,14 @@ void BM_RawInotifyReader(benchmark::State& state) {
     holm::platform::ManualEvent delivered;
     SignallingHandler handler(delivered);
     holm::platform::ManualEvent stop;
-    holm::platform::ChangeNotifier notifier;
+    auto opened = holm::platform::ChangeNotifier::open();
     holm::platform::EpollSet epoll;
-    if (!notifier.valid() || !notifier.watch(file.parent_path().string(), true) ||
-        !epoll.add(stop.descriptor(), 0) || !epoll.add(notifier.descriptor(), 1)) {
+    if (!opened || !opened->watch(file.parent_path().string(), true) ||
+        !epoll.add(stop.descriptor(), 0) || !epoll.add(opened->descriptor(), 1)) {
         state.SkipWithError("cannot set up the reader");
         return;
     }
+    holm::platform::ChangeNotifier& notifier = *opened;
     std::thread loop([&] {
         std::array<uint64_t, 4> ready{};
         std::vector<holm::platform::ChangeEvent> events;

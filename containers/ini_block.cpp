@@ -87,21 +87,21 @@ bool CIniFileWithBlockMode::load(const char16_t* path) {
     startLines();
     path_ = path != nullptr ? path : u"";
     CTxtFileImpl file;
-    if (!file.open(path_.c_str(), false)) {
+    if (const auto opened = file.openFile(path_.c_str(), false); !opened) {
         // A missing file is a new one; any other failure leaves a file that
         // writeFile must not overwrite with what was not read.
-        unreadable_ = file.getLastError() != WinError::kFileNotFound &&
-                      file.getLastError() != WinError::kPathNotFound;
+        unreadable_ = opened.windowsError() != WinError::kFileNotFound &&
+                      opened.windowsError() != WinError::kPathNotFound;
         finishLines();
         return true;
     }
     std::string bytes;
-    const bool read = file.readContent(bytes);
+    const auto read = file.readContent(bytes);
     file.close();
     if (!read) {
         unreadable_ = true;
         finishLines();
-        return file.getLastError() != WinError::kFileTooLarge;
+        return read.windowsError() != WinError::kFileTooLarge;
     }
     loadBytes(bytes);
     return true;
@@ -223,7 +223,7 @@ bool CIniFileWithBlockMode::writeFile() {
         return false;
     }
     CTxtFileImpl file;
-    return file.replaceContent(path_.c_str(), outputBytes());
+    return file.replaceContent(path_.c_str(), outputBytes()).ok();
 }
 
 void CIniFileWithBlockMode::startLines() {

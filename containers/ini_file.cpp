@@ -345,8 +345,8 @@ bool CIniFileImpl::ensureUnicodeFile() {
     // Created only if still missing: a file another writer created meanwhile
     // is not emptied.
     CTxtFileImpl file;
-    const bool created = file.create(path_.c_str(), true, true) ||
-                         file.getLastError() == holm::platform::WinError::kFileExists;
+    const auto made = file.createFile(path_.c_str(), true, true);
+    const bool created = made || made.windowsError() == holm::platform::WinError::kFileExists;
     file.close();
     newFileChecked_ = created;
     return created;

@@ -16,6 +16,7 @@
 #include "platform/fault_guard.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
+#include "platform/result.h"
 #include "platform/shared_library.h"
 #include "security/verified_data.h"
 #include "security/verified_file.h"
@@ -52,12 +53,13 @@ void initializeProductServices(const std::u16string& productDirectory) {
 
 // The master texts; null, with `problem` saying why, when the text library
 // cannot be read (then no symbolic name resolves).
-std::shared_ptr<const util::IMasterTextReader> masterTexts(std::string& problem) {
+// The product's master texts, or why they cannot be read.
+using MasterTexts = std::shared_ptr<const util::IMasterTextReader>;
+platform::Result<MasterTexts, std::string> masterTexts() {
     try {
-        return util::DiContainer::Instance().Get<util::IMasterTextReader>();
+        return MasterTexts(util::DiContainer::Instance().Get<util::IMasterTextReader>());
     } catch (const std::exception& error) {
-        problem = error.what();
-        return nullptr;
+        return std::string(error.what());
     }
 }
 
@@ -123,13 +125,14 @@ uint32_t CHolmCore::initialize(const std::u16string& pluginList) {
         return kTextLibraryFailed;
     }
     // The store is needed to resolve symbolic names in the list's settings.
-    std::string problem;
-    auto texts = masterTexts(problem);
+    auto texts = masterTexts();
     if (!texts) {
-        warnMasterTextsUnreadable(problem);
+        warnMasterTextsUnreadable(texts.error());
     }
     provider_ = std::make_unique<CHlmPlgPluginManager>(
-        &manager_, std::make_unique<services::CConfigStore>(*settings, std::move(texts)), this);
+        &manager_,
+        std::make_unique<services::CConfigStore>(*settings, std::move(texts).valueOr(nullptr)),
+        this);
     secondGeneration_ = obtainSecondGeneration();
     if (const uint32_t code = loadPluginList(pluginList); code != 0) {
         if (code == kListNotLoaded) {

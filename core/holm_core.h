@@ -67,8 +67,6 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink, private ControlTarge
     void setHandler(HlmPlg::IHlmCoreHandler* handler);
     // The host's handler (null without one); service objects report through it.
     HlmPlg::IHlmCoreHandler* hostHandler() const override { return handler_; }
-    CPluginManager& pluginManager() { return manager_; }
-    CPluginLifecycle& lifecycle() { return lifecycle_; }
 
   private:
     // ControlTarget: the host's requests run between the end of run and the

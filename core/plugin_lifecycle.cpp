@@ -132,9 +132,9 @@ void CPluginLifecycle::setContext(LifecycleContext context) {
     events_.setOwner(context_.owner);
 }
 
-std::optional<security::VerifiedFile> CPluginLifecycle::verifyLibrary(
-    const std::string& path, std::string& why, const security::LoadedModuleQuery& isLoaded) const {
-    return security::verifyPluginLibrary(path, context_.productDirectory, why, isLoaded,
+platform::Result<security::VerifiedFile, std::string> CPluginLifecycle::verifyLibrary(
+    const std::string& path, const security::LoadedModuleQuery& isLoaded) const {
+    return security::verifyPluginLibrary(path, context_.productDirectory, isLoaded,
                                          context_.systemLibraries);
 }
 
@@ -156,9 +156,12 @@ CPluginLifecycle::VerifiedEntry CPluginLifecycle::verifyEntry(
         verified.why = path + ": the file does not exist";
         return verified;
     }
-    verified.file = verifyLibrary(path, verified.why, isLoaded);
-    if (!verified.file) {
+    auto file = verifyLibrary(path, isLoaded);
+    if (file) {
+        verified.file = std::move(file).value();
+    } else {
         verified.result = kSelftestFailed;
+        verified.why = file.error();
     }
     return verified;
 }

@@ -185,16 +185,6 @@ bool CPluginManager::recordOf(uint64_t key, Declaration& out) const {
     return false;
 }
 
-void CPluginManager::updateRecord(const Declaration& record) {
-    common::MutexLock guard(declarationLock_);
-    for (auto& declaration : declarations_) {
-        if (declaration.key == record.key) {
-            declaration = record;
-            return;
-        }
-    }
-}
-
 // The walk works on copies of the records, found again by key after every
 // call that may reach plugin code (a provider, a handler registration).
 bool CPluginManager::acquireInterfaces(CHlmPlg* owner) {

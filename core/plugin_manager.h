@@ -90,7 +90,6 @@ class CPluginManager : public HlmPlg::IHlmPlg {
     std::vector<uint64_t> keysOf(const HlmPlg::CHlmPlg* owner) const EXCLUDES(declarationLock_);
     // A copy of the record `key`, if it still exists.
     bool recordOf(uint64_t key, Declaration& out) const EXCLUDES(declarationLock_);
-    void updateRecord(const Declaration& record) EXCLUDES(declarationLock_);
     // Releases the interface of one record (unregistering its handler and
     // destroying an owned one); `passExceptions` as for a plugin's call.
     void releaseRecord(uint64_t key, bool passExceptions)

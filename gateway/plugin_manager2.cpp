@@ -217,15 +217,14 @@ uint32_t PluginManager2::loadPlugin(const std::u16string& path, const std::strin
     if (!platform::pathExists(file)) {
         return kFileMissing;
     }
-    std::string why;
     std::string productDirectory;
     {
         common::MutexLock hold(lock_);
         productDirectory = common::utf16ToUtf8(context_.productDirectory);
     }
-    const auto verified = security::verifyPluginLibrary(file, productDirectory, why);
+    const auto verified = security::verifyPluginLibrary(file, productDirectory);
     if (!verified) {
-        log(common::format(u"PM2: %s", common::logInsert(common::utf8ToUtf16(why)).c_str()));
+        log(common::format(u"PM2: %s", common::logInsert(common::utf8ToUtf16(verified.error())).c_str()));
         return kNotVerified;
     }
     auto loaded = platform::SharedLibrary::openDescriptor(verified->descriptor(), file);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/directory_listing.h"
+#include "platform/result.h"
 #include "platform/verified_open.h"
 #include "product_key_data.h"
 #include "security/file_checks.h"
@@ -29,35 +31,31 @@ bool hasKeySuffix(const std::string& name) {
            name.compare(name.size() - kKeySuffix.size(), kKeySuffix.size(), kKeySuffix) == 0;
 }
 
-// Reads one enrolled key file; empty `why` on success.
-std::optional<PublicKey> readKeyFile(int directoryFd, const std::string& name, std::string& why) {
+// Reads one enrolled key file: the key, or why it is ignored.
+platform::Result<PublicKey, std::string> readKeyFile(int directoryFd, const std::string& name) {
     auto opened = platform::openFileAt(directoryFd, name);
     if (!opened) {
-        why = describeOpenFailure(opened.error());
-        return std::nullopt;
+        return describeOpenFailure(opened.error());
     }
-    why = ownershipProblem(opened->info);
-    if (!why.empty()) {
-        return std::nullopt;
+    if (std::string problem = ownershipProblem(opened->info); !problem.empty()) {
+        return problem;
     }
     auto text = readSmallFile(opened->fd.get(), kMaxKeyFileSize);
     if (!text) {
-        why = isTooLarge(text.error()) ? "is too large for a key file" : "cannot be read";
-        return std::nullopt;
+        return std::string(isTooLarge(text.error()) ? "is too large for a key file"
+                                                    : "cannot be read");
     }
     auto key = PublicKey::fromPem(*text);
     if (!key) {
-        why = "is not an Ed25519 public key in PEM form";
+        return std::string("is not an Ed25519 public key in PEM form");
     }
-    return key;
+    return std::move(*key);
 }
 
-std::vector<std::string> directoryEntries(const std::string& directory) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
-        names.push_back(entry.path().filename().string());
-    }
+// The names in the directory that was opened and checked (not whatever is
+// at its path by now), in order.
+std::vector<std::string> directoryEntries(int directoryFd) {
+    std::vector<std::string> names = platform::entryNamesAt(directoryFd).valueOr({});
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -104,21 +102,21 @@ std::vector<IgnoredKey> TrustStore::enrollDirectory(const std::string& directory
     if (!dir && dir.error().refusal == platform::OpenRefusal::NotFound) {
         return ignored;
     }
-    std::string why = dir ? ownershipProblem(dir->info) : describeOpenFailure(dir.error());
+    const std::string why = dir ? ownershipProblem(dir->info) : describeOpenFailure(dir.error());
     if (!why.empty()) {
         ignored.push_back({directory, "directory " + why});
     } else {
-        for (const std::string& name : directoryEntries(directory)) {
+        for (const std::string& name : directoryEntries(dir->fd.get())) {
             if (name.starts_with('.')) {
                 continue;
             }
             const std::string path = (std::filesystem::path(directory) / name).string();
             if (!hasKeySuffix(name)) {
                 ignored.push_back({path, "is not named *.pub"});
-            } else if (auto key = readKeyFile(dir->fd.get(), name, why)) {
+            } else if (auto key = readKeyFile(dir->fd.get(), name)) {
                 add(*key);
             } else {
-                ignored.push_back({path, why});
+                ignored.push_back({path, key.error()});
             }
         }
     }

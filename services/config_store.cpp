@@ -329,14 +329,6 @@ void CConfigStore::recordText(const void* object, ReadRecord::Form form, std::u1
     });
 }
 
-void CConfigStore::recordNumber(const void* object, ReadRecord::Form form, std::u16string_view name,
-                                std::u16string_view key, int32_t defaultValue, int32_t value) {
-    binding_.underLock([&] {
-        binding_.mutex().assertHeld();  // the body runs under underLock
-        recordOf(object, form, name, key, {}, defaultValue, {}).number = value;
-    });
-}
-
 void CConfigStore::readStringRecorded(const void* object, std::u16string_view section,
                                       std::u16string_view key, std::u16string_view defaultValue,
                                       std::u16string& out) {

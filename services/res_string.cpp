@@ -30,11 +30,21 @@ Result guarded(Operation operation, Result fallback) {
     }
 }
 
+// What the plugin is told: true, or false with the error as the thread's last
+// error.
+bool reported(const platform::Status& status) {
+    if (!status) {
+        platform::setLastError(status.windowsError());
+    }
+    return status.ok();
+}
+
 }  // namespace
 
 CResStringImplEx::CResStringImplEx(MasterTextLibrary& state, std::u16string productRegistryKey)
     : state_(state), productRegistryKey_(std::move(productRegistryKey)) {
-    (void)reopen(nullptr);  // a failure leaves no handle and the last error
+    // A failure leaves no handle, and its error as the thread's last error.
+    reported(reopen(nullptr));
 }
 
 CResStringImplEx::~CResStringImplEx() {
@@ -44,7 +54,7 @@ CResStringImplEx::~CResStringImplEx() {
     }
 }
 
-bool CResStringImplEx::reopen(std::shared_ptr<const NumberedStrings> strings) {
+platform::Status CResStringImplEx::reopen(std::shared_ptr<const NumberedStrings> strings) {
     common::MutexLock hold(reopenLock_);
     handle_.store(nullptr);
     if (holdsShare_) {
@@ -54,11 +64,10 @@ bool CResStringImplEx::reopen(std::shared_ptr<const NumberedStrings> strings) {
     auto masters = state_.acquire(error);
     holdsShare_ = true;  // also when the open failed: the count is the users'
     if (!masters) {
-        platform::setLastError(error);
-        return false;
+        return platform::Error::windows(error);
     }
     handle_.store(std::make_shared<const TextHandle>(std::move(masters), std::move(strings)));
-    return true;
+    return {};
 }
 
 std::u16string CResStringImplEx::expand(std::u16string_view text) const {
@@ -165,10 +174,9 @@ bool CResStringImplEx::setResourceModule(void* module) {
             const auto table = platform::moduleExportedBlock(module, HlmPlg::kResourceTableSymbol,
                                                              HlmPlg::kResourceTableSizeSymbol);
             if (!table) {
-                platform::setLastError(WinError::kResourceDataNotFound);
-                return false;
+                return reported(platform::Error::windows(WinError::kResourceDataNotFound));
             }
-            return reopen(NumberedStrings::fromTable(table->data(), table->size()));
+            return reported(reopen(NumberedStrings::fromTable(table->data(), table->size())));
         },
         false);
 }
@@ -183,10 +191,9 @@ bool CResStringImplEx::setResourceLibrary(const char16_t* path) {
                 strings = NumberedStrings::fromLibrary(common::utf16ToUtf8(full),
                                                        common::utf16ToUtf8(state_.directory()));
             } catch (const util::ResourceFileError&) {
-                platform::setLastError(WinError::kResourceDataNotFound);
-                return false;
+                return reported(platform::Error::windows(WinError::kResourceDataNotFound));
             }
-            return reopen(std::move(strings));
+            return reported(reopen(std::move(strings)));
         },
         false);
 }

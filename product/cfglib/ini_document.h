@@ -48,8 +48,6 @@ class IniDocument {
     // section names.
     std::vector<std::u16string> subElements(std::u16string_view section) const;
 
-    size_t lineCount() const { return lines_.size(); }
-
   private:
     enum class Kind { Other, Section, Entry };
     struct Line {

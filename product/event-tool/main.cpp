@@ -47,13 +47,13 @@ int set(const std::string& directory, const std::string& fileName) {
 
 int wait(const std::string& directory, const std::string& fileName, unsigned long count) {
     namespace io = holm::platform::io;
-    const holm::platform::NamedEventWatch watch =
-        holm::platform::NamedEventWatch::open(directory, fileName);
-    if (!watch.valid()) {
+    const auto opened = holm::platform::NamedEventWatch::open(directory, fileName);
+    if (!opened) {
         std::fprintf(stderr, "holm-event: cannot watch the event in %s: %s\n", directory.c_str(),
-                     std::strerror(errno));
+                     opened.error().message().c_str());
         return 3;
     }
+    const holm::platform::NamedEventWatch& watch = *opened;
     std::printf("watching\n");
     std::fflush(stdout);
     for (unsigned long seen = 0; seen < count;) {

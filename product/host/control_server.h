@@ -51,8 +51,6 @@ class ControlServer {
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;
 
-    bool serving() const { return thread_.joinable(); }
-
   private:
     void serve();
     void handle(platform::UniqueFd connection);

@@ -36,8 +36,6 @@ class SessionForwarder {
     SessionForwarder(const SessionForwarder&) = delete;
     SessionForwarder& operator=(const SessionForwarder&) = delete;
 
-    bool forwarding() const { return thread_.joinable(); }
-
   private:
     void watch();
     void forward(const SessionChange& change);

@@ -14,9 +14,11 @@
 
 #include "async/support/async_fixture.h"
 #include "common/utf16.h"
+#include "platform/errors.h"
 #include "platform/posix/system_calls.h"
 #include "platform/signals.h"
 #include "platform/spawn.h"
+#include "support/io_faults.h"
 
 namespace {
 
@@ -214,6 +216,28 @@ TEST_F(AsyncEvent, HostileNames) {
     auto users = handler.waitFor(3);
     std::sort(users.begin(), users.end());
     EXPECT_EQ(users, (Users{2, 3, 4}));
+}
+
+// A watch the system refuses reaches the plugin as the thread's last error;
+// a request that names nothing to watch leaves the last error alone.
+TEST_F(AsyncEvent, ARefusedWatchHandsItsCauseToThePluginAsTheLastError) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    holm::platform::setLastError(12345);
+    EXPECT_EQ(async->watchEvent(u"", 1), nullptr);
+    EXPECT_EQ(async->fireAfterNSec(-1, 1), nullptr);
+    EXPECT_EQ(async->watchDirectory(u"/no/such/directory", 0, 0, 1), nullptr);
+    EXPECT_EQ(holm::platform::lastError(), 12345u);
+    {
+        holm::test::InjectedFaults faults;
+        faults.failOpen(EMFILE, runtimeDirectory());
+        EXPECT_EQ(async->watchEvent(u"refused", 2), nullptr);
+        EXPECT_EQ(holm::platform::lastError(), holm::platform::WinError::kTooManyOpenFiles);
+    }
+    EXPECT_EQ(dispatcher_->elementCount(WorkerIndex::Event), 0u);
+    ASSERT_NE(async->watchEvent(u"refused", 3), nullptr);
+    ASSERT_EQ(setEvent(u"refused"), NamedEventSet::Set);
+    EXPECT_EQ(handler.waitFor(1), Users{3});
 }
 
 TEST_F(AsyncEvent, TenThousandEventsOnOneWorker) {

@@ -93,6 +93,29 @@ TEST_F(TextFileTest, CreateRefusesAnExistingFileWhenAsked) {
     EXPECT_EQ(bytesOf(name), "keep");
 }
 
+// The calls the INI objects use answer with a result and leave the last
+// error, which only the plugin-facing calls set, as it was.
+TEST_F(TextFileTest, ProjectCallsAnswerWithAResultAndLeaveTheLastError) {
+    CTxtFileImpl file;
+    EXPECT_FALSE(file.open(path("missing").c_str(), false));
+    EXPECT_EQ(file.getLastError(), kFileNotFound);
+    EXPECT_EQ(file.openFile(path("no-dir/missing").c_str(), false).windowsError(), kPathNotFound);
+    EXPECT_EQ(file.createFile(nullptr, true, true).windowsError(), kPathNotFound);
+    const std::u16string existing = write("existing.txt", "x\n");
+    EXPECT_EQ(file.createFile(existing.c_str(), true, true).windowsError(), kFileExists);
+    std::string bytes;
+    EXPECT_EQ(file.readContent(bytes).windowsError(), kInvalidHandle);
+    EXPECT_EQ(file.getLastError(), kFileNotFound);
+
+    ASSERT_TRUE(file.openFile(existing.c_str(), false).ok());
+    ASSERT_TRUE(file.readContent(bytes).ok());
+    EXPECT_EQ(bytes, "x\n");
+    file.close();
+    ASSERT_TRUE(file.replaceContent(existing.c_str(), "y\n").ok());
+    EXPECT_EQ(bytesOf(existing), "y\n");
+    EXPECT_EQ(file.getLastError(), kFileNotFound);
+}
+
 TEST_F(TextFileTest, OpenTakesTheEncodingFromTheMark) {
     const auto wide = write("wide.txt", utf16File(u"x\r\ny"));
     const auto narrow = write("narrow.txt",
