@@ -243,30 +243,28 @@ void CHlmPlgLogImpl::log(int32_t level, uint32_t style, uint32_t category, const
 
 void CHlmPlgLogImpl::logV(int32_t level, uint32_t style, uint32_t category, const char16_t* format,
                           va_list arguments) {
-    withSettings([&](const Settings& settings) {
-        if (settings.level < level) {
-            return;
-        }
-        try {
-            // The text is formatted straight after the line's start and made
-            // safe where it stands.
-            LayoutBuffers& buffers = layoutBuffers();
-            buffers.block.clear();
-            appendLineStart(buffers.block, style, category, platform::localTimeNow(), *categories_,
-                            buffers);
-            const size_t textStart = buffers.block.size();
-            appendFormatted(buffers.block, format, arguments);
-            text::makeReportLineText(buffers.block, textStart);
-            buffers.block += u"\r\n";
-            writeBlock(settings.file, buffers.block);
-        } catch (const std::bad_alloc&) {
-            lastError_ = platform::WinError::kNotEnoughMemory;
-        }
+    writeLine(level, [&](std::u16string& block, LayoutBuffers& buffers) {
+        // The text is formatted straight after the line's start and made
+        // safe where it stands.
+        appendLineStart(block, style, category, platform::localTimeNow(), *categories_, buffers);
+        const size_t textStart = block.size();
+        appendFormatted(block, format, arguments);
+        text::makeReportLineText(block, textStart);
     });
 }
 
 void CHlmPlgLogImpl::logText(int32_t level, uint32_t style, uint32_t category,
                              const char16_t* text) {
+    writeLine(level, [&](std::u16string& block, LayoutBuffers& buffers) {
+        appendLine(block, style, category, text::viewOf(text), platform::localTimeNow(),
+                   *categories_, buffers);
+    });
+}
+
+// One line of `level` laid out by `layOut` in the thread's buffer and
+// written, if the reporting level takes it.
+template <class LayOut>
+void CHlmPlgLogImpl::writeLine(int32_t level, LayOut&& layOut) {
     withSettings([&](const Settings& settings) {
         if (settings.level < level) {
             return;
@@ -274,8 +272,7 @@ void CHlmPlgLogImpl::logText(int32_t level, uint32_t style, uint32_t category,
         try {
             LayoutBuffers& buffers = layoutBuffers();
             buffers.block.clear();
-            appendLine(buffers.block, style, category, text::viewOf(text), platform::localTimeNow(),
-                       *categories_, buffers);
+            layOut(buffers.block, buffers);
             buffers.block += u"\r\n";
             writeBlock(settings.file, buffers.block);
         } catch (const std::bad_alloc&) {

@@ -149,6 +149,8 @@ class CHlmPlgLogImpl : public HlmPlg::ILog {
         const auto shared = settings_.share();  // calls nested deeper than the slots
         return use(*shared);
     }
+    template <class LayOut>
+    void writeLine(int32_t level, LayOut&& layOut);
     // Writes lines laid out (each ending in CR LF) to `file`.
     void writeBlock(const std::shared_ptr<LogFile>& file, std::u16string_view block);
     void scheduleRollover(std::shared_ptr<LogFile> file) EXCLUDES(requestsLock_);
