@@ -55,7 +55,8 @@ std::u16string placeOf(const std::string& displayName, const char16_t* method) {
 // unload that runs meanwhile.
 struct PluginManager2::Context {
     HlmPlg::RefPtr<HlmPlg::IHolmPlugin2> root;
-    uint32_t state = kLoaded;  // guarded by the manager's lock
+    // Written under the manager's lock; read without it by createObject.
+    std::atomic<uint32_t> state{kLoaded};
     platform::SharedLibrary library;
     std::string displayName;
     std::string typeName;
@@ -143,6 +144,9 @@ size_t PluginManager2::count() {
 }
 
 bool PluginManager2::waitIdle(common::MutexLock& hold, const Context& context) {
+    if ((context.state & kBusy) == 0) {
+        return true;  // the common case reads no clock
+    }
     const auto deadline = std::chrono::steady_clock::now() + busyWaitLimit_;
     while ((context.state & kBusy) != 0) {
         if (!idle_.waitUntil(hold, deadline)) {
@@ -285,6 +289,7 @@ uint32_t PluginManager2::loadPlugin(const std::u16string& path, const std::strin
             context->state = kLoaded | kAvailable;
         }
         contexts_.push_back(std::move(context));
+        publishContexts();
     }
     return 0;
 }
@@ -297,6 +302,25 @@ HlmPlg::IPluginObject2* PluginManager2::createObject(const char* factoryName,
                                                      const char* typeName) {
     if (factoryName == nullptr || typeName == nullptr) {
         return nullptr;
+    }
+    // The common case takes no lock and no counted reference: the list is
+    // read as published, and the context stays alive while the reader holds
+    // that list, however long the plugin's call takes (an unload meanwhile
+    // takes it off the list; the list, and with it the context, goes when
+    // this call ends). A busy plugin is waited for the locked way.
+    {
+        const auto reader = published_.read();
+        if (reader.acquired()) {
+            Context* context = reader.get() != nullptr ? find(*reader.get(), factoryName) : nullptr;
+            if (context == nullptr) {
+                return nullptr;
+            }
+            const uint32_t state = context->state.load(std::memory_order_acquire);
+            if ((state & kBusy) == 0) {
+                return (state & (kAvailable | kStarted)) != 0 ? callCreate(*context, typeName)
+                                                              : nullptr;
+            }
+        }
     }
     ContextRef context;
     {
@@ -316,16 +340,34 @@ HlmPlg::IPluginObject2* PluginManager2::createObject(const char* factoryName,
             return nullptr;
         }
     }
-    HlmPlg::IHolmPlugin2* root = context->root.get();
+    return callCreate(*context, typeName);
+}
+
+PluginManager2::Context* PluginManager2::find(const Listed& listed, const char* factoryName) {
+    for (const ContextRef& context : listed.contexts) {
+        if (context->typeName == factoryName) {
+            return context.get();
+        }
+    }
+    return nullptr;
+}
+
+HlmPlg::IPluginObject2* PluginManager2::callCreate(Context& context, const char* typeName) {
+    HlmPlg::IHolmPlugin2* root = context.root.get();
     const auto made =
-        core::callPlugin(context->reporting, context->createObjectPlace, core::calleeOf(root),
+        core::callPlugin(context.reporting, context.createObjectPlace, core::calleeOf(root),
                          [&] { return root->createObject(typeName); });
     HlmPlg::IPluginObject2* object = made.value_or(nullptr);
     // Written once: the flag's line stays shared between the callers.
-    if (object != nullptr && !context->handedOut.load(std::memory_order_relaxed)) {
-        context->handedOut.store(true, std::memory_order_relaxed);
+    if (object != nullptr && !context.handedOut.load(std::memory_order_relaxed)) {
+        context.handedOut.store(true, std::memory_order_relaxed);
     }
     return object;
+}
+
+void PluginManager2::publishContexts() {
+    published_.publish(std::make_shared<const Listed>(
+        Listed{std::vector<ContextRef>(contexts_.begin(), contexts_.end())}));
 }
 
 void PluginManager2::start(bool quick) {
@@ -422,15 +464,19 @@ void PluginManager2::unload() {
             }
             context = std::move(contexts_.back());
             contexts_.pop_back();
+            publishContexts();
             if (!waitIdle(hold, *context)) {
                 context->abandoned = true;
                 hold.unlock();
                 reportEvent(false, 0, u"Plugin %s did not finish its call; unloaded when it does",
                             context->typeName, kBusyTimeout);
+                published_.reclaim();
                 continue;
             }
             context->state = kUnloading;
         }
+        // The list it left goes now unless a createObject still reads it.
+        published_.reclaim();
         HlmPlg::IHolmPlugin2* root = context->root.get();
         (void)core::callPlugin(context->reporting, placeOf(context->displayName, u"uninit"),
                                core::calleeOf(root), [root] { root->uninit(); });

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "common/mutex.h"
+#include "common/published.h"
 #include "core/second_generation.h"
 #include "hlmplg/plugin2.h"
 #include "platform/shared_library.h"
@@ -94,6 +95,11 @@ class PluginManager2 final : public HlmPlg::IPluginObject2,
   private:
     struct Context;
     using ContextRef = std::shared_ptr<Context>;
+    // The list as createObject reads it without the lock: a copy made on
+    // every change of the list.
+    struct Listed {
+        std::vector<ContextRef> contexts;
+    };
 
     PluginManager2() = default;
     ~PluginManager2() override;
@@ -103,6 +109,9 @@ class PluginManager2 final : public HlmPlg::IPluginObject2,
     bool waitIdle(common::MutexLock& hold, const Context& context) REQUIRES(lock_);
     std::vector<ContextRef> snapshot(bool reverse) EXCLUDES(lock_);
     bool listed(const Context& context) const REQUIRES(lock_);
+    static Context* find(const Listed& listed, const char* factoryName);
+    HlmPlg::IPluginObject2* callCreate(Context& context, const char* typeName);
+    void publishContexts() REQUIRES(lock_);
     // The passes below call plugin code, the reports call the core's
     // listeners: none of them may run with the lock held.
     void startOne(const ContextRef& context, bool quick) EXCLUDES(lock_);
@@ -126,6 +135,7 @@ class PluginManager2 final : public HlmPlg::IPluginObject2,
     common::Mutex lock_;
     common::ConditionVariable idle_;
     std::list<ContextRef> contexts_ GUARDED_BY(lock_);
+    common::Published<const Listed> published_;
     std::atomic<bool> availableAfterInit_{false};
     std::chrono::milliseconds busyWaitLimit_ GUARDED_BY(lock_){std::chrono::seconds(30)};
     HlmPlg::IHlmCore* core_ GUARDED_BY(lock_) = nullptr;

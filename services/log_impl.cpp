@@ -168,6 +168,7 @@ void CHlmPlgLogEventImpl::addLineText(int32_t level, uint32_t style, uint32_t ca
 
 CHlmPlgLogImpl::CHlmPlgLogImpl(std::shared_ptr<const LogCategories> categories, AsyncHolder async)
     : categories_(categories ? std::move(categories) : std::make_shared<LogCategories>()),
+      settings_(std::make_shared<const Settings>()),
       async_(std::move(async)) {
     if (async_ && !async_->registerHandler(&handler_)) {
         async_.reset();
@@ -200,11 +201,8 @@ bool CHlmPlgLogImpl::open(const char16_t* fileName, int32_t level, int32_t maxSi
         auto file = LogFile::forPath(common::utf16ToUtf8(fileName));
         file->setLimits(maxSize, backup);
         const platform::Status opened = file->open();
-        {
-            common::MutexLock hold(settingsLock_);
-            file_ = std::move(file);
-            level_ = level;
-        }
+        settings_.publish(std::make_shared<const Settings>(Settings{level, std::move(file)}));
+        settings_.reclaim();  // the file replaced goes here unless a commit still holds it
         recordFailure(opened);
         return opened.ok();
     } catch (const std::bad_alloc&) {
@@ -245,43 +243,42 @@ void CHlmPlgLogImpl::log(int32_t level, uint32_t style, uint32_t category, const
 
 void CHlmPlgLogImpl::logV(int32_t level, uint32_t style, uint32_t category, const char16_t* format,
                           va_list arguments) {
-    const Settings settings = currentSettings();
-    if (settings.level < level) {
-        return;
-    }
-    try {
+    writeLine(level, [&](std::u16string& block, LayoutBuffers& buffers) {
         // The text is formatted straight after the line's start and made
         // safe where it stands.
-        LayoutBuffers& buffers = layoutBuffers();
-        buffers.block.clear();
-        appendLineStart(buffers.block, style, category, platform::localTimeNow(), *categories_,
-                        buffers);
-        const size_t textStart = buffers.block.size();
-        appendFormatted(buffers.block, format, arguments);
-        common::makeReportLineText(buffers.block, textStart);
-        buffers.block += u"\r\n";
-        writeBlock(settings.file, buffers.block);
-    } catch (const std::bad_alloc&) {
-        lastError_ = platform::WinError::kNotEnoughMemory;
-    }
+        appendLineStart(block, style, category, platform::localTimeNow(), *categories_, buffers);
+        const size_t textStart = block.size();
+        appendFormatted(block, format, arguments);
+        common::makeReportLineText(block, textStart);
+    });
 }
 
 void CHlmPlgLogImpl::logText(int32_t level, uint32_t style, uint32_t category,
                              const char16_t* text) {
-    const Settings settings = currentSettings();
-    if (settings.level < level) {
-        return;
-    }
-    try {
-        LayoutBuffers& buffers = layoutBuffers();
-        buffers.block.clear();
-        appendLine(buffers.block, style, category, common::viewOf(text), platform::localTimeNow(),
+    writeLine(level, [&](std::u16string& block, LayoutBuffers& buffers) {
+        appendLine(block, style, category, common::viewOf(text), platform::localTimeNow(),
                    *categories_, buffers);
-        buffers.block += u"\r\n";
-        writeBlock(settings.file, buffers.block);
-    } catch (const std::bad_alloc&) {
-        lastError_ = platform::WinError::kNotEnoughMemory;
-    }
+    });
+}
+
+// One line of `level` laid out by `layOut` in the thread's buffer and
+// written, if the reporting level takes it.
+template <class LayOut>
+void CHlmPlgLogImpl::writeLine(int32_t level, LayOut&& layOut) {
+    withSettings([&](const Settings& settings) {
+        if (settings.level < level) {
+            return;
+        }
+        try {
+            LayoutBuffers& buffers = layoutBuffers();
+            buffers.block.clear();
+            layOut(buffers.block, buffers);
+            buffers.block += u"\r\n";
+            writeBlock(settings.file, buffers.block);
+        } catch (const std::bad_alloc&) {
+            lastError_ = platform::WinError::kNotEnoughMemory;
+        }
+    });
 }
 
 bool CHlmPlgLogImpl::isLevelEnabled(int32_t level) {
@@ -289,36 +286,31 @@ bool CHlmPlgLogImpl::isLevelEnabled(int32_t level) {
 }
 
 int32_t CHlmPlgLogImpl::reportingLevel() const {
-    common::MutexLock hold(settingsLock_);
-    return level_;
-}
-
-CHlmPlgLogImpl::Settings CHlmPlgLogImpl::currentSettings() const {
-    common::MutexLock hold(settingsLock_);
-    return {level_, file_};
+    return withSettings([](const Settings& settings) { return settings.level; });
 }
 
 void CHlmPlgLogImpl::commit(LogEntry entry) {
     if (entry.lines.empty()) {
         return;
     }
-    const auto file = currentSettings().file;
-    if (!file) {
-        lastError_ = platform::WinError::kInvalidHandle;  // never opened
-        return;
-    }
-    try {
-        LayoutBuffers& buffers = layoutBuffers();
-        buffers.block.clear();
-        for (const auto& line : entry.lines) {
-            appendLine(buffers.block, line.style, line.category, line.text, entry.time,
-                       *categories_, buffers);
-            buffers.block += u"\r\n";
+    withSettings([&](const Settings& settings) {
+        if (!settings.file) {
+            lastError_ = platform::WinError::kInvalidHandle;  // never opened
+            return;
         }
-        writeBlock(file, buffers.block);
-    } catch (const std::bad_alloc&) {
-        lastError_ = platform::WinError::kNotEnoughMemory;
-    }
+        try {
+            LayoutBuffers& buffers = layoutBuffers();
+            buffers.block.clear();
+            for (const auto& line : entry.lines) {
+                appendLine(buffers.block, line.style, line.category, line.text, entry.time,
+                           *categories_, buffers);
+                buffers.block += u"\r\n";
+            }
+            writeBlock(settings.file, buffers.block);
+        } catch (const std::bad_alloc&) {
+            lastError_ = platform::WinError::kNotEnoughMemory;
+        }
+    });
 }
 
 void CHlmPlgLogImpl::writeBlock(const std::shared_ptr<LogFile>& file, std::u16string_view block) {

@@ -82,6 +82,18 @@ TEST(LogTextTest, TextMadeSafeInPlaceMatchesTheTextMadeSafeAlone) {
         makeReportLineText(line, stamp.size());
         EXPECT_EQ(line, stamp + reportLineText(text)) << text.size();
     }
+    // Plain ASCII is recognised four units at a time: a unit to escape (or a
+    // kept one just outside the range) is found wherever it stands.
+    for (const char16_t unit : {u'\x1f', u'\x7f', u'\x80', u'\x9f', u'\t', u'\u202a', u'\uffff',
+                                u'\u0120', u'\u7f41', u' ', u'~'}) {
+        for (size_t at = 0; at < 11; ++at) {
+            std::u16string text(11, u'a');
+            text[at] = unit;
+            std::u16string line = stamp + text;
+            makeReportLineText(line, stamp.size());
+            EXPECT_EQ(line, stamp + reportLineText(text)) << int(unit) << " at " << at;
+        }
+    }
 }
 
 }  // namespace
