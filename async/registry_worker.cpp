@@ -39,23 +39,23 @@ CAsyncImplObjectRegistry::~CAsyncImplObjectRegistry() {
     stopThread();
 }
 
-bool CAsyncImplObjectRegistry::openStore() {
+platform::Status CAsyncImplObjectRegistry::openStore() {
     if (store_.valid()) {
-        return true;
+        return {};
     }
     auto opened = storeDirectory_.empty()
                       ? reg::Store::openDefault(reg::StoreAccess::ReadOnly)
                       : reg::Store::open(storeDirectory_, reg::StoreAccess::ReadOnly);
     if (!opened) {
-        return false;
+        return opened.error();
     }
     store_ = std::move(*opened);
-    return true;
+    return {};
 }
 
 bool CAsyncImplObjectRegistry::keyOpens(uint32_t root, std::u16string_view subkey) {
     MutexLock lock(watchLock_);
-    return openStore() &&
+    return openStore().ok() &&
            reg::Key::open(store_, static_cast<reg::Root>(root), subkey, reg::kKeyRead).ok();
 }
 
@@ -69,7 +69,7 @@ void CAsyncImplObjectRegistry::readStored(CHlmPlgAsyncElemRegistry& element) {
 // without data.
 bool CAsyncImplObjectRegistry::valueChanged(Element& element) {
     reg::Value now;
-    if (openStore()) {
+    if (openStore().ok()) {
         const auto key =
             reg::Key::open(store_, static_cast<reg::Root>(element.root), element.subkey);
         if (key) {
@@ -83,11 +83,11 @@ bool CAsyncImplObjectRegistry::valueChanged(Element& element) {
     return true;
 }
 
-bool CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
+platform::Status CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
     auto& element = static_cast<Element&>(added);
     MutexLock lock(watchLock_);
-    if (!openStore()) {
-        return false;
+    if (platform::Status opened = openStore(); !opened) {
+        return opened;
     }
     auto [found, inserted] = records_.try_emplace(recordNameOf(element));
     Record& record = found->second;
@@ -97,20 +97,19 @@ bool CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
         record.subtree = element.subtree;
         // Watched on the registering thread: a change made after the
         // registration returned is never lost. A kernel limit refuses the
-        // registration (the last error names it); a key gone meanwhile is
-        // left to a retry.
+        // registration (the error names it); a key gone meanwhile is left to
+        // a retry.
         const platform::Status watched = watchRecord(record);
         if (!watched && isLimitError(watched.windowsError())) {
             records_.erase(found);
-            platform::setLastError(watched.windowsError());
-            return false;
+            return watched;
         }
         if (!watched) {
             unwatched_.insert(&record);
         }
     }
     record.elements.push_back(&element);
-    return true;
+    return {};
 }
 
 void CAsyncImplObjectRegistry::detach(CHlmPlgAsyncElem& removed) {

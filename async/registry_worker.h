@@ -74,10 +74,10 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
     // One run of the wait loop.
     class Run;
     // A record is watched while it has elements.
-    bool attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
+    platform::Status attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
     void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
 
-    bool openStore() REQUIRES(watchLock_);
+    platform::Status openStore() REQUIRES(watchLock_);
     platform::Status watchRecord(Record& record) REQUIRES(watchLock_);
     void unwatchRecord(Record& record) REQUIRES(watchLock_);
     void retryUnwatched(Selection& values) REQUIRES(watchLock_);

@@ -17,7 +17,7 @@ bool isTrustedOwner(uint32_t owner) {
 platform::Result<FileInDirectory, platform::OpenFailure> openInDirectory(const std::string& path) {
     // Split as text: a narrow path is UTF-8 on every system, which
     // std::filesystem does not assume on Windows.
-    auto directory = platform::openDirectory(std::string(text::directoryOf(path)));
+    auto directory = platform::openDirectory(std::string(common::directoryOf(path)));
     if (!directory) {
         platform::OpenFailure failure = directory.error();
         if (failure.refusal == platform::OpenRefusal::WrongType) {
@@ -25,7 +25,7 @@ platform::Result<FileInDirectory, platform::OpenFailure> openInDirectory(const s
         }
         return failure;
     }
-    auto file = platform::openFileAt(directory->fd.get(), std::string(text::fileNameOf(path)));
+    auto file = platform::openFileAt(directory->fd.get(), std::string(common::fileNameOf(path)));
     if (!file) {
         return file.error();
     }

@@ -25,7 +25,7 @@ platform::Result<platform::OpenedFile, SigningError> openRegular(const std::stri
 platform::Result<SignatureFile, SigningError> signFile(const std::string& path,
                                                        const PrivateKey& key) {
     SignedRecord record;
-    record.name = std::string(text::fileNameOf(path));
+    record.name = std::string(common::fileNameOf(path));
     if (!isSignableName(record.name)) {
         return SigningError{"the file name cannot be signed"};
     }

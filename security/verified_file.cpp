@@ -103,7 +103,7 @@ VerifiedFile VerifiedFile::open(const std::string& path, const TrustStore& trust
 
 VerifiedFile VerifiedFile::verify(const std::string& path, const TrustStore& trust, FileRole role,
                                   const VerifyOptions& options, const ContentCheck& checkContent) {
-    const std::string name(text::fileNameOf(path));
+    const std::string name(common::fileNameOf(path));
     if (name.empty()) {
         return VerifiedFile(path, path.empty() ? Reason::NotFound : Reason::NotRegularFile);
     }
@@ -154,8 +154,8 @@ std::string VerifiedFile::loadPath() const {
 namespace {
 
 std::string selftestPath(const std::string& path, const SelftestContext& context) {
-    if (text::isBareName(path) && !context.productDirectory.empty()) {
-        return text::joinedPath(context.productDirectory, path);
+    if (common::isBareName(path) && !context.productDirectory.empty()) {
+        return common::joinedPath(context.productDirectory, path);
     }
     return path;
 }

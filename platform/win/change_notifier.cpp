@@ -6,8 +6,10 @@
 namespace holm::platform {
 
 // Directory change watches are not provided by this backend yet (see
-// unsupported.h): the notifier is never valid.
-ChangeNotifier::ChangeNotifier() = default;
+// unsupported.h): no notifier is made.
+Result<ChangeNotifier> ChangeNotifier::open() {
+    return win::notSupported();
+}
 
 Result<int> ChangeNotifier::watch(const std::string&, bool) {
     return win::notSupported();
@@ -15,8 +17,8 @@ Result<int> ChangeNotifier::watch(const std::string&, bool) {
 
 void ChangeNotifier::unwatch(int) {}
 
-bool ChangeNotifier::read(std::vector<ChangeEvent>&) {
-    return false;
+Status ChangeNotifier::read(std::vector<ChangeEvent>&) {
+    return win::notSupported();
 }
 
 ChangeNotifierLimits changeNotifierLimits() {

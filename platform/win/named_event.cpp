@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "platform/win/unsupported.h"
+
 namespace holm::platform {
 
 // Cross-process named events are not provided by this backend yet (see
@@ -16,9 +18,8 @@ NamedEventWatch& NamedEventWatch::operator=(NamedEventWatch&& other) noexcept {
 
 void NamedEventWatch::remove() {}
 
-NamedEventWatch NamedEventWatch::open(const std::string&, const std::string&) {
-    errno = ENOTSUP;
-    return {};
+Result<NamedEventWatch> NamedEventWatch::open(const std::string&, const std::string&) {
+    return win::notSupported();
 }
 
 void drainNamedEvent(int) {}
