@@ -1,6 +1,25 @@
 #include "async/async_impl.h"
 
+#include "platform/errors.h"
+
 namespace holm::async {
+
+namespace {
+
+// The element registered, or null; a refusal with a cause becomes the
+// thread's last error, one without (a request naming nothing to watch) leaves
+// it as it was.
+HlmPlg::IAsyncEvent* handedOut(Registration registration) {
+    if (registration) {
+        return *registration;
+    }
+    if (const auto& cause = registration.error().cause) {
+        platform::setLastError(cause->windowsError());
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 CAsyncImpl::CAsyncImpl(CAsyncImplObjects& dispatcher, PluginCallGate& gate)
     : dispatcher_(dispatcher), owner_(std::make_shared<AsyncOwner>(gate)) {}
@@ -28,42 +47,42 @@ bool CAsyncImpl::unregisterHandler(HlmPlg::IHandler* handler) {
 
 HlmPlg::IAsyncEvent* CAsyncImpl::fireNow(uintptr_t user) {
     (void)canceller();
-    return dispatcher_.addNow(owner_, user);
+    return handedOut(dispatcher_.addNow(owner_, user));
 }
 
 HlmPlg::IAsyncEvent* CAsyncImpl::fireAfterNSec(int32_t seconds, uintptr_t user) {
     (void)canceller();
-    return dispatcher_.addAfterNSec(owner_, seconds, user);
+    return handedOut(dispatcher_.addAfterNSec(owner_, seconds, user));
 }
 
 HlmPlg::IAsyncEvent* CAsyncImpl::watchEvent(const char16_t* name, uintptr_t user) {
     (void)canceller();
-    return dispatcher_.addEvent(owner_, name, user);
+    return handedOut(dispatcher_.addEvent(owner_, name, user));
 }
 
 // The native flag and the registry view change nothing: there is one view.
 HlmPlg::IAsyncEvent* CAsyncImpl::watchDirectory(const char16_t* path, uint8_t subtree, uint8_t,
                                                 uintptr_t user) {
     (void)canceller();
-    return dispatcher_.addDirectory(owner_, path, subtree != 0, user);
+    return handedOut(dispatcher_.addDirectory(owner_, path, subtree != 0, user));
 }
 
 HlmPlg::IAsyncEvent* CAsyncImpl::watchFile(const char16_t* path, uint8_t, uintptr_t user) {
     (void)canceller();
-    return dispatcher_.addFile(owner_, path, user);
+    return handedOut(dispatcher_.addFile(owner_, path, user));
 }
 
 HlmPlg::IAsyncEvent* CAsyncImpl::watchRegistryKey(uint32_t root, const char16_t* subkey,
                                                   uint8_t subtree, uint8_t, uintptr_t user) {
     (void)canceller();
-    return dispatcher_.addRegistryKey(owner_, root, subkey, subtree != 0, user);
+    return handedOut(dispatcher_.addRegistryKey(owner_, root, subkey, subtree != 0, user));
 }
 
 HlmPlg::IAsyncEvent* CAsyncImpl::watchRegistryValue(uint32_t root, const char16_t* subkey,
                                                     const char16_t* valueName, uint8_t,
                                                     uintptr_t user) {
     (void)canceller();
-    return dispatcher_.addRegistryValue(owner_, root, subkey, valueName, user);
+    return handedOut(dispatcher_.addRegistryValue(owner_, root, subkey, valueName, user));
 }
 
 void CAsyncImpl::cancel(HlmPlg::IAsyncEvent* event) {

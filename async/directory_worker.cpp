@@ -28,6 +28,11 @@ bool isWatchLimit(int error) {
     return error == ENOSPC || error == EMFILE || error == ENFILE || error == ENOMEM;
 }
 
+// A watch the kernel refused, with the Windows number of its limit.
+platform::Error watchRefusal(int error) {
+    return platform::Error::windows(platform::windowsErrorFromWatchErrno(error), error);
+}
+
 std::string joinPath(const std::string& directory, const std::string& name) {
     return directory.ends_with('/') ? directory + name : directory + '/' + name;
 }
@@ -78,22 +83,21 @@ CAsyncImplObjectDirectory::~CAsyncImplObjectDirectory() {
     stopThread();
 }
 
-bool CAsyncImplObjectDirectory::attach(CHlmPlgAsyncElem& added) {
-    const bool attached = attachLocked(static_cast<Element&>(added));
+platform::Status CAsyncImplObjectDirectory::attach(CHlmPlgAsyncElem& added) {
+    platform::Status attached = attachLocked(static_cast<Element&>(added));
     flushLog();
     return attached;
 }
 
-bool CAsyncImplObjectDirectory::attachLocked(Element& element) {
-    MutexLock lock(watchLock_);
+platform::Status CAsyncImplObjectDirectory::attachLocked(Element& element) {
+    common::MutexLock lock(watchLock_);
     if (!notifier_) {
-        auto notifier = std::make_unique<platform::ChangeNotifier>();
-        if (!notifier->valid()) {
+        auto notifier = platform::ChangeNotifier::open();
+        if (!notifier) {
             // No instance left (limits): nothing can be watched.
-            platform::setLastError(platform::windowsErrorFromWatchErrno(errno));
-            return false;
+            return watchRefusal(notifier.error().errnoValue());
         }
-        notifier_ = std::move(notifier);
+        notifier_ = std::make_unique<platform::ChangeNotifier>(std::move(notifier).value());
     }
     const std::string directory = keyDirectoryOf(element);
     const bool subtree = element.subtree && !element.isFile();
@@ -111,12 +115,11 @@ bool CAsyncImplObjectDirectory::attachLocked(Element& element) {
         }
         if (!watched && isWatchLimit(refusal_)) {
             // The kernel refuses the directory itself (limits): the
-            // registration fails and the last error names the limit. A
-            // directory gone meanwhile is left to the retry at the next wake.
+            // registration fails with the limit's error. A directory gone
+            // meanwhile is left to the retry at the next wake.
             incomplete_.erase(&key);
             keys_.erase(found);
-            platform::setLastError(platform::windowsErrorFromWatchErrno(refusal_));
-            return false;
+            return watchRefusal(refusal_);
         }
     }
     ++key.users;
@@ -125,12 +128,12 @@ bool CAsyncImplObjectDirectory::attachLocked(Element& element) {
     } else {
         directories_[subtree].emplace(foldAscii(element.path), &element);
     }
-    return true;
+    return {};
 }
 
 void CAsyncImplObjectDirectory::detach(CHlmPlgAsyncElem& removed) {
     auto& element = static_cast<Element&>(removed);
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     const bool subtree = element.subtree && !element.isFile();
     auto found = keys_.find(keyNameOf(keyDirectoryOf(element), subtree));
     if (found == keys_.end()) {
@@ -212,11 +215,11 @@ void CAsyncImplObjectDirectory::limitReached(Key& key) {
 void CAsyncImplObjectDirectory::flushLog() {
     std::vector<std::string> lines;
     {
-        MutexLock lock(watchLock_);
+        common::MutexLock lock(watchLock_);
         lines.swap(pendingLog_);
     }
     for (const std::string& line : lines) {
-        gate().logLine(text::utf8ToUtf16(line));
+        gate().logLine(common::utf8ToUtf16(line));
     }
 }
 
@@ -402,7 +405,7 @@ class CAsyncImplObjectDirectory::Run final : public WaitLoopRun {
                                        HlmPlg::IStopEvent& stop) override {
         (void)woken;
         (void)stop;
-        MutexLock lock(worker_.watchLock_);
+        common::MutexLock lock(worker_.watchLock_);
         if (notifier_ == nullptr && worker_.notifier_ &&
             waits.add(worker_.notifier_->descriptor(), kNotifierKey).ok()) {
             notifier_ = worker_.notifier_.get();
@@ -416,13 +419,13 @@ class CAsyncImplObjectDirectory::Run final : public WaitLoopRun {
     bool handle(Keys ready, bool woken) override {
         (void)woken;
         events_.clear();
-        if (platform::containsKey(ready, kNotifierKey) && !notifier_->read(events_)) {
+        if (platform::containsKey(ready, kNotifierKey) && !notifier_->read(events_).ok()) {
             return false;
         }
         Selection files;
         Selection directories;
         {
-            MutexLock lock(worker_.watchLock_);
+            common::MutexLock lock(worker_.watchLock_);
             seen_.clear();
             for (const platform::ChangeEvent& event : events_) {
                 worker_.handle(event, seen_, files, directories);
@@ -451,17 +454,17 @@ uint32_t CAsyncImplObjectDirectory::run(HlmPlg::IStopEvent* stop) {
 }
 
 size_t CAsyncImplObjectDirectory::keyCount() {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     return keys_.size();
 }
 
 size_t CAsyncImplObjectDirectory::kernelWatchCount() {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     return kernel_.size();
 }
 
 size_t CAsyncImplObjectDirectory::incompleteKeyCount() {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     return incomplete_.size();
 }
 

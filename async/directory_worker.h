@@ -22,11 +22,12 @@
 // Registration adds the key's kernel watches on the registering thread, so
 // a change made after watchDirectory or watchFile returned is never lost.
 // A kernel limit reached for the directory itself (no instance, no watch
-// left) refuses the registration, with a last error naming the limit; a
-// subtree covered only in part is registered, with one host log line naming
-// the limit and the directory. A directory that vanished is tried again at
-// every later wake of the worker, which keeps serving the rest; a subtree a
-// limit cut short is retried with a delay that doubles up to a minute.
+// left) refuses the registration with the limit's error (the plugin's last
+// error); a subtree covered only in part is registered, with one host log
+// line naming the limit and the directory. A directory that vanished is
+// tried again at every later wake of the worker, which keeps serving the
+// rest; a subtree a limit cut short is retried with a delay that doubles up
+// to a minute.
 #pragma once
 
 #include <chrono>
@@ -80,10 +81,10 @@ class CAsyncImplObjectDirectory final : public CAsyncImplObject {
     // One run of the wait loop.
     class Run;
     // Each key's watches are made and dropped as its elements come and go.
-    bool attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
+    platform::Status attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
     void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
 
-    bool attachLocked(Element& element) EXCLUDES(watchLock_);
+    platform::Status attachLocked(Element& element) EXCLUDES(watchLock_);
     bool watchKey(Key& key) REQUIRES(watchLock_);
     void limitReached(Key& key) REQUIRES(watchLock_);
     void backOff(std::chrono::steady_clock::time_point now) REQUIRES(watchLock_);
@@ -101,7 +102,7 @@ class CAsyncImplObjectDirectory final : public CAsyncImplObject {
         REQUIRES(watchLock_);
     void select(Element* element, std::unordered_set<Element*>& seen, Selection& selected);
 
-    Mutex watchLock_;
+    common::Mutex watchLock_;
     std::unique_ptr<platform::ChangeNotifier> notifier_ GUARDED_BY(watchLock_);
     std::map<std::string, Key> keys_ GUARDED_BY(watchLock_);  // by "<directory>;<0|1>"
     std::unordered_map<int, KernelWatch> kernel_ GUARDED_BY(watchLock_);

@@ -18,7 +18,7 @@ std::string normalisedPath(const char16_t* path) {
     if (path == nullptr) {
         return {};
     }
-    const auto text = text::utf16ToUtf8Strict(path);
+    const auto text = common::utf16ToUtf8Strict(path);
     if (!text) {
         return {};
     }
@@ -66,88 +66,85 @@ CAsyncImplObjects::~CAsyncImplObjects() {
     }
 }
 
-HlmPlg::IAsyncEvent* CAsyncImplObjects::addNow(const std::shared_ptr<AsyncOwner>& owner,
-                                               uintptr_t user) {
+Registration CAsyncImplObjects::addNow(const std::shared_ptr<AsyncOwner>& owner, uintptr_t user) {
     return registerOn(WorkerIndex::Time,
                       std::make_unique<CHlmPlgAsyncElem>(ElementKind::Now, owner, user));
 }
 
-HlmPlg::IAsyncEvent* CAsyncImplObjects::addAfterNSec(const std::shared_ptr<AsyncOwner>& owner,
-                                                     int32_t seconds, uintptr_t user) {
+Registration CAsyncImplObjects::addAfterNSec(const std::shared_ptr<AsyncOwner>& owner,
+                                             int32_t seconds, uintptr_t user) {
     if (seconds < 0) {
-        return nullptr;  // would fire at every tick: refused
+        return RegistrationRefusal{};  // would fire at every tick: refused
     }
     auto element = std::make_unique<CHlmPlgAsyncElemAfterNSec>(owner, seconds, user);
     element->time = clock_->nowSeconds();
     return registerOn(WorkerIndex::Time, std::move(element));
 }
 
-HlmPlg::IAsyncEvent* CAsyncImplObjects::addEvent(const std::shared_ptr<AsyncOwner>& owner,
-                                                 const char16_t* name, uintptr_t user) {
+Registration CAsyncImplObjects::addEvent(const std::shared_ptr<AsyncOwner>& owner,
+                                         const char16_t* name, uintptr_t user) {
     if (name == nullptr) {
-        return nullptr;
+        return RegistrationRefusal{};
     }
     std::u16string_view text(name);
     if (text.size() > platform::kMaxNamedEventName) {
-        return nullptr;
+        return RegistrationRefusal{};
     }
     std::string fileName = platform::namedEventFileName(text);
     if (fileName.empty()) {
-        return nullptr;
+        return RegistrationRefusal{};
     }
     return registerOn(WorkerIndex::Event,
                       std::make_unique<CHlmPlgAsyncElemEvent>(owner, std::u16string(text),
                                                               std::move(fileName), user));
 }
 
-HlmPlg::IAsyncEvent* CAsyncImplObjects::addDirectory(const std::shared_ptr<AsyncOwner>& owner,
-                                                     const char16_t* path, bool subtree,
-                                                     uintptr_t user) {
+Registration CAsyncImplObjects::addDirectory(const std::shared_ptr<AsyncOwner>& owner,
+                                             const char16_t* path, bool subtree, uintptr_t user) {
     std::string normalised = normalisedPath(path);
     if (normalised.empty() || !platform::isDirectory(normalised)) {
-        return nullptr;
+        return RegistrationRefusal{};
     }
     return registerOn(WorkerIndex::Directory,
                       std::make_unique<CHlmPlgAsyncElemDirectoryOrFile>(
                           ElementKind::Directory, owner, std::move(normalised), subtree, user));
 }
 
-HlmPlg::IAsyncEvent* CAsyncImplObjects::addFile(const std::shared_ptr<AsyncOwner>& owner,
-                                                const char16_t* path, uintptr_t user) {
+Registration CAsyncImplObjects::addFile(const std::shared_ptr<AsyncOwner>& owner,
+                                        const char16_t* path, uintptr_t user) {
     std::string normalised = normalisedPath(path);
     if (normalised.empty() || !platform::pathExists(normalised)) {
-        return nullptr;
+        return RegistrationRefusal{};
     }
     return registerOn(WorkerIndex::Directory,
                       std::make_unique<CHlmPlgAsyncElemDirectoryOrFile>(
                           ElementKind::File, owner, std::move(normalised), false, user));
 }
 
-HlmPlg::IAsyncEvent* CAsyncImplObjects::addRegistryKey(const std::shared_ptr<AsyncOwner>& owner,
-                                                       uint32_t root, const char16_t* subkey,
-                                                       bool subtree, uintptr_t user) {
+Registration CAsyncImplObjects::addRegistryKey(const std::shared_ptr<AsyncOwner>& owner,
+                                               uint32_t root, const char16_t* subkey, bool subtree,
+                                               uintptr_t user) {
     if (subkey == nullptr) {
-        return nullptr;
+        return RegistrationRefusal{};
     }
     std::u16string trimmed = subkeyWithoutTrailingBackslashes(subkey);
     if (!registry_->keyOpens(root, trimmed)) {
-        return nullptr;
+        return RegistrationRefusal{};
     }
     return registerOn(WorkerIndex::Registry, std::make_unique<CHlmPlgAsyncElemRegistry>(
                                                  ElementKind::RegistryKey, owner, root,
                                                  std::move(trimmed), u"", subtree, user));
 }
 
-HlmPlg::IAsyncEvent* CAsyncImplObjects::addRegistryValue(const std::shared_ptr<AsyncOwner>& owner,
-                                                         uint32_t root, const char16_t* subkey,
-                                                         const char16_t* valueName,
-                                                         uintptr_t user) {
+Registration CAsyncImplObjects::addRegistryValue(const std::shared_ptr<AsyncOwner>& owner,
+                                                 uint32_t root, const char16_t* subkey,
+                                                 const char16_t* valueName, uintptr_t user) {
     if (subkey == nullptr) {
-        return nullptr;
+        return RegistrationRefusal{};
     }
     std::u16string trimmed = subkeyWithoutTrailingBackslashes(subkey);
     if (!registry_->keyOpens(root, trimmed)) {
-        return nullptr;
+        return RegistrationRefusal{};
     }
     auto element = std::make_unique<CHlmPlgAsyncElemRegistry>(
         ElementKind::RegistryValue, owner, root, std::move(trimmed),
@@ -156,18 +153,18 @@ HlmPlg::IAsyncEvent* CAsyncImplObjects::addRegistryValue(const std::shared_ptr<A
     return registerOn(WorkerIndex::Registry, std::move(element));
 }
 
-HlmPlg::IAsyncEvent* CAsyncImplObjects::registerOn(WorkerIndex index,
-                                                   std::unique_ptr<CHlmPlgAsyncElem> element) {
+Registration CAsyncImplObjects::registerOn(WorkerIndex index,
+                                           std::unique_ptr<CHlmPlgAsyncElem> element) {
     CAsyncImplObject* worker = workers_[static_cast<size_t>(index)].get();
     if (worker == nullptr) {
-        return nullptr;
+        return RegistrationRefusal{};
     }
     CHlmPlgAsyncElem* added = lifetimes_.adopt(std::move(element));
-    if (!worker->add(added)) {
+    if (const platform::Status attached = worker->add(added); !attached) {
         lifetimes_.retire({added}, false);  // never delivered: destroyed at once
-        return nullptr;
+        return RegistrationRefusal{attached.error()};
     }
-    return added;
+    return static_cast<HlmPlg::IAsyncEvent*>(added);
 }
 
 CAsyncImplObject* CAsyncImplObjects::workerFor(ElementKind kind) {

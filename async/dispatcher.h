@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "async/clock.h"
@@ -23,8 +24,19 @@
 #include "async/plugin_gate.h"
 #include "async/registry_worker.h"
 #include "async/worker.h"
+#include "platform/result.h"
 
 namespace holm::async {
+
+// Why a registration was refused. A request that names nothing to watch (a
+// negative period, a bad name, a missing directory, a key that does not
+// open) is refused without a cause; a watch the system refused (its limits,
+// a file in the way) carries the error, which the IAsync object hands the
+// plugin as the thread's last error.
+struct RegistrationRefusal {
+    std::optional<platform::Error> cause;
+};
+using Registration = platform::Result<HlmPlg::IAsyncEvent*, RegistrationRefusal>;
 
 enum class WorkerIndex : size_t {
     Time = 0,
@@ -51,28 +63,28 @@ class CAsyncImplObjects {
     CAsyncImplObjects(const CAsyncImplObjects&) = delete;
     CAsyncImplObjects& operator=(const CAsyncImplObjects&) = delete;
 
-    // Registrations: the new element, or null when a precondition fails.
-    HlmPlg::IAsyncEvent* addNow(const std::shared_ptr<AsyncOwner>& owner, uintptr_t user);
-    HlmPlg::IAsyncEvent* addAfterNSec(const std::shared_ptr<AsyncOwner>& owner, int32_t seconds,
-                                      uintptr_t user);
-    HlmPlg::IAsyncEvent* addEvent(const std::shared_ptr<AsyncOwner>& owner, const char16_t* name,
-                                  uintptr_t user);
+    // Registrations: the new element, or why it was refused.
+    Registration addNow(const std::shared_ptr<AsyncOwner>& owner, uintptr_t user);
+    Registration addAfterNSec(const std::shared_ptr<AsyncOwner>& owner, int32_t seconds,
+                              uintptr_t user);
+    Registration addEvent(const std::shared_ptr<AsyncOwner>& owner, const char16_t* name,
+                          uintptr_t user);
     // A directory that exists (with or without its subtree), a file that
     // exists; `native` changes nothing here (there is one view).
-    HlmPlg::IAsyncEvent* addDirectory(const std::shared_ptr<AsyncOwner>& owner,
-                                      const char16_t* path, bool subtree, uintptr_t user);
-    HlmPlg::IAsyncEvent* addFile(const std::shared_ptr<AsyncOwner>& owner, const char16_t* path,
-                                 uintptr_t user);
+    Registration addDirectory(const std::shared_ptr<AsyncOwner>& owner, const char16_t* path,
+                              bool subtree, uintptr_t user);
+    Registration addFile(const std::shared_ptr<AsyncOwner>& owner, const char16_t* path,
+                         uintptr_t user);
     // A registry key that opens for reading (trailing backslashes of the
     // subkey removed); `view` changes nothing here.
-    HlmPlg::IAsyncEvent* addRegistryKey(const std::shared_ptr<AsyncOwner>& owner, uint32_t root,
-                                        const char16_t* subkey, bool subtree, uintptr_t user);
+    Registration addRegistryKey(const std::shared_ptr<AsyncOwner>& owner, uint32_t root,
+                                const char16_t* subkey, bool subtree, uintptr_t user);
     // One value of such a key (null or empty name: the default value); the
     // value is read at registration, and later deliveries report changes
     // from it.
-    HlmPlg::IAsyncEvent* addRegistryValue(const std::shared_ptr<AsyncOwner>& owner, uint32_t root,
-                                          const char16_t* subkey, const char16_t* valueName,
-                                          uintptr_t user);
+    Registration addRegistryValue(const std::shared_ptr<AsyncOwner>& owner, uint32_t root,
+                                  const char16_t* subkey, const char16_t* valueName,
+                                  uintptr_t user);
 
     // Removes one element (see IAsync::cancel for when it waits). Only a
     // live element that `canceller` may cancel (AsyncOwner::canceller) is
@@ -100,7 +112,7 @@ class CAsyncImplObjects {
     CAsyncImplObjectRegistry& registryWorker() { return *registry_; }
 
   private:
-    HlmPlg::IAsyncEvent* registerOn(WorkerIndex index, std::unique_ptr<CHlmPlgAsyncElem> element);
+    Registration registerOn(WorkerIndex index, std::unique_ptr<CHlmPlgAsyncElem> element);
     CAsyncImplObject* workerFor(ElementKind kind);
 
     ElementLifetimes lifetimes_;

@@ -34,7 +34,7 @@ void AsyncOwner::setHandler(HlmPlg::IAsyncHandler* handler) {
 ElementLifetimes::~ElementLifetimes() = default;
 
 CHlmPlgAsyncElem* ElementLifetimes::adopt(std::unique_ptr<CHlmPlgAsyncElem> element) {
-    MutexLock lock(mutex_);
+    common::MutexLock lock(mutex_);
     CHlmPlgAsyncElem* raw = element.get();
     raw->serial = nextSerial_++;
     live_.emplace(raw, std::move(element));
@@ -42,7 +42,7 @@ CHlmPlgAsyncElem* ElementLifetimes::adopt(std::unique_ptr<CHlmPlgAsyncElem> elem
 }
 
 CHlmPlgAsyncElem* ElementLifetimes::claim(HlmPlg::IAsyncEvent* event, const void* canceller) {
-    MutexLock lock(mutex_);
+    common::MutexLock lock(mutex_);
     auto found = live_.find(static_cast<const void*>(event));
     if (found == live_.end() || found->second->doomed ||
         found->second->owner->canceller() != canceller) {
@@ -53,13 +53,13 @@ CHlmPlgAsyncElem* ElementLifetimes::claim(HlmPlg::IAsyncEvent* event, const void
 }
 
 bool ElementLifetimes::isLive(HlmPlg::IAsyncEvent* event) {
-    MutexLock lock(mutex_);
+    common::MutexLock lock(mutex_);
     auto found = live_.find(static_cast<const void*>(event));
     return found != live_.end() && !found->second->doomed;
 }
 
 void ElementLifetimes::unclaim(CHlmPlgAsyncElem* element) {
-    MutexLock lock(mutex_);
+    common::MutexLock lock(mutex_);
     if (--element->inUse == 0 && element->doomed) {
         destroyLocked(element);
     }
@@ -67,14 +67,14 @@ void ElementLifetimes::unclaim(CHlmPlgAsyncElem* element) {
 }
 
 void ElementLifetimes::acquire(CHlmPlgAsyncElem* element) {
-    MutexLock lock(mutex_);
+    common::MutexLock lock(mutex_);
     ++element->inUse;
     ++inFlight_;
     changed_.notifyAll();
 }
 
 void ElementLifetimes::release(CHlmPlgAsyncElem* element) {
-    MutexLock lock(mutex_);
+    common::MutexLock lock(mutex_);
     --inFlight_;
     if (--element->inUse == 0 && element->doomed) {
         destroyLocked(element);
@@ -83,18 +83,18 @@ void ElementLifetimes::release(CHlmPlgAsyncElem* element) {
 }
 
 void ElementLifetimes::retire(const std::vector<CHlmPlgAsyncElem*>& elements, bool wait) {
-    MutexLock lock(mutex_);
+    common::MutexLock lock(mutex_);
     retireLocked(lock, elements, wait);
 }
 
 void ElementLifetimes::retireClaimed(CHlmPlgAsyncElem* element, bool wait) {
-    MutexLock lock(mutex_);
+    common::MutexLock lock(mutex_);
     --element->inUse;
     retireLocked(lock, {element}, wait);
 }
 
-void ElementLifetimes::retireLocked(MutexLock& lock, const std::vector<CHlmPlgAsyncElem*>& elements,
-                                    bool wait) {
+void ElementLifetimes::retireLocked(common::MutexLock& lock,
+                                    const std::vector<CHlmPlgAsyncElem*>& elements, bool wait) {
     std::vector<std::pair<const void*, uint64_t>> pending;
     for (CHlmPlgAsyncElem* element : elements) {
         element->doomed = true;
@@ -123,14 +123,9 @@ bool ElementLifetimes::anyAlive(
     return false;
 }
 
-int64_t ElementLifetimes::deliveriesInFlight() {
-    MutexLock lock(mutex_);
-    return inFlight_;
-}
-
 bool ElementLifetimes::waitForDeliveriesInFlight(int64_t count,
                                                  std::chrono::steady_clock::time_point deadline) {
-    MutexLock lock(mutex_);
+    common::MutexLock lock(mutex_);
     while (inFlight_ < count) {
         if (!changed_.waitUntil(lock, deadline)) {
             return inFlight_ >= count;

@@ -48,23 +48,21 @@ class ElementLifetimes {
     // retire() for one claimed element, dropping the claim.
     void retireClaimed(CHlmPlgAsyncElem* element, bool wait) EXCLUDES(mutex_);
 
-    // Deliveries in progress, over all elements (tests and diagnostics).
-    int64_t deliveriesInFlight() EXCLUDES(mutex_);
     // Waits until at least `count` deliveries are in progress.
     bool waitForDeliveriesInFlight(int64_t count, std::chrono::steady_clock::time_point deadline)
         EXCLUDES(mutex_);
 
   private:
     void destroyLocked(CHlmPlgAsyncElem* element) REQUIRES(mutex_);
-    void retireLocked(MutexLock& lock, const std::vector<CHlmPlgAsyncElem*>& elements, bool wait)
-        REQUIRES(mutex_);
+    void retireLocked(common::MutexLock& lock, const std::vector<CHlmPlgAsyncElem*>& elements,
+                      bool wait) REQUIRES(mutex_);
     // Whether an element of `pending` (address and serial) is still alive.
     bool anyAlive(const std::vector<std::pair<const void*, uint64_t>>& pending) const
         REQUIRES(mutex_);
 
     // Also guards each element's inUse, doomed and serial.
-    Mutex mutex_;
-    ConditionVariable changed_;
+    common::Mutex mutex_;
+    common::ConditionVariable changed_;
     std::unordered_map<const void*, std::unique_ptr<CHlmPlgAsyncElem>> live_ GUARDED_BY(mutex_);
     uint64_t nextSerial_ GUARDED_BY(mutex_) = 1;
     int64_t inFlight_ GUARDED_BY(mutex_) = 0;

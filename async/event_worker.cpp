@@ -23,30 +23,29 @@ CAsyncImplObjectEvent::~CAsyncImplObjectEvent() {
     stopThread();
 }
 
-bool CAsyncImplObjectEvent::attach(CHlmPlgAsyncElem& element) {
+platform::Status CAsyncImplObjectEvent::attach(CHlmPlgAsyncElem& element) {
     const std::string& fileName = fileNameOf(element);
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     auto found = watches_.find(fileName);
     if (found != watches_.end()) {
         ++found->second.users;
-        return true;
+        return {};
     }
-    platform::NamedEventWatch fifo = platform::NamedEventWatch::open(runtimeDirectory_, fileName);
-    if (!fifo.valid()) {
+    auto fifo = platform::NamedEventWatch::open(runtimeDirectory_, fileName);
+    if (!fifo) {
         // Descriptors, FIFOs (a full runtime file system) or trust: the
-        // last error says which.
-        platform::setLastError(platform::windowsErrorFromErrno(errno));
-        return false;
+        // error says which.
+        return fifo.error();
     }
     const uint64_t id = nextWatchId_++;
-    watches_.emplace(fileName, Watch{id, std::move(fifo), 1});
+    watches_.emplace(fileName, Watch{id, std::move(fifo).value(), 1});
     namesById_.emplace(id, fileName);
     unsynced_.push_back(id);
-    return true;
+    return {};
 }
 
 void CAsyncImplObjectEvent::detach(CHlmPlgAsyncElem& element) {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     auto found = watches_.find(fileNameOf(element));
     if (found != watches_.end() && --found->second.users == 0) {
         namesById_.erase(found->second.id);
@@ -63,7 +62,7 @@ class CAsyncImplObjectEvent::Run final : public WaitLoopRun {
     bool begin(platform::WaitSet& waits) override {
         (void)waits;
         // A new run has a new set: every open watch joins it.
-        MutexLock lock(worker_.watchLock_);
+        common::MutexLock lock(worker_.watchLock_);
         worker_.unsynced_.clear();
         for (const auto& [id, name] : worker_.namesById_) {
             worker_.unsynced_.push_back(id);
@@ -74,7 +73,7 @@ class CAsyncImplObjectEvent::Run final : public WaitLoopRun {
     std::optional<Deadline> beforeWait(platform::WaitSet& waits, bool woken,
                                        HlmPlg::IStopEvent& stop) override {
         if (woken) {
-            MutexLock lock(worker_.watchLock_);
+            common::MutexLock lock(worker_.watchLock_);
             if (stop.isSet()) {
                 return std::nullopt;  // the watches opened meanwhile are the next run's
             }
@@ -87,7 +86,7 @@ class CAsyncImplObjectEvent::Run final : public WaitLoopRun {
         (void)woken;
         fired_.clear();
         {
-            MutexLock lock(worker_.watchLock_);
+            common::MutexLock lock(worker_.watchLock_);
             for (const uint64_t key : ready) {
                 auto named = worker_.namesById_.find(key);
                 if (named != worker_.namesById_.end()) {

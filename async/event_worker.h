@@ -33,7 +33,7 @@ class CAsyncImplObjectEvent final : public CAsyncImplObject {
     uint32_t run(HlmPlg::IStopEvent* stop) override;
 
   protected:
-    bool attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
+    platform::Status attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
     void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
 
   private:
@@ -48,7 +48,7 @@ class CAsyncImplObjectEvent final : public CAsyncImplObject {
     void fire(const std::string& fileName);
 
     const std::string runtimeDirectory_;
-    Mutex watchLock_;
+    common::Mutex watchLock_;
     std::unordered_map<std::string, Watch> watches_ GUARDED_BY(watchLock_);
     std::unordered_map<uint64_t, std::string> namesById_ GUARDED_BY(watchLock_);
     // Watches opened since the running loop last looked.

@@ -23,10 +23,10 @@ bool isLimitError(uint32_t error) {
 std::string recordNameOf(const CHlmPlgAsyncElemRegistry& element) {
     std::u16string folded = element.subkey;
     for (char16_t& c : folded) {
-        c = text::foldCase(c);
+        c = common::foldCase(c);
     }
     return std::to_string(element.root) + (element.subtree ? ":1:" : ":0:") +
-           text::utf16ToUtf8(folded);
+           common::utf16ToUtf8(folded);
 }
 }  // namespace
 
@@ -39,9 +39,9 @@ CAsyncImplObjectRegistry::~CAsyncImplObjectRegistry() {
     stopThread();
 }
 
-bool CAsyncImplObjectRegistry::openStore() {
+uint32_t CAsyncImplObjectRegistry::openStore() {
     if (store_.valid()) {
-        return true;
+        return reg::kErrorSuccess;
     }
     auto opened = storeDirectory_.empty()
                       ? reg::Store::openDefault(reg::StoreAccess::ReadOnly)
@@ -54,13 +54,13 @@ bool CAsyncImplObjectRegistry::openStore() {
 }
 
 bool CAsyncImplObjectRegistry::keyOpens(uint32_t root, std::u16string_view subkey) {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     return openStore() &&
            reg::Key::open(store_, static_cast<reg::Root>(root), subkey, reg::kKeyRead).ok();
 }
 
 void CAsyncImplObjectRegistry::readStored(CHlmPlgAsyncElemRegistry& element) {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     (void)valueChanged(element);
 }
 
@@ -83,11 +83,11 @@ bool CAsyncImplObjectRegistry::valueChanged(Element& element) {
     return true;
 }
 
-bool CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
+platform::Status CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
     auto& element = static_cast<Element&>(added);
-    MutexLock lock(watchLock_);
-    if (!openStore()) {
-        return false;
+    common::MutexLock lock(watchLock_);
+    if (const uint32_t error = openStore(); error != reg::kErrorSuccess) {
+        return platform::Error::windows(error);
     }
     auto [found, inserted] = records_.try_emplace(recordNameOf(element));
     Record& record = found->second;
@@ -97,25 +97,24 @@ bool CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
         record.subtree = element.subtree;
         // Watched on the registering thread: a change made after the
         // registration returned is never lost. A kernel limit refuses the
-        // registration (the last error names it); a key gone meanwhile is
-        // left to a retry.
+        // registration (the error names it); a key gone meanwhile is left to
+        // a retry.
         const platform::Status watched = watchRecord(record);
         if (!watched && isLimitError(watched.windowsError())) {
             records_.erase(found);
-            platform::setLastError(watched.windowsError());
-            return false;
+            return watched;
         }
         if (!watched) {
             unwatched_.insert(&record);
         }
     }
     record.elements.push_back(&element);
-    return true;
+    return {};
 }
 
 void CAsyncImplObjectRegistry::detach(CHlmPlgAsyncElem& removed) {
     auto& element = static_cast<Element&>(removed);
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     auto found = records_.find(recordNameOf(element));
     if (found == records_.end()) {
         return;
@@ -189,7 +188,7 @@ void CAsyncImplObjectRegistry::fire(Record& record, Selection& keys, Selection& 
 void CAsyncImplObjectRegistry::dropSessionWatches() {
     std::u16string sid;
     {
-        MutexLock lock(sidLock_);
+        common::MutexLock lock(sidLock_);
         sid = sid_;
     }
     if (sid.empty()) {
@@ -208,7 +207,7 @@ void CAsyncImplObjectRegistry::onSessionLogoff() {
 }
 
 void CAsyncImplObjectRegistry::onSessionLogon(const std::u16string& sid) {
-    MutexLock lock(sidLock_);
+    common::MutexLock lock(sidLock_);
     sid_ = sid;
 }
 
@@ -227,7 +226,7 @@ class CAsyncImplObjectRegistry::Run final : public WaitLoopRun {
         (void)woken;
         (void)stop;
         if (!waitingOnSet_) {
-            MutexLock lock(worker_.watchLock_);
+            common::MutexLock lock(worker_.watchLock_);
             waitingOnSet_ =
                 worker_.watches_.valid() && waits.add(worker_.watches_.fd(), kWatchSetKey).ok();
         }
@@ -255,7 +254,7 @@ void CAsyncImplObjectRegistry::handle(WaitLoopRun::Keys ready, bool woken) {
     Selection keys;
     Selection values;
     {
-        MutexLock lock(watchLock_);
+        common::MutexLock lock(watchLock_);
         if (changed) {
             const std::vector<uint64_t> fired = watches_.consume();
             woken = woken || !fired.empty();
@@ -282,7 +281,7 @@ void CAsyncImplObjectRegistry::handle(WaitLoopRun::Keys ready, bool woken) {
 }
 
 size_t CAsyncImplObjectRegistry::unwatchedRecordCount() {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     return unwatched_.size();
 }
 

@@ -58,7 +58,7 @@ std::u16string placeOf(PluginCallGate& gate, HlmPlg::IThreadHandler* handler) {
 CThreadImpl::CThreadImpl(PluginCallGate& gate) : gate_(gate), shared_(std::make_shared<Shared>()) {}
 
 CThreadImpl::~CThreadImpl() {
-    MutexLock lock(control_);
+    common::MutexLock lock(control_);
     if (!thread_.joinable()) {
         return;
     }
@@ -91,7 +91,7 @@ bool CThreadImpl::start(uint32_t) {
     if (handler == nullptr || onOwnThread()) {
         return false;
     }
-    MutexLock lock(control_);
+    common::MutexLock lock(control_);
     if (thread_.joinable()) {
         return false;
     }
@@ -121,7 +121,7 @@ bool CThreadImpl::stop() {
     if (onOwnThread()) {
         return false;
     }
-    MutexLock lock(control_);
+    common::MutexLock lock(control_);
     if (!thread_.joinable()) {
         return false;
     }
@@ -136,7 +136,7 @@ void CThreadImpl::requestStop() {
 }
 
 void* CThreadImpl::getThreadHandle() {
-    MutexLock lock(control_);
+    common::MutexLock lock(control_);
     return thread_.joinable() ? reinterpret_cast<void*>(thread_.native_handle()) : nullptr;
 }
 

@@ -50,7 +50,7 @@ class CThreadImpl final : public HlmPlg::IThread {
     std::atomic<HlmPlg::IThreadHandler*> handler_{nullptr};
     // What the running thread uses; kept alive by the thread as well.
     const std::shared_ptr<Shared> shared_;
-    Mutex control_;
+    common::Mutex control_;
     std::thread thread_ GUARDED_BY(control_);
 };
 

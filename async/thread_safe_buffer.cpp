@@ -8,7 +8,7 @@ const char16_t* CThdSafeBufImpl::setThreadText(std::u16string_view text) {
     const uint32_t thread = platform::currentThreadId();
     std::u16string* own = nullptr;
     {
-        ReaderLock lock(lock_);
+        common::ReaderLock lock(lock_);
         auto found = texts_.find(thread);
         if (found != texts_.end()) {
             own = found->second.get();
@@ -17,7 +17,7 @@ const char16_t* CThdSafeBufImpl::setThreadText(std::u16string_view text) {
     if (own == nullptr) {
         auto fresh = std::make_unique<std::u16string>();
         own = fresh.get();
-        WriterLock lock(lock_);
+        common::WriterLock lock(lock_);
         texts_[thread] = std::move(fresh);
     }
     own->assign(text);

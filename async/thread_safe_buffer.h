@@ -30,7 +30,7 @@ class CThdSafeBufImpl {
     const char16_t* setThreadText(std::u16string_view text) EXCLUDES(lock_);
 
   private:
-    SharedMutex lock_;
+    common::SharedMutex lock_;
     // Strings are held by pointer, so an insertion for another thread never
     // moves a text that was handed out.
     std::map<uint32_t, std::unique_ptr<std::u16string>> texts_ GUARDED_BY(lock_);

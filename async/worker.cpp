@@ -13,30 +13,30 @@ CAsyncImplObject::~CAsyncImplObject() {
     stopThread();
     std::vector<CHlmPlgAsyncElem*> left;
     {
-        MutexLock lock(listLock_);
+        common::MutexLock lock(listLock_);
         left.assign(list_.begin(), list_.end());
         list_.clear();
     }
     lifetimes_.retire(left, true);
 }
 
-bool CAsyncImplObject::add(CHlmPlgAsyncElem* element) {
-    if (!attach(*element)) {
-        return false;
+platform::Status CAsyncImplObject::add(CHlmPlgAsyncElem* element) {
+    if (platform::Status attached = attach(*element); !attached) {
+        return attached;
     }
     // The start lock is held while appending, so a concurrent cancel cannot
     // find the list empty and stop the thread between the append and the
     // start; appending first lets a new thread see the element at once.
-    MutexLock start(startLock_);
+    common::MutexLock start(startLock_);
     {
-        MutexLock lock(listLock_);
+        common::MutexLock lock(listLock_);
         list_.push_back(element);
     }
     if (!started_) {
         startLocked();
     }
     wake();
-    return true;
+    return {};
 }
 
 void CAsyncImplObject::startLocked() {
@@ -59,7 +59,7 @@ std::unique_ptr<CThreadImpl> CAsyncImplObject::takeThreadLocked() {
 bool CAsyncImplObject::remove(CHlmPlgAsyncElem* element) {
     bool found = false;
     {
-        MutexLock lock(listLock_);
+        common::MutexLock lock(listLock_);
         const size_t before = list_.size();
         list_.remove(element);
         found = list_.size() != before;
@@ -74,7 +74,7 @@ bool CAsyncImplObject::remove(CHlmPlgAsyncElem* element) {
 std::vector<CHlmPlgAsyncElem*> CAsyncImplObject::removeOwnedBy(const AsyncOwner* owner) {
     std::vector<CHlmPlgAsyncElem*> removed;
     {
-        MutexLock lock(listLock_);
+        common::MutexLock lock(listLock_);
         for (auto it = list_.begin(); it != list_.end();) {
             if ((*it)->owner.get() == owner) {
                 removed.push_back(*it);
@@ -96,8 +96,8 @@ std::vector<CHlmPlgAsyncElem*> CAsyncImplObject::removeOwnedBy(const AsyncOwner*
 void CAsyncImplObject::idleIfEmpty() {
     std::unique_ptr<CThreadImpl> ending;
     {
-        MutexLock start(startLock_);
-        MutexLock lock(listLock_);
+        common::MutexLock start(startLock_);
+        common::MutexLock lock(listLock_);
         if (!started_ || !list_.empty()) {
             return;
         }
@@ -112,7 +112,7 @@ void CAsyncImplObject::idleIfEmpty() {
 void CAsyncImplObject::stopThread() {
     std::unique_ptr<CThreadImpl> ending;
     {
-        MutexLock start(startLock_);
+        common::MutexLock start(startLock_);
         ending = takeThreadLocked();
     }
     if (ending) {
@@ -121,14 +121,14 @@ void CAsyncImplObject::stopThread() {
 }
 
 void CAsyncImplObject::resume() {
-    MutexLock start(startLock_);
+    common::MutexLock start(startLock_);
     if (thread_ != nullptr) {
         return;
     }
     started_ = false;
     bool waiting = false;
     {
-        MutexLock lock(listLock_);
+        common::MutexLock lock(listLock_);
         waiting = !list_.empty();
     }
     if (waiting) {
@@ -137,17 +137,17 @@ void CAsyncImplObject::resume() {
 }
 
 bool CAsyncImplObject::threadRunning() {
-    MutexLock start(startLock_);
+    common::MutexLock start(startLock_);
     return thread_ != nullptr;
 }
 
 size_t CAsyncImplObject::elementCount() {
-    MutexLock lock(listLock_);
+    common::MutexLock lock(listLock_);
     return list_.size();
 }
 
 void CAsyncImplObject::wake() {
-    MutexLock lock(waitingLock_);
+    common::MutexLock lock(waitingLock_);
     if (waiting_ != nullptr) {
         waiting_->wake();
     }
@@ -164,14 +164,14 @@ uint32_t CAsyncImplObject::waitLoop(HlmPlg::IStopEvent& stop, WaitLoopRun& run) 
         // after this, so a change made before is seen as well. A run told to
         // end before it got here never takes the place of its successor,
         // which starts only after the stop is set.
-        MutexLock lock(waitingLock_);
+        common::MutexLock lock(waitingLock_);
         if (stop.isSet()) {
             return 0;
         }
         waiting_ = &waits;
     }
     const uint32_t result = passes(stop, run, waits);
-    MutexLock lock(waitingLock_);
+    common::MutexLock lock(waitingLock_);
     if (waiting_ == &waits) {
         waiting_ = nullptr;  // a successor may have put its own set here
     }

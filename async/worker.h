@@ -46,6 +46,7 @@
 #include "async/thread_impl.h"
 #include "common/mutex.h"
 #include "hlmplg/handlers.h"
+#include "platform/result.h"
 #include "platform/wait_set.h"
 
 namespace holm::async {
@@ -92,7 +93,7 @@ class CAsyncImplObject : public HlmPlg::IThreadHandler {
 
     // Appends the element, starting the thread first if the worker is idle.
     // False when the worker cannot watch it (nothing is added).
-    bool add(CHlmPlgAsyncElem* element) EXCLUDES(startLock_, listLock_);
+    platform::Status add(CHlmPlgAsyncElem* element) EXCLUDES(startLock_, listLock_);
     // Removes the element from the list (no effect if it is not there);
     // true when it was there.
     bool remove(CHlmPlgAsyncElem* element) EXCLUDES(listLock_);
@@ -116,12 +117,12 @@ class CAsyncImplObject : public HlmPlg::IThreadHandler {
     size_t elementCount() EXCLUDES(listLock_);
 
   protected:
-    // Called with an element before it joins the list (false refuses it),
-    // and after it left the list by a cancel: for workers that hold a watch
-    // per element or per distinct watched object.
-    virtual bool attach(CHlmPlgAsyncElem& element) {
+    // Called with an element before it joins the list (an error refuses
+    // it), and after it left the list by a cancel: for workers that hold a
+    // watch per element or per distinct watched object.
+    virtual platform::Status attach(CHlmPlgAsyncElem& element) {
         (void)element;
-        return true;
+        return {};
     }
     virtual void detach(CHlmPlgAsyncElem& element) { (void)element; }
 
@@ -148,7 +149,7 @@ class CAsyncImplObject : public HlmPlg::IThreadHandler {
     template <class Picker>
     std::vector<CHlmPlgAsyncElem*> pickForDelivery(Picker pick) EXCLUDES(listLock_) {
         std::vector<CHlmPlgAsyncElem*> picked;
-        MutexLock lock(listLock_);
+        common::MutexLock lock(listLock_);
         for (auto it = list_.begin(); it != list_.end();) {
             const Pick choice = pick(**it);
             if (choice != Pick::Skip) {
@@ -173,15 +174,15 @@ class CAsyncImplObject : public HlmPlg::IThreadHandler {
 
     PluginCallGate& gate_;
     ElementLifetimes& lifetimes_;
-    Mutex startLock_ ACQUIRED_BEFORE(listLock_);
+    common::Mutex startLock_ ACQUIRED_BEFORE(listLock_);
     bool started_ GUARDED_BY(startLock_) = false;
     std::unique_ptr<CThreadImpl> thread_ GUARDED_BY(startLock_);
-    Mutex listLock_;
+    common::Mutex listLock_;
     std::list<CHlmPlgAsyncElem*> list_ GUARDED_BY(listLock_);
     // Wakes the newest run's loop (wake()).
     void wake() EXCLUDES(waitingLock_);
 
-    Mutex waitingLock_;
+    common::Mutex waitingLock_;
     // The wait set of the newest run, while it waits. Every run has its own
     // (with its own wake source), so an ending run never consumes a wake its
     // successor must see.

@@ -113,7 +113,7 @@ void BM_BareFifoEpollLoop(benchmark::State& state) {
     SignallingHandler handler(delivered);
     holm::platform::ManualEvent stop;
     holm::platform::NamedEventWatch fifo =
-        holm::platform::NamedEventWatch::open(directory, fileName);
+        holm::platform::NamedEventWatch::open(directory, fileName).valueOr({});
     holm::platform::EpollSet epoll;
     if (!fifo.valid() || !epoll.add(stop.descriptor(), 0) || !epoll.add(fifo.fd(), 1)) {
         state.SkipWithError("cannot set up the loop");

@@ -73,13 +73,13 @@ class Settings : public util::IProductSettings {
   public:
     std::u16string getProductRegistryKey() const override { return u"SOFTWARE\\HolmBench"; }
     std::u16string getProductDirectory() const override {
-        return holm::text::utf8ToUtf16(HOLM_PRODUCT_DIR "/");
+        return holm::common::utf8ToUtf16(HOLM_PRODUCT_DIR "/");
     }
     std::u16string getDataDirectory() const override {
-        return holm::text::utf8ToUtf16(layout().directory());
+        return holm::common::utf8ToUtf16(layout().directory());
     }
     std::u16string getConfigurationFile() const override {
-        return holm::text::utf8ToUtf16(layout().configFile());
+        return holm::common::utf8ToUtf16(layout().configFile());
     }
 };
 
@@ -102,7 +102,7 @@ std::unique_ptr<CConfigImplEx> makeObject() {
 }
 
 std::u16string valueName(const char16_t* stem, int64_t index) {
-    return stem + holm::text::utf8ToUtf16(std::to_string(index % kValues));
+    return stem + holm::common::utf8ToUtf16(std::to_string(index % kValues));
 }
 
 void BM_IConfigReadString(benchmark::State& state) {
@@ -143,7 +143,7 @@ struct DirectLibrary {
         auto init = reinterpret_cast<CfgLibInitFn>(library.symbol("CfgLib_Dll_Init"));
         readString = reinterpret_cast<CfgLibReadStringFn>(library.symbol("CfgLib_Dll_ReadString"));
         readInt = reinterpret_cast<CfgLibReadIntFn>(library.symbol("CfgLib_Dll_ReadInt"));
-        const std::u16string file = holm::text::utf8ToUtf16(layout().configFile());
+        const std::u16string file = holm::common::utf8ToUtf16(layout().configFile());
         if (init == nullptr || init(&handle, file.c_str(), 1) != 0) {
             handle = nullptr;
         }
@@ -218,7 +218,7 @@ void BM_ReloadWith100HandlersAnd1000Records(benchmark::State& state) {
         objects.push_back(makeObject());
         handlers.push_back(std::make_unique<CountingHandler>());
         objects.back()->registerHandler(handlers.back().get());
-        const std::u16string section = u"S" + holm::text::utf8ToUtf16(std::to_string(i % 10));
+        const std::u16string section = u"S" + holm::common::utf8ToUtf16(std::to_string(i % 10));
         for (int value = 0; value < kValues / 2; ++value) {
             objects.back()->readString(section.c_str(), valueName(u"Name", value).c_str(), u"");
             objects.back()->readInt(section.c_str(), valueName(u"Count", value).c_str(), -1);

@@ -15,6 +15,13 @@
 
 namespace {
 
+using holm::services::CSyncReadWriteImpl;
+
+using holm::containers::CDataListImpl;
+using holm::containers::CKeyValueListImpl;
+using holm::containers::CSerializableListImpl;
+using holm::containers::CStringListImpl;
+
 constexpr int kItems = 10000;
 
 std::u16string widen(const std::string& text) {

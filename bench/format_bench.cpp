@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace holm::text;
+using namespace holm::common;
 
 void engineNarrow(std::string& out, const char* fmt, ...) {
     va_list args;

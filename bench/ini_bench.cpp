@@ -17,6 +17,8 @@
 
 namespace {
 
+using holm::containers::CIniFileWithBlockMode;
+
 namespace fs = std::filesystem;
 using holm::containers::IniSection;
 
@@ -78,12 +80,12 @@ int inihHandler(void* user, const char* section, const char* name, const char* v
     auto& store = *static_cast<InihStore*>(user);
     if (store.sections.empty() || store.currentSection != section) {
         store.currentSection = section;
-        store.sections.push_back({holm::text::utf8ToUtf16(section), {}, std::nullopt, {}});
+        store.sections.push_back({holm::common::utf8ToUtf16(section), {}, std::nullopt, {}});
     }
     auto [entry, inserted] = store.sections.back().entries.try_emplace(
-        holm::text::utf8ToUtf16(name), holm::text::utf8ToUtf16(value));
+        holm::common::utf8ToUtf16(name), holm::common::utf8ToUtf16(value));
     if (!inserted) {
-        entry->second = holm::text::utf8ToUtf16(value);
+        entry->second = holm::common::utf8ToUtf16(value);
     }
     return 1;
 }

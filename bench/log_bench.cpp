@@ -59,7 +59,7 @@ CHlmPlgLogImpl& holmLog() {
         auto made = std::make_unique<CHlmPlgLogImpl>(
             nullptr, CHlmPlgLogImpl::AsyncHolder(nullptr, [](HlmPlg::IAsync*) {}));
         const std::u16string path =
-            holm::text::utf8ToUtf16((directory().path() / "holm.log").string());
+            holm::common::utf8ToUtf16((directory().path() / "holm.log").string());
         (void)made->open(path.c_str(), 1, kMaximumSize, true);
         return made;
     }();
@@ -191,7 +191,7 @@ void BM_LineWriteUtf16(benchmark::State& state) {
 BENCHMARK(BM_LineWriteUtf16)->UseRealTime();
 
 void BM_LineWriteUtf8(benchmark::State& state) {
-    const std::string line = holm::text::utf16ToUtf8(kLine);
+    const std::string line = holm::common::utf16ToUtf8(kLine);
     runLineWrite(state, "utf8.log", line);
 }
 BENCHMARK(BM_LineWriteUtf8)->UseRealTime();

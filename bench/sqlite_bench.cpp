@@ -100,8 +100,8 @@ void BM_RawExecScanUtf16Guarded(benchmark::State& state) {
                 row.columns = std::min(columns, 8);
                 for (int i = 0; i < row.columns; ++i) {
                     row.texts[i].clear();
-                    holm::text::appendUtf8ToUtf16(row.texts[i],
-                                                  values[i] != nullptr ? values[i] : "");
+                    holm::common::appendUtf8ToUtf16(row.texts[i],
+                                                    values[i] != nullptr ? values[i] : "");
                 }
                 HlmPlg::FaultRecord fault{};
                 const bool returned = holm::platform::runWithFaultGuard(
@@ -142,11 +142,11 @@ void BM_ObjectExecScan(benchmark::State& state) {
     holm::core::SQLiteRowGate gate(reporting);
     holm::containers::CSQLiteDB db(
         [] { return holm::core::loadSQLiteLibrary(u"/nonexistent/", u"libsqlite3.so.0"); }, gate);
-    if (!db.open(holm::text::utf8ToUtf16(database().path()).c_str())) {
+    if (!db.open(holm::common::utf8ToUtf16(database().path()).c_str())) {
         state.SkipWithError("open failed");
         return;
     }
-    const std::u16string scan = holm::text::utf8ToUtf16(kScan);
+    const std::u16string scan = holm::common::utf8ToUtf16(kScan);
     ReadingHandler handler;
     for (auto _ : state) {
         if (!db.exec(scan.c_str(), &handler)) {

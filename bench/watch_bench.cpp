@@ -142,7 +142,7 @@ void BM_FileWriteToOnAsyncEvent(benchmark::State& state) {
     holm::async::CAsyncImpl crowd(dispatcher, gate);  // no handler: never called
     for (size_t i = 0; i < others; ++i) {
         const std::u16string path =
-            holm::text::utf8ToUtf16((scratch.path() / std::to_string(i)).string());
+            holm::common::utf8ToUtf16((scratch.path() / std::to_string(i)).string());
         if (crowd.watchDirectory(path.c_str(), 0, 0, i) == nullptr) {
             state.SkipWithError("cannot watch the directories (inotify limits?)");
             return;
@@ -152,7 +152,7 @@ void BM_FileWriteToOnAsyncEvent(benchmark::State& state) {
         others == 0 ? 0.0
                     : static_cast<double>(residentKiB() - residentBefore) * 1024.0 /
                           static_cast<double>(others);
-    const std::u16string path = holm::text::utf8ToUtf16(file.string());
+    const std::u16string path = holm::common::utf8ToUtf16(file.string());
     if (async.watchFile(path.c_str(), 0, 1) == nullptr) {
         state.SkipWithError("cannot watch the file");
         return;
@@ -172,13 +172,14 @@ void BM_RawInotifyReader(benchmark::State& state) {
     holm::platform::ManualEvent delivered;
     SignallingHandler handler(delivered);
     holm::platform::ManualEvent stop;
-    holm::platform::ChangeNotifier notifier;
+    auto opened = holm::platform::ChangeNotifier::open();
     holm::platform::EpollSet epoll;
-    if (!notifier.valid() || !notifier.watch(file.parent_path().string(), true) ||
-        !epoll.add(stop.descriptor(), 0) || !epoll.add(notifier.descriptor(), 1)) {
+    if (!opened || !opened->watch(file.parent_path().string(), true) ||
+        !epoll.add(stop.descriptor(), 0) || !epoll.add(opened->descriptor(), 1)) {
         state.SkipWithError("cannot set up the reader");
         return;
     }
+    holm::platform::ChangeNotifier& notifier = *opened;
     std::thread loop([&] {
         std::array<uint64_t, 4> ready{};
         std::vector<holm::platform::ChangeEvent> events;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include "common/former_names.h"
 
 extern "C" {
 
@@ -67,7 +68,7 @@ typedef int32_t (*CfgLibCopyListContentFn)(CfgLibList* target, const CfgLibList*
 
 }  // extern "C"
 
-namespace holm::cfglib {
+namespace holm::common::cfglib {
 
 constexpr int32_t kCfgLibOk = 0;
 constexpr int32_t kCfgLibNotFound = 2;           // ERROR_FILE_NOT_FOUND
@@ -77,4 +78,4 @@ constexpr int32_t kCfgLibWriteFault = 29;        // ERROR_WRITE_FAULT
 constexpr int32_t kCfgLibInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
 constexpr int32_t kCfgLibMoreData = 234;         // ERROR_MORE_DATA
 
-}  // namespace holm::cfglib
+}  // namespace holm::common::cfglib

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace holm::text {
+namespace holm::common {
 
 namespace {
 
@@ -42,4 +42,4 @@ bool isPrintedDecimal(std::u16string_view text) noexcept {
     return !text.empty() && std::all_of(text.begin(), text.end(), isDecimalDigit);
 }
 
-}  // namespace holm::text
+}  // namespace holm::common

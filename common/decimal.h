@@ -3,8 +3,9 @@
 
 #include <cstdint>
 #include <string_view>
+#include "common/former_names.h"
 
-namespace holm::text {
+namespace holm::common {
 
 // A decimal integer as the C runtime's atoi reads one: leading white space
 // (space, \t to \r), an optional sign, then digits up to the first other
@@ -16,4 +17,4 @@ int32_t readDecimal(std::u16string_view text) noexcept;
 // "%d" prints a number.
 bool isPrintedDecimal(std::u16string_view text) noexcept;
 
-}  // namespace holm::text
+}  // namespace holm::common

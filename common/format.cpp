@@ -8,7 +8,7 @@
 
 #include "common/utf16.h"
 
-namespace holm::text {
+namespace holm::common {
 namespace {
 
 using detail::ArgClass;
@@ -773,4 +773,4 @@ void appendSql(std::u16string& out, std::u16string_view fmt, std::span<const For
     }
 }
 
-}  // namespace holm::text
+}  // namespace holm::common

@@ -56,8 +56,9 @@
 #include <type_traits>
 
 #include "common/format_parser.h"
+#include "common/former_names.h"
 
-namespace holm::text {
+namespace holm::common {
 
 // ---- va_list entry points (the ABI) ----------------------------------------
 
@@ -454,4 +455,4 @@ std::string formatRuntime(std::string_view fmt, const Args&... args) {
     return out;
 }
 
-}  // namespace holm::text
+}  // namespace holm::common

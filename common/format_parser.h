@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <type_traits>
 
-namespace holm::text::detail {
+namespace holm::common::detail {
 
 // Widths and precisions above this are taken as this: a format can never make
 // the engine allocate more than a few kilobytes per conversion.
@@ -361,4 +361,4 @@ constexpr MessageToken nextMessageToken(const Char* p, const Char* end, bool sql
     return token;
 }
 
-}  // namespace holm::text::detail
+}  // namespace holm::common::detail

@@ -29,7 +29,7 @@
 #include "common/mutex.h"
 #include "common/running_calls.h"
 
-namespace holm {
+namespace holm::common {
 
 // The handler of an entry: the entry itself, or its `handler` member.
 template <typename Entry>
@@ -176,4 +176,10 @@ class HandlerList {
     size_t waitingRemovals_ GUARDED_BY(lock_) = 0;
 };
 
+}  // namespace holm::common
+
+namespace holm {
+// Kept for code written against the old names; to be removed.
+using common::HandlerList;
+using common::HandlerOfEntry;
 }  // namespace holm

@@ -12,9 +12,10 @@
 
 #include <cstdint>
 
+#include "common/former_names.h"
 #include "hlmplg/interface.h"
 
-namespace holm::hostctl {
+namespace holm::common::hostctl {
 
 inline constexpr int32_t kHostControlId = 0x484C4354;  // "HLCT"
 
@@ -104,4 +105,4 @@ class IHostControl : public HlmPlg::IInterface {
     virtual void setEventSink(IHostEvents* sink) = 0;
 };
 
-}  // namespace holm::hostctl
+}  // namespace holm::common::hostctl

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-namespace holm {
+namespace holm::common {
 
 // Counts and indices cross the interfaces as int32: no list grows beyond.
 inline constexpr size_t kMaxListLength = INT32_MAX;
@@ -18,4 +18,10 @@ inline void checkRoomForOneMore(size_t size, size_t limit = kMaxListLength) {
     }
 }
 
+}  // namespace holm::common
+
+namespace holm {
+// Kept for code written against the old names; to be removed.
+using common::checkRoomForOneMore;
+using common::kMaxListLength;
 }  // namespace holm

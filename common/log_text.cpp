@@ -1,12 +1,36 @@
 #include "common/log_text.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 #include "common/utf16.h"
 
-namespace holm::text {
+namespace holm::common {
 
 namespace {
+
+// How many units at the start of `text` are printable ASCII (0x20 to 0x7E),
+// the common case of a log line; checked four at a time.
+size_t printableAsciiPrefix(std::u16string_view text) {
+    constexpr uint64_t kLanes = 0x0001000100010001;
+    size_t at = 0;
+    for (; at + 4 <= text.size(); at += 4) {
+        uint64_t units = 0;
+        std::memcpy(&units, text.data() + at, sizeof units);
+        // Every lane below 0x80; then bit 7 of lane + 0x60 is set when the
+        // lane is at least 0x20, and bit 7 of lane + 1 when it is 0x7F.
+        if ((units & (0xFF80 * kLanes)) != 0 ||
+            ((units + 0x60 * kLanes) & (0x80 * kLanes)) != 0x80 * kLanes ||
+            ((units + kLanes) & (0x80 * kLanes)) != 0) {
+            break;
+        }
+    }
+    while (at < text.size() && text[at] >= 0x20 && text[at] < 0x7F) {
+        ++at;
+    }
+    return at;
+}
 
 bool isBidiControl(char16_t unit) {
     return (unit >= 0x202A && unit <= 0x202E) || (unit >= 0x2066 && unit <= 0x2069);
@@ -142,17 +166,20 @@ void appendReportLineText(std::u16string& out, std::u16string_view text) {
 
 void makeReportLineText(std::u16string& out, size_t from) {
     const std::u16string_view text = std::u16string_view(out).substr(from);
-    if (text.size() <= kMaxLogLine && std::all_of(text.begin(), text.end(), [](char16_t unit) {
-            // What escapeOf keeps (report lines keep the tab).
-            return (unit >= 0x20 && unit < 0x7F) || unit == u'\t' ||
-                   (unit >= 0xA0 &&
-                    (unit < 0x2028 || (unit > 0x202E && unit < 0x2066) || unit > 0x2069));
-        })) {
-        return;  // the text stays as it is
+    if (text.size() <= kMaxLogLine) {
+        const std::u16string_view rest = text.substr(printableAsciiPrefix(text));
+        if (std::all_of(rest.begin(), rest.end(), [](char16_t unit) {
+                // What escapeOf keeps (report lines keep the tab).
+                return (unit >= 0x20 && unit < 0x7F) || unit == u'\t' ||
+                       (unit >= 0xA0 &&
+                        (unit < 0x2028 || (unit > 0x202E && unit < 0x2066) || unit > 0x2069));
+            })) {
+            return;  // the text stays as it is
+        }
     }
     const std::u16string raw(text);
     out.resize(from);
     appendReportLineText(out, raw);
 }
 
-}  // namespace holm::text
+}  // namespace holm::common

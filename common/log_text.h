@@ -19,8 +19,9 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include "common/former_names.h"
 
-namespace holm::text {
+namespace holm::common {
 
 // The most UTF-16 units of one insert that are kept (escapes count as the
 // units they produce); the rest is replaced by a marker saying how many units
@@ -50,4 +51,4 @@ void appendReportLineText(std::u16string& out, std::u16string_view text);
 // formatted in place); nothing moves when the text is safe as it is.
 void makeReportLineText(std::u16string& out, size_t from);
 
-}  // namespace holm::text
+}  // namespace holm::common

@@ -15,7 +15,7 @@
 
 #include "common/thread_annotations.h"
 
-namespace holm {
+namespace holm::common {
 
 // A mutex over a standard one; `Mutex` and `RecursiveMutex` below.
 template <class Native>
@@ -137,4 +137,18 @@ class SCOPED_CAPABILITY ReaderLock {
     SharedMutex& mutex_;
 };
 
+}  // namespace holm::common
+
+namespace holm {
+// Kept for code written against the old names; to be removed.
+using common::BasicMutex;
+using common::ConditionVariable;
+using common::ExclusiveLock;
+using common::Mutex;
+using common::MutexLock;
+using common::ReaderLock;
+using common::RecursiveLock;
+using common::RecursiveMutex;
+using common::SharedMutex;
+using common::WriterLock;
 }  // namespace holm

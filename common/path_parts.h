@@ -7,8 +7,9 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include "common/former_names.h"
 
-namespace holm::text {
+namespace holm::common {
 
 namespace detail {
 
@@ -108,4 +109,4 @@ constexpr bool isBareName(const Text& path) {
     return detail::lastSeparator(view) == view.npos;
 }
 
-}  // namespace holm::text
+}  // namespace holm::common

@@ -15,7 +15,7 @@
 
 #include "common/mutex.h"
 
-namespace holm {
+namespace holm::common {
 
 template <typename Handler>
 class RunningCalls {
@@ -64,4 +64,9 @@ class RunningCalls {
     std::vector<Call> running_;
 };
 
+}  // namespace holm::common
+
+namespace holm {
+// Kept for code written against the old names; to be removed.
+using common::RunningCalls;
 }  // namespace holm

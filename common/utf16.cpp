@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace holm::text {
+namespace holm::common {
 namespace {
 
 constexpr uint64_t kHighBits = 0x8080808080808080ull;
@@ -316,4 +316,4 @@ std::optional<std::string> utf16ToUtf8Strict(std::u16string_view text) {
     return converted;
 }
 
-}  // namespace holm::text
+}  // namespace holm::common

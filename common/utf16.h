@@ -14,8 +14,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include "common/former_names.h"
 
-namespace holm::text {
+namespace holm::common {
 
 inline constexpr char16_t kReplacementCharacter = 0xFFFD;
 
@@ -137,4 +138,4 @@ size_t findNoCase(std::u16string_view haystack, std::u16string_view needle,
 // 8-bit text with each code unit truncated to its low 8 bits.
 std::string truncateToAscii(std::u16string_view text);
 
-}  // namespace holm::text
+}  // namespace holm::common

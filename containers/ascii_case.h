@@ -13,7 +13,7 @@ struct FoldedAsciiHash {
     size_t operator()(std::u16string_view text) const {
         uint64_t hash = 14695981039346656037ull;  // FNV-1a
         for (char16_t unit : text) {
-            hash = (hash ^ text::foldCase(unit)) * 1099511628211ull;
+            hash = (hash ^ common::foldCase(unit)) * 1099511628211ull;
         }
         return static_cast<size_t>(hash);
     }
@@ -21,7 +21,7 @@ struct FoldedAsciiHash {
 
 struct FoldedAsciiEqual {
     bool operator()(std::u16string_view a, std::u16string_view b) const {
-        return text::equalsNoCase(a, b);
+        return common::equalsNoCase(a, b);
     }
 };
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-using holm::containers::BlockSize;
+namespace holm::containers {
 
 void CDataListImpl::deserialize(const void* data, int32_t size) {
     serializer_.deserialize(data, size);
@@ -74,3 +74,5 @@ void* CDataListIteratorImpl::elementValue(IListElem* element) {
     auto* record = dynamic_cast<CDataListElem*>(element);
     return record != nullptr ? record->bytes() : nullptr;
 }
+
+}  // namespace holm::containers

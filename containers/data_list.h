@@ -8,6 +8,8 @@
 #include "containers/list_base.h"
 #include "hlmplg/data_list.h"
 
+namespace holm::containers {
+
 // One record: a heap copy of exactly the element size the list had when the
 // record was added (the list refuses size changes while it holds records).
 class CDataListElem : public IListElem {
@@ -50,3 +52,12 @@ class CDataListIteratorImpl : public CValueListIterator<HlmPlg::IDataList::Itera
     // The record bytes of a data-list element; null for anything else.
     void* elementValue(IListElem* element) override;
 };
+
+}  // namespace holm::containers
+
+// Kept for code written against the old names, from before these classes
+// moved into holm::containers; to be removed.
+using holm::containers::CDataListElem;
+using holm::containers::CDataListImpl;
+using holm::containers::CDataListIteratorImpl;
+using holm::containers::CDataListSerializer;

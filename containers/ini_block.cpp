@@ -11,10 +11,8 @@
 namespace holm::containers {
 
 bool FoldedAsciiLess::operator()(std::u16string_view a, std::u16string_view b) const {
-    return text::compareNoCase(a, b) < 0;
+    return common::compareNoCase(a, b) < 0;
 }
-
-}  // namespace holm::containers
 
 namespace {
 
@@ -61,7 +59,7 @@ std::u16string decodeUtf16Le(std::string_view bytes) {
                                              (static_cast<uint8_t>(bytes[at + 1]) << 8)));
     }
     if (bytes.size() % 2 != 0) {
-        text.push_back(holm::text::kReplacementCharacter);
+        text.push_back(holm::common::kReplacementCharacter);
     }
     return text;
 }
@@ -89,21 +87,21 @@ bool CIniFileWithBlockMode::load(const char16_t* path) {
     startLines();
     path_ = path != nullptr ? path : u"";
     CTxtFileImpl file;
-    if (!file.open(path_.c_str(), false)) {
+    if (const auto opened = file.openFile(path_.c_str(), false); !opened) {
         // A missing file is a new one; any other failure leaves a file that
         // writeFile must not overwrite with what was not read.
-        unreadable_ = file.getLastError() != WinError::kFileNotFound &&
-                      file.getLastError() != WinError::kPathNotFound;
+        unreadable_ = opened.windowsError() != WinError::kFileNotFound &&
+                      opened.windowsError() != WinError::kPathNotFound;
         finishLines();
         return true;
     }
     std::string bytes;
-    const bool read = file.readContent(bytes);
+    const auto read = file.readContent(bytes);
     file.close();
     if (!read) {
         unreadable_ = true;
         finishLines();
-        return file.getLastError() != WinError::kFileTooLarge;
+        return read.windowsError() != WinError::kFileTooLarge;
     }
     loadBytes(bytes);
     return true;
@@ -138,15 +136,15 @@ void CIniFileWithBlockMode::loadBytes(std::string_view bytes) {
             stop -= unit;
         }
         const std::string_view raw = bytes.substr(start, stop - start);
-        std::u16string decoded = unit == 2 ? decodeUtf16Le(raw) : holm::text::utf8ToUtf16(raw);
-        std::replace(decoded.begin(), decoded.end(), u'\0', holm::text::kReplacementCharacter);
+        std::u16string decoded = unit == 2 ? decodeUtf16Le(raw) : holm::common::utf8ToUtf16(raw);
+        std::replace(decoded.begin(), decoded.end(), u'\0', holm::common::kReplacementCharacter);
         const std::u16string line = holm::containers::cleanLine(decoded);
         if (!end || !line.empty()) {
             std::string again;
             if (unit == 2) {
                 encodeUtf16Le(line, again);
             } else {
-                holm::text::appendUtf16ToUtf8(again, line);
+                holm::common::appendUtf16ToUtf8(again, line);
             }
             addLine(line, again == raw ? std::nullopt : std::optional<std::string>(raw));
         }
@@ -169,7 +167,7 @@ const char16_t* CIniFileWithBlockMode::getString(const char16_t* section, const 
         return defaultValue;
     }
     for (const auto& record : sections_) {
-        if (!holm::text::equalsNoCase(record.name, section)) {
+        if (!holm::common::equalsNoCase(record.name, section)) {
             continue;
         }
         if (auto found = record.entries.find(std::u16string_view(key));
@@ -186,7 +184,7 @@ bool CIniFileWithBlockMode::setString(const char16_t* section, const char16_t* k
         return key == nullptr && value == nullptr && writeFile();
     }
     auto named = [&](const holm::containers::IniSection& record) {
-        return holm::text::equalsNoCase(record.name, section);
+        return holm::common::equalsNoCase(record.name, section);
     };
     if (key == nullptr && value == nullptr) {
         std::erase_if(sections_, named);
@@ -225,7 +223,7 @@ bool CIniFileWithBlockMode::writeFile() {
         return false;
     }
     CTxtFileImpl file;
-    return file.replaceContent(path_.c_str(), outputBytes());
+    return file.replaceContent(path_.c_str(), outputBytes()).ok();
 }
 
 void CIniFileWithBlockMode::startLines() {
@@ -334,3 +332,5 @@ std::string CIniFileWithBlockMode::outputBytes() const {
     }
     return out;
 }
+
+}  // namespace holm::containers

@@ -52,8 +52,6 @@ struct IniSection {
     std::map<std::u16string, std::string, FoldedAsciiLess> rawEntries;
 };
 
-}  // namespace holm::containers
-
 class CIniFileWithBlockMode {
   public:
     CIniFileWithBlockMode() = default;
@@ -115,3 +113,9 @@ class CIniFileWithBlockMode {
     holm::containers::IniSection current_;
     bool unreadable_ = false;
 };
+
+}  // namespace holm::containers
+
+// Kept for code written against the old names, from before these classes
+// moved into holm::containers; to be removed.
+using holm::containers::CIniFileWithBlockMode;

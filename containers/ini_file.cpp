@@ -15,10 +15,11 @@
 #include "platform/file_system.h"
 #include "platform/io.h"
 
+namespace holm::containers {
+
 namespace {
 
 namespace io = holm::platform::io;
-using holm::containers::IniProfile;
 
 // Runs `operation`; what it raises (memory, mostly) gives `fallback`:
 // nothing is thrown to the plugin that called.
@@ -32,7 +33,7 @@ Result guarded(Result fallback, Operation operation) {
 }
 
 std::string pathOf(std::u16string_view path) {
-    return holm::text::utf16ToUtf8(path);
+    return holm::common::utf16ToUtf8(path);
 }
 
 // Applies `change` to the profile file at `path` and replaces the file
@@ -109,13 +110,13 @@ std::optional<uint32_t> scanHex(std::u16string_view text, bool literalPrefix) {
         ++at;
     }
     bool found = false;
-    if (at + 1 < end && text[at] == u'0' && holm::text::foldCase(text[at + 1]) == u'x') {
+    if (at + 1 < end && text[at] == u'0' && holm::common::foldCase(text[at + 1]) == u'x') {
         at += 2;
         found = true;  // the 0 of the prefix, should no digit follow
     }
     uint32_t value = 0;
-    for (; at < end && holm::text::hexDigitValue(text[at]) >= 0; ++at) {
-        value = value * 16 + static_cast<uint32_t>(holm::text::hexDigitValue(text[at]));
+    for (; at < end && holm::common::hexDigitValue(text[at]) >= 0; ++at) {
+        value = value * 16 + static_cast<uint32_t>(holm::common::hexDigitValue(text[at]));
         found = true;
     }
     if (!found) {
@@ -144,7 +145,7 @@ std::optional<std::vector<std::u16string>> stringsOf(HlmPlg::IStringList& list) 
 }
 
 std::u16string numberedKey(std::u16string_view key, size_t n) {
-    return std::u16string(key) + holm::text::utf8ToUtf16(std::to_string(n));
+    return std::u16string(key) + holm::common::utf8ToUtf16(std::to_string(n));
 }
 
 }  // namespace
@@ -241,15 +242,15 @@ const char16_t* CIniFileImpl::profileString(const char16_t* section, const char1
 
 int32_t CIniFileImpl::getInt(const char16_t* section, const char16_t* key, int32_t defaultValue) {
     return guarded(defaultValue, [&] {
-        const std::u16string fallback = holm::text::format(u"%d", defaultValue);
+        const std::u16string fallback = holm::common::format(u"%d", defaultValue);
         const char16_t* text = getString(section, key, fallback.c_str());
-        return text == nullptr || *text == 0 ? defaultValue : holm::text::readDecimal(text);
+        return text == nullptr || *text == 0 ? defaultValue : holm::common::readDecimal(text);
     });
 }
 
 uint32_t CIniFileImpl::getHex(const char16_t* section, const char16_t* key, uint32_t defaultValue) {
     return guarded(defaultValue, [&] {
-        const std::u16string fallback = holm::text::format(u"0x%08x", defaultValue);
+        const std::u16string fallback = holm::common::format(u"0x%08x", defaultValue);
         const char16_t* text = getString(section, key, fallback.c_str());
         if (text == nullptr || *text == 0) {
             return defaultValue;
@@ -344,8 +345,8 @@ bool CIniFileImpl::ensureUnicodeFile() {
     // Created only if still missing: a file another writer created meanwhile
     // is not emptied.
     CTxtFileImpl file;
-    const bool created = file.create(path_.c_str(), true, true) ||
-                         file.getLastError() == holm::platform::WinError::kFileExists;
+    const auto made = file.createFile(path_.c_str(), true, true);
+    const bool created = made || made.windowsError() == holm::platform::WinError::kFileExists;
     file.close();
     newFileChecked_ = created;
     return created;
@@ -353,12 +354,12 @@ bool CIniFileImpl::ensureUnicodeFile() {
 
 bool CIniFileImpl::setInt(const char16_t* section, const char16_t* key, int32_t value) {
     return guarded(
-        false, [&] { return setString(section, key, holm::text::format(u"%d", value).c_str()); });
+        false, [&] { return setString(section, key, holm::common::format(u"%d", value).c_str()); });
 }
 
 bool CIniFileImpl::setHex(const char16_t* section, const char16_t* key, uint32_t value) {
     return guarded(false, [&] {
-        return setString(section, key, holm::text::format(u"0x%08x", value).c_str());
+        return setString(section, key, holm::common::format(u"0x%08x", value).c_str());
     });
 }
 
@@ -458,3 +459,5 @@ const IniProfile& CIniFileImpl::currentProfile() {
     }
     return snapshot_->profile;
 }
+
+}  // namespace holm::containers

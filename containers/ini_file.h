@@ -39,8 +39,6 @@ struct IniProfileSnapshot {
     IniProfile profile;
 };
 
-}  // namespace holm::containers
-
 class CIniFileImpl : public HlmPlg::IIniFile {
   public:
     // Profile-mode files above this size are not read (gets give their
@@ -95,3 +93,9 @@ class CIniFileImpl : public HlmPlg::IIniFile {
     CIniFileWithBlockMode block_;
     std::optional<Snapshot> snapshot_;
 };
+
+}  // namespace holm::containers
+
+// Kept for code written against the old names, from before these classes
+// moved into holm::containers; to be removed.
+using holm::containers::CIniFileImpl;

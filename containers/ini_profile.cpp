@@ -47,7 +47,7 @@ char16_t unitAt(std::string_view bytes, size_t at, bool bigEndian) {
 
 std::u16string decode(std::string_view bytes, IniProfile::Encoding encoding) {
     if (!isUtf16(encoding)) {
-        return text::utf8ToUtf16(bytes);
+        return common::utf8ToUtf16(bytes);
     }
     std::u16string out;
     out.reserve(bytes.size() / 2 + 1);
@@ -56,14 +56,14 @@ std::u16string decode(std::string_view bytes, IniProfile::Encoding encoding) {
         out.push_back(unitAt(bytes, at, bigEndian));
     }
     if (bytes.size() % 2 != 0) {
-        out.push_back(text::kReplacementCharacter);
+        out.push_back(common::kReplacementCharacter);
     }
     return out;
 }
 
 std::string encode(std::u16string_view units, IniProfile::Encoding encoding) {
     if (!isUtf16(encoding)) {
-        return text::utf16ToUtf8(units);
+        return common::utf16ToUtf8(units);
     }
     const bool bigEndian = encoding == IniProfile::Encoding::Utf16Be;
     std::string out;
@@ -111,7 +111,7 @@ std::vector<RawLine> splitLines(std::string_view bytes, IniProfile::Encoding enc
 }
 
 std::u16string_view trimmed(std::u16string_view text) {
-    return text::trim(text);
+    return common::trim(text);
 }
 
 bool hasLineEnd(std::u16string_view text) {
@@ -249,7 +249,7 @@ size_t IniProfile::findSection(std::u16string_view section, size_t from) const {
     section = trimmed(section);
     for (size_t at = from; at < lines_.size(); ++at) {
         const Parsed parsed = parseLine(lines_[at].text);
-        if (parsed.kind == Kind::Header && text::equalsNoCase(parsed.name, section)) {
+        if (parsed.kind == Kind::Header && common::equalsNoCase(parsed.name, section)) {
             return at;
         }
     }
@@ -269,7 +269,7 @@ size_t IniProfile::findKey(size_t header, std::u16string_view key) const {
     const size_t end = sectionEnd(header);
     for (size_t at = header + 1; at < end; ++at) {
         const Parsed parsed = parseLine(lines_[at].text);
-        if (parsed.kind == Kind::Entry && text::equalsNoCase(parsed.name, key)) {
+        if (parsed.kind == Kind::Entry && common::equalsNoCase(parsed.name, key)) {
             return at;
         }
     }

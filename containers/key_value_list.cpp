@@ -5,12 +5,7 @@
 #include "common/decimal.h"
 #include "hlmplg/list_format.h"
 
-using holm::containers::BlockSize;
-using holm::containers::encodedStringSize;
-using holm::containers::RecordReader;
-using holm::containers::StringReader;
-using holm::containers::writeLength;
-using holm::containers::writeString;
+namespace holm::containers {
 
 namespace {
 
@@ -88,7 +83,7 @@ const char16_t* CKeyValueListImpl::getString(const char16_t* key) {
 }
 
 int32_t CKeyValueListImpl::getInt(const char16_t* key) {
-    return holm::text::readDecimal(getString(key));
+    return holm::common::readDecimal(getString(key));
 }
 
 bool CKeyValueListImpl::getBool(const char16_t* key) {
@@ -105,7 +100,7 @@ bool CKeyValueListImpl::getBinary(const char16_t* key, uint8_t* out, int32_t cou
     }
     // Positions past the end of the text read as no digit.
     const auto digitAt = [&](size_t pos) {
-        return pos < text.size() ? holm::text::hexDigitValue(text[pos]) : -1;
+        return pos < text.size() ? holm::common::hexDigitValue(text[pos]) : -1;
     };
     uint8_t previous = 0;
     for (int32_t i = 0; i < count; ++i) {
@@ -179,3 +174,5 @@ const char16_t* CKeyValueListIteratorImpl::elementValue(IListElem* element) {
     auto* pair = dynamic_cast<CKeyValueListElem*>(element);
     return pair != nullptr ? pair->key().c_str() : nullptr;
 }
+
+}  // namespace holm::containers

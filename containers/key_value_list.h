@@ -13,6 +13,8 @@
 #include "containers/list_base.h"
 #include "hlmplg/key_value_list.h"
 
+namespace holm::containers {
+
 class CKeyValueListElem : public IListElem {
   public:
     CKeyValueListElem(std::u16string key, std::u16string value)
@@ -72,3 +74,11 @@ class CKeyValueListIteratorImpl : public CListIteratorBase<HlmPlg::IKeyValueList
     // The key text of a key-value element; null for anything else.
     virtual const char16_t* elementValue(IListElem* element);
 };
+
+}  // namespace holm::containers
+
+// Kept for code written against the old names, from before these classes
+// moved into holm::containers; to be removed.
+using holm::containers::CKeyValueListElem;
+using holm::containers::CKeyValueListImpl;
+using holm::containers::CKeyValueListIteratorImpl;

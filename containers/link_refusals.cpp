@@ -52,7 +52,7 @@ platform::Result<std::string> followLinksOrReport(const std::string& path) {
         }
     }
     if (log) {
-        log(u"refused the file " + text::utf8ToUtf16(path) +
+        log(u"refused the file " + common::utf8ToUtf16(path) +
             u": it is reached through a symbolic link that root or the service's user does not "
             u"own, or that lies in a directory they do not own");
     }

@@ -1,6 +1,6 @@
 // Files of the INI and text file objects reached through symbolic links:
 // followed only as platform/trusted_links.h allows, and every refusal made
-// visible. The caller records the error (Windows 5) for its getLastError;
+// visible. The caller hands the error (Windows 5) on as its result;
 // the host's log gets one line naming the path, the first time that path
 // is refused in this process.
 #pragma once

@@ -19,8 +19,6 @@ struct KeptIterator {
     std::atomic<bool> lent{false};
 };
 
-}  // namespace holm::containers
-
 // Base of a list implementing `Interface` (one of the SDK list interfaces)
 // whose iterators are `ListIterator`s.
 //
@@ -147,3 +145,12 @@ class CListSerializer : public HlmPlg::ISerializable {
     Owner& owner_;
     holm::containers::SerializerBuffer buffer_;
 };
+
+}  // namespace holm::containers
+
+// Kept for code written against the old names, from before these classes
+// moved into holm::containers; to be removed.
+using holm::containers::CListImplBase;
+using holm::containers::CListIteratorBase;
+using holm::containers::CListSerializer;
+using holm::containers::CValueListIterator;

@@ -4,10 +4,7 @@
 
 #include "hlmplg/list_format.h"
 
-using holm::containers::BlockSize;
-using holm::containers::Bytes;
-using holm::containers::RecordReader;
-using holm::containers::writeLength;
+namespace holm::containers {
 
 void CSerializableListImpl::deserialize(const void* data, int32_t size) {
     RecordReader reader(startDeserialize(data, size));
@@ -87,3 +84,5 @@ bool CSerializableListIteratorImpl::elementValue(HlmPlg::ISerializable* target,
     target->deserialize(block.data(), static_cast<int32_t>(block.size()));
     return true;
 }
+
+}  // namespace holm::containers

@@ -9,6 +9,8 @@
 #include "containers/list_base.h"
 #include "hlmplg/serializable_list.h"
 
+namespace holm::containers {
+
 class CSerializableListElem : public IListElem {
   public:
     explicit CSerializableListElem(holm::containers::Bytes block)
@@ -50,3 +52,11 @@ class CSerializableListIteratorImpl
     // a null target or anything but a serializable-list element.
     virtual bool elementValue(HlmPlg::ISerializable* target, IListElem* element);
 };
+
+}  // namespace holm::containers
+
+// Kept for code written against the old names, from before these classes
+// moved into holm::containers; to be removed.
+using holm::containers::CSerializableListElem;
+using holm::containers::CSerializableListImpl;
+using holm::containers::CSerializableListIteratorImpl;

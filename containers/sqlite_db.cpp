@@ -92,7 +92,7 @@ bool CSQLiteDB::loadLibrary() {
         slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(address);
         if (address == nullptr && required && complete) {
             complete = false;
-            setError(kSQLiteError, text::format(u"unable to find function '%hs'", name));
+            setError(kSQLiteError, common::format(u"unable to find function '%hs'", name));
         }
     };
     bind(api.open16, "sqlite3_open16", true);
@@ -160,7 +160,7 @@ bool CSQLiteDB::exec(const char16_t* sql, HlmPlg::ISQLiteRowHandler* handler) {
         return false;
     }
     try {
-        return runQuery(text::utf16ToUtf8(sql), handler);
+        return runQuery(common::utf16ToUtf8(sql), handler);
     } catch (const std::bad_alloc&) {
         setError(kSQLiteNoMem, u"out of memory");
         return false;
@@ -246,7 +246,7 @@ bool CSQLiteDB::execFormatted(HlmPlg::ISQLiteRowHandler* handler, const char16_t
                               va_list args) {
     std::u16string sql;
     try {
-        sql = text::vformatSql(format, args);
+        sql = common::vformatSql(format, args);
     } catch (const std::bad_alloc&) {
         clearError();
         setError(kSQLiteNoMem, u"out of memory");

@@ -6,10 +6,7 @@
 
 #include "common/utf16.h"
 
-using holm::containers::BlockSize;
-using holm::containers::encodedStringSize;
-using holm::containers::StringReader;
-using holm::containers::writeString;
+namespace holm::containers {
 
 void CStringListImpl::deserialize(const void* data, int32_t size) {
     serializer_.deserialize(data, size);
@@ -37,9 +34,9 @@ void CStringListImpl::assignUtf8(const char* const* values, int32_t count) {
         if (i < vector_.elements().size()) {
             std::u16string& text = static_cast<CStringListElem&>(*vector_.elements()[i]).text();
             text.clear();
-            holm::text::appendUtf8ToUtf16(text, value);
+            holm::common::appendUtf8ToUtf16(text, value);
         } else {
-            addText(holm::text::utf8ToUtf16(value));
+            addText(holm::common::utf8ToUtf16(value));
         }
     }
 }
@@ -81,3 +78,5 @@ const char16_t* CStringListIteratorImpl::elementValue(IListElem* element) {
     }
     return static_cast<CStringListElem*>(element)->text().c_str();
 }
+
+}  // namespace holm::containers

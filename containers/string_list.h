@@ -8,6 +8,8 @@
 #include "containers/list_base.h"
 #include "hlmplg/string_list.h"
 
+namespace holm::containers {
+
 class CStringListElem final : public IListElem {
   public:
     explicit CStringListElem(std::u16string text) : text_(std::move(text)) {}
@@ -56,3 +58,12 @@ class CStringListIteratorImpl
     // The text of a string-list element; null for anything else.
     const char16_t* elementValue(IListElem* element) override;
 };
+
+}  // namespace holm::containers
+
+// Kept for code written against the old names, from before these classes
+// moved into holm::containers; to be removed.
+using holm::containers::CStringListElem;
+using holm::containers::CStringListImpl;
+using holm::containers::CStringListImplSerializer;
+using holm::containers::CStringListIteratorImpl;

@@ -12,67 +12,69 @@
 #include "platform/file_system.h"
 #include "platform/io.h"
 
+namespace holm::containers {
+
 namespace {
 
 namespace io = holm::platform::io;
 namespace WinError = holm::platform::WinError;
-using holm::containers::appendEncodedLine;
-using holm::containers::kUtf16LeMark;
-using holm::containers::TextEncoding;
-using holm::containers::TextLineDecoder;
+using holm::platform::Error;
+using holm::platform::Result;
+using holm::platform::Status;
 
 constexpr std::string_view kMark(kUtf16LeMark, sizeof kUtf16LeMark);
 
 // The UTF-8 path of a text file's name; empty for null or empty names, which
 // no file has.
 std::string pathOf(const char16_t* name) {
-    return name != nullptr ? holm::text::utf16ToUtf8(name) : std::string();
+    return name != nullptr ? holm::common::utf16ToUtf8(name) : std::string();
 }
 
-// Runs `operation`, turning what it raises into a recorded failure: nothing
-// is thrown to the plugin that called.
+// Runs `operation`, turning what it raises into an error: nothing is thrown
+// to the plugin that called.
 template <typename Operation>
-bool guarded(uint32_t& lastError, Operation operation) {
+Status guarded(Operation operation) {
     try {
         return operation();
     } catch (const std::bad_alloc&) {
-        lastError = WinError::kNotEnoughMemory;
+        return Error::windows(WinError::kNotEnoughMemory);
     } catch (const std::length_error&) {
-        lastError = WinError::kNotEnoughMemory;
+        return Error::windows(WinError::kNotEnoughMemory);
     } catch (...) {
-        lastError = WinError::kGenFailure;
+        return Error::windows(WinError::kGenFailure);
     }
-    return false;
 }
 
 }  // namespace
 
 bool CTxtFileImpl::create(const char16_t* path, bool unicode, bool failIfExists) {
-    return guarded(lastError_, [&] {
-        const std::string file = followedPath(path);
-        return !file.empty() && createFile(file, unicode, failIfExists);
-    });
+    return reported(createFile(path, unicode, failIfExists));
 }
 
 bool CTxtFileImpl::open(const char16_t* path, bool writable) {
-    return guarded(lastError_, [&] {
-        const std::string file = followedPath(path);
-        return !file.empty() && openFile(file, writable);
+    return reported(openFile(path, writable));
+}
+
+Status CTxtFileImpl::createFile(const char16_t* path, bool unicode, bool failIfExists) {
+    return guarded([&] {
+        const auto file = followedPath(path);
+        return file ? createAt(*file, unicode, failIfExists) : Status(file.error());
     });
 }
 
-std::string CTxtFileImpl::followedPath(const char16_t* path) {
+Status CTxtFileImpl::openFile(const char16_t* path, bool writable) {
+    return guarded([&] {
+        const auto file = followedPath(path);
+        return file ? openAt(*file, writable) : Status(file.error());
+    });
+}
+
+Result<std::string> CTxtFileImpl::followedPath(const char16_t* path) {
     const std::string name = pathOf(path);
     if (name.empty()) {
-        fail(WinError::kPathNotFound);
-        return {};
+        return Error::windows(WinError::kPathNotFound);
     }
-    auto followed = holm::containers::followLinksOrReport(name);
-    if (!followed) {
-        fail(followed.error().windowsError());
-        return {};
-    }
-    return std::move(*followed);
+    return holm::containers::followLinksOrReport(name);
 }
 
 bool CTxtFileImpl::close() {
@@ -83,50 +85,51 @@ bool CTxtFileImpl::close() {
 
 bool CTxtFileImpl::readLines(HlmPlg::IStringList* lines) {
     if (lines == nullptr) {
-        return fail(WinError::kInvalidParameter);
+        return reported(Error::windows(WinError::kInvalidParameter));
     }
-    return guarded(lastError_, [&] { return readAllLines(*lines); });
+    return reported(guarded([&] { return readAllLines(*lines); }));
 }
 
 bool CTxtFileImpl::writeLines(HlmPlg::IStringList* lines) {
     if (lines == nullptr) {
-        return fail(WinError::kInvalidParameter);
+        return reported(Error::windows(WinError::kInvalidParameter));
     }
-    return guarded(lastError_, [&] { return writeAllLines(*lines); });
+    return reported(guarded([&] { return writeAllLines(*lines); }));
 }
 
 bool CTxtFileImpl::appendLine(const char16_t* text) {
-    return guarded(lastError_, [&] { return appendText(text != nullptr ? text : u""); });
+    return reported(guarded([&] { return appendText(text != nullptr ? text : u""); }));
 }
 
-bool CTxtFileImpl::readContent(std::string& bytes) {
+Status CTxtFileImpl::readContent(std::string& bytes) {
     bytes.clear();
     if (!file_) {
-        return fail(WinError::kInvalidHandle);
+        return Error::windows(WinError::kInvalidHandle);
     }
-    return guarded(lastError_, [&] {
+    return guarded([&]() -> Status {
         auto info = holm::platform::statDescriptor(file_.get());
         if (!info) {
-            return fail(info.error().windowsError());
+            return info.error();
         }
         if (info->size > kMaxFileSize) {
-            return fail(WinError::kFileTooLarge);
+            return Error::windows(WinError::kFileTooLarge);
         }
         // Bounded again while reading: the file may grow meanwhile.
         auto content = io::readWholeFile(file_.get(), kMaxFileSize, info->size);
         if (!content) {
-            return fail(content.error().errnoValue() == EFBIG ? WinError::kFileTooLarge
-                                                              : content.error().windowsError());
+            return content.error().errnoValue() == EFBIG
+                       ? Error::windows(WinError::kFileTooLarge, EFBIG)
+                       : content.error();
         }
         bytes.assign(reinterpret_cast<const char*>(content->data()), content->size());
-        return true;
+        return {};
     });
 }
 
-bool CTxtFileImpl::replaceContent(const char16_t* path, std::string_view bytes) {
-    return guarded(lastError_, [&] {
-        const std::string file = followedPath(path);
-        const bool replaced = !file.empty() && replaceFile(file, bytes);
+Status CTxtFileImpl::replaceContent(const char16_t* path, std::string_view bytes) {
+    return guarded([&] {
+        const auto file = followedPath(path);
+        const Status replaced = file ? replaceFile(*file, bytes) : Status(file.error());
         close();
         return replaced;
     });
@@ -136,37 +139,37 @@ uint32_t CTxtFileImpl::getLastError() {
     return lastError_;
 }
 
-bool CTxtFileImpl::createFile(const std::string& path, bool unicode, bool failIfExists) {
+Status CTxtFileImpl::createAt(const std::string& path, bool unicode, bool failIfExists) {
     if (path.empty()) {
-        return fail(WinError::kPathNotFound);
+        return Error::windows(WinError::kPathNotFound);
     }
     if (!failIfExists) {
-        if (!replaceFile(path, unicode ? kMark : std::string_view())) {
-            return false;
+        if (Status replaced = replaceFile(path, unicode ? kMark : std::string_view()); !replaced) {
+            return replaced;
         }
         unicode_ = unicode;
-        return true;
+        return {};
     }
     auto file = io::open(
         path, {.access = io::Access::ReadWrite, .create = true, .exclusive = true, .append = true});
     if (!file) {
-        return fail(holm::platform::openPathError(path, file.error()).windowsError());
+        return holm::platform::openPathError(path, file.error());
     }
-    if (!holdOpenedFile(std::move(*file), true)) {
-        return false;
+    if (Status held = holdOpenedFile(std::move(*file), true); !held) {
+        return held;
     }
     unicode_ = unicode;
     if (unicode) {
-        if (auto written = io::writeFull(file_.get(), kMark); !written) {
-            return fail(written.error().windowsError());
+        if (Status written = io::writeFull(file_.get(), kMark); !written) {
+            return written;
         }
     }
-    return true;
+    return {};
 }
 
-bool CTxtFileImpl::openFile(const std::string& path, bool writable) {
+Status CTxtFileImpl::openAt(const std::string& path, bool writable) {
     if (path.empty()) {
-        return fail(WinError::kPathNotFound);
+        return Error::windows(WinError::kPathNotFound);
     }
     // Non-blocking, so that a FIFO in the file's place cannot hang the open;
     // it is refused below like any other file that is not a regular one.
@@ -174,77 +177,77 @@ bool CTxtFileImpl::openFile(const std::string& path, bool writable) {
                                 .nonBlocking = true,
                                 .append = writable});
     if (!file) {
-        return fail(holm::platform::openPathError(path, file.error()).windowsError());
+        return holm::platform::openPathError(path, file.error());
     }
-    if (!holdOpenedFile(std::move(*file), writable)) {
-        return false;
+    if (Status held = holdOpenedFile(std::move(*file), writable); !held) {
+        return held;
     }
     char mark[sizeof kUtf16LeMark] = {};
     auto got = io::readAt(file_.get(), std::span(reinterpret_cast<uint8_t*>(mark), sizeof mark), 0);
     if (!got) {
         close();
-        return fail(got.error().windowsError());
+        return got.error();
     }
     unicode_ = *got == sizeof mark && std::string_view(mark, sizeof mark) == kMark;
     path_ = path;
-    return true;
+    return {};
 }
 
-bool CTxtFileImpl::holdOpenedFile(holm::platform::UniqueFd file, bool writable) {
+Status CTxtFileImpl::holdOpenedFile(holm::platform::UniqueFd file, bool writable) {
     auto info = holm::platform::statDescriptor(file.get());
     if (!info) {
-        return fail(info.error().windowsError());
+        return info.error();
     }
     // Windows refuses a directory as a file with "access denied"; a FIFO or
     // device is no text file either.
     if (info->type != holm::platform::FileType::kRegular) {
-        return fail(WinError::kAccessDenied);
+        return Error::windows(WinError::kAccessDenied);
     }
     auto locked = writable ? io::tryLockExclusive(file.get()) : io::tryLockShared(file.get());
     if (!locked) {
-        return fail(locked.error().windowsError());
+        return locked.error();
     }
     if (!*locked) {
-        return fail(WinError::kSharingViolation);
+        return Error::windows(WinError::kSharingViolation);
     }
     file_ = std::move(file);
     writable_ = writable;
-    return true;
+    return {};
 }
 
-bool CTxtFileImpl::replaceFile(const std::string& path, std::string_view content) {
+Status CTxtFileImpl::replaceFile(const std::string& path, std::string_view content) {
     // Another object holding the old file keeps it, as the Windows sharing
     // rule would: the replacement is refused rather than pulled from under it.
     auto old = io::open(path, {.nonBlocking = true});
     if (old) {
         auto locked = io::tryLockExclusive(old->get());
         if (locked && !*locked) {
-            return fail(WinError::kSharingViolation);
+            return Error::windows(WinError::kSharingViolation);
         }
     } else if (old.error().windowsError() != WinError::kFileNotFound) {
-        return fail(old.error().windowsError());
+        return old.error();
     }
-    if (auto replaced = holm::platform::replaceFileAtomically(path, content); !replaced) {
-        return fail(holm::platform::openPathError(path, replaced.error()).windowsError());
+    if (Status replaced = holm::platform::replaceFileAtomically(path, content); !replaced) {
+        return holm::platform::openPathError(path, replaced.error());
     }
     auto file = io::open(path, {.access = io::Access::ReadWrite, .append = true});
     if (!file) {
-        return fail(file.error().windowsError());
+        return file.error();
     }
     return holdOpenedFile(std::move(*file), true);
 }
 
-bool CTxtFileImpl::readAllLines(HlmPlg::IStringList& lines) {
+Status CTxtFileImpl::readAllLines(HlmPlg::IStringList& lines) {
     lines.clear();
     if (!file_) {
-        return fail(WinError::kInvalidHandle);
+        return Error::windows(WinError::kInvalidHandle);
     }
     auto info = holm::platform::statDescriptor(file_.get());
     if (!info) {
-        return fail(info.error().windowsError());
+        return info.error();
     }
     if (info->size > kMaxFileSize) {
-        return fail(WinError::kFileTooLarge);
+        return Error::windows(WinError::kFileTooLarge);
     }
     TextLineDecoder decoder(encoding());
     std::vector<std::u16string> decoded;
@@ -254,14 +257,14 @@ bool CTxtFileImpl::readAllLines(HlmPlg::IStringList& lines) {
         auto got = io::readAt(file_.get(), buffer, offset);
         if (!got) {
             // Lines read before the error stay in the list.
-            return fail(got.error().windowsError());
+            return got.error();
         }
         if (*got == 0) {
             break;
         }
         offset += *got;
         if (offset > kMaxFileSize) {
-            return fail(WinError::kFileTooLarge);  // grew while being read
+            return Error::windows(WinError::kFileTooLarge);  // grew while being read
         }
         decoder.feed(std::string_view(reinterpret_cast<const char*>(buffer.data()), *got), decoded);
         for (const auto& line : decoded) {
@@ -273,18 +276,18 @@ bool CTxtFileImpl::readAllLines(HlmPlg::IStringList& lines) {
     for (const auto& line : decoded) {
         lines.add(line.c_str());
     }
-    return lines.getCount() > 0 || fail(WinError::kHandleEof);
+    return lines.getCount() > 0 ? Status() : Error::windows(WinError::kHandleEof);
 }
 
-bool CTxtFileImpl::writeAllLines(HlmPlg::IStringList& lines) {
+Status CTxtFileImpl::writeAllLines(HlmPlg::IStringList& lines) {
     close();
     if (path_.empty()) {
-        return fail(WinError::kPathNotFound);
+        return Error::windows(WinError::kPathNotFound);
     }
     std::string content(unicode_ ? kMark : std::string_view());
     HlmPlg::IStringList::Iterator* iterator = lines.createIterator();
     if (iterator == nullptr) {
-        return fail(WinError::kNotEnoughMemory);
+        return Error::windows(WinError::kNotEnoughMemory);
     }
     try {
         for (const char16_t* line = iterator->first(); line != nullptr; line = iterator->next()) {
@@ -298,27 +301,28 @@ bool CTxtFileImpl::writeAllLines(HlmPlg::IStringList& lines) {
     return replaceFile(path_, content);
 }
 
-bool CTxtFileImpl::appendText(std::u16string_view text) {
+Status CTxtFileImpl::appendText(std::u16string_view text) {
     if (!file_) {
-        return fail(WinError::kInvalidHandle);
+        return Error::windows(WinError::kInvalidHandle);
     }
     if (!writable_) {
-        return fail(WinError::kAccessDenied);
+        return Error::windows(WinError::kAccessDenied);
     }
     std::string bytes;
     appendEncodedLine(text, encoding(), bytes);
     // The file is open for appending: the line lands at its end.
-    if (auto written = io::writeFull(file_.get(), bytes); !written) {
-        return fail(written.error().windowsError());
-    }
-    return true;
+    return io::writeFull(file_.get(), bytes);
 }
 
 TextEncoding CTxtFileImpl::encoding() const {
     return unicode_ ? TextEncoding::Utf16Le : TextEncoding::Utf8;
 }
 
-bool CTxtFileImpl::fail(uint32_t error) {
-    lastError_ = error;
-    return false;
+bool CTxtFileImpl::reported(const Status& status) {
+    if (!status) {
+        lastError_ = status.windowsError();
+    }
+    return status.ok();
 }
+
+}  // namespace holm::containers

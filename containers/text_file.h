@@ -28,7 +28,10 @@
 
 #include "containers/text_lines.h"
 #include "hlmplg/txt_file.h"
+#include "platform/result.h"
 #include "platform/unique_handle.h"
+
+namespace holm::containers {
 
 class CTxtFileImpl : public HlmPlg::ITxtFile {
   public:
@@ -49,32 +52,37 @@ class CTxtFileImpl : public HlmPlg::ITxtFile {
     // from filling memory.
     static constexpr uint64_t kMaxFileSize = 64u << 20;
 
+    // For callers inside the project: create and open with the error as
+    // the result (the last error is left alone).
+    holm::platform::Status createFile(const char16_t* path, bool unicode, bool failIfExists);
+    holm::platform::Status openFile(const char16_t* path, bool writable);
     // The whole content of the open file, byte-order mark included; error
     // 223 above kMaxFileSize.
-    bool readContent(std::string& bytes);
+    holm::platform::Status readContent(std::string& bytes);
     // Replaces the whole content of `path` with `bytes` in one atomic step
     // (32 while another object holds the file; an existing file keeps its
     // owner, group and mode, a new one is 0644), then closes.
-    bool replaceContent(const char16_t* path, std::string_view bytes);
+    holm::platform::Status replaceContent(const char16_t* path, std::string_view bytes);
 
   private:
-    // The path to use for `path` after its trusted links; empty, with the
-    // error recorded, for none or a refused link.
-    std::string followedPath(const char16_t* path);
-    bool createFile(const std::string& path, bool unicode, bool failIfExists);
-    bool openFile(const std::string& path, bool writable);
-    bool readAllLines(HlmPlg::IStringList& lines);
-    bool writeAllLines(HlmPlg::IStringList& lines);
-    bool appendText(std::u16string_view text);
+    // The path to use for `path` after its trusted links; an error for none
+    // or a refused link.
+    holm::platform::Result<std::string> followedPath(const char16_t* path);
+    holm::platform::Status createAt(const std::string& path, bool unicode, bool failIfExists);
+    holm::platform::Status openAt(const std::string& path, bool writable);
+    holm::platform::Status readAllLines(HlmPlg::IStringList& lines);
+    holm::platform::Status writeAllLines(HlmPlg::IStringList& lines);
+    holm::platform::Status appendText(std::u16string_view text);
     // Replaces the file at `path` with `content` and holds the new file open
     // for reading and writing.
-    bool replaceFile(const std::string& path, std::string_view content);
-    // Takes the sharing lock on the file just opened; false (error 32) when
-    // another object holds it.
-    bool holdOpenedFile(holm::platform::UniqueFd file, bool writable);
+    holm::platform::Status replaceFile(const std::string& path, std::string_view content);
+    // Takes the sharing lock on the file just opened; error 32 when another
+    // object holds it.
+    holm::platform::Status holdOpenedFile(holm::platform::UniqueFd file, bool writable);
     holm::containers::TextEncoding encoding() const;
-    // Records `error` as the last error; always false.
-    bool fail(uint32_t error);
+    // What the plugin is told: true, or false with the error recorded as the
+    // last error.
+    bool reported(const holm::platform::Status& status);
 
     holm::platform::UniqueFd file_;
     std::string path_;  // recorded by open, for writeLines
@@ -82,3 +90,9 @@ class CTxtFileImpl : public HlmPlg::ITxtFile {
     bool writable_ = false;
     uint32_t lastError_ = 0;
 };
+
+}  // namespace holm::containers
+
+// Kept for code written against the old names, from before these classes
+// moved into holm::containers; to be removed.
+using holm::containers::CTxtFileImpl;

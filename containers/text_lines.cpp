@@ -36,7 +36,7 @@ void TextLineDecoder::feed(std::string_view bytes, std::vector<std::u16string>& 
     decode(bytes, decoded);
     for (char16_t& unit : decoded) {
         if (unit == 0) {
-            unit = text::kReplacementCharacter;
+            unit = common::kReplacementCharacter;
         }
     }
     splitLines(decoded, lines);
@@ -46,7 +46,7 @@ void TextLineDecoder::finish(std::vector<std::u16string>& lines) {
     if (encoding_ == TextEncoding::Utf8) {
         pendingLine_ += utf8_.finish();
     } else if (pendingByte_ >= 0) {
-        pendingLine_.push_back(text::kReplacementCharacter);
+        pendingLine_.push_back(common::kReplacementCharacter);
     }
     pendingByte_ = -1;
     std::u16string last = cleanLine(pendingLine_);
@@ -91,7 +91,7 @@ void appendEncodedLine(std::u16string_view text, TextEncoding encoding, std::str
         appendUtf16Le(u"\r\n", out);
         return;
     }
-    text::Utf16ToUtf8Encoder encoder;
+    common::Utf16ToUtf8Encoder encoder;
     encoder.feed(text, out);
     encoder.finish(out);
     out += "\r\n";

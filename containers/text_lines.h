@@ -45,7 +45,7 @@ class TextLineDecoder {
     void splitLines(std::u16string_view text, std::vector<std::u16string>& lines);
 
     TextEncoding encoding_;
-    text::Utf8ToUtf16Decoder utf8_;
+    common::Utf8ToUtf16Decoder utf8_;
     int pendingByte_ = -1;  // first byte of a UTF-16 unit cut by a chunk end
     std::u16string pendingLine_;
 };

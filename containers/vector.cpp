@@ -3,9 +3,11 @@
 #include <new>
 #include <stdexcept>
 
+namespace holm::containers {
+
 void CVectorImpl::add(IListElem* element) {
     std::unique_ptr<IListElem> owned(element);
-    holm::checkRoomForOneMore(elements_.size(), maxCount_);
+    holm::common::checkRoomForOneMore(elements_.size(), maxCount_);
     elements_.push_back(std::move(owned));
 }
 
@@ -83,3 +85,5 @@ IListElem* CVectorIteratorImpl::prev() {
 IListElem* CVectorIteratorImpl::at(int32_t index) {
     return elementAt(index);
 }
+
+}  // namespace holm::containers

@@ -13,6 +13,8 @@
 #include "common/limits.h"
 #include "hlmplg/interface.h"
 
+namespace holm::containers {
+
 // Base of every element a list stores in its vector.
 class IListElem {
   public:
@@ -52,7 +54,7 @@ class CVectorImpl : public IVector {
     using Elements = std::vector<std::unique_ptr<IListElem>>;
 
     // The most elements a vector holds: getCount() reports an int32.
-    static constexpr size_t kMaxCount = holm::kMaxListLength;
+    static constexpr size_t kMaxCount = holm::common::kMaxListLength;
 
     CVectorImpl() = default;
     // A vector limited to fewer elements, so that the limit can be exercised.
@@ -136,3 +138,14 @@ ListIterator* newListIterator(CVectorImpl& vector) {
     }
     return iterator;
 }
+
+}  // namespace holm::containers
+
+// Kept for code written against the old names, from before these classes
+// moved into holm::containers; to be removed.
+using holm::containers::CVectorImpl;
+using holm::containers::CVectorIteratorImpl;
+using holm::containers::IListElem;
+using holm::containers::IVector;
+using holm::containers::IVectorIterator;
+using holm::containers::VectorCursor;

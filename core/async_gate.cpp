@@ -7,12 +7,12 @@
 namespace holm::core {
 
 void AsyncGate::setReporting(const BoundaryReporting& reporting) {
-    MutexLock lock(mutex_);
+    common::MutexLock lock(mutex_);
     reporting_ = reporting;
 }
 
 BoundaryReporting AsyncGate::reporting() {
-    MutexLock lock(mutex_);
+    common::MutexLock lock(mutex_);
     return reporting_;
 }
 
@@ -26,7 +26,7 @@ bool AsyncGate::call(std::u16string_view place, const HlmPlg::IHandler* callee,
 void AsyncGate::logLine(std::u16string_view text) {
     const BoundaryReporting current = reporting();
     if (current.host != nullptr) {
-        current.host->log(kLevelAlways, u"Core", text::logLineText(std::u16string(text)).c_str());
+        current.host->log(kLevelAlways, u"Core", common::logLineText(std::u16string(text)).c_str());
     }
 }
 

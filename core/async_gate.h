@@ -26,7 +26,7 @@ class AsyncGate final : public async::PluginCallGate {
     BoundaryReporting reporting() EXCLUDES(mutex_);
 
   private:
-    Mutex mutex_;
+    common::Mutex mutex_;
     BoundaryReporting reporting_ GUARDED_BY(mutex_);
 };
 

@@ -15,7 +15,7 @@ uint32_t CHostControl::snapshot() {
     return static_cast<uint32_t>(records_.size());
 }
 
-bool CHostControl::plugin(uint32_t index, hostctl::PluginStatus* status) {
+bool CHostControl::plugin(uint32_t index, common::hostctl::PluginStatus* status) {
     if (status == nullptr || index >= records_.size()) {
         return false;
     }
@@ -44,7 +44,7 @@ uint32_t CHostControl::reload() {
 }
 
 uint32_t CHostControl::test(const char16_t* plugin, const char16_t* argument,
-                            hostctl::ITestResults* results) {
+                            common::hostctl::ITestResults* results) {
     if (plugin == nullptr || *plugin == u'\0') {
         return 0;
     }

@@ -22,22 +22,22 @@ class ControlTarget {
     virtual uint32_t controlTest(
         const std::u16string& target, const std::u16string& argument,
         const std::function<void(const std::u16string&, bool)>& report) = 0;
-    virtual void setEventSink(hostctl::IHostEvents* sink) = 0;
+    virtual void setEventSink(common::hostctl::IHostEvents* sink) = 0;
 
   protected:
     ~ControlTarget() = default;
 };
 
-class CHostControl final : public hostctl::IHostControl {
+class CHostControl final : public common::hostctl::IHostControl {
   public:
     explicit CHostControl(ControlTarget& target) : target_(target) {}
 
     uint32_t snapshot() override;
-    bool plugin(uint32_t index, hostctl::PluginStatus* status) override;
+    bool plugin(uint32_t index, common::hostctl::PluginStatus* status) override;
     uint32_t reload() override;
     uint32_t test(const char16_t* plugin, const char16_t* argument,
-                  hostctl::ITestResults* results) override;
-    void setEventSink(hostctl::IHostEvents* sink) override { target_.setEventSink(sink); }
+                  common::hostctl::ITestResults* results) override;
+    void setEventSink(common::hostctl::IHostEvents* sink) override { target_.setEventSink(sink); }
 
   private:
     ControlTarget& target_;

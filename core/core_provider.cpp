@@ -82,7 +82,7 @@ HlmPlg::IInterface* CHlmPlgPluginManager::make(int32_t id) {
             return new services::CProcessImpl(processLinks());
         case HlmPlg::IID_SYNCREADWRITE:
         case HlmPlg::IID_WOW64FSREDIR:
-            return services::createService(id, text::utf8ToUtf16(platform::systemDirectory()));
+            return services::createService(id, common::utf8ToUtf16(platform::systemDirectory()));
         default:
             return nullptr;
     }
@@ -189,7 +189,7 @@ services::ServiceLog CHlmPlgPluginManager::hostLog() const {
     return [core = core_](uint32_t level, const std::u16string& line) {
         HlmPlg::IHlmCoreHandler* host = core != nullptr ? core->hostHandler() : nullptr;
         if (host != nullptr) {
-            host->log(level, u"Core", text::logLineText(line).c_str());
+            host->log(level, u"Core", common::logLineText(line).c_str());
         }
     };
 }

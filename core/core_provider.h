@@ -42,7 +42,6 @@ class CHlmPlgPluginManager : public HlmPlg::CHlmPlg {
     void releaseInterface(HlmPlg::IInterface* object) override;
 
     services::CConfigStore& configStore() { return *store_; }
-    services::CommandLineHolder& commandLine() { return commandLine_; }
     ServiceHandlerList& serviceHandlers() { return serviceHandlers_; }
 
     // Creates the asynchronous dispatcher (once, at initialisation); from

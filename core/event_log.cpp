@@ -23,11 +23,11 @@ constexpr uint32_t kDefaultMaximumSize = 104857600;
 }  // namespace
 
 std::optional<std::u16string> eventLogName(std::string_view executablePath) {
-    const std::string_view name = text::fileNameOf(executablePath);
+    const std::string_view name = common::fileNameOf(executablePath);
     if (name.empty() || name.size() > kMaximumNameLength) {
         return std::nullopt;
     }
-    const std::u16string folded = text::toLowerAscii(text::utf8ToUtf16(name));
+    const std::u16string folded = common::toLowerAscii(common::utf8ToUtf16(name));
     if (folded != u"avholm" && folded != u"plansvc") {
         return std::nullopt;
     }
@@ -118,15 +118,15 @@ void EventReporter::report(const EventLine& line) {
 std::u16string EventReporter::eventText(const EventLine& line) {
     std::u16string format = line.messageId != 0 ? messageText(line.messageId) : line.text;
     if (format.empty()) {
-        format = u"Message " + text::utf8ToUtf16(std::to_string(line.messageId)) + u": %s (%u)";
+        format = u"Message " + common::utf8ToUtf16(std::to_string(line.messageId)) + u": %s (%u)";
     }
     // The message library is outside text: its format is applied to typed
     // arguments, so a stray conversion cannot read what was not passed.
-    const std::u16string insertion = text::logInsert(line.insertion);
-    const std::array<text::FormatArg, 2> arguments{text::detail::makeFormatArg(insertion),
-                                                   text::detail::makeFormatArg(line.code)};
+    const std::u16string insertion = common::logInsert(line.insertion);
+    const std::array<common::FormatArg, 2> arguments{common::detail::makeFormatArg(insertion),
+                                                     common::detail::makeFormatArg(line.code)};
     std::u16string out;
-    text::appendPrintf(out, format, arguments);
+    common::appendPrintf(out, format, arguments);
     return out;
 }
 

@@ -19,7 +19,7 @@ namespace {
 class DisableSehCache {
   public:
     bool get() EXCLUDES(lock_) {
-        MutexLock guard(lock_);
+        common::MutexLock guard(lock_);
         const std::filesystem::path directory = registry::Store::defaultDirectory();
         if (!fresh(directory)) {
             refresh(directory);
@@ -69,7 +69,7 @@ class DisableSehCache {
         }
     }
 
-    Mutex lock_;
+    common::Mutex lock_;
     bool known_ GUARDED_BY(lock_) = false;
     bool value_ GUARDED_BY(lock_) = false;
     std::filesystem::path directory_ GUARDED_BY(lock_);

@@ -16,6 +16,7 @@
 #include "platform/fault_guard.h"
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
+#include "platform/result.h"
 #include "platform/shared_library.h"
 #include "security/verified_data.h"
 #include "security/verified_file.h"
@@ -40,7 +41,7 @@ std::string ownLibraryPath() {
 }
 
 std::u16string directoryOf(const std::string& path) {
-    return text::utf8ToUtf16(text::directoryWithSlashOf(path));
+    return common::utf8ToUtf16(common::directoryWithSlashOf(path));
 }
 
 // The product services are process-wide: the first core sets them up for the
@@ -52,12 +53,13 @@ void initializeProductServices(const std::u16string& productDirectory) {
 
 // The master texts; null, with `problem` saying why, when the text library
 // cannot be read (then no symbolic name resolves).
-std::shared_ptr<const util::IMasterTextReader> masterTexts(std::string& problem) {
+// The product's master texts, or why they cannot be read.
+using MasterTexts = std::shared_ptr<const util::IMasterTextReader>;
+platform::Result<MasterTexts, std::string> masterTexts() {
     try {
-        return util::DiContainer::Instance().Get<util::IMasterTextReader>();
+        return MasterTexts(util::DiContainer::Instance().Get<util::IMasterTextReader>());
     } catch (const std::exception& error) {
-        problem = error.what();
-        return nullptr;
+        return std::string(error.what());
     }
 }
 
@@ -114,7 +116,7 @@ uint32_t CHolmCore::initialize(const std::u16string& pluginList) {
     auto settings = util::DiContainer::Instance().Get<util::IProductSettings>();
     productDirectory_ = settings->getProductDirectory();
 
-    if (!selftest(text::utf8ToUtf16(ownPath), security::UnsignedFiles::Refuse,
+    if (!selftest(common::utf8ToUtf16(ownPath), security::UnsignedFiles::Refuse,
                   security::LoadedFiles::Verify)) {
         return kOwnModuleFailed;
     }
@@ -123,13 +125,14 @@ uint32_t CHolmCore::initialize(const std::u16string& pluginList) {
         return kTextLibraryFailed;
     }
     // The store is needed to resolve symbolic names in the list's settings.
-    std::string problem;
-    auto texts = masterTexts(problem);
+    auto texts = masterTexts();
     if (!texts) {
-        warnMasterTextsUnreadable(problem);
+        warnMasterTextsUnreadable(texts.error());
     }
     provider_ = std::make_unique<CHlmPlgPluginManager>(
-        &manager_, std::make_unique<services::CConfigStore>(*settings, std::move(texts)), this);
+        &manager_,
+        std::make_unique<services::CConfigStore>(*settings, std::move(texts).valueOr(nullptr)),
+        this);
     secondGeneration_ = obtainSecondGeneration();
     if (const uint32_t code = loadPluginList(pluginList); code != 0) {
         if (code == kListNotLoaded) {
@@ -162,13 +165,13 @@ void CHolmCore::warnMasterTextsUnreadable(const std::string& problem) {
     } catch (const std::exception& error) {
         reason = error.what();
     }
-    if (const std::string prefix = text::utf16ToUtf8(path) + ": "; reason.starts_with(prefix)) {
+    if (const std::string prefix = common::utf16ToUtf8(path) + ": "; reason.starts_with(prefix)) {
         reason.erase(0, prefix.size());
     }
-    log(text::format(
+    log(common::format(
         u"Warning: the master texts in '%s' cannot be read (%s); symbolic file "
         u"names (#...) resolve to nothing.",
-        text::logInsert(path).c_str(), text::logInsert(text::utf8ToUtf16(reason)).c_str()));
+        common::logInsert(path).c_str(), common::logInsert(common::utf8ToUtf16(reason)).c_str()));
 }
 
 void CHolmCore::setHandler(HlmPlg::IHlmCoreHandler* handler) {
@@ -187,7 +190,7 @@ void CHolmCore::updateLifecycleContext() {
         context.dispatcher = provider_->dispatcher();
         provider_->setAsyncReporting(reporting());
     }
-    context.productDirectory = text::utf16ToUtf8(productDirectory_);
+    context.productDirectory = common::utf16ToUtf8(productDirectory_);
     context.board = &statusBoard_;
     lifecycle_.setContext(std::move(context));
     manager_.setReporting(reporting(), provider_.get());
@@ -198,9 +201,9 @@ void CHolmCore::updateLifecycleContext() {
 bool CHolmCore::selftest(const std::u16string& path, security::UnsignedFiles unsignedFiles,
                          security::LoadedFiles loadedFiles) {
     security::SelftestContext context;
-    context.productDirectory = text::utf16ToUtf8(productDirectory_);
+    context.productDirectory = common::utf16ToUtf8(productDirectory_);
     const auto verified =
-        security::selftest(text::utf16ToUtf8(path), unsignedFiles, loadedFiles, context);
+        security::selftest(common::utf16ToUtf8(path), unsignedFiles, loadedFiles, context);
     if (verified.passed()) {
         return true;
     }
@@ -209,8 +212,8 @@ bool CHolmCore::selftest(const std::u16string& path, security::UnsignedFiles uns
 }
 
 void CHolmCore::logSelftestFailure(const std::u16string& path, const std::string& reason) {
-    log(text::format(u"  Selftest failed for '%s'.", text::logInsert(path).c_str()));
-    log(text::format(u"  %s.", text::logInsert(text::utf8ToUtf16(reason)).c_str()));
+    log(common::format(u"  Selftest failed for '%s'.", common::logInsert(path).c_str()));
+    log(common::format(u"  %s.", common::logInsert(common::utf8ToUtf16(reason)).c_str()));
 }
 
 // The list file is verified once and parsed from the content that was
@@ -222,10 +225,10 @@ uint32_t CHolmCore::loadPluginList(const std::u16string& pluginList) {
         return list_.loadList(pluginList) ? 0 : kListNotLoaded;
     }
     security::SelftestContext context;
-    context.productDirectory = text::utf16ToUtf8(productDirectory_);
-    const auto verified =
-        security::selftestData(text::utf16ToUtf8(pluginList), security::UnsignedFiles::AcceptIfSafe,
-                               security::LoadedFiles::Accept, context);
+    context.productDirectory = common::utf16ToUtf8(productDirectory_);
+    const auto verified = security::selftestData(common::utf16ToUtf8(pluginList),
+                                                 security::UnsignedFiles::AcceptIfSafe,
+                                                 security::LoadedFiles::Accept, context);
     if (!verified.passed()) {
         logSelftestFailure(pluginList, verified.message());
         return kListFileFailed;
@@ -277,33 +280,34 @@ void CHolmCore::removeStaleTempFolders() {
     }
     const std::u16string base = store.tempBase();
     // A base folder that cannot be listed holds no stale folders to remove.
-    const auto entries = platform::enumerateWithPrefix(text::utf16ToUtf8(base),
-                                                       text::utf16ToUtf8(prefix), kStampCharacters);
+    const auto entries = platform::enumerateWithPrefix(
+        common::utf16ToUtf8(base), common::utf16ToUtf8(prefix), kStampCharacters);
     for (const auto& entry : entries.valueOr({})) {
         if (entry.type != platform::FileType::kDirectory) {
             continue;
         }
-        const std::u16string folder = base + text::utf8ToUtf16(entry.name) + u"/";
-        const std::string folderPath = text::utf16ToUtf8(folder);
+        const std::u16string folder = base + common::utf8ToUtf16(entry.name) + u"/";
+        const std::string folderPath = common::utf16ToUtf8(folder);
         if (platform::isLockHeld(folderPath +
-                                 text::utf16ToUtf8(services::CConfigStore::kInstanceLockName))) {
+                                 common::utf16ToUtf8(services::CConfigStore::kInstanceLockName))) {
             continue;
         }
         std::vector<std::string> left;
         const uint32_t error = platform::removeTreeSafely(folderPath, &left).windowsError();
         if (error == 0) {
-            log(text::format(u"DELETE TEMP FOLDER: <%s>", text::logInsert(folder).c_str()));
+            log(common::format(u"DELETE TEMP FOLDER: <%s>", common::logInsert(folder).c_str()));
             continue;
         }
-        const std::u16string first = left.empty() ? u"" : text::utf8ToUtf16(left.front());
-        log(text::format(u"TEMP FOLDER NOT REMOVED: <%s> (error %u; %u part(s) left alone%s%s)",
-                         text::logInsert(folder).c_str(), error, static_cast<uint32_t>(left.size()),
-                         left.empty() ? u"" : u", first: ", text::logInsert(first).c_str()));
+        const std::u16string first = left.empty() ? u"" : common::utf8ToUtf16(left.front());
+        log(common::format(u"TEMP FOLDER NOT REMOVED: <%s> (error %u; %u part(s) left alone%s%s)",
+                           common::logInsert(folder).c_str(), error,
+                           static_cast<uint32_t>(left.size()), left.empty() ? u"" : u", first: ",
+                           common::logInsert(first).c_str()));
     }
 }
 
 HlmPlg::IInterface* CHolmCore::createInterface(int32_t id) {
-    if (id == hostctl::kHostControlId) {
+    if (id == common::hostctl::kHostControlId) {
         try {
             auto* control = new CHostControl(*this);
             control->m_id = id;
@@ -316,7 +320,7 @@ HlmPlg::IInterface* CHolmCore::createInterface(int32_t id) {
 }
 
 void CHolmCore::releaseInterface(int32_t id, HlmPlg::IInterface* object) {
-    if (id == hostctl::kHostControlId) {
+    if (id == common::hostctl::kHostControlId) {
         delete dynamic_cast<CHostControl*>(object);
         return;
     }
@@ -324,7 +328,7 @@ void CHolmCore::releaseInterface(int32_t id, HlmPlg::IInterface* object) {
 }
 
 uint32_t CHolmCore::controlReload() {
-    RecursiveLock hold(controlLock_);
+    common::RecursiveLock hold(controlLock_);
     if (!controlOpen_) {
         return 1;
     }
@@ -332,14 +336,14 @@ uint32_t CHolmCore::controlReload() {
     return 0;
 }
 
-void CHolmCore::setEventSink(hostctl::IHostEvents* sink) {
+void CHolmCore::setEventSink(common::hostctl::IHostEvents* sink) {
     if (sink == nullptr) {
         statusBoard_.setListener({});
         return;
     }
     statusBoard_.setListener(
-        [sink](const PluginRecord& record, hostctl::PluginEvent event, uint32_t code) {
-            hostctl::PluginEventInfo info;
+        [sink](const PluginRecord& record, common::hostctl::PluginEvent event, uint32_t code) {
+            common::hostctl::PluginEventInfo info;
             info.event = static_cast<uint32_t>(event);
             info.name = record.name.c_str();
             info.file = record.file.c_str();
@@ -351,7 +355,7 @@ void CHolmCore::setEventSink(hostctl::IHostEvents* sink) {
 
 uint32_t CHolmCore::controlTest(const std::u16string& target, const std::u16string& argument,
                                 const std::function<void(const std::u16string&, bool)>& report) {
-    RecursiveLock hold(controlLock_);
+    common::RecursiveLock hold(controlLock_);
     if (!controlOpen_) {
         return 0;
     }
@@ -422,7 +426,7 @@ uint32_t CHolmCore::runPhases(bool quick, uint32_t& code) {
         plugins.runTest();
         // A reload asked for while starting runs now, under the same hold
         // as the opening (reloadConfig takes the lock again).
-        RecursiveLock hold(controlLock_);
+        common::RecursiveLock hold(controlLock_);
         running_ = true;
         controlOpen_ = true;
         if (reloadPending_) {
@@ -438,7 +442,7 @@ uint32_t CHolmCore::stop() {
         util::GenericRunPerformance timing(u"CHolmCore::stop");
         {
             // A request of the host still running ends before the stop begins.
-            RecursiveLock hold(controlLock_);
+            common::RecursiveLock hold(controlLock_);
             controlOpen_ = false;
         }
         notifyStopping();
@@ -450,7 +454,7 @@ uint32_t CHolmCore::stop() {
         plugins.callAll(Phase::UnLoad, true, CPluginLifecycle::OnFailure::GoOn);
         unloadSecondGeneration();
         plugins.destroyAll();
-        RecursiveLock hold(controlLock_);
+        common::RecursiveLock hold(controlLock_);
         running_ = false;
         return 0;
     } catch (std::exception& exception) {
@@ -519,8 +523,8 @@ void CHolmCore::notifyStopping() {
         }
     }  // the threads are joined here
     if (!leftOver.empty()) {
-        log(text::format(u"%d stop notifications ran on the stopping thread (no thread)",
-                         static_cast<int32_t>(leftOver.size())));
+        log(common::format(u"%d stop notifications ran on the stopping thread (no thread)",
+                           static_cast<int32_t>(leftOver.size())));
     }
 }
 
@@ -560,7 +564,7 @@ void CHolmCore::serviceControl(uint32_t control, uint32_t eventType, void* event
 }
 
 void CHolmCore::reloadConfig() {
-    RecursiveLock hold(controlLock_);
+    common::RecursiveLock hold(controlLock_);
     try {
         if (!running_) {
             reloadPending_ = true;
@@ -573,7 +577,7 @@ void CHolmCore::reloadConfig() {
 }
 
 uint32_t CHolmCore::finalReport(uint32_t code) {
-    log(text::format(u"Stopped... (ErrCode=%d)", code));
+    log(common::format(u"Stopped... (ErrCode=%d)", code));
     if (handler_ != nullptr) {
         handler_->setServiceStatus(HlmPlg::SERVICE_STATE_STOPPED, code, kStatusWaitHintMs);
     }
@@ -596,7 +600,7 @@ void CHolmCore::handleException(std::exception& exception, const char16_t* place
 // hold are escaped here, on the way out (common/log_text.h).
 void CHolmCore::log(const std::u16string& text) {
     if (handler_ != nullptr) {
-        handler_->log(0, u"Core", text::logLineText(text).c_str());
+        handler_->log(0, u"Core", common::logLineText(text).c_str());
     }
 }
 

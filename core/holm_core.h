@@ -51,7 +51,7 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink, private ControlTarge
     uint32_t init(const char16_t* pluginList);
 
     uint32_t getVersion() override { return HlmPlg::kFrameworkVersion; }
-    // Also serves the host's control object (hostctl::kHostControlId), which
+    // Also serves the host's control object (common::hostctl::kHostControlId), which
     // the facade of the plugins never hands out.
     HlmPlg::IInterface* createInterface(int32_t id) override;
     void releaseInterface(int32_t id, HlmPlg::IInterface* object) override;
@@ -67,8 +67,6 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink, private ControlTarge
     void setHandler(HlmPlg::IHlmCoreHandler* handler);
     // The host's handler (null without one); service objects report through it.
     HlmPlg::IHlmCoreHandler* hostHandler() const override { return handler_; }
-    CPluginManager& pluginManager() { return manager_; }
-    CPluginLifecycle& lifecycle() { return lifecycle_; }
 
   private:
     // ControlTarget: the host's requests run between the end of run and the
@@ -77,7 +75,7 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink, private ControlTarge
     uint32_t controlReload() override;
     uint32_t controlTest(const std::u16string& target, const std::u16string& argument,
                          const std::function<void(const std::u16string&, bool)>& report) override;
-    void setEventSink(hostctl::IHostEvents* sink) override;
+    void setEventSink(common::hostctl::IHostEvents* sink) override;
 
     uint32_t initialize(const std::u16string& pluginList);
     bool selftest(const std::u16string& path, security::UnsignedFiles unsignedFiles,
@@ -124,7 +122,7 @@ class CHolmCore : public HlmPlg::IHlmCore, public HostLink, private ControlTarge
     // Held by the host's requests and by every reload (HUP and the host's
     // reload request may come from different threads); recursive, as a
     // reload request runs reloadConfig.
-    RecursiveMutex controlLock_;
+    common::RecursiveMutex controlLock_;
     bool running_ GUARDED_BY(controlLock_) = false;
     bool reloadPending_ GUARDED_BY(controlLock_) = false;
     // Whether the host's requests may reach the plugins.

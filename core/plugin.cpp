@@ -19,14 +19,14 @@ constexpr uint32_t kSupportedMajor = 0x04000000;
 // the rest of the process, since a provider entry or a live object may still
 // lead to them.
 void keepForProcessLife(HlmPlg::CHlmPlg* plugin) {
-    static Mutex lock;
+    static common::Mutex lock;
     static auto* kept = new std::vector<HlmPlg::CHlmPlg*>();  // never destroyed
-    MutexLock guard(lock);
+    common::MutexLock guard(lock);
     kept->push_back(plugin);
 }
 
 std::u16string fileNamePart(const std::string& path) {
-    return text::utf8ToUtf16(text::fileNameOf(path));
+    return common::utf8ToUtf16(common::fileNameOf(path));
 }
 
 }  // namespace
@@ -94,7 +94,7 @@ Result CPlugin::shielded(const char16_t* method, Result failed, Call call) {
 }
 
 std::u16string CPlugin::placeName(const char16_t* method) const {
-    return text::format(u"CPlugin(%s)::%s", name_.c_str(), method);
+    return common::format(u"CPlugin(%s)::%s", name_.c_str(), method);
 }
 
 int32_t CPlugin::loadPlugin() {

@@ -16,7 +16,7 @@ namespace {
 // abandoned frame is never unloaded, so the list only grows, by a few
 // entries per fault.
 struct FaultMarks {
-    Mutex lock;
+    common::Mutex lock;
     std::vector<const void*> addresses GUARDED_BY(lock);
 };
 
@@ -47,7 +47,7 @@ void markFrames(const HlmPlg::FaultRecord& fault) {
 
 void logToHost(const BoundaryReporting& reporting, const std::u16string& line) {
     if (reporting.host != nullptr) {
-        reporting.host->log(kLevelAlways, u"Core", text::logLineText(line).c_str());
+        reporting.host->log(kLevelAlways, u"Core", common::logLineText(line).c_str());
     }
 }
 
@@ -58,8 +58,8 @@ void report(const BoundaryReporting& reporting, std::u16string_view place,
         reporting.service->reportException(where.c_str(), 0, exception);
         return;
     }
-    logToHost(reporting, text::format(u"%s: exception: %S", where.c_str(),
-                                      exception.what() != nullptr ? exception.what() : ""));
+    logToHost(reporting, common::format(u"%s: exception: %S", where.c_str(),
+                                        exception.what() != nullptr ? exception.what() : ""));
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ void markFaulted(const void* address) {
         return;
     }
     FaultMarks& marks = faultMarks();
-    MutexLock guard(marks.lock);
+    common::MutexLock guard(marks.lock);
     marks.addresses.push_back(address);
 }
 
@@ -78,7 +78,7 @@ bool faultedIn(const platform::SharedLibrary& library) {
         return false;
     }
     FaultMarks& marks = faultMarks();
-    MutexLock guard(marks.lock);
+    common::MutexLock guard(marks.lock);
     for (const void* address : marks.addresses) {
         if (platform::addressInModule(address, library)) {
             return true;
@@ -100,10 +100,10 @@ void onFault(const BoundaryReporting& reporting, std::u16string_view place, cons
     HlmPlg::CHlmWin32Exception exception(&fault);
     if (reporting.service == nullptr || !reporting.toHandlers) {
         logToHost(reporting,
-                  text::format(u"%s: processor fault %s (0x%08X) at %p, the process state may "
-                               u"be damaged",
-                               std::u16string(place).c_str(), codeName(fault.code), fault.code,
-                               reinterpret_cast<const void*>(fault.address)));
+                  common::format(u"%s: processor fault %s (0x%08X) at %p, the process state may "
+                                 u"be damaged",
+                                 std::u16string(place).c_str(), codeName(fault.code), fault.code,
+                                 reinterpret_cast<const void*>(fault.address)));
         return;
     }
     report(reporting, place, exception);

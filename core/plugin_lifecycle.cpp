@@ -69,22 +69,23 @@ bool admits(Phase phase, CPlugin::State state) {
 std::u16string loadFailureText(int32_t result, const std::u16string& name) {
     switch (result) {
         case CPluginLifecycle::kSelftestFailed:
-            return text::format(u"Unable to load plugin '%s'. Error: Selftest failed.",
-                                name.c_str());
+            return common::format(u"Unable to load plugin '%s'. Error: Selftest failed.",
+                                  name.c_str());
         case CPluginLifecycle::kVersionRefused:
-            return text::format(
+            return common::format(
                 u"Unable to load plugin '%s'. Error: The version of the plugin "
                 u"interface is not compatible to the currently supported version.",
                 name.c_str());
         case CPluginLifecycle::kLoadFailed:
-            return text::format(u"Unable to load plugin '%s'. Error: LoadLibrary() failed.",
-                                name.c_str());
+            return common::format(u"Unable to load plugin '%s'. Error: LoadLibrary() failed.",
+                                  name.c_str());
         case CPluginLifecycle::kNoEntryPoint:
-            return text::format(u"Unable to load plugin '%s'. Error: GetProcAddress() failed.",
-                                name.c_str());
+            return common::format(u"Unable to load plugin '%s'. Error: GetProcAddress() failed.",
+                                  name.c_str());
         default:
-            return text::format(u"Unable to load plugin '%s'. Unknown error occured. ErrCode: %d.",
-                                name.c_str(), result);
+            return common::format(
+                u"Unable to load plugin '%s'. Unknown error occured. ErrCode: %d.", name.c_str(),
+                result);
     }
 }
 
@@ -131,9 +132,9 @@ void CPluginLifecycle::setContext(LifecycleContext context) {
     events_.setOwner(context_.owner);
 }
 
-std::optional<security::VerifiedFile> CPluginLifecycle::verifyLibrary(
-    const std::string& path, std::string& why, const security::LoadedModuleQuery& isLoaded) const {
-    return security::verifyPluginLibrary(path, context_.productDirectory, why, isLoaded,
+platform::Result<security::VerifiedFile, std::string> CPluginLifecycle::verifyLibrary(
+    const std::string& path, const security::LoadedModuleQuery& isLoaded) const {
+    return security::verifyPluginLibrary(path, context_.productDirectory, isLoaded,
                                          context_.systemLibraries);
 }
 
@@ -149,15 +150,18 @@ int32_t CPluginLifecycle::addPlugin(const PluginListEntry& entry, std::string* w
 CPluginLifecycle::VerifiedEntry CPluginLifecycle::verifyEntry(
     const PluginListEntry& entry, const security::LoadedModuleQuery& isLoaded) const {
     VerifiedEntry verified;
-    const std::string path = text::utf16ToUtf8(entry.file);
+    const std::string path = common::utf16ToUtf8(entry.file);
     if (!platform::pathExists(path)) {
         verified.result = kLoadFailed;
         verified.why = path + ": the file does not exist";
         return verified;
     }
-    verified.file = verifyLibrary(path, verified.why, isLoaded);
-    if (!verified.file) {
+    auto file = verifyLibrary(path, isLoaded);
+    if (file) {
+        verified.file = std::move(file).value();
+    } else {
         verified.result = kSelftestFailed;
+        verified.why = file.error();
     }
     return verified;
 }
@@ -173,7 +177,7 @@ int32_t CPluginLifecycle::loadVerified(const PluginListEntry& entry, VerifiedEnt
         why = std::move(verified.why);
         return verified.result;
     }
-    const std::string path = text::utf16ToUtf8(entry.file);
+    const std::string path = common::utf16ToUtf8(entry.file);
     // Loaded from the descriptor that was verified: no window in which the
     // file could be exchanged between the check and the load.
     auto loaded = platform::SharedLibrary::openDescriptor(verified.file->descriptor(), path);
@@ -190,7 +194,7 @@ int32_t CPluginLifecycle::loadVerified(const PluginListEntry& entry, VerifiedEnt
     bool faulted = false;
     const auto made =
         callPlugin(BoundaryReporting{context_.service, context_.host},
-                   text::format(u"CPlugin(%s)::getHlmPlugin2", entry.name.c_str()),
+                   common::format(u"CPlugin(%s)::getHlmPlugin2", entry.name.c_str()),
                    Callee{nullptr, reinterpret_cast<const void*>(entryPoint), &faulted},
                    [&] { return entryPoint(&facade_, entry.params.c_str()); });
     if (!made) {
@@ -210,10 +214,10 @@ int32_t CPluginLifecycle::loadVerified(const PluginListEntry& entry, VerifiedEnt
         dispose(std::move(plugin));
         return result;
     }
-    if (plugins_.size() >= kMaxListLength) {
+    if (plugins_.size() >= common::kMaxListLength) {
         dispose(std::move(plugin));  // a plugin that cannot be kept is released first
     }
-    checkRoomForOneMore(plugins_.size());
+    common::checkRoomForOneMore(plugins_.size());
     if (context_.board != nullptr) {
         context_.board->added(1, entry.name, entry.file, plugin->version());
     }
@@ -257,8 +261,8 @@ void CPluginLifecycle::loadListEntry(const PluginListEntry& entry, VerifiedEntry
     }
     log(kLevelAlways, loadFailureText(result, entry.name));
     if (!why.empty()) {
-        log(kLevelAlways, text::format(u"PM(%s): %s", text::logInsert(entry.name).c_str(),
-                                       text::logInsert(text::utf8ToUtf16(why)).c_str()));
+        log(kLevelAlways, common::format(u"PM(%s): %s", common::logInsert(entry.name).c_str(),
+                                         common::logInsert(common::utf8ToUtf16(why)).c_str()));
     }
 }
 
@@ -276,8 +280,8 @@ void CPluginLifecycle::removeNotInstalled() {
         if (plugins_[index]->isInstalled(config)) {
             continue;
         }
-        log(kLevelDetail, text::format(u"PM(%s): unloading ... (not installed)",
-                                       plugins_[index]->name().c_str()));
+        log(kLevelDetail, common::format(u"PM(%s): unloading ... (not installed)",
+                                         plugins_[index]->name().c_str()));
         auto removed = std::move(plugins_[index]);
         plugins_.erase(plugins_.begin() + static_cast<std::ptrdiff_t>(index));
         dispose(std::move(removed));
@@ -318,14 +322,14 @@ bool CPluginLifecycle::callOne(CPlugin& plugin, Phase phase) {
     }
     const char16_t* name = phaseName(phase);
     util::GenericRunPerformance timing(u"PM(" + plugin.name() + u")::" + name);
-    log(kLevelDetail, text::format(u"PM(%s): calling %s() ...", plugin.name().c_str(), name));
+    log(kLevelDetail, common::format(u"PM(%s): calling %s() ...", plugin.name().c_str(), name));
     const bool succeeded = callPhase(plugin, phase);
     if (succeeded) {
         log(kLevelDetail,
-            text::format(u"PM(%s): calling %s() ... done", plugin.name().c_str(), name));
+            common::format(u"PM(%s): calling %s() ... done", plugin.name().c_str(), name));
     } else {
         log(kLevelAlways,
-            text::format(u"PM(%s): calling %s() ... failed", plugin.name().c_str(), name));
+            common::format(u"PM(%s): calling %s() ... failed", plugin.name().c_str(), name));
     }
     return succeeded;
 }
@@ -417,9 +421,9 @@ void CPluginLifecycle::reloadConfiguration() {
         });
     }
     const std::u16string after = store->currentTempDirectory();
-    if (!before.empty() && !text::equalsNoCase(before, after)) {
+    if (!before.empty() && !common::equalsNoCase(before, after)) {
         // A folder that still holds files stays.
-        (void)platform::removeEmptyDirectory(text::utf16ToUtf8(before));
+        (void)platform::removeEmptyDirectory(common::utf16ToUtf8(before));
     }
 }
 
@@ -428,7 +432,7 @@ bool CPluginLifecycle::handleCmdLine() {
     for (const auto& plugin : plugins_) {
         if (plugin->handleCmdLine(object.as<HlmPlg::ICmdLine>())) {
             log(kLevelAlways,
-                text::format(u"PM(%s): handleCmdline() = true", plugin->name().c_str()));
+                common::format(u"PM(%s): handleCmdline() = true", plugin->name().c_str()));
             return true;
         }
     }
@@ -455,10 +459,10 @@ void CPluginLifecycle::runTest() {
 
 uint32_t CPluginLifecycle::testPlugins(const std::u16string& target, const std::u16string& argument,
                                        const TestReport& report) {
-    const bool all = text::equalsNoCase(target, u"all");
+    const bool all = common::equalsNoCase(target, u"all");
     uint32_t tested = 0;
     for (const auto& plugin : plugins_) {
-        if (!all && !text::equalsNoCase(plugin->name(), target)) {
+        if (!all && !common::equalsNoCase(plugin->name(), target)) {
             continue;
         }
         const bool passed = plugin->test(argument.c_str());
@@ -466,11 +470,11 @@ uint32_t CPluginLifecycle::testPlugins(const std::u16string& target, const std::
         if (context_.board != nullptr) {
             context_.board->faults(1, plugin->name(), plugin->faultsContained());
         }
-        const std::u16string shownArgument = text::logInsert(argument);
-        log(kLevelAlways, passed ? text::format(u"PM(%s): test(%s) = true", plugin->name().c_str(),
-                                                shownArgument.c_str())
-                                 : text::format(u"PM(%s): test(%s) = false", plugin->name().c_str(),
-                                                shownArgument.c_str()));
+        const std::u16string shownArgument = common::logInsert(argument);
+        log(kLevelAlways, passed ? common::format(u"PM(%s): test(%s) = true",
+                                                  plugin->name().c_str(), shownArgument.c_str())
+                                 : common::format(u"PM(%s): test(%s) = false",
+                                                  plugin->name().c_str(), shownArgument.c_str()));
         if (report) {
             report(plugin->name(), passed);
         }
@@ -498,16 +502,16 @@ void CPluginLifecycle::noteStatus(const CPlugin& plugin, Phase phase, bool succe
     }
     switch (plugin.state()) {
         case CPlugin::kLoaded:
-            board->changed(1, plugin.name(), hostctl::PluginState::Loaded);
+            board->changed(1, plugin.name(), common::hostctl::PluginState::Loaded);
             break;
         case CPlugin::kStarted:
-            board->changed(1, plugin.name(), hostctl::PluginState::Started);
+            board->changed(1, plugin.name(), common::hostctl::PluginState::Started);
             break;
         case CPlugin::kStopped:
-            board->changed(1, plugin.name(), hostctl::PluginState::Stopped);
+            board->changed(1, plugin.name(), common::hostctl::PluginState::Stopped);
             break;
         case CPlugin::kUnloaded:
-            board->changed(1, plugin.name(), hostctl::PluginState::Unloaded);
+            board->changed(1, plugin.name(), common::hostctl::PluginState::Unloaded);
             break;
     }
 }
@@ -535,8 +539,8 @@ void CPluginLifecycle::dispose(std::unique_ptr<CPlugin> plugin) {
         plugin.reset();
         return;
     }
-    log(kLevelAlways,
-        text::format(u"PM(%s): library kept loaded: %s", plugin->name().c_str(), residue.c_str()));
+    log(kLevelAlways, common::format(u"PM(%s): library kept loaded: %s", plugin->name().c_str(),
+                                     residue.c_str()));
     plugin->abandon();
 }
 
@@ -576,7 +580,7 @@ bool CPluginLifecycle::hasHandlerInLibrary(const platform::SharedLibrary& librar
 // hold are escaped here, on the way out (common/log_text.h).
 void CPluginLifecycle::log(uint32_t level, const std::u16string& text) const {
     if (context_.host != nullptr) {
-        context_.host->log(level, u"Core", text::logLineText(text).c_str());
+        context_.host->log(level, u"Core", common::logLineText(text).c_str());
     }
 }
 

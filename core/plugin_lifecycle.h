@@ -32,6 +32,7 @@
 #include "core/plugin_status.h"
 #include "core/service_handlers.h"
 #include "hlmplg/core.h"
+#include "platform/result.h"
 #include "security/library_dependencies.h"
 #include "security/verified_file.h"
 
@@ -148,10 +149,9 @@ class CPluginLifecycle {
     int32_t loadVerified(const PluginListEntry& entry, VerifiedEntry& verified, std::string& why);
     // loadVerified, logging and reporting a failure.
     void loadListEntry(const PluginListEntry& entry, VerifiedEntry& verified);
-    // The self-test and the dependency rule; the verified file on success.
-    std::optional<security::VerifiedFile> verifyLibrary(
-        const std::string& path, std::string& why,
-        const security::LoadedModuleQuery& isLoaded) const;
+    // The self-test and the dependency rule: the verified file, or why not.
+    platform::Result<security::VerifiedFile, std::string> verifyLibrary(
+        const std::string& path, const security::LoadedModuleQuery& isLoaded) const;
     bool callOne(CPlugin& plugin, Phase phase);
     bool callPhase(CPlugin& plugin, Phase phase);
     void reloadConfiguration();

@@ -25,7 +25,7 @@ constexpr std::u16string_view kInlinePrefix = u"@XMLFILE:";
 enum LoadError : int { kNoMemory = 1, kFileMissing = 2, kTooLarge = 3, kParseError = 4 };
 
 std::u16string baseName(const std::u16string& path) {
-    return std::u16string(text::fileNameOf(path));
+    return std::u16string(common::fileNameOf(path));
 }
 
 // What a setting's text is trimmed of.
@@ -179,21 +179,21 @@ class TreeBuilder {
 std::u16string refusalText(const TreeBuilder& builder) {
     switch (builder.refusal()) {
         case Refusal::kTooLarge:
-            return text::format(u"Unable to load file (error #%d).", kTooLarge);
+            return common::format(u"Unable to load file (error #%d).", kTooLarge);
         case Refusal::kDeclarations:
-            return text::format(
+            return common::format(
                 u"Unable to load file: a plugin list may not declare entities or have an "
                 u"internal DTD subset (line %d, column %d).",
                 builder.line(), builder.column());
         case Refusal::kNameTooLong:
-            return text::format(
+            return common::format(
                 u"Unable to load file: an element or attribute name is longer than %d bytes "
                 u"(line %d, column %d).",
                 static_cast<int>(PluginList::kMaxNameBytes), builder.line(), builder.column());
         case Refusal::kValueTooLong:
         default: {
             const bool isName = builder.offendingName() == "name";
-            return text::format(
+            return common::format(
                 u"Unable to load file: the value of attribute '%hs' is longer than %d bytes "
                 u"(line %d, column %d).",
                 builder.offendingName().c_str(),
@@ -218,7 +218,7 @@ std::string trimmedText(const std::string& text) {
 }
 
 std::u16string trimQuotes(std::u16string_view value) {
-    value = text::trim(value);
+    value = common::trim(value);
     while (!value.empty() && value.front() == u'"') {
         value.remove_prefix(1);
     }
@@ -285,7 +285,7 @@ void XmlTree::reserve(size_t documentBytes) {
 
 bool isInlinePluginList(std::u16string_view text) {
     return text.size() >= kInlinePrefix.size() &&
-           text::equalsNoCase(text.substr(0, kInlinePrefix.size()), kInlinePrefix);
+           common::equalsNoCase(text.substr(0, kInlinePrefix.size()), kInlinePrefix);
 }
 
 PluginList::PluginList(PathResolver resolvePath, SymbolResolver resolveSymbol)
@@ -295,26 +295,26 @@ bool PluginList::loadList(const std::u16string& text) {
     if (isInlinePluginList(text)) {
         inline_ = true;
         inlineText_ =
-            std::u16string(text::trim(std::u16string_view(text).substr(kInlinePrefix.size())));
+            std::u16string(common::trim(std::u16string_view(text).substr(kInlinePrefix.size())));
         if (checkInlineText()) {
             return true;
         }
-        platform::debugOutput(text::utf16ToUtf8(lastError_));
+        platform::debugOutput(common::utf16ToUtf8(lastError_));
         return false;
     }
     lastError_.clear();
     // One byte more than a document may hold, so that loadXml sees (and
     // names) a document that is too large.
     const auto content =
-        platform::io::readSmallFile(text::utf16ToUtf8(text), kMaxDocumentBytes + 1);
+        platform::io::readSmallFile(common::utf16ToUtf8(text), kMaxDocumentBytes + 1);
     if (!content && content.error().errnoValue() == EFBIG) {
-        lastError_ = text::format(u"Unable to load file (error #%d).", kTooLarge);
+        lastError_ = common::format(u"Unable to load file (error #%d).", kTooLarge);
     } else if (!content) {
-        lastError_ = text::format(u"Unable to find file (%s).", text.c_str());
+        lastError_ = common::format(u"Unable to find file (%s).", text.c_str());
     } else if (loadXml(*content, text)) {
         return true;
     }
-    platform::debugOutput(text::utf16ToUtf8(baseName(text) + u": " + lastError_));
+    platform::debugOutput(common::utf16ToUtf8(baseName(text) + u": " + lastError_));
     return false;
 }
 
@@ -325,12 +325,12 @@ bool PluginList::loadXml(std::string_view content, const std::u16string& path) {
         return false;
     }
     if (content.size() > kMaxDocumentBytes) {
-        lastError_ = text::format(u"Unable to load file (error #%d).", kTooLarge);
+        lastError_ = common::format(u"Unable to load file (error #%d).", kTooLarge);
         return false;
     }
     std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreate("UTF-8"));
     if (!parser) {
-        lastError_ = text::format(u"Unable to load file (error #%d).", kNoMemory);
+        lastError_ = common::format(u"Unable to load file (error #%d).", kNoMemory);
         return false;
     }
     // No external or parameter entities: a plugin list is self-contained.
@@ -352,7 +352,7 @@ bool PluginList::loadXml(std::string_view content, const std::u16string& path) {
     }
     if (status != XML_STATUS_OK) {
         const XML_Error code = XML_GetErrorCode(parser.get());
-        lastError_ = text::format(
+        lastError_ = common::format(
             u"Parsing error #%d (line %d, column %d): %hs.", static_cast<int>(code),
             static_cast<int>(XML_GetCurrentLineNumber(parser.get())),
             static_cast<int>(XML_GetCurrentColumnNumber(parser.get())), XML_ErrorString(code));
@@ -395,7 +395,7 @@ std::vector<PluginListEntry> PluginList::readEntries(std::string_view tag) const
         const auto& element = tree_.at(child);
         auto value = [&](std::string_view name) {
             const auto text = tree_.attribute(element, name);
-            return text ? text::utf8ToUtf16(*text) : std::u16string();
+            return text ? common::utf8ToUtf16(*text) : std::u16string();
         };
         addEntry(entries, value("name"), value("file"), value("params"));
     }
@@ -411,13 +411,13 @@ std::vector<PluginListEntry> PluginList::readInlineEntries() const {
             if (equals == std::u16string_view::npos) {
                 continue;
             }
-            auto key = text::trim(field.substr(0, equals));
+            auto key = common::trim(field.substr(0, equals));
             auto value = trimQuotes(field.substr(equals + 1));
-            if (text::equalsNoCase(key, u"name")) {
+            if (common::equalsNoCase(key, u"name")) {
                 name = std::move(value);
-            } else if (text::equalsNoCase(key, u"file")) {
+            } else if (common::equalsNoCase(key, u"file")) {
                 file = std::move(value);
-            } else if (text::equalsNoCase(key, u"params")) {
+            } else if (common::equalsNoCase(key, u"params")) {
                 params = std::move(value);
             }
         }
@@ -436,10 +436,11 @@ bool PluginList::checkInlineText() {
             if (equals == std::u16string_view::npos) {
                 continue;
             }
-            const bool isName = text::equalsNoCase(text::trim(field.substr(0, equals)), u"name");
+            const bool isName =
+                common::equalsNoCase(common::trim(field.substr(0, equals)), u"name");
             const size_t cap = isName ? kMaxNameBytes : kMaxAttributeBytes;
-            if (text::utf16ToUtf8(trimQuotes(field.substr(equals + 1))).size() > cap) {
-                lastError_ = text::format(
+            if (common::utf16ToUtf8(trimQuotes(field.substr(equals + 1))).size() > cap) {
+                lastError_ = common::format(
                     u"Unable to load the inline plugin list: a value in record %d is longer than "
                     u"%d bytes.",
                     record, static_cast<int>(cap));
@@ -458,11 +459,11 @@ const std::u16string& PluginList::getListAttribute(const std::u16string& name,
     }
     const XmlTree::Element* service = tree_.firstChild(tree_.root(), "service");
     const XmlTree::Element* setting =
-        service ? tree_.firstChild(*service, text::utf16ToUtf8(name)) : nullptr;
+        service ? tree_.firstChild(*service, common::utf16ToUtf8(name)) : nullptr;
     if (setting == nullptr) {
         return settingResult_;
     }
-    std::u16string value = text::utf8ToUtf16(trimmedText(setting->text));
+    std::u16string value = common::utf8ToUtf16(trimmedText(setting->text));
     if (value.empty()) {
         return settingResult_;
     }

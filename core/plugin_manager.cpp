@@ -25,7 +25,7 @@ namespace {}  // namespace
 CPluginManager::~CPluginManager() {
     std::vector<IHandler*> owned;
     {
-        MutexLock guard(declarationLock_);
+        common::MutexLock guard(declarationLock_);
         for (const auto& declaration : declarations_) {
             if (declaration.handler != nullptr && declaration.handlerOwned) {
                 owned.push_back(declaration.handler);
@@ -50,14 +50,14 @@ BoundaryReporting CPluginManager::reporting(bool passExceptions) const {
 }
 
 bool CPluginManager::registerProvider(int32_t id, CHlmPlg* provider) {
-    RecursiveLock providerGuard(providerLock_);
+    common::RecursiveLock providerGuard(providerLock_);
     providers_[id] = provider;
     return true;
 }
 
 bool CPluginManager::unregisterProvider(int32_t id, CHlmPlg* /*provider*/) {
-    RecursiveLock providerGuard(providerLock_);
-    MutexLock liveGuard(liveLock_);
+    common::RecursiveLock providerGuard(providerLock_);
+    common::MutexLock liveGuard(liveLock_);
     providers_.erase(id);
     return true;
 }
@@ -74,7 +74,7 @@ IInterface* CPluginManager::createInterface(CHlmPlg* owner, int32_t id) {
     object->m_id = id;
     object->m_provider = provider;
     object->m_owner = owner;
-    MutexLock liveGuard(liveLock_);
+    common::MutexLock liveGuard(liveLock_);
     live_.push_back(object);
     return object;
 }
@@ -85,18 +85,18 @@ IInterface* CPluginManager::createInterface(CHlmPlg* owner, int32_t id) {
 // the call runs.
 IInterface* CPluginManager::callCreate(CHlmPlg* provider, int32_t id, bool passExceptions) {
     if (provider == ownProvider_) {
-        RecursiveLock providerGuard(providerLock_);
+        common::RecursiveLock providerGuard(providerLock_);
         return provider->createInterface(id);
     }
     {
-        RecursiveLock providerGuard(providerLock_);
+        common::RecursiveLock providerGuard(providerLock_);
         ++providerCalls_[provider];
     }
     struct CallEnd {
         CPluginManager& manager;
         const CHlmPlg* provider;
         ~CallEnd() {
-            RecursiveLock providerGuard(manager.providerLock_);
+            common::RecursiveLock providerGuard(manager.providerLock_);
             if (--manager.providerCalls_[provider] == 0) {
                 manager.providerCalls_.erase(provider);
             }
@@ -128,15 +128,15 @@ void CPluginManager::releaseInterface(CHlmPlg* /*owner*/, int32_t /*id*/, IInter
 void CPluginManager::releaseObject(IInterface* object, bool passExceptions) {
     CHlmPlg* provider = nullptr;
     {
-        MutexLock liveGuard(liveLock_);
+        common::MutexLock liveGuard(liveLock_);
         if (std::find(live_.begin(), live_.end(), object) != live_.end()) {
             provider = object->m_provider;  // read only once the object is known to be live
             std::erase(live_, object);
         }
     }
     if (provider == nullptr) {
-        log(text::format(u"PM: releaseInterface of an unknown object %p ignored",
-                         static_cast<const void*>(object)));
+        log(common::format(u"PM: releaseInterface of an unknown object %p ignored",
+                           static_cast<const void*>(object)));
         return;
     }
     callRelease(provider, object, passExceptions);
@@ -144,8 +144,8 @@ void CPluginManager::releaseObject(IInterface* object, bool passExceptions) {
 
 int32_t CPluginManager::declareInterface(CHlmPlg* owner, int32_t id, IInterface** variable,
                                          bool required) {
-    MutexLock guard(declarationLock_);
-    checkRoomForOneMore(declarations_.size());
+    common::MutexLock guard(declarationLock_);
+    common::checkRoomForOneMore(declarations_.size());
     *variable = nullptr;
     declarations_.push_back({nextKey_++, owner, id, variable, nullptr, false, required});
     return static_cast<int32_t>(declarations_.size());
@@ -153,7 +153,7 @@ int32_t CPluginManager::declareInterface(CHlmPlg* owner, int32_t id, IInterface*
 
 void CPluginManager::setInterfaceHandler(CHlmPlg* owner, IInterface** variable, IHandler* handler,
                                          bool owned) {
-    MutexLock guard(declarationLock_);
+    common::MutexLock guard(declarationLock_);
     for (auto& declaration : declarations_) {
         if (declaration.owner == owner && declaration.variable == variable) {
             declaration.handler = handler;
@@ -164,7 +164,7 @@ void CPluginManager::setInterfaceHandler(CHlmPlg* owner, IInterface** variable, 
 }
 
 std::vector<uint64_t> CPluginManager::keysOf(const CHlmPlg* owner) const {
-    MutexLock guard(declarationLock_);
+    common::MutexLock guard(declarationLock_);
     std::vector<uint64_t> keys;
     for (const auto& declaration : declarations_) {
         if (declaration.owner == owner) {
@@ -175,7 +175,7 @@ std::vector<uint64_t> CPluginManager::keysOf(const CHlmPlg* owner) const {
 }
 
 bool CPluginManager::recordOf(uint64_t key, Declaration& out) const {
-    MutexLock guard(declarationLock_);
+    common::MutexLock guard(declarationLock_);
     for (const auto& declaration : declarations_) {
         if (declaration.key == key) {
             out = declaration;
@@ -183,16 +183,6 @@ bool CPluginManager::recordOf(uint64_t key, Declaration& out) const {
         }
     }
     return false;
-}
-
-void CPluginManager::updateRecord(const Declaration& record) {
-    MutexLock guard(declarationLock_);
-    for (auto& declaration : declarations_) {
-        if (declaration.key == record.key) {
-            declaration = record;
-            return;
-        }
-    }
 }
 
 // The walk works on copies of the records, found again by key after every
@@ -259,7 +249,7 @@ void CPluginManager::attachHandler(IInterface* object, IHandler* handler, bool a
 void CPluginManager::destroyOwnedHandler(uint64_t key) {
     IHandler* owned = nullptr;
     {
-        MutexLock guard(declarationLock_);
+        common::MutexLock guard(declarationLock_);
         for (auto& declaration : declarations_) {
             if (declaration.key == key && declaration.handler != nullptr &&
                 declaration.handlerOwned) {
@@ -293,31 +283,31 @@ void CPluginManager::forgetDeclarations(CHlmPlg* owner) {
     for (uint64_t key : keys) {
         destroyOwnedHandler(key);
     }
-    MutexLock guard(declarationLock_);
+    common::MutexLock guard(declarationLock_);
     std::erase_if(declarations_,
                   [owner](const Declaration& declaration) { return declaration.owner == owner; });
 }
 
 HlmPlg::CHlmPlg* CPluginManager::providerOf(int32_t id) const {
-    RecursiveLock providerGuard(providerLock_);
+    common::RecursiveLock providerGuard(providerLock_);
     auto found = providers_.find(id);
     return found == providers_.end() ? nullptr : found->second;
 }
 
 size_t CPluginManager::liveInterfaceCount() const {
-    MutexLock liveGuard(liveLock_);
+    common::MutexLock liveGuard(liveLock_);
     return live_.size();
 }
 
 bool CPluginManager::isRegisteredProvider(const CHlmPlg* provider) const {
-    RecursiveLock providerGuard(providerLock_);
+    common::RecursiveLock providerGuard(providerLock_);
     return providerCalls_.contains(provider) ||
            std::any_of(providers_.begin(), providers_.end(),
                        [provider](const auto& entry) { return entry.second == provider; });
 }
 
 bool CPluginManager::hasLiveInterfacesFrom(const CHlmPlg* provider) const {
-    MutexLock liveGuard(liveLock_);
+    common::MutexLock liveGuard(liveLock_);
     return std::any_of(live_.begin(), live_.end(), [provider](const IInterface* object) {
         return object->m_provider == provider;
     });
@@ -329,7 +319,7 @@ void CPluginManager::reportMissingRequired(CHlmPlg* owner, int32_t id) {
     IInterface* object = createInterface(owner, HlmPlg::IID_SERVICE);
     auto* service = dynamic_cast<HlmPlg::IService*>(object);
     if (service != nullptr) {
-        service->broadcastMessage(text::format(u"QueryInterface(%d)", id).c_str(), 1);
+        service->broadcastMessage(common::format(u"QueryInterface(%d)", id).c_str(), 1);
     }
     if (object != nullptr) {
         releaseInterface(owner, HlmPlg::IID_SERVICE, object);
@@ -338,7 +328,7 @@ void CPluginManager::reportMissingRequired(CHlmPlg* owner, int32_t id) {
 
 void CPluginManager::log(const std::u16string& text) const {
     if (reporting_.host != nullptr) {
-        reporting_.host->log(kLevelAlways, u"Core", text::logLineText(text).c_str());
+        reporting_.host->log(kLevelAlways, u"Core", common::logLineText(text).c_str());
     }
 }
 

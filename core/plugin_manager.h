@@ -90,7 +90,6 @@ class CPluginManager : public HlmPlg::IHlmPlg {
     std::vector<uint64_t> keysOf(const HlmPlg::CHlmPlg* owner) const EXCLUDES(declarationLock_);
     // A copy of the record `key`, if it still exists.
     bool recordOf(uint64_t key, Declaration& out) const EXCLUDES(declarationLock_);
-    void updateRecord(const Declaration& record) EXCLUDES(declarationLock_);
     // Releases the interface of one record (unregistering its handler and
     // destroying an owned one); `passExceptions` as for a plugin's call.
     void releaseRecord(uint64_t key, bool passExceptions)
@@ -114,13 +113,13 @@ class CPluginManager : public HlmPlg::IHlmPlg {
     // across a call into plugin code (the functions that make one exclude
     // all three). The provider lock is recursive: the core's own provider,
     // called under it, may register providers.
-    mutable RecursiveMutex providerLock_;
+    mutable common::RecursiveMutex providerLock_;
     std::map<int32_t, HlmPlg::CHlmPlg*> providers_ GUARDED_BY(providerLock_);
     // Calls running per provider.
     std::map<const HlmPlg::CHlmPlg*, uint32_t> providerCalls_ GUARDED_BY(providerLock_);
-    mutable Mutex liveLock_;
+    mutable common::Mutex liveLock_;
     std::vector<HlmPlg::IInterface*> live_ GUARDED_BY(liveLock_);
-    mutable Mutex declarationLock_;
+    mutable common::Mutex declarationLock_;
     std::vector<Declaration> declarations_ GUARDED_BY(declarationLock_);
     uint64_t nextKey_ GUARDED_BY(declarationLock_) = 1;
     BoundaryReporting reporting_;

@@ -27,13 +27,13 @@ PluginRecord& PluginStatusBoard::recordOf(uint32_t generation, const std::u16str
 }
 
 void PluginStatusBoard::setListener(Listener listener) {
-    MutexLock hold(listenerLock_);
+    common::MutexLock hold(listenerLock_);
     listener_ = std::move(listener);
 }
 
-void PluginStatusBoard::tell(const PluginRecord& record, hostctl::PluginEvent event,
+void PluginStatusBoard::tell(const PluginRecord& record, common::hostctl::PluginEvent event,
                              uint32_t code) {
-    MutexLock hold(listenerLock_);
+    common::MutexLock hold(listenerLock_);
     if (listener_) {
         listener_(record, event, code);
     }
@@ -41,7 +41,7 @@ void PluginStatusBoard::tell(const PluginRecord& record, hostctl::PluginEvent ev
 
 void PluginStatusBoard::added(uint32_t generation, const std::u16string& name,
                               const std::u16string& file, uint32_t version) {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     PluginRecord& record = recordOf(generation, name);
     record = PluginRecord{name, file, generation, version};
     record.changedAtMs = statusClockMs();
@@ -49,7 +49,7 @@ void PluginStatusBoard::added(uint32_t generation, const std::u16string& name,
 
 void PluginStatusBoard::loadFailed(uint32_t generation, const std::u16string& name,
                                    const std::u16string& file, uint32_t code) {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     PluginRecord& record = recordOf(generation, name);
     // Without a file the library was loaded and its plugin failed: what is
     // known of it stays.
@@ -61,62 +61,64 @@ void PluginStatusBoard::loadFailed(uint32_t generation, const std::u16string& na
     record.changedAtMs = statusClockMs();
     const PluginRecord copy = record;
     hold.unlock();
-    tell(copy, file.empty() ? hostctl::PluginEvent::LoadFailed : hostctl::PluginEvent::Refused,
+    tell(copy,
+         file.empty() ? common::hostctl::PluginEvent::LoadFailed
+                      : common::hostctl::PluginEvent::Refused,
          code);
 }
 
 void PluginStatusBoard::changed(uint32_t generation, const std::u16string& name,
-                                hostctl::PluginState state) {
-    MutexLock hold(lock_);
+                                common::hostctl::PluginState state) {
+    common::MutexLock hold(lock_);
     PluginRecord& record = recordOf(generation, name);
     const bool changed = record.state != state;
     if (changed) {
         record.state = state;
         record.changedAtMs = statusClockMs();
     }
-    if (state == hostctl::PluginState::Started) {
+    if (state == common::hostctl::PluginState::Started) {
         record.startFailed = false;
         record.startCode = 0;
     }
     const PluginRecord copy = record;
     hold.unlock();
-    if (changed && state == hostctl::PluginState::Started) {
-        tell(copy, hostctl::PluginEvent::Started, 0);
-    } else if (changed && state == hostctl::PluginState::Stopped) {
-        tell(copy, hostctl::PluginEvent::Stopped, 0);
+    if (changed && state == common::hostctl::PluginState::Started) {
+        tell(copy, common::hostctl::PluginEvent::Started, 0);
+    } else if (changed && state == common::hostctl::PluginState::Stopped) {
+        tell(copy, common::hostctl::PluginEvent::Stopped, 0);
     }
 }
 
 void PluginStatusBoard::startFailed(uint32_t generation, const std::u16string& name,
                                     uint32_t code) {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     PluginRecord& record = recordOf(generation, name);
     record.startFailed = true;
     record.startCode = code;
     const PluginRecord copy = record;
     hold.unlock();
-    tell(copy, hostctl::PluginEvent::StartFailed, code);
+    tell(copy, common::hostctl::PluginEvent::StartFailed, code);
 }
 
 void PluginStatusBoard::lastError(uint32_t generation, const std::u16string& name, uint32_t code) {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     recordOf(generation, name).lastError = code;
 }
 
 void PluginStatusBoard::faults(uint32_t generation, const std::u16string& name, uint32_t count) {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     PluginRecord& record = recordOf(generation, name);
     const bool more = count > record.faults;
     record.faults = count;
     const PluginRecord copy = record;
     hold.unlock();
     if (more) {
-        tell(copy, hostctl::PluginEvent::FaultContained, count);
+        tell(copy, common::hostctl::PluginEvent::FaultContained, count);
     }
 }
 
 std::vector<PluginRecord> PluginStatusBoard::snapshot() const {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     return records_;
 }
 

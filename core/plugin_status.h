@@ -20,7 +20,7 @@ struct PluginRecord {
     std::u16string file;
     uint32_t generation = 1;
     uint32_t version = 0;
-    hostctl::PluginState state = hostctl::PluginState::Unloaded;
+    common::hostctl::PluginState state = common::hostctl::PluginState::Unloaded;
     int64_t changedAtMs = 0;
     bool loadFailed = false;
     uint32_t loadCode = 0;
@@ -32,7 +32,8 @@ struct PluginRecord {
 
 class PluginStatusBoard {
   public:
-    using Listener = std::function<void(const PluginRecord&, hostctl::PluginEvent, uint32_t code)>;
+    using Listener =
+        std::function<void(const PluginRecord&, common::hostctl::PluginEvent, uint32_t code)>;
 
     // Hears every lifecycle event from now on, outside the board's lock;
     // an empty listener ends that. Setting waits for a call in progress.
@@ -46,8 +47,8 @@ class PluginStatusBoard {
     // `file` keeps the file and version already known.
     void loadFailed(uint32_t generation, const std::u16string& name, const std::u16string& file,
                     uint32_t code) EXCLUDES(lock_, listenerLock_);
-    void changed(uint32_t generation, const std::u16string& name, hostctl::PluginState state)
-        EXCLUDES(lock_, listenerLock_);
+    void changed(uint32_t generation, const std::u16string& name,
+                 common::hostctl::PluginState state) EXCLUDES(lock_, listenerLock_);
     void startFailed(uint32_t generation, const std::u16string& name, uint32_t code)
         EXCLUDES(lock_, listenerLock_);
     void lastError(uint32_t generation, const std::u16string& name, uint32_t code) EXCLUDES(lock_);
@@ -60,13 +61,13 @@ class PluginStatusBoard {
     // The record of the name, made at the end when there is none; the lock
     // is held.
     PluginRecord& recordOf(uint32_t generation, const std::u16string& name) REQUIRES(lock_);
-    void tell(const PluginRecord& record, hostctl::PluginEvent event, uint32_t code)
+    void tell(const PluginRecord& record, common::hostctl::PluginEvent event, uint32_t code)
         EXCLUDES(lock_, listenerLock_);
 
-    mutable Mutex lock_;
+    mutable common::Mutex lock_;
     std::vector<PluginRecord> records_ GUARDED_BY(lock_);
     // Held while the listener is called or changed; never with lock_.
-    Mutex listenerLock_;
+    common::Mutex listenerLock_;
     Listener listener_ GUARDED_BY(listenerLock_);
 };
 

@@ -79,8 +79,8 @@ int32_t CHlmPlgService::reportException(const char16_t* place, uint32_t value,
         // The host's log shows every report, not only the handlers.
         const char* what = exception.what();
         const std::u16string line =
-            text::format(u"%s: exception: %S", where, what != nullptr ? what : "");
-        host->log(0, u"Core", text::logLineText(line).c_str());
+            common::format(u"%s: exception: %S", where, what != nullptr ? what : "");
+        host->log(0, u"Core", common::logLineText(line).c_str());
     }
     // A handler failing in onException is logged, never reported again.
     broadcast(
@@ -101,14 +101,14 @@ void CHlmPlgService::onFault(const char16_t* place, HlmPlg::CHlmWin32Exception& 
     if (host == nullptr) {
         return;
     }
-    const std::u16string line = text::format(
+    const std::u16string line = common::format(
         u"%s: processor fault %s (0x%08X) at %p, the process state may be damaged", place,
         fault.getCodeName().c_str(), record.code, reinterpret_cast<const void*>(record.address));
-    host->log(0, u"Core", text::logLineText(line).c_str());
+    host->log(0, u"Core", common::logLineText(line).c_str());
     if (crashReport) {
-        const std::u16string written =
-            text::format(u"%s: crash report %s", place, text::utf8ToUtf16(*crashReport).c_str());
-        host->log(0, u"Core", text::logLineText(written).c_str());
+        const std::u16string written = common::format(u"%s: crash report %s", place,
+                                                      common::utf8ToUtf16(*crashReport).c_str());
+        host->log(0, u"Core", common::logLineText(written).c_str());
     }
     if (stopOnFault()) {
         host->log(0, u"Core", u"StopOnFault: asking the host to stop");
@@ -163,9 +163,9 @@ bool CHlmPlgService::selftestFile(const char16_t* path) {
     }
     // Plugins check their own files, which their authors' enrolled keys sign.
     security::SelftestContext context;
-    context.productDirectory = text::utf16ToUtf8(productDirectory_);
+    context.productDirectory = common::utf16ToUtf8(productDirectory_);
     context.role = security::FileRole::Plugin;
-    return security::selftest(text::utf16ToUtf8(path), security::UnsignedFiles::Refuse,
+    return security::selftest(common::utf16ToUtf8(path), security::UnsignedFiles::Refuse,
                               security::LoadedFiles::Accept, context)
         .passed();
 }

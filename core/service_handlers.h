@@ -11,6 +11,6 @@
 
 namespace holm::core {
 
-using ServiceHandlerList = HandlerList<HlmPlg::IServiceHandler*>;
+using ServiceHandlerList = common::HandlerList<HlmPlg::IServiceHandler*>;
 
 }  // namespace holm::core

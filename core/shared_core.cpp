@@ -15,7 +15,7 @@ namespace {
 // other lists may be.
 template <typename T>
 void checkRoomFor(const std::vector<T>& list) {
-    checkRoomForOneMore(list.size());
+    common::checkRoomForOneMore(list.size());
 }
 
 }  // namespace
@@ -26,13 +26,13 @@ void SharedHostHandlers::add(HlmPlg::IHlmCoreHandler* handler) {
     if (handler == nullptr) {
         return;
     }
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     checkRoomFor(handlers_);
     handlers_.push_back(handler);
 }
 
 void SharedHostHandlers::remove(HlmPlg::IHlmCoreHandler* handler) {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     if (auto found = std::find(handlers_.begin(), handlers_.end(), handler);
         found != handlers_.end()) {
         handlers_.erase(found);
@@ -41,7 +41,7 @@ void SharedHostHandlers::remove(HlmPlg::IHlmCoreHandler* handler) {
 
 template <typename Call>
 void SharedHostHandlers::forEach(Call call) {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     for (HlmPlg::IHlmCoreHandler* handler : handlers_) {
         call(*handler);
     }
@@ -172,7 +172,7 @@ std::unique_ptr<CHlmCoreSharedHlp> CHolmCoreShared::attach(std::u16string_view n
                                                            const char16_t* pluginList,
                                                            HlmPlg::IHlmCoreHandler* handler) {
     auto proxy = std::make_unique<CHlmCoreSharedHlp>(*this, handler);
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     SharedEntry* entry = findByName(name);
     if (entry != nullptr) {
         entry->hosts.add(handler);
@@ -207,7 +207,7 @@ SharedEntry* CHolmCoreShared::create(std::u16string_view name, const char16_t* p
 }
 
 void CHolmCoreShared::detach(const CHlmCoreSharedHlp& proxy) {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     auto found = positionOf(proxy.core_);
     if (found == entries_.end()) {
         return;

@@ -50,7 +50,7 @@ class SharedHostHandlers {
 
     // Recursive: a host handler may report again from inside a report (a
     // stop request made while logging).
-    RecursiveMutex lock_;
+    common::RecursiveMutex lock_;
     std::vector<HlmPlg::IHlmCoreHandler*> handlers_ GUARDED_BY(lock_);
 };
 
@@ -150,7 +150,7 @@ class CHolmCoreShared {
     // `fallback` without such an entry.
     template <typename Call, typename Result>
     Result withEntry(const CHolmCore* core, Call call, Result fallback) {
-        RecursiveLock guard(lock_);
+        common::RecursiveLock guard(lock_);
         SharedEntry* entry = findByCore(core);
         return entry != nullptr ? call(*entry) : fallback;
     }
@@ -166,7 +166,7 @@ class CHolmCoreShared {
                         HlmPlg::IHlmCoreHandler* handler) REQUIRES(lock_);
     void detach(const CHlmCoreSharedHlp& proxy);
 
-    RecursiveMutex lock_;
+    common::RecursiveMutex lock_;
     Entries entries_ GUARDED_BY(lock_);
 };
 

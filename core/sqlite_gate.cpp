@@ -69,10 +69,10 @@ platform::SharedLibrary loadSQLiteLibrary(std::u16string_view productDirectory,
         return {};
     }
     const std::string path =
-        text::utf16ToUtf8(Tandro::Utilities::Path::Combine(productDirectory, mappedName));
+        common::utf16ToUtf8(Tandro::Utilities::Path::Combine(productDirectory, mappedName));
     if (platform::pathExists(path)) {
         security::SelftestContext context;
-        context.productDirectory = text::utf16ToUtf8(productDirectory);
+        context.productDirectory = common::utf16ToUtf8(productDirectory);
         context.trust = trust;
         const security::VerifiedFile verified = security::selftest(
             path, security::UnsignedFiles::Refuse, security::LoadedFiles::Verify, context);
@@ -91,7 +91,7 @@ platform::SharedLibrary loadSQLiteLibrary(std::u16string_view productDirectory,
     if (mappedName.find(u'/') != std::u16string_view::npos) {
         return {};
     }
-    return platform::SharedLibrary::open(text::utf16ToUtf8(mappedName)).valueOr({});
+    return platform::SharedLibrary::open(common::utf16ToUtf8(mappedName)).valueOr({});
 }
 
 }  // namespace holm::core

@@ -32,8 +32,6 @@ struct DemoSettings {
     bool verbose = false;
     std::u16string targets;  // the list's items joined with ", "
     int32_t starts = 0;      // how often the plugin started, counted by itself
-
-    bool operator==(const DemoSettings&) const = default;
 };
 
 // UTF-16 to UTF-8 for printing; control characters from the file become

@@ -17,7 +17,7 @@ constexpr uint32_t kDirectoryMode = 0750;
 // Creates `directory` and every missing parent; what exists already is left
 // as it is (a failure shows when the log is opened).
 void makeDirectories(const std::u16string& directory) {
-    const std::string path = text::utf16ToUtf8(directory);
+    const std::string path = common::utf16ToUtf8(directory);
     for (size_t slash = path.find('/', 1); slash != std::string::npos;
          slash = path.find('/', slash + 1)) {
         (void)platform::makeDirectory(path.substr(0, slash), kDirectoryMode);
@@ -28,13 +28,13 @@ void makeDirectories(const std::u16string& directory) {
 }  // namespace
 
 std::u16string avLogFileName(const std::string& executablePath) {
-    std::string name(text::fileNameOf(executablePath));
+    std::string name(common::fileNameOf(executablePath));
     if (name.size() > kMaximumNameLength) {
         name.resize(kMaximumNameLength);
     }
     const auto dot = name.find_last_of('.');
     name = dot == std::string::npos ? name + ".log" : name.substr(0, dot + 1) + "log";
-    return text::utf8ToUtf16(name);
+    return common::utf8ToUtf16(name);
 }
 
 HP2ObjAvLog::HP2ObjAvLog(HlmPlg::ILog* log, HlmPlg::IResString2* strings, HlmPlg::IHlmCore* core)

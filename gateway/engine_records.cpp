@@ -31,7 +31,7 @@ HlmPlg::EngineVersion commonValues(const HlmPlg::EngineVersionSource& source) {
 
 std::u16string extensionText(const uint8_t* characters, size_t length) {
     std::u16string text = u".";
-    text += holm::text::utf8ToUtf16(
+    text += holm::common::utf8ToUtf16(
         std::string_view(reinterpret_cast<const char*>(characters), length));
     for (char16_t& unit : text) {
         if (unit >= u'a' && unit <= u'z') {

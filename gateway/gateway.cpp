@@ -1,10 +1,10 @@
 #include "gateway/gateway.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <new>
 #include <typeinfo>
+#include <utility>
 
 #include "common/format.h"
 #include "gateway/av_log.h"
@@ -62,26 +62,29 @@ T* createFromCore(HlmPlg::IHlmCore* core, int32_t id) {
     return nullptr;
 }
 
-// The block of the last configuration wrapper freed. Kept while the library
-// is loaded; the wrappers may be released on any thread.
+// The block of the last configuration wrapper freed on this thread: a
+// wrapper made and released on one thread reuses it without the allocator
+// and without touching memory another thread writes. Freed when the thread
+// ends.
 class SpareBlock {
   public:
-    ~SpareBlock() { ::operator delete(spare_.exchange(nullptr)); }
-    void* take() noexcept { return spare_.exchange(nullptr); }
+    ~SpareBlock() { ::operator delete(spare_); }
+    void* take() noexcept { return std::exchange(spare_, nullptr); }
     bool keep(void* block) noexcept {
-        void* empty = nullptr;
-        return spare_.compare_exchange_strong(empty, block);
+        if (spare_ != nullptr) {
+            return false;
+        }
+        spare_ = block;
+        return true;
     }
 
   private:
-    std::atomic<void*> spare_{nullptr};
+    void* spare_ = nullptr;
 };
 
-// Made at load with no run-time guard to check on each use.
-constinit SpareBlock configWrapperSpare;
-
 SpareBlock& configWrapperBlock() {
-    return configWrapperSpare;
+    thread_local SpareBlock spare;
+    return spare;
 }
 
 }  // namespace
@@ -220,7 +223,7 @@ std::u16string HP2ObjResString2::formatMasterText(const char16_t* name, ...) {
     const std::u16string format = strings_->getMasterText(name);
     va_list arguments;
     va_start(arguments, name);
-    std::u16string text = text::vformatPrintfOrEmpty(format, arguments);
+    std::u16string text = common::vformatPrintfOrEmpty(format, arguments);
     va_end(arguments);
     return text;
 }
@@ -229,7 +232,7 @@ std::u16string HP2ObjResString2::formatString(uint32_t id, ...) {
     const std::u16string format = strings_->loadString(id);
     va_list arguments;
     va_start(arguments, id);
-    std::u16string text = text::vformatOrEmpty(format, arguments);
+    std::u16string text = common::vformatOrEmpty(format, arguments);
     va_end(arguments);
     return text;
 }

@@ -15,7 +15,7 @@
 namespace holm::gateway {
 namespace {
 
-Mutex bridgeLock;
+common::Mutex bridgeLock;
 LegacyBridge* currentBridge GUARDED_BY(bridgeLock) = nullptr;
 
 // Runs a call of remote (second-generation) code through the boundary.
@@ -51,13 +51,13 @@ class Remote {
 }  // namespace
 
 LegacyBridge::LegacyBridge(HlmPlg::IHlmPlg* facade) : CHlmPlg(u"LegacyBridge", facade) {
-    MutexLock hold(bridgeLock);
+    common::MutexLock hold(bridgeLock);
     currentBridge = this;
 }
 
 LegacyBridge::~LegacyBridge() {
     {
-        MutexLock hold(bridgeLock);
+        common::MutexLock hold(bridgeLock);
         if (currentBridge == this) {
             currentBridge = nullptr;
         }
@@ -66,12 +66,12 @@ LegacyBridge::~LegacyBridge() {
 }
 
 bool LegacyBridge::exists() {
-    MutexLock hold(bridgeLock);
+    common::MutexLock hold(bridgeLock);
     return currentBridge != nullptr;
 }
 
 bool LegacyBridge::attachManager(PluginManager2* manager) {
-    MutexLock hold(bridgeLock);
+    common::MutexLock hold(bridgeLock);
     if (currentBridge == nullptr) {
         return false;
     }
@@ -85,7 +85,7 @@ void LegacyBridge::setManager(PluginManager2* manager) {
     }
     PluginManager2* old = nullptr;
     {
-        MutexLock hold(lock_);
+        common::MutexLock hold(lock_);
         old = manager_;
         manager_ = manager;
     }
@@ -97,7 +97,7 @@ void LegacyBridge::setManager(PluginManager2* manager) {
 HlmPlg::IPluginObject2* LegacyBridge::remoteObject(const char* factoryName, const char* typeName) {
     PluginManager2* manager = nullptr;
     {
-        MutexLock hold(lock_);
+        common::MutexLock hold(lock_);
         manager = manager_;
         if (manager == nullptr) {
             return nullptr;

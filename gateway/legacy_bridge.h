@@ -49,7 +49,7 @@ class LegacyBridge final : public HlmPlg::CHlmPlg {
   private:
     void setManager(PluginManager2* manager) EXCLUDES(lock_);
 
-    Mutex lock_;
+    common::Mutex lock_;
     PluginManager2* manager_ GUARDED_BY(lock_) = nullptr;  // one reference held
 };
 

@@ -5,7 +5,8 @@
 
 namespace holm::gateway {
 
-void notifySubscribers(HandlerList<HlmPlg::ISubscriber2*>& subscribers, const char16_t* place) {
+void notifySubscribers(common::HandlerList<HlmPlg::ISubscriber2*>& subscribers,
+                       const char16_t* place) {
     const core::BoundaryReporting reporting = PluginManager2::currentReporting();
     subscribers.forEach([&](HlmPlg::ISubscriber2* subscriber) {
         (void)core::callPlugin(reporting, place, core::calleeOf(subscriber),

@@ -12,7 +12,8 @@ namespace holm::gateway {
 
 // Calls every subscriber's onNotify, each through the plugin boundary under
 // `place`.
-void notifySubscribers(HandlerList<HlmPlg::ISubscriber2*>& subscribers, const char16_t* place);
+void notifySubscribers(common::HandlerList<HlmPlg::ISubscriber2*>& subscribers,
+                       const char16_t* place);
 
 // What both notifiers share. Subscribers in subscription order, without
 // duplicates, in a HandlerList (common/handler_list.h): a notification calls
@@ -33,7 +34,7 @@ class SubscriberNotifier : public Interface {
     }
 
   protected:
-    HandlerList<HlmPlg::ISubscriber2*> subscribers_;
+    common::HandlerList<HlmPlg::ISubscriber2*> subscribers_;
 };
 
 // "IUpdateNotifier": fired by the legacy bridge when the engine was updated.

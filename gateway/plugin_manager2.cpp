@@ -23,7 +23,7 @@ using PluginFactoryFunction = HlmPlg::IPluginObject2* (*)(const char*);
 constexpr uint32_t kStartWaitHintMs = 10000;
 constexpr size_t kDisplayNameLength = 31;
 
-Mutex instanceLock;
+common::Mutex instanceLock;
 PluginManager2* instance GUARDED_BY(instanceLock) = nullptr;
 
 // The entry's factory name in ASCII: each UTF-16 unit truncated to 8 bits.
@@ -45,7 +45,7 @@ std::string displayNameOf(const std::string& path, const std::string& factoryNam
 }
 
 std::u16string placeOf(const std::string& displayName, const char16_t* method) {
-    return text::format(u"PluginManager2(%S)::%s", displayName.c_str(), method);
+    return common::format(u"PluginManager2(%S)::%s", displayName.c_str(), method);
 }
 
 }  // namespace
@@ -55,7 +55,8 @@ std::u16string placeOf(const std::string& displayName, const char16_t* method) {
 // unload that runs meanwhile.
 struct PluginManager2::Context {
     HlmPlg::RefPtr<HlmPlg::IHolmPlugin2> root;
-    uint32_t state = kLoaded;  // guarded by the manager's lock
+    // Written under the manager's lock; read without it by createObject.
+    std::atomic<uint32_t> state{kLoaded};
     platform::SharedLibrary library;
     std::string displayName;
     std::string typeName;
@@ -81,7 +82,7 @@ struct PluginManager2::Context {
 };
 
 PluginManager2* PluginManager2::getInstance() {
-    MutexLock hold(instanceLock);
+    common::MutexLock hold(instanceLock);
     if (instance != nullptr) {
         instance->addRef();
     } else {
@@ -95,7 +96,7 @@ PluginManager2* PluginManager2::create() {
 }
 
 core::BoundaryReporting PluginManager2::currentReporting() {
-    MutexLock hold(instanceLock);
+    common::MutexLock hold(instanceLock);
     return instance != nullptr ? instance->reporting() : core::BoundaryReporting{};
 }
 
@@ -106,7 +107,7 @@ uint32_t PluginManager2::addRef() {
 // The last release and getInstance meet under the instance lock, so the
 // process-wide pointer never names a destroyed manager.
 uint32_t PluginManager2::release() {
-    MutexLock hold(instanceLock);
+    common::MutexLock hold(instanceLock);
     const uint32_t left = references_.fetch_sub(1) - 1;
     if (left == 0) {
         if (instance == this) {
@@ -123,26 +124,29 @@ PluginManager2::~PluginManager2() {
 }
 
 core::BoundaryReporting PluginManager2::reporting() {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     return context_.reporting;
 }
 
 HlmPlg::IHlmCore* PluginManager2::getCore() {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     return core_;
 }
 
 void PluginManager2::setBusyWaitLimit(std::chrono::milliseconds limit) {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     busyWaitLimit_ = limit;
 }
 
 size_t PluginManager2::count() {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     return contexts_.size();
 }
 
-bool PluginManager2::waitIdle(MutexLock& hold, const Context& context) {
+bool PluginManager2::waitIdle(common::MutexLock& hold, const Context& context) {
+    if ((context.state & kBusy) == 0) {
+        return true;  // the common case reads no clock
+    }
     const auto deadline = std::chrono::steady_clock::now() + busyWaitLimit_;
     while ((context.state & kBusy) != 0) {
         if (!idle_.waitUntil(hold, deadline)) {
@@ -158,7 +162,7 @@ bool PluginManager2::listed(const Context& context) const {
 }
 
 std::vector<PluginManager2::ContextRef> PluginManager2::snapshot(bool reverse) {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     std::vector<ContextRef> contexts(contexts_.begin(), contexts_.end());
     if (reverse) {
         std::reverse(contexts.begin(), contexts.end());
@@ -172,7 +176,7 @@ std::vector<PluginManager2::ContextRef> PluginManager2::snapshot(bool reverse) {
 void PluginManager2::finishCall(Context& context, uint32_t state) {
     bool abandoned = false;
     {
-        MutexLock hold(lock_);
+        common::MutexLock hold(lock_);
         abandoned = context.abandoned;
         context.state = abandoned ? kUnloading : state;
     }
@@ -181,14 +185,14 @@ void PluginManager2::finishCall(Context& context, uint32_t state) {
         HlmPlg::IHolmPlugin2* root = context.root.get();
         (void)core::callPlugin(context.reporting, placeOf(context.displayName, u"uninit"),
                                core::calleeOf(root), [root] { root->uninit(); });
-        noteState(context.typeName, hostctl::PluginState::Unloaded);
+        noteState(context.typeName, common::hostctl::PluginState::Unloaded);
     }
 }
 
 uint32_t PluginManager2::initialize(const std::vector<core::PluginListEntry>& entries,
                                     core::SecondGenerationContext context) {
     {
-        MutexLock hold(lock_);
+        common::MutexLock hold(lock_);
         core_ = context.core;
         context_ = std::move(context);
     }
@@ -201,31 +205,30 @@ uint32_t PluginManager2::initialize(const std::vector<core::PluginListEntry>& en
     for (const core::PluginListEntry& entry : entries) {
         const std::string factoryName = truncateToAscii(entry.params);
         const uint32_t code = loadPlugin(entry.file, factoryName);
-        noteLoad(text::utf8ToUtf16(factoryName), entry.file, code);
+        noteLoad(common::utf8ToUtf16(factoryName), entry.file, code);
         if (code != 0 && code != 0xFFFFFFFF) {
-            reportEvent(false, kMessageLoadFailed, {}, text::utf16ToUtf8(entry.file), code);
-            log(text::format(u"PM2: %s (%S): load failed with code %u",
-                             text::logInsert(entry.file).c_str(),
-                             truncateToAscii(entry.params).c_str(), code));
+            reportEvent(false, kMessageLoadFailed, {}, common::utf16ToUtf8(entry.file), code);
+            log(common::format(u"PM2: %s (%S): load failed with code %u",
+                               common::logInsert(entry.file).c_str(),
+                               truncateToAscii(entry.params).c_str(), code));
         }
     }
     return 0;
 }
 
 uint32_t PluginManager2::loadPlugin(const std::u16string& path, const std::string& factoryName) {
-    const std::string file = text::utf16ToUtf8(path);
+    const std::string file = common::utf16ToUtf8(path);
     if (!platform::pathExists(file)) {
         return kFileMissing;
     }
-    std::string why;
     std::string productDirectory;
     {
-        MutexLock hold(lock_);
-        productDirectory = text::utf16ToUtf8(context_.productDirectory);
+        common::MutexLock hold(lock_);
+        productDirectory = common::utf16ToUtf8(context_.productDirectory);
     }
-    const auto verified = security::verifyPluginLibrary(file, productDirectory, why);
+    const auto verified = security::verifyPluginLibrary(file, productDirectory);
     if (!verified) {
-        log(text::format(u"PM2: %s", text::logInsert(text::utf8ToUtf16(why)).c_str()));
+        log(common::format(u"PM2: %s", common::logInsert(common::utf8ToUtf16(verified.error())).c_str()));
         return kNotVerified;
     }
     auto loaded = platform::SharedLibrary::openDescriptor(verified->descriptor(), file);
@@ -281,11 +284,12 @@ uint32_t PluginManager2::loadPlugin(const std::u16string& path, const std::strin
         return *initialized;
     }
     {
-        MutexLock hold(lock_);
+        common::MutexLock hold(lock_);
         if (availableAfterInit_) {
             context->state = kLoaded | kAvailable;
         }
         contexts_.push_back(std::move(context));
+        publishContexts();
     }
     return 0;
 }
@@ -299,9 +303,28 @@ HlmPlg::IPluginObject2* PluginManager2::createObject(const char* factoryName,
     if (factoryName == nullptr || typeName == nullptr) {
         return nullptr;
     }
+    // The common case takes no lock and no counted reference: the list is
+    // read as published, and the context stays alive while the reader holds
+    // that list, however long the plugin's call takes (an unload meanwhile
+    // takes it off the list; the list, and with it the context, goes when
+    // this call ends). A busy plugin is waited for the locked way.
+    {
+        const auto reader = published_.read();
+        if (reader.acquired()) {
+            Context* context = reader.get() != nullptr ? find(*reader.get(), factoryName) : nullptr;
+            if (context == nullptr) {
+                return nullptr;
+            }
+            const uint32_t state = context->state.load(std::memory_order_acquire);
+            if ((state & kBusy) == 0) {
+                return (state & (kAvailable | kStarted)) != 0 ? callCreate(*context, typeName)
+                                                              : nullptr;
+            }
+        }
+    }
     ContextRef context;
     {
-        MutexLock hold(lock_);
+        common::MutexLock hold(lock_);
         const auto found =
             std::find_if(contexts_.begin(), contexts_.end(),
                          [&](const ContextRef& entry) { return entry->typeName == factoryName; });
@@ -317,16 +340,34 @@ HlmPlg::IPluginObject2* PluginManager2::createObject(const char* factoryName,
             return nullptr;
         }
     }
-    HlmPlg::IHolmPlugin2* root = context->root.get();
+    return callCreate(*context, typeName);
+}
+
+PluginManager2::Context* PluginManager2::find(const Listed& listed, const char* factoryName) {
+    for (const ContextRef& context : listed.contexts) {
+        if (context->typeName == factoryName) {
+            return context.get();
+        }
+    }
+    return nullptr;
+}
+
+HlmPlg::IPluginObject2* PluginManager2::callCreate(Context& context, const char* typeName) {
+    HlmPlg::IHolmPlugin2* root = context.root.get();
     const auto made =
-        core::callPlugin(context->reporting, context->createObjectPlace, core::calleeOf(root),
+        core::callPlugin(context.reporting, context.createObjectPlace, core::calleeOf(root),
                          [&] { return root->createObject(typeName); });
     HlmPlg::IPluginObject2* object = made.value_or(nullptr);
     // Written once: the flag's line stays shared between the callers.
-    if (object != nullptr && !context->handedOut.load(std::memory_order_relaxed)) {
-        context->handedOut.store(true, std::memory_order_relaxed);
+    if (object != nullptr && !context.handedOut.load(std::memory_order_relaxed)) {
+        context.handedOut.store(true, std::memory_order_relaxed);
     }
     return object;
+}
+
+void PluginManager2::publishContexts() {
+    published_.publish(std::make_shared<const Listed>(
+        Listed{std::vector<ContextRef>(contexts_.begin(), contexts_.end())}));
 }
 
 void PluginManager2::start(bool quick) {
@@ -340,7 +381,7 @@ void PluginManager2::start(bool quick) {
 
 void PluginManager2::startOne(const ContextRef& context, bool quick) {
     {
-        MutexLock hold(lock_);
+        common::MutexLock hold(lock_);
         if (!waitIdle(hold, *context)) {
             hold.unlock();
             reportEvent(false, core::kMessageStartFailed, {}, context->typeName, kBusyTimeout);
@@ -360,11 +401,11 @@ void PluginManager2::startOne(const ContextRef& context, bool quick) {
                          core::calleeOf(root), [root] { return root->start(); })
             .value_or(kInitException);
     if (result == 0) {
-        noteState(context->typeName, hostctl::PluginState::Started);
+        noteState(context->typeName, common::hostctl::PluginState::Started);
         reportEvent(true, core::kMessageStartSucceeded, {}, context->typeName, 0);
     } else {
         if (core::PluginStatusBoard* board = statusBoard()) {
-            board->startFailed(2, text::utf8ToUtf16(context->typeName), result);
+            board->startFailed(2, common::utf8ToUtf16(context->typeName), result);
         }
         reportEvent(false, core::kMessageStartFailed, {}, context->typeName, result);
     }
@@ -373,7 +414,7 @@ void PluginManager2::startOne(const ContextRef& context, bool quick) {
 
 void PluginManager2::startedOne(const ContextRef& context) {
     {
-        MutexLock hold(lock_);
+        common::MutexLock hold(lock_);
         if (!waitIdle(hold, *context) || context->state != kStarted || !listed(*context)) {
             return;
         }
@@ -392,7 +433,7 @@ void PluginManager2::stop() {
 
 void PluginManager2::stopOne(const ContextRef& context) {
     {
-        MutexLock hold(lock_);
+        common::MutexLock hold(lock_);
         if (!waitIdle(hold, *context)) {
             hold.unlock();
             reportEvent(false, 0, u"Plugin %s did not finish its call; not stopped",
@@ -407,7 +448,7 @@ void PluginManager2::stopOne(const ContextRef& context) {
     HlmPlg::IHolmPlugin2* root = context->root.get();
     (void)core::callPlugin(context->reporting, placeOf(context->displayName, u"stop"),
                            core::calleeOf(root), [root] { root->stop(); });
-    noteState(context->typeName, hostctl::PluginState::Stopped);
+    noteState(context->typeName, common::hostctl::PluginState::Stopped);
     reportEvent(true, 0, u"Plugin %s has been stopped successfully!", context->typeName, 0);
     finishCall(*context, kLoaded);
 }
@@ -417,32 +458,36 @@ void PluginManager2::unload() {
     for (;;) {
         ContextRef context;
         {
-            MutexLock hold(lock_);
+            common::MutexLock hold(lock_);
             if (contexts_.empty()) {
                 return;
             }
             context = std::move(contexts_.back());
             contexts_.pop_back();
+            publishContexts();
             if (!waitIdle(hold, *context)) {
                 context->abandoned = true;
                 hold.unlock();
                 reportEvent(false, 0, u"Plugin %s did not finish its call; unloaded when it does",
                             context->typeName, kBusyTimeout);
+                published_.reclaim();
                 continue;
             }
             context->state = kUnloading;
         }
+        // The list it left goes now unless a createObject still reads it.
+        published_.reclaim();
         HlmPlg::IHolmPlugin2* root = context->root.get();
         (void)core::callPlugin(context->reporting, placeOf(context->displayName, u"uninit"),
                                core::calleeOf(root), [root] { root->uninit(); });
-        noteState(context->typeName, hostctl::PluginState::Unloaded);
+        noteState(context->typeName, common::hostctl::PluginState::Unloaded);
         // The root is released and the library freed with the last
         // reference: here, or when a createObject in flight returns.
     }
 }
 
 core::PluginStatusBoard* PluginManager2::statusBoard() {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     return context_.board;
 }
 
@@ -458,12 +503,12 @@ void PluginManager2::noteLoad(const std::u16string& name, const std::u16string& 
         return;
     }
     board->added(2, name, file, 0);
-    board->changed(2, name, hostctl::PluginState::Loaded);
+    board->changed(2, name, common::hostctl::PluginState::Loaded);
 }
 
-void PluginManager2::noteState(const std::string& typeName, hostctl::PluginState state) {
+void PluginManager2::noteState(const std::string& typeName, common::hostctl::PluginState state) {
     if (core::PluginStatusBoard* board = statusBoard()) {
-        board->changed(2, text::utf8ToUtf16(typeName), state);
+        board->changed(2, common::utf8ToUtf16(typeName), state);
     }
 }
 
@@ -485,12 +530,12 @@ void PluginManager2::reportEvent(bool success, uint32_t messageId, std::u16strin
                                  const std::string& insertion, uint32_t code) {
     std::function<void(const core::EventLine&)> report;
     {
-        MutexLock hold(lock_);
+        common::MutexLock hold(lock_);
         report = context_.reportEvent;
     }
     if (report) {
         report({success ? core::kSuccessEvent : core::kFailureEvent, messageId, std::move(text),
-                text::utf8ToUtf16(insertion), code});
+                common::utf8ToUtf16(insertion), code});
     }
 }
 

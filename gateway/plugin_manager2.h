@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "common/mutex.h"
+#include "common/published.h"
 #include "core/second_generation.h"
 #include "hlmplg/plugin2.h"
 #include "platform/shared_library.h"
@@ -94,15 +95,23 @@ class PluginManager2 final : public HlmPlg::IPluginObject2,
   private:
     struct Context;
     using ContextRef = std::shared_ptr<Context>;
+    // The list as createObject reads it without the lock: a copy made on
+    // every change of the list.
+    struct Listed {
+        std::vector<ContextRef> contexts;
+    };
 
     PluginManager2() = default;
     ~PluginManager2() override;
 
     // Waits while `context` is busy, `hold` held on entry and exit; false
     // when the limit passed first.
-    bool waitIdle(MutexLock& hold, const Context& context) REQUIRES(lock_);
+    bool waitIdle(common::MutexLock& hold, const Context& context) REQUIRES(lock_);
     std::vector<ContextRef> snapshot(bool reverse) EXCLUDES(lock_);
     bool listed(const Context& context) const REQUIRES(lock_);
+    static Context* find(const Listed& listed, const char* factoryName);
+    HlmPlg::IPluginObject2* callCreate(Context& context, const char* typeName);
+    void publishContexts() REQUIRES(lock_);
     // The passes below call plugin code, the reports call the core's
     // listeners: none of them may run with the lock held.
     void startOne(const ContextRef& context, bool quick) EXCLUDES(lock_);
@@ -115,7 +124,7 @@ class PluginManager2 final : public HlmPlg::IPluginObject2,
     core::PluginStatusBoard* statusBoard() EXCLUDES(lock_);
     void noteLoad(const std::u16string& name, const std::u16string& file, uint32_t code)
         EXCLUDES(lock_);
-    void noteState(const std::string& typeName, hostctl::PluginState state) EXCLUDES(lock_);
+    void noteState(const std::string& typeName, common::hostctl::PluginState state) EXCLUDES(lock_);
     void reportEvent(bool success, uint32_t messageId, std::u16string text,
                      const std::string& insertion, uint32_t code) EXCLUDES(lock_);
     void log(const std::u16string& text) EXCLUDES(lock_);
@@ -123,9 +132,10 @@ class PluginManager2 final : public HlmPlg::IPluginObject2,
 
     std::atomic<uint32_t> references_{1};
     // Also guards each context's state and abandoned mark.
-    Mutex lock_;
-    ConditionVariable idle_;
+    common::Mutex lock_;
+    common::ConditionVariable idle_;
     std::list<ContextRef> contexts_ GUARDED_BY(lock_);
+    common::Published<const Listed> published_;
     std::atomic<bool> availableAfterInit_{false};
     std::chrono::milliseconds busyWaitLimit_ GUARDED_BY(lock_){std::chrono::seconds(30)};
     HlmPlg::IHlmCore* core_ GUARDED_BY(lock_) = nullptr;

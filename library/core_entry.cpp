@@ -7,6 +7,7 @@
 #include "core/shared_core.h"
 #include "hlmplg/core.h"
 
+namespace holm::library {
 namespace {
 
 HlmPlg::IHlmCore* privateCore(const char16_t* pluginList, HlmPlg::IHlmCoreHandler* handler) {
@@ -18,6 +19,7 @@ HlmPlg::IHlmCore* privateCore(const char16_t* pluginList, HlmPlg::IHlmCoreHandle
 }
 
 }  // namespace
+}  // namespace holm::library
 
 extern "C" HLMPLG_API HlmPlg::IHlmCore* getHlmCore(const char16_t* pluginList,
                                                    HlmPlg::IHlmCoreHandler* handler,
@@ -27,7 +29,7 @@ extern "C" HLMPLG_API HlmPlg::IHlmCore* getHlmCore(const char16_t* pluginList,
     try {
         holm::core::applyHeapCheckSwitch();
         if (sharedName == nullptr || *sharedName == u'\0') {
-            return privateCore(pluginList, handler);
+            return holm::library::privateCore(pluginList, handler);
         }
         return holm::core::CHolmCoreShared::instance()
             .attach(sharedName, pluginList, handler)

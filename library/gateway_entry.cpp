@@ -9,6 +9,7 @@
 #include "hlmplg/plugin.h"
 #include "hlmplg/plugin2.h"
 
+namespace holm::library {
 namespace {
 
 holm::core::SecondGeneration* processManager() {
@@ -22,6 +23,7 @@ holm::core::SecondGeneration* processManager() {
 }();
 
 }  // namespace
+}  // namespace holm::library
 
 // The legacy bridge, loaded as a first-generation plugin; `params` is not
 // used.

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/result.h"
@@ -35,9 +36,9 @@ struct ChangeEvent {
 
 class ChangeNotifier {
   public:
-    // An instance; valid() tells whether the kernel gave one.
-    ChangeNotifier();
-    bool valid() const { return fd_.valid(); }
+    // An instance, or the kernel's refusal (EMFILE: the limit of instances
+    // or of descriptors).
+    static Result<ChangeNotifier> open();
     // Readable while events are pending.
     int descriptor() const { return fd_.get(); }
 
@@ -49,11 +50,13 @@ class ChangeNotifier {
     // Ends a watch (one the kernel already dropped is ignored).
     void unwatch(int watch);
 
-    // Appends every pending event to `events` without waiting. False when
-    // reading failed for another reason than "nothing pending".
-    bool read(std::vector<ChangeEvent>& events);
+    // Appends every pending event to `events` without waiting; an error
+    // when reading failed for another reason than "nothing pending".
+    Status read(std::vector<ChangeEvent>& events);
 
   private:
+    explicit ChangeNotifier(UniqueFd fd) : fd_(std::move(fd)) {}
+
     UniqueFd fd_;
 };
 
@@ -61,7 +64,6 @@ class ChangeNotifier {
 // nullopt where a limit cannot be read.
 struct ChangeNotifierLimits {
     std::optional<uint64_t> watchesPerUser;
-    std::optional<uint64_t> instancesPerUser;
     std::optional<uint64_t> queuedEvents;
 };
 ChangeNotifierLimits changeNotifierLimits();

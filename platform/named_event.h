@@ -37,6 +37,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
@@ -64,9 +65,9 @@ class NamedEventWatch {
     NamedEventWatch& operator=(const NamedEventWatch&) = delete;
 
     // Opens a watch of `fileName` in `directory` (creating the directory
-    // where missing). Invalid on failure; errno tells why (EPERM for an
-    // untrusted directory or file, EMFILE/ENFILE/ENOSPC for a limit).
-    static NamedEventWatch open(const std::string& directory, const std::string& fileName);
+    // where missing). The error says why it failed (EPERM for an untrusted
+    // directory or file, EMFILE/ENFILE/ENOSPC for a limit).
+    static Result<NamedEventWatch> open(const std::string& directory, const std::string& fileName);
 
     bool valid() const { return fd_.valid(); }
     int fd() const { return fd_.get(); }

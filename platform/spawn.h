@@ -91,8 +91,6 @@ class Process {
 
     bool valid() const { return exitFd_.valid(); }
     ProcessId id() const { return pid_; }
-    // Readable once the child has ended.
-    int exitDescriptor() const { return exitFd_.get(); }
     // A duplicate of the process descriptor (close-on-exec) for an owner who
     // only watches for the end: it stays valid, and readable once the child
     // ended, whoever reaps the child.

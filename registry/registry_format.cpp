@@ -74,15 +74,15 @@ std::string sha256Hex(std::string_view bytes) {
 }  // namespace
 
 std::optional<std::string> toUtf8(std::u16string_view text) {
-    return text::utf16ToUtf8Strict(text);
+    return common::utf16ToUtf8Strict(text);
 }
 
 std::optional<std::u16string> toUtf16(std::string_view text) {
-    return text::utf8ToUtf16Strict(text);
+    return common::utf8ToUtf16Strict(text);
 }
 
 std::u16string foldCase(std::u16string_view text) {
-    return text::toLowerAscii(text);
+    return common::toLowerAscii(text);
 }
 
 bool isValidKeyName(std::u16string_view name) {

@@ -7,10 +7,9 @@
 
 namespace holm::security {
 
-std::optional<VerifiedFile> verifyPluginLibrary(const std::string& path,
-                                                const std::string& productDirectory,
-                                                std::string& why, LoadedModuleQuery isLoaded,
-                                                const DirectoryList& systemLibraries) {
+platform::Result<VerifiedFile, std::string> verifyPluginLibrary(
+    const std::string& path, const std::string& productDirectory, LoadedModuleQuery isLoaded,
+    const DirectoryList& systemLibraries) {
     SelftestContext selftestContext;
     selftestContext.productDirectory = productDirectory;
     selftestContext.role = FileRole::Plugin;
@@ -18,15 +17,13 @@ std::optional<VerifiedFile> verifyPluginLibrary(const std::string& path,
     VerifiedFile verified =
         selftest(path, UnsignedFiles::Refuse, LoadedFiles::Accept, selftestContext);
     if (!verified.passed()) {
-        why = verified.message();
-        return std::nullopt;
+        return verified.message();
     }
     DependencyRule rule;
     rule.role = roleOfFile(verified.path(), productDirectory, FileRole::Plugin);
     rule.systemDirectories = systemLibraries;
     if (auto refusal = checkDependencies(verified, rule).refusal) {
-        why = verified.path() + ": " + *refusal;
-        return std::nullopt;
+        return verified.path() + ": " + *refusal;
     }
     return verified;
 }

@@ -2,9 +2,9 @@
 // loaded.
 #pragma once
 
-#include <optional>
 #include <string>
 
+#include "platform/result.h"
 #include "security/library_dependencies.h"
 #include "security/verified_file.h"
 
@@ -12,10 +12,10 @@ namespace holm::security {
 
 // Its signature (product key or an enrolled key; the product key alone for a
 // product file) and the dependency rule, with root-owned libraries accepted
-// from `systemLibraries`. The verified file on success (load it from its
-// descriptor), else nothing with `why` set.
-std::optional<VerifiedFile> verifyPluginLibrary(
-    const std::string& path, const std::string& productDirectory, std::string& why,
+// from `systemLibraries`. The verified file (load it from its descriptor), or
+// why it was refused.
+platform::Result<VerifiedFile, std::string> verifyPluginLibrary(
+    const std::string& path, const std::string& productDirectory,
     LoadedModuleQuery isLoaded = isLoadedModule,
     const DirectoryList& systemLibraries = systemLibraryDirectories());
 

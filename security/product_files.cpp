@@ -12,12 +12,12 @@ FileRole roleOfFile(const std::string& path, const std::string& productDirectory
     if (requested == FileRole::Product || productDirectory.empty()) {
         return requested;
     }
-    const std::string_view name = text::fileNameOf(path);
+    const std::string_view name = common::fileNameOf(path);
     if (std::find(std::begin(kProductFileNames), std::end(kProductFileNames), name) ==
         std::end(kProductFileNames)) {
         return requested;
     }
-    const std::string directory(text::directoryOf(path));
+    const std::string directory(common::directoryOf(path));
     const auto inside = platform::statPath(directory);
     const auto product = platform::statPath(productDirectory);
     if (inside && product && inside->device == product->device && inside->inode == product->inode) {

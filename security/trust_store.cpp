@@ -5,6 +5,7 @@
 
 #include "common/path_parts.h"
 #include "platform/directory_listing.h"
+#include "platform/result.h"
 #include "platform/verified_open.h"
 #include "product_key_data.h"
 #include "security/file_checks.h"
@@ -30,37 +31,33 @@ bool hasKeySuffix(const std::string& name) {
            name.compare(name.size() - kKeySuffix.size(), kKeySuffix.size(), kKeySuffix) == 0;
 }
 
-// Reads one enrolled key file; empty `why` on success.
-std::optional<PublicKey> readKeyFile(int directoryFd, const std::string& name, std::string& why) {
+// Reads one enrolled key file: the key, or why it is ignored.
+platform::Result<PublicKey, std::string> readKeyFile(int directoryFd, const std::string& name) {
     auto opened = platform::openFileAt(directoryFd, name);
     if (!opened) {
-        why = describeOpenFailure(opened.error());
-        return std::nullopt;
+        return describeOpenFailure(opened.error());
     }
-    why = ownershipProblem(opened->info);
-    if (!why.empty()) {
-        return std::nullopt;
+    if (std::string problem = ownershipProblem(opened->info); !problem.empty()) {
+        return problem;
     }
     auto text = readSmallFile(opened->fd.get(), kMaxKeyFileSize);
     if (!text) {
-        why = isTooLarge(text.error()) ? "is too large for a key file" : "cannot be read";
-        return std::nullopt;
+        return std::string(isTooLarge(text.error()) ? "is too large for a key file"
+                                                    : "cannot be read");
     }
     auto key = PublicKey::fromPem(*text);
     if (!key) {
-        why = "is not an Ed25519 public key in PEM form";
+        return std::string("is not an Ed25519 public key in PEM form");
     }
-    return key;
+    return std::move(*key);
 }
 
-// The names in the open directory, sorted; none when it cannot be listed.
+// The names in the directory that was opened and checked (not whatever is
+// at its path by now), in order.
 std::vector<std::string> directoryEntries(int directoryFd) {
-    auto names = platform::entryNamesAt(directoryFd);
-    if (!names) {
-        return {};
-    }
-    std::sort(names->begin(), names->end());
-    return std::move(*names);
+    std::vector<std::string> names = platform::entryNamesAt(directoryFd).valueOr({});
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace
@@ -105,7 +102,7 @@ std::vector<IgnoredKey> TrustStore::enrollDirectory(const std::string& directory
     if (!dir && dir.error().refusal == platform::OpenRefusal::NotFound) {
         return ignored;
     }
-    std::string why = dir ? ownershipProblem(dir->info) : describeOpenFailure(dir.error());
+    const std::string why = dir ? ownershipProblem(dir->info) : describeOpenFailure(dir.error());
     if (!why.empty()) {
         ignored.push_back({directory, "directory " + why});
     } else {
@@ -113,13 +110,13 @@ std::vector<IgnoredKey> TrustStore::enrollDirectory(const std::string& directory
             if (name.starts_with('.')) {
                 continue;
             }
-            const std::string path = text::joinedPath(directory, name);
+            const std::string path = common::joinedPath(directory, name);
             if (!hasKeySuffix(name)) {
                 ignored.push_back({path, "is not named *.pub"});
-            } else if (auto key = readKeyFile(dir->fd.get(), name, why)) {
+            } else if (auto key = readKeyFile(dir->fd.get(), name)) {
                 add(*key);
             } else {
-                ignored.push_back({path, why});
+                ignored.push_back({path, key.error()});
             }
         }
     }

@@ -46,7 +46,7 @@ CCfgLibBinding& CCfgLibBinding::process() {
 }
 
 CCfgLibBinding::~CCfgLibBinding() {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     if (functions_) {
         functions_->done(&handle_);
         functions_.reset();
@@ -55,17 +55,17 @@ CCfgLibBinding::~CCfgLibBinding() {
 }
 
 void CCfgLibBinding::setConfigurationFile(std::u16string file) {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     configurationFile_ = std::move(file);
 }
 
 bool CCfgLibBinding::bound() const {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     return functions_.has_value();
 }
 
 bool CCfgLibBinding::loadAttempted() const {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     return loadAttempted_;
 }
 
@@ -106,7 +106,8 @@ bool CCfgLibBinding::bind(const CfgLibSource& source) {
         return false;
     }
     CfgLibHandle handle = nullptr;
-    if (functions.init(&handle, configurationFile_.c_str(), kInitFlag) != holm::cfglib::kCfgLibOk) {
+    if (functions.init(&handle, configurationFile_.c_str(), kInitFlag) !=
+        holm::common::cfglib::kCfgLibOk) {
         functions.done(&handle);
         return false;
     }
@@ -157,7 +158,7 @@ std::optional<std::u16string> CCfgLibBinding::readString(const CfgLibSource& sou
 
 bool CCfgLibBinding::readStringInto(const CfgLibSource& source, const LibraryText& key,
                                     const LibraryText& fallback, std::u16string& out) {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     return readStringIntoHeld(source, key, fallback, out);
 }
 
@@ -168,13 +169,13 @@ bool CCfgLibBinding::readStringIntoHeld(const CfgLibSource& source, const Librar
     }
     uint32_t size = 0;
     if (functions_->readString(handle_, key.c_str(), fallback.c_str(), nullptr, &size, kReadFlag) !=
-            holm::cfglib::kCfgLibOk ||
+            holm::common::cfglib::kCfgLibOk ||
         size == 0 || size > kMaxTextUnits) {
         return false;
     }
     out.assign(size, u'\0');
     if (functions_->readString(handle_, key.c_str(), fallback.c_str(), out.data(), &size,
-                               kReadFlag) != holm::cfglib::kCfgLibOk ||
+                               kReadFlag) != holm::common::cfglib::kCfgLibOk ||
         size > out.size()) {
         return false;
     }
@@ -185,7 +186,7 @@ bool CCfgLibBinding::readStringIntoHeld(const CfgLibSource& source, const Librar
 
 std::optional<int32_t> CCfgLibBinding::readInt(const CfgLibSource& source, const LibraryText& key,
                                                int32_t defaultValue) {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     return readIntHeld(source, key, defaultValue);
 }
 
@@ -193,7 +194,7 @@ std::optional<int32_t> CCfgLibBinding::readIntHeld(const CfgLibSource& source,
                                                    const LibraryText& key, int32_t defaultValue) {
     int32_t value = defaultValue;
     if (!ensureBound(source) || functions_->readInt(handle_, key.c_str(), defaultValue, &value,
-                                                    kReadFlag) != holm::cfglib::kCfgLibOk) {
+                                                    kReadFlag) != holm::common::cfglib::kCfgLibOk) {
         return std::nullopt;
     }
     return value;
@@ -201,7 +202,7 @@ std::optional<int32_t> CCfgLibBinding::readIntHeld(const CfgLibSource& source,
 
 std::optional<uint32_t> CCfgLibBinding::readHex(const CfgLibSource& source, const LibraryText& key,
                                                 uint32_t defaultValue) {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     return readHexHeld(source, key, defaultValue);
 }
 
@@ -209,7 +210,7 @@ std::optional<uint32_t> CCfgLibBinding::readHexHeld(const CfgLibSource& source,
                                                     const LibraryText& key, uint32_t defaultValue) {
     uint32_t value = defaultValue;
     if (!ensureBound(source) || functions_->readHex(handle_, key.c_str(), defaultValue, &value,
-                                                    kReadFlag) != holm::cfglib::kCfgLibOk) {
+                                                    kReadFlag) != holm::common::cfglib::kCfgLibOk) {
         return std::nullopt;
     }
     return value;
@@ -221,12 +222,12 @@ std::optional<std::vector<std::u16string>> CCfgLibBinding::readList(
     const LibraryText key(path);
     const LibraryText fallback(defaultValue);
     const LibraryText separatorText(separator);
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     CfgLibList* list = nullptr;
     if (!ensureBound(source) ||
         functions_->readList(handle_, key.c_str(), fallback.c_str(),
                              separator.empty() ? nullptr : separatorText.c_str(), &list,
-                             kReadFlag) != holm::cfglib::kCfgLibOk) {
+                             kReadFlag) != holm::common::cfglib::kCfgLibOk) {
         return std::nullopt;
     }
     // Released by the library on every way out, also when a copy throws.
@@ -251,7 +252,7 @@ std::optional<std::vector<std::u16string>> CCfgLibBinding::readList(
 }
 
 void CCfgLibBinding::reload() {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     if (functions_) {
         (void)functions_->reload(handle_);  // a failed re-read keeps what was read
     }

@@ -105,13 +105,13 @@ class CCfgLibBinding {
     // step for every other thread, at the price of one lock.
     template <typename Body>
     decltype(auto) underLock(Body&& body) {
-        RecursiveLock guard(lock_);
+        common::RecursiveLock guard(lock_);
         return body();
     }
     // The lock underLock holds, for contracts of state kept under it. A body
     // is analysed apart from underLock: it starts with
     // `binding.mutex().assertHeld()`.
-    RecursiveMutex& mutex() const RETURN_CAPABILITY(lock_) { return lock_; }
+    common::RecursiveMutex& mutex() const RETURN_CAPABILITY(lock_) { return lock_; }
     // The reads above, for a caller inside underLock.
     bool readStringIntoHeld(const CfgLibSource& source, const LibraryText& path,
                             const LibraryText& defaultValue, std::u16string& out) REQUIRES(lock_);
@@ -151,7 +151,7 @@ class CCfgLibBinding {
     bool bind(const CfgLibSource& source) REQUIRES(lock_);
     bool resolve(const platform::SharedLibrary& library, Functions& functions) const;
 
-    mutable RecursiveMutex lock_;
+    mutable common::RecursiveMutex lock_;
     std::u16string configurationFile_ GUARDED_BY(lock_);
     bool loadAttempted_ GUARDED_BY(lock_) = false;
     platform::SharedLibrary module_ GUARDED_BY(lock_);

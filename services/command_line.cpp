@@ -7,7 +7,7 @@ namespace holm::services {
 
 namespace {
 
-Mutex gProcessLineLock;
+common::Mutex gProcessLineLock;
 bool gProcessLineSet GUARDED_BY(gProcessLineLock) = false;
 std::u16string gProcessLine GUARDED_BY(gProcessLineLock);
 
@@ -34,16 +34,16 @@ std::u16string_view trimChars(std::u16string_view text, std::u16string_view char
 }  // namespace
 
 std::u16string processCommandLine() {
-    MutexLock guard(gProcessLineLock);
+    common::MutexLock guard(gProcessLineLock);
     if (!gProcessLineSet) {
-        gProcessLine = text::utf8ToUtf16(platform::commandLineText());
+        gProcessLine = common::utf8ToUtf16(platform::commandLineText());
         gProcessLineSet = true;
     }
     return gProcessLine;
 }
 
 void setProcessCommandLine(std::u16string text) {
-    MutexLock guard(gProcessLineLock);
+    common::MutexLock guard(gProcessLineLock);
     gProcessLine = std::move(text);
     gProcessLineSet = true;
 }
@@ -91,7 +91,7 @@ bool switchMatches(std::u16string_view switchText, std::u16string_view name) {
     while (!head.empty() && (head.back() == u'=' || head.back() == u' ')) {
         head.remove_suffix(1);
     }
-    return text::equalsNoCase(head, name);
+    return common::equalsNoCase(head, name);
 }
 
 std::u16string switchValue(std::u16string_view switchText) {
@@ -108,7 +108,7 @@ std::u16string switchValue(std::u16string_view switchText) {
 
 void CommandLineHolder::refresh() {
     std::u16string current = processCommandLine();
-    if (parsed_ && text::equalsNoCase(current, text_)) {
+    if (parsed_ && common::equalsNoCase(current, text_)) {
         return;
     }
     text_ = std::move(current);
@@ -117,7 +117,7 @@ void CommandLineHolder::refresh() {
 }
 
 bool CommandLineHolder::hasSwitch(std::u16string_view name) {
-    MutexLock guard(lock_);
+    common::MutexLock guard(lock_);
     refresh();
     for (const auto& part : switches_) {
         if (switchMatches(part, name)) {
@@ -128,7 +128,7 @@ bool CommandLineHolder::hasSwitch(std::u16string_view name) {
 }
 
 std::u16string CommandLineHolder::getSwitchValue(std::u16string_view name) {
-    MutexLock guard(lock_);
+    common::MutexLock guard(lock_);
     refresh();
     for (const auto& part : switches_) {
         if (switchMatches(part, name)) {
@@ -139,12 +139,12 @@ std::u16string CommandLineHolder::getSwitchValue(std::u16string_view name) {
 }
 
 bool CCmdLineImplEx::hasSwitch(const char16_t* name) {
-    MutexLock guard(lock_);
+    common::MutexLock guard(lock_);
     return holder_.hasSwitch(name ? name : u"");
 }
 
 const char16_t* CCmdLineImplEx::getSwitchValue(const char16_t* name) {
-    MutexLock guard(lock_);
+    common::MutexLock guard(lock_);
     result_ = holder_.getSwitchValue(name ? name : u"");
     return result_.c_str();
 }

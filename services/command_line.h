@@ -46,7 +46,7 @@ class CommandLineHolder {
   private:
     void refresh() REQUIRES(lock_);
 
-    Mutex lock_;
+    common::Mutex lock_;
     bool parsed_ GUARDED_BY(lock_) = false;
     std::u16string text_ GUARDED_BY(lock_);
     std::vector<std::u16string> switches_ GUARDED_BY(lock_);
@@ -61,7 +61,7 @@ class CCmdLineImplEx : public HlmPlg::ICmdLine {
     const char16_t* getSwitchValue(const char16_t* name) override EXCLUDES(lock_);
 
   private:
-    Mutex lock_;
+    common::Mutex lock_;
     std::u16string result_ GUARDED_BY(lock_);
     CommandLineHolder& holder_;
 };

@@ -19,6 +19,6 @@ struct ConfigHandlerPair {
     bool operator==(const ConfigHandlerPair&) const = default;
 };
 
-using ConfigHandlerList = HandlerList<ConfigHandlerPair>;
+using ConfigHandlerList = common::HandlerList<ConfigHandlerPair>;
 
 }  // namespace holm::services

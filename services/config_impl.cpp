@@ -92,7 +92,7 @@ CConfigImplEx::~CConfigImplEx() {
 template <typename T, typename Body>
 T CConfigImplEx::locked(T fallback, Body body) noexcept {
     try {
-        RecursiveLock guard(lock_);
+        common::RecursiveLock guard(lock_);
         return body();
     } catch (...) {
         return fallback;
@@ -136,16 +136,16 @@ const char16_t* CConfigImplEx::getDataDirectory() {
 
 const char16_t* CConfigImplEx::getAppDataSubDir(const char16_t* name) {
     return locked<const char16_t*>(u"", [&] {
-        std::u16string path = store_.appDataSubDir(text::viewOf(name));
+        std::u16string path = store_.appDataSubDir(common::viewOf(name));
         store_.recordText(this, ReadRecord::Form::AppDataSubDir, u"APPDATASUBDIR",
-                          text::viewOf(name), {}, path);
+                          common::viewOf(name), {}, path);
         return result(std::move(path));
     });
 }
 
 const char16_t* CConfigImplEx::getReportPath(const char16_t* fileName) {
     return locked<const char16_t*>(
-        u"", [&] { return result(store_.reportPath(text::viewOf(fileName))); });
+        u"", [&] { return result(store_.reportPath(common::viewOf(fileName))); });
 }
 
 const char16_t* CConfigImplEx::getTempDirectory() {
@@ -163,7 +163,7 @@ const char16_t* CConfigImplEx::getWindowsDirectory() {
 const char16_t* CConfigImplEx::getSystemDirectory() {
     return locked<const char16_t*>(u"", [&] {
         return result(
-            CConfigStore::normaliseDirectory(text::utf8ToUtf16(platform::systemDirectory())));
+            CConfigStore::normaliseDirectory(common::utf8ToUtf16(platform::systemDirectory())));
     });
 }
 
@@ -197,8 +197,8 @@ const char16_t* CConfigImplEx::readString(const char16_t* section, const char16_
                                           const char16_t* defaultValue) {
     // A default that cannot even be copied gives the empty text.
     return locked<const char16_t*>(u"", [&] {
-        store_.readStringRecorded(this, text::viewOf(section), text::viewOf(key),
-                                  text::viewOf(defaultValue), result_);
+        store_.readStringRecorded(this, common::viewOf(section), common::viewOf(key),
+                                  common::viewOf(defaultValue), result_);
         return result_.c_str();
     });
 }
@@ -207,17 +207,17 @@ HlmPlg::IStringList* CConfigImplEx::readList(const char16_t* section, const char
                                              const char16_t* defaultValue,
                                              const char16_t* separator) {
     return locked<HlmPlg::IStringList*>(resultList_.get(), [&] {
-        const std::u16string_view separatorText = text::viewOf(separator);
-        const auto items = store_.readList(text::viewOf(section), text::viewOf(key),
-                                           text::viewOf(defaultValue), separatorText);
+        const std::u16string_view separatorText = common::viewOf(separator);
+        const auto items = store_.readList(common::viewOf(section), common::viewOf(key),
+                                           common::viewOf(defaultValue), separatorText);
         resultList_->clear();
         std::u16string all;
         for (const auto& item : items) {
             resultList_->add(item.c_str());
             all += item;
         }
-        store_.recordText(this, ReadRecord::Form::List, text::viewOf(section), text::viewOf(key),
-                          text::viewOf(defaultValue), all,
+        store_.recordText(this, ReadRecord::Form::List, common::viewOf(section),
+                          common::viewOf(key), common::viewOf(defaultValue), all,
                           separatorText.empty() ? kEmptySeparator : separatorText);
         return resultList_.get();
     });
@@ -226,10 +226,11 @@ HlmPlg::IStringList* CConfigImplEx::readList(const char16_t* section, const char
 // The record keeps the stored form: a reload compares what is stored.
 const char16_t* CConfigImplEx::readScrambledString(const char16_t* section, const char16_t* key) {
     return locked<const char16_t*>(u"", [&] {
-        std::u16string stored = store_.readString(text::viewOf(section), text::viewOf(key), u"");
+        std::u16string stored =
+            store_.readString(common::viewOf(section), common::viewOf(key), u"");
         std::u16string plain = services::unscramble(stored);
-        store_.recordText(this, ReadRecord::Form::Scrambled, text::viewOf(section),
-                          text::viewOf(key), {}, stored);
+        store_.recordText(this, ReadRecord::Form::Scrambled, common::viewOf(section),
+                          common::viewOf(key), {}, stored);
         return result(std::move(plain));
     });
 }
@@ -238,8 +239,8 @@ const char16_t* CConfigImplEx::readScrambledString(const char16_t* section, cons
 // take the binding's lock once. Anything thrown gives the default.
 int32_t CConfigImplEx::readInt(const char16_t* section, const char16_t* key, int32_t defaultValue) {
     try {
-        return store_.readIntRecorded(this, ReadRecord::Form::Int, text::viewOf(section),
-                                      text::viewOf(key), defaultValue);
+        return store_.readIntRecorded(this, ReadRecord::Form::Int, common::viewOf(section),
+                                      common::viewOf(key), defaultValue);
     } catch (...) {
         return defaultValue;
     }
@@ -248,7 +249,8 @@ int32_t CConfigImplEx::readInt(const char16_t* section, const char16_t* key, int
 uint32_t CConfigImplEx::readHex(const char16_t* section, const char16_t* key,
                                 uint32_t defaultValue) {
     try {
-        return store_.readHexRecorded(this, text::viewOf(section), text::viewOf(key), defaultValue);
+        return store_.readHexRecorded(this, common::viewOf(section), common::viewOf(key),
+                                      defaultValue);
     } catch (...) {
         return defaultValue;
     }
@@ -256,8 +258,8 @@ uint32_t CConfigImplEx::readHex(const char16_t* section, const char16_t* key,
 
 bool CConfigImplEx::readBool(const char16_t* section, const char16_t* key, bool defaultValue) {
     try {
-        return store_.readIntRecorded(this, ReadRecord::Form::Bool, text::viewOf(section),
-                                      text::viewOf(key), defaultValue ? 1 : 0) == 1;
+        return store_.readIntRecorded(this, ReadRecord::Form::Bool, common::viewOf(section),
+                                      common::viewOf(key), defaultValue ? 1 : 0) == 1;
     } catch (...) {
         return defaultValue;
     }
@@ -266,7 +268,8 @@ bool CConfigImplEx::readBool(const char16_t* section, const char16_t* key, bool 
 const char16_t* CConfigImplEx::readRegistryString(uint32_t rootKey, const char16_t* subKey,
                                                   const char16_t* valueName) {
     return locked<const char16_t*>(u"", [&] {
-        const auto value = queryRegistry(rootKey, text::viewOf(subKey), text::viewOf(valueName));
+        const auto value =
+            queryRegistry(rootKey, common::viewOf(subKey), common::viewOf(valueName));
         if (!value || value->data.size() > kRegistryTextBytes) {
             return result({});
         }
@@ -278,7 +281,8 @@ const char16_t* CConfigImplEx::readRegistryString(uint32_t rootKey, const char16
 int32_t CConfigImplEx::readRegistryDword(uint32_t rootKey, const char16_t* subKey,
                                          const char16_t* valueName) {
     return locked(-1, [&] {
-        const auto value = queryRegistry(rootKey, text::viewOf(subKey), text::viewOf(valueName));
+        const auto value =
+            queryRegistry(rootKey, common::viewOf(subKey), common::viewOf(valueName));
         const auto number = value ? registry::readDword(*value) : std::nullopt;
         return number ? static_cast<int32_t>(*number) : -1;
     });
@@ -301,15 +305,15 @@ int32_t CConfigImplEx::readProductRegistryDword(const char16_t* valueName) {
 bool CConfigImplEx::writeRegistryString(uint32_t rootKey, const char16_t* subKey,
                                         const char16_t* valueName, const char16_t* text) {
     return locked(false, [&] {
-        return setRegistry(rootKey, text::viewOf(subKey), text::viewOf(valueName),
-                           registry::makeString(text::viewOf(text)));
+        return setRegistry(rootKey, common::viewOf(subKey), common::viewOf(valueName),
+                           registry::makeString(common::viewOf(text)));
     });
 }
 
 bool CConfigImplEx::writeRegistryDword(uint32_t rootKey, const char16_t* subKey,
                                        const char16_t* valueName, int32_t value) {
     return locked(false, [&] {
-        return setRegistry(rootKey, text::viewOf(subKey), text::viewOf(valueName),
+        return setRegistry(rootKey, common::viewOf(subKey), common::viewOf(valueName),
                            registry::makeDword(static_cast<uint32_t>(value)));
     });
 }
@@ -330,7 +334,7 @@ bool CConfigImplEx::writeProductRegistryDword(const char16_t* valueName, int32_t
 
 const char16_t* CConfigImplEx::unscramble(const char16_t* text) {
     return locked<const char16_t*>(
-        u"", [&] { return result(services::unscramble(text::viewOf(text))); });
+        u"", [&] { return result(services::unscramble(common::viewOf(text))); });
 }
 
 }  // namespace holm::services

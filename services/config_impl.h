@@ -72,7 +72,7 @@ class CConfigImplEx : public HlmPlg::IConfig {
     template <typename T, typename Body>
     T locked(T fallback, Body body) noexcept;
     const char16_t* result(std::u16string text);
-    RecursiveMutex lock_;
+    common::RecursiveMutex lock_;
     CConfigStore& store_;
     std::u16string result_;
     ResultList resultList_;

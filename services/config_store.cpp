@@ -24,14 +24,14 @@ constexpr char16_t kSection[] = u"COMMON";
 
 // The host program's file name without extension, in upper case.
 std::u16string programStem() {
-    std::u16string path = text::utf8ToUtf16(platform::executablePath());
+    std::u16string path = common::utf8ToUtf16(platform::executablePath());
     auto slash = path.find_last_of(u'/');
     std::u16string name = slash == std::u16string::npos ? path : path.substr(slash + 1);
     auto dot = name.find_last_of(u'.');
     if (dot != std::u16string::npos && dot != 0) {
         name.resize(dot);
     }
-    return text::toUpperAscii(name);
+    return common::toUpperAscii(name);
 }
 
 uint32_t secondsNow() {
@@ -72,7 +72,7 @@ std::vector<std::u16string> splitDefault(std::u16string_view text, std::u16strin
 // Equal with A-Z folded; a name asked again is most often spelt the same.
 bool sameName(std::u16string_view recorded, std::u16string_view asked) {
     return recorded.size() == asked.size() &&
-           (recorded == asked || text::equalsNoCase(recorded, asked));
+           (recorded == asked || common::equalsNoCase(recorded, asked));
 }
 
 std::u16string joined(const std::vector<std::u16string>& items) {
@@ -90,10 +90,10 @@ std::u16string joined(const std::vector<std::u16string>& items) {
 // names whole.
 uint32_t ReadRecord::hashOf(Form form, std::u16string_view name, std::u16string_view key) {
     const auto last = [](std::u16string_view text) -> uint32_t {
-        return text.empty() ? 0 : text::foldCase(text.back());
+        return text.empty() ? 0 : common::foldCase(text.back());
     };
     const auto first = [](std::u16string_view text) -> uint32_t {
-        return text.empty() ? 0 : text::foldCase(text.front());
+        return text.empty() ? 0 : common::foldCase(text.front());
     };
     uint32_t hash = static_cast<uint32_t>(form);
     hash = hash * 31 + static_cast<uint32_t>(name.size());
@@ -113,13 +113,13 @@ CConfigStore::CConfigStore(const util::IProductSettings& settings,
       dataDirectory_(settings.getDataDirectory()),
       configurationFile_(settings.getConfigurationFile()),
       tempFolderPattern_(programStem() + u"_%08x/") {
-    librarySource_.libraryPath = text::utf16ToUtf8(resolveFileName(u"#FN_CFGLIB"));
-    librarySource_.productDirectory = text::utf16ToUtf8(productDirectory_);
+    librarySource_.libraryPath = common::utf16ToUtf8(resolveFileName(u"#FN_CFGLIB"));
+    librarySource_.productDirectory = common::utf16ToUtf8(productDirectory_);
     binding_.setConfigurationFile(configurationFile_);
 }
 
 CConfigStore::~CConfigStore() {
-    MutexLock guard(tempLock_);
+    common::MutexLock guard(tempLock_);
     releaseTempDirectory();
 }
 
@@ -167,7 +167,7 @@ std::u16string CConfigStore::appDataSubDir(std::u16string_view name, bool create
     std::u16string path =
         normaliseDirectory(normaliseDirectory(dataDirectory_) + std::u16string(name));
     if (create) {
-        (void)platform::makeDirectory(text::utf16ToUtf8(path), 0700);  // it may exist
+        (void)platform::makeDirectory(common::utf16ToUtf8(path), 0700);  // it may exist
     }
     return path;
 }
@@ -176,7 +176,7 @@ std::u16string CConfigStore::tempBase() {
     const int32_t useSystemTemp = readInt(kSection, u"UseSystemTempPath", 0);
     std::u16string base = readString(kSection, u"TempDirectory", appDataSubDir(u"TEMP"));
     if (useSystemTemp == 1) {
-        base = text::utf8ToUtf16(platform::temporaryDirectory());
+        base = common::utf8ToUtf16(platform::temporaryDirectory());
     }
     return normaliseDirectory(base);
 }
@@ -190,8 +190,8 @@ std::u16string CConfigStore::reportPath(std::u16string_view fileName) {
 std::u16string CConfigStore::tempDirectory() {
     // Read before the lock: the library is never called under it.
     const std::u16string base = tempBase();
-    MutexLock guard(tempLock_);
-    if (!tempDirectory_.empty() && !platform::isDirectory(text::utf16ToUtf8(tempDirectory_))) {
+    common::MutexLock guard(tempLock_);
+    if (!tempDirectory_.empty() && !platform::isDirectory(common::utf16ToUtf8(tempDirectory_))) {
         // Removed while in use (a cleaner, an operator): made again below,
         // under a new name, the same way as at first.
         releaseTempDirectory();
@@ -205,7 +205,7 @@ std::u16string CConfigStore::tempDirectory() {
 }
 
 std::u16string CConfigStore::currentTempDirectory() {
-    MutexLock guard(tempLock_);
+    common::MutexLock guard(tempLock_);
     return tempDirectory_;
 }
 
@@ -217,28 +217,28 @@ std::u16string CConfigStore::currentTempDirectory() {
 std::u16string CConfigStore::chooseTempDirectory(const std::u16string& base) {
     constexpr int kAttempts = 1000;
     const std::u16string privateName =
-        base + text::format(u".holm-new-%u/", platform::currentProcessId());
-    const std::string privatePath = text::utf16ToUtf8(privateName);
+        base + common::format(u".holm-new-%u/", platform::currentProcessId());
+    const std::string privatePath = common::utf16ToUtf8(privateName);
     (void)platform::removeTreeSafely(privatePath);  // a leftover of a crashed start
     // A configured base that is missing is made, following no link that
     // someone else could have planted on the way.
-    if (!platform::isDirectory(text::utf16ToUtf8(base)) &&
-        !platform::makeDirectoryChain(text::utf16ToUtf8(base), 0700)) {
+    if (!platform::isDirectory(common::utf16ToUtf8(base)) &&
+        !platform::makeDirectoryChain(common::utf16ToUtf8(base), 0700)) {
         return {};
     }
     if (!platform::makeDirectory(privatePath, 0700)) {
         return {};
     }
-    auto lock = platform::FileLock::acquire(privatePath + text::utf16ToUtf8(kInstanceLockName));
+    auto lock = platform::FileLock::acquire(privatePath + common::utf16ToUtf8(kInstanceLockName));
     if (!lock) {
         (void)platform::removeTreeSafely(privatePath);
         return {};
     }
     uint32_t stamp = secondsNow();
     for (int attempt = 0; attempt < kAttempts; ++attempt, ++stamp) {
-        const std::u16string path = base + text::formatRuntime(tempFolderPattern_, stamp);
+        const std::u16string path = base + common::formatRuntime(tempFolderPattern_, stamp);
         const platform::Status renamed =
-            platform::renameNoReplace(privatePath, text::utf16ToUtf8(path));
+            platform::renameNoReplace(privatePath, common::utf16ToUtf8(path));
         if (renamed) {
             instanceLock_ = std::move(*lock);
             return path;
@@ -255,7 +255,7 @@ std::u16string CConfigStore::chooseTempDirectory(const std::u16string& base) {
 void CConfigStore::releaseTempDirectory() {
     if (instanceLock_ && !tempDirectory_.empty()) {
         // A lock file already gone is what is wanted.
-        (void)platform::removeFile(text::utf16ToUtf8(tempDirectory_ + kInstanceLockName));
+        (void)platform::removeFile(common::utf16ToUtf8(tempDirectory_ + kInstanceLockName));
     }
     instanceLock_.reset();
 }
@@ -274,8 +274,8 @@ void CConfigStore::reload() {
         return;
     }
     const std::u16string base = tempBase();
-    MutexLock guard(tempLock_);
-    if (!tempDirectory_.empty() && !text::equalsNoCase(base, tempRoot_)) {
+    common::MutexLock guard(tempLock_);
+    if (!tempDirectory_.empty() && !common::equalsNoCase(base, tempRoot_)) {
         releaseTempDirectory();
         tempDirectory_.clear();
     }
@@ -326,14 +326,6 @@ void CConfigStore::recordText(const void* object, ReadRecord::Form form, std::u1
         if (record.value != value) {
             record.value = value;
         }
-    });
-}
-
-void CConfigStore::recordNumber(const void* object, ReadRecord::Form form, std::u16string_view name,
-                                std::u16string_view key, int32_t defaultValue, int32_t value) {
-    binding_.underLock([&] {
-        binding_.mutex().assertHeld();  // the body runs under underLock
-        recordOf(object, form, name, key, {}, defaultValue, {}).number = value;
     });
 }
 
@@ -410,8 +402,8 @@ bool CConfigStore::stillReads(const ReadRecord& record) {
         case ReadRecord::Form::Text:
         case ReadRecord::Form::Scrambled:
             // A scrambled record keeps the stored form (see CConfigImplEx).
-            return text::equalsNoCase(readString(record.name, record.key, record.defaultValue),
-                                      record.value);
+            return common::equalsNoCase(readString(record.name, record.key, record.defaultValue),
+                                        record.value);
         case ReadRecord::Form::Int:
         case ReadRecord::Form::Bool:
             return readInt(record.name, record.key, record.defaultNumber) == record.number;
@@ -421,14 +413,14 @@ bool CConfigStore::stillReads(const ReadRecord& record) {
                    record.number;
         case ReadRecord::Form::List: {
             const std::u16string separator = record.extra == u"@empty@" ? u"" : record.extra;
-            return text::equalsNoCase(
+            return common::equalsNoCase(
                 joined(readList(record.name, record.key, record.defaultValue, separator)),
                 record.value);
         }
         case ReadRecord::Form::AppDataSubDir:
-            return text::equalsNoCase(appDataSubDir(record.key, false), record.value);
+            return common::equalsNoCase(appDataSubDir(record.key, false), record.value);
         case ReadRecord::Form::TempDir:
-            return text::equalsNoCase(parentDirectory(record.value), tempBase());
+            return common::equalsNoCase(parentDirectory(record.value), tempBase());
     }
     return true;
 }

@@ -76,8 +76,6 @@ class CConfigStore {
     // The temporary folder's name pattern: the host program's name in upper
     // case followed by "_%08x/".
     const std::u16string& tempFolderPattern() const { return tempFolderPattern_; }
-    CCfgLibBinding& binding() { return binding_; }
-    const CfgLibSource& librarySource() const { return librarySource_; }
 
     // Typed reads through the library; the default when it is unbound or
     // the read fails. The library is never called under the temporary
@@ -128,8 +126,8 @@ class CConfigStore {
     void reload() EXCLUDES(tempLock_);
 
     // Reads through the library that are recorded for `object` in the same
-    // step (see recordText and recordNumber). The texts given may lie in
-    // `out`: they are copied before it is written.
+    // step (see recordText). The texts given may lie in `out`: they are
+    // copied before it is written.
     void readStringRecorded(const void* object, std::u16string_view section,
                             std::u16string_view key, std::u16string_view defaultValue,
                             std::u16string& out) EXCLUDES(tempLock_);
@@ -144,8 +142,6 @@ class CConfigStore {
     void recordText(const void* object, ReadRecord::Form form, std::u16string_view name,
                     std::u16string_view key, std::u16string_view defaultValue,
                     std::u16string_view value, std::u16string_view extra = {});
-    void recordNumber(const void* object, ReadRecord::Form form, std::u16string_view name,
-                      std::u16string_view key, int32_t defaultValue, int32_t value);
     std::vector<ReadRecord> recordsOf(const void* object) const;
     // Whether a value `object` read reads differently now.
     bool changed(const void* object) EXCLUDES(tempLock_);
@@ -174,7 +170,7 @@ class CConfigStore {
     std::u16string tempFolderPattern_;
     CfgLibSource librarySource_;
 
-    Mutex tempLock_;
+    common::Mutex tempLock_;
     std::u16string tempDirectory_ GUARDED_BY(tempLock_);
     std::u16string tempRoot_ GUARDED_BY(tempLock_);
     std::optional<platform::FileLock> instanceLock_ GUARDED_BY(tempLock_);

@@ -49,7 +49,7 @@ void CConfigWriteImpl::clear() {
 }
 
 void CConfigWriteImpl::add(std::u16string command) {
-    checkRoomForOneMore(commands_.size());
+    common::checkRoomForOneMore(commands_.size());
     try {
         commands_.push_back(std::move(command));
     } catch (const std::bad_alloc&) {
@@ -60,7 +60,7 @@ void CConfigWriteImpl::add(std::u16string command) {
 void CConfigWriteImpl::setValue(const char16_t* section, const char16_t* key,
                                 const char16_t* value) {
     try {
-        add(text::format(u"%s:%s=%s", orEmpty(section), orEmpty(key), orEmpty(value)));
+        add(common::format(u"%s:%s=%s", orEmpty(section), orEmpty(key), orEmpty(value)));
     } catch (const std::bad_alloc&) {
         lostCommand_ = true;
     }
@@ -69,8 +69,8 @@ void CConfigWriteImpl::setValue(const char16_t* section, const char16_t* key,
 void CConfigWriteImpl::setIndexedValue(const char16_t* section, const char16_t* key,
                                        const char16_t* value) {
     try {
-        add(text::format(u"%s:%s%s=%s", orEmpty(section), orEmpty(key), std::u16string_view(u"%d"),
-                         orEmpty(value)));
+        add(common::format(u"%s:%s%s=%s", orEmpty(section), orEmpty(key),
+                           std::u16string_view(u"%d"), orEmpty(value)));
     } catch (const std::bad_alloc&) {
         lostCommand_ = true;
     }
@@ -78,7 +78,7 @@ void CConfigWriteImpl::setIndexedValue(const char16_t* section, const char16_t* 
 
 void CConfigWriteImpl::removeValue(const char16_t* section, const char16_t* key) {
     try {
-        add(text::format(u"%s:%s", orEmpty(section), orEmpty(key)));
+        add(common::format(u"%s:%s", orEmpty(section), orEmpty(key)));
     } catch (const std::bad_alloc&) {
         lostCommand_ = true;
     }
@@ -92,7 +92,7 @@ std::optional<std::string> CConfigWriteImpl::commandFileContent(
         if (commands[i].find_first_of(u"\r\n") != std::u16string::npos) {
             return std::nullopt;
         }
-        appendUtf16Le(bytes, text::format(u"Cmd%zu=", i));
+        appendUtf16Le(bytes, common::format(u"Cmd%zu=", i));
         appendUtf16Le(bytes, asIniValue(commands[i]));
         appendUtf16Le(bytes, u"\r\n");
     }
@@ -100,8 +100,8 @@ std::optional<std::string> CConfigWriteImpl::commandFileContent(
 }
 
 std::u16string CConfigWriteImpl::commandFilePath(const std::u16string& tempDirectory) {
-    return text::format(u"%sconfig_write_%u_%u.tmp", std::u16string_view(tempDirectory),
-                        platform::currentProcessId(), platform::currentThreadId());
+    return common::format(u"%sconfig_write_%u_%u.tmp", std::u16string_view(tempDirectory),
+                          platform::currentProcessId(), platform::currentThreadId());
 }
 
 bool CConfigWriteImpl::commit() {
@@ -129,23 +129,23 @@ bool CConfigWriteImpl::commit() {
         if (updater.empty()) {
             run.failure = "no updater program is named by #FN_AVCONFIG";
         } else {
-            run = launcher_(text::format(u"\"%s\" /UPDATEINIBYFILE=\"%s\" ",
-                                         std::u16string_view(updater),
-                                         std::u16string_view(commandFile)));
+            run = launcher_(common::format(u"\"%s\" /UPDATEINIBYFILE=\"%s\" ",
+                                           std::u16string_view(updater),
+                                           std::u16string_view(commandFile)));
         }
-        (void)platform::removeFile(text::utf16ToUtf8(commandFile));  // gone whether it ran or not
+        (void)platform::removeFile(common::utf16ToUtf8(commandFile));  // gone whether it ran or not
         if (!run.started) {
-            logFailure(text::format(u"the configuration updater %s could not be started: %hs",
-                                    std::u16string_view(updater), std::string_view(run.failure)));
+            logFailure(common::format(u"the configuration updater %s could not be started: %hs",
+                                      std::u16string_view(updater), std::string_view(run.failure)));
         } else if (run.signalled) {
-            logFailure(text::format(u"the configuration updater %s was ended by signal %d",
-                                    std::u16string_view(updater), run.exitCode));
+            logFailure(common::format(u"the configuration updater %s was ended by signal %d",
+                                      std::u16string_view(updater), run.exitCode));
         } else if (!run.failure.empty()) {
-            logFailure(text::format(u"the configuration updater %s: %hs",
-                                    std::u16string_view(updater), std::string_view(run.failure)));
+            logFailure(common::format(u"the configuration updater %s: %hs",
+                                      std::u16string_view(updater), std::string_view(run.failure)));
         } else if (run.exitCode != 0) {
-            logFailure(text::format(u"the configuration updater %s ended with exit code %d",
-                                    std::u16string_view(updater), run.exitCode));
+            logFailure(common::format(u"the configuration updater %s ended with exit code %d",
+                                      std::u16string_view(updater), run.exitCode));
         }
         return run.started;
     } catch (const std::bad_alloc&) {
@@ -159,14 +159,14 @@ bool CConfigWriteImpl::writeCommandFile(const std::u16string& path) {
         logFailure(u"a configuration change holds a line break; nothing is committed");
         return false;
     }
-    const std::string name = text::utf16ToUtf8(path);
+    const std::string name = common::utf16ToUtf8(path);
     auto file = platform::io::open(
         name,
         {.access = platform::io::Access::Write, .create = true, .exclusive = true, .mode = 0600});
     if (!file) {
-        logFailure(text::format(u"cannot create the configuration command file %s: %hs",
-                                std::u16string_view(path),
-                                std::string_view(file.error().message())));
+        logFailure(common::format(u"cannot create the configuration command file %s: %hs",
+                                  std::u16string_view(path),
+                                  std::string_view(file.error().message())));
         return false;
     }
     platform::Status written = platform::io::writeFull(file->get(), *content);
@@ -176,9 +176,9 @@ bool CConfigWriteImpl::writeCommandFile(const std::u16string& path) {
     if (!written) {
         file->reset();
         (void)platform::removeFile(name);  // ours: created exclusively above
-        logFailure(text::format(u"cannot write the configuration command file %s: %hs",
-                                std::u16string_view(path),
-                                std::string_view(written.error().message())));
+        logFailure(common::format(u"cannot write the configuration command file %s: %hs",
+                                  std::u16string_view(path),
+                                  std::string_view(written.error().message())));
         return false;
     }
     return true;

@@ -18,7 +18,7 @@ class CountingSemaphore {
 
     // Waits until the count is positive, then takes one.
     void acquire() EXCLUDES(mutex_) {
-        MutexLock lock(mutex_);
+        common::MutexLock lock(mutex_);
         while (count_ <= 0) {
             available_.wait(lock);
         }
@@ -28,7 +28,7 @@ class CountingSemaphore {
     // Adds `update` to the count and wakes that many waiters.
     void release(std::ptrdiff_t update = 1) EXCLUDES(mutex_) {
         {
-            MutexLock lock(mutex_);
+            common::MutexLock lock(mutex_);
             count_ += update;
         }
         if (update == 1) {
@@ -39,8 +39,8 @@ class CountingSemaphore {
     }
 
   private:
-    Mutex mutex_;
-    ConditionVariable available_;
+    common::Mutex mutex_;
+    common::ConditionVariable available_;
     std::ptrdiff_t count_ GUARDED_BY(mutex_);
 };
 

@@ -31,7 +31,7 @@ std::string hex(uint64_t value, int digits = 16) {
 }
 
 std::string baseNameWithoutExtension(std::string_view path) {
-    std::string_view name = text::fileNameOf(path);
+    std::string_view name = common::fileNameOf(path);
     const size_t dot = name.find_last_of('.');
     if (dot != std::string_view::npos && dot != 0) {
         name = name.substr(0, dot);
@@ -151,12 +151,12 @@ std::string formatCrashReport(const HlmPlg::FaultRecord& fault, const CrashConte
     out += "program: " + context.program + "\n";
     out += "process: " + std::to_string(context.processId) +
            "  thread: " + std::to_string(context.threadId) + "\n";
-    out += "place: " + text::utf16ToUtf8(context.place) + "\n";
+    out += "place: " + common::utf16ToUtf8(context.place) + "\n";
     out += "signal: " + std::to_string(fault.signal) + " " +
            platform::faultSignalName(fault.signal) + "  code: " + std::to_string(fault.signalCode) +
            "\n";
-    out += "exception: " + hex(fault.code, 8) + " " + text::utf16ToUtf8(exceptionName(fault.code)) +
-           "\n";
+    out += "exception: " + hex(fault.code, 8) + " " +
+           common::utf16ToUtf8(exceptionName(fault.code)) + "\n";
     out += "address: " + hex(fault.address) + "\n";
     out += "instruction: " + codeAddress(context.modules, fault.registers.rip) + "\n";
     appendRegisters(out, fault.registers);
@@ -183,8 +183,8 @@ std::string formatCrashReport(const HlmPlg::FaultRecord& fault, const CrashConte
 platform::Result<std::string> writeCrashReport(const std::string& directory,
                                                const HlmPlg::FaultRecord& fault,
                                                std::u16string_view place) {
-    static Mutex writing;  // one report at a time, so names never collide in-process
-    MutexLock guard(writing);
+    static common::Mutex writing;  // one report at a time, so names never collide in-process
+    common::MutexLock guard(writing);
 
     std::string name;
     std::optional<std::string> report = guardedReport(fault, place, name);
@@ -240,7 +240,7 @@ std::optional<std::string> writeMiniDump(const HlmPlg::FaultRecord& fault,
         namespace util = Tandro::Utilities;
         auto settings = util::DiContainer::Instance().Get<util::IProductSettings>();
         CConfigStore store(*settings, nullptr);
-        const std::string directory = text::utf16ToUtf8(store.appDataSubDir(u"TEMP"));
+        const std::string directory = common::utf16ToUtf8(store.appDataSubDir(u"TEMP"));
         auto written = writeCrashReport(directory, fault, place);
         if (!written) {
             return std::nullopt;

@@ -46,7 +46,7 @@ void CHlmPlgDebug::traceNarrowV(uint32_t level, const char* format, va_list argu
         return;  // nobody to tell: not even formatted
     }
     const std::u16string name = source();
-    send(level, name.c_str(), text::vformatPrintfNarrowToWide(format, arguments));
+    send(level, name.c_str(), common::vformatPrintfNarrowToWide(format, arguments));
 }
 
 void CHlmPlgDebug::traceSource(uint32_t level, const char16_t* source, const char16_t* format,
@@ -62,7 +62,7 @@ void CHlmPlgDebug::traceSourceV(uint32_t level, const char16_t* source, const ch
     if (!links_.host || links_.host() == nullptr) {
         return;
     }
-    send(level, source, text::vformatPrintf(format, arguments));
+    send(level, source, common::vformatPrintf(format, arguments));
 }
 
 std::u16string CHlmPlgDebug::source() const {
@@ -79,8 +79,8 @@ void CHlmPlgDebug::send(uint32_t level, const char16_t* source, const std::u16st
     if (host == nullptr) {
         return;
     }
-    const std::u16string safeSource = text::logInsert(source != nullptr ? source : u"");
-    host->log(level, safeSource.c_str(), text::logLineText(text).c_str());
+    const std::u16string safeSource = common::logInsert(source != nullptr ? source : u"");
+    host->log(level, safeSource.c_str(), common::logLineText(text).c_str());
 }
 
 }  // namespace holm::services

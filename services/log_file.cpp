@@ -59,9 +59,9 @@ bool isErrno(const Error& error, int value) {
 }  // namespace
 
 std::shared_ptr<LogFile> LogFile::forPath(const std::string& path) {
-    static Mutex registryLock;
+    static common::Mutex registryLock;
     static std::map<std::string, std::weak_ptr<LogFile>> registry;
-    MutexLock hold(registryLock);
+    common::MutexLock hold(registryLock);
     std::erase_if(registry, [](const auto& entry) { return entry.second.expired(); });
     auto& slot = registry[path];
     if (auto existing = slot.lock()) {
@@ -80,18 +80,18 @@ LogFile::~LogFile() {
 }
 
 void LogFile::setLimits(int64_t maximumSize, bool backup) {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     maximumSize_ = maximumSize;
     backup_ = backup;
 }
 
 Status LogFile::open() {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     return ensureCurrent();
 }
 
 bool LogFile::rolloverPending() const {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     return rolloverPending_;
 }
 
@@ -251,13 +251,13 @@ std::string_view LogFile::encode(std::u16string_view block) {
     if (unicode_) {
         appendUtf16Le(encoded_, block);
     } else {
-        text::appendUtf16ToUtf8(encoded_, block);
+        common::appendUtf16ToUtf8(encoded_, block);
     }
     return encoded_;
 }
 
 LogFile::WriteResult LogFile::write(std::u16string_view block) {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     if (auto current = ensureCurrent(); !current) {
         return {current, false};
     }
@@ -324,7 +324,7 @@ bool LogFile::sizeCheckDue() {
 }
 
 Status LogFile::rollover() {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     rolloverPending_ = false;
     if (maximumSize_ <= 0) {
         return {};

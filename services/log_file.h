@@ -110,7 +110,7 @@ class LogFile {
     std::string backupName(int number) const REQUIRES(lock_);
 
     const std::string path_;
-    mutable Mutex lock_;
+    mutable common::Mutex lock_;
     platform::UniqueFd fd_ GUARDED_BY(lock_);
     // Tells when the name must be looked at again (see ensureCurrent).
     int32_t watch_ GUARDED_BY(lock_) = platform::FileChangeMonitor::kNotWatched;

@@ -31,15 +31,15 @@ LayoutBuffers& layoutBuffers() {
 void appendFormatted(std::u16string& out, const char16_t* format, va_list arguments) {
     const size_t start = out.size();
     try {
-        text::vappendPrintf(out, format, arguments);
+        common::vappendPrintf(out, format, arguments);
     } catch (const std::exception&) {
         out.resize(start);
-        out.append(text::viewOf(format));
+        out.append(common::viewOf(format));
     }
 }
 
 bool containsPercent(const char16_t* text) {
-    return text::viewOf(text).find(u'%') != std::u16string_view::npos;
+    return common::viewOf(text).find(u'%') != std::u16string_view::npos;
 }
 
 bool sameSecond(const platform::LocalTime& a, const platform::LocalTime& b) {
@@ -51,9 +51,9 @@ bool sameSecond(const platform::LocalTime& a, const platform::LocalTime& b) {
 void appendStamp(std::u16string& out, const platform::LocalTime& time, LayoutBuffers& buffers) {
     if (buffers.stamp.empty() || !sameSecond(buffers.stampTime, time)) {
         buffers.stamp.clear();
-        text::appendUtf8ToUtf16(buffers.stamp, platform::shortDate(time));
+        common::appendUtf8ToUtf16(buffers.stamp, platform::shortDate(time));
         buffers.stamp += u',';
-        text::appendUtf8ToUtf16(buffers.stamp, platform::time24(time));
+        common::appendUtf8ToUtf16(buffers.stamp, platform::time24(time));
         buffers.stamp += u' ';
         buffers.stampTime = time;
     }
@@ -86,7 +86,7 @@ void appendLine(std::u16string& out, uint32_t style, uint32_t category, std::u16
                 const platform::LocalTime& time, const LogCategories& categories,
                 LayoutBuffers& buffers) {
     appendLineStart(out, style, category, time, categories, buffers);
-    text::appendReportLineText(out, text);
+    common::appendReportLineText(out, text);
 }
 
 }  // namespace
@@ -99,7 +99,7 @@ LogCategories::LogCategories(std::u16string_view names) {
     while (true) {
         const size_t end = names.find(u';', start);
         const std::u16string_view name = names.substr(start, end - start);
-        prefixes_.push_back(u"[" + text::logInsert(name, 64) + u"] ");
+        prefixes_.push_back(u"[" + common::logInsert(name, 64) + u"] ");
         if (end == std::u16string_view::npos) {
             break;
         }
@@ -145,7 +145,7 @@ void CHlmPlgLogEventImpl::addLineV(int32_t level, uint32_t style, uint32_t categ
         if (containsPercent(format)) {
             appendFormatted(text, format, arguments);
         } else {
-            text.assign(text::viewOf(format));
+            text.assign(common::viewOf(format));
         }
         entry_.lines.push_back({level, style, category, std::move(text)});
     } catch (const std::bad_alloc&) {
@@ -159,7 +159,7 @@ void CHlmPlgLogEventImpl::addLineText(int32_t level, uint32_t style, uint32_t ca
         return;
     }
     try {
-        entry_.lines.push_back({level, style, category, std::u16string(text::viewOf(text))});
+        entry_.lines.push_back({level, style, category, std::u16string(common::viewOf(text))});
     } catch (const std::bad_alloc&) {
     }
 }
@@ -168,6 +168,7 @@ void CHlmPlgLogEventImpl::addLineText(int32_t level, uint32_t style, uint32_t ca
 
 CHlmPlgLogImpl::CHlmPlgLogImpl(std::shared_ptr<const LogCategories> categories, AsyncHolder async)
     : categories_(categories ? std::move(categories) : std::make_shared<LogCategories>()),
+      settings_(std::make_shared<const Settings>()),
       async_(std::move(async)) {
     if (async_ && !async_->registerHandler(&handler_)) {
         async_.reset();
@@ -192,19 +193,16 @@ CHlmPlgLogImpl::~CHlmPlgLogImpl() {
 
 bool CHlmPlgLogImpl::open(const char16_t* fileName, int32_t level, int32_t maxSize, bool backup) {
     lastError_ = 0;
-    if (text::viewOf(fileName).empty()) {
+    if (common::viewOf(fileName).empty()) {
         lastError_ = platform::WinError::kInvalidParameter;
         return false;
     }
     try {
-        auto file = LogFile::forPath(text::utf16ToUtf8(fileName));
+        auto file = LogFile::forPath(common::utf16ToUtf8(fileName));
         file->setLimits(maxSize, backup);
         const platform::Status opened = file->open();
-        {
-            MutexLock hold(settingsLock_);
-            file_ = std::move(file);
-            level_ = level;
-        }
+        settings_.publish(std::make_shared<const Settings>(Settings{level, std::move(file)}));
+        settings_.reclaim();  // the file replaced goes here unless a commit still holds it
         recordFailure(opened);
         return opened.ok();
     } catch (const std::bad_alloc&) {
@@ -245,43 +243,42 @@ void CHlmPlgLogImpl::log(int32_t level, uint32_t style, uint32_t category, const
 
 void CHlmPlgLogImpl::logV(int32_t level, uint32_t style, uint32_t category, const char16_t* format,
                           va_list arguments) {
-    const Settings settings = currentSettings();
-    if (settings.level < level) {
-        return;
-    }
-    try {
+    writeLine(level, [&](std::u16string& block, LayoutBuffers& buffers) {
         // The text is formatted straight after the line's start and made
         // safe where it stands.
-        LayoutBuffers& buffers = layoutBuffers();
-        buffers.block.clear();
-        appendLineStart(buffers.block, style, category, platform::localTimeNow(), *categories_,
-                        buffers);
-        const size_t textStart = buffers.block.size();
-        appendFormatted(buffers.block, format, arguments);
-        text::makeReportLineText(buffers.block, textStart);
-        buffers.block += u"\r\n";
-        writeBlock(settings.file, buffers.block);
-    } catch (const std::bad_alloc&) {
-        lastError_ = platform::WinError::kNotEnoughMemory;
-    }
+        appendLineStart(block, style, category, platform::localTimeNow(), *categories_, buffers);
+        const size_t textStart = block.size();
+        appendFormatted(block, format, arguments);
+        common::makeReportLineText(block, textStart);
+    });
 }
 
 void CHlmPlgLogImpl::logText(int32_t level, uint32_t style, uint32_t category,
                              const char16_t* text) {
-    const Settings settings = currentSettings();
-    if (settings.level < level) {
-        return;
-    }
-    try {
-        LayoutBuffers& buffers = layoutBuffers();
-        buffers.block.clear();
-        appendLine(buffers.block, style, category, text::viewOf(text), platform::localTimeNow(),
+    writeLine(level, [&](std::u16string& block, LayoutBuffers& buffers) {
+        appendLine(block, style, category, common::viewOf(text), platform::localTimeNow(),
                    *categories_, buffers);
-        buffers.block += u"\r\n";
-        writeBlock(settings.file, buffers.block);
-    } catch (const std::bad_alloc&) {
-        lastError_ = platform::WinError::kNotEnoughMemory;
-    }
+    });
+}
+
+// One line of `level` laid out by `layOut` in the thread's buffer and
+// written, if the reporting level takes it.
+template <class LayOut>
+void CHlmPlgLogImpl::writeLine(int32_t level, LayOut&& layOut) {
+    withSettings([&](const Settings& settings) {
+        if (settings.level < level) {
+            return;
+        }
+        try {
+            LayoutBuffers& buffers = layoutBuffers();
+            buffers.block.clear();
+            layOut(buffers.block, buffers);
+            buffers.block += u"\r\n";
+            writeBlock(settings.file, buffers.block);
+        } catch (const std::bad_alloc&) {
+            lastError_ = platform::WinError::kNotEnoughMemory;
+        }
+    });
 }
 
 bool CHlmPlgLogImpl::isLevelEnabled(int32_t level) {
@@ -289,36 +286,31 @@ bool CHlmPlgLogImpl::isLevelEnabled(int32_t level) {
 }
 
 int32_t CHlmPlgLogImpl::reportingLevel() const {
-    MutexLock hold(settingsLock_);
-    return level_;
-}
-
-CHlmPlgLogImpl::Settings CHlmPlgLogImpl::currentSettings() const {
-    MutexLock hold(settingsLock_);
-    return {level_, file_};
+    return withSettings([](const Settings& settings) { return settings.level; });
 }
 
 void CHlmPlgLogImpl::commit(LogEntry entry) {
     if (entry.lines.empty()) {
         return;
     }
-    const auto file = currentSettings().file;
-    if (!file) {
-        lastError_ = platform::WinError::kInvalidHandle;  // never opened
-        return;
-    }
-    try {
-        LayoutBuffers& buffers = layoutBuffers();
-        buffers.block.clear();
-        for (const auto& line : entry.lines) {
-            appendLine(buffers.block, line.style, line.category, line.text, entry.time,
-                       *categories_, buffers);
-            buffers.block += u"\r\n";
+    withSettings([&](const Settings& settings) {
+        if (!settings.file) {
+            lastError_ = platform::WinError::kInvalidHandle;  // never opened
+            return;
         }
-        writeBlock(file, buffers.block);
-    } catch (const std::bad_alloc&) {
-        lastError_ = platform::WinError::kNotEnoughMemory;
-    }
+        try {
+            LayoutBuffers& buffers = layoutBuffers();
+            buffers.block.clear();
+            for (const auto& line : entry.lines) {
+                appendLine(buffers.block, line.style, line.category, line.text, entry.time,
+                           *categories_, buffers);
+                buffers.block += u"\r\n";
+            }
+            writeBlock(settings.file, buffers.block);
+        } catch (const std::bad_alloc&) {
+            lastError_ = platform::WinError::kNotEnoughMemory;
+        }
+    });
 }
 
 void CHlmPlgLogImpl::writeBlock(const std::shared_ptr<LogFile>& file, std::u16string_view block) {
@@ -345,7 +337,7 @@ void CHlmPlgLogImpl::rollOver(LogFile& file) {
 
 void CHlmPlgLogImpl::scheduleRollover(std::shared_ptr<LogFile> file) {
     if (async_) {
-        MutexLock hold(requestsLock_);
+        common::MutexLock hold(requestsLock_);
         auto& request = requests_.emplace_back(RolloverRequest{file, nullptr});
         request.event = async_->fireNow(reinterpret_cast<uintptr_t>(&request));
         if (request.event != nullptr) {
@@ -359,7 +351,7 @@ void CHlmPlgLogImpl::scheduleRollover(std::shared_ptr<LogFile> file) {
 void CHlmPlgLogImpl::runScheduledRollover(uintptr_t user) {
     std::shared_ptr<LogFile> file;
     {
-        MutexLock hold(requestsLock_);
+        common::MutexLock hold(requestsLock_);
         for (auto it = requests_.begin(); it != requests_.end(); ++it) {
             if (reinterpret_cast<uintptr_t>(&*it) == user) {
                 file = std::move(it->file);

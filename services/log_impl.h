@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/mutex.h"
+#include "common/published.h"
 #include "hlmplg/async.h"
 #include "hlmplg/log.h"
 #include "platform/local_time.h"
@@ -99,8 +100,7 @@ class CHlmPlgLogImpl : public HlmPlg::ILog {
     CHlmPlgLogImpl(const CHlmPlgLogImpl&) = delete;
     CHlmPlgLogImpl& operator=(const CHlmPlgLogImpl&) = delete;
 
-    bool open(const char16_t* fileName, int32_t level, int32_t maxSize, bool backup) override
-        EXCLUDES(settingsLock_);
+    bool open(const char16_t* fileName, int32_t level, int32_t maxSize, bool backup) override;
     bool close() override { return true; }
     HlmPlg::ILogEvent* createEvent() override;
     void commitEvent(HlmPlg::ILogEvent** event) override;
@@ -112,7 +112,7 @@ class CHlmPlgLogImpl : public HlmPlg::ILog {
     bool isLevelEnabled(int32_t level) override;
     uint32_t getLastError() override { return lastError_.load(); }
 
-    int32_t reportingLevel() const EXCLUDES(settingsLock_);
+    int32_t reportingLevel() const;
     // Lays out and writes the entry; an entry without lines writes nothing.
     void commit(LogEntry entry);
 
@@ -131,12 +131,26 @@ class CHlmPlgLogImpl : public HlmPlg::ILog {
         HlmPlg::IAsyncEvent* event = nullptr;
     };
 
-    // The reporting level and the file, read together under one lock.
+    // The reporting level and the file, replaced together by open.
     struct Settings {
         int32_t level = 0;
         std::shared_ptr<LogFile> file;
     };
-    Settings currentSettings() const EXCLUDES(settingsLock_);
+    // Runs `use(settings)` with the current settings held for the call: read
+    // without a lock or a counted reference, so that commits on several
+    // threads share nothing but the file's own lock. Settings that open
+    // replaces meanwhile stay alive until the call returns.
+    template <class Use>
+    auto withSettings(Use&& use) const {
+        const auto reader = settings_.read();
+        if (reader.acquired()) {
+            return use(*reader.get());
+        }
+        const auto shared = settings_.share();  // calls nested deeper than the slots
+        return use(*shared);
+    }
+    template <class LayOut>
+    void writeLine(int32_t level, LayOut&& layOut);
     // Writes lines laid out (each ending in CR LF) to `file`.
     void writeBlock(const std::shared_ptr<LogFile>& file, std::u16string_view block);
     void scheduleRollover(std::shared_ptr<LogFile> file) EXCLUDES(requestsLock_);
@@ -145,13 +159,12 @@ class CHlmPlgLogImpl : public HlmPlg::ILog {
     void recordFailure(const platform::Status& status);
 
     const std::shared_ptr<const LogCategories> categories_;
-    mutable Mutex settingsLock_;
-    std::shared_ptr<LogFile> file_ GUARDED_BY(settingsLock_);
-    int32_t level_ GUARDED_BY(settingsLock_) = 0;
+    // Always set: a log not opened yet has level 0 and no file.
+    common::Published<const Settings> settings_;
     std::atomic<uint32_t> lastError_{0};
 
     RolloverHandler handler_{*this};
-    Mutex requestsLock_;
+    common::Mutex requestsLock_;
     // Nodes stay put: their address is the user value.
     std::list<RolloverRequest> requests_ GUARDED_BY(requestsLock_);
     AsyncHolder async_;

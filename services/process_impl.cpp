@@ -108,7 +108,7 @@ std::optional<platform::Process> CProcessImpl::start(const char16_t* commandLine
     std::vector<std::string> argv;
     argv.reserve(parts.size());
     for (const auto& part : parts) {
-        argv.push_back(text::utf16ToUtf8(part));
+        argv.push_back(common::utf16ToUtf8(part));
     }
     argv[0] = findProgram(argv[0]);
     if (argv[0].empty()) {

@@ -30,11 +30,21 @@ Result guarded(Operation operation, Result fallback) {
     }
 }
 
+// What the plugin is told: true, or false with the error as the thread's last
+// error.
+bool reported(const platform::Status& status) {
+    if (!status) {
+        platform::setLastError(status.windowsError());
+    }
+    return status.ok();
+}
+
 }  // namespace
 
 CResStringImplEx::CResStringImplEx(MasterTextLibrary& state, std::u16string productRegistryKey)
     : state_(state), productRegistryKey_(std::move(productRegistryKey)) {
-    (void)reopen(nullptr);  // a failure leaves no handle and the last error
+    // A failure leaves no handle, and its error as the thread's last error.
+    reported(reopen(nullptr));
 }
 
 CResStringImplEx::~CResStringImplEx() {
@@ -44,8 +54,8 @@ CResStringImplEx::~CResStringImplEx() {
     }
 }
 
-bool CResStringImplEx::reopen(std::shared_ptr<const NumberedStrings> strings) {
-    MutexLock hold(reopenLock_);
+platform::Status CResStringImplEx::reopen(std::shared_ptr<const NumberedStrings> strings) {
+    common::MutexLock hold(reopenLock_);
     handle_.store(nullptr);
     if (holdsShare_) {
         state_.release();
@@ -54,11 +64,10 @@ bool CResStringImplEx::reopen(std::shared_ptr<const NumberedStrings> strings) {
     auto masters = state_.acquire(error);
     holdsShare_ = true;  // also when the open failed: the count is the users'
     if (!masters) {
-        platform::setLastError(error);
-        return false;
+        return platform::Error::windows(error);
     }
     handle_.store(std::make_shared<const TextHandle>(std::move(masters), std::move(strings)));
-    return true;
+    return {};
 }
 
 std::u16string CResStringImplEx::expand(std::u16string_view text) const {
@@ -85,7 +94,7 @@ std::u16string CResStringImplEx::formatted(const std::u16string& format, va_list
 }
 
 const char16_t* CResStringImplEx::getText(const char16_t* name) {
-    return result(guarded([&] { return expandedText(text::viewOf(name)); }, std::u16string()));
+    return result(guarded([&] { return expandedText(common::viewOf(name)); }, std::u16string()));
 }
 
 const char16_t* CResStringImplEx::getTextById(uint32_t id) {
@@ -96,7 +105,7 @@ const char16_t* CResStringImplEx::formatText(const char16_t* name, ...) {
     va_list arguments;
     va_start(arguments, name);
     std::u16string text = guarded(
-        [&] { return formatted(expandedText(text::viewOf(name)), arguments); }, std::u16string());
+        [&] { return formatted(expandedText(common::viewOf(name)), arguments); }, std::u16string());
     va_end(arguments);
     return result(text);
 }
@@ -115,7 +124,7 @@ const char16_t* CResStringImplEx::formatTextById(uint32_t id, ...) {
 const char16_t* CResStringImplEx::getFilePath(const char16_t* name) {
     return result(guarded(
         [&] {
-            const std::u16string_view given = text::viewOf(name);
+            const std::u16string_view given = common::viewOf(name);
             if (!given.empty() && given.front() == u'#') {
                 const std::u16string value = expandedText(given);
                 return value.empty() ? value : util::Path::Combine(state_.directory(), value);
@@ -135,14 +144,14 @@ const char16_t* CResStringImplEx::getMasterRegistryKey() {
 uint32_t CResStringImplEx::getRegistryRoot(const char16_t* name) {
     return guarded(
         [&] {
-            const std::u16string value = expandedText(text::viewOf(name));
+            const std::u16string value = expandedText(common::viewOf(name));
             if (value.size() < kRegistryRootTextUnits) {
                 return kLocalMachineRoot;
             }
             const std::u16string_view prefix =
                 std::u16string_view(value).substr(0, kRegistryRootTextUnits);
             for (const uint32_t root : kRegistryRoots) {
-                if (prefix == text::format(u"0x%08x", root)) {
+                if (prefix == common::format(u"0x%08x", root)) {
                     return root;
                 }
             }
@@ -165,10 +174,9 @@ bool CResStringImplEx::setResourceModule(void* module) {
             const auto table = platform::moduleExportedBlock(module, HlmPlg::kResourceTableSymbol,
                                                              HlmPlg::kResourceTableSizeSymbol);
             if (!table) {
-                platform::setLastError(WinError::kResourceDataNotFound);
-                return false;
+                return reported(platform::Error::windows(WinError::kResourceDataNotFound));
             }
-            return reopen(NumberedStrings::fromTable(table->data(), table->size()));
+            return reported(reopen(NumberedStrings::fromTable(table->data(), table->size())));
         },
         false);
 }
@@ -176,16 +184,16 @@ bool CResStringImplEx::setResourceModule(void* module) {
 bool CResStringImplEx::setResourceLibrary(const char16_t* path) {
     return guarded(
         [&] {
-            const std::u16string full = util::Path::Combine(state_.directory(), text::viewOf(path));
+            const std::u16string full =
+                util::Path::Combine(state_.directory(), common::viewOf(path));
             std::shared_ptr<const NumberedStrings> strings;
             try {
-                strings = NumberedStrings::fromLibrary(text::utf16ToUtf8(full),
-                                                       text::utf16ToUtf8(state_.directory()));
+                strings = NumberedStrings::fromLibrary(common::utf16ToUtf8(full),
+                                                       common::utf16ToUtf8(state_.directory()));
             } catch (const util::ResourceFileError&) {
-                platform::setLastError(WinError::kResourceDataNotFound);
-                return false;
+                return reported(platform::Error::windows(WinError::kResourceDataNotFound));
             }
-            return reopen(std::move(strings));
+            return reported(reopen(std::move(strings)));
         },
         false);
 }

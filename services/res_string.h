@@ -12,6 +12,7 @@
 
 #include "async/thread_safe_buffer.h"
 #include "hlmplg/res_string.h"
+#include "platform/result.h"
 #include "services/text_library.h"
 
 namespace holm::services {
@@ -51,7 +52,7 @@ class CResStringImplEx : public HlmPlg::IResString {
 
   private:
     // Closes the current handle and opens one with `strings` (may be null).
-    bool reopen(std::shared_ptr<const NumberedStrings> strings) EXCLUDES(reopenLock_);
+    platform::Status reopen(std::shared_ptr<const NumberedStrings> strings) EXCLUDES(reopenLock_);
     std::u16string expand(std::u16string_view text) const;
     std::u16string formatted(const std::u16string& format, va_list arguments) const;
     // Stores `text` as the calling thread's result (the empty text when that
@@ -63,7 +64,7 @@ class CResStringImplEx : public HlmPlg::IResString {
     // Reads go to the handle without a lock; a reopen replaces it, and a
     // reader keeps the handle it took alive until it is done.
     std::atomic<std::shared_ptr<const TextHandle>> handle_;
-    Mutex reopenLock_;
+    common::Mutex reopenLock_;
     bool holdsShare_ GUARDED_BY(reopenLock_) = false;  // of the process-wide state
     async::CThdSafeBufImpl results_;
 };

@@ -17,7 +17,7 @@ namespace util = Tandro::Utilities;
 }  // namespace
 
 std::shared_ptr<const util::ResourceTextReader> ResString2::reader() const {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     return reader_;
 }
 
@@ -26,7 +26,7 @@ std::u16string ResString2::masterText(std::u16string_view name) const {
 }
 
 std::u16string ResString2::getMasterText(const char16_t* name) {
-    return masterText(text::viewOf(name));
+    return masterText(common::viewOf(name));
 }
 
 std::u16string ResString2::loadString(uint32_t id) {
@@ -37,7 +37,7 @@ std::u16string ResString2::loadString(uint32_t id) {
 std::u16string ResString2::formatMasterText(const char16_t* name, ...) {
     va_list arguments;
     va_start(arguments, name);
-    std::u16string text = text::vformatPrintfOrEmpty(masterText(text::viewOf(name)), arguments);
+    std::u16string text = common::vformatPrintfOrEmpty(masterText(common::viewOf(name)), arguments);
     va_end(arguments);
     return text;
 }
@@ -46,13 +46,13 @@ std::u16string ResString2::formatString(uint32_t id, ...) {
     const std::u16string format = loadString(id);
     va_list arguments;
     va_start(arguments, id);
-    std::u16string text = text::vformatOrEmpty(format, arguments);
+    std::u16string text = common::vformatOrEmpty(format, arguments);
     va_end(arguments);
     return text;
 }
 
 std::u16string ResString2::getFilePath(const char16_t* name) {
-    const std::u16string_view given = text::viewOf(name);
+    const std::u16string_view given = common::viewOf(name);
     if (!given.empty() && given.front() == u'#') {
         const std::u16string mapped = masterText(given);
         return mapped.empty() ? mapped : util::Path::Combine(product_.productDirectory, mapped);
@@ -66,21 +66,21 @@ std::u16string ResString2::getFilePath(const char16_t* name) {
 // message library, whoever binds it, the product key.
 bool ResString2::setResourceLibrary(const char16_t* path) {
     try {
-        const std::string full =
-            text::utf16ToUtf8(util::Path::Combine(product_.productDirectory, text::viewOf(path)));
+        const std::string full = common::utf16ToUtf8(
+            util::Path::Combine(product_.productDirectory, common::viewOf(path)));
         const security::FileRole role = security::roleOfFile(
-            full, text::utf16ToUtf8(product_.productDirectory), security::FileRole::Plugin);
+            full, common::utf16ToUtf8(product_.productDirectory), security::FileRole::Plugin);
         security::VerifiedData data = security::VerifiedData::open(
             full, product_.trust ? *product_.trust : security::TrustStore::system(), role);
         if (!data.passed()) {
             if (product_.log) {
-                product_.log(u"resource library refused: " + text::utf8ToUtf16(data.message()));
+                product_.log(u"resource library refused: " + common::utf8ToUtf16(data.message()));
             }
             return false;
         }
         auto created = std::make_shared<const util::ResourceTextReader>(
             util::ResourceTextFile(std::move(data)));
-        MutexLock hold(lock_);
+        common::MutexLock hold(lock_);
         reader_ = std::move(created);
         return true;
     } catch (const std::exception&) {

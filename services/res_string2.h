@@ -46,7 +46,7 @@ class ResString2 : public HlmPlg::IResString2 {
     std::u16string masterText(std::u16string_view name) const;
 
     const ProductTexts product_;
-    mutable Mutex lock_;  // guards the reader reference, not the reads
+    mutable common::Mutex lock_;  // guards the reader reference, not the reads
     std::shared_ptr<const Tandro::Utilities::ResourceTextReader> reader_ GUARDED_BY(lock_);
 };
 

@@ -56,7 +56,7 @@ std::u16string textOf(const uint8_t* bytes, size_t size) {
     if (narrow.find('\0') != std::string_view::npos) {
         return {};
     }
-    auto text = text::utf8ToUtf16Strict(narrow);
+    auto text = common::utf8ToUtf16Strict(narrow);
     return text ? std::move(*text) : std::u16string();
 }
 
@@ -81,7 +81,7 @@ std::u16string unscramble(std::u16string_view stored) {
 }
 
 std::optional<std::u16string> scramble(std::u16string_view text) {
-    const std::string narrow = text::utf16ToUtf8(text);
+    const std::string narrow = common::utf16ToUtf8(text);
     if (narrow.size() > kMaxTextBytes || narrow.find('\0') != std::string::npos) {
         return std::nullopt;
     }

@@ -54,12 +54,12 @@ SessionManager& SessionManager::process() {
 }
 
 std::optional<platform::LoginSession> SessionManager::activeSession() {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     return system_.activeSession();
 }
 
 bool SessionManager::isInteractiveUserProcess(uint32_t pid) {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     return examineLocked(pid).has_value();
 }
 
@@ -81,7 +81,7 @@ std::optional<UserProcess> SessionManager::examineLocked(uint32_t pid) {
 }
 
 std::optional<UserProcess> SessionManager::userProcessFor(uint32_t pid) {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     if (auto given = examineLocked(pid)) {
         return given;
     }
@@ -103,12 +103,12 @@ std::optional<UserProcess> SessionManager::userProcessFor(uint32_t pid) {
 }
 
 std::optional<uint32_t> SessionManager::consoleUserProcess(std::u16string_view image) {
-    RecursiveLock guard(lock_);
+    common::RecursiveLock guard(lock_);
     const auto active = system_.activeSession();
     if (!active || image.empty()) {
         return std::nullopt;
     }
-    const std::string wanted = foldedImage(text::utf16ToUtf8(image));
+    const std::string wanted = foldedImage(common::utf16ToUtf8(image));
     std::vector<uint32_t> processes = system_.processes();
     for (auto pid = processes.rbegin(); pid != processes.rend(); ++pid) {
         if (foldedImage(system_.imageName(*pid)).find(wanted) == std::string::npos) {

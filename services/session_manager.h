@@ -93,7 +93,7 @@ class SessionManager {
   private:
     std::optional<UserProcess> examineLocked(uint32_t pid) REQUIRES(lock_);
 
-    RecursiveMutex lock_;
+    common::RecursiveMutex lock_;
     SessionSystem& system_ GUARDED_BY(lock_);
 };
 

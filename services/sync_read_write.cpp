@@ -1,5 +1,7 @@
 #include "services/sync_read_write.h"
 
+namespace holm::services {
+
 void CSyncReadWriteImpl::waitOn(holm::services::CountingSemaphore& semaphore, Waiter waiter) {
     if (waitHook_) {
         waitHook_(waiter);
@@ -27,7 +29,7 @@ void CSyncReadWriteImpl::admitNextWriter() {
 }
 
 void CSyncReadWriteImpl::lockRead() {
-    holm::MutexLock lock(mutex_);
+    holm::common::MutexLock lock(mutex_);
     if (!writerActive_ && waitingWriters_ == 0) {
         ++activeReaders_;
         return;
@@ -38,7 +40,7 @@ void CSyncReadWriteImpl::lockRead() {
 }
 
 void CSyncReadWriteImpl::unlockRead() {
-    holm::MutexLock lock(mutex_);
+    holm::common::MutexLock lock(mutex_);
     // An unpaired unlock must not drive the count negative and hand the lock
     // to a writer while readers still hold it.
     if (activeReaders_ == 0) {
@@ -51,7 +53,7 @@ void CSyncReadWriteImpl::unlockRead() {
 }
 
 void CSyncReadWriteImpl::lockWrite() {
-    holm::MutexLock lock(mutex_);
+    holm::common::MutexLock lock(mutex_);
     if (activeReaders_ == 0 && !writerActive_) {
         writerActive_ = true;
         return;
@@ -62,7 +64,7 @@ void CSyncReadWriteImpl::lockWrite() {
 }
 
 void CSyncReadWriteImpl::unlockWrite() {
-    holm::MutexLock lock(mutex_);
+    holm::common::MutexLock lock(mutex_);
     if (!writerActive_) {
         return;  // unpaired: nothing to hand over
     }
@@ -73,3 +75,5 @@ void CSyncReadWriteImpl::unlockWrite() {
         admitNextWriter();
     }
 }
+
+}  // namespace holm::services

@@ -9,6 +9,8 @@
 #include "hlmplg/sync_read_write.h"
 #include "services/counting_semaphore.h"
 
+namespace holm::services {
+
 // Every step runs under the mutex, which is released before a semaphore wait.
 // Hand-over: a thread that must wait is counted as waiting and blocks on its
 // semaphore; the releasing side marks it active before releasing the
@@ -44,7 +46,7 @@ class CSyncReadWriteImpl : public HlmPlg::ISyncReadWrite {
     void admitWaitingReaders() REQUIRES(mutex_);
     void admitNextWriter() REQUIRES(mutex_);
 
-    holm::Mutex mutex_;
+    holm::common::Mutex mutex_;
     holm::services::CountingSemaphore readers_{0};
     holm::services::CountingSemaphore writers_{0};
     int32_t activeReaders_ GUARDED_BY(mutex_) = 0;
@@ -54,3 +56,9 @@ class CSyncReadWriteImpl : public HlmPlg::ISyncReadWrite {
     const WaitHook waitHook_;
     const HandOverHook handOverHook_;
 };
+
+}  // namespace holm::services
+
+// Kept for code written against the old name, from before the class moved
+// into holm::services; to be removed.
+using holm::services::CSyncReadWriteImpl;

@@ -60,7 +60,7 @@ MasterTextLibrary& MasterTextLibrary::process(std::u16string_view directory) {
 }
 
 std::shared_ptr<const util::MasterTextReader> MasterTextLibrary::acquire(uint32_t& error) {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     ++users_;
     error = WinError::kSuccess;
     if (!texts_) {
@@ -70,7 +70,7 @@ std::shared_ptr<const util::MasterTextReader> MasterTextLibrary::acquire(uint32_
 }
 
 void MasterTextLibrary::release() {
-    MutexLock hold(lock_);
+    common::MutexLock hold(lock_);
     if (users_ > 0 && --users_ == 0) {
         texts_.reset();
     }
@@ -78,7 +78,7 @@ void MasterTextLibrary::release() {
 
 std::shared_ptr<const util::MasterTextReader> MasterTextLibrary::open(uint32_t& error) const {
     const std::string path =
-        text::utf16ToUtf8(util::Path::Combine(directory_, util::MasterTextReader::kLibraryName));
+        common::utf16ToUtf8(util::Path::Combine(directory_, util::MasterTextReader::kLibraryName));
     auto data = security::VerifiedData::open(path, security::TrustStore::system(),
                                              security::FileRole::Product);
     if (!data) {

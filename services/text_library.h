@@ -44,7 +44,7 @@ class MasterTextLibrary {
     std::shared_ptr<const Tandro::Utilities::MasterTextReader> open(uint32_t& error) const;
 
     const std::u16string directory_;
-    Mutex lock_;
+    common::Mutex lock_;
     size_t users_ GUARDED_BY(lock_) = 0;
     std::shared_ptr<const Tandro::Utilities::MasterTextReader> texts_ GUARDED_BY(lock_);
 };

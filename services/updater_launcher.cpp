@@ -15,7 +15,7 @@ namespace holm::services {
 UpdaterRun runVerifiedUpdater(const std::u16string& commandLine, const UpdaterCheck& check) {
     UpdaterRun run;
     const std::vector<std::string> arguments =
-        platform::splitCommandLine(text::utf16ToUtf8(commandLine));
+        platform::splitCommandLine(common::utf16ToUtf8(commandLine));
     if (arguments.empty() || arguments.front().empty()) {
         run.failure = "the command line names no program";
         return run;

@@ -1,5 +1,7 @@
 #include "services/wow64_fs_redir.h"
 
+namespace holm::services {
+
 CWow64FSRedir::CWow64FSRedir(std::u16string systemDirectory,
                              std::unique_ptr<holm::services::RedirectionBinder> binder)
     : binder_(std::move(binder)), systemDirectory_(std::move(systemDirectory)) {}
@@ -35,3 +37,5 @@ bool CWow64FSRedir::disableRedirection() {
 bool CWow64FSRedir::revertRedirection() {
     return bind() && functions_.revert != nullptr && functions_.revert(savedState_) == 1;
 }
+
+}  // namespace holm::services

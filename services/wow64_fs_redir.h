@@ -9,6 +9,8 @@
 #include "hlmplg/wow64_fs_redir.h"
 #include "services/redirection_functions.h"
 
+namespace holm::services {
+
 class CWow64FSRedir : public HlmPlg::IWow64FSRedir {
   public:
     // `systemDirectory` ends in one separator; `binder` finds the functions.
@@ -31,3 +33,9 @@ class CWow64FSRedir : public HlmPlg::IWow64FSRedir {
     holm::services::RedirectionFunctions functions_;
     void* savedState_ = nullptr;
 };
+
+}  // namespace holm::services
+
+// Kept for code written against the old name, from before the class moved
+// into holm::services; to be removed.
+using holm::services::CWow64FSRedir;

@@ -37,7 +37,7 @@ MasterTextReader::MasterTextReader(const ResourceTextFile& library) {
 
 std::shared_ptr<MasterTextReader> MasterTextReader::openInDirectory(
     std::u16string_view productDirectory) {
-    const auto path = holm::text::utf16ToUtf8(Path::Combine(productDirectory, kLibraryName));
+    const auto path = holm::common::utf16ToUtf8(Path::Combine(productDirectory, kLibraryName));
     try {
         using namespace holm::security;
         return std::make_shared<MasterTextReader>(

@@ -24,11 +24,11 @@ std::u16string Path::NormaliseDirectory(std::u16string_view directory) {
 }
 
 bool Directory::Exists(std::u16string_view path) {
-    return holm::platform::isDirectory(holm::text::utf16ToUtf8(path));
+    return holm::platform::isDirectory(holm::common::utf16ToUtf8(path));
 }
 
 bool Directory::CreateAdminOnly(std::u16string_view path) {
-    return holm::platform::makeDirectory(holm::text::utf16ToUtf8(path), 0700).ok();
+    return holm::platform::makeDirectory(holm::common::utf16ToUtf8(path), 0700).ok();
 }
 
 }  // namespace Tandro::Utilities

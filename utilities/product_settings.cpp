@@ -12,7 +12,7 @@ namespace {
 std::u16string overridden(const EnvironmentLookup& environment, const char* name,
                           std::u16string fallback) {
     auto value = environment(name);
-    return value && !value->empty() ? holm::text::utf8ToUtf16(*value) : std::move(fallback);
+    return value && !value->empty() ? holm::common::utf8ToUtf16(*value) : std::move(fallback);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ std::set<uint32_t> loadSwitches(const char* variable, const std::u16string& file
     }
     // A list of ids is small; a file far larger than any such list is not one.
     constexpr size_t kLimit = 1024 * 1024;
-    const auto content = holm::platform::io::readSmallFile(holm::text::utf16ToUtf8(file), kLimit);
+    const auto content = holm::platform::io::readSmallFile(holm::common::utf16ToUtf8(file), kLimit);
     return content ? parseSwitchIds(*content) : std::set<uint32_t>{};
 }
 

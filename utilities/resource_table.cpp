@@ -66,8 +66,8 @@ void parseLine(std::string_view line, size_t lineNumber,
     while (idEnd != last && isBlank(*idEnd)) {
         ++idEnd;
     }
-    auto text =
-        holm::text::utf8ToUtf16Strict(unescape(std::string_view(idEnd, last - idEnd), lineNumber));
+    auto text = holm::common::utf8ToUtf16Strict(
+        unescape(std::string_view(idEnd, last - idEnd), lineNumber));
     if (!text) {
         fail(lineNumber, "text is not valid UTF-8");
     }
@@ -96,7 +96,7 @@ std::map<uint32_t, std::u16string> parseResourceTable(std::string_view source) {
 
 std::string escapeResourceText(std::u16string_view text) {
     std::string out;
-    for (char c : holm::text::utf16ToUtf8(text)) {
+    for (char c : holm::common::utf16ToUtf8(text)) {
         switch (c) {
             case '\n':
                 out += "\\n";

@@ -5,7 +5,7 @@
 namespace Tandro::Utilities {
 
 ResourceTextReader::ResourceTextReader(std::u16string_view path, holm::security::FileRole role)
-    : file_(holm::security::VerifiedData::open(holm::text::utf16ToUtf8(path),
+    : file_(holm::security::VerifiedData::open(holm::common::utf16ToUtf8(path),
                                                holm::security::TrustStore::system(), role)) {}
 
 std::u16string ResourceTextReader::LoadStringW(uint32_t number) const {

@@ -19,7 +19,7 @@ bool GenericRunPerformance::TraceEnabled() {
 GenericRunPerformance::GenericRunPerformance(std::u16string_view name) {
     if (TraceEnabled()) {
         running_ = true;
-        name_ = holm::text::utf16ToUtf8(name);
+        name_ = holm::common::utf16ToUtf8(name);
         start_ = std::chrono::steady_clock::now();
     }
 }

@@ -66,7 +66,7 @@ void sweepLeftovers(int directory, std::string_view name) {
         }
         auto file = io::openAt(directory, candidate, {.nonBlocking = true});
         if (file && io::tryLockExclusive(file->get()).valueOr(false)) {
-            (void)::unlinkat(directory, candidate.c_str(), 0);
+            (void)io::removeAt(directory, candidate);
         }
     }
 }
@@ -96,7 +96,7 @@ Result<FileReplacement> FileReplacement::begin(int temporaryDirectory,
     // A leftover of a writer that died: whoever may use this name (the
     // caller guarantees it is its own) replaces it. A failure shows at the
     // exclusive create below.
-    (void)::unlinkat(temporaryDirectory, temporaryName.c_str(), 0);
+    (void)io::removeAt(temporaryDirectory, temporaryName);
     // Owner-only until commit gives it the target's mode: the new content
     // is never readable by more users than the old.
     auto file =
@@ -127,7 +127,7 @@ Result<FileReplacement> FileReplacement::begin(const std::string& path,
                                                const AtomicWriteOptions& options) {
     const size_t slash = path.rfind('/');
     const std::string directoryPath = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const std::string name(text::fileNameOf(path));
+    const std::string name(common::fileNameOf(path));
     if (name.empty()) {
         return Error::fromErrno(EISDIR);
     }
@@ -161,7 +161,7 @@ FileReplacement::~FileReplacement() {
 
 void FileReplacement::discard() noexcept {
     if (file_ && !temporaryName_.empty()) {
-        (void)::unlinkat(temporaryDirectory_.get(), temporaryName_.c_str(), 0);
+        (void)io::removeAt(temporaryDirectory_.get(), temporaryName_);
     }
     file_.reset();
     temporaryName_.clear();

@@ -59,7 +59,13 @@ std::optional<uint64_t> readLimit(const char* name) {
 
 }  // namespace
 
-ChangeNotifier::ChangeNotifier() : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+Result<ChangeNotifier> ChangeNotifier::open() {
+    UniqueFd fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!fd) {
+        return lastSystemError();
+    }
+    return ChangeNotifier(std::move(fd));
+}
 
 Result<int> ChangeNotifier::watch(const std::string& path, bool followLink) {
     const uint32_t mask = kWatchMask | (followLink ? 0 : IN_DONT_FOLLOW);
@@ -74,15 +80,15 @@ void ChangeNotifier::unwatch(int watch) {
     (void)::inotify_rm_watch(fd_.get(), watch);  // EINVAL: the kernel dropped it already
 }
 
-bool ChangeNotifier::read(std::vector<ChangeEvent>& events) {
+Status ChangeNotifier::read(std::vector<ChangeEvent>& events) {
     alignas(inotify_event) uint8_t buffer[64 * 1024];
     for (;;) {
         const auto got = io::readSome(fd_.get(), std::span(buffer, sizeof buffer));
         if (!got) {
-            return got.error().errnoValue() == EAGAIN;
+            return got.error().errnoValue() == EAGAIN ? Status() : Status(got.error());
         }
         if (*got == 0) {
-            return true;
+            return {};
         }
         const size_t length = *got;
         for (size_t offset = 0; offset + sizeof(inotify_event) <= length;) {
@@ -103,8 +109,7 @@ bool ChangeNotifier::read(std::vector<ChangeEvent>& events) {
 }
 
 ChangeNotifierLimits changeNotifierLimits() {
-    return {readLimit("max_user_watches"), readLimit("max_user_instances"),
-            readLimit("max_queued_events")};
+    return {readLimit("max_user_watches"), readLimit("max_queued_events")};
 }
 
 std::vector<std::string> subdirectoryNames(const std::string& path) {

@@ -143,13 +143,14 @@ std::string withOneTrailingSlash(std::string path) {
 }  // namespace
 
 Status makeDirectory(const std::string& path, uint32_t mode) {
-    if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) {
+    const Status made = io::makeDirectoryAt(AT_FDCWD, path, mode);
+    if (made) {
         return {};
     }
     // Directory creation reports an existing path as "already exists", and
     // ENOENT here always means a missing parent, which Windows calls a
     // missing path.
-    const int error = errno;
+    const int error = made.error().errnoValue();
     if (error == EEXIST) {
         return Error::windows(WinError::kAlreadyExists, error);
     }
@@ -158,11 +159,12 @@ Status makeDirectory(const std::string& path, uint32_t mode) {
 }
 
 Status renameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    const Status renamed = io::renameAt(AT_FDCWD, from, AT_FDCWD, to, true);
+    if (renamed) {
         return {};
     }
     // A name that is taken is "already exists", as for directory creation.
-    const int error = errno;
+    const int error = renamed.error().errnoValue();
     return error == EEXIST ? Error::windows(WinError::kAlreadyExists, error)
                            : Error::fromErrno(error);
 }
@@ -171,10 +173,11 @@ Status makeDirectoryChain(const std::string& path, uint32_t mode) {
     if (!path.starts_with('/')) {
         return Error::fromErrno(EINVAL);
     }
-    UniqueFd at(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!at) {
-        return lastSystemError();
+    auto root = io::open("/", {.directory = true, .followLink = true});
+    if (!root) {
+        return root.error();
     }
+    UniqueFd at = std::move(*root);
     const uid_t self = ::geteuid();
     auto trusted = [&](uid_t owner) { return owner == 0 || owner == self; };
     size_t start = 0;
@@ -189,16 +192,15 @@ Status makeDirectoryChain(const std::string& path, uint32_t mode) {
         if (name == "..") {
             return Error::fromErrno(EINVAL);
         }
-        constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-        int next = ::openat(at.get(), name.c_str(), kFlags | O_NOFOLLOW);
-        if (next < 0 && errno == ENOENT) {
-            if (::mkdirat(at.get(), name.c_str(), static_cast<mode_t>(mode)) != 0 &&
-                errno != EEXIST) {
-                return lastSystemError();
+        auto next = io::openAt(at.get(), name, {.directory = true});
+        if (!next && next.error().errnoValue() == ENOENT) {
+            const Status made = io::makeDirectoryAt(at.get(), name, mode);
+            if (!made && made.error().errnoValue() != EEXIST) {
+                return made.error();
             }
-            next = ::openat(at.get(), name.c_str(), kFlags | O_NOFOLLOW);
+            next = io::openAt(at.get(), name, {.directory = true});
         }
-        if (next < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+        if (!next && (next.error().errnoValue() == ELOOP || next.error().errnoValue() == ENOTDIR)) {
             // A link is followed only when it and the directory holding it
             // belong to root or to this process's user.
             struct stat linkInfo {};
@@ -206,15 +208,15 @@ Status makeDirectoryChain(const std::string& path, uint32_t mode) {
             if (::fstatat(at.get(), name.c_str(), &linkInfo, AT_SYMLINK_NOFOLLOW) == 0 &&
                 S_ISLNK(linkInfo.st_mode) && ::fstat(at.get(), &holder) == 0 &&
                 trusted(linkInfo.st_uid) && trusted(holder.st_uid)) {
-                next = ::openat(at.get(), name.c_str(), kFlags);
+                next = io::openAt(at.get(), name, {.directory = true, .followLink = true});
             } else {
                 return Error::fromErrno(ELOOP);
             }
         }
-        if (next < 0) {
-            return lastSystemError();
+        if (!next) {
+            return next.error();
         }
-        at.reset(next);
+        at = std::move(*next);
     }
     return {};
 }
@@ -228,17 +230,15 @@ Status truncateDescriptor(int fd, uint64_t size) {
 }
 
 Status removeFile(const std::string& path) {
-    if (::unlink(path.c_str()) == 0) {
-        return {};
-    }
-    return lastSystemError();
+    return io::removeAt(AT_FDCWD, path);
 }
 
 Status removeEmptyDirectory(const std::string& path) {
-    if (::rmdir(path.c_str()) == 0) {
+    const Status removed = io::removeAt(AT_FDCWD, path, io::Remove::Directory);
+    if (removed) {
         return {};
     }
-    const int error = errno;
+    const int error = removed.error().errnoValue();
     return error == EEXIST || error == ENOTEMPTY ? Error::windows(WinError::kDirNotEmpty, error)
                                                  : Error::fromErrno(error);
 }
@@ -372,6 +372,9 @@ class TreeRemover {
     std::string pathOf(const char* name) const;
     void skip(const std::string& path, const Identity& identity, Error error);
     void fail(Error error);
+    // Removes the entry; false (the error kept) unless it is gone, whoever
+    // removed it.
+    bool removeName(int directoryFd, const char* name, io::Remove what);
 
     std::vector<std::string>* skipped_;
     std::vector<Level> levels_;
@@ -392,6 +395,15 @@ void TreeRemover::fail(Error error) {
     }
 }
 
+bool TreeRemover::removeName(int directoryFd, const char* name, io::Remove what) {
+    const Status removed = io::removeAt(directoryFd, name, what);
+    if (!removed && removed.error().errnoValue() != ENOENT) {
+        fail(removed.error());
+        return false;
+    }
+    return true;
+}
+
 void TreeRemover::skip(const std::string& path, const Identity& identity, Error error) {
     leftAlone_.insert(identity);
     if (skipped_ != nullptr) {
@@ -410,14 +422,16 @@ std::string TreeRemover::pathOf(const char* name) const {
 }
 
 UniqueDir TreeRemover::openDirectory(int parentFd, const char* name, const EntryStatus& expected) {
-    UniqueFd fd(::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) {
+    auto opened = io::openAt(parentFd, name, {.directory = true});
+    if (!opened) {
+        errno = opened.error().errnoValue();
         return {};
     }
+    UniqueFd fd = std::move(*opened);
     // Replaced between the look and the open: leave it alone.
-    auto opened = statEntry(fd.get(), "");
-    if (!opened || opened->device != expected.device || opened->inode != expected.inode ||
-        opened->uid != owner_) {
+    auto status = statEntry(fd.get(), "");
+    if (!status || status->device != expected.device || status->inode != expected.inode ||
+        status->uid != owner_) {
         errno = EACCES;
         return {};
     }
@@ -435,9 +449,7 @@ void TreeRemover::removeEntry(const char* name) {
     }
     if (!S_ISDIR(status->mode)) {
         // Files, links, sockets...: the entry itself goes, never a link's target.
-        if (::unlinkat(directoryFd, name, 0) != 0 && errno != ENOENT) {
-            fail(Error::fromErrno(errno));
-        }
+        removeName(directoryFd, name, io::Remove::File);
         return;
     }
     const Identity identity{status->device, status->inode};
@@ -468,8 +480,8 @@ void TreeRemover::descend(UniqueDir stream, const char* name, const EntryStatus&
 // the directory that was there.
 bool TreeRemover::reopenParentOfCurrent() {
     Level& parent = levels_[levels_.size() - 2];
-    UniqueFd fd(::openat(::dirfd(levels_.back().stream.get()), "..",
-                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    auto reopened = io::openAt(::dirfd(levels_.back().stream.get()), "..", {.directory = true});
+    UniqueFd fd = reopened ? std::move(*reopened) : UniqueFd();
     auto opened = fd ? statEntry(fd.get(), "") : std::nullopt;
     if (!opened || Identity{opened->device, opened->inode} != parent.identity ||
         opened->uid != owner_) {
@@ -492,9 +504,8 @@ void TreeRemover::finishLevel() {
     const Identity identity = levels_.back().identity;
     levels_.pop_back();  // closes the directory before it is removed
     const int parentFd = levels_.empty() ? rootParentFd_ : ::dirfd(levels_.back().stream.get());
-    if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
+    if (!removeName(parentFd, name.c_str(), io::Remove::Directory)) {
         leftAlone_.insert(identity);
-        fail(Error::fromErrno(errno));
     }
 }
 
@@ -504,10 +515,8 @@ Status TreeRemover::removeTree(int parentFd, const std::string& name, const std:
         return errno == ENOENT ? Status() : Status(Error::fromErrno(errno));
     }
     if (!S_ISDIR(status->mode)) {
-        if (::unlinkat(parentFd, name.c_str(), 0) != 0 && errno != ENOENT) {
-            return Error::fromErrno(errno);
-        }
-        return {};
+        removeName(parentFd, name.c_str(), io::Remove::File);
+        return firstError_ ? Status(*firstError_) : Status();
     }
     if (status->uid != owner_) {
         return accessDenied();
@@ -559,8 +568,11 @@ Status removeTreeSafely(const std::string& path, std::vector<std::string>* skipp
 }
 
 Result<std::vector<std::string>> entryNamesAt(int directoryFd) {
-    UniqueDir stream =
-        streamOver(UniqueFd(::openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    auto opened = io::openAt(directoryFd, ".", {.directory = true, .followLink = true});
+    if (!opened) {
+        return opened.error();
+    }
+    UniqueDir stream = streamOver(std::move(*opened));
     if (!stream) {
         return lastSystemError();
     }

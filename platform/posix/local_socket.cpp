@@ -60,7 +60,7 @@ Result<LocalListener> LocalListener::listen(const std::string& path, uint32_t mo
         if (listenedOn(path)) {
             return Error::fromErrno(EADDRINUSE).because("another process listens there");
         }
-        (void)::unlink(path.c_str());  // stale: a failure shows at bind
+        (void)io::removeAt(AT_FDCWD, path);  // stale: a failure shows at bind
     }
     // The file is made with no access and given its mode afterwards, so that
     // no connection can come in under a wider mode meanwhile.
@@ -111,7 +111,7 @@ void LocalListener::removeFile() noexcept {
     struct stat current {};
     if (::lstat(path_.c_str(), &current) == 0 && current.st_dev == device_ &&
         current.st_ino == inode_) {
-        (void)::unlink(path_.c_str());
+        (void)io::removeAt(AT_FDCWD, path_);
     }
     path_.clear();
 }

@@ -28,9 +28,14 @@ bool trustedOwner(const struct stat& info) {
 constexpr size_t kFifoCapacity = 64 * 1024;
 
 UniqueFd openDirectory(const std::string& directory, bool create) {
-    const bool created = create && ::mkdir(directory.c_str(), 0755) == 0;
-    if (create && !created && errno != EEXIST) {
-        return UniqueFd();
+    bool created = false;
+    if (create) {
+        const Status made = io::makeDirectoryAt(AT_FDCWD, directory, 0755);
+        if (!made && made.error().errnoValue() != EEXIST) {
+            errno = made.error().errnoValue();
+            return UniqueFd();
+        }
+        created = made.ok();
     }
     io::OpenOptions options;
     options.directory = true;
@@ -134,6 +139,33 @@ UniqueFd openFifo(int directoryFd, const std::string& name, io::Access access) {
 
 }  // namespace
 
+<<<<<<< ours
+=======
+std::string runtimeDirectory() {
+    const char* configured = std::getenv("HOLM_RUNTIME_DIR");
+    return configured != nullptr && *configured != '\0' ? configured : "/run/holm";
+}
+
+std::string namedEventFileName(std::u16string_view name) {
+    if (name.empty() || name.size() > kMaxNamedEventName) {
+        return {};
+    }
+    const std::u16string folded = common::toLowerAscii(name);
+    std::string escaped = escape(folded);
+    if (escaped.size() <= kMaxEncodedName) {
+        return "e." + escaped;
+    }
+    std::string hashed = "h.";
+    const uint64_t first = fnv1a(folded, 0xCBF29CE484222325ull);
+    const uint64_t second = fnv1a(folded, 0x84222325CBF29CE4ull);
+    appendHex(hashed, static_cast<uint32_t>(first >> 32), 8);
+    appendHex(hashed, static_cast<uint32_t>(first), 8);
+    appendHex(hashed, static_cast<uint32_t>(second >> 32), 8);
+    appendHex(hashed, static_cast<uint32_t>(second), 8);
+    return hashed;
+}
+
+>>>>>>> theirs
 namespace {
 
 // Removes the FIFOs of watchers that are gone: final names without a reader,
@@ -143,10 +175,10 @@ void sweep(int directoryFd) {
         if (isWatcherFifo(name)) {
             UniqueFd fd = openFifo(directoryFd, name, io::Access::Write);
             if (!fd.valid() && errno == ENXIO) {
-                (void)::unlinkat(directoryFd, name.c_str(), 0);
+                (void)io::removeAt(directoryFd, name);
             }
         } else if (const pid_t pid = ownerOf(name, "t."); pid != 0 && processGone(pid)) {
-            (void)::unlinkat(directoryFd, name.c_str(), 0);
+            (void)io::removeAt(directoryFd, name);
         }
     }
 }
@@ -187,16 +219,17 @@ NamedEventWatch& NamedEventWatch::operator=(NamedEventWatch&& other) noexcept {
 // live watcher without its reader.
 void NamedEventWatch::remove() {
     if (fd_.valid()) {
-        (void)::unlink(path_.c_str());
+        (void)io::removeAt(AT_FDCWD, path_);
     }
     fd_.reset();
 }
 
-NamedEventWatch NamedEventWatch::open(const std::string& directory, const std::string& fileName) {
+Result<NamedEventWatch> NamedEventWatch::open(const std::string& directory,
+                                              const std::string& fileName) {
     static std::atomic<uint64_t> serial{0};
     const UniqueFd directoryFd = openDirectory(directory, true);
     if (!directoryFd.valid()) {
-        return NamedEventWatch();
+        return lastSystemError();
     }
     sweepOnce(directory, directoryFd.get());
     const std::string suffix = "." + std::to_string(::getpid()) + "." + std::to_string(serial++);
@@ -204,19 +237,17 @@ NamedEventWatch NamedEventWatch::open(const std::string& directory, const std::s
     // A temporary name of this process id that exists was left by a gone
     // process that had the same id.
     if (::mkfifoat(directoryFd.get(), temporary.c_str(), 0600) != 0 &&
-        (errno != EEXIST || ::unlinkat(directoryFd.get(), temporary.c_str(), 0) != 0 ||
+        (errno != EEXIST || !io::removeAt(directoryFd.get(), temporary) ||
          ::mkfifoat(directoryFd.get(), temporary.c_str(), 0600) != 0)) {
-        return NamedEventWatch();
+        return lastSystemError();
     }
     UniqueFd fd = openFifo(directoryFd.get(), temporary, io::Access::ReadWrite);
     // Anyone may write into it, only its owner reads.
     if (!fd.valid() || !isTrustedFifo(fd.get()) || ::fchmod(fd.get(), 0622) != 0 ||
-        ::renameat(directoryFd.get(), temporary.c_str(), directoryFd.get(),
-                   (fileName + suffix).c_str()) != 0) {
-        const int error = errno;
-        (void)::unlinkat(directoryFd.get(), temporary.c_str(), 0);
-        errno = error;
-        return NamedEventWatch();
+        !io::renameAt(directoryFd.get(), temporary, directoryFd.get(), fileName + suffix)) {
+        const Error error = lastSystemError();
+        (void)io::removeAt(directoryFd.get(), temporary);
+        return error;
     }
     NamedEventWatch watch;
     watch.fd_ = std::move(fd);
@@ -260,7 +291,7 @@ NamedEventSet setNamedEvent(const std::string& directory, const std::string& fil
             if (errno == ENXIO) {
                 // No reader: its watcher is gone. Removed where this
                 // process may (the directory's owner).
-                (void)::unlinkat(directoryFd.get(), name.c_str(), 0);
+                (void)io::removeAt(directoryFd.get(), name);
             } else if (errno != ENOENT) {
                 failure = errno;
             }

@@ -1,5 +1,6 @@
 #include "platform/sessions.h"
 #include "common/path_parts.h"
+#include "platform/io.h"
 #include "platform/posix/directory_stream.h"
 #include "platform/posix/proc_file.h"
 #include "platform/unique_handle.h"
@@ -166,7 +167,8 @@ std::optional<ProcessOwner> processOwner(uint32_t pid) {
 
 std::vector<uint32_t> runningProcessIds() {
     std::vector<uint32_t> ids;
-    const UniqueDir directory(::opendir("/proc"));
+    const UniqueDir directory =
+        streamOver(io::open("/proc", {.directory = true, .followLink = true}).valueOr({}));
     if (!directory) {
         return ids;
     }
@@ -200,7 +202,7 @@ std::string processImageName(uint32_t pid) {
     const ssize_t length = ::readlink((base + "/exe").c_str(), target, sizeof target);
     if (length > 0 && static_cast<size_t>(length) < sizeof target) {
         std::string path(target, static_cast<size_t>(length));
-        return std::string(text::fileNameOf(path));
+        return std::string(common::fileNameOf(path));
     }
     std::string name = readWholeFile((base + "/comm").c_str());
     while (!name.empty() && name.back() == '\n') {

@@ -246,13 +246,13 @@ uint32_t errorForFailedLoad(const std::string& path, std::string_view message) {
         // Searched for by the loader: nothing of ours to examine.
         return errorFromLoaderMessage(message);
     }
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno == ENOENT || errno == ENOTDIR ? WinError::kModNotFound
-                                                   : windowsErrorFromErrno(errno);
+    auto file = io::open(path, {.followLink = true});
+    if (!file) {
+        const int error = file.error().errnoValue();
+        return error == ENOENT || error == ENOTDIR ? WinError::kModNotFound
+                                                   : windowsErrorFromErrno(error);
     }
-    UniqueFd file(fd);
-    return errorForFailedLoad(file.get(), message);
+    return errorForFailedLoad(file->get(), message);
 }
 
 struct link_map* linkMapOf(void* handle) {

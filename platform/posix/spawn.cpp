@@ -171,6 +171,8 @@ void execProgram(int programFd, char* const* argv, char* const* envp) {
     }
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (options.nullStandardStreams || options.outputFd >= 0) {
+        // Direct opens, not the I/O module's: only async-signal-safe calls
+        // may run here (system_calls.h).
         const int input = ::open("/dev/null", O_RDONLY);
         if (input < 0 || ::dup2(input, STDIN_FILENO) < 0) {
             fail();

@@ -7,6 +7,12 @@
 // or be interrupted, and proves that the caller loses nothing. The table in
 // force is swapped atomically; a test swaps it while no other thread of its
 // own does I/O.
+//
+// Every open, directory creation and removal of the project goes through the
+// I/O module and so through this table, with one exception: the child of a
+// spawn opens /dev/null for its standard input and output directly
+// (spawn.cpp). Between fork and exec only async-signal-safe calls may run,
+// and the table (an atomic load, a test's function) is not known to be one.
 #pragma once
 
 #include <fcntl.h>

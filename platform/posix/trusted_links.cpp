@@ -32,7 +32,7 @@ Result<std::string> followTrustedLinks(const std::string& path) {
         if (!S_ISLNK(link.st_mode)) {
             return current;
         }
-        const std::string directory(text::directoryOf(current));
+        const std::string directory(common::directoryOf(current));
         struct stat holder {};
         if (::stat(directory.c_str(), &holder) != 0) {
             return lastSystemError();

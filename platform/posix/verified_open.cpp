@@ -37,10 +37,9 @@ OpenRefusal refusalFromErrno(int error) {
 }
 
 // Checks the descriptor's type and fills in what the caller needs to know.
-OpenResult describeOpened(int fd, bool wantDirectory) {
-    UniqueFd owned(fd);
+OpenResult describeOpened(UniqueFd owned, bool wantDirectory) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(owned.get(), &st) != 0) {
         return failure(OpenRefusal::Failed, errno);
     }
     const bool rightType = wantDirectory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
@@ -56,12 +55,12 @@ OpenResult describeOpened(int fd, bool wantDirectory) {
 }  // namespace
 
 OpenResult openDirectory(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
+    auto opened = io::open(path, {.directory = true, .followLink = true});
+    if (!opened) {
+        const int error = opened.error().errnoValue();
         return failure(error == ENOTDIR ? OpenRefusal::WrongType : refusalFromErrno(error), error);
     }
-    return describeOpened(fd, true);
+    return describeOpened(std::move(*opened), true);
 }
 
 OpenResult openFileAt(int directoryFd, const std::string& name) {
@@ -80,15 +79,15 @@ OpenResult openFileAt(int directoryFd, const std::string& name) {
     if (!S_ISREG(st.st_mode)) {
         return failure(OpenRefusal::WrongType);
     }
-    // The name may have been replaced since: O_NOFOLLOW and O_NONBLOCK keep
-    // the open itself safe, and the descriptor's own type is checked again.
-    const int fd = ::openat(directoryFd, name.c_str(),
-                            O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY);
-    if (fd < 0) {
-        const int error = errno;
+    // The name may have been replaced since: not following a link and not
+    // blocking keep the open itself safe, and the descriptor's own type is
+    // checked again.
+    auto opened = io::openAt(directoryFd, name, {.nonBlocking = true});
+    if (!opened) {
+        const int error = opened.error().errnoValue();
         return failure(refusalFromErrno(error), error);
     }
-    return describeOpened(fd, false);
+    return describeOpened(std::move(*opened), false);
 }
 
 std::string descriptorPath(int fd) {
@@ -102,7 +101,7 @@ Status createNewFile(const std::string& path, std::string_view content, uint32_t
         return file.error();
     }
     if (Status written = io::writeFull(file->get(), content); !written) {
-        ::unlink(path.c_str());  // the error reported is the write's
+        (void)io::removeAt(AT_FDCWD, path);  // the error reported is the write's
         return written;
     }
     return {};

@@ -19,7 +19,10 @@
 
 #define CFGLIB_EXPORT extern "C" __attribute__((visibility("default")))
 
-namespace holm::cfglib {
+namespace holm::product::cfglib {
+
+// The result codes of the binary interface the library implements.
+using namespace ::holm::common::cfglib;
 namespace {
 
 constexpr uint32_t kHandleMagic = 0x47464348;  // marks a live handle
@@ -152,7 +155,7 @@ std::u16string_view separatorOr(const char16_t* separator) {
 // (hexadecimal may start with "0x"); anything else is not a number.
 template <typename T>
 bool parseNumber(std::u16string_view text, int base, T& value) {
-    text = text::trim(text);
+    text = common::trim(text);
     bool negative = false;
     if (!text.empty() && (text.front() == u'-' || text.front() == u'+')) {
         negative = text.front() == u'-';
@@ -215,9 +218,9 @@ int32_t guarded(Body body) noexcept {
 }
 
 }  // namespace
-}  // namespace holm::cfglib
+}  // namespace holm::product::cfglib
 
-using namespace holm::cfglib;
+using namespace holm::product::cfglib;
 
 CFGLIB_EXPORT int32_t CfgLib_Dll_Init(CfgLibHandle* handle, const char16_t* configurationFile,
                                       uint8_t /*flag*/) {
@@ -227,7 +230,7 @@ CFGLIB_EXPORT int32_t CfgLib_Dll_Init(CfgLibHandle* handle, const char16_t* conf
         }
         *handle = nullptr;
         auto configuration = std::make_unique<Configuration>();
-        configuration->path = holm::text::utf16ToUtf8(configurationFile);
+        configuration->path = holm::common::utf16ToUtf8(configurationFile);
         // An unreadable file starts an empty configuration: a later reload
         // reads it once it is readable.
         (void)load(*configuration);
@@ -268,7 +271,7 @@ CFGLIB_EXPORT int32_t CfgLib_Dll_ChangeConfigFile(CfgLibHandle handle,
             return kCfgLibInvalidParameter;
         }
         std::lock_guard guard(configuration->lock);
-        configuration->path = holm::text::utf16ToUtf8(configurationFile);
+        configuration->path = holm::common::utf16ToUtf8(configurationFile);
         configuration->document = IniDocument();
         return load(*configuration);
     });
@@ -342,12 +345,12 @@ CFGLIB_EXPORT int32_t CfgLib_Dll_WriteString(CfgLibHandle handle, const char16_t
 
 CFGLIB_EXPORT int32_t CfgLib_Dll_WriteInt(CfgLibHandle handle, const char16_t* path, int32_t value,
                                           uint8_t /*flag*/) {
-    return guarded([&] { return writeValue(handle, path, holm::text::format(u"%d", value)); });
+    return guarded([&] { return writeValue(handle, path, holm::common::format(u"%d", value)); });
 }
 
 CFGLIB_EXPORT int32_t CfgLib_Dll_WriteHex(CfgLibHandle handle, const char16_t* path, uint32_t value,
                                           uint8_t /*flag*/) {
-    return guarded([&] { return writeValue(handle, path, holm::text::format(u"%08x", value)); });
+    return guarded([&] { return writeValue(handle, path, holm::common::format(u"%08x", value)); });
 }
 
 CFGLIB_EXPORT int32_t CfgLib_Dll_WriteList(CfgLibHandle handle, const char16_t* path,

@@ -7,7 +7,10 @@
 #include "platform/errors.h"
 #include "platform/io.h"
 
-namespace holm::cfglib {
+namespace holm::product::cfglib {
+
+// The result codes of the binary interface the library implements.
+using namespace ::holm::common::cfglib;
 
 FileContent readConfigurationFile(const std::string& path) {
     FileContent content;
@@ -57,4 +60,4 @@ platform::Result<ConfigurationLock> ConfigurationLock::acquire(
     return ConfigurationLock(std::move(*fd));
 }
 
-}  // namespace holm::cfglib
+}  // namespace holm::product::cfglib

@@ -8,7 +8,7 @@
 #include "platform/result.h"
 #include "platform/unique_handle.h"
 
-namespace holm::cfglib {
+namespace holm::product::cfglib {
 
 // Files above this size are not read: no configuration is that large, and a
 // bound keeps a wrong path (a disk image, a device) from filling memory.
@@ -46,4 +46,4 @@ class ConfigurationLock {
     platform::UniqueFd fd_;
 };
 
-}  // namespace holm::cfglib
+}  // namespace holm::product::cfglib

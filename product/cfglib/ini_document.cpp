@@ -4,7 +4,7 @@
 
 #include "common/utf16.h"
 
-namespace holm::cfglib {
+namespace holm::product::cfglib {
 
 namespace {
 
@@ -53,7 +53,7 @@ bool startsWith(std::string_view bytes, std::string_view prefix) {
 }
 
 std::u16string folded(std::u16string_view text) {
-    return text::toLowerAscii(text);
+    return common::toLowerAscii(text);
 }
 
 std::u16string indexKey(std::u16string_view section, std::u16string_view key) {
@@ -74,7 +74,7 @@ IniDocument IniDocument::parse(std::string_view bytes) {
     std::u16string text;
     if (startsWith(bytes, "\xEF\xBB\xBF")) {
         document.encoding_ = Encoding::Utf8Bom;
-        text = text::utf8ToUtf16(bytes.substr(3));
+        text = common::utf8ToUtf16(bytes.substr(3));
     } else if (startsWith(bytes, "\xFF\xFE")) {
         document.encoding_ = Encoding::Utf16Le;
         text = decodeUtf16(bytes.substr(2), false);
@@ -82,7 +82,7 @@ IniDocument IniDocument::parse(std::string_view bytes) {
         document.encoding_ = Encoding::Utf16Be;
         text = decodeUtf16(bytes.substr(2), true);
     } else {
-        text = text::utf8ToUtf16(bytes);
+        text = common::utf8ToUtf16(bytes);
     }
 
     document.finalNewline_ = text.empty() || text.back() == u'\n';
@@ -154,9 +154,9 @@ std::string IniDocument::serialize() const {
     std::string out;
     switch (encoding_) {
         case Encoding::Utf8:
-            return text::utf16ToUtf8(text);
+            return common::utf16ToUtf8(text);
         case Encoding::Utf8Bom:
-            return "\xEF\xBB\xBF" + text::utf16ToUtf8(text);
+            return "\xEF\xBB\xBF" + common::utf16ToUtf8(text);
         case Encoding::Utf16Le:
             out = "\xFF\xFE";
             appendUtf16(out, text, false);
@@ -319,4 +319,4 @@ std::vector<std::u16string> IniDocument::subElements(std::u16string_view section
     return names;
 }
 
-}  // namespace holm::cfglib
+}  // namespace holm::product::cfglib

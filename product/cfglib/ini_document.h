@@ -22,7 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace holm::cfglib {
+namespace holm::product::cfglib {
 
 class IniDocument {
   public:
@@ -47,8 +47,6 @@ class IniDocument {
     // The keys of `section` in file order, or with an empty section the
     // section names.
     std::vector<std::u16string> subElements(std::u16string_view section) const;
-
-    size_t lineCount() const { return lines_.size(); }
 
   private:
     enum class Kind { Other, Section, Entry };
@@ -75,4 +73,4 @@ class IniDocument {
     std::unordered_map<std::u16string, size_t> index_;
 };
 
-}  // namespace holm::cfglib
+}  // namespace holm::product::cfglib

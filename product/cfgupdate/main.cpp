@@ -17,25 +17,28 @@
 #include "product/cfgupdate/update_commands.h"
 #include "utilities/product_settings.h"
 
+namespace holm::product::cfgupdate {
 namespace {
 
 // The product directory is this program's own directory, as for the host.
 std::u16string programDirectory() {
     const std::string program = holm::platform::executablePath();
-    return holm::text::utf8ToUtf16(holm::text::directoryWithSlashOf(program));
+    return holm::common::utf8ToUtf16(holm::common::directoryWithSlashOf(program));
 }
 
 }  // namespace
+}  // namespace holm::product::cfgupdate
 
 int main(int argc, char** argv) {
-    using namespace holm::cfgupdate;
+    using namespace holm::product::cfgupdate;
+    using namespace holm::product::cfgupdate;
     const auto commandFile = commandFileArgument(argc, argv);
     if (!commandFile) {
         std::fprintf(stderr, "usage: holm-cfgupdate /UPDATEINIBYFILE=<command file>\n");
         return kExitUsage;
     }
     const Tandro::Utilities::ProductSettings settings(programDirectory());
-    const std::string configFile = holm::text::utf16ToUtf8(settings.getConfigurationFile());
+    const std::string configFile = holm::common::utf16ToUtf8(settings.getConfigurationFile());
     const UpdateResult result = updateConfiguration(*commandFile, configFile);
     if (result.exitCode != kExitApplied) {
         std::fprintf(stderr, "holm-cfgupdate: %s\n", result.message.c_str());

@@ -5,7 +5,7 @@
 #include "platform/io.h"
 #include "product/cfglib/config_file.h"
 
-namespace holm::cfgupdate {
+namespace holm::product::cfgupdate {
 namespace {
 
 constexpr std::u16string_view kCommandSection = u"UPDINI";
@@ -20,16 +20,17 @@ std::u16string valuePath(std::u16string_view section, std::u16string_view key) {
 }
 
 // The lowest-numbered key of the series `key`0, `key`1, ... that is not set.
-std::u16string nextIndexedKey(const cfglib::IniDocument& document, const Command& command) {
+std::u16string nextIndexedKey(const product::cfglib::IniDocument& document,
+                              const Command& command) {
     for (uint64_t index = 0;; ++index) {
-        std::u16string candidate = command.key + text::utf8ToUtf16(std::to_string(index));
+        std::u16string candidate = command.key + common::utf8ToUtf16(std::to_string(index));
         if (!document.find(valuePath(command.section, candidate))) {
             return candidate;
         }
     }
 }
 
-bool applyCommand(cfglib::IniDocument& document, const Command& command) {
+bool applyCommand(product::cfglib::IniDocument& document, const Command& command) {
     switch (command.kind) {
         case Command::Kind::Set:
             return document.set(valuePath(command.section, command.key), command.value);
@@ -71,18 +72,18 @@ std::optional<Command> parseCommand(std::u16string_view text) {
         }
     }
     command.key = std::u16string(key);
-    if (text::trim(command.key).empty() || command.section.find(u'\\') != std::u16string::npos) {
+    if (common::trim(command.key).empty() || command.section.find(u'\\') != std::u16string::npos) {
         return std::nullopt;
     }
     return command;
 }
 
 std::vector<std::u16string> readCommandTexts(std::string_view bytes) {
-    const cfglib::IniDocument file = cfglib::IniDocument::parse(bytes);
+    const product::cfglib::IniDocument file = product::cfglib::IniDocument::parse(bytes);
     std::vector<std::u16string> commands;
     for (size_t index = 0;; ++index) {
         const auto command = file.find(
-            valuePath(kCommandSection, u"Cmd" + text::utf8ToUtf16(std::to_string(index))));
+            valuePath(kCommandSection, u"Cmd" + common::utf8ToUtf16(std::to_string(index))));
         if (!command) {
             return commands;
         }
@@ -90,7 +91,7 @@ std::vector<std::u16string> readCommandTexts(std::string_view bytes) {
     }
 }
 
-ApplyResult applyCommands(cfglib::IniDocument& document,
+ApplyResult applyCommands(product::cfglib::IniDocument& document,
                           const std::vector<std::u16string>& commands) {
     for (size_t index = 0; index < commands.size(); ++index) {
         const std::optional<Command> command = parseCommand(commands[index]);
@@ -111,25 +112,26 @@ UpdateResult updateConfiguration(const std::string& commandFile, const std::stri
     if (commands.empty()) {
         return {kExitCommandFileError, "the command file " + commandFile + " holds no commands"};
     }
-    auto lock = cfglib::ConfigurationLock::acquire(configFile);
+    auto lock = product::cfglib::ConfigurationLock::acquire(configFile);
     if (!lock) {
         return {kExitConfigWriteError,
                 "cannot lock the configuration file " + configFile + ": " + describe(lock.error())};
     }
-    const cfglib::FileContent current = cfglib::readConfigurationFile(configFile);
-    if (current.error != cfglib::kCfgLibOk) {
+    const product::cfglib::FileContent current = product::cfglib::readConfigurationFile(configFile);
+    if (current.error != common::cfglib::kCfgLibOk) {
         return {kExitConfigReadError, "cannot read the configuration file " + configFile +
                                           " (error " + std::to_string(current.error) + ")"};
     }
-    cfglib::IniDocument document = cfglib::IniDocument::parse(current.bytes);
+    product::cfglib::IniDocument document = product::cfglib::IniDocument::parse(current.bytes);
     const ApplyResult applied = applyCommands(document, commands);
     if (applied.exitCode != kExitApplied) {
         return {applied.exitCode, "command Cmd" + std::to_string(applied.failedCommand) + " (" +
-                                      text::utf16ToUtf8(commands[applied.failedCommand]) +
+                                      common::utf16ToUtf8(commands[applied.failedCommand]) +
                                       ") is malformed or cannot be written; nothing was changed"};
     }
-    const int32_t written = cfglib::replaceConfigurationFile(configFile, document.serialize());
-    if (written != cfglib::kCfgLibOk) {
+    const int32_t written =
+        product::cfglib::replaceConfigurationFile(configFile, document.serialize());
+    if (written != common::cfglib::kCfgLibOk) {
         return {kExitConfigWriteError, "cannot replace the configuration file " + configFile +
                                            " (error " + std::to_string(written) + ")"};
     }
@@ -139,19 +141,19 @@ UpdateResult updateConfiguration(const std::string& commandFile, const std::stri
 std::optional<std::string> commandFileArgument(int argc, const char* const* argv) {
     std::optional<std::string> found;
     for (int i = 1; i < argc; ++i) {
-        const std::u16string argument = text::utf8ToUtf16(argv[i]);
+        const std::u16string argument = common::utf8ToUtf16(argv[i]);
         if (argument.size() > kFileSwitch.size() &&
-            text::equalsNoCase(std::u16string_view(argument).substr(0, kFileSwitch.size()),
-                               kFileSwitch)) {
+            common::equalsNoCase(std::u16string_view(argument).substr(0, kFileSwitch.size()),
+                                 kFileSwitch)) {
             if (found) {
                 return std::nullopt;  // two command files: which one was meant is unclear
             }
-            found = text::utf16ToUtf8(std::u16string_view(argument).substr(kFileSwitch.size()));
-        } else if (!text::trim(argument).empty()) {
+            found = common::utf16ToUtf8(std::u16string_view(argument).substr(kFileSwitch.size()));
+        } else if (!common::trim(argument).empty()) {
             return std::nullopt;
         }
     }
     return found;
 }
 
-}  // namespace holm::cfgupdate
+}  // namespace holm::product::cfgupdate

@@ -23,7 +23,7 @@
 
 #include "product/cfglib/ini_document.h"
 
-namespace holm::cfgupdate {
+namespace holm::product::cfgupdate {
 
 // The updater's exit codes.
 enum ExitCode : int {
@@ -64,7 +64,7 @@ struct ApplyResult {
 // Applies the command texts to `document` in order; at the first one that is
 // malformed or cannot be written, stops with kExitBadCommand (the document
 // is then partly changed: the caller discards it).
-ApplyResult applyCommands(cfglib::IniDocument& document,
+ApplyResult applyCommands(product::cfglib::IniDocument& document,
                           const std::vector<std::u16string>& commands);
 
 struct UpdateResult {
@@ -82,4 +82,9 @@ UpdateResult updateConfiguration(const std::string& commandFile, const std::stri
 // "/UPDATEINIBYFILE=<path>" (switch name in any case), or nothing.
 std::optional<std::string> commandFileArgument(int argc, const char* const* argv);
 
-}  // namespace holm::cfgupdate
+}  // namespace holm::product::cfgupdate
+
+namespace holm {
+// Kept for code written against the old name; to be removed.
+namespace cfgupdate = ::holm::product::cfgupdate;
+}  // namespace holm

@@ -22,6 +22,7 @@
 #include "platform/io.h"
 #include "platform/named_event.h"
 
+namespace holm::product {
 namespace {
 
 int usage() {
@@ -46,13 +47,13 @@ int set(const std::string& directory, const std::string& fileName) {
 
 int wait(const std::string& directory, const std::string& fileName, unsigned long count) {
     namespace io = holm::platform::io;
-    const holm::platform::NamedEventWatch watch =
-        holm::platform::NamedEventWatch::open(directory, fileName);
-    if (!watch.valid()) {
+    const auto opened = holm::platform::NamedEventWatch::open(directory, fileName);
+    if (!opened) {
         std::fprintf(stderr, "holm-event: cannot watch the event in %s: %s\n", directory.c_str(),
-                     std::strerror(errno));
+                     opened.error().message().c_str());
         return 3;
     }
+    const holm::platform::NamedEventWatch& watch = *opened;
     std::printf("watching\n");
     std::fflush(stdout);
     for (unsigned long seen = 0; seen < count;) {
@@ -67,8 +68,10 @@ int wait(const std::string& directory, const std::string& fileName, unsigned lon
 }
 
 }  // namespace
+}  // namespace holm::product
 
 int main(int argc, char** argv) {
+    using namespace holm::product;
     if (argc < 3 || argc > 4) {
         return usage();
     }
@@ -84,10 +87,10 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    std::u16string name = holm::text::utf8ToUtf16(argv[2]);
+    std::u16string name = holm::common::utf8ToUtf16(argv[2]);
     constexpr std::u16string_view kPrefix = u"Global\\";
     if (name.size() > kPrefix.size() &&
-        holm::text::equalsNoCase(name.substr(0, kPrefix.size()), kPrefix)) {
+        holm::common::equalsNoCase(name.substr(0, kPrefix.size()), kPrefix)) {
         name.erase(0, kPrefix.size());
     }
     const std::string fileName = holm::platform::namedEventFileName(name);

@@ -15,6 +15,7 @@
 #include "security/trust_store.h"
 #include "security/verified_file.h"
 
+namespace holm::product {
 namespace {
 
 using namespace holm::security;
@@ -236,8 +237,10 @@ int showKey(const std::vector<std::string>& args) {
 }
 
 }  // namespace
+}  // namespace holm::product
 
 int main(int argc, char** argv) {
+    using namespace holm::product;
     const std::vector<std::string> all(argv + 1, argv + argc);
     if (all.empty() || all[0] == "--help" || all[0] == "-h") {
         usage(all.empty() ? std::cerr : std::cout);

@@ -28,6 +28,7 @@
 #include "utilities/resource_table.h"
 #include "utilities/resource_text_file.h"
 
+namespace holm::product {
 namespace {
 
 using namespace Tandro::Utilities;
@@ -107,27 +108,29 @@ int showText(const std::string& path, std::string_view idText) {
 }
 
 int showMaster(const std::u16string& productDirectory, const std::string& name) {
-    const auto value =
-        MasterTextReader::openInDirectory(productDirectory)->getText(holm::text::utf8ToUtf16(name));
+    const auto value = MasterTextReader::openInDirectory(productDirectory)
+                           ->getText(holm::common::utf8ToUtf16(name));
     if (value.empty()) {
         std::fprintf(stderr, "holm-text: no master text %s\n", name.c_str());
         return 1;
     }
-    std::printf("%s\n", holm::text::utf16ToUtf8(value).c_str());
+    std::printf("%s\n", holm::common::utf16ToUtf8(value).c_str());
     return 0;
 }
 
 }  // namespace
+}  // namespace holm::product
 
 int main(int argc, char** argv) {
+    using namespace holm::product;
     const Options options = parseOptions(argc, argv);
     // An explicit --product-dir wins over HOLM_PRODUCT_DIR, which wins over
     // the program's own directory.
     const std::u16string productDirectory =
         options.productDirectory.empty()
-            ? ProductSettings(holm::text::utf8ToUtf16(programDirectory(argv[0])))
+            ? ProductSettings(holm::common::utf8ToUtf16(programDirectory(argv[0])))
                   .getProductDirectory()
-            : Path::NormaliseDirectory(holm::text::utf8ToUtf16(options.productDirectory));
+            : Path::NormaliseDirectory(holm::common::utf8ToUtf16(options.productDirectory));
     try {
         if (options.masterName) {
             return showMaster(productDirectory, *options.masterName);
@@ -140,7 +143,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         for (const char16_t* name : {MasterTextReader::kLibraryName, u"holmmsg.dll"}) {
-            listFile(holm::text::utf16ToUtf8(Path::Combine(productDirectory, name)),
+            listFile(holm::common::utf16ToUtf8(Path::Combine(productDirectory, name)),
                      FileRole::Product);
             std::printf("\n");
         }

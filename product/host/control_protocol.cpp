@@ -4,7 +4,7 @@
 
 #include "platform/named_event.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 std::string controlSocketPath() {
     return platform::runtimeDirectory() + "/control";
@@ -85,4 +85,4 @@ std::string_view pluginStateName(uint32_t state) {
     }
 }
 
-}  // namespace holm::host
+}  // namespace holm::product::host

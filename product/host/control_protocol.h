@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-namespace holm::host {
+namespace holm::product::host {
 
 // Error kinds of an answer.
 inline constexpr std::string_view kDenied = "denied";
@@ -46,4 +46,9 @@ std::vector<std::string> answerFields(std::string_view line);
 // A plugin state's name: "unloaded", "loaded", "started", "stopped".
 std::string_view pluginStateName(uint32_t state);
 
-}  // namespace holm::host
+}  // namespace holm::product::host
+
+namespace holm {
+// Kept for code written against the old name; to be removed.
+namespace host = ::holm::product::host;
+}  // namespace holm

@@ -12,12 +12,12 @@
 #include "product/host/control_protocol.h"
 #include "product/host/host_handler.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 namespace {
 
-using holm::text::utf16ToUtf8;
-using holm::text::utf8ToUtf16;
+using holm::common::utf16ToUtf8;
+using holm::common::utf8ToUtf16;
 
 // Anyone may connect: the peer's credentials decide, so that another user
 // hears a refusal rather than finding no socket.
@@ -31,7 +31,7 @@ std::string peerText(uint32_t uid, int pid) {
     return "uid " + std::to_string(uid) + ", pid " + std::to_string(pid);
 }
 
-class CollectedResults final : public hostctl::ITestResults {
+class CollectedResults final : public common::hostctl::ITestResults {
   public:
     void result(const char16_t* plugin, bool passed) override {
         lines += answerLine({"test", plugin != nullptr ? utf16ToUtf8(plugin) : std::string(),
@@ -50,7 +50,8 @@ ControlServer::ControlServer(HlmPlg::IHlmCore& core, ControlHostInfo info)
                      "no control socket: the runtime directory " + directory + " does not exist");
         return;
     }
-    control_ = dynamic_cast<hostctl::IHostControl*>(core_.createInterface(hostctl::kHostControlId));
+    control_ = dynamic_cast<common::hostctl::IHostControl*>(
+        core_.createInterface(common::hostctl::kHostControlId));
     if (control_ == nullptr) {
         writeLogLine(1, "avholm", "no control socket: the core gives no control object");
         return;
@@ -75,7 +76,7 @@ ControlServer::~ControlServer() {
         thread_.join();
     }
     if (control_ != nullptr) {
-        core_.releaseInterface(hostctl::kHostControlId, control_);
+        core_.releaseInterface(common::hostctl::kHostControlId, control_);
     }
 }
 
@@ -186,7 +187,7 @@ std::string ControlServer::status() {
                          std::to_string(uptime.count()), "running"});
     const uint32_t count = control_->snapshot();
     for (uint32_t index = 0; index < count; ++index) {
-        hostctl::PluginStatus plugin;
+        common::hostctl::PluginStatus plugin;
         if (!control_->plugin(index, &plugin)) {
             break;
         }
@@ -227,4 +228,4 @@ std::string ControlServer::test(const std::vector<std::string>& request, uint32_
     return answerLine({"ok"}) + results.lines + answerLine({"tested", std::to_string(tested)});
 }
 
-}  // namespace holm::host
+}  // namespace holm::product::host

@@ -22,7 +22,7 @@
 #include "platform/local_socket.h"
 #include "platform/unique_handle.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 struct ControlHostInfo {
     // The plugin list as the host was given it.
@@ -51,8 +51,6 @@ class ControlServer {
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;
 
-    bool serving() const { return thread_.joinable(); }
-
   private:
     void serve();
     void handle(platform::UniqueFd connection);
@@ -65,7 +63,7 @@ class ControlServer {
 
     HlmPlg::IHlmCore& core_;
     ControlHostInfo info_;
-    hostctl::IHostControl* control_ = nullptr;
+    common::hostctl::IHostControl* control_ = nullptr;
     platform::LocalListener listener_;
     platform::UniqueFd stop_;
     std::thread thread_;
@@ -75,4 +73,4 @@ class ControlServer {
     uint64_t refusalsNotLogged_ = 0;
 };
 
-}  // namespace holm::host
+}  // namespace holm::product::host

@@ -7,7 +7,7 @@
 #include "common/utf16.h"
 #include "platform/journal.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 namespace {
 
@@ -19,7 +19,7 @@ std::optional<uint32_t> codeOf(uint64_t stored) {
 }
 
 std::string utf8(const char16_t* text) {
-    return text ? holm::text::utf16ToUtf8(text) : std::string();
+    return text ? holm::common::utf16ToUtf8(text) : std::string();
 }
 
 // Zero-padded decimal of `width` digits.
@@ -98,7 +98,7 @@ std::string logLine(uint32_t level, const std::string& source, const std::string
 
 void writeLogLine(uint32_t level, const std::string& source, const std::string& text) {
     std::fputs((journalPrefix(priorityOf(level)) +
-                logLine(level, holm::text::logLineText(source), holm::text::logLineText(text)))
+                logLine(level, holm::common::logLineText(source), holm::common::logLineText(text)))
                    .c_str(),
                stderr);
 }
@@ -159,4 +159,4 @@ std::optional<uint32_t> HostHandler::stoppedCode() const {
     return codeOf(stoppedCode_.load());
 }
 
-}  // namespace holm::host
+}  // namespace holm::product::host

@@ -11,7 +11,7 @@
 #include "hlmplg/core.h"
 #include "platform/signals.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 // Log levels the core uses, by name: 0 "ERROR", 1 "INFO", anything higher
 // "DEBUG".
@@ -34,7 +34,7 @@ std::string logLine(uint32_t level, const std::string& source, const std::string
 
 // Writes one line to standard error in a single write, so that lines of
 // different threads never interleave. Source and text pass through
-// text::logLineText (common/log_text.h): whatever control characters reach
+// common::logLineText (common/log_text.h): whatever control characters reach
 // the host are escaped, so one call is always one line. The line starts with
 // the journal prefix of the level's priority.
 void writeLogLine(uint32_t level, const std::string& source, const std::string& text);
@@ -80,4 +80,4 @@ class HostHandler final : public HlmPlg::IHlmCoreHandler {
     std::atomic<uint64_t> stoppedCode_{0};
 };
 
-}  // namespace holm::host
+}  // namespace holm::product::host

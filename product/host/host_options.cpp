@@ -6,7 +6,7 @@
 #include "platform/errors.h"
 #include "platform/file_system.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 namespace {
 
@@ -100,4 +100,4 @@ std::string pluginListProblem(const std::string& path) {
     return readable ? "" : "cannot read plugin list: " + path;
 }
 
-}  // namespace holm::host
+}  // namespace holm::product::host

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace holm::host {
+namespace holm::product::host {
 
 inline constexpr std::chrono::milliseconds kDefaultStopLimit = std::chrono::seconds(30);
 
@@ -50,4 +50,4 @@ bool isInlineList(const std::string& list);
 // "plugin list not found: PATH" or "cannot read plugin list: PATH".
 std::string pluginListProblem(const std::string& path);
 
-}  // namespace holm::host
+}  // namespace holm::product::host

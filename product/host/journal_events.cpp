@@ -7,11 +7,11 @@
 #include "platform/local_socket.h"
 #include "product/host/host_handler.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 namespace {
 
-using hostctl::PluginEvent;
+using common::hostctl::PluginEvent;
 
 struct EventText {
     PluginEvent event;
@@ -43,7 +43,7 @@ const EventText* eventText(uint32_t event) {
 }
 
 std::string utf8(const char16_t* text) {
-    return text != nullptr ? holm::text::utf16ToUtf8(text) : std::string();
+    return text != nullptr ? holm::common::utf16ToUtf8(text) : std::string();
 }
 
 }  // namespace
@@ -76,16 +76,16 @@ void JournalEvents::attach(HlmPlg::IHlmCore& core) {
     if (!platform::standardErrorIsJournal()) {
         return;
     }
-    HlmPlg::IInterface* made = core.createInterface(hostctl::kHostControlId);
-    if (auto* control = dynamic_cast<hostctl::IHostControl*>(made)) {
+    HlmPlg::IInterface* made = core.createInterface(common::hostctl::kHostControlId);
+    if (auto* control = dynamic_cast<common::hostctl::IHostControl*>(made)) {
         control->setEventSink(this);
     }
     if (made != nullptr) {
-        core.releaseInterface(hostctl::kHostControlId, made);
+        core.releaseInterface(common::hostctl::kHostControlId, made);
     }
 }
 
-void JournalEvents::pluginEvent(const hostctl::PluginEventInfo& event) {
+void JournalEvents::pluginEvent(const common::hostctl::PluginEventInfo& event) {
     const EventText* text = eventText(event.event);
     if (text == nullptr) {
         return;
@@ -114,4 +114,4 @@ void JournalEvents::pluginEvent(const hostctl::PluginEventInfo& event) {
     writeLogLine(text->priority == Priority::Error ? 0 : 1, "avholm", message);
 }
 
-}  // namespace holm::host
+}  // namespace holm::product::host

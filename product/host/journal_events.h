@@ -20,7 +20,7 @@
 #include "common/host_control.h"
 #include "hlmplg/core.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 using JournalFields = std::vector<std::pair<std::string, std::string>>;
 
@@ -33,13 +33,13 @@ std::string nativeJournalEntry(const JournalFields& fields);
 // event).
 std::string_view lifecycleMessageId(uint32_t event);
 
-class JournalEvents final : public hostctl::IHostEvents {
+class JournalEvents final : public common::hostctl::IHostEvents {
   public:
     // Registers with the core when standard error is the journal. The object
     // must outlive the core: the core reports to it until it is destroyed.
     void attach(HlmPlg::IHlmCore& core);
 
-    void pluginEvent(const hostctl::PluginEventInfo& event) override;
+    void pluginEvent(const common::hostctl::PluginEventInfo& event) override;
 };
 
-}  // namespace holm::host
+}  // namespace holm::product::host

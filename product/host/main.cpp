@@ -32,11 +32,12 @@
 #include "security/verified_file.h"
 #include "utilities/product_settings.h"
 
+namespace holm::product::host {
 namespace {
 
 using namespace holm;
-using holm::text::utf16ToUtf8;
-using holm::text::utf8ToUtf16;
+using holm::common::utf16ToUtf8;
+using holm::common::utf8ToUtf16;
 
 enum ExitCode : int {
     kOk = 0,
@@ -106,7 +107,7 @@ void usage(std::FILE* out) {
 
 void fail(const std::string& line) {
     std::fprintf(stderr, "%savholm: %s\n", host::journalPrefix(host::Priority::Error).c_str(),
-                 holm::text::logLineText(line).c_str());
+                 holm::common::logLineText(line).c_str());
 }
 
 // Exit statuses hold 8 bits: a larger code would wrap around, 256 even to
@@ -520,7 +521,7 @@ int runHost(const host::HostOptions& options) {
         // service manager hears the host is ready until the stop begins.
         host::ControlServer control(*core, {list, started});
         host::writeLogLine(1, "avholm",
-                           "running (plugin list " + holm::text::logInsert(list) + ")");
+                           "running (plugin list " + holm::common::logInsert(list) + ")");
         platform::notifyServiceManager("READY=1\nSTATUS=running");
         if (start.reloadPending()) {
             reload(*core);
@@ -538,16 +539,17 @@ int runHost(const host::HostOptions& options) {
 }
 
 }  // namespace
+}  // namespace holm::product::host
 
 int main(int argc, char** argv) {
+    using namespace holm::product::host;
     // First of all, so that a HUP, TERM or INT from here on waits for the
     // main loop instead of ending the process with the default action. The
     // host reads them from before the core is loaded until it exits: the
     // start is supervised (StartSupervisor), the stop watched (StopWatchdog).
     platform::blockHostSignals();
     sendTestSignalAtStart();
-    const host::ParseResult parsed =
-        host::parseArguments(std::vector<std::string>(argv, argv + argc));
+    const ParseResult parsed = parseArguments(std::vector<std::string>(argv, argv + argc));
     if (!parsed.error.empty()) {
         fail(parsed.error + " (see avholm --help)");
         return kUsage;

@@ -10,7 +10,7 @@
 #include "platform/epoll_set.h"
 #include "product/host/host_handler.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 std::vector<SessionChange> sessionChanges(const std::set<uint32_t>& before,
                                           const std::set<uint32_t>& after) {
@@ -102,4 +102,4 @@ void SessionForwarder::forward(const SessionChange& change) {
     core_.serviceControl(HlmPlg::kServiceControlSessionChange, change.eventType, &record);
 }
 
-}  // namespace holm::host
+}  // namespace holm::product::host

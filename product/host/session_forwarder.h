@@ -14,7 +14,7 @@
 #include "platform/manual_event.h"
 #include "platform/sessions.h"
 
-namespace holm::host {
+namespace holm::product::host {
 
 struct SessionChange {
     uint32_t eventType;  // HlmPlg::kSessionLogon or kSessionLogoff
@@ -36,8 +36,6 @@ class SessionForwarder {
     SessionForwarder(const SessionForwarder&) = delete;
     SessionForwarder& operator=(const SessionForwarder&) = delete;
 
-    bool forwarding() const { return thread_.joinable(); }
-
   private:
     void watch();
     void forward(const SessionChange& change);
@@ -49,4 +47,4 @@ class SessionForwarder {
     std::thread thread_;
 };
 
-}  // namespace holm::host
+}  // namespace holm::product::host

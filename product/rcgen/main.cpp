@@ -12,6 +12,7 @@
 #include "utilities/resource_table.h"
 #include "utilities/resource_text_file.h"
 
+namespace holm::product {
 namespace {
 
 std::string readWhole(const std::filesystem::path& path) {
@@ -34,8 +35,10 @@ void writeAtomically(const std::filesystem::path& path, const std::vector<std::b
 }
 
 }  // namespace
+}  // namespace holm::product
 
 int main(int argc, char** argv) {
+    using namespace holm::product;
     if (argc != 3) {
         std::fprintf(stderr, "usage: holm-rcgen TABLE OUTPUT\n");
         return 2;

@@ -16,6 +16,7 @@ namespace io = holm::platform::io;
 namespace platform = holm::platform;
 namespace reg = holm::registry;
 
+namespace holm::product {
 namespace {
 
 constexpr char kHelp[] = R"(usage:
@@ -340,8 +341,10 @@ int run(const std::vector<std::string>& args) {
 }
 
 }  // namespace
+}  // namespace holm::product
 
 int main(int argc, char** argv) {
+    using namespace holm::product;
     try {
         return run({argv + 1, argv + argc});
     } catch (const Failure& failure) {

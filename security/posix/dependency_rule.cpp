@@ -41,7 +41,7 @@ constexpr uint32_t kGroupOrOthersWrite = 022;
 constexpr uint32_t kStickyBit = 01000;
 
 std::string directoryOf(const std::string& path) {
-    return std::string(text::directoryOf(path));
+    return std::string(common::directoryOf(path));
 }
 
 std::string joined(std::string directory, const std::string& name) {

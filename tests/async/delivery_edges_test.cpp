@@ -61,12 +61,12 @@ class WatchEdges : public holm::test::AsyncFixture {
 
     static HlmPlg::IAsyncEvent* onDirectory(HlmPlg::IAsync& async, const fs::path& path,
                                             uintptr_t user) {
-        const std::u16string text = holm::text::utf8ToUtf16(path.string());
+        const std::u16string text = holm::common::utf8ToUtf16(path.string());
         return async.watchDirectory(text.c_str(), 0, 0, user);
     }
     static HlmPlg::IAsyncEvent* onFile(HlmPlg::IAsync& async, const fs::path& path,
                                        uintptr_t user) {
-        const std::u16string text = holm::text::utf8ToUtf16(path.string());
+        const std::u16string text = holm::common::utf8ToUtf16(path.string());
         return async.watchFile(text.c_str(), 0, user);
     }
     // Changes the sentinel directory and waits for the `n`th delivery of

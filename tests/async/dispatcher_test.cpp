@@ -14,9 +14,11 @@
 
 #include "async/support/async_fixture.h"
 #include "common/utf16.h"
+#include "platform/errors.h"
 #include "platform/posix/system_calls.h"
 #include "platform/signals.h"
 #include "platform/spawn.h"
+#include "support/io_faults.h"
 
 namespace {
 
@@ -216,13 +218,35 @@ TEST_F(AsyncEvent, HostileNames) {
     EXPECT_EQ(users, (Users{2, 3, 4}));
 }
 
+// A watch the system refuses reaches the plugin as the thread's last error;
+// a request that names nothing to watch leaves the last error alone.
+TEST_F(AsyncEvent, ARefusedWatchHandsItsCauseToThePluginAsTheLastError) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    holm::platform::setLastError(12345);
+    EXPECT_EQ(async->watchEvent(u"", 1), nullptr);
+    EXPECT_EQ(async->fireAfterNSec(-1, 1), nullptr);
+    EXPECT_EQ(async->watchDirectory(u"/no/such/directory", 0, 0, 1), nullptr);
+    EXPECT_EQ(holm::platform::lastError(), 12345u);
+    {
+        holm::test::InjectedFaults faults;
+        faults.failOpen(EMFILE, runtimeDirectory());
+        EXPECT_EQ(async->watchEvent(u"refused", 2), nullptr);
+        EXPECT_EQ(holm::platform::lastError(), holm::platform::WinError::kTooManyOpenFiles);
+    }
+    EXPECT_EQ(dispatcher_->elementCount(WorkerIndex::Event), 0u);
+    ASSERT_NE(async->watchEvent(u"refused", 3), nullptr);
+    ASSERT_EQ(setEvent(u"refused"), NamedEventSet::Set);
+    EXPECT_EQ(handler.waitFor(1), Users{3});
+}
+
 TEST_F(AsyncEvent, TenThousandEventsOnOneWorker) {
     holm::platform::raiseOpenFileLimit();
     RecordingHandler handler;
     auto async = makeAsync(&handler);
     constexpr int kCount = 10000;
     for (int i = 0; i < kCount; ++i) {
-        const std::u16string name = u"event-" + holm::text::utf8ToUtf16(std::to_string(i));
+        const std::u16string name = u"event-" + holm::common::utf8ToUtf16(std::to_string(i));
         if (async->watchEvent(name.c_str(), static_cast<uintptr_t>(i)) == nullptr) {
             GTEST_SKIP() << "descriptor limit reached at " << i;
         }
@@ -360,7 +384,7 @@ TEST_F(AsyncCancel, RegistrationWhileTheThreadEndsIsServed) {
     gRegisterNow = [&] {
         const uintptr_t user = 10 + registering.size();
         registering.emplace_back([&, user] {
-            const std::u16string name = u"late-" + holm::text::utf8ToUtf16(std::to_string(user));
+            const std::u16string name = u"late-" + holm::common::utf8ToUtf16(std::to_string(user));
             if (async->watchEvent(name.c_str(), user) != nullptr) {
                 ++registered;
             }
@@ -381,7 +405,7 @@ TEST_F(AsyncCancel, RegistrationWhileTheThreadEndsIsServed) {
     for (size_t i = 0; i < registering.size(); ++i) {
         const uintptr_t user = 10 + i;
         expected.push_back(user);
-        ASSERT_EQ(setEvent(u"late-" + holm::text::utf8ToUtf16(std::to_string(user))),
+        ASSERT_EQ(setEvent(u"late-" + holm::common::utf8ToUtf16(std::to_string(user))),
                   NamedEventSet::Set);
     }
     auto users = handler.waitFor(expected.size());

@@ -25,7 +25,7 @@ using holm::test::RecordingHandler;
 class PrintingHost : public HlmPlg::IHlmCoreHandler {
   public:
     void log(uint32_t, const char16_t*, const char16_t* text) override {
-        std::printf("HOST %s\n", holm::text::utf16ToUtf8(text).c_str());
+        std::printf("HOST %s\n", holm::common::utf16ToUtf8(text).c_str());
         std::fflush(stdout);
     }
 };

@@ -76,17 +76,17 @@ TEST_F(AsyncLimitsInChild, Run) {
     auto async = makeAsync(&handler);
 
     // The tree and three of its six directories: registered, logged once.
-    const std::u16string treePath = holm::text::utf8ToUtf16(tree.string());
+    const std::u16string treePath = holm::common::utf8ToUtf16(tree.string());
     EXPECT_NE(async->watchDirectory(treePath.c_str(), 1, 0, 1), nullptr);
     const auto lines = gate_.logLines();
     ASSERT_EQ(lines.size(), 1u);
-    const std::string line = holm::text::utf16ToUtf8(lines[0]);
+    const std::string line = holm::common::utf16ToUtf8(lines[0]);
     EXPECT_NE(line.find(tree.string()), std::string::npos) << line;
     EXPECT_NE(line.find("limit of kernel watches"), std::string::npos) << line;
 
     // No watch left for another directory; no instance left for the
     // registry worker; no descriptor left for a named event.
-    const std::u16string otherPath = holm::text::utf8ToUtf16((base_.path() / "other").string());
+    const std::u16string otherPath = holm::common::utf8ToUtf16((base_.path() / "other").string());
     EXPECT_EQ(async->watchDirectory(otherPath.c_str(), 0, 0, 2), nullptr);
     EXPECT_EQ(holm::platform::lastError(), kNoSystemResources);
     EXPECT_EQ(async->watchRegistryKey(static_cast<uint32_t>(reg::Root::LocalMachine), u"Watched", 0,
@@ -142,7 +142,7 @@ TEST_F(AsyncLimitsInChild, NoNotifierInstance) {
     }
     RecordingHandler handler;
     auto async = makeAsync(&handler);
-    const std::u16string path = holm::text::utf8ToUtf16(watched.string());
+    const std::u16string path = holm::common::utf8ToUtf16(watched.string());
     for (uintptr_t user : {1, 2}) {
         holm::platform::setLastError(0);
         EXPECT_EQ(async->watchDirectory(path.c_str(), 0, 0, user), nullptr);

@@ -5,7 +5,7 @@
 
 #include "common/decimal.h"
 
-namespace holm::text {
+namespace holm::common {
 namespace {
 
 TEST(DecimalTest, ReadsAsTheCRuntimeDoes) {
@@ -39,4 +39,4 @@ TEST(DecimalTest, OnlyWhatPercentDPrintsIsAPrintedDecimal) {
 }
 
 }  // namespace
-}  // namespace holm::text
+}  // namespace holm::common

@@ -9,7 +9,7 @@
 
 #include "common/utf16.h"
 
-namespace holm::text {
+namespace holm::common {
 namespace {
 
 // va_list builders: each forwards its own arguments to one entry point.
@@ -338,14 +338,14 @@ TEST(FormatArgArray, CopiesConversionsWithoutAFittingArgument) {
 }
 
 }  // namespace
-}  // namespace holm::text
+}  // namespace holm::common
 
 namespace {
 
 std::u16string sql(const char16_t* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    std::u16string out = holm::text::vformatSql(fmt, args);
+    std::u16string out = holm::common::vformatSql(fmt, args);
     va_end(args);
     return out;
 }
@@ -360,8 +360,8 @@ TEST(SqlFormat, QuotesTextArgumentsInBothStyles) {
 }
 
 TEST(SqlFormat, OtherFormatsKeepQAsUnknown) {
-    EXPECT_EQ(holm::text::formatRuntime(u"%q %Q %d", 5), u"%q %Q 5");
-    EXPECT_EQ(holm::text::formatRuntime(u"%1!q! %1", u"x"), u"%1!q! x");
+    EXPECT_EQ(holm::common::formatRuntime(u"%q %Q %d", 5), u"%q %Q 5");
+    EXPECT_EQ(holm::common::formatRuntime(u"%1!q! %1", u"x"), u"%1!q! x");
 }
 
 }  // namespace

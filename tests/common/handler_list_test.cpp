@@ -26,7 +26,7 @@ struct Pair {
     bool operator==(const Pair&) const = default;
 };
 
-using PairList = holm::HandlerList<Pair>;
+using PairList = holm::common::HandlerList<Pair>;
 
 TEST(HandlerListEntries, RemovalsTakeTheEntriesTheySayAndAddOnceRefusesEqualOnes) {
     PairList list;
@@ -95,7 +95,7 @@ TEST(HandlerListEntries, EveryRemovalWaitsForACallOnAnotherThreadEvenASecondOne)
 }
 
 TEST(HandlerListEntries, ACallThatThrowsEndsAndARemovalAfterItDoesNotWait) {
-    holm::HandlerList<Handler*> list;
+    holm::common::HandlerList<Handler*> list;
     Handler handler;
     list.add(&handler);
     EXPECT_THROW(list.forEach([](Handler*) { throw std::runtime_error("handler failed"); }),

@@ -8,9 +8,9 @@
 
 namespace {
 
-using holm::text::kMaxLogInsert;
-using holm::text::logInsert;
-using holm::text::logLineText;
+using holm::common::kMaxLogInsert;
+using holm::common::logInsert;
+using holm::common::logLineText;
 
 TEST(LogTextTest, ControlCharactersAreEscapedSoOneInsertStaysOnOneLine) {
     EXPECT_EQ(logInsert(u"a\nb\rc\td"), u"a\\nb\\rc\\td");
@@ -31,7 +31,7 @@ TEST(LogTextTest, LongInsertsAreCutWithAMarkerThatCountsWhatWasLeftOut) {
     const std::u16string huge(8u << 20, u'x');
     const std::u16string cut = logInsert(huge);
     EXPECT_EQ(cut, std::u16string(kMaxLogInsert, u'x') + u"...[cut " +
-                       holm::text::utf8ToUtf16(std::to_string(huge.size() - kMaxLogInsert)) +
+                       holm::common::utf8ToUtf16(std::to_string(huge.size() - kMaxLogInsert)) +
                        u" more]");
     EXPECT_EQ(logInsert(std::u16string(kMaxLogInsert, u'y')), std::u16string(kMaxLogInsert, u'y'));
 
@@ -49,12 +49,12 @@ TEST(LogTextTest, SinksLeaveSafeLinesAloneAndBoundTheRest) {
     EXPECT_EQ(logLineText(u"PM(demo): calling Load() ... done"),
               u"PM(demo): calling Load() ... done");
     EXPECT_EQ(logLineText(std::string("a\nb")), "a\\nb");
-    EXPECT_LT(logLineText(std::u16string(1u << 20, u'z')).size(), holm::text::kMaxLogLine + 32);
+    EXPECT_LT(logLineText(std::u16string(1u << 20, u'z')).size(), holm::common::kMaxLogLine + 32);
 }
 
 TEST(LogTextTest, ReportLinesKeepTabsAndEscapeWhatCouldBreakTheLine) {
-    using holm::text::kMaxLogLine;
-    using holm::text::reportLineText;
+    using holm::common::kMaxLogLine;
+    using holm::common::reportLineText;
     EXPECT_EQ(reportLineText(u"name\tsize\t12"), u"name\tsize\t12");
     EXPECT_EQ(logLineText(u"name\tsize"), u"name\\tsize") << "a terminal line escapes it";
     EXPECT_EQ(reportLineText(u"a\r\nb\x1b[2J\u2028"), u"a\\r\\nb\\x1b[2J\\u2028");
@@ -65,9 +65,9 @@ TEST(LogTextTest, ReportLinesKeepTabsAndEscapeWhatCouldBreakTheLine) {
 // A line formatted in place behind its stamp is made safe where it stands,
 // exactly as the text alone would be, and the stamp before it is untouched.
 TEST(LogTextTest, TextMadeSafeInPlaceMatchesTheTextMadeSafeAlone) {
-    using holm::text::kMaxLogLine;
-    using holm::text::makeReportLineText;
-    using holm::text::reportLineText;
+    using holm::common::kMaxLogLine;
+    using holm::common::makeReportLineText;
+    using holm::common::reportLineText;
     const std::u16string stamp = u"12/07/2026,09:05:03 [ERROR] ";
     const std::u16string texts[] = {
         u"",
@@ -81,6 +81,18 @@ TEST(LogTextTest, TextMadeSafeInPlaceMatchesTheTextMadeSafeAlone) {
         std::u16string line = stamp + text;
         makeReportLineText(line, stamp.size());
         EXPECT_EQ(line, stamp + reportLineText(text)) << text.size();
+    }
+    // Plain ASCII is recognised four units at a time: a unit to escape (or a
+    // kept one just outside the range) is found wherever it stands.
+    for (const char16_t unit : {u'\x1f', u'\x7f', u'\x80', u'\x9f', u'\t', u'\u202a', u'\uffff',
+                                u'\u0120', u'\u7f41', u' ', u'~'}) {
+        for (size_t at = 0; at < 11; ++at) {
+            std::u16string text(11, u'a');
+            text[at] = unit;
+            std::u16string line = stamp + text;
+            makeReportLineText(line, stamp.size());
+            EXPECT_EQ(line, stamp + reportLineText(text)) << int(unit) << " at " << at;
+        }
     }
 }
 

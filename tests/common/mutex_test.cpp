@@ -15,7 +15,7 @@ class Mailbox {
   public:
     void put(int value) EXCLUDES(mutex_) {
         {
-            holm::MutexLock lock(mutex_);
+            holm::common::MutexLock lock(mutex_);
             value_ = value;
             full_ = true;
         }
@@ -23,7 +23,7 @@ class Mailbox {
     }
 
     int take() EXCLUDES(mutex_) {
-        holm::MutexLock lock(mutex_);
+        holm::common::MutexLock lock(mutex_);
         while (!full_) {
             changed_.wait(lock);
         }
@@ -33,7 +33,7 @@ class Mailbox {
 
     // False when nothing came before the deadline.
     bool takeBefore(std::chrono::steady_clock::time_point deadline, int& out) EXCLUDES(mutex_) {
-        holm::MutexLock lock(mutex_);
+        holm::common::MutexLock lock(mutex_);
         while (!full_) {
             if (!changed_.waitUntil(lock, deadline) && !full_) {
                 return false;
@@ -45,8 +45,8 @@ class Mailbox {
     }
 
   private:
-    holm::Mutex mutex_;
-    holm::ConditionVariable changed_;
+    holm::common::Mutex mutex_;
+    holm::common::ConditionVariable changed_;
     bool full_ GUARDED_BY(mutex_) = false;
     int value_ GUARDED_BY(mutex_) = 0;
 };
@@ -77,8 +77,8 @@ TEST(Mutex, AWaitWhoseDeadlinePassedReportsTimeoutAndKeepsALaterValue) {
 }
 
 TEST(Mutex, TryLockFailsWhileAnotherThreadHoldsTheMutex) {
-    holm::Mutex mutex;
-    holm::MutexLock hold(mutex);
+    holm::common::Mutex mutex;
+    holm::common::MutexLock hold(mutex);
     bool taken = true;
     std::thread other([&] {
         if (mutex.tryLock()) {
@@ -92,21 +92,21 @@ TEST(Mutex, TryLockFailsWhileAnotherThreadHoldsTheMutex) {
 }
 
 TEST(RecursiveMutex, TheHoldingThreadTakesItAgainAndOthersWaitUntilTheLastRelease) {
-    holm::RecursiveMutex mutex;
+    holm::common::RecursiveMutex mutex;
     int depth = 0;
     bool otherRan = false;
     std::thread other;
     {
-        holm::RecursiveLock outer(mutex);
+        holm::common::RecursiveLock outer(mutex);
         // A re-entry comes through a call, as from a callback; it would
         // deadlock a plain mutex.
         const auto reenter = [&] {
-            holm::RecursiveLock inner(mutex);
+            holm::common::RecursiveLock inner(mutex);
             depth = 2;
         };
         reenter();
         other = std::thread([&] {
-            holm::RecursiveLock lock(mutex);
+            holm::common::RecursiveLock lock(mutex);
             otherRan = depth == 0;
         });
         depth = 0;
@@ -116,15 +116,15 @@ TEST(RecursiveMutex, TheHoldingThreadTakesItAgainAndOthersWaitUntilTheLastReleas
 }
 
 TEST(SharedMutex, ReadersShareAndAWriterWaitsForThem) {
-    holm::SharedMutex mutex;
+    holm::common::SharedMutex mutex;
     int value = 0;
     std::thread writer;
     {
-        holm::ReaderLock first(mutex);
-        std::thread reader([&] { holm::ReaderLock second(mutex); });
+        holm::common::ReaderLock first(mutex);
+        std::thread reader([&] { holm::common::ReaderLock second(mutex); });
         reader.join();  // a second reader got in while the first held it
         writer = std::thread([&] {
-            holm::WriterLock lock(mutex);
+            holm::common::WriterLock lock(mutex);
             value = 1;
         });
         value = 2;  // the writer cannot run before the reader leaves

@@ -5,7 +5,7 @@
 
 #include "common/path_parts.h"
 
-namespace holm::text {
+namespace holm::common {
 namespace {
 
 TEST(PathPartsTest, SplitsAtTheLastSlash) {
@@ -26,4 +26,4 @@ TEST(PathPartsTest, SplitsAtTheLastSlash) {
 }
 
 }  // namespace
-}  // namespace holm::text
+}  // namespace holm::common

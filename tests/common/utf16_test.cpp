@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace holm::text {
+namespace holm::common {
 namespace {
 
 constexpr char16_t R = kReplacementCharacter;
@@ -143,4 +143,4 @@ TEST(TextHelpers, TrimsBlanksAndTruncatesToEightBits) {
 }
 
 }  // namespace
-}  // namespace holm::text
+}  // namespace holm::common

@@ -11,6 +11,8 @@
 
 namespace {
 
+using holm::containers::CDataListImpl;
+
 using holm::test::ByteVector;
 using holm::test::deserialize;
 using holm::test::serialized;

@@ -22,6 +22,10 @@
 
 namespace {
 
+using holm::containers::CIniFileImpl;
+using holm::containers::CStringListImpl;
+using holm::containers::CTxtFileImpl;
+
 namespace fs = std::filesystem;
 using holm::test::bytesOf;
 using holm::test::u16;

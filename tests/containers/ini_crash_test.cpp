@@ -26,6 +26,10 @@
 
 namespace {
 
+using holm::containers::CIniFileImpl;
+using holm::containers::CStringListImpl;
+using holm::containers::CTxtFileImpl;
+
 namespace io = holm::platform::io;
 
 constexpr int kKeys = 200;
@@ -82,11 +86,11 @@ const io::SystemCalls& killingCalls() {
 }
 
 std::u16string keyOf(int n) {
-    return u"key" + holm::text::utf8ToUtf16(std::to_string(n));
+    return u"key" + holm::common::utf8ToUtf16(std::to_string(n));
 }
 
 std::u16string versionOf(uint64_t version) {
-    return u"version " + holm::text::utf8ToUtf16(std::to_string(version));
+    return u"version " + holm::common::utf8ToUtf16(std::to_string(version));
 }
 
 // Every key of the file names the version that wrote it.

@@ -17,6 +17,9 @@
 
 namespace {
 
+using holm::containers::CIniFileImpl;
+using holm::containers::CStringListImpl;
+
 namespace fs = std::filesystem;
 using Strings = std::vector<std::u16string>;
 

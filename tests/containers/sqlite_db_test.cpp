@@ -72,7 +72,7 @@ class Rows : public HlmPlg::ISQLiteRowHandler {
         auto* iterator = row->createIterator();
         for (const char16_t* value = iterator->first(); value != nullptr;
              value = iterator->next()) {
-            line += (value == iterator->at(0) ? "" : "|") + holm::text::utf16ToUtf8(value);
+            line += (value == iterator->at(0) ? "" : "|") + holm::common::utf16ToUtf8(value);
         }
         row->releaseIterator(iterator);
         rows.push_back(line);
@@ -85,10 +85,11 @@ class Rows : public HlmPlg::ISQLiteRowHandler {
 class SQLiteDbTest : public ::testing::Test {
   protected:
     std::u16string path(const std::string& name) const {
-        return holm::text::utf8ToUtf16((dir.path() / name).string());
+        return holm::common::utf8ToUtf16((dir.path() / name).string());
     }
     void openWithRows() {
-        ASSERT_TRUE(db.open(path("test.db").c_str())) << holm::text::utf16ToUtf8(db.getErrorText());
+        ASSERT_TRUE(db.open(path("test.db").c_str()))
+            << holm::common::utf16ToUtf8(db.getErrorText());
         ASSERT_TRUE(
             db.exec(u"CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, note TEXT);"
                     u"INSERT INTO t(name, note) VALUES ('a', 'x'), ('b', NULL), ('c', 'z');",
@@ -96,7 +97,7 @@ class SQLiteDbTest : public ::testing::Test {
     }
     std::vector<std::string> select(const char16_t* sql) {
         Rows rows;
-        EXPECT_TRUE(db.exec(sql, &rows)) << holm::text::utf16ToUtf8(db.getErrorText());
+        EXPECT_TRUE(db.exec(sql, &rows)) << holm::common::utf16ToUtf8(db.getErrorText());
         return rows.rows;
     }
 
@@ -188,7 +189,7 @@ TEST_F(SQLiteDbTest, RollbackLeavesTheTableAndRowIdsAre64Bit) {
 
 TEST_F(SQLiteDbTest, FileThatIsNotADatabaseFailsItsFirstStatement) {
     const auto file = dir.write("junk.db", std::string(4096, 'x'));
-    ASSERT_TRUE(db.open(holm::text::utf8ToUtf16(file.string()).c_str()));
+    ASSERT_TRUE(db.open(holm::common::utf8ToUtf16(file.string()).c_str()));
     EXPECT_FALSE(db.exec(u"SELECT * FROM sqlite_master;", nullptr));
     EXPECT_EQ(db.getErrorCode(), 26);
     EXPECT_EQ(std::u16string(db.getErrorText()), u"file is not a database");
@@ -337,7 +338,7 @@ TEST_F(SQLiteDbTest, HandlerThatClosesOrReleasesNeverEndsTheRunningQuery) {
         EXPECT_EQ(releaser.rows, 4);
         // Gone now: the transaction was rolled back with the connection.
         EXPECT_TRUE(other.exec(u"INSERT INTO t(name) VALUES ('after');", nullptr))
-            << holm::text::utf16ToUtf8(other.getErrorText());
+            << holm::common::utf16ToUtf8(other.getErrorText());
         EXPECT_TRUE(other.exec(u"DELETE FROM t WHERE name = 'after';", nullptr));
     }
 }
@@ -439,7 +440,7 @@ TEST_F(SQLiteDbTest, LockedDatabaseFailsWithFiveUnlessTheBusyTimeoutWaits) {
     signal.reached.wait(false);
     EXPECT_TRUE(shell.run("COMMIT;"));
     writer.join();
-    EXPECT_TRUE(inserted) << holm::text::utf16ToUtf8(db.getErrorText());
+    EXPECT_TRUE(inserted) << holm::common::utf16ToUtf8(db.getErrorText());
     EXPECT_EQ(select(u"SELECT name FROM t WHERE id > 3 ORDER BY id;"),
               (std::vector<std::string>{"shell", "mine"}));
 }

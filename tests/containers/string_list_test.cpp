@@ -13,6 +13,10 @@
 
 namespace {
 
+using holm::containers::CDataListImpl;
+using holm::containers::CSerializableListImpl;
+using holm::containers::CStringListImpl;
+
 using holm::test::ByteVector;
 using holm::test::deserialize;
 using holm::test::serialized;

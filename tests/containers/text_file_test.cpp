@@ -18,6 +18,9 @@
 
 namespace {
 
+using holm::containers::CStringListImpl;
+using holm::containers::CTxtFileImpl;
+
 namespace fs = std::filesystem;
 using Lines = std::vector<std::u16string>;
 
@@ -90,6 +93,29 @@ TEST_F(TextFileTest, CreateRefusesAnExistingFileWhenAsked) {
     EXPECT_EQ(bytesOf(name), "keep");
 }
 
+// The calls the INI objects use answer with a result and leave the last
+// error, which only the plugin-facing calls set, as it was.
+TEST_F(TextFileTest, ProjectCallsAnswerWithAResultAndLeaveTheLastError) {
+    CTxtFileImpl file;
+    EXPECT_FALSE(file.open(path("missing").c_str(), false));
+    EXPECT_EQ(file.getLastError(), kFileNotFound);
+    EXPECT_EQ(file.openFile(path("no-dir/missing").c_str(), false).windowsError(), kPathNotFound);
+    EXPECT_EQ(file.createFile(nullptr, true, true).windowsError(), kPathNotFound);
+    const std::u16string existing = write("existing.txt", "x\n");
+    EXPECT_EQ(file.createFile(existing.c_str(), true, true).windowsError(), kFileExists);
+    std::string bytes;
+    EXPECT_EQ(file.readContent(bytes).windowsError(), kInvalidHandle);
+    EXPECT_EQ(file.getLastError(), kFileNotFound);
+
+    ASSERT_TRUE(file.openFile(existing.c_str(), false).ok());
+    ASSERT_TRUE(file.readContent(bytes).ok());
+    EXPECT_EQ(bytes, "x\n");
+    file.close();
+    ASSERT_TRUE(file.replaceContent(existing.c_str(), "y\n").ok());
+    EXPECT_EQ(bytesOf(existing), "y\n");
+    EXPECT_EQ(file.getLastError(), kFileNotFound);
+}
+
 TEST_F(TextFileTest, OpenTakesTheEncodingFromTheMark) {
     const auto wide = write("wide.txt", utf16File(u"x\r\ny"));
     const auto narrow = write("narrow.txt",
@@ -117,7 +143,7 @@ TEST_F(TextFileTest, ReadLinesCases) {
     // A two-byte sequence across the end of the first read chunk.
     const std::string before(CTxtFileImpl::kReadChunk - 1, 'x');
     EXPECT_EQ(read(write("split.txt", before + "\xC3\xA4\r\nz")),
-              (Lines{holm::text::utf8ToUtf16(before) + u"\u00E4", u"z"}));
+              (Lines{holm::common::utf8ToUtf16(before) + u"\u00E4", u"z"}));
 
     // A megabyte line with NUL bytes and an odd byte count in UTF-16.
     std::string big = utf16File(std::u16string(512 * 1024, u'b'));

@@ -8,6 +8,10 @@
 
 namespace {
 
+using holm::containers::CVectorImpl;
+using holm::containers::IListElem;
+using holm::containers::IVectorIterator;
+
 // An element that records its destruction.
 class CountedElem : public IListElem {
   public:

@@ -50,7 +50,7 @@ TEST(BoundaryInChild, Run) {
         GTEST_SKIP() << "runs only as a child of the Boundary tests";
     }
     const auto entry = holm::test::coreEntry();
-    const std::u16string list = holm::text::utf8ToUtf16(pluginList(params));
+    const std::u16string list = holm::common::utf8ToUtf16(pluginList(params));
     holm::test::RecordingHandler host;
     uint32_t runCode = 0;
     uint32_t stopCode = 0;
@@ -68,7 +68,7 @@ TEST(BoundaryInChild, Run) {
     });
     driver.join();
     for (const auto& line : host.logLines()) {
-        std::printf("LOG %s\n", holm::text::utf16ToUtf8(line).c_str());
+        std::printf("LOG %s\n", holm::common::utf16ToUtf8(line).c_str());
     }
     // Whether the hostile plugin's library is still mapped after the core went.
     std::ifstream maps("/proc/self/maps");
@@ -320,7 +320,7 @@ TEST(BoundaryReproductions, LifecycleEventsAreInTheHostsReportLog) {
         text.push_back(static_cast<char16_t>(static_cast<uint8_t>(content[i]) |
                                              static_cast<uint8_t>(content[i + 1]) << 8));
     }
-    const std::string log = holm::text::utf16ToUtf8(text);
+    const std::string log = holm::common::utf16ToUtf8(text);
     EXPECT_NE(log.find("[ERROR] Plugin " + kPluginDir + "libmissing.so could not be loaded"),
               std::string::npos)
         << log;

@@ -146,9 +146,9 @@ TEST_F(ConfigTest, TempDirectoryStaysUntilAReloadMovesItsBase) {
 
     const std::u16string first = holm::test::printable(config->getTempDirectory());
     ASSERT_FALSE(first.empty());
-    EXPECT_TRUE(fs::is_directory(holm::text::utf16ToUtf8(first)));
+    EXPECT_TRUE(fs::is_directory(holm::common::utf16ToUtf8(first)));
     EXPECT_EQ(holm::test::printable(config->getTempDirectory()), first);
-    EXPECT_EQ(fs::status(holm::text::utf16ToUtf8(first)).permissions() & fs::perms::all,
+    EXPECT_EQ(fs::status(holm::common::utf16ToUtf8(first)).permissions() & fs::perms::all,
               fs::perms::owner_all);
 
     core_->reloadConfig();  // nothing changed
@@ -160,13 +160,13 @@ TEST_F(ConfigTest, TempDirectoryStaysUntilAReloadMovesItsBase) {
     core_->reloadConfig();
     EXPECT_EQ(handler.reloaded, 2);
     EXPECT_EQ(handler.changed, 1);  // its TEMPDIR record moved
-    EXPECT_FALSE(fs::exists(holm::text::utf16ToUtf8(first)));
+    EXPECT_FALSE(fs::exists(holm::common::utf16ToUtf8(first)));
 
     const std::u16string second = holm::test::printable(config->getTempDirectory());
     EXPECT_NE(second, first);
     EXPECT_EQ(second.rfind(holm::test::u16(newBase) + u"/", 0), 0u)
-        << holm::text::utf16ToUtf8(second);
-    EXPECT_TRUE(fs::is_directory(holm::text::utf16ToUtf8(second)));
+        << holm::common::utf16ToUtf8(second);
+    EXPECT_TRUE(fs::is_directory(holm::common::utf16ToUtf8(second)));
     config->unregisterHandler(&handler);
 }
 
@@ -179,7 +179,7 @@ TEST_F(ConfigTest, SystemTempPathIsUsedWhenAskedFor) {
     ASSERT_NE(config, nullptr);
     const std::u16string temp = holm::test::printable(config->getTempDirectory());
     EXPECT_EQ(temp.rfind(holm::test::u16(systemTemp.path()) + u"/", 0), 0u)
-        << holm::text::utf16ToUtf8(temp);
+        << holm::common::utf16ToUtf8(temp);
     ::unsetenv("TMPDIR");
 }
 
@@ -247,8 +247,8 @@ TEST_F(ConfigTest, ScrambledValuesUnscrambleToTheirText) {
     const auto stored = holm::services::scramble(u"s3cret p\u00e4ss");
     ASSERT_TRUE(stored.has_value());
     ASSERT_EQ(stored->size(), 80u);
-    writeConfiguration("[COMMON]\nSecret=" + holm::text::utf16ToUtf8(*stored) +
-                       "\nBroken=zz\nShort=" + holm::text::utf16ToUtf8(stored->substr(2, 10)) +
+    writeConfiguration("[COMMON]\nSecret=" + holm::common::utf16ToUtf8(*stored) +
+                       "\nBroken=zz\nShort=" + holm::common::utf16ToUtf8(stored->substr(2, 10)) +
                        "\n");
     core_->reloadConfig();
     IConfig* config = this->config();
@@ -400,7 +400,7 @@ TEST_F(ConfigTest, ManyThreadsReadWhileReloadsRun) {
                 const int32_t level = config->readInt(u"HOLM", u"Level", 0);
                 if ((name != u"first" && name != u"second") || level < 1 || level > 2) {
                     if (++unexpected == 1) {
-                        ADD_FAILURE() << holm::text::utf16ToUtf8(name) << " " << level;
+                        ADD_FAILURE() << holm::common::utf16ToUtf8(name) << " " << level;
                     }
                 }
                 ++reads;

@@ -55,7 +55,7 @@ class ConfigWriteCoreTest : public ::testing::Test {
     size_t filesInTemp() {
         size_t count = 0;
         for (const auto& entry :
-             fs::directory_iterator(holm::text::utf16ToUtf8(config_->getTempDirectory()))) {
+             fs::directory_iterator(holm::common::utf16ToUtf8(config_->getTempDirectory()))) {
             count += entry.path().filename() != ".holm-instance.lock" ? 1 : 0;
         }
         return count;

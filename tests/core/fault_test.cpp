@@ -39,10 +39,10 @@ class FaultRecorder : public IServiceHandler {
   public:
     void onException(const char16_t* place, uint32_t, std::exception& exception) override {
         std::ostringstream line;
-        line << "REPORT " << holm::text::utf16ToUtf8(place);
+        line << "REPORT " << holm::common::utf16ToUtf8(place);
         if (auto* fault = dynamic_cast<CHlmWin32Exception*>(&exception)) {
             const FaultRecord* record = fault->getExceptionPointers();
-            line << ' ' << holm::text::utf16ToUtf8(fault->getCodeName());
+            line << ' ' << holm::common::utf16ToUtf8(fault->getCodeName());
             if (record != nullptr) {
                 line << " address=" << std::hex << record->address << " frames=" << std::dec
                      << record->backtraceCount;
@@ -105,9 +105,9 @@ TEST(FaultInChild, Run) {
         setDebugSwitch(u"createMiniDump", static_cast<uint32_t>(std::stoul(parts[2].substr(4))));
     }
     const std::u16string list =
-        holm::text::utf8ToUtf16("@XMLFILE:name=p1;file=" + kPluginDir +
-                                "libfaulting.so;params=p1,none|name=p2;file=" + kPluginDir +
-                                parts[0] + ";params=p2," + parts[1]);
+        holm::common::utf8ToUtf16("@XMLFILE:name=p1;file=" + kPluginDir +
+                                  "libfaulting.so;params=p1,none|name=p2;file=" + kPluginDir +
+                                  parts[0] + ";params=p2," + parts[1]);
 
     holm::test::RecordingHandler host;
     FaultRecorder recorder;
@@ -130,7 +130,7 @@ TEST(FaultInChild, Run) {
         std::printf("%s\n", line.c_str());
     }
     for (const auto& line : host.logLines()) {
-        std::printf("LOG %s\n", holm::text::utf16ToUtf8(line).c_str());
+        std::printf("LOG %s\n", holm::common::utf16ToUtf8(line).c_str());
     }
     std::printf("RUN %u STOP %u EXIT %lld STOPREQUESTS %d\n", runCode, stopCode,
                 static_cast<long long>(host.exitCode.load()), host.stopRequests.load());

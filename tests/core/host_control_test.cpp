@@ -13,15 +13,15 @@
 
 namespace {
 
-using holm::hostctl::IHostControl;
-using holm::hostctl::PluginState;
-using holm::hostctl::PluginStatus;
+using holm::common::hostctl::IHostControl;
+using holm::common::hostctl::PluginState;
+using holm::common::hostctl::PluginStatus;
 using holm::test::coreEntry;
 using holm::test::CorePtr;
 using holm::test::plugin;
 using holm::test::RecordingHandler;
 
-class Results final : public holm::hostctl::ITestResults {
+class Results final : public holm::common::hostctl::ITestResults {
   public:
     void result(const char16_t* name, bool passed) override {
         seen.push_back(std::u16string(name) + (passed ? u"=passed" : u"=failed"));
@@ -36,7 +36,7 @@ class HostControlTest : public ::testing::Test {
     }
     void TearDown() override {
         if (control_ != nullptr) {
-            core_->releaseInterface(holm::hostctl::kHostControlId, control_);
+            core_->releaseInterface(holm::common::hostctl::kHostControlId, control_);
         }
         core_.reset();
         ::unsetenv("HOLM_TEST_PLUGIN_LOG");
@@ -45,8 +45,8 @@ class HostControlTest : public ::testing::Test {
     IHostControl& open(const std::string& list) {
         core_.reset(coreEntry()(holm::test::u16(list).c_str(), &handler_, nullptr));
         EXPECT_NE(core_, nullptr);
-        control_ =
-            dynamic_cast<IHostControl*>(core_->createInterface(holm::hostctl::kHostControlId));
+        control_ = dynamic_cast<IHostControl*>(
+            core_->createInterface(holm::common::hostctl::kHostControlId));
         EXPECT_NE(control_, nullptr);
         return *control_;
     }
@@ -74,7 +74,7 @@ class HostControlTest : public ::testing::Test {
 // A plugin registered as the provider of the control id does not get
 // between the host and the core.
 TEST_F(HostControlTest, ReportsStatesFailuresAndFaultsOfEveryListedPlugin) {
-    const std::string provider = std::to_string(holm::hostctl::kHostControlId);
+    const std::string provider = std::to_string(holm::common::hostctl::kHostControlId);
     IHostControl& control =
         open("@XMLFILE:name=p1;file=" + plugin("ok") + ";params=name=p1" +  //
              "|name=p2;file=" + plugin("ok") + ";params=name=p2,provider=" + provider +

@@ -114,7 +114,7 @@ std::vector<std::string> reportLines(const std::filesystem::path& path) {
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t end; (end = text.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
-        lines.push_back(holm::text::utf16ToUtf8(text.substr(start, end - start)));
+        lines.push_back(holm::common::utf16ToUtf8(text.substr(start, end - start)));
     }
     return lines;
 }
@@ -125,7 +125,7 @@ std::vector<std::string> reportLines(const std::filesystem::path& path) {
 TEST(EventReporter, EventsShareTheWriterOfTheHostLogAndFollowTheDirectory) {
     holm::test::TempDir directory;
     Provider provider;
-    provider.logDirectory = holm::text::utf8ToUtf16(directory.path().string() + "/");
+    provider.logDirectory = holm::common::utf8ToUtf16(directory.path().string() + "/");
     CHlmPlg owner;
     CPluginManager manager;
     manager.registerProvider(IID_CONFIG, &provider);
@@ -136,8 +136,8 @@ TEST(EventReporter, EventsShareTheWriterOfTheHostLogAndFollowTheDirectory) {
 
     holm::services::CHlmPlgLogImpl first(nullptr, {nullptr, [](HlmPlg::IAsync*) {}});
     holm::services::CHlmPlgLogImpl second(nullptr, {nullptr, [](HlmPlg::IAsync*) {}});
-    ASSERT_TRUE(first.open(holm::text::utf8ToUtf16(path.string()).c_str(), 1, 0, false));
-    ASSERT_TRUE(second.open(holm::text::utf8ToUtf16(path.string()).c_str(), 1, 0, false));
+    ASSERT_TRUE(first.open(holm::common::utf8ToUtf16(path.string()).c_str(), 1, 0, false));
+    ASSERT_TRUE(second.open(holm::common::utf8ToUtf16(path.string()).c_str(), 1, 0, false));
     reporter.report({holm::core::kFailureEvent, 583, u"", u"/p/a\n.so", 3});
     first.logText(1, 0, 0, u"first");
     reporter.report(
@@ -153,7 +153,7 @@ TEST(EventReporter, EventsShareTheWriterOfTheHostLogAndFollowTheDirectory) {
 
     const auto moved = directory.path() / "moved";
     std::filesystem::create_directory(moved);
-    provider.logDirectory = holm::text::utf8ToUtf16(moved.string() + "/");
+    provider.logDirectory = holm::common::utf8ToUtf16(moved.string() + "/");
     reporter.report({holm::core::kFailureEvent, 582, u"", u"b", 5});
     EXPECT_EQ(reportLines(moved / "avholm.log").size(), 1u);
     EXPECT_EQ(reportLines(path).size(), 3u);

@@ -28,7 +28,7 @@ using holm::core::loadSQLiteLibrary;
 
 TEST(SQLiteLibrary, SonameWithoutAProductFileIsTheSystemLibrary) {
     holm::test::TempDir product;
-    const std::u16string directory = holm::text::utf8ToUtf16(product.path().string() + "/");
+    const std::u16string directory = holm::common::utf8ToUtf16(product.path().string() + "/");
     const auto library = loadSQLiteLibrary(directory, u"libsqlite3.so.0");
     ASSERT_TRUE(library.valid());
     EXPECT_NE(library.symbol("sqlite3_open16"), nullptr);
@@ -42,7 +42,7 @@ TEST(SQLiteLibrary, ProductFileMustPassItsSignatureCheck) {
     holm::test::TempDir product;
     std::filesystem::copy_file(std::string(HOLM_TEST_PLUGIN_DIR) + "/libunsigned.so",
                                product.path() / "libsqlite3.so.0");
-    const std::u16string directory = holm::text::utf8ToUtf16(product.path().string() + "/");
+    const std::u16string directory = holm::common::utf8ToUtf16(product.path().string() + "/");
     EXPECT_FALSE(loadSQLiteLibrary(directory, u"libsqlite3.so.0").valid())
         << "an unsigned file in the product directory is never loaded, nor replaced by the "
            "system's";
@@ -56,8 +56,8 @@ TEST(SQLitePluginInChild, Run) {
         GTEST_SKIP() << "runs only as a child of the SQLitePlugin tests";
     }
     const std::u16string list =
-        holm::text::utf8ToUtf16(std::string("@XMLFILE:name=s;file=") + HOLM_TEST_PLUGIN_DIR +
-                                "/libsqlite_user.so;params=name=s," + params);
+        holm::common::utf8ToUtf16(std::string("@XMLFILE:name=s;file=") + HOLM_TEST_PLUGIN_DIR +
+                                  "/libsqlite_user.so;params=name=s," + params);
     holm::test::RecordingHandler host;
     uint32_t runCode = 0;
     uint32_t stopCode = 0;
@@ -70,7 +70,7 @@ TEST(SQLitePluginInChild, Run) {
     });
     driver.join();
     for (const auto& line : host.logLines()) {
-        std::printf("LOG %s\n", holm::text::utf16ToUtf8(line).c_str());
+        std::printf("LOG %s\n", holm::common::utf16ToUtf8(line).c_str());
     }
     std::printf("RUN %u STOP %u\n", runCode, stopCode);
 }

@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    auto document = holm::cfglib::IniDocument::parse(bytes);
+    auto document = holm::product::cfglib::IniDocument::parse(bytes);
     (void)document.find(u"COMMON\\TempDirectory");
     for (const auto& section : document.subElements(u"")) {
         for (const auto& key : document.subElements(section)) {
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)document.set(u"COMMON\\TempDirectory", u" /tmp/fuzz ");
     (void)document.set(u"NEW\\Key", u"value");
     (void)document.remove(u"HOLM");
-    const auto again = holm::cfglib::IniDocument::parse(document.serialize());
+    const auto again = holm::product::cfglib::IniDocument::parse(document.serialize());
     (void)again.find(u"NEW\\Key");
     return 0;
 }

@@ -13,14 +13,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::u16string text =
-        holm::text::utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
+        holm::common::utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
     for (const auto& part : holm::services::splitSwitches(text)) {
         holm::services::switchMatches(part, u"test");
         holm::services::switchValue(part);
     }
     const char16_t* switches[] = {text.c_str(), text.c_str()};
     holm::services::splitSwitches(holm::services::commandLineFromArguments(2, switches));
-    auto arguments8 = holm::platform::splitCommandLine(holm::text::utf16ToUtf8(text));
+    auto arguments8 = holm::platform::splitCommandLine(holm::common::utf16ToUtf8(text));
     holm::platform::splitCommandLine(text);
     if (!arguments8.empty()) {
         arguments8[0] = "program";  // a program name has no escapes, so no quotes

@@ -8,6 +8,8 @@
 #include "containers/data_list.h"
 #include "fuzz/list_fuzz_support.h"
 
+using holm::containers::CDataListImpl;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > INT32_MAX) {
         return 0;

@@ -13,7 +13,7 @@
 
 namespace {
 
-using holm::text::FormatArg;
+using holm::common::FormatArg;
 
 std::vector<FormatArg> makeArguments() {
     static const char kNarrow[] = "narrow \xC3\xA9";
@@ -58,20 +58,20 @@ void require(bool condition) {
 
 void checkConverters(std::string_view bytes, std::u16string_view units) {
     // UTF-8 produced from any UTF-16 is valid and survives a round trip.
-    const std::string utf8 = holm::text::utf16ToUtf8(units);
-    require(holm::text::utf16ToUtf8(holm::text::utf8ToUtf16(utf8)) == utf8);
+    const std::string utf8 = holm::common::utf16ToUtf8(units);
+    require(holm::common::utf16ToUtf8(holm::common::utf8ToUtf16(utf8)) == utf8);
 
     // Incremental decoding agrees with one-shot decoding at any split.
-    const std::u16string whole = holm::text::utf8ToUtf16(bytes);
+    const std::u16string whole = holm::common::utf8ToUtf16(bytes);
     const size_t split = bytes.empty() ? 0 : static_cast<uint8_t>(bytes[0]) % bytes.size();
-    holm::text::Utf8ToUtf16Decoder decoder;
+    holm::common::Utf8ToUtf16Decoder decoder;
     std::u16string pieces;
     decoder.feed(bytes.substr(0, split), pieces);
     decoder.feed(bytes.substr(split), pieces);
     decoder.finish(pieces);
     require(pieces == whole);
 
-    holm::text::Utf16LeToUtf8Decoder leDecoder;
+    holm::common::Utf16LeToUtf8Decoder leDecoder;
     std::string fromLe;
     leDecoder.feed(bytes.substr(0, split), fromLe);
     leDecoder.feed(bytes.substr(split), fromLe);
@@ -90,13 +90,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::string narrowOut;
-    holm::text::appendPrintf(narrowOut, bytes, args);
+    holm::common::appendPrintf(narrowOut, bytes, args);
     std::u16string wideOut;
-    holm::text::appendPrintf(wideOut, units, args);
+    holm::common::appendPrintf(wideOut, units, args);
     wideOut.clear();
-    holm::text::appendMessage(wideOut, units, args);
+    holm::common::appendMessage(wideOut, units, args);
     wideOut.clear();
-    holm::text::appendFormat(wideOut, holm::text::utf8ToUtf16(bytes), args);
+    holm::common::appendFormat(wideOut, holm::common::utf8ToUtf16(bytes), args);
 
     checkConverters(bytes, units);
     return 0;

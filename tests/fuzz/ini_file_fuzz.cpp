@@ -16,6 +16,8 @@
 
 namespace {
 
+using holm::containers::CIniFileWithBlockMode;
+
 using holm::containers::IniProfile;
 using holm::containers::TextEncoding;
 using holm::containers::TextLineDecoder;

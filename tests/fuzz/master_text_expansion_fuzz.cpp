@@ -13,7 +13,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::u16string input =
-        holm::text::utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
+        holm::common::utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size));
     std::map<std::u16string, std::u16string> masters;
     size_t lineEnd = input.find(u'\n');
     const std::u16string text = input.substr(0, lineEnd);

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     holm::core::PluginList inlineList(resolve, resolve);
-    inlineList.loadList(u"@XMLFILE:" + holm::text::utf8ToUtf16(bytes));
+    inlineList.loadList(u"@XMLFILE:" + holm::common::utf8ToUtf16(bytes));
     inlineList.readEntries("plugins");
     return 0;
 }

@@ -6,6 +6,8 @@
 #include "containers/string_list.h"
 #include "fuzz/list_fuzz_support.h"
 
+using holm::containers::CStringListImpl;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > INT32_MAX) {
         return 0;

@@ -16,6 +16,9 @@
 
 namespace {
 
+using holm::containers::CKeyValueListImpl;
+using holm::containers::CStringListImpl;
+
 using holm::gateway::extensionsOf;
 using holm::gateway::LBAvhioAccess;
 using holm::gateway::LBEngineAccess;

@@ -44,8 +44,8 @@ TEST(CommandLineTest, SplitsByTheWindowsRules) {
 TEST(CommandLineTest, Utf16AgreesWithUtf8AndKeepsOtherCharacters) {
     for (const Case& c : kCases) {
         std::vector<std::string> converted;
-        for (const auto& argument : splitCommandLine(text::utf8ToUtf16(c.line))) {
-            converted.push_back(text::utf16ToUtf8(argument));
+        for (const auto& argument : splitCommandLine(common::utf8ToUtf16(c.line))) {
+            converted.push_back(common::utf16ToUtf8(argument));
         }
         EXPECT_EQ(converted, c.arguments) << c.line;
     }

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "common/utf16.h"
+#include "platform/io.h"
 #include "platform/posix/system_calls.h"
 #include "platform/spawn.h"
 #include "product/cfgupdate/update_commands.h"
@@ -23,11 +24,11 @@
 #include "support/io_faults.h"
 #include "support/test_support.h"
 
-namespace holm::cfgupdate {
+namespace holm::product::cfgupdate {
 namespace {
 
 namespace fs = std::filesystem;
-using cfglib::IniDocument;
+using product::cfglib::IniDocument;
 
 constexpr char kOriginal[] =
     "; product settings\r\n[COMMON]\r\nTempDirectory = /var/tmp/holm/\r\n\r\n"
@@ -187,7 +188,7 @@ TEST_F(CfgUpdateFileTest, AKilledUpdaterLeavesTheOldOrTheNewFile) {
     };
     const auto check = [&](uint64_t completed) {
         const std::u16string step = stepIn();
-        const auto named = [](uint64_t n) { return holm::text::utf8ToUtf16(std::to_string(n)); };
+        const auto named = [](uint64_t n) { return holm::common::utf8ToUtf16(std::to_string(n)); };
         EXPECT_TRUE(step == named(completed + 1) ||
                     (completed == 0 ? step == u"none" : step == named(completed)))
             << "step " << completed;
@@ -307,9 +308,9 @@ TEST_F(CfgUpdateFileTest, AThousandKillsAtRandomPointsNeverLeaveAMix) {
             platform::io::ScopedSystemCalls seam(KillPoint::table());
             ::_exit(updateConfiguration(commands_.string(), config_.string()).exitCode);
         }
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
+        const auto reaped = platform::io::reapChild(child);
+        ASSERT_TRUE(reaped.ok()) << "run " << run << ": the child could not be reaped";
+        const int status = *reaped;
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
             << "run " << run << " ended on its own at kill point " << budget << " of " << points;
         const std::string content = holm::test::bytesOf(config_);
@@ -324,4 +325,4 @@ TEST_F(CfgUpdateFileTest, AThousandKillsAtRandomPointsNeverLeaveAMix) {
 }
 
 }  // namespace
-}  // namespace holm::cfgupdate
+}  // namespace holm::product::cfgupdate

@@ -4,7 +4,7 @@
 
 namespace {
 
-using holm::host::parseArguments;
+using holm::product::host::parseArguments;
 
 TEST(HostOptionsTest, OwnOptionsAnywhereTheFirstOtherArgumentIsTheList) {
     const auto parsed = parseArguments(
@@ -16,7 +16,7 @@ TEST(HostOptionsTest, OwnOptionsAnywhereTheFirstOtherArgumentIsTheList) {
     EXPECT_EQ(parsed.options.coreArguments,
               (std::vector<std::string>{"avholm", "/a", "-b", "--unknown"}));
     EXPECT_FALSE(parsed.options.help);
-    EXPECT_EQ(parsed.options.stopLimit, holm::host::kDefaultStopLimit);
+    EXPECT_EQ(parsed.options.stopLimit, holm::product::host::kDefaultStopLimit);
     EXPECT_EQ(parseArguments({"avholm", "--stop-limit", "2"}).options.stopLimit,
               std::chrono::seconds(2));
 }
@@ -52,10 +52,10 @@ TEST(HostOptionsTest, BadOptionValuesAreUsageErrors) {
 }
 
 TEST(HostOptionsTest, InlineListPrefixIsCaseInsensitive) {
-    EXPECT_TRUE(holm::host::isInlineList("@XMLFILE:"));
-    EXPECT_TRUE(holm::host::isInlineList("@xmlFile:<list/>"));
-    EXPECT_FALSE(holm::host::isInlineList("@XMLFILE"));
-    EXPECT_FALSE(holm::host::isInlineList("plugins.xml"));
+    EXPECT_TRUE(holm::product::host::isInlineList("@XMLFILE:"));
+    EXPECT_TRUE(holm::product::host::isInlineList("@xmlFile:<list/>"));
+    EXPECT_FALSE(holm::product::host::isInlineList("@XMLFILE"));
+    EXPECT_FALSE(holm::product::host::isInlineList("plugins.xml"));
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ Entry parseEntry(const std::string& data) {
 
 TEST(JournalEntries, NativeEntryKeepsValuesWithNewlinesWhole) {
     const std::string entry =
-        holm::host::nativeJournalEntry({{"MESSAGE", "two\nlines"}, {"PLUGIN", "demo"}});
+        holm::product::host::nativeJournalEntry({{"MESSAGE", "two\nlines"}, {"PLUGIN", "demo"}});
     EXPECT_EQ(entry, std::string("MESSAGE\n\x09\0\0\0\0\0\0\0two\nlines\nPLUGIN=demo\n", 38));
     const Entry parsed = parseEntry(entry);
     EXPECT_EQ(parsed.at("MESSAGE"), "two\nlines");
@@ -111,9 +111,9 @@ TEST_F(JournalEntriesTest, EachLifecycleEventCarriesItsMessageIdAndPlugin) {
             socketPath_.string());
     ASSERT_EQ(result.exitCode, 0) << result.output;
 
-    using holm::hostctl::PluginEvent;
+    using holm::common::hostctl::PluginEvent;
     const auto id = [](PluginEvent event) {
-        return std::string(holm::host::lifecycleMessageId(static_cast<uint32_t>(event)));
+        return std::string(holm::product::host::lifecycleMessageId(static_cast<uint32_t>(event)));
     };
     std::map<std::string, Entry> byEvent;  // "<message id>/<plugin>"
     for (const Entry& entry : received()) {

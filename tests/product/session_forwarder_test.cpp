@@ -5,8 +5,8 @@
 
 namespace {
 
-using holm::host::SessionChange;
-using holm::host::sessionChanges;
+using holm::product::host::SessionChange;
+using holm::product::host::sessionChanges;
 
 TEST(SessionChanges, LogoffsOfSessionsGoneThenLogonsOfNewOnes) {
     const std::vector<SessionChange> expected{{HlmPlg::kSessionLogoff, 2},

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "platform/verified_open.h"
 #include "security/product_files.h"
@@ -19,11 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using fs::perms;
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 using VerifiedFileTest = SignedFilesTest;
 
 TEST_F(VerifiedFileTest, ASignedFilePassesAndKeepsItsDescriptor) {
@@ -32,7 +26,7 @@ TEST_F(VerifiedFileTest, ASignedFilePassesAndKeepsItsDescriptor) {
     EXPECT_EQ(file.reason(), Reason::Verified);
     EXPECT_GE(file.descriptor(), 0);
     EXPECT_EQ(file.size(), 11u);
-    EXPECT_EQ(readAll(file.loadPath()), "plugin code");
+    EXPECT_EQ(test::bytesOf(file.loadPath()), "plugin code");
 }
 
 TEST_F(VerifiedFileTest, AChangedFileIsRefused) {
@@ -85,7 +79,7 @@ TEST_F(VerifiedFileTest, OnlyTrustedKeysCount) {
 
     // The author's key id with a signature that is not the author's.
     sign(path, author_);
-    std::string text = readAll(path.string() + ".sig");
+    std::string text = test::bytesOf(path.string() + ".sig");
     const size_t signatureStart = text.find("ed25519 ") + 8;
     text[signatureStart] = text[signatureStart] == '0' ? '1' : '0';
     writeFile("plugin.so.sig", text);

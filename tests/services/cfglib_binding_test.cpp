@@ -28,10 +28,10 @@ class Settings : public util::IProductSettings {
         : product_(std::move(product)), configFile_(std::move(configFile)) {}
     std::u16string getProductRegistryKey() const override { return u"SOFTWARE\\Test"; }
     std::u16string getProductDirectory() const override {
-        return holm::text::utf8ToUtf16(product_.string() + "/");
+        return holm::common::utf8ToUtf16(product_.string() + "/");
     }
     std::u16string getDataDirectory() const override {
-        return holm::text::utf8ToUtf16(product_.string() + "/");
+        return holm::common::utf8ToUtf16(product_.string() + "/");
     }
     std::u16string getConfigurationFile() const override { return configFile_; }
 
@@ -55,7 +55,7 @@ class CfgLibBindingTest : public ::testing::Test {
     }
     std::unique_ptr<CConfigStore> store(std::u16string configFile = u"") {
         if (configFile.empty()) {
-            configFile = holm::text::utf8ToUtf16((product_.path() / "holm.conf").string());
+            configFile = holm::common::utf8ToUtf16((product_.path() / "holm.conf").string());
         }
         settings_ = std::make_unique<Settings>(product_.path(), configFile);
         return std::make_unique<CConfigStore>(*settings_, std::make_shared<Masters>(), binding_);
@@ -114,7 +114,7 @@ TEST_F(CfgLibBindingTest, BadConfigurationFilesGiveDefaults) {
     installLibrary(true);
     const fs::path directory = product_.path() / "adir";
     fs::create_directory(directory);
-    auto config = store(holm::text::utf8ToUtf16(directory.string()));
+    auto config = store(holm::common::utf8ToUtf16(directory.string()));
     EXPECT_EQ(config->readInt(u"COMMON", u"Count", 9), 9);
     EXPECT_TRUE(binding_.bound());
 

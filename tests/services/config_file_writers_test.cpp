@@ -34,7 +34,7 @@ class CfgLibModule {
         done_ = reinterpret_cast<CfgLibDoneFn>(::dlsym(module_, "CfgLib_Dll_Done"));
         write_ = reinterpret_cast<CfgLibWriteStringFn>(::dlsym(module_, "CfgLib_Dll_WriteString"));
         if (init == nullptr || done_ == nullptr || write_ == nullptr ||
-            init(&handle_, holm::text::utf8ToUtf16(file.string()).c_str(), 0) != 0) {
+            init(&handle_, holm::common::utf8ToUtf16(file.string()).c_str(), 0) != 0) {
             handle_ = nullptr;
         }
     }
@@ -66,10 +66,12 @@ class ConfigFileWritersTest : public ::testing::Test {
     }
     int update(const std::string& command) {
         std::ofstream(commands_, std::ios::trunc) << "[UPDINI]\nCmd0=" << command << "\n";
-        return holm::cfgupdate::updateConfiguration(commands_.string(), config_.string()).exitCode;
+        return holm::product::cfgupdate::updateConfiguration(commands_.string(), config_.string())
+            .exitCode;
     }
     std::u16string stored(std::u16string_view path) const {
-        const auto document = holm::cfglib::IniDocument::parse(holm::test::bytesOf(config_));
+        const auto document =
+            holm::product::cfglib::IniDocument::parse(holm::test::bytesOf(config_));
         const auto value = document.find(path);
         return value ? std::u16string(*value) : u"<none>";
     }
@@ -88,7 +90,7 @@ TEST_F(ConfigFileWritersTest, BothWritersKeepOwnerAndMode) {
     CfgLibModule library(config_);
     ASSERT_TRUE(library.ready());
     ASSERT_EQ(library.write(u"HOLM\\Level", u"2"), 0);
-    ASSERT_EQ(update("HOLM:Other=3"), holm::cfgupdate::kExitApplied);
+    ASSERT_EQ(update("HOLM:Other=3"), holm::product::cfgupdate::kExitApplied);
     struct stat info {};
     ASSERT_EQ(::stat(config_.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, holm::test::kAnotherUser);
@@ -98,7 +100,7 @@ TEST_F(ConfigFileWritersTest, BothWritersKeepOwnerAndMode) {
 TEST_F(ConfigFileWritersTest, NeitherWriterUndoesTheOthersChange) {
     CfgLibModule library(config_);
     ASSERT_TRUE(library.ready());
-    ASSERT_EQ(update("HOLM:FromUpdater=1"), holm::cfgupdate::kExitApplied);
+    ASSERT_EQ(update("HOLM:FromUpdater=1"), holm::product::cfgupdate::kExitApplied);
     ASSERT_EQ(library.write(u"HOLM\\FromLibrary", u"1"), 0);
     EXPECT_EQ(stored(u"HOLM\\FromUpdater"), u"1");
     EXPECT_EQ(stored(u"HOLM\\FromLibrary"), u"1");
@@ -109,10 +111,10 @@ TEST_F(ConfigFileWritersTest, AHeldLockMakesBothWritersGiveUpWithoutChange) {
     ASSERT_TRUE(library.ready());
     const std::string before = holm::test::bytesOf(config_);
     {
-        auto held = holm::cfglib::ConfigurationLock::acquire(config_.string());
+        auto held = holm::product::cfglib::ConfigurationLock::acquire(config_.string());
         ASSERT_TRUE(held.ok());
         EXPECT_EQ(library.write(u"HOLM\\Level", u"2"), kLockHeld);
-        EXPECT_EQ(update("HOLM:Level=3"), holm::cfgupdate::kExitConfigWriteError);
+        EXPECT_EQ(update("HOLM:Level=3"), holm::product::cfgupdate::kExitConfigWriteError);
     }
     EXPECT_EQ(holm::test::bytesOf(config_), before);
     EXPECT_EQ(library.write(u"HOLM\\Level", u"2"), 0);

@@ -38,7 +38,7 @@ class UpdaterSettings : public util::IProductSettings {
     std::u16string getConfigurationFile() const override { return directory() + u"holm.conf"; }
 
   private:
-    std::u16string directory() const { return holm::text::utf8ToUtf16(product_.string() + "/"); }
+    std::u16string directory() const { return holm::common::utf8ToUtf16(product_.string() + "/"); }
     fs::path product_;
 };
 
@@ -53,7 +53,7 @@ class UpdaterMasters : public util::IMasterTextReader {
 fs::path commandFileIn(const std::u16string& commandLine) {
     const std::u16string_view marker = u"/UPDATEINIBYFILE=\"";
     const size_t start = commandLine.find(marker) + marker.size();
-    return holm::text::utf16ToUtf8(
+    return holm::common::utf16ToUtf8(
         commandLine.substr(start, commandLine.find(u'"', start) - start));
 }
 
@@ -65,7 +65,7 @@ class ConfigWriteTest : public ::testing::Test {
           writer_(
               store_, [this](const std::u16string& commandLine) { return launch(commandLine); },
               [this](uint32_t level, const std::u16string& text) {
-                  log_.push_back(std::to_string(level) + " " + holm::text::utf16ToUtf8(text));
+                  log_.push_back(std::to_string(level) + " " + holm::common::utf16ToUtf8(text));
               }) {}
 
     // The stand-in updater: records what it was given and ends as `outcome_`.
@@ -74,14 +74,14 @@ class ConfigWriteTest : public ::testing::Test {
         const fs::path file = commandFileIn(commandLine);
         const std::string bytes = holm::test::bytesOf(file);
         fileStarts_.push_back(bytes.substr(0, 2));
-        commandsSeen_.push_back(holm::cfgupdate::readCommandTexts(bytes));
+        commandsSeen_.push_back(holm::product::cfgupdate::readCommandTexts(bytes));
         return outcome_;
     }
     std::vector<fs::path> leftInTemp() {
         std::vector<fs::path> files;
         const std::u16string temp = store_.currentTempDirectory();
         if (!temp.empty()) {
-            for (const auto& entry : fs::directory_iterator(holm::text::utf16ToUtf8(temp))) {
+            for (const auto& entry : fs::directory_iterator(holm::common::utf16ToUtf8(temp))) {
                 if (entry.path().filename() != ".holm-instance.lock") {
                     files.push_back(entry.path());
                 }
@@ -138,7 +138,7 @@ TEST_F(ConfigWriteTest, CommitHandsTheCommandsInOrderAndDeletesTheFileEveryTime)
         CConfigWriteImpl::commandFilePath(store_.currentTempDirectory());
     EXPECT_EQ(commandLines_[0], u"\"" + store_.productDirectory() +
                                     u"holm-cfgupdate\" /UPDATEINIBYFILE=\"" + commandFile + u"\" ");
-    EXPECT_NE(commandFile.find(holm::text::utf8ToUtf16(
+    EXPECT_NE(commandFile.find(holm::common::utf8ToUtf16(
                   "config_write_" + std::to_string(holm::platform::currentProcessId()) + "_" +
                   std::to_string(holm::platform::currentThreadId()) + ".tmp")),
               std::u16string::npos);
@@ -148,10 +148,10 @@ TEST_F(ConfigWriteTest, CommitHandsTheCommandsInOrderAndDeletesTheFileEveryTime)
 TEST_F(ConfigWriteTest, ARemovedTemporaryFolderComesBackForTheNextCommit) {
     writer_.setValue(u"HOLM", u"Level", u"3");
     ASSERT_TRUE(writer_.commit());
-    const fs::path first = holm::text::utf16ToUtf8(store_.currentTempDirectory());
+    const fs::path first = holm::common::utf16ToUtf8(store_.currentTempDirectory());
     fs::remove_all(first);  // a cleaner, or an operator
     ASSERT_TRUE(writer_.commit());
-    const fs::path again = holm::text::utf16ToUtf8(store_.currentTempDirectory());
+    const fs::path again = holm::common::utf16ToUtf8(store_.currentTempDirectory());
     EXPECT_TRUE(fs::is_directory(again));
     EXPECT_TRUE(fs::exists(again / ".holm-instance.lock"));
     EXPECT_EQ(commandLines_.size(), 2u);
@@ -165,8 +165,8 @@ TEST(TemporaryFolderTest, AMissingBaseIsMadeAndInstancesStartedTogetherEachGetAF
     CCfgLibBinding otherBinding;
     CConfigStore one(settings, std::make_shared<UpdaterMasters>(), oneBinding);
     CConfigStore other(settings, std::make_shared<UpdaterMasters>(), otherBinding);
-    const fs::path first = holm::text::utf16ToUtf8(one.tempDirectory());
-    const fs::path second = holm::text::utf16ToUtf8(other.tempDirectory());
+    const fs::path first = holm::common::utf16ToUtf8(one.tempDirectory());
+    const fs::path second = holm::common::utf16ToUtf8(other.tempDirectory());
     ASSERT_FALSE(first.empty());
     ASSERT_FALSE(second.empty());
     EXPECT_NE(first, second);
@@ -224,7 +224,7 @@ TEST_F(ConfigWriteTest, ACommandFileThatCannotBeWrittenFailsCommitBeforeAnyStart
 
     // A file already at the command file's name is not ours: left alone.
     const fs::path placed =
-        holm::text::utf16ToUtf8(CConfigWriteImpl::commandFilePath(store_.tempDirectory()));
+        holm::common::utf16ToUtf8(CConfigWriteImpl::commandFilePath(store_.tempDirectory()));
     std::ofstream(placed) << "[UPDINI]\nCmd0=S:K=planted\n";
     EXPECT_FALSE(writer_.commit());
     EXPECT_EQ(holm::test::bytesOf(placed), "[UPDINI]\nCmd0=S:K=planted\n");
@@ -267,7 +267,7 @@ class UpdaterLaunchTest : public ConfigWriteTest {
     CConfigWriteImpl writerWith(holm::services::UpdaterLauncher launcher) {
         return CConfigWriteImpl(store_, std::move(launcher),
                                 [this](uint32_t, const std::u16string& text) {
-                                    log_.push_back(holm::text::utf16ToUtf8(text));
+                                    log_.push_back(holm::common::utf16ToUtf8(text));
                                 });
     }
 

@@ -67,7 +67,7 @@ std::vector<uint64_t> entriesIn(const fs::path& directory, bool trimmed) {
                                                  static_cast<uint8_t>(content[i + 1]) << 8));
         }
         EXPECT_TRUE(text.empty() || text.ends_with(u"\r\n")) << "a torn line in " << name;
-        std::istringstream lines(holm::text::utf16ToUtf8(text));
+        std::istringstream lines(holm::common::utf16ToUtf8(text));
         std::optional<uint64_t> open;
         bool first = true;
         for (std::string line; std::getline(lines, line); first = false) {
@@ -117,7 +117,7 @@ int inChild(Body body, uint64_t& reported) {
 void crashWhileWriting(bool backup) {
     holm::test::TempDir directory;
     const fs::path path = directory.path() / "crash.log";
-    const std::u16string name = holm::text::utf8ToUtf16(path.string());
+    const std::u16string name = holm::common::utf8ToUtf16(path.string());
     std::unique_ptr<CHlmPlgLogImpl> log;  // made in each child
     auto write = [&](uint64_t step) {
         // A new writer every 25 entries checks the size at its first commit,
@@ -261,7 +261,7 @@ bool commitStep(CHlmPlgLogImpl& log, uint64_t step) {
 std::unique_ptr<CHlmPlgLogImpl> openWriter(const fs::path& path, bool backup) {
     auto log = std::make_unique<CHlmPlgLogImpl>(
         nullptr, CHlmPlgLogImpl::AsyncHolder(nullptr, [](HlmPlg::IAsync*) {}));
-    const std::u16string name = holm::text::utf8ToUtf16(path.string());
+    const std::u16string name = holm::common::utf8ToUtf16(path.string());
     if (!log->open(name.c_str(), 1, 8000, backup)) {
         return nullptr;
     }
@@ -280,7 +280,8 @@ bool killAtPoint(bool backup, int64_t point) {
                 continue;
             }
             for (const char16_t* part : {u" a ", u" b "}) {
-                text += holm::text::utf8ToUtf16(std::to_string(step)) + part + padding() + u"\r\n";
+                text +=
+                    holm::common::utf8ToUtf16(std::to_string(step)) + part + padding() + u"\r\n";
             }
         }
         std::string bytes;

@@ -54,7 +54,7 @@ std::vector<uint64_t> rotatedEntries(const fs::path& path) {
     }
     EXPECT_TRUE(text.empty() || text.ends_with(u"\r\n")) << "a torn line in " << path;
     std::vector<uint64_t> entries;
-    std::istringstream lines(holm::text::utf16ToUtf8(text));
+    std::istringstream lines(holm::common::utf16ToUtf8(text));
     bool open = false;
     for (std::string line; std::getline(lines, line);) {
         unsigned long long step = 0;
@@ -91,7 +91,7 @@ void rotateWhileWriting(const std::string& mode) {
     const std::string state = (dir.path() / "logrotate.state").string();
 
     CHlmPlgLogImpl log(nullptr, CHlmPlgLogImpl::AsyncHolder(nullptr, [](HlmPlg::IAsync*) {}));
-    ASSERT_TRUE(log.open(holm::text::utf8ToUtf16(path.string()).c_str(), 1, 0, false));
+    ASSERT_TRUE(log.open(holm::common::utf8ToUtf16(path.string()).c_str(), 1, 0, false));
     std::atomic<uint64_t> committed{0};
     std::atomic<bool> stop{false};
     std::atomic<uint32_t> failures{0};

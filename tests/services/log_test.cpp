@@ -7,15 +7,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "async/async_impl.h"
@@ -57,7 +60,7 @@ std::vector<std::string> logLines(const fs::path& path) {
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t end; (end = text.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
-        lines.push_back(holm::text::utf16ToUtf8(text.substr(start, end - start)));
+        lines.push_back(holm::common::utf16ToUtf8(text.substr(start, end - start)));
     }
     EXPECT_EQ(start, text.size()) << "a torn line at the end of " << path;
     return lines;
@@ -68,7 +71,7 @@ CHlmPlgLogImpl::AsyncHolder noAsync() {
 }
 
 std::u16string wide(const fs::path& path) {
-    return holm::text::utf8ToUtf16(path.string());
+    return holm::common::utf8ToUtf16(path.string());
 }
 
 class LogTest : public ::testing::Test {
@@ -510,6 +513,110 @@ TEST_F(LogTest, ALogReplacedBetweenItsOpensTwiceInARowIsStillOpened) {
     const auto lines = logLines(path_);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines.back(), "after the races");
+}
+
+// A dispatcher stand-in whose fireNow runs `reenter` once on the committing
+// thread (code called from inside a commit) and then declines, so the
+// rollover runs inline.
+class ReenteringAsync : public HlmPlg::IAsync {
+  public:
+    std::function<void()> reenter;
+
+    bool registerHandler(HlmPlg::IHandler*) override { return true; }
+    bool unregisterHandler(HlmPlg::IHandler*) override { return true; }
+    HlmPlg::IAsyncEvent* fireNow(uintptr_t) override {
+        if (auto run = std::exchange(reenter, nullptr)) {
+            run();
+        }
+        return nullptr;
+    }
+    HlmPlg::IAsyncEvent* fireAfterNSec(int32_t, uintptr_t) override { return nullptr; }
+    HlmPlg::IAsyncEvent* watchEvent(const char16_t*, uintptr_t) override { return nullptr; }
+    HlmPlg::IAsyncEvent* watchDirectory(const char16_t*, uint8_t, uint8_t, uintptr_t) override {
+        return nullptr;
+    }
+    HlmPlg::IAsyncEvent* watchFile(const char16_t*, uint8_t, uintptr_t) override { return nullptr; }
+    HlmPlg::IAsyncEvent* watchRegistryKey(uint32_t, const char16_t*, uint8_t, uint8_t,
+                                          uintptr_t) override {
+        return nullptr;
+    }
+    HlmPlg::IAsyncEvent* watchRegistryValue(uint32_t, const char16_t*, const char16_t*, uint8_t,
+                                            uintptr_t) override {
+        return nullptr;
+    }
+    void cancel(HlmPlg::IAsyncEvent*) override {}
+};
+
+// Code called from inside a commit (the rollover's scheduling) opens the
+// committing log on other files and commits to further logs, which call out
+// again, nested deeper than a thread's read slots: the commit in progress
+// keeps the file it started on (its rollover runs on that file), and the
+// log writes to the last file opened afterwards.
+TEST_F(LogTest, ALogReopenedFromInsideItsCommitKeepsTheCommitsFile) {
+    constexpr int kLogs = 6;
+    std::vector<ReenteringAsync*> asyncs;
+    std::vector<std::unique_ptr<CHlmPlgLogImpl>> logs;
+    for (int n = 0; n < kLogs; ++n) {
+        asyncs.push_back(new ReenteringAsync());
+        logs.push_back(std::make_unique<CHlmPlgLogImpl>(
+            nullptr,
+            CHlmPlgLogImpl::AsyncHolder(asyncs.back(), [](HlmPlg::IAsync* made) { delete made; })));
+        const fs::path file = n == 0 ? path_ : dir_.path() / ("chain" + std::to_string(n) + ".log");
+        ASSERT_TRUE(logs.back()->open(wide(file).c_str(), 2, 1, true));  // every commit rolls over
+    }
+    for (int n = 0; n + 1 < kLogs; ++n) {
+        asyncs[n]->reenter = [&, n] {
+            const fs::path other = dir_.path() / ("other" + std::to_string(n) + ".log");
+            ASSERT_TRUE(logs[0]->open(wide(other).c_str(), 2, 0, false));
+            EXPECT_TRUE(logs[0]->isLevelEnabled(2));
+            logs[n + 1]->logText(1, 0, 0, holm::text::utf8ToUtf16(std::to_string(n + 1)).c_str());
+        };
+    }
+    logs[0]->logText(1, 0, 0, u"outer");
+    logs[0]->logText(1, 0, 0, u"after");
+
+    EXPECT_EQ(logLines(dir_.path() / "report0001.log"), std::vector<std::string>{"outer"});
+    for (int n = 1; n < kLogs; ++n) {
+        EXPECT_EQ(logLines(dir_.path() / ("chain" + std::to_string(n) + "0001.log")),
+                  std::vector<std::string>{std::to_string(n)});
+    }
+    EXPECT_EQ(logLines(dir_.path() / "other4.log"), std::vector<std::string>{"after"});
+}
+
+// Entries committed on two threads while a third opens the log again and
+// again on two files: each lands whole, exactly once, in one of them.
+TEST_F(LogTest, EntriesCommittedWhileTheLogIsReopenedLandWholeOnce) {
+    const fs::path other = dir_.path() / "other.log";
+    auto log = openLog(path_);
+    constexpr int kEntries = 2000;
+    std::atomic<int> running{2};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 2; ++t) {
+        writers.emplace_back([&, t] {
+            for (int n = 0; n < kEntries; ++n) {
+                log->log(1, 0, 0, u"%d %d", t, n);
+            }
+            --running;
+        });
+    }
+    for (int round = 0; running > 0; ++round) {
+        ASSERT_TRUE(log->open(wide(round % 2 == 0 ? other : path_).c_str(), 2, 0, false));
+    }
+    for (auto& writer : writers) {
+        writer.join();
+    }
+    std::vector<std::string> all = logLines(path_);
+    const auto more = logLines(other);
+    all.insert(all.end(), more.begin(), more.end());
+    std::sort(all.begin(), all.end());
+    std::vector<std::string> expected;
+    for (int t = 0; t < 2; ++t) {
+        for (int n = 0; n < kEntries; ++n) {
+            expected.push_back(std::to_string(t) + " " + std::to_string(n));
+        }
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(all, expected);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ std::unique_ptr<holm::services::CHlmPlgLogImpl> openTrimmedLog(const fs::path& p
                                                                int32_t maxSize) {
     auto log = std::make_unique<holm::services::CHlmPlgLogImpl>(
         nullptr, holm::services::CHlmPlgLogImpl::AsyncHolder{nullptr, [](HlmPlg::IAsync*) {}});
-    EXPECT_TRUE(log->open(holm::text::utf8ToUtf16(path.string()).c_str(), 2, maxSize, false));
+    EXPECT_TRUE(log->open(holm::common::utf8ToUtf16(path.string()).c_str(), 2, maxSize, false));
     return log;
 }
 

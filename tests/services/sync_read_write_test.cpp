@@ -21,6 +21,8 @@
 
 namespace {
 
+using holm::services::CSyncReadWriteImpl;
+
 using Clock = std::chrono::steady_clock;
 constexpr auto kSyncDeadline = std::chrono::seconds(20);
 

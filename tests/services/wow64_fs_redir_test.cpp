@@ -8,6 +8,8 @@
 
 namespace {
 
+using holm::services::CWow64FSRedir;
+
 using holm::services::RedirectionBinder;
 using holm::services::RedirectionFunctions;
 using holm::services::RedirectionLibrary;

@@ -27,6 +27,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/io.h"
+
 namespace holm::test {
 
 struct CrashRunOptions {
@@ -68,19 +70,18 @@ inline void killWriterAtRandomPoints(const std::function<bool(uint64_t step)>& w
         ::close(progress[1]);
         const int wanted = stepsBeforeKill(random);
         int completed = 0;
-        char done = 0;
+        uint8_t done = 0;
         while (completed < wanted) {
-            const ssize_t got = ::read(progress[0], &done, 1);
-            if (got == 1) {
-                ++completed;
-            } else if (!(got < 0 && errno == EINTR)) {
+            const auto got = holm::platform::io::readSome(progress[0], {&done, 1});
+            if (!got || *got == 0) {
                 break;  // the child ended on its own: a write failed
             }
+            ++completed;
         }
         ::kill(child, SIGKILL);
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
+        const auto reaped = holm::platform::io::reapChild(child);
+        ASSERT_TRUE(reaped.ok()) << "the writer could not be reaped";
+        const int status = *reaped;
         // Steps the child finished after the wanted count but before the kill.
         while (::read(progress[0], &done, 1) == 1) {
             ++completed;

@@ -15,6 +15,7 @@
 #include "product/host/control_protocol.h"
 #include "product/host/host_handler.h"
 
+namespace holm::product {
 namespace {
 
 using namespace holm;
@@ -381,8 +382,10 @@ int test(const std::vector<std::string>& request) {
 }
 
 }  // namespace
+}  // namespace holm::product
 
 int main(int argc, char** argv) {
+    using namespace holm::product;
     std::vector<std::string> words;
     bool json = false;
     bool endOfOptions = false;

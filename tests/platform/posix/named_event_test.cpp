@@ -23,8 +23,9 @@ TEST(NamedEventFlood, SetsNeverBlockAndAFloodDrainsInBoundedSteps) {
     holm::test::TempDir dir;
     const std::string directory = (dir.path() / "run").string();
     const std::string name = holm::platform::namedEventFileName(u"Global\\flood");
-    auto watch = holm::platform::NamedEventWatch::open(directory, name);
-    ASSERT_TRUE(watch.valid()) << errno;
+    auto opened = holm::platform::NamedEventWatch::open(directory, name);
+    ASSERT_TRUE(opened.ok()) << opened.error().message();
+    const holm::platform::NamedEventWatch& watch = *opened;
 
     // Far more sets than a FIFO holds: once it is full, a set still counts
     // (the watcher has a wake-up pending) and returns at once.

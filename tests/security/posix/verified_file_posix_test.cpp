@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "platform/verified_open.h"
 #include "security/product_files.h"
@@ -17,11 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using fs::perms;
-
-std::string contentOf(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 using VerifiedFilePosix = SignedFilesTest;
 
@@ -87,8 +80,8 @@ TEST_F(VerifiedFilePosix, AFileReplacedAfterVerificationIsNotWhatGetsRead) {
 
     const fs::path impostor = writeFile("impostor.so", "replaced content");
     fs::rename(impostor, path);
-    EXPECT_EQ(contentOf(path), "replaced content");
-    EXPECT_EQ(contentOf(file.loadPath()), "verified content");
+    EXPECT_EQ(test::bytesOf(path), "replaced content");
+    EXPECT_EQ(test::bytesOf(file.loadPath()), "verified content");
     EXPECT_EQ(verify(path), Reason::DigestMismatch);
 }
 

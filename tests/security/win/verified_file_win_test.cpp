@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "security/product_files.h"
@@ -16,11 +15,6 @@ namespace holm::security {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string wholeFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 using VerifiedFileWindows = SignedFilesTest;
 
@@ -36,7 +30,7 @@ TEST_F(VerifiedFileWindows, AVerifiedFileCannotBeReplacedOrWrittenWhileHeld) {
         EXPECT_TRUE(error) << "a held file was replaced";
         std::ofstream rewrite(path, std::ios::binary | std::ios::in | std::ios::out);
         EXPECT_FALSE(rewrite.is_open()) << "a held file was opened for writing";
-        EXPECT_EQ(wholeFile(file.loadPath()), "verified content");
+        EXPECT_EQ(test::bytesOf(file.loadPath()), "verified content");
     }
     // Closed, it may change again, and the change is seen.
     const fs::path impostor = dir_.path() / "impostor.dll";
