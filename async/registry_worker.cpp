@@ -54,7 +54,7 @@ platform::Status CAsyncImplObjectRegistry::openStore() {
 }
 
 bool CAsyncImplObjectRegistry::keyOpens(uint32_t root, std::u16string_view subkey) {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     return openStore().ok() &&
            reg::Key::open(store_, static_cast<reg::Root>(root), subkey, reg::kKeyRead).ok();
 }
