@@ -15,7 +15,7 @@
 #include "platform/io.h"
 #include "platform/mapped_file.h"
 #include "platform/verified_open.h"
-#include "platform/win/system_calls.h"
+#include "platform/system_calls.h"
 #include "support/test_support.h"
 
 namespace holm::platform {
