@@ -39,23 +39,23 @@ CAsyncImplObjectRegistry::~CAsyncImplObjectRegistry() {
     stopThread();
 }
 
-uint32_t CAsyncImplObjectRegistry::openStore() {
+platform::Status CAsyncImplObjectRegistry::openStore() {
     if (store_.valid()) {
-        return reg::kErrorSuccess;
+        return {};
     }
     auto opened = storeDirectory_.empty()
                       ? reg::Store::openDefault(reg::StoreAccess::ReadOnly)
                       : reg::Store::open(storeDirectory_, reg::StoreAccess::ReadOnly);
     if (!opened) {
-        return false;
+        return opened.error();
     }
     store_ = std::move(*opened);
-    return true;
+    return {};
 }
 
 bool CAsyncImplObjectRegistry::keyOpens(uint32_t root, std::u16string_view subkey) {
     common::MutexLock lock(watchLock_);
-    return openStore() &&
+    return openStore().ok() &&
            reg::Key::open(store_, static_cast<reg::Root>(root), subkey, reg::kKeyRead).ok();
 }
 
@@ -69,7 +69,7 @@ void CAsyncImplObjectRegistry::readStored(CHlmPlgAsyncElemRegistry& element) {
 // without data.
 bool CAsyncImplObjectRegistry::valueChanged(Element& element) {
     reg::Value now;
-    if (openStore()) {
+    if (openStore().ok()) {
         const auto key =
             reg::Key::open(store_, static_cast<reg::Root>(element.root), element.subkey);
         if (key) {
@@ -86,8 +86,8 @@ bool CAsyncImplObjectRegistry::valueChanged(Element& element) {
 platform::Status CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
     auto& element = static_cast<Element&>(added);
     common::MutexLock lock(watchLock_);
-    if (const uint32_t error = openStore(); error != reg::kErrorSuccess) {
-        return platform::Error::windows(error);
+    if (platform::Status opened = openStore(); !opened) {
+        return opened;
     }
     auto [found, inserted] = records_.try_emplace(recordNameOf(element));
     Record& record = found->second;

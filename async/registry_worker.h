@@ -77,7 +77,7 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
     platform::Status attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
     void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
 
-    bool openStore() REQUIRES(watchLock_);
+    platform::Status openStore() REQUIRES(watchLock_);
     platform::Status watchRecord(Record& record) REQUIRES(watchLock_);
     void unwatchRecord(Record& record) REQUIRES(watchLock_);
     void retryUnwatched(Selection& values) REQUIRES(watchLock_);

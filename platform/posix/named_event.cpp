@@ -139,33 +139,6 @@ UniqueFd openFifo(int directoryFd, const std::string& name, io::Access access) {
 
 }  // namespace
 
-<<<<<<< ours
-=======
-std::string runtimeDirectory() {
-    const char* configured = std::getenv("HOLM_RUNTIME_DIR");
-    return configured != nullptr && *configured != '\0' ? configured : "/run/holm";
-}
-
-std::string namedEventFileName(std::u16string_view name) {
-    if (name.empty() || name.size() > kMaxNamedEventName) {
-        return {};
-    }
-    const std::u16string folded = common::toLowerAscii(name);
-    std::string escaped = escape(folded);
-    if (escaped.size() <= kMaxEncodedName) {
-        return "e." + escaped;
-    }
-    std::string hashed = "h.";
-    const uint64_t first = fnv1a(folded, 0xCBF29CE484222325ull);
-    const uint64_t second = fnv1a(folded, 0x84222325CBF29CE4ull);
-    appendHex(hashed, static_cast<uint32_t>(first >> 32), 8);
-    appendHex(hashed, static_cast<uint32_t>(first), 8);
-    appendHex(hashed, static_cast<uint32_t>(second >> 32), 8);
-    appendHex(hashed, static_cast<uint32_t>(second), 8);
-    return hashed;
-}
-
->>>>>>> theirs
 namespace {
 
 // Removes the FIFOs of watchers that are gone: final names without a reader,

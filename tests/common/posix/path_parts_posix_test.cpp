@@ -3,7 +3,7 @@
 
 #include "common/path_parts.h"
 
-namespace holm::text {
+namespace holm::common {
 namespace {
 
 TEST(PathPartsPosix, ABackslashIsPartOfAName) {
@@ -13,4 +13,4 @@ TEST(PathPartsPosix, ABackslashIsPartOfAName) {
 }
 
 }  // namespace
-}  // namespace holm::text
+}  // namespace holm::common

@@ -6,7 +6,7 @@
 
 #include "common/path_parts.h"
 
-namespace holm::text {
+namespace holm::common {
 namespace {
 
 TEST(PathPartsWindows, BackslashesAndSlashesBothSeparate) {
@@ -26,4 +26,4 @@ TEST(PathPartsWindows, ADrivesRootKeepsItsSeparator) {
 }
 
 }  // namespace
-}  // namespace holm::text
+}  // namespace holm::common
