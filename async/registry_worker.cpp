@@ -23,10 +23,10 @@ bool isLimitError(uint32_t error) {
 std::string recordNameOf(const CHlmPlgAsyncElemRegistry& element) {
     std::u16string folded = element.subkey;
     for (char16_t& c : folded) {
-        c = text::foldCase(c);
+        c = common::foldCase(c);
     }
     return std::to_string(element.root) + (element.subtree ? ":1:" : ":0:") +
-           text::utf16ToUtf8(folded);
+           common::utf16ToUtf8(folded);
 }
 }  // namespace
 
@@ -60,7 +60,7 @@ bool CAsyncImplObjectRegistry::keyOpens(uint32_t root, std::u16string_view subke
 }
 
 void CAsyncImplObjectRegistry::readStored(CHlmPlgAsyncElemRegistry& element) {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     (void)valueChanged(element);
 }
 
@@ -85,7 +85,7 @@ bool CAsyncImplObjectRegistry::valueChanged(Element& element) {
 
 platform::Status CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
     auto& element = static_cast<Element&>(added);
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     if (platform::Status opened = openStore(); !opened) {
         return opened;
     }
@@ -114,7 +114,7 @@ platform::Status CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
 
 void CAsyncImplObjectRegistry::detach(CHlmPlgAsyncElem& removed) {
     auto& element = static_cast<Element&>(removed);
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     auto found = records_.find(recordNameOf(element));
     if (found == records_.end()) {
         return;
@@ -188,7 +188,7 @@ void CAsyncImplObjectRegistry::fire(Record& record, Selection& keys, Selection& 
 void CAsyncImplObjectRegistry::dropSessionWatches() {
     std::u16string sid;
     {
-        MutexLock lock(sidLock_);
+        common::MutexLock lock(sidLock_);
         sid = sid_;
     }
     if (sid.empty()) {
@@ -207,7 +207,7 @@ void CAsyncImplObjectRegistry::onSessionLogoff() {
 }
 
 void CAsyncImplObjectRegistry::onSessionLogon(const std::u16string& sid) {
-    MutexLock lock(sidLock_);
+    common::MutexLock lock(sidLock_);
     sid_ = sid;
 }
 
@@ -226,7 +226,7 @@ class CAsyncImplObjectRegistry::Run final : public WaitLoopRun {
         (void)woken;
         (void)stop;
         if (!waitingOnSet_) {
-            MutexLock lock(worker_.watchLock_);
+            common::MutexLock lock(worker_.watchLock_);
             waitingOnSet_ =
                 worker_.watches_.valid() && waits.add(worker_.watches_.fd(), kWatchSetKey).ok();
         }
@@ -254,7 +254,7 @@ void CAsyncImplObjectRegistry::handle(WaitLoopRun::Keys ready, bool woken) {
     Selection keys;
     Selection values;
     {
-        MutexLock lock(watchLock_);
+        common::MutexLock lock(watchLock_);
         if (changed) {
             const std::vector<uint64_t> fired = watches_.consume();
             woken = woken || !fired.empty();
@@ -281,7 +281,7 @@ void CAsyncImplObjectRegistry::handle(WaitLoopRun::Keys ready, bool woken) {
 }
 
 size_t CAsyncImplObjectRegistry::unwatchedRecordCount() {
-    MutexLock lock(watchLock_);
+    common::MutexLock lock(watchLock_);
     return unwatched_.size();
 }
 
