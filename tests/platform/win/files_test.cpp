@@ -14,8 +14,8 @@
 #include "platform/file_system.h"
 #include "platform/io.h"
 #include "platform/mapped_file.h"
-#include "platform/verified_open.h"
 #include "platform/system_calls.h"
+#include "platform/verified_open.h"
 #include "support/test_support.h"
 
 namespace holm::platform {
