@@ -39,21 +39,24 @@ CAsyncImplObjectRegistry::~CAsyncImplObjectRegistry() {
     stopThread();
 }
 
-uint32_t CAsyncImplObjectRegistry::openStore() {
+platform::Status CAsyncImplObjectRegistry::openStore() {
     if (store_.valid()) {
-        return reg::kErrorSuccess;
+        return {};
     }
-    const std::filesystem::path directory =
-        storeDirectory_.empty() ? reg::Store::defaultDirectory() : storeDirectory_;
-    return reg::Store::open(directory, store_, reg::StoreAccess::ReadOnly);
+    auto opened = storeDirectory_.empty()
+                      ? reg::Store::openDefault(reg::StoreAccess::ReadOnly)
+                      : reg::Store::open(storeDirectory_, reg::StoreAccess::ReadOnly);
+    if (!opened) {
+        return opened.error();
+    }
+    store_ = std::move(*opened);
+    return {};
 }
 
 bool CAsyncImplObjectRegistry::keyOpens(uint32_t root, std::u16string_view subkey) {
     common::MutexLock lock(watchLock_);
-    reg::Key key;
-    return openStore() == reg::kErrorSuccess &&
-           reg::Key::open(store_, static_cast<reg::Root>(root), subkey, key, reg::kKeyRead) ==
-               reg::kErrorSuccess;
+    return openStore().ok() &&
+           reg::Key::open(store_, static_cast<reg::Root>(root), subkey, reg::kKeyRead).ok();
 }
 
 void CAsyncImplObjectRegistry::readStored(CHlmPlgAsyncElemRegistry& element) {
@@ -66,12 +69,12 @@ void CAsyncImplObjectRegistry::readStored(CHlmPlgAsyncElemRegistry& element) {
 // without data.
 bool CAsyncImplObjectRegistry::valueChanged(Element& element) {
     reg::Value now;
-    reg::Key key;
-    if (openStore() != reg::kErrorSuccess ||
-        reg::Key::open(store_, static_cast<reg::Root>(element.root), element.subkey, key,
-                       reg::kKeyRead) != reg::kErrorSuccess ||
-        key.queryValue(element.valueName, now) != reg::kErrorSuccess) {
-        now = reg::Value{};
+    if (openStore().ok()) {
+        const auto key =
+            reg::Key::open(store_, static_cast<reg::Root>(element.root), element.subkey);
+        if (key) {
+            now = key->queryValue(element.valueName).valueOr(reg::Value{});
+        }
     }
     if (now == element.stored) {
         return false;
@@ -83,8 +86,8 @@ bool CAsyncImplObjectRegistry::valueChanged(Element& element) {
 platform::Status CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
     auto& element = static_cast<Element&>(added);
     common::MutexLock lock(watchLock_);
-    if (const uint32_t error = openStore(); error != reg::kErrorSuccess) {
-        return platform::Error::windows(error);
+    if (platform::Status opened = openStore(); !opened) {
+        return opened;
     }
     auto [found, inserted] = records_.try_emplace(recordNameOf(element));
     Record& record = found->second;
@@ -96,12 +99,12 @@ platform::Status CAsyncImplObjectRegistry::attach(CHlmPlgAsyncElem& added) {
         // registration returned is never lost. A kernel limit refuses the
         // registration (the error names it); a key gone meanwhile is left to
         // a retry.
-        const uint32_t error = watchRecord(record);
-        if (isLimitError(error)) {
+        const platform::Status watched = watchRecord(record);
+        if (!watched && isLimitError(watched.windowsError())) {
             records_.erase(found);
-            return platform::Error::windows(error);
+            return watched;
         }
-        if (error != reg::kErrorSuccess) {
+        if (!watched) {
             unwatched_.insert(&record);
         }
     }
@@ -125,15 +128,15 @@ void CAsyncImplObjectRegistry::detach(CHlmPlgAsyncElem& removed) {
     }
 }
 
-uint32_t CAsyncImplObjectRegistry::watchRecord(Record& record) {
-    uint64_t id = 0;
-    const uint32_t error = watches_.add(store_, static_cast<reg::Root>(record.root), record.subkey,
-                                        record.subtree, reg::kNotifyName | reg::kNotifyLastSet, id);
-    if (error == reg::kErrorSuccess) {
-        record.watch = id;
-        byWatch_.emplace(id, &record);
+platform::Status CAsyncImplObjectRegistry::watchRecord(Record& record) {
+    const auto id = watches_.add(store_, static_cast<reg::Root>(record.root), record.subkey,
+                                 record.subtree, reg::kNotifyName | reg::kNotifyLastSet);
+    if (!id) {
+        return id.error();
     }
-    return error;
+    record.watch = *id;
+    byWatch_.emplace(*id, &record);
+    return {};
 }
 
 void CAsyncImplObjectRegistry::unwatchRecord(Record& record) {
@@ -148,7 +151,7 @@ void CAsyncImplObjectRegistry::unwatchRecord(Record& record) {
 // compared then (a key that came back may bring its values).
 void CAsyncImplObjectRegistry::retryUnwatched(Selection& values) {
     for (Record* record : std::vector<Record*>(unwatched_.begin(), unwatched_.end())) {
-        if (watchRecord(*record) != reg::kErrorSuccess) {
+        if (!watchRecord(*record)) {
             continue;
         }
         unwatched_.erase(record);
@@ -162,10 +165,9 @@ void CAsyncImplObjectRegistry::retryUnwatched(Selection& values) {
 }
 
 void CAsyncImplObjectRegistry::fire(Record& record, Selection& keys, Selection& values) {
-    reg::Key key;
     if (watches_.intact(record.watch) &&
-        reg::Key::open(store_, static_cast<reg::Root>(record.root), record.subkey, key,
-                       reg::kKeyNotify) == reg::kErrorSuccess) {
+        reg::Key::open(store_, static_cast<reg::Root>(record.root), record.subkey, reg::kKeyNotify)
+            .ok()) {
         watches_.rearm(record.watch);
     } else {
         // The key was deleted: its watch sees nothing any more.

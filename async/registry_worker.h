@@ -77,8 +77,8 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
     platform::Status attach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
     void detach(CHlmPlgAsyncElem& element) override EXCLUDES(watchLock_);
 
-    uint32_t openStore() REQUIRES(watchLock_);
-    uint32_t watchRecord(Record& record) REQUIRES(watchLock_);
+    platform::Status openStore() REQUIRES(watchLock_);
+    platform::Status watchRecord(Record& record) REQUIRES(watchLock_);
     void unwatchRecord(Record& record) REQUIRES(watchLock_);
     void retryUnwatched(Selection& values) REQUIRES(watchLock_);
     void dropSessionWatches() REQUIRES(watchLock_) EXCLUDES(sidLock_);
@@ -88,7 +88,7 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
     void handle(WaitLoopRun::Keys ready, bool woken) EXCLUDES(watchLock_);
 
     const std::filesystem::path storeDirectory_;
-    common::Mutex watchLock_ ACQUIRED_BEFORE(sidLock_);
+    Mutex watchLock_ ACQUIRED_BEFORE(sidLock_);
     registry::Store store_ GUARDED_BY(watchLock_);
     registry::KeyWatchSet watches_ GUARDED_BY(watchLock_);
     // By root, folded subkey, flag.
@@ -96,7 +96,7 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
     std::unordered_map<uint64_t, Record*> byWatch_ GUARDED_BY(watchLock_);
     std::unordered_set<Record*> unwatched_ GUARDED_BY(watchLock_);  // waiting for a retry
     platform::ManualEvent refresh_;
-    common::Mutex sidLock_;
+    Mutex sidLock_;
     std::u16string sid_ GUARDED_BY(sidLock_);
 };
 

@@ -20,19 +20,18 @@ struct Fixture {
                                 ("holm-registry-bench-" + std::to_string(std::random_device{}()));
     reg::Store store;
     reg::Key key;
-    uint32_t setUpError = reg::kErrorSuccess;
 
     Fixture() {
-        setUpError = reg::Store::open(dir / "store", store);
-        if (setUpError == reg::kErrorSuccess) {
-            setUpError =
-                reg::Key::create(store, reg::Root::LocalMachine, u"SOFTWARE\\Bench\\Values", key);
+        if (auto opened = reg::Store::open(dir / "store")) {
+            store = std::move(*opened);
+            key = reg::Key::create(store, reg::Root::LocalMachine, u"SOFTWARE\\Bench\\Values")
+                      .valueOr(reg::Key());
         }
     }
     // Writes the value a benchmark reads; false (the benchmark skipped) when
     // the store could not be set up.
     bool prepare(benchmark::State& state, std::u16string_view name, const reg::Value& value) {
-        if (setUpError != reg::kErrorSuccess || key.setValue(name, value) != reg::kErrorSuccess) {
+        if (!key.valid() || !key.setValue(name, value)) {
             state.SkipWithError("the store could not be set up");
             return false;
         }
@@ -55,9 +54,9 @@ void BM_ReadValue(benchmark::State& state) {
     if (!fixture.prepare(state, u"Value", value)) {
         return;
     }
-    reg::Value read;
     for (auto _ : state) {
-        if (fixture.key.queryValue(u"Value", read) != reg::kErrorSuccess) {
+        auto read = fixture.key.queryValue(u"Value");
+        if (!read) {
             state.SkipWithError("read failed");
         }
         benchmark::DoNotOptimize(read);
@@ -72,11 +71,9 @@ void BM_OpenKeyAndReadValue(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        reg::Key key;
-        reg::Value read;
-        if (reg::Key::open(fixture.store, reg::Root::LocalMachine, u"SOFTWARE\\Bench\\Values",
-                           key) != reg::kErrorSuccess ||
-            key.queryValue(u"DisableSEH", read) != reg::kErrorSuccess) {
+        const auto key =
+            reg::Key::open(fixture.store, reg::Root::LocalMachine, u"SOFTWARE\\Bench\\Values");
+        if (!key || !key->queryValue(u"DisableSEH")) {
             state.SkipWithError("read failed");
         }
     }
@@ -87,7 +84,7 @@ void BM_WriteValue(benchmark::State& state) {
     Fixture fixture;
     const reg::Value value = sample(state.range(0) != 0);
     for (auto _ : state) {
-        if (fixture.key.setValue(u"Value", value) != reg::kErrorSuccess) {
+        if (!fixture.key.setValue(u"Value", value)) {
             state.SkipWithError("write failed");
         }
     }

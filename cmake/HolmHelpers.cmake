@@ -3,6 +3,46 @@
 # Sources are globbed per folder: adding a file to a folder adds it to the
 # folder's target without touching any CMakeLists.txt.
 
+# The operating-system backend: the layers with one (platform/, registry/)
+# keep it in a sub-folder per system, <folder>/posix/ for Linux and
+# <folder>/win/ for Windows, and a build compiles its system's sub-folder
+# only. Test suites follow the same rule (tests/<folder>/<backend>/): a test
+# that holds on one system only lives in that system's sub-folder.
+if(WIN32)
+  set(HOLM_BACKEND win)
+else()
+  set(HOLM_BACKEND posix)
+endif()
+
+# holm_folder_included(<folder> <out>)
+# Whether HOLM_FOLDERS includes the source-relative <folder>: it or a folder
+# above it is listed.
+function(holm_folder_included folder out)
+  set(included FALSE)
+  foreach(listed IN LISTS HOLM_FOLDERS)
+    if(folder STREQUAL listed OR folder MATCHES "^${listed}/")
+      set(included TRUE)
+    endif()
+  endforeach()
+  set(${out} ${included} PARENT_SCOPE)
+endfunction()
+
+# holm_add_folder(<folder> [<binary dir>])
+# add_subdirectory() of <folder> when HOLM_FOLDERS includes it or lists a
+# folder below it (the folder's CMakeLists.txt then picks its listed parts
+# with holm_folder_included()).
+function(holm_add_folder folder)
+  set(wanted FALSE)
+  foreach(listed IN LISTS HOLM_FOLDERS)
+    if(folder STREQUAL listed OR folder MATCHES "^${listed}/" OR listed MATCHES "^${folder}/")
+      set(wanted TRUE)
+    endif()
+  endforeach()
+  if(wanted)
+    add_subdirectory(${folder} ${ARGN})
+  endif()
+endfunction()
+
 # Include views. A target's sources may include the headers of its own
 # folder, of the folders of the targets it links, and the SDK (include/) --
 # nothing else, so the layers hold by construction: a header of a layer above
@@ -72,11 +112,11 @@ endfunction()
 
 # holm_add_library(NAME DIR <folder> [DEPS ...] [PUBLIC_DEPS ...])
 # A static, position-independent library from <folder>/*.cpp and, for the
-# layers with an operating-system backend, <folder>/posix/*.cpp, with the
-# include view of the folders it links.
+# layers with an operating-system backend, <folder>/${HOLM_BACKEND}/*.cpp,
+# with the include view of the folders it links.
 function(holm_add_library name)
   cmake_parse_arguments(ARG "" "DIR" "DEPS;PUBLIC_DEPS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp" "${ARG_DIR}/posix/*.cpp")
+  file(GLOB srcs CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp" "${ARG_DIR}/${HOLM_BACKEND}/*.cpp")
   file(RELATIVE_PATH folder "${CMAKE_SOURCE_DIR}" "${ARG_DIR}")
   if(srcs)
     add_library(${name} STATIC ${srcs})
@@ -90,12 +130,20 @@ function(holm_add_library name)
 endfunction()
 
 # holm_add_test_suite(NAME DIR <folder> DEPS ...)
-# One GoogleTest executable from tests/<folder>/*_test.cpp (and the suite's
-# helpers in tests/<folder>/support/), each test
-# registered with CTest.
+# One GoogleTest executable from tests/<folder>/*_test.cpp and the tests of
+# the build's system, tests/<folder>/${HOLM_BACKEND}/*_test.cpp (and the
+# suite's helpers in tests/<folder>/support/ and its system's sub-folder),
+# each test registered with CTest. Nothing when the build leaves <folder> or
+# tests/<folder> out.
 function(holm_add_test_suite name)
   cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS "${ARG_DIR}/*_test.cpp" "${ARG_DIR}/support/*.cpp")
+  holm_folder_included("${ARG_DIR}" included)
+  holm_folder_included("tests/${ARG_DIR}" tests_included)
+  if(NOT included OR NOT tests_included)
+    return()
+  endif()
+  file(GLOB srcs CONFIGURE_DEPENDS "${ARG_DIR}/*_test.cpp" "${ARG_DIR}/${HOLM_BACKEND}/*_test.cpp"
+       "${ARG_DIR}/support/*.cpp" "${ARG_DIR}/support/${HOLM_BACKEND}/*.cpp")
   if(NOT srcs)
     return()
   endif()
@@ -201,8 +249,13 @@ function(holm_generate_development_key)
 endfunction()
 
 # holm_sign_file(<target> <file>)
-# After <target> is built, signs <file> (writes <file>.sig beside it).
+# After <target> is built, signs <file> (writes <file>.sig beside it). A cross
+# build runs holm-sign through its emulator; one that cannot run its own
+# programs (HOLM_RUNS_BUILD_PROGRAMS off: 32-bit Windows) signs nothing.
 function(holm_sign_file target file)
+  if(NOT HOLM_RUNS_BUILD_PROGRAMS)
+    return()
+  endif()
   add_custom_command(TARGET ${target} POST_BUILD
                      COMMAND holm-sign sign --key "${HOLM_DEVELOPMENT_KEY}" "${file}"
                      VERBATIM)
@@ -245,10 +298,15 @@ function(holm_add_resource_file target)
   if(NOT ARG_OUTPUT OR NOT ARG_SOURCE)
     message(FATAL_ERROR "holm_add_resource_file(${target}) needs OUTPUT and SOURCE")
   endif()
+  if(NOT HOLM_RUNS_BUILD_PROGRAMS)
+    # Built, not run: the generator is compiled, the file is not made.
+    add_custom_target(${target} ALL DEPENDS holm-rcgen)
+    return()
+  endif()
   get_filename_component(source "${ARG_SOURCE}" ABSOLUTE)
   set(output "${HOLM_PRODUCT_OUTPUT_DIR}/${ARG_OUTPUT}")
   set(commands COMMAND "${CMAKE_COMMAND}" -E make_directory "${HOLM_PRODUCT_OUTPUT_DIR}"
-               COMMAND "$<TARGET_FILE:holm-rcgen>" "${source}" "${output}"
+               COMMAND holm-rcgen "${source}" "${output}"
                COMMAND holm-sign sign --key "${HOLM_DEVELOPMENT_KEY}" "${output}")
   # The file and its signature are produced together.
   add_custom_command(OUTPUT "${output}" "${output}.sig" ${commands}

@@ -311,6 +311,9 @@ void formatReal(Out& out, const Conversion& conv, double value) {
 template <class Char>
 size_t boundedLength(const Char* text, size_t limit) {
     if constexpr (std::is_same_v<Char, char>) {
+        if (limit > static_cast<size_t>(PTRDIFF_MAX)) {
+            return std::strlen(text);  // no bound: no object is that large
+        }
         const void* nul = std::memchr(text, 0, limit);
         return nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : limit;
     } else {

@@ -46,21 +46,24 @@ class DisableSehCache {
         directory_ = directory;
         known_ = true;
         watch_ = registry::KeyWatch();
-        registry::Store store;
-        if (registry::Store::open(directory, store, registry::StoreAccess::ReadOnly) !=
-            registry::kErrorSuccess) {
+        // `directory` is the default store's: opened as the default, which on
+        // Windows is the system's registry when no directory is configured.
+        const auto store = registry::Store::openDefault(registry::StoreAccess::ReadOnly);
+        if (!store) {
             value_ = false;  // no store (yet): each call looks for it again
             return;
         }
-        watchNearest(store);
+        watchNearest(*store);
         value_ = debugSwitchSet(kDisableSehValue);
     }
 
     void watchNearest(const registry::Store& store) REQUIRES(lock_) {
         constexpr uint32_t kFilter = registry::kNotifyName | registry::kNotifyLastSet;
         for (const char16_t* path : {kDebugKey, u"SOFTWARE", u""}) {
-            if (registry::KeyWatch::create(store, registry::Root::LocalMachine, path, false,
-                                           kFilter, watch_) == registry::kErrorSuccess) {
+            auto watch = registry::KeyWatch::create(store, registry::Root::LocalMachine, path,
+                                                    false, kFilter);
+            if (watch) {
+                watch_ = std::move(*watch);
                 return;
             }
         }
@@ -76,22 +79,17 @@ class DisableSehCache {
 }  // namespace
 
 bool debugSwitchSet(const char16_t* name) {
-    registry::Store store;
-    if (registry::Store::openDefault(store, registry::StoreAccess::ReadOnly) !=
-        registry::kErrorSuccess) {
+    const auto store = registry::Store::openDefault(registry::StoreAccess::ReadOnly);
+    if (!store) {
         return false;
     }
-    registry::Key key;
-    if (registry::Key::open(store, registry::Root::LocalMachine, kDebugKey, key,
-                            registry::kKeyRead | registry::kKeyWow64_64Key) !=
-        registry::kErrorSuccess) {
+    const auto key = registry::Key::open(*store, registry::Root::LocalMachine, kDebugKey,
+                                         registry::kKeyRead | registry::kKeyWow64_64Key);
+    if (!key) {
         return false;
     }
-    registry::Value value;
-    if (key.queryValue(name, value) != registry::kErrorSuccess) {
-        return false;
-    }
-    return registry::readDword(value).value_or(0) != 0;
+    const auto value = key->queryValue(name);
+    return value && registry::readDword(*value).value_or(0) != 0;
 }
 
 bool sehDisabledBySwitch() {

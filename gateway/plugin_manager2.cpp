@@ -228,7 +228,8 @@ uint32_t PluginManager2::loadPlugin(const std::u16string& path, const std::strin
     }
     const auto verified = security::verifyPluginLibrary(file, productDirectory);
     if (!verified) {
-        log(common::format(u"PM2: %s", common::logInsert(common::utf8ToUtf16(verified.error())).c_str()));
+        log(common::format(u"PM2: %s",
+                           common::logInsert(common::utf8ToUtf16(verified.error())).c_str()));
         return kNotVerified;
     }
     auto loaded = platform::SharedLibrary::openDescriptor(verified->descriptor(), file);

@@ -1,5 +1,7 @@
 #include "platform/command_line.h"
 
+#include "platform/process_info.h"
+
 namespace holm::platform {
 
 namespace {
@@ -109,6 +111,52 @@ std::vector<std::u16string> splitCommandLine(std::u16string_view line) {
 
 std::vector<std::string> splitCommandLine(std::string_view line) {
     return Splitter<char>(line).split();
+}
+
+namespace {
+
+// Appends `argument` quoted by the Windows rules.
+void appendQuoted(std::string& line, const std::string& argument) {
+    line += '"';
+    size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes are literal unless a quote follows: then each one is
+        // doubled and the quote itself escaped.
+        line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, '\\');  // before the closing quote
+    line += '"';
+}
+
+bool needsQuotes(const std::string& argument) {
+    return argument.empty() || argument.find_first_of(" \t\n\v\"") != std::string::npos;
+}
+
+}  // namespace
+
+std::string commandLineText(const std::vector<std::string>& arguments) {
+    std::string line;
+    for (const std::string& argument : arguments) {
+        if (!line.empty()) {
+            line += ' ';
+        }
+        if (needsQuotes(argument)) {
+            appendQuoted(line, argument);
+        } else {
+            line += argument;
+        }
+    }
+    return line;
+}
+
+std::string commandLineText() {
+    return commandLineText(commandLineArguments());
 }
 
 }  // namespace holm::platform

@@ -6,7 +6,7 @@
 // symbolic link at the last step, bound what they read, and take deadlines on
 // the monotonic clock. No other file writes such a loop. The calls that read
 // and write file data go through a replaceable table of system calls
-// (posix/system_calls.h), so that tests can make them fail or come up short.
+// (system_calls.h), so that tests can make them fail or come up short.
 #pragma once
 
 #include <chrono>

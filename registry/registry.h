@@ -1,13 +1,17 @@
 // The registry store: a persistent hierarchical store of keys and typed
 // values with the behaviour the core relies on from the Windows registry.
 //
-// Layout: one directory per key, one file per value, below the store root
-// (`HOLM_REGISTRY_DIR`, default `/var/lib/holm/registry`). Names compare
+// On POSIX systems: one directory per key, one file per value, below the
+// store root (`HOLM_REGISTRY_DIR`, default `/var/lib/holm/registry`). Names compare
 // without regard to case (A-Z folded) and keep the spelling they were created
 // with. Every write is atomic; a per-key lock serialises writers of one key,
-// also across processes. Operations return Windows error numbers (0 success),
-// each [[nodiscard]]: their callers hand the number on unchanged, as from the
-// system's registry calls, so it is not wrapped in a Result.
+// also across processes. On Windows the store is a thin adaptor over the
+// system's registry with the same interface.
+//
+// Operations return Result/Status. The error's Windows number is the one
+// the system's registry calls give for the same failure (one of the
+// kError* numbers below); only the code that hands a result to a plugin or
+// to a tool's user turns it into that number.
 //
 // Thread safety: a `Store` and a `Key` may be used from several threads at
 // once; every operation is self-contained.
@@ -24,15 +28,12 @@
 #include <string_view>
 #include <vector>
 #include "platform/errors.h"
-
-#include "platform/unique_handle.h"
+#include "platform/result.h"
 
 namespace holm::registry {
 
-// Windows error numbers returned by the store: its operations report them as
-// the Windows registry calls do (the configuration library and plugins hand
-// them on unchanged), so they return the number itself rather than a
-// Result; every such function is [[nodiscard]] all the same.
+// The Windows numbers of the store's errors (`Error::windowsError()`), as
+// the Windows registry calls report the same failures.
 inline constexpr uint32_t kErrorSuccess = platform::WinError::kSuccess;
 inline constexpr uint32_t kErrorFileNotFound = platform::WinError::kFileNotFound;
 inline constexpr uint32_t kErrorAccessDenied = platform::WinError::kAccessDenied;
@@ -107,8 +108,13 @@ std::optional<uint32_t> readDword(const Value& value);
 std::optional<uint64_t> readQword(const Value& value);
 std::optional<std::vector<std::u16string>> readMultiString(const Value& value);
 
-// A short English description of an error number returned by the store.
+// A short English description of the Windows number of a store's error.
 std::string describeError(uint32_t error);
+// True when `result` failed with the store's error `code` (a kError* number).
+template <typename T>
+bool failedWith(const platform::Result<T>& result, uint32_t code) {
+    return !result && result.error().windowsError() == code;
+}
 
 // The SID of a user id, in the Unix-user form "S-1-22-1-<uid>".
 std::u16string sidOfUser(uint32_t uid);
@@ -117,7 +123,8 @@ std::u16string currentUserSid();
 
 namespace detail {
 struct StoreState;
-}
+struct KeyState;
+}  // namespace detail
 
 // How a store is opened: for writing, a missing store (and its root keys)
 // is created; for reading, nothing is ever created and a missing store is
@@ -130,13 +137,16 @@ class Store {
     // Opens the store at `directory`, creating it (and its root keys) if
     // missing unless `access` is ReadOnly. Refuses a directory not owned by
     // the effective user or root, or writable by group or others
-    // (kErrorAccessDenied).
-    [[nodiscard]] static uint32_t open(const std::filesystem::path& directory, Store& store,
-                                       StoreAccess access = StoreAccess::ReadWrite);
-    // Opens the store at defaultDirectory().
-    [[nodiscard]] static uint32_t openDefault(Store& store,
-                                              StoreAccess access = StoreAccess::ReadWrite);
-    // `HOLM_REGISTRY_DIR` if set and not empty, else /var/lib/holm/registry.
+    // (kErrorAccessDenied). On Windows `directory` names a private store
+    // kept below the current user's registry key Software\Holm\Stores (for
+    // tests and tools); the registry's own permissions apply.
+    static platform::Result<Store> open(const std::filesystem::path& directory,
+                                        StoreAccess access = StoreAccess::ReadWrite);
+    // Opens the store at defaultDirectory(); on Windows, when that is empty,
+    // the system's registry itself.
+    static platform::Result<Store> openDefault(StoreAccess access = StoreAccess::ReadWrite);
+    // `HOLM_REGISTRY_DIR` if set and not empty, else /var/lib/holm/registry
+    // (on Windows: else empty, the system's registry).
     static std::filesystem::path defaultDirectory();
 
     bool valid() const { return state_ != nullptr; }
@@ -153,39 +163,41 @@ class Key {
     Key() = default;
 
     // Opens an existing key (kErrorFileNotFound if a component is missing).
-    [[nodiscard]] static uint32_t open(const Store& store, Root root, std::u16string_view path,
-                                       Key& key, uint32_t access = kKeyRead);
+    static platform::Result<Key> open(const Store& store, Root root, std::u16string_view path,
+                                      uint32_t access = kKeyRead);
     // Opens a key, creating every missing component. `created` (if given)
     // tells whether the last component was created by this call.
-    [[nodiscard]] static uint32_t create(const Store& store, Root root, std::u16string_view path,
-                                         Key& key, uint32_t access = kKeyAllAccess,
-                                         bool* created = nullptr);
+    static platform::Result<Key> create(const Store& store, Root root, std::u16string_view path,
+                                        uint32_t access = kKeyAllAccess, bool* created = nullptr);
 
-    bool valid() const { return directory_.valid(); }
+    bool valid() const { return state_ != nullptr; }
 
     // Reads a value; the empty name is the key's default value.
-    [[nodiscard]] uint32_t queryValue(std::u16string_view name, Value& value) const;
+    platform::Result<Value> queryValue(std::u16string_view name) const;
     // Writes a value atomically (readers see the old or the new value).
-    [[nodiscard]] uint32_t setValue(std::u16string_view name, const Value& value) const;
-    [[nodiscard]] uint32_t deleteValue(std::u16string_view name) const;
+    platform::Status setValue(std::u16string_view name, const Value& value) const;
+    platform::Status deleteValue(std::u16string_view name) const;
     // Names with their stored spelling, ordered without regard to case.
-    [[nodiscard]] uint32_t enumerateSubkeys(std::vector<std::u16string>& names) const;
-    [[nodiscard]] uint32_t enumerateValues(std::vector<std::u16string>& names) const;
+    platform::Result<std::vector<std::u16string>> enumerateSubkeys() const;
+    platform::Result<std::vector<std::u16string>> enumerateValues() const;
 
-    // The key's directory descriptor (for watches inside the platform layer).
-    int directoryFd() const { return directory_.get(); }
+    // The opened key as the backend holds it (for watches inside the store).
+    const std::shared_ptr<const detail::KeyState>& state() const { return state_; }
 
   private:
-    Store store_;
-    platform::UniqueFd directory_;
+    static platform::Result<Key> openOrCreate(const Store& store, Root root,
+                                              std::u16string_view path, uint32_t access,
+                                              bool create, bool* created);
+
+    std::shared_ptr<const detail::KeyState> state_;
     uint32_t access_ = 0;
 };
 
 // Deletes a key that has no subkeys (kErrorAccessDenied if it has some, as
 // the Windows call). Roots cannot be deleted.
-[[nodiscard]] uint32_t deleteKey(const Store& store, Root root, std::u16string_view path);
+platform::Status deleteKey(const Store& store, Root root, std::u16string_view path);
 // Deletes a key with everything below it.
-[[nodiscard]] uint32_t deleteKeyTree(const Store& store, Root root, std::u16string_view path);
+platform::Status deleteKeyTree(const Store& store, Root root, std::u16string_view path);
 
 }  // namespace holm::registry
 

@@ -223,4 +223,35 @@ bool isValidValue(const Value& value) {
     }
 }
 
+std::optional<std::vector<std::u16string>> splitKeyPath(std::u16string_view path) {
+    if (!path.empty() && path.back() == u'\\') {
+        path.remove_suffix(1);
+    }
+    std::vector<std::u16string> components;
+    if (path.empty()) {
+        return components;
+    }
+    size_t start = 0;
+    while (true) {
+        const size_t end = std::min(path.find(u'\\', start), path.size());
+        const auto component = path.substr(start, end - start);
+        if (!isValidKeyName(component) || components.size() >= kMaxKeyDepth) {
+            return std::nullopt;
+        }
+        components.emplace_back(component);
+        if (end == path.size()) {
+            return components;
+        }
+        start = end + 1;
+    }
+}
+
+void sortByFoldedName(std::vector<std::u16string>& names) {
+    std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) {
+        const auto foldedA = foldCase(a);
+        const auto foldedB = foldCase(b);
+        return foldedA != foldedB ? foldedA < foldedB : a < b;
+    });
+}
+
 }  // namespace holm::registry::format

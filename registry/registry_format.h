@@ -41,6 +41,13 @@ bool isValidKeyName(std::u16string_view name);
 // A value name: at most 16383 units, no control character, valid UTF-16.
 bool isValidValueName(std::u16string_view name);
 
+// Splits a key path into its components: one trailing backslash is
+// ignored, the empty path has none; nothing when a component is not a valid
+// key name (an empty one included) or there are more than kMaxKeyDepth.
+std::optional<std::vector<std::u16string>> splitKeyPath(std::u16string_view path);
+// Orders names without regard to case (A-Z folded), ties by their units.
+void sortByFoldedName(std::vector<std::u16string>& names);
+
 // The file name of a subkey ('k') or value ('v') entry: the kind, a dot and
 // the case-folded UTF-8 name with every byte other than a-z, 0-9, '_', '-',
 // blank and non-ASCII written as %XX; names that would grow too long become

@@ -149,6 +149,8 @@ std::string describeError(uint32_t error) {
             return "the store could not be written";
         case kErrorKeyDeleted:
             return "the key has been deleted";
+        case platform::WinError::kNotSupported:
+            return "not supported on this system";
         default:
             return "error " + std::to_string(error);
     }

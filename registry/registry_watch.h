@@ -43,8 +43,8 @@ class KeyWatchSet {
     // kTooManyOpenFiles (instances, descriptors) or kNoSystemResources
     // (kernel watches); keys below a subtree that the kernel refuses stay
     // unwatched.
-    uint32_t add(const Store& store, Root root, std::u16string_view path, bool subtree,
-                 uint32_t filter, uint64_t& id);
+    platform::Result<uint64_t> add(const Store& store, Root root, std::u16string_view path,
+                                   bool subtree, uint32_t filter);
     // Ends a watch (no effect for an id that is not one).
     void remove(uint64_t id);
 
@@ -92,8 +92,9 @@ class KeyWatch {
     // Watches the key `path` of `root` (which must exist) and, with
     // `subtree`, every key below it, including keys created later. The key
     // itself being deleted always fires. The watch starts armed.
-    static uint32_t create(const Store& store, Root root, std::u16string_view path, bool subtree,
-                           uint32_t filter, KeyWatch& watch);
+    static platform::Result<KeyWatch> create(const Store& store, Root root,
+                                             std::u16string_view path, bool subtree,
+                                             uint32_t filter);
 
     bool valid() const { return id_ != 0; }
     // Readable when a change may be pending; poll it, then call consume().

@@ -1,5 +1,7 @@
-// The cryptography of file signatures: SHA-256 and Ed25519 keys, all through
-// OpenSSL's libcrypto.
+// The cryptography of file signatures: SHA-256 and Ed25519 keys. The
+// backend is OpenSSL's libcrypto on Linux (security/posix/) and libgcrypt on
+// Windows (security/win/); both give the same digests, keys, PEM texts and
+// signatures, so a file signed on one system verifies on the other.
 #pragma once
 
 #include <array>
@@ -21,6 +23,25 @@ using RawPublicKey = std::array<uint8_t, 32>;  // Ed25519 public key
 using SignatureBytes = std::array<uint8_t, 64>;
 
 Digest sha256(std::span<const uint8_t> data);
+
+// SHA-256 over data given in pieces.
+class Sha256 {
+  public:
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
+    void update(std::span<const uint8_t> data);
+    // The digest of everything given; empty when the library failed at any
+    // step (or the digest was already taken).
+    std::optional<Digest> finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+    bool failed_ = false;  // a step failed, or finish() was called
+};
 
 // The SHA-256 of a file and the number of bytes it was taken over.
 struct FileDigest {

@@ -13,6 +13,12 @@
 // not only the first, so a candidate the loader prefers on this processor
 // is never one the check skipped. Each accepted file is read in turn, down
 // to the last dependency of a dependency.
+//
+// That is the Linux rule (security/posix/). On Windows (security/win/) the
+// host loads libraries so that their DLLs come from the application directory
+// and the system directory only; a DLL a library asks for that lies in the
+// application directory must be signed for the library's role, and is read
+// in turn; the rest is the system's.
 #pragma once
 
 #include <optional>

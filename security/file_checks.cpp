@@ -1,11 +1,11 @@
 #include "security/file_checks.h"
 
+#include "common/path_parts.h"
 #include "platform/io.h"
 #include "platform/process_info.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <system_error>
 
 namespace holm::security {
@@ -15,9 +15,9 @@ bool isTrustedOwner(uint32_t owner) {
 }
 
 platform::Result<FileInDirectory, platform::OpenFailure> openInDirectory(const std::string& path) {
-    const std::filesystem::path fsPath(path);
-    auto directory =
-        platform::openDirectory(fsPath.has_parent_path() ? fsPath.parent_path().string() : ".");
+    // Split as text: a narrow path is UTF-8 on every system, which
+    // std::filesystem does not assume on Windows.
+    auto directory = platform::openDirectory(std::string(common::directoryOf(path)));
     if (!directory) {
         platform::OpenFailure failure = directory.error();
         if (failure.refusal == platform::OpenRefusal::WrongType) {
@@ -25,7 +25,7 @@ platform::Result<FileInDirectory, platform::OpenFailure> openInDirectory(const s
         }
         return failure;
     }
-    auto file = platform::openFileAt(directory->fd.get(), fsPath.filename().string());
+    auto file = platform::openFileAt(directory->fd.get(), std::string(common::fileNameOf(path)));
     if (!file) {
         return file.error();
     }

@@ -19,6 +19,11 @@
 // file by path or with a substitution ('$'), or which asks for an audit
 // library, is refused with the reason. What its names resolve to is checked
 // by the dependency rule (security/dependency_rule.h).
+//
+// That is the Linux reader (security/posix/). On Windows
+// (security/win/pe_requests.cpp) the requests are the DLLs of a PE image's
+// import and delay-load import tables ("needed"); a DLL named by path is
+// refused there, and the run-path and audit fields stay empty.
 #pragma once
 
 #include <cstddef>

@@ -1,9 +1,9 @@
 #include "security/signing.h"
 
-#include <filesystem>
 #include <random>
-#include <system_error>
 
+#include "common/path_parts.h"
+#include "platform/file_system.h"
 #include "platform/verified_open.h"
 #include "security/file_checks.h"
 #include "security/trust_store.h"
@@ -25,7 +25,7 @@ platform::Result<platform::OpenedFile, SigningError> openRegular(const std::stri
 platform::Result<SignatureFile, SigningError> signFile(const std::string& path,
                                                        const PrivateKey& key) {
     SignedRecord record;
-    record.name = std::filesystem::path(path).filename().string();
+    record.name = std::string(common::fileNameOf(path));
     if (!isSignableName(record.name)) {
         return SigningError{"the file name cannot be signed"};
     }
@@ -51,10 +51,8 @@ platform::Result<void, SigningError> writeSignatureFile(const std::string& path,
     if (!created) {
         return SigningError{"cannot write " + temporary + ": " + created.error().message()};
     }
-    std::error_code renameError;
-    std::filesystem::rename(temporary, target, renameError);
-    if (renameError) {
-        std::filesystem::remove(temporary, renameError);
+    if (!platform::renameReplacing(temporary, target)) {
+        (void)platform::removeFile(temporary);
         return SigningError{"cannot replace " + target};
     }
     return {};

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 
+#include "common/path_parts.h"
 #include "platform/directory_listing.h"
 #include "platform/result.h"
 #include "platform/verified_open.h"
@@ -110,7 +110,7 @@ std::vector<IgnoredKey> TrustStore::enrollDirectory(const std::string& directory
             if (name.starts_with('.')) {
                 continue;
             }
-            const std::string path = (std::filesystem::path(directory) / name).string();
+            const std::string path = common::joinedPath(directory, name);
             if (!hasKeySuffix(name)) {
                 ignored.push_back({path, "is not named *.pub"});
             } else if (auto key = readKeyFile(dir->fd.get(), name)) {

@@ -2,8 +2,7 @@
 
 #include "platform/shared_library.h"
 
-#include <filesystem>
-
+#include "common/path_parts.h"
 #include "security/file_checks.h"
 #include "security/product_files.h"
 #include "security/signature_file.h"
@@ -104,7 +103,7 @@ VerifiedFile VerifiedFile::open(const std::string& path, const TrustStore& trust
 
 VerifiedFile VerifiedFile::verify(const std::string& path, const TrustStore& trust, FileRole role,
                                   const VerifyOptions& options, const ContentCheck& checkContent) {
-    const std::string name = std::filesystem::path(path).filename().string();
+    const std::string name(common::fileNameOf(path));
     if (name.empty()) {
         return VerifiedFile(path, path.empty() ? Reason::NotFound : Reason::NotRegularFile);
     }
@@ -155,8 +154,8 @@ std::string VerifiedFile::loadPath() const {
 namespace {
 
 std::string selftestPath(const std::string& path, const SelftestContext& context) {
-    if (path.find('/') == std::string::npos && !context.productDirectory.empty()) {
-        return (std::filesystem::path(context.productDirectory) / path).string();
+    if (common::isBareName(path) && !context.productDirectory.empty()) {
+        return common::joinedPath(context.productDirectory, path);
     }
     return path;
 }

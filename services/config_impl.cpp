@@ -40,27 +40,36 @@ std::optional<registry::Root> rootOf(uint32_t rootKey) {
 std::optional<registry::Value> queryRegistry(uint32_t rootKey, std::u16string_view subKey,
                                              std::u16string_view valueName) {
     const auto root = rootOf(rootKey);
-    registry::Store store;
-    registry::Key key;
-    registry::Value value;
-    if (!root || registry::Store::openDefault(store) != registry::kErrorSuccess ||
-        registry::Key::open(store, *root, subKey, key, registry::kKeyRead) !=
-            registry::kErrorSuccess ||
-        key.queryValue(valueName, value) != registry::kErrorSuccess) {
+    if (!root) {
         return std::nullopt;
     }
-    return value;
+    const auto store = registry::Store::openDefault();
+    if (!store) {
+        return std::nullopt;
+    }
+    const auto key = registry::Key::open(*store, *root, subKey, registry::kKeyRead);
+    if (!key) {
+        return std::nullopt;
+    }
+    auto value = key->queryValue(valueName);
+    if (!value) {
+        return std::nullopt;
+    }
+    return std::move(*value);
 }
 
 bool setRegistry(uint32_t rootKey, std::u16string_view subKey, std::u16string_view valueName,
                  const registry::Value& value) {
     const auto root = rootOf(rootKey);
-    registry::Store store;
-    registry::Key key;
-    return root && registry::Store::openDefault(store) == registry::kErrorSuccess &&
-           registry::Key::create(store, *root, subKey, key, registry::kKeyAllAccess) ==
-               registry::kErrorSuccess &&
-           key.setValue(valueName, value) == registry::kErrorSuccess;
+    if (!root) {
+        return false;
+    }
+    const auto store = registry::Store::openDefault();
+    if (!store) {
+        return false;
+    }
+    const auto key = registry::Key::create(*store, *root, subKey, registry::kKeyAllAccess);
+    return key && key->setValue(valueName, value).ok();
 }
 
 template <typename Service, typename Ask>

@@ -214,21 +214,20 @@ platform::Result<std::string> writeCrashReport(const std::string& directory,
 }
 
 int32_t crashReportSwitch() {
-    registry::Store store;
-    if (registry::Store::openDefault(store, registry::StoreAccess::ReadOnly) !=
-        registry::kErrorSuccess) {
+    const auto store = registry::Store::openDefault(registry::StoreAccess::ReadOnly);
+    if (!store) {
         return -1;
     }
-    registry::Key key;
-    if (registry::Key::open(store, registry::Root::LocalMachine, kDebugKey, key,
-                            registry::kKeyRead) != registry::kErrorSuccess) {
+    const auto key =
+        registry::Key::open(*store, registry::Root::LocalMachine, kDebugKey, registry::kKeyRead);
+    if (!key) {
         return -1;
     }
-    registry::Value value;
-    if (key.queryValue(kCreateMiniDumpValue, value) != registry::kErrorSuccess) {
+    const auto value = key->queryValue(kCreateMiniDumpValue);
+    if (!value) {
         return -1;
     }
-    const auto number = registry::readDword(value);
+    const auto number = registry::readDword(*value);
     return number ? static_cast<int32_t>(*number) : -1;
 }
 

@@ -1,7 +1,6 @@
 #include "platform/errors.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/result.h"
 
@@ -11,89 +10,6 @@ namespace {
 thread_local uint32_t threadLastError = WinError::kSuccess;
 
 }  // namespace
-
-uint32_t windowsErrorFromWatchErrno(int err) noexcept {
-    return err == ENOSPC ? WinError::kNoSystemResources : windowsErrorFromErrno(err);
-}
-
-uint32_t windowsErrorFromErrno(int err) noexcept {
-    switch (err) {
-        case 0:
-            return WinError::kSuccess;
-        case ENOENT:
-            return WinError::kFileNotFound;
-        case ENOTDIR:
-            return WinError::kPathNotFound;
-        case EACCES:
-        case EPERM:
-        case EISDIR:  // Windows refuses to open a directory as a file with "access denied".
-        case ELOOP:   // Our opens never follow links: a link where a file was expected is refused.
-            return WinError::kAccessDenied;
-        case EROFS:
-            return WinError::kWriteProtect;
-        case ENOMEM:
-            return WinError::kNotEnoughMemory;
-        case EEXIST:
-            return WinError::kFileExists;
-        case EINVAL:
-        case ESRCH:  // Windows reports an unknown process id as an invalid parameter.
-        case E2BIG:
-            return WinError::kInvalidParameter;
-        case EBADF:
-            return WinError::kInvalidHandle;
-        case ENOTEMPTY:
-            return WinError::kDirNotEmpty;
-        case EBUSY:
-        case ETXTBSY:
-            return WinError::kSharingViolation;
-        case EAGAIN:  // Non-blocking locks report a held lock as EAGAIN/EWOULDBLOCK.
-        case EDEADLK:
-        case ENOLCK:
-            return WinError::kLockViolation;
-        case ENOSPC:
-        case EDQUOT:
-            return WinError::kDiskFull;
-        case EFBIG:
-            return WinError::kFileTooLarge;
-        case ENAMETOOLONG:
-            return WinError::kFilenameExcedRange;
-        case EMFILE:
-        case ENFILE:
-            return WinError::kTooManyOpenFiles;
-        case ENOEXEC:
-        case ELIBBAD:
-            return WinError::kBadExeFormat;
-        case ENOSYS:
-        case ENOTSUP:
-#if EOPNOTSUPP != ENOTSUP
-        case EOPNOTSUPP:
-#endif
-            return WinError::kNotSupported;
-        case ETIMEDOUT:
-            return WinError::kTimeout;
-        case EINTR:
-        case ECANCELED:
-            return WinError::kOperationAborted;
-        case EXDEV:
-            return WinError::kNotSameDevice;
-        case EPIPE:
-            return WinError::kBrokenPipe;
-        case ERANGE:
-            return WinError::kInsufficientBuffer;
-        case EOVERFLOW:
-            return WinError::kArithmeticOverflow;
-        case EILSEQ:
-            return WinError::kNoUnicodeTranslation;
-        case EFAULT:
-            return WinError::kNoAccess;
-        case ECHILD:
-            return WinError::kWaitNoChildren;
-        case EIO:
-            return WinError::kIoDevice;
-        default:
-            return WinError::kGenFailure;
-    }
-}
 
 uint32_t lastError() noexcept {
     return threadLastError;
@@ -111,16 +27,6 @@ uint32_t setLastErrorFromErrno() noexcept {
 
 Error lastSystemError() noexcept {
     return Error::fromErrno(errno);
-}
-
-std::string Error::message() const {
-    if (reason_ != nullptr) {
-        return reason_;
-    }
-    if (errno_ != 0) {
-        return std::strerror(errno_);
-    }
-    return "error " + std::to_string(windows_);
 }
 
 }  // namespace holm::platform

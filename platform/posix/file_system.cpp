@@ -10,13 +10,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <set>
 #include <string_view>
 
-#include "common/path_parts.h"
 #include "platform/directory_listing.h"
+#include "platform/enumeration.h"
 #include "platform/errors.h"
 #include "platform/io.h"
 #include "platform/posix/directory_stream.h"
@@ -157,14 +158,6 @@ Status makeDirectory(const std::string& path, uint32_t mode) {
                            : Error::fromErrno(error);
 }
 
-Error openPathError(const std::string& path, const Error& error) {
-    if (error.errnoValue() != ENOENT) {
-        return error;
-    }
-    const std::string parent(common::directoryOf(path));
-    return isDirectory(parent) ? error : Error::windows(WinError::kPathNotFound, ENOENT);
-}
-
 Status renameNoReplace(const std::string& from, const std::string& to) {
     const Status renamed = io::renameAt(AT_FDCWD, from, AT_FDCWD, to, true);
     if (renamed) {
@@ -268,19 +261,6 @@ std::string systemDirectory() {
 
 namespace {
 
-char foldAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// The index after the UTF-8 character starting at `index`.
-size_t nextCharacter(const std::string& text, size_t index) {
-    ++index;
-    while (index < text.size() && (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80) {
-        ++index;
-    }
-    return index;
-}
-
 FileType typeOfEntry(int directoryFd, const struct dirent& entry) {
     switch (entry.d_type) {
         case DT_REG:
@@ -303,47 +283,8 @@ FileType typeOfEntry(int directoryFd, const struct dirent& entry) {
 
 }  // namespace
 
-bool matchesPattern(const std::string& name, const std::string& pattern) {
-    if (pattern == "*.*") {
-        return true;
-    }
-    // Greedy matching that returns to the last '*' on a mismatch: linear in
-    // practice, never recursive.
-    size_t at = 0;
-    size_t patternAt = 0;
-    size_t afterStar = std::string::npos;
-    size_t starMatchEnd = 0;
-    while (at < name.size()) {
-        if (patternAt < pattern.size() && pattern[patternAt] == '*') {
-            afterStar = ++patternAt;
-            starMatchEnd = at;
-        } else if (patternAt < pattern.size() && pattern[patternAt] == '?') {
-            ++patternAt;
-            at = nextCharacter(name, at);
-        } else if (patternAt < pattern.size() &&
-                   foldAscii(pattern[patternAt]) == foldAscii(name[at])) {
-            ++patternAt;
-            ++at;
-        } else if (afterStar != std::string::npos) {
-            // Let the last '*' take one more character and try again.
-            starMatchEnd = nextCharacter(name, starMatchEnd);
-            at = starMatchEnd;
-            patternAt = afterStar;
-        } else {
-            return false;
-        }
-    }
-    while (patternAt < pattern.size() && pattern[patternAt] == '*') {
-        ++patternAt;
-    }
-    return patternAt == pattern.size();
-}
-
-namespace {
-
-// The entries of `directory` whose names `select` accepts.
-template <typename Select>
-Result<std::vector<DirectoryEntry>> enumerateSelected(const std::string& directory, Select select) {
+Result<std::vector<DirectoryEntry>> enumerateMatching(
+    const std::string& directory, const std::function<bool(std::string_view)>& select) {
     auto opened = io::open(directory, {.directory = true, .followLink = true});
     UniqueDir stream = opened ? streamOver(std::move(*opened)) : UniqueDir();
     if (!stream) {
@@ -358,33 +299,6 @@ Result<std::vector<DirectoryEntry>> enumerateSelected(const std::string& directo
         }
     }
     return entries;
-}
-
-// The number of UTF-8 characters in `text`.
-size_t characterCount(std::string_view text) {
-    size_t count = 0;
-    for (char byte : text) {
-        count += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
-    }
-    return count;
-}
-
-}  // namespace
-
-Result<std::vector<DirectoryEntry>> enumerate(const std::string& directory,
-                                              const std::string& pattern) {
-    return enumerateSelected(directory, [&](std::string_view name) {
-        return matchesPattern(std::string(name), pattern);
-    });
-}
-
-Result<std::vector<DirectoryEntry>> enumerateWithPrefix(const std::string& directory,
-                                                        const std::string& prefix,
-                                                        size_t suffixCharacters) {
-    return enumerateSelected(directory, [&](std::string_view name) {
-        return name.starts_with(prefix) &&
-               characterCount(name.substr(prefix.size())) == suffixCharacters;
-    });
 }
 
 // ---------------------------------------------------------------------------

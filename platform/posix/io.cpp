@@ -20,23 +20,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/system_calls.h"
+#include "platform/system_calls.h"
 
 namespace holm::platform::io {
 
 namespace {
-
-// Repeats `call` while it returns a negative value with errno EINTR; its
-// last result otherwise. The one retry of interrupted calls.
-template <typename Call>
-auto retryInterrupted(Call call) {
-    for (;;) {
-        const auto result = call();
-        if (result >= 0 || errno != EINTR) {
-            return result;
-        }
-    }
-}
 
 int realOpenat(int directory, const char* name, int flags, mode_t mode) {
     return ::openat(directory, name, flags, mode);
@@ -49,8 +37,6 @@ int realRenameat2(int fromDirectory, const char* from, int toDirectory, const ch
 
 constexpr SystemCalls kRealSystemCalls{realOpenat, ::read,        ::pread,   ::write,
                                        ::fsync,    realRenameat2, ::mkdirat, ::unlinkat};
-
-std::atomic<const SystemCalls*> inForce{&kRealSystemCalls};
 
 int openFlags(const OpenOptions& options) {
     int flags = O_CLOEXEC | O_NOCTTY | (options.followLink ? 0 : O_NOFOLLOW);
@@ -88,17 +74,6 @@ const SystemCalls& realSystemCalls() noexcept {
     return kRealSystemCalls;
 }
 
-const SystemCalls& systemCalls() noexcept {
-    return *inForce.load(std::memory_order_acquire);
-}
-
-ScopedSystemCalls::ScopedSystemCalls(const SystemCalls& calls) noexcept
-    : previous_(inForce.exchange(&calls, std::memory_order_acq_rel)) {}
-
-ScopedSystemCalls::~ScopedSystemCalls() {
-    inForce.store(previous_, std::memory_order_release);
-}
-
 Result<UniqueFd> openAt(int directoryFd, const std::string& name, const OpenOptions& options) {
     const int flags = openFlags(options);
     const int fd = retryInterrupted([&] {
@@ -113,60 +88,6 @@ Result<UniqueFd> openAt(int directoryFd, const std::string& name, const OpenOpti
 
 Result<UniqueFd> open(const std::string& path, const OpenOptions& options) {
     return openAt(AT_FDCWD, path, options);
-}
-
-Result<size_t> readSome(int fd, std::span<uint8_t> buffer) {
-    const ssize_t got =
-        retryInterrupted([&] { return systemCalls().read(fd, buffer.data(), buffer.size()); });
-    if (got < 0) {
-        return lastSystemError();
-    }
-    return static_cast<size_t>(got);
-}
-
-Result<size_t> readAt(int fd, std::span<uint8_t> buffer, uint64_t offset) {
-    size_t done = 0;
-    while (done < buffer.size()) {
-        const auto position = static_cast<off_t>(offset + done);
-        const ssize_t got = retryInterrupted([&] {
-            return systemCalls().pread(fd, buffer.data() + done, buffer.size() - done, position);
-        });
-        if (got < 0) {
-            return lastSystemError();
-        }
-        if (got == 0) {
-            break;
-        }
-        done += static_cast<size_t>(got);
-    }
-    return done;
-}
-
-Status readFullAt(int fd, std::span<uint8_t> buffer, uint64_t offset) {
-    auto got = readAt(fd, buffer, offset);
-    if (!got) {
-        return got.error();
-    }
-    return *got == buffer.size() ? Status() : Error::fromErrno(ENODATA);
-}
-
-Status writeFull(int fd, std::span<const uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put =
-            retryInterrupted([&] { return systemCalls().write(fd, bytes.data(), bytes.size()); });
-        if (put < 0) {
-            return lastSystemError();
-        }
-        if (put == 0) {
-            return Error::fromErrno(EIO);  // no progress: never loop forever
-        }
-        bytes = bytes.subspan(static_cast<size_t>(put));
-    }
-    return {};
-}
-
-Status writeFull(int fd, std::string_view text) {
-    return writeFull(fd, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
 Status sendFull(int fd, std::string_view data) {
@@ -203,43 +124,6 @@ Result<size_t> sendTo(int fd, std::string_view data, const void* address, size_t
         return lastSystemError();
     }
     return static_cast<size_t>(sent);
-}
-
-Status sync(int fd) {
-    if (retryInterrupted([&] { return systemCalls().fsync(fd); }) != 0) {
-        return lastSystemError();
-    }
-    return {};
-}
-
-Status makeDirectoryAt(int directoryFd, const std::string& name, uint32_t mode) {
-    if (retryInterrupted([&] {
-            return systemCalls().mkdirat(directoryFd, name.c_str(), static_cast<mode_t>(mode));
-        }) != 0) {
-        return lastSystemError();
-    }
-    return {};
-}
-
-Status removeAt(int directoryFd, const std::string& name, Remove what) {
-    const int flags = what == Remove::Directory ? AT_REMOVEDIR : 0;
-    if (retryInterrupted(
-            [&] { return systemCalls().unlinkat(directoryFd, name.c_str(), flags); }) != 0) {
-        return lastSystemError();
-    }
-    return {};
-}
-
-Status renameAt(int fromDirectory, const std::string& from, int toDirectory, const std::string& to,
-                bool noReplace) {
-    const unsigned flags = noReplace ? RENAME_NOREPLACE : 0;
-    if (retryInterrupted([&] {
-            return systemCalls().renameat2(fromDirectory, from.c_str(), toDirectory, to.c_str(),
-                                           flags);
-        }) != 0) {
-        return lastSystemError();
-    }
-    return {};
 }
 
 namespace {
@@ -281,71 +165,6 @@ Result<bool> tryLockExclusive(int fd) {
 
 Result<bool> tryLockShared(int fd) {
     return tryLockFile(fd, LOCK_SH);
-}
-
-Result<bool> lockExclusiveBefore(int fd, Deadline deadline) {
-    // flock has no timed form: the lock is asked for again, more slowly the
-    // longer it is held, up to the deadline.
-    auto pause = std::chrono::milliseconds(1);
-    for (;;) {
-        auto taken = tryLockFile(fd, LOCK_EX);
-        if (!taken || *taken) {
-            return taken;
-        }
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-        pause = std::min(pause * 2, std::chrono::milliseconds(50));
-    }
-}
-
-Result<std::string> readSmallFile(int fd, size_t limit) {
-    std::string content;
-    uint8_t buffer[4096];
-    for (;;) {
-        auto got = readSome(fd, buffer);
-        if (!got) {
-            return got.error();
-        }
-        if (*got == 0) {
-            return content;
-        }
-        if (*got > limit - content.size()) {
-            return Error::fromErrno(EFBIG);
-        }
-        content.append(reinterpret_cast<const char*>(buffer), *got);
-    }
-}
-
-Result<std::vector<std::byte>> readWholeFile(int fd, size_t limit, uint64_t sizeHint) {
-    constexpr size_t kMinimumGrowth = 64 * 1024;
-    // One byte beyond the expected size shows a file that has grown.
-    std::vector<std::byte> content(static_cast<size_t>(std::min<uint64_t>(sizeHint, limit)) + 1);
-    size_t filled = 0;
-    for (;;) {
-        if (filled == content.size()) {
-            if (filled > limit) {
-                return Error::fromErrno(EFBIG);
-            }
-            content.resize(std::min(limit + 1, std::max(filled * 2, kMinimumGrowth)));
-        }
-        auto got = readAt(
-            fd,
-            std::span(reinterpret_cast<uint8_t*>(content.data()) + filled, content.size() - filled),
-            filled);
-        if (!got) {
-            return got.error();
-        }
-        filled += *got;
-        if (filled < content.size()) {
-            break;  // readAt stops short only at the end of the file
-        }
-    }
-    content.resize(filled);
-    return content;
 }
 
 Result<std::string> readSmallFile(const std::string& path, size_t limit) {
@@ -435,10 +254,6 @@ Result<bool> waitAnyReadable(std::span<const int> fds, std::span<bool> ready, De
 Result<bool> waitReadable(int fd, Deadline deadline) {
     bool ready = false;
     return waitAnyReadable(std::span(&fd, 1), std::span(&ready, 1), deadline);
-}
-
-Deadline deadlineIn(std::chrono::milliseconds timeout) {
-    return std::chrono::steady_clock::now() + std::max(timeout, std::chrono::milliseconds(0));
 }
 
 Result<size_t> waitEpoll(int epollFd, std::span<uint64_t> keys, Deadline deadline) {

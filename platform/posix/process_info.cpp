@@ -6,32 +6,6 @@
 #include "platform/io.h"
 
 namespace holm::platform {
-namespace {
-
-// Appends `argument` quoted by the Windows rules.
-void appendQuoted(std::string& line, const std::string& argument) {
-    line += '"';
-    size_t backslashes = 0;
-    for (char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        // Backslashes are literal unless a quote follows: then each one is
-        // doubled and the quote itself escaped.
-        line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        line += c;
-    }
-    line.append(backslashes * 2, '\\');  // before the closing quote
-    line += '"';
-}
-
-bool needsQuotes(const std::string& argument) {
-    return argument.empty() || argument.find_first_of(" \t\n\v\"") != std::string::npos;
-}
-
-}  // namespace
 
 std::string readWholeFile(const char* path) {
     // Far above what the kernel's files about this process hold; a bound
@@ -68,25 +42,6 @@ std::vector<std::string> commandLineArguments() {
         start = end + 1;
     }
     return arguments;
-}
-
-std::string commandLineText(const std::vector<std::string>& arguments) {
-    std::string line;
-    for (const std::string& argument : arguments) {
-        if (!line.empty()) {
-            line += ' ';
-        }
-        if (needsQuotes(argument)) {
-            appendQuoted(line, argument);
-        } else {
-            line += argument;
-        }
-    }
-    return line;
-}
-
-std::string commandLineText() {
-    return commandLineText(commandLineArguments());
 }
 
 uint32_t currentThreadId() {

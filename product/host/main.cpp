@@ -52,7 +52,8 @@ enum ExitCode : int {
     kCodeTooLarge = 255,
 };
 
-constexpr const char* kCoreLibraryName = "libholmcore.so";
+// The core library's file name on this system (libholmcore.so, libholmcore.dll).
+constexpr const char* kCoreLibraryName = HOLM_CORE_LIBRARY_NAME;
 constexpr const char* kDefaultListName = "plugins.xml";
 
 void usage(std::FILE* out) {

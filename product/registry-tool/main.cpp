@@ -13,6 +13,7 @@
 #include "registry/registry_watch.h"
 
 namespace io = holm::platform::io;
+namespace platform = holm::platform;
 namespace reg = holm::registry;
 
 namespace holm::product {
@@ -67,11 +68,25 @@ std::string utf8(std::u16string_view text) {
     return reg::format::toUtf8(text).value_or("<invalid UTF-16>");
 }
 
-void check(uint32_t error, const std::string& what) {
-    if (error != reg::kErrorSuccess) {
-        throw Failure{
-            1, what + ": " + reg::describeError(error) + " (error " + std::to_string(error) + ")"};
+// A store's error as the user reads it: its text and its Windows number.
+[[noreturn]] void fail(const platform::Error& error, const std::string& what) {
+    const uint32_t number = error.windowsError();
+    throw Failure{
+        1, what + ": " + reg::describeError(number) + " (error " + std::to_string(number) + ")"};
+}
+
+void check(const platform::Status& status, const std::string& what) {
+    if (!status) {
+        fail(status.error(), what);
     }
+}
+
+template <typename T>
+T checked(platform::Result<T> result, const std::string& what) {
+    if (!result) {
+        fail(result.error(), what);
+    }
+    return std::move(*result);
 }
 
 struct KeyName {
@@ -220,23 +235,22 @@ void printValue(const std::u16string& name, const reg::Value& value) {
 void query(const reg::Store& store, const std::string& keyText,
            const std::optional<std::string>& valueName) {
     const KeyName name = parseKey(keyText);
-    reg::Key key;
-    check(reg::Key::open(store, name.root, name.path, key), "cannot open " + keyText);
+    const reg::Key key =
+        checked(reg::Key::open(store, name.root, name.path), "cannot open " + keyText);
     std::printf("%s\n", keyText.c_str());
     std::vector<std::u16string> values;
     if (valueName) {
         values.push_back(utf16(*valueName));
     } else {
-        check(key.enumerateValues(values), "cannot list the values of " + keyText);
+        values = checked(key.enumerateValues(), "cannot list the values of " + keyText);
     }
     for (const auto& value : values) {
-        reg::Value data;
-        check(key.queryValue(value, data), "cannot read value '" + utf8(value) + "'");
-        printValue(value, data);
+        printValue(value,
+                   checked(key.queryValue(value), "cannot read value '" + utf8(value) + "'"));
     }
     if (!valueName) {
-        std::vector<std::u16string> subkeys;
-        check(key.enumerateSubkeys(subkeys), "cannot list the subkeys of " + keyText);
+        const auto subkeys =
+            checked(key.enumerateSubkeys(), "cannot list the subkeys of " + keyText);
         for (const auto& subkey : subkeys) {
             std::printf("%s\\%s\n", keyText.c_str(), utf8(subkey).c_str());
         }
@@ -246,8 +260,8 @@ void query(const reg::Store& store, const std::string& keyText,
 void set(const reg::Store& store, const std::vector<std::string>& args) {
     const KeyName name = parseKey(args[0]);
     const reg::Value value = parseValue(args[2], {args.begin() + 3, args.end()});
-    reg::Key key;
-    check(reg::Key::create(store, name.root, name.path, key), "cannot create " + args[0]);
+    const reg::Key key =
+        checked(reg::Key::create(store, name.root, name.path), "cannot create " + args[0]);
     check(key.setValue(utf16(args[1]), value), "cannot write value '" + args[1] + "'");
 }
 
@@ -258,9 +272,8 @@ void remove(const reg::Store& store, const std::string& keyText,
         check(reg::deleteKeyTree(store, name.root, name.path), "cannot delete " + keyText);
         return;
     }
-    reg::Key key;
-    check(reg::Key::open(store, name.root, name.path, key, reg::kKeyAllAccess),
-          "cannot open " + keyText);
+    const reg::Key key = checked(reg::Key::open(store, name.root, name.path, reg::kKeyAllAccess),
+                                 "cannot open " + keyText);
     check(key.deleteValue(utf16(*valueName)), "cannot delete value '" + *valueName + "'");
 }
 
@@ -277,10 +290,9 @@ void watch(const reg::Store& store, const std::vector<std::string>& args) {
             throw Failure{2, "unknown watch option " + args[i]};
         }
     }
-    reg::KeyWatch watcher;
-    check(reg::KeyWatch::create(store, name.root, name.path, subtree,
-                                reg::kNotifyName | reg::kNotifyLastSet, watcher),
-          "cannot watch " + args[0]);
+    reg::KeyWatch watcher = checked(reg::KeyWatch::create(store, name.root, name.path, subtree,
+                                                          reg::kNotifyName | reg::kNotifyLastSet),
+                                    "cannot watch " + args[0]);
     std::printf("watching %s\n", args[0].c_str());
     std::fflush(stdout);
     for (uint64_t changes = 0; count == 0 || changes < count;) {
@@ -313,9 +325,9 @@ int run(const std::vector<std::string>& args) {
     if (!known) {
         throw Failure{2, "bad arguments; see holm-reg --help"};
     }
-    reg::Store store;
-    check(reg::Store::openDefault(store),
-          "cannot open the registry store " + reg::Store::defaultDirectory().string());
+    const reg::Store store =
+        checked(reg::Store::openDefault(),
+                "cannot open the registry store " + reg::Store::defaultDirectory().string());
     if (command == "query") {
         query(store, rest[0], optionalArg(1));
     } else if (command == "set") {

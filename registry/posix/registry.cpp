@@ -17,10 +17,12 @@
 #include "platform/directory_listing.h"
 #include "platform/io.h"
 #include "registry/posix/registry_internal.h"
+#include "registry/registry_backend.h"
 #include "registry/registry_format.h"
 
 namespace holm::registry {
 
+using detail::KeyState;
 using detail::StoreState;
 
 namespace {
@@ -44,11 +46,6 @@ platform::Error failure(uint32_t code, int error = 0) {
 platform::Error errnoFailure(int error, uint32_t fallback) {
     const uint32_t mapped = platform::windowsErrorFromErrno(error);
     return failure(mapped == platform::WinError::kGenFailure ? fallback : mapped, error);
-}
-
-template <typename T>
-bool failedWith(const platform::Result<T>& result, uint32_t code) {
-    return !result && result.error().windowsError() == code;
 }
 
 bool isTrusted(const struct stat& status) {
@@ -209,31 +206,6 @@ platform::Status checkedMkdir(int parent, const char* name) {
     return {};
 }
 
-// Splits a key path into validated components (one trailing backslash is
-// allowed; empty components are not).
-platform::Result<std::vector<std::u16string>> splitPath(std::u16string_view path) {
-    if (!path.empty() && path.back() == u'\\') {
-        path.remove_suffix(1);
-    }
-    std::vector<std::u16string> components;
-    if (path.empty()) {
-        return components;
-    }
-    size_t start = 0;
-    while (true) {
-        const size_t end = std::min(path.find(u'\\', start), path.size());
-        const auto component = path.substr(start, end - start);
-        if (!format::isValidKeyName(component) || components.size() >= kMaxKeyDepth) {
-            return failure(kErrorInvalidParameter);
-        }
-        components.emplace_back(component);
-        if (end == path.size()) {
-            return components;
-        }
-        start = end + 1;
-    }
-}
-
 // A key path resolved: the directory of its root and the components that
 // lead from it to the key (the root's own key first: the user's SID, or
 // SOFTWARE\Classes).
@@ -264,9 +236,9 @@ platform::Result<ResolvedPath> resolveRoot(const StoreState& store, Root root,
         default:
             return failure(kErrorInvalidHandle);
     }
-    auto components = splitPath(path);
+    auto components = format::splitKeyPath(path);
     if (!components) {
-        return components.error();
+        return failure(kErrorInvalidParameter);
     }
     components->insert(components->begin(), prefix.begin(), prefix.end());
     if (components->size() > kMaxKeyDepth) {
@@ -405,14 +377,6 @@ void sweepTemporaryDirectory(const StoreState& store) {
 bool hasSubkeys(int directory) {
     const auto names = detail::listEntries(directory, detail::isSubkeyEntry);
     return !names || !names->empty();
-}
-
-void sortByFoldedName(std::vector<std::u16string>& names) {
-    std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) {
-        const auto foldedA = format::foldCase(a);
-        const auto foldedB = format::foldCase(b);
-        return foldedA != foldedB ? foldedA < foldedB : a < b;
-    });
 }
 
 // Creates a subkey under `parent` (whose lock the caller holds): built
@@ -657,14 +621,14 @@ std::filesystem::path Store::defaultDirectory() {
     return (configured && *configured) ? configured : "/var/lib/holm/registry";
 }
 
-uint32_t Store::openDefault(Store& store, StoreAccess access) {
-    return open(defaultDirectory(), store, access);
+platform::Result<Store> Store::openDefault(StoreAccess access) {
+    return open(defaultDirectory(), access);
 }
 
-namespace {
+namespace detail {
 
-platform::Result<std::shared_ptr<StoreState>> openStore(const std::filesystem::path& directory,
-                                                        StoreAccess access) {
+platform::Result<std::shared_ptr<const StoreState>> openStore(
+    const std::filesystem::path& directory, StoreAccess access) {
     if (directory.empty()) {
         return failure(kErrorInvalidParameter);
     }
@@ -710,8 +674,12 @@ platform::Result<std::shared_ptr<StoreState>> openStore(const std::filesystem::p
                                        {.create = true, .mode = kFileMode});
         }
     }
-    return state;
+    return std::shared_ptr<const StoreState>(std::move(state));
 }
+
+}  // namespace detail
+
+namespace {
 
 // Opens (or, with `create`, creates) the key directory of `path` under `root`.
 platform::Result<platform::UniqueFd> openKeyDirectory(const Store& store, Root root,
@@ -727,12 +695,23 @@ platform::Result<platform::UniqueFd> openKeyDirectory(const Store& store, Root r
     return walk(*store.state(), resolved->directory, resolved->components, create, created);
 }
 
-platform::Result<Value> readValue(int directory, std::u16string_view name) {
-    if (!format::isValidValueName(name)) {
-        return failure(kErrorInvalidParameter);
+}  // namespace
+
+namespace detail {
+
+platform::Result<std::shared_ptr<const KeyState>> openKey(const Store& store, Root root,
+                                                          std::u16string_view path, uint32_t access,
+                                                          bool create, bool* created) {
+    auto opened = openKeyDirectory(store, root, path, create, created);
+    if (!opened) {
+        return opened.error();
     }
+    return std::make_shared<const KeyState>(KeyState{store, std::move(*opened)});
+}
+
+platform::Result<Value> readValue(const KeyState& key, std::u16string_view name) {
     const auto bytes =
-        readRecord(directory, format::diskName('v', name), format::kMaxValueFileSize);
+        readRecord(key.directory.get(), format::diskName('v', name), format::kMaxValueFileSize);
     if (!bytes) {
         return bytes.error();
     }
@@ -745,164 +724,91 @@ platform::Result<Value> readValue(int directory, std::u16string_view name) {
     return decoded;
 }
 
-}  // namespace
-
-uint32_t Store::open(const std::filesystem::path& directory, Store& store, StoreAccess access) {
-    auto state = openStore(directory, access);
-    if (!state) {
-        return state.error().windowsError();
-    }
-    store.state_ = std::move(*state);
-    return kErrorSuccess;
-}
-
-uint32_t Key::open(const Store& store, Root root, std::u16string_view path, Key& key,
-                   uint32_t access) {
-    auto opened = openKeyDirectory(store, root, path, false, nullptr);
-    if (!opened) {
-        return opened.error().windowsError();
-    }
-    key.store_ = store;
-    key.directory_ = std::move(*opened);
-    key.access_ = access;
-    return kErrorSuccess;
-}
-
-uint32_t Key::create(const Store& store, Root root, std::u16string_view path, Key& key,
-                     uint32_t access, bool* created) {
-    auto opened = openKeyDirectory(store, root, path, true, created);
-    if (!opened) {
-        return opened.error().windowsError();
-    }
-    key.store_ = store;
-    key.directory_ = std::move(*opened);
-    key.access_ = access;
-    return kErrorSuccess;
-}
-
-uint32_t Key::queryValue(std::u16string_view name, Value& value) const {
-    if (!valid()) {
-        return kErrorInvalidHandle;
-    }
-    auto read = readValue(directory_.get(), name);
-    if (!read) {
-        return read.error().windowsError();
-    }
-    value = std::move(*read);
-    return kErrorSuccess;
-}
-
-uint32_t Key::setValue(std::u16string_view name, const Value& value) const {
-    if (!valid()) {
-        return kErrorInvalidHandle;
-    }
-    if ((access_ & kKeySetValue) == 0) {
-        return kErrorAccessDenied;
-    }
-    if (!format::isValidValueName(name) || !format::isValidValue(value)) {
-        return kErrorInvalidParameter;
-    }
-    const StoreState& store = *store_.state();
+platform::Status writeValue(const KeyState& key, std::u16string_view name, const Value& value) {
+    const StoreState& store = *key.store.state();
+    const int directory = key.directory.get();
     const TemporaryUse inUse(store);
     KeyLock lock;
-    if (const platform::Status locked = lock.acquire(directory_.get()); !locked) {
-        return locked.windowsError();
+    if (platform::Status locked = lock.acquire(directory); !locked) {
+        return locked;
     }
     // Under the key's lock the temporary name, unique per key (its inode) and
     // value, is ours alone; a leftover of a writer that died is replaced.
     // Without the inode two keys' writers could share a name: fail instead.
     struct stat status {};
-    if (::fstat(directory_.get(), &status) != 0) {
-        return errnoFailure(errno, kErrorCantWrite).windowsError();
+    if (::fstat(directory, &status) != 0) {
+        return errnoFailure(errno, kErrorCantWrite);
     }
     const std::string entry = format::diskName('v', name);
     // A value that exists keeps the spelling it was created with.
-    const auto existing = readValueName(directory_.get(), entry);
+    const auto existing = readValueName(directory, entry);
     const std::u16string_view spelling =
         existing && format::foldCase(*existing) == format::foldCase(name) ? *existing : name;
     const std::string temporary = "v-" + std::to_string(status.st_ino) + "-" + entry;
     const platform::Status written = platform::replaceFileAtomically(
-        store.temp.get(), temporary, directory_.get(), entry,
-        format::encodeValueFile(spelling, value), {.mode = kFileMode});
+        store.temp.get(), temporary, directory, entry, format::encodeValueFile(spelling, value),
+        {.mode = kFileMode});
     if (!written) {
         // A directory standing where the value file should be.
-        return written.error().errnoValue() == EISDIR
-                   ? kErrorBadDb
-                   : writeFailure(written.error()).windowsError();
+        const int error = written.error().errnoValue();
+        return error == EISDIR ? failure(kErrorBadDb, error) : writeFailure(written.error());
     }
-    return kErrorSuccess;
+    return {};
 }
 
-uint32_t Key::deleteValue(std::u16string_view name) const {
-    if (!valid()) {
-        return kErrorInvalidHandle;
-    }
-    if ((access_ & kKeySetValue) == 0) {
-        return kErrorAccessDenied;
-    }
-    if (!format::isValidValueName(name)) {
-        return kErrorInvalidParameter;
-    }
+platform::Status removeValue(const KeyState& key, std::u16string_view name) {
+    const int directory = key.directory.get();
     KeyLock lock;
-    if (const platform::Status locked = lock.acquire(directory_.get()); !locked) {
-        return locked.windowsError();
+    if (platform::Status locked = lock.acquire(directory); !locked) {
+        return locked;
     }
     const std::string entry = format::diskName('v', name);
-    if (const platform::Status removed = platform::io::removeAt(directory_.get(), entry);
-        !removed) {
+    if (const platform::Status removed = platform::io::removeAt(directory, entry); !removed) {
         const int error = removed.error().errnoValue();
-        return (error == EISDIR || error == EPERM)
-                   ? kErrorBadDb
-                   : errnoFailure(error, kErrorCantWrite).windowsError();
+        return (error == EISDIR || error == EPERM) ? failure(kErrorBadDb, error)
+                                                   : errnoFailure(error, kErrorCantWrite);
     }
-    return kErrorSuccess;
+    return {};
 }
 
-uint32_t Key::enumerateSubkeys(std::vector<std::u16string>& names) const {
-    if (!valid()) {
-        return kErrorInvalidHandle;
-    }
-    const auto entries = detail::listEntries(directory_.get(), detail::isSubkeyEntry);
+platform::Result<std::vector<std::u16string>> subkeyNames(const KeyState& key) {
+    const int directory = key.directory.get();
+    const auto entries = listEntries(directory, isSubkeyEntry);
     if (!entries) {
-        return entries.error().windowsError();
+        return entries.error();
     }
-    names.clear();
+    std::vector<std::u16string> names;
     for (const auto& entry : *entries) {
-        if (const auto subkey = detail::openTrustedDirectory(directory_.get(), entry)) {
+        if (const auto subkey = openTrustedDirectory(directory, entry)) {
             if (auto name = readKeyName(subkey->get(), entry)) {
                 names.push_back(std::move(*name));
             }
         }
     }
-    sortByFoldedName(names);
-    return kErrorSuccess;
+    return names;
 }
 
-uint32_t Key::enumerateValues(std::vector<std::u16string>& names) const {
-    if (!valid()) {
-        return kErrorInvalidHandle;
-    }
-    const auto entries = detail::listEntries(directory_.get(), detail::isValueEntry);
+platform::Result<std::vector<std::u16string>> valueNames(const KeyState& key) {
+    const int directory = key.directory.get();
+    const auto entries = listEntries(directory, isValueEntry);
     if (!entries) {
-        return entries.error().windowsError();
+        return entries.error();
     }
-    names.clear();
+    std::vector<std::u16string> names;
     for (const auto& entry : *entries) {
-        auto name = readValueName(directory_.get(), entry);
+        auto name = readValueName(directory, entry);
         if (name && format::diskName('v', *name) == entry) {
             names.push_back(std::move(*name));
         }
     }
-    sortByFoldedName(names);
-    return kErrorSuccess;
+    return names;
 }
 
-uint32_t deleteKey(const Store& store, Root root, std::u16string_view path) {
-    return deleteKeyImpl(store, root, path, false).windowsError();
+platform::Status removeKey(const Store& store, Root root, std::u16string_view path,
+                           bool recursive) {
+    return deleteKeyImpl(store, root, path, recursive);
 }
 
-uint32_t deleteKeyTree(const Store& store, Root root, std::u16string_view path) {
-    return deleteKeyImpl(store, root, path, true).windowsError();
-}
+}  // namespace detail
 
 }  // namespace holm::registry

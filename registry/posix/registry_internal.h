@@ -25,6 +25,11 @@ struct StoreState {
     platform::UniqueFd users;    // Users
 };
 
+struct KeyState {
+    Store store;  // keeps the store's descriptors open while the key is
+    platform::UniqueFd directory;
+};
+
 // Opens `name` in `parent` as a directory without following a symbolic link
 // and checks it is owned by the effective user or root and not writable by
 // group or others. Fails with kErrorFileNotFound, kErrorBadKey (not a

@@ -26,35 +26,41 @@ constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED
                                 IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
                                 IN_EXCL_UNLINK;
 
+// A refusal of the kernel's notification facility, with the Windows number
+// of the limit it hit.
+platform::Error watchFailure(int error) {
+    return platform::Error::windows(platform::windowsErrorFromWatchErrno(error), error);
+}
+
 }  // namespace
 
-uint32_t KeyWatchSet::add(const Store& store, Root root, std::u16string_view path, bool subtree,
-                          uint32_t filter, uint64_t& id) {
-    Key key;
-    if (uint32_t error = Key::open(store, root, path, key, kKeyNotify)) {
-        return error;
+platform::Result<uint64_t> KeyWatchSet::add(const Store& store, Root root, std::u16string_view path,
+                                            bool subtree, uint32_t filter) {
+    const auto key = Key::open(store, root, path, kKeyNotify);
+    if (!key) {
+        return key.error();
     }
+    const int directory = key->state()->directory.get();
     if (!inotify_) {
         inotify_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
         if (!inotify_) {
-            return platform::windowsErrorFromWatchErrno(errno);
+            return watchFailure(errno);
         }
     }
     const uint64_t created = nextId_++;
     Watch& watch = watches_[created];
     watch.subtree = subtree;
     watch.filter = filter;
-    watch.top = addDirectory(created, key.directoryFd());
+    watch.top = addDirectory(created, directory);
     if (watch.top < 0) {
         const int error = errno;
         remove(created);
-        return platform::windowsErrorFromWatchErrno(error);
+        return watchFailure(error);
     }
     if (subtree) {
-        addSubtree(created, key.directoryFd());
+        addSubtree(created, directory);
     }
-    id = created;
-    return kErrorSuccess;
+    return created;
 }
 
 void KeyWatchSet::remove(uint64_t id) {
@@ -220,14 +226,15 @@ bool KeyWatchSet::intact(uint64_t id) const {
     return found != watches_.end() && found->second.top >= 0;
 }
 
-uint32_t KeyWatch::create(const Store& store, Root root, std::u16string_view path, bool subtree,
-                          uint32_t filter, KeyWatch& watch) {
+platform::Result<KeyWatch> KeyWatch::create(const Store& store, Root root, std::u16string_view path,
+                                            bool subtree, uint32_t filter) {
     KeyWatch created;
-    if (uint32_t error = created.set_.add(store, root, path, subtree, filter, created.id_)) {
-        return error;
+    auto id = created.set_.add(store, root, path, subtree, filter);
+    if (!id) {
+        return id.error();
     }
-    watch = std::move(created);
-    return kErrorSuccess;
+    created.id_ = *id;
+    return created;
 }
 
 // A fired watch reads nothing: what happens until its rearm stays pending

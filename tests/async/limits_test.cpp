@@ -65,11 +65,10 @@ TEST_F(AsyncLimitsInChild, Run) {
         fs::create_directories(tree / name);
     }
     fs::create_directories(base_.path() / "other");
-    reg::Store store;
-    ASSERT_EQ(reg::Store::open(registryDirectory(), store), reg::kErrorSuccess);
-    reg::Key key;
-    ASSERT_EQ(reg::Key::create(store, reg::Root::LocalMachine, u"Watched", key),
-              reg::kErrorSuccess);
+    const auto store = reg::Store::open(registryDirectory());
+    ASSERT_TRUE(store.ok());
+    const auto key = reg::Key::create(*store, reg::Root::LocalMachine, u"Watched");
+    ASSERT_TRUE(key.ok());
     if (!enterLimitedNamespace(4, 1)) {
         return;
     }

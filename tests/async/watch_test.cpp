@@ -321,12 +321,14 @@ TEST_F(Watches, CancelledWatchesReleaseTheirKernelWatches) {
 class RegistryWatches : public holm::test::AsyncFixture {
   protected:
     void SetUp() override {
-        ASSERT_EQ(reg::Store::open(registryDirectory(), store_), reg::kErrorSuccess);
+        auto opened = reg::Store::open(registryDirectory());
+        ASSERT_TRUE(opened.ok());
+        store_ = std::move(*opened);
     }
     reg::Key createKey(std::u16string_view path) {
-        reg::Key key;
-        EXPECT_EQ(reg::Key::create(store_, reg::Root::LocalMachine, path, key), reg::kErrorSuccess);
-        return key;
+        auto key = reg::Key::create(store_, reg::Root::LocalMachine, path);
+        EXPECT_TRUE(key.ok());
+        return key.valueOr(reg::Key());
     }
     static constexpr uint32_t kMachine = static_cast<uint32_t>(reg::Root::LocalMachine);
     reg::Store store_;
@@ -336,18 +338,18 @@ TEST_F(RegistryWatches, ValueWatchesFireOnceOnDeleteAndOnceOnCreate) {
     RecordingHandler handler;
     auto async = makeAsync(&handler);
     reg::Key key = createKey(u"Software\\Watched");
-    ASSERT_EQ(key.setValue(u"v", reg::makeDword(1)), reg::kErrorSuccess);
-    ASSERT_EQ(key.setValue(u"sibling", reg::makeDword(1)), reg::kErrorSuccess);
+    ASSERT_TRUE(key.setValue(u"v", reg::makeDword(1)).ok());
+    ASSERT_TRUE(key.setValue(u"sibling", reg::makeDword(1)).ok());
     EXPECT_EQ(async->watchRegistryValue(kMachine, u"Software\\Missing", u"v", 0, 1), nullptr);
     ASSERT_NE(async->watchRegistryValue(kMachine, u"Software\\Watched\\\\", u"v", 0, 1), nullptr);
     ASSERT_NE(async->watchRegistryValue(kMachine, u"software\\watched", u"absent", 0, 2), nullptr);
     ASSERT_NE(async->watchRegistryKey(kMachine, u"Software\\Watched", 0, 0, 9), nullptr);
 
-    ASSERT_EQ(key.setValue(u"sibling", reg::makeDword(2)), reg::kErrorSuccess);
-    ASSERT_EQ(key.deleteValue(u"v"), reg::kErrorSuccess);
+    ASSERT_TRUE(key.setValue(u"sibling", reg::makeDword(2)).ok());
+    ASSERT_TRUE(key.deleteValue(u"v").ok());
     ASSERT_TRUE(handler.waitUntil([](const Users& users) { return has(users, 1); }));
-    ASSERT_EQ(key.setValue(u"sibling", reg::makeDword(3)), reg::kErrorSuccess);
-    ASSERT_EQ(key.setValue(u"absent", reg::makeDword(3)), reg::kErrorSuccess);
+    ASSERT_TRUE(key.setValue(u"sibling", reg::makeDword(3)).ok());
+    ASSERT_TRUE(key.setValue(u"absent", reg::makeDword(3)).ok());
     ASSERT_TRUE(handler.waitUntil([](const Users& users) { return has(users, 2); }));
     // The last change was handled after every earlier one.
     EXPECT_EQ(handler.count(1), 1u) << "siblings and the value staying absent deliver nothing";
@@ -369,7 +371,7 @@ TEST_F(RegistryWatches, TwoHundredKeysEachDeliverTheirChange) {
     }
     EXPECT_EQ(dispatcher_->registryWorker().unwatchedRecordCount(), 0u);
     for (reg::Key& key : keys) {
-        ASSERT_EQ(key.setValue(u"v", reg::makeDword(1)), reg::kErrorSuccess);
+        ASSERT_TRUE(key.setValue(u"v", reg::makeDword(1)).ok());
     }
     ASSERT_TRUE(handler.waitUntil([&](const Users& users) {
         for (uintptr_t i = 1; i <= kKeys; ++i) {
@@ -385,21 +387,21 @@ TEST_F(RegistryWatches, KeyDeletedWhileWatchedIsDeliveredAndWatchedAgainWhenBack
     RecordingHandler handler;
     auto async = makeAsync(&handler);
     reg::Key doomed = createKey(u"Doomed");
-    ASSERT_EQ(doomed.setValue(u"v", reg::makeDword(1)), reg::kErrorSuccess);
+    ASSERT_TRUE(doomed.setValue(u"v", reg::makeDword(1)).ok());
     reg::Key other = createKey(u"Other");
     ASSERT_NE(async->watchRegistryKey(kMachine, u"Doomed", 1, 0, 1), nullptr);
     ASSERT_NE(async->watchRegistryValue(kMachine, u"Doomed", u"v", 0, 2), nullptr);
     ASSERT_NE(async->watchRegistryKey(kMachine, u"Other", 0, 0, 3), nullptr);
 
-    ASSERT_EQ(reg::deleteKeyTree(store_, reg::Root::LocalMachine, u"Doomed"), reg::kErrorSuccess);
+    ASSERT_TRUE(reg::deleteKeyTree(store_, reg::Root::LocalMachine, u"Doomed").ok());
     ASSERT_TRUE(
         handler.waitUntil([](const Users& users) { return has(users, 1) && has(users, 2); }));
 
     // The other record is still served, and its wake retries the deleted
     // key, which is back with its value.
     reg::Key back = createKey(u"Doomed");
-    ASSERT_EQ(back.setValue(u"v", reg::makeDword(1)), reg::kErrorSuccess);
-    ASSERT_EQ(other.setValue(u"x", reg::makeDword(1)), reg::kErrorSuccess);
+    ASSERT_TRUE(back.setValue(u"v", reg::makeDword(1)).ok());
+    ASSERT_TRUE(other.setValue(u"x", reg::makeDword(1)).ok());
     EXPECT_TRUE(handler.waitUntil(
         [](const Users& users) { return has(users, 3) && countOf(users, 2) >= 2; }));
     EXPECT_EQ(dispatcher_->registryWorker().unwatchedRecordCount(), 0u);
@@ -419,18 +421,18 @@ TEST_F(RegistryWatches, LogoffClosesTheSessionUsersKeysUntilTheNextWake) {
 
     // While the worker is held, a logoff and a change of Other are both
     // pending: the next wake handles them together.
-    ASSERT_EQ(other.setValue(u"a", reg::makeDword(1)), reg::kErrorSuccess);
+    ASSERT_TRUE(other.setValue(u"a", reg::makeDword(1)).ok());
     ASSERT_TRUE(hold.waitEntered());
     HlmPlg::SessionNotification record{sizeof(HlmPlg::SessionNotification), 7};
     dispatcher_->onServiceControl(HlmPlg::kServiceControlSessionChange, HlmPlg::kSessionLogoff,
                                   &record);
-    ASSERT_EQ(other.setValue(u"a", reg::makeDword(2)), reg::kErrorSuccess);
+    ASSERT_TRUE(other.setValue(u"a", reg::makeDword(2)).ok());
     hold.release();
     ASSERT_TRUE(handler.waitUntil([](const Users& users) { return countOf(users, 9) >= 2; }));
     EXPECT_EQ(worker.unwatchedRecordCount(), 1u) << "the SID's key is not watched";
 
     const size_t before = handler.count(9);
-    ASSERT_EQ(other.setValue(u"a", reg::makeDword(3)), reg::kErrorSuccess);
+    ASSERT_TRUE(other.setValue(u"a", reg::makeDword(3)).ok());
     ASSERT_TRUE(handler.waitUntil([&](const Users& users) { return countOf(users, 9) > before; }));
     EXPECT_EQ(worker.unwatchedRecordCount(), 0u) << "watched again at the next wake";
 }

@@ -62,6 +62,12 @@ TEST(FormatPrintf, IntegersMatchTheCLibraryForEveryFlagCombination) {
     const std::string flagSet = "-+ 0#";
     const int values32[] = {0, 1, -1, 42, 0x7FFF, INT_MIN, INT_MAX};
     const long long values64[] = {0, -1, 1LL << 40, LLONG_MIN, LLONG_MAX};
+    // MinGW-w64's C library departs from C in corner cases (it applies the
+    // sign flags to unsigned conversions and drops the zero "%#.o" must
+    // print), so it is no reference; IntegerCornersFollowC checks those.
+    if (libc("% u", 0u) != "0" || libc("%#.o", 0u) != "0") {
+        GTEST_SKIP() << "the C library's integer conversions depart from C";
+    }
     for (unsigned mask = 0; mask < 32; ++mask) {
         std::string flags;
         for (unsigned bit = 0; bit < 5; ++bit) {
@@ -87,6 +93,13 @@ TEST(FormatPrintf, IntegersMatchTheCLibraryForEveryFlagCombination) {
             }
         }
     }
+}
+
+TEST(FormatPrintf, IntegerCornersFollowC) {
+    EXPECT_EQ(narrow("<% u|%+u|% x|%+o>", 0u, 5u, 10u, 8u), "<0|5|a|10>");
+    EXPECT_EQ(narrow("<%#.o|%#.0o|%.0u|%#.x|%#x>", 0u, 0u, 0u, 0u, 0u), "<0|0|||0>");
+    EXPECT_EQ(narrow("<%#o|%#5.3o|%#x>", 8u, 8u, 255u), "<010|  010|0xff>");
+    EXPECT_EQ(narrow("<% d|%+d|% +d|%+.0d>", 1, 1, 1, 0), "< 1|+1|+1|+>");
 }
 
 TEST(FormatPrintf, FloatingPointMatchesTheCLibrary) {

@@ -54,13 +54,12 @@ class FaultRecorder : public IServiceHandler {
 };
 
 void setDebugSwitch(const char16_t* name, uint32_t value) {
-    registry::Store store;
-    ASSERT_EQ(registry::Store::openDefault(store), registry::kErrorSuccess);
-    registry::Key key;
-    ASSERT_EQ(
-        registry::Key::create(store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug", key),
-        registry::kErrorSuccess);
-    ASSERT_EQ(key.setValue(name, registry::makeDword(value)), registry::kErrorSuccess);
+    const auto store = registry::Store::openDefault();
+    ASSERT_TRUE(store.ok());
+    const auto key =
+        registry::Key::create(*store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug");
+    ASSERT_TRUE(key.ok());
+    ASSERT_TRUE(key->setValue(name, registry::makeDword(value)).ok());
 }
 
 // Prints every crash report in the data directory's TEMP: "DUMPFILE <name>"

@@ -158,25 +158,26 @@ TEST_F(ServiceTest, CommandLineSwitchSehTurnsCatchingOff) {
 
 TEST_F(ServiceTest, DebugSwitchDisableSehTurnsCatchingOff) {
     setCommandLine({u"/usr/sbin/avholm"});
-    registry::Store store;
-    ASSERT_EQ(registry::Store::openDefault(store), registry::kErrorSuccess);
-    registry::Key key;
-    ASSERT_EQ(
-        registry::Key::create(store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug", key),
-        registry::kErrorSuccess);
+    auto opened = registry::Store::openDefault();
+    ASSERT_TRUE(opened.ok());
+    const registry::Store store = std::move(*opened);
+    auto created =
+        registry::Key::create(store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug");
+    ASSERT_TRUE(created.ok());
+    const registry::Key key = std::move(*created);
     EXPECT_TRUE(service_->catchExceptions());  // key without the value
 
-    ASSERT_EQ(key.setValue(u"DisableSEH", registry::makeDword(1)), registry::kErrorSuccess);
+    ASSERT_TRUE(key.setValue(u"DisableSEH", registry::makeDword(1)).ok());
     EXPECT_FALSE(service_->catchExceptions());
     // Evaluated at every call: clearing the switch turns catching back on.
-    ASSERT_EQ(key.setValue(u"DisableSEH", registry::makeDword(0)), registry::kErrorSuccess);
+    ASSERT_TRUE(key.setValue(u"DisableSEH", registry::makeDword(0)).ok());
     EXPECT_TRUE(service_->catchExceptions());
     // Only a DWORD counts.
-    ASSERT_EQ(key.setValue(u"DisableSEH", registry::makeString(u"1")), registry::kErrorSuccess);
+    ASSERT_TRUE(key.setValue(u"DisableSEH", registry::makeString(u"1")).ok());
     EXPECT_TRUE(service_->catchExceptions());
 
-    EXPECT_EQ(registry::deleteKeyTree(store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug"),
-              registry::kErrorSuccess);
+    EXPECT_TRUE(
+        registry::deleteKeyTree(store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug").ok());
     setCommandLine({});
 }
 
@@ -191,25 +192,26 @@ TEST(ExceptionPolicy, DisableSehFlippedWhilePluginsRunTakesEffectAtTheNextCall) 
     ASSERT_EQ(core->run(true), 0u);
     auto* service = dynamic_cast<IService*>(core->createInterface(IID_SERVICE));
     ASSERT_NE(service, nullptr);
-    registry::Store store;
-    ASSERT_EQ(registry::Store::openDefault(store), registry::kErrorSuccess);
+    auto opened = registry::Store::openDefault();
+    ASSERT_TRUE(opened.ok());
+    const registry::Store store = std::move(*opened);
     (void)registry::deleteKeyTree(store, registry::Root::LocalMachine,
                                   u"SOFTWARE\\_avdebug");  // absent or now removed
     EXPECT_TRUE(service->catchExceptions());               // no key: cached, parent watched
 
-    registry::Key key;
-    ASSERT_EQ(
-        registry::Key::create(store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug", key),
-        registry::kErrorSuccess);
-    ASSERT_EQ(key.setValue(u"DisableSEH", registry::makeDword(1)), registry::kErrorSuccess);
+    auto created =
+        registry::Key::create(store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug");
+    ASSERT_TRUE(created.ok());
+    const registry::Key key = std::move(*created);
+    ASSERT_TRUE(key.setValue(u"DisableSEH", registry::makeDword(1)).ok());
     EXPECT_FALSE(service->catchExceptions());
     EXPECT_FALSE(service->catchExceptions());  // from the cache
-    ASSERT_EQ(key.setValue(u"DisableSEH", registry::makeDword(0)), registry::kErrorSuccess);
+    ASSERT_TRUE(key.setValue(u"DisableSEH", registry::makeDword(0)).ok());
     EXPECT_TRUE(service->catchExceptions());
-    ASSERT_EQ(key.setValue(u"DisableSEH", registry::makeDword(1)), registry::kErrorSuccess);
+    ASSERT_TRUE(key.setValue(u"DisableSEH", registry::makeDword(1)).ok());
     EXPECT_FALSE(service->catchExceptions());
-    EXPECT_EQ(registry::deleteKeyTree(store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug"),
-              registry::kErrorSuccess);
+    EXPECT_TRUE(
+        registry::deleteKeyTree(store, registry::Root::LocalMachine, u"SOFTWARE\\_avdebug").ok());
     EXPECT_TRUE(service->catchExceptions());
     core->releaseInterface(IID_SERVICE, service);
     EXPECT_EQ(core->stop(), 0u);

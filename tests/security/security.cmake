@@ -13,6 +13,6 @@ holm_sign_file(holm_security_test_data "${_holm_signed_data}")
 target_link_libraries(security_tests PRIVATE holm_security_test_module)
 add_dependencies(security_tests holm_security_test_data)
 target_compile_definitions(security_tests PRIVATE
-  HOLM_SIGNED_MODULE="$<TARGET_FILE:holm_security_test_module>"
-  HOLM_SIGNED_DATA="${_holm_signed_data}"
-  HOLM_DEVELOPMENT_PUBLIC_KEY="${HOLM_DEVELOPMENT_PUBLIC_KEY}")
+  HOLM_SIGNED_MODULE="${HOLM_TEST_PATH_PREFIX}$<TARGET_FILE:holm_security_test_module>"
+  HOLM_SIGNED_DATA="${HOLM_TEST_PATH_PREFIX}${_holm_signed_data}"
+  HOLM_DEVELOPMENT_PUBLIC_KEY="${HOLM_TEST_PATH_PREFIX}${HOLM_DEVELOPMENT_PUBLIC_KEY}")

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "platform/verified_open.h"
 #include "security/product_files.h"
@@ -19,11 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using fs::perms;
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 using VerifiedFileTest = SignedFilesTest;
 
 TEST_F(VerifiedFileTest, ASignedFilePassesAndKeepsItsDescriptor) {
@@ -32,7 +26,7 @@ TEST_F(VerifiedFileTest, ASignedFilePassesAndKeepsItsDescriptor) {
     EXPECT_EQ(file.reason(), Reason::Verified);
     EXPECT_GE(file.descriptor(), 0);
     EXPECT_EQ(file.size(), 11u);
-    EXPECT_EQ(readAll(file.loadPath()), "plugin code");
+    EXPECT_EQ(test::bytesOf(file.loadPath()), "plugin code");
 }
 
 TEST_F(VerifiedFileTest, AChangedFileIsRefused) {
@@ -52,8 +46,9 @@ TEST_F(VerifiedFileTest, AChangedFileIsRefused) {
 TEST_F(VerifiedFileTest, ASignatureDoesNotVouchForAnotherFile) {
     const fs::path first = signedFile("first.so", "first");
     const fs::path second = signedFile("second.so", "second");
-    fs::copy_file(second.string() + ".sig", first.string() + ".sig",
-                  fs::copy_options::overwrite_existing);
+    // (Removed first: overwriting copies are not supported everywhere.)
+    fs::remove(first.string() + ".sig");
+    fs::copy_file(second.string() + ".sig", first.string() + ".sig");
     EXPECT_EQ(verify(first), Reason::WrongName);
 
     // The same name elsewhere with other content.
@@ -63,8 +58,8 @@ TEST_F(VerifiedFileTest, ASignatureDoesNotVouchForAnotherFile) {
     fs::copy_file(second, sub / "first.so");
     fs::copy_file(second.string() + ".sig", sub / "first.so.sig");
     sign(sub / "first.so", author_);
-    fs::copy_file(sub / "first.so.sig", first.string() + ".sig",
-                  fs::copy_options::overwrite_existing);
+    fs::remove(first.string() + ".sig");
+    fs::copy_file(sub / "first.so.sig", first.string() + ".sig");
     EXPECT_EQ(verify(first), Reason::WrongSize);
 }
 
@@ -84,7 +79,7 @@ TEST_F(VerifiedFileTest, OnlyTrustedKeysCount) {
 
     // The author's key id with a signature that is not the author's.
     sign(path, author_);
-    std::string text = readAll(path.string() + ".sig");
+    std::string text = test::bytesOf(path.string() + ".sig");
     const size_t signatureStart = text.find("ed25519 ") + 8;
     text[signatureStart] = text[signatureStart] == '0' ? '1' : '0';
     writeFile("plugin.so.sig", text);
@@ -105,73 +100,6 @@ TEST_F(VerifiedFileTest, BrokenSignatureFilesAreRefusedEvenWhenRelaxed) {
         EXPECT_EQ(verify(path, true), reason);
         EXPECT_EQ(verify(path, false), reason);
     }
-}
-
-TEST_F(VerifiedFileTest, TheRelaxedCheckAcceptsOnlyAnAbsentSignatureWithSafePermissions) {
-    const fs::path path = writeFile("list.xml", "<list/>");
-    EXPECT_EQ(verify(path, false), Reason::NoSignature);
-    EXPECT_EQ(verify(path, true), Reason::AcceptedUnsigned);
-
-    fs::permissions(path, perms::group_write, fs::perm_options::add);
-    EXPECT_EQ(verify(path, true), Reason::WritableByOthers);
-    fs::permissions(path, perms::group_write, fs::perm_options::remove);
-    fs::permissions(path, perms::others_write, fs::perm_options::add);
-    EXPECT_EQ(verify(path, true), Reason::WritableByOthers);
-    fs::permissions(path, perms::others_write, fs::perm_options::remove);
-
-    // The rule holds for the file's own directory, sticky bit or not.
-    fs::permissions(dir_.path(), perms::all | perms::sticky_bit);
-    EXPECT_EQ(verify(path, true), Reason::DirectoryWritableByOthers);
-    fs::permissions(dir_.path(), perms::owner_all | perms::group_all);
-    EXPECT_EQ(verify(path, true), Reason::DirectoryWritableByOthers);
-    fs::permissions(dir_.path(), perms::owner_all);
-
-    // A signature that is a link is refused, not treated as absent.
-    fs::create_symlink(dir_.path() / "nowhere.sig", path.string() + ".sig");
-    EXPECT_EQ(verify(path, true), Reason::SignatureNotRegularFile);
-}
-
-TEST_F(VerifiedFileTest, SignedFilesNeedSafePermissionsToo) {
-    const fs::path path = signedFile("plugin.so", "code");
-    fs::permissions(path, perms::others_write, fs::perm_options::add);
-    EXPECT_EQ(verify(path), Reason::WritableByOthers);
-}
-
-TEST_F(VerifiedFileTest, OnlyRegularFilesAreOpened) {
-    const fs::path target = signedFile("target.so", "code");
-    const fs::path link = dir_.path() / "link.so";
-    fs::create_symlink(target, link);
-    fs::copy_file(target.string() + ".sig", link.string() + ".sig");
-    EXPECT_EQ(verify(link), Reason::SymbolicLink);
-
-    EXPECT_EQ(verify(dir_.path() / "missing.so"), Reason::NotFound);
-    EXPECT_EQ(verify(dir_.path() / "missing" / "file.so"), Reason::NotFound);
-    EXPECT_EQ(verify(target / "below-a-file"), Reason::NotFound);
-    EXPECT_EQ(verify(""), Reason::NotFound);
-
-    fs::create_directory(dir_.path() / "directory.so");
-    EXPECT_EQ(verify(dir_.path() / "directory.so"), Reason::NotRegularFile);
-    EXPECT_EQ(verify("/dev/null"), Reason::NotRegularFile);
-
-    // Neither a FIFO nor a FIFO in place of the signature may block.
-    const fs::path fifo = dir_.path() / "fifo.so";
-    ASSERT_TRUE(platform::createFifo(fifo.string(), 0600).ok());
-    EXPECT_EQ(verify(fifo, true), Reason::NotRegularFile);
-    const fs::path unsignedFile = writeFile("unsigned.so", "code");
-    ASSERT_TRUE(platform::createFifo(unsignedFile.string() + ".sig", 0600).ok());
-    EXPECT_EQ(verify(unsignedFile, true), Reason::SignatureNotRegularFile);
-}
-
-TEST_F(VerifiedFileTest, AFileReplacedAfterVerificationIsNotWhatGetsRead) {
-    const fs::path path = signedFile("plugin.so", "verified content");
-    const VerifiedFile file = VerifiedFile::open(path.string(), trust_, FileRole::Plugin);
-    ASSERT_TRUE(file);
-
-    const fs::path impostor = writeFile("impostor.so", "replaced content");
-    fs::rename(impostor, path);
-    EXPECT_EQ(readAll(path), "replaced content");
-    EXPECT_EQ(readAll(file.loadPath()), "verified content");
-    EXPECT_EQ(verify(path), Reason::DigestMismatch);
 }
 
 TEST_F(VerifiedFileTest, SelftestResolvesBareNamesAndSkipsLoadedFilesUnlessAlwaysVerifying) {
@@ -227,24 +155,6 @@ TEST_F(VerifiedFileTest, SelftestResolvesBareNamesAndSkipsLoadedFilesUnlessAlway
 // A file is a product file by its name and the identity of its directory:
 // another spelling of the product directory or a link to it changes nothing,
 // the same name elsewhere or another name in it keeps the role asked for.
-TEST(ProductFiles, TheRoleFollowsTheFileNotTheReader) {
-    holm::test::TempDir product;
-    const fs::path link = product.path().string() + "-link";
-    fs::create_directory_symlink(product.path(), link);
-    const std::string directory = product.path().string();
-    for (const fs::path& path : {product.path() / "holmmsg.dll", link / "holm-cfgupdate",
-                                 product.path() / "." / "avholm"}) {
-        EXPECT_EQ(roleOfFile(path.string(), directory, FileRole::Plugin), FileRole::Product)
-            << path;
-    }
-    EXPECT_EQ(roleOfFile((product.path() / "libplugin.so").string(), directory, FileRole::Plugin),
-              FileRole::Plugin);
-    EXPECT_EQ(roleOfFile("/nonexistent/holmmsg.dll", directory, FileRole::Plugin),
-              FileRole::Plugin);
-    EXPECT_EQ(roleOfFile("/nonexistent/x", directory, FileRole::Product), FileRole::Product);
-    fs::remove(link);
-}
-
 TEST_F(VerifiedFileTest, KeyRolesDecideWhichFilesAKeyMaySign) {
     const auto product = PrivateKey::generate();
     trust_.add(product->publicKey(), KeyRole::Product);
@@ -271,22 +181,6 @@ TEST_F(VerifiedFileTest, KeyRolesDecideWhichFilesAKeyMaySign) {
     EXPECT_EQ(verify(byAuthor, false, FileRole::Product), Reason::Verified);
 }
 
-// "Already loaded" skips the signature, never the owner and permission rules.
-TEST_F(VerifiedFileTest, TheAlreadyLoadedShortcutKeepsTheOwnerAndModeRules) {
-    const fs::path path = writeFile("libloaded.so", "code");
-    VerifyOptions options;
-    options.isLoaded = [](const platform::FileIdentity&) { return true; };
-    const auto reason = [&] {
-        return VerifiedFile::open(path.string(), trust_, FileRole::Plugin, options).reason();
-    };
-    EXPECT_EQ(reason(), Reason::AlreadyLoaded);
-    fs::permissions(path, perms::others_write, fs::perm_options::add);
-    EXPECT_EQ(reason(), Reason::WritableByOthers);
-    fs::permissions(path, perms::others_write, fs::perm_options::remove);
-    fs::permissions(dir_.path(), perms::group_write, fs::perm_options::add);
-    EXPECT_EQ(reason(), Reason::DirectoryWritableByOthers);
-}
-
 // A data file is read once into memory and checked there: the content handed
 // out is the content that was hashed, whatever happens to the file later.
 TEST_F(VerifiedFileTest, VerifiedDataIsTheContentThatWasChecked) {
@@ -311,37 +205,6 @@ TEST_F(VerifiedFileTest, VerifiedDataIsTheContentThatWasChecked) {
     const VerifiedData strict = VerifiedData::open(list.string(), trust_, FileRole::Product);
     EXPECT_EQ(strict.reason(), Reason::NoSignature);
     EXPECT_TRUE(strict.bytes().empty());
-}
-
-TEST_F(VerifiedFileTest, EnrolledKeysAreTrustedOnlyFromASafeDirectory) {
-    const auto plugin = PrivateKey::generate();
-    const fs::path path = writeFile("vendor.so", "vendor code");
-    sign(path, *plugin);
-
-    const fs::path keys = dir_.path() / "trusted-keys";
-    fs::create_directory(keys);
-    fs::permissions(keys, perms::owner_all);
-    writeFile("trusted-keys/vendor.pub", plugin->publicKey().toPem());
-    writeFile("trusted-keys/notes.txt", "not a key");
-    writeFile("trusted-keys/broken.pub", "-----BEGIN PUBLIC KEY-----\n");
-    writeFile("trusted-keys/open.pub", author_.publicKey().toPem(), perms::all);
-
-    TrustStore store;
-    const auto ignored = store.enrollDirectory(keys.string());
-    ASSERT_EQ(store.keys().size(), 1u);
-    EXPECT_EQ(store.keys()[0].key, plugin->publicKey());
-    EXPECT_EQ(store.keys()[0].role, KeyRole::Enrolled);
-    EXPECT_EQ(ignored.size(), 3u);
-    EXPECT_EQ(VerifiedFile::open(path.string(), store, FileRole::Plugin).reason(),
-              Reason::Verified);
-
-    fs::permissions(keys, perms::others_write, fs::perm_options::add);
-    TrustStore unsafe;
-    EXPECT_EQ(unsafe.enrollDirectory(keys.string()).size(), 1u);
-    EXPECT_TRUE(unsafe.keys().empty());
-
-    TrustStore none;
-    EXPECT_TRUE(none.enrollDirectory((dir_.path() / "absent").string()).empty());
 }
 
 // The build signs its outputs with its development key, whose public half is

@@ -7,8 +7,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include <unistd.h>
-
 namespace holm::test {
 
 TempDir::TempDir() {
@@ -33,18 +31,10 @@ TempDir::~TempDir() {
 }
 
 std::filesystem::path TempDir::write(const std::string& name, const std::string& content) const {
-    auto file = path_ / name;
+    auto file = path_ / pathOfUtf8(name);
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << content;
     return file;
-}
-
-bool canGiveAwayFiles() {
-    return ::geteuid() == 0;
-}
-
-bool giveToAnotherUser(const std::filesystem::path& path) {
-    return ::lchown(path.c_str(), kAnotherUser, static_cast<gid_t>(-1)) == 0;
 }
 
 std::filesystem::path sourceDir() {

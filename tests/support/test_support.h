@@ -64,6 +64,16 @@ inline std::u16string printable(const char16_t* value) {
     return value != nullptr ? std::u16string(value) : std::u16string(u"<null>");
 }
 
+// A path as the UTF-8 text the project's narrow interfaces take, and UTF-8
+// text as a path (on Windows a narrow path is not in the system's code page).
+inline std::string utf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+inline std::filesystem::path pathOfUtf8(std::string_view text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 // A path as the UTF-16 text the core's interfaces take.
 inline std::u16string u16(const std::filesystem::path& path) {
     return path.u16string();

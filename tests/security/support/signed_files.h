@@ -33,9 +33,9 @@ class SignedFilesTest : public ::testing::Test {
     }
 
     void sign(const std::filesystem::path& path, const PrivateKey& key) const {
-        const auto signature = signFile(path.string(), key);
+        const auto signature = signFile(test::utf8(path), key);
         ASSERT_TRUE(signature) << signature.error().message;
-        const auto written = writeSignatureFile(path.string(), *signature);
+        const auto written = writeSignatureFile(test::utf8(path), *signature);
         ASSERT_TRUE(written) << written.error().message;
     }
 
@@ -49,7 +49,7 @@ class SignedFilesTest : public ::testing::Test {
                   FileRole role = FileRole::Plugin) const {
         VerifyOptions options;
         options.relaxed = relaxed;
-        return VerifiedFile::open(path.string(), trust_, role, options).reason();
+        return VerifiedFile::open(test::utf8(path), trust_, role, options).reason();
     }
 
     test::TempDir dir_;

@@ -37,18 +37,19 @@ class RegistryCrashTest : public RegistryTest {};
 
 TEST_F(RegistryCrashTest, AKilledWriterLeavesTheOldOrTheNewValue) {
     Key key = createKey(kKeyPath);
-    ASSERT_EQ(key.setValue(kValueName, makeString(contentOf(0))), kErrorSuccess);
+    ASSERT_EQ(errorOf(key.setValue(kValueName, makeString(contentOf(0)))), kErrorSuccess);
 
     const auto write = [&](uint64_t step) {
-        return key.setValue(kValueName, makeString(contentOf(step + 1))) == kErrorSuccess;
+        return errorOf(key.setValue(kValueName, makeString(contentOf(step + 1)))) == kErrorSuccess;
     };
     const auto check = [&](uint64_t completed) {
         Store reopened;
-        ASSERT_EQ(Store::open(storeDir(), reopened), kErrorSuccess);
+        ASSERT_EQ(assign(Store::open(storeDir()), reopened), kErrorSuccess);
         Key readBack;
-        ASSERT_EQ(Key::open(reopened, Root::LocalMachine, kKeyPath, readBack), kErrorSuccess);
+        ASSERT_EQ(assign(Key::open(reopened, Root::LocalMachine, kKeyPath), readBack),
+                  kErrorSuccess);
         Value value;
-        ASSERT_EQ(readBack.queryValue(kValueName, value), kErrorSuccess);
+        ASSERT_EQ(assign(readBack.queryValue(kValueName), value), kErrorSuccess);
         const auto content = readString(value);
         ASSERT_TRUE(content.has_value());
         // `completed` writes finished; the one after may have been renamed

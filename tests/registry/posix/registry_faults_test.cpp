@@ -21,12 +21,12 @@ class RegistryFaultTest : public RegistryTest {
     void SetUp() override {
         RegistryTest::SetUp();
         key_ = createKey(u"SOFTWARE\\Faults");
-        ASSERT_EQ(key_.setValue(u"Setting", makeString(u"old value")), kErrorSuccess);
+        ASSERT_EQ(errorOf(key_.setValue(u"Setting", makeString(u"old value"))), kErrorSuccess);
     }
 
     Value stored() const {
         Value value;
-        EXPECT_EQ(key_.queryValue(u"Setting", value), kErrorSuccess);
+        EXPECT_EQ(assign(key_.queryValue(u"Setting"), value), kErrorSuccess);
         return value;
     }
 
@@ -50,12 +50,12 @@ TEST_P(RegistryFailedWriteTest, ReportsTheErrorAndKeepsTheOldValue) {
     {
         holm::test::InjectedFaults faults;
         GetParam().arm(faults);
-        EXPECT_EQ(key_.setValue(u"Setting", newValue_), GetParam().expected);
+        EXPECT_EQ(errorOf(key_.setValue(u"Setting", newValue_)), GetParam().expected);
     }
     EXPECT_EQ(stored(), makeString(u"old value"));
     EXPECT_FALSE(temporaryFilesLeft());
     // The store is not left in a state that blocks the next write.
-    EXPECT_EQ(key_.setValue(u"Setting", newValue_), kErrorSuccess);
+    EXPECT_EQ(errorOf(key_.setValue(u"Setting", newValue_)), kErrorSuccess);
     EXPECT_EQ(stored(), newValue_);
 }
 
@@ -84,11 +84,11 @@ TEST_F(RegistryFaultTest, InterruptedAndShortWritesStillWriteEverything) {
     holm::test::InjectedFaults faults;
     faults.interruptEveryCall();
     faults.limitWrites(7);
-    ASSERT_EQ(key_.setValue(u"Setting", newValue_), kErrorSuccess);
+    ASSERT_EQ(errorOf(key_.setValue(u"Setting", newValue_)), kErrorSuccess);
     EXPECT_GT(faults.writesDone(), 1000);
     EXPECT_EQ(stored(), newValue_);
     Key sub;
-    EXPECT_EQ(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Sub", sub),
+    EXPECT_EQ(assign(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Sub"), sub),
               kErrorSuccess);
 }
 
@@ -97,12 +97,13 @@ TEST_F(RegistryFaultTest, AFailedReadIsReportedNotTakenForACorruptValue) {
     {
         holm::test::InjectedFaults faults;
         faults.failRead(EIO);
-        EXPECT_EQ(key_.queryValue(u"Setting", value), platform::WinError::kIoDevice);
+        EXPECT_EQ(assign(key_.queryValue(u"Setting"), value), platform::WinError::kIoDevice);
     }
     {
         holm::test::InjectedFaults faults;
         faults.failOpen(EMFILE, "v.");
-        EXPECT_EQ(key_.queryValue(u"Setting", value), platform::WinError::kTooManyOpenFiles);
+        EXPECT_EQ(assign(key_.queryValue(u"Setting"), value),
+                  platform::WinError::kTooManyOpenFiles);
     }
     EXPECT_EQ(stored(), makeString(u"old value"));
 }
@@ -112,11 +113,11 @@ TEST_F(RegistryFaultTest, AFailedKeyCreationLeavesNoKeyBehind) {
         holm::test::InjectedFaults faults;
         faults.failFsync(EIO);
         Key sub;
-        EXPECT_EQ(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Sub", sub),
+        EXPECT_EQ(assign(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Sub"), sub),
                   platform::WinError::kIoDevice);
     }
     Key sub;
-    EXPECT_EQ(Key::open(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Sub", sub),
+    EXPECT_EQ(assign(Key::open(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Sub"), sub),
               kErrorFileNotFound);
     EXPECT_FALSE(temporaryFilesLeft());
 }
@@ -129,26 +130,26 @@ TEST_F(RegistryFaultTest, FailedDirectoryCreationAndRemovalAreReportedAndChangeN
     {
         holm::test::InjectedFaults faults;
         faults.failMakeDirectory(ENOSPC);
-        EXPECT_EQ(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\New", sub),
+        EXPECT_EQ(assign(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\New"), sub),
                   platform::WinError::kDiskFull);
     }
-    EXPECT_EQ(Key::open(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\New", sub),
+    EXPECT_EQ(assign(Key::open(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\New"), sub),
               kErrorFileNotFound);
     EXPECT_FALSE(temporaryFilesLeft());
     {
         holm::test::InjectedFaults faults;
         faults.failRemove(EIO);
-        EXPECT_EQ(key_.deleteValue(u"Setting"), platform::WinError::kIoDevice);
+        EXPECT_EQ(errorOf(key_.deleteValue(u"Setting")), platform::WinError::kIoDevice);
     }
     EXPECT_EQ(stored(), makeString(u"old value"));
 
-    ASSERT_EQ(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Doomed", sub),
+    ASSERT_EQ(assign(Key::create(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Doomed"), sub),
               kErrorSuccess);
-    ASSERT_EQ(sub.setValue(u"Kept", makeDword(7)), kErrorSuccess);
+    ASSERT_EQ(errorOf(sub.setValue(u"Kept", makeDword(7))), kErrorSuccess);
     {
         holm::test::InjectedFaults faults;
         faults.failRename(EIO);
-        EXPECT_EQ(deleteKeyTree(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Doomed"),
+        EXPECT_EQ(errorOf(deleteKeyTree(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Doomed")),
                   platform::WinError::kIoDevice);
     }
     {
@@ -156,13 +157,13 @@ TEST_F(RegistryFaultTest, FailedDirectoryCreationAndRemovalAreReportedAndChangeN
         holm::test::InjectedFaults faults;
         faults.failOpen(EMFILE, storeDir().string());
         Store again;
-        EXPECT_EQ(Store::open(storeDir(), again), platform::WinError::kTooManyOpenFiles);
+        EXPECT_EQ(assign(Store::open(storeDir()), again), platform::WinError::kTooManyOpenFiles);
     }
     Key doomed;
-    ASSERT_EQ(Key::open(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Doomed", doomed),
+    ASSERT_EQ(assign(Key::open(store_, Root::LocalMachine, u"SOFTWARE\\Faults\\Doomed"), doomed),
               kErrorSuccess);
     Value kept;
-    EXPECT_EQ(doomed.queryValue(u"Kept", kept), kErrorSuccess);
+    EXPECT_EQ(assign(doomed.queryValue(u"Kept"), kept), kErrorSuccess);
     EXPECT_EQ(kept, makeDword(7));
 }
 

@@ -21,8 +21,9 @@ class RegistryWatchTest : public RegistryTest {
   protected:
     KeyWatch watch(std::u16string_view path, bool subtree, uint32_t filter = kNamesAndValues) {
         KeyWatch created;
-        EXPECT_EQ(KeyWatch::create(store_, Root::LocalMachine, path, subtree, filter, created),
-                  kErrorSuccess);
+        EXPECT_EQ(
+            assign(KeyWatch::create(store_, Root::LocalMachine, path, subtree, filter), created),
+            kErrorSuccess);
         return created;
     }
 
@@ -54,13 +55,13 @@ TEST_F(RegistryWatchTest, FiresOncePerBurstAndAgainOnlyAfterRearming) {
     KeyWatch watcher = watch(u"Watched", false);
     EXPECT_FALSE(firedAlready(watcher));
 
-    ASSERT_EQ(key.setValue(u"a", makeDword(1)), kErrorSuccess);
-    ASSERT_EQ(key.setValue(u"b", makeDword(2)), kErrorSuccess);
+    ASSERT_EQ(errorOf(key.setValue(u"a", makeDword(1))), kErrorSuccess);
+    ASSERT_EQ(errorOf(key.setValue(u"b", makeDword(2))), kErrorSuccess);
     EXPECT_TRUE(fires(watcher));
     EXPECT_FALSE(watcher.consume());  // the burst was reported once
 
     // A change while fired is kept for after the re-arming, not lost.
-    ASSERT_EQ(key.deleteValue(u"a"), kErrorSuccess);
+    ASSERT_EQ(errorOf(key.deleteValue(u"a")), kErrorSuccess);
     EXPECT_FALSE(watcher.consume());
     watcher.rearm();
     EXPECT_TRUE(fires(watcher));
@@ -84,7 +85,7 @@ TEST_F(RegistryWatchTest, StoreTemporaryAndReservedFilesNeverFire) {
 
     // Writes and locking, which use the temporary directory and the lock
     // file, fire exactly for the value.
-    ASSERT_EQ(key.setValue(u"v", makeDword(1)), kErrorSuccess);
+    ASSERT_EQ(errorOf(key.setValue(u"v", makeDword(1))), kErrorSuccess);
     EXPECT_TRUE(fires(watcher));
     watcher.rearm();
     EXPECT_FALSE(firedAlready(watcher));
@@ -97,7 +98,7 @@ TEST_F(RegistryWatchTest, FilterSelectsNamesOrValues) {
     createKey(u"Filtered\\Child");
     EXPECT_FALSE(firedAlready(valuesOnly));
     EXPECT_TRUE(fires(namesOnly));
-    ASSERT_EQ(key.setValue(u"v", makeDword(1)), kErrorSuccess);
+    ASSERT_EQ(errorOf(key.setValue(u"v", makeDword(1))), kErrorSuccess);
     EXPECT_TRUE(fires(valuesOnly));
 }
 
@@ -107,7 +108,7 @@ TEST_F(RegistryWatchTest, SubtreeWatchFollowsKeysBelowIncludingNewOnes) {
     KeyWatch shallow = watch(u"Tree", false);
 
     Key deep = createKey(u"Tree\\Existing\\Deep");
-    ASSERT_EQ(deep.setValue(u"v", makeDword(1)), kErrorSuccess);
+    ASSERT_EQ(errorOf(deep.setValue(u"v", makeDword(1))), kErrorSuccess);
     EXPECT_TRUE(fires(subtree));
     EXPECT_FALSE(firedAlready(shallow));
 
@@ -117,7 +118,7 @@ TEST_F(RegistryWatchTest, SubtreeWatchFollowsKeysBelowIncludingNewOnes) {
     EXPECT_TRUE(fires(shallow));
     subtree.rearm();
     shallow.rearm();
-    ASSERT_EQ(fresh.setValue(u"v", makeDword(1)), kErrorSuccess);
+    ASSERT_EQ(errorOf(fresh.setValue(u"v", makeDword(1))), kErrorSuccess);
     EXPECT_TRUE(fires(subtree));
     EXPECT_FALSE(firedAlready(shallow));
 }
@@ -125,12 +126,13 @@ TEST_F(RegistryWatchTest, SubtreeWatchFollowsKeysBelowIncludingNewOnes) {
 TEST_F(RegistryWatchTest, DeletingTheWatchedKeyFires) {
     createKey(u"Doomed");
     KeyWatch watcher = watch(u"Doomed", false);
-    ASSERT_EQ(deleteKey(store_, Root::LocalMachine, u"Doomed"), kErrorSuccess);
+    ASSERT_EQ(errorOf(deleteKey(store_, Root::LocalMachine, u"Doomed")), kErrorSuccess);
     EXPECT_TRUE(fires(watcher));
 
     KeyWatch missing;
     EXPECT_EQ(
-        KeyWatch::create(store_, Root::LocalMachine, u"Doomed", false, kNamesAndValues, missing),
+        assign(KeyWatch::create(store_, Root::LocalMachine, u"Doomed", false, kNamesAndValues),
+               missing),
         kErrorFileNotFound);
     EXPECT_FALSE(missing.valid());
 }
@@ -142,10 +144,11 @@ TEST_F(RegistryWatchTest, SetSharesDirectoriesAndKeepsChangesOfDisarmedWatches) 
     KeyWatchSet set;
     uint64_t tree = 0;
     uint64_t inner = 0;
-    ASSERT_EQ(set.add(store_, Root::LocalMachine, u"Set", true, kNamesAndValues, tree),
+    ASSERT_EQ(assign(set.add(store_, Root::LocalMachine, u"Set", true, kNamesAndValues), tree),
               kErrorSuccess);
-    ASSERT_EQ(set.add(store_, Root::LocalMachine, u"Set\\Inner", false, kNamesAndValues, inner),
-              kErrorSuccess);
+    ASSERT_EQ(
+        assign(set.add(store_, Root::LocalMachine, u"Set\\Inner", false, kNamesAndValues), inner),
+        kErrorSuccess);
     const auto firedIn = [&set] {
         const auto deadline = platform::io::deadlineIn(kDeadline);
         std::vector<uint64_t> fired;
@@ -156,7 +159,7 @@ TEST_F(RegistryWatchTest, SetSharesDirectoriesAndKeepsChangesOfDisarmedWatches) 
     };
 
     Key key = createKey(u"Set\\Inner");
-    ASSERT_EQ(key.setValue(u"v", makeDword(1)), kErrorSuccess);
+    ASSERT_EQ(errorOf(key.setValue(u"v", makeDword(1))), kErrorSuccess);
     std::vector<uint64_t> fired = firedIn();
     std::sort(fired.begin(), fired.end());
     EXPECT_EQ(fired, (std::vector<uint64_t>{tree, inner}));
@@ -164,14 +167,14 @@ TEST_F(RegistryWatchTest, SetSharesDirectoriesAndKeepsChangesOfDisarmedWatches) 
     // Inner is rearmed, the tree is not: the tree's change is kept until
     // its rearm, and reported by the next look after it.
     set.rearm(inner);
-    ASSERT_EQ(key.setValue(u"v", makeDword(2)), kErrorSuccess);
+    ASSERT_EQ(errorOf(key.setValue(u"v", makeDword(2))), kErrorSuccess);
     EXPECT_EQ(firedIn(), std::vector<uint64_t>{inner});
     set.rearm(tree);
     EXPECT_EQ(set.consume(), std::vector<uint64_t>{tree});
 
     set.remove(tree);
     set.rearm(inner);
-    ASSERT_EQ(key.setValue(u"v", makeDword(3)), kErrorSuccess);
+    ASSERT_EQ(errorOf(key.setValue(u"v", makeDword(3))), kErrorSuccess);
     EXPECT_EQ(firedIn(), std::vector<uint64_t>{inner});
 }
 

@@ -1,0 +1,3 @@
+# Cross-compiling for 32-bit Windows with MinGW-w64 (Debian's g++-mingw-w64-i686-posix).
+set(HOLM_MINGW_TRIPLE i686-w64-mingw32)
+include("${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake")

@@ -1,0 +1,3 @@
+# Cross-compiling for 64-bit Windows with MinGW-w64 (Debian's g++-mingw-w64-x86-64-posix).
+set(HOLM_MINGW_TRIPLE x86_64-w64-mingw32)
+include("${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake")

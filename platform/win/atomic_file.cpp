@@ -1,0 +1,190 @@
+#include "platform/atomic_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <random>
+
+#include "common/path_parts.h"
+#include "platform/io.h"
+#include "platform/win/native.h"
+
+namespace holm::platform {
+namespace {
+
+// A second descriptor of the directory open on `fd`.
+Result<UniqueFd> duplicateDirectory(int fd) {
+    HANDLE handle = win::handleOf(fd);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return lastSystemError();
+    }
+    HANDLE copy = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), handle, ::GetCurrentProcess(), &copy, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS)) {
+        return win::lastWin32Error();
+    }
+    const int duplicate = win::adoptHandle(copy, win::HandleKind::Directory);
+    if (duplicate < 0) {
+        return lastSystemError();
+    }
+    return UniqueFd(duplicate);
+}
+
+std::string temporaryNameFor(const std::string& name) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string suffix;
+    for (int i = 0; i < 12; ++i) {
+        suffix += kDigits[random() % 36];
+    }
+    return "." + name + ".tmp-" + suffix;
+}
+
+}  // namespace
+
+// Windows files carry an access list, inherited from the directory, in place
+// of an owner, group and mode: a replacement made in the target's directory
+// gets that directory's list, which is what a file made there has anyway.
+// So nothing of the old file is copied, and `mode` is not used.
+Status copyOwnerAndMode(int, int) {
+    return {};
+}
+
+Result<FileReplacement> FileReplacement::begin(const std::string& givenPath,
+                                               const AtomicWriteOptions& options) {
+    // Either separator may come from the system's own paths.
+    std::string path = givenPath;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    const std::string name(text::fileNameOf(path));
+    if (name.empty()) {
+        return Error::fromErrno(EINVAL);
+    }
+    std::string directory(text::directoryOf(path));
+    if (directory.empty()) {
+        directory = ".";
+    }
+    auto opened = io::open(directory, {.directory = true, .followLink = true});
+    if (!opened) {
+        return opened.error();
+    }
+    return begin(opened->get(), temporaryNameFor(name), opened->get(), name, options);
+}
+
+Result<FileReplacement> FileReplacement::begin(int temporaryDirectory,
+                                               const std::string& temporaryName,
+                                               int targetDirectory, const std::string& targetName,
+                                               const AtomicWriteOptions& options) {
+    if (temporaryName.find_first_of("/\\") != std::string::npos ||
+        targetName.find_first_of("/\\") != std::string::npos) {
+        return Error::fromErrno(EINVAL);
+    }
+    FileReplacement replacement;
+    auto temporary = duplicateDirectory(temporaryDirectory);
+    auto target = duplicateDirectory(targetDirectory);
+    if (!temporary || !target) {
+        return temporary ? target.error() : temporary.error();
+    }
+    replacement.temporaryDirectory_ = std::move(*temporary);
+    replacement.targetDirectory_ = std::move(*target);
+    replacement.options_ = options;
+    // A leftover of that name is replaced.
+    (void)io::removeAt(replacement.temporaryDirectory_.get(), temporaryName);
+    auto file = io::openAt(replacement.temporaryDirectory_.get(), temporaryName,
+                           {.access = io::Access::Write, .create = true, .exclusive = true});
+    if (!file) {
+        return file.error();
+    }
+    replacement.file_ = std::move(*file);
+    replacement.temporaryName_ = temporaryName;
+    replacement.targetName_ = targetName;
+    Status locked = io::lockExclusive(replacement.file_.get());
+    if (!locked) {
+        return locked.error();  // the destructor removes the temporary file
+    }
+    return replacement;
+}
+
+FileReplacement& FileReplacement::operator=(FileReplacement&& other) noexcept {
+    if (this != &other) {
+        discard();
+        temporaryDirectory_ = std::move(other.temporaryDirectory_);
+        targetDirectory_ = std::move(other.targetDirectory_);
+        file_ = std::move(other.file_);
+        temporaryName_ = std::move(other.temporaryName_);
+        targetName_ = std::move(other.targetName_);
+        options_ = other.options_;
+        other.temporaryName_.clear();
+    }
+    return *this;
+}
+
+FileReplacement::~FileReplacement() {
+    discard();
+}
+
+void FileReplacement::discard() noexcept {
+    // Closed first: a file open without delete sharing elsewhere would
+    // otherwise only be marked for deletion.
+    const bool had = file_.valid() && !temporaryName_.empty();
+    file_.reset();
+    if (had) {
+        (void)io::removeAt(temporaryDirectory_.get(), temporaryName_);
+    }
+    temporaryName_.clear();
+}
+
+Status FileReplacement::adoptTarget() {
+    return {};
+}
+
+Status FileReplacement::commit() {
+    if (!file_ || temporaryName_.empty()) {
+        return Error::fromErrno(EBADF);
+    }
+    Status status = io::sync(file_.get());
+    if (status) {
+        // The rename (MoveFileEx, write-through) replaces the target in one
+        // step: a reader sees the old file or the new one.
+        file_.reset();
+        status = io::renameAt(temporaryDirectory_.get(), temporaryName_, targetDirectory_.get(),
+                              targetName_);
+        if (status) {
+            temporaryName_.clear();
+            return {};
+        }
+        (void)io::removeAt(temporaryDirectory_.get(), temporaryName_);
+        temporaryName_.clear();
+        return status;
+    }
+    discard();
+    return status;
+}
+
+Status replaceFileAtomically(int temporaryDirectory, const std::string& temporaryName,
+                             int targetDirectory, const std::string& targetName,
+                             std::span<const uint8_t> content, const AtomicWriteOptions& options) {
+    auto replacement = FileReplacement::begin(temporaryDirectory, temporaryName, targetDirectory,
+                                              targetName, options);
+    if (!replacement) {
+        return replacement.error();
+    }
+    Status written = io::writeFull(replacement->fd(), content);
+    if (!written) {
+        return written;
+    }
+    return replacement->commit();
+}
+
+Status replaceFileAtomically(const std::string& path, std::string_view content,
+                             const AtomicWriteOptions& options) {
+    auto replacement = FileReplacement::begin(path, options);
+    if (!replacement) {
+        return replacement.error();
+    }
+    Status written = io::writeFull(replacement->fd(), content);
+    if (!written) {
+        return written;
+    }
+    return replacement->commit();
+}
+
+}  // namespace holm::platform

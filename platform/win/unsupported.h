@@ -1,0 +1,18 @@
+// The facilities this backend does not provide yet (the dispatcher's
+// waits, named events, change watches, child processes, sessions, host
+// signals, the journal, local sockets): their operations fail with "not
+// supported" (ENOTSUP, Windows 50) or report nothing, so that the layers
+// above build and report the failure instead of misbehaving.
+#pragma once
+
+#include <cerrno>
+
+#include "platform/result.h"
+
+namespace holm::platform::win {
+
+inline Error notSupported() {
+    return Error::windows(WinError::kNotSupported, ENOTSUP);
+}
+
+}  // namespace holm::platform::win
