@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "platform/io_retry.h"
 #include "platform/system_calls.h"
 
 namespace holm::platform::io {

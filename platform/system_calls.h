@@ -16,10 +16,8 @@
 //
 // The table has the same entries and POSIX shape on every system; the
 // types and flags are the system's (posix/ and win/system_call_types.h).
-// Here too: the one retry of interrupted calls.
 #pragma once
 
-#include <cerrno>
 #include <cstddef>
 
 #if defined(_WIN32)
@@ -59,17 +57,5 @@ class ScopedSystemCalls {
   private:
     const SystemCalls* previous_;
 };
-
-// Repeats `call` while it returns a negative value with errno EINTR; its
-// last result otherwise. The one retry of interrupted calls.
-template <typename Call>
-auto retryInterrupted(Call call) {
-    for (;;) {
-        const auto result = call();
-        if (result >= 0 || errno != EINTR) {
-            return result;
-        }
-    }
-}
 
 }  // namespace holm::platform::io

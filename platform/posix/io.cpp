@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/io_retry.h"
 #include "platform/system_calls.h"
 
 namespace holm::platform::io {

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "platform/io_retry.h"
 #include "platform/system_calls.h"
 #include "platform/win/native.h"
 
