@@ -1,6 +1,6 @@
 // File operations whose rules are the same on every system: the walk down a
 // directory chain, the regular-file check of small reads, and what a failed
-// creation leaves behind.
+// replacement or creation leaves behind.
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/atomic_file.h"
 #include "platform/file_system.h"
 #include "platform/io.h"
 #include "platform/system_calls.h"
@@ -69,7 +70,19 @@ TEST(FileOperationsTest, SmallReadsTakeOnlyRegularFilesAndStayBounded) {
     EXPECT_EQ(directory.error().errnoValue(), EINVAL);
 }
 
-// The system-call table with every write made to fail.
+// The system-call table with one call made to fail.
+const io::SystemCalls& failingRenames() {
+    static const io::SystemCalls calls = [] {
+        io::SystemCalls table = io::realSystemCalls();
+        table.renameat2 = [](int, const char*, int, const char*, unsigned) {
+            errno = EXDEV;
+            return -1;
+        };
+        return table;
+    }();
+    return calls;
+}
+
 const io::SystemCalls& failingWrites() {
     static const io::SystemCalls calls = [] {
         io::SystemCalls table = io::realSystemCalls();
@@ -80,6 +93,32 @@ const io::SystemCalls& failingWrites() {
         return table;
     }();
     return calls;
+}
+
+TEST(FileOperationsTest, AFailedRenameKeepsTheTargetAndLeavesNoTemporaryFile) {
+    test::TempDir dir;
+    const auto target = dir.write("settings.ini", "old");
+    {
+        io::ScopedSystemCalls scope(failingRenames());
+        const Status failed = replaceFileAtomically(target.generic_string(), "new");
+        ASSERT_FALSE(failed.ok());
+        EXPECT_EQ(failed.error().errnoValue(), EXDEV);
+    }
+    EXPECT_EQ(io::readSmallFile(target.generic_string(), 100).valueOr("?"), "old");
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"settings.ini"});
+
+    // A replacement that is dropped before its commit leaves nothing either,
+    // also when it was moved from one object to another first.
+    {
+        auto replacement = FileReplacement::begin(target.generic_string());
+        ASSERT_TRUE(replacement.ok());
+        FileReplacement moved = std::move(*replacement);
+        ASSERT_TRUE(io::writeFull(moved.fd(), std::string_view("dropped")).ok());
+        EXPECT_EQ(namesIn(dir.path()).size(), 2u);
+    }
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"settings.ini"});
+    ASSERT_TRUE(replaceFileAtomically(target.generic_string(), "new").ok());
+    EXPECT_EQ(io::readSmallFile(target.generic_string(), 100).valueOr("?"), "new");
 }
 
 TEST(FileOperationsTest, ANewFileWhoseWriteFailsIsRemoved) {
