@@ -20,6 +20,7 @@
 #include "common/utf16.h"
 #include "hlmplg/core.h"
 #include "platform/process_info.h"
+#include "platform/service.h"
 #include "platform/shared_library.h"
 #include "platform/signals.h"
 #include "product/host/control_server.h"
@@ -558,5 +559,8 @@ int main(int argc, char** argv) {
         usage(stdout);
         return kOk;
     }
-    return runHost(parsed.options);
+    // Started by the service manager, the host runs as its service (stop,
+    // shut-down and session changes arrive as the console's requests do);
+    // otherwise as the console program it is.
+    return platform::runService([&] { return runHost(parsed.options); });
 }
