@@ -10,10 +10,18 @@
 #pragma once
 
 #include <functional>
+#include <string>
+
+#include "platform/result.h"
 
 namespace holm::platform {
 
 // Runs `body` as described above; its result is the process's exit status.
 int runService(const std::function<int()>& body);
+
+// Sends this process's standard error, and that of the children it starts
+// from here on, to the end of the file `path` (created if missing): the log
+// of a service whose manager keeps no output of its programs.
+Status appendStandardErrorTo(const std::string& path);
 
 }  // namespace holm::platform

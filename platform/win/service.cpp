@@ -1,6 +1,10 @@
 #include "platform/service.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <mutex>
 #include <string_view>
 
@@ -160,6 +164,34 @@ void notifyServiceManager(const char* notification) {
         }
         start = end + 1;
     }
+}
+
+// The process's standard error handle (descriptor 2 here, and what children
+// get) becomes the file, and so does the C runtime's descriptor 2 where it
+// has one: a service starts without.
+Status appendStandardErrorTo(const std::string& path) {
+    const std::wstring name = win::nativePath(path);
+    HANDLE file = ::CreateFileW(name.c_str(), FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return win::lastWin32Error();
+    }
+    std::fflush(stderr);
+    ::SetStdHandle(STD_ERROR_HANDLE, file);  // kept until the process ends
+    HANDLE copy = nullptr;
+    if (::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(), &copy, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS)) {
+        const int descriptor =
+            ::_open_osfhandle(reinterpret_cast<intptr_t>(copy), _O_APPEND | _O_BINARY);
+        if (descriptor < 0) {
+            ::CloseHandle(copy);
+        } else {
+            (void)::_dup2(descriptor, 2);  // the stream writes to it where it is open
+            ::_close(descriptor);
+        }
+    }
+    return {};
 }
 
 namespace win {
