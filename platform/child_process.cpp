@@ -1,8 +1,32 @@
-// The parts of ChildProcess every system shares: each backend reads the
-// output (readSome) and ends the child its own way.
+// The parts of Process and ChildProcess every system shares: each backend
+// starts, reaps and ends a child its own way, and reads a child's output
+// (readSome); the process descriptor is waitable on both.
 #include "platform/spawn.h"
 
+#include <cerrno>
+
 namespace holm::platform {
+
+Result<Process::Wait> Process::wait(io::Deadline deadline, int interruptFd) {
+    if (status_) {
+        return Wait::Exited;
+    }
+    if (!valid()) {
+        return Error::fromErrno(ECHILD);
+    }
+    const int fds[] = {exitFd_.get(), interruptFd};
+    bool ready[] = {false, false};
+    const size_t count = interruptFd >= 0 ? 2 : 1;
+    auto woken = io::waitAnyReadable(std::span(fds, count), std::span(ready, count), deadline);
+    if (!woken) {
+        return woken.error();
+    }
+    if (ready[0]) {
+        reap();
+        return Wait::Exited;
+    }
+    return *woken ? Wait::Interrupted : Wait::TimedOut;
+}
 
 bool ChildProcess::waitForOutput(std::string_view text, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

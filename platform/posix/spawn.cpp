@@ -380,27 +380,6 @@ Process::~Process() {
     detach();
 }
 
-Result<Process::Wait> Process::wait(io::Deadline deadline, int interruptFd) {
-    if (status_) {
-        return Wait::Exited;
-    }
-    if (!valid()) {
-        return Error::fromErrno(ECHILD);
-    }
-    const int fds[] = {exitFd_.get(), interruptFd};
-    bool ready[] = {false, false};
-    const size_t count = interruptFd >= 0 ? 2 : 1;
-    auto woken = io::waitAnyReadable(std::span(fds, count), std::span(ready, count), deadline);
-    if (!woken) {
-        return woken.error();
-    }
-    if (ready[0]) {
-        reap();
-        return Wait::Exited;
-    }
-    return *woken ? Wait::Interrupted : Wait::TimedOut;
-}
-
 bool Process::poll() {
     if (!status_ && valid() && io::waitReadable(exitFd_.get(), io::Deadline{}).valueOr(false)) {
         reap();

@@ -1,8 +1,5 @@
 #include "platform/service.h"
 
-#include <fcntl.h>
-#include <io.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
@@ -166,9 +163,9 @@ void notifyServiceManager(const char* notification) {
     }
 }
 
-// The process's standard error handle (descriptor 2 here, and what children
-// get) becomes the file, and so does the C runtime's descriptor 2 where it
-// has one: a service starts without.
+// The process's standard error handle becomes the file: descriptor 2 of this
+// backend (native.h), through which the host writes its lines, and what the
+// children started from here on get. A service starts without one.
 Status appendStandardErrorTo(const std::string& path) {
     const std::wstring name = win::nativePath(path);
     HANDLE file = ::CreateFileW(name.c_str(), FILE_APPEND_DATA,
@@ -179,18 +176,6 @@ Status appendStandardErrorTo(const std::string& path) {
     }
     std::fflush(stderr);
     ::SetStdHandle(STD_ERROR_HANDLE, file);  // kept until the process ends
-    HANDLE copy = nullptr;
-    if (::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(), &copy, 0, FALSE,
-                          DUPLICATE_SAME_ACCESS)) {
-        const int descriptor =
-            ::_open_osfhandle(reinterpret_cast<intptr_t>(copy), _O_APPEND | _O_BINARY);
-        if (descriptor < 0) {
-            ::CloseHandle(copy);
-        } else {
-            (void)::_dup2(descriptor, 2);  // the stream writes to it where it is open
-            ::_close(descriptor);
-        }
-    }
     return {};
 }
 

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
+#include <string>
 
 // Sessions are the terminal-services sessions: numbered, session 0 being the
 // services' own (no one logs on to it, so it is no login session). A user is
@@ -33,13 +33,16 @@ struct WtsMemory {
     }
 };
 
-std::optional<uint32_t> parseNumber(std::string_view text) {
-    uint32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
+// A session's number from its name: digits only, in their plain form.
+std::optional<DWORD> sessionNumber(const std::string& id) {
+    if (id.empty() || id.size() > 10 || id.find_first_not_of("0123456789") != std::string::npos) {
         return std::nullopt;
     }
-    return value;
+    const unsigned long long number = std::stoull(id);
+    if (number > 0xFFFFFFFFull || std::to_string(number) != id) {
+        return std::nullopt;
+    }
+    return static_cast<DWORD>(number);
 }
 
 uint32_t userNumberOf(PSID sid) {
@@ -85,9 +88,29 @@ std::wstring sessionText(DWORD session, WTS_INFO_CLASS what) {
     return text.data;
 }
 
+// Whether `session` is one the session manager lists now: its queries
+// answer for a session number it does not know as well (some systems give
+// the caller's user then).
+bool sessionListed(DWORD session) {
+    WtsMemory<WTS_SESSION_INFOW> sessions;
+    DWORD count = 0;
+    if (!::WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &sessions.data, &count)) {
+        return false;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        if (sessions.data[i].SessionId == session) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The user logged on to `session`, from the names the session manager keeps
 // (reading the user's token needs the system's own privilege).
 std::optional<uint32_t> sessionUser(DWORD session) {
+    if (!sessionListed(session)) {
+        return std::nullopt;
+    }
     const std::wstring name = sessionText(session, WTSUserName);
     if (name.empty()) {
         return std::nullopt;
@@ -215,7 +238,7 @@ std::optional<LoginSession> activeSeatSession() {
 }
 
 std::optional<LoginSession> loginSession(const std::string& id) {
-    const auto number = parseNumber(id);
+    const auto number = sessionNumber(id);
     return number ? describe(*number) : std::nullopt;
 }
 

@@ -32,6 +32,26 @@ TEST(WinServiceTest, AConsoleProgramRunsItsBodyPlainly) {
     EXPECT_EQ(monitor.failure(), ENOENT);
 }
 
+// Session names are plain numbers; a session the manager does not list has
+// no owner, and the services' session 0 is no login session.
+TEST(WinSessionsTest, OnlyListedSessionsAreAnswered) {
+    EXPECT_FALSE(sessionOwner(0xFFFFFFF0u));
+    EXPECT_FALSE(sessionOwner(0));
+    EXPECT_FALSE(loginSession("abc"));
+    EXPECT_FALSE(loginSession("01"));
+    EXPECT_FALSE(loginSession("4294967296"));
+    if (const auto sessions = loginSessions()) {
+        EXPECT_EQ(sessions->count(0), 0u);
+    }
+    const auto own = processOwner(::GetCurrentProcessId());
+    ASSERT_TRUE(own);
+    EXPECT_EQ(processUserId(::GetCurrentProcessId()), own->uid);
+    if (const auto account = userAccount(own->uid)) {
+        EXPECT_EQ(account->uid, own->uid);
+        EXPECT_FALSE(account->name.empty());
+    }
+}
+
 // The dump is the system's minidump, with the fault as its exception; it
 // never replaces a file that is there.
 TEST(WinServiceTest, AFaultIsDumpedInTheSystemsFormat) {
