@@ -28,14 +28,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/io.h"
 #include "platform/result.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform::win {
 
 // The directory a relative name is taken from when no directory descriptor
-// is given (the value Linux gives AT_FDCWD).
-inline constexpr int kCurrentDirectory = -100;
+// is given.
+inline constexpr int kCurrentDirectory = io::kCurrentDirectory;
 
 // Events and processes are waitable: a wait for readability waits for them
 // to be signalled (a process is, once it has ended).
