@@ -360,26 +360,4 @@ size_t KeyWatchSet::size() const {
     return system_->watches.size();
 }
 
-platform::Result<KeyWatch> KeyWatch::create(const Store& store, Root root, std::u16string_view path,
-                                            bool subtree, uint32_t filter) {
-    KeyWatch created;
-    auto id = created.set_.add(store, root, path, subtree, filter);
-    if (!id) {
-        return id.error();
-    }
-    created.id_ = *id;
-    return created;
-}
-
-bool KeyWatch::consume() {
-    if (!valid() || !set_.armed(id_)) {
-        return false;
-    }
-    return !set_.consume().empty();
-}
-
-void KeyWatch::rearm() {
-    set_.rearm(id_);
-}
-
 }  // namespace holm::registry

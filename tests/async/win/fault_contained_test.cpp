@@ -8,14 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "async/support/async_fixture.h"
-#include "async/thread_impl.h"
+#include "async/support/fault_scenario.h"
 #include "common/utf16.h"
 #include "core/async_gate.h"
 
 namespace {
-
-using holm::test::RecordingHandler;
 
 class RecordingHost : public HlmPlg::IHlmCoreHandler {
   public:
@@ -33,43 +30,10 @@ class RecordingHost : public HlmPlg::IHlmCoreHandler {
     std::string lines_;
 };
 
-[[noreturn]] void faultHere() {
-    __builtin_trap();  // an illegal instruction
-}
-
-class FaultingThreadBody : public HlmPlg::IThreadHandler {
-  public:
-    const char16_t* getThreadName() override { return u"Faulter"; }
-    uint32_t run(HlmPlg::IStopEvent*) override { faultHere(); }
-};
-
 TEST(AsyncFaultContained, FaultingCallbackAndBodyAreReportedAndWorkGoesOn) {
     RecordingHost host;
     holm::core::AsyncGate gate({nullptr, &host});
-    {
-        holm::async::CThreadImpl thread(gate);
-        FaultingThreadBody body;
-        thread.registerHandler(&body);
-        ASSERT_TRUE(thread.start(0));
-        EXPECT_TRUE(thread.stop()) << "the thread ended cleanly";
-    }
-    auto clock = std::make_unique<holm::test::ManualClock>();
-    holm::test::ManualClock* ticks = clock.get();
-    holm::async::CAsyncImplObjects dispatcher(gate, std::move(clock), "C:/nonexistent");
-    RecordingHandler handler;
-    bool faulted = false;
-    handler.onEvent = [&](HlmPlg::IAsyncEvent*) {
-        if (!std::exchange(faulted, true)) {
-            faultHere();
-        }
-    };
-    holm::async::CAsyncImpl async(dispatcher, gate);
-    async.registerHandler(&handler);
-    async.fireNow(1);
-    ASSERT_TRUE(ticks->tick());
-    async.fireNow(2);
-    ASSERT_TRUE(ticks->tick());
-    EXPECT_EQ(handler.users(), std::vector<uintptr_t>{2});
+    EXPECT_EQ(holm::test::runFaultingScenario(gate, "C:/nonexistent"), std::vector<uintptr_t>{2});
     const std::string lines = host.lines();
     EXPECT_NE(lines.find("IThread(Faulter)::run"), std::string::npos) << lines;
     EXPECT_NE(lines.find("IAsyncHandler::onAsyncEvent"), std::string::npos) << lines;
