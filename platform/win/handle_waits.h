@@ -6,8 +6,9 @@
 // callback queues the member and wakes the waiter, which then waits on
 // nothing but its own condition: a wake costs the same for 10 or 10,000
 // members, and there is no limit of 64 handles. The system keeps the
-// waits (one wait object each; Windows serves them from one thread, Wine
-// from threads of 63 handles each) and no thread of ours.
+// waits (one wait object each; Windows serves them through the pool's
+// completion port, Wine from threads of 63 handles each) and no thread of
+// ours.
 //
 // Level-triggered: a member reported by a wait is not armed again at once;
 // the next wait first looks whether it is still signalled (reported again)
