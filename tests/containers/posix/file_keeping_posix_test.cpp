@@ -20,11 +20,10 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using holm::containers::CIniFileImpl;
 using holm::containers::CStringListImpl;
 using holm::containers::CTxtFileImpl;
-
-namespace fs = std::filesystem;
 using holm::test::bytesOf;
 using holm::test::u16;
 
