@@ -26,7 +26,12 @@ const int holm_thread_exit_order = 0;
 namespace holm::common {
 namespace {
 
+// Called as the runtime calls destructors (thiscall on 32-bit x86).
+#if defined(_GLIBCXX_CDTOR_CALLABI)
+void _GLIBCXX_CDTOR_CALLABI nothingToDestroy(void* /*object*/) {}
+#else
 void nothingToDestroy(void* /*object*/) {}
+#endif
 
 // Before the module's ordinary static constructors, which may touch
 // thread-local objects.
