@@ -182,7 +182,9 @@ CHlmPlgLogImpl::~CHlmPlgLogImpl() {
     if (async_) {
         async_->unregisterHandler(&handler_);
         for (const auto& request : requests_) {
-            async_->cancel(request.event);
+            if (request.event != nullptr) {
+                async_->cancel(request.event);
+            }
         }
         async_.reset();
     }
@@ -335,30 +337,49 @@ void CHlmPlgLogImpl::rollOver(LogFile& file) {
     recordFailure(file.rollover());
 }
 
+// The request is listed before the dispatcher is asked and fireNow runs
+// without the requests lock: its delivery may run before fireNow returns,
+// and code that fireNow calls may commit to this log and schedule again.
 void CHlmPlgLogImpl::scheduleRollover(std::shared_ptr<LogFile> file) {
     if (async_) {
+        uintptr_t number = 0;
+        {
+            common::MutexLock hold(requestsLock_);
+            number = ++lastRequest_;
+            requests_.push_back(RolloverRequest{number, file, nullptr});
+        }
+        HlmPlg::IAsyncEvent* event = async_->fireNow(number);
         common::MutexLock hold(requestsLock_);
-        auto& request = requests_.emplace_back(RolloverRequest{file, nullptr});
-        request.event = async_->fireNow(reinterpret_cast<uintptr_t>(&request));
-        if (request.event != nullptr) {
+        if (event != nullptr) {
+            for (auto& request : requests_) {
+                if (request.number == number) {
+                    request.event = event;  // not delivered yet: the destructor may cancel it
+                    break;
+                }
+            }
             return;
         }
-        requests_.pop_back();
+        (void)takeRequest(number);
     }
     rollOver(*file);  // no dispatcher to hand it to
 }
 
-void CHlmPlgLogImpl::runScheduledRollover(uintptr_t user) {
+std::shared_ptr<LogFile> CHlmPlgLogImpl::takeRequest(uintptr_t number) {
+    for (auto it = requests_.begin(); it != requests_.end(); ++it) {
+        if (it->number == number) {
+            auto file = std::move(it->file);
+            requests_.erase(it);
+            return file;
+        }
+    }
+    return nullptr;
+}
+
+void CHlmPlgLogImpl::runScheduledRollover(uintptr_t number) {
     std::shared_ptr<LogFile> file;
     {
         common::MutexLock hold(requestsLock_);
-        for (auto it = requests_.begin(); it != requests_.end(); ++it) {
-            if (reinterpret_cast<uintptr_t>(&*it) == user) {
-                file = std::move(it->file);
-                requests_.erase(it);
-                break;
-            }
-        }
+        file = takeRequest(number);
     }
     if (file) {
         rollOver(*file);
