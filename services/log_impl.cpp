@@ -215,7 +215,8 @@ bool CHlmPlgLogImpl::open(const char16_t* fileName, int32_t level, int32_t maxSi
 
 HlmPlg::ILogEvent* CHlmPlgLogImpl::createEvent() {
     try {
-        return new CHlmPlgLogEventImpl(*this, {reportingLevel(), platform::localTimeNow(), {}});
+        return new CHlmPlgLogEventImpl(*this,
+                                       {reportingLevel(), platform::localTimeNowCoarse(), {}});
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -246,9 +247,11 @@ void CHlmPlgLogImpl::log(int32_t level, uint32_t style, uint32_t category, const
 void CHlmPlgLogImpl::logV(int32_t level, uint32_t style, uint32_t category, const char16_t* format,
                           va_list arguments) {
     writeLine(level, [&](std::u16string& block, LayoutBuffers& buffers) {
-        // The text is formatted straight after the line's start and made
-        // safe where it stands.
-        appendLineStart(block, style, category, platform::localTimeNow(), *categories_, buffers);
+        // Stamps show seconds: the per-tick clock serves them at a fraction
+        // of the exact clock's cost. The text is formatted straight after
+        // the line's start and made safe where it stands.
+        appendLineStart(block, style, category, platform::localTimeNowCoarse(), *categories_,
+                        buffers);
         const size_t textStart = block.size();
         appendFormatted(block, format, arguments);
         common::makeReportLineText(block, textStart);
@@ -258,7 +261,7 @@ void CHlmPlgLogImpl::logV(int32_t level, uint32_t style, uint32_t category, cons
 void CHlmPlgLogImpl::logText(int32_t level, uint32_t style, uint32_t category,
                              const char16_t* text) {
     writeLine(level, [&](std::u16string& block, LayoutBuffers& buffers) {
-        appendLine(block, style, category, common::viewOf(text), platform::localTimeNow(),
+        appendLine(block, style, category, common::viewOf(text), platform::localTimeNowCoarse(),
                    *categories_, buffers);
     });
 }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -136,6 +137,23 @@ TEST(LogDate, ShortDateFollowsTheLocaleWithFourDigitYears) {
     EXPECT_EQ(holm::platform::time24(time), "09:05:03");
     time.hour = 23;
     EXPECT_EQ(holm::platform::time24(time), "23:05:03");
+}
+
+// Stamps come from the per-tick clock: never ahead of the exact clock read
+// after it, and behind the one read before it by less than a second.
+TEST(LogDate, CoarseTimeIsNeverAheadOfTheExactTime) {
+    const auto seconds = [](const holm::platform::LocalTime& time) {
+        using namespace std::chrono;
+        const sys_days date = year_month_day{year{time.year}, month{time.month}, day{time.day}};
+        return date + hours{time.hour} + minutes{time.minute} + std::chrono::seconds{time.second};
+    };
+    for (int round = 0; round < 1000; ++round) {
+        const auto before = seconds(holm::platform::localTimeNow());
+        const auto coarse = seconds(holm::platform::localTimeNowCoarse());
+        const auto after = seconds(holm::platform::localTimeNow());
+        ASSERT_LE(coarse, after);
+        ASSERT_GE(coarse, before - std::chrono::seconds{1});
+    }
 }
 
 TEST(LogCategoriesTest, NamesFromTheMessageLibraryOrTheDefaults) {
