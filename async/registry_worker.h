@@ -88,7 +88,7 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
     void handle(WaitLoopRun::Keys ready, bool woken) EXCLUDES(watchLock_);
 
     const std::filesystem::path storeDirectory_;
-    Mutex watchLock_ ACQUIRED_BEFORE(sidLock_);
+    common::Mutex watchLock_ ACQUIRED_BEFORE(sidLock_);
     registry::Store store_ GUARDED_BY(watchLock_);
     registry::KeyWatchSet watches_ GUARDED_BY(watchLock_);
     // By root, folded subkey, flag.
@@ -96,7 +96,7 @@ class CAsyncImplObjectRegistry final : public CAsyncImplObject {
     std::unordered_map<uint64_t, Record*> byWatch_ GUARDED_BY(watchLock_);
     std::unordered_set<Record*> unwatched_ GUARDED_BY(watchLock_);  // waiting for a retry
     platform::ManualEvent refresh_;
-    Mutex sidLock_;
+    common::Mutex sidLock_;
     std::u16string sid_ GUARDED_BY(sidLock_);
 };
 

@@ -30,9 +30,9 @@ if(HOLM_THREAD_SAFETY)
   set(CMAKE_REQUIRED_FLAGS "-std=c++20 -Wthread-safety -Werror")
   set(CMAKE_REQUIRED_INCLUDES "${CMAKE_CURRENT_SOURCE_DIR}")
   set(holm_guarded_probe "#include \"common/mutex.h\"
-struct Probe { holm::Mutex m; int x GUARDED_BY(m) = 0; void f() { LOCK x = 1; } };
+struct Probe { holm::common::Mutex m; int x GUARDED_BY(m) = 0; void f() { LOCK x = 1; } };
 int main() { Probe p; p.f(); }")
-  string(REPLACE "LOCK" "holm::MutexLock hold(m);" holm_locked_probe "${holm_guarded_probe}")
+  string(REPLACE "LOCK" "holm::common::MutexLock hold(m);" holm_locked_probe "${holm_guarded_probe}")
   string(REPLACE "LOCK" "" holm_unlocked_probe "${holm_guarded_probe}")
   check_cxx_source_compiles("${holm_locked_probe}" HOLM_LOCKED_WRITE_COMPILES)
   check_cxx_source_compiles("${holm_unlocked_probe}" HOLM_UNLOCKED_WRITE_COMPILES)

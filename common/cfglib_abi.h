@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include "common/former_names.h"
 
 extern "C" {
 

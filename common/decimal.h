@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <string_view>
-#include "common/former_names.h"
 
 namespace holm::common {
 

@@ -56,7 +56,6 @@
 #include <type_traits>
 
 #include "common/format_parser.h"
-#include "common/former_names.h"
 
 namespace holm::common {
 

@@ -177,9 +177,3 @@ class HandlerList {
 };
 
 }  // namespace holm::common
-
-namespace holm {
-// Kept for code written against the old names; to be removed.
-using common::HandlerList;
-using common::HandlerOfEntry;
-}  // namespace holm

@@ -12,7 +12,6 @@
 
 #include <cstdint>
 
-#include "common/former_names.h"
 #include "hlmplg/interface.h"
 
 namespace holm::common::hostctl {

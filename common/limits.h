@@ -19,9 +19,3 @@ inline void checkRoomForOneMore(size_t size, size_t limit = kMaxListLength) {
 }
 
 }  // namespace holm::common
-
-namespace holm {
-// Kept for code written against the old names; to be removed.
-using common::checkRoomForOneMore;
-using common::kMaxListLength;
-}  // namespace holm

@@ -19,7 +19,6 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include "common/former_names.h"
 
 namespace holm::common {
 

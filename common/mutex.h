@@ -138,17 +138,3 @@ class SCOPED_CAPABILITY ReaderLock {
 };
 
 }  // namespace holm::common
-
-namespace holm {
-// Kept for code written against the old names; to be removed.
-using common::BasicMutex;
-using common::ConditionVariable;
-using common::ExclusiveLock;
-using common::Mutex;
-using common::MutexLock;
-using common::ReaderLock;
-using common::RecursiveLock;
-using common::RecursiveMutex;
-using common::SharedMutex;
-using common::WriterLock;
-}  // namespace holm

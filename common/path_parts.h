@@ -7,7 +7,6 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
-#include "common/former_names.h"
 
 namespace holm::common {
 

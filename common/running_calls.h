@@ -65,8 +65,3 @@ class RunningCalls {
 };
 
 }  // namespace holm::common
-
-namespace holm {
-// Kept for code written against the old names; to be removed.
-using common::RunningCalls;
-}  // namespace holm

@@ -15,7 +15,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include "common/former_names.h"
 
 namespace holm::common {
 

@@ -54,10 +54,3 @@ class CDataListIteratorImpl : public CValueListIterator<HlmPlg::IDataList::Itera
 };
 
 }  // namespace holm::containers
-
-// Kept for code written against the old names, from before these classes
-// moved into holm::containers; to be removed.
-using holm::containers::CDataListElem;
-using holm::containers::CDataListImpl;
-using holm::containers::CDataListIteratorImpl;
-using holm::containers::CDataListSerializer;

@@ -115,7 +115,3 @@ class CIniFileWithBlockMode {
 };
 
 }  // namespace holm::containers
-
-// Kept for code written against the old names, from before these classes
-// moved into holm::containers; to be removed.
-using holm::containers::CIniFileWithBlockMode;

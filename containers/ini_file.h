@@ -95,7 +95,3 @@ class CIniFileImpl : public HlmPlg::IIniFile {
 };
 
 }  // namespace holm::containers
-
-// Kept for code written against the old names, from before these classes
-// moved into holm::containers; to be removed.
-using holm::containers::CIniFileImpl;

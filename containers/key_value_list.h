@@ -76,9 +76,3 @@ class CKeyValueListIteratorImpl : public CListIteratorBase<HlmPlg::IKeyValueList
 };
 
 }  // namespace holm::containers
-
-// Kept for code written against the old names, from before these classes
-// moved into holm::containers; to be removed.
-using holm::containers::CKeyValueListElem;
-using holm::containers::CKeyValueListImpl;
-using holm::containers::CKeyValueListIteratorImpl;

@@ -147,10 +147,3 @@ class CListSerializer : public HlmPlg::ISerializable {
 };
 
 }  // namespace holm::containers
-
-// Kept for code written against the old names, from before these classes
-// moved into holm::containers; to be removed.
-using holm::containers::CListImplBase;
-using holm::containers::CListIteratorBase;
-using holm::containers::CListSerializer;
-using holm::containers::CValueListIterator;

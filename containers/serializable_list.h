@@ -54,9 +54,3 @@ class CSerializableListIteratorImpl
 };
 
 }  // namespace holm::containers
-
-// Kept for code written against the old names, from before these classes
-// moved into holm::containers; to be removed.
-using holm::containers::CSerializableListElem;
-using holm::containers::CSerializableListImpl;
-using holm::containers::CSerializableListIteratorImpl;

@@ -60,10 +60,3 @@ class CStringListIteratorImpl
 };
 
 }  // namespace holm::containers
-
-// Kept for code written against the old names, from before these classes
-// moved into holm::containers; to be removed.
-using holm::containers::CStringListElem;
-using holm::containers::CStringListImpl;
-using holm::containers::CStringListImplSerializer;
-using holm::containers::CStringListIteratorImpl;

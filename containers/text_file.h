@@ -92,7 +92,3 @@ class CTxtFileImpl : public HlmPlg::ITxtFile {
 };
 
 }  // namespace holm::containers
-
-// Kept for code written against the old names, from before these classes
-// moved into holm::containers; to be removed.
-using holm::containers::CTxtFileImpl;

@@ -140,12 +140,3 @@ ListIterator* newListIterator(CVectorImpl& vector) {
 }
 
 }  // namespace holm::containers
-
-// Kept for code written against the old names, from before these classes
-// moved into holm::containers; to be removed.
-using holm::containers::CVectorImpl;
-using holm::containers::CVectorIteratorImpl;
-using holm::containers::IListElem;
-using holm::containers::IVector;
-using holm::containers::IVectorIterator;
-using holm::containers::VectorCursor;

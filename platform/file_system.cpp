@@ -91,7 +91,7 @@ Error openPathError(const std::string& path, const Error& error) {
     if (error.errnoValue() != ENOENT) {
         return error;
     }
-    const std::string parent(text::directoryOf(path));
+    const std::string parent(common::directoryOf(path));
     return isDirectory(parent) ? error : Error::windows(WinError::kPathNotFound, ENOENT);
 }
 

@@ -84,7 +84,7 @@ std::string namedEventFileName(std::u16string_view name) {
     if (name.empty() || name.size() > kMaxNamedEventName) {
         return {};
     }
-    const std::u16string folded = text::toLowerAscii(name);
+    const std::u16string folded = common::toLowerAscii(name);
     std::string escaped = escape(folded);
     if (escaped.size() <= kMaxEncodedName) {
         return "e." + escaped;

@@ -200,8 +200,3 @@ platform::Status deleteKey(const Store& store, Root root, std::u16string_view pa
 platform::Status deleteKeyTree(const Store& store, Root root, std::u16string_view path);
 
 }  // namespace holm::registry
-
-namespace holm::platform {
-// Kept for code written against the old name; to be removed.
-namespace registry = ::holm::registry;
-}  // namespace holm::platform

@@ -58,7 +58,3 @@ class CSyncReadWriteImpl : public HlmPlg::ISyncReadWrite {
 };
 
 }  // namespace holm::services
-
-// Kept for code written against the old name, from before the class moved
-// into holm::services; to be removed.
-using holm::services::CSyncReadWriteImpl;

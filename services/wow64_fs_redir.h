@@ -35,7 +35,3 @@ class CWow64FSRedir : public HlmPlg::IWow64FSRedir {
 };
 
 }  // namespace holm::services
-
-// Kept for code written against the old name, from before the class moved
-// into holm::services; to be removed.
-using holm::services::CWow64FSRedir;

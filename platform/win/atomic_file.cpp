@@ -54,11 +54,11 @@ Result<FileReplacement> FileReplacement::begin(const std::string& givenPath,
     // Either separator may come from the system's own paths.
     std::string path = givenPath;
     std::replace(path.begin(), path.end(), '\\', '/');
-    const std::string name(text::fileNameOf(path));
+    const std::string name(common::fileNameOf(path));
     if (name.empty()) {
         return Error::fromErrno(EINVAL);
     }
-    std::string directory(text::directoryOf(path));
+    std::string directory(common::directoryOf(path));
     if (directory.empty()) {
         directory = ".";
     }

@@ -8,12 +8,12 @@ namespace holm::platform::win {
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows text is UTF-16");
 
 std::wstring wide(std::string_view utf8) {
-    const std::u16string text = text::utf8ToUtf16(utf8);
+    const std::u16string text = common::utf8ToUtf16(utf8);
     return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
 }
 
 std::string narrow(std::wstring_view text) {
-    return text::utf16ToUtf8(
+    return common::utf16ToUtf8(
         std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
 }
 

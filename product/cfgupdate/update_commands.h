@@ -83,8 +83,3 @@ UpdateResult updateConfiguration(const std::string& commandFile, const std::stri
 std::optional<std::string> commandFileArgument(int argc, const char* const* argv);
 
 }  // namespace holm::product::cfgupdate
-
-namespace holm {
-// Kept for code written against the old name; to be removed.
-namespace cfgupdate = ::holm::product::cfgupdate;
-}  // namespace holm

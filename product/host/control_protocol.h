@@ -47,8 +47,3 @@ std::vector<std::string> answerFields(std::string_view line);
 std::string_view pluginStateName(uint32_t state);
 
 }  // namespace holm::product::host
-
-namespace holm {
-// Kept for code written against the old name; to be removed.
-namespace host = ::holm::product::host;
-}  // namespace holm

@@ -667,7 +667,7 @@ TEST_F(LogTest, ALogReopenedFromInsideItsCommitKeepsTheCommitsFile) {
             const fs::path other = dir_.path() / ("other" + std::to_string(n) + ".log");
             ASSERT_TRUE(logs[0]->open(wide(other).c_str(), 2, 0, false));
             EXPECT_TRUE(logs[0]->isLevelEnabled(2));
-            logs[n + 1]->logText(1, 0, 0, holm::text::utf8ToUtf16(std::to_string(n + 1)).c_str());
+            logs[n + 1]->logText(1, 0, 0, holm::common::utf8ToUtf16(std::to_string(n + 1)).c_str());
         };
     }
     logs[0]->logText(1, 0, 0, u"outer");
