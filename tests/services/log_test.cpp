@@ -723,25 +723,25 @@ TEST_F(LogTest, EntriesCommittedWhileTheLogIsReopenedLandWholeOnce) {
 // scheduled: neither waits for the other, each file is rolled over once with
 // its own entry, and nothing delivered is cancelled afterwards.
 TEST_F(LogTest, RolloversDeliveredBeforeFireNowReturnsRunOnceEach) {
-    auto* async = new DeliveringAsync();
+    DeliveringAsync async;  // outlives the log, which is handed it without ownership
     auto log = std::make_unique<CHlmPlgLogImpl>(
-        nullptr, CHlmPlgLogImpl::AsyncHolder(async, [](HlmPlg::IAsync* made) { delete made; }));
+        nullptr, CHlmPlgLogImpl::AsyncHolder(&async, [](HlmPlg::IAsync*) {}));
     const fs::path other = dir_.path() / "other.log";
     ASSERT_TRUE(log->open(wide(path_).c_str(), 2, 1, true));  // the first commit is due
-    async->beforeDelivery = [&] {
+    async.beforeDelivery = [&] {
         ASSERT_TRUE(log->open(wide(other).c_str(), 2, 1, true));
         log->logText(1, 0, 0, u"second");
     };
     log->logText(1, 0, 0, u"first");
-    async->finish();
+    async.finish();
 
-    EXPECT_EQ(async->late, 0);
+    EXPECT_EQ(async.late, 0);
     EXPECT_EQ(logLines(dir_.path() / "report0001.log"), std::vector<std::string>{"first"});
     EXPECT_EQ(logLines(dir_.path() / "other0001.log"), std::vector<std::string>{"second"});
     EXPECT_TRUE(logLines(path_).empty());
     EXPECT_TRUE(logLines(other).empty());
     log.reset();
-    EXPECT_EQ(async->cancelled, 0);
+    EXPECT_EQ(async.cancelled, 0);
 }
 
 }  // namespace
