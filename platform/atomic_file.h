@@ -75,8 +75,14 @@ class FileReplacement {
 
   private:
     FileReplacement() = default;
+    // ".<name>.tmp-<random>": the temporary file's name beside `name`.
+    static std::string temporaryNameFor(std::string_view name);
+    // Closes and removes the temporary file unless it was committed.
     void discard() noexcept;
+    // Gives the temporary file the target's owner, group and mode.
     Status adoptTarget();
+    // Renames the flushed temporary file over the target.
+    Status renameOverTarget();
 
     UniqueFd temporaryDirectory_;
     UniqueFd targetDirectory_;

@@ -1,10 +1,12 @@
 // The parts of files and directories that are the same on every system:
+// what is built on the status of a path, the walk down a directory chain,
 // name patterns of enumeration, and how a failed open is reported.
 #include <cerrno>
 #include <string>
 #include <string_view>
 
 #include "common/path_parts.h"
+#include "platform/directory_chain.h"
 #include "platform/enumeration.h"
 #include "platform/file_system.h"
 
@@ -34,6 +36,48 @@ size_t characterCount(std::string_view text) {
 }
 
 }  // namespace
+
+bool pathExists(const std::string& path) {
+    return statPath(path).ok();
+}
+
+bool isDirectory(const std::string& path) {
+    auto info = statPath(path);
+    return info && info->type == FileType::kDirectory;
+}
+
+bool isRegularFile(const std::string& path) {
+    auto info = statPath(path);
+    return info && info->type == FileType::kRegular;
+}
+
+Result<uint64_t> fileSize(const std::string& path) {
+    auto info = statPath(path);
+    if (!info) {
+        return info.error();
+    }
+    return info->size;
+}
+
+Status walkDirectoryChain(const std::string& path, size_t start, std::string_view separators,
+                          const std::function<Status(const std::string& name)>& step) {
+    while (start < path.size()) {
+        const size_t separator = path.find_first_of(separators, start);
+        const size_t end = separator == std::string::npos ? path.size() : separator;
+        const std::string name = path.substr(start, end - start);
+        start = end + 1;
+        if (name.empty() || name == ".") {
+            continue;
+        }
+        if (name == "..") {
+            return Error::fromErrno(EINVAL);
+        }
+        if (Status stepped = step(name); !stepped) {
+            return stepped;
+        }
+    }
+    return {};
+}
 
 bool matchesPattern(const std::string& name, const std::string& pattern) {
     if (pattern == "*.*") {

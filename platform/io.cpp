@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "platform/io_backend.h"
 #include "platform/io_retry.h"
 #include "platform/system_calls.h"
 
@@ -32,6 +33,22 @@ ScopedSystemCalls::ScopedSystemCalls(const SystemCalls& calls) noexcept
 
 ScopedSystemCalls::~ScopedSystemCalls() {
     inForce().store(previous_, std::memory_order_release);
+}
+
+Result<UniqueFd> openAt(int directoryFd, const std::string& name, const OpenOptions& options) {
+    const int flags = backend::openFlags(options);
+    const int fd = retryInterrupted([&] {
+        return systemCalls().openat(directoryFd, name.c_str(), flags,
+                                    static_cast<mode_t>(options.mode));
+    });
+    if (fd < 0) {
+        return lastSystemError();
+    }
+    return UniqueFd(fd);
+}
+
+Result<UniqueFd> open(const std::string& path, const OpenOptions& options) {
+    return openAt(kCurrentDirectory, path, options);
 }
 
 Result<size_t> readSome(int fd, std::span<uint8_t> buffer) {
@@ -125,6 +142,22 @@ Status writeFull(int fd, std::string_view text) {
     return writeFull(fd, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
+Status lockExclusive(int fd) {
+    return backend::lockFile(fd, backend::LockKind::Exclusive);
+}
+
+Status lockShared(int fd) {
+    return backend::lockFile(fd, backend::LockKind::Shared);
+}
+
+Result<bool> tryLockExclusive(int fd) {
+    return backend::tryLockFile(fd, backend::LockKind::Exclusive);
+}
+
+Result<bool> tryLockShared(int fd) {
+    return backend::tryLockFile(fd, backend::LockKind::Shared);
+}
+
 Result<bool> lockExclusiveBefore(int fd, Deadline deadline) {
     // The lock has no timed form: the lock is asked for again, more slowly the
     // longer it is held, up to the deadline.
@@ -162,6 +195,19 @@ Result<std::string> readSmallFile(int fd, size_t limit) {
     }
 }
 
+Result<std::string> readSmallFile(const std::string& path, size_t limit) {
+    // Non-blocking, so that a FIFO put in place of the file cannot stall the
+    // open; it is then refused as not a regular file.
+    auto file = open(path, {.nonBlocking = true});
+    if (!file) {
+        return file.error();
+    }
+    if (Status regular = backend::requireRegularFile(file->get()); !regular) {
+        return regular.error();
+    }
+    return readSmallFile(file->get(), limit);
+}
+
 Result<std::vector<std::byte>> readWholeFile(int fd, size_t limit, uint64_t sizeHint) {
     constexpr size_t kMinimumGrowth = 64 * 1024;
     // One byte beyond the expected size shows a file that has grown.
@@ -188,6 +234,11 @@ Result<std::vector<std::byte>> readWholeFile(int fd, size_t limit, uint64_t size
     }
     content.resize(filled);
     return content;
+}
+
+Result<bool> waitReadable(int fd, Deadline deadline) {
+    bool ready = false;
+    return waitAnyReadable(std::span(&fd, 1), std::span(&ready, 1), deadline);
 }
 
 Deadline deadlineIn(std::chrono::milliseconds timeout) {

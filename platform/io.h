@@ -39,8 +39,12 @@ struct OpenOptions {
     uint32_t mode = 0644;
 };
 
+// The directory descriptor that stands for the current directory, for the
+// calls below that take a directory (the value of the system's AT_FDCWD).
+inline constexpr int kCurrentDirectory = -100;
+
 // Opens `name` relative to the directory `directoryFd` (or the current
-// directory for AT_FDCWD, or absolute).
+// directory for kCurrentDirectory, or absolute).
 Result<UniqueFd> openAt(int directoryFd, const std::string& name, const OpenOptions& options = {});
 Result<UniqueFd> open(const std::string& path, const OpenOptions& options = {});
 
@@ -74,7 +78,7 @@ Status setAttribute(int fd, const char* name, std::string_view value);
 Result<std::string> getAttribute(int fd, const char* name);
 Status removeAttribute(int fd, const char* name);
 // Creates the directory `name` in `directoryFd` (or relative to the current
-// directory for AT_FDCWD, or absolute) with `mode`; an existing entry of that
+// directory for kCurrentDirectory, or absolute) with `mode`; an existing entry of that
 // name gives EEXIST.
 Status makeDirectoryAt(int directoryFd, const std::string& name, uint32_t mode);
 // Removes the entry `name` of `directoryFd`: a file (or link), or an empty

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <random>
 #include <vector>
 
 #include "common/path_parts.h"
@@ -15,11 +14,6 @@
 namespace holm::platform {
 
 namespace {
-
-std::string temporaryNameFor(std::string_view name) {
-    thread_local std::mt19937_64 generator{std::random_device{}()};
-    return "." + std::string(name) + ".tmp-" + std::to_string(generator());
-}
 
 Result<UniqueFd> duplicate(int fd) {
     UniqueFd copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
@@ -141,32 +135,6 @@ Result<FileReplacement> FileReplacement::begin(const std::string& path,
     return begin(directory.get(), temporaryNameFor(name), directory.get(), name, options);
 }
 
-FileReplacement& FileReplacement::operator=(FileReplacement&& other) noexcept {
-    if (this != &other) {
-        discard();
-        temporaryDirectory_ = std::move(other.temporaryDirectory_);
-        targetDirectory_ = std::move(other.targetDirectory_);
-        file_ = std::move(other.file_);
-        temporaryName_ = std::move(other.temporaryName_);
-        targetName_ = std::move(other.targetName_);
-        options_ = other.options_;
-        other.temporaryName_.clear();
-    }
-    return *this;
-}
-
-FileReplacement::~FileReplacement() {
-    discard();
-}
-
-void FileReplacement::discard() noexcept {
-    if (file_ && !temporaryName_.empty()) {
-        (void)io::removeAt(temporaryDirectory_.get(), temporaryName_);
-    }
-    file_.reset();
-    temporaryName_.clear();
-}
-
 // The owner, group and mode of the regular file now at the target name go
 // to the temporary file; for a new name (or anything that is no regular
 // file), the caller's mode. The owner first: changing it clears set-id bits.
@@ -217,54 +185,11 @@ Status copyOwnerAndMode(int from, int to) {
     return giveOwnerAndMode(to, own, source.st_uid, source.st_gid, source.st_mode & 07777);
 }
 
-Status FileReplacement::commit() {
-    if (!file_ || temporaryName_.empty()) {
-        return Error::fromErrno(EBADF);
-    }
-    Status status = adoptTarget();
-    if (status) {
-        status = io::sync(file_.get());
-    }
-    if (status) {
-        status = io::renameAt(temporaryDirectory_.get(), temporaryName_, targetDirectory_.get(),
-                              targetName_);
-    }
-    if (!status) {
-        discard();  // reported: `status`
-        return status;
-    }
-    temporaryName_.clear();  // the name is the target's now
-    file_.reset();
-    return options_.syncDirectory ? io::sync(targetDirectory_.get()) : Status();
-}
-
-namespace {
-
-Status writeAndCommit(Result<FileReplacement> replacement, std::span<const uint8_t> content) {
-    if (!replacement) {
-        return replacement.error();
-    }
-    if (auto written = io::writeFull(replacement->fd(), content); !written) {
-        return written;
-    }
-    return replacement->commit();
-}
-
-}  // namespace
-
-Status replaceFileAtomically(int temporaryDirectory, const std::string& temporaryName,
-                             int targetDirectory, const std::string& targetName,
-                             std::span<const uint8_t> content, const AtomicWriteOptions& options) {
-    return writeAndCommit(FileReplacement::begin(temporaryDirectory, temporaryName, targetDirectory,
-                                                 targetName, options),
-                          content);
-}
-
-Status replaceFileAtomically(const std::string& path, std::string_view content,
-                             const AtomicWriteOptions& options) {
-    return writeAndCommit(
-        FileReplacement::begin(path, options),
-        std::span(reinterpret_cast<const uint8_t*>(content.data()), content.size()));
+Status FileReplacement::renameOverTarget() {
+    // The temporary file stays open, and so locked, until it has the
+    // target's name: a sweep never takes it for a leftover.
+    return io::renameAt(temporaryDirectory_.get(), temporaryName_, targetDirectory_.get(),
+                        targetName_);
 }
 
 }  // namespace holm::platform

@@ -1,4 +1,5 @@
 #include "platform/fault_guard.h"
+#include "platform/fault_guard_table.h"
 
 #include <pthread.h>
 #include <setjmp.h>
@@ -43,9 +44,8 @@ constexpr uintptr_t kStackGuardReach = 1024 * 1024;
 
 struct sigaction gPrevious[std::size(kFaultSignals)];
 
-// What a thread needs when it faults, all prepared before any guard is armed.
-// Guards are never freed: a thread that ends hands its guard back for the
-// next thread, so the handler never reads freed memory.
+// What a thread needs when it faults, all prepared before any guard is
+// armed (see fault_guard_table.h).
 struct ThreadGuard {
     std::atomic<pthread_t> owner{0};
     sigjmp_buf* active = nullptr;
@@ -58,44 +58,11 @@ struct ThreadGuard {
     uintptr_t pageSize = 4096;
 };
 
-// The guards, found by the handler by owner thread. The core library is
-// loaded at run time, where thread-local storage may be allocated on a
-// thread's first access, so the handler does not use thread-local storage.
-constexpr size_t kMaxGuardedThreads = 4096;
-std::atomic<ThreadGuard*> gGuards[kMaxGuardedThreads];
-std::atomic<size_t> gGuardCount{0};
+struct SameThread {
+    bool operator()(pthread_t a, pthread_t b) const noexcept { return pthread_equal(a, b) != 0; }
+};
 
-ThreadGuard* findGuard(pthread_t thread) {
-    const size_t count = std::min(gGuardCount.load(), kMaxGuardedThreads);
-    for (size_t i = 0; i < count; ++i) {
-        ThreadGuard* guard = gGuards[i].load();
-        if (guard != nullptr && pthread_equal(guard->owner.load(), thread)) {
-            return guard;
-        }
-    }
-    return nullptr;
-}
-
-// A free guard for the calling thread, or null when the table is full.
-ThreadGuard* claimGuard() {
-    const pthread_t self = pthread_self();
-    const size_t count = std::min(gGuardCount.load(), kMaxGuardedThreads);
-    for (size_t i = 0; i < count; ++i) {
-        ThreadGuard* guard = gGuards[i].load();
-        pthread_t expected = 0;
-        if (guard != nullptr && guard->owner.compare_exchange_strong(expected, self)) {
-            return guard;
-        }
-    }
-    const size_t index = gGuardCount.fetch_add(1);
-    if (index >= kMaxGuardedThreads) {
-        return nullptr;
-    }
-    auto* guard = new ThreadGuard();  // never freed, see above
-    guard->owner = self;
-    gGuards[index].store(guard);
-    return guard;
-}
+constinit FaultGuardTable<ThreadGuard, SameThread> gGuards;
 
 // The calling thread's guard and alternate stack; the guard goes back to the
 // table and the stack is released when the thread ends.
@@ -105,8 +72,7 @@ struct ThreadResources {
     std::unique_ptr<char[]> alternateStack;
     ~ThreadResources() {
         if (guard != nullptr) {
-            guard->active = nullptr;
-            guard->owner = 0;
+            gGuards.release(*guard);
         }
         if (alternateStack) {
             stack_t disable{};
@@ -138,7 +104,7 @@ ThreadGuard* threadGuard() {
     if (!tResources.claimed) {
         tResources.claimed = true;
         ensureAlternateSignalStack();
-        tResources.guard = claimGuard();
+        tResources.guard = gGuards.claim(pthread_self());
         if (tResources.guard != nullptr) {
             readStackBounds(*tResources.guard);
         }
@@ -255,7 +221,7 @@ void passOn(int signal, siginfo_t* info, void* context) {
 }
 
 void onFault(int signal, siginfo_t* info, void* context) {
-    ThreadGuard* guard = findGuard(pthread_self());
+    ThreadGuard* guard = gGuards.find(pthread_self());
     // Only faults the processor raised are translated; a signal sent by a
     // process (si_code <= 0) is passed on.
     if (guard == nullptr || guard->active == nullptr || info == nullptr || info->si_code <= 0) {
@@ -271,19 +237,6 @@ void onFault(int signal, siginfo_t* info, void* context) {
     guard->maskAtFault = static_cast<ucontext_t*>(context)->uc_sigmask;
     walkFrames(*guard, record);
     siglongjmp(*guard->active, 1);
-}
-
-// Runs the body with `buffer` as the thread's innermost guard. Kept out of
-// line so that the frame holding sigsetjmp has no objects a jump would skip.
-[[gnu::noinline]] void callArmed(ThreadGuard& guard, sigjmp_buf* buffer, void (*body)(void*),
-                                 void* context) {
-    struct Disarm {
-        ThreadGuard& guard;
-        sigjmp_buf* previous;
-        ~Disarm() { guard.active = previous; }
-    } disarm{guard, guard.active};
-    guard.active = buffer;
-    body(context);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <set>
 #include <string_view>
 
+#include "platform/directory_chain.h"
 #include "platform/directory_listing.h"
 #include "platform/enumeration.h"
 #include "platform/errors.h"
@@ -63,11 +64,6 @@ Result<FileInfo> statWith(StatCall call) {
     return infoOf(status);
 }
 
-bool hasType(const std::string& path, FileType type) {
-    auto info = statPath(path);
-    return info && info->type == type;
-}
-
 }  // namespace
 
 Result<FileInfo> statPath(const std::string& path) {
@@ -89,26 +85,6 @@ Result<std::string> resolvedPath(const std::string& path) {
         return lastSystemError();
     }
     return std::string(resolved.get());
-}
-
-bool pathExists(const std::string& path) {
-    return statPath(path).ok();
-}
-
-bool isDirectory(const std::string& path) {
-    return hasType(path, FileType::kDirectory);
-}
-
-bool isRegularFile(const std::string& path) {
-    return hasType(path, FileType::kRegular);
-}
-
-Result<uint64_t> fileSize(const std::string& path) {
-    auto info = statPath(path);
-    if (!info) {
-        return info.error();
-    }
-    return info->size;
 }
 
 Result<UniqueFd> openForReading(const std::string& path) {
@@ -180,18 +156,7 @@ Status makeDirectoryChain(const std::string& path, uint32_t mode) {
     UniqueFd at = std::move(*root);
     const uid_t self = ::geteuid();
     auto trusted = [&](uid_t owner) { return owner == 0 || owner == self; };
-    size_t start = 0;
-    while (start < path.size()) {
-        const size_t slash = path.find('/', start);
-        const size_t end = slash == std::string::npos ? path.size() : slash;
-        const std::string name = path.substr(start, end - start);
-        start = end + 1;
-        if (name.empty() || name == ".") {
-            continue;
-        }
-        if (name == "..") {
-            return Error::fromErrno(EINVAL);
-        }
+    return walkDirectoryChain(path, 0, "/", [&](const std::string& name) -> Status {
         auto next = io::openAt(at.get(), name, {.directory = true});
         if (!next && next.error().errnoValue() == ENOENT) {
             const Status made = io::makeDirectoryAt(at.get(), name, mode);
@@ -217,8 +182,8 @@ Status makeDirectoryChain(const std::string& path, uint32_t mode) {
             return next.error();
         }
         at = std::move(*next);
-    }
-    return {};
+        return {};
+    });
 }
 
 Status renameReplacing(const std::string& from, const std::string& to) {

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/io_backend.h"
 #include "platform/io_retry.h"
 #include "platform/system_calls.h"
 
@@ -36,8 +37,27 @@ int realRenameat2(int fromDirectory, const char* from, int toDirectory, const ch
     return ::renameat2(fromDirectory, from, toDirectory, to, flags);
 }
 
+static_assert(kCurrentDirectory == AT_FDCWD);
+
 constexpr SystemCalls kRealSystemCalls{realOpenat, ::read,        ::pread,   ::write,
                                        ::fsync,    realRenameat2, ::mkdirat, ::unlinkat};
+
+// poll takes whole milliseconds as an int: round up, so a wait never ends
+// before its deadline, and cap what an int cannot hold (the caller's loop
+// waits again).
+int pollTimeout(Deadline deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX));
+}
+
+}  // namespace
+
+const SystemCalls& realSystemCalls() noexcept {
+    return kRealSystemCalls;
+}
+
+namespace backend {
 
 int openFlags(const OpenOptions& options) {
     int flags = O_CLOEXEC | O_NOCTTY | (options.followLink ? 0 : O_NOFOLLOW);
@@ -60,36 +80,34 @@ int openFlags(const OpenOptions& options) {
     return flags;
 }
 
-// poll takes whole milliseconds as an int: round up, so a wait never ends
-// before its deadline, and cap what an int cannot hold (the caller's loop
-// waits again).
-int pollTimeout(Deadline deadline) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX));
-}
-
-}  // namespace
-
-const SystemCalls& realSystemCalls() noexcept {
-    return kRealSystemCalls;
-}
-
-Result<UniqueFd> openAt(int directoryFd, const std::string& name, const OpenOptions& options) {
-    const int flags = openFlags(options);
-    const int fd = retryInterrupted([&] {
-        return systemCalls().openat(directoryFd, name.c_str(), flags,
-                                    static_cast<mode_t>(options.mode));
-    });
-    if (fd < 0) {
+Status requireRegularFile(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
         return lastSystemError();
     }
-    return UniqueFd(fd);
+    return S_ISREG(status.st_mode) ? Status() : Error::fromErrno(EINVAL);
 }
 
-Result<UniqueFd> open(const std::string& path, const OpenOptions& options) {
-    return openAt(AT_FDCWD, path, options);
+Status lockFile(int fd, LockKind kind) {
+    const int operation = kind == LockKind::Exclusive ? LOCK_EX : LOCK_SH;
+    if (retryInterrupted([&] { return ::flock(fd, operation); }) != 0) {
+        return lastSystemError();
+    }
+    return {};
 }
+
+Result<bool> tryLockFile(int fd, LockKind kind) {
+    const int operation = (kind == LockKind::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    if (retryInterrupted([&] { return ::flock(fd, operation); }) == 0) {
+        return true;
+    }
+    if (errno == EWOULDBLOCK) {
+        return false;
+    }
+    return lastSystemError();
+}
+
+}  // namespace backend
 
 Status sendFull(int fd, std::string_view data) {
     while (!data.empty()) {
@@ -125,62 +143,6 @@ Result<size_t> sendTo(int fd, std::string_view data, const void* address, size_t
         return lastSystemError();
     }
     return static_cast<size_t>(sent);
-}
-
-namespace {
-
-Status lockFile(int fd, int operation) {
-    if (retryInterrupted([&] { return ::flock(fd, operation); }) != 0) {
-        return lastSystemError();
-    }
-    return {};
-}
-
-}  // namespace
-
-Status lockExclusive(int fd) {
-    return lockFile(fd, LOCK_EX);
-}
-
-Status lockShared(int fd) {
-    return lockFile(fd, LOCK_SH);
-}
-
-namespace {
-
-Result<bool> tryLockFile(int fd, int operation) {
-    if (retryInterrupted([&] { return ::flock(fd, operation | LOCK_NB); }) == 0) {
-        return true;
-    }
-    if (errno == EWOULDBLOCK) {
-        return false;
-    }
-    return lastSystemError();
-}
-
-}  // namespace
-
-Result<bool> tryLockExclusive(int fd) {
-    return tryLockFile(fd, LOCK_EX);
-}
-
-Result<bool> tryLockShared(int fd) {
-    return tryLockFile(fd, LOCK_SH);
-}
-
-Result<std::string> readSmallFile(const std::string& path, size_t limit) {
-    auto file = open(path, {.nonBlocking = true});
-    if (!file) {
-        return file.error();
-    }
-    struct stat status {};
-    if (::fstat(file->get(), &status) != 0) {
-        return lastSystemError();
-    }
-    if (!S_ISREG(status.st_mode)) {
-        return Error::fromErrno(EINVAL);
-    }
-    return readSmallFile(file->get(), limit);
 }
 
 Status setAttribute(int fd, const char* name, std::string_view value) {
@@ -250,11 +212,6 @@ Result<bool> waitAnyReadable(std::span<const int> fds, std::span<bool> ready, De
             return false;
         }
     }
-}
-
-Result<bool> waitReadable(int fd, Deadline deadline) {
-    bool ready = false;
-    return waitAnyReadable(std::span(&fd, 1), std::span(&ready, 1), deadline);
 }
 
 Result<size_t> waitEpoll(int epollFd, std::span<uint64_t> keys, Deadline deadline) {

@@ -13,14 +13,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <string_view>
 #include <utility>
 
 #include "platform/errors.h"
 #include "platform/io.h"
+#include "platform/module_record.h"
 #include "platform/process_info.h"
 
 namespace holm::platform {
@@ -114,51 +113,11 @@ std::optional<FileIdentity> mappedFileAt(const std::vector<Mapping>& mappings, u
     return mapping->file;
 }
 
-// What the process knows about a module loaded through a descriptor: the
-// path it was opened by and how many `SharedLibrary` objects
-// refer to it. Keyed by the loader's name for the module, which is unique
-// for the life of the process (see uniqueDescriptorName).
-struct LoadedModule {
-    std::string path;
-    size_t references = 0;
-};
-
-class ModuleTable {
-  public:
-    // Records one more reference (the first opener's path is kept).
-    void add(const std::string& loaderName, const std::string& path) {
-        std::lock_guard lock(mutex_);
-        auto [entry, inserted] = modules_.try_emplace(loaderName, LoadedModule{path, 0});
-        ++entry->second.references;
-    }
-
-    // Drops one reference. The entry is kept while the loader still has the
-    // module mapped (a library with unique symbols is never unloaded), so
-    // that its name stays known.
-    void release(const std::string& loaderName, bool stillLoaded) {
-        std::lock_guard lock(mutex_);
-        auto entry = modules_.find(loaderName);
-        if (entry != modules_.end() && --entry->second.references == 0 && !stillLoaded) {
-            modules_.erase(entry);
-        }
-    }
-
-    std::optional<LoadedModule> find(const std::string& loaderName) const {
-        std::lock_guard lock(mutex_);
-        auto entry = modules_.find(loaderName);
-        if (entry == modules_.end()) {
-            return std::nullopt;
-        }
-        return entry->second;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::map<std::string, LoadedModule, std::less<>> modules_;
-};
-
-ModuleTable& moduleTable() {
-    static ModuleTable table;
+// The path each module loaded through a descriptor was opened by, keyed by
+// the loader's name for the module, which is unique for the life of the
+// process (see uniqueDescriptorName).
+ModuleRecord<std::string, std::string>& moduleTable() {
+    static ModuleRecord<std::string, std::string> table;
     return table;
 }
 
@@ -287,24 +246,8 @@ SharedLibrary::SharedLibrary(UniqueLibrary handle, const std::string& path,
         // Loaded through a descriptor, by this load or an earlier one of the
         // same file: the table keeps the name the system should report.
         loaderName_ = map->l_name;
-        moduleTable().add(loaderName_, path_);
+        (void)moduleTable().add(loaderName_, path_);  // the first opener's path is kept
     }
-}
-
-SharedLibrary::~SharedLibrary() {
-    close();
-}
-
-SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::move(other.handle_);
-        path_ = std::move(other.path_);
-        id_ = other.id_;
-        loaderName_ = std::move(other.loaderName_);
-        other.loaderName_.clear();
-    }
-    return *this;
 }
 
 LoadResult SharedLibrary::open(const std::string& path) {
@@ -351,8 +294,10 @@ void SharedLibrary::close() {
     handle_.reset();
     if (!loaderName_.empty()) {
         // The name is never reused, so no other module can have taken it
-        // between the unload and this check.
-        moduleTable().release(loaderName_, isLoadedUnder(loaderName_));
+        // between the unload and this check. A module the loader keeps
+        // mapped (one with unique symbols is never unloaded) keeps its
+        // entry, so that its name stays known.
+        (void)moduleTable().release(loaderName_, isLoadedUnder(loaderName_));
         loaderName_.clear();
     }
 }
@@ -414,7 +359,7 @@ std::string modulePathContaining(const void* address) {
         return map->l_name;
     }
     auto loaded = moduleTable().find(map->l_name);
-    return loaded ? loaded->path : mappedFileContaining(address);
+    return loaded ? *loaded : mappedFileContaining(address);
 }
 
 bool addressInModule(const void* address, const SharedLibrary& library) {
@@ -493,15 +438,6 @@ std::vector<FileIdentity> loadedModuleIds() {
     return ids;
 }
 
-bool isModuleLoaded(FileIdentity id) {
-    for (const FileIdentity& loaded : loadedModuleIds()) {
-        if (loaded == id) {
-            return true;
-        }
-    }
-    return false;
-}
-
 namespace {
 
 // The build id from the module's note segments (read in memory, where the
@@ -577,7 +513,7 @@ std::vector<ModuleImage> loadedModuleImages() {
             image.path = executablePath();
         } else if (isDescriptorName(image.path.c_str())) {
             if (auto loaded = moduleTable().find(image.path)) {
-                image.path = loaded->path;
+                image.path = *loaded;
             }
         }
     }

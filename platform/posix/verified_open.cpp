@@ -94,19 +94,6 @@ std::string descriptorPath(int fd) {
     return "/proc/self/fd/" + std::to_string(fd);
 }
 
-Status createNewFile(const std::string& path, std::string_view content, uint32_t mode) {
-    auto file = io::open(
-        path, {.access = io::Access::Write, .create = true, .exclusive = true, .mode = mode});
-    if (!file) {
-        return file.error();
-    }
-    if (Status written = io::writeFull(file->get(), content); !written) {
-        (void)io::removeAt(AT_FDCWD, path);  // the error reported is the write's
-        return written;
-    }
-    return {};
-}
-
 Status createFifo(const std::string& path, uint32_t mode) {
     if (::mkfifo(path.c_str(), static_cast<mode_t>(mode)) != 0) {
         return lastSystemError();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <random>
 
 #include "common/path_parts.h"
 #include "platform/io.h"
@@ -29,16 +28,6 @@ Result<UniqueFd> duplicateDirectory(int fd) {
     return UniqueFd(duplicate);
 }
 
-std::string temporaryNameFor(const std::string& name) {
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string suffix;
-    for (int i = 0; i < 12; ++i) {
-        suffix += kDigits[random() % 36];
-    }
-    return "." + name + ".tmp-" + suffix;
-}
-
 }  // namespace
 
 // Windows files carry an access list, inherited from the directory, in place
@@ -58,10 +47,7 @@ Result<FileReplacement> FileReplacement::begin(const std::string& givenPath,
     if (name.empty()) {
         return Error::fromErrno(EINVAL);
     }
-    std::string directory(common::directoryOf(path));
-    if (directory.empty()) {
-        directory = ".";
-    }
+    const std::string directory(common::directoryOf(path));  // "." for a bare name
     auto opened = io::open(directory, {.directory = true, .followLink = true});
     if (!opened) {
         return opened.error();
@@ -103,88 +89,15 @@ Result<FileReplacement> FileReplacement::begin(int temporaryDirectory,
     return replacement;
 }
 
-FileReplacement& FileReplacement::operator=(FileReplacement&& other) noexcept {
-    if (this != &other) {
-        discard();
-        temporaryDirectory_ = std::move(other.temporaryDirectory_);
-        targetDirectory_ = std::move(other.targetDirectory_);
-        file_ = std::move(other.file_);
-        temporaryName_ = std::move(other.temporaryName_);
-        targetName_ = std::move(other.targetName_);
-        options_ = other.options_;
-        other.temporaryName_.clear();
-    }
-    return *this;
-}
-
-FileReplacement::~FileReplacement() {
-    discard();
-}
-
-void FileReplacement::discard() noexcept {
-    // Closed first: a file open without delete sharing elsewhere would
-    // otherwise only be marked for deletion.
-    const bool had = file_.valid() && !temporaryName_.empty();
-    file_.reset();
-    if (had) {
-        (void)io::removeAt(temporaryDirectory_.get(), temporaryName_);
-    }
-    temporaryName_.clear();
-}
-
 Status FileReplacement::adoptTarget() {
     return {};
 }
 
-Status FileReplacement::commit() {
-    if (!file_ || temporaryName_.empty()) {
-        return Error::fromErrno(EBADF);
-    }
-    Status status = io::sync(file_.get());
-    if (status) {
-        // The rename (MoveFileEx, write-through) replaces the target in one
-        // step: a reader sees the old file or the new one.
-        file_.reset();
-        status = io::renameAt(temporaryDirectory_.get(), temporaryName_, targetDirectory_.get(),
-                              targetName_);
-        if (status) {
-            temporaryName_.clear();
-            return {};
-        }
-        (void)io::removeAt(temporaryDirectory_.get(), temporaryName_);
-        temporaryName_.clear();
-        return status;
-    }
-    discard();
-    return status;
-}
-
-Status replaceFileAtomically(int temporaryDirectory, const std::string& temporaryName,
-                             int targetDirectory, const std::string& targetName,
-                             std::span<const uint8_t> content, const AtomicWriteOptions& options) {
-    auto replacement = FileReplacement::begin(temporaryDirectory, temporaryName, targetDirectory,
-                                              targetName, options);
-    if (!replacement) {
-        return replacement.error();
-    }
-    Status written = io::writeFull(replacement->fd(), content);
-    if (!written) {
-        return written;
-    }
-    return replacement->commit();
-}
-
-Status replaceFileAtomically(const std::string& path, std::string_view content,
-                             const AtomicWriteOptions& options) {
-    auto replacement = FileReplacement::begin(path, options);
-    if (!replacement) {
-        return replacement.error();
-    }
-    Status written = io::writeFull(replacement->fd(), content);
-    if (!written) {
-        return written;
-    }
-    return replacement->commit();
+Status FileReplacement::renameOverTarget() {
+    // Closed first: the rename (write-through) must not meet the file open.
+    file_.reset();
+    return io::renameAt(temporaryDirectory_.get(), temporaryName_, targetDirectory_.get(),
+                        targetName_);
 }
 
 }  // namespace holm::platform

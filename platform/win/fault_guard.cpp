@@ -1,9 +1,11 @@
 #include "platform/fault_guard.h"
+#include "platform/fault_guard_table.h"
 
 #include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdint>
+#include <functional>
 
 #include "platform/win/native.h"
 
@@ -16,8 +18,7 @@ namespace {
 constexpr int kSignalTrap = 5;
 
 // What a thread needs when it faults, all prepared before any guard is
-// armed. Guards are never freed: a thread that ends hands its guard back for
-// the next thread, so the handler never reads freed memory.
+// armed (see fault_guard_table.h).
 struct ThreadGuard {
     std::atomic<DWORD> owner{0};
     // The innermost armed guard's jump buffer (__builtin_setjmp: five
@@ -30,50 +31,14 @@ struct ThreadGuard {
     alignas(16) unsigned char landingStack[16 * 1024];
 };
 
-// The guards, found by the handler by owner thread: the handler does not
-// touch thread-local storage, which may allocate on first use.
-constexpr size_t kMaxGuardedThreads = 4096;
-std::atomic<ThreadGuard*> gGuards[kMaxGuardedThreads];
-std::atomic<size_t> gGuardCount{0};
-
-ThreadGuard* findGuard(DWORD thread) {
-    const size_t count = std::min(gGuardCount.load(), kMaxGuardedThreads);
-    for (size_t i = 0; i < count; ++i) {
-        ThreadGuard* guard = gGuards[i].load();
-        if (guard != nullptr && guard->owner.load() == thread) {
-            return guard;
-        }
-    }
-    return nullptr;
-}
-
-ThreadGuard* claimGuard() {
-    const DWORD self = ::GetCurrentThreadId();
-    const size_t count = std::min(gGuardCount.load(), kMaxGuardedThreads);
-    for (size_t i = 0; i < count; ++i) {
-        ThreadGuard* guard = gGuards[i].load();
-        DWORD expected = 0;
-        if (guard != nullptr && guard->owner.compare_exchange_strong(expected, self)) {
-            return guard;
-        }
-    }
-    const size_t index = gGuardCount.fetch_add(1);
-    if (index >= kMaxGuardedThreads) {
-        return nullptr;
-    }
-    auto* guard = new ThreadGuard();  // never freed, see above
-    guard->owner = self;
-    gGuards[index].store(guard);
-    return guard;
-}
+constinit FaultGuardTable<ThreadGuard, std::equal_to<DWORD>> gGuards;
 
 struct ThreadResources {
     ThreadGuard* guard = nullptr;
     bool claimed = false;
     ~ThreadResources() {
         if (guard != nullptr) {
-            guard->active = nullptr;
-            guard->owner = 0;
+            gGuards.release(*guard);
         }
     }
 };
@@ -83,7 +48,7 @@ ThreadGuard* threadGuard() {
     if (!tResources.claimed) {
         tResources.claimed = true;
         ensureAlternateSignalStack();
-        tResources.guard = claimGuard();
+        tResources.guard = gGuards.claim(::GetCurrentThreadId());
     }
     return tResources.guard;
 }
@@ -175,7 +140,7 @@ void resumeAt(CONTEXT& context, uintptr_t top, void (*target)()) {
 // Where a contained fault resumes: on the guard's landing stack, straight
 // back to the guard's __builtin_setjmp.
 [[noreturn]] void landAfterFault() {
-    ThreadGuard* guard = findGuard(::GetCurrentThreadId());
+    ThreadGuard* guard = gGuards.find(::GetCurrentThreadId());
     __builtin_longjmp(guard->active, 1);
 }
 
@@ -185,7 +150,7 @@ LONG CALLBACK onException(EXCEPTION_POINTERS* pointers) {
     if (!containedFault(exception.ExceptionCode, signal)) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
-    ThreadGuard* guard = findGuard(::GetCurrentThreadId());
+    ThreadGuard* guard = gGuards.find(::GetCurrentThreadId());
     if (guard == nullptr || guard->active == nullptr) {
         // No guard armed: what would have happened without us happens
         // (by default the process ends with the exception).
@@ -207,20 +172,6 @@ LONG CALLBACK onException(EXCEPTION_POINTERS* pointers) {
     resumeAt(context, reinterpret_cast<uintptr_t>(guard->landingStack + sizeof guard->landingStack),
              &landAfterFault);
     return EXCEPTION_CONTINUE_EXECUTION;
-}
-
-// Runs the body with `buffer` as the thread's innermost guard. Kept out of
-// line so that the frame holding the jump buffer has no objects a jump
-// would skip.
-[[gnu::noinline]] void callArmed(ThreadGuard& guard, void** buffer, void (*body)(void*),
-                                 void* context) {
-    struct Disarm {
-        ThreadGuard& guard;
-        void** previous;
-        ~Disarm() { guard.active = previous; }
-    } disarm{guard, guard.active};
-    guard.active = buffer;
-    body(context);
 }
 
 }  // namespace

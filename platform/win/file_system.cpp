@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <string_view>
 
+#include "platform/directory_chain.h"
 #include "platform/directory_listing.h"
 #include "platform/enumeration.h"
 #include "platform/io.h"
@@ -68,11 +69,6 @@ Result<FileInfo> statWith(const std::string& path, bool followLink) {
         return lastWin32Error();
     }
     return infoOf(file.handle);
-}
-
-bool hasType(const std::string& path, FileType type) {
-    auto info = statPath(path);
-    return info && info->type == type;
 }
 
 std::string withOneTrailingSlash(std::string path) {
@@ -175,26 +171,6 @@ Result<std::string> resolvedPath(const std::string& path) {
     return portablePath(resolved);
 }
 
-bool pathExists(const std::string& path) {
-    return statPath(path).ok();
-}
-
-bool isDirectory(const std::string& path) {
-    return hasType(path, FileType::kDirectory);
-}
-
-bool isRegularFile(const std::string& path) {
-    return hasType(path, FileType::kRegular);
-}
-
-Result<uint64_t> fileSize(const std::string& path) {
-    auto info = statPath(path);
-    if (!info) {
-        return info.error();
-    }
-    return info->size;
-}
-
 Result<UniqueFd> openForReading(const std::string& path) {
     return io::open(path, {.nonBlocking = true});
 }
@@ -226,17 +202,7 @@ Status makeDirectoryChain(const std::string& path, uint32_t /*mode*/) {
         return Error::fromErrno(EINVAL);
     }
     std::string prefix = path.substr(0, start);
-    while (start < path.size()) {
-        const size_t slash = path.find_first_of("/\\", start);
-        const size_t end = slash == std::string::npos ? path.size() : slash;
-        const std::string name = path.substr(start, end - start);
-        start = end + 1;
-        if (name.empty() || name == ".") {
-            continue;
-        }
-        if (name == "..") {
-            return Error::fromErrno(EINVAL);
-        }
+    return walkDirectoryChain(path, start, "/\\", [&](const std::string& name) -> Status {
         prefix += name;
         const std::wstring native = nativePath(prefix);
         if (!::CreateDirectoryW(native.c_str(), nullptr) &&
@@ -254,8 +220,8 @@ Status makeDirectoryChain(const std::string& path, uint32_t /*mode*/) {
             return Error::fromErrno(ENOTDIR);
         }
         prefix += '/';
-    }
-    return {};
+        return {};
+    });
 }
 
 Status renameReplacing(const std::string& from, const std::string& to) {

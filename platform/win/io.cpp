@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "platform/io_backend.h"
 #include "platform/io_retry.h"
 #include "platform/system_calls.h"
 #include "platform/win/native.h"
@@ -229,6 +230,14 @@ int realUnlinkat(int directory, const char* name, int flags) {
 constexpr SystemCalls kRealSystemCalls{realOpenat, realRead,      realPread,   realWrite,
                                        realFsync,  realRenameat2, realMkdirat, realUnlinkat};
 
+}  // namespace
+
+const SystemCalls& realSystemCalls() noexcept {
+    return kRealSystemCalls;
+}
+
+namespace backend {
+
 int openFlags(const OpenOptions& options) {
     int flags = options.followLink ? kOpenFollowLink : 0;
     switch (options.access) {
@@ -249,12 +258,21 @@ int openFlags(const OpenOptions& options) {
     return flags;
 }
 
+Status requireRegularFile(int fd) {
+    if (win::kindOf(fd) != win::HandleKind::File || ::GetFileType(handleOf(fd)) != FILE_TYPE_DISK) {
+        return Error::fromErrno(EINVAL);
+    }
+    return {};
+}
+
+namespace {
+
 // A lock on one byte far beyond any data: Windows locks are mandatory for
 // the range they cover, so locking the data itself would stop readers; a
 // byte no file reaches gives the advisory lock the other systems have.
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
-Status lockFile(int fd, DWORD flags) {
+Status lockWith(int fd, DWORD flags) {
     HANDLE handle = handleOf(fd);
     if (handle == INVALID_HANDLE_VALUE) {
         return lastSystemError();
@@ -267,8 +285,18 @@ Status lockFile(int fd, DWORD flags) {
     return {};
 }
 
-Result<bool> tryLockFile(int fd, DWORD flags) {
-    Status taken = lockFile(fd, flags | LOCKFILE_FAIL_IMMEDIATELY);
+DWORD lockFlags(LockKind kind) {
+    return kind == LockKind::Exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
+}
+
+}  // namespace
+
+Status lockFile(int fd, LockKind kind) {
+    return lockWith(fd, lockFlags(kind));
+}
+
+Result<bool> tryLockFile(int fd, LockKind kind) {
+    Status taken = lockWith(fd, lockFlags(kind) | LOCKFILE_FAIL_IMMEDIATELY);
     if (taken) {
         return true;
     }
@@ -278,55 +306,7 @@ Result<bool> tryLockFile(int fd, DWORD flags) {
     return taken.error();
 }
 
-}  // namespace
-
-const SystemCalls& realSystemCalls() noexcept {
-    return kRealSystemCalls;
-}
-
-Result<UniqueFd> openAt(int directoryFd, const std::string& name, const OpenOptions& options) {
-    const int flags = openFlags(options);
-    const int fd = retryInterrupted([&] {
-        return systemCalls().openat(directoryFd, name.c_str(), flags,
-                                    static_cast<mode_t>(options.mode));
-    });
-    if (fd < 0) {
-        return lastSystemError();
-    }
-    return UniqueFd(fd);
-}
-
-Result<UniqueFd> open(const std::string& path, const OpenOptions& options) {
-    return openAt(win::kCurrentDirectory, path, options);
-}
-
-Status lockExclusive(int fd) {
-    return lockFile(fd, LOCKFILE_EXCLUSIVE_LOCK);
-}
-
-Status lockShared(int fd) {
-    return lockFile(fd, 0);
-}
-
-Result<bool> tryLockExclusive(int fd) {
-    return tryLockFile(fd, LOCKFILE_EXCLUSIVE_LOCK);
-}
-
-Result<bool> tryLockShared(int fd) {
-    return tryLockFile(fd, 0);
-}
-
-Result<std::string> readSmallFile(const std::string& path, size_t limit) {
-    auto file = open(path);
-    if (!file) {
-        return file.error();
-    }
-    if (win::kindOf(file->get()) != win::HandleKind::File ||
-        ::GetFileType(handleOf(file->get())) != FILE_TYPE_DISK) {
-        return Error::fromErrno(EINVAL);
-    }
-    return readSmallFile(file->get(), limit);
-}
+}  // namespace backend
 
 // Extended attributes, sockets and child processes are not part of this
 // backend yet: they fail with "not supported".
@@ -426,11 +406,6 @@ Result<bool> waitAnyReadable(std::span<const int> fds, std::span<bool> ready, De
             return false;
         }
     }
-}
-
-Result<bool> waitReadable(int fd, Deadline deadline) {
-    bool ready = false;
-    return waitAnyReadable(std::span(&fd, 1), std::span(&ready, 1), deadline);
 }
 
 }  // namespace holm::platform::io

@@ -28,13 +28,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/io.h"
 #include "platform/result.h"
 
 namespace holm::platform::win {
 
 // The directory a relative name is taken from when no directory descriptor
-// is given (the value Linux gives AT_FDCWD).
-inline constexpr int kCurrentDirectory = -100;
+// is given.
+inline constexpr int kCurrentDirectory = io::kCurrentDirectory;
 
 enum class HandleKind { File, Directory, Event, Other };
 

@@ -1,8 +1,6 @@
 #include "platform/shared_library.h"
 
-#include <map>
-#include <mutex>
-
+#include "platform/module_record.h"
 #include "platform/win/native.h"
 
 #include <tlhelp32.h>
@@ -27,43 +25,21 @@ void restrictDefaultSearch() {
 // The files of libraries loaded from a verified descriptor, held open
 // without write or delete sharing for as long as the library is loaded:
 // what was verified cannot be changed under the loaded module.
-struct HeldFiles {
-    std::mutex lock;
-    struct Held {
-        HANDLE file;
-        int references;
-    };
-    std::map<HMODULE, Held> files;
-};
-
-HeldFiles& heldFiles() {
-    static HeldFiles* instance = new HeldFiles;  // lives until the process ends
-    return *instance;
+ModuleRecord<HMODULE, HANDLE>& heldFiles() {
+    static auto* record = new ModuleRecord<HMODULE, HANDLE>;  // lives until the process ends
+    return *record;
 }
 
 void holdFile(HMODULE module, HANDLE file) {
-    HeldFiles& held = heldFiles();
-    std::lock_guard guard(held.lock);
-    auto [entry, added] = held.files.try_emplace(module, HeldFiles::Held{file, 0});
-    if (!added) {
-        ::CloseHandle(file);  // the module's file is held already
+    if (auto spare = heldFiles().add(module, file)) {
+        ::CloseHandle(*spare);  // the module's file is held already
     }
-    ++entry->second.references;
 }
 
 void releaseFile(HMODULE module) {
-    HANDLE file = nullptr;
-    {
-        HeldFiles& held = heldFiles();
-        std::lock_guard guard(held.lock);
-        auto entry = held.files.find(module);
-        if (entry == held.files.end() || --entry->second.references > 0) {
-            return;
-        }
-        file = entry->second.file;
-        held.files.erase(entry);
+    if (auto file = heldFiles().release(module)) {
+        ::CloseHandle(*file);
     }
-    ::CloseHandle(file);
 }
 
 std::optional<FileIdentity> identityOf(HANDLE file) {
@@ -164,22 +140,6 @@ SharedLibrary::SharedLibrary(UniqueLibrary handle, const std::string& path,
     id_ = file ? *file
                : identityAt(moduleFileName(static_cast<HMODULE>(handle_.get())))
                      .value_or(FileIdentity{});
-}
-
-SharedLibrary::~SharedLibrary() {
-    close();
-}
-
-SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::move(other.handle_);
-        path_ = std::move(other.path_);
-        id_ = other.id_;
-        loaderName_ = std::move(other.loaderName_);
-        other.loaderName_.clear();
-    }
-    return *this;
 }
 
 LoadResult SharedLibrary::open(const std::string& path) {
@@ -331,15 +291,6 @@ std::vector<FileIdentity> loadedModuleIds() {
         }
     });
     return ids;
-}
-
-bool isModuleLoaded(FileIdentity id) {
-    for (const FileIdentity& loaded : loadedModuleIds()) {
-        if (loaded == id) {
-            return true;
-        }
-    }
-    return false;
 }
 
 std::vector<ModuleImage> loadedModuleImages() {

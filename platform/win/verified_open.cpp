@@ -118,20 +118,6 @@ std::string descriptorPath(int fd) {
     return path;
 }
 
-Status createNewFile(const std::string& path, std::string_view content, uint32_t mode) {
-    auto file = io::open(
-        path, {.access = io::Access::Write, .create = true, .exclusive = true, .mode = mode});
-    if (!file) {
-        return file.error();
-    }
-    Status written = io::writeFull(file->get(), content);
-    if (!written) {
-        file->reset();
-        (void)io::removeAt(win::kCurrentDirectory, path);  // reported: the write's error
-    }
-    return written;
-}
-
 Status createFifo(const std::string&, uint32_t) {
     return Error::fromErrno(ENOTSUP);  // Windows has no FIFOs in the file system
 }

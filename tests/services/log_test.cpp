@@ -697,7 +697,9 @@ TEST_F(LogTest, EntriesCommittedWhileTheLogIsReopenedLandWholeOnce) {
             --running;
         });
     }
-    for (int round = 0; running > 0; ++round) {
+    // At least two rounds, so that both files exist even when the writers
+    // finish before the first reopen.
+    for (int round = 0; running > 0 || round < 2; ++round) {
         ASSERT_TRUE(log->open(wide(round % 2 == 0 ? other : path_).c_str(), 2, 0, false));
     }
     for (auto& writer : writers) {

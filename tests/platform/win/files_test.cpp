@@ -13,7 +13,6 @@
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
 #include "platform/io.h"
-#include "platform/mapped_file.h"
 #include "platform/system_calls.h"
 #include "platform/verified_open.h"
 #include "support/test_support.h"
@@ -249,13 +248,6 @@ TEST(WinFilesTest, DirectoriesAndTheirEntries) {
     ASSERT_EQ(matched->size(), 1u);
     EXPECT_EQ(matched->front().name, "B.TXT");
     EXPECT_EQ(enumerate(base + "/none", "*").error().windowsError(), WinError::kPathNotFound);
-
-    {
-        auto mapped = MappedFile::fromDescriptor(io::open(base + "/a/b/file.txt")->get());
-        ASSERT_TRUE(mapped.ok());
-        ASSERT_EQ(mapped->bytes().size(), 1u);
-        EXPECT_EQ(mapped->bytes()[0], std::byte{'x'});
-    }
 
     auto names = entryNamesAt(io::open(base + "/a", {.directory = true})->get());
     ASSERT_TRUE(names.ok());
