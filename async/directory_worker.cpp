@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "common/path_parts.h"
 #include "common/utf16.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
@@ -37,19 +38,14 @@ std::string joinPath(const std::string& directory, const std::string& name) {
     return directory.ends_with('/') ? directory + name : directory + '/' + name;
 }
 
-// The directory a file element's key watches: its path up to the last '/'
-// ("/" for a file in the root, "." for a bare name).
+// The directory a file element's key watches: its path up to the last
+// separator ("/" for a file in the root, "." for a bare name).
 std::string parentOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
+    return std::string(common::directoryOf(path));
 }
 
 std::string entryNameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return std::string(common::fileNameOf(path));
 }
 
 std::string keyDirectoryOf(const CHlmPlgAsyncElemDirectoryOrFile& element) {

@@ -2,6 +2,7 @@
 
 #include "async/event_worker.h"
 #include "async/time_worker.h"
+#include "common/path_parts.h"
 #include "common/utf16.h"
 #include "hlmplg/core.h"
 #include "platform/file_system.h"
@@ -12,8 +13,9 @@ namespace holm::async {
 
 namespace {
 
-// A path from a plugin in UTF-8, with runs of '/' collapsed and no trailing
-// '/' (but "/" itself); empty when it is not sound text.
+// A path from a plugin in UTF-8, with '/' as its separator (on Windows '\'
+// becomes '/'), runs of it collapsed and none trailing (but a root's own:
+// "/", "C:/"); empty when it is not sound text.
 std::string normalisedPath(const char16_t* path) {
     if (path == nullptr) {
         return {};
@@ -24,11 +26,13 @@ std::string normalisedPath(const char16_t* path) {
     }
     std::string normalised;
     for (char c : *text) {
-        if (c != '/' || !normalised.ends_with('/')) {
+        if (!common::isPathSeparator(c)) {
             normalised.push_back(c);
+        } else if (!normalised.ends_with('/')) {
+            normalised.push_back('/');
         }
     }
-    while (normalised.size() > 1 && normalised.ends_with('/')) {
+    while (normalised.ends_with('/') && !common::isRootWithSeparator(normalised)) {
         normalised.pop_back();
     }
     return normalised;

@@ -101,6 +101,21 @@ inline std::string joinedPath(std::string_view directory, std::string_view name)
     return path.append(name);
 }
 
+// Whether `c` separates path components ('/', and on Windows '\' too).
+template <typename Char>
+constexpr bool isPathSeparator(Char c) {
+    const std::basic_string_view<Char> one(&c, 1);
+    return detail::lastSeparator(one) == 0;
+}
+
+// Whether `path` is a root with its separator: "/", on Windows also "C:/".
+template <typename Text>
+constexpr bool isRootWithSeparator(const Text& path) {
+    const std::basic_string_view<CharOf<Text>> view(path);
+    return !view.empty() && detail::lastSeparator(view) == view.size() - 1 &&
+           detail::isRootSeparator(view, view.size() - 1);
+}
+
 // Whether `path` is a bare name, without any separator.
 template <typename Text>
 constexpr bool isBareName(const Text& path) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -39,6 +40,9 @@ class ChangeNotifier {
     // An instance, or the kernel's refusal (EMFILE: the limit of instances
     // or of descriptors).
     static Result<ChangeNotifier> open();
+    ~ChangeNotifier();
+    ChangeNotifier(ChangeNotifier&& other) noexcept;
+    ChangeNotifier& operator=(ChangeNotifier&& other) noexcept;
     // Readable while events are pending.
     int descriptor() const { return fd_.get(); }
 
@@ -54,10 +58,15 @@ class ChangeNotifier {
     // when reading failed for another reason than "nothing pending".
     Status read(std::vector<ChangeEvent>& events);
 
+    // The backend's state beyond the descriptor (none where the kernel
+    // keeps it all); opaque outside the backend.
+    struct System;
+
   private:
-    explicit ChangeNotifier(UniqueFd fd) : fd_(std::move(fd)) {}
+    ChangeNotifier(UniqueFd fd, std::unique_ptr<System> system);
 
     UniqueFd fd_;
+    std::unique_ptr<System> system_;
 };
 
 // The limits of the kernel's notification (from /proc/sys/fs/inotify);

@@ -1,12 +1,13 @@
-// "Wait for any one" over many descriptors: one epoll instance. Waking costs
-// the same for 10 or 10,000 members, and there is no limit of 64 handles.
+// "Wait for any one" over many descriptors: one epoll instance (on Windows,
+// thread-pool waits on the descriptors' handles). Waking costs the same for
+// 10 or 10,000 members, and there is no limit of 64 handles. Members are
+// level-triggered: one still signalled is reported again by the next wait.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <span>
-
-#include "platform/unique_handle.h"
 
 namespace holm::platform {
 
@@ -15,7 +16,10 @@ class EpollSet {
     using Deadline = std::chrono::steady_clock::time_point;
 
     EpollSet();
-    bool valid() const { return fd_.valid(); }
+    ~EpollSet();
+    EpollSet(const EpollSet&) = delete;
+    EpollSet& operator=(const EpollSet&) = delete;
+    bool valid() const;
 
     // Watches `fd` for readability; `key` is what wait() reports for it.
     // False when the kernel refuses (limits, a descriptor that cannot be
@@ -30,7 +34,9 @@ class EpollSet {
     int wait(std::span<uint64_t> ready, Deadline deadline = Deadline::max());
 
   private:
-    UniqueFd fd_;
+    // The backend's waiting machinery.
+    struct System;
+    std::unique_ptr<System> system_;
 };
 
 }  // namespace holm::platform

@@ -73,7 +73,48 @@ uint64_t fnv1a(const std::u16string& text, uint64_t basis) {
     return hash;
 }
 
+int hexValue(std::string_view digits) {
+    int value = 0;
+    for (char digit : digits) {
+        const int one = common::hexDigitValue(static_cast<char16_t>(digit));
+        if (one < 0) {
+            return -1;
+        }
+        value = value * 16 + one;
+    }
+    return value;
+}
+
 }  // namespace
+
+std::u16string namedEventNameOf(std::string_view fileName) {
+    if (!fileName.starts_with("e.")) {
+        return {};
+    }
+    fileName.remove_prefix(2);
+    std::u16string name;
+    // Kept characters and UTF-8 are copied in runs; escapes are decoded.
+    size_t run = 0;
+    for (size_t i = 0; i < fileName.size();) {
+        if (fileName[i] != '%') {
+            ++i;
+            continue;
+        }
+        common::appendUtf8ToUtf16(name, fileName.substr(run, i - run));
+        const bool wide = i + 1 < fileName.size() && fileName[i + 1] == 'u';
+        const size_t digits = wide ? 4 : 2;
+        const size_t start = i + (wide ? 2 : 1);
+        const int value =
+            start + digits <= fileName.size() ? hexValue(fileName.substr(start, digits)) : -1;
+        if (value < 0) {
+            return {};
+        }
+        name.push_back(static_cast<char16_t>(value));
+        i = run = start + digits;
+    }
+    common::appendUtf8ToUtf16(name, fileName.substr(run));
+    return name;
+}
 
 std::string runtimeDirectory() {
     const char* configured = std::getenv("HOLM_RUNTIME_DIR");

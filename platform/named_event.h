@@ -53,6 +53,11 @@ std::string runtimeDirectory();
 // or longer than kMaxNamedEventName.
 std::string namedEventFileName(std::u16string_view name);
 
+// The event name a canonical file name stands for, A-Z folded: for a system
+// whose event objects have names of their own (on Windows, "Global\<name>").
+// Empty for a name given by its hashes, or text that is no canonical name.
+std::u16string namedEventNameOf(std::string_view fileName);
+
 // One watcher's FIFO of one event; removed from the directory when the
 // object ends.
 class NamedEventWatch {

@@ -10,10 +10,8 @@
 // Thread safety: one watch is used by one thread at a time.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
-#include <map>
-#include <set>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -36,7 +34,10 @@ inline constexpr uint32_t kNotifySecurity = 0x8;    // accepted; keys have no se
 // subtree above it) is one kernel watch shared by them.
 class KeyWatchSet {
   public:
-    KeyWatchSet() = default;
+    KeyWatchSet();
+    ~KeyWatchSet();
+    KeyWatchSet(KeyWatchSet&& other) noexcept;
+    KeyWatchSet& operator=(KeyWatchSet&& other) noexcept;
 
     // Adds a watch as KeyWatch::create does and gives its id (never 0). The
     // set opens its instance with the first watch. A kernel limit gives
@@ -48,9 +49,9 @@ class KeyWatchSet {
     // Ends a watch (no effect for an id that is not one).
     void remove(uint64_t id);
 
-    bool valid() const { return inotify_.valid(); }
+    bool valid() const;
     // Readable when a change may be pending; poll it, then call consume().
-    int fd() const { return inotify_.get(); }
+    int fd() const;
     // Takes in every pending change; gives the armed watches that saw a
     // change they report (now disarmed).
     std::vector<uint64_t> consume();
@@ -58,31 +59,13 @@ class KeyWatchSet {
     bool armed(uint64_t id) const;
     // False once the watched key's own directory is gone (deleted, moved).
     bool intact(uint64_t id) const;
-    size_t size() const { return watches_.size(); }
+    size_t size() const;
+
+    // The backend's watches; opaque outside it.
+    struct System;
 
   private:
-    struct Watch {
-        int top = -1;
-        std::set<int> directories;  // kernel watch descriptors
-        bool subtree = false;
-        uint32_t filter = 0;
-        bool armed = true;
-        bool pending = false;
-    };
-    struct Directory {
-        platform::UniqueFd fd;  // the watched key directory
-        std::vector<uint64_t> owners;
-    };
-
-    int addDirectory(uint64_t id, int directory);
-    void addSubtree(uint64_t id, int directory);
-    void directoryGone(int descriptor);
-    static bool relevant(const Watch& watch, uint32_t mask, std::string_view name, bool top);
-
-    platform::UniqueFd inotify_;
-    std::map<uint64_t, Watch> watches_;
-    std::map<int, Directory> directories_;  // by kernel watch descriptor
-    uint64_t nextId_ = 1;
+    std::unique_ptr<System> system_;
 };
 
 class KeyWatch {

@@ -11,16 +11,28 @@
 
 namespace holm::security {
 
+// How this system spells a program's and a library's file name.
+#if defined(_WIN32)
+#define HOLM_PROGRAM_FILE(base) base ".exe"
+#define HOLM_LIBRARY_FILE(base) base ".dll"
+#else
+#define HOLM_PROGRAM_FILE(base) base
+#define HOLM_LIBRARY_FILE(base) base ".so"
+#endif
+
 // The names of the product directory's own files.
 inline constexpr std::string_view kProductFileNames[] = {
-    "avholm",            // the host program
-    "libholmcore.so",    // the core library
-    "CommonTextRc.dll",  // the master texts
-    "holmmsg.dll",       // the event message texts
-    "libholmcfg.so",     // the configuration library
-    "holm-cfgupdate",    // the configuration updater
-    "plugins.xml",       // the plugin list
+    HOLM_PROGRAM_FILE("avholm"),          // the host program
+    HOLM_LIBRARY_FILE("libholmcore"),     // the core library
+    "CommonTextRc.dll",                   // the master texts
+    "holmmsg.dll",                        // the event message texts
+    HOLM_LIBRARY_FILE("libholmcfg"),      // the configuration library
+    HOLM_PROGRAM_FILE("holm-cfgupdate"),  // the configuration updater
+    "plugins.xml",                        // the plugin list
 };
+
+#undef HOLM_PROGRAM_FILE
+#undef HOLM_LIBRARY_FILE
 
 // FileRole::Product when `path` names one of the product files in
 // `productDirectory` (compared by the directories' identity, so another

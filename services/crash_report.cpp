@@ -6,6 +6,7 @@
 #include "common/path_parts.h"
 #include "common/utf16.h"
 #include "platform/atomic_file.h"
+#include "platform/crash_dump.h"
 #include "platform/fault_guard.h"
 #include "platform/file_system.h"
 #include "platform/process_info.h"
@@ -192,10 +193,14 @@ platform::Result<std::string> writeCrashReport(const std::string& directory,
         return platform::Error::fromErrno(EFAULT);
     }
     const std::string temporary = temporaryName(directory);
-    platform::AtomicWriteOptions options;
-    options.mode = 0600;  // registers and addresses are for the operator only
-    if (auto written = platform::replaceFileAtomically(temporary, *report, options); !written) {
-        return written.error();
+    // The system's own dump where it has one (its debuggers read it, and it
+    // holds the stacks the text cannot), else the text report.
+    if (!platform::writeProcessDump(temporary, fault)) {
+        platform::AtomicWriteOptions options;
+        options.mode = 0600;  // registers and addresses are for the operator only
+        if (auto written = platform::replaceFileAtomically(temporary, *report, options); !written) {
+            return written.error();
+        }
     }
     platform::Error failure = platform::Error::fromErrno(EEXIST);
     for (int serial = 1; serial <= kMaxSameSecondReports + 1; ++serial) {

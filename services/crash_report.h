@@ -1,4 +1,5 @@
-// Crash reports: a text file per reported processor fault, written from the
+// Crash reports: a file per reported processor fault (the system's own
+// process dump where it has one, a text report otherwise), written from the
 // fault record after the fault guard has returned to normal context, when
 // the debug switch "createMiniDump" (HKLM\SOFTWARE\_avdebug) is exactly 1.
 //

@@ -59,12 +59,21 @@ std::optional<uint64_t> readLimit(const char* name) {
 
 }  // namespace
 
+// inotify keeps every watch in the kernel: no state beside the descriptor.
+struct ChangeNotifier::System {};
+
+ChangeNotifier::ChangeNotifier(UniqueFd fd, std::unique_ptr<System> system)
+    : fd_(std::move(fd)), system_(std::move(system)) {}
+ChangeNotifier::~ChangeNotifier() = default;
+ChangeNotifier::ChangeNotifier(ChangeNotifier&& other) noexcept = default;
+ChangeNotifier& ChangeNotifier::operator=(ChangeNotifier&& other) noexcept = default;
+
 Result<ChangeNotifier> ChangeNotifier::open() {
     UniqueFd fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
     if (!fd) {
         return lastSystemError();
     }
-    return ChangeNotifier(std::move(fd));
+    return ChangeNotifier(std::move(fd), nullptr);
 }
 
 Result<int> ChangeNotifier::watch(const std::string& path, bool followLink) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/unique_handle.h"
+#include "platform/win/handle_waits.h"
 #include "platform/win/native.h"
 
 namespace holm::platform {
@@ -98,6 +99,8 @@ bool closeDescriptor(int fd) {
         errno = EBADF;
         return false;
     }
+    // A closed descriptor leaves the wait sets it is in, as with epoll.
+    endWaitsOn(handle);
     return ::CloseHandle(handle) != 0;
 }
 

@@ -360,7 +360,7 @@ Status truncate(int fd, uint64_t size) {
 
 Result<bool> waitAnyReadable(std::span<const int> fds, std::span<bool> ready, Deadline deadline) {
     // Files are always readable (a read tells what there is); events are
-    // readable while set.
+    // readable while set, processes once they have ended.
     std::vector<HANDLE> waitables;
     std::vector<size_t> indexOf;
     bool any = false;
@@ -370,7 +370,8 @@ Result<bool> waitAnyReadable(std::span<const int> fds, std::span<bool> ready, De
             return Error::fromErrno(EBADF);
         }
         ready[i] = false;
-        if (win::kindOf(fds[i]) == win::HandleKind::Event) {
+        const win::HandleKind kind = win::kindOf(fds[i]);
+        if (kind == win::HandleKind::Event || kind == win::HandleKind::Process) {
             waitables.push_back(handle);
             indexOf.push_back(i);
         } else {

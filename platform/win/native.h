@@ -30,6 +30,7 @@
 
 #include "platform/io.h"
 #include "platform/result.h"
+#include "platform/unique_handle.h"
 
 namespace holm::platform::win {
 
@@ -37,7 +38,23 @@ namespace holm::platform::win {
 // is given.
 inline constexpr int kCurrentDirectory = io::kCurrentDirectory;
 
-enum class HandleKind { File, Directory, Event, Other };
+// Events and processes are waitable: a wait for readability waits for them
+// to be signalled (a process is, once it has ended).
+enum class HandleKind { File, Directory, Event, Process, Other };
+
+// A HANDLE owned outside the table, for the time of a call or by an object
+// of the backend; null when there is none.
+struct HandleTraits {
+    using Handle = HANDLE;
+    static constexpr HANDLE invalid() noexcept { return nullptr; }
+    static void close(HANDLE handle) noexcept { ::CloseHandle(handle); }
+};
+using OwnedHandle = UniqueHandle<HandleTraits>;
+// The calls that open files fail with INVALID_HANDLE_VALUE, the others with
+// null: this makes either null for an OwnedHandle.
+inline HANDLE nullIfInvalid(HANDLE handle) {
+    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
 
 // Puts `handle` in the table and returns its descriptor; -1 with errno
 // EMFILE when the table is full (the handle is then closed).

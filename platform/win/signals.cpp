@@ -52,8 +52,8 @@ BOOL WINAPI onConsoleControl(DWORD control) {
 
 }  // namespace
 
-// Stop requests come from the console here (the service control manager's
-// come with the service host, which this backend does not provide yet).
+// Stop requests come from the console, and from the service manager through
+// the service's control handler (service.cpp).
 SignalChannel SignalChannel::open() {
     HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (event == nullptr) {
@@ -136,8 +136,6 @@ void exitImmediately(int status) {
 void raiseOpenFileLimit() {}
 
 void ignoreFileSizeLimitSignal() {}
-
-void notifyServiceManager(const char*) {}
 
 std::optional<std::chrono::microseconds> serviceWatchdogInterval() {
     return std::nullopt;

@@ -1,8 +1,7 @@
-// The facilities this backend does not provide yet (the dispatcher's
-// waits, named events, change watches, child processes, sessions, host
-// signals, the journal, local sockets): their operations fail with "not
-// supported" (ENOTSUP, Windows 50) or report nothing, so that the layers
-// above build and report the failure instead of misbehaving.
+// The facilities this backend does not provide yet (child processes,
+// sessions, host signals, the journal, local sockets): their operations
+// fail with "not supported" (ENOTSUP, Windows 50) or report nothing, so that
+// the layers above build and report the failure instead of misbehaving.
 #pragma once
 
 #include <cerrno>

@@ -1,34 +1,43 @@
 #include "platform/wait_set.h"
 
 #include <algorithm>
-#include <cerrno>
 
-#include "platform/win/unsupported.h"
+#include "platform/win/handle_waits.h"
 
 namespace holm::platform {
 
-// Not provided by this backend yet (see unsupported.h): the set is never
-// valid, so a worker that needs one reports that it could not start.
-struct WaitSet::System {};
+// Thread-pool waits on the members' handles; a wake is posted to the set
+// directly, without a handle of its own.
+struct WaitSet::System {
+    win::HandleWaits waits;
+    Key wakeKey = 0;
+};
 
-WaitSet::WaitSet(Key) {}
+WaitSet::WaitSet(Key wakeKey) : system_(std::make_unique<System>()) {
+    system_->wakeKey = wakeKey;
+}
 
 WaitSet::~WaitSet() = default;
 
 bool WaitSet::valid() const {
-    return false;
+    return true;
 }
 
-Status WaitSet::add(WaitSource, Key) {
-    return win::notSupported();
+Status WaitSet::add(WaitSource source, Key key) {
+    return system_->waits.add(source, key);
 }
 
-void WaitSet::remove(WaitSource) {}
+void WaitSet::remove(WaitSource source) {
+    system_->waits.remove(source);
+}
 
-void WaitSet::wake() {}
+void WaitSet::wake() {
+    system_->waits.post(system_->wakeKey);
+}
 
-Result<std::span<const WaitSet::Key>> WaitSet::wait(Deadline) {
-    return win::notSupported();
+Result<std::span<const WaitSet::Key>> WaitSet::wait(Deadline deadline) {
+    const size_t count = system_->waits.wait(ready_, deadline);
+    return std::span<const Key>(ready_.data(), count);
 }
 
 bool containsKey(std::span<const WaitSet::Key> keys, WaitSet::Key key) {

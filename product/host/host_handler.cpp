@@ -5,6 +5,7 @@
 
 #include "common/log_text.h"
 #include "common/utf16.h"
+#include "platform/io.h"
 #include "platform/journal.h"
 
 namespace holm::product::host {
@@ -96,11 +97,12 @@ std::string logLine(uint32_t level, const std::string& source, const std::string
            ": " + text + "\n";
 }
 
+// One write of the whole line to descriptor 2, which is standard error or
+// the --log file (a service on Windows has no standard error stream).
 void writeLogLine(uint32_t level, const std::string& source, const std::string& text) {
-    std::fputs((journalPrefix(priorityOf(level)) +
-                logLine(level, holm::common::logLineText(source), holm::common::logLineText(text)))
-                   .c_str(),
-               stderr);
+    (void)platform::io::writeFull(
+        2, journalPrefix(priorityOf(level)) +
+               logLine(level, holm::common::logLineText(source), holm::common::logLineText(text)));
 }
 
 // The service manager wants the monotonic time of the request with it

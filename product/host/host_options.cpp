@@ -60,6 +60,12 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
                 return result;
             }
             options.sharedName = arguments[++i];
+        } else if (!ownOptionsEnded && argument == "--log") {
+            if (!hasValue || arguments[i + 1].empty()) {
+                result.error = "--log needs a file";
+                return result;
+            }
+            options.logFile = arguments[++i];
         } else if (!ownOptionsEnded && argument == "--run-for") {
             options.runFor = hasValue ? parseSeconds(arguments[i + 1]) : std::nullopt;
             if (!options.runFor) {

@@ -25,6 +25,9 @@ struct HostOptions {
     // start or stop would otherwise keep the service alive until it is
     // killed).
     std::chrono::milliseconds stopLimit = kDefaultStopLimit;
+    // Where the log lines go instead of standard error (appended): for a
+    // service whose manager keeps no output of its programs.
+    std::optional<std::string> logFile;
     // The program name, then every argument that is neither an option of
     // avholm's nor the plugin list, in their order.
     std::vector<std::string> coreArguments;

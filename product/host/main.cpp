@@ -19,7 +19,9 @@
 #include "common/log_text.h"
 #include "common/utf16.h"
 #include "hlmplg/core.h"
+#include "platform/io.h"
 #include "platform/process_info.h"
+#include "platform/service.h"
 #include "platform/shared_library.h"
 #include "platform/signals.h"
 #include "product/host/control_server.h"
@@ -58,8 +60,8 @@ constexpr const char* kDefaultListName = "plugins.xml";
 
 void usage(std::FILE* out) {
     std::fputs(
-        "usage: avholm [--shared NAME] [--run-for SECONDS] [--stop-limit SECONDS] [--help]\n"
-        "              [PLUGIN-LIST] [ARGS...]\n"
+        "usage: avholm [--shared NAME] [--run-for SECONDS] [--stop-limit SECONDS]\n"
+        "              [--log FILE] [--help] [PLUGIN-LIST] [ARGS...]\n"
         "\n"
         "Loads the core library libholmcore.so of the product directory (the program's\n"
         "directory, or $HOLM_PRODUCT_DIR), after checking its signature, and runs the\n"
@@ -75,6 +77,8 @@ void usage(std::FILE* out) {
         "                     for it, the plugins' start included when it comes during\n"
         "                     the start (default 30); a stop that takes longer, or a\n"
         "                     second TERM or INT, ends avholm at once with exit code 8\n"
+        "  --log FILE         append the log lines to FILE instead of standard error\n"
+        "                     (a Windows service has no standard error)\n"
         "  --help             print this text\n"
         "  --                 every later argument is the list or handed on\n"
         "\n"
@@ -106,8 +110,8 @@ void usage(std::FILE* out) {
 }
 
 void fail(const std::string& line) {
-    std::fprintf(stderr, "%savholm: %s\n", host::journalPrefix(host::Priority::Error).c_str(),
-                 holm::common::logLineText(line).c_str());
+    (void)platform::io::writeFull(2, host::journalPrefix(host::Priority::Error) +
+                                         "avholm: " + holm::common::logLineText(line) + "\n");
 }
 
 // Exit statuses hold 8 bits: a larger code would wrap around, 256 even to
@@ -558,5 +562,17 @@ int main(int argc, char** argv) {
         usage(stdout);
         return kOk;
     }
-    return runHost(parsed.options);
+    // Started by the service manager, the host runs as its service (stop,
+    // shut-down and session changes arrive as the console's requests do);
+    // otherwise as the console program it is.
+    return platform::runService([&]() -> int {
+        if (parsed.options.logFile) {
+            if (auto sent = platform::appendStandardErrorTo(*parsed.options.logFile); !sent) {
+                fail("cannot write the log to " + *parsed.options.logFile + ": " +
+                     sent.error().message());
+                return kUsage;
+            }
+        }
+        return runHost(parsed.options);
+    });
 }

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,21 +36,55 @@ platform::Error watchFailure(int error) {
 
 }  // namespace
 
-platform::Result<uint64_t> KeyWatchSet::add(const Store& store, Root root, std::u16string_view path,
-                                            bool subtree, uint32_t filter) {
+// The set's inotify instance and its watches.
+struct KeyWatchSet::System {
+    struct Watch {
+        int top = -1;
+        std::set<int> directories;  // kernel watch descriptors
+        bool subtree = false;
+        uint32_t filter = 0;
+        bool armed = true;
+        bool pending = false;
+    };
+    struct Directory {
+        platform::UniqueFd fd;  // the watched key directory
+        std::vector<uint64_t> owners;
+    };
+
+    platform::Result<uint64_t> add(const Store& store, Root root, std::u16string_view path,
+                                   bool subtree, uint32_t filter);
+    void remove(uint64_t id);
+    std::vector<uint64_t> consume();
+    void rearm(uint64_t id);
+    bool armed(uint64_t id) const;
+    bool intact(uint64_t id) const;
+    int addDirectory(uint64_t id, int directory);
+    void addSubtree(uint64_t id, int directory);
+    void directoryGone(int descriptor);
+    static bool relevant(const Watch& watch, uint32_t mask, std::string_view name, bool top);
+
+    platform::UniqueFd inotify;
+    std::map<uint64_t, Watch> watches;
+    std::map<int, Directory> directories;  // by kernel watch descriptor
+    uint64_t nextId = 1;
+};
+
+platform::Result<uint64_t> KeyWatchSet::System::add(const Store& store, Root root,
+                                                    std::u16string_view path, bool subtree,
+                                                    uint32_t filter) {
     const auto key = Key::open(store, root, path, kKeyNotify);
     if (!key) {
         return key.error();
     }
     const int directory = key->state()->directory.get();
-    if (!inotify_) {
-        inotify_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-        if (!inotify_) {
+    if (!inotify) {
+        inotify.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        if (!inotify) {
             return watchFailure(errno);
         }
     }
-    const uint64_t created = nextId_++;
-    Watch& watch = watches_[created];
+    const uint64_t created = nextId++;
+    Watch& watch = watches[created];
     watch.subtree = subtree;
     watch.filter = filter;
     watch.top = addDirectory(created, directory);
@@ -63,48 +99,48 @@ platform::Result<uint64_t> KeyWatchSet::add(const Store& store, Root root, std::
     return created;
 }
 
-void KeyWatchSet::remove(uint64_t id) {
-    auto found = watches_.find(id);
-    if (found == watches_.end()) {
+void KeyWatchSet::System::remove(uint64_t id) {
+    auto found = watches.find(id);
+    if (found == watches.end()) {
         return;
     }
     for (int descriptor : found->second.directories) {
-        auto directory = directories_.find(descriptor);
-        if (directory == directories_.end()) {
+        auto directory = directories.find(descriptor);
+        if (directory == directories.end()) {
             continue;
         }
         std::erase(directory->second.owners, id);
         if (directory->second.owners.empty()) {
-            (void)::inotify_rm_watch(inotify_.get(), descriptor);
-            directories_.erase(directory);
+            (void)::inotify_rm_watch(inotify.get(), descriptor);
+            directories.erase(directory);
         }
     }
-    watches_.erase(found);
+    watches.erase(found);
 }
 
 // Watches the directory through its descriptor, so the directory watched is
 // the one that was opened and checked, whatever its path has become since.
 // The kernel gives a directory already watched by the instance its existing
 // descriptor: the watch then joins its owners. -1 when refused (limits).
-int KeyWatchSet::addDirectory(uint64_t id, int directory) {
+int KeyWatchSet::System::addDirectory(uint64_t id, int directory) {
     const std::string path = "/proc/self/fd/" + std::to_string(directory);
-    const int descriptor = ::inotify_add_watch(inotify_.get(), path.c_str(), kWatchMask);
+    const int descriptor = ::inotify_add_watch(inotify.get(), path.c_str(), kWatchMask);
     if (descriptor < 0) {
         return -1;
     }
-    Directory& watched = directories_[descriptor];
+    Directory& watched = directories[descriptor];
     if (!watched.fd) {
         watched.fd.reset(::fcntl(directory, F_DUPFD_CLOEXEC, 0));
     }
     if (std::find(watched.owners.begin(), watched.owners.end(), id) == watched.owners.end()) {
         watched.owners.push_back(id);
     }
-    watches_[id].directories.insert(descriptor);
+    watches[id].directories.insert(descriptor);
     return descriptor;
 }
 
 // A key the kernel refuses to watch (limits) is left unwatched.
-void KeyWatchSet::addSubtree(uint64_t id, int directory) {
+void KeyWatchSet::System::addSubtree(uint64_t id, int directory) {
     const auto entries = detail::listEntries(directory, detail::isSubkeyEntry);
     for (const auto& entry : entries.valueOr({})) {
         const auto subkey = detail::openTrustedDirectory(directory, entry);
@@ -114,22 +150,23 @@ void KeyWatchSet::addSubtree(uint64_t id, int directory) {
     }
 }
 
-void KeyWatchSet::directoryGone(int descriptor) {
-    auto found = directories_.find(descriptor);
-    if (found == directories_.end()) {
+void KeyWatchSet::System::directoryGone(int descriptor) {
+    auto found = directories.find(descriptor);
+    if (found == directories.end()) {
         return;
     }
     for (uint64_t owner : found->second.owners) {
-        Watch& watch = watches_.at(owner);
+        Watch& watch = watches.at(owner);
         watch.directories.erase(descriptor);
         if (watch.top == descriptor) {
             watch.top = -1;
         }
     }
-    directories_.erase(found);
+    directories.erase(found);
 }
 
-bool KeyWatchSet::relevant(const Watch& watch, uint32_t mask, std::string_view name, bool top) {
+bool KeyWatchSet::System::relevant(const Watch& watch, uint32_t mask, std::string_view name,
+                                   bool top) {
     if (mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
         return top;  // a deleted subkey is reported by its parent's entry
     }
@@ -142,12 +179,12 @@ bool KeyWatchSet::relevant(const Watch& watch, uint32_t mask, std::string_view n
     return false;  // the store's own entries and anything unknown
 }
 
-std::vector<uint64_t> KeyWatchSet::consume() {
+std::vector<uint64_t> KeyWatchSet::System::consume() {
     std::set<uint64_t> changed;
     alignas(inotify_event) char buffer[16 * 1024];
-    while (valid()) {
+    while (inotify.valid()) {
         const auto got = platform::io::readSome(
-            inotify_.get(), std::span(reinterpret_cast<uint8_t*>(buffer), sizeof buffer));
+            inotify.get(), std::span(reinterpret_cast<uint8_t*>(buffer), sizeof buffer));
         if (!got || *got == 0) {
             break;  // drained (EAGAIN)
         }
@@ -159,10 +196,10 @@ std::vector<uint64_t> KeyWatchSet::consume() {
             if (event->mask & IN_Q_OVERFLOW) {
                 // Changes were lost: report every watch, and pick up keys
                 // that were missed.
-                for (auto& [id, watch] : watches_) {
+                for (auto& [id, watch] : watches) {
                     changed.insert(id);
-                    if (watch.subtree && directories_.count(watch.top)) {
-                        addSubtree(id, directories_[watch.top].fd.get());
+                    if (watch.subtree && directories.count(watch.top)) {
+                        addSubtree(id, directories[watch.top].fd.get());
                     }
                 }
                 continue;
@@ -171,8 +208,8 @@ std::vector<uint64_t> KeyWatchSet::consume() {
                 directoryGone(event->wd);
                 continue;
             }
-            const auto parent = directories_.find(event->wd);
-            if (parent == directories_.end()) {
+            const auto parent = directories.find(event->wd);
+            if (parent == directories.end()) {
                 continue;  // a directory no longer watched
             }
             const bool newKey = (event->mask & (IN_CREATE | IN_MOVED_TO)) &&
@@ -181,7 +218,7 @@ std::vector<uint64_t> KeyWatchSet::consume() {
             const std::vector<uint64_t> owners = parent->second.owners;
             const int parentFd = parent->second.fd.get();
             for (uint64_t id : owners) {
-                const Watch& watch = watches_.at(id);
+                const Watch& watch = watches.at(id);
                 if (relevant(watch, event->mask, name, event->wd == watch.top)) {
                     changed.insert(id);
                 }
@@ -195,7 +232,7 @@ std::vector<uint64_t> KeyWatchSet::consume() {
         }
     }
     std::vector<uint64_t> fired;
-    for (auto& [id, watch] : watches_) {
+    for (auto& [id, watch] : watches) {
         if (changed.count(id) == 0 && !watch.pending) {
             continue;
         }
@@ -210,44 +247,62 @@ std::vector<uint64_t> KeyWatchSet::consume() {
     return fired;
 }
 
-void KeyWatchSet::rearm(uint64_t id) {
-    if (auto found = watches_.find(id); found != watches_.end()) {
+void KeyWatchSet::System::rearm(uint64_t id) {
+    if (auto found = watches.find(id); found != watches.end()) {
         found->second.armed = true;
     }
 }
 
+bool KeyWatchSet::System::armed(uint64_t id) const {
+    auto found = watches.find(id);
+    return found != watches.end() && found->second.armed;
+}
+
+bool KeyWatchSet::System::intact(uint64_t id) const {
+    auto found = watches.find(id);
+    return found != watches.end() && found->second.top >= 0;
+}
+
+KeyWatchSet::KeyWatchSet() : system_(std::make_unique<System>()) {}
+KeyWatchSet::~KeyWatchSet() = default;
+KeyWatchSet::KeyWatchSet(KeyWatchSet&& other) noexcept = default;
+KeyWatchSet& KeyWatchSet::operator=(KeyWatchSet&& other) noexcept = default;
+
+platform::Result<uint64_t> KeyWatchSet::add(const Store& store, Root root, std::u16string_view path,
+                                            bool subtree, uint32_t filter) {
+    return system_->add(store, root, path, subtree, filter);
+}
+
+void KeyWatchSet::remove(uint64_t id) {
+    system_->remove(id);
+}
+
+bool KeyWatchSet::valid() const {
+    return system_ && system_->inotify.valid();
+}
+
+int KeyWatchSet::fd() const {
+    return system_ ? system_->inotify.get() : -1;
+}
+
+std::vector<uint64_t> KeyWatchSet::consume() {
+    return system_->consume();
+}
+
+void KeyWatchSet::rearm(uint64_t id) {
+    system_->rearm(id);
+}
+
 bool KeyWatchSet::armed(uint64_t id) const {
-    auto found = watches_.find(id);
-    return found != watches_.end() && found->second.armed;
+    return system_->armed(id);
 }
 
 bool KeyWatchSet::intact(uint64_t id) const {
-    auto found = watches_.find(id);
-    return found != watches_.end() && found->second.top >= 0;
+    return system_->intact(id);
 }
 
-platform::Result<KeyWatch> KeyWatch::create(const Store& store, Root root, std::u16string_view path,
-                                            bool subtree, uint32_t filter) {
-    KeyWatch created;
-    auto id = created.set_.add(store, root, path, subtree, filter);
-    if (!id) {
-        return id.error();
-    }
-    created.id_ = *id;
-    return created;
-}
-
-// A fired watch reads nothing: what happens until its rearm stays pending
-// in the kernel and makes the descriptor readable again then.
-bool KeyWatch::consume() {
-    if (!valid() || !set_.armed(id_)) {
-        return false;
-    }
-    return !set_.consume().empty();
-}
-
-void KeyWatch::rearm() {
-    set_.rearm(id_);
+size_t KeyWatchSet::size() const {
+    return system_->watches.size();
 }
 
 }  // namespace holm::registry

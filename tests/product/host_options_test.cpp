@@ -19,6 +19,8 @@ TEST(HostOptionsTest, OwnOptionsAnywhereTheFirstOtherArgumentIsTheList) {
     EXPECT_EQ(parsed.options.stopLimit, holm::product::host::kDefaultStopLimit);
     EXPECT_EQ(parseArguments({"avholm", "--stop-limit", "2"}).options.stopLimit,
               std::chrono::seconds(2));
+    EXPECT_EQ(parseArguments({"avholm", "list.xml", "--log", "/var/log/h.log"}).options.logFile,
+              "/var/log/h.log");
 }
 
 TEST(HostOptionsTest, DoubleDashEndsOwnOptions) {
@@ -36,6 +38,8 @@ TEST(HostOptionsTest, BadOptionValuesAreUsageErrors) {
     for (const auto& line : std::vector<std::vector<std::string>>{
              {"avholm", "--shared"},
              {"avholm", "--shared", ""},
+             {"avholm", "--log"},
+             {"avholm", "--log", ""},
              {"avholm", "--run-for"},
              {"avholm", "--run-for", "-1"},
              {"avholm", "--run-for", "1.5"},

@@ -465,6 +465,27 @@ TEST_F(HostTest, StopSignalDuringAHangingStartEndsTheHostWithinTheLimit) {
     EXPECT_EQ(calls().find("stop\n"), std::string::npos) << calls();
 }
 
+// With --log the lines go to the file (appended) and none to standard
+// error; a file that cannot be opened is a usage error said on standard error.
+TEST_F(HostTest, LogOptionSendsTheLinesToAFile) {
+    std::ofstream(product_ / "plugins.xml") << "<plugins/>";
+    const fs::path log = temp_.path() / "host.log";
+    std::ofstream(log) << "before\n";
+    ProcessResult result = run({"--log", log.string(), "--run-for", "0"});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(result.output, "");
+    std::stringstream written;
+    written << std::ifstream(log).rdbuf();
+    EXPECT_EQ(written.str().rfind("before\n", 0), 0u) << written.str();
+    EXPECT_NE(written.str().find("avholm: stopped (exit code 0)"), std::string::npos)
+        << written.str();
+
+    result = run({"--log", (temp_.path() / "missing" / "host.log").string(), "--run-for", "0"});
+    EXPECT_EQ(result.exitCode, 5) << result.output;
+    EXPECT_NE(result.output.find("avholm: cannot write the log to"), std::string::npos)
+        << result.output;
+}
+
 TEST_F(HostTest, UnknownOptionIsAUsageError) {
     const ProcessResult result = run({"--bogus"});
     EXPECT_EQ(result.exitCode, 5) << result.output;

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/posix/system_calls.h"
+#include "platform/system_calls.h"
 
 namespace holm::test {
 
@@ -83,7 +83,7 @@ class InjectedFaults {
     static const holm::platform::io::SystemCalls& table() {
         using holm::platform::io::realSystemCalls;
         static const holm::platform::io::SystemCalls calls{
-            [](int directory, const char* name, int flags, mode_t mode) {
+            [](int directory, const char* name, int flags, auto mode) {
                 const std::string& prefix = plan().openPrefix;
                 const bool chosen = std::strncmp(name, prefix.c_str(), prefix.size()) == 0;
                 Failure none;
@@ -94,7 +94,7 @@ class InjectedFaults {
             [](int fd, void* buffer, size_t size) -> ssize_t {
                 return injected(plan().read) ? -1 : realSystemCalls().read(fd, buffer, size);
             },
-            [](int fd, void* buffer, size_t size, off_t offset) -> ssize_t {
+            [](int fd, void* buffer, size_t size, auto offset) -> ssize_t {
                 return injected(plan().read) ? -1
                                              : realSystemCalls().pread(fd, buffer, size, offset);
             },
@@ -112,7 +112,7 @@ class InjectedFaults {
                            ? -1
                            : realSystemCalls().renameat2(from, old, to, target, flags);
             },
-            [](int directory, const char* name, mode_t mode) {
+            [](int directory, const char* name, auto mode) {
                 return injected(plan().makeDirectory)
                            ? -1
                            : realSystemCalls().mkdirat(directory, name, mode);

@@ -76,11 +76,17 @@ TEST(ResourceTableTest, ProductMessagesBuildAndReadBack) {
 }
 
 TEST(ResourceTableTest, ProductMasterTextsBuildAndResolve) {
-    const auto bytes = ResourceTextFile::encode(parseResourceTable(readSource("CommonTextRc.txt")));
+    // The master texts as the build completed them for this system.
+    std::ifstream in(HOLM_MASTER_TEXTS_SOURCE, std::ios::binary);
+    ASSERT_TRUE(in) << HOLM_MASTER_TEXTS_SOURCE;
+    const std::string source(std::istreambuf_iterator<char>(in), {});
+    const auto bytes = ResourceTextFile::encode(parseResourceTable(source));
     const MasterTextReader masters{ResourceTextFile(bytes)};
-    EXPECT_EQ(masters.getText(u"#FN_CFGLIB"), u"libholmcfg.so");
-    EXPECT_EQ(masters.getText(u"#FN_AVCONFIG"), u"holm-cfgupdate");
-    EXPECT_EQ(masters.getText(u"#DEF_FN_FW_SQLITE"), u"libsqlite3.so.0");
+    EXPECT_EQ(masters.getText(u"#FN_CFGLIB"), u"libholmcfg" HOLM_TEST_LIBRARY_SUFFIX);
+    EXPECT_EQ(masters.getText(u"#FN_CORE"), u"libholmcore" HOLM_TEST_LIBRARY_SUFFIX);
+    EXPECT_EQ(masters.getText(u"#FN_AVCONFIG"), u"holm-cfgupdate" HOLM_TEST_PROGRAM_SUFFIX);
+    EXPECT_EQ(masters.getText(u"#FN_HOST"), u"avholm" HOLM_TEST_PROGRAM_SUFFIX);
+    EXPECT_NE(masters.getText(u"#DEF_FN_FW_SQLITE").find(u"sqlite3"), std::u16string::npos);
     EXPECT_EQ(masters.getText(u"#REGMASTERKEY"), u"SOFTWARE\\Holm\\Guard");
 }
 

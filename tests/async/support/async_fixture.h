@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -99,12 +100,16 @@ class AsyncFixture : public ::testing::Test {
     class RuntimeBase {
       public:
         RuntimeBase() {
-            std::string pattern =
-                std::filesystem::is_directory("/dev/shm")
-                    ? "/dev/shm/holm-async-XXXXXX"
-                    : (std::filesystem::temp_directory_path() / "holm-async-XXXXXX").string();
-            if (::mkdtemp(pattern.data()) != nullptr) {
-                path_ = pattern;
+            const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
+                                                   ? std::filesystem::path("/dev/shm")
+                                                   : std::filesystem::temp_directory_path();
+            std::random_device random;
+            for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+                const auto candidate = base / ("holm-async-" + std::to_string(random()));
+                std::error_code error;
+                if (std::filesystem::create_directory(candidate, error)) {
+                    path_ = candidate;
+                }
             }
         }
         ~RuntimeBase() {

@@ -1,4 +1,4 @@
-// A library that imports from holm_test_dependency: it loads only where
+// A library that imports from holm_test_dll_dependency: it loads only where
 // the loader finds that library by its search rules.
 extern "C" __declspec(dllimport) int holmTestDependencyValue();
 

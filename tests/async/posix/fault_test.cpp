@@ -10,16 +10,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "async/support/async_fixture.h"
-#include "async/thread_impl.h"
+#include "async/support/fault_scenario.h"
 #include "common/utf16.h"
 #include "core/async_gate.h"
 #include "platform/process_info.h"
 #include "platform/spawn.h"
 
 namespace {
-
-using holm::test::RecordingHandler;
 
 // Prints what the boundary reports to the host.
 class PrintingHost : public HlmPlg::IHlmCoreHandler {
@@ -30,46 +27,13 @@ class PrintingHost : public HlmPlg::IHlmCoreHandler {
     }
 };
 
-[[noreturn]] void faultNow() {
-    __builtin_trap();  // an illegal instruction
-}
-
-class FaultingBody : public HlmPlg::IThreadHandler {
-  public:
-    const char16_t* getThreadName() override { return u"Faulter"; }
-    uint32_t run(HlmPlg::IStopEvent*) override { faultNow(); }
-};
-
 TEST(AsyncFaultInChild, Run) {
     if (std::getenv("HOLM_ASYNC_FAULT_CHILD") == nullptr) {
         GTEST_SKIP() << "runs only as a child of AsyncFault";
     }
     PrintingHost host;
     holm::core::AsyncGate gate({nullptr, &host});
-    {
-        holm::async::CThreadImpl thread(gate);
-        FaultingBody body;
-        thread.registerHandler(&body);
-        ASSERT_TRUE(thread.start(0));
-        EXPECT_TRUE(thread.stop()) << "the thread ended cleanly";
-    }
-    auto clock = std::make_unique<holm::test::ManualClock>();
-    holm::test::ManualClock* ticks = clock.get();
-    holm::async::CAsyncImplObjects dispatcher(gate, std::move(clock), "/nonexistent");
-    RecordingHandler handler;
-    bool faulted = false;
-    handler.onEvent = [&](HlmPlg::IAsyncEvent*) {
-        if (!std::exchange(faulted, true)) {
-            faultNow();
-        }
-    };
-    holm::async::CAsyncImpl async(dispatcher, gate);
-    async.registerHandler(&handler);
-    async.fireNow(1);
-    ASSERT_TRUE(ticks->tick());
-    async.fireNow(2);
-    ASSERT_TRUE(ticks->tick());
-    if (handler.users() == std::vector<uintptr_t>{2}) {
+    if (holm::test::runFaultingScenario(gate, "/nonexistent") == std::vector<uintptr_t>{2}) {
         std::printf("DELIVERED AFTER FAULT\n");
     }
 }

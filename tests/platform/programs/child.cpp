@@ -1,0 +1,65 @@
+// A program the Windows process tests start: what it does is its first
+// argument.
+//   exit N          ends with exit code N
+//   echo ARGS...    prints each argument in brackets, one a line
+//   env NAME        prints the variable's value, or "<unset>"
+//   handle H        exit code 0 if H (a decimal handle value) is open here
+//   hang            prints "ready" and waits for ever
+//   owner PROGRAM   starts "PROGRAM hang" through the platform layer, prints
+//                   its process id, and ends without waiting for it
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/spawn.h"
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        return 100;
+    }
+    ::_setmode(::_fileno(stdout), _O_BINARY);  // "\n" as it is, as on the other systems
+    const std::string mode = argv[1];
+    if (mode == "exit" && argc == 3) {
+        return std::atoi(argv[2]);
+    }
+    if (mode == "echo") {
+        for (int i = 2; i < argc; ++i) {
+            std::printf("[%s]\n", argv[i]);
+        }
+        return 0;
+    }
+    if (mode == "env" && argc == 3) {
+        const char* value = std::getenv(argv[2]);
+        std::printf("%s\n", value != nullptr ? value : "<unset>");
+        return 0;
+    }
+    if (mode == "handle" && argc == 3) {
+        DWORD flags = 0;
+        const auto value = static_cast<uintptr_t>(std::strtoull(argv[2], nullptr, 10));
+        return ::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 0 : 1;
+    }
+    if (mode == "hang") {
+        std::printf("ready\n");
+        std::fflush(stdout);
+        ::Sleep(INFINITE);
+    }
+    if (mode == "owner" && argc == 3) {
+        holm::platform::SpawnOptions options;
+        options.nullStandardStreams = true;
+        auto child = holm::platform::Process::spawn({argv[2], "hang"}, options);
+        if (!child) {
+            std::printf("failed: %s\n", child.error().message().c_str());
+            return 1;
+        }
+        std::printf("%d\n", child->id());
+        std::fflush(stdout);
+        child->detach();
+        return 0;
+    }
+    return 100;
+}
