@@ -1,12 +1,15 @@
 #include "containers/ini_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <functional>
+#include <mutex>
 
 #include "common/decimal.h"
 #include "common/format.h"
 #include "common/utf16.h"
+#include "containers/held_file_replace.h"
 #include "containers/link_refusals.h"
 #include "containers/string_list.h"
 #include "containers/text_file.h"
@@ -36,12 +39,28 @@ std::string pathOf(std::u16string_view path) {
     return holm::common::utf16ToUtf8(path);
 }
 
+// Edits of one path by objects of this process take turns before they open
+// the file. Where the system cannot replace a file that is held open, a
+// writer lets go of its lock for the rename (see replaceHeldFile); another
+// writer of this process must neither read the old content in that moment
+// (and then replace the new file with its edit of the old) nor hold the
+// file open then (which would refuse the rename). Paths that fall on one
+// slot share it, which only serializes more.
+std::timed_mutex& profileTurnFor(const std::string& path) {
+    static std::array<std::timed_mutex, 16> turns;
+    return turns[std::hash<std::string>{}(path) % turns.size()];
+}
+
 // Applies `change` to the profile file at `path` and replaces the file
 // atomically. The lock is taken on the file as it is; when another writer
 // replaced it meanwhile, the lock is on a file no longer at the path, and
 // the edit starts again on the new one.
 bool editProfile(const std::string& path, const std::function<bool(IniProfile&)>& change) {
     constexpr int kAttempts = 16;
+    std::unique_lock turn(profileTurnFor(path), std::defer_lock);
+    if (!turn.try_lock_for(io::kWriterLockWait)) {
+        return false;
+    }
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         auto file = io::open(path, {.nonBlocking = true});
         if (!file) {
@@ -80,7 +99,7 @@ bool editProfile(const std::string& path, const std::function<bool(IniProfile&)>
             return false;
         }
         std::string after = profile.bytes();
-        return after == before || holm::platform::replaceFileAtomically(path, after);
+        return after == before || replaceHeldFile(path, after, *file);
     }
     return false;
 }

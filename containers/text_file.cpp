@@ -1,13 +1,15 @@
 #include "containers/text_file.h"
 
+#include "containers/held_file_replace.h"
+
 #include <cerrno>
 #include <new>
 #include <stdexcept>
 #include <vector>
 
 #include "common/utf16.h"
+#include "containers/held_file_replace.h"
 #include "containers/link_refusals.h"
-#include "platform/atomic_file.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/io.h"
@@ -218,16 +220,18 @@ Status CTxtFileImpl::holdOpenedFile(holm::platform::UniqueFd file, bool writable
 Status CTxtFileImpl::replaceFile(const std::string& path, std::string_view content) {
     // Another object holding the old file keeps it, as the Windows sharing
     // rule would: the replacement is refused rather than pulled from under it.
+    holm::platform::UniqueFd held;
     auto old = io::open(path, {.nonBlocking = true});
     if (old) {
         auto locked = io::tryLockExclusive(old->get());
         if (locked && !*locked) {
             return Error::windows(WinError::kSharingViolation);
         }
+        held = std::move(*old);
     } else if (old.error().windowsError() != WinError::kFileNotFound) {
         return old.error();
     }
-    if (Status replaced = holm::platform::replaceFileAtomically(path, content); !replaced) {
+    if (Status replaced = replaceHeldFile(path, content, held); !replaced) {
         return holm::platform::openPathError(path, replaced.error());
     }
     auto file = io::open(path, {.access = io::Access::ReadWrite, .append = true});

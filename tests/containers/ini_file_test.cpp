@@ -4,9 +4,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "containers/factory.h"
@@ -270,6 +272,44 @@ TEST_F(IniFileTest, ProfileModeSeesChangesOfOtherWriters) {
     EXPECT_EQ(textOf(reader.getString(u"S", u"k", u"")), u"2");
     write("shared.ini", "[S]\nk=333\n");  // rewritten in place by someone else
     EXPECT_EQ(textOf(reader.getString(u"S", u"k", u"")), u"333");
+}
+
+// Writers in two threads edit one file, each object replacing the file it
+// holds locked. Where the system refuses to replace a held file an edit may
+// fail, but no edit reported as made is lost to the other writer's.
+TEST_F(IniFileTest, ProfileModeConcurrentWritersLoseNoReportedEdit) {
+    const auto file = write("busy.ini", "[S]\r\n");
+    constexpr int kEdits = 20;
+    std::promise<void> go;
+    const std::shared_future<void> start = go.get_future().share();
+    std::vector<std::u16string> made[2];
+    auto edit = [&](int writer) {
+        CIniFileImpl ini;
+        if (!ini.open(file.u16string().c_str(), false)) {
+            return;
+        }
+        start.wait();
+        for (int i = 0; i < kEdits; ++i) {
+            const std::u16string key{writer == 0 ? u'a' : u'b', static_cast<char16_t>(u'A' + i)};
+            if (ini.setString(u"S", key.c_str(), u"1")) {
+                made[writer].push_back(key);
+            }
+        }
+    };
+    std::thread other(edit, 1);
+    go.set_value();
+    edit(0);
+    other.join();
+
+    EXPECT_FALSE(made[0].empty() && made[1].empty());
+    CIniFileImpl check;
+    ASSERT_TRUE(check.open(file.u16string().c_str(), false));
+    for (const auto& keys : made) {
+        for (const auto& key : keys) {
+            EXPECT_EQ(textOf(check.getString(u"S", key.c_str(), u"")), u"1")
+                << std::string(key.begin(), key.end());
+        }
+    }
 }
 
 TEST_F(IniFileTest, ProfileModeFailedWritesLeaveTheFileAsItWas) {
