@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <optional>
 
 #include "common/utf16.h"
@@ -122,15 +123,24 @@ void appendAscii(Out& out, const char* text, size_t size) {
     if constexpr (std::is_same_v<Out, std::string>) {
         out.append(text, size);
     } else {
-        const size_t start = out.size();
-        out.resize(start + size);
-        std::copy(text, text + size, out.begin() + static_cast<ptrdiff_t>(start));
+        // Widened on the stack and appended a chunk at a time: a resize would
+        // first fill the room it adds, then be written over.
+        typename Out::value_type wide[64];
+        while (size > 0) {
+            const size_t chunk = std::min(size, std::size(wide));
+            std::copy(text, text + chunk, wide);
+            out.append(wide, chunk);
+            text += chunk;
+            size -= chunk;
+        }
     }
 }
 
 template <class Out>
 void appendFill(Out& out, size_t count, char fill) {
-    out.append(count, static_cast<typename Out::value_type>(fill));
+    if (count != 0) {
+        out.append(count, static_cast<typename Out::value_type>(fill));
+    }
 }
 
 void appendText(std::string& out, std::string_view text) {

@@ -4,8 +4,10 @@ namespace holm::common::hazard {
 namespace {
 
 // The slots of one thread. Records are linked once and never freed; a
-// record whose thread ended is taken over by the next new thread.
-struct ThreadRecord {
+// record whose thread ended is taken over by the next new thread. Each has
+// cache lines of its own: a reader stores to its slots on every read, and
+// must not take the line of another thread's slots with it.
+struct alignas(64) ThreadRecord {
     std::atomic<const void*> slots[kSlotsPerThread] = {};
     std::atomic<bool> taken{true};
     ThreadRecord* next = nullptr;  // fixed once the record is linked

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -125,6 +126,13 @@ std::u16string toUpperAscii(std::u16string_view text);
 // The text without leading and trailing blanks, tabs, CRs and LFs.
 std::u16string_view trim(std::u16string_view text) noexcept;
 std::string_view trim(std::string_view text) noexcept;
+
+// Equal unit for unit. Compares memory at once, where the standard
+// comparison of UTF-16 texts goes one unit at a time (it also orders).
+inline bool equalUnits(std::u16string_view a, std::u16string_view b) noexcept {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
 
 // Three-way comparison folding A-Z only: negative, zero or positive.
 int compareNoCase(std::u16string_view a, std::u16string_view b) noexcept;

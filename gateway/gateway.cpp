@@ -13,6 +13,61 @@
 namespace holm::gateway {
 namespace {
 
+// The block of the last configuration wrapper freed on this thread: a
+// wrapper made and released on one thread reuses it without the allocator
+// and without touching memory another thread writes. Freed when the thread
+// ends.
+class SpareBlock {
+  public:
+    ~SpareBlock() { ::operator delete(spare_); }
+    void* take() noexcept { return std::exchange(spare_, nullptr); }
+    bool keep(void* block) noexcept {
+        if (spare_ != nullptr) {
+            return false;
+        }
+        spare_ = block;
+        return true;
+    }
+
+  private:
+    void* spare_ = nullptr;
+};
+
+// The last answer of the type check (below) for one interface.
+struct KnownType {
+    const std::type_info* type = nullptr;
+    ptrdiff_t subobject = 0;
+    bool isBase = false;  // the object checked is the IInterface of the interface asked for
+    char name[120] = {};
+};
+
+// What the gateway keeps per thread, in one record: this library is loaded
+// at run time, so each thread-local object costs a look-up of the thread's
+// block on every use.
+struct ThreadState {
+    KnownType config;
+    KnownType strings;
+    KnownType log;
+    SpareBlock configBlock;
+};
+
+ThreadState& threadState() {
+    thread_local ThreadState state;
+    return state;
+}
+
+template <class T>
+KnownType& knownTypeOf(ThreadState& state) {
+    if constexpr (std::is_same_v<T, HlmPlg::IConfig>) {
+        return state.config;
+    } else if constexpr (std::is_same_v<T, HlmPlg::IResString2>) {
+        return state.strings;
+    } else {
+        static_assert(std::is_same_v<T, HlmPlg::ILog>);
+        return state.log;
+    }
+}
+
 // The run-time type check of an object the core hands over. Its answer
 // depends only on the object's complete type and on which of its subobjects
 // `made` is, so each thread remembers the last answer for those two. The
@@ -21,14 +76,7 @@ namespace {
 // across libraries a dynamic_cast itself tells types apart by name). Objects
 // of one provider are all of one type.
 template <class T>
-T* checkedType(HlmPlg::IInterface* made) {
-    struct Known {
-        const std::type_info* type = nullptr;
-        ptrdiff_t subobject = 0;
-        bool isBase = false;  // made is the IInterface of a T
-        char name[120] = {};
-    };
-    thread_local Known known;
+T* checkedType(HlmPlg::IInterface* made, KnownType& known) {
     const std::type_info* type = &typeid(*made);
     const ptrdiff_t subobject = reinterpret_cast<const char*>(made) -
                                 static_cast<const char*>(dynamic_cast<const void*>(made));
@@ -50,41 +98,16 @@ T* checkedType(HlmPlg::IInterface* made) {
 }
 
 template <class T>
-T* createFromCore(HlmPlg::IHlmCore* core, int32_t id) {
+T* createFromCore(HlmPlg::IHlmCore* core, int32_t id, ThreadState& state) {
     HlmPlg::IInterface* made = core->createInterface(id);
     if (made == nullptr) {
         return nullptr;
     }
-    if (auto* typed = checkedType<T>(made)) {
+    if (auto* typed = checkedType<T>(made, knownTypeOf<T>(state))) {
         return typed;
     }
     core->releaseInterface(id, made);
     return nullptr;
-}
-
-// The block of the last configuration wrapper freed on this thread: a
-// wrapper made and released on one thread reuses it without the allocator
-// and without touching memory another thread writes. Freed when the thread
-// ends.
-class SpareBlock {
-  public:
-    ~SpareBlock() { ::operator delete(spare_); }
-    void* take() noexcept { return std::exchange(spare_, nullptr); }
-    bool keep(void* block) noexcept {
-        if (spare_ != nullptr) {
-            return false;
-        }
-        spare_ = block;
-        return true;
-    }
-
-  private:
-    void* spare_ = nullptr;
-};
-
-SpareBlock& configWrapperBlock() {
-    thread_local SpareBlock spare;
-    return spare;
 }
 
 }  // namespace
@@ -108,7 +131,7 @@ uint32_t HPlg2Gateway::init(HlmPlg::IPluginManager2* manager) {
     if (core_ == nullptr) {
         return 1610;  // no configuration to be had
     }
-    config_ = createFromCore<HlmPlg::IConfig>(core_, HlmPlg::IID_CONFIG);
+    config_ = createFromCore<HlmPlg::IConfig>(core_, HlmPlg::IID_CONFIG, threadState());
     if (config_ == nullptr) {
         return 1610;
     }
@@ -154,9 +177,13 @@ HlmPlg::IPluginObject2* HPlg2Gateway::createObject(const char* typeName) {
 }
 
 HlmPlg::IPluginObject2* HPlg2Gateway::createConfig() {
-    auto* config = createFromCore<HlmPlg::IConfig>(core_, HlmPlg::IID_CONFIG);
+    ThreadState& state = threadState();
+    auto* config = createFromCore<HlmPlg::IConfig>(core_, HlmPlg::IID_CONFIG, state);
     if (config == nullptr) {
         return nullptr;
+    }
+    if (void* block = state.configBlock.take()) {
+        return ::new (block) HP2ObjConfig(config, core_);  // freed by HP2ObjConfig's delete
     }
     auto* wrapper = new (std::nothrow) HP2ObjConfig(config, core_);
     if (wrapper == nullptr) {
@@ -166,7 +193,8 @@ HlmPlg::IPluginObject2* HPlg2Gateway::createConfig() {
 }
 
 HlmPlg::IPluginObject2* HPlg2Gateway::createResString2() {
-    auto* strings = createFromCore<HlmPlg::IResString2>(core_, HlmPlg::IID_RESSTRING2);
+    auto* strings =
+        createFromCore<HlmPlg::IResString2>(core_, HlmPlg::IID_RESSTRING2, threadState());
     if (strings == nullptr) {
         return nullptr;
     }
@@ -178,11 +206,12 @@ HlmPlg::IPluginObject2* HPlg2Gateway::createResString2() {
 }
 
 HlmPlg::IPluginObject2* HPlg2Gateway::createAvLog() {
-    auto* log = createFromCore<HlmPlg::ILog>(core_, HlmPlg::IID_LOG);
+    auto* log = createFromCore<HlmPlg::ILog>(core_, HlmPlg::IID_LOG, threadState());
     if (log == nullptr) {
         return nullptr;
     }
-    auto* strings = createFromCore<HlmPlg::IResString2>(core_, HlmPlg::IID_RESSTRING2);
+    auto* strings =
+        createFromCore<HlmPlg::IResString2>(core_, HlmPlg::IID_RESSTRING2, threadState());
     if (strings == nullptr) {
         core_->releaseInterface(HlmPlg::IID_LOG, log);
         return nullptr;
@@ -195,18 +224,8 @@ HlmPlg::IPluginObject2* HPlg2Gateway::createAvLog() {
     return wrapper;
 }
 
-void* HP2ObjConfig::operator new(size_t size) {
-    void* block = configWrapperBlock().take();
-    return block != nullptr ? block : ::operator new(size);
-}
-
-void* HP2ObjConfig::operator new(size_t size, const std::nothrow_t&) noexcept {
-    void* block = configWrapperBlock().take();
-    return block != nullptr ? block : ::operator new(size, std::nothrow);
-}
-
 void HP2ObjConfig::operator delete(void* block) noexcept {
-    if (block != nullptr && !configWrapperBlock().keep(block)) {
+    if (block != nullptr && !threadState().configBlock.keep(block)) {
         ::operator delete(block);
     }
 }

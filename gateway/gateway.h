@@ -123,10 +123,9 @@ class HP2ObjConfig final : public HlmPlg::RefCounted<HlmPlg::IHP2ObjConfig> {
     }
     const char16_t* unscramble(const char16_t* text) override { return config_->unscramble(text); }
 
-    // Storage for wrappers: the last one freed serves the next (a create
-    // and a release in turn allocate nothing).
-    static void* operator new(size_t size);
-    static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+    // A wrapper's block is kept as its thread's spare when that has none;
+    // the gateway builds the next wrapper in it (a create and a release in
+    // turn allocate nothing).
     static void operator delete(void* block) noexcept;
 
   private:

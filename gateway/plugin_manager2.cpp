@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <new>
 
 #include "common/format.h"
@@ -346,7 +347,7 @@ HlmPlg::IPluginObject2* PluginManager2::createObject(const char* factoryName,
 
 PluginManager2::Context* PluginManager2::find(const Listed& listed, const char* factoryName) {
     for (const ContextRef& context : listed.contexts) {
-        if (context->typeName == factoryName) {
+        if (std::strcmp(context->typeName.c_str(), factoryName) == 0) {
             return context.get();
         }
     }

@@ -27,6 +27,10 @@ struct LocalTime {
 
 // Now, in the process's local time zone.
 LocalTime localTimeNow();
+// Now, for stamps that show seconds: read from the clock the system updates
+// once per tick, which costs a fraction of the exact one and may lag it by a
+// tick (a few milliseconds). Successive readings never go back.
+LocalTime localTimeNowCoarse();
 
 // The short date of `time` in the system default locale (see above), or in
 // the locale named `localeName` ("C", "de_DE.UTF-8", ...; an unknown name

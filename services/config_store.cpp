@@ -72,7 +72,7 @@ std::vector<std::u16string> splitDefault(std::u16string_view text, std::u16strin
 // Equal with A-Z folded; a name asked again is most often spelt the same.
 bool sameName(std::u16string_view recorded, std::u16string_view asked) {
     return recorded.size() == asked.size() &&
-           (recorded == asked || common::equalsNoCase(recorded, asked));
+           (common::equalUnits(recorded, asked) || common::equalsNoCase(recorded, asked));
 }
 
 std::u16string joined(const std::vector<std::u16string>& items) {
@@ -323,7 +323,7 @@ void CConfigStore::recordText(const void* object, ReadRecord::Form form, std::u1
     binding_.underLock([&] {
         binding_.mutex().assertHeld();  // the body runs under underLock
         ReadRecord& record = recordOf(object, form, name, key, defaultValue, 0, extra);
-        if (record.value != value) {
+        if (!common::equalUnits(record.value, value)) {
             record.value = value;
         }
     });
@@ -345,7 +345,7 @@ void CConfigStore::readStringRecorded(const void* object, std::u16string_view se
         ReadRecord& record =
             recordOf(object, ReadRecord::Form::Text, copied.substr(0, section.size()),
                      copied.substr(section.size() + 1), std::u16string_view(fallback), 0, {});
-        if (record.value != out) {
+        if (!common::equalUnits(record.value, out)) {
             record.value = out;
         }
     });

@@ -182,7 +182,9 @@ CHlmPlgLogImpl::~CHlmPlgLogImpl() {
     if (async_) {
         async_->unregisterHandler(&handler_);
         for (const auto& request : requests_) {
-            async_->cancel(request.event);
+            if (request.event != nullptr) {
+                async_->cancel(request.event);
+            }
         }
         async_.reset();
     }
@@ -213,7 +215,8 @@ bool CHlmPlgLogImpl::open(const char16_t* fileName, int32_t level, int32_t maxSi
 
 HlmPlg::ILogEvent* CHlmPlgLogImpl::createEvent() {
     try {
-        return new CHlmPlgLogEventImpl(*this, {reportingLevel(), platform::localTimeNow(), {}});
+        return new CHlmPlgLogEventImpl(*this,
+                                       {reportingLevel(), platform::localTimeNowCoarse(), {}});
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -244,9 +247,11 @@ void CHlmPlgLogImpl::log(int32_t level, uint32_t style, uint32_t category, const
 void CHlmPlgLogImpl::logV(int32_t level, uint32_t style, uint32_t category, const char16_t* format,
                           va_list arguments) {
     writeLine(level, [&](std::u16string& block, LayoutBuffers& buffers) {
-        // The text is formatted straight after the line's start and made
-        // safe where it stands.
-        appendLineStart(block, style, category, platform::localTimeNow(), *categories_, buffers);
+        // Stamps show seconds: the per-tick clock serves them at a fraction
+        // of the exact clock's cost. The text is formatted straight after
+        // the line's start and made safe where it stands.
+        appendLineStart(block, style, category, platform::localTimeNowCoarse(), *categories_,
+                        buffers);
         const size_t textStart = block.size();
         appendFormatted(block, format, arguments);
         common::makeReportLineText(block, textStart);
@@ -256,7 +261,7 @@ void CHlmPlgLogImpl::logV(int32_t level, uint32_t style, uint32_t category, cons
 void CHlmPlgLogImpl::logText(int32_t level, uint32_t style, uint32_t category,
                              const char16_t* text) {
     writeLine(level, [&](std::u16string& block, LayoutBuffers& buffers) {
-        appendLine(block, style, category, common::viewOf(text), platform::localTimeNow(),
+        appendLine(block, style, category, common::viewOf(text), platform::localTimeNowCoarse(),
                    *categories_, buffers);
     });
 }
@@ -335,30 +340,49 @@ void CHlmPlgLogImpl::rollOver(LogFile& file) {
     recordFailure(file.rollover());
 }
 
+// The request is listed before the dispatcher is asked and fireNow runs
+// without the requests lock: its delivery may run before fireNow returns,
+// and code that fireNow calls may commit to this log and schedule again.
 void CHlmPlgLogImpl::scheduleRollover(std::shared_ptr<LogFile> file) {
     if (async_) {
+        uintptr_t number = 0;
+        {
+            common::MutexLock hold(requestsLock_);
+            number = ++lastRequest_;
+            requests_.push_back(RolloverRequest{number, file, nullptr});
+        }
+        HlmPlg::IAsyncEvent* event = async_->fireNow(number);
         common::MutexLock hold(requestsLock_);
-        auto& request = requests_.emplace_back(RolloverRequest{file, nullptr});
-        request.event = async_->fireNow(reinterpret_cast<uintptr_t>(&request));
-        if (request.event != nullptr) {
+        if (event != nullptr) {
+            for (auto& request : requests_) {
+                if (request.number == number) {
+                    request.event = event;  // not delivered yet: the destructor may cancel it
+                    break;
+                }
+            }
             return;
         }
-        requests_.pop_back();
+        (void)takeRequest(number);
     }
     rollOver(*file);  // no dispatcher to hand it to
 }
 
-void CHlmPlgLogImpl::runScheduledRollover(uintptr_t user) {
+std::shared_ptr<LogFile> CHlmPlgLogImpl::takeRequest(uintptr_t number) {
+    for (auto it = requests_.begin(); it != requests_.end(); ++it) {
+        if (it->number == number) {
+            auto file = std::move(it->file);
+            requests_.erase(it);
+            return file;
+        }
+    }
+    return nullptr;
+}
+
+void CHlmPlgLogImpl::runScheduledRollover(uintptr_t number) {
     std::shared_ptr<LogFile> file;
     {
         common::MutexLock hold(requestsLock_);
-        for (auto it = requests_.begin(); it != requests_.end(); ++it) {
-            if (reinterpret_cast<uintptr_t>(&*it) == user) {
-                file = std::move(it->file);
-                requests_.erase(it);
-                break;
-            }
-        }
+        file = takeRequest(number);
     }
     if (file) {
         rollOver(*file);

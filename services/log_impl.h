@@ -15,7 +15,6 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -125,8 +124,11 @@ class CHlmPlgLogImpl : public HlmPlg::ILog {
       private:
         CHlmPlgLogImpl& log_;
     };
-    // A rollover asked of the dispatcher, for the file it was due on.
+    // A rollover asked of the dispatcher, for the file it was due on. The
+    // number is the delivery's user value; the event is known once fireNow
+    // has returned, and only for a request not delivered by then.
     struct RolloverRequest {
+        uintptr_t number = 0;
         std::shared_ptr<LogFile> file;
         HlmPlg::IAsyncEvent* event = nullptr;
     };
@@ -154,7 +156,10 @@ class CHlmPlgLogImpl : public HlmPlg::ILog {
     // Writes lines laid out (each ending in CR LF) to `file`.
     void writeBlock(const std::shared_ptr<LogFile>& file, std::u16string_view block);
     void scheduleRollover(std::shared_ptr<LogFile> file) EXCLUDES(requestsLock_);
-    void runScheduledRollover(uintptr_t request) EXCLUDES(requestsLock_);
+    void runScheduledRollover(uintptr_t number) EXCLUDES(requestsLock_);
+    // The file of request `number`, taken off the list; null when it is not
+    // listed (delivered already).
+    std::shared_ptr<LogFile> takeRequest(uintptr_t number) REQUIRES(requestsLock_);
     void rollOver(LogFile& file);
     void recordFailure(const platform::Status& status);
 
@@ -165,8 +170,8 @@ class CHlmPlgLogImpl : public HlmPlg::ILog {
 
     RolloverHandler handler_{*this};
     common::Mutex requestsLock_;
-    // Nodes stay put: their address is the user value.
-    std::list<RolloverRequest> requests_ GUARDED_BY(requestsLock_);
+    std::vector<RolloverRequest> requests_ GUARDED_BY(requestsLock_);
+    uintptr_t lastRequest_ GUARDED_BY(requestsLock_) = 0;
     AsyncHolder async_;
 };
 

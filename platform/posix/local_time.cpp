@@ -62,11 +62,7 @@ class DateLocale {
     locale_t locale_;
 };
 
-}  // namespace
-
-LocalTime localTimeNow() {
-    struct timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
+LocalTime localTimeAt(const struct timespec& now) {
     // localtime_r reads the zone once per process, so one second always
     // breaks down the same way: each thread converts a second once.
     thread_local time_t convertedSecond = -1;
@@ -86,6 +82,20 @@ LocalTime localTimeNow() {
     time.second = static_cast<uint16_t>(fields.tm_sec);
     time.millisecond = static_cast<uint16_t>(now.tv_nsec / 1000000);
     return time;
+}
+
+}  // namespace
+
+LocalTime localTimeNow() {
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return localTimeAt(now);
+}
+
+LocalTime localTimeNowCoarse() {
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return localTimeAt(now);
 }
 
 std::string shortDate(const LocalTime& time) {

@@ -64,6 +64,11 @@ LocalTime localTimeNow() {
                      now.wHour, now.wMinute, now.wSecond,    now.wMilliseconds};
 }
 
+// The system time is kept per tick already.
+LocalTime localTimeNowCoarse() {
+    return localTimeNow();
+}
+
 // The system default locale here is the user's locale setting.
 std::string shortDate(const LocalTime& time) {
     return formatDate(time, LOCALE_NAME_USER_DEFAULT);

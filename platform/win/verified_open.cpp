@@ -4,10 +4,14 @@
 
 #include "platform/io.h"
 #include "platform/process_info.h"
+#include "platform/win/file_security.h"
 #include "platform/win/native.h"
 
 namespace holm::platform {
 namespace {
+
+// The owner reported for an object whose owner is not trusted.
+constexpr uint32_t kForeignOwner = 0xFFFFFFFE;
 
 OpenFailure failure(OpenRefusal refusal, int error = 0) {
     return OpenFailure{refusal, error};
@@ -82,11 +86,16 @@ OpenResult openVerified(const std::wstring& path, bool wantDirectory) {
     opened.info.identity.inode =
         (static_cast<uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
     opened.info.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    // The owner rules of the other systems have no counterpart in these
-    // facts: the file's access list decides who may write it (see
-    // docs/architecture.md).
-    opened.info.owner = effectiveUserId();
-    opened.info.writableByGroupOrOthers = false;
+    // The owner and access list, read from the handle that was checked, in
+    // the terms of the other systems: a trusted owner is reported as the
+    // process's own user, any other as an id no user has here, and an access
+    // list that lets another account change the object as written by others.
+    auto security = win::securityOf(handle);
+    if (!security) {
+        return failure(OpenRefusal::Failed, security.error().errnoValue());
+    }
+    opened.info.owner = security->trustedOwner ? effectiveUserId() : kForeignOwner;
+    opened.info.writableByGroupOrOthers = security->writableByOthers;
     return opened;
 }
 

@@ -9,10 +9,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
+#include <list>
 #include <map>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -133,6 +137,23 @@ TEST(LogDate, ShortDateFollowsTheLocaleWithFourDigitYears) {
     EXPECT_EQ(holm::platform::time24(time), "09:05:03");
     time.hour = 23;
     EXPECT_EQ(holm::platform::time24(time), "23:05:03");
+}
+
+// Stamps come from the per-tick clock: never ahead of the exact clock read
+// after it, and behind the one read before it by less than a second.
+TEST(LogDate, CoarseTimeIsNeverAheadOfTheExactTime) {
+    const auto seconds = [](const holm::platform::LocalTime& time) {
+        using namespace std::chrono;
+        const sys_days date = year_month_day{year{time.year}, month{time.month}, day{time.day}};
+        return date + hours{time.hour} + minutes{time.minute} + std::chrono::seconds{time.second};
+    };
+    for (int round = 0; round < 1000; ++round) {
+        const auto before = seconds(holm::platform::localTimeNow());
+        const auto coarse = seconds(holm::platform::localTimeNowCoarse());
+        const auto after = seconds(holm::platform::localTimeNow());
+        ASSERT_LE(coarse, after);
+        ASSERT_GE(coarse, before - std::chrono::seconds{1});
+    }
 }
 
 TEST(LogCategoriesTest, NamesFromTheMessageLibraryOrTheDefaults) {
@@ -515,20 +536,17 @@ TEST_F(LogTest, ALogReplacedBetweenItsOpensTwiceInARowIsStillOpened) {
     EXPECT_EQ(lines.back(), "after the races");
 }
 
-// A dispatcher stand-in whose fireNow runs `reenter` once on the committing
-// thread (code called from inside a commit) and then declines, so the
-// rollover runs inline.
-class ReenteringAsync : public HlmPlg::IAsync {
+// A dispatcher stand-in that declines every watch and timer; fireNow is
+// each stand-in's own.
+class AsyncStandIn : public HlmPlg::IAsync {
   public:
-    std::function<void()> reenter;
-
-    bool registerHandler(HlmPlg::IHandler*) override { return true; }
-    bool unregisterHandler(HlmPlg::IHandler*) override { return true; }
-    HlmPlg::IAsyncEvent* fireNow(uintptr_t) override {
-        if (auto run = std::exchange(reenter, nullptr)) {
-            run();
-        }
-        return nullptr;
+    bool registerHandler(HlmPlg::IHandler* handler) override {
+        handler_ = dynamic_cast<HlmPlg::IAsyncHandler*>(handler);
+        return true;
+    }
+    bool unregisterHandler(HlmPlg::IHandler*) override {
+        handler_ = nullptr;
+        return true;
     }
     HlmPlg::IAsyncEvent* fireAfterNSec(int32_t, uintptr_t) override { return nullptr; }
     HlmPlg::IAsyncEvent* watchEvent(const char16_t*, uintptr_t) override { return nullptr; }
@@ -545,6 +563,86 @@ class ReenteringAsync : public HlmPlg::IAsync {
         return nullptr;
     }
     void cancel(HlmPlg::IAsyncEvent*) override {}
+
+  protected:
+    HlmPlg::IAsyncHandler* handler_ = nullptr;
+};
+
+// Runs `reenter` once on the committing thread (code called from inside a
+// commit) and then declines, so the rollover runs inline.
+class ReenteringAsync : public AsyncStandIn {
+  public:
+    std::function<void()> reenter;
+
+    HlmPlg::IAsyncEvent* fireNow(uintptr_t) override {
+        if (auto run = std::exchange(reenter, nullptr)) {
+            run();
+        }
+        return nullptr;
+    }
+};
+
+// A time worker quicker than the caller: fireNow runs `beforeDelivery` and
+// the delivery on a thread of its own and returns when both have ended, or
+// when a deadline passed first (counted in `late`; the thread is then joined
+// by finish()).
+class DeliveringAsync : public AsyncStandIn {
+  public:
+    struct Event : HlmPlg::IAsyncEvent {
+        explicit Event(uintptr_t value) : user(value) {}
+        uintptr_t getUserValue() override { return user; }
+        uintptr_t user;
+    };
+
+    std::function<void()> beforeDelivery;
+    std::atomic<int> late{0};
+    std::atomic<int> cancelled{0};
+
+    ~DeliveringAsync() override { finish(); }
+
+    HlmPlg::IAsyncEvent* fireNow(uintptr_t user) override {
+        Event* event = nullptr;
+        std::function<void()> before;
+        auto delivered = std::make_shared<std::promise<void>>();
+        std::future<void> done = delivered->get_future();
+        {
+            std::lock_guard hold(lock_);
+            event = &events_.emplace_back(user);
+            before = std::exchange(beforeDelivery, nullptr);
+        }
+        std::thread worker([this, event, before, delivered] {
+            if (before) {
+                before();
+            }
+            handler_->onAsyncEvent(event);
+            delivered->set_value();
+        });
+        if (done.wait_for(std::chrono::seconds(10)) == std::future_status::ready) {
+            worker.join();
+        } else {
+            ++late;
+            std::lock_guard hold(lock_);
+            pending_.push_back(std::move(worker));
+        }
+        return event;
+    }
+    void cancel(HlmPlg::IAsyncEvent*) override { ++cancelled; }
+
+    void finish() {
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard hold(lock_);
+            threads.swap(pending_);
+        }
+        for (auto& thread : threads) {
+            thread.join();
+        }
+    }
+
+  private:
+    std::mutex lock_;
+    std::list<Event> events_;  // addresses stay put
+    std::vector<std::thread> pending_;
 };
 
 // Code called from inside a commit (the rollover's scheduling) opens the
@@ -619,6 +717,33 @@ TEST_F(LogTest, EntriesCommittedWhileTheLogIsReopenedLandWholeOnce) {
     }
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(all, expected);
+}
+
+// The dispatcher delivers a rollover before its fireNow has returned, and
+// the thread of that delivery first commits to the same log, reopened on a
+// second file, so that a rollover falls due there while the first is being
+// scheduled: neither waits for the other, each file is rolled over once with
+// its own entry, and nothing delivered is cancelled afterwards.
+TEST_F(LogTest, RolloversDeliveredBeforeFireNowReturnsRunOnceEach) {
+    DeliveringAsync async;  // outlives the log, which is handed it without ownership
+    auto log = std::make_unique<CHlmPlgLogImpl>(
+        nullptr, CHlmPlgLogImpl::AsyncHolder(&async, [](HlmPlg::IAsync*) {}));
+    const fs::path other = dir_.path() / "other.log";
+    ASSERT_TRUE(log->open(wide(path_).c_str(), 2, 1, true));  // the first commit is due
+    async.beforeDelivery = [&] {
+        ASSERT_TRUE(log->open(wide(other).c_str(), 2, 1, true));
+        log->logText(1, 0, 0, u"second");
+    };
+    log->logText(1, 0, 0, u"first");
+    async.finish();
+
+    EXPECT_EQ(async.late, 0);
+    EXPECT_EQ(logLines(dir_.path() / "report0001.log"), std::vector<std::string>{"first"});
+    EXPECT_EQ(logLines(dir_.path() / "other0001.log"), std::vector<std::string>{"second"});
+    EXPECT_TRUE(logLines(path_).empty());
+    EXPECT_TRUE(logLines(other).empty());
+    log.reset();
+    EXPECT_EQ(async.cancelled, 0);
 }
 
 }  // namespace
