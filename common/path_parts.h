@@ -116,6 +116,21 @@ constexpr bool isRootWithSeparator(const Text& path) {
            detail::isRootSeparator(view, view.size() - 1);
 }
 
+// Whether `path` names its place from a root: it starts with a separator, or
+// on Windows with a drive letter, ':' and a separator ("C:\", "Z:/").
+template <typename Text>
+constexpr bool isAbsolutePath(const Text& path) {
+    const std::basic_string_view<CharOf<Text>> view(path);
+    if (view.empty()) {
+        return false;
+    }
+    if (isPathSeparator(view.front())) {
+        return true;
+    }
+    return view.size() > 2 && view[1] == CharOf<Text>(':') && isPathSeparator(view[2]) &&
+           detail::isRootSeparator(view, 2);
+}
+
 // Whether `path` is a bare name, without any separator.
 template <typename Text>
 constexpr bool isBareName(const Text& path) {

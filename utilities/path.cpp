@@ -1,12 +1,13 @@
 #include "utilities/path.h"
 
+#include "common/path_parts.h"
 #include "common/utf16.h"
 #include "platform/file_system.h"
 
 namespace Tandro::Utilities {
 
 std::u16string Path::Combine(std::u16string_view directory, std::u16string_view name) {
-    if (directory.empty() || (!name.empty() && name.front() == u'/')) {
+    if (directory.empty() || holm::common::isAbsolutePath(name)) {
         return std::u16string(name);
     }
     return NormaliseDirectory(directory) + std::u16string(name);

@@ -15,6 +15,7 @@
 #include "core/service_handlers.h"
 #include "core/shared_core.h"
 #include "core/support/host_harness.h"
+#include "support/test_support.h"
 
 namespace {
 

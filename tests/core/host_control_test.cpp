@@ -32,14 +32,15 @@ class Results final : public holm::common::hostctl::ITestResults {
 class HostControlTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ::setenv("HOLM_TEST_PLUGIN_LOG", (directory_.path() / "calls.txt").c_str(), 1);
+        holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG",
+                                   (directory_.path() / "calls.txt").c_str());
     }
     void TearDown() override {
         if (control_ != nullptr) {
             core_->releaseInterface(holm::common::hostctl::kHostControlId, control_);
         }
         core_.reset();
-        ::unsetenv("HOLM_TEST_PLUGIN_LOG");
+        holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG", nullptr);
     }
 
     IHostControl& open(const std::string& list) {

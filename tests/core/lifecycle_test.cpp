@@ -39,14 +39,14 @@ class Lifecycle : public ::testing::Test {
   protected:
     void SetUp() override {
         recordFile_ = directory_.path() / "calls.txt";
-        ::setenv("HOLM_TEST_PLUGIN_LOG", recordFile_.c_str(), 1);
+        holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG", recordFile_.c_str());
     }
     void TearDown() override {
         if (core_) {
             core_->setCommandLine(0, nullptr);  // the command line is process-wide
         }
         core_.reset();
-        ::unsetenv("HOLM_TEST_PLUGIN_LOG");
+        holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG", nullptr);
     }
 
     IHlmCore& makeCore(const std::vector<std::u16string>& entries) {

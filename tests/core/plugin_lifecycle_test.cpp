@@ -51,7 +51,7 @@ class Provider : public CHlmPlg {
 TEST(PluginLifecycle, PluginsNotInstalledAreRemovedWalkingFromTheEnd) {
     holm::test::TempDir directory;
     const auto record = directory.path() / "calls.txt";
-    ::setenv("HOLM_TEST_PLUGIN_LOG", record.c_str(), 1);
+    holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG", record.c_str());
     Provider provider;
     CHlmPlg owner;
     holm::test::RecordingHandler host;
@@ -59,8 +59,9 @@ TEST(PluginLifecycle, PluginsNotInstalledAreRemovedWalkingFromTheEnd) {
     manager.registerProvider(IID_CONFIG, &provider);
     CPluginLifecycle lifecycle(manager);
     lifecycle.setContext({&host, nullptr, nullptr, nullptr, &owner, ""});
-    const std::u16string installed = u"" HOLM_TEST_PLUGIN_DIR "/libok.so";
-    const std::u16string notInstalled = u"" HOLM_TEST_PLUGIN_DIR "/libnot_installed.so";
+    const std::u16string installed = u"" HOLM_TEST_PLUGIN_DIR "/libok" HOLM_TEST_PLUGIN_SUFFIX;
+    const std::u16string notInstalled =
+        u"" HOLM_TEST_PLUGIN_DIR "/libnot_installed" HOLM_TEST_PLUGIN_SUFFIX;
     lifecycle.loadList({{u"a", installed, u"name=a"},
                         {u"b", notInstalled, u"name=b"},
                         {u"c", installed, u"name=c"},
@@ -71,7 +72,7 @@ TEST(PluginLifecycle, PluginsNotInstalledAreRemovedWalkingFromTheEnd) {
     ASSERT_EQ(lifecycle.count(), 2u);
     EXPECT_EQ(lifecycle.plugin(0).name(), u"a");
     EXPECT_EQ(lifecycle.plugin(1).name(), u"c");
-    EXPECT_EQ(lifecycle.plugin(0).libraryName(), u"libok.so");
+    EXPECT_EQ(lifecycle.plugin(0).libraryName(), u"libok" HOLM_TEST_PLUGIN_SUFFIX);
     EXPECT_EQ(manager.liveInterfaceCount(), 0u);  // the configuration went back
     EXPECT_TRUE(host.logged(u"Core: PM(d): unloading ... (not installed)"));
     EXPECT_TRUE(host.logged(u"Core: PM(b): unloading ... (not installed)"));
@@ -86,7 +87,7 @@ TEST(PluginLifecycle, PluginsNotInstalledAreRemovedWalkingFromTheEnd) {
     EXPECT_EQ(calls, (std::vector<std::string>{"d:isInstalled", "d:destructor", "c:isInstalled",
                                                "b:isInstalled", "b:destructor", "c:isInstalled",
                                                "a:isInstalled"}));
-    ::unsetenv("HOLM_TEST_PLUGIN_LOG");
+    holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG", nullptr);
 }
 
 TEST(PluginLifecycle, EmptyListAndNoConfigurationChangeNothing) {

@@ -25,9 +25,9 @@ std::u16string list(const std::string& entries) {
     return std::u16string(text.begin(), text.end());
 }
 
-std::string entry(const std::string& name, const std::string& behaviour) {
+std::string exitCodeEntry(const std::string& name, const std::string& behaviour) {
     return "name=" + name + ";file=" HOLM_TEST_PLUGIN_DIR "/lib" + behaviour +
-           ".so;params=name=" + name;
+           HOLM_TEST_PLUGIN_SUFFIX ";params=name=" + name;
 }
 
 uint32_t runEndedByException(const std::string& entries) {
@@ -44,14 +44,15 @@ uint32_t runEndedByException(const std::string& entries) {
 }
 
 TEST(RunExitCode, AStartFailureOfPluginNIsTheCodeWhenAnExceptionEndsTheRun) {
-    EXPECT_EQ(runEndedByException(entry("p1", "ok") + "|" + entry("p2", "fail_start") + "|" +
-                                  entry("p3", "ok")),
-              302u);
-    EXPECT_EQ(runEndedByException(entry("p1", "fail_start")), 301u);
+    EXPECT_EQ(
+        runEndedByException(exitCodeEntry("p1", "ok") + "|" + exitCodeEntry("p2", "fail_start") +
+                            "|" + exitCodeEntry("p3", "ok")),
+        302u);
+    EXPECT_EQ(runEndedByException(exitCodeEntry("p1", "fail_start")), 301u);
 }
 
 TEST(RunExitCode, AnExceptionWithoutAnEarlierFailureGivesOne) {
-    EXPECT_EQ(runEndedByException(entry("p1", "ok") + "|" + entry("p2", "ok")), 1u);
+    EXPECT_EQ(runEndedByException(exitCodeEntry("p1", "ok") + "|" + exitCodeEntry("p2", "ok")), 1u);
 }
 
 }  // namespace

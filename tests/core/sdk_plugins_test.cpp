@@ -26,11 +26,11 @@ using GetPlugin = CHlmPlg* (*)(HlmPlg::IHlmPlg*, const char16_t*);
 using FreePlugin = void (*)(CHlmPlg*);
 
 std::string pluginPath(const std::string& name) {
-    return std::string(HOLM_TEST_PLUGIN_DIR) + "/lib" + name + ".so";
+    return std::string(HOLM_TEST_PLUGIN_DIR) + "/lib" + name + HOLM_TEST_PLUGIN_SUFFIX;
 }
 
 std::string examplePath(const std::string& name) {
-    return std::string(HOLM_EXAMPLE_PLUGIN_DIR) + "/lib" + name + ".so";
+    return std::string(HOLM_EXAMPLE_PLUGIN_DIR) + "/lib" + name + HOLM_TEST_PLUGIN_SUFFIX;
 }
 
 // The least of a facade: every declared interface is the one stub service,
@@ -86,8 +86,8 @@ class StubFacade : public HlmPlg::IHlmPlg {
 
 class SdkPluginsTest : public ::testing::Test {
   protected:
-    void SetUp() override { ::setenv("HOLM_TEST_PLUGIN_LOG", log_.c_str(), 1); }
-    void TearDown() override { ::unsetenv("HOLM_TEST_PLUGIN_LOG"); }
+    void SetUp() override { holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG", log_.c_str()); }
+    void TearDown() override { holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG", nullptr); }
 
     platform::SharedLibrary open(const std::string& name) { return openPath(pluginPath(name)); }
     platform::SharedLibrary openPath(const std::string& path) {

@@ -58,4 +58,8 @@ std::string utf16File(std::u16string_view text) {
     return bytes;
 }
 
+void setEnvironment(const char* name, const std::filesystem::path& value) {
+    setEnvironment(name, utf8(value).c_str());
+}
+
 }  // namespace holm::test

@@ -52,6 +52,11 @@ bool canGiveAwayFiles();
 // False when that is not allowed.
 bool giveToAnotherUser(const std::filesystem::path& path);
 
+// Sets `name` in this process's environment to `value`, or removes it when
+// `value` is null; the libraries the process loads read the same environment.
+void setEnvironment(const char* name, const char* value);
+void setEnvironment(const char* name, const std::filesystem::path& value);
+
 // The repository's source directory (set by CTest; falls back to the
 // compile-time location).
 std::filesystem::path sourceDir();

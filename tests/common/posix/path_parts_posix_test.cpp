@@ -12,5 +12,12 @@ TEST(PathPartsPosix, ABackslashIsPartOfAName) {
     EXPECT_EQ(directoryOf("C:\\holm"), ".");
 }
 
+TEST(PathPartsPosix, OnlyALeadingSlashMakesAPathAbsolute) {
+    EXPECT_TRUE(isAbsolutePath("/opt/holm"));
+    EXPECT_FALSE(isAbsolutePath("C:/holm"));
+    EXPECT_FALSE(isAbsolutePath("\\holm"));
+    EXPECT_FALSE(isAbsolutePath(u"plugins/demo.so"));
+}
+
 }  // namespace
 }  // namespace holm::common

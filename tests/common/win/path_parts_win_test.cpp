@@ -25,5 +25,16 @@ TEST(PathPartsWindows, ADrivesRootKeepsItsSeparator) {
     EXPECT_EQ(directoryOf(u"C:\\x"), u"C:\\");
 }
 
+// A drive's path is absolute with either separator; a drive-relative
+// "C:x" and a plain name are not.
+TEST(PathPartsWindows, DrivePathsAreAbsolute) {
+    EXPECT_TRUE(isAbsolutePath("C:\\holm\\demo.dll"));
+    EXPECT_TRUE(isAbsolutePath(u"Z:/holm/demo.dll"));
+    EXPECT_TRUE(isAbsolutePath("\\holm"));
+    EXPECT_FALSE(isAbsolutePath("C:holm"));
+    EXPECT_FALSE(isAbsolutePath("plugins\\demo.dll"));
+    EXPECT_FALSE(isAbsolutePath(""));
+}
+
 }  // namespace
 }  // namespace holm::common

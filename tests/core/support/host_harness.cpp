@@ -50,9 +50,9 @@ std::string productDirectory() {
 
 GetHlmCore coreEntry() {
     static const GetHlmCore entry = [] {
-        ::setenv("HOLM_DATA_DIR", testDataDirectory().c_str(), 1);
-        ::setenv("HOLM_REGISTRY_DIR", (testDataDirectory() + "registry").c_str(), 1);
-        ::unsetenv("HOLM_PRODUCT_DIR");
+        holm::test::setEnvironment("HOLM_DATA_DIR", testDataDirectory().c_str());
+        holm::test::setEnvironment("HOLM_REGISTRY_DIR", (testDataDirectory() + "registry").c_str());
+        holm::test::setEnvironment("HOLM_PRODUCT_DIR", nullptr);
         static platform::SharedLibrary library =
             platform::SharedLibrary::open(HOLM_CORE_LIBRARY).valueOr({});
         return reinterpret_cast<GetHlmCore>(library.symbol("getHlmCore"));

@@ -13,10 +13,11 @@
 namespace holm::test {
 
 #ifdef HOLM_TEST_PLUGIN_DIR
-// The test plugins the test tree builds: <kPluginDir>lib<behaviour>.so.
+// The test plugins the test tree builds: <kPluginDir>lib<behaviour><suffix>,
+// with the system's module suffix (.so, .dll).
 inline const std::string kPluginDir = HOLM_TEST_PLUGIN_DIR "/";
 inline std::string plugin(const std::string& behaviour) {
-    return kPluginDir + "lib" + behaviour + ".so";
+    return kPluginDir + "lib" + behaviour + HOLM_TEST_PLUGIN_SUFFIX;
 }
 #endif
 

@@ -28,13 +28,13 @@ class ScopedVariable {
         if (const char* old = std::getenv(name)) {
             old_ = old;
         }
-        ::setenv(name, value.c_str(), 1);
+        holm::test::setEnvironment(name, value.c_str());
     }
     ~ScopedVariable() {
         if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
+            holm::test::setEnvironment(name_, old_->c_str());
         } else {
-            ::unsetenv(name_);
+            holm::test::setEnvironment(name_, nullptr);
         }
     }
     ScopedVariable(const ScopedVariable&) = delete;

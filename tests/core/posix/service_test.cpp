@@ -185,8 +185,8 @@ TEST_F(ServiceTest, DebugSwitchDisableSehTurnsCatchingOff) {
 // effect at the next call, also when the key only appears later.
 TEST(ExceptionPolicy, DisableSehFlippedWhilePluginsRunTakesEffectAtTheNextCall) {
     RecordingHandler host;
-    const std::u16string list =
-        u"@XMLFILE:name=p1;file=" HOLM_TEST_PLUGIN_DIR "/libok.so;params=name=p1";
+    const std::u16string list = u"@XMLFILE:name=p1;file=" HOLM_TEST_PLUGIN_DIR
+                                "/libok" HOLM_TEST_PLUGIN_SUFFIX ";params=name=p1";
     CorePtr core(coreEntry()(list.c_str(), &host, nullptr));
     ASSERT_NE(core, nullptr);
     ASSERT_EQ(core->run(true), 0u);
@@ -227,11 +227,11 @@ TEST(ExceptionPolicy, ReadingTheSwitchCreatesNoStore) {
     holm::test::TempDir directory;
     const fs::path missing = directory.path() / "no-store";
     const std::string previous = registry::Store::defaultDirectory().string();
-    ::setenv("HOLM_REGISTRY_DIR", missing.c_str(), 1);
+    holm::test::setEnvironment("HOLM_REGISTRY_DIR", missing.c_str());
     EXPECT_TRUE(service->catchExceptions());
     EXPECT_TRUE(service->catchExceptions());
     EXPECT_FALSE(fs::exists(missing));
-    ::setenv("HOLM_REGISTRY_DIR", previous.c_str(), 1);
+    holm::test::setEnvironment("HOLM_REGISTRY_DIR", previous.c_str());
     core->releaseInterface(IID_SERVICE, service);
 }
 

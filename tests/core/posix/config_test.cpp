@@ -172,7 +172,7 @@ TEST_F(ConfigTest, TempDirectoryStaysUntilAReloadMovesItsBase) {
 
 TEST_F(ConfigTest, SystemTempPathIsUsedWhenAskedFor) {
     holm::test::TempDir systemTemp;
-    ::setenv("TMPDIR", systemTemp.path().c_str(), 1);
+    holm::test::setEnvironment("TMPDIR", systemTemp.path().c_str());
     writeConfiguration("[COMMON]\nUseSystemTempPath=1\n");
     core_->reloadConfig();
     IConfig* config = this->config();
@@ -180,7 +180,7 @@ TEST_F(ConfigTest, SystemTempPathIsUsedWhenAskedFor) {
     const std::u16string temp = holm::test::printable(config->getTempDirectory());
     EXPECT_EQ(temp.rfind(holm::test::u16(systemTemp.path()) + u"/", 0), 0u)
         << holm::common::utf16ToUtf8(temp);
-    ::unsetenv("TMPDIR");
+    holm::test::setEnvironment("TMPDIR", nullptr);
 }
 
 TEST_F(ConfigTest, DirectoriesEndInOneSeparatorAndReportPathDefaultsToLogFiles) {

@@ -42,12 +42,12 @@ class LoaderTest : public ::testing::Test {
   protected:
     LoaderTest() {
         fs::permissions(directory_.path(), fs::perms::owner_all);
-        ::setenv("HOLM_TEST_PLUGIN_LOG", record_.c_str(), 1);
+        holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG", record_.c_str());
         lifecycle_.setContext({&host_, nullptr, nullptr, nullptr, &owner_, ""});
     }
     ~LoaderTest() override {
         lifecycle_.destroyAll();
-        ::unsetenv("HOLM_TEST_PLUGIN_LOG");
+        holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG", nullptr);
     }
 
     // A copy of a built test plugin under `name` in the private directory.

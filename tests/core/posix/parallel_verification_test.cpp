@@ -26,11 +26,11 @@ class ParallelVerification : public ::testing::Test {
   protected:
     void SetUp() override {
         recordFile_ = directory_.path() / "calls.txt";
-        ::setenv("HOLM_TEST_PLUGIN_LOG", recordFile_.c_str(), 1);
+        holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG", recordFile_.c_str());
     }
     void TearDown() override {
         core_.reset();
-        ::unsetenv("HOLM_TEST_PLUGIN_LOG");
+        holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG", nullptr);
     }
 
     // Runs and stops a core over "name=<name>;file=<file>;params=name=<name>,<options>" entries.
