@@ -137,4 +137,14 @@ std::string temporaryDirectory();
 // "/usr/lib/x86_64-linux-gnu/" where it exists, otherwise "/usr/lib/".
 std::string systemDirectory();
 
+// The file of the program a command line names first: `name` as it stands
+// when it has a directory part; otherwise the first regular file of that name
+// in the system's program directories, never along the caller's PATH (which
+// a service must not trust) nor in the current directory. Here those are
+// /usr/local/sbin, /usr/local/bin, /usr/sbin, /usr/bin, /sbin and /bin; on
+// Windows the running program's own directory, then the system directory
+// and the Windows directory, with ".exe" added to a name without an
+// extension. Empty when `name` is empty or nothing is found.
+std::string findProgram(const std::string& name);
+
 }  // namespace holm::platform

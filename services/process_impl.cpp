@@ -11,9 +11,6 @@ namespace holm::services {
 
 namespace {
 
-// Where bare program names are looked up: the system's own directories.
-constexpr const char* kProgramDirectories[] = {"/usr/local/sbin", "/usr/local/bin", "/usr/sbin",
-                                               "/usr/bin",        "/sbin",          "/bin"};
 constexpr const char* kUserPath = "PATH=/usr/local/bin:/usr/bin:/bin";
 // A killed process is normally gone at once; one stuck in the kernel is left
 // to the background reaper after this long rather than holding the caller.
@@ -56,22 +53,6 @@ std::vector<std::string> userEnvironment(const platform::UserAccount& account,
 
 }  // namespace
 
-std::string findProgram(const std::string& name) {
-    if (name.empty()) {
-        return {};
-    }
-    if (name.find('/') != std::string::npos) {
-        return name;
-    }
-    for (const char* directory : kProgramDirectories) {
-        std::string path = std::string(directory) + "/" + name;
-        if (platform::isRegularFile(path)) {
-            return path;
-        }
-    }
-    return {};
-}
-
 CProcessImpl::CProcessImpl(ServiceHandlerLinks links, SessionManager& sessions,
                            std::u16string consoleImage)
     : links_(std::move(links)),
@@ -110,7 +91,7 @@ std::optional<platform::Process> CProcessImpl::start(const char16_t* commandLine
     for (const auto& part : parts) {
         argv.push_back(common::utf16ToUtf8(part));
     }
-    argv[0] = findProgram(argv[0]);
+    argv[0] = platform::findProgram(argv[0]);
     if (argv[0].empty()) {
         return std::nullopt;
     }

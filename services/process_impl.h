@@ -27,11 +27,6 @@ struct ServiceHandlerLinks {
     std::function<void(HlmPlg::IServiceHandler*)> remove;
 };
 
-// The program of a command line's first part: a path as it stands, a bare
-// name looked up in the system's program directories only (never along the
-// caller's PATH, which a service must not trust). Empty when not found.
-std::string findProgram(const std::string& name);
-
 class CProcessImpl : public HlmPlg::IProcess, public HlmPlg::IServiceHandler {
   public:
     // `consoleImage` is the image name runAsConsoleUser searches.

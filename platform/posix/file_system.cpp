@@ -221,6 +221,24 @@ std::string systemDirectory() {
     return isDirectory(kMultiarchDirectory) ? kMultiarchDirectory : "/usr/lib/";
 }
 
+std::string findProgram(const std::string& name) {
+    if (name.empty()) {
+        return {};
+    }
+    if (name.find('/') != std::string::npos) {
+        return name;
+    }
+    static constexpr const char* kProgramDirectories[] = {
+        "/usr/local/sbin", "/usr/local/bin", "/usr/sbin", "/usr/bin", "/sbin", "/bin"};
+    for (const char* directory : kProgramDirectories) {
+        std::string path = std::string(directory) + "/" + name;
+        if (isRegularFile(path)) {
+            return path;
+        }
+    }
+    return {};
+}
+
 // ---------------------------------------------------------------------------
 // Pattern enumeration
 

@@ -9,6 +9,8 @@
 namespace holm::platform::io {
 
 using FileOffset = off_t;
+using mode_t = ::mode_t;
+inline constexpr int kOpenExclusive = O_EXCL;
 inline constexpr int kRemoveDirectory = AT_REMOVEDIR;
 inline constexpr unsigned kRenameNoReplace = RENAME_NOREPLACE;
 

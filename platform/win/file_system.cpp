@@ -274,6 +274,46 @@ std::string systemDirectory() {
     return withOneTrailingSlash(portablePath(std::wstring_view(buffer, length)));
 }
 
+namespace {
+
+// The Windows directory: where the system's own programs sit besides the
+// system directory.
+std::string windowsDirectory() {
+    wchar_t buffer[MAX_PATH + 1];
+    const UINT length = ::GetSystemWindowsDirectoryW(buffer, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) {
+        return "C:/Windows/";
+    }
+    return withOneTrailingSlash(portablePath(std::wstring_view(buffer, length)));
+}
+
+}  // namespace
+
+std::string findProgram(const std::string& name) {
+    if (name.empty()) {
+        return {};
+    }
+    if (name.find_first_of("/\\:") != std::string::npos) {
+        return name;  // a path, absolute or relative, or a drive
+    }
+    // The loader's rule: a name without an extension is a ".exe".
+    const std::string file = name.find('.') == std::string::npos ? name + ".exe" : name;
+    std::vector<std::string> directories;
+    const std::string self = executablePath();
+    if (const size_t slash = self.rfind('/'); slash != std::string::npos) {
+        directories.push_back(self.substr(0, slash + 1));
+    }
+    directories.push_back(systemDirectory());
+    directories.push_back(windowsDirectory());
+    for (const std::string& directory : directories) {
+        std::string path = directory + file;
+        if (isRegularFile(path)) {
+            return path;
+        }
+    }
+    return {};
+}
+
 Result<std::vector<DirectoryEntry>> enumerateMatching(
     const std::string& directory, const std::function<bool(std::string_view)>& select) {
     return listDirectory(nativePath(directory), select);

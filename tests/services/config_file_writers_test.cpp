@@ -1,7 +1,6 @@
 // The configuration library's own writes and the updater's keep the file's
 // owner and mode, take the same writers' lock with a bounded wait, and do
 // not undo one another's changes.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -11,6 +10,7 @@
 
 #include "common/cfglib_abi.h"
 #include "common/utf16.h"
+#include "platform/shared_library.h"
 #include "product/cfglib/config_file.h"
 #include "product/cfglib/ini_document.h"
 #include "product/cfgupdate/update_commands.h"
@@ -26,13 +26,15 @@ constexpr int32_t kLockHeld = 32;
 // configuration open on `file`.
 class CfgLibModule {
   public:
-    explicit CfgLibModule(const fs::path& file) : module_(::dlopen(HOLM_CFGLIB_LIBRARY, RTLD_NOW)) {
-        if (module_ == nullptr) {
+    explicit CfgLibModule(const fs::path& file) {
+        auto loaded = holm::platform::SharedLibrary::open(HOLM_CFGLIB_LIBRARY);
+        if (!loaded) {
             return;
         }
-        auto init = reinterpret_cast<CfgLibInitFn>(::dlsym(module_, "CfgLib_Dll_Init"));
-        done_ = reinterpret_cast<CfgLibDoneFn>(::dlsym(module_, "CfgLib_Dll_Done"));
-        write_ = reinterpret_cast<CfgLibWriteStringFn>(::dlsym(module_, "CfgLib_Dll_WriteString"));
+        module_ = std::move(*loaded);
+        auto init = reinterpret_cast<CfgLibInitFn>(module_.symbol("CfgLib_Dll_Init"));
+        done_ = reinterpret_cast<CfgLibDoneFn>(module_.symbol("CfgLib_Dll_Done"));
+        write_ = reinterpret_cast<CfgLibWriteStringFn>(module_.symbol("CfgLib_Dll_WriteString"));
         if (init == nullptr || done_ == nullptr || write_ == nullptr ||
             init(&handle_, holm::common::utf8ToUtf16(file.string()).c_str(), 0) != 0) {
             handle_ = nullptr;
@@ -42,9 +44,6 @@ class CfgLibModule {
         if (handle_ != nullptr) {
             done_(&handle_);
         }
-        if (module_ != nullptr) {
-            ::dlclose(module_);
-        }
     }
     bool ready() const { return handle_ != nullptr; }
     int32_t write(const char16_t* path, const char16_t* value) {
@@ -52,7 +51,7 @@ class CfgLibModule {
     }
 
   private:
-    void* module_;
+    holm::platform::SharedLibrary module_;
     CfgLibHandle handle_ = nullptr;
     CfgLibDoneFn done_ = nullptr;
     CfgLibWriteStringFn write_ = nullptr;
@@ -86,13 +85,13 @@ TEST_F(ConfigFileWritersTest, BothWritersKeepOwnerAndMode) {
         GTEST_SKIP() << "needs the right to give files away";
     }
     ASSERT_TRUE(holm::test::giveToAnotherUser(config_));
-    ASSERT_EQ(::chmod(config_.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(config_.string().c_str(), 0644), 0);
     CfgLibModule library(config_);
     ASSERT_TRUE(library.ready());
     ASSERT_EQ(library.write(u"HOLM\\Level", u"2"), 0);
     ASSERT_EQ(update("HOLM:Other=3"), holm::product::cfgupdate::kExitApplied);
     struct stat info {};
-    ASSERT_EQ(::stat(config_.c_str(), &info), 0);
+    ASSERT_EQ(::stat(config_.string().c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, holm::test::kAnotherUser);
     EXPECT_EQ(info.st_mode & 07777, 0644u);
 }

@@ -149,6 +149,9 @@ TEST_F(ConfigWriteTest, ARemovedTemporaryFolderComesBackForTheNextCommit) {
     writer_.setValue(u"HOLM", u"Level", u"3");
     ASSERT_TRUE(writer_.commit());
     const fs::path first = holm::common::utf16ToUtf8(store_.currentTempDirectory());
+    if (holm::test::onWindows()) {
+        GTEST_SKIP() << "the folder's instance lock keeps it from being removed";
+    }
     fs::remove_all(first);  // a cleaner, or an operator
     ASSERT_TRUE(writer_.commit());
     const fs::path again = holm::common::utf16ToUtf8(store_.currentTempDirectory());
@@ -225,7 +228,7 @@ TEST_F(ConfigWriteTest, ACommandFileThatCannotBeWrittenFailsCommitBeforeAnyStart
     // A file already at the command file's name is not ours: left alone.
     const fs::path placed =
         holm::common::utf16ToUtf8(CConfigWriteImpl::commandFilePath(store_.tempDirectory()));
-    std::ofstream(placed) << "[UPDINI]\nCmd0=S:K=planted\n";
+    std::ofstream(placed, std::ios::binary) << "[UPDINI]\nCmd0=S:K=planted\n";
     EXPECT_FALSE(writer_.commit());
     EXPECT_EQ(holm::test::bytesOf(placed), "[UPDINI]\nCmd0=S:K=planted\n");
     fs::remove(placed);
@@ -244,13 +247,13 @@ class UpdaterLaunchTest : public ConfigWriteTest {
   protected:
     UpdaterLaunchTest() {
         fs::permissions(product_.path(), fs::perms::owner_all);
-        ::setenv("HOLM_TEST_UPDATER_LOG", record_.c_str(), 1);
+        holm::test::setEnvironment("HOLM_TEST_UPDATER_LOG", record_.string());
         trust_.add(holm::test::productSigningKey().publicKey(), holm::security::KeyRole::Product);
         trust_.add(holm::test::authorSigningKey().publicKey());
     }
     ~UpdaterLaunchTest() override {
-        ::unsetenv("HOLM_TEST_UPDATER_LOG");
-        ::unsetenv("HOLM_TEST_UPDATER_KILL");
+        holm::test::unsetEnvironment("HOLM_TEST_UPDATER_LOG");
+        holm::test::unsetEnvironment("HOLM_TEST_UPDATER_KILL");
     }
 
     fs::path install(const fs::path& build, const holm::security::PrivateKey* key) {
@@ -283,10 +286,13 @@ TEST_F(UpdaterLaunchTest, AKilledOrMissingUpdaterIsReportedAndLeavesNoCommandFil
     CConfigWriteImpl writer = writerWith(holm::services::runUpdaterProcess);
     writer.setValue(u"S", u"K", u"V");
     const fs::path updater = install(HOLM_TEST_UPDATER, &holm::test::productSigningKey());
-    ::setenv("HOLM_TEST_UPDATER_KILL", "1", 1);
+    holm::test::setEnvironment("HOLM_TEST_UPDATER_KILL", "1");
     EXPECT_TRUE(writer.commit());
     ASSERT_EQ(log_.size(), 1u);
-    EXPECT_NE(log_[0].find("signal 9"), std::string::npos) << log_[0];
+    // Where there are no signals a kill ends the process with 128 + 9.
+    EXPECT_TRUE(log_[0].find("signal 9") != std::string::npos ||
+                log_[0].find("exit code 137") != std::string::npos)
+        << log_[0];
     EXPECT_EQ(ran(), "verified\n");
     EXPECT_TRUE(leftInTemp().empty());
 
@@ -313,8 +319,8 @@ TEST_F(UpdaterLaunchTest, AnUpdaterNotSignedWithTheProductKeyIsNotStarted) {
     install(HOLM_TEST_UPDATER, &holm::test::authorSigningKey());
     EXPECT_FALSE(writer.commit());
     ASSERT_EQ(log_.size(), 2u);
-    EXPECT_NE(log_[0].find("could not be started: refused: " + updater.string() + ": no signature"),
-              std::string::npos)
+    EXPECT_NE(log_[0].find("could not be started: refused: "), std::string::npos) << log_[0];
+    EXPECT_NE(log_[0].find(updater.filename().string() + ": no signature"), std::string::npos)
         << log_[0];
     EXPECT_NE(log_[1].find("only the product key may sign this file"), std::string::npos)
         << log_[1];
@@ -329,6 +335,9 @@ TEST_F(UpdaterLaunchTest, AnUpdaterNotSignedWithTheProductKeyIsNotStarted) {
 // The updater runs from the descriptor that was verified: another program
 // renamed over its path between the check and the start does not run.
 TEST_F(UpdaterLaunchTest, AnUpdaterSwappedAfterItsCheckIsNotWhatRuns) {
+    if (holm::test::onWindows()) {
+        GTEST_SKIP() << "a program open for its start cannot be replaced: no swap to run";
+    }
     const fs::path updater = install(HOLM_TEST_UPDATER, &holm::test::productSigningKey());
     const fs::path impostor = product_.path() / "impostor";
     fs::copy_file(HOLM_TEST_IMPOSTOR, impostor);

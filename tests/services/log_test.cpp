@@ -1,11 +1,6 @@
 // Report logs: line layout, entries, the shared writer, rollover in both
 // modes (inline and on a dispatcher's time worker) and bad files.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -31,8 +26,8 @@
 #include "async/support/recording_gate.h"
 #include "common/utf16.h"
 #include "platform/local_time.h"
-#include "platform/signals.h"
 #include "services/log_impl.h"
+#include "services/support/log_files.h"
 #include "support/io_faults.h"
 #include "support/test_support.h"
 
@@ -43,59 +38,11 @@ using HlmPlg::ILogEvent;
 using holm::services::CHlmPlgLogImpl;
 using holm::services::LogCategories;
 
-std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-// The lines of a UTF-16 log (checked to start with the byte-order mark),
-// without their CR LF, as UTF-8.
-std::vector<std::string> logLines(const fs::path& path) {
-    const std::string bytes = readBytes(path);
-    EXPECT_GE(bytes.size(), 2u);
-    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE") << path;
-    std::u16string text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-        text.push_back(static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
-                                             static_cast<uint8_t>(bytes[i + 1]) << 8));
-    }
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
-        lines.push_back(holm::common::utf16ToUtf8(text.substr(start, end - start)));
-    }
-    EXPECT_EQ(start, text.size()) << "a torn line at the end of " << path;
-    return lines;
-}
-
-CHlmPlgLogImpl::AsyncHolder noAsync() {
-    return {nullptr, [](HlmPlg::IAsync*) {}};
-}
-
-std::u16string wide(const fs::path& path) {
-    return holm::common::utf8ToUtf16(path.string());
-}
-
-class LogTest : public ::testing::Test {
-  protected:
-    std::unique_ptr<CHlmPlgLogImpl> openLog(const fs::path& path, int32_t level = 2,
-                                            int32_t maxSize = 0, bool backup = false) {
-        auto log = std::make_unique<CHlmPlgLogImpl>(nullptr, noAsync());
-        EXPECT_TRUE(log->open(wide(path).c_str(), level, maxSize, backup));
-        return log;
-    }
-    // Lines of `count` entries "<tag> <n>" of roughly 40 bytes each.
-    static void fill(CHlmPlgLogImpl& log, const char16_t* tag, int count) {
-        for (int n = 0; n < count; ++n) {
-            log.log(1, 0, 0, u"%s %d padding to forty bytes", tag, n);
-        }
-    }
-
-    holm::test::TempDir dir_;
-    fs::path path_ = dir_.path() / "report.log";
-};
+using holm::test::logLines;
+using holm::test::LogTest;
+using holm::test::noAsync;
+using holm::test::readBytes;
+using holm::test::wide;
 
 TEST_F(LogTest, LinesByStyleCategoryAndLevel) {
     auto log = openLog(path_, 2);
@@ -296,27 +243,6 @@ TEST_F(LogTest, TrimModeKeepsTheNewestLinesFromALineStart) {
     EXPECT_FALSE(fs::exists(dir_.path() / "report.log.tmp"));
 }
 
-TEST_F(LogTest, TheTrimmedLogKeepsItsOwnerAndMode) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "giving a file to another user needs root";
-    }
-    {
-        auto filler = openLog(path_);
-        fill(*filler, u"line", 100);
-    }
-    ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
-    ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
-    auto log = openLog(path_, 2, 1000, false);
-    log->logText(1, 0, 0, u"checked");
-
-    EXPECT_LE(fs::file_size(path_), 902u);  // it was cut
-    struct stat after {};
-    ASSERT_EQ(::stat(path_.c_str(), &after), 0);
-    EXPECT_EQ(after.st_uid, 65534u);
-    EXPECT_EQ(after.st_gid, 65534u);
-    EXPECT_EQ(after.st_mode & 07777, 0640u);
-}
-
 TEST_F(LogTest, AFailedTrimRenameLeavesTheLogWhole) {
     {
         auto filler = openLog(path_);
@@ -376,33 +302,6 @@ TEST_F(LogTest, LinksDirectoriesAndMissingFoldersAreRefusedWithAReason) {
 
     EXPECT_FALSE(log.open(u"", 1, 0, false));
     EXPECT_EQ(log.getLastError(), 87u);
-}
-
-// A file-size limit (RLIMIT_FSIZE) stands for a full disk; it is set in a
-// child process, which reports through its exit code.
-TEST_F(LogTest, AFileSizeLimitFailsTheWriteWithoutTearingTheFile) {
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        holm::platform::ignoreFileSizeLimitSignal();
-        const rlimit limit{1000, 1000};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        CHlmPlgLogImpl log(nullptr, noAsync());
-        if (!log.open(wide(path_).c_str(), 1, 0, false)) {
-            ::_exit(10);
-        }
-        for (int n = 0; n < 100 && log.getLastError() == 0; ++n) {
-            log.log(1, 0, 0, u"entry %d of a log that will not fit", n);
-        }
-        ::_exit(log.getLastError() == 223 ? 0 : 11);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    const auto lines = logLines(path_);  // whole lines only
-    EXPECT_GT(lines.size(), 5u);
-    EXPECT_LE(fs::file_size(path_), 1000u);
 }
 
 // Rollovers on a dispatcher's time worker whose ticks the test drives.
@@ -503,9 +402,9 @@ TEST_F(LogTest, ALimitOfOneByteRollsTheLogOver) {
 // writer's two opens, twice in a row: the third round opens the file.
 struct RacedOpens {
     static inline int races = 0;
-    static int openat(int directory, const char* name, int flags, mode_t mode) {
+    static int openat(int directory, const char* name, int flags, holm::platform::io::mode_t mode) {
         if (races > 0 && std::string_view(name).ends_with("/report.log")) {
-            if ((flags & O_EXCL) != 0) {
+            if ((flags & holm::platform::io::kOpenExclusive) != 0) {
                 --races;
                 errno = EEXIST;
             } else {

@@ -1,6 +1,5 @@
 #include "services/res_string.h"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <barrier>
@@ -165,7 +164,7 @@ TEST_F(ResStringTest, NumberedStringsOfAVerifiedLibrary) {
 }
 
 TEST_F(ResStringTest, NumberedStringsOfALoadedModule) {
-    void* module = ::dlopen(HOLM_TEST_RESOURCE_MODULE, RTLD_NOW | RTLD_LOCAL);
+    void* module = holm::test::loadNativeModule(HOLM_TEST_RESOURCE_MODULE);
     ASSERT_NE(module, nullptr);
     {
         CResStringImplEx texts(state_, u"");
@@ -173,7 +172,7 @@ TEST_F(ResStringTest, NumberedStringsOfALoadedModule) {
         EXPECT_EQ(std::u16string(texts.getTextById(1)), u"hi");
         EXPECT_EQ(std::u16string(texts.getTextById(2)), u"Guard");
     }
-    ::dlclose(module);
+    holm::test::unloadNativeModule(module);
 }
 
 TEST_F(ResStringTest, FormattingTakesLongArguments) {

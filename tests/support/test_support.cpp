@@ -58,6 +58,14 @@ std::string utf16File(std::u16string_view text) {
     return bytes;
 }
 
+void setEnvironment(const char* name, const std::string& value) {
+    setEnvironment(name, value.c_str());
+}
+
+void unsetEnvironment(const char* name) {
+    setEnvironment(name, static_cast<const char*>(nullptr));
+}
+
 void setEnvironment(const char* name, const std::filesystem::path& value) {
     setEnvironment(name, utf8(value).c_str());
 }

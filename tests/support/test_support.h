@@ -53,9 +53,27 @@ bool canGiveAwayFiles();
 bool giveToAnotherUser(const std::filesystem::path& path);
 
 // Sets `name` in this process's environment to `value`, or removes it when
-// `value` is null; the libraries the process loads read the same environment.
+// `value` is null; the libraries the process loads read the same environment,
+// and children started later inherit it.
 void setEnvironment(const char* name, const char* value);
+void setEnvironment(const char* name, const std::string& value);
 void setEnvironment(const char* name, const std::filesystem::path& value);
+void unsetEnvironment(const char* name);
+
+// Whether this is Windows, for the cases its file rules decide otherwise:
+// an open file or a directory holding one can be neither removed nor
+// replaced there.
+bool onWindows();
+
+// Whether files and directories carry permission bits that the system
+// enforces (a Windows file carries an access list instead).
+bool fileModesApply();
+
+// Loads the module at `path` with the system's own loader and returns the
+// loader's handle (what a plugin holds for a module it loaded itself), or
+// nullptr; `unloadNativeModule` lets go of it.
+void* loadNativeModule(const std::string& path);
+void unloadNativeModule(void* module);
 
 // The repository's source directory (set by CTest; falls back to the
 // compile-time location).

@@ -5,6 +5,7 @@
 //   env NAME        prints the variable's value, or "<unset>"
 //   handle H        exit code 0 if H (a decimal handle value) is open here
 //   hang            prints "ready" and waits for ever
+//   hang-as FILE    writes its process id to FILE and waits for ever
 //   owner PROGRAM   starts "PROGRAM hang" through the platform layer, prints
 //                   its process id, and ends without waiting for it
 #include <fcntl.h>
@@ -46,6 +47,13 @@ int main(int argc, char** argv) {
     if (mode == "hang") {
         std::printf("ready\n");
         std::fflush(stdout);
+        ::Sleep(INFINITE);
+    }
+    if (mode == "hang-as" && argc == 3) {
+        if (FILE* out = std::fopen(argv[2], "w")) {
+            std::fprintf(out, "%lu\n", static_cast<unsigned long>(::GetCurrentProcessId()));
+            std::fclose(out);
+        }
         ::Sleep(INFINITE);
     }
     if (mode == "owner" && argc == 3) {
