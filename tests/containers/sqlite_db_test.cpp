@@ -6,7 +6,8 @@
 // (tests/core/sqlite_test.cpp).
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <chrono>
+#include <future>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -277,21 +278,22 @@ TEST_F(SQLiteDbTest, LockedDatabaseFailsWithFiveUnlessTheBusyTimeoutWaits) {
 
     ASSERT_TRUE(db.exec(u"PRAGMA busy_timeout = 60000;", nullptr));
     // The row handler runs just before the insert that meets the lock; the
-    // other connection commits from then on.
+    // other connection commits from then on. (A promise, not an atomic wait:
+    // this toolchain's atomic waits lose wake-ups on Windows.)
     struct Signal : HlmPlg::ISQLiteRowHandler {
         bool onRow(HlmPlg::IStringList*) override {
-            reached.test_and_set();
-            reached.notify_all();
+            reached.set_value();
             return true;
         }
-        std::atomic_flag reached;
+        std::promise<void> reached;
     } signal;
+    auto reached = signal.reached.get_future();
     bool inserted = false;
     std::thread writer([&] {
         inserted =
             db.exec(u"SELECT 'about to insert'; INSERT INTO t(name) VALUES ('mine');", &signal);
     });
-    signal.reached.wait(false);
+    EXPECT_EQ(reached.wait_for(std::chrono::minutes(1)), std::future_status::ready);
     EXPECT_TRUE(other.exec(u"COMMIT;", nullptr));
     writer.join();
     EXPECT_TRUE(inserted) << holm::common::utf16ToUtf8(db.getErrorText());
