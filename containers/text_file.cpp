@@ -1,7 +1,5 @@
 #include "containers/text_file.h"
 
-#include "containers/held_file_replace.h"
-
 #include <cerrno>
 #include <new>
 #include <stdexcept>

@@ -32,6 +32,16 @@ class Splitter {
         return arguments;
     }
 
+    View afterProgramName() {
+        skipBlanks();
+        if (atEnd()) {
+            return {};
+        }
+        (void)programName();
+        skipBlanks();
+        return line_.substr(position_);
+    }
+
   private:
     static constexpr Char kQuote = Char('"');
     static constexpr Char kBackslash = Char('\\');
@@ -107,6 +117,10 @@ class Splitter {
 
 std::vector<std::u16string> splitCommandLine(std::u16string_view line) {
     return Splitter<char16_t>(line).split();
+}
+
+std::u16string_view commandLineArgumentText(std::u16string_view line) {
+    return Splitter<char16_t>(line).afterProgramName();
 }
 
 std::vector<std::string> splitCommandLine(std::string_view line) {

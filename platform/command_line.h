@@ -31,4 +31,8 @@ std::vector<std::u16string> splitCommandLine(std::u16string_view line);
 // The same in UTF-8 (the splitting rules only look at ASCII characters).
 std::vector<std::string> splitCommandLine(std::string_view line);
 
+// What follows the program name in `line` (as splitCommandLine finds it),
+// without the blanks between: the arguments exactly as written.
+std::u16string_view commandLineArgumentText(std::u16string_view line);
+
 }  // namespace holm::platform

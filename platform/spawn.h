@@ -53,6 +53,12 @@ struct SpawnOptions {
     // it is told), so that what runs is what was checked on the descriptor,
     // whatever its path names by then.
     int programFd = -1;
+    // Windows: the arguments as the caller wrote them, handed to the child
+    // as they stand behind the program's name instead of argv[1..] quoted
+    // anew. A Windows program parses its own command line, some (the
+    // command interpreter) by rules of their own that quoting anew would
+    // change. Other systems pass argv and ignore this.
+    std::optional<std::string> argumentText;
 };
 
 // How a child ended.

@@ -459,13 +459,24 @@ Status LogFile::replaceFrom(uint64_t from, uint64_t size) {
             }
             at += *read;
         }
-        if (auto synced = io::sync(out->get()); !synced) {
-            return synced;
-        }
-        return platform::renameReplacing(temporary, path_);
+        return io::sync(out->get());
     }();
+    if (copied) {
+        copied = platform::renameReplacing(temporary, path_);
+        if (!copied && copied.windowsError() == platform::WinError::kAccessDenied) {
+            // The classic rename of Windows refuses to replace a file that
+            // is open, this writer's own descriptor included. Released, the
+            // rename is made once more; it fails again only while another
+            // program holds the log.
+            closeFile();
+            copied = platform::renameReplacing(temporary, path_);
+        }
+    }
     if (!copied) {
         (void)platform::removeFile(temporary);  // the log stays as it was
+        if (!fd_.valid()) {
+            (void)reopen();  // later entries go on in the log as it was
+        }
         return copied;
     }
     closeFile();

@@ -34,7 +34,9 @@
 // backups up to 0004, the fourth is replaced) and starts a new file; trim
 // mode keeps the newest ~90 % of the maximum from a line start, written to
 // "<path>.tmp", flushed, and renamed over the log in one step (the log never
-// goes missing; a failed rename or a kill before it leaves it whole).
+// goes missing; a failed rename or a kill before it leaves it whole). Where
+// the system refuses to rename over an open file (the classic rename of
+// Windows), the writer lets go of its descriptor for the rename.
 #pragma once
 
 #include <cstdint>

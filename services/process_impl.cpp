@@ -95,7 +95,12 @@ std::optional<platform::Process> CProcessImpl::start(const char16_t* commandLine
     if (argv[0].empty()) {
         return std::nullopt;
     }
-    auto process = platform::Process::spawn(argv, options);
+    // Only the program is resolved; its arguments reach a Windows program
+    // as the caller wrote them.
+    platform::SpawnOptions spawnOptions = options;
+    spawnOptions.argumentText =
+        common::utf16ToUtf8(platform::commandLineArgumentText(std::u16string_view(commandLine)));
+    auto process = platform::Process::spawn(argv, spawnOptions);
     if (!process) {
         return std::nullopt;
     }

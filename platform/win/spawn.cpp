@@ -260,7 +260,20 @@ Result<Process> Process::spawn(const std::vector<std::string>& argv, const Spawn
         return handles.error();
     }
     InheritedHandles inherited(*handles);
-    std::wstring commandLine = win::wide(commandLineText(argv));
+    // The program's name leads the command line in the system's own form:
+    // some programs (the command interpreter among them) read their command
+    // line raw and take any '/' in it for the start of a switch.
+    std::vector<std::string> arguments = argv;
+    std::replace(arguments[0].begin(), arguments[0].end(), '/', '\\');
+    if (options.argumentText) {
+        arguments.resize(1);
+    }
+    std::string line = commandLineText(arguments);
+    if (options.argumentText && !options.argumentText->empty()) {
+        line += ' ';
+        line += *options.argumentText;
+    }
+    std::wstring commandLine = win::wide(line);
     std::wstring environment = environmentBlock(options);
     const std::wstring directory = options.workingDirectory.empty()
                                        ? std::wstring()

@@ -53,6 +53,15 @@ TEST(CommandLineTest, Utf16AgreesWithUtf8AndKeepsOtherCharacters) {
     EXPECT_EQ(wide, (std::vector<std::u16string>{u"pr\u00f6g", u"\u4e2d \u6587", u"\xd800x"}));
 }
 
+TEST(CommandLineTest, TheArgumentTextIsWhatFollowsTheProgramAsWritten) {
+    EXPECT_EQ(commandLineArgumentText(u"  \"C:\\a b\\p.exe\"\t /c echo \"x  y\" "),
+              u"/c echo \"x  y\" ");
+    EXPECT_EQ(commandLineArgumentText(u"cmd /c \"exit 4"), u"/c \"exit 4");
+    EXPECT_EQ(commandLineArgumentText(u"prog"), u"");
+    EXPECT_EQ(commandLineArgumentText(u"\"unclosed program"), u"");
+    EXPECT_EQ(commandLineArgumentText(u" \t "), u"");
+}
+
 TEST(CommandLineTest, SplittingAJoinedLineGivesTheArgumentsBack) {
     const Arguments arguments = {"/opt/a b/prog", "",        "plain",     "with space", R"(q"uote)",
                                  R"(tail\)",      R"(\"x\)", "tab\there", R"("")"};

@@ -1,5 +1,9 @@
 // Report-log cases that need what only this system has: file owners and
-// modes, and a file-size limit standing for a full disk.
+// modes, a file-size limit standing for a full disk, a name deleted or
+// replaced at once while the file is open elsewhere (Windows keeps a
+// deleted open file's name, or refuses the rename, until its last handle
+// closes: tests/services/win/log_win_test.cpp), and symbolic links any
+// user may make.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -17,6 +21,35 @@ using holm::test::logLines;
 using holm::test::LogTest;
 using holm::test::noAsync;
 using holm::test::wide;
+
+TEST_F(LogTest, AFileDeletedOrRotatedFromOutsideIsRecreatedAtTheNextCommit) {
+    auto log = openLog(path_);
+    log->logText(1, 0, 0, u"before");
+    fs::remove(path_);
+    log->logText(1, 0, 0, u"after delete");
+    EXPECT_EQ(logLines(path_), std::vector<std::string>{"after delete"});
+
+    fs::rename(path_, dir_.path() / "report.log.1");
+    log->logText(1, 0, 0, u"after rotate");
+    EXPECT_EQ(logLines(path_), std::vector<std::string>{"after rotate"});
+    EXPECT_EQ(logLines(dir_.path() / "report.log.1"), std::vector<std::string>{"after delete"});
+
+    // Another file renamed over the log: later entries go to that file.
+    const fs::path replacement = dir_.write("replacement", std::string("\xFF\xFE", 2));
+    fs::rename(replacement, path_);
+    log->logText(1, 0, 0, u"after replace");
+    EXPECT_EQ(logLines(path_), std::vector<std::string>{"after replace"});
+}
+
+TEST_F(LogTest, ASymbolicLinkIsRefusedAndNeverFollowed) {
+    const fs::path target = dir_.write("target", "");
+    fs::create_symlink(target, path_);
+    CHlmPlgLogImpl log(nullptr, noAsync());
+    EXPECT_FALSE(log.open(wide(path_).c_str(), 1, 0, false));
+    EXPECT_NE(log.getLastError(), 0u);
+    log.logText(1, 0, 0, u"never through the link");
+    EXPECT_EQ(fs::file_size(target), 0u);
+}
 
 TEST_F(LogTest, TheTrimmedLogKeepsItsOwnerAndMode) {
     if (::geteuid() != 0) {

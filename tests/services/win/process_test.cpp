@@ -61,6 +61,14 @@ TEST_F(WinProcessTest, SystemProgramsAreFoundByBareNameAndTheirExitCodeKept) {
     EXPECT_FALSE(process.getProcessHandle());
     EXPECT_TRUE(process.run(u"cmd /c \"exit 4", true));  // an unbalanced quote ends the line
     EXPECT_EQ(process.getExitCode(), 4u);
+    // The arguments reach the program as written: the command interpreter
+    // keeps the quotes and redirects the output.
+    holm::test::TempDir dir;
+    const std::string output = (dir.path() / "echoed.txt").string();
+    const std::u16string echo = u"cmd /c echo \"two  spaces\">" + holm::common::utf8ToUtf16(output);
+    EXPECT_TRUE(process.run(echo.c_str(), true));
+    EXPECT_EQ(process.getExitCode(), 0u);
+    EXPECT_EQ(holm::test::bytesOf(output), "\"two  spaces\"\r\n");
     for (const char16_t* line : {u"C:\\no\\such\\program.exe", u"no-such-program-anywhere", u"",
                                  u"   ", static_cast<const char16_t*>(nullptr)}) {
         EXPECT_FALSE(process.run(line, true));
