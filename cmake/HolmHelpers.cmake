@@ -138,15 +138,23 @@ function(holm_add_library name)
   holm_include_view(${name} FOLDER "${folder}" PUBLIC_DEPS ${ARG_PUBLIC_DEPS} DEPS ${ARG_DEPS})
 endfunction()
 
-# holm_add_test_suite(NAME DIR <folder> DEPS ...)
+# holm_add_test_suite(NAME DIR <folder> [PARTS] DEPS ...)
 # One GoogleTest executable from tests/<folder>/*_test.cpp and the tests of
 # the build's system, tests/<folder>/${HOLM_BACKEND}/*_test.cpp (and the
 # suite's helpers in tests/<folder>/support/ and its system's sub-folder),
 # each test registered with CTest. Nothing when the build leaves <folder> or
-# tests/<folder> out.
+# tests/<folder> out; with PARTS, <folder> counts as in when the build lists
+# a folder below it (a build that names the product's parts one by one).
 function(holm_add_test_suite name)
-  cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "PARTS" "DIR" "DEPS" ${ARGN})
   holm_folder_included("${ARG_DIR}" included)
+  if(ARG_PARTS AND NOT included)
+    foreach(listed IN LISTS HOLM_FOLDERS)
+      if(listed MATCHES "^${ARG_DIR}/")
+        set(included TRUE)
+      endif()
+    endforeach()
+  endif()
   holm_folder_included("tests/${ARG_DIR}" tests_included)
   if(NOT included OR NOT tests_included)
     return()

@@ -11,6 +11,7 @@
 #include "hlmplg/interface_ids.h"
 #include "hlmplg/log.h"
 #include "hlmplg/res_string.h"
+#include "platform/process_info.h"
 
 namespace holm::core {
 
@@ -27,7 +28,14 @@ std::optional<std::u16string> eventLogName(std::string_view executablePath) {
     if (name.empty() || name.size() > kMaximumNameLength) {
         return std::nullopt;
     }
-    const std::u16string folded = common::toLowerAscii(common::utf8ToUtf16(name));
+    std::u16string folded = common::toLowerAscii(common::utf8ToUtf16(name));
+    // The program's name without the system's program suffix (avholm.exe on
+    // Windows is the host avholm).
+    const std::u16string suffix =
+        common::toLowerAscii(common::utf8ToUtf16(platform::programSuffix()));
+    if (!suffix.empty() && folded.ends_with(suffix)) {
+        folded.resize(folded.size() - suffix.size());
+    }
     if (folded != u"avholm" && folded != u"plansvc") {
         return std::nullopt;
     }

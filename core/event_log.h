@@ -44,8 +44,9 @@ struct EventLogSettings {
 };
 
 // The event log's file name for the host program at `executablePath`: only
-// the service hosts "avholm" and "plansvc" (compared ignoring case) write
-// events, to "<name>.log"; any other program gets none.
+// the service hosts "avholm" and "plansvc" (compared ignoring case, without
+// the system's program suffix, ".exe" on Windows) write events, to
+// "<name>.log"; any other program gets none.
 std::optional<std::u16string> eventLogName(std::string_view executablePath);
 
 // Where and how the log named `logName` is written, from the configuration:

@@ -1,12 +1,10 @@
 #include "core/exception_policy.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
 
 #include "common/mutex.h"
-#include "platform/io.h"
 #include "platform/memory.h"
 #include "registry/registry.h"
 #include "registry/registry_watch.h"
@@ -35,9 +33,11 @@ class DisableSehCache {
         if (!watch_.valid()) {
             return false;  // nothing tells of a change: look again
         }
-        const bool pending =
-            platform::io::waitReadable(watch_.fd(), std::chrono::steady_clock::now()).valueOr(true);
-        return !pending || !watch_.consume();
+        // Asked directly rather than by polling the watch's descriptor: the
+        // descriptor may tell of a change only some time after it was made
+        // (on Windows a thread-pool wait passes it on), while consume() takes
+        // in every change made before the call.
+        return !watch_.consume();
     }
 
     // The watch comes first, the read second: a change between the two is

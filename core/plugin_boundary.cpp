@@ -7,6 +7,7 @@
 #include "common/log_text.h"
 #include "common/mutex.h"
 #include "core/fault_codes.h"
+#include "platform/shared_library.h"
 
 namespace holm::core {
 
@@ -34,14 +35,26 @@ void markCallee(const Callee& callee) {
 }
 
 // Every frame the fault abandoned: the faulting instruction and the return
-// addresses on the way back to the guard.
+// addresses on the way back to the guard, except the boundary's own frames
+// in this module (the call into the plugin is made from here, and abandoning
+// it is what the boundary is built for). Marking them would take this
+// module, which the product also loads as the legacy bridge plugin, for
+// faulted code, and keep the bridge from being unloaded.
 void markFrames(const HlmPlg::FaultRecord& fault) {
-    markFaulted(reinterpret_cast<const void*>(fault.registers.rip));
+    static const std::string ownModule =
+        platform::modulePathContaining(reinterpret_cast<const void*>(&markFrames));
+    const auto mark = [](uint64_t address) {
+        const auto* code = reinterpret_cast<const void*>(address);
+        if (ownModule.empty() || platform::modulePathContaining(code) != ownModule) {
+            markFaulted(code);
+        }
+    };
+    mark(fault.registers.rip);
     const uint32_t count = fault.backtraceCount < HlmPlg::kFaultBacktraceCapacity
                                ? fault.backtraceCount
                                : HlmPlg::kFaultBacktraceCapacity;
     for (uint32_t i = 0; i < count; ++i) {
-        markFaulted(reinterpret_cast<const void*>(fault.backtrace[i]));
+        mark(fault.backtrace[i]);
     }
 }
 

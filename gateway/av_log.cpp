@@ -18,9 +18,12 @@ constexpr uint32_t kDirectoryMode = 0750;
 // as it is (a failure shows when the log is opened).
 void makeDirectories(const std::u16string& directory) {
     const std::string path = common::utf16ToUtf8(directory);
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        (void)platform::makeDirectory(path.substr(0, slash), kDirectoryMode);
+    // Every separator of the system ends a directory to make ("\\" too on
+    // Windows, where a configured directory is usually written with it).
+    for (size_t at = 1; at < path.size(); ++at) {
+        if (common::isPathSeparator(path[at])) {
+            (void)platform::makeDirectory(path.substr(0, at), kDirectoryMode);
+        }
     }
     (void)platform::makeDirectory(path, kDirectoryMode);
 }

@@ -77,15 +77,21 @@ class FaultGuardTable {
 // thread owning `guard`, and restores the guard that was armed before when
 // the body returns or throws. The caller sets the jump buffer; this is kept
 // out of line so that the caller's frame, which the handler jumps back to,
-// has no objects a jump would skip.
+// has no objects a jump would skip. Its own frame (`armedFrame`) bounds the
+// frames a fault abandons: the backtrace of a fault ends below it.
 template <class Guard>
 [[gnu::noinline]] void callArmed(Guard& guard, decltype(Guard::active) buffer, void (*body)(void*),
                                  void* context) {
     struct Disarm {
         Guard& guard;
         decltype(Guard::active) previous;
-        ~Disarm() { guard.active = previous; }
-    } disarm{guard, guard.active};
+        const void* previousFrame;
+        ~Disarm() {
+            guard.active = previous;
+            guard.armedFrame = previousFrame;
+        }
+    } disarm{guard, guard.active, guard.armedFrame};
+    guard.armedFrame = __builtin_frame_address(0);
     guard.active = buffer;
     body(context);
 }

@@ -3,12 +3,17 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace holm::platform {
 
 // The absolute path of the running program; empty if it cannot be read.
 std::string executablePath();
+
+// How this system ends a program's file name: ".exe" on Windows, nothing on
+// Linux.
+std::string_view programSuffix();
 
 // The program's command line as the kernel keeps it: the program name first.
 std::vector<std::string> commandLineArguments();

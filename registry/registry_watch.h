@@ -84,7 +84,9 @@ class KeyWatch {
     int fd() const { return set_.fd(); }
     // Takes in every pending change. True when the watch is armed and a
     // change it reports was pending; the watch is then fired (disarmed).
-    // A fired watch leaves later changes pending and returns false.
+    // A fired watch leaves later changes pending and returns false. Needs no
+    // poll first: every change made before the call is taken in, also where
+    // the descriptor tells of it only later.
     bool consume();
     // Arms the watch again after it fired.
     void rearm();

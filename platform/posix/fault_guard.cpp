@@ -49,6 +49,8 @@ struct sigaction gPrevious[std::size(kFaultSignals)];
 struct ThreadGuard {
     std::atomic<pthread_t> owner{0};
     sigjmp_buf* active = nullptr;
+    // The frame of callArmed for the innermost armed guard.
+    const void* armedFrame = nullptr;
     HlmPlg::FaultRecord record{};
     // The signal mask of the thread when it faulted: the guard restores it,
     // as the kernel would have on the handler's return.
@@ -174,16 +176,21 @@ void copyRegisters(const mcontext_t& context, HlmPlg::FaultRegisters& registers)
 // that is in use, so a frame pointer that is not one ends the walk instead of
 // faulting. After a stack overflow the stack pointer is in the guard area,
 // below the stack's lowest usable address, where the walk starts instead.
+// The walk ends at the guard: the frames from callArmed outwards are not
+// abandoned (the guard returns into them), so they are not the fault's.
 void walkFrames(const ThreadGuard& guard, HlmPlg::FaultRecord& record) {
     record.backtrace[0] = record.registers.rip;
     record.backtraceCount = 1;
     const uintptr_t low = std::max<uintptr_t>(record.registers.rsp, guard.stackLow);
+    const uintptr_t high = guard.armedFrame != nullptr
+                               ? reinterpret_cast<uintptr_t>(guard.armedFrame)
+                               : guard.stackHigh;
     auto frame = static_cast<uintptr_t>(record.registers.rbp);
     while (record.backtraceCount < HlmPlg::kFaultBacktraceCapacity && frame >= low &&
-           frame % 8 == 0 && frame + 16 <= guard.stackHigh) {
+           frame % 8 == 0 && frame + 16 <= guard.stackHigh && frame < high) {
         const auto* words = reinterpret_cast<const uintptr_t*>(frame);
-        if (words[1] == 0) {
-            break;
+        if (words[1] == 0 || words[0] >= high) {
+            break;  // the end, or a return into callArmed
         }
         record.backtrace[record.backtraceCount++] = words[1];
         if (words[0] <= frame) {
@@ -282,9 +289,11 @@ bool runWithFaultGuard(void (*body)(void*), void* context, HlmPlg::FaultRecord& 
     sigjmp_buf buffer;
     // The mask is not saved here (that is a system call on every guarded
     // call): only the fault path needs it, and the handler recorded it.
+    const void* const previousFrame = guard.armedFrame;
     if (sigsetjmp(buffer, 0) != 0) {
         pthread_sigmask(SIG_SETMASK, &guard.maskAtFault, nullptr);
         guard.active = previous;
+        guard.armedFrame = previousFrame;
         fault = guard.record;
         return false;
     }

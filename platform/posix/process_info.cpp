@@ -14,6 +14,10 @@ std::string readWholeFile(const char* path) {
     return io::readSmallFile(path, kLimit).valueOr({});
 }
 
+std::string_view programSuffix() {
+    return "";
+}
+
 std::string executablePath() {
     std::string path(256, '\0');
     for (;;) {

@@ -25,6 +25,9 @@ struct ThreadGuard {
     // words; no unwinding on the way back, as siglongjmp on the other
     // systems).
     void** active = nullptr;
+    // The frame of callArmed for the innermost armed guard (the walk below
+    // finds the guard by its unwind tables instead).
+    const void* armedFrame = nullptr;
     HlmPlg::FaultRecord record{};
     // A small stack the faulting thread lands on before it jumps back, so
     // that the jump never runs on an overflowed stack.
@@ -92,13 +95,20 @@ void copyRegisters(const CONTEXT& c, HlmPlg::FaultRegisters& r) {
 }
 
 // Return addresses from the faulting instruction outwards, by the unwind
-// tables every x64 module carries.
+// tables every x64 module carries, up to the guard: the frames from
+// callArmed outwards are not abandoned (the guard returns into them), so
+// they are not the fault's.
 void walkFrames(CONTEXT context, HlmPlg::FaultRecord& record) {
+    const auto guardEntry = reinterpret_cast<DWORD64>(&callArmed<ThreadGuard>);
     record.backtraceCount = 0;
     while (record.backtraceCount < HlmPlg::kFaultBacktraceCapacity && context.Rip != 0) {
-        record.backtrace[record.backtraceCount++] = context.Rip;
         DWORD64 imageBase = 0;
         PRUNTIME_FUNCTION function = ::RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr);
+        if (record.backtraceCount > 0 && function != nullptr &&
+            imageBase + function->BeginAddress == guardEntry) {
+            break;  // a return into callArmed: the guard
+        }
+        record.backtrace[record.backtraceCount++] = context.Rip;
         if (function == nullptr) {
             break;  // a leaf function or code without tables: stop here
         }
@@ -198,9 +208,11 @@ bool runWithFaultGuard(void (*body)(void*), void* context, HlmPlg::FaultRecord& 
     }
     ThreadGuard& guard = *found;
     void** const previous = guard.active;
+    const void* const previousFrame = guard.armedFrame;
     void* buffer[5];
     if (__builtin_setjmp(buffer) != 0) {
         guard.active = previous;
+        guard.armedFrame = previousFrame;
         fault = guard.record;
         if (fault.code == EXCEPTION_STACK_OVERFLOW) {
             _resetstkoflw();  // the stack's guard page, for the next overflow

@@ -6,6 +6,10 @@
 
 namespace holm::platform {
 
+std::string_view programSuffix() {
+    return ".exe";
+}
+
 std::string executablePath() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {

@@ -10,8 +10,10 @@
 
 namespace holm::platform::win {
 
+// The C runtime has no text of its own for ENOTSUP ("Unknown error"), so the
+// error says it.
 inline Error notSupported() {
-    return Error::windows(WinError::kNotSupported, ENOTSUP);
+    return Error::windows(WinError::kNotSupported, ENOTSUP).because("not supported on this system");
 }
 
 }  // namespace holm::platform::win

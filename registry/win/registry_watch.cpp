@@ -5,7 +5,9 @@
 // signalled and sets the set's event, the one descriptor its users wait on.
 // The system's notification is one-shot: consume() asks for the next one at
 // once, so nothing between two changes is missed, and keeps the set's own
-// armed/pending state as the header describes.
+// armed/pending state as the header describes. consume() also looks at the
+// events themselves, so that what changed before it is taken in although the
+// thread-pool wait may not have run yet.
 //
 // A key's deletion does not reach a notification on the key itself on
 // every system (Wine's does not signal it), so each watch also has a watch
@@ -14,6 +16,7 @@
 // and one that is gone fires as deleted (its watch is no longer intact).
 #include "registry/registry_watch.h"
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -65,15 +68,32 @@ namespace {
 
 using Watch = KeyWatchSet::System::Watch;
 
+bool eventSet(HANDLE event) {
+    return ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
+// Notes `watch` as signalled once (the caller holds the set's lock).
+void noteSignalled(Watch& watch) {
+    auto& system = *watch.system;
+    if (watch.isParent) {
+        if (std::find(system.signalledParents.begin(), system.signalledParents.end(), &watch) ==
+            system.signalledParents.end()) {
+            system.signalledParents.push_back(&watch);
+        }
+    } else if (std::find(system.signalled.begin(), system.signalled.end(), watch.id) ==
+               system.signalled.end()) {
+        system.signalled.push_back(watch.id);
+    }
+}
+
+// The thread-pool wait's callback. A firing that consume() already took in
+// (and whose notification it asked for again, which resets the event) is
+// passed over.
 void CALLBACK onKeyChanged(PTP_CALLBACK_INSTANCE, PVOID context, PTP_WAIT, TP_WAIT_RESULT) {
     auto& watch = *static_cast<Watch*>(context);
     std::lock_guard guard(watch.system->lock);
-    if (!watch.ended) {
-        if (watch.isParent) {
-            watch.system->signalledParents.push_back(&watch);
-        } else {
-            watch.system->signalled.push_back(watch.id);
-        }
+    if (!watch.ended && eventSet(watch.event)) {
+        noteSignalled(watch);
         watch.system->signal.set();
     }
 }
@@ -289,6 +309,19 @@ std::vector<uint64_t> KeyWatchSet::consume() {
     std::vector<uint64_t> fired;
     std::lock_guard guard(system_->lock);
     system_->signal.reset();
+    // The system sets a watch's event as part of the change; the thread-pool
+    // wait that tells the set runs later. The events are asked here too, so
+    // that a change made before this call is taken in by it.
+    for (auto& [name, parent] : system_->parents) {
+        if (eventSet(parent->event)) {
+            noteSignalled(*parent);
+        }
+    }
+    for (auto& [id, watch] : system_->watches) {
+        if (eventSet(watch->event)) {
+            noteSignalled(*watch);
+        }
+    }
     // A parent's names changed: its watched children that are gone fire.
     for (Watch* parent : std::exchange(system_->signalledParents, {})) {
         (void)system_->renew(*parent);

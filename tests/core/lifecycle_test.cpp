@@ -12,6 +12,7 @@
 
 #include "core/event_log.h"
 #include "core/support/host_harness.h"
+#include "platform/process_info.h"
 #include "platform/shared_library.h"
 #include "support/test_support.h"
 
@@ -313,7 +314,15 @@ TEST(EventLogName, OnlyTheServiceHostsWriteEvents) {
     EXPECT_EQ(eventLogName("/usr/sbin/avholm"), u"avholm.log");
     EXPECT_EQ(eventLogName("/opt/x/PlanSvc"), u"plansvc.log");
     EXPECT_EQ(eventLogName("avholm"), u"avholm.log");
-    EXPECT_EQ(eventLogName("/usr/sbin/avholm.exe"), std::nullopt);
+    // The system's program suffix is no part of the name (avholm.exe is the
+    // Windows host); on Linux a ".exe" is another program's name.
+    const std::string suffix(holm::platform::programSuffix());
+    EXPECT_EQ(eventLogName("C:/Program Files/Holm/avholm" + suffix), u"avholm.log");
+    EXPECT_EQ(eventLogName("/opt/x/PLANSVC" + suffix), u"plansvc.log");
+    if (!holm::test::onWindows()) {
+        EXPECT_EQ(eventLogName("/usr/sbin/avholm.exe"), std::nullopt);
+    }
+    EXPECT_EQ(eventLogName("/usr/sbin/avholm.com"), std::nullopt);
     EXPECT_EQ(eventLogName("/usr/sbin/avholm/"), std::nullopt);
     EXPECT_EQ(eventLogName("/build/core_tests"), std::nullopt);
     EXPECT_EQ(eventLogName(""), std::nullopt);

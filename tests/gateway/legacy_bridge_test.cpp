@@ -155,11 +155,13 @@ class BridgeWithStandIns : public ::testing::Test {
         };
         holm::core::SecondGenerationContext context;
         context.core = &core_;
-        ASSERT_EQ(manager_->initialize({entry(HOLM_CORE_LIBRARY, "Holm/Gateway/1.0"),
-                                        entry(plugins + "/libdemo_engine.so", "Holm/ENGINE/2.0"),
-                                        entry(plugins + "/libdemo_avhio.so", "Holm/AVHIO/2.0")},
-                                       context),
-                  0u);
+        ASSERT_EQ(
+            manager_->initialize(
+                {entry(HOLM_CORE_LIBRARY, "Holm/Gateway/1.0"),
+                 entry(plugins + "/libdemo_engine" HOLM_TEST_PLUGIN_SUFFIX, "Holm/ENGINE/2.0"),
+                 entry(plugins + "/libdemo_avhio" HOLM_TEST_PLUGIN_SUFFIX, "Holm/AVHIO/2.0")},
+                context),
+            0u);
         ASSERT_EQ(manager_->count(), 3u);
     }
     void TearDown() override { manager_->unload(); }

@@ -4,107 +4,38 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <future>
 #include <string>
 #include <thread>
 
-#include "gateway/legacy_bridge.h"
-#include "gateway/plugin_manager2.h"
-#include "gateway/support/fake_core.h"
+#include "gateway/support/plugin_manager2_fixture.h"
 #include "platform/errors.h"
 #include "platform/process_info.h"
-#include "platform/shared_library.h"
 #include "platform/spawn.h"
 
 namespace {
 
 using holm::gateway::LegacyBridge;
 using holm::gateway::PluginManager2;
-using holm::platform::SharedLibrary;
-
-const std::string kPluginPath = std::string(HOLM_TEST_PLUGIN_DIR) + "/libplugin2.so";
-constexpr int kDeadlineMs = 10000;
-
-// The test plugin's controls, from the module the manager loads (a library
-// loaded twice is one module).
-struct PluginControls {
-    PluginControls() {
-        auto opened = SharedLibrary::open(kPluginPath);
-        EXPECT_TRUE(opened.ok());
-        library = std::move(*opened);
-        reset = reinterpret_cast<void (*)()>(library.symbol("plugin2TestReset"));
-        openGate = reinterpret_cast<void (*)()>(library.symbol("plugin2TestOpenGate"));
-        journalInto =
-            reinterpret_cast<void (*)(char*, size_t)>(library.symbol("plugin2TestJournal"));
-        waitFor =
-            reinterpret_cast<bool (*)(const char*, int)>(library.symbol("plugin2TestWaitFor"));
-        reset();
-    }
-    std::string journal() const {
-        std::string text(4096, '\0');
-        journalInto(text.data(), text.size());
-        return text.c_str();
-    }
-
-    SharedLibrary library;
-    void (*reset)() = nullptr;
-    void (*openGate)() = nullptr;
-    void (*journalInto)(char*, size_t) = nullptr;
-    bool (*waitFor)(const char*, int) = nullptr;
-};
-
-holm::core::PluginListEntry entry(const std::string& file, const std::string& factory) {
-    return {u"entry", std::u16string(file.begin(), file.end()),
-            std::u16string(factory.begin(), factory.end())};
-}
-
-class PluginManager2Test : public ::testing::Test {
-  protected:
-    void SetUp() override { manager_.reset(PluginManager2::create()); }
-    void TearDown() override {
-        controls_.openGate();  // nothing may stay blocked
-        manager_->unload();
-    }
-
-    uint32_t initialize(std::vector<holm::core::PluginListEntry> entries) {
-        holm::core::SecondGenerationContext context;
-        context.core = &core_;
-        context.reportEvent = events_.sink();
-        return manager_->initialize(entries, std::move(context));
-    }
-    uint32_t initialize(std::initializer_list<const char*> factories) {
-        std::vector<holm::core::PluginListEntry> entries;
-        for (const char* factory : factories) {
-            entries.push_back(entry(kPluginPath, factory));
-        }
-        return initialize(std::move(entries));
-    }
-    bool answers(const char* factory) {
-        HlmPlg::RefPtr<HlmPlg::IPluginObject2> object(manager_->createObject(factory, "Thing"));
-        return static_cast<bool>(object);
-    }
-
-    PluginControls controls_;
-    LegacyBridge bridge_{nullptr};
-    holm::test::FakeCore core_;
-    holm::test::EventRecorder events_;
-    HlmPlg::RefPtr<PluginManager2> manager_;
-};
+using holm::test::entry;
+using holm::test::kDeadlineMs;
+using holm::test::kPluginPath;
+using holm::test::PluginControls;
+using holm::test::PluginManager2Test;
+using holm::test::testPlugin;
 
 // Every failed load gives its code and an event with message 2 naming the
 // file, leaves nothing loaded and releases what the library handed over.
 TEST_F(PluginManager2Test, LoadFailuresGiveTheirCodesAndEvents) {
-    const std::string dir = HOLM_TEST_PLUGIN_DIR;
     struct Case {
         holm::core::PluginListEntry entry;
         uint32_t code;
     };
     const std::vector<Case> cases = {
-        {entry(dir + "/libmissing.so", "Test/Plain/1.0"), 2},
-        {entry(dir + "/libunsigned.so", "Test/Plain/1.0"), 1244},
-        {entry(dir + "/libok.so", "Test/Plain/1.0"), 127},  // no PluginFactory
-        {entry(kPluginPath, "Test/Unknown/1.0"), 8},        // no root
+        {entry(testPlugin("missing"), "Test/Plain/1.0"), 2},
+        {entry(testPlugin("unsigned"), "Test/Plain/1.0"), 1244},
+        {entry(testPlugin("ok"), "Test/Plain/1.0"), 127},  // no PluginFactory
+        {entry(kPluginPath, "Test/Unknown/1.0"), 8},       // no root
         {entry(kPluginPath, "Test/OtherName/1.0"), 1804},
         {entry(kPluginPath, "Test/ThrowInit/1.0"), 1064},
         {entry(kPluginPath, "Test/InitCode/1.0"), 87},
@@ -227,47 +158,6 @@ TEST_F(PluginManager2Test, BusyPluginIsWaitedForOnlyUpToTheLimit) {
     EXPECT_EQ(controls_.journal(),
               "BlockStart:init;BlockStart:start;BlockStart:started;BlockStart:uninit;"
               "BlockStart:~Root;");
-}
-
-// Whether the kernel thread `tid` of this process is asleep (state S): a
-// thread parked on a condition variable, since nothing else here blocks it.
-bool threadAsleep(uint32_t tid) {
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const size_t name = line.rfind(')');
-    return name != std::string::npos && name + 2 < line.size() && line[name + 2] == 'S';
-}
-
-// A call that waits for a busy plugin goes on as soon as the plugin's call
-// returns, not when the busy limit runs out: the limit here is far longer
-// than the test's deadline.
-TEST_F(PluginManager2Test, ACallWaitingForABusyPluginGoesOnWhenItsCallReturns) {
-    ASSERT_EQ(initialize({"Test/BlockStart/1.0"}), 0u);
-    manager_->setBusyWaitLimit(std::chrono::minutes(2));
-    auto starting = std::async(std::launch::async, [&] { manager_->start(true); });
-    ASSERT_TRUE(controls_.waitFor("BlockStart:start", kDeadlineMs));
-
-    std::promise<uint32_t> creator;
-    auto creatorId = creator.get_future();
-    auto creating = std::async(std::launch::async, [&] {
-        creator.set_value(holm::platform::currentThreadId());
-        return manager_->createObject("Test/BlockStart/1.0", "Thing");
-    });
-    const uint32_t tid = creatorId.get();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDeadlineMs);
-    while (!threadAsleep(tid) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::yield();
-    }
-    ASSERT_EQ(creating.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
-        << "createObject did not wait for the busy plugin";
-
-    controls_.openGate();
-    ASSERT_EQ(creating.wait_for(std::chrono::milliseconds(kDeadlineMs)), std::future_status::ready)
-        << "createObject still waits after the plugin's start returned";
-    HlmPlg::RefPtr<HlmPlg::IPluginObject2> made(creating.get());
-    EXPECT_TRUE(static_cast<bool>(made));
-    starting.get();
 }
 
 // The core library itself, listed with the gateway's factory name, loads as

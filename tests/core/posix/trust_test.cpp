@@ -1,6 +1,8 @@
-// Nothing unverified runs or is read: the loader against files exchanged
-// under its feet, plugins that would pull in unverified libraries, and the
-// master texts read only from what was verified.
+// Nothing unverified runs or is read, on Linux: the loader against files
+// exchanged under its feet (renamed over the open or loaded file, which
+// Windows refuses), plugins that would pull in unverified libraries through
+// ELF run paths, auxiliary and filter libraries, and the master texts read
+// only from what was verified while their file is renamed over.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +22,7 @@
 #include "core/plugin_lifecycle.h"
 #include "core/plugin_manager.h"
 #include "core/support/host_harness.h"
+#include "core/support/loader_fixture.h"
 #include "platform/shared_library.h"
 #include "platform/spawn.h"
 #include "security/dependency_rule.h"
@@ -33,48 +36,9 @@ namespace {
 namespace fs = std::filesystem;
 using holm::core::CPluginLifecycle;
 using holm::core::CPluginManager;
+using holm::test::LoaderTest;
 
 const fs::path kPluginDirectory = HOLM_TEST_PLUGIN_DIR;
-
-// A core's plugin loader with a recording host, a private plugin directory
-// (mode 0700) and the test plugins' call record.
-class LoaderTest : public ::testing::Test {
-  protected:
-    LoaderTest() {
-        fs::permissions(directory_.path(), fs::perms::owner_all);
-        holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG", record_.c_str());
-        lifecycle_.setContext({&host_, nullptr, nullptr, nullptr, &owner_, ""});
-    }
-    ~LoaderTest() override {
-        lifecycle_.destroyAll();
-        holm::test::setEnvironment("HOLM_TEST_PLUGIN_LOG", nullptr);
-    }
-
-    // A copy of a built test plugin under `name` in the private directory.
-    fs::path copyPlugin(const std::string& plugin, const std::string& name) const {
-        const fs::path target = directory_.path() / name;
-        fs::copy_file(kPluginDirectory / plugin, target, fs::copy_options::overwrite_existing);
-        return target;
-    }
-
-    int32_t add(const fs::path& library) {
-        return lifecycle_.addPlugin({u"p", library.u16string(), u""});
-    }
-
-    // Every call any test plugin recorded, one per line.
-    std::string calls() const {
-        std::ifstream in(record_);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    holm::test::TempDir directory_;
-    holm::test::TempDir recordDirectory_;
-    fs::path record_ = recordDirectory_.path() / "calls.txt";
-    holm::test::RecordingHandler host_;
-    HlmPlg::CHlmPlg owner_;
-    CPluginManager manager_;
-    CPluginLifecycle lifecycle_{manager_};
-};
 
 // "Already loaded" is the identity of the file the kernel has mapped: a file
 // renamed over the path of a library loaded by path is a new file, and is
@@ -125,20 +89,6 @@ TEST_F(LoaderTest, PluginsWithARunPathOutsideTheSystemDirectoriesAreRefused) {
     EXPECT_TRUE(host_.logged(u"PM(origin): " + kPluginDirectory.u16string() +
                              u"/librunpath_origin.so: its run path names \"$ORIGIN\""));
     EXPECT_EQ(calls(), "");  // neither the plugins nor their dependency ran
-}
-
-TEST_F(LoaderTest, EveryRefusalLogsItsReason) {
-    const fs::path unsignedPlugin = copyPlugin("libok.so", "libunsigned.so");
-    lifecycle_.loadList({{u"u", unsignedPlugin.u16string(), u""},
-                         {u"t", (kPluginDirectory / "libtampered.so").u16string(), u""},
-                         {u"m", (directory_.path() / "libmissing.so").u16string(), u""}});
-    EXPECT_TRUE(host_.logged(u"Unable to load plugin 'u'. Error: Selftest failed."));
-    EXPECT_TRUE(host_.logged(u"PM(u): " + unsignedPlugin.u16string() + u": no signature"));
-    EXPECT_TRUE(host_.logged(u"PM(t): " + kPluginDirectory.u16string() +
-                             u"/libtampered.so: the file size differs from the signed size"));
-    EXPECT_TRUE(host_.logged(u"Unable to load plugin 'm'. Error: LoadLibrary() failed."));
-    EXPECT_TRUE(host_.logged(u"PM(m): " + directory_.path().u16string() +
-                             u"/libmissing.so: the file does not exist"));
 }
 
 // Exchanges the file at `target` between two prepared files, by renaming

@@ -16,14 +16,12 @@ namespace fs = std::filesystem;
 using holm::test::CorePtr;
 using holm::test::RecordingHandler;
 
-const std::string kPluginFolder = HOLM_TEST_PLUGIN_DIR;
-
 // The journal of the second-generation test plugin, read from the module the
 // core loads.
 class Plugin2Journal {
   public:
     Plugin2Journal() {
-        auto opened = holm::platform::SharedLibrary::open(kPluginFolder + "/libplugin2.so");
+        auto opened = holm::platform::SharedLibrary::open(holm::test::plugin("plugin2"));
         EXPECT_TRUE(opened.ok());
         library_ = std::move(*opened);
         reinterpret_cast<void (*)()>(library_.symbol("plugin2TestReset"))();
@@ -48,8 +46,8 @@ fs::path writeList(const holm::test::TempDir& dir,
     for (const auto& [name, file] : plugins) {
         xml += "<plugin name=\"" + name + "\" file=\"" + file + "\" params=\"\"/>";
     }
-    xml += "</plugins><plugins2><plugin name=\"plain\" file=\"" + kPluginFolder +
-           "/libplugin2.so\" params=\"Test/Plain/1.0\"/></plugins2></holm>";
+    xml += "</plugins><plugins2><plugin name=\"plain\" file=\"" + holm::test::plugin("plugin2") +
+           "\" params=\"Test/Plain/1.0\"/></plugins2></holm>";
     auto path = dir.write("plugins.xml", xml);
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
     fs::permissions(dir.path(), fs::perms::owner_all);
@@ -65,8 +63,7 @@ TEST(SecondGeneration, StartsAfterTheFirstAndStopsWithIt) {
     holm::test::TempDir dir;
     RecordingHandler handler;
     CorePtr core = makeCore(
-        writeList(dir, {{"bridge", HOLM_CORE_LIBRARY}, {"ok", kPluginFolder + "/libok.so"}}),
-        handler);
+        writeList(dir, {{"bridge", HOLM_CORE_LIBRARY}, {"ok", holm::test::plugin("ok")}}), handler);
     ASSERT_NE(core, nullptr);
     ASSERT_EQ(core->run(true), 0u);
     EXPECT_EQ(journal.text(), "Plain:init;Plain:start;Plain:onStarted;");
@@ -82,7 +79,7 @@ TEST(SecondGeneration, ErrorExitUnloadsIt) {
     holm::test::TempDir dir;
     RecordingHandler handler;
     CorePtr core = makeCore(writeList(dir, {{"bridge", HOLM_CORE_LIBRARY},
-                                            {"failing", kPluginFolder + "/libfail_load.so"}}),
+                                            {"failing", holm::test::plugin("fail_load")}}),
                             handler);
     ASSERT_NE(core, nullptr);
     EXPECT_EQ(core->run(true), 202u);
@@ -94,7 +91,7 @@ TEST(SecondGeneration, NothingLoadsWithoutTheBridge) {
     Plugin2Journal journal;
     holm::test::TempDir dir;
     RecordingHandler handler;
-    CorePtr core = makeCore(writeList(dir, {{"ok", kPluginFolder + "/libok.so"}}), handler);
+    CorePtr core = makeCore(writeList(dir, {{"ok", holm::test::plugin("ok")}}), handler);
     ASSERT_NE(core, nullptr);
     ASSERT_EQ(core->run(true), 0u);
     EXPECT_EQ(journal.text(), "");

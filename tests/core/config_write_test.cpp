@@ -26,7 +26,7 @@ class ConfigWriteCoreTest : public ::testing::Test {
     void SetUp() override {
         configFile_ = fs::path(holm::test::testDataDirectory()) / "holm.conf";
         {
-            std::ofstream(configFile_.string() + ".next", std::ios::trunc)
+            std::ofstream(configFile_.string() + ".next", std::ios::binary | std::ios::trunc)
                 << "; kept\n[DEMO]\nLevel = 1\nGone = x\n";
             fs::rename(configFile_.string() + ".next", configFile_);
         }

@@ -1,132 +1,32 @@
 // The plugin boundary, end to end: a plugin that throws or faults in each
-// kind of call into its code (libhostile.so), run through the real core in a
-// child process of this test program and through the real avholm. Each case
-// must fail only that call, report it under its place name, keep the host
-// running and stop and unload every other plugin.
+// kind of call into its code (libhostile), run through the real core (see
+// runBoundaryCore for where) and through the real avholm. Each case must fail
+// only that call, report it under its place name, keep the host running and
+// stop and unload every other plugin.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <memory>
-#include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/utf16.h"
+#include "core/support/boundary_runs.h"
 #include "core/support/host_harness.h"
-#include "platform/process_info.h"
 #include "platform/spawn.h"
 #include "support/test_support.h"
 
 namespace {
 
-using holm::test::kPluginDir;
-
-using namespace HlmPlg;
-
-constexpr auto kDeadline = std::chrono::seconds(120);
-const char* const kSanitizerOptions =
-    "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:"
-    "allow_user_segv_handler=1:detect_leaks=0";
-
-// p1 is a well-behaved plugin, p2 the hostile one with `params`.
-std::string pluginList(const std::string& params) {
-    return "@XMLFILE:name=p1;file=" + kPluginDir +
-           "libok.so;params=name=p1|name=p2;file=" + kPluginDir + "libhostile.so;params=name=p2," +
-           params;
-}
-
-// Runs a core over the list of HOLM_BOUNDARY_CASE (the hostile plugin's
-// params) as a host with a control thread does: run, the test option, the
-// command line, a control request, stop. Prints the host's log and codes.
-TEST(BoundaryInChild, Run) {
-    const char* params = std::getenv("HOLM_BOUNDARY_CASE");
-    if (params == nullptr) {
-        GTEST_SKIP() << "runs only as a child of the Boundary tests";
-    }
-    const auto entry = holm::test::coreEntry();
-    const std::u16string list = holm::common::utf8ToUtf16(pluginList(params));
-    holm::test::RecordingHandler host;
-    uint32_t runCode = 0;
-    uint32_t stopCode = 0;
-    // A thread of its own: the host's service thread, not the test's.
-    std::thread driver([&] {
-        std::unique_ptr<IHlmCore> core(entry(list.c_str(), &host, nullptr));
-        ASSERT_NE(core, nullptr);
-        const char16_t* arguments[] = {u"avholm", u"/test=all=x"};
-        core->setCommandLine(2, arguments);
-        runCode = core->run(false);
-        core->handleCmdLine();
-        std::thread control([&] { core->serviceControl(1, 0, nullptr); });
-        control.join();
-        stopCode = core->stop();
-    });
-    driver.join();
-    for (const auto& line : host.logLines()) {
-        std::printf("LOG %s\n", holm::common::utf16ToUtf8(line).c_str());
-    }
-    // Whether the hostile plugin's library is still mapped after the core went.
-    std::ifstream maps("/proc/self/maps");
-    for (std::string line; std::getline(maps, line);) {
-        if (line.ends_with("/libhostile.so")) {
-            std::printf("MAPPED libhostile.so\n");
-            break;
-        }
-    }
-    std::printf("RUN %u STOP %u\n", runCode, stopCode);
-}
-
-struct Outcome {
-    std::optional<int> exitCode;
-    std::string output;
-    std::vector<std::string> calls;
-    bool has(const std::string& text) const { return output.find(text) != std::string::npos; }
-    bool called(const std::string& call) const {
-        return std::find(calls.begin(), calls.end(), call) != calls.end();
-    }
-    size_t count(const std::string& call) const {
-        return static_cast<size_t>(std::count(calls.begin(), calls.end(), call));
-    }
-};
-
-std::vector<std::string> readLines(const std::filesystem::path& file) {
-    std::vector<std::string> lines;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-Outcome runInCoreChild(const std::string& params) {
-    holm::test::TempDir directory;
-    const auto record = directory.path() / "calls.txt";
-    auto result = holm::platform::runProcess(
-        {holm::platform::executablePath(), "--gtest_filter=BoundaryInChild.Run"},
-        {"HOLM_BOUNDARY_CASE=" + params, "HOLM_TEST_PLUGIN_LOG=" + record.string(),
-         kSanitizerOptions},
-        kDeadline);
-    return {result.exitCode, result.output, readLines(record)};
-}
-
-Outcome runInHost(const std::vector<std::string>& arguments) {
-    holm::test::TempDir directory;
-    const auto record = directory.path() / "calls.txt";
-    std::vector<std::string> command{HOLM_AVHOLM_PROGRAM, "--run-for", "0"};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    auto result =
-        holm::platform::runProcess(command,
-                                   {"HOLM_DATA_DIR=" + directory.path().string() + "/",
-                                    "HOLM_REGISTRY_DIR=" + directory.path().string() + "/registry",
-                                    "HOLM_TEST_PLUGIN_LOG=" + record.string(), kSanitizerOptions},
-                                   kDeadline);
-    return {result.exitCode, result.output, readLines(record)};
-}
+using holm::test::BoundaryOutcome;
+using holm::test::boundaryPluginList;
+using holm::test::kBoundaryDeadline;
+using holm::test::kBoundarySanitizerOptions;
+using holm::test::runBoundaryCore;
+using holm::test::runBoundaryHost;
 
 struct BoundaryCase {
     const char* at;
@@ -160,7 +60,7 @@ std::string detailOf(const std::string& action) {
 
 // What every case leaves behind: the report, and p1 stopped (unless the
 // Load phase failed, which stops nothing that started) and unloaded.
-void expectContained(const Outcome& outcome, const BoundaryCase& testCase) {
+void expectContained(const BoundaryOutcome& outcome, const BoundaryCase& testCase) {
     SCOPED_TRACE(outcome.output);
     EXPECT_TRUE(outcome.has(std::string(testCase.place) + detailOf(testCase.action)));
     const bool loadFailed = std::string(testCase.at) == "load";
@@ -178,7 +78,7 @@ TEST_P(Boundary, CallFailsIsReportedAndEveryOtherPluginStops) {
     const std::string params = std::string("at=") + testCase.at + ",do=" + testCase.action;
     const bool loadFailed = std::string(testCase.at) == "load";
 
-    const Outcome child = runInCoreChild(params);
+    const BoundaryOutcome child = runBoundaryCore(params);
     ASSERT_EQ(child.exitCode, 0) << child.output;
     EXPECT_TRUE(child.has(loadFailed ? "RUN 202 STOP 0" : "RUN 0 STOP 0")) << child.output;
     expectContained(child, testCase);
@@ -186,7 +86,7 @@ TEST_P(Boundary, CallFailsIsReportedAndEveryOtherPluginStops) {
     if (!testCase.throughHost) {
         return;
     }
-    const Outcome host = runInHost({pluginList(params), "/test=all=x"});
+    const BoundaryOutcome host = runBoundaryHost({boundaryPluginList(params), "/test=all=x"});
     EXPECT_EQ(host.exitCode, loadFailed ? 202 : 0) << host.output;
     expectContained(host, testCase);
 }
@@ -246,24 +146,13 @@ INSTANTIATE_TEST_SUITE_P(
                       BoundaryCase{"onException", "reenter", "PM: releaseInterface"}),
     caseName);
 
-// A plugin whose entry point faulted left frames of its library behind on
-// the abandoned stack: the library stays loaded, also after the core went.
-TEST(BoundaryReproductions, ALibraryWhoseEntryPointFaultedStaysLoaded) {
-    const Outcome faulted = runInCoreChild("at=getHlmPlugin2,do=fault");
-    ASSERT_EQ(faulted.exitCode, 0) << faulted.output;
-    EXPECT_TRUE(faulted.has("MAPPED libhostile.so")) << faulted.output;
-    const Outcome threw = runInCoreChild("at=getHlmPlugin2,do=throw");
-    ASSERT_EQ(threw.exitCode, 0) << threw.output;
-    EXPECT_FALSE(threw.has("MAPPED libhostile.so")) << "a thrown exception abandons nothing";
-}
-
 // The service example's pattern (IService with an owned handler) plus a
 // required id without a provider: Start fails after the base start acquired
 // the service and registered the handler. What it acquired is given back at
 // once, the handler is unregistered before it is destroyed, and stop and
 // every later broadcast find nothing of it.
 TEST(BoundaryReproductions, FailedStartAfterAcquiringLeavesNothingRegistered) {
-    const Outcome child = runInCoreChild("requires=20");
+    const BoundaryOutcome child = runBoundaryCore("requires=20");
     ASSERT_EQ(child.exitCode, 0) << child.output;
     EXPECT_TRUE(child.has("PM(p2): calling Start() ... failed")) << child.output;
     EXPECT_TRUE(child.has("RUN 0 STOP 0")) << child.output;
@@ -271,43 +160,26 @@ TEST(BoundaryReproductions, FailedStartAfterAcquiringLeavesNothingRegistered) {
     EXPECT_TRUE(child.called("p2:destructor"));
     EXPECT_TRUE(child.called("p1:stop"));
 
-    const Outcome host = runInHost({pluginList("requires=20")});
+    const BoundaryOutcome host = runBoundaryHost({boundaryPluginList("requires=20")});
     EXPECT_EQ(host.exitCode, 0) << host.output;
     EXPECT_EQ(host.count("p2:handlerDestructor"), 1u);
     EXPECT_TRUE(host.called("p1:destructor"));
-}
-
-// A plugin whose start never returns cannot keep the host alive: one TERM
-// ends it within the stop limit, with the code of an abandoned stop.
-TEST(BoundaryReproductions, HostEndsAHangingStartWithinTheStopLimit) {
-    holm::test::TempDir directory;
-    auto started = holm::platform::ChildProcess::start(
-        {HOLM_AVHOLM_PROGRAM, "--stop-limit", "1", pluginList("at=start,do=hang")},
-        {"HOLM_DATA_DIR=" + directory.path().string() + "/",
-         "HOLM_REGISTRY_DIR=" + directory.path().string() + "/registry", kSanitizerOptions});
-    ASSERT_TRUE(started.ok()) << started.error().message();
-    ASSERT_TRUE(started->waitForOutput("hostile: hanging in start", kDeadline))
-        << started->output();
-    ASSERT_TRUE(started->sendSignal(holm::platform::ChildSignal::Terminate));
-    EXPECT_EQ(started->wait(kDeadline), 8) << started->output();
-    EXPECT_NE(started->output().find("the start did not finish within 1 s of the stop request"),
-              std::string::npos)
-        << started->output();
 }
 
 // The lifecycle's events in the host's report log after a run in which one
 // plugin cannot be loaded and another fails its start.
 TEST(BoundaryReproductions, LifecycleEventsAreInTheHostsReportLog) {
     holm::test::TempDir directory;
+    const std::string base = holm::test::utf8(directory.path());
     std::filesystem::create_directory(directory.path() / "LOGFILES");
     directory.write("holm.conf", "[HOLM]\nReportingLevel = 2\n");
-    const std::string list =
-        pluginList("requires=20") + "|name=p3;file=" + kPluginDir + "libmissing.so;params=name=p3";
+    const std::string list = boundaryPluginList("requires=20") +
+                             "|name=p3;file=" + holm::test::plugin("missing") + ";params=name=p3";
     const auto result = holm::platform::runProcess(
         {HOLM_AVHOLM_PROGRAM, "--run-for", "0", list},
-        {"HOLM_DATA_DIR=" + directory.path().string() + "/",
-         "HOLM_REGISTRY_DIR=" + directory.path().string() + "/registry", kSanitizerOptions},
-        kDeadline);
+        {"HOLM_DATA_DIR=" + base + "/", "HOLM_REGISTRY_DIR=" + base + "/registry",
+         kBoundarySanitizerOptions},
+        kBoundaryDeadline);
     ASSERT_TRUE(result.exitCode.has_value()) << result.output;
 
     std::ifstream in(directory.path() / "LOGFILES" / "avholm.log", std::ios::binary);
@@ -321,7 +193,7 @@ TEST(BoundaryReproductions, LifecycleEventsAreInTheHostsReportLog) {
                                              static_cast<uint8_t>(content[i + 1]) << 8));
     }
     const std::string log = holm::common::utf16ToUtf8(text);
-    EXPECT_NE(log.find("[ERROR] Plugin " + kPluginDir + "libmissing.so could not be loaded"),
+    EXPECT_NE(log.find("[ERROR] Plugin " + holm::test::plugin("missing") + " could not be loaded"),
               std::string::npos)
         << log;
     EXPECT_NE(log.find("[INFO] Plugin p1 has been started successfully!"), std::string::npos)
@@ -334,9 +206,9 @@ TEST(BoundaryReproductions, LifecycleEventsAreInTheHostsReportLog) {
 // The command line reaches the plugins once they run: a plugin that takes it
 // ends the host with the code it chose.
 TEST(BoundaryReproductions, HostHandsTheCommandLineToRunningPlugins) {
-    const std::string list =
-        "@XMLFILE:name=p1;file=" + kPluginDir + "libok.so;params=name=p1,cmdline=take,cmdexit=12";
-    const Outcome host = runInHost({list, "/once"});
+    const std::string list = "@XMLFILE:name=p1;file=" + holm::test::plugin("ok") +
+                             ";params=name=p1,cmdline=take,cmdexit=12";
+    const BoundaryOutcome host = runBoundaryHost({list, "/once"});
     EXPECT_EQ(host.exitCode, 12) << host.output;
     EXPECT_TRUE(host.has("stopping: a plugin handled the command line")) << host.output;
     const std::vector<std::string> expected{"p1:load", "p1:start", "p1:handleCmdLine", "p1:stop"};

@@ -226,12 +226,15 @@ TEST(ExceptionPolicy, ReadingTheSwitchCreatesNoStore) {
     ASSERT_NE(service, nullptr);
     holm::test::TempDir directory;
     const fs::path missing = directory.path() / "no-store";
-    const std::string previous = registry::Store::defaultDirectory().string();
-    holm::test::setEnvironment("HOLM_REGISTRY_DIR", missing.c_str());
+    const fs::path previous = registry::Store::defaultDirectory();
+    holm::test::setEnvironment("HOLM_REGISTRY_DIR", missing);
     EXPECT_TRUE(service->catchExceptions());
     EXPECT_TRUE(service->catchExceptions());
+    // Neither its directory (Linux) nor its key (Windows keeps a store opened
+    // at a directory in the system registry) was made.
     EXPECT_FALSE(fs::exists(missing));
-    holm::test::setEnvironment("HOLM_REGISTRY_DIR", previous.c_str());
+    EXPECT_FALSE(registry::Store::open(missing, registry::StoreAccess::ReadOnly).ok());
+    holm::test::setEnvironment("HOLM_REGISTRY_DIR", previous);
     core->releaseInterface(IID_SERVICE, service);
 }
 
