@@ -14,6 +14,15 @@ else()
   set(HOLM_BACKEND posix)
 endif()
 
+# The SQLite library's file name, as the master texts name it
+# (#DEF_FN_FW_SQLITE): the system's soname on Linux, the DLL the Windows build
+# ships in the product directory (product/sqlite).
+if(WIN32)
+  set(HOLM_SQLITE_LIBRARY sqlite3.dll)
+else()
+  set(HOLM_SQLITE_LIBRARY libsqlite3.so.0)
+endif()
+
 # holm_folder_included(<folder> <out>)
 # Whether HOLM_FOLDERS includes the source-relative <folder>: it or a folder
 # above it is listed.

@@ -88,10 +88,8 @@ platform::SharedLibrary loadSQLiteLibrary(std::u16string_view productDirectory,
         }
         return platform::SharedLibrary::openDescriptor(verified.descriptor(), path).valueOr({});
     }
-    if (mappedName.find(u'/') != std::u16string_view::npos) {
-        return {};
-    }
-    return platform::SharedLibrary::open(common::utf16ToUtf8(mappedName)).valueOr({});
+    // Linux only: Windows has no system library the core loads by name.
+    return platform::SharedLibrary::openSystemLibrary(common::utf16ToUtf8(mappedName)).valueOr({});
 }
 
 }  // namespace holm::core

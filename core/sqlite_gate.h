@@ -33,9 +33,12 @@ class SQLiteRowGate final : public containers::RowHandlerGate {
 //   - a file of that name in the product directory is a product file: it is
 //     verified like every product library and loaded from the descriptor
 //     that was checked;
-//   - with no such file, a bare file name is taken as the soname of the
-//     system's library, which the dynamic loader finds by its ordinary search
-//     of the system library directories.
+//   - with no such file, on Linux, a bare file name is taken as the soname
+//     of the system's library, which the dynamic loader finds by its ordinary
+//     search of the system library directories. Windows loads the library
+//     from the product directory only (platform::SharedLibrary::
+//     openSystemLibrary): never by a search, which would take a file planted
+//     in the current directory or on PATH.
 // An invalid library when neither gives one.
 platform::SharedLibrary loadSQLiteLibrary(std::u16string_view productDirectory,
                                           std::u16string_view mappedName,

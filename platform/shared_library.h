@@ -61,6 +61,17 @@ class SharedLibrary {
     // as `open` does, and with 6 for a descriptor that is not open.
     static LoadResult openDescriptor(int fd, const std::string& originalPath);
 
+    // Loads a library of the system by its bare file name, found by the
+    // system's own search of its library directories: on Linux the dynamic
+    // loader's search for a soname (the system's library directories, which
+    // only root can write). Windows gives the product no such search: a
+    // library the product loads is a file of the product directory, verified
+    // and loaded from its descriptor, and a search by name would look in the
+    // current directory and PATH as well, so this fails there with 126.
+    // Fails with 87 for an empty name or one with a directory part, and
+    // otherwise as `open` does.
+    static LoadResult openSystemLibrary(const std::string& fileName);
+
     bool valid() const noexcept { return handle_.valid(); }
     explicit operator bool() const noexcept { return valid(); }
 

@@ -29,6 +29,9 @@ inline constexpr std::string_view kProductFileNames[] = {
     HOLM_LIBRARY_FILE("libholmcfg"),      // the configuration library
     HOLM_PROGRAM_FILE("holm-cfgupdate"),  // the configuration updater
     "plugins.xml",                        // the plugin list
+#if defined(_WIN32)
+    "sqlite3.dll",  // the SQLite library (Linux loads the system's)
+#endif
 };
 
 #undef HOLM_PROGRAM_FILE

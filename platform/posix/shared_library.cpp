@@ -264,6 +264,15 @@ LoadResult SharedLibrary::open(const std::string& path) {
     return SharedLibrary(std::move(handle), path);
 }
 
+LoadResult SharedLibrary::openSystemLibrary(const std::string& fileName) {
+    if (fileName.empty() || fileName.find('/') != std::string::npos) {
+        return LoadFailure{WinError::kInvalidParameter, "not a bare library name"};
+    }
+    // Without a '/' the loader searches its own directories (and the run
+    // paths of the program), never the current directory.
+    return open(fileName);
+}
+
 LoadResult SharedLibrary::openDescriptor(int fd, const std::string& originalPath) {
     struct stat status {};
     if (fd < 0 || ::fstat(fd, &status) != 0) {

@@ -165,6 +165,16 @@ LoadResult SharedLibrary::open(const std::string& path) {
     return SharedLibrary(std::move(handle), path);
 }
 
+LoadResult SharedLibrary::openSystemLibrary(const std::string& fileName) {
+    if (fileName.empty() || fileName.find_first_of("/\\:") != std::string::npos) {
+        return LoadFailure{WinError::kInvalidParameter, "not a bare library name"};
+    }
+    // The product loads no library by name here: a search could be answered
+    // by a file planted in a searched folder.
+    return LoadFailure{WinError::kModNotFound,
+                       fileName + ": libraries are loaded from the product directory only"};
+}
+
 LoadResult SharedLibrary::openDescriptor(int fd, const std::string& originalPath) {
     HANDLE file = win::handleOf(fd);
     if (file == INVALID_HANDLE_VALUE) {

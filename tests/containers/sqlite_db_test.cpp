@@ -1,17 +1,13 @@
-// The database object over the system's SQLite library: open failures and
-// their texts, rows handed to handlers, transactions, formatted SQL, and
-// handlers that fail or run a nested query. Faults in handlers go through the
-// core's gate and are tested with it (tests/core/sqlite_test.cpp).
+// The database object over a real SQLite library (the system's on Linux, the
+// one the product ships on Windows): open failures and their texts, rows
+// handed to handlers, transactions, formatted SQL, locks between
+// connections, and handlers that fail or run a nested query. Faults in
+// handlers go through the core's gate and are tested with it
+// (tests/core/sqlite_test.cpp).
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <csignal>
-#include <cstdlib>
+#include <chrono>
+#include <future>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -19,92 +15,16 @@
 
 #include "common/utf16.h"
 #include "containers/sqlite_db.h"
+#include "containers/support/sqlite_fixture.h"
 #include "support/test_support.h"
 
 namespace {
 
-using holm::containers::CSQLiteDB;
-using holm::containers::RowFailure;
-using holm::containers::RowHandlerGate;
-using holm::platform::SharedLibrary;
-
-// Catches what a handler throws and records the reports and when they came.
-class TestGate final : public RowHandlerGate {
-  public:
-    bool run(const HlmPlg::ISQLiteRowHandler*, void (*body)(void*), void* context,
-             RowFailure& failure) override {
-        ++rowsInFlight;
-        try {
-            body(context);
-            --rowsInFlight;
-            return true;
-        } catch (...) {
-            failure.exception = std::current_exception();
-        }
-        --rowsInFlight;
-        return false;
-    }
-    void report(const HlmPlg::ISQLiteRowHandler*, const RowFailure& failure) override {
-        reportsDuringRow += rowsInFlight;
-        try {
-            std::rethrow_exception(failure.exception);
-        } catch (const std::exception& exception) {
-            reports.emplace_back(exception.what());
-        } catch (...) {
-            reports.emplace_back("foreign");
-        }
-    }
-
-    int rowsInFlight = 0;
-    int reportsDuringRow = 0;
-    std::vector<std::string> reports;
-};
-
-SharedLibrary systemLibrary() {
-    return SharedLibrary::open("libsqlite3.so.0").valueOr({});
-}
-
-// Collects rows as UTF-8 texts joined by '|'; stops after `limit` rows.
-class Rows : public HlmPlg::ISQLiteRowHandler {
-  public:
-    bool onRow(HlmPlg::IStringList* row) override {
-        std::string line;
-        auto* iterator = row->createIterator();
-        for (const char16_t* value = iterator->first(); value != nullptr;
-             value = iterator->next()) {
-            line += (value == iterator->at(0) ? "" : "|") + holm::common::utf16ToUtf8(value);
-        }
-        row->releaseIterator(iterator);
-        rows.push_back(line);
-        return static_cast<int>(rows.size()) < limit;
-    }
-    int limit = 1 << 30;
-    std::vector<std::string> rows;
-};
-
-class SQLiteDbTest : public ::testing::Test {
-  protected:
-    std::u16string path(const std::string& name) const {
-        return holm::common::utf8ToUtf16((dir.path() / name).string());
-    }
-    void openWithRows() {
-        ASSERT_TRUE(db.open(path("test.db").c_str()))
-            << holm::common::utf16ToUtf8(db.getErrorText());
-        ASSERT_TRUE(
-            db.exec(u"CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, note TEXT);"
-                    u"INSERT INTO t(name, note) VALUES ('a', 'x'), ('b', NULL), ('c', 'z');",
-                    nullptr));
-    }
-    std::vector<std::string> select(const char16_t* sql) {
-        Rows rows;
-        EXPECT_TRUE(db.exec(sql, &rows)) << holm::common::utf16ToUtf8(db.getErrorText());
-        return rows.rows;
-    }
-
-    holm::test::TempDir dir;
-    TestGate gate;
-    CSQLiteDB db{systemLibrary, gate};
-};
+using holm::test::CSQLiteDB;
+using holm::test::Rows;
+using holm::test::SharedLibrary;
+using holm::test::SQLiteDbTest;
+using holm::test::sqliteLibrary;
 
 TEST_F(SQLiteDbTest, LibraryFailuresGiveCodeOneAndTheirTexts) {
     CSQLiteDB missing([] { return SharedLibrary(); }, gate);
@@ -113,7 +33,8 @@ TEST_F(SQLiteDbTest, LibraryFailuresGiveCodeOneAndTheirTexts) {
     EXPECT_EQ(std::u16string(missing.getErrorText()), u"unable to load sqlite3.dll");
     EXPECT_FALSE(missing.close()) << "nothing stays loaded";
 
-    CSQLiteDB incomplete([] { return SharedLibrary::open("libc.so.6").valueOr({}); }, gate);
+    CSQLiteDB incomplete(
+        [] { return SharedLibrary::open(HOLM_TEST_NOT_SQLITE_LIBRARY).valueOr({}); }, gate);
     EXPECT_FALSE(incomplete.open(path("a.db").c_str()));
     EXPECT_EQ(incomplete.getErrorCode(), 1);
     EXPECT_EQ(std::u16string(incomplete.getErrorText()),
@@ -189,7 +110,7 @@ TEST_F(SQLiteDbTest, RollbackLeavesTheTableAndRowIdsAre64Bit) {
 
 TEST_F(SQLiteDbTest, FileThatIsNotADatabaseFailsItsFirstStatement) {
     const auto file = dir.write("junk.db", std::string(4096, 'x'));
-    ASSERT_TRUE(db.open(holm::common::utf8ToUtf16(file.string()).c_str()));
+    ASSERT_TRUE(db.open(holm::test::u16(file).c_str()));
     EXPECT_FALSE(db.exec(u"SELECT * FROM sqlite_master;", nullptr));
     EXPECT_EQ(db.getErrorCode(), 26);
     EXPECT_EQ(std::u16string(db.getErrorText()), u"file is not a database");
@@ -298,11 +219,11 @@ TEST_F(SQLiteDbTest, HandlerThatClosesOrReleasesNeverEndsTheRunningQuery) {
 
     for (const bool nested : {false, true}) {
         SCOPED_TRACE(nested ? "released in a nested query" : "released in the query");
-        auto* owned = new CSQLiteDB(systemLibrary, gate);
+        auto* owned = new CSQLiteDB(sqliteLibrary, gate);
         ASSERT_TRUE(owned->open(path("test.db").c_str()));
         ASSERT_TRUE(owned->begin());
         ASSERT_TRUE(owned->exec(u"INSERT INTO t(name) VALUES ('held');", nullptr));
-        CSQLiteDB other{systemLibrary, gate};
+        CSQLiteDB other{sqliteLibrary, gate};
         ASSERT_TRUE(other.open(path("test.db").c_str()));
         struct Releaser : HlmPlg::ISQLiteRowHandler {
             bool onRow(HlmPlg::IStringList*) override {
@@ -343,106 +264,41 @@ TEST_F(SQLiteDbTest, HandlerThatClosesOrReleasesNeverEndsTheRunningQuery) {
     }
 }
 
-// The sqlite3 program, fed statements through a pipe; its output is read
-// back to learn when a statement is done.
-class SQLiteShell {
-  public:
-    explicit SQLiteShell(const std::string& database) {
-        int in[2];
-        int out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
-            return;
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            ::execlp("sqlite3", "sqlite3", "-batch", database.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        input_ = in[1];
-        output_ = out[0];
-    }
-    ~SQLiteShell() {
-        ::close(input_);  // the shell ends at the end of its input
-        int status = 0;
-        if (pid_ > 0 && ::waitpid(pid_, &status, 0) < 0) {
-            ::kill(pid_, SIGKILL);
-        }
-        ::close(output_);
-    }
-    SQLiteShell(const SQLiteShell&) = delete;
-    SQLiteShell& operator=(const SQLiteShell&) = delete;
-
-    // Sends `statements` followed by a SELECT of a marker and waits (up to
-    // a minute) until the shell printed the marker: the statements are done.
-    bool run(const std::string& statements) {
-        static int count = 0;
-        const std::string marker = "done-" + std::to_string(++count);
-        const std::string text = statements + "\nSELECT '" + marker + "';\n";
-        if (::write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-            return false;
-        }
-        while (printed_.find(marker) == std::string::npos) {
-            pollfd ready{output_, POLLIN, 0};
-            char buffer[256];
-            if (::poll(&ready, 1, 60000) != 1) {
-                return false;
-            }
-            const ssize_t got = ::read(output_, buffer, sizeof buffer);
-            if (got <= 0) {
-                return false;
-            }
-            printed_.append(buffer, static_cast<size_t>(got));
-        }
-        return true;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int output_ = -1;
-    std::string printed_;
-};
-
-// While another program holds the database locked, exec fails at once with
-// SQLite's code 5; with a busy timeout the plugin set itself it waits and
-// succeeds once the other program commits.
+// While another connection holds the database locked, exec fails at once
+// with SQLite's code 5; with a busy timeout the plugin set itself it waits
+// and succeeds once the other connection commits.
 TEST_F(SQLiteDbTest, LockedDatabaseFailsWithFiveUnlessTheBusyTimeoutWaits) {
-    if (::system("command -v sqlite3 >/dev/null 2>&1") != 0) {
-        GTEST_SKIP() << "the sqlite3 program is not installed";
-    }
     openWithRows();
-    SQLiteShell shell((dir.path() / "test.db").string());
-    ASSERT_TRUE(shell.run("BEGIN EXCLUSIVE; INSERT INTO t(name) VALUES ('shell');"));
+    CSQLiteDB other{sqliteLibrary, gate};
+    ASSERT_TRUE(other.open(path("test.db").c_str()));
+    ASSERT_TRUE(other.exec(u"BEGIN EXCLUSIVE; INSERT INTO t(name) VALUES ('other');", nullptr));
     EXPECT_FALSE(db.exec(u"INSERT INTO t(name) VALUES ('mine');", nullptr));
     EXPECT_EQ(db.getErrorCode(), 5);
     EXPECT_EQ(std::u16string(db.getErrorText()), u"database is locked");
 
     ASSERT_TRUE(db.exec(u"PRAGMA busy_timeout = 60000;", nullptr));
-    // The row handler runs just before the insert that meets the lock; it
-    // lets the shell commit from then on.
+    // The row handler runs just before the insert that meets the lock; the
+    // other connection commits from then on. (A promise, not an atomic wait:
+    // this toolchain's atomic waits lose wake-ups on Windows.)
     struct Signal : HlmPlg::ISQLiteRowHandler {
         bool onRow(HlmPlg::IStringList*) override {
-            reached.test_and_set();
-            reached.notify_all();
+            reached.set_value();
             return true;
         }
-        std::atomic_flag reached;
+        std::promise<void> reached;
     } signal;
+    auto reached = signal.reached.get_future();
     bool inserted = false;
     std::thread writer([&] {
         inserted =
             db.exec(u"SELECT 'about to insert'; INSERT INTO t(name) VALUES ('mine');", &signal);
     });
-    signal.reached.wait(false);
-    EXPECT_TRUE(shell.run("COMMIT;"));
+    EXPECT_EQ(reached.wait_for(std::chrono::minutes(1)), std::future_status::ready);
+    EXPECT_TRUE(other.exec(u"COMMIT;", nullptr));
     writer.join();
     EXPECT_TRUE(inserted) << holm::common::utf16ToUtf8(db.getErrorText());
     EXPECT_EQ(select(u"SELECT name FROM t WHERE id > 3 ORDER BY id;"),
-              (std::vector<std::string>{"shell", "mine"}));
+              (std::vector<std::string>{"other", "mine"}));
 }
 
 }  // namespace
