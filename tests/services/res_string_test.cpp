@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <barrier>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <string>
 #include <thread>
@@ -119,15 +119,20 @@ TEST_F(ResStringTest, RegistryKeyFromTheProductOrTheMasterText) {
 // Each thread keeps its own result until its next call.
 TEST_F(ResStringTest, ResultsArePerThread) {
     CResStringImplEx texts(state_, u"");
-    std::barrier bothHaveResults(2);
+    // Promises rather than std::barrier: this toolchain's atomic waits can
+    // lose a wake-up on Windows.
+    std::promise<void> otherHasResult, thisHasResult;
+    std::future<void> otherHas = otherHasResult.get_future(), thisHas = thisHasResult.get_future();
     std::u16string first, second;
     std::thread other([&] {
         const char16_t* mine = texts.getText(u"#NAME");
-        bothHaveResults.arrive_and_wait();
+        otherHasResult.set_value();
+        thisHas.wait();
         second = mine;
     });
     const char16_t* mine = texts.getText(u"#OS");
-    bothHaveResults.arrive_and_wait();
+    thisHasResult.set_value();
+    otherHas.wait();
     first = mine;
     other.join();
     EXPECT_EQ(first, u"Linux");

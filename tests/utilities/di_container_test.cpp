@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <latch>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -87,15 +87,19 @@ TEST(DiContainerTest, ConcurrentFirstRequestsShareOneInstance) {
     });
     container.Initialize();
     constexpr int kThreads = 8;
-    std::latch start(kThreads);
+    // A shared future rather than std::latch: this toolchain's atomic waits
+    // can lose a wake-up on Windows.
+    std::promise<void> go;
+    const std::shared_future<void> start = go.get_future().share();
     std::vector<std::shared_ptr<IService>> seen(kThreads);
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) {
         threads.emplace_back([&, i] {
-            start.arrive_and_wait();
+            start.wait();
             seen[i] = container.Get<IService>();
         });
     }
+    go.set_value();
     for (auto& thread : threads) {
         thread.join();
     }
