@@ -45,9 +45,10 @@ std::string pathOf(std::u16string_view path) {
 // writer of this process must neither read the old content in that moment
 // (and then replace the new file with its edit of the old) nor hold the
 // file open then (which would refuse the rename). Paths that fall on one
-// slot share it, which only serializes more.
-std::timed_mutex& profileTurnFor(const std::string& path) {
-    static std::array<std::timed_mutex, 16> turns;
+// slot share it, which only serializes more. A turn is held for one edit,
+// whose own waits for the file's lock are bounded, so waiting for it is too.
+std::mutex& profileTurnFor(const std::string& path) {
+    static std::array<std::mutex, 16> turns;
     return turns[std::hash<std::string>{}(path) % turns.size()];
 }
 
@@ -57,10 +58,7 @@ std::timed_mutex& profileTurnFor(const std::string& path) {
 // the edit starts again on the new one.
 bool editProfile(const std::string& path, const std::function<bool(IniProfile&)>& change) {
     constexpr int kAttempts = 16;
-    std::unique_lock turn(profileTurnFor(path), std::defer_lock);
-    if (!turn.try_lock_for(io::kWriterLockWait)) {
-        return false;
-    }
+    std::lock_guard turn(profileTurnFor(path));
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         auto file = io::open(path, {.nonBlocking = true});
         if (!file) {
