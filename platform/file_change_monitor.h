@@ -1,21 +1,23 @@
 // Whether an open file may have been deleted, renamed or replaced under its
 // name since last asked, without looking the name up.
 //
-// One process-wide kernel watch instance serves every file: a file is
-// watched through its descriptor (so the watch is on the very file open,
-// whatever its name names by then) for link-count changes, moves and
-// deletion. Asking costs one non-blocking read of the instance; a "yes"
-// only means the caller should look at the name again. Where the system
-// refuses a watch (limits), watch() gives kNotWatched and the caller looks at
-// the name every time. A directory above the file that is renamed is not
-// reported.
+// A file is watched through its descriptor, so the watch is on the very file
+// open, whatever its name names by then; two descriptors of one file share
+// its watch. A "yes" only means the caller should look at the name again.
+// Where the system cannot watch a file, watch() gives kNotWatched and the
+// caller looks at the name every time. A directory above the file that is
+// renamed is not reported.
+//
+// Linux: one process-wide inotify instance watches every file for
+// link-count changes, moves and deletion; asking costs one non-blocking read
+// of the instance. Windows: asking looks at the open handle itself (a
+// pending delete, its link count, the name it has now against the name it
+// had when last asked), so nothing is reported late; where the system does
+// not keep an open handle's name current (Wine), no file is watched.
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <mutex>
-
-#include "platform/unique_handle.h"
+#include <memory>
 
 namespace holm::platform {
 
@@ -32,18 +34,14 @@ class FileChangeMonitor {
     // `seen` (which this updates), or when that cannot be told.
     bool changed(int32_t watch, uint64_t& seen);
 
+    // The backend's state; opaque outside the backend.
+    struct System;
+
   private:
     FileChangeMonitor();
-    void drain();
+    ~FileChangeMonitor();
 
-    std::mutex lock_;
-    UniqueFd instance_;
-    struct Watched {
-        uint64_t events = 0;
-        int users = 0;  // two names of one file share its watch
-    };
-    std::map<int32_t, Watched> watches_;
-    uint64_t overflows_ = 0;  // lost events count for every watch
+    std::unique_ptr<System> system_;
 };
 
 }  // namespace holm::platform

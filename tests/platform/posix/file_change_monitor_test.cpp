@@ -1,8 +1,8 @@
-// The process's file change monitor (Linux; Windows has no monitor yet and
-// answers "look again" every time): a watched file moved away, removed or
-// replaced under its name is a change; writes to it and other names in its
-// directory are not; two descriptors of one file share a watch, which lasts
-// until the last lets go.
+// The process's file change monitor on Linux (the Windows cases are in
+// tests/platform/win/): a watched file moved away, removed or replaced under
+// its name is a change; writes to it and other names in its directory are
+// not; two descriptors of one file share a watch, which lasts until the last
+// lets go.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -35,6 +35,28 @@ TEST_F(LogTest, TheOpenLogRenamedFromOutsideIsRecreatedAtTheNextCommit) {
     EXPECT_EQ(logLines(rotated), std::vector<std::string>{"before"});
 }
 
+// Each rename made right before a commit is noticed by that very commit,
+// however many commits the log made in the file before: the entry is never
+// written to the file renamed away.
+TEST_F(LogTest, EveryRenameRightBeforeACommitIsNoticedByThatCommit) {
+    auto log = openLog(path_);
+    for (int round = 1; round <= 3; ++round) {
+        const std::u16string entry = u"round " + std::u16string(1, char16_t(u'0' + round));
+        log->logText(1, 0, 0, entry.c_str());
+        log->logText(1, 0, 0, entry.c_str());
+        const fs::path rotated = dir_.path() / ("report.log." + std::to_string(round));
+        ASSERT_TRUE(::MoveFileExW(path_.wstring().c_str(), rotated.wstring().c_str(), 0))
+            << ::GetLastError();
+        log->logText(1, 0, 0, u"after");
+        EXPECT_EQ(log->getLastError(), 0u);
+        const std::string line = "round " + std::to_string(round);
+        const auto previous = round == 1 ? std::vector<std::string>{line, line}
+                                         : std::vector<std::string>{"after", line, line};
+        EXPECT_EQ(logLines(rotated), previous) << "round " << round;
+        EXPECT_EQ(logLines(path_), std::vector<std::string>{"after"}) << "round " << round;
+    }
+}
+
 // Another file renamed over the open log: the classic rename refuses (the
 // log then keeps its file); a system that replaces open files hands the log
 // the new file. Either way the entry lands in the file at the path.
