@@ -1,6 +1,18 @@
-// Stream sockets in the file system (AF_UNIX) for a program's local control
-// channel, with the credentials of the process at the other end, and
-// datagrams to a socket path (the journal's native protocol).
+// A program's local control channel, with the credentials of the process
+// at the other end, and datagrams to a socket path (the journal's native
+// protocol).
+//
+// Linux: stream sockets in the file system (AF_UNIX); the socket file's
+// mode and the directory holding it decide who reaches it.
+//
+// Windows: named pipes (\\.\pipe\...), in message mode, local clients
+// only. A listener's name is refused while another process serves it; the
+// pipe is owned by the process's user, and its access list gives the
+// system, the Administrators and the process's own user every right and, when `mode` lets others
+// write, everyone the right to connect (never to serve instances of the name). A client connects
+// for identification only and reaches only a listener whose pipe is owned by the system, the
+// Administrators or its own user: any account can make a pipe name, so the owner stands in for the
+// protected directory of Linux. sendDatagram is not supported.
 #pragma once
 
 #include <chrono>
@@ -15,6 +27,15 @@ namespace holm::platform {
 
 // The process at the other end of a connection, as the kernel recorded it
 // when the connection was made.
+//
+// On Windows the user is judged from the token of the connection's client
+// (its security context as the pipe recorded it), in the terms of
+// effectiveUserId(), which is 0 there for the process's own user: uid is 0
+// for the local system account, for a token whose Administrators group is
+// enabled (an elevated administrator) and for the listener's own user;
+// anyone else gets the relative id of the user's SID (never 0). gid carries
+// the same number. Seen from a client, the listener's uid is 0 when its
+// pipe has a trusted owner (above), else a number no user has.
 struct PeerCredentials {
     int pid = 0;
     uint32_t uid = 0;
@@ -50,6 +71,16 @@ class LocalListener {
     uint64_t device_ = 0;
     uint64_t inode_ = 0;
 };
+
+// Where the program's local channel `name` is: on Linux the socket
+// `<runtime directory>/<name>`; on Windows the pipe `\\.\pipe\holm-<name>`,
+// with `-<digest of the directory>` added when HOLM_RUNTIME_DIR names a
+// runtime directory of its own, so that hosts run with different runtime
+// directories do not meet.
+std::string localChannelPath(std::string_view name);
+// The directory that must exist for the channel to be made: the runtime
+// directory on Linux, empty on Windows (pipes have a namespace of their own).
+std::string localChannelDirectory();
 
 // Connects to the stream socket at `path`.
 Result<UniqueFd> connectLocal(const std::string& path);

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/io.h"
+#include "platform/named_event.h"
 
 namespace holm::platform {
 
@@ -42,6 +43,14 @@ bool listenedOn(const std::string& path) {
 }
 
 }  // namespace
+
+std::string localChannelPath(std::string_view name) {
+    return runtimeDirectory() + "/" + std::string(name);
+}
+
+std::string localChannelDirectory() {
+    return runtimeDirectory();
+}
 
 Result<LocalListener> LocalListener::listen(const std::string& path, uint32_t mode) {
     sockaddr_un address;

@@ -1,5 +1,7 @@
 #include <cerrno>
+#include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/unique_handle.h"
@@ -18,6 +20,7 @@ constexpr int kFirstDescriptor = 3;
 struct Slot {
     HANDLE handle = INVALID_HANDLE_VALUE;
     HandleKind kind = HandleKind::Other;
+    std::shared_ptr<Attachment> attachment;
 };
 
 struct Table {
@@ -39,7 +42,7 @@ HANDLE standardHandle(int fd) {
 
 }  // namespace
 
-int adoptHandle(HANDLE handle, HandleKind kind) {
+int adoptHandle(HANDLE handle, HandleKind kind, std::shared_ptr<Attachment> attachment) {
     Table& t = table();
     std::lock_guard guard(t.lock);
     size_t index = t.lowestFree;
@@ -54,7 +57,7 @@ int adoptHandle(HANDLE handle, HandleKind kind) {
         }
         t.slots.emplace_back();
     }
-    t.slots[index] = {handle, kind};
+    t.slots[index] = {handle, kind, std::move(attachment)};
     t.lowestFree = index + 1;
     return static_cast<int>(index) + kFirstDescriptor;
 }
@@ -82,8 +85,16 @@ HandleKind kindOf(int fd) {
                                                             : HandleKind::Other;
 }
 
+std::shared_ptr<Attachment> attachmentOf(int fd) {
+    Table& t = table();
+    std::lock_guard guard(t.lock);
+    const size_t index = static_cast<size_t>(fd) - kFirstDescriptor;
+    return fd >= kFirstDescriptor && index < t.slots.size() ? t.slots[index].attachment : nullptr;
+}
+
 bool closeDescriptor(int fd) {
     HANDLE handle = INVALID_HANDLE_VALUE;
+    std::shared_ptr<Attachment> attachment;
     {
         Table& t = table();
         std::lock_guard guard(t.lock);
@@ -93,6 +104,7 @@ bool closeDescriptor(int fd) {
             return false;
         }
         handle = std::exchange(t.slots[index].handle, INVALID_HANDLE_VALUE);
+        attachment = std::move(t.slots[index].attachment);
         t.lowestFree = std::min(t.lowestFree, index);
     }
     if (handle == INVALID_HANDLE_VALUE) {
@@ -101,6 +113,7 @@ bool closeDescriptor(int fd) {
     }
     // A closed descriptor leaves the wait sets it is in, as with epoll.
     endWaitsOn(handle);
+    attachment.reset();  // it may still cancel I/O on the handle
     return ::CloseHandle(handle) != 0;
 }
 

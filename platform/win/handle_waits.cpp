@@ -129,7 +129,7 @@ Status HandleWaits::add(int fd, uint64_t key) {
         return Error::fromErrno(EBADF);
     }
     const HandleKind kind = kindOf(fd);
-    if (kind == HandleKind::File || kind == HandleKind::Directory) {
+    if (kind == HandleKind::File || kind == HandleKind::Directory || kind == HandleKind::Pipe) {
         return Error::fromErrno(EPERM);
     }
     auto member = std::make_unique<Member>();

@@ -9,6 +9,7 @@
 #include "platform/io_backend.h"
 #include "platform/io_retry.h"
 #include "platform/system_calls.h"
+#include "platform/win/local_pipe.h"
 #include "platform/win/native.h"
 
 namespace holm::platform::io {
@@ -86,6 +87,9 @@ ssize_t realRead(int fd, void* buffer, size_t size) {
     if (handle == INVALID_HANDLE_VALUE) {
         return -1;
     }
+    if (win::kindOf(fd) == win::HandleKind::Pipe) {
+        return win::readPipe(fd, buffer, size);  // overlapped: a read of its own
+    }
     DWORD got = 0;
     const DWORD want = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
     if (!::ReadFile(handle, buffer, want, &got, nullptr)) {
@@ -129,6 +133,9 @@ ssize_t realWrite(int fd, const void* buffer, size_t size) {
     HANDLE handle = handleOf(fd);
     if (handle == INVALID_HANDLE_VALUE) {
         return -1;
+    }
+    if (win::kindOf(fd) == win::HandleKind::Pipe) {
+        return win::writePipe(fd, buffer, size);
     }
     DWORD put = 0;
     const DWORD want = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
@@ -360,7 +367,8 @@ Status truncate(int fd, uint64_t size) {
 
 Result<bool> waitAnyReadable(std::span<const int> fds, std::span<bool> ready, Deadline deadline) {
     // Files are always readable (a read tells what there is); events are
-    // readable while set, processes once they have ended.
+    // readable while set, processes once they have ended, pipes once their
+    // pending read has completed (its event is set then).
     std::vector<HANDLE> waitables;
     std::vector<size_t> indexOf;
     bool any = false;
@@ -371,7 +379,12 @@ Result<bool> waitAnyReadable(std::span<const int> fds, std::span<bool> ready, De
         }
         ready[i] = false;
         const win::HandleKind kind = win::kindOf(fds[i]);
-        if (kind == win::HandleKind::Event || kind == win::HandleKind::Process) {
+        if (kind == win::HandleKind::Pipe) {
+            handle = win::pipeReadEvent(fds[i]);
+        }
+        if (handle != nullptr &&
+            (kind == win::HandleKind::Event || kind == win::HandleKind::Process ||
+             kind == win::HandleKind::Pipe)) {
             waitables.push_back(handle);
             indexOf.push_back(i);
         } else {

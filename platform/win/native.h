@@ -25,6 +25,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -39,8 +40,19 @@ namespace holm::platform::win {
 inline constexpr int kCurrentDirectory = io::kCurrentDirectory;
 
 // Events and processes are waitable: a wait for readability waits for them
-// to be signalled (a process is, once it has ended).
-enum class HandleKind { File, Directory, Event, Process, Other };
+// to be signalled (a process is, once it has ended). A pipe is a connected
+// end of a local channel (local_socket.h), readable when data or its end is
+// there; reads and writes on it go through its attachment (local_pipe.h).
+enum class HandleKind { File, Directory, Event, Process, Pipe, Other };
+
+// State a descriptor keeps beside its HANDLE (a pipe's pending read, a
+// listener's waiting instance). It is destroyed when the descriptor is
+// closed, before the HANDLE is: a destructor that cancels I/O on the handle
+// still has it.
+class Attachment {
+  public:
+    virtual ~Attachment() = default;
+};
 
 // A HANDLE owned outside the table, for the time of a call or by an object
 // of the backend; null when there is none.
@@ -58,10 +70,12 @@ inline HANDLE nullIfInvalid(HANDLE handle) {
 
 // Puts `handle` in the table and returns its descriptor; -1 with errno
 // EMFILE when the table is full (the handle is then closed).
-int adoptHandle(HANDLE handle, HandleKind kind);
+int adoptHandle(HANDLE handle, HandleKind kind, std::shared_ptr<Attachment> attachment = {});
 // The HANDLE behind `fd`, or INVALID_HANDLE_VALUE (errno EBADF).
 HANDLE handleOf(int fd);
 HandleKind kindOf(int fd);
+// The state `fd` keeps beside its HANDLE; null when none (or not open).
+std::shared_ptr<Attachment> attachmentOf(int fd);
 // Takes `fd` out of the table and closes its HANDLE: false (EBADF) when it
 // was not open.
 bool closeDescriptor(int fd);

@@ -1,5 +1,5 @@
 // The facilities this backend does not provide yet (child processes,
-// sessions, host signals, the journal, local sockets): their operations
+// sessions, host signals, the journal, datagrams to a socket): their operations
 // fail with "not supported" (ENOTSUP, Windows 50) or report nothing, so that
 // the layers above build and report the failure instead of misbehaving.
 #pragma once

@@ -2,12 +2,12 @@
 
 #include <cstdint>
 
-#include "platform/named_event.h"
+#include "platform/local_socket.h"
 
 namespace holm::product::host {
 
 std::string controlSocketPath() {
-    return platform::runtimeDirectory() + "/control";
+    return platform::localChannelPath("control");
 }
 
 std::string encodeRequest(const std::vector<std::string>& words) {

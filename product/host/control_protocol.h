@@ -31,7 +31,9 @@ inline constexpr std::string_view kNoSuchPlugin = "no-such-plugin";
 // The longest request the host reads.
 inline constexpr size_t kMaxControlRequest = 64 * 1024;
 
-// "<runtime directory>/control".
+// Where the host serves: "<runtime directory>/control" on Linux, the pipe
+// "\\.\pipe\holm-control" (and a digest of HOLM_RUNTIME_DIR when set) on
+// Windows; see platform::localChannelPath.
 std::string controlSocketPath();
 
 std::string encodeRequest(const std::vector<std::string>& words);

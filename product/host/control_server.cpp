@@ -11,6 +11,7 @@
 #include "platform/process_info.h"
 #include "product/host/control_protocol.h"
 #include "product/host/host_handler.h"
+#include "product/host/system_texts.h"
 
 namespace holm::product::host {
 
@@ -44,30 +45,31 @@ class CollectedResults final : public common::hostctl::ITestResults {
 
 ControlServer::ControlServer(HlmPlg::IHlmCore& core, ControlHostInfo info)
     : core_(core), info_(std::move(info)) {
-    const std::string directory = platform::runtimeDirectory();
-    if (!platform::isDirectory(directory)) {
+    const std::string channel = "control " + std::string(controlChannelNoun());
+    const std::string directory = platform::localChannelDirectory();
+    if (!directory.empty() && !platform::isDirectory(directory)) {
         writeLogLine(2, "avholm",
-                     "no control socket: the runtime directory " + directory + " does not exist");
+                     "no " + channel + ": the runtime directory " + directory + " does not exist");
         return;
     }
     control_ = dynamic_cast<common::hostctl::IHostControl*>(
         core_.createInterface(common::hostctl::kHostControlId));
     if (control_ == nullptr) {
-        writeLogLine(1, "avholm", "no control socket: the core gives no control object");
+        writeLogLine(1, "avholm", "no " + channel + ": the core gives no control object");
         return;
     }
     auto listener = platform::LocalListener::listen(controlSocketPath(), kSocketMode);
     auto stop = platform::createLocalEvent(false);
     if (!listener || !stop) {
         writeLogLine(0, "avholm",
-                     "no control socket at " + controlSocketPath() + ": " +
+                     "no " + channel + " at " + controlSocketPath() + ": " +
                          (listener ? stop.error() : listener.error()).message());
         return;
     }
     listener_ = std::move(*listener);
     stop_ = std::move(*stop);
     thread_ = std::thread([this] { serve(); });
-    writeLogLine(1, "avholm", "control socket " + listener_.path());
+    writeLogLine(1, "avholm", channel + " " + listener_.path());
 }
 
 ControlServer::~ControlServer() {

@@ -9,6 +9,7 @@
 
 #include "platform/epoll_set.h"
 #include "product/host/host_handler.h"
+#include "product/host/system_texts.h"
 
 namespace holm::product::host {
 
@@ -33,7 +34,9 @@ std::vector<SessionChange> sessionChanges(const std::set<uint32_t>& before,
 SessionForwarder::SessionForwarder(HlmPlg::IHlmCore& core) : core_(core) {
     const auto sessions = platform::loginSessions();
     if (!sessions || monitor_.failure() == ENOENT) {
-        writeLogLine(1, "avholm", "no session manager (logind): session changes are not forwarded");
+        writeLogLine(
+            1, "avholm",
+            noSessionFollowingText(sessions.has_value()) + ": session changes are not forwarded");
         return;
     }
     if (!monitor_.valid() || !stop_.valid()) {

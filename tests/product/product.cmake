@@ -31,6 +31,11 @@ target_compile_definitions(product_tests PRIVATE
   HOLM_FAKE_CORE="${HOLM_TEST_PATH_PREFIX}$<TARGET_FILE:holm_fake_core>"
   HOLM_FAKE_CORE_WITHOUT_ENTRY="${HOLM_TEST_PATH_PREFIX}$<TARGET_FILE:holm_fake_core_without_entry>")
 
+# holm-ctl against a running host.
+add_dependencies(product_tests holm-ctl)
+target_compile_definitions(product_tests PRIVATE
+  HOLM_CTL_PROGRAM="${HOLM_TEST_PATH_PREFIX}$<TARGET_FILE:holm-ctl>")
+
 if(WIN32)
   return()
 endif()
@@ -44,7 +49,3 @@ set_target_properties(holm_fake_core_runpath PROPERTIES OUTPUT_NAME holmcore BUI
 add_dependencies(product_tests holm_fake_core_runpath)
 target_compile_definitions(product_tests PRIVATE
   HOLM_FAKE_CORE_RUNPATH="$<TARGET_FILE:holm_fake_core_runpath>")
-
-# holm-ctl against a running host.
-add_dependencies(product_tests holm-ctl)
-target_compile_definitions(product_tests PRIVATE HOLM_CTL_PROGRAM="$<TARGET_FILE:holm-ctl>")

@@ -14,6 +14,7 @@
 #include "platform/local_socket.h"
 #include "product/host/control_protocol.h"
 #include "product/host/host_handler.h"
+#include "product/host/system_texts.h"
 
 namespace holm::product {
 namespace {
@@ -36,12 +37,9 @@ constexpr std::chrono::seconds kAnswerTimeout{300};
 constexpr size_t kMaxAnswer = 64 * 1024 * 1024;
 
 void usage(std::FILE* out) {
+    std::fputs("usage: holm-ctl [--help] COMMAND [ARGS...]\n\n", out);
+    std::fputs(std::string(host::holmCtlChannelHelp()).c_str(), out);
     std::fputs(
-        "usage: holm-ctl [--help] COMMAND [ARGS...]\n"
-        "\n"
-        "Asks the running avholm, over its control socket \"control\" in the runtime\n"
-        "directory ($HOLM_RUNTIME_DIR, default /run/holm). Only root and the user the\n"
-        "host runs as are answered.\n"
         "\n"
         "Commands:\n"
         "  status [--json]        the host (pid, plugin list, uptime, state), then one\n"
@@ -63,10 +61,10 @@ void usage(std::FILE* out) {
         "    1  the request failed: a test step returned false, the plugins do not\n"
         "       run (reload), or the host's answer was cut short or not understood\n"
         "    2  usage error\n"
-        "    3  avholm is not running: no control socket, or nobody listens on it\n"
-        "    4  access denied: the host answers root and its own user only\n"
-        "    5  test: no running plugin has that name\n",
+        "    3  avholm is not running: no control socket, or nobody listens on it\n",
         out);
+    std::fputs(std::string(host::holmCtlDeniedHelp()).c_str(), out);
+    std::fputs("    5  test: no running plugin has that name\n", out);
 }
 
 int usageError(const std::string& text) {
