@@ -38,6 +38,10 @@ struct SpawnOptions {
     // The child starts a session of its own (leaving this process's
     // terminal and process group).
     bool newSession = false;
+    // The child is meant to be let go (`detach`) and to keep running after
+    // this process ends, as every child does on Linux. Windows otherwise
+    // ends a child together with this process (see the Windows backend).
+    bool outlivesOwner = false;
     // Run as another user (fork and exec, since the spawn attributes cannot
     // change groups and ids); nothing keeps this process's identity.
     std::optional<SpawnIdentity> identity;
@@ -78,12 +82,15 @@ struct ExitStatus {
 // child, so no other owner's exit status is taken. A `Process` destroyed or
 // detached before its child ended hands the child to a background reaper,
 // which reaps it when it ends: the child keeps running (closing a process
-// handle does not end a process) and never lingers as a zombie.
+// handle does not end a process) and never lingers as a zombie. A child
+// started with `outlivesOwner` also keeps running when this process ends;
+// any other may be ended with it (Windows does).
 class Process {
   public:
     // Starts argv[0], a path (no search of PATH: a service must not run
     // whatever a writable directory in PATH offers), with `argv`. The child
-    // gets the default disposition of every signal, an empty signal mask,
+    // gets the default disposition of every signal, an empty signal mask
+    // (Windows: the system's default error mode, not this process's),
     // no descriptors but its standard streams, and (unless
     // `clearEnvironment`) this process's environment without the service
     // manager's NOTIFY_SOCKET and WATCHDOG_* variables.

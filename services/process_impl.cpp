@@ -114,7 +114,9 @@ std::optional<platform::Process> CProcessImpl::start(const char16_t* commandLine
 // stop limit bounds a stop that hangs).
 bool CProcessImpl::run(const char16_t* commandLine, bool wait) {
     clearResults();
-    auto process = start(commandLine, {});
+    platform::SpawnOptions options;
+    options.outlivesOwner = !wait;  // a process let go may outlive the service
+    auto process = start(commandLine, options);
     if (!process) {
         return false;
     }
@@ -141,6 +143,7 @@ bool CProcessImpl::runAsUserOfProcess(uint32_t processId, const char16_t* comman
     const platform::UserAccount& account = chosen->account;
     platform::SpawnOptions options;
     options.newSession = true;
+    options.outlivesOwner = !wait;
     options.clearEnvironment = true;
     options.environment = userEnvironment(account, chosen->session);
     options.workingDirectory = account.home;
@@ -165,6 +168,7 @@ bool CProcessImpl::runInActiveSession(const char16_t* commandLine, bool wait) {
     }
     platform::SpawnOptions options;
     options.newSession = true;
+    options.outlivesOwner = !wait;
     options.environment.push_back("XDG_SESSION_ID=" + session->id);
     if (!session->display.empty()) {
         options.environment.push_back("DISPLAY=" + session->display);

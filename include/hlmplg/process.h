@@ -47,9 +47,9 @@ class ProcessHandle {
 class HLMPLG_API IProcess : public IInterface {
   public:
     // Without `wait`: true once started; nothing of the process is kept
-    // (getProcessHandle and getProcessId give nothing), and it is reaped when
-    // it ends. With `wait`: returns when the process has ended (true, its
-    // exit code stored), even while the service stops.
+    // (getProcessHandle and getProcessId give nothing), it is reaped when
+    // it ends, and it keeps running when the service ends. With `wait`: returns when the process
+    // has ended (true, its exit code stored), even while the service stops.
     virtual bool run(const char16_t* commandLine, bool wait) = 0;
     // The three operations below share one wait step. Without `wait` the
     // process handle is kept (getProcessHandle, takeProcessHandle); with

@@ -24,9 +24,13 @@ constexpr UINT kTerminatedCode = 128 + 15;
 
 using win::OwnedHandle;
 
-// The job every child joins: it is closed only when this process ends, and
-// its end kills whatever children are still in it, so no child outlives its
-// owner, however the owner ends (a crash, a kill, a service stopped).
+// The job every child joins unless it is to outlive its owner: it is closed
+// only when this process ends, and its end kills whatever children are
+// still in it, so no such child outlives its owner, however the owner ends
+// (a crash, a kill, a service stopped). A program started here may start
+// children of its own outside it (CREATE_BREAKAWAY_FROM_JOB), as those
+// would outlive it and this process on the other systems; a child that
+// does not ask stays in it.
 HANDLE ownerJob() {
     static HANDLE job = [] {
         HANDLE created = ::CreateJobObjectW(nullptr, nullptr);
@@ -34,7 +38,8 @@ HANDLE ownerJob() {
             return created;
         }
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        limits.BasicLimitInformation.LimitFlags =
+            JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
         if (!::SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
                                        sizeof limits)) {
             ::CloseHandle(created);
@@ -287,7 +292,9 @@ Result<Process> Process::spawn(const std::vector<std::string>& argv, const Spawn
     startup.StartupInfo.hStdError = handles->error.get();
     startup.lpAttributeList = inherited.get();
     // Suspended until it is in the job: it runs no instruction outside it.
-    DWORD flags = CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED;
+    // The system's default error mode, not this process's (the counterpart
+    // of the default signal dispositions a child gets on Linux).
+    DWORD flags = CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED | CREATE_DEFAULT_ERROR_MODE;
     if (inherited.get() != nullptr) {
         flags |= EXTENDED_STARTUPINFO_PRESENT;
     }
@@ -295,14 +302,31 @@ Result<Process> Process::spawn(const std::vector<std::string>& argv, const Spawn
         flags |= CREATE_NEW_PROCESS_GROUP | DETACHED_PROCESS;
     }
     PROCESS_INFORMATION started = {};
-    if (!::CreateProcessW(program->c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags,
-                          environment.data(), directory.empty() ? nullptr : directory.c_str(),
-                          &startup.StartupInfo, &started)) {
+    const auto create = [&](DWORD creationFlags) {
+        return ::CreateProcessW(program->c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                creationFlags, environment.data(),
+                                directory.empty() ? nullptr : directory.c_str(),
+                                &startup.StartupInfo, &started) != 0;
+    };
+    // A child that is to outlive this process stays out of the owner's job,
+    // and leaves a job this process itself runs in where that job allows
+    // it; one that does not is refused the flag (access denied), and the
+    // child then ends when that job's owner decides.
+    bool created = false;
+    if (options.outlivesOwner) {
+        created = create(flags | CREATE_BREAKAWAY_FROM_JOB);
+        if (!created && ::GetLastError() == ERROR_ACCESS_DENIED) {
+            created = create(flags);
+        }
+    } else {
+        created = create(flags);
+    }
+    if (!created) {
         return win::lastWin32Error();
     }
     OwnedHandle process(started.hProcess);
     OwnedHandle thread(started.hThread);
-    if (!::AssignProcessToJobObject(job, process.get())) {
+    if (!options.outlivesOwner && !::AssignProcessToJobObject(job, process.get())) {
         const Error error = win::lastWin32Error();
         ::TerminateProcess(process.get(), kKilledCode);
         return error;
@@ -388,7 +412,8 @@ bool Process::terminate() {
 }
 
 // Nothing to reap later: closing the handle leaves the child running (in
-// the owner's job, so it still ends with this process at the latest).
+// the owner's job unless it is to outlive its owner, so it still ends with
+// this process at the latest).
 void Process::detach() {
     pid_ = -1;
     exitFd_.reset();

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/random.h"
 #include "security/crypto.h"
 
 namespace holm::security {
@@ -267,8 +268,15 @@ std::optional<PrivateKey> PrivateKey::generate() {
     if (!gcryptReady()) {
         return std::nullopt;
     }
+    // The seed comes from the system's generator, not libgcrypt's: its
+    // entropy gatherer reads the desktop's state (user32), which under Wine
+    // starts the desktop process, and that process keeps the caller's
+    // standard error, so a caller reading a key generator's output to its
+    // end waits for the desktop to go.
     auto impl = std::make_unique<Impl>();
-    gcry_randomize(impl->seed.data(), impl->seed.size(), GCRY_VERY_STRONG_RANDOM);
+    if (!platform::fillRandom(impl->seed)) {
+        return std::nullopt;
+    }
     return PrivateKey(std::move(impl));
 }
 

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "async/support/async_fixture.h"
 #include "platform/errors.h"
+#include "platform/spawn.h"
 #include "platform/win/native.h"
 
 namespace {
@@ -39,6 +41,22 @@ TEST_F(EventObjects, AnyOpenerOfTheGlobalNameSetsIt) {
     ASSERT_TRUE(setByName(L"Global\\update/ready"));
     EXPECT_EQ(handler.waitFor(2), (Users{5, 5}));
     EXPECT_EQ(setEvent(u"nobody watches this"), NamedEventSet::NoWatcher);
+}
+
+// Another process sets the event with the operator's tool, the "Global\"
+// prefix given and the name in another case; a name nobody watches is
+// reported as such.
+TEST_F(EventObjects, SetFromAnotherProcessWithTheTool) {
+    RecordingHandler handler;
+    auto async = makeAsync(&handler);
+    ASSERT_NE(async->watchEvent(u"Update/Ready", 5), nullptr);
+    auto set = holm::platform::runProcess({HOLM_EVENT_TOOL, "set", "Global\\update/READY"}, {},
+                                          std::chrono::seconds(30));
+    ASSERT_EQ(set.exitCode, 0) << set.output;
+    EXPECT_EQ(handler.waitFor(1), Users{5});
+    auto unwatched = holm::platform::runProcess({HOLM_EVENT_TOOL, "set", "nobody"}, {},
+                                                std::chrono::seconds(30));
+    EXPECT_EQ(unwatched.exitCode, 1) << unwatched.output;
 }
 
 TEST_F(EventObjects, NamesThatAreNoFileNamesAndARefusedName) {

@@ -59,9 +59,8 @@ TEST(BoundaryReproductions, ALibraryWhoseEntryPointFaultedStaysLoaded) {
 
 // A plugin whose start never returns cannot keep the host alive: one TERM
 // ends it within the stop limit, with the code of an abandoned stop. (TERM is
-// how Linux asks the host to stop; Windows asks through the service manager,
-// which scripts/win-service-check drives, and a process ended from outside
-// there runs no code of its own.)
+// how Linux asks the host to stop; Windows asks through the console or the
+// service manager: tests/core/win/boundary_stop_test.cpp.)
 TEST(BoundaryReproductions, HostEndsAHangingStartWithinTheStopLimit) {
     holm::test::TempDir directory;
     auto started = holm::platform::ChildProcess::start(

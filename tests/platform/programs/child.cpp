@@ -6,8 +6,15 @@
 //   handle H        exit code 0 if H (a decimal handle value) is open here
 //   hang            prints "ready" and waits for ever
 //   hang-as FILE    writes its process id to FILE and waits for ever
-//   owner PROGRAM   starts "PROGRAM hang" through the platform layer, prints
-//                   its process id, and ends without waiting for it
+//   owners PROGRAM  starts "PROGRAM hang" twice through the platform layer,
+//                   the second to outlive its owner, prints both process
+//                   ids, and ends without waiting for them
+//   inherited CONFIG HANDLE
+//                   exit code 7 if it got what a started program should:
+//                   no NOTIFY_SOCKET or WATCHDOG_* variable (else 1),
+//                   HOLM_CONFIG_FILE equal to CONFIG (else 2), the system's
+//                   default error mode (else 3), and not the handle HANDLE
+//                   (else 4)
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -56,18 +63,42 @@ int main(int argc, char** argv) {
         }
         ::Sleep(INFINITE);
     }
-    if (mode == "owner" && argc == 3) {
-        holm::platform::SpawnOptions options;
-        options.nullStandardStreams = true;
-        auto child = holm::platform::Process::spawn({argv[2], "hang"}, options);
-        if (!child) {
-            std::printf("failed: %s\n", child.error().message().c_str());
-            return 1;
+    if (mode == "owners" && argc == 3) {
+        for (const bool outlives : {false, true}) {
+            holm::platform::SpawnOptions options;
+            options.nullStandardStreams = true;
+            options.outlivesOwner = outlives;
+            auto child = holm::platform::Process::spawn({argv[2], "hang"}, options);
+            if (!child) {
+                std::printf("failed: %s\n", child.error().message().c_str());
+                return 1;
+            }
+            std::printf("%d ", child->id());
+            child->detach();
         }
-        std::printf("%d\n", child->id());
         std::fflush(stdout);
-        child->detach();
         return 0;
+    }
+    if (mode == "inherited" && argc == 4) {
+        for (const char* name : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"}) {
+            if (std::getenv(name) != nullptr) {
+                return 1;
+            }
+        }
+        const char* config = std::getenv("HOLM_CONFIG_FILE");
+        if (config == nullptr || std::strcmp(config, argv[2]) != 0) {
+            return 2;
+        }
+        if ((::GetErrorMode() &
+             (SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX)) != 0) {
+            return 3;
+        }
+        DWORD flags = 0;
+        const auto value = static_cast<uintptr_t>(std::strtoull(argv[3], nullptr, 10));
+        if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
+            return 4;
+        }
+        return 7;
     }
     return 100;
 }

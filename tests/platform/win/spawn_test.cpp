@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -110,16 +111,24 @@ TEST(WinSpawnTest, AnInterruptEndsTheWaitAndAKillEndsTheChild) {
 }
 
 // A child started by a process that ends is ended with it, even when its
-// owner let go of it: the owner's job closes with the owner.
-TEST(WinSpawnTest, ChildrenEndWithTheirOwner) {
-    const ProcessResult owner = runChild({"owner", kChild});
+// owner let go of it: the owner's job closes with the owner. A child started
+// to outlive its owner (a program a service leaves running) is in no job of
+// the owner's and keeps running: it is still there once its sibling has gone.
+TEST(WinSpawnTest, ChildrenEndWithTheirOwnerUnlessStartedToOutliveIt) {
+    const ProcessResult owner = runChild({"owners", kChild});
     ASSERT_EQ(owner.exitCode, 0) << owner.output;
-    const DWORD grandchild = std::stoul(owner.output);
-    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, grandchild);
-    if (process != nullptr) {  // else it is gone already
+    DWORD ended = 0;
+    DWORD outliving = 0;
+    ASSERT_EQ(std::sscanf(owner.output.c_str(), "%lu %lu", &ended, &outliving), 2) << owner.output;
+    HANDLE survivor = ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, outliving);
+    ASSERT_NE(survivor, nullptr) << "the child started to outlive its owner is gone";
+    if (HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, ended)) {  // else it is gone already
         EXPECT_EQ(::WaitForSingleObject(process, 30000), WAIT_OBJECT_0);
         ::CloseHandle(process);
     }
+    EXPECT_EQ(::WaitForSingleObject(survivor, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    ::TerminateProcess(survivor, 1);
+    ::CloseHandle(survivor);
 }
 
 // The running processes are listed, this one and a child among them, with

@@ -1,30 +1,20 @@
-// The second plugin manager's waits seen from the kernel's view of a thread
-// (Linux's /proc).
+// The second plugin manager's waits, with the system's view of a thread
+// telling when a call has reached its wait (gateway/support/thread_state.h).
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <future>
 #include <string>
 #include <thread>
 
 #include "gateway/support/plugin_manager2_fixture.h"
+#include "gateway/support/thread_state.h"
 #include "platform/process_info.h"
 
 namespace {
 
 using holm::test::kDeadlineMs;
 using holm::test::PluginManager2Test;
-
-// Whether the kernel thread `tid` of this process is asleep (state S): a
-// thread parked on a condition variable, since nothing else here blocks it.
-bool threadAsleep(uint32_t tid) {
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const size_t name = line.rfind(')');
-    return name != std::string::npos && name + 2 < line.size() && line[name + 2] == 'S';
-}
 
 // A call that waits for a busy plugin goes on as soon as the plugin's call
 // returns, not when the busy limit runs out: the limit here is far longer
@@ -43,7 +33,7 @@ TEST_F(PluginManager2Test, ACallWaitingForABusyPluginGoesOnWhenItsCallReturns) {
     });
     const uint32_t tid = creatorId.get();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDeadlineMs);
-    while (!threadAsleep(tid) && std::chrono::steady_clock::now() < deadline) {
+    while (!holm::test::threadWaits(tid) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();
     }
     ASSERT_EQ(creating.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
