@@ -37,7 +37,7 @@ struct SpawnIdentity {
     uint32_t uid = 0;
     uint32_t gid = 0;
     std::vector<uint32_t> groups;
-    std::optional<uint32_t> process;
+    std::optional<uint32_t> process = std::nullopt;
 };
 
 struct SpawnOptions {
