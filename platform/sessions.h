@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace holm::platform {
 
 // The user id of the owner of login session `sessionId` (logind's session
@@ -94,7 +96,22 @@ struct UserAccount {
     std::vector<uint32_t> groups;  // every group the user is a member of
 };
 
+// The program that holds a user's desktop session together, as the process
+// list names it: a part of the name runAsConsoleUser searches by default
+// (Linux: "gnome-session"; Windows: "explorer.exe", the user's shell).
+std::u16string desktopShellImage();
+
 // The account of user `uid`; nullopt when the system knows no such user.
 std::optional<UserAccount> userAccount(uint32_t uid);
+
+// The fresh environment a login of `account` gives, for a program started as
+// the user of process `pid` (SpawnIdentity::process), as "NAME=VALUE"
+// entries. Linux builds it from the account: HOME, USER, LOGNAME, SHELL, a
+// system PATH and XDG_RUNTIME_DIR (`pid` is not looked at). Windows has the
+// system build it from the user's profile, through the logon of `pid`,
+// which must still run as `account` (ESRCH when it has ended or runs as
+// another user; the system's error when its logon cannot be read). The
+// session's own variables come with SpawnOptions::session.
+Result<std::vector<std::string>> loginEnvironment(uint32_t pid, const UserAccount& account);
 
 }  // namespace holm::platform

@@ -12,6 +12,7 @@
 
 #include "platform/io.h"
 #include "platform/result.h"
+#include "platform/sessions.h"
 #include "platform/unique_handle.h"
 
 namespace holm::platform {
@@ -20,13 +21,23 @@ namespace holm::platform {
 // headers are included).
 using ProcessId = int32_t;
 
-// The user a child runs as: its supplementary groups, group and user are set
-// in that order before the program starts. Needs the privilege to change
-// them (root).
+// The user a child runs as. The systems start a program as another user in
+// different ways, and the identity carries what each needs:
+// - Linux sets the ids: the supplementary groups, the group and the user, in
+//   that order before the program starts. Needs the privilege to change
+//   them (root). `process` is not looked at.
+// - Windows makes no user from numbers: the child takes the logon (the
+//   access token) of `process`, a running process of that user, which must
+//   still run as user `uid` (the number sessions.h gives a user); its groups
+//   come with the logon, `gid` and `groups` are not looked at. A process
+//   that has ended or runs as another user by then fails the start (ESRCH),
+//   as does an identity without a process (not supported); starting another
+//   user's program needs the privileges of the system's own account.
 struct SpawnIdentity {
     uint32_t uid = 0;
     uint32_t gid = 0;
     std::vector<uint32_t> groups;
+    std::optional<uint32_t> process = std::nullopt;
 };
 
 struct SpawnOptions {
@@ -42,9 +53,17 @@ struct SpawnOptions {
     // this process ends, as every child does on Linux. Windows otherwise
     // ends a child together with this process (see the Windows backend).
     bool outlivesOwner = false;
-    // Run as another user (fork and exec, since the spawn attributes cannot
-    // change groups and ids); nothing keeps this process's identity.
+    // Run as another user (Linux: fork and exec, since the spawn attributes
+    // cannot change groups and ids); nothing keeps this process's identity.
     std::optional<SpawnIdentity> identity;
+    // The login session the child belongs to; nullopt: this process's.
+    // Linux cannot put a process in a login session after the login: the
+    // child is told its session, `XDG_SESSION_ID` and (when the session has
+    // one) `DISPLAY` are added to `environment`. Windows starts the child in
+    // that terminal session, on its interactive desktop: the child's logon
+    // (this process's, or the identity's) is given that session when it has
+    // another, which needs the system's own privilege.
+    std::optional<LoginSession> session;
     // The child's working directory; empty keeps this process's.
     std::string workingDirectory;
     // Standard input, output and error on /dev/null instead of inherited.

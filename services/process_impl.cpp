@@ -11,7 +11,6 @@ namespace holm::services {
 
 namespace {
 
-constexpr const char* kUserPath = "PATH=/usr/local/bin:/usr/bin:/bin";
 // A killed process is normally gone at once; one stuck in the kernel is left
 // to the background reaper after this long rather than holding the caller.
 constexpr auto kKilledProcessGrace = std::chrono::seconds(5);
@@ -31,24 +30,6 @@ HlmPlg::ProcessHandle shareOf(const platform::Process& process) {
     holder->value = duplicate->get();
     holder->fd = std::move(*duplicate);
     return HlmPlg::ProcessHandle(std::shared_ptr<const int>(holder, &holder->value));
-}
-
-// A fresh environment for `account` in `session`, as a login would give it.
-std::vector<std::string> userEnvironment(const platform::UserAccount& account,
-                                         const platform::LoginSession& session) {
-    std::vector<std::string> environment = {
-        "HOME=" + account.home,
-        "USER=" + account.name,
-        "LOGNAME=" + account.name,
-        "SHELL=" + account.shell,
-        kUserPath,
-        "XDG_RUNTIME_DIR=/run/user/" + std::to_string(account.uid),
-        "XDG_SESSION_ID=" + session.id,
-    };
-    if (!session.display.empty()) {
-        environment.push_back("DISPLAY=" + session.display);
-    }
-    return environment;
 }
 
 }  // namespace
@@ -133,7 +114,9 @@ bool CProcessImpl::run(const char16_t* commandLine, bool wait) {
 }
 
 // The chosen process's user, in the chosen process's session: its account
-// and session were read once, from that process.
+// and session were read once, from that process. Where the system starts a
+// user from a logon (Windows), the logon is that process's, checked once
+// more to be that user's (SpawnIdentity::process).
 bool CProcessImpl::runAsUserOfProcess(uint32_t processId, const char16_t* commandLine, bool wait) {
     clearResults();
     const auto chosen = sessions_.userProcessFor(processId);
@@ -141,15 +124,21 @@ bool CProcessImpl::runAsUserOfProcess(uint32_t processId, const char16_t* comman
         return false;
     }
     const platform::UserAccount& account = chosen->account;
+    auto environment = platform::loginEnvironment(chosen->pid, account);
+    if (!environment) {
+        return false;  // the process went, or its user's environment cannot be read
+    }
     platform::SpawnOptions options;
     options.newSession = true;
     options.outlivesOwner = !wait;
+    options.session = chosen->session;
     options.clearEnvironment = true;
-    options.environment = userEnvironment(account, chosen->session);
+    options.environment = std::move(*environment);
     options.workingDirectory = account.home;
     const uint32_t self = platform::effectiveUserId();
     if (self == 0) {
-        options.identity = platform::SpawnIdentity{account.uid, account.gid, account.groups};
+        options.identity =
+            platform::SpawnIdentity{account.uid, account.gid, account.groups, chosen->pid};
     } else if (self != account.uid) {
         return false;  // no privilege to become another user
     }
@@ -157,9 +146,9 @@ bool CProcessImpl::runAsUserOfProcess(uint32_t processId, const char16_t* comman
     return process && finish(std::move(*process), wait, false);
 }
 
-// The service's own identity, with what a program needs to reach the
-// session: its id and display. A process cannot be moved into a login
-// session after the login; the child starts a session of its own.
+// The service's own identity in the active session (as far as the system
+// lets a process join one after the login: see SpawnOptions::session); the
+// child starts a session of its own.
 bool CProcessImpl::runInActiveSession(const char16_t* commandLine, bool wait) {
     clearResults();
     const auto session = sessions_.activeSession();
@@ -169,10 +158,7 @@ bool CProcessImpl::runInActiveSession(const char16_t* commandLine, bool wait) {
     platform::SpawnOptions options;
     options.newSession = true;
     options.outlivesOwner = !wait;
-    options.environment.push_back("XDG_SESSION_ID=" + session->id);
-    if (!session->display.empty()) {
-        options.environment.push_back("DISPLAY=" + session->display);
-    }
+    options.session = *session;
     auto process = start(commandLine, options);
     return process && finish(std::move(*process), wait, true);
 }

@@ -32,7 +32,7 @@ class CProcessImpl : public HlmPlg::IProcess, public HlmPlg::IServiceHandler {
     // `consoleImage` is the image name runAsConsoleUser searches.
     explicit CProcessImpl(ServiceHandlerLinks links,
                           SessionManager& sessions = SessionManager::process(),
-                          std::u16string consoleImage = kDefaultConsoleImage);
+                          std::u16string consoleImage = defaultConsoleImage());
     ~CProcessImpl() override;
     CProcessImpl(const CProcessImpl&) = delete;
     CProcessImpl& operator=(const CProcessImpl&) = delete;

@@ -51,9 +51,12 @@ class LogindSessions : public SessionSystem {
 };
 
 // The image name runAsConsoleUser searches by default: the program that
-// holds a graphical login together. A product sets the name of the session
-// program its desktops run (e.g. "plasmashell", "xfce4-session").
-inline constexpr char16_t kDefaultConsoleImage[] = u"gnome-session";
+// holds a graphical login together (platform::desktopShellImage). A product
+// sets the name of the session program its desktops run (e.g.
+// "plasmashell", "xfce4-session").
+inline std::u16string defaultConsoleImage() {
+    return platform::desktopShellImage();
+}
 
 // An interactive user process as it was examined: its session and its
 // user's account, each read once.

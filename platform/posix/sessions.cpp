@@ -211,6 +211,10 @@ std::string processImageName(uint32_t pid) {
     return name;
 }
 
+std::u16string desktopShellImage() {
+    return u"gnome-session";
+}
+
 std::optional<UserAccount> userAccount(uint32_t uid) {
     long bufferSize = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     std::string buffer(bufferSize > 0 ? static_cast<size_t>(bufferSize) : 16384, '\0');
@@ -236,6 +240,19 @@ std::optional<UserAccount> userAccount(uint32_t uid) {
     }
     account.groups.assign(groups.begin(), groups.begin() + count);
     return account;
+}
+
+// A login's environment as the account describes it; the process plays no
+// part where a child's ids are set rather than taken from a logon.
+Result<std::vector<std::string>> loginEnvironment(uint32_t, const UserAccount& account) {
+    return std::vector<std::string>{
+        "HOME=" + account.home,
+        "USER=" + account.name,
+        "LOGNAME=" + account.name,
+        "SHELL=" + account.shell,
+        "PATH=/usr/local/bin:/usr/bin:/bin",
+        "XDG_RUNTIME_DIR=/run/user/" + std::to_string(account.uid),
+    };
 }
 
 }  // namespace holm::platform

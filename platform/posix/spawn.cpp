@@ -318,8 +318,17 @@ Result<Process> Process::spawn(const std::vector<std::string>& argv, const Spawn
         return Error::fromErrno(EINVAL);
     }
     std::vector<std::string> arguments = argv;
+    std::vector<std::string> overrides = options.environment;
+    if (options.session) {
+        // A process joins no login session after the login: it is told its
+        // session, which the session's programs look for.
+        overrides.push_back("XDG_SESSION_ID=" + options.session->id);
+        if (!options.session->display.empty()) {
+            overrides.push_back("DISPLAY=" + options.session->display);
+        }
+    }
     std::vector<std::string> variables =
-        options.clearEnvironment ? options.environment : mergedEnvironment(options.environment);
+        options.clearEnvironment ? overrides : mergedEnvironment(overrides);
     pid_t pid;
     if (options.identity || options.programFd >= 0) {
         auto forked = forkAndExec(arguments, variables, options);

@@ -1,9 +1,12 @@
 #include "platform/sessions.h"
 
+#include "platform/win/logon.h"
 #include "platform/win/native.h"
 #include "platform/win/service_events.h"
 
+#include <sddl.h>
 #include <tlhelp32.h>
+#include <userenv.h>
 #include <wtsapi32.h>
 
 #include <algorithm>
@@ -22,6 +25,9 @@ namespace {
 constexpr DWORD kServicesSession = 0;
 
 using Handle = win::OwnedHandle;
+using win::sessionNumber;
+using win::tokenUser;
+using win::userNumberOf;
 
 template <typename T>
 struct WtsMemory {
@@ -32,37 +38,6 @@ struct WtsMemory {
         }
     }
 };
-
-// A session's number from its name: digits only, in their plain form.
-std::optional<DWORD> sessionNumber(const std::string& id) {
-    if (id.empty() || id.size() > 10 || id.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
-    }
-    const unsigned long long number = std::stoull(id);
-    if (number > 0xFFFFFFFFull || std::to_string(number) != id) {
-        return std::nullopt;
-    }
-    return static_cast<DWORD>(number);
-}
-
-uint32_t userNumberOf(PSID sid) {
-    if (::IsWellKnownSid(sid, WinLocalSystemSid)) {
-        return 0;
-    }
-    const UCHAR parts = *::GetSidSubAuthorityCount(sid);
-    return parts == 0 ? 0 : static_cast<uint32_t>(*::GetSidSubAuthority(sid, parts - 1));
-}
-
-// The user number of the account a token belongs to.
-std::optional<uint32_t> tokenUser(HANDLE token) {
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<uint8_t> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-        return std::nullopt;
-    }
-    return userNumberOf(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
-}
 
 // The user number of `account` ("DOMAIN\name" or "name").
 std::optional<uint32_t> accountNumber(const std::wstring& account) {
@@ -302,9 +277,50 @@ std::string processImageName(uint32_t pid) {
     return {};
 }
 
+std::u16string desktopShellImage() {
+    return u"explorer.exe";
+}
+
+namespace {
+
+// The profile directory the system keeps for the account `sid` (its
+// variables expanded); empty when it keeps none.
+std::string profileDirectory(PSID sid) {
+    wchar_t* text = nullptr;
+    if (!::ConvertSidToStringSidW(sid, &text)) {
+        return {};
+    }
+    const std::wstring key =
+        L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::wstring(text);
+    ::LocalFree(text);
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD size = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+    // A REG_EXPAND_SZ value comes expanded, as REG_SZ (asking for the
+    // expandable type itself is refused unless it is left unexpanded).
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ProfileImagePath", RRF_RT_REG_SZ, nullptr,
+                       path.data(), &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    path.resize(wcsnlen(path.c_str(), path.size()));
+    return win::narrow(path);
+}
+
+// The environment block the system made for a logon, freed as it asks.
+struct EnvironmentBlock {
+    void* data = nullptr;
+    ~EnvironmentBlock() {
+        if (data != nullptr) {
+            ::DestroyEnvironmentBlock(data);
+        }
+    }
+};
+
+}  // namespace
+
 // The account whose relative id is `uid`, among this machine's accounts
-// (the local system for 0). Windows keeps no shell and no numeric groups:
-// those stay empty, the primary group is the machine's "users" group.
+// (the local system for 0). Its home is its profile directory. Windows
+// keeps no shell and no numeric groups: those stay empty, the primary group
+// is the machine's "users" group.
 std::optional<UserAccount> userAccount(uint32_t uid) {
     BYTE sid[SECURITY_MAX_SID_SIZE];
     DWORD sidSize = sizeof sid;
@@ -350,7 +366,27 @@ std::optional<UserAccount> userAccount(uint32_t uid) {
     account.uid = uid;
     account.gid = DOMAIN_GROUP_RID_USERS;
     account.name = win::narrow(name);
+    account.home = profileDirectory(sid);
     return account;
+}
+
+// The system's environment for a logon of the user: its own variables and
+// the profile's (USERPROFILE, APPDATA, TEMP, ...), none of this process's.
+Result<std::vector<std::string>> loginEnvironment(uint32_t pid, const UserAccount& account) {
+    auto logon = win::processLogon(pid, account.uid);
+    if (!logon) {
+        return logon.error();
+    }
+    EnvironmentBlock block;
+    if (!::CreateEnvironmentBlock(&block.data, logon->get(), FALSE)) {
+        return win::lastWin32Error();
+    }
+    std::vector<std::string> entries;
+    for (const wchar_t* entry = static_cast<const wchar_t*>(block.data); *entry != 0;
+         entry += wcslen(entry) + 1) {
+        entries.push_back(win::narrow(entry));
+    }
+    return entries;
 }
 
 }  // namespace holm::platform

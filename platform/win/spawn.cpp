@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/process_info.h"
+#include "platform/win/logon.h"
 #include "platform/win/native.h"
 #include "platform/win/unsupported.h"
 
@@ -241,16 +242,69 @@ Result<std::pair<UniqueFd, UniqueFd>> outputPipe() {
     return std::pair(std::move(readEnd), std::move(writeEnd));
 }
 
+// The logon a child starts with when it is not this process's as it
+// stands: the identity's (the logon of a process of that user), or this
+// process's own moved to another session; in the session asked for. No
+// handle when the child starts as this process does (no privilege is needed
+// for that).
+Result<OwnedHandle> childLogon(const SpawnOptions& options) {
+    if (!options.identity && !options.session) {
+        return OwnedHandle();
+    }
+    std::optional<DWORD> session;
+    if (options.session) {
+        session = win::sessionNumber(options.session->id);
+        if (!session) {
+            return Error::fromErrno(EINVAL).because("not a session of this system");
+        }
+    }
+    Result<OwnedHandle> logon = OwnedHandle();
+    if (options.identity) {
+        if (!options.identity->process) {
+            // A user is started from a logon of theirs, never from numbers.
+            return win::notSupported();
+        }
+        logon = win::processLogon(*options.identity->process, options.identity->uid);
+    } else {
+        logon = win::ownLogon();
+    }
+    if (!logon || !session) {
+        return logon;
+    }
+    DWORD current = 0;
+    DWORD size = 0;
+    if (!::GetTokenInformation(logon->get(), TokenSessionId, &current, sizeof current, &size)) {
+        return win::lastWin32Error();
+    }
+    if (!options.identity && current == *session) {
+        return OwnedHandle();  // this process's own logon and session: a plain start
+    }
+    // Moving a logon to another session takes the system's own privilege.
+    if (current != *session &&
+        !::SetTokenInformation(logon->get(), TokenSessionId, &*session, sizeof *session)) {
+        return win::lastWin32Error();
+    }
+    return logon;
+}
+
+// Whether process `pid` runs in this process's session; a job holds the
+// processes of one session only.
+bool inOwnSession(DWORD pid) {
+    DWORD own = 0;
+    DWORD child = 0;
+    return ::ProcessIdToSessionId(::GetCurrentProcessId(), &own) &&
+           ::ProcessIdToSessionId(pid, &child) && own == child;
+}
+
 }  // namespace
 
 Result<Process> Process::spawn(const std::vector<std::string>& argv, const SpawnOptions& options) {
     if (argv.empty()) {
         return Error::fromErrno(EINVAL);
     }
-    if (options.identity) {
-        // Windows starts a program as another user from that user's logon
-        // token, not from numeric ids.
-        return win::notSupported();
+    auto logon = childLogon(options);
+    if (!logon) {
+        return logon.error();
     }
     HANDLE job = ownerJob();
     if (job == nullptr) {
@@ -291,6 +345,12 @@ Result<Process> Process::spawn(const std::vector<std::string>& argv, const Spawn
     startup.StartupInfo.hStdOutput = handles->output.get();
     startup.StartupInfo.hStdError = handles->error.get();
     startup.lpAttributeList = inherited.get();
+    wchar_t interactiveDesktop[] = L"winsta0\\default";
+    if (*logon) {
+        // The desktop of the child's session that its user sees; this
+        // process's own (a service's) does not exist there.
+        startup.StartupInfo.lpDesktop = interactiveDesktop;
+    }
     // Suspended until it is in the job: it runs no instruction outside it.
     // The system's default error mode, not this process's (the counterpart
     // of the default signal dispositions a child gets on Linux).
@@ -302,11 +362,15 @@ Result<Process> Process::spawn(const std::vector<std::string>& argv, const Spawn
         flags |= CREATE_NEW_PROCESS_GROUP | DETACHED_PROCESS;
     }
     PROCESS_INFORMATION started = {};
+    const wchar_t* startIn = directory.empty() ? nullptr : directory.c_str();
     const auto create = [&](DWORD creationFlags) {
-        return ::CreateProcessW(program->c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                creationFlags, environment.data(),
-                                directory.empty() ? nullptr : directory.c_str(),
-                                &startup.StartupInfo, &started) != 0;
+        return (*logon ? ::CreateProcessAsUserW(logon->get(), program->c_str(), commandLine.data(),
+                                                nullptr, nullptr, TRUE, creationFlags,
+                                                environment.data(), startIn, &startup.StartupInfo,
+                                                &started)
+                       : ::CreateProcessW(program->c_str(), commandLine.data(), nullptr, nullptr,
+                                          TRUE, creationFlags, environment.data(), startIn,
+                                          &startup.StartupInfo, &started)) != 0;
     };
     // A child that is to outlive this process stays out of the owner's job,
     // and leaves a job this process itself runs in where that job allows
@@ -326,7 +390,10 @@ Result<Process> Process::spawn(const std::vector<std::string>& argv, const Spawn
     }
     OwnedHandle process(started.hProcess);
     OwnedHandle thread(started.hThread);
-    if (!options.outlivesOwner && !::AssignProcessToJobObject(job, process.get())) {
+    // A child in another session cannot join the job: it is left to itself,
+    // as a program its user started would be.
+    const bool joinsJob = !options.outlivesOwner && (!*logon || inOwnSession(started.dwProcessId));
+    if (joinsJob && !::AssignProcessToJobObject(job, process.get())) {
         const Error error = win::lastWin32Error();
         ::TerminateProcess(process.get(), kKilledCode);
         return error;

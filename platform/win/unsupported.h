@@ -1,7 +1,7 @@
-// The facilities this backend does not provide yet (child processes,
-// sessions, host signals, the journal, datagrams to a socket): their operations
-// fail with "not supported" (ENOTSUP, Windows 50) or report nothing, so that
-// the layers above build and report the failure instead of misbehaving.
+// What this system does not have in the form the portable interface asks
+// for (datagrams to the journal's socket, a user started from numbers alone):
+// those operations fail with "not supported" (ENOTSUP, Windows 50), so that
+// the layers above report the failure instead of misbehaving.
 #pragma once
 
 #include <cerrno>

@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -102,6 +104,54 @@ TEST(ProcessTest, AnInterruptEndsTheWaitAndAKillEndsTheChild) {
               Process::Wait::Exited);
     EXPECT_TRUE(process.exitStatus()->signalled);
     EXPECT_EQ(process.exitStatus()->code, SIGKILL);
+}
+
+// A child told its login session gets the session's id and display over
+// the ones it would inherit; a session without a display adds none. With a
+// login environment it gets that and nothing of this process's.
+TEST(ProcessTest, TheSessionReachesTheChildThroughItsEnvironment) {
+    // This process's own values, put back at the end.
+    struct Saved {
+        std::string name;
+        std::optional<std::string> value;
+        ~Saved() { value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str()); }
+    };
+    const auto save = [](const char* name) {
+        const char* value = ::getenv(name);
+        return Saved{name, value != nullptr ? std::optional<std::string>(value) : std::nullopt};
+    };
+    const Saved session = save("XDG_SESSION_ID");
+    const Saved display = save("DISPLAY");
+    ::setenv("XDG_SESSION_ID", "inherited", 1);
+    ::setenv("DISPLAY", ":99", 1);
+    SpawnOptions options = quiet();
+    options.session = LoginSession{"7", 1000, "user", false, ":7"};
+    Process told =
+        spawnOrFail({"/bin/sh", "-c", "test \"$XDG_SESSION_ID/$DISPLAY\" = 7/:7"}, options);
+    options.session->display.clear();
+    Process noDisplay =
+        spawnOrFail({"/bin/sh", "-c", "test \"$XDG_SESSION_ID/$DISPLAY\" = 7/:99"}, options);
+
+    UserAccount account;
+    account.uid = 1234;
+    account.name = "someone";
+    account.home = "/";
+    account.shell = "/bin/sh";
+    auto environment = loginEnvironment(0, account);
+    ASSERT_TRUE(environment.ok());
+    options.clearEnvironment = true;
+    options.environment = *environment;
+    Process fresh = spawnOrFail(
+        {"/bin/sh", "-c",
+         "test \"$HOME/$USER/$LOGNAME/$SHELL/$XDG_RUNTIME_DIR/$XDG_SESSION_ID/$DISPLAY\" = "
+         "//someone/someone//bin/sh//run/user/1234/7/ && test \"$PATH\" = "
+         "/usr/local/bin:/usr/bin:/bin"},
+        options);
+    for (Process* process : {&told, &noDisplay, &fresh}) {
+        ASSERT_EQ(process->wait(io::deadlineIn(kSpawnDeadline)).valueOr(Process::Wait::TimedOut),
+                  Process::Wait::Exited);
+        EXPECT_EQ(process->exitStatus()->code, 0);
+    }
 }
 
 // A process's owner is read while a process descriptor pins the process: a

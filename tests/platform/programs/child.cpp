@@ -15,6 +15,9 @@
 //                   HOLM_CONFIG_FILE equal to CONFIG (else 2), the system's
 //                   default error mode (else 3), and not the handle HANDLE
 //                   (else 4)
+//   logon FILE      writes to FILE how it runs, one "name=value" a line:
+//                   user (its user's number), session, directory, and the
+//                   variables USERPROFILE and HOLM_SPAWN_PROBE
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -24,6 +27,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/sessions.h"
 #include "platform/spawn.h"
 
 int main(int argc, char** argv) {
@@ -99,6 +103,30 @@ int main(int argc, char** argv) {
             return 4;
         }
         return 7;
+    }
+    if (mode == "logon" && argc == 3) {
+        DWORD session = 0;
+        wchar_t directory[MAX_PATH];
+        char utf8[4 * MAX_PATH];
+        const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, directory);
+        const auto user = holm::platform::processUserId(::GetCurrentProcessId());
+        if (!::ProcessIdToSessionId(::GetCurrentProcessId(), &session) || length == 0 ||
+            length >= MAX_PATH || !user ||
+            ::WideCharToMultiByte(CP_UTF8, 0, directory, -1, utf8, sizeof utf8, nullptr, nullptr) ==
+                0) {
+            return 1;
+        }
+        const char* profile = std::getenv("USERPROFILE");
+        const char* probe = std::getenv("HOLM_SPAWN_PROBE");
+        FILE* out = std::fopen(argv[2], "w");
+        if (out == nullptr) {
+            return 1;
+        }
+        std::fprintf(
+            out, "user=%lu\nsession=%lu\ndirectory=%s\nUSERPROFILE=%s\nHOLM_SPAWN_PROBE=%s\n",
+            static_cast<unsigned long>(*user), static_cast<unsigned long>(session), utf8,
+            profile != nullptr ? profile : "<unset>", probe != nullptr ? probe : "<unset>");
+        return std::fclose(out) == 0 ? 0 : 1;
     }
     return 100;
 }

@@ -1,13 +1,15 @@
 // The process service on Windows: system programs found by bare name, exit
-// codes, a stop ending a wait, and children started without wait that
-// outlive their owner.
-#include <windows.h>
-
+// codes, a stop ending a wait, children started without wait that
+// outlive their owner, and the session runs, which start a program from a
+// process's logon.
 #include <gtest/gtest.h>
+
+#include <windows.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "platform/file_system.h"
 #include "platform/io.h"
 #include "platform/process_info.h"
+#include "platform/sessions.h"
 #include "platform/spawn.h"
 #include "services/process_impl.h"
 #include "services/support/fake_sessions.h"
@@ -41,6 +44,112 @@ class WinProcessTest : public ::testing::Test {
         [this](HlmPlg::IServiceHandler* handler) { registered.push_back(handler); },
         [this](HlmPlg::IServiceHandler* handler) { std::erase(registered, handler); }};
 };
+
+// What the child's "logon" mode wrote to `file`, by name.
+std::map<std::string, std::string> logonFacts(const std::filesystem::path& file) {
+    std::map<std::string, std::string> facts;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos) {
+            facts[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+    }
+    return facts;
+}
+
+// This process as the interactive process of its own user in its own
+// session, as the system reports them, the user's account with its profile
+// as home; the session is made the active one.
+class WinSessionRunTest : public WinProcessTest {
+  protected:
+    void SetUp() override {
+        const auto owner = holm::platform::processUserId(pid);
+        ASSERT_TRUE(owner.has_value());
+        uid = *owner;
+        DWORD number = 0;
+        ASSERT_TRUE(::ProcessIdToSessionId(::GetCurrentProcessId(), &number));
+        session = std::to_string(number);
+        fake.addAccount(uid);
+        auto account = holm::platform::userAccount(uid);
+        ASSERT_TRUE(account.has_value());
+        ASSERT_FALSE(account->home.empty());
+        fake.accounts[uid] = *account;
+        fake.addSession({session, uid, "user", false, ""});
+        fake.addProcess(pid, session, uid, "services_tests.exe");
+        fake.active = session;
+        holm::test::setEnvironment("HOLM_SPAWN_PROBE", "inherited");
+    }
+    void TearDown() override { holm::test::unsetEnvironment("HOLM_SPAWN_PROBE"); }
+
+    // The command line of the child's "logon" mode, writing to `file`.
+    std::u16string logonLine() const {
+        return u"\"" + holm::common::utf8ToUtf16(kChild) + u"\" logon \"" + holm::test::u16(file) +
+               u"\"";
+    }
+
+    const uint32_t pid = holm::platform::currentProcessId();
+    uint32_t uid = 0;
+    std::string session;
+    holm::test::TempDir dir;
+    std::filesystem::path file = dir.path() / "logon.txt";
+};
+
+// As the user of a process: the child takes that process's logon, runs in
+// its session with the environment the system builds for the user and in
+// the user's profile directory; nothing of the service's environment.
+TEST_F(WinSessionRunTest, AsTheUserOfAProcessTheChildTakesItsLogon) {
+    CProcessImpl process(links, sessions);
+    ASSERT_TRUE(process.runAsUserOfProcess(pid, logonLine().c_str(), true));
+    EXPECT_EQ(process.getExitCode(), 0u);
+    auto facts = logonFacts(file);
+    const std::string home = fake.accounts[uid].home;
+    EXPECT_EQ(facts["user"], std::to_string(uid));
+    EXPECT_EQ(facts["session"], session);
+    EXPECT_EQ(facts["directory"], home);
+    EXPECT_EQ(facts["USERPROFILE"], home);
+    EXPECT_EQ(facts["HOLM_SPAWN_PROBE"], "<unset>");
+
+    // The console user is the user of the shell process found by its name.
+    std::filesystem::remove(file);
+    CProcessImpl console(links, sessions, u"services_tests");
+    ASSERT_TRUE(console.runAsConsoleUser(logonLine().c_str(), true));
+    facts = logonFacts(file);
+    EXPECT_EQ(facts["user"], std::to_string(uid));
+    EXPECT_EQ(facts["HOLM_SPAWN_PROBE"], "<unset>");
+}
+
+// In the active session with the service's own logon and environment;
+// without wait the caller gets the process's id and handle.
+TEST_F(WinSessionRunTest, InTheActiveSessionTheServiceKeepsItsOwnLogon) {
+    CProcessImpl process(links, sessions);
+    ASSERT_TRUE(process.runInActiveSession(logonLine().c_str(), false));
+    EXPECT_NE(process.getProcessId(), 0u);
+    HlmPlg::ProcessHandle handle = process.takeProcessHandle();
+    ASSERT_TRUE(handle);
+    ASSERT_TRUE(io::waitReadable(handle.get(), io::deadlineIn(kProcessDeadline)).valueOr(false));
+    auto facts = logonFacts(file);
+    EXPECT_EQ(facts["user"], std::to_string(uid));
+    EXPECT_EQ(facts["session"], session);
+    EXPECT_EQ(facts["HOLM_SPAWN_PROBE"], "inherited");
+}
+
+// A process that qualified when it was examined but has ended since lends
+// no logon: the run fails and starts nothing.
+TEST_F(WinSessionRunTest, AProcessThatEndedLendsNoLogon) {
+    auto ended = holm::platform::Process::spawn({kChild, "exit", "0"}, {});
+    ASSERT_TRUE(ended.ok()) << ended.error().message();
+    const auto endedPid = static_cast<uint32_t>(ended->id());
+    ASSERT_EQ(ended->wait(io::deadlineIn(kProcessDeadline))
+                  .valueOr(holm::platform::Process::Wait::TimedOut),
+              holm::platform::Process::Wait::Exited);
+    fake.addProcess(endedPid, session, uid, "explorer.exe");
+    CProcessImpl process(links, sessions);
+    EXPECT_FALSE(process.runAsUserOfProcess(endedPid, logonLine().c_str(), true));
+    EXPECT_EQ(process.getExitCode(), 0u);
+    EXPECT_FALSE(process.getProcessHandle());
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
 
 // Whether the process `pid` is gone, or another program has its id by now.
 bool childGone(uint32_t pid) {
