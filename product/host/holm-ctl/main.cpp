@@ -60,9 +60,11 @@ void usage(std::FILE* out) {
         "    0  done (every test step passed)\n"
         "    1  the request failed: a test step returned false, the plugins do not\n"
         "       run (reload), or the host's answer was cut short or not understood\n"
-        "    2  usage error\n"
-        "    3  avholm is not running: no control socket, or nobody listens on it\n",
+        "    2  usage error\n",
         out);
+    const std::string noun(host::controlChannelNoun());
+    std::fprintf(out, "    3  avholm is not running: no control %s, or nobody listens on it\n",
+                 noun.c_str());
     std::fputs(std::string(host::holmCtlDeniedHelp()).c_str(), out);
     std::fputs("    5  test: no running plugin has that name\n", out);
 }

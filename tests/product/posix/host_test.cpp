@@ -30,52 +30,6 @@ using holm::test::HostTest;
 using holm::test::kHostDeadline;
 using holm::test::utf8;
 
-// The core library is a product file: a plugin author's enrolled key (in a
-// directory only its owner may write) may not sign it, and `holm-sign verify`
-// tells which key a file is signed with.
-TEST_F(HostTest, CoreSignedByAnEnrolledKeyIsRefused) {
-    const fs::path keys = temp_.path() / "trusted-keys";
-    fs::create_directory(keys);
-    fs::permissions(keys, fs::perms::owner_all);
-    const std::string author = utf8(temp_.path() / "author");
-    ASSERT_EQ(holm::platform::runProcess({HOLM_SIGN_PROGRAM, "keygen", "--out", author}, {},
-                                         kHostDeadline)
-                  .exitCode,
-              0);
-    fs::copy_file(author + ".pub", keys / "author.pub");
-    const std::string enrolled = "HOLM_TRUSTED_KEYS_DIR=" + utf8(keys);
-
-    ProcessResult verified = holm::platform::runProcess({HOLM_SIGN_PROGRAM, "verify", utf8(core_)},
-                                                        {enrolled}, kHostDeadline);
-    EXPECT_EQ(verified.exitCode, 0) << verified.output;
-    EXPECT_NE(verified.output.find("signed with the product key"), std::string::npos)
-        << verified.output;
-
-    ASSERT_EQ(
-        holm::platform::runProcess(
-            {HOLM_SIGN_PROGRAM, "sign", "--key", author + ".key", utf8(core_)}, {}, kHostDeadline)
-            .exitCode,
-        0);
-    verified = holm::platform::runProcess({HOLM_SIGN_PROGRAM, "verify", utf8(core_)}, {enrolled},
-                                          kHostDeadline);
-    EXPECT_EQ(verified.exitCode, 0) << verified.output;
-    EXPECT_NE(verified.output.find("signed with an enrolled key: valid as a plugin file only"),
-              std::string::npos)
-        << verified.output;
-    verified = holm::platform::runProcess({HOLM_SIGN_PROGRAM, "verify", "--product", utf8(core_)},
-                                          {enrolled}, kHostDeadline);
-    EXPECT_NE(verified.exitCode, 0) << verified.output;
-
-    std::vector<std::string> environment = this->environment();
-    environment.push_back(enrolled);
-    const ProcessResult result =
-        holm::platform::runProcess(command({"@XMLFILE:"}), environment, kHostDeadline);
-    EXPECT_EQ(result.exitCode, 3) << result.output;
-    EXPECT_NE(result.output.find("only the product key may sign this file"), std::string::npos)
-        << result.output;
-    EXPECT_EQ(calls(), "");
-}
-
 // The core may bring in nothing from outside the system library directories.
 TEST_F(HostTest, CoreWithARunPathOutsideTheSystemDirectoriesIsRefused) {
     installCore(HOLM_FAKE_CORE_RUNPATH);
