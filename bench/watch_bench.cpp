@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -60,7 +59,7 @@ void runLatencyLoop(benchmark::State& state, const fs::path& file,
     std::ofstream out(file, std::ios::binary | std::ios::app);
     std::vector<double> latencies;
     latencies.reserve(100000);
-    const std::clock_t cpuStart = std::clock();
+    const double cpuStart = holm::bench::processCpuSeconds();
     for (auto _ : state) {
         delivered.reset();
         const auto start = Clock::now();
@@ -73,7 +72,7 @@ void runLatencyLoop(benchmark::State& state, const fs::path& file,
         latencies.push_back(latency.count());
         state.SetIterationTime(latency.count() / 1e6);
     }
-    const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    const double cpu = holm::bench::processCpuSeconds() - cpuStart;
     report(state, latencies, cpu);
 }
 

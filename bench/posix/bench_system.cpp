@@ -1,3 +1,5 @@
+#include <time.h>
+
 #include <fstream>
 #include <string>
 #include <system_error>
@@ -25,6 +27,14 @@ long residentKiB() {
         }
     }
     return 0;
+}
+
+double processCpuSeconds() {
+    timespec now{};
+    if (::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now) != 0) {
+        return 0;
+    }
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 }  // namespace holm::bench

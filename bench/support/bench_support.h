@@ -1,5 +1,5 @@
-// Helpers the benchmarks share: scratch directories and the process's
-// resident memory. The system-specific parts live in bench/posix/ and
+// Helpers the benchmarks share: scratch directories, the process's resident
+// memory and its processor time. The system-specific parts live in bench/posix/ and
 // bench/win/, as the platform layer's backends do.
 #pragma once
 
@@ -32,5 +32,11 @@ std::filesystem::path memoryBackedDirectory();
 // The process's resident memory in KiB (Linux: VmRSS; Windows: the working
 // set); 0 when it cannot be read.
 long residentKiB();
+
+// The processor time, user and kernel, of every thread of the process so far,
+// in seconds (Linux: CLOCK_PROCESS_CPUTIME_ID; Windows: GetProcessTimes); 0
+// when it cannot be read. std::clock() is not this on Windows, where the C
+// runtime returns the time elapsed since the process started.
+double processCpuSeconds();
 
 }  // namespace holm::bench

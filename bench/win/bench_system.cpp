@@ -23,4 +23,19 @@ long residentKiB() {
     return static_cast<long>(counters.WorkingSetSize / 1024);
 }
 
+double processCpuSeconds() {
+    FILETIME creation{};
+    FILETIME exit{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (!::GetProcessTimes(::GetCurrentProcess(), &creation, &exit, &kernel, &user)) {
+        return 0;
+    }
+    // FILETIME counts 100-nanosecond units.
+    auto ticks = [](const FILETIME& time) {
+        return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
+}
+
 }  // namespace holm::bench
