@@ -1,22 +1,23 @@
 // File and directory watches: from a write to a watched file to the
 // plugin's onAsyncEvent, through the dispatcher's directory worker and the
 // core's plugin boundary, against a raw reader of the same notifier (one
-// thread, one epoll set over a stop event and one inotify instance, read the
-// batch, match the entry name, one call). Each iteration appends one byte
+// thread, one wait set over a stop event and one change notifier -- inotify
+// on Linux, the directory change reads of platform/win on Windows -- read
+// the batch, match the entry name, one call). Each iteration appends one byte
 // and waits until the callback has signalled back; the per-iteration
 // latencies give p50 and p99.
 //
 // The same latency with 10 and with 10,000 directories watched by the one
 // worker beside the file shows what a wake costs with many watches; the CPU
 // time per iteration (the whole process: writer and worker) and the memory
-// the 10,000 watches add to the resident set are reported as counters.
+// the 10,000 watches add to the resident set are reported as counters. The
+// scratch directories are on disk (the file times of a disk file system are
+// the ones the watch must not depend on).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -26,6 +27,7 @@
 
 #include "async/async_impl.h"
 #include "async/dispatcher.h"
+#include "bench/support/bench_support.h"
 #include "common/utf16.h"
 #include "core/async_gate.h"
 #include "platform/change_notifier.h"
@@ -36,40 +38,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// A scratch directory on disk (the file times of a disk file system are the
-// ones the watch must not depend on), removed at the end.
-class Scratch {
-  public:
-    Scratch() {
-        std::string pattern = (fs::temp_directory_path() / "holm-watch-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~Scratch() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
-// The resident set in KiB, from /proc/self/status.
-long residentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string word;
-    while (status >> word) {
-        if (word == "VmRSS:") {
-            long kib = 0;
-            status >> kib;
-            return kib;
-        }
-    }
-    return 0;
-}
 
 void report(benchmark::State& state, std::vector<double>& latencies, double cpuSeconds) {
     if (latencies.empty()) {
@@ -91,7 +59,7 @@ void runLatencyLoop(benchmark::State& state, const fs::path& file,
     std::ofstream out(file, std::ios::binary | std::ios::app);
     std::vector<double> latencies;
     latencies.reserve(100000);
-    const std::clock_t cpuStart = std::clock();
+    const double cpuStart = holm::bench::processCpuSeconds();
     for (auto _ : state) {
         delivered.reset();
         const auto start = Clock::now();
@@ -104,7 +72,7 @@ void runLatencyLoop(benchmark::State& state, const fs::path& file,
         latencies.push_back(latency.count());
         state.SetIterationTime(latency.count() / 1e6);
     }
-    const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    const double cpu = holm::bench::processCpuSeconds() - cpuStart;
     report(state, latencies, cpu);
 }
 
@@ -122,7 +90,7 @@ class SignallingHandler : public HlmPlg::IAsyncHandler {
 
 // state.range(0): directories watched beside the file's directory.
 void BM_FileWriteToOnAsyncEvent(benchmark::State& state) {
-    Scratch scratch;
+    holm::bench::ScratchDirectory scratch("holm-watch-bench");
     const fs::path file = scratch.path() / "watched" / "file";
     fs::create_directories(file.parent_path());
     std::ofstream(file) << "";
@@ -138,7 +106,7 @@ void BM_FileWriteToOnAsyncEvent(benchmark::State& state) {
     holm::async::CAsyncImpl async(dispatcher, gate);
     async.registerHandler(&handler);
 
-    const long residentBefore = residentKiB();
+    const long residentBefore = holm::bench::residentKiB();
     holm::async::CAsyncImpl crowd(dispatcher, gate);  // no handler: never called
     for (size_t i = 0; i < others; ++i) {
         const std::u16string path =
@@ -150,7 +118,7 @@ void BM_FileWriteToOnAsyncEvent(benchmark::State& state) {
     }
     state.counters["watch_rss_bytes_each"] =
         others == 0 ? 0.0
-                    : static_cast<double>(residentKiB() - residentBefore) * 1024.0 /
+                    : static_cast<double>(holm::bench::residentKiB() - residentBefore) * 1024.0 /
                           static_cast<double>(others);
     const std::u16string path = holm::common::utf8ToUtf16(file.string());
     if (async.watchFile(path.c_str(), 0, 1) == nullptr) {
@@ -161,11 +129,11 @@ void BM_FileWriteToOnAsyncEvent(benchmark::State& state) {
 }
 BENCHMARK(BM_FileWriteToOnAsyncEvent)->Arg(10)->Arg(10000)->UseManualTime()->Iterations(20000);
 
-// The raw reader: one thread, one epoll set over a stop event and one
-// inotify instance watching the file's directory; it reads the batch and
+// The raw reader: one thread, one wait set over a stop event and one change
+// notifier watching the file's directory; it reads the batch and
 // calls back when an event names the file.
 void BM_RawInotifyReader(benchmark::State& state) {
-    Scratch scratch;
+    holm::bench::ScratchDirectory scratch("holm-watch-bench");
     const fs::path file = scratch.path() / "watched" / "file";
     fs::create_directories(file.parent_path());
     std::ofstream(file) << "";

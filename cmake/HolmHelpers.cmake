@@ -206,13 +206,19 @@ function(holm_add_fuzzer name)
   endif()
 endfunction()
 
-# holm_add_benchmark(NAME SOURCE <file> DEPS ...)
+# holm_add_benchmark(NAME SOURCE <file> [WINDOWS] DEPS ...)
+# A Google Benchmark program linking the shared bench support. A Windows
+# build makes only the benchmarks marked WINDOWS: those whose subject and
+# peers exist there.
 function(holm_add_benchmark name)
-  cmake_parse_arguments(ARG "" "SOURCE" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "WINDOWS" "SOURCE" "DEPS" ${ARGN})
+  if(WIN32 AND NOT ARG_WINDOWS)
+    return()
+  endif()
   add_executable(${name} ${ARG_SOURCE})
   # Benchmarks, like tests, may include anything.
   target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}" "${CMAKE_SOURCE_DIR}/include")
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark_main)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} holm_bench_support benchmark::benchmark_main)
 endfunction()
 
 # ---------------------------------------------------------------------------
