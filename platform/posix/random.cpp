@@ -1,22 +1,22 @@
 #include "platform/random.h"
 
-#include <sys/random.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace holm::platform {
 
+// getentropy fills up to 256 bytes a call, all or nothing, and takes care
+// of interrupted waits itself.
 Status fillRandom(std::span<uint8_t> bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = ::getrandom(bytes.data() + done, bytes.size() - done, 0);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+    constexpr size_t kMostPerCall = 256;
+    for (size_t done = 0; done < bytes.size();) {
+        const size_t length = std::min(kMostPerCall, bytes.size() - done);
+        if (::getentropy(bytes.data() + done, length) != 0) {
             return Error::fromErrno(errno);
         }
-        done += static_cast<size_t>(got);
+        done += length;
     }
     return {};
 }
