@@ -9,51 +9,76 @@
 #include "common/format.h"
 #include "gateway/av_log.h"
 #include "hlmplg/interface_ids.h"
+#include "platform/shared_library.h"
 
 namespace holm::gateway {
 namespace {
 
-// The block of the last configuration wrapper freed on this thread: a
-// wrapper made and released on one thread reuses it without the allocator
-// and without touching memory another thread writes. Freed when the thread
-// ends.
-class SpareBlock {
-  public:
-    ~SpareBlock() { ::operator delete(spare_); }
-    void* take() noexcept { return std::exchange(spare_, nullptr); }
-    bool keep(void* block) noexcept {
-        if (spare_ != nullptr) {
-            return false;
-        }
-        spare_ = block;
-        return true;
-    }
-
-  private:
-    void* spare_ = nullptr;
-};
+// An address in this library's own image.
+constexpr char kInThisModule = 0;
 
 // The last answer of the type check (below) for one interface.
 struct KnownType {
     const std::type_info* type = nullptr;
     ptrdiff_t subobject = 0;
-    bool isBase = false;  // the object checked is the IInterface of the interface asked for
+    bool isBase = false;     // the object checked is the IInterface of the interface asked for
+    bool permanent = false;  // `type` lies in a module that is never unloaded under this code
     char name[120] = {};
 };
 
 // What the gateway keeps per thread, in one record: this library is loaded
-// at run time, so each thread-local object costs a look-up of the thread's
-// block on every use.
+// at run time, so each use of a thread-local object costs a look-up of the
+// thread's block. The record is constant-initialised and has no destructor,
+// so a use needs no first-use check on top of that look-up.
+//
+// `spareConfigBlock` is the block of the last configuration wrapper freed on
+// this thread: a wrapper made and released on one thread reuses it without
+// the allocator and without touching memory another thread writes.
 struct ThreadState {
     KnownType config;
     KnownType strings;
     KnownType log;
-    SpareBlock configBlock;
+    void* spareConfigBlock = nullptr;
+    bool spareFreedAtExit = false;  // the thread's end frees the spare block
+    bool ending = false;            // it has done so: no block is kept any more
 };
 
-ThreadState& threadState() {
-    thread_local ThreadState state;
-    return state;
+thread_local constinit ThreadState threadState;
+
+// The calling thread's record. The compiler takes the address of a
+// thread-local object for a constant and repeats its look-up (a call into
+// the loader) at every use; passed through an empty asm statement it is an
+// ordinary value, looked up once per call.
+ThreadState& currentThreadState() noexcept {
+    ThreadState* state = &threadState;
+    asm("" : "+r"(state));
+    return *state;
+}
+
+// Frees the thread's spare block when the thread ends. Armed by the first
+// block kept, so that threads which never release a wrapper register nothing.
+struct SpareBlockRelease {
+    ~SpareBlockRelease() {
+        ::operator delete(std::exchange(threadState.spareConfigBlock, nullptr));
+        threadState.ending = true;
+    }
+};
+
+void* takeSpareBlock(ThreadState& state) noexcept {
+    return std::exchange(state.spareConfigBlock, nullptr);
+}
+
+bool keepSpareBlock(ThreadState& state, void* block) noexcept {
+    if (state.spareConfigBlock != nullptr || state.ending) {
+        return false;
+    }
+    if (!state.spareFreedAtExit) {
+        thread_local SpareBlockRelease release;
+        static_cast<void>(release);
+        state.spareFreedAtExit = true;
+    }
+    state.spareConfigBlock = block;
+    return true;
 }
 
 template <class T>
@@ -71,17 +96,18 @@ KnownType& knownTypeOf(ThreadState& state) {
 // The run-time type check of an object the core hands over. Its answer
 // depends only on the object's complete type and on which of its subobjects
 // `made` is, so each thread remembers the last answer for those two. The
-// type is known again by its type information's address and its name (a
-// library unloaded and another loaded in its place may reuse the address;
-// across libraries a dynamic_cast itself tells types apart by name). Objects
-// of one provider are all of one type.
+// type is known again by its type information's address, and, unless that
+// lies in the program or in this library, by its name as well (a library
+// unloaded and another loaded in its place may reuse the address; across
+// libraries a dynamic_cast itself tells types apart by name). Objects of one
+// provider are all of one type.
 template <class T>
 T* checkedType(HlmPlg::IInterface* made, KnownType& known) {
     const std::type_info* type = &typeid(*made);
     const ptrdiff_t subobject = reinterpret_cast<const char*>(made) -
                                 static_cast<const char*>(dynamic_cast<const void*>(made));
     if (type == known.type && subobject == known.subobject &&
-        std::strcmp(type->name(), known.name) == 0) {
+        (known.permanent || std::strcmp(type->name(), known.name) == 0)) {
         return known.isBase ? static_cast<T*>(made) : dynamic_cast<T*>(made);
     }
     T* typed = dynamic_cast<T*>(made);
@@ -90,6 +116,7 @@ T* checkedType(HlmPlg::IInterface* made, KnownType& known) {
         known.type = type;
         known.subobject = subobject;
         known.isBase = typed != nullptr && typed == static_cast<T*>(made);
+        known.permanent = platform::addressInProgramOrModuleOf(type, &kInThisModule);
         std::memcpy(known.name, type->name(), length + 1);
     } else {
         known.type = nullptr;  // a name this long is not remembered
@@ -131,7 +158,7 @@ uint32_t HPlg2Gateway::init(HlmPlg::IPluginManager2* manager) {
     if (core_ == nullptr) {
         return 1610;  // no configuration to be had
     }
-    config_ = createFromCore<HlmPlg::IConfig>(core_, HlmPlg::IID_CONFIG, threadState());
+    config_ = createFromCore<HlmPlg::IConfig>(core_, HlmPlg::IID_CONFIG, currentThreadState());
     if (config_ == nullptr) {
         return 1610;
     }
@@ -177,12 +204,12 @@ HlmPlg::IPluginObject2* HPlg2Gateway::createObject(const char* typeName) {
 }
 
 HlmPlg::IPluginObject2* HPlg2Gateway::createConfig() {
-    ThreadState& state = threadState();
+    ThreadState& state = currentThreadState();
     auto* config = createFromCore<HlmPlg::IConfig>(core_, HlmPlg::IID_CONFIG, state);
     if (config == nullptr) {
         return nullptr;
     }
-    if (void* block = state.configBlock.take()) {
+    if (void* block = takeSpareBlock(state)) {
         return ::new (block) HP2ObjConfig(config, core_);  // freed by HP2ObjConfig's delete
     }
     auto* wrapper = new (std::nothrow) HP2ObjConfig(config, core_);
@@ -194,7 +221,7 @@ HlmPlg::IPluginObject2* HPlg2Gateway::createConfig() {
 
 HlmPlg::IPluginObject2* HPlg2Gateway::createResString2() {
     auto* strings =
-        createFromCore<HlmPlg::IResString2>(core_, HlmPlg::IID_RESSTRING2, threadState());
+        createFromCore<HlmPlg::IResString2>(core_, HlmPlg::IID_RESSTRING2, currentThreadState());
     if (strings == nullptr) {
         return nullptr;
     }
@@ -206,12 +233,12 @@ HlmPlg::IPluginObject2* HPlg2Gateway::createResString2() {
 }
 
 HlmPlg::IPluginObject2* HPlg2Gateway::createAvLog() {
-    auto* log = createFromCore<HlmPlg::ILog>(core_, HlmPlg::IID_LOG, threadState());
+    auto* log = createFromCore<HlmPlg::ILog>(core_, HlmPlg::IID_LOG, currentThreadState());
     if (log == nullptr) {
         return nullptr;
     }
     auto* strings =
-        createFromCore<HlmPlg::IResString2>(core_, HlmPlg::IID_RESSTRING2, threadState());
+        createFromCore<HlmPlg::IResString2>(core_, HlmPlg::IID_RESSTRING2, currentThreadState());
     if (strings == nullptr) {
         core_->releaseInterface(HlmPlg::IID_LOG, log);
         return nullptr;
@@ -225,7 +252,7 @@ HlmPlg::IPluginObject2* HPlg2Gateway::createAvLog() {
 }
 
 void HP2ObjConfig::operator delete(void* block) noexcept {
-    if (block != nullptr && !threadState().configBlock.keep(block)) {
+    if (block != nullptr && !keepSpareBlock(currentThreadState(), block)) {
         ::operator delete(block);
     }
 }

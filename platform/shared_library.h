@@ -119,6 +119,11 @@ std::string modulePathContaining(const void* address);
 // code, data or read-only data, e.g. an object's vtable or type information).
 bool addressInModule(const void* address, const SharedLibrary& library);
 
+// Whether `address` lies in the program's executable or in the module that
+// contains `anchor`: modules that stay mapped for as long as the code at
+// `anchor` can run, so that nothing else is ever loaded at `address`.
+bool addressInProgramOrModuleOf(const void* address, const void* anchor);
+
 // The block of data a loaded module exports: the bytes at its symbol
 // `dataName`, as many as its 32-bit symbol `sizeName` says. Nothing when
 // `handle` is not the loader handle of a module loaded now (any other value

@@ -383,6 +383,22 @@ bool addressInModule(const void* address, const SharedLibrary& library) {
     return containing != nullptr && containing == linkMapOf(library.handle_.get());
 }
 
+bool addressInProgramOrModuleOf(const void* address, const void* anchor) {
+    Dl_info info{};
+    struct link_map* containing = nullptr;
+    struct link_map* anchorModule = nullptr;
+    if (::dladdr1(address, &info, reinterpret_cast<void**>(&containing), RTLD_DL_LINKMAP) == 0 ||
+        containing == nullptr || containing->l_name == nullptr) {
+        return false;
+    }
+    if (containing->l_name[0] == '\0') {
+        return true;  // the program itself
+    }
+    return ::dladdr1(anchor, &info, reinterpret_cast<void**>(&anchorModule), RTLD_DL_LINKMAP) !=
+               0 &&
+           anchorModule == containing;
+}
+
 namespace {
 
 // Whether `handle` is the loader handle of a module loaded now: with this C

@@ -247,6 +247,12 @@ bool addressInModule(const void* address, const SharedLibrary& library) {
     return library.handle_ && moduleAt(address) == static_cast<HMODULE>(library.handle_.get());
 }
 
+bool addressInProgramOrModuleOf(const void* address, const void* anchor) {
+    const HMODULE containing = moduleAt(address);
+    return containing != nullptr &&
+           (containing == ::GetModuleHandleW(nullptr) || containing == moduleAt(anchor));
+}
+
 std::optional<std::span<const std::byte>> moduleExportedBlock(void* handle, const char* dataName,
                                                               const char* sizeName) {
     // A module handle is its base address: only a value that is the base

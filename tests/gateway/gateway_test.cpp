@@ -118,6 +118,23 @@ TEST_F(GatewayTest, WrappersForwardAndReleaseTheirServices) {
     EXPECT_EQ(gateway_->createObject("iconfig"), nullptr);
 }
 
+// An object of another type than the one asked for is given back to the
+// core, never wrapped, whichever answer the check gave before for the other
+// type.
+TEST_F(GatewayTest, AnObjectOfAnotherTypeIsGivenBackUnwrapped) {
+    for (int round = 0; round < 2; ++round) {
+        HlmPlg::RefPtr<HlmPlg::IPluginObject2> config(gateway_->createObject("IConfig"));
+        ASSERT_NE(dynamic_cast<HlmPlg::IHP2ObjConfig*>(config.get()), nullptr);
+        config.reset();
+
+        core_.configOfAnotherType = true;
+        EXPECT_EQ(gateway_->createObject("IConfig"), nullptr);
+        EXPECT_EQ(gateway_->createObject("IConfig"), nullptr);
+        EXPECT_EQ(core_.liveObjects(HlmPlg::IID_CONFIG), 1);  // the gateway's own
+        core_.configOfAnotherType = false;
+    }
+}
+
 TEST_F(GatewayTest, NotifiersAreTheGatewaysOwnObjects) {
     HlmPlg::IHP2ObjNotifier* update = notifier("IUpdateNotifier");
     ASSERT_NE(update, nullptr);

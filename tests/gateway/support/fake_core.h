@@ -74,7 +74,9 @@ class FakeCore : public HlmPlg::IHlmCore {
     HlmPlg::IInterface* createInterface(int32_t id) override {
         std::lock_guard hold(lock_);
         HlmPlg::IInterface* made = nullptr;
-        if (id == HlmPlg::IID_CONFIG && withConfig) {
+        if (id == HlmPlg::IID_CONFIG && withConfig && configOfAnotherType) {
+            made = new FakeResString2();  // a faulty provider's object
+        } else if (id == HlmPlg::IID_CONFIG && withConfig) {
             made = new FakeConfig();
             configs.push_back(static_cast<FakeConfig*>(made));
         } else if (id == HlmPlg::IID_RESSTRING2) {
@@ -119,6 +121,7 @@ class FakeCore : public HlmPlg::IHlmCore {
     }
 
     bool withConfig = true;
+    std::atomic<bool> configOfAnotherType{false};  // id 1 hands out a resource-string object
     std::vector<FakeConfig*> configs;
 
   private:

@@ -46,6 +46,13 @@ TEST_F(SharedLibraryTest, LoadsByPathAndUnloadsOnClose) {
     EXPECT_EQ(library.symbol("holmTestNoSuchSymbol"), nullptr);
     EXPECT_EQ(modulePathContaining(reinterpret_cast<const void*>(answer)), path);
     EXPECT_TRUE(isModuleLoaded(library.id()));
+    const auto* inLibrary = reinterpret_cast<const void*>(answer);
+    const auto* inProgram = reinterpret_cast<const void*>(&idOnDisk);
+    EXPECT_TRUE(addressInProgramOrModuleOf(inLibrary, inLibrary));
+    EXPECT_TRUE(addressInProgramOrModuleOf(inProgram, inLibrary));
+    EXPECT_FALSE(addressInProgramOrModuleOf(inLibrary, inProgram));
+    const int onTheStack = 0;
+    EXPECT_FALSE(addressInProgramOrModuleOf(&onTheStack, inProgram));
 
     FileIdentity id = library.id();
     library.close();

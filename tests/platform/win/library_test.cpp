@@ -17,6 +17,10 @@ namespace {
 
 using Answer = int (*)();
 
+int programAnswer() {
+    return 7;
+}
+
 TEST(WinLibraryTest, LoadsAndReportsTheLibrary) {
     auto library = SharedLibrary::open(HOLM_TEST_DSO);
     ASSERT_TRUE(library.ok()) << library.error().message;
@@ -30,6 +34,13 @@ TEST(WinLibraryTest, LoadsAndReportsTheLibrary) {
     EXPECT_EQ(library->id(), (FileIdentity{file->device, file->inode}));
     EXPECT_TRUE(isModuleLoaded(library->id()));
     EXPECT_TRUE(addressInModule(reinterpret_cast<const void*>(answer), *library));
+    const auto* inLibrary = reinterpret_cast<const void*>(answer);
+    const auto* inProgram = reinterpret_cast<const void*>(&programAnswer);
+    const int onTheStack = 0;
+    EXPECT_TRUE(addressInProgramOrModuleOf(inLibrary, inLibrary));
+    EXPECT_TRUE(addressInProgramOrModuleOf(inProgram, inLibrary));
+    EXPECT_FALSE(addressInProgramOrModuleOf(inLibrary, &onTheStack));
+    EXPECT_FALSE(addressInProgramOrModuleOf(&onTheStack, inLibrary));
     EXPECT_TRUE(std::filesystem::equivalent(
         modulePathContaining(reinterpret_cast<const void*>(answer)), HOLM_TEST_DSO));
 
