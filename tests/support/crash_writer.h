@@ -1,6 +1,8 @@
-// Killing a writer of state at random points: the crash test every writer
-// that keeps state (registry store, configuration file, INI files, logs)
-// runs.
+// Killing a writer of state at random points: the crash test a writer that
+// keeps state runs (registry store, logs), with the writer in a fork of the
+// test process, so on Linux only; child_writer.h is the same test with the
+// writer a child run of the test program, on every system (configuration
+// file, INI files).
 //
 // `killWriterAtRandomPoints` forks a child that runs `write(step)` for
 // step = 0, 1, 2, ... and reports through a pipe after each completed step.
