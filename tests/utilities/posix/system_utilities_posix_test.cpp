@@ -1,15 +1,12 @@
 // The utilities' behaviour that rests on POSIX facilities: directory
-// permission bits, descriptors seen in /proc, environment switches read by a
-// child process.
+// permission bits and descriptors seen in /proc.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "support/test_support.h"
 #include "utilities/path.h"
-#include "utilities/run_performance.h"
 #include "utilities/shared_handle.h"
 
 namespace Tandro::Utilities {
@@ -45,27 +42,6 @@ TEST(SharedHandleTest, ClosesWithTheLastOwner) {
     EXPECT_EQ(empty.get(), -1);
     EXPECT_FALSE(EventAccessControl::SetEvent(empty));
     EXPECT_FALSE(EventAccessControl::IsEventSet(empty));
-}
-
-// The trace switch is read once per process, so each case runs in a child
-// process of its own that sets it first.
-void traceInChild(const char* setting) {
-    ::setenv("HOLM_TRACE_PERFORMANCE", setting, 1);
-    {
-        GenericRunPerformance stoppedTwice(u"stopped twice");
-        stoppedTwice.Stop();
-        stoppedTwice.Stop();
-    }
-    { GenericRunPerformance destroyed(u"destroyed"); }
-    std::exit(0);
-}
-
-TEST(GenericRunPerformanceTest, WritesOneLinePerMeasurementOnlyWhenTraced) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(traceInChild("1"), ::testing::ExitedWithCode(0),
-                "^holm-performance: stopped twice: [0-9]+ us\n"
-                "holm-performance: destroyed: [0-9]+ us\n$");
-    EXPECT_EXIT(traceInChild("0"), ::testing::ExitedWithCode(0), "^$");
 }
 
 }  // namespace
