@@ -1,6 +1,7 @@
 // The I/O discipline's rules that hold on every system: checked results keep
-// both error numbers, failed and bounded reads and writes, waits with a
-// deadline, and an atomic replacement that loses nothing when a step fails.
+// both error numbers, interrupted, short, failed and bounded reads and
+// writes, waits with a deadline, and an atomic replacement that loses
+// nothing when a step fails.
 #include "platform/io.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,27 @@ TEST(ResultTest, KeepsErrnoAndDerivesTheWindowsNumber) {
     Result<int> failed = full;
     EXPECT_FALSE(failed.ok());
     EXPECT_EQ(failed.valueOr(7), 7);
+}
+
+TEST(IoTest, InterruptedAndShortWritesAndReadsMoveEveryByte) {
+    holm::test::TempDir temp;
+    const std::string content(100000, 'x');
+    auto file = open(holm::test::utf8(temp.path() / "f"),
+                     {.access = Access::ReadWrite, .create = true, .exclusive = true});
+    ASSERT_TRUE(file.ok());
+    holm::test::InjectedFaults faults;
+    faults.interruptEveryCall();
+    faults.limitWrites(333);
+    ASSERT_TRUE(writeFull(file->get(), content).ok());
+    std::string back(content.size(), '\0');
+    ASSERT_TRUE(
+        readFullAt(file->get(), std::span(reinterpret_cast<uint8_t*>(back.data()), back.size()), 0)
+            .ok());
+    EXPECT_EQ(back, content);
+    uint8_t extra[1];
+    const Status beyond = readFullAt(file->get(), extra, content.size());
+    ASSERT_FALSE(beyond.ok());
+    EXPECT_EQ(beyond.error().errnoValue(), ENODATA);
 }
 
 TEST(IoTest, AWriteFailingPartWayReportsItsError) {

@@ -20,27 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(IoTest, InterruptedAndShortWritesAndReadsMoveEveryByte) {
-    holm::test::TempDir temp;
-    const std::string content(100000, 'x');
-    auto file = open((temp.path() / "f").string(),
-                     {.access = Access::ReadWrite, .create = true, .exclusive = true});
-    ASSERT_TRUE(file.ok());
-    holm::test::InjectedFaults faults;
-    faults.interruptEveryCall();
-    faults.limitWrites(333);
-    ASSERT_TRUE(writeFull(file->get(), content).ok());
-    std::string back(content.size(), '\0');
-    ASSERT_TRUE(
-        readFullAt(file->get(), std::span(reinterpret_cast<uint8_t*>(back.data()), back.size()), 0)
-            .ok());
-    EXPECT_EQ(back, content);
-    uint8_t extra[1];
-    const Status beyond = readFullAt(file->get(), extra, content.size());
-    ASSERT_FALSE(beyond.ok());
-    EXPECT_EQ(beyond.error().errnoValue(), ENODATA);
-}
-
 // Only regular files are read: a link is not followed, and a FIFO is refused
 // without hanging (the bounds: FileOperationsTest.SmallReads...).
 TEST(IoTest, SmallFileReadsRefuseLinksAndFifos) {

@@ -13,7 +13,6 @@
 #include "platform/file_lock.h"
 #include "platform/file_system.h"
 #include "platform/io.h"
-#include "platform/system_calls.h"
 #include "platform/verified_open.h"
 #include "support/test_support.h"
 
@@ -157,31 +156,6 @@ TEST(WinFilesTest, ReplacementIsAtomicAndAFailedOneLosesNothing) {
     }
     ASSERT_TRUE(replaceFileAtomically(target.string(), "newer").ok());
     EXPECT_EQ(readAll(target), "newer");
-}
-
-TEST(WinFilesTest, InterruptedAndShortWritesStillWriteEverything) {
-    test::TempDir dir;
-    const auto target = dir.write("log", "");
-    static const io::SystemCalls shortWrites = [] {
-        io::SystemCalls calls = io::realSystemCalls();
-        calls.write = [](int fd, const void* buffer, size_t size) -> io::ssize_t {
-            static bool interrupt = true;
-            if ((interrupt = !interrupt)) {
-                errno = EINTR;
-                return -1;
-            }
-            return io::realSystemCalls().write(fd, buffer, size > 3 ? 3 : size);
-        };
-        return calls;
-    }();
-    auto file = io::open(target.string(), {.access = io::Access::Write});
-    ASSERT_TRUE(file.ok());
-    {
-        io::ScopedSystemCalls scope(shortWrites);
-        ASSERT_TRUE(io::writeFull(file->get(), std::string_view("twelve bytes")).ok());
-    }
-    file->reset();
-    EXPECT_EQ(readAll(target), "twelve bytes");
 }
 
 TEST(WinFilesTest, LocksExcludeLockersButNotReaders) {
