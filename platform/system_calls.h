@@ -9,10 +9,13 @@
 // own does I/O.
 //
 // Every open, directory creation and removal of the project goes through the
-// I/O module and so through this table, with one exception: the child of a
-// spawn opens /dev/null for its standard input and output directly
+// I/O module and so through this table, with one exception on Linux: the
+// child of a spawn opens /dev/null for its standard input and output directly
 // (posix/spawn.cpp). Between fork and exec only async-signal-safe calls may
 // run, and the table (an atomic load, a test's function) is not known to be one.
+// On Windows the opens that need a sharing or access of their own call the
+// system directly: verified opens, looks at a file's attributes, crash dumps,
+// the service's log, pipes and the file-change monitor's probe of the system.
 //
 // The table has the same entries and POSIX shape on every system; the
 // types and flags are the system's (posix/ and win/system_call_types.h).

@@ -88,10 +88,11 @@ std::string portablePath(std::wstring_view path) {
     return result;
 }
 
-Error alreadyExistsOr(DWORD error) {
-    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS
-               ? Error::windows(WinError::kAlreadyExists, EEXIST)
-               : win::win32Error(error);
+// A name that is taken is "already exists" (183), whichever call refused it.
+Status alreadyExistsOr(const Status& status) {
+    return !status && status.error().errnoValue() == EEXIST
+               ? Status(Error::windows(WinError::kAlreadyExists, EEXIST))
+               : status;
 }
 
 // The entries of the directory at the Win32 path `directory`.
@@ -175,21 +176,18 @@ Result<UniqueFd> openForReading(const std::string& path) {
     return io::open(path, {.nonBlocking = true});
 }
 
-Status makeDirectory(const std::string& path, uint32_t /*mode*/) {
-    if (::CreateDirectoryW(nativePath(path).c_str(), nullptr)) {
-        return {};
-    }
-    return alreadyExistsOr(::GetLastError());
+// The creations, renames and removals below go through the I/O module, and
+// so through its system-call table, as on every system.
+Status makeDirectory(const std::string& path, uint32_t mode) {
+    return alreadyExistsOr(io::makeDirectoryAt(io::kCurrentDirectory, path, mode));
 }
 
 Status renameNoReplace(const std::string& from, const std::string& to) {
-    if (::MoveFileExW(nativePath(from).c_str(), nativePath(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
-        return {};
-    }
-    return alreadyExistsOr(::GetLastError());
+    return alreadyExistsOr(
+        io::renameAt(io::kCurrentDirectory, from, io::kCurrentDirectory, to, true));
 }
 
-Status makeDirectoryChain(const std::string& path, uint32_t /*mode*/) {
+Status makeDirectoryChain(const std::string& path, uint32_t mode) {
     if (!win::isAbsolutePath(path)) {
         return Error::fromErrno(EINVAL);
     }
@@ -205,9 +203,9 @@ Status makeDirectoryChain(const std::string& path, uint32_t /*mode*/) {
     return walkDirectoryChain(path, start, "/\\", [&](const std::string& name) -> Status {
         prefix += name;
         const std::wstring native = nativePath(prefix);
-        if (!::CreateDirectoryW(native.c_str(), nullptr) &&
-            ::GetLastError() != ERROR_ALREADY_EXISTS) {
-            return lastWin32Error();
+        if (const Status made = io::makeDirectoryAt(io::kCurrentDirectory, prefix, mode);
+            !made && made.error().errnoValue() != EEXIST) {
+            return made;
         }
         const DWORD attributes = ::GetFileAttributesW(native.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -233,10 +231,7 @@ Status truncateDescriptor(int fd, uint64_t size) {
 }
 
 Status removeFile(const std::string& path) {
-    if (::DeleteFileW(nativePath(path).c_str())) {
-        return {};
-    }
-    return lastWin32Error();
+    return io::removeAt(io::kCurrentDirectory, path);
 }
 
 Status removeEmptyDirectory(const std::string& path) {
@@ -250,10 +245,7 @@ Status removeEmptyDirectory(const std::string& path) {
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         return Error::windows(WinError::kPathNotFound, ENOTDIR);
     }
-    if (::RemoveDirectoryW(native.c_str())) {
-        return {};
-    }
-    return lastWin32Error();
+    return io::removeAt(io::kCurrentDirectory, path, io::Remove::Directory);
 }
 
 std::string temporaryDirectory() {
@@ -339,6 +331,20 @@ Result<std::vector<std::string>> entryNamesAt(int directoryFd) {
     return names;
 }
 
+namespace {
+
+// Removes the name `path` alone: a file, or a link (to a directory or not),
+// never what a link points to.
+Status removeName(const std::string& path, FileType type) {
+    if (type == FileType::kSymlink &&
+        io::removeAt(io::kCurrentDirectory, path, io::Remove::Directory)) {
+        return {};
+    }
+    return io::removeAt(io::kCurrentDirectory, path);
+}
+
+}  // namespace
+
 Status removeTreeSafely(const std::string& path, std::vector<std::string>* /*skipped*/) {
     std::string root = path;
     while (root.size() > 1 && (root.back() == '/' || root.back() == '\\')) {
@@ -352,10 +358,7 @@ Status removeTreeSafely(const std::string& path, std::vector<std::string>* /*ski
         return top.error().errnoValue() == ENOENT ? Status() : Status(top.error());
     }
     if (top->type != FileType::kDirectory) {
-        // A file, or a link (to a directory or not): the name alone goes.
-        const std::wstring native = nativePath(root);
-        const BOOL removed = top->type == FileType::kSymlink && ::RemoveDirectoryW(native.c_str());
-        return removed || ::DeleteFileW(native.c_str()) ? Status() : Status(lastWin32Error());
+        return removeName(root, top->type);
     }
     // Depth first without recursion: a directory is removed once emptied.
     // Reparse points inside are removed as names, never entered.
@@ -380,22 +383,19 @@ Status removeTreeSafely(const std::string& path, std::vector<std::string>* /*ski
             const std::string base = level.path + '/';
             for (const DirectoryEntry& entry : *entries) {
                 const std::string child = base + entry.name;
-                const std::wstring native = nativePath(child);
                 if (entry.type == FileType::kDirectory) {
                     stack.push_back({child});
                     continue;
                 }
-                const BOOL removed =
-                    (entry.type == FileType::kSymlink && ::RemoveDirectoryW(native.c_str())) ||
-                    ::DeleteFileW(native.c_str());
-                if (!removed && first) {
-                    first = lastWin32Error();
+                if (Status removed = removeName(child, entry.type); !removed && first) {
+                    first = removed;
                 }
             }
             continue;  // the level's subdirectories first
         }
-        if (!::RemoveDirectoryW(nativePath(level.path).c_str()) && first) {
-            first = lastWin32Error();
+        if (Status removed = io::removeAt(io::kCurrentDirectory, level.path, io::Remove::Directory);
+            !removed && first) {
+            first = removed;
         }
         stack.pop_back();
     }

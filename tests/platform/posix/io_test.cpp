@@ -1,3 +1,5 @@
+// The I/O discipline on Linux: links, FIFOs, pipes, extended attributes,
+// owners and modes (the rules of every system: tests/platform/io_test.cpp).
 #include "platform/io.h"
 
 #include <gtest/gtest.h>
@@ -6,10 +8,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "platform/atomic_file.h"
+#include "platform/atomic_file_fixture.h"
 #include "support/io_faults.h"
 #include "support/test_support.h"
 
@@ -18,68 +20,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string contentOf(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-TEST(ResultTest, KeepsErrnoAndDerivesTheWindowsNumber) {
-    const Error full = Error::fromErrno(ENOSPC);
-    EXPECT_EQ(full.errnoValue(), ENOSPC);
-    EXPECT_EQ(full.windowsError(), WinError::kDiskFull);
-    const Error chosen = Error::windows(WinError::kBadDb, EISDIR);
-    EXPECT_EQ(chosen.windowsError(), WinError::kBadDb);
-    EXPECT_EQ(chosen.errnoValue(), EISDIR);
-    EXPECT_EQ(Status().windowsError(), WinError::kSuccess);
-    EXPECT_EQ(Status(full).windowsError(), WinError::kDiskFull);
-    Result<int> failed = full;
-    EXPECT_FALSE(failed.ok());
-    EXPECT_EQ(failed.valueOr(7), 7);
-}
-
-TEST(IoTest, InterruptedAndShortWritesAndReadsMoveEveryByte) {
-    holm::test::TempDir temp;
-    const std::string content(100000, 'x');
-    auto file = open((temp.path() / "f").string(),
-                     {.access = Access::ReadWrite, .create = true, .exclusive = true});
-    ASSERT_TRUE(file.ok());
-    holm::test::InjectedFaults faults;
-    faults.interruptEveryCall();
-    faults.limitWrites(333);
-    ASSERT_TRUE(writeFull(file->get(), content).ok());
-    std::string back(content.size(), '\0');
-    ASSERT_TRUE(
-        readFullAt(file->get(), std::span(reinterpret_cast<uint8_t*>(back.data()), back.size()), 0)
-            .ok());
-    EXPECT_EQ(back, content);
-    uint8_t extra[1];
-    const Status beyond = readFullAt(file->get(), extra, content.size());
-    ASSERT_FALSE(beyond.ok());
-    EXPECT_EQ(beyond.error().errnoValue(), ENODATA);
-}
-
-TEST(IoTest, AWriteFailingPartWayReportsItsError) {
-    holm::test::TempDir temp;
-    auto file = open((temp.path() / "f").string(), {.access = Access::Write, .create = true});
-    ASSERT_TRUE(file.ok());
-    holm::test::InjectedFaults faults;
-    faults.failWrite(ENOSPC, 1);
-    faults.limitWrites(1);
-    const Status written = writeFull(file->get(), "abc");
-    ASSERT_FALSE(written.ok());
-    EXPECT_EQ(written.error().errnoValue(), ENOSPC);
-}
-
-TEST(IoTest, SmallFilesAreBoundedAndOnlyRegularFilesAreRead) {
+// Only regular files are read: a link is not followed, and a FIFO is refused
+// without hanging (the bounds: FileOperationsTest.SmallReads...).
+TEST(IoTest, SmallFileReadsRefuseLinksAndFifos) {
     holm::test::TempDir temp;
     const auto path = temp.write("small", "0123456789").string();
-    EXPECT_EQ(readSmallFile(path, 10).valueOr("?"), "0123456789");
-    const auto tooLong = readSmallFile(path, 9);
-    ASSERT_FALSE(tooLong.ok());
-    EXPECT_EQ(tooLong.error().errnoValue(), EFBIG);
-
     fs::create_symlink(path, temp.path() / "link");
     EXPECT_EQ(readSmallFile((temp.path() / "link").string(), 100).error().errnoValue(), ELOOP);
     // A FIFO with no writer would block an ordinary open for good.
@@ -107,33 +52,9 @@ TEST(IoTest, AttributesAreSetReadAndRemoved) {
     EXPECT_FALSE(getAttribute(file->get(), "user.test.mark").ok());
 }
 
-// The size a caller saw may be stale: the read is bounded by the limit, not
-// by that size, and starts at the beginning whatever the position.
-TEST(IoTest, WholeFileReadsAreBoundedAndIgnoreTheSizeHint) {
-    holm::test::TempDir temp;
-    const std::string content(100000, 'x');
-    auto file = open(temp.write("whole", content).string());
-    ASSERT_TRUE(file.ok());
-    ASSERT_EQ(::lseek(file->get(), 7, SEEK_SET), 7);
-    const auto asText = [](const std::vector<std::byte>& bytes) {
-        return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    };
-    for (uint64_t hint : {uint64_t{0}, uint64_t{10}, uint64_t{100000}, uint64_t{1} << 40}) {
-        auto read = readWholeFile(file->get(), content.size(), hint);
-        ASSERT_TRUE(read.ok()) << hint;
-        EXPECT_EQ(asText(*read), content) << hint;
-    }
-    auto tooLarge = readWholeFile(file->get(), content.size() - 1, content.size());
-    ASSERT_FALSE(tooLarge.ok());
-    EXPECT_EQ(tooLarge.error().errnoValue(), EFBIG);
-    holm::test::InjectedFaults faults;
-    faults.failRead(EIO);
-    auto failed = readWholeFile(file->get(), content.size());
-    ASSERT_FALSE(failed.ok());
-    EXPECT_EQ(failed.error().errnoValue(), EIO);
-}
-
-TEST(IoTest, WaitsEndAtTheirDeadlineOrWhenDataArrives) {
+// Data written to a pipe ends a wait on its other end (waits on events and
+// files: IoTest.WaitsEndAtTheirDeadlineOrWhenAnEventIsSet).
+TEST(IoTest, WaitsEndAtTheirDeadlineOrWhenDataArrivesOnAPipe) {
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
     UniqueFd readEnd(ends[0]);
@@ -142,38 +63,6 @@ TEST(IoTest, WaitsEndAtTheirDeadlineOrWhenDataArrives) {
         waitReadable(readEnd.get(), deadlineIn(std::chrono::milliseconds(5))).valueOr(true));
     ASSERT_TRUE(writeFull(writeEnd.get(), "x").ok());
     EXPECT_TRUE(waitReadable(readEnd.get(), deadlineIn(std::chrono::seconds(10))).valueOr(false));
-}
-
-class AtomicFileTest : public ::testing::Test {
-  protected:
-    void SetUp() override { path_ = temp_.write("settings.ini", "old").string(); }
-    size_t entries() const {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(temp_.path()), {}));
-    }
-
-    holm::test::TempDir temp_;
-    std::string path_;
-};
-
-TEST_F(AtomicFileTest, ReplacesTheContentWhole) {
-    ASSERT_TRUE(replaceFileAtomically(path_, "new content", {.syncDirectory = true}).ok());
-    EXPECT_EQ(contentOf(path_), "new content");
-    EXPECT_EQ(entries(), 1u);
-}
-
-TEST_F(AtomicFileTest, AnyFailedStepKeepsTheOldContentAndReportsTheError) {
-    for (auto arm : {+[](holm::test::InjectedFaults& f) { f.failWrite(ENOSPC); },
-                     +[](holm::test::InjectedFaults& f) { f.failFsync(EIO); },
-                     +[](holm::test::InjectedFaults& f) { f.failRename(EXDEV); },
-                     +[](holm::test::InjectedFaults& f) { f.failOpen(EACCES, ".settings"); }}) {
-        holm::test::InjectedFaults faults;
-        arm(faults);
-        const Status written = replaceFileAtomically(path_, "new content");
-        EXPECT_FALSE(written.ok());
-        EXPECT_NE(written.windowsError(), WinError::kSuccess);
-        EXPECT_EQ(contentOf(path_), "old");
-        EXPECT_EQ(entries(), 1u);  // no temporary file left behind
-    }
 }
 
 TEST_F(AtomicFileTest, ALinkAtTheTargetIsReplacedNotFollowed) {
@@ -215,33 +104,6 @@ TEST_F(AtomicFileTest, ANewFileGetsExactlyTheModeAskedFor) {
     struct stat info {};
     ASSERT_EQ(::stat(fresh.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0644u);
-}
-
-TEST_F(AtomicFileTest, AReplacementWrittenInPiecesIsLockedAndGoneUnlessCommitted) {
-    {
-        auto replacement = FileReplacement::begin(path_);
-        ASSERT_TRUE(replacement.ok());
-        ASSERT_TRUE(writeFull(replacement->fd(), "piece").ok());
-        EXPECT_EQ(entries(), 2u);
-        // The temporary file is locked while it is written.
-        for (const auto& entry : fs::directory_iterator(temp_.path())) {
-            if (entry.path().filename().string().starts_with(".settings.ini.tmp-")) {
-                auto other = open(entry.path().string());
-                ASSERT_TRUE(other.ok());
-                EXPECT_FALSE(tryLockExclusive(other->get()).valueOr(true));
-            }
-        }
-    }
-    EXPECT_EQ(entries(), 1u);
-    EXPECT_EQ(contentOf(path_), "old");
-
-    auto replacement = FileReplacement::begin(path_);
-    ASSERT_TRUE(replacement.ok());
-    ASSERT_TRUE(writeFull(replacement->fd(), "one, ").ok());
-    ASSERT_TRUE(writeFull(replacement->fd(), "two").ok());
-    ASSERT_TRUE(replacement->commit().ok());
-    EXPECT_EQ(contentOf(path_), "one, two");
-    EXPECT_EQ(entries(), 1u);
 }
 
 TEST_F(AtomicFileTest, TheNextWriteSweepsLeftoversButNoneInUseOrInAnOpenDirectory) {
