@@ -177,6 +177,10 @@ class ChildProcess {
     // Reads output until it contains `text` or `timeout` passes; true if found.
     bool waitForOutput(std::string_view text, std::chrono::milliseconds timeout);
     bool sendSignal(ChildSignal signal);
+    // Ends the child at once, wherever it is (SIGKILL; Windows: terminated
+    // with exit code 137, as a shell reports SIGKILL). False if there is no
+    // child, or it has been reaped already.
+    bool kill() { return process_.kill(); }
     // Reads the output to its end and reaps the child. Its exit code, 128 +
     // signal number when a signal ended it, or nothing when its output or
     // the child itself did not end within `timeout` (it is then killed).
