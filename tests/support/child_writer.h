@@ -15,10 +15,10 @@
 // cleanly. A writer may also end itself at a point of its own choosing with
 // `endWriterHere` (a kill point inside a system call).
 //
-// The parent ends the child as `ChildProcess::sendSignal` does: SIGTERM on
-// Linux, which the test program does not catch, so the process ends where
-// it is without running any of its code; TerminateProcess on Windows. Either
-// way nothing of the writer's own buffers reaches the file.
+// The parent kills the child with `ChildProcess::kill` (SIGKILL on Linux,
+// TerminateProcess on Windows): the process ends where it is without running
+// any more of its code, so nothing of the writer's own buffers reaches the
+// file.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -56,7 +56,7 @@ struct ChildWriterRunOptions {
 // The exit code of a writer that ended itself at its kill point (what a
 // shell reports for SIGKILL), and of one the parent ended (SIGTERM's).
 inline constexpr int kWriterEndedItself = 128 + 9;
-inline constexpr int kWriterEndedByParent = 128 + 15;
+inline constexpr int kWriterEndedByParent = 128 + 9;  // as a shell reports SIGKILL
 
 inline constexpr char kFirstStepVariable[] = "HOLM_CHILD_WRITER_FIRST_STEP";
 inline constexpr std::string_view kStepDone = "[writer step done ";
@@ -114,7 +114,7 @@ inline void killChildWriterAtRandomPoints(const ChildWriter& writer,
         // Ends early when the child ends on its own (at its kill point).
         (void)child->waitForOutput(std::string(kStepDone) + std::to_string(wanted) + "]",
                                    kDeadline);
-        (void)child->sendSignal(platform::ChildSignal::Terminate);
+        (void)child->kill();
         const std::optional<int> code = child->wait(kDeadline);
         ASSERT_TRUE(code.has_value()) << "the writer hung:\n" << child->output();
         ASSERT_TRUE(*code == kWriterEndedItself || *code == kWriterEndedByParent)
