@@ -49,6 +49,13 @@ TEST(SharedHandleTest, LocalEventIsUnsetUntilSetAndSharedByCopies) {
     EXPECT_TRUE(EventAccessControl::IsEventSet(EventAccessControl::CreateLocalEvent(true, true)));
 }
 
+TEST(SharedHandleTest, AnEmptyHandleIsRefused) {
+    const SharedHandle empty;
+    EXPECT_EQ(empty.get(), -1);
+    EXPECT_FALSE(EventAccessControl::SetEvent(empty));
+    EXPECT_FALSE(EventAccessControl::IsEventSet(empty));
+}
+
 // The owner takes the section again without waiting. A plain mutex would
 // block for good here; the deadline turns that into a failure (the blocked
 // thread only holds state it shares ownership of).

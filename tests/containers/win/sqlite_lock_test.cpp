@@ -83,14 +83,19 @@ TEST(SQLiteLockHolderInChild, Run) {
     std::fflush(stdout);
 }
 
-// Starts the child on the fixture's database; it holds the lock once it said
-// so.
+// Starts the child on the fixture's database and waits until it says it holds
+// the lock; an empty process when it does not.
 holm::platform::ChildProcess startHolder(const std::string& database, const ReleaseEvent& release) {
     auto child = holm::platform::ChildProcess::start(
         {holm::platform::executablePath(), "--gtest_filter=SQLiteLockHolderInChild.Run"},
         {"HOLM_SQLITE_LOCK_DATABASE=" + database, "HOLM_SQLITE_LOCK_RELEASE=" + release.name()});
     EXPECT_TRUE(child.ok());
-    return child.ok() ? std::move(*child) : holm::platform::ChildProcess();
+    if (!child.ok()) {
+        return holm::platform::ChildProcess();
+    }
+    const bool holding = child->waitForOutput(kHolding, kDeadline);
+    EXPECT_TRUE(holding) << child->output();
+    return holding ? std::move(*child) : holm::platform::ChildProcess();
 }
 
 // While another process holds the database locked, exec fails at once with
@@ -102,7 +107,6 @@ TEST_F(SQLiteDbTest, LockHeldByAnotherProgramFailsWithFiveUnlessTheBusyTimeoutWa
     ASSERT_TRUE(release.valid());
     auto holder = startHolder(holm::test::utf8(dir.path() / "test.db"), release);
     ASSERT_TRUE(holder.valid());
-    ASSERT_TRUE(holder.waitForOutput(kHolding, kDeadline)) << holder.output();
 
     EXPECT_FALSE(db.exec(u"INSERT INTO t(name) VALUES ('mine');", nullptr));
     EXPECT_EQ(db.getErrorCode(), 5);
@@ -161,7 +165,6 @@ TEST_F(SQLiteDbTest, AnotherProgramEndedWhileHoldingTheLockLeavesItsTransactionU
     ASSERT_TRUE(release.valid());
     auto holder = startHolder(holm::test::utf8(dir.path() / "test.db"), release);
     ASSERT_TRUE(holder.valid());
-    ASSERT_TRUE(holder.waitForOutput(kHolding, kDeadline)) << holder.output();
     EXPECT_FALSE(db.exec(u"INSERT INTO t(name) VALUES ('mine');", nullptr));
     EXPECT_EQ(db.getErrorCode(), 5);
 

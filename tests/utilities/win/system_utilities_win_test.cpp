@@ -42,11 +42,6 @@ TEST(SharedHandleTest, ClosesWithTheLastOwnerAndIsNotInherited) {
     moved.reset();
     EXPECT_EQ(handleOf(fd), INVALID_HANDLE_VALUE) << "the descriptor is free again";
     EXPECT_FALSE(isOpen(handle));
-
-    const SharedHandle empty;
-    EXPECT_EQ(empty.get(), -1);
-    EXPECT_FALSE(EventAccessControl::SetEvent(empty));
-    EXPECT_FALSE(EventAccessControl::IsEventSet(empty));
 }
 
 }  // namespace
