@@ -419,32 +419,41 @@ class StopWatchdog {
     std::thread thread_;
 };
 
+// Test-only switches: HOLM_TEST_SIGNAL_AT_START names signals (HUP, TERM,
+// INT, several separated by commas) that the host sends itself at the start
+// of main, where a signal from outside could arrive before the main loop
+// reads them; HOLM_TEST_SIGNAL_AT_STOP names those it sends itself as the
+// plugins' stop begins, for a suite that cannot send a request from outside
+// (a console's or a service's) while a stop hangs.
+void sendTestSignals(const char* variable) {
+    const char* names = std::getenv(variable);
+    if (names == nullptr) {
+        return;
+    }
+    std::string_view rest(names);
+    while (!rest.empty()) {
+        const size_t comma = rest.find(',');
+        const std::string_view signal = rest.substr(0, comma);
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        if (signal == "HUP") {
+            platform::sendHostSignalToSelf(platform::HostSignal::Hangup);
+        } else if (signal == "TERM") {
+            platform::sendHostSignalToSelf(platform::HostSignal::Terminate);
+        } else if (signal == "INT") {
+            platform::sendHostSignalToSelf(platform::HostSignal::Interrupt);
+        }
+    }
+}
+
 // Stops the plugins (when `callStop`) and destroys the core, under the
 // watchdog. Returns the result of stop (0 when it was not called).
 uint32_t stopCore(CorePointer& core, bool callStop, platform::SignalChannel& signals,
                   std::chrono::milliseconds limit) {
     StopWatchdog watchdog(signals, limit);
+    sendTestSignals("HOLM_TEST_SIGNAL_AT_STOP");
     const uint32_t result = callStop ? core->stop() : 0;
     core.reset();
     return result;
-}
-
-// A test-only switch: HOLM_TEST_SIGNAL_AT_START=HUP (or TERM, INT) makes the
-// host send itself that signal at the start of main, where a signal from
-// outside could arrive before the main loop reads them.
-void sendTestSignalAtStart() {
-    const char* name = std::getenv("HOLM_TEST_SIGNAL_AT_START");
-    if (name == nullptr) {
-        return;
-    }
-    const std::string_view signal(name);
-    if (signal == "HUP") {
-        platform::sendHostSignalToSelf(platform::HostSignal::Hangup);
-    } else if (signal == "TERM") {
-        platform::sendHostSignalToSelf(platform::HostSignal::Terminate);
-    } else if (signal == "INT") {
-        platform::sendHostSignalToSelf(platform::HostSignal::Interrupt);
-    }
 }
 
 int runHost(const host::HostOptions& options) {
@@ -552,7 +561,7 @@ int main(int argc, char** argv) {
     // host reads them from before the core is loaded until it exits: the
     // start is supervised (StartSupervisor), the stop watched (StopWatchdog).
     platform::blockHostSignals();
-    sendTestSignalAtStart();
+    sendTestSignals("HOLM_TEST_SIGNAL_AT_START");
     const ParseResult parsed = parseArguments(std::vector<std::string>(argv, argv + argc));
     if (!parsed.error.empty()) {
         fail(parsed.error + " (see avholm --help)");

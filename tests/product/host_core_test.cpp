@@ -253,4 +253,29 @@ TEST_F(HostTest, CoreLogLinesCarryTimeLevelAndSource) {
     EXPECT_TRUE(std::regex_search(result.output, line)) << result.output;
 }
 
+// A second stop request while the first waits for a hanging start, or while
+// the plugins' stop hangs, ends the host at once with the code of an
+// abandoned stop. The requests are the host's own, sent through the test
+// switches at the start of main and as the stop begins, so that the case runs
+// where the suite sends no request from outside.
+TEST_F(HostTest, ASecondStopRequestDuringAHangingStartOrStopEndsTheHostAtOnce) {
+    extraEnvironment_ = {"HOLM_TEST_SIGNAL_AT_START=TERM,INT"};
+    const ProcessResult start = run({"--stop-limit", "600", "@XMLFILE:hangrun"});
+    EXPECT_EQ(start.exitCode, 8) << start.output;
+    // Which of the two is read first is the system's choice (Linux takes
+    // pending signals by number).
+    EXPECT_NE(start.output.find(" arrived while the plugins were starting and a stop was "
+                                "pending; exiting at once with code 8"),
+              std::string::npos)
+        << start.output;
+
+    extraEnvironment_ = {"HOLM_TEST_SIGNAL_AT_START=TERM", "HOLM_TEST_SIGNAL_AT_STOP=INT"};
+    const ProcessResult stop = run({"--stop-limit", "600", "@XMLFILE:hangstop"});
+    EXPECT_EQ(stop.exitCode, 8) << stop.output;
+    EXPECT_NE(stop.output.find("avholm: stop abandoned: INT arrived while the plugins were "
+                               "stopping; exiting at once with code 8"),
+              std::string::npos)
+        << stop.output;
+}
+
 }  // namespace
