@@ -4,15 +4,13 @@
 #include "platform/atomic_file.h"
 
 #include <cerrno>
-#include <random>
-
 #include "platform/io.h"
+#include "platform/random.h"
 
 namespace holm::platform {
 
 std::string FileReplacement::temporaryNameFor(std::string_view name) {
-    thread_local std::mt19937_64 generator{std::random_device{}()};
-    return "." + std::string(name) + ".tmp-" + std::to_string(generator());
+    return "." + std::string(name) + ".tmp-" + std::to_string(uniqueNameBits());
 }
 
 FileReplacement& FileReplacement::operator=(FileReplacement&& other) noexcept {

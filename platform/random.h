@@ -1,5 +1,6 @@
 // Bytes from the system's own cryptographic random source, for secrets such
-// as the seed of a new signing key.
+// as the seed of a new signing key; and bits for the names of temporary
+// files, which only need to differ.
 #pragma once
 
 #include <cstdint>
@@ -13,5 +14,11 @@ namespace holm::platform {
 // BCryptGenRandom with the system's preferred generator). Nothing else is
 // touched to gather entropy: no desktop, no performance counters, no disks.
 Status fillRandom(std::span<uint8_t> bytes);
+
+// 64 bits for a temporary file's or directory's name: a different value at
+// each call on a thread, unrelated between threads and processes. Not a
+// secret: the names are created exclusively, so a name taken fails a create
+// instead of sharing a file.
+uint64_t uniqueNameBits() noexcept;
 
 }  // namespace holm::platform

@@ -11,11 +11,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <random>
 
 #include "platform/atomic_file.h"
 #include "platform/directory_listing.h"
 #include "platform/io.h"
+#include "platform/random.h"
 #include "registry/posix/registry_internal.h"
 #include "registry/registry_backend.h"
 #include "registry/registry_format.h"
@@ -63,10 +63,9 @@ platform::UniqueFd duplicate(int fd) {
 }
 
 std::string randomSuffix() {
-    thread_local std::mt19937_64 generator{std::random_device{}()};
     static constexpr char kHex[] = "0123456789abcdef";
     std::string suffix;
-    for (uint64_t bits = generator(), i = 0; i < 16; ++i, bits >>= 4) {
+    for (uint64_t bits = platform::uniqueNameBits(), i = 0; i < 16; ++i, bits >>= 4) {
         suffix += kHex[bits & 0xF];
     }
     return suffix;
