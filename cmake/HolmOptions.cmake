@@ -42,3 +42,18 @@ int main() { Probe p; p.f(); }")
     message(FATAL_ERROR "the thread-safety analysis does not check common/mutex.h's contracts")
   endif()
 endif()
+
+# A library loaded at run time (the core, a plugin) reaches its thread-local
+# objects through TLS descriptors: when the library's thread-local block is
+# small, the loader places it beside the program's, and a use then costs two
+# instructions instead of a call that looks the block up (where no room is
+# left, the descriptor makes that call). The sanitizers track thread-local
+# blocks through the look-up call, so their builds keep it.
+if(NOT HOLM_SANITIZE AND NOT HOLM_FUZZ AND CMAKE_SYSTEM_NAME STREQUAL "Linux"
+   AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64)$")
+  include(CheckCXXCompilerFlag)
+  check_cxx_compiler_flag(-mtls-dialect=gnu2 HOLM_HAS_TLS_DESCRIPTORS)
+  if(HOLM_HAS_TLS_DESCRIPTORS)
+    add_compile_options(-mtls-dialect=gnu2)
+  endif()
+endif()

@@ -22,8 +22,7 @@ struct KnownType {
     const std::type_info* type = nullptr;
     ptrdiff_t subobject = 0;
     bool isBase = false;     // the object checked is the IInterface of the interface asked for
-    bool permanent = false;  // `type` lies in a module that is never unloaded under this code
-    char name[120] = {};
+    bool permanent = false;  // `type` lies in the program or in this library
 };
 
 // What the gateway keeps per thread, in one record: this library is loaded
@@ -95,32 +94,24 @@ KnownType& knownTypeOf(ThreadState& state) {
 
 // The run-time type check of an object the core hands over. Its answer
 // depends only on the object's complete type and on which of its subobjects
-// `made` is, so each thread remembers the last answer for those two. The
-// type is known again by its type information's address, and, unless that
-// lies in the program or in this library, by its name as well (a library
-// unloaded and another loaded in its place may reuse the address; across
-// libraries a dynamic_cast itself tells types apart by name). Objects of one
-// provider are all of one type.
+// `made` is, so each thread remembers the last answer for those two, known
+// again by the type information's address. The answer is used only for a
+// type of the program or of this library, which cannot be unloaded while
+// this code runs; a plugin library unloaded and another loaded in its place
+// could put a different type at the same address, so a plugin's type is
+// checked in full each time. Whether an address lies in the program or in
+// this library never changes, so that is asked once per type.
 template <class T>
 T* checkedType(HlmPlg::IInterface* made, KnownType& known) {
     const std::type_info* type = &typeid(*made);
     const ptrdiff_t subobject = reinterpret_cast<const char*>(made) -
                                 static_cast<const char*>(dynamic_cast<const void*>(made));
-    if (type == known.type && subobject == known.subobject &&
-        (known.permanent || std::strcmp(type->name(), known.name) == 0)) {
-        return known.isBase ? static_cast<T*>(made) : dynamic_cast<T*>(made);
+    if (type == known.type && subobject == known.subobject) {
+        return known.permanent && known.isBase ? static_cast<T*>(made) : dynamic_cast<T*>(made);
     }
     T* typed = dynamic_cast<T*>(made);
-    const size_t length = std::strlen(type->name());
-    if (length < sizeof known.name) {
-        known.type = type;
-        known.subobject = subobject;
-        known.isBase = typed != nullptr && typed == static_cast<T*>(made);
-        known.permanent = platform::addressInProgramOrModuleOf(type, &kInThisModule);
-        std::memcpy(known.name, type->name(), length + 1);
-    } else {
-        known.type = nullptr;  // a name this long is not remembered
-    }
+    known = {type, subobject, typed != nullptr && typed == static_cast<T*>(made),
+             platform::addressInProgramOrModuleOf(type, &kInThisModule)};
     return typed;
 }
 
