@@ -4,6 +4,7 @@
 #include "platform/atomic_file.h"
 
 #include <cerrno>
+
 #include "platform/io.h"
 #include "platform/random.h"
 
