@@ -174,13 +174,14 @@ void appendField(Out& out, const Conversion& conv, const char* begin, const char
 }
 
 // The digits of `value` in `base`, written backwards ending at `end`.
-char* writeDigits(uint64_t value, unsigned base, bool upper, char* end) {
+template <class Unit>
+Unit* writeDigits(uint64_t value, unsigned base, bool upper, Unit* end) {
     static constexpr char kPairs[] =
         "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
         "8081828384858687888990919293949596979899";
     const char* symbols = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-    char* p = end;
+    Unit* p = end;
     if (base == 10) {
         while (value >= 100) {
             const auto pair = static_cast<size_t>(value % 100) * 2;
@@ -192,7 +193,7 @@ char* writeDigits(uint64_t value, unsigned base, bool upper, char* end) {
             *--p = kPairs[value * 2 + 1];
             *--p = kPairs[value * 2];
         } else {
-            *--p = static_cast<char>('0' + value);
+            *--p = static_cast<Unit>('0' + value);
         }
     } else {
         const unsigned shift = base == 16 ? 4 : 3;
@@ -554,6 +555,80 @@ void printfTo(Out& out, std::basic_string_view<Char> fmt, bool wideFormat, Sourc
     }
 }
 
+// The first '%' or terminator from `p` on. Most units are above '%' and take
+// one comparison; no unit past the terminator is read.
+const char16_t* findPercentOrTerminator(const char16_t* p) {
+    const auto stops = [](char16_t unit) { return unit <= u'%' && (unit == u'%' || unit == 0); };
+    for (;; p += 4) {
+        if (stops(p[0])) {
+            return p;
+        }
+        if (stops(p[1])) {
+            return p + 1;
+        }
+        if (stops(p[2])) {
+            return p + 2;
+        }
+        if (stops(p[3])) {
+            return p + 3;
+        }
+    }
+}
+
+// %s, %d, %i, %u and %% with no flag, width, precision or size modifier, the
+// conversions of most log lines, formatted without the general path's parse
+// and field layout (which give the same text for them). False for any other
+// conversion character.
+bool formatPlain(std::u16string& out, char16_t type, VaListSource& source) {
+    switch (type) {
+        case u's': {
+            const char16_t* text = source.wideText()->data;
+            out.append(text != nullptr ? text : u"(null)");
+            return true;
+        }
+        case u'd':
+        case u'i':
+        case u'u': {
+            const auto value = static_cast<uint32_t>(*source.integer(ArgClass::Int32));
+            const bool negative = type != u'u' && (value >> 31) != 0;
+            char16_t field[11];
+            char16_t* const end = std::end(field);
+            char16_t* p = writeDigits(negative ? 0u - value : value, 10, false, end);
+            if (negative) {
+                *--p = u'-';
+            }
+            out.append(p, static_cast<size_t>(end - p));
+            return true;
+        }
+        case u'%':
+            out.push_back(u'%');
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A wide format read once up to its terminator: each literal run is appended
+// as it is found and plain conversions are formatted on the spot; the first
+// other conversion hands the rest of the format to the general path.
+void printfTerminated(std::u16string& out, const char16_t* fmt, VaListSource& source) {
+    const char16_t* p = fmt;
+    for (;;) {
+        const char16_t* stop = findPercentOrTerminator(p);
+        out.append(p, static_cast<size_t>(stop - p));
+        if (*stop == 0) {
+            return;
+        }
+        // stop[1] is the terminator at the latest: a '%' that ends the
+        // format is not plain and goes to the general path.
+        if (!formatPlain(out, stop[1], source)) {
+            printfTo(out, std::u16string_view(stop), true, source);
+            return;
+        }
+        p = stop + 2;
+    }
+}
+
 // ---- Message style ----------------------------------------------------------
 
 void messageTo(std::u16string& out, std::u16string_view fmt, std::span<const FormatArg> args,
@@ -662,8 +737,10 @@ std::basic_string_view<Char> viewOf(const Char* fmt) {
 }  // namespace
 
 void vappendPrintf(std::u16string& out, const char16_t* fmt, va_list args) {
-    VaListSource source(args);
-    printfTo(out, viewOf(fmt), true, source);
+    if (fmt != nullptr) {
+        VaListSource source(args);
+        printfTerminated(out, fmt, source);
+    }
 }
 
 void vappendPrintf(std::string& out, const char* fmt, va_list args) {

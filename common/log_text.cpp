@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "common/utf16.h"
 
 namespace holm::common {
@@ -11,10 +15,25 @@ namespace holm::common {
 namespace {
 
 // How many units at the start of `text` are printable ASCII (0x20 to 0x7E),
-// the common case of a log line; checked four at a time.
+// the common case of a log line; checked eight at a time where the processor
+// compares eight units at once, else four at a time in one 64-bit word.
 size_t printableAsciiPrefix(std::u16string_view text) {
-    constexpr uint64_t kLanes = 0x0001000100010001;
     size_t at = 0;
+#if defined(__SSE2__)
+    // Signed comparisons: units from 0x8000 up are negative and fail the
+    // first one, as they should.
+    const __m128i belowPrintable = _mm_set1_epi16(0x1F);
+    const __m128i abovePrintable = _mm_set1_epi16(0x7F);
+    for (; at + 8 <= text.size(); at += 8) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+        const __m128i printable = _mm_and_si128(_mm_cmpgt_epi16(units, belowPrintable),
+                                                _mm_cmplt_epi16(units, abovePrintable));
+        if (_mm_movemask_epi8(printable) != 0xFFFF) {
+            break;
+        }
+    }
+#endif
+    constexpr uint64_t kLanes = 0x0001000100010001;
     for (; at + 4 <= text.size(); at += 4) {
         uint64_t units = 0;
         std::memcpy(&units, text.data() + at, sizeof units);

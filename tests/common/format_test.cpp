@@ -161,6 +161,18 @@ TEST(FormatPrintf, ClampsHugeWidthsAndPrecisions) {
     EXPECT_EQ(wide(u"%.99999s", u"short"), u"short");  // a string's precision only limits
 }
 
+// Plain conversions of a wide format take a shorter path than flagged ones:
+// both must give the C library's text and take the arguments in order.
+TEST(FormatPrintf, PlainWideConversionsMatchTheCLibrary) {
+    for (int value : {0, 1, -1, 9, 10, 99, 100, 12345, INT_MIN, INT_MAX}) {
+        for (const char* conv : {"<%d>", "<%i>", "<%u>", "<%-d>", "<%-i>", "<%-u>"}) {
+            EXPECT_EQ(wide(utf8ToUtf16(conv).c_str(), value), utf8ToUtf16(libc(conv, value)))
+                << conv << " " << value;
+        }
+    }
+    EXPECT_EQ(wide(u"%s=%5d, %u%%%s|%-3s|%d", u"a", -7, 8u, u"", u"b", 3), u"a=   -7, 8%|b  |3");
+}
+
 TEST(FormatPrintf, CopiesPercentNAndUnknownConversionsLiterally) {
     int written = -7;
     EXPECT_EQ(wide(u"a%nb%d", &written, 7), u"a%nb7");
