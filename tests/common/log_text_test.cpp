@@ -82,12 +82,13 @@ TEST(LogTextTest, TextMadeSafeInPlaceMatchesTheTextMadeSafeAlone) {
         makeReportLineText(line, stamp.size());
         EXPECT_EQ(line, stamp + reportLineText(text)) << text.size();
     }
-    // Plain ASCII is recognised four units at a time: a unit to escape (or a
-    // kept one just outside the range) is found wherever it stands.
+    // Plain ASCII is recognised eight and four units at a time: a unit to
+    // escape (or a kept one just outside the range) is found wherever it
+    // stands, in a block of eight, of four or in the rest.
     for (const char16_t unit : {u'\x1f', u'\x7f', u'\x80', u'\x9f', u'\t', u'\u202a', u'\uffff',
-                                u'\u0120', u'\u7f41', u' ', u'~'}) {
-        for (size_t at = 0; at < 11; ++at) {
-            std::u16string text(11, u'a');
+                                u'\u8000', u'\u0120', u'\u7f41', u' ', u'~'}) {
+        for (size_t at = 0; at < 15; ++at) {
+            std::u16string text(15, u'a');
             text[at] = unit;
             std::u16string line = stamp + text;
             makeReportLineText(line, stamp.size());
