@@ -7,7 +7,6 @@
 // from outside (BM_CommitLengthCheck: what the second check costs).
 #include <benchmark/benchmark.h>
 
-#include <ctime>
 #include <filesystem>
 #include <iterator>
 #include <memory>
@@ -19,6 +18,7 @@
 #include "platform/file_change_monitor.h"
 #include "platform/file_system.h"
 #include "platform/io.h"
+#include "platform/local_time.h"
 #include "services/log_impl.h"
 
 #ifdef HOLM_BENCH_SPDLOG
@@ -235,18 +235,18 @@ void BM_CommitFloorFormattedByPeer(benchmark::State& state) {
         state.SkipWithError("cannot create the file");
         return;
     }
-    std::time_t stampSecond = -1;
-    char stamp[32] = {};
+    holm::platform::LocalTime stampTime;
+    std::string stamp;
     fmt::memory_buffer text;
     std::u16string line;
     int n = 0;
     for (auto _ : state) {
-        const std::time_t now = std::time(nullptr);
-        if (now != stampSecond) {
-            std::tm parts{};
-            localtime_r(&now, &parts);
-            std::strftime(stamp, sizeof stamp, "%m/%d/%Y,%H:%M:%S", &parts);
-            stampSecond = now;
+        const holm::platform::LocalTime now = holm::platform::localTimeNowCoarse();
+        if (stamp.empty() || now.second != stampTime.second || now.minute != stampTime.minute ||
+            now.hour != stampTime.hour || now.day != stampTime.day ||
+            now.month != stampTime.month || now.year != stampTime.year) {
+            stamp = holm::platform::shortDate(now) + "," + holm::platform::time24(now);
+            stampTime = now;
         }
         text.clear();
         fmt::format_to(std::back_inserter(text),
