@@ -101,10 +101,17 @@ std::string Error::message() const {
     if (reason_ != nullptr) {
         return reason_;
     }
-    if (errno_ != 0) {
-        return std::strerror(errno_);
+    const std::string number = "error " + std::to_string(windows_);
+    if (errno_ == 0) {
+        return number;
     }
-    return "error " + std::to_string(windows_);
+    // A Windows number the errno value does not stand for (one the mapping
+    // has no errno value for reads as EIO) is named too: the errno text
+    // alone would hide what the system reported.
+    if (windows_ != windowsErrorFromErrno(errno_)) {
+        return std::string(std::strerror(errno_)) + " (" + number + ")";
+    }
+    return std::strerror(errno_);
 }
 
 }  // namespace holm::platform

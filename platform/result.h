@@ -41,8 +41,9 @@ class Error {
 
     int errnoValue() const noexcept { return errno_; }
     uint32_t windowsError() const noexcept { return windows_; }
-    // The reason given, else the system's text for the errno value, else
-    // "error <n>" for a Windows number that has neither.
+    // The reason given, else the system's text for the errno value (with
+    // "(error <n>)" when the Windows number is not the one that value maps
+    // to), else "error <n>" for a Windows number that has neither.
     std::string message() const;
 
     bool operator==(const Error&) const = default;

@@ -1,12 +1,15 @@
 #include "platform/errors.h"
 
 #include <cerrno>
+#include <cstring>
 #include <future>
 #include <iterator>
 #include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
+
+#include "platform/result.h"
 
 namespace holm::platform {
 namespace {
@@ -31,6 +34,16 @@ TEST(ErrorsTest, FailuresCallersTellApartStayApart) {
         codes.insert(windowsErrorFromErrno(err));
     }
     EXPECT_EQ(codes.size(), std::size(distinct));
+}
+
+// A number the mapping has no errno value for (a busy pipe reads as EIO)
+// stays visible in the text a failure is reported with.
+TEST(ErrorsTest, AMessageNamesTheSystemsNumberWhereItsErrnoTextWouldHideIt) {
+    EXPECT_EQ(Error::fromErrno(ENOENT).message(), std::strerror(ENOENT));
+    EXPECT_EQ(Error::windows(231, EIO).message(), std::string(std::strerror(EIO)) + " (error 231)");
+    EXPECT_EQ(Error::windows(1009).message(), "error 1009");
+    EXPECT_EQ(Error::windows(5, EACCES).because("not a regular file").message(),
+              "not a regular file");
 }
 
 TEST(ErrorsTest, LastErrorIsPerThread) {
