@@ -39,6 +39,7 @@
 #include "platform/system_calls.h"
 #include "services/log_impl.h"
 #include "services/support/write_cuts.h"
+#include "support/child_start.h"
 #include "support/test_support.h"
 
 namespace {
@@ -95,7 +96,7 @@ std::vector<uint64_t> committedSteps(const std::string& output) {
 
 // Starts a child run for `request` (see LogCrashInChild.Run).
 std::optional<ChildProcess> startChild(const std::string& request) {
-    auto child = ChildProcess::start(
+    auto child = holm::test::startChildRun(
         {holm::platform::executablePath(), "--gtest_filter=LogCrashInChild.Run"},
         {"HOLM_LOG_CRASH_CHILD=" + request});
     EXPECT_TRUE(child.ok()) << child.error().message();

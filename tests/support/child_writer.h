@@ -36,6 +36,7 @@
 #include "platform/process_info.h"
 #include "platform/signals.h"
 #include "platform/spawn.h"
+#include "support/child_start.h"
 
 namespace holm::test {
 
@@ -107,8 +108,8 @@ inline void killChildWriterAtRandomPoints(const ChildWriter& writer,
         SCOPED_TRACE(::testing::Message() << "run " << run);
         std::vector<std::string> environment = writer.environment;
         environment.push_back(std::string(kFirstStepVariable) + "=" + std::to_string(step));
-        auto child = platform::ChildProcess::start(
-            {platform::executablePath(), "--gtest_filter=" + writer.entry}, environment);
+        auto child = startChildRun({platform::executablePath(), "--gtest_filter=" + writer.entry},
+                                   environment);
         ASSERT_TRUE(child.ok()) << child.error().message();
         const uint64_t wanted = step + static_cast<uint64_t>(stepsBeforeKill(random)) - 1;
         // Ends early when the child ends on its own (at its kill point).
