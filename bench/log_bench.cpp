@@ -242,9 +242,7 @@ void BM_CommitFloorFormattedByPeer(benchmark::State& state) {
     int n = 0;
     for (auto _ : state) {
         const holm::platform::LocalTime now = holm::platform::localTimeNowCoarse();
-        if (stamp.empty() || now.second != stampTime.second || now.minute != stampTime.minute ||
-            now.hour != stampTime.hour || now.day != stampTime.day ||
-            now.month != stampTime.month || now.year != stampTime.year) {
+        if (stamp.empty() || !holm::platform::sameSecond(now, stampTime)) {
             stamp = holm::platform::shortDate(now) + "," + holm::platform::time24(now);
             stampTime = now;
         }

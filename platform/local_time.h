@@ -40,4 +40,11 @@ std::string shortDate(const LocalTime& time, const char* localeName);
 // "HH:MM:SS", 24-hour.
 std::string time24(const LocalTime& time);
 
+// Whether `a` and `b` fall in the same second: a stamp made from one, which
+// shows seconds, serves the other.
+inline bool sameSecond(const LocalTime& a, const LocalTime& b) {
+    return a.second == b.second && a.minute == b.minute && a.hour == b.hour && a.day == b.day &&
+           a.month == b.month && a.year == b.year;
+}
+
 }  // namespace holm::platform

@@ -42,14 +42,9 @@ bool containsPercent(const char16_t* text) {
     return common::viewOf(text).find(u'%') != std::u16string_view::npos;
 }
 
-bool sameSecond(const platform::LocalTime& a, const platform::LocalTime& b) {
-    return a.second == b.second && a.minute == b.minute && a.hour == b.hour && a.day == b.day &&
-           a.month == b.month && a.year == b.year;
-}
-
 // "<short date>,<HH:MM:SS> ", made once per second and thread.
 void appendStamp(std::u16string& out, const platform::LocalTime& time, LayoutBuffers& buffers) {
-    if (buffers.stamp.empty() || !sameSecond(buffers.stampTime, time)) {
+    if (buffers.stamp.empty() || !platform::sameSecond(buffers.stampTime, time)) {
         buffers.stamp.clear();
         common::appendUtf8ToUtf16(buffers.stamp, platform::shortDate(time));
         buffers.stamp += u',';
